@@ -1,0 +1,115 @@
+# House rules shared by every module: warnings, sanitizers, tests, fuzz targets, string tables.
+
+option(SUITE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(SUITE_WERROR "Treat warnings as errors" ON)
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT CMAKE_CROSSCOMPILING)
+  set(SUITE_FUZZ ON)
+else()
+  set(SUITE_FUZZ OFF)
+endif()
+
+if(SUITE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # The deliverables carry no runtime DLLs: everything is linked statically.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+  if(CMAKE_CROSSCOMPILING)
+    # Test executables run under Wine in a private prefix inside the build tree.
+    set(SUITE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+  endif()
+endif()
+
+# Compiler warnings for the suite's own targets (never for third-party code).
+function(suite_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow=local -Wno-unused-parameter)
+    if(SUITE_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
+
+# suite_library(NAME SOURCES a.cpp ... [LIBS dep ...])
+function(suite_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_LIBS})
+  suite_warnings(${name})
+endfunction()
+
+# suite_test(NAME SOURCES a_test.cpp ... [LIBS dep ...] [LABELS unit ...] [TIMEOUT s])
+# One CTest test per executable: under Wine, starting a process costs seconds.
+function(suite_test name)
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT A_LABELS)
+    set(A_LABELS unit)
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  suite_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
+                       ENVIRONMENT "SUITE_SOURCE_DIR=${CMAKE_SOURCE_DIR};SUITE_BIN_DIR=${SUITE_BIN_DIR}")
+endfunction()
+
+# suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n])
+# Built only with clang. The CTest test replays the committed corpus fuzz/corpus/NAME, then fuzzes for
+# a short fixed time; new inputs go to the build tree, never into the source tree.
+function(suite_fuzz name)
+  if(NOT SUITE_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT A_SECONDS)
+    set(A_SECONDS 20)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  suite_warnings(${name})
+  set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+  set(work ${CMAKE_BINARY_DIR}/fuzz-work/${name})
+  file(MAKE_DIRECTORY ${corpus} ${work}/new ${work}/artifacts)
+  add_test(NAME ${name}
+           COMMAND ${name} ${work}/new ${corpus} -max_total_time=${A_SECONDS} -rss_limit_mb=2048
+                   -artifact_prefix=${work}/artifacts/ -print_final_stats=0)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()
+
+# suite_strings(PROGRAM NAME DIR dir)
+# One source per language (DIR/strings.<lang>) produces the portable table (library NAME_strings with
+# `const StrCatalog& NAME_Strings()`) and, on Windows, the STRINGTABLE resource script NAME_strings.rc.
+function(suite_strings)
+  cmake_parse_arguments(A "" "PROGRAM;DIR" "" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${A_DIR}/strings.*)
+  set(out_cpp ${CMAKE_CURRENT_BINARY_DIR}/${A_PROGRAM}_strings.cpp)
+  set(out_rc ${CMAKE_CURRENT_BINARY_DIR}/${A_PROGRAM}_strings.rc)
+  add_custom_command(
+    OUTPUT ${out_cpp} ${out_rc}
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=${A_PROGRAM} -DSRC_DIR=${A_DIR} -DOUT_CPP=${out_cpp} -DOUT_RC=${out_rc}
+            -P ${CMAKE_SOURCE_DIR}/cmake/GenStrings.cmake
+    DEPENDS ${sources} ${CMAKE_SOURCE_DIR}/cmake/GenStrings.cmake
+    COMMENT "Generating string tables for ${A_PROGRAM}")
+  add_library(${A_PROGRAM}_strings STATIC ${out_cpp})
+  target_link_libraries(${A_PROGRAM}_strings PUBLIC common)
+  target_include_directories(${A_PROGRAM}_strings PUBLIC ${CMAKE_SOURCE_DIR})
+  set_property(GLOBAL PROPERTY ${A_PROGRAM}_STRINGS_RC ${out_rc})
+endfunction()

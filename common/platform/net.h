@@ -1,0 +1,64 @@
+// UDP sockets for TFTP, SNMP, the device search and the simulator: one small RAII wrapper over BSD
+// sockets and Winsock. Addresses and ports are in host byte order throughout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct NetAddress {
+    uint32_t ip = 0; // host order: 127.0.0.1 is 0x7f000001
+    uint16_t port = 0; // host order
+    bool operator==(const NetAddress&) const = default;
+};
+
+// Starts the network stack (WSAStartup 2.2 on Windows; nothing elsewhere). Returns 1 on success.
+int NetStartup();
+void NetCleanup();
+
+// "a.b.c.d" <-> address; the parse accepts exactly four decimal numbers of at most 255.
+std::string NetAddressText(uint32_t ip);
+std::optional<uint32_t> NetParseAddress(std::string_view text);
+
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    ~UdpSocket()
+    {
+        Close();
+    }
+    UdpSocket(UdpSocket&& other) noexcept;
+    UdpSocket& operator=(UdpSocket&& other) noexcept;
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    // Opens an IPv4 datagram socket. Returns 1 on success.
+    int Open();
+    // Binds to ip:port (port 0: any free port). Returns 1 on success.
+    int Bind(uint32_t ip, uint16_t port);
+    int SetBroadcast(bool on);
+    int SetReuseAddress(bool on);
+    int SetReceiveBuffer(int bytes);
+    // Sends one datagram; returns the bytes sent or -1.
+    int SendTo(const void* data, size_t size, NetAddress to);
+    // Receives one datagram; returns its size, or -1 on error. A datagram longer than `size` is cut.
+    int ReceiveFrom(void* data, size_t size, NetAddress* from);
+    // Waits until a datagram can be read: 1 ready, 0 time-out, -1 error.
+    int WaitReadable(uint32_t timeoutMs);
+    std::optional<NetAddress> LocalAddress() const;
+    void Close();
+    bool IsOpen() const
+    {
+        return handle_ != kInvalid;
+    }
+    intptr_t Handle() const
+    {
+        return handle_;
+    }
+
+private:
+    static constexpr intptr_t kInvalid = -1;
+    intptr_t handle_ = kInvalid;
+};

@@ -1,0 +1,110 @@
+#include "common/platform/net.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+sockaddr_in ToSockaddr(uint32_t ip, uint16_t port)
+{
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(ip);
+    sa.sin_port = htons(port);
+    return sa;
+}
+} // namespace
+
+int NetStartup()
+{
+    return 1;
+}
+
+void NetCleanup() { }
+
+int UdpSocket::Open()
+{
+    Close();
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    handle_ = fd;
+    return 1;
+}
+
+int UdpSocket::Bind(uint32_t ip, uint16_t port)
+{
+    sockaddr_in sa = ToSockaddr(ip, port);
+    return ::bind(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 1 : 0;
+}
+
+static int SetIntOption(intptr_t handle, int level, int name, int value)
+{
+    return ::setsockopt(static_cast<int>(handle), level, name, &value, sizeof value) == 0 ? 1 : 0;
+}
+
+int UdpSocket::SetBroadcast(bool on)
+{
+    return SetIntOption(handle_, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0);
+}
+
+int UdpSocket::SetReuseAddress(bool on)
+{
+    return SetIntOption(handle_, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+}
+
+int UdpSocket::SetReceiveBuffer(int bytes)
+{
+    return SetIntOption(handle_, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+int UdpSocket::SendTo(const void* data, size_t size, NetAddress to)
+{
+    sockaddr_in sa = ToSockaddr(to.ip, to.port);
+    ssize_t n = ::sendto(static_cast<int>(handle_), data, size, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from)
+{
+    sockaddr_in sa;
+    socklen_t len = sizeof sa;
+    ssize_t n = ::recvfrom(static_cast<int>(handle_), data, size, 0, reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n < 0)
+        return -1;
+    if (from) {
+        from->ip = ntohl(sa.sin_addr.s_addr);
+        from->port = ntohs(sa.sin_port);
+    }
+    return static_cast<int>(n);
+}
+
+int UdpSocket::WaitReadable(uint32_t timeoutMs)
+{
+    pollfd p { static_cast<int>(handle_), POLLIN, 0 };
+    int r = ::poll(&p, 1, static_cast<int>(timeoutMs));
+    if (r < 0)
+        return -1;
+    return r > 0 ? 1 : 0;
+}
+
+std::optional<NetAddress> UdpSocket::LocalAddress() const
+{
+    sockaddr_in sa;
+    socklen_t len = sizeof sa;
+    if (::getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return std::nullopt;
+    return NetAddress { ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port) };
+}
+
+void UdpSocket::Close()
+{
+    if (handle_ != kInvalid) {
+        ::close(static_cast<int>(handle_));
+        handle_ = kInvalid;
+    }
+}

@@ -1,0 +1,128 @@
+#include "common/platform/net.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+namespace {
+sockaddr_in ToSockaddr(uint32_t ip, uint16_t port)
+{
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(ip);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+SOCKET S(intptr_t handle)
+{
+    return static_cast<SOCKET>(handle);
+}
+} // namespace
+
+int NetStartup()
+{
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0 ? 1 : 0;
+}
+
+void NetCleanup()
+{
+    WSACleanup();
+}
+
+int UdpSocket::Open()
+{
+    Close();
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return 0;
+    handle_ = static_cast<intptr_t>(s);
+    return 1;
+}
+
+int UdpSocket::Bind(uint32_t ip, uint16_t port)
+{
+    sockaddr_in sa = ToSockaddr(ip, port);
+    return ::bind(S(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 1 : 0;
+}
+
+static int SetIntOption(intptr_t handle, int level, int name, int value)
+{
+    return ::setsockopt(S(handle), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0 ? 1 : 0;
+}
+
+int UdpSocket::SetBroadcast(bool on)
+{
+    return SetIntOption(handle_, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0);
+}
+
+int UdpSocket::SetReuseAddress(bool on)
+{
+    return SetIntOption(handle_, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+}
+
+int UdpSocket::SetReceiveBuffer(int bytes)
+{
+    return SetIntOption(handle_, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+int UdpSocket::SendTo(const void* data, size_t size, NetAddress to)
+{
+    sockaddr_in sa = ToSockaddr(to.ip, to.port);
+    int n = ::sendto(S(handle_), static_cast<const char*>(data), static_cast<int>(size), 0,
+        reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from)
+{
+    sockaddr_in sa;
+    int len = sizeof sa;
+    int n = ::recvfrom(
+        S(handle_), static_cast<char*>(data), static_cast<int>(size), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n == SOCKET_ERROR) {
+        // A datagram longer than the buffer arrives cut, as on the other platforms.
+        if (WSAGetLastError() != WSAEMSGSIZE)
+            return -1;
+        n = static_cast<int>(size);
+    }
+    if (from) {
+        from->ip = ntohl(sa.sin_addr.s_addr);
+        from->port = ntohs(sa.sin_port);
+    }
+    return n;
+}
+
+int UdpSocket::WaitReadable(uint32_t timeoutMs)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(S(handle_), &set);
+    timeval tv;
+    tv.tv_sec = static_cast<long>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    int r = ::select(0, &set, nullptr, nullptr, &tv);
+    if (r == SOCKET_ERROR)
+        return -1;
+    return r > 0 ? 1 : 0;
+}
+
+std::optional<NetAddress> UdpSocket::LocalAddress() const
+{
+    sockaddr_in sa;
+    int len = sizeof sa;
+    if (::getsockname(S(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return std::nullopt;
+    return NetAddress { ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port) };
+}
+
+void UdpSocket::Close()
+{
+    if (handle_ != kInvalid) {
+        ::closesocket(S(handle_));
+        handle_ = kInvalid;
+    }
+}
