@@ -1,0 +1,155 @@
+#include "cli/cli.h"
+
+#include "common/diag.h"
+#include "common/text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+std::vector<CliCommand>& Commands()
+{
+    static std::vector<CliCommand> commands;
+    return commands;
+}
+
+const char* g_program = "";
+
+bool Matches(const std::string& word, const char* name, const char* alias)
+{
+    return word == name || (alias && word == alias);
+}
+
+void PrintHelp(const char* program, const char* summary)
+{
+    std::vector<CliCommand> sorted = Commands();
+    std::sort(sorted.begin(), sorted.end(),
+        [](const CliCommand& a, const CliCommand& b) { return std::string(a.name) < b.name; });
+    std::printf("%s - %s\n\nUsage:\n", program, summary);
+    for (const CliCommand& command : sorted)
+        std::printf("  %s %s\n", program, command.synopsis);
+    std::printf("\n  %s --help    this text\n", program);
+}
+} // namespace
+
+CliRegistrar::CliRegistrar(const CliCommand& command)
+{
+    Commands().push_back(command);
+}
+
+const char* CliProgramName()
+{
+    return g_program;
+}
+
+int CliFail(const std::string& message, int code)
+{
+    std::fprintf(stderr, "%s: %s\n", g_program, message.c_str());
+    return code;
+}
+
+bool CliNumber(
+    const std::optional<std::string>& text, unsigned long long maxValue, unsigned long long* out, const char* what)
+{
+    if (!text)
+        return true;
+    std::optional<uint32_t> value = ParseUnsignedStrict(*text);
+    if (!value || *value > maxValue) {
+        CliFail(StrFormat("invalid %s: %s", what, text->c_str()), 2);
+        return false;
+    }
+    *out = *value;
+    return true;
+}
+
+bool CliArgs::Flag(const char* name, const char* alias)
+{
+    bool found = false;
+    for (size_t i = 0; i < args_.size();) {
+        if (args_[i] == "--")
+            break;
+        if (Matches(args_[i], name, alias)) {
+            args_.erase(args_.begin() + static_cast<long>(i));
+            found = true;
+        } else {
+            ++i;
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> CliArgs::Values(const char* name, const char* alias)
+{
+    std::vector<std::string> values;
+    for (size_t i = 0; i < args_.size();) {
+        const std::string& word = args_[i];
+        if (word == "--")
+            break;
+        std::string prefix = std::string(name) + "=";
+        if (name[0] == '-' && name[1] == '-' && word.compare(0, prefix.size(), prefix) == 0) {
+            values.push_back(word.substr(prefix.size()));
+            args_.erase(args_.begin() + static_cast<long>(i));
+        } else if (Matches(word, name, alias) && i + 1 < args_.size()) {
+            values.push_back(args_[i + 1]);
+            args_.erase(args_.begin() + static_cast<long>(i), args_.begin() + static_cast<long>(i) + 2);
+        } else {
+            ++i;
+        }
+    }
+    return values;
+}
+
+std::optional<std::string> CliArgs::Value(const char* name, const char* alias)
+{
+    std::vector<std::string> values = Values(name, alias);
+    if (values.empty())
+        return std::nullopt;
+    return values.back();
+}
+
+std::optional<std::string> CliArgs::UnknownOption() const
+{
+    for (const std::string& word : args_) {
+        if (word == "--")
+            break;
+        if (word.size() > 1 && word[0] == '-')
+            return "unknown option " + word;
+    }
+    return std::nullopt;
+}
+
+int CliMain(const char* program, const char* summary, int argc, char** argv,
+    const std::function<bool(std::vector<std::string>& args, std::string& error)>& globals)
+{
+    g_program = program;
+    DiagToStream(stderr);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (globals) {
+        std::string error;
+        if (!globals(args, error))
+            return CliFail(error, 2);
+    }
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        PrintHelp(program, summary);
+        return args.empty() ? 2 : 0;
+    }
+    // Two-word commands ("tftp get") take precedence over one-word ones.
+    for (int words = 2; words >= 1; --words) {
+        if (args.size() < static_cast<size_t>(words))
+            continue;
+        std::string name = args[0];
+        if (words == 2)
+            name += " " + args[1];
+        for (const CliCommand& command : Commands()) {
+            if (name == command.name) {
+                args.erase(args.begin(), args.begin() + words);
+                if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+                    std::printf("Usage: %s %s\n", program, command.synopsis);
+                    return 0;
+                }
+                return command.run(args);
+            }
+        }
+    }
+    return CliFail("unknown command '" + args[0] + "' (see --help)", 2);
+}

@@ -1,0 +1,56 @@
+// Shared frame of the command-line tools: a table of subcommands, each with a synopsis, and the small
+// option parser they use. Results go to standard output, diagnostics and errors to standard error.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliCommand {
+    const char* name; // "describe", or "tftp get" for a two-word command
+    const char* synopsis; // the line shown by --help, without the program name
+    int (*run)(std::vector<std::string>& args); // args: what follows the command's words; returns the exit code
+};
+
+// Registers a command at start-up: `static CliRegistrar reg{{"describe", "...", RunDescribe}};`
+struct CliRegistrar {
+    explicit CliRegistrar(const CliCommand& command);
+};
+
+// Runs the program: global options are taken by `globals` (it removes what it takes), then the command
+// named by the next one or two words runs. Prints the help for --help / -h / no command.
+int CliMain(const char* program, const char* summary, int argc, char** argv,
+    const std::function<bool(std::vector<std::string>& args, std::string& error)>& globals = {});
+
+// Option parsing over the argument list: each call removes what it takes. Options may stand anywhere
+// before "--"; the remaining words are the positional arguments.
+class CliArgs {
+public:
+    explicit CliArgs(std::vector<std::string>& args)
+        : args_(args)
+    {
+    }
+    // A flag without value: true when present (removed).
+    bool Flag(const char* name, const char* alias = nullptr);
+    // An option with a value ("-t 5", "--dir=X" or "--dir X"); the last one given wins.
+    std::optional<std::string> Value(const char* name, const char* alias = nullptr);
+    // Every value of a repeatable option, in order.
+    std::vector<std::string> Values(const char* name, const char* alias = nullptr);
+    // After all options are taken: an error text for any word left that looks like an option.
+    std::optional<std::string> UnknownOption() const;
+    std::vector<std::string>& Rest()
+    {
+        return args_;
+    }
+
+private:
+    std::vector<std::string>& args_;
+};
+
+// Prints "PROGRAM: message" to standard error and returns `code`.
+int CliFail(const std::string& message, int code = 1);
+// Reads a number option: false with an error message when the text is not a number.
+bool CliNumber(
+    const std::optional<std::string>& text, unsigned long long maxValue, unsigned long long* out, const char* what);
+const char* CliProgramName();
