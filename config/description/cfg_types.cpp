@@ -1,0 +1,319 @@
+#include "config/description/cfg_types.h"
+
+#include "common/text.h"
+
+#include <cstring>
+
+// ---- CfgArgList ----
+
+CfgArgList CfgArgList::FromTexts(const std::vector<std::string>& texts)
+{
+    CfgArgList list;
+    for (const std::string& t : texts) {
+        if (t.empty())
+            break;
+        list.Append(t);
+    }
+    return list;
+}
+
+std::string_view CfgArgList::At(size_t n) const
+{
+    if (n >= count_)
+        return {};
+    const char* p = data_.data();
+    const char* end = p + data_.size();
+    while (n > 0) {
+        p += std::strlen(p) + 1;
+        --n;
+    }
+    (void)end;
+    return std::string_view(p);
+}
+
+void CfgArgList::Append(std::string_view text)
+{
+    if (text.empty())
+        return;
+    // A member cannot hold a NUL: it would split the member in two.
+    size_t n = text.find('\0');
+    if (n == 0)
+        return;
+    data_.append(text.substr(0, n));
+    data_.push_back('\0');
+    ++count_;
+}
+
+std::vector<std::string> CfgArgList::Texts() const
+{
+    std::vector<std::string> out;
+    out.reserve(count_);
+    for (std::string_view t : *this)
+        out.emplace_back(t);
+    return out;
+}
+
+std::string CfgArgList::Raw() const
+{
+    std::string raw = data_;
+    raw.push_back('\0');
+    return raw;
+}
+
+std::string_view CfgArgList::Iterator::operator*() const
+{
+    return std::string_view(at_);
+}
+
+CfgArgList::Iterator& CfgArgList::Iterator::operator++()
+{
+    at_ += std::strlen(at_) + 1;
+    if (at_ > end_)
+        at_ = end_;
+    return *this;
+}
+
+// ---- kinds ----
+
+namespace {
+struct KindName {
+    uint32_t kind;
+    const char* keyword;
+};
+// The element keyword table shared with the wizard scripts.
+const KindName kKinds[] = {
+    { CfgKindGroup, "group" },
+    { CfgKindGroupLogo, "group_logo" },
+    { CfgKindGroupEnd, "group_end" },
+    { CfgKindSeparator, "separator" },
+    { CfgKindStaticText, "static_text" },
+    { CfgKindStaticIcon, "static_icon" },
+    { CfgKindReadonlyText, "readonly_text" },
+    { CfgKindEntryText, "entryfield_text" },
+    { CfgKindEntryNumbers, "entryfield_numbers" },
+    { CfgKindEntryHex, "entryfield_hex" },
+    { CfgKindEntryIpAddress, "entryfield_ipaddress" },
+    { CfgKindEntryNumeric, "entryfield_numeric" },
+    { CfgKindEntryDate, "entryfield_date" },
+    { CfgKindEntryTime, "entryfield_time" },
+    { CfgKindEntryDateTime, "entryfield_datetime" },
+    { CfgKindSlider, "numeric_slider" },
+    { CfgKindSelectionButtons, "selection_buttons" },
+    { CfgKindSelectionList, "selection_list" },
+    { CfgKindSelectionFromTable, "selection_list_from_table" },
+    { CfgKindOnOff, "onoff_switch" },
+    { CfgKindTable, "table" },
+};
+
+// Kinds as bits for the attribute table: kind k (1 to 20) is bit k, a table bit 21.
+constexpr uint32_t K(uint32_t kind)
+{
+    return kind == CfgKindTable ? (1u << 21) : (1u << kind);
+}
+constexpr uint32_t KRange(uint32_t from, uint32_t to)
+{
+    uint32_t m = 0;
+    for (uint32_t k = from; k <= to; ++k)
+        m |= K(k);
+    return m;
+}
+constexpr uint32_t kT = K(CfgKindTable);
+constexpr uint32_t kFrom5 = KRange(5, 20) | kT;
+
+uint32_t KindBit(uint32_t kind)
+{
+    if (kind == CfgKindTable)
+        return kT;
+    if (kind >= 1 && kind <= 20)
+        return 1u << kind;
+    return 0;
+}
+
+struct AttrRow {
+    CfgAttrInfo info;
+    uint32_t kinds; // kinds that accept the attribute in descriptions
+    uint32_t wizardKinds; // ... in wizard pages
+};
+
+#define NUM(m) &CfgItem::m, nullptr, nullptr
+#define TXT(m) nullptr, &CfgItem::m, nullptr
+#define LST(m) nullptr, nullptr, &CfgItem::m
+
+// In CfgAttr order.
+const AttrRow kAttrs[CfgAttrCount] = {
+    { { "description", CfgAttrDescription, CfgAttrForm::List, LST(description) }, kFrom5, kFrom5 },
+    { { "help_id", CfgAttrHelpId, CfgAttrForm::Number, NUM(helpId) }, kFrom5, 0 },
+    { { "alias", CfgAttrAlias, CfgAttrForm::List, LST(alias) }, kFrom5, kFrom5 },
+    { { "arrange", CfgAttrArrange, CfgAttrForm::Number, NUM(arrange) }, kFrom5, kFrom5 },
+    { { "multicfg", CfgAttrMulticfg, CfgAttrForm::Number, NUM(multicfg) }, kFrom5, 0 },
+    { { "change_item", CfgAttrChangeItem, CfgAttrForm::List, LST(changeItem) }, kFrom5, kFrom5 },
+    { { "enable_item", CfgAttrEnableItem, CfgAttrForm::List, LST(enableItem) }, kFrom5, kFrom5 },
+    { { "item_text", CfgAttrItemText, CfgAttrForm::List, LST(itemText) }, K(7) | K(16) | K(18), K(7) | K(16) | K(18) },
+    { { "item_value", CfgAttrItemValue, CfgAttrForm::List, LST(itemValue) }, K(7) | K(18), K(7) | K(18) },
+    { { "default_value", CfgAttrDefaultValue, CfgAttrForm::Text, &CfgItem::defaultNumber, &CfgItem::defaultValue,
+          nullptr },
+        KRange(8, 16) | K(19), KRange(8, 16) | K(19) },
+    { { "max_len", CfgAttrMaxLen, CfgAttrForm::Number, NUM(maxLen) }, KRange(8, 10) | K(19), KRange(8, 10) | K(19) },
+    { { "never_empty", CfgAttrNeverEmpty, CfgAttrForm::Number, NUM(neverEmpty) }, KRange(8, 10) | K(13) | K(15) | K(19),
+        KRange(8, 10) | K(19) },
+    { { "hidden", CfgAttrHidden, CfgAttrForm::Number, NUM(hidden) }, KRange(7, 10) | kT, KRange(7, 10) | kT },
+    { { "fill", CfgAttrFill, CfgAttrForm::Number, NUM(fill) }, K(9) | K(10), K(9) | K(10) },
+    { { "add_to_charset", CfgAttrAddToCharset, CfgAttrForm::Text, TXT(addToCharset) }, K(8) | K(9) | K(19),
+        K(8) | K(9) | K(19) },
+    { { "convert_to_upper", CfgAttrConvertToUpper, CfgAttrForm::Number, NUM(convertToUpper) }, K(7) | K(8) | K(19),
+        K(7) | K(8) | K(19) },
+    { { "sort", CfgAttrSort, CfgAttrForm::Number, NUM(sort) }, K(19), 0 },
+    { { "no_edit", CfgAttrNoEdit, CfgAttrForm::Number, NUM(noEdit) }, K(19), 0 },
+    { { "no_duplicates", CfgAttrNoDuplicates, CfgAttrForm::Number, NUM(noDuplicates) }, K(19), K(19) },
+    { { "never_zero", CfgAttrNeverZero, CfgAttrForm::Number, NUM(neverZero) }, K(11), K(11) },
+    { { "very_important", CfgAttrVeryImportant, CfgAttrForm::Number, NUM(veryImportant) }, K(8) | K(11), K(8) | K(11) },
+    { { "range_min", CfgAttrRangeMin, CfgAttrForm::Number, NUM(rangeMin) }, K(12) | K(16), K(12) | K(16) },
+    { { "range_max", CfgAttrRangeMax, CfgAttrForm::Number, NUM(rangeMax) }, K(12) | K(16), K(12) | K(16) },
+    { { "step", CfgAttrStep, CfgAttrForm::Number, NUM(step) }, K(12) | K(16), K(12) | K(16) },
+    { { "factor", CfgAttrFactor, CfgAttrForm::Number, NUM(factor) }, K(12), K(12) },
+    { { "year_is_wildcard", CfgAttrYearIsWildcard, CfgAttrForm::Number, NUM(yearIsWildcard) }, K(13) | K(15),
+        K(13) | K(15) },
+    { { "show_seconds", CfgAttrShowSeconds, CfgAttrForm::Number, NUM(showSeconds) }, K(14) | K(15), K(14) | K(15) },
+    { { "lower_buddy", CfgAttrLowerBuddy, CfgAttrForm::Number, NUM(lowerBuddy) }, K(14) | K(15), K(14) | K(15) },
+    { { "upper_buddy", CfgAttrUpperBuddy, CfgAttrForm::Number, NUM(upperBuddy) }, K(14) | K(15), K(14) | K(15) },
+    { { "format", CfgAttrFormat, CfgAttrForm::Text, TXT(format) }, KRange(13, 15), KRange(13, 15) },
+    { { "unit", CfgAttrUnit, CfgAttrForm::Text, TXT(unit) }, KRange(7, 12) | K(16), KRange(7, 12) | K(16) },
+    { { "button_text", CfgAttrButtonText, CfgAttrForm::List, LST(buttonText) }, K(17), K(17) },
+    { { "bshort_text", CfgAttrBshortText, CfgAttrForm::List, LST(bshortText) }, K(17), K(17) },
+    { { "button_value", CfgAttrButtonValue, CfgAttrForm::List, LST(buttonValue) }, K(17), K(17) },
+    { { "default_selection", CfgAttrDefaultSelection, CfgAttrForm::Number, NUM(defaultSelection) },
+        K(17) | K(18) | K(20), K(17) | K(18) | K(20) },
+    { { "items_from_table", CfgAttrItemsFromTable, CfgAttrForm::List, LST(itemsFromTable) }, K(19), K(19) },
+    { { "value_list", CfgAttrValueList, CfgAttrForm::List, LST(valueList) }, K(20), K(20) },
+    { { "value_text", CfgAttrValueText, CfgAttrForm::List, LST(valueText) }, K(20), K(20) },
+    { { "static_table_menu", CfgAttrStaticTableMenu, CfgAttrForm::List, LST(staticTableMenu) }, kT, kT },
+    { { "static_table_overlay", CfgAttrStaticTableOverlay, CfgAttrForm::Number, NUM(staticTableOverlay) }, kT, kT },
+    { { "static_table_join", CfgAttrStaticTableJoin, CfgAttrForm::Number, NUM(staticTableJoin) }, kT, 0 },
+    { { "max_items", CfgAttrMaxItems, CfgAttrForm::Number, NUM(maxItems) }, kT, kT },
+    { { "num_columns", CfgAttrNumColumns, CfgAttrForm::Number, NUM(numColumns) }, kT, kT },
+    { { "auto_index", CfgAttrAutoIndex, CfgAttrForm::List, LST(autoIndex) }, kT, kT },
+    { { "merge_entrys", CfgAttrMergeEntrys, CfgAttrForm::List, LST(mergeEntrys) }, kT, kT },
+    { { "default_add", CfgAttrDefaultAdd, CfgAttrForm::List, LST(defaultAdd) }, kT, kT },
+};
+
+#undef NUM
+#undef TXT
+#undef LST
+
+struct AttrInfoTable {
+    CfgAttrInfo infos[CfgAttrCount];
+    std::unordered_map<std::string_view, const CfgAttrInfo*> byKeyword;
+    std::unordered_map<std::string_view, uint32_t> kindByKeyword;
+    AttrInfoTable()
+    {
+        for (size_t i = 0; i < CfgAttrCount; ++i) {
+            infos[i] = kAttrs[i].info;
+            byKeyword.emplace(infos[i].keyword, &infos[i]);
+        }
+        for (const KindName& k : kKinds)
+            kindByKeyword.emplace(k.keyword, k.kind);
+    }
+};
+
+const AttrInfoTable& Tables()
+{
+    static const AttrInfoTable tables;
+    return tables;
+}
+} // namespace
+
+const char* CfgKindKeyword(uint32_t kind)
+{
+    for (const KindName& k : kKinds)
+        if (k.kind == kind)
+            return k.keyword;
+    return nullptr;
+}
+
+uint32_t CfgKindFromKeyword(std::string_view keyword)
+{
+    const auto& map = Tables().kindByKeyword;
+    auto it = map.find(keyword);
+    return it == map.end() ? CfgKindNone : it->second;
+}
+
+const CfgAttrInfo* CfgAttrTable()
+{
+    return Tables().infos;
+}
+
+const CfgAttrInfo* CfgFindAttr(std::string_view keyword)
+{
+    const auto& map = Tables().byKeyword;
+    auto it = map.find(keyword);
+    return it == map.end() ? nullptr : it->second;
+}
+
+bool CfgAttrAccepts(CfgAttr attr, uint32_t kind, bool wizard)
+{
+    if (attr >= CfgAttrCount)
+        return false;
+    uint32_t mask = wizard ? kAttrs[attr].wizardKinds : kAttrs[attr].kinds;
+    return (mask & KindBit(kind)) != 0;
+}
+
+// ---- records ----
+
+CfgSection* CfgDescription::AddSection(std::string name, std::optional<std::string> title)
+{
+    auto section = std::make_unique<CfgSection>();
+    section->owner = this;
+    section->name = std::move(name);
+    section->title = std::move(title);
+    sections.push_back(std::move(section));
+    return sections.back().get();
+}
+
+CfgItem* CfgAddItem(CfgSection* section, uint32_t kind)
+{
+    auto item = std::make_unique<CfgItem>();
+    item->kind = kind;
+    item->section = section;
+    section->items.push_back(std::move(item));
+    return section->items.back().get();
+}
+
+CfgItem* CfgAddColumn(CfgItem* table, uint32_t kind)
+{
+    auto column = std::make_unique<CfgItem>();
+    column->kind = kind;
+    column->section = table->section;
+    column->table = table;
+    table->columns.push_back(std::move(column));
+    return table->columns.back().get();
+}
+
+void CfgIndexNames(CfgDescription& desc)
+{
+    desc.names.byName.clear();
+    desc.names.byAlias.clear();
+    for (const auto& section : desc.sections) {
+        for (const auto& item : section->items) {
+            if (item->name)
+                desc.names.byName[StrLower(*item->name)].push_back(item.get());
+            if (item->alias && !item->alias->Empty())
+                desc.names.byAlias.emplace(StrLower(item->alias->At(0)), item.get());
+        }
+    }
+}
+
+void CfgComputeMulticfg(CfgDescription& desc)
+{
+    desc.multicfg = 0;
+    for (const auto& section : desc.sections) {
+        section->multicfg = 0;
+        for (const auto& item : section->items) {
+            if (item->multicfg) {
+                section->multicfg = 1;
+                break;
+            }
+        }
+        if (section->multicfg)
+            desc.multicfg = 1;
+    }
+}

@@ -1,0 +1,373 @@
+// The records of one configuration: schema and values together. The description reader builds them
+// from a description file (every value none, every changed flag 0); the configuration store fills,
+// changes and dumps the values in the same records. Wizards build the same records from their pages.
+//
+// Ownership and addresses: a description owns its sections, a section its items, a table item its
+// columns and rows, each through a container of heap records, so that the address of a section, item,
+// column or row never changes while the description lives (counterparts, wizard actions and plug-in
+// pages keep pointers to them). Texts are 8-bit; "none" (std::nullopt) differs from the empty text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// An argument list: texts kept one after another, each ended by a NUL, the whole list ended by an
+// empty text ("a\0b\0\0"). So an empty text cannot be a member: it ends the list.
+class CfgArgList {
+public:
+    CfgArgList() = default;
+    // Copies up to the first empty text of `texts`.
+    static CfgArgList FromTexts(const std::vector<std::string>& texts);
+
+    // Number of members.
+    size_t Count() const
+    {
+        return count_;
+    }
+    bool Empty() const
+    {
+        return count_ == 0;
+    }
+    // The n-th member (0-based); the empty text past the end.
+    std::string_view At(size_t n) const;
+    // Appends a member; an empty text is not added (it would end the list).
+    void Append(std::string_view text);
+    void Clear()
+    {
+        data_.clear();
+        count_ = 0;
+    }
+    // The members as separate strings.
+    std::vector<std::string> Texts() const;
+    // The raw form: every member followed by a NUL, then one more NUL.
+    std::string Raw() const;
+
+    bool operator==(const CfgArgList& other) const
+    {
+        return data_ == other.data_;
+    }
+
+    // Forward iteration over the members.
+    class Iterator {
+    public:
+        Iterator(const char* at, const char* end)
+            : at_(at)
+            , end_(end)
+        {
+        }
+        std::string_view operator*() const;
+        Iterator& operator++();
+        bool operator!=(const Iterator& other) const
+        {
+            return at_ != other.at_;
+        }
+
+    private:
+        const char* at_;
+        const char* end_;
+    };
+    Iterator begin() const
+    {
+        return Iterator(data_.data(), data_.data() + data_.size());
+    }
+    Iterator end() const
+    {
+        return Iterator(data_.data() + data_.size(), data_.data() + data_.size());
+    }
+
+private:
+    std::string data_; // each member followed by a NUL; the final empty text is implied
+    size_t count_ = 0;
+};
+
+// Element kinds; the numbers are those the plug-in interface and wizard pages use.
+enum CfgItemKind : uint32_t {
+    CfgKindNone = 0,
+    CfgKindGroup = 1, // "group": frame around the following items (no name, no attributes)
+    CfgKindGroupLogo = 2, // "group_logo": frame with the logo (no name, no attributes)
+    CfgKindGroupEnd = 3, // "group_end": ends the innermost frame (no name, no attributes)
+    CfgKindSeparator = 4, // "separator" (no name, no attributes)
+    CfgKindStaticText = 5, // "static_text" (no name)
+    CfgKindStaticIcon = 6, // "static_icon" (no name)
+    CfgKindReadonlyText = 7, // "readonly_text"
+    CfgKindEntryText = 8, // "entryfield_text"
+    CfgKindEntryNumbers = 9, // "entryfield_numbers"
+    CfgKindEntryHex = 10, // "entryfield_hex"
+    CfgKindEntryIpAddress = 11, // "entryfield_ipaddress"
+    CfgKindEntryNumeric = 12, // "entryfield_numeric"
+    CfgKindEntryDate = 13, // "entryfield_date"
+    CfgKindEntryTime = 14, // "entryfield_time"
+    CfgKindEntryDateTime = 15, // "entryfield_datetime"
+    CfgKindSlider = 16, // "numeric_slider"
+    CfgKindSelectionButtons = 17, // "selection_buttons"
+    CfgKindSelectionList = 18, // "selection_list"
+    CfgKindSelectionFromTable = 19, // "selection_list_from_table"
+    CfgKindOnOff = 20, // "onoff_switch"
+    CfgKindTable = 0x8015, // "table"
+};
+
+// The element keyword of a kind ("group", ..., "table"), or nullptr for an unknown kind.
+const char* CfgKindKeyword(uint32_t kind);
+// True for kinds 1 to 6, which have no name and keep their whole argument list as description.
+inline bool CfgKindIsDecoration(uint32_t kind)
+{
+    return kind >= CfgKindGroup && kind <= CfgKindStaticIcon;
+}
+// True for the kinds that may be table columns (7 to 20).
+inline bool CfgKindIsColumn(uint32_t kind)
+{
+    return kind >= CfgKindReadonlyText && kind <= CfgKindOnOff;
+}
+
+// Element attributes, in the order of the attribute table. `CfgItem::attrSet` has bit (1 << attr)
+// set for each attribute that an attribute line gave the item.
+enum CfgAttr : uint32_t {
+    CfgAttrDescription,
+    CfgAttrHelpId,
+    CfgAttrAlias,
+    CfgAttrArrange,
+    CfgAttrMulticfg,
+    CfgAttrChangeItem,
+    CfgAttrEnableItem,
+    CfgAttrItemText,
+    CfgAttrItemValue,
+    CfgAttrDefaultValue,
+    CfgAttrMaxLen,
+    CfgAttrNeverEmpty,
+    CfgAttrHidden,
+    CfgAttrFill,
+    CfgAttrAddToCharset,
+    CfgAttrConvertToUpper,
+    CfgAttrSort,
+    CfgAttrNoEdit,
+    CfgAttrNoDuplicates,
+    CfgAttrNeverZero,
+    CfgAttrVeryImportant,
+    CfgAttrRangeMin,
+    CfgAttrRangeMax,
+    CfgAttrStep,
+    CfgAttrFactor,
+    CfgAttrYearIsWildcard,
+    CfgAttrShowSeconds,
+    CfgAttrLowerBuddy,
+    CfgAttrUpperBuddy,
+    CfgAttrFormat,
+    CfgAttrUnit,
+    CfgAttrButtonText,
+    CfgAttrBshortText,
+    CfgAttrButtonValue,
+    CfgAttrDefaultSelection,
+    CfgAttrItemsFromTable,
+    CfgAttrValueList,
+    CfgAttrValueText,
+    CfgAttrStaticTableMenu,
+    CfgAttrStaticTableOverlay,
+    CfgAttrStaticTableJoin,
+    CfgAttrMaxItems,
+    CfgAttrNumColumns,
+    CfgAttrAutoIndex,
+    CfgAttrMergeEntrys,
+    CfgAttrDefaultAdd,
+    CfgAttrCount
+};
+
+struct CfgItem;
+struct CfgSection;
+struct CfgDescription;
+
+// Number of column slots of a table row.
+constexpr size_t CfgMaxColumns = 64;
+// Bit 31 of a column's max_len marks the column as merged while its table's editing dialog is open.
+constexpr uint32_t CfgMaxLenMerged = 0x80000000u;
+
+// One table entry. Slot n-1 holds column n (in the order of the table's column items); column 1 is
+// the row's key.
+struct CfgRow {
+    std::array<std::optional<std::string>, CfgMaxColumns> cells;
+};
+
+// One element line of a description or wizard page; table columns are items too.
+struct CfgItem {
+    // --- common fields ---
+    uint32_t changed = 0; // 1 after a change through the store or the plug-in interface; reading does not set it
+    uint32_t state = 0; // bit 0 (CfgItemDisabled): disabled by a wizard action, shown greyed
+    CfgItem* counterpart = nullptr; // the item at the same position in the next description of a group
+    CfgSection* section = nullptr; // the section that holds the item (for a column: the table's section)
+    CfgItem* table = nullptr; // for a column: its table item; nullptr otherwise
+    uint32_t kind = CfgKindNone; // CfgItemKind
+    uint32_t id = 0; // second creation argument; non-zero: the item's bit mask in configuration texts
+    std::optional<std::string> name; // key in the store and in configuration texts; none for kinds 1 to 6
+    std::optional<CfgArgList> alias; // "alias": its first text is a second name
+    std::optional<CfgArgList> description; // display text: creation arguments of kinds 1-6, or "description"
+    uint32_t helpId = 0; // "help_id"
+    std::optional<std::string> value; // current value; none until a configuration is read
+    uint32_t multicfg = 0; // "multicfg": may be configured for several devices at once
+    uint32_t arrange = 0; // "arrange": layout hint for the dialog builder
+    std::optional<CfgArgList> changeItem; // "change_item": items that follow a change of this one
+    std::optional<CfgArgList> enableItem; // "enable_item": items enabled by this one
+    uint64_t attrSet = 0; // bit (1 << CfgAttr) for every attribute line taken
+
+    // --- kind-specific attributes (which kinds accept which: CfgAttrAccepts) ---
+    std::optional<CfgArgList> itemText; // "item_text": display texts of the choices (7, 16, 18)
+    std::optional<CfgArgList> itemValue; // "item_value": values of the choices (7, 18)
+    std::optional<std::string> defaultValue; // "default_value" (8 to 15, 19); kind 16 uses defaultNumber
+    uint32_t defaultNumber = 0; // "default_value" of a numeric_slider (16)
+    uint32_t maxLen = 0; // "max_len" (8, 9, 10, 19); for a column bit 31 = merged (CfgMaxLenMerged)
+    uint32_t neverEmpty = 0; // "never_empty" (8, 9, 10, 13, 15, 19)
+    uint32_t hidden = 0; // "hidden": the value is secret (7, 8, 9, 10, table)
+    uint32_t fill = 0; // "fill" (9, 10)
+    std::optional<std::string> addToCharset; // "add_to_charset": characters allowed beyond the kind's set (8, 9, 19)
+    uint32_t convertToUpper = 0; // "convert_to_upper" (7, 8, 19)
+    uint32_t sort = 0; // "sort" (19)
+    uint32_t noEdit = 0; // "no_edit" (19)
+    uint32_t noDuplicates = 0; // "no_duplicates" (19)
+    uint32_t neverZero = 0; // "never_zero" (11)
+    uint32_t veryImportant = 0; // "very_important": access password / alternative address (8, 11)
+    uint32_t rangeMin = 0; // "range_min" (12, 16)
+    uint32_t rangeMax = 0; // "range_max" (12, 16)
+    uint32_t step = 0; // "step" (12, 16)
+    uint32_t factor = 0; // "factor" (12)
+    uint32_t yearIsWildcard = 0; // "year_is_wildcard" (13, 15)
+    uint32_t showSeconds = 0; // "show_seconds" (14, 15)
+    uint32_t lowerBuddy = 0; // "lower_buddy" (14, 15)
+    uint32_t upperBuddy = 0; // "upper_buddy" (14, 15)
+    std::optional<std::string> format; // "format" (13, 14, 15)
+    std::optional<std::string> unit; // "unit" (7 to 12, 16)
+    std::optional<CfgArgList> buttonText; // "button_text": one per button (17)
+    std::optional<CfgArgList> bshortText; // "bshort_text": short button texts (17)
+    std::optional<CfgArgList> buttonValue; // "button_value": the value of each button (17)
+    uint32_t defaultSelection = 0; // "default_selection" (17, 18, 20)
+    std::optional<CfgArgList> itemsFromTable; // "items_from_table": pairs of table name, column number (19)
+    std::optional<CfgArgList> valueList; // "value_list": values for off, on [, undetermined] (20)
+    std::optional<CfgArgList> valueText; // "value_text" (20)
+
+    // --- table (kind 0x8015) ---
+    std::optional<CfgArgList> staticTableMenu; // "static_table_menu"
+    uint32_t staticTableOverlay = 0; // "static_table_overlay"
+    uint32_t staticTableJoin = 0; // "static_table_join"
+    uint32_t maxItems = 0; // "max_items": maximum number of rows
+    uint32_t numColumns = 0; // "num_columns": columns that follow the table line
+    std::optional<CfgArgList> autoIndex; // "auto_index": column number [, width]
+    std::optional<CfgArgList> mergeEntrys; // "merge_entrys": column, separator, split chars, join text
+    std::optional<CfgArgList> defaultAdd; // "default_add": values of a newly added row
+    std::vector<std::unique_ptr<CfgItem>> columns; // column items in order (kinds 7 to 20)
+    std::list<CfgRow> rows; // rows in the order added; std::list keeps row addresses stable
+
+    bool IsTable() const
+    {
+        return kind == CfgKindTable;
+    }
+    bool HasAttr(CfgAttr attr) const
+    {
+        return (attrSet >> attr) & 1u;
+    }
+};
+
+constexpr uint32_t CfgItemDisabled = 0x1;
+
+struct WizCondition;
+struct WizAction;
+
+// A wizard condition ("skip_when"): three texts, copies of the line's arguments.
+struct WizCondition {
+    std::string operand1;
+    std::string operand2;
+    std::string op;
+};
+
+// A wizard action line ("set", "cat", ...) with the conditions under which it is skipped.
+struct WizAction {
+    std::string keyword;
+    CfgArgList args;
+    std::vector<WizCondition> conditions;
+};
+
+// One page of a configuration (or of a wizard).
+struct CfgSection {
+    CfgDescription* owner = nullptr; // the description (or wizard page list) that holds the section
+    std::string name; // "section" name; "section_plugin" for a page served by a plug-in
+    std::optional<std::string> title; // second "section" argument / "section_plugin" title
+    std::optional<CfgArgList> module; // plug-in "module": library file name [, entry point]
+    std::optional<CfgArgList> params; // plug-in "module_param" pairs: key, value, key, value, ...
+    uint32_t multicfg = 0; // set at the end of loading when any item has a non-zero multicfg
+    std::vector<std::unique_ptr<CfgItem>> items; // items in file order (a table's columns live in the table)
+    // Wizard pages only:
+    std::vector<WizCondition> conditions; // page conditions ("skip_when" outside action blocks)
+    std::vector<WizAction> onShow; // "on_show" actions
+    std::vector<WizAction> onBack; // "on_back" actions
+    std::vector<WizAction> onNext; // "on_next" actions
+
+    bool IsPlugin() const
+    {
+        return name == "section_plugin";
+    }
+};
+
+// Flags of a description.
+constexpr uint32_t CfgDescNotFromDevice = 0x1; // read from a configuration file or made new
+constexpr uint32_t CfgDescNew = 0x2; // made new from the device's initial data
+
+// Name lookup index of a description: built by CfgIndexNames over the items of all sections (not the
+// columns), in section and item order. Keys are the names lowered (names compare ignoring case).
+// Anything that adds, removes or renames items or sections must call CfgIndexNames again.
+struct CfgNameIndex {
+    std::unordered_map<std::string, std::vector<CfgItem*>> byName; // every item of that name, in order
+    std::unordered_map<std::string, CfgItem*> byAlias; // first item whose first alias text is the key
+};
+
+// The root: one configuration of one device type.
+struct CfgDescription {
+    std::string pattern; // device pattern of the taken "version" header (its first argument)
+    uint32_t flags = 0; // CfgDescNotFromDevice, CfgDescNew
+    uint32_t multicfg = 0; // non-zero when any section's multicfg flag is set
+    std::vector<std::unique_ptr<CfgSection>> sections; // sections in file order
+    CfgNameIndex names; // lookup index by name and alias (CfgIndexNames)
+
+    // Appends a new empty section owned by this description.
+    CfgSection* AddSection(std::string name, std::optional<std::string> title);
+};
+
+// Appends a new item of `kind` to a section / a column to a table item; fills the back pointers.
+CfgItem* CfgAddItem(CfgSection* section, uint32_t kind);
+CfgItem* CfgAddColumn(CfgItem* table, uint32_t kind);
+
+// (Re)builds the description's name index.
+void CfgIndexNames(CfgDescription& desc);
+
+// Recomputes the multi-configuration flags: a section's when any of its items has a non-zero
+// multicfg, the description's when any section's is.
+void CfgComputeMulticfg(CfgDescription& desc);
+
+// The attribute table shared by description and wizard readers (and by copies and dumps of items):
+// keyword, form of the value and where the item keeps it.
+enum class CfgAttrForm : uint8_t {
+    Number, // first argument read as an unsigned number
+    Text, // first argument
+    List, // the whole argument list
+};
+struct CfgAttrInfo {
+    const char* keyword; // "description", "help_id", ...
+    CfgAttr attr;
+    CfgAttrForm form;
+    uint32_t CfgItem::*number; // form Number
+    std::optional<std::string> CfgItem::*text; // form Text ("default_value" of kind 16: defaultNumber)
+    std::optional<CfgArgList> CfgItem::*list; // form List
+};
+// CfgAttrCount entries, in CfgAttr order.
+const CfgAttrInfo* CfgAttrTable();
+// The entry of an attribute keyword (exact comparison), or nullptr.
+const CfgAttrInfo* CfgFindAttr(std::string_view keyword);
+// True when an item of `kind` accepts the attribute; `wizard` applies the wizard pages' grammar
+// (no help_id, multicfg, sort, no_edit, static_table_join; never_empty only for 8, 9, 10 and 19).
+bool CfgAttrAccepts(CfgAttr attr, uint32_t kind, bool wizard = false);
+// The element kind of a keyword (exact comparison), or CfgKindNone.
+uint32_t CfgKindFromKeyword(std::string_view keyword);
+
+using CfgDescriptionPtr = std::unique_ptr<CfgDescription>;
