@@ -113,7 +113,7 @@ struct SharedWord : std::atomic<int32_t> {
 // Loaded configuration, its stream in transit and a running wizard belong to other modules; the entry
 // owns them (the pointers only share so that this header needs none of their definitions).
 struct CfgDescription;
-struct CfgTempStream;
+class CfgTempStream;
 struct WizScript;
 
 struct DeviceEntry {

@@ -1,0 +1,27 @@
+#include "config/device/deviceentry.h"
+
+#include "common/platform/net.h"
+
+std::string DeviceEntry::AddressText() const
+{
+    std::string text = NetAddressText(address);
+    if (port != 0)
+        text += ":" + std::to_string(port);
+    return text;
+}
+
+void DeviceEntry::TakeSysInfo(const DeviceEntry& other)
+{
+    name = other.name;
+    device_type = other.device_type;
+    fw_version = other.fw_version;
+    fw_date = other.fw_date;
+    serial_no = other.serial_no;
+    mac_address = other.mac_address;
+    hw_release = other.hw_release;
+    cSysTime = other.cSysTime;
+    fw_status = other.fw_status;
+    flags = other.flags;
+    feature_word = other.feature_word;
+    hw_mask = other.hw_mask;
+}

@@ -1,0 +1,418 @@
+#include "config/device/tftp.h"
+
+#include "common/diag.h"
+#include "common/text.h"
+
+#include <algorithm>
+#include <cstring>
+
+int32_t TftpLastError = 0;
+
+namespace {
+// Largest block the devices accept when they truncate their option answer to "bl".
+constexpr uint32_t kTruncatedOackLimit = 1432;
+// The smallest block size the option allows.
+constexpr uint32_t kTftpMinBlockSize = 8;
+
+uint16_t Get16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+void Put16(std::vector<uint8_t>& out, uint16_t value)
+{
+    out.push_back(static_cast<uint8_t>(value >> 8));
+    out.push_back(static_cast<uint8_t>(value & 0xff));
+}
+
+void PutText(std::vector<uint8_t>& out, std::string_view text)
+{
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+}
+
+// The NUL-terminated string at `pos`, ending at the datagram's end when the NUL is missing.
+std::string_view TextAt(const uint8_t* data, size_t size, size_t pos)
+{
+    const char* start = reinterpret_cast<const char*>(data) + pos;
+    size_t len = 0;
+    while (pos + len < size && start[len] != 0)
+        ++len;
+    return { start, len };
+}
+} // namespace
+
+// --- streams ---
+
+int TftpFileStream::Write(const uint8_t* data, size_t size)
+{
+    return std::fwrite(data, 1, size, file_) == size ? 1 : 0;
+}
+
+int TftpFileStream::Read(uint8_t* data, size_t size)
+{
+    size_t n = std::fread(data, 1, size, file_);
+    if (n < size && std::ferror(file_))
+        return -1;
+    return static_cast<int>(n);
+}
+
+int64_t TftpFileStream::Position()
+{
+    return static_cast<int64_t>(std::ftell(file_));
+}
+
+int TftpMemoryStream::Write(const uint8_t* data, size_t size)
+{
+    if (pos_ + size > limit)
+        return 0;
+    if (pos_ + size > data_.size())
+        data_.resize(pos_ + size);
+    std::memcpy(data_.data() + pos_, data, size);
+    pos_ += size;
+    return 1;
+}
+
+int TftpMemoryStream::Read(uint8_t* data, size_t size)
+{
+    size_t n = std::min(size, data_.size() - pos_);
+    std::memcpy(data, data_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<int>(n);
+}
+
+// --- the transfer ---
+
+TftpTransfer::TftpTransfer(
+    bool write, NetAddress server, std::string file, uint32_t timeoutMs, int32_t blockSize, TftpStream& stream)
+    : write_(write)
+    , server_(server)
+    , file_(std::move(file))
+    , timeoutMs_(timeoutMs)
+    , stream_(stream)
+{
+    if (server_.port == 0)
+        server_.port = kTftpPort;
+    requestPort_ = server_.port;
+    // The buffers hold at most 8192 bytes of data: a larger request is cut, 0 asks for the most.
+    if (blockSize <= 0 || static_cast<uint32_t>(blockSize) > kTftpMaxBlockSize)
+        requested_ = kTftpMaxBlockSize;
+    else
+        requested_ = std::max<uint32_t>(static_cast<uint32_t>(blockSize), kTftpMinBlockSize);
+}
+
+void TftpTransfer::Send(std::vector<uint8_t> bytes)
+{
+    lastSent_ = bytes;
+    outbox_.push_back({ std::move(bytes), server_ });
+}
+
+void TftpTransfer::SendError(uint16_t code, NetAddress to)
+{
+    // The client's own ERROR packets carry an empty message: 5 bytes.
+    std::vector<uint8_t> packet;
+    Put16(packet, kTftpError);
+    Put16(packet, code);
+    packet.push_back(0);
+    outbox_.push_back({ std::move(packet), to });
+}
+
+void TftpTransfer::Fail(int32_t error)
+{
+    error_ = error;
+    state_ = TftpState::Failed;
+}
+
+void TftpTransfer::Start(uint32_t now)
+{
+    std::vector<uint8_t> request;
+    Put16(request, write_ ? kTftpWrq : kTftpRrq);
+    PutText(request, file_);
+    PutText(request, "octet");
+    PutText(request, "blksize");
+    PutText(request, std::to_string(requested_));
+    Send(std::move(request));
+    lastReceived_ = now;
+}
+
+void TftpTransfer::Idle(uint32_t now)
+{
+    if (state_ != TftpState::Running)
+        return;
+    if (now - lastReceived_ < timeoutMs_) {
+        outbox_.push_back({ lastSent_, server_ });
+        return;
+    }
+    // Silent beyond the time-out: give up and tell the server.
+    Fail(-1);
+    SendError(0, server_);
+}
+
+void TftpTransfer::Cancel()
+{
+    if (state_ != TftpState::Running)
+        return;
+    SendError(0, server_);
+    Fail(0);
+}
+
+void TftpTransfer::LocalFailure()
+{
+    if (state_ == TftpState::Running)
+        Fail(0);
+}
+
+// Reads the options of an OACK. Returns false when the answer cannot be accepted (a block size the
+// buffers do not hold or the client did not ask for); the caller ends the transfer then.
+bool TftpTransfer::ReadOptions(const uint8_t* data, size_t size)
+{
+    size_t pos = 2;
+    while (pos < size) {
+        if (size - pos == 2 && AsciiLower(static_cast<char>(data[pos])) == 'b'
+            && AsciiLower(static_cast<char>(data[pos + 1])) == 'l') {
+            // The device cut its answer after two letters: it takes our size up to its limit.
+            blockSize_ = std::min(requested_, kTruncatedOackLimit);
+            return true;
+        }
+        std::string_view name = TextAt(data, size, pos);
+        pos += name.size() + 1;
+        if (!StrEqualNoCase(name, "blksize"))
+            continue;
+        std::string_view value = pos < size ? TextAt(data, size, pos) : std::string_view();
+        pos += value.size() + 1;
+        size_t used = 0;
+        uint32_t number = ParseUnsigned(value, &used);
+        if (used == 0 || number < kTftpMinBlockSize || number > requested_)
+            return false;
+        blockSize_ = number;
+    }
+    return true;
+}
+
+void TftpTransfer::ReceiveError(const uint8_t* data, size_t size)
+{
+    int32_t code = size >= 4 ? Get16(data + 2) : -1;
+    std::string message(size > 4 ? TextAt(data, size, 4) : std::string_view());
+    Diag(write_ ? "tftp write error: '%s' [%d]\n" : "tftp read error: '%s' [%d]\n", message.c_str(), code);
+    Fail(code);
+}
+
+void TftpTransfer::SendAck()
+{
+    std::vector<uint8_t> ack;
+    Put16(ack, kTftpAck);
+    Put16(ack, block_);
+    Send(std::move(ack));
+}
+
+void TftpTransfer::SendNextData()
+{
+    std::vector<uint8_t> packet;
+    Put16(packet, kTftpData);
+    Put16(packet, block_);
+    packet.insert(packet.end(), chunk_.begin(), chunk_.end());
+    Send(std::move(packet));
+}
+
+void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, uint32_t now)
+{
+    if (state_ != TftpState::Running || size < 1)
+        return;
+    // Transfer identifier: the first answer names the server's port; from then on a datagram from
+    // anywhere else is a stranger's and gets ERROR 5 (an ERROR from a stranger is not answered, so
+    // two confused peers cannot keep each other busy).
+    if (server_.port == requestPort_) {
+        server_.port = from.port;
+    } else if (from != server_) {
+        if (!(size >= 2 && Get16(data) == kTftpError))
+            SendError(5, from);
+        return;
+    }
+    // Only the server's datagrams count as a sign of life: a stranger cannot hold a dead transfer open.
+    lastReceived_ = now;
+
+    uint16_t opcode = size >= 2 ? Get16(data) : 0;
+    if (opcode == kTftpError) {
+        ReceiveError(data, size);
+        return;
+    }
+    if (opcode == kTftpOack) {
+        if (!ReadOptions(data, size)) {
+            // An option answer the buffers cannot take: ERROR 8 (option refused) ends the transfer.
+            SendError(8, server_);
+            Fail(8);
+            return;
+        }
+        if (!write_) {
+            SendAck(); // ACK 0 (block_ is still 0 before the first DATA)
+            return;
+        }
+        // For a write, the OACK stands for ACK 0.
+        opcode = kTftpAck;
+        data = nullptr;
+    }
+    if (!write_ && opcode == kTftpData && size >= 4) {
+        uint16_t block = Get16(data + 2);
+        size_t length = size - 4;
+        if (block == static_cast<uint16_t>(block_ + 1)) {
+            block_ = block;
+            if (length > 0 && !stream_.Write(data + 4, length)) {
+                SendError(3, server_);
+                Fail(0);
+                return;
+            }
+            progress_ = stream_.Position();
+            if (length < blockSize_)
+                state_ = TftpState::Done;
+        }
+        // A duplicate is acknowledged again with the last good number.
+        SendAck();
+        return;
+    }
+    if (write_ && opcode == kTftpAck && (data == nullptr || size >= 4)) {
+        uint16_t block = data ? Get16(data + 2) : 0;
+        if (block != block_) {
+            // Another block number: send the current DATA (or, before any, the request) again.
+            outbox_.push_back({ lastSent_, server_ });
+            return;
+        }
+        progress_ = stream_.Position();
+        if (sentData_ && chunk_.size() < blockSize_) {
+            state_ = TftpState::Done;
+            return;
+        }
+        chunk_.resize(blockSize_);
+        int n = stream_.Read(chunk_.data(), chunk_.size());
+        if (n < 0) {
+            SendError(0, server_);
+            Fail(0);
+            return;
+        }
+        chunk_.resize(static_cast<size_t>(n));
+        ++block_;
+        sentData_ = true;
+        SendNextData();
+        return;
+    }
+    // Anything else from the server is a protocol error.
+    Fail(-1);
+}
+
+// --- the driver ---
+
+int TftpUdpLink::Open()
+{
+    return socket_.Open() && socket_.Bind(0, 0) ? 1 : 0;
+}
+
+int TftpUdpLink::Send(const uint8_t* data, size_t size, NetAddress to)
+{
+    return socket_.SendTo(data, size, to);
+}
+
+int TftpUdpLink::Wait(uint32_t timeoutMs)
+{
+    return socket_.WaitReadable(timeoutMs);
+}
+
+int TftpUdpLink::Receive(uint8_t* data, size_t size, NetAddress* from)
+{
+    return socket_.ReceiveFrom(data, size, from);
+}
+
+namespace {
+void Flush(TftpTransfer& transfer, TftpLink& link)
+{
+    for (const TftpTransfer::Datagram& d : transfer.Outbox())
+        link.Send(d.bytes.data(), d.bytes.size(), d.to);
+    transfer.Outbox().clear();
+}
+} // namespace
+
+int TftpRun(TftpTransfer& transfer, TftpLink& link, Clock& clock, std::atomic<int32_t>* progress,
+    const std::atomic<int32_t>* cancel)
+{
+    // A longer datagram is cut to the largest packet a transfer can carry.
+    std::vector<uint8_t> buffer(kTftpMaxPacket);
+    transfer.Start(clock.TickMs());
+    Flush(transfer, link);
+    for (;;) {
+        if (transfer.State() == TftpState::Done)
+            return 1;
+        if (transfer.State() == TftpState::Failed)
+            return 0;
+        if (cancel && cancel->load() != 0) {
+            transfer.Cancel();
+            Flush(transfer, link);
+            return 0;
+        }
+        int ready = link.Wait(1000);
+        if (ready < 0) {
+            transfer.LocalFailure();
+            return 0;
+        }
+        if (ready == 0) {
+            transfer.Idle(clock.TickMs());
+            Flush(transfer, link);
+            continue;
+        }
+        NetAddress from;
+        int n = link.Receive(buffer.data(), kTftpMaxPacket, &from);
+        if (n < 1)
+            continue;
+        transfer.Receive(buffer.data(), static_cast<size_t>(n), from, clock.TickMs());
+        Flush(transfer, link);
+        if (progress)
+            progress->store(static_cast<int32_t>(transfer.Progress()));
+    }
+}
+
+namespace {
+TftpEnvironment& Environment()
+{
+    static TftpEnvironment environment;
+    return environment;
+}
+
+int Transfer(bool write, uint32_t address, uint16_t port, const char* file, TftpStream& stream, uint32_t timeoutMs,
+    int32_t blockSize, std::atomic<int32_t>* progress, const std::atomic<int32_t>* cancel)
+{
+    TftpLastError = 0;
+    std::unique_ptr<TftpLink> link;
+    if (Environment().openLink) {
+        link = Environment().openLink();
+    } else {
+        auto udp = std::make_unique<TftpUdpLink>();
+        if (udp->Open())
+            link = std::move(udp);
+    }
+    if (!link)
+        return 0;
+    TftpTransfer transfer(write, NetAddress { address, port }, file, timeoutMs, blockSize, stream);
+    int ok = TftpRun(transfer, *link, TftpClock(), progress, cancel);
+    TftpLastError = transfer.Error();
+    return ok;
+}
+} // namespace
+
+void TftpSetEnvironment(TftpEnvironment environment)
+{
+    Environment() = std::move(environment);
+}
+
+Clock& TftpClock()
+{
+    return Environment().clock ? *Environment().clock : SystemClock();
+}
+
+int TftpGet(uint32_t address, uint16_t port, const char* file, TftpStream& stream, uint32_t timeoutMs,
+    int32_t blockSize, std::atomic<int32_t>* progress, const std::atomic<int32_t>* cancel)
+{
+    return Transfer(false, address, port, file, stream, timeoutMs, blockSize, progress, cancel);
+}
+
+int TftpPut(uint32_t address, uint16_t port, const char* file, TftpStream& stream, uint32_t timeoutMs,
+    int32_t blockSize, std::atomic<int32_t>* progress, const std::atomic<int32_t>* cancel)
+{
+    return Transfer(true, address, port, file, stream, timeoutMs, blockSize, progress, cancel);
+}
