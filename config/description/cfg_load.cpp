@@ -1,0 +1,309 @@
+#include "config/description/cfg_load.h"
+
+#include "common/diag.h"
+#include "common/tempstream.h"
+#include "common/text.h"
+#include "config/description/cfg_index.h"
+#include "config/description/cfg_pattern.h"
+
+namespace {
+
+// One condition line ("feature_mask" / "hardware_mask"): mask, or "!" directly before the mask;
+// mask 0 (or no mask) applies always.
+bool MaskApplies(const CfgArgList& args, uint32_t deviceMask)
+{
+    std::string_view a = args.At(0);
+    bool negate = !a.empty() && a[0] == '!';
+    uint32_t mask = ParseUnsigned(negate ? a.substr(1) : a);
+    if (mask == 0)
+        return true;
+    bool common = (mask & deviceMask) != 0;
+    return negate ? !common : common;
+}
+
+// The state of reading one taken "version" block.
+class BlockReader {
+public:
+    BlockReader(CfgDescription& desc, uint32_t featureMask, uint32_t hardwareMask, bool easy)
+        : desc_(desc)
+        , featureMask_(featureMask)
+        , hardwareMask_(hardwareMask)
+        , easy_(easy)
+    {
+    }
+
+    void Line(const std::string& kw, const CfgArgList& args, int line)
+    {
+        // Conditions: each kind of condition line is seen only while the conditions before it apply.
+        if (kw == "config_mode") {
+            uint32_t n = ParseUnsigned(args.At(0));
+            modeOk_ = n == 0 || (n == 1 && easy_) || (n == 2 && !easy_);
+            return;
+        }
+        if (!modeOk_)
+            return;
+        if (kw == "feature_mask") {
+            featureOk_ = MaskApplies(args, featureMask_);
+            return;
+        }
+        if (!featureOk_)
+            return;
+        if (kw == "hardware_mask") {
+            hardwareOk_ = MaskApplies(args, hardwareMask_);
+            return;
+        }
+        if (!hardwareOk_)
+            return;
+
+        if (kw == "section") {
+            std::optional<std::string> title;
+            if (args.Count() >= 2)
+                title = std::string(args.At(1));
+            section_ = desc_.AddSection(std::string(args.At(0)), std::move(title));
+            plugin_ = false;
+            table_ = nullptr;
+            return;
+        }
+        if (kw == "section_plugin") {
+            std::optional<std::string> title;
+            if (args.Count() >= 1)
+                title = std::string(args.At(0));
+            section_ = desc_.AddSection("section_plugin", std::move(title));
+            plugin_ = true;
+            table_ = nullptr;
+            return;
+        }
+        if (plugin_) {
+            PluginLine(kw, args, line);
+            return;
+        }
+        uint32_t kind = CfgKindFromKeyword(kw);
+        if (table_) {
+            // Column mode: only column kinds create items; anything else is an attribute of the last column.
+            if (CfgKindIsColumn(kind)) {
+                CfgItem* column = CfgAddColumn(table_, kind);
+                Name(column, args);
+                last_ = column;
+                uint32_t wanted = table_->numColumns ? table_->numColumns : 1;
+                if (table_->columns.size() >= wanted)
+                    table_ = nullptr;
+                return;
+            }
+        } else if (kind != CfgKindNone) {
+            if (!section_) {
+                Unexpected(line, kw);
+                return;
+            }
+            CfgItem* item = CfgAddItem(section_, kind);
+            if (CfgKindIsDecoration(kind)) {
+                if (!args.Empty())
+                    item->description = args;
+            } else {
+                Name(item, args);
+            }
+            last_ = item;
+            if (kind == CfgKindTable)
+                table_ = item;
+            return;
+        }
+        Attribute(kw, args, line);
+    }
+
+private:
+    static void Unexpected(int line, const std::string& kw)
+    {
+        Diag("reading dsc, line %d - unexpected token \"%s\"\n", line, kw.c_str());
+    }
+
+    static void Name(CfgItem* item, const CfgArgList& args)
+    {
+        item->name = std::string(args.At(0));
+        if (args.Count() >= 2)
+            item->id = ParseUnsigned(args.At(1));
+    }
+
+    void Attribute(const std::string& kw, const CfgArgList& args, int line)
+    {
+        const CfgAttrInfo* info = CfgFindAttr(kw);
+        if (!info || !last_ || !CfgAttrAccepts(info->attr, last_->kind)) {
+            Unexpected(line, kw);
+            return;
+        }
+        CfgItem& item = *last_;
+        if (info->attr == CfgAttrDefaultValue && item.kind == CfgKindSlider) {
+            item.defaultNumber = ParseUnsigned(args.At(0));
+        } else {
+            switch (info->form) {
+            case CfgAttrForm::Number:
+                item.*(info->number) = ParseUnsigned(args.At(0));
+                break;
+            case CfgAttrForm::Text:
+                item.*(info->text) = std::string(args.At(0));
+                break;
+            case CfgAttrForm::List:
+                item.*(info->list) = args;
+                break;
+            }
+        }
+        item.attrSet |= uint64_t { 1 } << info->attr;
+    }
+
+    void PluginLine(const std::string& kw, const CfgArgList& args, int line)
+    {
+        if (kw == "module") {
+            section_->module = args;
+        } else if (kw == "multicfg") {
+            section_->multicfg = ParseUnsigned(args.At(0));
+        } else if (kw == "uses") {
+            CfgItem* item = CfgAddItem(section_, CfgKindReadonlyText);
+            item->name = std::string(args.At(0));
+            CfgArgList description;
+            description.Append(args.At(0));
+            item->description = description;
+            if (args.Count() >= 2) {
+                CfgArgList alias;
+                alias.Append(args.At(1));
+                item->alias = alias;
+            }
+            last_ = item;
+        } else if (kw == "uses_table") {
+            int32_t count = ParseDecimal(args.At(1));
+            if (count < 1)
+                return;
+            // A row has 64 cells: more columns could never hold a value.
+            if (count > static_cast<int32_t>(CfgMaxColumns))
+                count = static_cast<int32_t>(CfgMaxColumns);
+            CfgItem* table = CfgAddItem(section_, CfgKindTable);
+            table->name = std::string(args.At(0));
+            CfgArgList menu;
+            menu.Append("1");
+            table->staticTableMenu = menu;
+            table->numColumns = static_cast<uint32_t>(count);
+            if (args.Count() >= 3) {
+                CfgArgList alias;
+                alias.Append(args.At(2));
+                table->alias = alias;
+            }
+            for (int32_t c = 1; c <= count; ++c) {
+                CfgItem* column = CfgAddColumn(table, CfgKindReadonlyText);
+                column->name = std::to_string(c);
+                last_ = column;
+            }
+        } else if (kw == "module_param") {
+            if (args.Count() < 2)
+                return;
+            if (!section_->params)
+                section_->params = CfgArgList();
+            section_->params->Append(args.At(0));
+            section_->params->Append(args.At(1));
+        } else {
+            Unexpected(line, kw);
+        }
+    }
+
+    CfgDescription& desc_;
+    uint32_t featureMask_;
+    uint32_t hardwareMask_;
+    bool easy_;
+    bool modeOk_ = true;
+    bool featureOk_ = true;
+    bool hardwareOk_ = true;
+    bool plugin_ = false;
+    CfgSection* section_ = nullptr; // the section element lines fill
+    CfgItem* last_ = nullptr; // the item (or column) created last: attributes apply to it
+    CfgItem* table_ = nullptr; // the table in column mode, or nullptr
+};
+
+} // namespace
+
+CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& deviceKey, const char* language,
+    uint32_t featureMask, uint32_t hardwareMask, bool easy)
+{
+    CfgDescriptionPtr desc;
+    std::string kw;
+    CfgArgList args;
+    for (int pass = 0; pass < 2 && !desc; ++pass) {
+        // The second pass drops the language condition; it is needed only when a language was asked for.
+        bool withLanguage = pass == 0 && language;
+        if (pass == 1) {
+            if (!language)
+                break;
+            file.Rewind();
+        }
+        CfgStringContext strings(language ? language : "", language != nullptr);
+        std::unique_ptr<BlockReader> reader;
+        int line = 0;
+        while (CfgReadLine(file, kw, args, line, &strings)) {
+            int header = CfgHeaderKindOf(kw);
+            if (!desc) {
+                if (header != CfgHeaderVersion || args.Empty())
+                    continue;
+                if (!CfgPatternMatch(args.At(0), deviceKey, featureMask))
+                    continue;
+                if (withLanguage && args.Count() >= 2 && args.At(1) != language)
+                    continue;
+                desc = std::make_unique<CfgDescription>();
+                desc->pattern = std::string(args.At(0));
+                reader = std::make_unique<BlockReader>(*desc, featureMask, hardwareMask, easy);
+                continue;
+            }
+            if (header != CfgHeaderNone)
+                break;
+            reader->Line(kw, args, line);
+        }
+    }
+    if (!desc)
+        return nullptr;
+    CfgComputeMulticfg(*desc);
+    CfgIndexNames(*desc);
+    return desc;
+}
+
+CfgDescriptionPtr CfgLoadDescription(std::string_view deviceType, std::string_view version, const char* language,
+    uint32_t featureMask, uint32_t hardwareMask, bool easy)
+{
+    std::string key = CfgDeviceKey(deviceType, version);
+    std::unique_ptr<CfgFile> file = CfgOpenDescription(key, language, CfgHeaderVersion, featureMask);
+    if (!file)
+        return nullptr;
+    return CfgLoadDescriptionFrom(*file, key, language, featureMask, hardwareMask, easy);
+}
+
+std::vector<CfgFeatureChoice> CfgNewConfigFeatures(
+    std::string_view deviceType, std::string_view version, const char* language)
+{
+    std::vector<CfgFeatureChoice> out;
+    uint32_t mask = 0;
+    std::string text;
+    for (int n = 0; CfgGetFeature(deviceType, version, language, 0xFFFFFFFFu, n, &mask, &text); ++n) {
+        if (!text.empty())
+            out.push_back(CfgFeatureChoice { mask, text, true });
+    }
+    return out;
+}
+
+uint32_t CfgNewConfigFeatureMask(const std::vector<CfgFeatureChoice>& offered)
+{
+    uint32_t mask = 0xFFFFFFFFu;
+    for (const CfgFeatureChoice& f : offered)
+        mask &= ~f.mask;
+    for (const CfgFeatureChoice& f : offered)
+        if (f.checked)
+            mask |= f.mask;
+    return mask;
+}
+
+CfgDescriptionPtr CfgNewConfiguration(std::string_view deviceType, std::string_view version, std::string_view comment,
+    const char* language, bool easy, uint32_t featureMask, uint32_t* hardwareMask, CfgTempStream* initialText)
+{
+    uint32_t hw = 0;
+    if (!CfgReadHardwareBlock(deviceType, version, comment, featureMask, &hw, initialText))
+        return nullptr;
+    if (hardwareMask)
+        *hardwareMask = hw;
+    CfgDescriptionPtr desc = CfgLoadDescription(deviceType, version, language, featureMask, hw, easy);
+    if (!desc)
+        return nullptr;
+    desc->flags |= CfgDescNew | CfgDescNotFromDevice;
+    return desc;
+}
