@@ -1,0 +1,410 @@
+#include "config/device/devicelist.h"
+
+#include "common/diag.h"
+#include "common/ini.h"
+#include "common/platform/file.h"
+#include "common/platform/net.h"
+#include "common/scramble.h"
+#include "common/text.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr std::string_view kListSection = "DeviceList";
+constexpr std::string_view kOptions = "Options";
+constexpr size_t kNameMax = 63;
+constexpr size_t kDescriptionMax = 255;
+constexpr size_t kParametersMax = 255;
+constexpr size_t kLegacyLineMax = 511;
+
+// Splits "a/b/c" into its non-empty names.
+std::vector<std::string_view> SplitPath(std::string_view path)
+{
+    std::vector<std::string_view> names;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('/', pos);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end > pos)
+            names.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return names;
+}
+
+// Fields of a list each followed by ";"; the last field may lack its ";".
+std::vector<std::string_view> SplitFields(std::string_view text)
+{
+    std::vector<std::string_view> fields;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(';', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        fields.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return fields;
+}
+
+// A text as it may stand in a settings value: no line breaks.
+std::string OneLine(std::string_view text)
+{
+    std::string out(text);
+    std::replace(out.begin(), out.end(), '\r', ' ');
+    std::replace(out.begin(), out.end(), '\n', ' ');
+    return out;
+}
+
+// "a.b.c.d" or "a.b.c.d:port" into the entry; an address that does not convert leaves it unchanged.
+void ParseAddressPort(std::string_view text, DeviceEntry& entry)
+{
+    std::string_view address = text;
+    size_t colon = text.find(':');
+    if (colon != std::string_view::npos) {
+        address = text.substr(0, colon);
+        entry.port = static_cast<uint16_t>(ParseDecimal(text.substr(colon + 1)));
+    }
+    if (std::optional<uint32_t> ip = NetParseAddress(Trim(address))) {
+        entry.address = *ip;
+        entry.address_list[0] = *ip;
+    }
+}
+
+void CollectEntries(DeviceFolder& folder, const std::function<void(DeviceFolder&, DeviceEntry&)>& visit)
+{
+    for (auto& e : folder.entries)
+        visit(folder, *e);
+    for (auto& f : folder.folders)
+        CollectEntries(*f, visit);
+}
+
+void StoreFolder(const DeviceFolder& folder, IniFile& ini)
+{
+    if (!folder.entries.empty()) {
+        std::string path = DeviceList::FolderPath(folder);
+        std::string section = path.empty() ? std::string(kListSection) : std::string(kListSection) + "/" + path;
+        ini.SetInt(section, "Count", static_cast<int32_t>(folder.entries.size()));
+        int i = 1;
+        for (const auto& e : folder.entries) {
+            ini.SetString(section, StrFormat("%d_Name", i), OneLine(e->name));
+            ini.SetString(section, StrFormat("%d_Description", i), OneLine(e->description));
+            ini.SetString(section, StrFormat("%d_Parameters", i), OneLine(DeviceParameters(*e)));
+            ++i;
+        }
+    }
+    for (const auto& f : folder.folders)
+        StoreFolder(*f, ini);
+}
+
+} // namespace
+
+DeviceList::DeviceList()
+    : root_(std::make_unique<DeviceFolder>())
+{
+}
+
+DeviceFolder* DeviceList::FindFolder(std::string_view path)
+{
+    DeviceFolder* folder = root_.get();
+    for (std::string_view name : SplitPath(path)) {
+        DeviceFolder* next = nullptr;
+        for (auto& f : folder->folders)
+            if (StrEqualNoCase(f->name, name)) {
+                next = f.get();
+                break;
+            }
+        if (!next)
+            return nullptr;
+        folder = next;
+    }
+    return folder;
+}
+
+DeviceFolder& DeviceList::MakeFolder(std::string_view path)
+{
+    DeviceFolder* folder = root_.get();
+    for (std::string_view name : SplitPath(path)) {
+        DeviceFolder* next = nullptr;
+        for (auto& f : folder->folders)
+            if (StrEqualNoCase(f->name, name)) {
+                next = f.get();
+                break;
+            }
+        if (!next) {
+            auto created = std::make_unique<DeviceFolder>();
+            created->name = std::string(name);
+            created->parent = folder;
+            next = created.get();
+            folder->folders.push_back(std::move(created));
+        }
+        folder = next;
+    }
+    return *folder;
+}
+
+std::string DeviceList::FolderPath(const DeviceFolder& folder)
+{
+    std::string path;
+    for (const DeviceFolder* f = &folder; f && f->parent; f = f->parent)
+        path = path.empty() ? f->name : f->name + "/" + path;
+    return path;
+}
+
+DeviceEntry* DeviceList::Add(std::unique_ptr<DeviceEntry> entry, DeviceFolder* folder)
+{
+    if (!folder)
+        folder = root_.get();
+    DeviceEntry* added = entry.get();
+    folder->entries.push_back(std::move(entry));
+    return added;
+}
+
+DeviceFolder* DeviceList::FolderOf(const DeviceEntry* entry)
+{
+    DeviceFolder* found = nullptr;
+    std::function<void(DeviceFolder&)> look = [&](DeviceFolder& folder) {
+        for (auto& e : folder.entries)
+            if (e.get() == entry)
+                found = &folder;
+        for (auto& f : folder.folders)
+            if (!found)
+                look(*f);
+    };
+    look(*root_);
+    return found;
+}
+
+int DeviceList::Remove(const DeviceEntry* entry)
+{
+    DeviceFolder* folder = FolderOf(entry);
+    if (!folder)
+        return 0;
+    auto& entries = folder->entries;
+    entries.erase(std::remove_if(entries.begin(), entries.end(), [entry](const auto& e) { return e.get() == entry; }),
+        entries.end());
+    return 1;
+}
+
+std::vector<DeviceEntry*> DeviceList::All()
+{
+    std::vector<DeviceEntry*> all;
+    CollectEntries(*root_, [&all](DeviceFolder&, DeviceEntry& e) { all.push_back(&e); });
+    return all;
+}
+
+void DeviceList::ForEach(const std::function<void(DeviceFolder&, DeviceEntry&)>& visit)
+{
+    CollectEntries(*root_, visit);
+}
+
+size_t DeviceList::Count() const
+{
+    size_t n = 0;
+    CollectEntries(*root_, [&n](DeviceFolder&, DeviceEntry&) { ++n; });
+    return n;
+}
+
+void DeviceList::Clear()
+{
+    root_ = std::make_unique<DeviceFolder>();
+    current_folder.clear();
+}
+
+std::string DeviceParameters(const DeviceEntry& entry)
+{
+    std::string password;
+    if (!entry.password_unsaved && !entry.password.empty())
+        password = CfgScramble(entry.password);
+    std::string text = StrFormat("%d;%s;", entry.local, password.c_str());
+    switch (entry.link) {
+    case LinkDialUp:
+        text += StrFormat("RAS;%s;%s;%d;", entry.ras_entry.c_str(), entry.phone_number.c_str(), entry.ras_idle_s);
+        break;
+    case LinkSerial:
+        text += StrFormat("COM;%s;", entry.line_name.c_str());
+        break;
+    default:
+        if (entry.port != 0)
+            text += StrFormat("IP;%s:%d;%d;", NetAddressText(entry.address).c_str(), entry.port, entry.timeout_s);
+        else
+            text += StrFormat("IP;%s;%d;", NetAddressText(entry.address).c_str(), entry.timeout_s);
+        break;
+    }
+    return text;
+}
+
+void DeviceParseParameters(std::string_view parameters, DeviceEntry& entry)
+{
+    std::vector<std::string_view> f = SplitFields(parameters);
+    auto field = [&f](size_t i) { return i < f.size() ? f[i] : std::string_view(); };
+    if (!field(0).empty())
+        entry.local = ParseDecimal(field(0));
+    if (!field(1).empty()) {
+        entry.password = CfgUnscramble(field(1), FixedText<64>::kMax);
+        entry.password_unsaved = 0;
+    }
+    std::string_view kind = field(2);
+    if (kind == "IP") {
+        entry.link = LinkIp;
+        if (!field(3).empty())
+            ParseAddressPort(field(3), entry);
+        if (!field(4).empty())
+            entry.timeout_s = ParseDecimal(field(4));
+    } else if (kind == "RAS") {
+        entry.link = LinkDialUp;
+        if (!field(3).empty())
+            entry.ras_entry = field(3);
+        if (!field(4).empty())
+            entry.phone_number = field(4);
+        if (!field(5).empty())
+            entry.ras_idle_s = ParseDecimal(field(5));
+    } else if (kind == "COM") {
+        entry.link = LinkSerial;
+        if (!field(3).empty())
+            entry.line_name = field(3);
+    }
+}
+
+int DeviceListLoad(DeviceList& list, const IniFile& ini)
+{
+    list.Clear();
+    int loaded = 0;
+    for (const std::string& section : ini.SectionNames()) {
+        std::string_view path;
+        if (StrEqualNoCase(section, kListSection))
+            path = {};
+        else if (StrStartsWithNoCase(section, "DeviceList/"))
+            path = std::string_view(section).substr(kListSection.size() + 1);
+        else
+            continue;
+        // A count beyond the keys the section holds cannot name more entries: never loop past them.
+        int32_t count = ini.GetInt(section, "Count", 0);
+        int32_t keys = static_cast<int32_t>(ini.Keys(section).size());
+        count = std::min(count, keys);
+        DeviceFolder* folder = nullptr;
+        for (int32_t i = 1; i <= count; ++i) {
+            std::string name = ini.GetString(section, StrFormat("%d_Name", i), "", kNameMax);
+            std::string parameters = ini.GetString(section, StrFormat("%d_Parameters", i), "", kParametersMax);
+            if (name.empty() || parameters.empty())
+                continue;
+            auto entry = std::make_unique<DeviceEntry>();
+            entry->name = name;
+            entry->description = ini.GetString(section, StrFormat("%d_Description", i), "", kDescriptionMax);
+            DeviceParseParameters(parameters, *entry);
+            if (!folder)
+                folder = &list.MakeFolder(path);
+            list.Add(std::move(entry), folder);
+            ++loaded;
+        }
+    }
+    std::string current = ini.GetString(kOptions, "CurrentFolder", "");
+    list.current_folder = list.FindFolder(current) ? DeviceList::FolderPath(*list.FindFolder(current)) : "";
+    return loaded;
+}
+
+void DeviceListStore(const DeviceList& list, IniFile& ini)
+{
+    for (const std::string& section : ini.SectionNames())
+        if (StrStartsWithNoCase(section, kListSection))
+            ini.DeleteSection(section);
+    ini.SetString(kOptions, "CurrentFolder", list.current_folder);
+    StoreFolder(list.Root(), ini);
+}
+
+int DeviceListSave(const DeviceList& list, const std::string& path)
+{
+    IniTransaction t(path);
+    DeviceListStore(list, t.File());
+    return t.Commit();
+}
+
+int DeviceListImportLegacy(DeviceList& list, std::string_view text)
+{
+    int added = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = TrimLineEnd(text.substr(pos, std::min(end - pos, kLegacyLineMax)));
+        pos = end + 1;
+        if (Trim(line).empty() || line[0] == '#')
+            continue;
+        std::vector<std::string_view> f = SplitFields(line);
+        auto field = [&f](size_t i) { return i < f.size() ? Trim(f[i]) : std::string_view(); };
+        auto entry = std::make_unique<DeviceEntry>();
+        entry->name = CutTo(field(0), kNameMax);
+        entry->description = CutTo(field(1), kDescriptionMax);
+        std::string_view kind = field(2);
+        size_t next = 4;
+        if (kind == "IP") {
+            entry->link = LinkIp;
+            ParseAddressPort(field(3), *entry);
+        } else if (kind == "RAS") {
+            entry->link = LinkDialUp;
+            entry->ras_entry = CutTo(field(3), 63);
+            entry->phone_number = CutTo(field(4), 63);
+            next = 5;
+        } else if (kind == "COM") {
+            entry->link = LinkSerial;
+            std::optional<uint32_t> n = ParseUnsignedStrict(field(3));
+            entry->line_name = n ? StrFormat("COM%u", *n) : CutTo(field(3), 15);
+        } else {
+            Diag("legacy device list: unknown kind \"%.*s\"\n", static_cast<int>(kind.size()), kind.data());
+            next = 3;
+        }
+        entry->password = CfgUnscramble(field(next), FixedText<64>::kMax);
+        entry->local = ParseDecimal(field(next + 1));
+        std::string_view last = field(next + 2);
+        if (entry->link == LinkDialUp)
+            entry->ras_idle_s = last.empty() ? 20 : ParseDecimal(last);
+        else if (entry->link == LinkIp)
+            entry->timeout_s = last.empty() ? 10 : ParseDecimal(last);
+        if (entry->name.empty())
+            continue;
+        list.Add(std::move(entry));
+        ++added;
+    }
+    return added;
+}
+
+int DeviceListLoadFile(DeviceList& list, const std::string& iniPath, const std::string& legacyPath)
+{
+    IniFile ini;
+    if (!ini.Load(iniPath))
+        Diag("device list: cannot read %s\n", iniPath.c_str());
+    DeviceListLoad(list, ini);
+    if (legacyPath.empty() || !FileExists(legacyPath))
+        return 1;
+    std::string text;
+    if (!FileReadAll(legacyPath, &text))
+        return 0;
+    DeviceListImportLegacy(list, text);
+    // The legacy file goes only once its entries are safely in the settings file.
+    if (!DeviceListSave(list, iniPath))
+        return 0;
+    std::error_code ec;
+    std::filesystem::remove(legacyPath, ec);
+    return 1;
+}
+
+DeviceJob DeviceJobBuild(const std::vector<DeviceEntry*>& entries)
+{
+    DeviceJob job;
+    DeviceEntry* last = nullptr;
+    for (DeviceEntry* e : entries) {
+        e->next = nullptr;
+        if (last)
+            last->next = e;
+        else
+            job.first = e;
+        last = e;
+        ++job.count;
+    }
+    return job;
+}

@@ -1,0 +1,327 @@
+#include "common/ini.h"
+#include "common/platform/file.h"
+#include "common/scramble.h"
+#include "config/device/devicelist.h"
+#include "config/device/mru.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string TempDir()
+{
+    static int n = 0;
+    std::filesystem::path dir = std::filesystem::temp_directory_path()
+        / ("dlist_test_" + std::to_string(static_cast<long>(::testing::UnitTest::GetInstance()->random_seed())) + "_"
+            + std::to_string(n++) + "_" + std::to_string(reinterpret_cast<uintptr_t>(&n) & 0xffff));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+DeviceEntry IpEntry(uint32_t ip, uint16_t port, int timeout, const char* password)
+{
+    DeviceEntry e;
+    e.link = LinkIp;
+    e.address = ip;
+    e.port = port;
+    e.timeout_s = timeout;
+    e.password = password;
+    return e;
+}
+
+TEST(DeviceParameters, WrittenForm)
+{
+    DeviceEntry ras;
+    ras.link = LinkDialUp;
+    ras.local = 0;
+    ras.ras_entry = "Office";
+    ras.phone_number = "0301234";
+    ras.ras_idle_s = 20;
+    DeviceEntry com;
+    com.link = LinkSerial;
+    com.local = 1;
+    com.line_name = "COM2";
+    DeviceEntry unsaved = IpEntry(0x0a000001, 0, 5, "secret");
+    unsaved.password_unsaved = 1;
+    struct Row {
+        const char* what;
+        DeviceEntry entry;
+        std::string text;
+    };
+    const Row rows[] = {
+        { "port 0", IpEntry(0xc0a80101, 0, 10, ""), "0;;IP;192.168.1.1;10;" },
+        { "port 8069", IpEntry(0xc0a80101, 8069, 10, ""), "0;;IP;192.168.1.1:8069;10;" },
+        { "password abc", IpEntry(0xc0a80101, 0, 3, "abc"), "0;" + CfgScramble("abc") + ";IP;192.168.1.1;3;" },
+        { "unsaved password", unsaved, "0;;IP;10.0.0.1;5;" },
+        { "dial-up", ras, "0;;RAS;Office;0301234;20;" },
+        { "serial", com, "1;;COM;COM2;" },
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(DeviceParameters(r.entry), r.text) << r.what;
+        // And back: the stored fields read as they were written.
+        DeviceEntry back;
+        DeviceParseParameters(r.text, back);
+        EXPECT_EQ(DeviceParameters(back), r.text) << r.what;
+        EXPECT_EQ(back.link, r.entry.link) << r.what;
+        if (!r.entry.password_unsaved) {
+            EXPECT_EQ(back.password.str(), r.entry.password.str()) << r.what;
+        }
+    }
+}
+
+TEST(DeviceParameters, ScrambledPassword)
+{
+    std::string s = CfgScramble("abc");
+    EXPECT_EQ(s.size(), 6u);
+    EXPECT_EQ(s.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(CfgUnscramble(s), "abc");
+}
+
+TEST(DeviceParameters, ReadingKeepsDefaultsForEmptyFields)
+{
+    struct Row {
+        const char* text;
+        int32_t link;
+        uint32_t address;
+        uint16_t port;
+        int32_t timeout;
+        int32_t local;
+    };
+    const Row rows[] = {
+        { "1;;IP;;;", LinkIp, 0, 0, 10, 1 },
+        { ";;IP;10.1.2.3;;", LinkIp, 0x0a010203, 0, 10, 0 },
+        { "0;;IP;10.1.2.3:8069;7;", LinkIp, 0x0a010203, 8069, 7, 0 },
+        { "0;;ip;10.1.2.3;7;", LinkIp, 0, 0, 10, 0 }, // kinds are matched in upper case only
+        { "0;;XYZ;10.1.2.3;7;", LinkIp, 0, 0, 10, 0 },
+        { "0;;IP;not-an-address;7;", LinkIp, 0, 0, 7, 0 },
+        { "0;;COM;;", LinkSerial, 0, 0, 10, 0 },
+        { "0", LinkIp, 0, 0, 10, 0 },
+    };
+    for (const Row& r : rows) {
+        DeviceEntry e;
+        DeviceParseParameters(r.text, e);
+        EXPECT_EQ(e.link, r.link) << r.text;
+        EXPECT_EQ(e.address, r.address) << r.text;
+        EXPECT_EQ(e.port, r.port) << r.text;
+        EXPECT_EQ(e.timeout_s, r.timeout) << r.text;
+        EXPECT_EQ(e.local, r.local) << r.text;
+    }
+}
+
+TEST(DeviceList, FoldersAreStoredInTheirSections)
+{
+    DeviceList list;
+    auto e = std::make_unique<DeviceEntry>(IpEntry(0xc0a80102, 0, 10, "pw"));
+    e->name = "inner";
+    e->description = "line one\r\nline two";
+    list.Add(std::move(e), &list.MakeFolder("B/A"));
+    auto r = std::make_unique<DeviceEntry>(IpEntry(0xc0a80103, 8069, 10, ""));
+    r->name = "top";
+    list.Add(std::move(r));
+    list.current_folder = "B/A";
+
+    IniFile ini;
+    ini.Parse("[Options]\r\nSearchAtStartup=0\r\n[DeviceList/"
+              "Old]\r\nCount=1\r\n1_Name=gone\r\n1_Parameters=0;;IP;1.2.3.4;10;\r\n");
+    DeviceListStore(list, ini);
+    EXPECT_EQ(ini.GetString("DeviceList/B/A", "1_Name", ""), "inner");
+    EXPECT_EQ(ini.GetString("DeviceList/B/A", "1_Description", ""), "line one  line two");
+    EXPECT_EQ(ini.GetString("DeviceList", "1_Parameters", ""), "0;;IP;192.168.1.3:8069;10;");
+    EXPECT_EQ(ini.GetString("Options", "CurrentFolder", "?"), "B/A");
+    EXPECT_EQ(ini.GetString("Options", "SearchAtStartup", ""), "0");
+    EXPECT_FALSE(ini.HasSection("DeviceList/Old"));
+    EXPECT_FALSE(ini.HasSection("DeviceList/B")); // a folder without entries has no section
+
+    DeviceList back;
+    EXPECT_EQ(DeviceListLoad(back, ini), 2);
+    ASSERT_NE(back.FindFolder("b/a"), nullptr);
+    EXPECT_EQ(back.FindFolder("B/A")->entries.at(0)->password.str(), "pw");
+    EXPECT_EQ(back.current_folder, "B/A");
+}
+
+TEST(DeviceList, LoadingRules)
+{
+    IniFile ini;
+    ini.Parse("[devicelist/b/a]\r\nCount=2\r\n1_Name=lower\r\n1_Parameters=0;;IP;10.0.0.1;10;\r\n"
+              "2_Name=\r\n2_Parameters=0;;IP;10.0.0.2;10;\r\n"
+              "[DeviceList/B]\r\nCount=1\r\n1_Name=parent\r\n1_Parameters=0;;IP;10.0.0.9;10;\r\n"
+              "[DeviceList]\r\nCount=99999999\r\n1_Name=no-params\r\n3_Name=third\r\n3_Parameters=1;;COM;COM1;\r\n"
+              "[DeviceListing]\r\nCount=1\r\n1_Name=other\r\n1_Parameters=0;;IP;10.0.0.3;10;\r\n"
+              "[Options]\r\nCurrentFolder=nowhere\r\n");
+    DeviceList list;
+    EXPECT_EQ(DeviceListLoad(list, ini), 3);
+    DeviceFolder* a = list.FindFolder("B/A");
+    ASSERT_NE(a, nullptr);
+    // Lower-case and mixed-case sections land in the same folders; an empty name is not loaded.
+    ASSERT_EQ(a->entries.size(), 1u);
+    EXPECT_EQ(a->entries[0]->name.str(), "lower");
+    ASSERT_EQ(list.Root().folders.size(), 1u);
+    EXPECT_EQ(list.Root().folders[0]->entries.at(0)->name.str(), "parent");
+    EXPECT_EQ(list.Root().folders[0]->folders.at(0).get(), a);
+    ASSERT_EQ(list.Root().entries.size(), 1u);
+    EXPECT_EQ(list.Root().entries[0]->name.str(), "third");
+    EXPECT_EQ(list.Root().entries[0]->link, LinkSerial);
+    EXPECT_EQ(list.current_folder, "");
+}
+
+TEST(DeviceList, SaveKeepsOtherSettingsAndSurvivesReload)
+{
+    std::string dir = TempDir();
+    std::string path = dir + "/qorvexal.ini";
+    ASSERT_EQ(FileWriteAtomic(path, "[Options]\r\nEasyConfig=0\r\n"), 1);
+    DeviceList list;
+    for (int i = 0; i < 50; ++i) {
+        auto e = std::make_unique<DeviceEntry>(IpEntry(0x0a000000u + static_cast<uint32_t>(i), 0, 10, "x"));
+        e->name = "dev" + std::to_string(i);
+        list.Add(std::move(e), i % 2 ? &list.MakeFolder("Odd") : nullptr);
+    }
+    ASSERT_EQ(DeviceListSave(list, path), 1);
+    EXPECT_EQ(IniGetInt(path, "Options", "EasyConfig", 1), 0);
+    DeviceList back;
+    ASSERT_EQ(DeviceListLoadFile(back, path, ""), 1);
+    EXPECT_EQ(back.Count(), 50u);
+    EXPECT_EQ(back.FindFolder("Odd")->entries.size(), 25u);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(DeviceList, LegacyListIsImportedSavedThenDeleted)
+{
+    std::string dir = TempDir();
+    std::string ini = dir + "/qorvexal.ini";
+    std::string legacy = dir + "/qorvexal.lst";
+    std::string pw = CfgScramble("geheim");
+    ASSERT_EQ(FileWriteAtomic(legacy,
+                  "# devices\r\n\r\n"
+                  " office ; main office ; IP ; 192.168.0.1 ; "
+                      + pw
+                      + " ; 1 ; 15\r\n"
+                        "branch;;IP;192.168.0.2;;0\r\n"
+                        "modem;dial;RAS;Branch Office;0301234;;0;\r\n"
+                        "console;;COM;3;;1\r\n"
+                        "usb;;COM;ttyUSB0;;0\r\n"),
+        1);
+    DeviceList list;
+    ASSERT_EQ(DeviceListLoadFile(list, ini, legacy), 1);
+    EXPECT_FALSE(FileExists(legacy));
+    ASSERT_EQ(list.Root().entries.size(), 5u);
+    const auto& e = list.Root().entries;
+    EXPECT_EQ(e[0]->name.str(), "office");
+    EXPECT_EQ(e[0]->description.str(), "main office");
+    EXPECT_EQ(e[0]->address, 0xc0a80001u);
+    EXPECT_EQ(e[0]->password.str(), "geheim");
+    EXPECT_EQ(e[0]->local, 1);
+    EXPECT_EQ(e[0]->timeout_s, 15);
+    EXPECT_EQ(e[1]->timeout_s, 10);
+    EXPECT_EQ(e[2]->link, LinkDialUp);
+    EXPECT_EQ(e[2]->ras_entry.str(), "Branch Office");
+    EXPECT_EQ(e[2]->phone_number.str(), "0301234");
+    EXPECT_EQ(e[2]->ras_idle_s, 20);
+    EXPECT_EQ(e[3]->line_name.str(), "COM3");
+    EXPECT_EQ(e[4]->line_name.str(), "ttyUSB0");
+
+    DeviceList saved;
+    IniFile file;
+    ASSERT_EQ(file.Load(ini), 1);
+    EXPECT_EQ(DeviceListLoad(saved, file), 5);
+
+    // A legacy list that cannot be saved stays where it is.
+    ASSERT_EQ(FileWriteAtomic(legacy, "x;;IP;1.2.3.4\r\n"), 1);
+    DeviceList again;
+    EXPECT_EQ(DeviceListLoadFile(again, dir + "/missing-dir/qorvexal.ini", legacy), 0);
+    EXPECT_TRUE(FileExists(legacy));
+    std::filesystem::remove_all(dir);
+}
+
+#ifndef _WIN32
+// A process killed at any moment of a save leaves either the old or the new list, never a broken one.
+TEST(DeviceList, KilledSaveLosesNothing)
+{
+    std::string dir = TempDir();
+    std::string path = dir + "/qorvexal.ini";
+    auto makeList = [](int n) {
+        DeviceList list;
+        for (int i = 0; i < n; ++i) {
+            auto e = std::make_unique<DeviceEntry>(IpEntry(0x0a000000u + static_cast<uint32_t>(i), 0, 10, "pw"));
+            e->name = "dev" + std::to_string(i);
+            e->description = std::string(200, 'd');
+            list.Add(std::move(e));
+        }
+        return list;
+    };
+    ASSERT_EQ(DeviceListSave(makeList(300), path), 1);
+    srand(1234);
+    for (int round = 0; round < 20; ++round) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            DeviceList other = makeList(301 + round % 2);
+            for (;;)
+                DeviceListSave(other, path);
+        }
+        usleep(static_cast<useconds_t>(1000 + rand() % 20000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        IniFile ini;
+        ASSERT_EQ(ini.Load(path), 1);
+        DeviceList back;
+        int n = DeviceListLoad(back, ini);
+        EXPECT_TRUE(n == 300 || n == 301 || n == 302) << n;
+        EXPECT_EQ(static_cast<int>(back.Count()), ini.GetInt("DeviceList", "Count", -1));
+    }
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+TEST(DeviceList, RemoveAndJobChain)
+{
+    DeviceList list;
+    DeviceEntry* a = list.Add(std::make_unique<DeviceEntry>());
+    DeviceEntry* b = list.Add(std::make_unique<DeviceEntry>(), &list.MakeFolder("F"));
+    DeviceEntry* c = list.Add(std::make_unique<DeviceEntry>());
+    EXPECT_EQ(list.FolderOf(b), list.FindFolder("f"));
+    DeviceJob job = DeviceJobBuild({ c, a, b });
+    EXPECT_EQ(job.count, 3);
+    EXPECT_EQ(job.first, c);
+    EXPECT_EQ(c->next, a);
+    EXPECT_EQ(a->next, b);
+    EXPECT_EQ(b->next, nullptr);
+    EXPECT_EQ(list.Remove(b), 1);
+    EXPECT_EQ(list.Remove(b), 0);
+    EXPECT_EQ(list.All(), (std::vector<DeviceEntry*> { a, c }));
+}
+
+TEST(Mru, FormatAndParse)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < 25; ++i)
+        items.push_back("10.0.0." + std::to_string(i));
+    std::string value = MruFormat("10.0.0.3", items);
+    std::vector<std::string> back = MruParse(value);
+    ASSERT_EQ(back.size(), 21u);
+    EXPECT_EQ(back[0], "10.0.0.3");
+    EXPECT_EQ(back[1], "10.0.0.0");
+    EXPECT_EQ(back[3], "10.0.0.2");
+    EXPECT_EQ(back[4], "10.0.0.4"); // the current text is not repeated
+    EXPECT_EQ(back[20], "10.0.0.20");
+    EXPECT_EQ(MruFormat("", { "a", "b" }), "a;b;");
+    EXPECT_EQ(MruFormat("a", {}), "a;");
+    EXPECT_EQ(MruParse("a;;b"), (std::vector<std::string> { "a", "b" }));
+
+    IniFile ini;
+    MruStore(ini, "MorvakAddressMRU", "10.0.0.1:8069", { "10.0.0.2" });
+    EXPECT_EQ(ini.GetString("Options", "MorvakAddressMRU", ""), "10.0.0.1:8069;10.0.0.2;");
+    EXPECT_EQ(MruLoad(ini, "MorvakAddressMRU").size(), 2u);
+}
+
+} // namespace
