@@ -1,0 +1,73 @@
+#include "common/locale.h"
+#include "common/text.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+std::string Info(LCTYPE type, const char* fallback)
+{
+    char buffer[32];
+    int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer);
+    return n > 1 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string(fallback);
+}
+
+// The user's locale through the Windows formatting functions.
+class Win32Locale : public LocaleFormat {
+public:
+    std::string Number(std::string_view number, int decimals) const override
+    {
+        std::string decimal = Info(LOCALE_SDECIMAL, ".");
+        std::string thousand = Info(LOCALE_STHOUSAND, ",");
+        std::string grouping = Info(LOCALE_SGROUPING, "3;0");
+        NUMBERFMTA fmt {};
+        fmt.NumDigits = decimals < 0 ? 0u : static_cast<UINT>(decimals);
+        fmt.LeadingZero = static_cast<UINT>(ParseDecimal(Info(LOCALE_ILZERO, "1")));
+        // "3;0" means groups of three; "3;2;0" (Indian) is given to Windows as 32.
+        UINT group = 0;
+        for (char c : grouping)
+            if (c >= '1' && c <= '9')
+                group = group * 10 + static_cast<UINT>(c - '0');
+        fmt.Grouping = group;
+        fmt.lpDecimalSep = decimal.data();
+        fmt.lpThousandSep = thousand.data();
+        fmt.NegativeOrder = static_cast<UINT>(ParseDecimal(Info(LOCALE_INEGNUMBER, "1")));
+        std::string in(number);
+        char out[128];
+        int n = GetNumberFormatA(LOCALE_USER_DEFAULT, 0, in.c_str(), &fmt, out, sizeof out);
+        return n > 1 ? std::string(out, static_cast<size_t>(n - 1)) : in;
+    }
+
+    std::string ShortDate(const LocaleDate& date) const override
+    {
+        SYSTEMTIME st {};
+        st.wYear = date.year;
+        st.wMonth = date.month;
+        st.wDay = date.day;
+        char out[128];
+        int n = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, out, sizeof out);
+        return n > 1 ? std::string(out, static_cast<size_t>(n - 1)) : EnglishLocale().ShortDate(date);
+    }
+
+    std::string Time(const LocaleTime& time, bool withSeconds) const override
+    {
+        SYSTEMTIME st {};
+        st.wYear = 2000;
+        st.wMonth = 1;
+        st.wDay = 1;
+        st.wHour = time.hour;
+        st.wMinute = time.minute;
+        st.wSecond = time.second;
+        char out[128];
+        int n = GetTimeFormatA(LOCALE_USER_DEFAULT, withSeconds ? 0 : TIME_NOSECONDS, &st, nullptr, out, sizeof out);
+        return n > 1 ? std::string(out, static_cast<size_t>(n - 1)) : EnglishLocale().Time(time, withSeconds);
+    }
+};
+} // namespace
+
+const LocaleFormat& SystemLocale()
+{
+    static const Win32Locale locale;
+    return locale;
+}
