@@ -1,0 +1,505 @@
+#include "monitor/snmp/snmp_ber.h"
+
+#include <cstring>
+
+// Encoding: every element's size is counted first, then written front to back into a buffer whose
+// capacity is checked once for the whole message.
+
+size_t BerPutLength(uint8_t* out, size_t length)
+{
+    // Lengths below 127 take one byte; 127 and more the long form with the fewest bytes.
+    if (length < 127) {
+        if (out)
+            out[0] = static_cast<uint8_t>(length);
+        return 1;
+    }
+    size_t n = 1;
+    while (n < 4 && (length >> (8 * n)) != 0)
+        ++n;
+    if (out) {
+        out[0] = static_cast<uint8_t>(0x80 + n);
+        for (size_t i = 0; i < n; ++i)
+            out[1 + i] = static_cast<uint8_t>(length >> (8 * (n - 1 - i)));
+    }
+    return 1 + n;
+}
+
+namespace {
+size_t LengthSize(size_t length)
+{
+    return BerPutLength(nullptr, length);
+}
+
+size_t TlvSize(size_t contentLength)
+{
+    return 1 + LengthSize(contentLength) + contentLength;
+}
+
+// Fewest two's-complement bytes of a 32-bit value (1 to 4).
+size_t IntegerContentSize(int32_t value)
+{
+    uint32_t u = static_cast<uint32_t>(value);
+    size_t n = 4;
+    while (n > 1) {
+        uint32_t lead = (u >> (8 * (n - 1))) & 0xFF;
+        uint32_t nextTop = (u >> (8 * (n - 1) - 1)) & 1;
+        if ((lead == 0 && nextTop == 0) || (lead == 0xFF && nextTop == 1))
+            --n;
+        else
+            break;
+    }
+    return n;
+}
+
+// Unsigned numbers: like a non-negative INTEGER, so a top bit set takes a fifth, leading zero byte.
+size_t UnsignedContentSize(uint32_t value)
+{
+    size_t n = 1;
+    while (n < 4 && (value >> (8 * n)) != 0)
+        ++n;
+    if ((value >> (8 * n - 1)) & 1)
+        ++n;
+    return n;
+}
+
+struct Writer {
+    uint8_t* p;
+    size_t pos = 0;
+    void Byte(uint8_t b)
+    {
+        p[pos++] = b;
+    }
+    void Header(uint8_t tag, size_t length)
+    {
+        Byte(tag);
+        pos += BerPutLength(p + pos, length);
+    }
+    void Bytes(const void* data, size_t n)
+    {
+        if (n)
+            std::memcpy(p + pos, data, n);
+        pos += n;
+    }
+};
+
+void PutIntegerContent(Writer& w, int32_t value)
+{
+    size_t n = IntegerContentSize(value);
+    uint32_t u = static_cast<uint32_t>(value);
+    for (size_t i = 0; i < n; ++i)
+        w.Byte(static_cast<uint8_t>(u >> (8 * (n - 1 - i))));
+}
+
+void PutUnsignedContent(Writer& w, uint32_t value)
+{
+    size_t n = UnsignedContentSize(value);
+    for (size_t i = 0; i < n; ++i) {
+        size_t shift = 8 * (n - 1 - i);
+        w.Byte(shift >= 32 ? 0 : static_cast<uint8_t>(value >> shift));
+    }
+}
+
+// The content bytes of a binding's value as it goes on the wire.
+struct ValueContent {
+    size_t size = 0;
+    SnmpOid oid; // OBJECT IDENTIFIER values
+    const std::string* text = nullptr; // OCTET STRING and Opaque values
+};
+
+ValueContent ContentOf(const SnmpBinding& b)
+{
+    ValueContent c;
+    switch (b.tag) {
+    case kBerInteger:
+        c.size = IntegerContentSize(static_cast<int32_t>(b.value.integer));
+        break;
+    case kBerCounter:
+    case kBerGauge:
+    case kBerTimeTicks:
+        c.size = UnsignedContentSize(b.value.integer);
+        break;
+    case kBerIpAddress:
+        c.size = 4;
+        break;
+    case kBerOid:
+        SnmpOidFromText(b.value.text.c_str(), &c.oid);
+        c.size = c.oid.length;
+        break;
+    case kBerOctetString:
+    case kBerOpaque:
+        c.text = &b.value.text;
+        c.size = b.value.text.size();
+        break;
+    default: // NULL
+        c.size = 0;
+        break;
+    }
+    return c;
+}
+
+size_t BindingContentSize(const SnmpBinding& b)
+{
+    return TlvSize(b.oid.length) + TlvSize(ContentOf(b).size);
+}
+
+struct Sizes {
+    size_t bindings = 0; // content of the bindings sequence
+    size_t pdu = 0; // content of the PDU
+    size_t message = 0; // content of the outer sequence
+};
+
+Sizes Count(const SnmpMessage& m)
+{
+    Sizes s;
+    for (const SnmpBinding& b : m.bindings)
+        s.bindings += TlvSize(BindingContentSize(b));
+    if (m.pdu == kPduTrap) {
+        s.pdu = TlvSize(m.enterprise.length) + TlvSize(4)
+            + TlvSize(IntegerContentSize(static_cast<int32_t>(m.genericTrap)))
+            + TlvSize(IntegerContentSize(static_cast<int32_t>(m.specificTrap)))
+            + TlvSize(UnsignedContentSize(m.timeStamp)) + TlvSize(s.bindings);
+    } else {
+        s.pdu = TlvSize(IntegerContentSize(static_cast<int32_t>(m.requestId)))
+            + TlvSize(IntegerContentSize(static_cast<int32_t>(m.errorStatus)))
+            + TlvSize(IntegerContentSize(static_cast<int32_t>(m.errorIndex))) + TlvSize(s.bindings);
+    }
+    s.message
+        = TlvSize(IntegerContentSize(static_cast<int32_t>(m.version))) + TlvSize(m.community.size()) + TlvSize(s.pdu);
+    return s;
+}
+
+void PutInteger(Writer& w, uint32_t value)
+{
+    int32_t v = static_cast<int32_t>(value);
+    w.Header(kBerInteger, IntegerContentSize(v));
+    PutIntegerContent(w, v);
+}
+} // namespace
+
+size_t BerPutInteger(uint8_t* out, int32_t value)
+{
+    size_t n = IntegerContentSize(value);
+    if (out) {
+        Writer w { out };
+        w.Header(kBerInteger, n);
+        PutIntegerContent(w, value);
+    }
+    return 2 + n;
+}
+
+size_t BerPutUnsigned(uint8_t* out, uint8_t tag, uint32_t value)
+{
+    size_t n = UnsignedContentSize(value);
+    if (out) {
+        Writer w { out };
+        w.Header(tag, n);
+        PutUnsignedContent(w, value);
+    }
+    return 2 + n;
+}
+
+size_t SnmpBindingSize(const SnmpBinding& binding)
+{
+    return TlvSize(BindingContentSize(binding));
+}
+
+size_t SnmpMessageSizeFor(const SnmpMessage& m, size_t bindingsLength)
+{
+    size_t pdu = TlvSize(IntegerContentSize(static_cast<int32_t>(m.requestId)))
+        + TlvSize(IntegerContentSize(static_cast<int32_t>(m.errorStatus)))
+        + TlvSize(IntegerContentSize(static_cast<int32_t>(m.errorIndex))) + TlvSize(bindingsLength);
+    size_t message
+        = TlvSize(IntegerContentSize(static_cast<int32_t>(m.version))) + TlvSize(m.community.size()) + TlvSize(pdu);
+    return TlvSize(message);
+}
+
+size_t SnmpEncodedSize(const SnmpMessage& message)
+{
+    return TlvSize(Count(message).message);
+}
+
+size_t SnmpEncodeMessage(const SnmpMessage& m, uint8_t* buffer, size_t capacity)
+{
+    Sizes s = Count(m);
+    size_t total = TlvSize(s.message);
+    if (total > capacity)
+        return 0;
+    Writer w { buffer };
+    w.Header(kBerSequence, s.message);
+    PutInteger(w, m.version);
+    w.Header(kBerOctetString, m.community.size());
+    w.Bytes(m.community.data(), m.community.size());
+    w.Header(static_cast<uint8_t>(0xA0 | (m.pdu & 0x1F)), s.pdu);
+    if (m.pdu == kPduTrap) {
+        w.Header(kBerOid, m.enterprise.length);
+        w.Bytes(m.enterprise.bytes, m.enterprise.length);
+        w.Header(kBerIpAddress, 4);
+        w.Bytes(&m.agentAddress, 4); // network byte order is wire order
+        PutInteger(w, m.genericTrap);
+        PutInteger(w, m.specificTrap);
+        w.Header(kBerTimeTicks, UnsignedContentSize(m.timeStamp));
+        PutUnsignedContent(w, m.timeStamp);
+    } else {
+        PutInteger(w, m.requestId);
+        PutInteger(w, m.errorStatus);
+        PutInteger(w, m.errorIndex);
+    }
+    w.Header(kBerSequence, s.bindings);
+    for (const SnmpBinding& b : m.bindings) {
+        w.Header(kBerSequence, BindingContentSize(b));
+        w.Header(kBerOid, b.oid.length);
+        w.Bytes(b.oid.bytes, b.oid.length);
+        ValueContent c = ContentOf(b);
+        uint8_t tag = b.tag;
+        w.Header(tag, c.size);
+        switch (tag) {
+        case kBerInteger:
+            PutIntegerContent(w, static_cast<int32_t>(b.value.integer));
+            break;
+        case kBerCounter:
+        case kBerGauge:
+        case kBerTimeTicks:
+            PutUnsignedContent(w, b.value.integer);
+            break;
+        case kBerIpAddress:
+            w.Bytes(&b.value.address, 4);
+            break;
+        case kBerOid:
+            w.Bytes(c.oid.bytes, c.oid.length);
+            break;
+        case kBerOctetString:
+        case kBerOpaque:
+            w.Bytes(c.text->data(), c.size);
+            break;
+        default:
+            break;
+        }
+    }
+    return w.pos;
+}
+
+void SnmpEncodeSetValue(const SnmpValue& value, SnmpBinding* binding)
+{
+    binding->value.Clear();
+    if (value.kind == kSnmpInteger) {
+        binding->tag = kBerInteger;
+        binding->value = value;
+        return;
+    }
+    binding->tag = kBerOctetString;
+    binding->value.kind = kSnmpString;
+    if (value.kind == kSnmpIpAddress)
+        binding->value.text = SnmpAddressText(value.address);
+    else if (value.kind == kSnmpString)
+        binding->value.text = value.text;
+}
+
+// Decoding: a cursor over one enclosing element. Each read checks the element against what is left of
+// its enclosing length before it touches a byte.
+namespace {
+struct Reader {
+    const uint8_t* p;
+    size_t end;
+    size_t pos = 0;
+
+    bool AtEnd() const
+    {
+        return pos == end;
+    }
+    // Reads a tag and a length; the content must fit what is left. Leaves pos at the content.
+    bool Header(uint8_t* tag, size_t* length)
+    {
+        if (end - pos < 2)
+            return false;
+        *tag = p[pos++];
+        if ((*tag & 0x1F) == 0x1F) // multi-byte tags are not part of SNMPv1
+            return false;
+        uint8_t first = p[pos++];
+        size_t len = first;
+        if (first & 0x80) {
+            size_t n = first & 0x7F;
+            if (n == 0 || end - pos < n) // indefinite form, or length bytes cut off
+                return false;
+            len = 0;
+            for (size_t i = 0; i < n; ++i) {
+                if (len > (SIZE_MAX >> 8))
+                    return false;
+                len = len << 8 | p[pos++];
+            }
+        }
+        if (len > end - pos)
+            return false;
+        *length = len;
+        return true;
+    }
+    bool Expect(uint8_t wanted, size_t* length)
+    {
+        uint8_t tag;
+        return Header(&tag, length) && tag == wanted;
+    }
+    Reader Sub(size_t length)
+    {
+        Reader r { p, pos + length, pos };
+        pos += length;
+        return r;
+    }
+};
+
+// Big-endian content keeping the low 32 bits; signed numbers are sign-extended from the first byte.
+bool Number(const uint8_t* content, size_t length, bool isSigned, uint32_t* out)
+{
+    if (length == 0)
+        return false;
+    uint32_t v = (isSigned && (content[0] & 0x80)) ? 0xFFFFFFFFu : 0;
+    for (size_t i = 0; i < length; ++i)
+        v = v << 8 | content[i];
+    *out = v;
+    return true;
+}
+
+bool ReadInteger(Reader& r, uint32_t* out)
+{
+    size_t len;
+    if (!r.Expect(kBerInteger, &len))
+        return false;
+    bool ok = Number(r.p + r.pos, len, true, out);
+    r.pos += len;
+    return ok;
+}
+
+bool OidFrom(const uint8_t* content, size_t length, SnmpOid* out)
+{
+    if (length > kSnmpMaxOid)
+        return false;
+    out->length = static_cast<uint32_t>(length);
+    if (length)
+        std::memcpy(out->bytes, content, length);
+    return true;
+}
+
+std::string CutText(const uint8_t* content, size_t length)
+{
+    if (length > kSnmpMaxText)
+        length = kSnmpMaxText;
+    return std::string(reinterpret_cast<const char*>(content), length);
+}
+
+// One value of a binding; false for an unknown tag or a malformed value.
+bool ReadValue(Reader& r, SnmpBinding* b)
+{
+    uint8_t tag;
+    size_t len;
+    if (!r.Header(&tag, &len))
+        return false;
+    const uint8_t* c = r.p + r.pos;
+    r.pos += len;
+    b->tag = tag;
+    b->value.Clear();
+    switch (tag) {
+    case kBerNull:
+        return len == 0;
+    case kBerInteger:
+        b->value.kind = kSnmpInteger;
+        return Number(c, len, true, &b->value.integer);
+    case kBerCounter:
+    case kBerGauge:
+    case kBerTimeTicks:
+        b->value.kind = kSnmpInteger;
+        return Number(c, len, false, &b->value.integer);
+    case kBerOctetString:
+    case kBerOpaque:
+        b->value.kind = kSnmpString;
+        b->value.text = CutText(c, len);
+        return true;
+    case kBerOid: {
+        SnmpOid oid;
+        if (!OidFrom(c, len, &oid))
+            return false;
+        b->value.kind = kSnmpString;
+        SnmpOidToText(oid, &b->value.text);
+        if (b->value.text.size() > kSnmpMaxText)
+            b->value.text.resize(kSnmpMaxText);
+        return true;
+    }
+    case kBerIpAddress:
+        if (len != 4)
+            return false;
+        b->value.kind = kSnmpIpAddress;
+        std::memcpy(&b->value.address, c, 4);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ReadBinding(Reader& list, SnmpBinding* b)
+{
+    size_t len;
+    if (!list.Expect(kBerSequence, &len))
+        return false;
+    Reader r = list.Sub(len);
+    size_t oidLen;
+    if (!r.Expect(kBerOid, &oidLen) || !OidFrom(r.p + r.pos, oidLen, &b->oid))
+        return false;
+    r.pos += oidLen;
+    return ReadValue(r, b) && r.AtEnd();
+}
+} // namespace
+
+SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage* out)
+{
+    Reader datagram { data, size };
+    size_t len;
+    if (!datagram.Expect(kBerSequence, &len))
+        return kSnmpDecodeBad;
+    Reader msg = datagram.Sub(len);
+    if (!ReadInteger(msg, &out->version) || out->version != 0)
+        return kSnmpDecodeBad;
+    if (!msg.Expect(kBerOctetString, &len))
+        return kSnmpDecodeBad;
+    out->community = CutText(msg.p + msg.pos, len);
+    msg.pos += len;
+    uint8_t pduTag;
+    if (!msg.Header(&pduTag, &len) || (pduTag & 0xE0) != 0xA0)
+        return kSnmpDecodeBad;
+    Reader pdu = msg.Sub(len);
+    if (!msg.AtEnd())
+        return kSnmpDecodeBad;
+    out->pdu = static_cast<uint8_t>(pduTag & 0x1F);
+    out->bindings.clear();
+    out->complete = true;
+    if (out->pdu > kPduTrap)
+        return kSnmpDecodeOtherPdu;
+    if (out->pdu == kPduTrap) {
+        if (!pdu.Expect(kBerOid, &len) || !OidFrom(pdu.p + pdu.pos, len, &out->enterprise))
+            return kSnmpDecodeBad;
+        pdu.pos += len;
+        if (!pdu.Expect(kBerIpAddress, &len) || len != 4)
+            return kSnmpDecodeBad;
+        std::memcpy(&out->agentAddress, pdu.p + pdu.pos, 4);
+        pdu.pos += 4;
+        if (!ReadInteger(pdu, &out->genericTrap) || !ReadInteger(pdu, &out->specificTrap))
+            return kSnmpDecodeBad;
+        if (!pdu.Expect(kBerTimeTicks, &len) || !Number(pdu.p + pdu.pos, len, false, &out->timeStamp))
+            return kSnmpDecodeBad;
+        pdu.pos += len;
+    } else {
+        if (!ReadInteger(pdu, &out->requestId) || !ReadInteger(pdu, &out->errorStatus)
+            || !ReadInteger(pdu, &out->errorIndex))
+            return kSnmpDecodeBad;
+    }
+    if (!pdu.Expect(kBerSequence, &len))
+        return kSnmpDecodeBad;
+    Reader list = pdu.Sub(len);
+    if (!pdu.AtEnd())
+        return kSnmpDecodeBad;
+    while (!list.AtEnd()) {
+        SnmpBinding b;
+        if (!ReadBinding(list, &b)) {
+            out->complete = false;
+            break;
+        }
+        out->bindings.push_back(std::move(b));
+    }
+    return kSnmpDecodeOk;
+}

@@ -1,0 +1,131 @@
+// The SNMP engine's scheduling core, free of sockets and clocks: it takes received datagrams and 100-ms
+// ticks and hands the datagrams it wants sent to a send function. The worker in snmp_client.cpp plugs
+// a socket and a clock into it; the tests drive it by hand in simulated time.
+//
+// Not thread-safe by itself: the client holds its re-entrant lock around every call, and callbacks run
+// inside the calls (they may call back into the engine).
+#pragma once
+
+#include "monitor/snmp/snmp_ber.h"
+#include "monitor/snmp/snmp_types.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+// A subscriber or completion callback: callback(context, status). Status 0 value delivered, 2 and above
+// the error status the device reported for this OID, 1 tooBig for a request that was already sent
+// alone, -1 the device did not answer.
+using SnmpCallback = void (*)(void* context, int status);
+
+// A received trap as the trap observer sees it (sender in network byte order).
+struct SnmpTrapInfo {
+    uint32_t sender = 0;
+    const SnmpMessage* message = nullptr;
+};
+using SnmpTrapObserver = void (*)(void* context, const SnmpTrapInfo& trap);
+
+constexpr uint32_t kSnmpMaxSubscribers = 256;
+constexpr uint32_t kSnmpBatchMax = 32; // gets merged into one GetRequest
+constexpr size_t kSnmpRequestBuffer = 1024; // a request is built in a buffer of this size
+constexpr size_t kSnmpReceiveBuffer = 2048;
+constexpr uint32_t kSnmpTickMs = 100;
+constexpr uint32_t kSnmpRetransmitTicks[7] = { 0, 10, 25, 50, 100, 150, 200 };
+
+struct SnmpSubscriber {
+    SnmpCallback callback = nullptr;
+    void* context = nullptr;
+};
+
+// One node of an agent's OID tree: a trie over subidentifiers, children with the newest in front.
+struct SnmpNode {
+    uint32_t subidentifier = 0; // the first level holds the combined first two arcs
+    SnmpValue value; // last value received
+    uint32_t countdown = 0; // ticks until the next poll; 0 = no poll armed
+    std::vector<SnmpSubscriber> subscribers; // at most kSnmpMaxSubscribers
+    std::unique_ptr<SnmpNode> firstChild;
+    std::unique_ptr<SnmpNode> next; // next sibling
+};
+
+// Request kinds, as kept in a request and in bits 24-31 of an agent's request id.
+enum : uint8_t {
+    kSnmpRequestGet = 0,
+    kSnmpRequestSet = 2,
+};
+
+struct SnmpRequest {
+    uint8_t kind = kSnmpRequestGet;
+    SnmpOid oid;
+    SnmpValue value; // set only
+    bool done = false;
+    bool alone = false; // the device answered tooBig: send this request by itself
+    bool inFlight = false; // part of the request outstanding now
+    uint64_t serial = 0; // identifies the request while callbacks change the queue
+    SnmpCallback callback = nullptr;
+    void* context = nullptr;
+};
+
+struct SnmpAgent {
+    uint32_t address = 0; // network byte order; the key
+    std::string readCommunity; // at most 255 characters
+    std::string writeCommunity;
+    uint32_t requestId = 0; // bits 24-31: kind of the request last sent; bits 0-23: counter
+    uint32_t tickCounter = 0; // ticks since the first send of the outstanding request (0 = none)
+    uint32_t sendCounter = 0; // sends of the outstanding request
+    uint32_t latencyClass = 0; // 0, 1 or 2
+    std::vector<SnmpRequest> queue; // in order of arrival
+    std::unique_ptr<SnmpNode> root; // holds the first-level nodes as its children
+};
+
+class SnmpEngine {
+public:
+    using SendFn = std::function<void(uint32_t address, const uint8_t* data, size_t size)>;
+    explicit SnmpEngine(SendFn send);
+    ~SnmpEngine();
+
+    // One scheduler tick (100 ms): arm due polls, send or retransmit, give up.
+    void Tick();
+    // One received datagram from `sender` (network byte order).
+    void Receive(uint32_t sender, const uint8_t* data, size_t size);
+
+    int Subscribe(const SnmpOid& oid, uint32_t address, const char* readCommunity, uint32_t intervalMs, void* context,
+        SnmpCallback callback);
+    int Unsubscribe(const SnmpOid& oid, uint32_t address, void* context);
+    int QueueSet(const SnmpOid& oid, uint32_t address, const char* writeCommunity, const SnmpValue& value,
+        void* context, SnmpCallback callback, int defaultFlag);
+    int CancelSets(uint32_t address);
+    void ClearAll();
+    int GetCached(const SnmpOid& oid, uint32_t address, SnmpValue* out) const;
+    // Sees every trap received (any generic and specific number) before the engine handles it.
+    void SetTrapObserver(SnmpTrapObserver observer, void* context);
+
+    // For tests and diagnostics.
+    const SnmpAgent* FindAgent(uint32_t address) const;
+    size_t AgentCount() const
+    {
+        return agents_.size();
+    }
+
+private:
+    SnmpAgent* Agent(uint32_t address, bool create);
+    SnmpNode* Node(SnmpAgent* agent, const SnmpOid& oid, bool create) const;
+    void TickAgent(size_t index, uint64_t generation);
+    void Send(SnmpAgent& agent);
+    void GiveUp(uint32_t address, uint64_t generation);
+    void Finish(uint32_t address, uint64_t serial, int status, const SnmpValue* value, uint64_t generation);
+    void Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation);
+    void DispatchResponse(uint32_t sender, const SnmpMessage& m);
+    void DispatchTrap(uint32_t sender, const SnmpMessage& m);
+
+    SendFn send_;
+    std::vector<std::unique_ptr<SnmpAgent>> agents_;
+    std::unordered_map<uint32_t, SnmpAgent*> byAddress_;
+    uint64_t generation_ = 0; // grows with every ClearAll: callbacks may free everything
+    uint64_t treeChanges_ = 0; // grows whenever a subscriber or node is removed
+    uint64_t serial_ = 0;
+    SnmpTrapObserver trapObserver_ = nullptr;
+    void* trapContext_ = nullptr;
+    SnmpMessage scratch_; // decoded datagram, reused
+};

@@ -1,0 +1,147 @@
+#include "monitor/snmp/snmp_jobs.h"
+
+#include "common/clock.h"
+#include "monitor/snmp/snmp_ber.h"
+#include "monitor/snmp/snmp_engine.h"
+
+std::unique_ptr<UdpSocket> SnmpOpenJobSocket()
+{
+    auto socket = std::make_unique<UdpSocket>();
+    if (!socket->Open() || !socket->Bind(0, 0))
+        return nullptr;
+    return socket;
+}
+
+namespace {
+// Sends `request` and waits up to `waitMs` for a datagram from the device that decodes (and, when
+// `matchId` is set, is a GetResponse with the request's id). Other datagrams are passed over.
+bool Exchange(UdpSocket* socket, uint32_t address, uint16_t port, const SnmpMessage& request, uint32_t waitMs,
+    Clock& clock, bool matchId, SnmpMessage* answer)
+{
+    uint8_t out[kSnmpRequestBuffer];
+    size_t size = SnmpEncodeMessage(request, out, sizeof out);
+    if (size == 0)
+        return false;
+    NetAddress to { SnmpAddressToHost(address), port };
+    socket->SendTo(out, size, to);
+    uint32_t started = clock.TickMs();
+    uint8_t in[kSnmpReceiveBuffer];
+    for (;;) {
+        uint32_t elapsed = clock.TickMs() - started;
+        if (elapsed >= waitMs)
+            return false;
+        if (socket->WaitReadable(waitMs - elapsed) <= 0)
+            continue;
+        NetAddress from;
+        int n = socket->ReceiveFrom(in, sizeof in, &from);
+        if (n <= 0 || from.ip != to.ip)
+            continue;
+        if (SnmpDecodeMessage(in, static_cast<size_t>(n), answer) != kSnmpDecodeOk)
+            continue;
+        if (!matchId)
+            return true;
+        if (answer->pdu == kPduResponse && answer->requestId == request.requestId)
+            return true;
+    }
+}
+
+constexpr int kJobAttempts = 10;
+} // namespace
+
+void SnmpWalkJob(SnmpWalkParams* p)
+{
+    if (p->start)
+        p->start(p->context, p->startArgument);
+    Clock& clock = p->clock ? *p->clock : SystemClock();
+    std::vector<SnmpOid> next(p->columnCount);
+    for (uint32_t i = 0; i < p->columnCount; ++i) {
+        SnmpOid oid = p->oidTable[p->entry];
+        SnmpOidAppendIndex(&oid, SnmpValue::Integer(p->columns[i].column));
+        p->columns[i].prefix = oid;
+        next[i] = oid;
+    }
+    SnmpMessage request;
+    request.pdu = kPduGetNext;
+    request.community = p->community.empty() ? std::string("public") : p->community;
+    uint32_t step = 0;
+    bool walking = p->columnCount > 0 && p->socket;
+    for (int attempt = 0; walking && attempt < kJobAttempts; ++attempt) {
+        request.requestId = step;
+        request.bindings.assign(p->columnCount, SnmpBinding());
+        for (uint32_t i = 0; i < p->columnCount; ++i)
+            request.bindings[i].oid = next[i];
+        SnmpMessage answer;
+        if (!Exchange(p->socket, p->address, p->port, request, p->waitMs, clock, true, &answer))
+            continue;
+        attempt = 0; // every later step has its own attempts (the loop adds one)
+        ++step;
+        // Bindings beyond the columns are dropped; every column needs its own binding within its prefix.
+        if (answer.errorStatus != 0 || answer.bindings.size() < p->columnCount)
+            break;
+        bool inside = true;
+        for (uint32_t i = 0; i < p->columnCount; ++i)
+            if (!SnmpOidStartsWith(answer.bindings[i].oid, p->columns[i].prefix))
+                inside = false;
+        if (!inside)
+            break;
+        for (uint32_t i = 0; i < p->columnCount; ++i) {
+            const SnmpBinding& b = answer.bindings[i];
+            next[i] = b.oid;
+            p->columns[i].oid = b.oid;
+            p->columns[i].kind = b.value.kind;
+            p->columns[i].text = SnmpValueText(b.value);
+            if (p->columns[i].text.size() > kSnmpMaxText)
+                p->columns[i].text.resize(kSnmpMaxText);
+        }
+        if (p->row)
+            p->row(p->rowContext, p->columns, p->columnCount);
+    }
+    if (p->finish)
+        p->finish(p->context, p->finishArgument);
+}
+
+void SnmpSetJob(SnmpSetParams* p)
+{
+    if (p->start)
+        p->start(p->context, p->startArgument);
+    Clock& clock = p->clock ? *p->clock : SystemClock();
+    int result = 0;
+    SnmpMessage request;
+    request.pdu = kPduSet;
+    request.requestId = 0;
+    request.community = p->community;
+    SnmpBinding b;
+    b.oid = p->oidTable[p->entry];
+    b.tag = kBerOctetString;
+    b.value = SnmpValue::String("");
+    request.bindings.push_back(b);
+    for (int attempt = 0; p->socket && attempt < kJobAttempts; ++attempt) {
+        SnmpMessage answer;
+        if (!Exchange(p->socket, p->address, p->port, request, p->waitMs, clock, false, &answer))
+            continue;
+        result = answer.pdu == kPduResponse && answer.errorStatus == 0 ? 1 : 0;
+        break;
+    }
+    if (p->result)
+        *p->result = result;
+    if (p->finish)
+        p->finish(p->context, p->finishArgument);
+}
+
+int SnmpGetNextJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
+    const std::vector<SnmpOid>& oids, uint32_t waitMs, SnmpMessage* answer)
+{
+    SnmpMessage request;
+    request.pdu = kPduGetNext;
+    request.community = community.empty() ? std::string("public") : community;
+    request.requestId = 0;
+    for (const SnmpOid& oid : oids) {
+        SnmpBinding b;
+        b.oid = oid;
+        request.bindings.push_back(b);
+    }
+    for (int attempt = 0; socket && attempt < kJobAttempts; ++attempt)
+        if (Exchange(socket, address, port, request, waitMs, SystemClock(), true, answer))
+            return 1;
+    return 0;
+}
