@@ -62,3 +62,8 @@ private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t handle_ = kInvalid;
 };
+
+// Waits until one of `count` sockets can be read (a simulator serving a fleet of addresses). Sets
+// ready[i] to 1 for each readable socket and 0 for the others. Returns how many are ready, 0 on time-out,
+// -1 on error.
+int NetWaitAny(UdpSocket* const* sockets, size_t count, uint32_t timeoutMs, uint8_t* ready);

@@ -64,6 +64,7 @@ void SnmpWalkJob(SnmpWalkParams* p)
     request.pdu = kPduGetNext;
     request.community = p->community.empty() ? std::string("public") : p->community;
     uint32_t step = 0;
+    p->answers = 0;
     bool walking = p->columnCount > 0 && p->socket;
     for (int attempt = 0; walking && attempt < kJobAttempts; ++attempt) {
         request.requestId = step;
@@ -75,6 +76,7 @@ void SnmpWalkJob(SnmpWalkParams* p)
             continue;
         attempt = 0; // every later step has its own attempts (the loop adds one)
         ++step;
+        ++p->answers;
         // Bindings beyond the columns are dropped; every column needs its own binding within its prefix.
         if (answer.errorStatus != 0 || answer.bindings.size() < p->columnCount)
             break;

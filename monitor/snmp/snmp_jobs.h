@@ -46,6 +46,7 @@ struct SnmpWalkParams {
     uint16_t port = 161; // only tests and the command-line tools change it
     uint32_t waitMs = 1000; // per attempt
     Clock* clock = nullptr; // null = the system clock
+    uint32_t answers = 0; // output: answers accepted (0: the device never answered)
 };
 
 // Walks the table: GetNextRequests of all columns, a row per answer, until a column leaves its prefix,

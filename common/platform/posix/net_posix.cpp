@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 sockaddr_in ToSockaddr(uint32_t ip, uint16_t port)
@@ -107,4 +108,15 @@ void UdpSocket::Close()
         ::close(static_cast<int>(handle_));
         handle_ = kInvalid;
     }
+}
+
+int NetWaitAny(UdpSocket* const* sockets, size_t count, uint32_t timeoutMs, uint8_t* ready)
+{
+    std::vector<pollfd> fds(count);
+    for (size_t i = 0; i < count; ++i)
+        fds[i] = pollfd { static_cast<int>(sockets[i]->Handle()), POLLIN, 0 };
+    int r = ::poll(fds.data(), static_cast<nfds_t>(count), static_cast<int>(timeoutMs));
+    for (size_t i = 0; i < count; ++i)
+        ready[i] = r > 0 && (fds[i].revents & (POLLIN | POLLERR)) != 0 ? 1 : 0;
+    return r < 0 ? -1 : r;
 }

@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 sockaddr_in ToSockaddr(uint32_t ip, uint16_t port)
@@ -125,4 +126,18 @@ void UdpSocket::Close()
         ::closesocket(S(handle_));
         handle_ = kInvalid;
     }
+}
+
+int NetWaitAny(UdpSocket* const* sockets, size_t count, uint32_t timeoutMs, uint8_t* ready)
+{
+    std::vector<WSAPOLLFD> fds(count);
+    for (size_t i = 0; i < count; ++i) {
+        fds[i].fd = S(sockets[i]->Handle());
+        fds[i].events = POLLRDNORM;
+        fds[i].revents = 0;
+    }
+    int r = ::WSAPoll(fds.data(), static_cast<ULONG>(count), static_cast<INT>(timeoutMs));
+    for (size_t i = 0; i < count; ++i)
+        ready[i] = r > 0 && (fds[i].revents & (POLLRDNORM | POLLERR)) != 0 ? 1 : 0;
+    return r == SOCKET_ERROR ? -1 : r;
 }

@@ -1,0 +1,233 @@
+#include "sim/snmp/sim_snmp.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+std::string DataDir()
+{
+    const char* src = std::getenv("SUITE_SOURCE_DIR");
+    return std::string(src ? src : ".") + "/sim/snmp/data";
+}
+
+std::shared_ptr<SimMib> LoadType(const char* file)
+{
+    std::string error;
+    auto mib = SimMibLoad(DataDir() + "/" + file, &error);
+    EXPECT_TRUE(mib) << error;
+    return mib;
+}
+
+SnmpOid Oid(const std::string& text)
+{
+    SnmpOid oid;
+    EXPECT_EQ(SnmpOidFromText(text.c_str(), &oid), 1) << text;
+    return oid;
+}
+
+struct Exchange {
+    SimSnmpAgent agent;
+    explicit Exchange(std::shared_ptr<SimMib> mib, size_t maxResponse = 1472)
+        : agent(Config(maxResponse), std::move(mib), 0)
+    {
+    }
+    static SimSnmpDeviceConfig Config(size_t maxResponse)
+    {
+        SimSnmpDeviceConfig c;
+        c.name = "dev-7";
+        c.address = 0x7F000107;
+        c.maxResponse = maxResponse;
+        return c;
+    }
+    // Sends one request; false when the agent does not answer.
+    bool Ask(uint8_t pdu, const char* community, std::vector<SnmpBinding> bindings, SnmpMessage* answer,
+        uint32_t nowMs = 1000)
+    {
+        SnmpMessage req;
+        req.pdu = pdu;
+        req.community = community;
+        req.requestId = 77;
+        req.bindings = std::move(bindings);
+        uint8_t buffer[2048];
+        size_t n = SnmpEncodeMessage(req, buffer, sizeof buffer);
+        std::vector<uint8_t> out = agent.Handle(buffer, n, nowMs);
+        if (out.empty())
+            return false;
+        EXPECT_EQ(SnmpDecodeMessage(out.data(), out.size(), answer), kSnmpDecodeOk);
+        EXPECT_EQ(answer->pdu, kPduResponse);
+        EXPECT_EQ(answer->requestId, 77u);
+        return true;
+    }
+};
+
+SnmpBinding Null(const std::string& oid)
+{
+    SnmpBinding b;
+    b.oid = Oid(oid);
+    return b;
+}
+
+SnmpBinding Text(const std::string& oid, const std::string& text)
+{
+    SnmpBinding b;
+    b.oid = Oid(oid);
+    b.tag = kBerOctetString;
+    b.value = SnmpValue::String(text);
+    return b;
+}
+} // namespace
+
+TEST(SimMib, ParsesTheShippedTypesAndReportsTheFirstError)
+{
+    for (const char* file : { "morvak1100.mib", "morvak1100plus.mib", "morvak2400.mib", "morvak5000.mib" }) {
+        auto mib = LoadType(file);
+        ASSERT_TRUE(mib);
+        EXPECT_GT(mib->objects.size(), 80u) << file;
+    }
+    struct Row {
+        const char* text;
+        const char* error;
+    } rows[] = {
+        { "1.3.6 s ro \"x", "t:1: unterminated quote" },
+        { "1.3.6 q ro 1", "t:1: unknown type: q" },
+        { "1.3.6 i ro x", "t:1: not a number: x" },
+        { "\n1.3.6 i rx 1", "t:2: access must be ro or rw: rx" },
+        { "1.3.x i ro 1", "t:1: bad object identifier: 1.3.x" },
+        { "1.3.6 a ro 1.2.3", "t:1: not an address: 1.2.3" },
+        { "1.3.6 i ro cycle 1,2 0", "t:1: cycle needs values and a period in seconds" },
+        { "1.3.6 s ro uptime", "t:1: uptime needs type t" },
+        { "1.3.6 i ro 1 extra", "t:1: unexpected word: extra" },
+        { "include nothing-here.mib", "t:1: cannot include nothing-here.mib" },
+    };
+    for (const Row& row : rows) {
+        std::string error;
+        EXPECT_FALSE(SimMibParse(row.text, "t", DataDir(), &error));
+        EXPECT_EQ(error, row.error);
+    }
+}
+
+TEST(SimAgent, GetAndGetNextWalkTheMibInOrder)
+{
+    Exchange x(LoadType("morvak1100.mib"));
+    SnmpMessage a;
+    ASSERT_TRUE(x.Ask(kPduGet, "public", { Null("1.3.6.1.2.1.1.1.0"), Null("1.3.6.1.2.1.1.5.0") }, &a));
+    EXPECT_EQ(a.errorStatus, 0u);
+    ASSERT_EQ(a.bindings.size(), 2u);
+    EXPECT_EQ(a.bindings[0].value.text, "Zevra Morvak 1100");
+    EXPECT_EQ(a.bindings[1].value.text, "dev-7") << "$name";
+    // getnext from a table's column prefix and across the end of a column
+    ASSERT_TRUE(x.Ask(kPduGetNext, "public", { Null("1.3.6.1.2.1.2.2.1.2"), Null("1.3.6.1.2.1.2.2.1.2.2") }, &a));
+    EXPECT_EQ(SnmpOidText(a.bindings[0].oid), "1.3.6.1.2.1.2.2.1.2.1");
+    EXPECT_EQ(a.bindings[0].value.text, "LAN");
+    EXPECT_EQ(SnmpOidText(a.bindings[1].oid), "1.3.6.1.2.1.2.2.1.3.1");
+    // unknown object, end of the MIB
+    ASSERT_TRUE(x.Ask(kPduGet, "private", { Null("1.3.6.1.2.1.1.1.0"), Null("1.3.6.1.2.1.1.99.0") }, &a));
+    EXPECT_EQ(a.errorStatus, kSnmpNoSuchName);
+    EXPECT_EQ(a.errorIndex, 2u);
+    ASSERT_EQ(a.bindings.size(), 2u) << "an error answer repeats the request's bindings";
+    ASSERT_TRUE(x.Ask(kPduGetNext, "public", { Null("1.3.6.1.4.1.58127.9") }, &a));
+    EXPECT_EQ(a.errorStatus, kSnmpNoSuchName);
+    // a wrong community gets no answer
+    EXPECT_FALSE(x.Ask(kPduGet, "guess", { Null("1.3.6.1.2.1.1.1.0") }, &a));
+}
+
+TEST(SimAgent, SetChecksCommunityAccessAndType)
+{
+    Exchange x(LoadType("morvak2400.mib"));
+    SnmpMessage a;
+    struct Row {
+        const char* community;
+        SnmpBinding binding;
+        uint32_t status;
+    } rows[] = {
+        { "public", Text("1.3.6.1.2.1.1.4.0", "ops"), kSnmpReadOnly },
+        { "private", Text("1.3.6.1.2.1.1.1.0", "x"), kSnmpReadOnly },
+        { "private", Text("1.3.6.1.2.1.1.98.0", "x"), kSnmpNoSuchName },
+        { "private", Null("1.3.6.1.2.1.1.4.0"), kSnmpBadValue },
+        { "private", Text("1.3.6.1.2.1.1.4.0", "ops@example"), kSnmpNoError },
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(x.Ask(kPduSet, row.community, { row.binding }, &a));
+        EXPECT_EQ(a.errorStatus, row.status) << row.community << " " << SnmpOidText(row.binding.oid);
+    }
+    ASSERT_TRUE(x.Ask(kPduGet, "public", { Null("1.3.6.1.2.1.1.4.0") }, &a));
+    EXPECT_EQ(a.bindings[0].value.text, "ops@example");
+    // A set of several is all or nothing.
+    ASSERT_TRUE(x.Ask(kPduSet, "private", { Text("1.3.6.1.2.1.1.6.0", "lab"), Null("1.3.6.1.2.1.1.4.0") }, &a));
+    EXPECT_EQ(a.errorStatus, kSnmpBadValue);
+    EXPECT_EQ(a.errorIndex, 2u);
+    ASSERT_TRUE(x.Ask(kPduGet, "public", { Null("1.3.6.1.2.1.1.6.0") }, &a));
+    EXPECT_EQ(a.bindings[0].value.text, "");
+}
+
+TEST(SimAgent, ClearingTheAccountingTableRemovesItsRows)
+{
+    auto mib = LoadType("morvak1100.mib");
+    Exchange x(mib), other(mib);
+    SnmpMessage a;
+    ASSERT_TRUE(x.Ask(kPduGetNext, "public", { Null("1.3.6.1.4.1.58127.3.1.1.1") }, &a));
+    EXPECT_EQ(a.bindings[0].value.text, "LANUSER-maria");
+    ASSERT_TRUE(x.Ask(kPduSet, "private", { Text("1.3.6.1.4.1.58127.3.2.0", "") }, &a));
+    EXPECT_EQ(a.errorStatus, 0u);
+    ASSERT_TRUE(x.Ask(kPduGetNext, "public", { Null("1.3.6.1.4.1.58127.3.1.1.1") }, &a));
+    EXPECT_EQ(SnmpOidText(a.bindings[0].oid), "1.3.6.1.4.1.58127.3.2.0");
+    ASSERT_TRUE(other.Ask(kPduGetNext, "public", { Null("1.3.6.1.4.1.58127.3.1.1.1") }, &a));
+    EXPECT_EQ(a.bindings[0].value.text, "LANUSER-maria") << "another device of the type keeps its table";
+}
+
+TEST(SimAgent, ValuesChangeOverTime)
+{
+    Exchange x(LoadType("morvak1100.mib"));
+    SnmpMessage a, b;
+    auto ask = [&](uint32_t now, SnmpMessage* out) {
+        return x.Ask(kPduGet, "public",
+            { Null("1.3.6.1.2.1.1.3.0"), Null("1.3.6.1.2.1.2.2.1.10.1"), Null("1.3.6.1.4.1.58127.2.4.0") }, out, now);
+    };
+    ASSERT_TRUE(ask(10000, &a));
+    ASSERT_TRUE(ask(70000, &b));
+    EXPECT_EQ(a.bindings[0].tag, kBerTimeTicks);
+    EXPECT_EQ(b.bindings[0].value.integer - a.bindings[0].value.integer, 6000u);
+    EXPECT_EQ(a.bindings[1].tag, kBerCounter);
+    EXPECT_EQ(b.bindings[1].value.integer - a.bindings[1].value.integer, 60u * 250000u) << "wraps like a Counter";
+    std::set<uint32_t> loads;
+    for (uint32_t t = 0; t < 20000; t += 4000) {
+        ASSERT_TRUE(ask(t, &a));
+        loads.insert(a.bindings[2].value.integer);
+    }
+    EXPECT_EQ(loads.size(), 5u);
+}
+
+TEST(SimAgent, AnswersTooBigBeyondItsSize)
+{
+    Exchange x(LoadType("morvak1100.mib"), 100);
+    SnmpMessage a;
+    std::vector<SnmpBinding> many;
+    for (int i = 1; i <= 7; ++i)
+        many.push_back(Null("1.3.6.1.2.1.1." + std::to_string(i) + ".0"));
+    ASSERT_TRUE(x.Ask(kPduGet, "public", many, &a));
+    EXPECT_EQ(a.errorStatus, kSnmpTooBig);
+    EXPECT_EQ(a.errorIndex, 0u);
+    ASSERT_TRUE(x.Ask(kPduGet, "public", { many[0] }, &a));
+    EXPECT_EQ(a.errorStatus, 0u);
+}
+
+TEST(SimAgent, TrapsCarryTheEnterpriseAndTheChangedObject)
+{
+    Exchange x(LoadType("morvak5000.mib"));
+    std::vector<uint8_t> trap = x.agent.BuildTrap(1, { { 1, 3, 6, 1, 4, 1, 58127, 2, 5, 0 } }, 5000);
+    SnmpMessage m;
+    ASSERT_EQ(SnmpDecodeMessage(trap.data(), trap.size(), &m), kSnmpDecodeOk);
+    EXPECT_EQ(m.pdu, kPduTrap);
+    EXPECT_EQ(SnmpOidText(m.enterprise), "1.3.6.1.4.1.58127.1.4");
+    EXPECT_EQ(m.genericTrap, 6u);
+    EXPECT_EQ(m.specificTrap, 1u);
+    EXPECT_EQ(m.timeStamp, 500u);
+    EXPECT_EQ(SnmpAddressText(m.agentAddress), "127.0.1.7");
+    ASSERT_EQ(m.bindings.size(), 1u);
+    // The line state cycles every 20 s: one trap per change.
+    size_t traps = 0;
+    for (uint32_t t = 0; t <= 100000; t += 100)
+        traps += x.agent.DueTraps(t).size();
+    EXPECT_EQ(traps, 5u);
+}
