@@ -473,7 +473,10 @@ bool CfgGetEnv(std::string_view name, std::string* value)
 int CfgReadHardwareBlock(std::string_view deviceType, std::string_view version, std::string_view comment,
     uint32_t featureMask, uint32_t* hardwareMask, CfgTempStream* out)
 {
-    if (!out || !out->Open())
+    if (!out)
+        return 0;
+    out->Close();
+    if (!out->Open())
         return 0;
     uint32_t hwMask = hardwareMask ? *hardwareMask : 0;
     std::string key = CfgDeviceKey(deviceType, version);

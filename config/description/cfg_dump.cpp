@@ -1,0 +1,115 @@
+#include "config/description/cfg_dump.h"
+
+#include "common/text.h"
+
+namespace {
+std::string Quote(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string QuoteList(const CfgArgList& list)
+{
+    std::string out;
+    for (std::string_view t : list) {
+        if (!out.empty())
+            out += ", ";
+        out += Quote(t);
+    }
+    return out;
+}
+
+void DumpItem(std::string& out, const CfgItem& item, const std::string& indent, bool column)
+{
+    const char* keyword = CfgKindKeyword(item.kind);
+    out += indent;
+    if (column)
+        out += "column ";
+    out += keyword ? keyword : StrFormat("kind_%u", item.kind);
+    if (item.name)
+        out += " " + Quote(*item.name);
+    if (item.id)
+        out += StrFormat(" id %u", item.id);
+    out += "\n";
+    std::string inner = indent + "  ";
+    if (CfgKindIsDecoration(item.kind) && item.description && !item.HasAttr(CfgAttrDescription))
+        out += inner + "description " + QuoteList(*item.description) + "\n";
+    const CfgAttrInfo* table = CfgAttrTable();
+    for (size_t a = 0; a < CfgAttrCount; ++a) {
+        const CfgAttrInfo& info = table[a];
+        if (!CfgAttrAccepts(info.attr, item.kind) && !item.HasAttr(info.attr))
+            continue;
+        bool set = item.HasAttr(info.attr);
+        std::string value;
+        if (info.attr == CfgAttrDefaultValue && item.kind == CfgKindSlider) {
+            if (!set && item.defaultNumber == 0)
+                continue;
+            value = StrFormat("%u", item.defaultNumber);
+        } else if (info.form == CfgAttrForm::Number) {
+            uint32_t n = item.*(info.number);
+            if (!set && n == 0)
+                continue;
+            value = StrFormat("%u", n);
+        } else if (info.form == CfgAttrForm::Text) {
+            const std::optional<std::string>& t = item.*(info.text);
+            if (!t)
+                continue;
+            value = Quote(*t);
+        } else {
+            const std::optional<CfgArgList>& l = item.*(info.list);
+            if (!l)
+                continue;
+            value = QuoteList(*l);
+        }
+        out += inner + info.keyword + " " + value + "\n";
+    }
+    for (const auto& c : item.columns)
+        DumpItem(out, *c, inner, true);
+}
+} // namespace
+
+std::string CfgDumpDescription(const CfgDescription& desc)
+{
+    std::string out;
+    out += "version " + Quote(desc.pattern) + "\n";
+    out += StrFormat("flags 0x%08x multicfg %u\n", desc.flags, desc.multicfg);
+    for (const auto& s : desc.sections) {
+        out += "section " + Quote(s->name);
+        if (s->title)
+            out += " " + Quote(*s->title);
+        out += "\n";
+        if (s->module)
+            out += "  module " + QuoteList(*s->module) + "\n";
+        if (s->params) {
+            for (size_t i = 0; i + 1 < s->params->Count(); i += 2)
+                out += "  module_param " + Quote(s->params->At(i)) + ", " + Quote(s->params->At(i + 1)) + "\n";
+        }
+        out += StrFormat("  multicfg %u\n", s->multicfg);
+        for (const auto& item : s->items)
+            DumpItem(out, *item, "  ", false);
+    }
+    return out;
+}

@@ -1,0 +1,750 @@
+#include "common/diag.h"
+#include "common/tempstream.h"
+#include "config/description/cfg_dump.h"
+#include "config/description/cfg_index.h"
+#include "config/description/cfg_load.h"
+#include "config/description/cfg_pattern.h"
+#include "config/description/cfg_reader.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+std::vector<std::string> Args(const CfgArgList& list)
+{
+    return list.Texts();
+}
+
+// Collects diagnostic lines while alive.
+struct DiagCapture {
+    std::vector<std::string> lines;
+    DiagCapture()
+    {
+        DiagSetSink([this](const std::string& l) { lines.push_back(l); });
+    }
+    ~DiagCapture()
+    {
+        DiagSetSink({});
+    }
+    std::string All() const
+    {
+        std::string s;
+        for (const auto& l : lines)
+            s += l;
+        return s;
+    }
+};
+
+// A directory of description files with the index running over it.
+class IndexDir {
+public:
+    IndexDir()
+    {
+        static int n = 0;
+        dir_ = std::filesystem::temp_directory_path()
+            / ("dsc_test_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        std::filesystem::create_directories(dir_);
+    }
+    ~IndexDir()
+    {
+        CfgStopIndex();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    void Write(const std::string& name, const std::string& text)
+    {
+        std::ofstream(dir_ / name, std::ios::binary) << text;
+    }
+    // Starts the index and, unless told otherwise, waits until it is complete (so that its own
+    // diagnostics are out of the way).
+    void Start(bool wait = true)
+    {
+        CfgStopIndex();
+        std::unique_ptr<DiagCapture> quiet = wait ? std::make_unique<DiagCapture>() : nullptr;
+        CfgStartIndex((dir_ / "qorv????.dsc").string(), (dir_ / "qorv????.wiz").string());
+        if (wait)
+            CfgWaitIndex();
+    }
+
+private:
+    std::filesystem::path dir_;
+};
+
+TEST(CfgReadLine, SplitsKeywordAndArguments)
+{
+    struct Row {
+        const char* line;
+        const char* keyword;
+        std::vector<std::string> args;
+    } rows[] = {
+        { "kw a, b", "kw", { "a", "b" } },
+        { "  kw   a  ,\tb\t ", "kw", { "a", "b" } },
+        { "kw \"a, b\" , c", "kw", { "a, b", "c" } },
+        { "kw a,,b", "kw", { "a" } }, // an empty argument ends the list
+        { "kw , a", "kw", {} },
+        { "kw \"\", a", "kw", {} },
+        { "kw \"abc", "kw", {} }, // unclosed quote: the list ends without it
+        { "kw a, \"abc", "kw", { "a" } },
+        { "kw \"x\" y, z", "kw", { "x" } }, // text after a closing quote ends the list
+        { "kw a\\\"b, c\\n", "kw", { "a\"b", "c\n" } },
+        { "kw \"say \\\"hi\\\"\", b", "kw", { "say \"hi\"", "b" } },
+        { "kw \\a\\b\\f\\r\\t\\v\\'\\\\", "kw", { "\a\b\f\r\t\v'\\" } },
+        { "kw a\\", "kw", { "a\\" } }, // escape at the line end stays
+        { "kw a\\q", "kw", { "a\\q" } },
+        { "kw a ; comment, b", "kw", { "a" } },
+        { "kw \"a;b\"; c", "kw", { "a;b" } },
+        { "kw\ta", "kw", { "a" } },
+        { "keyword", "keyword", {} },
+        { "kw 0x10, 010", "kw", { "0x10", "010" } },
+    };
+    for (const Row& r : rows) {
+        std::string kw;
+        CfgArgList args;
+        int line = 0;
+        auto file = CfgFile::FromText(std::string(r.line) + "\r\n");
+        ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr)) << r.line;
+        EXPECT_EQ(kw, r.keyword) << r.line;
+        EXPECT_EQ(Args(args), r.args) << r.line;
+        EXPECT_EQ(line, 1);
+    }
+}
+
+TEST(CfgReadLine, CountsPhysicalLinesAndCutsLongLines)
+{
+    std::string longArg(5000, 'x');
+    std::string text = "; comment\n\n   \nfirst " + longArg + "\nsecond a\nlast b"; // last line without line end
+    auto file = CfgFile::FromText(text);
+    std::string kw;
+    CfgArgList args;
+    int line = 0;
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    EXPECT_EQ(kw, "first");
+    EXPECT_EQ(line, 4);
+    EXPECT_EQ(args.At(0).size(), CfgMaxLine - 6); // the line is cut at 4095 characters
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    EXPECT_EQ(kw, "second"); // the rest of the long line is not read as a line of its own
+    EXPECT_EQ(line, 5);
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    EXPECT_EQ(kw, "last");
+    EXPECT_FALSE(CfgReadLine(*file, kw, args, line, nullptr));
+    file->Rewind();
+    line = 0;
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    EXPECT_EQ(kw, "first");
+}
+
+TEST(CfgStringTable, HashIsTheSumOfLittleEndianWords)
+{
+    EXPECT_EQ(CfgStringTable::Hash(""), 0u);
+    EXPECT_EQ(CfgStringTable::Hash("abcd"), 0x64636261u);
+    EXPECT_EQ(CfgStringTable::Hash("abcde"), 0x64636261u + 0x65u);
+    EXPECT_EQ(CfgStringTable::Hash(std::string("\xff\xff\xff\xff\xff\xff\xff\xff", 8)), 0xFFFFFFFEu); // wraps
+    CfgStringTable t;
+    // "abcd" and "dcba"-free collisions: "ab\0\0"-style keys with equal sums share a bucket.
+    t.Set("ba", "1");
+    t.Set("ab", "2");
+    t.Set("ab", "3");
+    EXPECT_EQ(*t.Find("ba"), "1");
+    EXPECT_EQ(*t.Find("ab"), "3");
+    EXPECT_EQ(t.Find("abc"), nullptr);
+    EXPECT_EQ(t.Size(), 2u);
+}
+
+// Reads all lines handed on by the reader, each as "keyword:arg|arg".
+std::vector<std::string> HandedOn(const std::string& text, const char* language)
+{
+    auto file = CfgFile::FromText(text);
+    CfgStringContext ctx(language ? language : "", language != nullptr);
+    std::string kw;
+    CfgArgList args;
+    int line = 0;
+    std::vector<std::string> out;
+    while (CfgReadLine(*file, kw, args, line, &ctx)) {
+        std::string s = kw + ":";
+        for (size_t i = 0; i < args.Count(); ++i)
+            s += (i ? "|" : "") + std::string(args.At(i));
+        out.push_back(s);
+    }
+    return out;
+}
+
+TEST(CfgStringContext, LoadsFirstTableAndTheSelectedLanguageOnly)
+{
+    const std::string tables = "stringtable English\n"
+                               "string A, \"Apple\"\n"
+                               "; a comment does not end the run\n"
+                               "\n"
+                               "string B, \"Bread\"\n"
+                               "stringtable Klingon\n"
+                               "string A, \"Qagh\"\n"
+                               "stringtable German\n"
+                               "string B, \"Brot\"\n"
+                               "use str.A, str.B, str.C, plain\n";
+    // The foreign table's "string" lines are not loaded: they are handed on like any other line.
+    EXPECT_EQ(HandedOn(tables, "German"), (std::vector<std::string> { "string:A|Qagh", "use:Apple|Brot|str.C|plain" }));
+    EXPECT_EQ(HandedOn(tables, "german")[1], "use:Apple|Brot|str.C|plain"); // language ignoring case
+    const std::vector<std::string> english { "string:A|Qagh", "string:B|Brot", "use:Apple|Bread|str.C|plain" };
+    EXPECT_EQ(HandedOn(tables, "English"), english);
+    EXPECT_EQ(HandedOn(tables, nullptr), english);
+}
+
+TEST(CfgStringContext, StringLinesMustFollowTheirTable)
+{
+    EXPECT_EQ(HandedOn("stringtable English\nstring A, a1\nother x\nstring A, a2\nstring B\nuse str.A\n", "English"),
+        (std::vector<std::string> { "other:x", "string:A|a2", "string:B", "use:a1" }));
+    // A "stringtable" line without a name is an ordinary line; an empty text ends the argument list.
+    EXPECT_EQ(HandedOn("stringtable\nstringtable E\nstring E, \"\"\nuse a, str.E, b\n", "E"),
+        (std::vector<std::string> { "stringtable:", "string:E", "use:a|str.E|b" }));
+    EXPECT_EQ(HandedOn("stringtable E\nstring E, \"\\0\"\nuse a, str.E, b\n", "E"),
+        (std::vector<std::string> { "use:a|\\0|b" }));
+}
+
+TEST(CfgDevicePattern, Matches)
+{
+    struct Row {
+        const char* pattern;
+        const char* key;
+        uint32_t features;
+        bool match;
+    } rows[] = {
+        { "Dev [1;12]00", "Dev 1200.5", 0, true }, // longest alternative 12
+        { "Dev [1;12]00", "Dev 100", 0, true }, // alternative 1
+        { "Dev [1;12]00", "Dev 1300", 0, false },
+        { "Dev [12;1]00 x", "Dev 100 x", 0, true },
+        { "Dev [1;12]00 ", "Dev 1200 ", 0, true },
+        { "Dev [1;12", "Dev 1200", 0, false }, // group without "]"
+        { "Dev [;x]1", "Dev 1", 0, true }, // empty alternative
+        { "Morvak 1100[ Plus;] 3.10", "Morvak 1100 Plus 3.10.0012", 0, true },
+        { "Morvak 1100[ Plus;] 3.10", "Morvak 1100 3.10.0012", 0, true },
+        { "Morvak 1100[ Plus;] 3.10", "Morvak 1100 Pro 3.10", 0, false },
+        { "Morvak 1100 3.10", "Morvak 1100 3.1", 0, false }, // key ends before the pattern
+        { "Morvak 1100 3.10", "morvak 1100 3.10", 0, false }, // case-sensitive
+        { "Dev 3.10#!0x4", "Dev 3.10.0012", 0x3, true },
+        { "Dev 3.10#!0x4", "Dev 3.10.0012", 0x4, false },
+        { "Dev 3.10#!0x4", "Dev 3.10.0012", 0xFFFFFFFF, false },
+        { "Dev 3.10#0x4", "Dev 3.10.0012", 0x6, true },
+        { "Dev 3.10#0x4", "Dev 3.10.0012", 0x3, false },
+        { "Dev 3.10#", "Dev 3.10", 0xFFFFFFFF, false }, // mask 0 has no bit in common
+        { "Dev 3.10#!", "Dev 3.10", 0xFFFFFFFF, true },
+        { "Dev#0x1", "Dev", 1, true },
+        { "", "anything", 0, true },
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(CfgPatternMatch(r.pattern, r.key, r.features), r.match) << r.pattern << " / " << r.key;
+}
+
+TEST(CfgDeviceKey, OverrideVersionUsesTheVersionUpToItsSecondDot)
+{
+    CfgSetSettingsLookup([](std::string_view section, std::string_view key) -> std::optional<std::string> {
+        if (section != "OverrideVersion")
+            return std::nullopt;
+        if (key == "Morvak 1100 3.10")
+            return std::string("3.22");
+        if (key == "Morvak 2400 3")
+            return std::string("3.22.0005-long"); // cut to 8 characters
+        return std::nullopt;
+    });
+    struct Row {
+        const char* type;
+        const char* version;
+        const char* key;
+    } rows[] = {
+        { "Morvak 1100", "3.10", "Morvak 1100 3.22" },
+        { "Morvak 1100", "3.10.0012", "Morvak 1100 3.22" },
+        { "Morvak 1100", "3.10.0012.7", "Morvak 1100 3.22" },
+        { "Morvak 1100", "3.100", "Morvak 1100 3.100" },
+        { "Morvak 1100", "3.22.0005", "Morvak 1100 3.22.0005" },
+        { "Morvak 1100 Plus", "3.10", "Morvak 1100 Plus 3.10" },
+        { "Morvak 2400", "3", "Morvak 2400 3.22.000" },
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(CfgDeviceKey(r.type, r.version), r.key) << r.version;
+    CfgSetSettingsLookup({});
+    EXPECT_EQ(CfgDeviceKey("Morvak 1100", "3.10"), "Morvak 1100 3.10");
+}
+
+TEST(CfgDeviceKey, OverrideVersionFromSettingsFile)
+{
+    auto path = std::filesystem::temp_directory_path() / ("dsc_ini_" + std::to_string(::getpid()) + ".ini");
+    std::ofstream(path) << "[OverrideVersion]\r\nMorvak 5000 3.10=3.22\r\n";
+    CfgSetSettingsFile(path.string());
+    EXPECT_EQ(CfgDeviceKey("Morvak 5000", "3.10.0012"), "Morvak 5000 3.22");
+    EXPECT_EQ(CfgDeviceKey("morvak 5000", "3.10"), "morvak 5000 3.22"); // settings keys ignore case
+    EXPECT_EQ(CfgDeviceKey("Morvak 2400", "3.10"), "Morvak 2400 3.10");
+    CfgSetSettingsFile("");
+    std::filesystem::remove(path);
+}
+
+const char* kSmall = "stringtable English\n"
+                     "string T_SYS, \"System\"\n"
+                     "string T_NAME, \"Device name\"\n"
+                     "stringtable German\n"
+                     "string T_NAME, \"Ger\\344tename\"\n"
+                     "version Dev 1.0, English\n"
+                     "help_id 5\n" // before the first element: unexpected
+                     "section sys, str.T_SYS\n"
+                     "entryfield_text name, 0x10\n"
+                     "description str.T_NAME\n"
+                     "max_len 31\n"
+                     "max_len 15\n" // repeated: the later value replaces the earlier
+                     "multicfg 1\n"
+                     "section net\n"
+                     "hidden 1\n" // applies to the last item of the previous section
+                     "onoff_switch dhcp\n"
+                     "max_len 3\n" // not accepted by onoff_switch
+                     "group Frame, text\n"
+                     "arrange 1\n" // groups take no attributes
+                     "static_text Hello, world\n"
+                     "arrange 2\n"
+                     "table routes\n"
+                     "num_columns 2\n"
+                     "entryfield_ipaddress net\n"
+                     "group Inside\n" // not an element in column mode: an unexpected attribute
+                     "entryfield_numeric metric, 3\n"
+                     "range_max 16\n"
+                     "entryfield_text after\n" // column mode ended after two columns
+                     "table single\n"
+                     "readonly_text only\n"
+                     "readonly_text next\n"
+                     "string X, y\n"
+                     "numeric_slider level\n"
+                     "default_value 0x20\n"
+                     "section_plugin Filter\n"
+                     "module \"lib.dll\", \"Entry\"\n"
+                     "multicfg 1\n"
+                     "uses Counter, cnt\n"
+                     "uses_table Zero, 0\n"
+                     "uses_table Neg, -1\n"
+                     "uses_table RuleTable, 3, rules\n"
+                     "module_param macfilter, 1\n"
+                     "module_param lonely\n"
+                     "max_len 4\n"
+                     "section last\n"
+                     "version Dev 1.0, German\n"
+                     "section other\n";
+
+TEST(CfgLoadDescription, ElementsAttributesColumnsAndPluginSections)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", kSmall);
+    dir.Start();
+    DiagCapture diag;
+    CfgDescriptionPtr d = CfgLoadDescription("Dev", "1.0", "English", 0xFFFFFFFF, 0, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->pattern, "Dev 1.0");
+    EXPECT_EQ(diag.lines,
+        (std::vector<std::string> {
+            "reading dsc, line 7 - unexpected token \"help_id\"\n",
+            "reading dsc, line 17 - unexpected token \"max_len\"\n",
+            "reading dsc, line 19 - unexpected token \"arrange\"\n",
+            "reading dsc, line 25 - unexpected token \"group\"\n",
+            "reading dsc, line 32 - unexpected token \"string\"\n",
+            "reading dsc, line 44 - unexpected token \"max_len\"\n",
+        }));
+    ASSERT_EQ(d->sections.size(), 4u);
+    const CfgSection& sys = *d->sections[0];
+    EXPECT_EQ(sys.name, "sys");
+    EXPECT_EQ(sys.title, "System");
+    ASSERT_EQ(sys.items.size(), 1u);
+    const CfgItem& name = *sys.items[0];
+    EXPECT_EQ(name.kind, CfgKindEntryText);
+    EXPECT_EQ(name.name, "name");
+    EXPECT_EQ(name.id, 0x10u);
+    EXPECT_EQ(name.description->At(0), "Device name");
+    EXPECT_EQ(name.maxLen, 15u);
+    EXPECT_EQ(name.hidden, 1u);
+    EXPECT_EQ(name.section, &sys);
+    EXPECT_FALSE(name.value);
+    EXPECT_EQ(sys.multicfg, 1u);
+
+    const CfgSection& net = *d->sections[1];
+    EXPECT_FALSE(net.title);
+    ASSERT_EQ(net.items.size(), 8u);
+    EXPECT_EQ(net.items[1]->kind, CfgKindGroup);
+    EXPECT_FALSE(net.items[1]->name);
+    EXPECT_EQ(net.items[1]->description->Texts(), (std::vector<std::string> { "Frame", "text" }));
+    EXPECT_EQ(net.items[2]->arrange, 2u);
+    const CfgItem& routes = *net.items[3];
+    ASSERT_EQ(routes.columns.size(), 2u);
+    EXPECT_EQ(routes.columns[1]->name, "metric");
+    EXPECT_EQ(routes.columns[1]->id, 3u);
+    EXPECT_EQ(routes.columns[1]->rangeMax, 16u);
+    EXPECT_EQ(routes.columns[1]->table, &routes);
+    EXPECT_EQ(net.items[4]->name, "after");
+    EXPECT_EQ(net.items[5]->columns.size(), 1u); // without num_columns a table gets one column
+    EXPECT_EQ(net.items[6]->name, "next");
+    EXPECT_EQ(net.items[6]->kind, CfgKindReadonlyText);
+    EXPECT_EQ(net.multicfg, 0u);
+
+    const CfgSection& filter = *d->sections[2];
+    EXPECT_TRUE(filter.IsPlugin());
+    EXPECT_EQ(filter.title, "Filter");
+    EXPECT_EQ(filter.module->Texts(), (std::vector<std::string> { "lib.dll", "Entry" }));
+    EXPECT_EQ(filter.params->Texts(), (std::vector<std::string> { "macfilter", "1" }));
+    EXPECT_EQ(filter.multicfg, 0u); // replaced by the computation over the items
+    ASSERT_EQ(filter.items.size(), 2u); // uses_table with 0 or -1 columns adds nothing
+    EXPECT_EQ(filter.items[0]->name, "Counter");
+    EXPECT_EQ(filter.items[0]->alias->At(0), "cnt");
+    const CfgItem& rules = *filter.items[1];
+    EXPECT_EQ(rules.kind, CfgKindTable);
+    EXPECT_EQ(rules.staticTableMenu->Texts(), (std::vector<std::string> { "1" }));
+    ASSERT_EQ(rules.columns.size(), 3u);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(rules.columns[c]->name, std::to_string(c + 1));
+        EXPECT_EQ(rules.columns[c]->kind, CfgKindReadonlyText);
+    }
+    EXPECT_EQ(d->multicfg, 1u);
+    EXPECT_EQ(d->sections[3]->name, "last");
+
+    // The name index.
+    ASSERT_EQ(d->names.byName.count("routes"), 1u);
+    EXPECT_EQ(d->names.byName["name"].front(), &name);
+    EXPECT_EQ(d->names.byAlias["rules"], &rules);
+}
+
+TEST(CfgLoadDescription, LanguageBlockAndFallbackPass)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", kSmall);
+    dir.Write("qorv0002.dsc",
+        "stringtable English\nstring T, \"Only English\"\nstringtable French\n"
+        "string T, \"Fran\xe7" "ais\"\nversion Other 2, English\nsection s, str.T\n");
+    dir.Start();
+    DiagCapture diag;
+    // The German block comes second but is taken in the first pass.
+    CfgDescriptionPtr d = CfgLoadDescription("Dev", "1.0", "German", 0xFFFFFFFF, 0, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->sections[0]->name, "other");
+    // No French block: the fallback pass takes the first block that matches, with the French texts.
+    d = CfgLoadDescription("Other", "2", "French", 0xFFFFFFFF, 0, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->sections[0]->title,
+        "Fran\xe7"
+        "ais");
+    // No language: the first matching block, default texts.
+    d = CfgLoadDescription("Other", "2", nullptr, 0xFFFFFFFF, 0, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->sections[0]->title, "Only English");
+    EXPECT_FALSE(CfgLoadDescription("Missing", "1.0", "English", 0xFFFFFFFF, 0, false));
+}
+
+TEST(CfgLoadDescription, ConditionsSuppressLinesInOrder)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc",
+        "version Dev 1\n"
+        "section s\n"
+        "config_mode 1\n"
+        "entryfield_text easy\n"
+        "feature_mask 0x8\n" // skipped outside the simplified mode: the feature condition stays
+        "config_mode 2\n"
+        "entryfield_text expert\n"
+        "config_mode 7\n"
+        "entryfield_text never\n"
+        "config_mode 0\n"
+        "feature_mask 0x2\n"
+        "entryfield_text feat2\n"
+        "hardware_mask !0x1\n"
+        "entryfield_text feat2_nohw1\n"
+        "feature_mask !0x2\n"
+        "entryfield_text nofeat2\n"
+        "hardware_mask 0\n" // skipped when the feature condition fails
+        "feature_mask 0\n"
+        "entryfield_text always_hw\n"
+        "hardware_mask 0\n"
+        "entryfield_text always\n"
+        "features Dev 1\n"
+        "entryfield_text outside\n");
+    dir.Start();
+    struct Row {
+        bool easy;
+        uint32_t features, hardware;
+        std::vector<std::string> names;
+    } rows[] = {
+        { false, 0x2, 0x0, { "expert", "feat2", "feat2_nohw1", "always_hw", "always" } },
+        { false, 0x2, 0x1, { "expert", "feat2", "always" } },
+        { true, 0x2, 0x0, { "easy", "feat2", "feat2_nohw1", "always_hw", "always" } },
+        { false, 0x1, 0x0, { "expert", "nofeat2", "always_hw", "always" } },
+        { false, 0x1, 0x1, { "expert", "nofeat2", "always_hw", "always" } }, // hardware_mask !0x1 was skipped
+    };
+    for (const Row& r : rows) {
+        DiagCapture diag;
+        CfgDescriptionPtr d = CfgLoadDescription("Dev", "1", nullptr, r.features, r.hardware, r.easy);
+        ASSERT_TRUE(d);
+        std::vector<std::string> names;
+        for (const auto& item : d->sections[0]->items)
+            names.push_back(*item->name);
+        EXPECT_EQ(names, r.names) << r.easy << " " << r.features << " " << r.hardware;
+        EXPECT_TRUE(diag.lines.empty()) << diag.All();
+    }
+}
+
+TEST(CfgLoadDescription, DumpIsStable)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc",
+        "version Dev 1\nsection s, \"A \\\"title\\\"\"\ngroup G\nentryfield_text n, 3\nmax_len 8\nunit \"\"\n"
+        "numeric_slider sl\ndefault_value 7\ntable t\nnum_columns 1\nselection_list c\nitem_text a, b\n");
+    dir.Start();
+    CfgDescriptionPtr d = CfgLoadDescription("Dev", "1", nullptr, 0, 0, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(CfgDumpDescription(*d),
+        "version \"Dev 1\"\n"
+        "flags 0x00000000 multicfg 0\n"
+        "section \"s\" \"A \\\"title\\\"\"\n"
+        "  multicfg 0\n"
+        "  group\n"
+        "    description \"G\"\n"
+        "  entryfield_text \"n\" id 3\n"
+        "    max_len 8\n"
+        "    unit \"\"\n"
+        "  numeric_slider \"sl\"\n"
+        "    default_value 7\n"
+        "  table \"t\"\n"
+        "    num_columns 1\n"
+        "    column selection_list \"c\"\n"
+        "      item_text \"a\", \"b\"\n");
+}
+
+TEST(CfgIndex, SearchWaitsForEntriesTheThreadAddsLater)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", "version A 1\nsection a\n");
+    dir.Write("qorv0002.dsc", "version B 1\nsection b\n");
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> heldAtSecond;
+    std::atomic<bool> signalled { false };
+    CfgSetIndexFileHook([&](const std::string& path) {
+        if (path.find("qorv0002") != std::string::npos) {
+            if (!signalled.exchange(true))
+                heldAtSecond.set_value();
+            released.wait();
+        }
+    });
+    DiagCapture diag;
+    dir.Start(false);
+    heldAtSecond.get_future().wait(); // the thread has indexed the first file and holds before the second
+    EXPECT_TRUE(CfgIndexBusy());
+    auto search = std::async(std::launch::async,
+        [] { return CfgFindIndexEntry([](const CfgIndexEntry& e) { return e.args.At(0) == "B 1"; }); });
+    EXPECT_EQ(search.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    release.set_value();
+    const CfgIndexEntry* e = search.get();
+    ASSERT_TRUE(e);
+    EXPECT_NE(e->path.find("qorv0002.dsc"), std::string::npos);
+    EXPECT_EQ(CfgFindIndexEntry([](const CfgIndexEntry& x) { return x.kind == CfgHeaderWizard; }), nullptr);
+    CfgSetIndexFileHook({});
+    EXPECT_FALSE(CfgIndexBusy());
+    EXPECT_EQ(diag.lines.front(), "building index ....\n");
+    EXPECT_EQ(diag.lines.back().rfind("index finished, time: ", 0), 0u);
+}
+
+const char* kHardware = "features Dev 1\n"
+                        "feature_mask 0x1, One\n"
+                        "feature_mask 0x2, \"\"\n" // no text: not offered
+                        "bogus 1\n"
+                        "feature_mask 0x4, Four\n"
+                        "feature_mask 0, End\n"
+                        "feature_mask 0x8, Unreachable\n"
+                        "hardware Dev 1\n"
+                        "string DSC_TEST_NAME, \"Office router\"\n"
+                        "string DSC_TEST_EMPTY\n"
+                        "string\n"
+                        "hardware_mask 0x6\n"
+                        "hardware Bad 1\n"
+                        "hardware_mask 0xFFFFFFFF\n"
+                        "init_data Dev 1\n"
+                        "; the initial configuration\n"
+                        "/sys/name = str.DSC_TEST_NAME ; comment\n"
+                        "/sys/other = str.DSC_TEST_EMPTY and str.\n"
+                        "hardware_mask 0x2\n"
+                        "/hw2 = yes\n"
+                        "hardware_mask !0x4\n"
+                        "/not_hw4 = no\n"
+                        "hardware_mask\n"
+                        "feature_mask 0x1\n"
+                        "/feat1 = yes\n"
+                        "feature_mask\n"
+                        "unknown token\n"
+                        "(tbl.1.2) = str.DSC_TEST_NAME\n"
+                        "version Dev 1\n"
+                        "/after = no\n";
+
+TEST(CfgReadHardwareBlock, EnvironmentStringsConditionsAndInitialText)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", kHardware);
+    dir.Start();
+    CfgPutEnv("DSC_TEST_EMPTY", "set before");
+    DiagCapture diag;
+    CfgTempStream text;
+    uint32_t hw = 0;
+    ASSERT_EQ(CfgReadHardwareBlock("Dev", "1", "First (setup)", 0x1, &hw, &text), 1);
+    EXPECT_EQ(hw, 0x6u);
+    EXPECT_EQ(text.Contents(),
+        "(First (setup)\r\n"
+        "(1) (0x00000001;0x00000006)\r\n"
+        "[Dev]\r\n"
+        "/sys/name = Office router\r\n"
+        "/sys/other = str.DSC_TEST_EMPTY and str.\r\n"
+        "/hw2 = yes\r\n"
+        "/feat1 = yes\r\n"
+        "(tbl.1.2) = Office router\r\n");
+    std::string all = diag.All();
+    EXPECT_NE(all.find("  --> _putenv: DSC_TEST_NAME=Office router\n"), std::string::npos);
+    EXPECT_NE(all.find("  --> using hardware_mask: 0x00000006\n"), std::string::npos);
+    EXPECT_NE(all.find("  --> found hardware_mask in init_data block: !0x00000004\n"), std::string::npos);
+    EXPECT_NE(all.find("  --> found feature_mask in init_data block:  0x00000001\n"), std::string::npos);
+    EXPECT_NE(all.find("  --> invalid token reading init_data block: unknown\n"), std::string::npos);
+    EXPECT_NE(all.find("  --> did not find string\n"), std::string::npos);
+    EXPECT_FALSE(CfgGetEnv("DSC_TEST_EMPTY", nullptr)); // a string without value empties the variable
+
+    // A hardware mask of all ones is refused; no init_data block gives an empty text.
+    diag.lines.clear();
+    hw = 5;
+    ASSERT_EQ(CfgReadHardwareBlock("Bad", "1", "c", 0x1, &hw, &text), 1);
+    EXPECT_EQ(hw, 0u);
+    EXPECT_EQ(text.Contents(), "");
+    EXPECT_NE(diag.All().find("  --> strtoul returned an error code: "), std::string::npos);
+    // No hardware block at all.
+    diag.lines.clear();
+    ASSERT_EQ(CfgReadHardwareBlock("None", "1", "c", 0x1, &hw, &text), 1);
+    EXPECT_NE(diag.All().find("file open failed on hardware block file.\n"), std::string::npos);
+    EXPECT_EQ(text.Contents(), "");
+}
+
+TEST(CfgGetFeature, FeatureListAndNewConfigurationMask)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", kHardware);
+    dir.Start();
+    DiagCapture diag;
+    uint32_t mask = 0;
+    std::string text;
+    ASSERT_EQ(CfgGetFeature("Dev", "1", nullptr, 0xFFFFFFFF, 2, &mask, &text), 1);
+    EXPECT_EQ(mask, 0x4u);
+    EXPECT_EQ(text, "Four");
+    EXPECT_EQ(CfgGetFeature("Dev", "1", nullptr, 0xFFFFFFFF, 3, &mask, &text), 0); // a zero mask ends the list
+    ASSERT_EQ(CfgGetFeature("Dev", "1", nullptr, 0x6, 0, &mask, &text), 1);
+    EXPECT_EQ(mask, 0x2u);
+    EXPECT_EQ(diag.lines, (std::vector<std::string> { "reading dsc, line 4 - unexpected token \"bogus\"\n" }));
+
+    std::vector<CfgFeatureChoice> offered = CfgNewConfigFeatures("Dev", "1", nullptr);
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(CfgNewConfigFeatureMask(offered), 0xFFFFFFFFu);
+    offered[1].checked = false;
+    EXPECT_EQ(CfgNewConfigFeatureMask(offered), 0xFFFFFFFBu);
+    offered[0].checked = false;
+    EXPECT_EQ(CfgNewConfigFeatureMask(offered), 0xFFFFFFFAu);
+}
+
+TEST(CfgNewConfiguration, DeviceWithoutInitDataStartsEmpty)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", "version Dev 2\nsection s\nentryfield_text a\nhardware Dev 2\nhardware_mask 0x3\n");
+    dir.Start();
+    DiagCapture diag;
+    CfgTempStream text;
+    uint32_t hw = 0;
+    CfgDescriptionPtr d = CfgNewConfiguration("Dev", "2", "new", "English", false, 0xFFFFFFFF, &hw, &text);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->flags, CfgDescNew | CfgDescNotFromDevice);
+    EXPECT_EQ(hw, 3u);
+    EXPECT_EQ(text.Contents(), "");
+}
+
+// ---- the shipped description files ----
+
+std::string DataDir()
+{
+    const char* src = std::getenv("SUITE_SOURCE_DIR");
+    return std::string(src ? src : ".") + "/data/";
+}
+
+class ShippedData : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CfgStopIndex();
+        DiagCapture quiet;
+        CfgStartIndex(DataDir() + "qorv????.dsc", DataDir() + "qorv????.wiz");
+        CfgWaitIndex();
+    }
+    void TearDown() override
+    {
+        CfgStopIndex();
+    }
+};
+
+const char* kTypes[] = { "Morvak 1100", "Morvak 1100 Plus", "Morvak 2400", "Morvak 5000" };
+const char* kVersions[] = { "3.10.0012", "3.22.0005" };
+
+TEST_F(ShippedData, DeviceTypesAndVersions)
+{
+    EXPECT_EQ(CfgListDeviceTypes(),
+        (std::vector<std::string> { "Morvak 1100", "Morvak 1100 Plus", "Morvak 2400", "Morvak 5000" }));
+    EXPECT_EQ(CfgListVersions("Morvak 2400"), (std::vector<std::string> { "3.10", "3.22" }));
+    char buffer[26];
+    EXPECT_EQ(CfgListDeviceTypes(buffer, sizeof buffer), 1); // "Morvak 1100\0Morvak 1100 Plus\0\0" needs 30
+    EXPECT_EQ(std::string(buffer), "Morvak 1100");
+    EXPECT_EQ(buffer[12], '\0');
+}
+
+TEST_F(ShippedData, EveryDescriptionLoadsWithoutDiagnostics)
+{
+    for (const char* type : kTypes)
+        for (const char* version : kVersions)
+            for (const char* lang : { "English", "German", "French" })
+                for (bool easy : { false, true })
+                    for (uint32_t features : { 0xFFFFFFFFu, 0u }) {
+                        DiagCapture diag;
+                        CfgDescriptionPtr d = CfgLoadDescription(type, version, lang, features, 0x3, easy);
+                        ASSERT_TRUE(d) << type << " " << version << " " << lang;
+                        EXPECT_TRUE(diag.lines.empty()) << type << " " << version << " " << lang << "\n" << diag.All();
+                        bool filter = false, routing = false;
+                        for (const auto& s : d->sections) {
+                            if (s->IsPlugin()) {
+                                filter = true;
+                                EXPECT_EQ(s->items.size(), 2u);
+                                EXPECT_EQ(s->items[0]->columns.size(), 6u); // RuleTable
+                                EXPECT_EQ(s->items[1]->columns.size(), 2u); // ObjectTable
+                            }
+                            routing |= s->name == "routing";
+                            EXPECT_TRUE(s->title && !s->title->empty() && s->title->rfind("str.", 0) != 0);
+                        }
+                        EXPECT_EQ(filter, features != 0);
+                        EXPECT_EQ(routing, !easy);
+                        EXPECT_TRUE(d->names.byName.count("/ip/address"));
+                    }
+}
+
+TEST_F(ShippedData, NewConfigurationOfEveryTypeHasInitialText)
+{
+    for (const char* type : kTypes) {
+        for (std::string version : CfgListVersions(type)) {
+            DiagCapture diag;
+            CfgTempStream text;
+            uint32_t hw = 0;
+            auto features = CfgNewConfigFeatures(type, version, "German");
+            EXPECT_FALSE(features.empty());
+            CfgDescriptionPtr d = CfgNewConfiguration(
+                type, version, "new", "German", true, CfgNewConfigFeatureMask(features), &hw, &text);
+            ASSERT_TRUE(d) << type << " " << version;
+            std::string t = text.Contents();
+            EXPECT_EQ(t.find("[" + std::string(type) + "]\r\n"), t.find("\r\n", t.find("\r\n") + 2) + 2) << t;
+            EXPECT_NE(t.find("/sys/name = " + std::string(type) + "\r\n"), std::string::npos) << t;
+            EXPECT_EQ(t.find("str."), std::string::npos) << t;
+            EXPECT_EQ((hw & 0x2) != 0, std::string(type) != "Morvak 1100");
+            EXPECT_EQ(t.find("/isdn/protocol") != std::string::npos, (hw & 0x2) != 0);
+        }
+    }
+}
+
+} // namespace
