@@ -1,0 +1,181 @@
+#include "config/startup/cmdline.h"
+
+#include "common/language.h"
+#include "common/text.h"
+
+namespace {
+bool IsWhite(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+struct NamedLanguage {
+    const char* option;
+    uint16_t lang;
+};
+const NamedLanguage kLanguages[] = {
+    { "lang:eng", kLangEnglish },
+    { "lang:ger", kLangGerman },
+    { "lang:fre", kLangFrench },
+    { "lang:ita", kLangItalian },
+    { "lang:dut", kLangDutch },
+    { "lang:spa", kLangSpanish },
+};
+
+// The value after a verb's colon when `text` starts with `verb` (ignoring case).
+std::optional<std::string> VerbValue(std::string_view text, std::string_view verb)
+{
+    if (!StrStartsWithNoCase(text, verb))
+        return std::nullopt;
+    return StripEnclosingQuotes(text.substr(verb.size()));
+}
+} // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view line)
+{
+    std::vector<std::string> tokens;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && IsWhite(line[i]))
+            ++i;
+        if (i >= line.size())
+            break;
+        std::string token;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !IsWhite(line[i]))) {
+            if (line[i] == '"')
+                quoted = !quoted;
+            token += line[i++];
+        }
+        tokens.push_back(StripEnclosingQuotes(token));
+    }
+    return tokens;
+}
+
+std::string StripEnclosingQuotes(std::string_view value)
+{
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return std::string(value);
+}
+
+std::optional<std::string_view> OptionText(std::string_view token)
+{
+    if (token.empty() || (token[0] != '-' && token[0] != '/'))
+        return std::nullopt;
+    return token.substr(1);
+}
+
+std::vector<std::string> SplitPrintTo(std::string_view value)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    bool quoted = false;
+    for (char c : value) {
+        if (c == '"')
+            quoted = !quoted;
+        if (c == ',' && !quoted) {
+            parts.push_back(StripEnclosingQuotes(Trim(part)));
+            part.clear();
+            continue;
+        }
+        part += c;
+    }
+    parts.push_back(StripEnclosingQuotes(Trim(part)));
+    return parts;
+}
+
+void ParseOptions(std::string_view line, StartupOptions* options)
+{
+    for (const std::string& token : SplitCommandLine(line)) {
+        std::optional<std::string_view> text = OptionText(token);
+        if (!text)
+            continue;
+        if (StrEqualNoCase(*text, "nortscts")) {
+            options->noRtsCts = true;
+        } else if (StrEqualNoCase(*text, "nocrypt")) {
+            options->noCrypt = true;
+        } else if (StrStartsWithNoCase(*text, "wizstyle:")) {
+            options->wizardStyle = ParseDecimal(text->substr(9));
+        } else if (StrStartsWithNoCase(*text, "lang:")) {
+            bool named = false;
+            for (const NamedLanguage& l : kLanguages) {
+                if (StrEqualNoCase(*text, l.option)) {
+                    options->language = l.lang;
+                    named = true;
+                }
+            }
+            // A number with base prefixes; a value without any digit leaves the language as chosen.
+            size_t used = 0;
+            uint32_t number = named ? 0 : ParseUnsigned(text->substr(5), &used);
+            if (!named && used > 0)
+                options->language = static_cast<uint16_t>(number);
+        }
+    }
+}
+
+bool HandleShellVerbs(std::string_view line, const ShellVerbHooks& hooks)
+{
+    bool close = false;
+    std::optional<uintptr_t> owner;
+    uintptr_t dummy = 0;
+    bool haveDummy = false;
+    auto parent = [&]() -> uintptr_t {
+        if (owner)
+            return *owner;
+        if (!haveDummy && hooks.createDummyOwner) {
+            dummy = hooks.createDummyOwner();
+            haveDummy = true;
+        }
+        return dummy;
+    };
+    auto locked = [&](const std::string& path, std::string_view suffix) {
+        return hooks.isOtherInstance && hooks.isOtherInstance(path, suffix);
+    };
+
+    for (const std::string& token : SplitCommandLine(line)) {
+        std::optional<std::string_view> text = OptionText(token);
+        if (!text)
+            continue;
+        if (StrEqualNoCase(*text, "close")) {
+            close = true;
+        } else if (auto number = VerbValue(*text, "owner:")) {
+            owner = static_cast<uintptr_t>(ParseUnsigned(*number));
+        } else if (auto file = VerbValue(*text, "edit:")) {
+            if (!locked(*file, "edit") && hooks.edit)
+                hooks.edit(parent(), *file);
+        } else if (auto spec = VerbValue(*text, "printto:")) {
+            std::vector<std::string> parts = SplitPrintTo(*spec);
+            parts.resize(4);
+            if (!locked(parts[0], "print") && hooks.printTo)
+                hooks.printTo(parent(), parts[0], parts[1], parts[2], parts[3]);
+        } else if (auto printFile = VerbValue(*text, "print:")) {
+            if (!locked(*printFile, "print") && hooks.print)
+                hooks.print(parent(), *printFile);
+        } else if (auto newFile = VerbValue(*text, "shellnew:")) {
+            if (!hooks.createEmptyFile || !hooks.createEmptyFile(*newFile))
+                continue;
+            if (hooks.shellNotify)
+                hooks.shellNotify(*newFile, true);
+            bool made = hooks.newConfiguration && hooks.newConfiguration(parent(), *newFile);
+            if (!made) {
+                if (hooks.deleteFile)
+                    hooks.deleteFile(*newFile);
+                if (hooks.shellNotify)
+                    hooks.shellNotify(*newFile, false);
+            }
+        } else if (auto value = VerbValue(*text, "autoupdate:")) {
+            if (locked(*value, "autoupdate"))
+                continue;
+            if (value->size() >= 4 && StrEndsWithNoCase(*value, ".ini")) {
+                if (hooks.autoUpdateFromFile)
+                    hooks.autoUpdateFromFile(parent(), *value);
+            } else if (hooks.autoUpdateDevice) {
+                hooks.autoUpdateDevice(parent(), *value);
+            }
+        }
+    }
+    if (haveDummy && hooks.destroyDummyOwner)
+        hooks.destroyDummyOwner(dummy);
+    return close;
+}
