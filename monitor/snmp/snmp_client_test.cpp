@@ -2,7 +2,9 @@
 #include "common/clock.h"
 #include "monitor/snmp/snmp.h"
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
@@ -172,4 +174,191 @@ TEST(SnmpClient, AnswersAndTrapsArriveOnTheWorker)
     EXPECT_EQ(traps.count.load(), 1);
     EXPECT_EQ(traps.specific, 1u);
     SnmpStop();
+}
+
+namespace {
+// A scripted device for the jobs: answers each request with the reply that `script` builds (none when
+// it returns false), and counts the requests it saw.
+struct ScriptedDevice {
+    Device device;
+    std::thread thread;
+    std::atomic<bool> stop { false };
+    std::atomic<int> requests { 0 };
+    std::vector<SnmpMessage> seen;
+    std::function<bool(const SnmpMessage&, SnmpMessage*)> script;
+
+    void Start()
+    {
+        thread = std::thread([this] {
+            uint8_t buffer[2048];
+            while (!stop) {
+                if (device.socket.WaitReadable(10) <= 0)
+                    continue;
+                NetAddress from;
+                int n = device.socket.ReceiveFrom(buffer, sizeof buffer, &from);
+                SnmpMessage m, reply;
+                if (n <= 0 || SnmpDecodeMessage(buffer, static_cast<size_t>(n), &m) != kSnmpDecodeOk)
+                    continue;
+                seen.push_back(m);
+                ++requests;
+                if (script(m, &reply))
+                    device.Send(reply, from);
+            }
+        });
+    }
+    ~ScriptedDevice()
+    {
+        stop = true;
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+SnmpOid Oid(const char* text)
+{
+    SnmpOid oid;
+    SnmpOidFromText(text, &oid);
+    return oid;
+}
+
+struct WalkLog {
+    std::vector<std::string> rows;
+    int started = 0, finished = 0;
+    static void Row(void* context, SnmpWalkColumn* columns, uint32_t count)
+    {
+        std::string row;
+        for (uint32_t i = 0; i < count; ++i)
+            row += (i ? "|" : "") + columns[i].text;
+        static_cast<WalkLog*>(context)->rows.push_back(row);
+    }
+    static void Start(void* context, void*)
+    {
+        ++static_cast<WalkLog*>(context)->started;
+    }
+    static void Finish(void* context, void*)
+    {
+        ++static_cast<WalkLog*>(context)->finished;
+    }
+};
+} // namespace
+
+TEST(SnmpJobs, WalkDeliversRowsUntilAColumnLeavesItsPrefix)
+{
+    ScriptedDevice peer;
+    // Table 1.3.6.1.4.1.9.1, columns 2 and 5, rows 1 and 2; then column 2 runs into column 3.
+    peer.script = [](const SnmpMessage& m, SnmpMessage* r) {
+        *r = m;
+        r->pdu = kPduResponse;
+        for (SnmpBinding& b : r->bindings) {
+            std::string text = SnmpOidText(b.oid);
+            std::string column = text.substr(0, text.rfind('.'));
+            bool atColumn = std::count(text.begin(), text.end(), '.') == 8;
+            if (atColumn)
+                text += ".1";
+            else if (text.back() == '1')
+                text = column + ".2";
+            else
+                text = "1.3.6.1.4.1.9.1." + std::to_string(std::stoi(column.substr(column.rfind('.') + 1)) + 1) + ".1";
+            b.oid = Oid(text.c_str());
+            b.tag = kBerGauge;
+            b.value = SnmpValue::Integer(static_cast<uint32_t>(text.size()));
+        }
+        return true;
+    };
+    peer.Start();
+    auto socket = SnmpOpenJobSocket();
+    ASSERT_TRUE(socket);
+    SnmpOid table = Oid("1.3.6.1.4.1.9.1");
+    SnmpWalkColumn columns[2];
+    columns[0].column = 2;
+    columns[1].column = 5;
+    WalkLog log;
+    SnmpWalkParams p;
+    p.context = &log;
+    p.rowContext = &log;
+    p.socket = socket.get();
+    p.address = SnmpAddressFromHost(kLoopback);
+    p.oidTable = &table;
+    p.columns = columns;
+    p.columnCount = 2;
+    p.start = WalkLog::Start;
+    p.finish = WalkLog::Finish;
+    p.row = WalkLog::Row;
+    p.port = peer.device.port;
+    p.waitMs = 500;
+    std::thread job(SnmpWalkJob, &p);
+    job.join();
+    EXPECT_EQ(log.started, 1);
+    EXPECT_EQ(log.finished, 1);
+    EXPECT_EQ(log.rows, (std::vector<std::string> { "19|19", "19|19" })) << "no row for the step that left";
+    ASSERT_EQ(peer.requests.load(), 3);
+    EXPECT_EQ(peer.seen[0].community, "public");
+    EXPECT_EQ(peer.seen[0].pdu, kPduGetNext);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(peer.seen[i].requestId, static_cast<uint32_t>(i)) << "the step number is the request id";
+    EXPECT_EQ(SnmpOidText(peer.seen[0].bindings[1].oid), "1.3.6.1.4.1.9.1.5");
+    EXPECT_EQ(SnmpOidText(peer.seen[2].bindings[0].oid), "1.3.6.1.4.1.9.1.2.2");
+    EXPECT_EQ(SnmpOidText(columns[0].oid), "1.3.6.1.4.1.9.1.2.2");
+    EXPECT_EQ(columns[0].kind, kSnmpInteger);
+}
+
+TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
+{
+    ScriptedDevice peer;
+    std::atomic<uint32_t> setStatus { 0 };
+    peer.script = [&](const SnmpMessage& m, SnmpMessage* r) {
+        if (m.pdu != kPduSet)
+            return false; // silent to walks
+        *r = m;
+        r->pdu = kPduResponse;
+        r->errorStatus = setStatus;
+        r->errorIndex = setStatus ? 1 : 0;
+        return true;
+    };
+    peer.Start();
+    auto socket = SnmpOpenJobSocket();
+    SnmpOid table = Oid("1.3.6.1.4.1.9.1");
+    SnmpWalkColumn column;
+    column.column = 1;
+    WalkLog log;
+    SnmpWalkParams p;
+    p.rowContext = &log;
+    p.context = &log;
+    p.finish = WalkLog::Finish;
+    p.socket = socket.get();
+    p.address = SnmpAddressFromHost(kLoopback);
+    p.oidTable = &table;
+    p.columns = &column;
+    p.columnCount = 1;
+    p.row = WalkLog::Row;
+    p.port = peer.device.port;
+    p.waitMs = 20;
+    SnmpWalkJob(&p);
+    EXPECT_EQ(peer.requests.load(), 10);
+    EXPECT_EQ(log.finished, 1);
+    EXPECT_TRUE(log.rows.empty());
+    EXPECT_EQ(p.answers, 0u);
+
+    SnmpOid oids[4] = { Oid("1.3.6.1.4.1.9.0"), Oid("1.3.6.1.4.1.9.1"), Oid("1.3.6.1.4.1.9.2"), Oid("1.3.6.1.4.1.9.3") };
+    for (uint32_t status : { 0u, 4u }) {
+        setStatus = status;
+        int result = 7;
+        SnmpSetParams s;
+        s.socket = socket.get();
+        s.result = &result;
+        s.address = SnmpAddressFromHost(kLoopback);
+        s.community = "";
+        s.oidTable = oids;
+        s.entry = 3;
+        s.port = peer.device.port;
+        s.waitMs = 500;
+        SnmpSetJob(&s);
+        EXPECT_EQ(result, status == 0 ? 1 : 0);
+        const SnmpMessage& sent = peer.seen.back();
+        EXPECT_EQ(sent.requestId, 0u);
+        EXPECT_EQ(sent.community, "") << "exactly as entered";
+        EXPECT_EQ(SnmpOidText(sent.bindings[0].oid), "1.3.6.1.4.1.9.3");
+        EXPECT_EQ(sent.bindings[0].tag, kBerOctetString);
+        EXPECT_EQ(sent.bindings[0].value.text, "");
+    }
 }
