@@ -1,6 +1,7 @@
 #include "common/locale.h"
 #include "config/description/cfg_types.h"
 #include "config/store/display.h"
+#include "config/store/display_list.h"
 #include "config/store/display_pattern.h"
 
 #include <gtest/gtest.h>
@@ -229,4 +230,50 @@ TEST_F(Display, KindsWithoutDisplayText)
         CfgItem item = Item(kind);
         EXPECT_FALSE(Shown(item, "1").has_value()) << kind;
     }
+}
+
+TEST_F(Display, ListingAsTheTableListsShowIt)
+{
+    CfgDescription desc;
+    CfgSection* main = desc.AddSection("main", std::string("General"));
+    CfgSection* untitled = desc.AddSection("lan", std::nullopt);
+    CfgAddItem(main, CfgKindGroup)->description = List({ "Frame" });
+    CfgItem* on = CfgAddItem(main, CfgKindOnOff);
+    on->name = "dhcp";
+    on->value = "1";
+    CfgItem* pw = CfgAddItem(main, CfgKindEntryText);
+    pw->name = "password";
+    pw->hidden = 1;
+    pw->value = "secret";
+    CfgItem* ip = CfgAddItem(untitled, CfgKindEntryIpAddress);
+    ip->name = "ip";
+    CfgItem* table = CfgAddItem(untitled, CfgKindTable);
+    table->name = "users";
+    CfgItem* user = CfgAddColumn(table, CfgKindEntryText);
+    user->name = "name";
+    CfgItem* key = CfgAddColumn(table, CfgKindEntryText);
+    key->name = "key";
+    key->hidden = 1;
+    CfgItem* active = CfgAddColumn(table, CfgKindOnOff);
+    active->name = "active";
+    CfgRow row;
+    row.cells[0] = "anna";
+    row.cells[1] = "k3y";
+    row.cells[2] = "0";
+    table->rows.push_back(row);
+
+    std::string masked;
+    CfgListValues(desc, true, &masked);
+    EXPECT_EQ(masked,
+        "[General]\n"
+        "  dhcp = On\n"
+        "  password = *\n"
+        "[lan]\n"
+        "  ip = 0.0.0.0\n"
+        "  users:\n"
+        "    anna | * | Off\n");
+    std::string plain;
+    CfgListValues(desc, false, &plain);
+    EXPECT_NE(plain.find("  password = secret\n"), std::string::npos);
+    EXPECT_NE(plain.find("    anna | k3y | Off\n"), std::string::npos);
 }

@@ -1,0 +1,61 @@
+// Stored date and time values and the device clock text read by a pattern, and their display texts,
+// on arbitrary input: the first line is the pattern, the rest the value. A value that reads completely
+// by a pattern without digits is written by the same pattern and reads back to the same moment.
+#include "config/description/cfg_types.h"
+#include "config/store/display.h"
+#include "config/store/display_pattern.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+void Check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string input(reinterpret_cast<const char*>(data), size);
+    size_t newline = input.find('\n');
+    std::string pattern = input.substr(0, newline);
+    std::string value = newline == std::string::npos ? std::string() : input.substr(newline + 1);
+    if (pattern.size() > 64)
+        return 0;
+    CfgSetDateSource([] { return CfgToday { 2026, 12, 7 }; });
+
+    CfgMoment moment;
+    unsigned found = 0;
+    bool complete = CfgPatternRead(pattern, value, &moment, &found);
+    Check((found & ~CfgPatternFields(pattern)) == 0);
+    if (complete && pattern.find_first_of("0123456789") == std::string::npos) {
+        std::string written = CfgPatternWrite(pattern, moment);
+        CfgMoment again;
+        unsigned foundAgain = 0;
+        Check(CfgPatternRead(pattern, written, &again, &foundAgain));
+        Check(again == moment && foundAgain == found);
+        Check(CfgPatternWrite(pattern, again) == written);
+    }
+    CfgMoment clock;
+    if (CfgReadDeviceClock(value, &clock))
+        Check(clock.hour < 100 && clock.minute < 100 && clock.second < 100 && clock.day < 100 && clock.month < 100);
+
+    CfgMoment typed;
+    CfgReadTypedDate(value, 2026, &typed);
+
+    for (uint32_t kind : { CfgKindEntryDate, CfgKindEntryTime, CfgKindEntryDateTime }) {
+        CfgItem item;
+        item.kind = kind;
+        item.format = pattern;
+        item.yearIsWildcard = 1;
+        item.neverEmpty = 1;
+        item.showSeconds = static_cast<uint32_t>(size & 1);
+        std::optional<std::string> shown = CfgDisplayText(item, value, "On", "Off", true);
+        Check(shown.has_value() && shown->size() < 256);
+    }
+    return 0;
+}
