@@ -1,0 +1,82 @@
+#!/bin/sh
+# qorvexal.exe under Wine on an X display: the main window appears (screenshot kept in the build tree),
+# a second start without verbs brings the first to the front and ends, a start with "edit:" on a file
+# nobody edits still runs its verb, "close" ends after the verbs, and the window's placement is saved
+# when it closes.
+#   windows_qorvexal_test.sh <wine-run> <qorvexal.exe> <work directory>
+# Exits 77 (skipped) without a display.
+wine_run=$1
+exe=$2
+work=$3
+if [ -z "$DISPLAY" ]; then
+  echo "no DISPLAY: skipped"
+  exit 77
+fi
+for tool in xdotool import convert; do
+  command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
+done
+
+rm -rf "$work"
+mkdir -p "$work/app"
+cp "$exe" "$work/app/qorvexal.exe"
+app=$work/app/qorvexal.exe
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+"$wine_run" "$app" >"$work/first.log" 2>&1 &
+first=$!
+cleanup() {
+  kill "$first" 2>/dev/null
+}
+trap cleanup EXIT
+
+# The window of this copy: its title, and the instance's process still running.
+window=
+for _ in $(seq 1 60); do
+  window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
+  [ -n "$window" ] && break
+  sleep 0.5
+done
+[ -n "$window" ] || fail "main window did not appear"
+sleep 1
+import -window root "$work/qorvexal-main.png"
+# A window drawn on the black root: part of the screen must be light.
+mean=$(convert "$work/qorvexal-main.png" -colorspace Gray -format "%[fx:mean]" info:)
+awk "BEGIN { exit !($mean > 0.02) }" || fail "screenshot is empty (mean $mean)"
+[ -d "$work/app/Config" ] && [ -d "$work/app/Firmware" ] || fail "Config and Firmware folders not created"
+
+# A second start without verbs activates the first and ends.
+out=$(timeout 60 "$wine_run" "$app")
+printf "%s\n" "second start: $out"
+printf "%s\n" "$out" | grep -q "another instance runs: window activated" || fail "second start did not find the first"
+kill -0 "$first" 2>/dev/null || fail "first instance ended"
+
+# "edit:" on a file that no instance edits runs even while the first instance runs. (Wine escapes
+# double quotes in the arguments it is given, so quoted values are tested natively.)
+out=$(timeout 60 "$wine_run" "$app" '/edit:C:\cfg\office1.lcf')
+printf "%s\n" "edit start: $out"
+printf "%s\n" "$out" | grep -q 'verb edit: C:\\cfg\\office1.lcf' || fail "edit verb did not run"
+
+# "close" ends after the verbs, before the single-instance test.
+out=$(timeout 60 "$wine_run" "$app" /close -PRINT:a.lcf)
+printf "%s\n" "close start: $out"
+printf "%s\n" "$out" | grep -q 'verb print: a.lcf' || fail "print verb did not run"
+printf "%s\n" "$out" | grep -q 'another instance' && fail "close did not end after the verbs"
+
+# Closing the window ends the first instance and saves its placement.
+"$wine_run" taskkill /im qorvexal.exe >/dev/null 2>&1
+for _ in $(seq 1 40); do
+  kill -0 "$first" 2>/dev/null || break
+  sleep 0.5
+done
+kill -0 "$first" 2>/dev/null && fail "first instance did not end on close"
+grep -q '^XSize=' "$work/app/qorvexal.ini" 2>/dev/null || fail "placement not saved"
+
+if [ $failures -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all passed; screenshot: $work/qorvexal-main.png"
