@@ -1,0 +1,207 @@
+// qorvexal-cli rewrite, export, import, show: offline work on configuration texts and configuration
+// files (".lcf"), with the descriptions chosen as by describe.
+#include "cli/cli.h"
+#include "cli/qorvexal/dscopts.h"
+#include "common/platform/file.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "config/cfgfile/cfg_file.h"
+#include "config/description/cfg_load.h"
+#include "config/store/cfg_store.h"
+
+#include <cstdio>
+
+namespace {
+
+// Reads a whole text file into a temporary stream; false after printing the error.
+bool ReadTextFile(const std::string& path, CfgTempStream* out)
+{
+    std::string data;
+    if (!FileReadAll(path, &data)) {
+        CliFail(StrFormat("cannot read %s", path.c_str()));
+        return false;
+    }
+    if (!out->Open()) {
+        CliFail("cannot create a temporary file");
+        return false;
+    }
+    out->Write(data);
+    out->Rewind();
+    return true;
+}
+
+void Print(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+int CantOpen()
+{
+    return CliFail(StrLoad(qorvexal_Strings(), 1924), 1);
+}
+
+// Takes the description options and exactly `positional` words; 0 or the exit code.
+int TakeArgs(CliArgs& opts, QvDscOptions* dsc, size_t positional, const char* usage)
+{
+    if (int rc = QvTakeDscOptions(opts, dsc))
+        return rc;
+    if (auto unknown = opts.UnknownOption())
+        return CliFail(*unknown, 2);
+    if (opts.Rest().size() != positional)
+        return CliFail(std::string("usage: ") + usage, 2);
+    return 0;
+}
+
+#define REWRITE_USAGE "rewrite " QV_DSC_USAGE " TYPE VERSION TEXTFILE"
+#define EXPORT_USAGE "export [--comment TEXT] [--nocrypt] " QV_DSC_USAGE " TYPE VERSION TEXTFILE LCFFILE"
+#define IMPORT_USAGE "import " QV_DSC_USAGE " LCFFILE"
+#define SHOW_USAGE "show " QV_DSC_USAGE " LCFFILE"
+
+int RunRewrite(std::vector<std::string>& args)
+{
+    CliArgs opts(args);
+    QvDscOptions dsc;
+    if (int rc = TakeArgs(opts, &dsc, 3, REWRITE_USAGE))
+        return rc;
+    const std::string& type = opts.Rest()[0];
+    const std::string& version = opts.Rest()[1];
+    QvDescriptionIndex index;
+    if (int rc = index.Start(dsc))
+        return rc;
+    CfgDescriptionPtr desc
+        = CfgLoadDescription(type, version, dsc.language.c_str(), dsc.featureMask, dsc.hardwareMask, dsc.easy);
+    if (!desc)
+        return QvNoDescription(type, version);
+    CfgTempStream text;
+    if (!ReadTextFile(opts.Rest()[2], &text))
+        return 1;
+    CfgReadFile(text, *desc);
+    CfgTempStream out = CfgWriteFile(std::move(text), *desc);
+    Print(out.Contents());
+    return 0;
+}
+
+int RunExport(std::vector<std::string>& args)
+{
+    CliArgs opts(args);
+    std::optional<std::string> comment = opts.Value("--comment");
+    bool noCrypt = opts.Flag("--nocrypt");
+    QvDscOptions dsc;
+    if (int rc = TakeArgs(opts, &dsc, 4, EXPORT_USAGE))
+        return rc;
+    const std::string& type = opts.Rest()[0];
+    const std::string& version = opts.Rest()[1];
+    QvDescriptionIndex index;
+    if (int rc = index.Start(dsc))
+        return rc;
+    // Which items are secret comes from the description in full mode, whatever the language.
+    CfgDescriptionPtr desc = CfgLoadDescription(type, version, nullptr, dsc.featureMask, dsc.hardwareMask, false);
+    if (!desc)
+        return QvNoDescription(type, version);
+    CfgTempStream text;
+    if (!ReadTextFile(opts.Rest()[2], &text))
+        return 1;
+    const std::string& target = opts.Rest()[3];
+    if (!CfgExportFileWith(text, desc.get(), type, version, dsc.featureMask, dsc.hardwareMask, target,
+            comment.value_or(std::string()), noCrypt))
+        return CliFail(StrFormat("cannot write %s", target.c_str()));
+    return 0;
+}
+
+// Reads the header of a configuration file and loads the description of its device.
+int OpenConfigFile(CliArgs& opts, const char* usage, QvDscOptions* dsc, QvDescriptionIndex* index,
+    CfgFileHeader* header, CfgDescriptionPtr* desc)
+{
+    if (int rc = TakeArgs(opts, dsc, 1, usage))
+        return rc;
+    if (!CfgReadFileHeader(opts.Rest()[0], header))
+        return CantOpen();
+    if (!dsc->featuresGiven)
+        dsc->featureMask = header->featureMask;
+    if (!dsc->hardwareGiven)
+        dsc->hardwareMask = header->hardwareMask;
+    if (int rc = index->Start(*dsc))
+        return rc;
+    *desc = CfgLoadDescription(
+        header->deviceType, header->version, dsc->language.c_str(), dsc->featureMask, dsc->hardwareMask, dsc->easy);
+    if (!*desc)
+        return QvNoDescription(header->deviceType, header->version);
+    return 0;
+}
+
+int RunImport(std::vector<std::string>& args)
+{
+    CliArgs opts(args);
+    QvDscOptions dsc;
+    QvDescriptionIndex index;
+    CfgFileHeader header;
+    CfgDescriptionPtr desc;
+    if (int rc = OpenConfigFile(opts, IMPORT_USAGE, &dsc, &index, &header, &desc))
+        return rc;
+    CfgTempStream text = CfgImportFile(opts.Rest()[0]);
+    if (!text.IsOpen())
+        return CantOpen();
+    Print(text.Contents());
+    return 0;
+}
+
+int RunShow(std::vector<std::string>& args)
+{
+    CliArgs opts(args);
+    QvDscOptions dsc;
+    QvDescriptionIndex index;
+    CfgFileHeader header;
+    CfgDescriptionPtr desc;
+    if (int rc = OpenConfigFile(opts, SHOW_USAGE, &dsc, &index, &header, &desc))
+        return rc;
+    CfgTempStream text = CfgImportFile(opts.Rest()[0]);
+    if (!text.IsOpen())
+        return CantOpen();
+    CfgReadFile(text, *desc);
+    std::string out;
+    std::vector<CfgBitPart> parts;
+    // Plain items as the writer names them: the first item of each name, same-named bit fields combined.
+    for (const auto& section : desc->sections) {
+        for (const auto& item : section->items) {
+            if (item->IsTable() || !item->name || CfgFindItem(*desc, *item->name) != item.get())
+                continue;
+            parts.clear();
+            auto named = desc->names.byName.find(StrLower(*item->name));
+            if (named != desc->names.byName.end())
+                for (const CfgItem* same : named->second)
+                    if (!same->IsTable())
+                        parts.push_back(CfgBitPart { same->id, &same->value });
+            if (parts.empty())
+                parts.push_back(CfgBitPart { item->id, &item->value });
+            out += *item->name + " = " + CfgCombineBits(parts).value_or(std::string()) + "\n";
+        }
+    }
+    // Tables row by row: "table[row].column = value", the column by its name or its number.
+    for (const auto& section : desc->sections) {
+        for (const auto& item : section->items) {
+            if (!item->IsTable() || !item->name)
+                continue;
+            size_t count = std::min(item->columns.size(), CfgMaxColumns);
+            size_t rowNumber = 0;
+            for (const CfgRow& row : item->rows) {
+                ++rowNumber;
+                for (size_t c = 0; c < count; ++c) {
+                    const CfgItem& col = *item->columns[c];
+                    std::string column = col.name ? *col.name : std::to_string(c + 1);
+                    out += *item->name + "[" + std::to_string(rowNumber) + "]." + column + " = "
+                        + row.cells[c].value_or(std::string()) + "\n";
+                }
+            }
+        }
+    }
+    Print(out);
+    return 0;
+}
+
+CliRegistrar g_rewrite { { "rewrite", REWRITE_USAGE, RunRewrite } };
+CliRegistrar g_export { { "export", EXPORT_USAGE, RunExport } };
+CliRegistrar g_import { { "import", IMPORT_USAGE, RunImport } };
+CliRegistrar g_show { { "show", SHOW_USAGE, RunShow } };
+
+} // namespace
