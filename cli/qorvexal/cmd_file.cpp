@@ -8,6 +8,7 @@
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
 #include "config/store/cfg_store.h"
+#include "config/store/display.h"
 
 #include <cstdio>
 
@@ -56,7 +57,7 @@ int TakeArgs(CliArgs& opts, QvDscOptions* dsc, size_t positional, const char* us
 #define REWRITE_USAGE "rewrite " QV_DSC_USAGE " TYPE VERSION TEXTFILE"
 #define EXPORT_USAGE "export [--comment TEXT] [--nocrypt] " QV_DSC_USAGE " TYPE VERSION TEXTFILE LCFFILE"
 #define IMPORT_USAGE "import " QV_DSC_USAGE " LCFFILE"
-#define SHOW_USAGE "show " QV_DSC_USAGE " LCFFILE"
+#define SHOW_USAGE "show [--unmasked] " QV_DSC_USAGE " LCFFILE"
 
 int RunRewrite(std::vector<std::string>& args)
 {
@@ -149,6 +150,11 @@ int RunImport(std::vector<std::string>& args)
 int RunShow(std::vector<std::string>& args)
 {
     CliArgs opts(args);
+    // Values show as the table lists show them ("On"/"Off", secrets as "*"); --unmasked shows secrets
+    // as a printout does with hidden passwords off.
+    bool mask = !opts.Flag("--unmasked");
+    const std::string on = StrLoad(qorvexal_Strings(), CfgStrOn);
+    const std::string off = StrLoad(qorvexal_Strings(), CfgStrOff);
     QvDscOptions dsc;
     QvDescriptionIndex index;
     CfgFileHeader header;
@@ -174,7 +180,11 @@ int RunShow(std::vector<std::string>& args)
                         parts.push_back(CfgBitPart { same->id, &same->value });
             if (parts.empty())
                 parts.push_back(CfgBitPart { item->id, &item->value });
-            out += *item->name + " = " + CfgCombineBits(parts).value_or(std::string()) + "\n";
+            std::optional<std::string> value = CfgCombineBits(parts);
+            // Bit fields shared by several items show their combined number.
+            std::optional<std::string> shown
+                = parts.size() == 1 ? CfgDisplayText(*item, value, on, off, mask) : std::nullopt;
+            out += *item->name + " = " + shown.value_or(value.value_or(std::string())) + "\n";
         }
     }
     // Tables row by row: "table[row].column = value", the column by its name or its number.
@@ -189,8 +199,9 @@ int RunShow(std::vector<std::string>& args)
                 for (size_t c = 0; c < count; ++c) {
                     const CfgItem& col = *item->columns[c];
                     std::string column = col.name ? *col.name : std::to_string(c + 1);
+                    std::optional<std::string> shown = CfgDisplayText(col, row.cells[c], on, off, mask);
                     out += *item->name + "[" + std::to_string(rowNumber) + "]." + column + " = "
-                        + row.cells[c].value_or(std::string()) + "\n";
+                        + shown.value_or(row.cells[c].value_or(std::string())) + "\n";
                 }
             }
         }
