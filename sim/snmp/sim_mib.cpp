@@ -21,7 +21,8 @@ bool SimOidKeyFromText(const std::string& text, SimOidKey* key)
             break;
         pos = dot + 1;
     }
-    return key->size() >= 2 && (*key)[0] <= 2;
+    // The first two arcs share one subidentifier: 0 and 1 take a second arc below 40.
+    return key->size() >= 2 && (*key)[0] <= 2 && ((*key)[0] == 2 ? (*key)[1] <= 0xFFFFFFFFu - 80 : (*key)[1] < 40);
 }
 
 SimOidKey SimOidKeyFromOid(const SnmpOid& oid)

@@ -1,0 +1,121 @@
+#include "cli/qorvexal/cmd_device.h"
+
+#include "cli/cli.h"
+#include "cli/qorvexal/globals.h"
+#include "common/ini.h"
+#include "common/platform/net.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "config/device/devicelist.h"
+#include "config/device/devstatus.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+
+bool QvResolveDevice(const std::string& name, DeviceEntry* entry)
+{
+    *entry = DeviceEntry();
+    entry->link = LinkIp;
+    entry->timeout_s = 10;
+    std::string host = name;
+    size_t colon = name.rfind(':');
+    std::optional<uint32_t> port;
+    if (colon != std::string::npos) {
+        host = name.substr(0, colon);
+        port = ParseUnsignedStrict(name.substr(colon + 1));
+    }
+    if (std::optional<uint32_t> ip = NetParseAddress(host)) {
+        if (colon != std::string::npos && (!port || *port == 0 || *port > 65535)) {
+            CliFail("invalid port in " + name, 2);
+            return false;
+        }
+        entry->address = *ip;
+        entry->port = static_cast<uint16_t>(port.value_or(0));
+        entry->address_list[0] = *ip;
+        return true;
+    }
+    // Not an address: a device of the list in the settings file.
+    if (QvGlobal().iniFile.empty()) {
+        CliFail("not an address: " + name + " (name a device of a list with --ini FILE)", 2);
+        return false;
+    }
+    IniFile ini(QvGlobal().iniFile);
+    ini.Load();
+    DeviceList list;
+    DeviceListLoad(list, ini);
+    for (DeviceEntry* e : list.All()) {
+        if (StrEqualNoCase(e->name.str(), name)) {
+            *entry = *e;
+            if (entry->address_list[0] == 0)
+                entry->address_list[0] = entry->address;
+            return true;
+        }
+    }
+    CliFail("no device named \"" + name + "\" in " + QvGlobal().iniFile, 2);
+    return false;
+}
+
+bool QvTimeoutOption(const std::optional<std::string>& text, int32_t* seconds)
+{
+    unsigned long long value = static_cast<unsigned long long>(*seconds);
+    if (!CliNumber(text, 3600, &value, "time-out"))
+        return false;
+    if (value == 0) {
+        CliFail("the time-out must be at least 1 second", 2);
+        return false;
+    }
+    *seconds = static_cast<int32_t>(value);
+    return true;
+}
+
+int QvReportStatus(const DeviceEntry& entry, const char* what)
+{
+    int32_t status = entry.status.load();
+    std::string text = status == DevStatusCancelled ? "Cancelled" : DevStatusText(status);
+    if (status == DevStatusOk)
+        return 0;
+    std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, entry.AddressText().c_str(), text.c_str());
+    return 1;
+}
+
+int QvWithProgress(DeviceEntry& entry, const std::function<int()>& work)
+{
+    bool show = isatty(2) || std::getenv("QORVEXAL_PROGRESS");
+    if (!show)
+        return work();
+    int result = 0;
+    std::atomic<bool> done { false };
+    std::thread worker([&] {
+        result = work();
+        done = true;
+    });
+    auto start = std::chrono::steady_clock::now();
+    bool shown = false;
+    while (!done.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        int32_t kind = entry.progress_kind.load();
+        if (kind != 201 && kind != 202)
+            continue;
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        int32_t count = entry.progress.load();
+        int32_t rate = seconds > 0.5 ? static_cast<int32_t>(count / seconds) : 0;
+        std::string line;
+        if (kind == 202 && entry.progress_total.load() > 0) {
+            int32_t percent = static_cast<int32_t>(100.0 * count / entry.progress_total.load());
+            line = rate ? StrFormat(StrLoad(qorvexal_Strings(), 204).c_str(), percent, rate)
+                        : StrFormat(StrLoad(qorvexal_Strings(), 202).c_str(), percent);
+        } else {
+            line = rate ? StrFormat(StrLoad(qorvexal_Strings(), 203).c_str(), count, rate)
+                        : StrFormat(StrLoad(qorvexal_Strings(), 201).c_str(), count);
+        }
+        std::fprintf(stderr, "\r%s   ", line.c_str());
+        shown = true;
+    }
+    worker.join();
+    if (shown)
+        std::fprintf(stderr, "\n");
+    return result;
+}

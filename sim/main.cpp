@@ -1,0 +1,191 @@
+// morvaksim: simulated Morvak devices on loopback addresses. Each answers the TFTP device commands at
+// its own address; the fleet runs in the foreground until SIGINT or SIGTERM.
+#include "cli/cli.h"
+#include "common/platform/net.h"
+#include "common/text.h"
+#include "sim/simfleet.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/resource.h>
+
+namespace {
+std::atomic<bool> g_stop { false };
+
+void OnSignal(int)
+{
+    g_stop = true;
+}
+
+int Fail(const std::string& message, int code)
+{
+    std::fprintf(stderr, "morvaksim: %s\n", message.c_str());
+    return code;
+}
+
+void PrintHelp()
+{
+    std::printf("morvaksim - simulated Morvak devices on loopback addresses\n"
+                "\n"
+                "Usage: morvaksim [options] ADDRESS\n"
+                "\n"
+                "Starts N devices at consecutive addresses from ADDRESS (127.x.y.z) and answers their TFTP\n"
+                "commands until stopped with Ctrl-C (SIGINT) or SIGTERM.\n"
+                "\n"
+                "  --dir DIR             device state (one folder per device, kept across runs);\n"
+                "                        default: a new temporary directory, removed at the end\n"
+                "  --port PORT           TFTP port of every device (default 69, which needs root)\n"
+                "  --count N             number of devices (default 1)\n"
+                "  --type TYPE           device type of new devices (default \"Morvak 1100\")\n"
+                "  --firmware VERSION    firmware version of new devices (default 3.10.0012)\n"
+                "  --password TEXT       configuration password of new devices (default none)\n"
+                "  --restart-ms MS       silence after a written configuration or firmware (default 3000)\n"
+                "  --no-restart          apply written configurations at once, without a restart\n"
+                "  --echo-wrong-password answer a configuration read with a wrong password by the echo of the\n"
+                "                        request instead of ERROR 4\n"
+                "  --refuse-access       refuse every command with a password (ERROR 2)\n"
+                "  --truncated-oack      answer the block-size option with the two bytes \"bl\"\n"
+                "  --max-blksize N       largest block size agreed to (default 8192)\n"
+                "  --verbose, -v         one line per request on standard output\n"
+                "\n"
+                "Faults, for tests of clients:\n"
+                "  --drop-every N        drop every N-th datagram sent\n"
+                "  --duplicate-every N   send every N-th datagram twice\n"
+                "  --delay-ms MS         hold every datagram MS milliseconds\n"
+                "  --silent-after N      stop answering in a transfer after N packets\n"
+                "  --stray-port          send one packet of each transfer from another port as well\n"
+                "\n"
+                "Device options given here also apply to devices loaded from --dir.\n"
+                "Device types: ");
+    for (size_t i = 0; i < SimDeviceTypes().size(); ++i)
+        std::printf("%s\"%s\"", i ? ", " : "", SimDeviceTypes()[i].name);
+    std::printf("\nFirmware versions: ");
+    for (size_t i = 0; i < SimFirmwareVersions().size(); ++i)
+        std::printf("%s%s", i ? ", " : "", SimFirmwareVersions()[i].c_str());
+    std::printf("\n");
+}
+
+bool Number(CliArgs& args, const char* name, unsigned long long max, uint32_t* out)
+{
+    std::optional<std::string> text = args.Value(name);
+    if (!text)
+        return true;
+    std::optional<uint32_t> value = ParseUnsignedStrict(*text);
+    if (!value || *value > max) {
+        Fail(StrFormat("invalid %s: %s", name + 2, text->c_str()), 2);
+        return false;
+    }
+    *out = *value;
+    return true;
+}
+
+// A thousand devices need more descriptors than the usual soft limit of 1024.
+void RaiseFileLimit()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> words(argv + 1, argv + argc);
+    CliArgs args(words);
+    if (args.Flag("--help", "-h")) {
+        PrintHelp();
+        return 0;
+    }
+    SimSettings s;
+    uint32_t port = 69, count = 1, restartMs = s.device.restartMs, maxBlock = 8192, silentAfter = 0;
+    bool hadSilent = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--silent-after");
+    if (!Number(args, "--port", 65535, &port) || !Number(args, "--count", 65536, &count)
+        || !Number(args, "--restart-ms", 3600000, &restartMs) || !Number(args, "--max-blksize", 65464, &maxBlock)
+        || !Number(args, "--drop-every", 1000000, &s.faults.dropEvery)
+        || !Number(args, "--duplicate-every", 1000000, &s.faults.duplicateEvery)
+        || !Number(args, "--delay-ms", 60000, &s.faults.delayMs)
+        || !Number(args, "--silent-after", 1000000, &silentAfter))
+        return 2;
+    bool optionGiven = false;
+    auto flag = [&](const char* name, bool* target) {
+        if (args.Flag(name)) {
+            *target = true;
+            optionGiven = true;
+        }
+    };
+    s.port = static_cast<uint16_t>(port);
+    s.count = count;
+    if (restartMs != s.device.restartMs || maxBlock != 8192)
+        optionGiven = true;
+    s.device.restartMs = restartMs;
+    s.device.maxBlockSize = maxBlock;
+    if (hadSilent)
+        s.faults.silentAfter = static_cast<int>(silentAfter);
+    flag("--no-restart", &s.device.noRestart);
+    flag("--echo-wrong-password", &s.device.echoWrongPassword);
+    flag("--refuse-access", &s.device.refuseAccess);
+    flag("--truncated-oack", &s.device.truncatedOack);
+    s.overrideOptions = optionGiven;
+    s.faults.strayPort = args.Flag("--stray-port");
+    s.verbose = args.Flag("--verbose", "-v");
+    std::optional<std::string> dir = args.Value("--dir");
+    if (std::optional<std::string> type = args.Value("--type")) {
+        const SimDeviceType* known = SimFindDeviceType(*type);
+        if (!known)
+            return Fail("unknown device type \"" + *type + "\" (see --help)", 2);
+        s.type = known->name;
+    }
+    if (std::optional<std::string> firmware = args.Value("--firmware")) {
+        auto& versions = SimFirmwareVersions();
+        if (std::find(versions.begin(), versions.end(), *firmware) == versions.end())
+            return Fail("unknown firmware version " + *firmware + " (see --help)", 2);
+        s.firmware = *firmware;
+    }
+    if (std::optional<std::string> password = args.Value("--password"))
+        s.password = *password;
+    if (std::optional<std::string> unknown = args.UnknownOption())
+        return Fail(*unknown + " (see --help)", 2);
+    if (args.Rest().size() != 1)
+        return Fail(args.Rest().empty() ? "which ADDRESS? (see --help)" : "one ADDRESS only (see --help)", 2);
+    std::optional<uint32_t> address = NetParseAddress(args.Rest()[0]);
+    if (!address)
+        return Fail("not an IPv4 address: " + args.Rest()[0], 2);
+    if (*address >> 24 != 127 || (*address + (count ? count - 1 : 0)) >> 24 != 127 || count == 0)
+        return Fail("the devices must fit into the loopback network 127.0.0.0/8", 2);
+    s.address = *address;
+
+    bool temporary = !dir;
+    if (temporary) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "morvaksim-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            return Fail("cannot create a temporary directory", 1);
+        dir = pattern;
+    }
+    s.dir = *dir;
+
+    RaiseFileLimit();
+    NetStartup();
+    SimFleet fleet;
+    std::string error;
+    int code = 0;
+    if (!fleet.Start(s, &error)) {
+        code = Fail(error, 1);
+    } else {
+        std::signal(SIGINT, OnSignal);
+        std::signal(SIGTERM, OnSignal);
+        std::printf("morvaksim: %zu device(s) from %s, TFTP port %u, state in %s\n", fleet.Count(),
+            NetAddressText(fleet.Device(0).address).c_str(), s.port, s.dir.c_str());
+        std::fflush(stdout);
+        fleet.Run(g_stop);
+        std::printf("morvaksim: stopped\n");
+    }
+    if (temporary) {
+        std::error_code ec;
+        std::filesystem::remove_all(s.dir, ec);
+    }
+    return code;
+}

@@ -1,0 +1,405 @@
+#include "sim/simdevice.h"
+
+#include "common/platform/file.h"
+#include "common/platform/net.h"
+#include "common/text.h"
+#include "config/device/sysinfo.h"
+
+#include <map>
+
+namespace {
+constexpr const char* kStateFile = "device.ini";
+constexpr const char* kConfigFile = "config.txt";
+
+std::string Join(const std::string& dir, const std::string& name)
+{
+    return dir + "/" + name;
+}
+
+std::string Binary(uint32_t value)
+{
+    std::string digits;
+    for (int bit = 31; bit >= 0; --bit)
+        if (!digits.empty() || value >> bit & 1 || bit == 0)
+            digits += (value >> bit & 1) ? '1' : '0';
+    return digits;
+}
+
+std::string DottedDate(const std::string& ddmmyyyy)
+{
+    if (ddmmyyyy.size() != 8)
+        return ddmmyyyy;
+    return ddmmyyyy.substr(0, 2) + "." + ddmmyyyy.substr(2, 2) + "." + ddmmyyyy.substr(4);
+}
+
+// Release dates of the shipped firmware versions.
+std::string ReleaseDate(const std::string& version)
+{
+    if (version.rfind("3.22", 0) == 0)
+        return "02112001";
+    return "14052001";
+}
+} // namespace
+
+const std::vector<SimDeviceType>& SimDeviceTypes()
+{
+    static const std::vector<SimDeviceType> types = {
+        { "Morvak 1100", 0x1, "M1100" },
+        { "Morvak 1100 Plus", 0x3, "M1100" },
+        { "Morvak 2400", 0x3, "M2400" },
+        { "Morvak 5000", 0x7, "M5000" },
+    };
+    return types;
+}
+
+const SimDeviceType* SimFindDeviceType(const std::string& name)
+{
+    for (const SimDeviceType& type : SimDeviceTypes())
+        if (StrEqualNoCase(type.name, name))
+            return &type;
+    return nullptr;
+}
+
+const std::vector<std::string>& SimFirmwareVersions()
+{
+    static const std::vector<std::string> versions = { "3.10.0012", "3.22.0005" };
+    return versions;
+}
+
+std::string SimTimeText(std::time_t t)
+{
+    std::tm tm {};
+    gmtime_r(&t, &tm);
+    return StrFormat(
+        "%02d%02d%02d%02d%02d%04d", tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+}
+
+bool SimParseTime(const std::string& text, std::time_t* t)
+{
+    if (text.size() != 14 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    auto field = [&](size_t pos, size_t len) { return static_cast<int>(ParseUnsigned(text.substr(pos, len))); };
+    std::tm tm {};
+    tm.tm_hour = field(0, 2);
+    tm.tm_min = field(2, 2);
+    tm.tm_sec = field(4, 2);
+    tm.tm_mday = field(6, 2);
+    tm.tm_mon = field(8, 2) - 1;
+    tm.tm_year = field(10, 4) - 1900;
+    if (tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_mon < 0
+        || tm.tm_mon > 11 || tm.tm_year < 70)
+        return false;
+    *t = timegm(&tm);
+    return true;
+}
+
+std::string SimInitialConfig(const std::string& type, const std::string& name, const std::string& serial,
+    uint32_t address, const std::string& password)
+{
+    const SimDeviceType* info = SimFindDeviceType(type);
+    std::string text = "[" + type + "]\r\n";
+    auto item
+        = [&](const char* key, const std::string& value) { text += StrFormat("    %s = %s\r\n", key, value.c_str()); };
+    item("/sys/name", name);
+    item("/sys/location", "");
+    item("/sys/contact", "");
+    item("/sys/password", password);
+    item("/sys/serial", serial);
+    item("/sys/console_lang", "eng");
+    item("/ip/address", NetAddressText(address));
+    item("/ip/netmask", "255.0.0.0");
+    item("/ip/dhcp/enable", "1");
+    item("/ip/dhcp/pool_start", "192.168.0.100");
+    item("/ip/dhcp/pool_end", "192.168.0.199");
+    item("/ip/dhcp/lease", "1440");
+    item("/time/zone", "60");
+    item("/time/dst", "2");
+    text += "    </ip/routes>\r\n";
+    text += "      /ip/routes-01 = 127.0.0.0\r\n      /ip/routes-02 = 255.0.0.0\r\n";
+    text += "      /ip/routes-03 = 0.0.0.0\r\n      /ip/routes-04 = 0\r\n";
+    text += "    </snmp/communities>\r\n";
+    text += "      /snmp/communities-01 = public\r\n      /snmp/communities-02 = 1\r\n";
+    text += "      /snmp/communities-03 = 0.0.0.0\r\n";
+    item("/snmp/traps", "0");
+    if (info && (info->hwMask & 0x2)) {
+        item("/isdn/protocol", "1");
+        item("/isdn/idle", "60");
+    }
+    return text;
+}
+
+std::string SimConfigValue(const std::string& config, const std::string& name)
+{
+    size_t pos = 0;
+    while (pos < config.size()) {
+        size_t end = config.find_first_of("\r\n", pos);
+        if (end == std::string::npos)
+            end = config.size();
+        std::string_view line = Trim(std::string_view(config).substr(pos, end - pos));
+        size_t eq = line.find('=');
+        if (eq != std::string_view::npos && StrEqualNoCase(Trim(line.substr(0, eq)), name))
+            return std::string(Trim(line.substr(eq + 1)));
+        pos = end + 1;
+    }
+    return {};
+}
+
+void SimDevice::Create(const std::string& directory, uint32_t index, const std::string& deviceType,
+    const std::string& firmware, uint32_t at, const SimDeviceOptions& deviceOptions, const std::string& initialPassword)
+{
+    dir = directory;
+    type = deviceType;
+    address = at;
+    options = deviceOptions;
+    const SimDeviceType* info = SimFindDeviceType(type);
+    serial = StrFormat("%s%06u", info ? info->serialPrefix : "M0000", index);
+    mac = StrFormat("00a05a%06x", index & 0xffffff);
+    images.clear();
+    images.push_back({ firmware, ReleaseDate(firmware) });
+    // Devices keep a second image: the other shipped version.
+    for (const std::string& version : SimFirmwareVersions())
+        if (version != firmware) {
+            images.push_back({ version, ReleaseDate(version) });
+            break;
+        }
+    activeImage = 0;
+    config = SimInitialConfig(type, StrFormat("MORVAK-%04u", index), serial, address, initialPassword);
+    ApplyConfig();
+    address = at;
+}
+
+int SimDevice::Save() const
+{
+    std::string state = "[Device]\n";
+    auto put = [&](const char* key, const std::string& value) { state += StrFormat("%s=%s\n", key, value.c_str()); };
+    put("Type", type);
+    put("HwRelease", hwRelease);
+    put("Serial", serial);
+    put("Mac", mac);
+    put("Address", NetAddressText(address));
+    put("ActiveImage", std::to_string(activeImage));
+    for (size_t i = 0; i < images.size(); ++i)
+        put(StrFormat("Image%zu", i).c_str(), images[i].version + " " + images[i].date);
+    put("ClockOffset", std::to_string(clockOffset));
+    put("RestartMs", std::to_string(options.restartMs));
+    put("NoRestart", options.noRestart ? "1" : "0");
+    put("EchoWrongPassword", options.echoWrongPassword ? "1" : "0");
+    put("RefuseAccess", options.refuseAccess ? "1" : "0");
+    put("TruncatedOack", options.truncatedOack ? "1" : "0");
+    put("MaxBlockSize", std::to_string(options.maxBlockSize));
+    return FileWriteAtomic(Join(dir, kStateFile), state) && FileWriteAtomic(Join(dir, kConfigFile), config);
+}
+
+int SimDevice::Load(const std::string& directory, std::string* error)
+{
+    dir = directory;
+    std::string state;
+    if (!FileReadAll(Join(dir, kStateFile), &state) || !FileReadAll(Join(dir, kConfigFile), &config)) {
+        *error = "cannot read the device state in " + dir;
+        return 0;
+    }
+    std::map<std::string, std::string> values;
+    size_t pos = 0;
+    while (pos < state.size()) {
+        size_t end = state.find('\n', pos);
+        if (end == std::string::npos)
+            end = state.size();
+        std::string_view line = Trim(TrimLineEnd(std::string_view(state).substr(pos, end - pos)));
+        size_t eq = line.find('=');
+        if (eq != std::string_view::npos)
+            values[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+        pos = end + 1;
+    }
+    type = values["Type"];
+    hwRelease = values["HwRelease"];
+    serial = values["Serial"];
+    mac = values["Mac"];
+    std::optional<uint32_t> at = NetParseAddress(values["Address"]);
+    if (type.empty() || serial.empty() || !at) {
+        *error = "incomplete device state in " + dir + "/" + kStateFile;
+        return 0;
+    }
+    address = *at;
+    images.clear();
+    for (size_t i = 0; values.count(StrFormat("Image%zu", i)); ++i) {
+        const std::string& image = values[StrFormat("Image%zu", i)];
+        size_t blank = image.find(' ');
+        images.push_back({ image.substr(0, blank), blank == std::string::npos ? "" : image.substr(blank + 1) });
+    }
+    if (images.empty())
+        images.push_back({ SimFirmwareVersions()[0], ReleaseDate(SimFirmwareVersions()[0]) });
+    activeImage = ParseDecimal(values["ActiveImage"]);
+    if (activeImage < 0 || static_cast<size_t>(activeImage) >= images.size())
+        activeImage = 0;
+    clockOffset = std::strtoll(values["ClockOffset"].c_str(), nullptr, 10);
+    options.restartMs = values.count("RestartMs") ? ParseUnsigned(values["RestartMs"]) : options.restartMs;
+    options.noRestart = values["NoRestart"] == "1";
+    options.echoWrongPassword = values["EchoWrongPassword"] == "1";
+    options.refuseAccess = values["RefuseAccess"] == "1";
+    options.truncatedOack = values["TruncatedOack"] == "1";
+    if (values.count("MaxBlockSize"))
+        options.maxBlockSize = ParseUnsigned(values["MaxBlockSize"]);
+    uint32_t saved = address;
+    ApplyConfig();
+    address = saved; // where it answered when it was stopped
+    return 1;
+}
+
+void SimDevice::ApplyConfig()
+{
+    name = SimConfigValue(config, "/sys/name");
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos)
+        name = name.empty() ? type : name.substr(0, name.find_first_of(" \t"));
+    password = SimConfigValue(config, "/sys/password");
+    std::optional<uint32_t> at = NetParseAddress(SimConfigValue(config, "/ip/address"));
+    // A simulated device lives on loopback: an address elsewhere is kept in the text, not taken.
+    if (at && (*at >> 24) == 127)
+        address = *at;
+}
+
+std::string SimDevice::SysInfoText() const
+{
+    SysInfoFields f;
+    const SimImage& image = images[static_cast<size_t>(activeImage)];
+    const SimDeviceType* info = SimFindDeviceType(type);
+    f.device_type = type;
+    f.hw_release = hwRelease;
+    f.fw_version = image.version;
+    f.fw_date = DottedDate(image.date);
+    f.serial_no = serial;
+    f.name = name;
+    f.mac_address = mac;
+    f.ip_address = NetAddressText(address);
+    f.ip_netmask = SimConfigValue(config, "/ip/netmask");
+    f.config_status = options.noRestart ? 0x20 : 0;
+    f.time = SimTimeText(std::time(nullptr) + clockOffset);
+    std::string status = StrFormat("%d;0;0", activeImage);
+    for (const SimImage& i : images)
+        status += ";" + i.version + "." + i.date + ".bin";
+    f.fw_status = status;
+    f.solvane_port = 0;
+    f.feature_word = "101";
+    f.hw_mask = Binary(info ? info->hwMask : 1);
+    return SysInfoBuild(f);
+}
+
+bool SimDevice::Split(const std::string& file, const std::string& command, std::string* argument) const
+{
+    size_t at = file.rfind(command);
+    if (at == std::string::npos)
+        return false;
+    if (argument)
+        *argument = file.substr(at + command.size());
+    else if (at + command.size() != file.size())
+        return false;
+    return file.compare(0, at, password) == 0 && at == password.size();
+}
+
+SimAnswer SimDevice::PasswordRefused(const std::string& file, bool read) const
+{
+    SimAnswer answer;
+    if (options.refuseAccess) {
+        answer.error = 2;
+        answer.message = "Access denied";
+    } else if (read && options.echoWrongPassword && file.size() >= 10
+        && file.compare(file.size() - 10, 10, "readconfig") == 0) {
+        answer.data = file + "\r\n"; // the echo of the request
+    } else {
+        answer.error = 4;
+        answer.message = "Wrong password";
+    }
+    return answer;
+}
+
+SimAnswer SimDevice::Read(const std::string& file, SimEffect* effect)
+{
+    *effect = SimEffect::None;
+    SimAnswer answer;
+    if (StrEqualNoCase(file, "sysinfo")) {
+        answer.data = SysInfoText();
+        return answer;
+    }
+    bool known = file.find("readconfig") != std::string::npos || file.find("activateimage_") != std::string::npos
+        || file.find("time_p") != std::string::npos;
+    if (!known) {
+        answer.error = 1;
+        answer.message = "File not found";
+        return answer;
+    }
+    if (options.refuseAccess)
+        return PasswordRefused(file, true);
+    std::string argument;
+    if (Split(file, "readconfig", nullptr)) {
+        answer.data = config;
+        return answer;
+    }
+    if (Split(file, "activateimage_", &argument)) {
+        std::optional<uint32_t> image = ParseUnsignedStrict(argument);
+        if (!image || *image >= images.size()) {
+            answer.error = 1;
+            answer.message = "No such image";
+            return answer;
+        }
+        activeImage = static_cast<int32_t>(*image);
+        Save();
+        answer.data = StrFormat("activating image %u\r\n", *image);
+        *effect = SimEffect::Restart;
+        return answer;
+    }
+    if (Split(file, "time_p", &argument)) {
+        std::time_t t;
+        if (!SimParseTime(argument, &t)) {
+            answer.error = 1;
+            answer.message = "Invalid time";
+            return answer;
+        }
+        clockOffset = static_cast<int64_t>(t) - static_cast<int64_t>(std::time(nullptr));
+        Save();
+        answer.data = "time set\r\n";
+        return answer;
+    }
+    return PasswordRefused(file, true);
+}
+
+SimAnswer SimDevice::Write(const std::string& file)
+{
+    SimAnswer answer;
+    bool known = file.find("writeconfig") != std::string::npos || file.find("writeflash_") != std::string::npos;
+    if (!known) {
+        answer.error = 2;
+        answer.message = "Access violation";
+        return answer;
+    }
+    std::string argument;
+    if (options.refuseAccess || !(Split(file, "writeconfig", nullptr) || Split(file, "writeflash_", &argument)))
+        return PasswordRefused(file, false);
+    answer.accept = true;
+    return answer;
+}
+
+SimEffect SimDevice::Written(const std::string& file, const std::string& data)
+{
+    std::string argument;
+    if (Split(file, "writeconfig", nullptr)) {
+        config = data;
+        Save();
+        return options.noRestart ? SimEffect::ApplyConfig : SimEffect::Restart;
+    }
+    if (Split(file, "writeflash_", &argument)) {
+        // The new image goes into the slot that is not running and is started after the restart. A
+        // firmware file names its version at offset 80 and its date at offset 69.
+        SimImage image { "unknown", "00000000" };
+        if (data.size() >= 127 && data.compare(62, 3, "QTX") == 0) {
+            std::string v = data.substr(80, 4);
+            image.version = StrFormat("%c.%c%c.%c000", v[0], v[1], v[2], v[3]);
+            image.date = data.substr(69, 8);
+        }
+        size_t slot = images.size() > 1 ? static_cast<size_t>(1 - std::min(activeImage, 1)) : 0;
+        images[slot] = image;
+        activeImage = static_cast<int32_t>(slot);
+        FileWriteAtomic(Join(dir, StrFormat("image-%zu.bin", slot)), data);
+        Save();
+        return SimEffect::Restart;
+    }
+    return SimEffect::None;
+}

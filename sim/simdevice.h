@@ -1,0 +1,95 @@
+// One simulated Morvak device: what it says about itself, its configuration text, its firmware
+// images and clock, and how it answers the TFTP commands. Its state lives in a directory of its own
+// (device.ini, config.txt, image-N.bin) so that it survives a restart of the simulator.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// Behaviour switches of a device, from the command line or its device.ini.
+struct SimDeviceOptions {
+    uint32_t restartMs = 3000; // silent this long after a configuration or firmware write
+    bool noRestart = false; // applies a written configuration at once (CONFIG-STATUS bit 0x20)
+    bool echoWrongPassword = false; // a refused password is answered with the echo of the request
+    bool refuseAccess = false; // every command with a password gets ERROR 2 (access denied)
+    bool truncatedOack = false; // answers the block-size option with the two bytes "bl"
+    uint32_t maxBlockSize = 8192; // the largest block size it agrees to
+};
+
+// The shipped device types and what their hardware reports.
+struct SimDeviceType {
+    const char* name;
+    uint32_t hwMask;
+    const char* serialPrefix;
+};
+const std::vector<SimDeviceType>& SimDeviceTypes();
+const SimDeviceType* SimFindDeviceType(const std::string& name);
+// Firmware versions the shipped descriptions know.
+const std::vector<std::string>& SimFirmwareVersions();
+
+struct SimImage {
+    std::string version; // "3.22.0005"
+    std::string date; // "DDMMYYYY"
+};
+
+// What a command does to the device after its transfer.
+enum class SimEffect { None, Restart, ApplyConfig };
+
+struct SimAnswer {
+    int32_t error = -1; // 0 and above: answer with an ERROR of this code
+    std::string message;
+    std::string data; // read: the bytes served
+    bool accept = false; // write: take the data
+};
+
+class SimDevice {
+public:
+    // A new device of `type` with firmware `firmware` at `address` (host order), number `index` of the
+    // fleet (1-based, makes serial number, MAC address and name unique).
+    void Create(const std::string& dir, uint32_t index, const std::string& type, const std::string& firmware,
+        uint32_t address, const SimDeviceOptions& options, const std::string& initialPassword = {});
+    // Loads a device saved in `dir`. Returns 1 on success; `error` tells why not.
+    int Load(const std::string& dir, std::string* error);
+    int Save() const;
+
+    // A read request: the answer (data or error) and the effect once it has been sent.
+    SimAnswer Read(const std::string& file, SimEffect* effect);
+    // A write request: accept or refuse.
+    SimAnswer Write(const std::string& file);
+    // A completed write: stores it; returns what the device does next.
+    SimEffect Written(const std::string& file, const std::string& data);
+
+    std::string SysInfoText() const;
+    // Ends a restart: the address, name and password of the stored configuration take effect.
+    void ApplyConfig();
+
+    uint32_t address = 0; // host order, where it answers now
+    std::string dir;
+    std::string type;
+    std::string hwRelease = "A";
+    std::string serial;
+    std::string mac; // 12 hex digits
+    std::string name; // from the configuration
+    std::string password; // from the configuration
+    std::string config; // the configuration text
+    std::vector<SimImage> images;
+    int32_t activeImage = 0;
+    int64_t clockOffset = 0; // device clock minus the host clock, seconds
+    SimDeviceOptions options;
+
+private:
+    // The password prefix and command of a file name, when it names `command`.
+    bool Split(const std::string& file, const std::string& command, std::string* argument) const;
+    SimAnswer PasswordRefused(const std::string& file, bool read) const;
+};
+
+// The device's configuration text as it leaves the factory (items of the shipped descriptions).
+std::string SimInitialConfig(const std::string& type, const std::string& name, const std::string& serial,
+    uint32_t address, const std::string& password = {});
+// The value of item `name` in a configuration text ("" when missing); names ignore case.
+std::string SimConfigValue(const std::string& config, const std::string& name);
+// "hhmmssDDMMYYYY" of a UTC moment, and back (false for a text that is no valid moment).
+std::string SimTimeText(std::time_t t);
+bool SimParseTime(const std::string& text, std::time_t* t);
