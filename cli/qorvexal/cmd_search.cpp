@@ -1,0 +1,143 @@
+// qorvexal-cli search: finds devices by broadcast and merges them into the device list.
+#include "cli/cli.h"
+#include "cli/qorvexal/devices.h"
+#include "common/ini.h"
+#include "common/platform/net.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "config/device/search.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr unsigned kIdNoNewDevices = 2303;
+
+// "a.b.c.d/m.m.m.m" or "a.b.c.d/bits".
+bool ParseNet(const std::string& text, uint32_t* address, uint32_t* mask)
+{
+    size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return false;
+    std::optional<uint32_t> a = NetParseAddress(text.substr(0, slash));
+    std::string m = text.substr(slash + 1);
+    std::optional<uint32_t> dotted = NetParseAddress(m);
+    if (!a)
+        return false;
+    if (dotted) {
+        *mask = *dotted;
+    } else {
+        std::optional<uint32_t> bits = ParseUnsignedStrict(m);
+        if (!bits || *bits > 32 || m.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        *mask = *bits == 0 ? 0 : 0xFFFFFFFFu << (32 - *bits);
+    }
+    *address = *a;
+    return true;
+}
+
+std::string Lines(std::string text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+int RunSearch(std::vector<std::string>& args)
+{
+    CliArgs a(args);
+    std::optional<std::string> seconds = a.Value("-t", "--timeout");
+    bool noLocal = a.Flag("--no-local");
+    std::vector<std::string> nets = a.Values("--net");
+    std::optional<std::string> portText = a.Value("--port");
+    if (std::optional<std::string> unknown = a.UnknownOption())
+        return CliFail(*unknown, 2);
+    if (!a.Rest().empty())
+        return CliFail("search takes no arguments besides its options (see --help)", 2);
+    unsigned long long timeout = 0, port = kTftpPort;
+    if (!CliNumber(seconds, 3600, &timeout, "time-out") || !CliNumber(portText, 65535, &port, "port"))
+        return 2;
+    std::vector<std::pair<uint32_t, uint32_t>> remote;
+    for (const std::string& n : nets) {
+        uint32_t address = 0, mask = 0;
+        if (!ParseNet(n, &address, &mask))
+            return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
+        remote.emplace_back(address, mask);
+    }
+    if (noLocal && remote.empty())
+        return CliFail("nothing to search: --no-local without --net", 2);
+
+    DeviceList list;
+    if (!QvLoadDevices(list))
+        return 1;
+    IniFile ini;
+    ini.Load(QvIniPath());
+    SearchSettings settings = SearchReadSettings(ini);
+    if (seconds) {
+        settings.timeout_lan_s = static_cast<int32_t>(timeout);
+        settings.timeout_wan_s = static_cast<int32_t>(timeout);
+    }
+    SearchEnv env;
+    env.port = static_cast<uint16_t>(port);
+    if (!NetStartup())
+        env.network = false;
+
+    std::vector<DeviceEntry> results;
+    if (!noLocal) {
+        SearchRequest request;
+        request.what = SearchLocalNet;
+        DeviceSearch(request, results, settings, env);
+    }
+    for (const auto& [address, mask] : remote) {
+        if (results.size() >= kSearchRoom)
+            break;
+        SearchRequest request;
+        request.what = SearchRemoteNet;
+        request.remote_address = address;
+        request.remote_netmask = mask;
+        std::vector<DeviceEntry> more;
+        DeviceSearch(request, more, settings, env);
+        for (DeviceEntry& e : more)
+            if (results.size() < kSearchRoom)
+                results.push_back(std::move(e));
+    }
+
+    size_t total = results.size();
+    SearchMergeResult merge = DeviceSearchMerge(list, results, list.FindFolder(list.current_folder));
+    for (size_t i = 0; i < results.size(); ++i) {
+        const DeviceEntry& e = results[i];
+        const char* mark = static_cast<int>(i) < merge.conflicts ? "conflict" : "";
+        bool added = false;
+        for (DeviceEntry* n : merge.added)
+            added = added || (n->address == e.address && n->mac_address == e.mac_address);
+        if (!*mark && added)
+            mark = "new";
+        std::printf("%-24s %-24s %-15s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
+            NetAddressText(e.address).c_str(), e.mac_address.c_str(), e.fw_version.c_str(), mark);
+    }
+    std::printf("%zu device(s) found, %d new, %d conflict(s)\n", total, merge.new_devices, merge.conflicts);
+    if (merge.conflicts)
+        std::fprintf(stderr, "%s\n\n%s", Lines(SearchConflictMessage()).c_str(),
+            Lines(SearchConflictDetails(results, merge.conflicts)).c_str());
+    else if (merge.new_devices == 0)
+        std::fprintf(stderr, "%s\n", StrLoad(qorvexal_Strings(), kIdNoNewDevices).c_str());
+    if (merge.new_devices || !merge.updated.empty())
+        if (!QvSaveDevices(list))
+            return 1;
+    return 0;
+}
+
+CliRegistrar g_search { { "search",
+    "[--ini FILE] search [-t SECONDS] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT]   find devices "
+    "(local network by broadcast, remote networks by directed broadcast) and merge them into the device list",
+    RunSearch } };
+
+} // namespace
