@@ -15,7 +15,7 @@ int RunCheck(std::vector<std::string>& words)
         return CliFail(*unknown, 2);
     if (args.Rest().size() != 1)
         return CliFail("usage: check [-t SECONDS] DEVICE", 2);
-    if (!QvResolveDevice(args.Rest()[0], &entry) || !QvTimeoutOption(t, &timeout))
+    if (!QvDeviceFromArgument(args.Rest()[0], &entry) || !QvTimeoutOption(t, &timeout))
         return 2;
     entry.timeout_s = timeout;
     entry.status = DevStatusChecking;

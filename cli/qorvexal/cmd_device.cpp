@@ -1,12 +1,10 @@
 #include "cli/qorvexal/cmd_device.h"
 
 #include "cli/cli.h"
-#include "cli/qorvexal/globals.h"
-#include "common/ini.h"
+#include "cli/qorvexal/devices.h"
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
 
 #include <chrono>
@@ -15,47 +13,38 @@
 #include <thread>
 #include <unistd.h>
 
-bool QvResolveDevice(const std::string& name, DeviceEntry* entry)
+bool QvDeviceFromArgument(const std::string& name, DeviceEntry* entry)
 {
     *entry = DeviceEntry();
-    entry->link = LinkIp;
-    entry->timeout_s = 10;
-    std::string host = name;
-    size_t colon = name.rfind(':');
-    std::optional<uint32_t> port;
-    if (colon != std::string::npos) {
-        host = name.substr(0, colon);
-        port = ParseUnsignedStrict(name.substr(colon + 1));
-    }
-    if (std::optional<uint32_t> ip = NetParseAddress(host)) {
-        if (colon != std::string::npos && (!port || *port == 0 || *port > 65535)) {
-            CliFail("invalid port in " + name, 2);
+    uint32_t ip = 0;
+    uint16_t port = 0;
+    if (QvParseAddressPort(name, &ip, &port)) {
+        // An address needs no device list.
+        entry->address = ip;
+        entry->port = port;
+    } else {
+        DeviceList list;
+        if (!QvLoadDevices(list))
+            return false;
+        std::unique_ptr<DeviceEntry> scratch;
+        std::string error;
+        DeviceEntry* found = QvResolveDevice(list, name, scratch, error);
+        if (!found) {
+            CliFail(error, 2);
             return false;
         }
-        entry->address = *ip;
-        entry->port = static_cast<uint16_t>(port.value_or(0));
-        entry->address_list[0] = *ip;
-        return true;
+        *entry = *found;
+        entry->next = nullptr;
     }
-    // Not an address: a device of the list in the settings file.
-    if (QvGlobal().iniFile.empty()) {
-        CliFail("not an address: " + name + " (name a device of a list with --ini FILE)", 2);
+    if (entry->link != LinkIp) {
+        CliFail(name + ": only devices reached over IP are supported here", 2);
         return false;
     }
-    IniFile ini(QvGlobal().iniFile);
-    ini.Load();
-    DeviceList list;
-    DeviceListLoad(list, ini);
-    for (DeviceEntry* e : list.All()) {
-        if (StrEqualNoCase(e->name.str(), name)) {
-            *entry = *e;
-            if (entry->address_list[0] == 0)
-                entry->address_list[0] = entry->address;
-            return true;
-        }
-    }
-    CliFail("no device named \"" + name + "\" in " + QvGlobal().iniFile, 2);
-    return false;
+    if (entry->timeout_s <= 0)
+        entry->timeout_s = 10;
+    if (entry->address_list[0] == 0)
+        entry->address_list[0] = entry->address;
+    return true;
 }
 
 bool QvTimeoutOption(const std::optional<std::string>& text, int32_t* seconds)

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-// A device named on the command line: "ADDRESS[:PORT]", or the name of an entry of the device list in
-// the settings file given with --ini. Fills `entry` (time-out 10 s unless the list says otherwise).
-// Returns false with a message on standard error.
-bool QvResolveDevice(const std::string& name, DeviceEntry* entry);
+// A device named on the command line: "ADDRESS[:PORT]", or an entry of the device list (by name or
+// address). Fills `entry` with a copy (time-out 10 s unless the list says otherwise). Returns false
+// with a message on standard error.
+bool QvDeviceFromArgument(const std::string& name, DeviceEntry* entry);
 // Parses "-t SECONDS" (1 to 3600) into the entry's time-out.
 bool QvTimeoutOption(const std::optional<std::string>& text, int32_t* seconds);
 // Prints the entry's status text and returns the exit code: 0 for "Ok", 1 otherwise.

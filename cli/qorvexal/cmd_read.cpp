@@ -17,7 +17,7 @@ int RunRead(std::vector<std::string>& words)
     if (args.Rest().size() != 2)
         return CliFail("usage: read [-p PASSWORD] [-t SECONDS] DEVICE FILE", 2);
     DeviceEntry entry;
-    if (!QvResolveDevice(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
+    if (!QvDeviceFromArgument(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
         return 2;
     if (password)
         entry.password = *password;

@@ -18,7 +18,7 @@ int RunTime(std::vector<std::string>& words)
     if (args.Rest().empty() || args.Rest().size() > 2)
         return CliFail("usage: time [-p PASSWORD] [-t SECONDS] DEVICE [hhmmssDDMMYYYY]", 2);
     DeviceEntry entry;
-    if (!QvResolveDevice(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
+    if (!QvDeviceFromArgument(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
         return 2;
     if (password)
         entry.password = *password;

@@ -20,7 +20,7 @@ int RunWrite(std::vector<std::string>& words)
     if (args.Rest().size() != 2)
         return CliFail("usage: write [-p PASSWORD] [-t SECONDS] [-a ADDRESS]... DEVICE FILE", 2);
     DeviceEntry entry;
-    if (!QvResolveDevice(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
+    if (!QvDeviceFromArgument(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
         return 2;
     if (password)
         entry.password = *password;
