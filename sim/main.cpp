@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "common/platform/net.h"
 #include "common/text.h"
+#include "sim/search.h"
 #include "sim/simfleet.h"
 
 #include <csignal>
@@ -49,6 +50,14 @@ void PrintHelp()
                 "  --truncated-oack      answer the block-size option with the two bytes \"bl\"\n"
                 "  --max-blksize N       largest block size agreed to (default 8192)\n"
                 "  --verbose, -v         one line per request on standard output\n"
+        "\n"
+        "Device search (answers the search's broadcast to 127.255.255.255 from each device's address):\n"
+        "  --search              answer device searches\n"
+        "  --unconfigured N      the first N devices report IP-ADDRESS 0.0.0.0 (not configured yet)\n"
+        "  --no-probe            ... and CONFIG-STATUS bit 0x80 (never probed on a pseudo address)\n"
+        "  --shipping N          the next N devices share one address (shipping state)\n"
+        "  --shipping-address A  that address (default: the first of them)\n"
+        "  --full-block N        the next N devices send a text that fills a whole 512-byte block\n"
                 "\n"
                 "Faults, for tests of clients:\n"
                 "  --drop-every N        drop every N-th datagram sent\n"
@@ -147,6 +156,19 @@ int main(int argc, char** argv)
     }
     if (std::optional<std::string> password = args.Value("--password"))
         s.password = *password;
+    // Device search: answers to the broadcast of the search on 127.255.255.255.
+    bool search = args.Flag("--search");
+    SimSearchOptions so;
+    if (!Number(args, "--unconfigured", 65536, &so.unconfigured) || !Number(args, "--shipping", 65536, &so.shipping)
+        || !Number(args, "--full-block", 65536, &so.full_block))
+        return 2;
+    so.no_probe = args.Flag("--no-probe");
+    if (std::optional<std::string> shipping = args.Value("--shipping-address")) {
+        std::optional<uint32_t> at = NetParseAddress(*shipping);
+        if (!at || *at >> 24 != 127)
+            return Fail("--shipping-address must be a loopback address: " + *shipping, 2);
+        so.shipping_address = *at;
+    }
     if (std::optional<std::string> unknown = args.UnknownOption())
         return Fail(*unknown + " (see --help)", 2);
     if (args.Rest().size() != 1)
@@ -167,12 +189,16 @@ int main(int argc, char** argv)
     }
     s.dir = *dir;
 
+    so.port = s.port;
     RaiseFileLimit();
     NetStartup();
     SimFleet fleet;
+    SimSearchResponder responder;
     std::string error;
     int code = 0;
     if (!fleet.Start(s, &error)) {
+        code = Fail(error, 1);
+    } else if (search && !responder.Start(fleet, so, &error)) {
         code = Fail(error, 1);
     } else {
         std::signal(SIGINT, OnSignal);
