@@ -414,7 +414,8 @@ TEST(CfgLoadDescription, LanguageBlockAndFallbackPass)
     dir.Write("qorv0001.dsc", kSmall);
     dir.Write("qorv0002.dsc",
         "stringtable English\nstring T, \"Only English\"\nstringtable French\n"
-        "string T, \"Fran\xe7" "ais\"\nversion Other 2, English\nsection s, str.T\n");
+        "string T, \"Fran\xe7"
+        "ais\"\nversion Other 2, English\nsection s, str.T\n");
     dir.Start();
     DiagCapture diag;
     // The German block comes second but is taken in the first pass.
