@@ -172,8 +172,8 @@ int RunRemove(std::vector<std::string>& args)
         if (found.empty())
             return CliFail("no device '" + spec + "' in the device list (nothing removed)", 1);
         if (found.size() > 1 && !all)
-            return CliFail(StrFormat("%zu devices match '%s'; use --all to remove every one (nothing removed)",
-                               found.size(), spec.c_str()),
+            return CliFail(StrFormat("%u devices match '%s'; use --all to remove every one (nothing removed)",
+                               static_cast<unsigned>(found.size()), spec.c_str()),
                 1);
         for (DeviceEntry* e : found) {
             removed.push_back(e->name.str() + " (" + WhereText(*e) + ")");

@@ -123,7 +123,8 @@ int RunSearch(std::vector<std::string>& args)
         std::printf("%-24s %-24s %-15s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
             NetAddressText(e.address).c_str(), e.mac_address.c_str(), e.fw_version.c_str(), mark);
     }
-    std::printf("%zu device(s) found, %d new, %d conflict(s)\n", total, merge.new_devices, merge.conflicts);
+    std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
+        merge.conflicts);
     if (merge.conflicts)
         std::fprintf(stderr, "%s\n\n%s", Lines(SearchConflictMessage()).c_str(),
             Lines(SearchConflictDetails(results, merge.conflicts)).c_str());

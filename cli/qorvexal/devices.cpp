@@ -103,8 +103,8 @@ DeviceEntry* QvResolveDevice(
     if (found.size() == 1)
         return found[0];
     if (found.size() > 1) {
-        error = StrFormat("%zu devices match '%.*s'; name one of them by its name or address", found.size(),
-            static_cast<int>(spec.size()), spec.data());
+        error = StrFormat("%u devices match '%.*s'; name one of them by its name or address",
+            static_cast<unsigned>(found.size()), static_cast<int>(spec.size()), spec.data());
         return nullptr;
     }
     uint32_t ip = 0;
