@@ -1,0 +1,201 @@
+// The TFTP client against real peers: in.tftpd of tftpd-hpa started by the test on a loopback high
+// port, the tftp client of tftp-hpa against morvaksim, and the qorvexal-cli device cycle against
+// morvaksim (check, read, write, restart at a new address, check).
+#include "common/platform/file.h"
+#include "common/text.h"
+#include "config/device/deviceentry.h"
+#include "config/device/sysinfo.h"
+#include "config/device/tftp.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+namespace fs = std::filesystem;
+
+// A child process killed when the test ends.
+struct Child {
+    pid_t pid = -1;
+    explicit Child(std::vector<std::string> argv, const std::string& out = "/dev/null")
+    {
+        pid = fork();
+        if (pid == 0) {
+            FILE* f = std::freopen(out.c_str(), "w", stdout);
+            (void)f;
+            std::vector<char*> args;
+            for (auto& a : argv)
+                args.push_back(a.data());
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Child()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+uint16_t Port(int k)
+{
+    return static_cast<uint16_t>(30000 + (getpid() * 7 + k) % 20000);
+}
+
+std::string Dir(const char* name)
+{
+    fs::path p = fs::temp_directory_path() / StrFormat("tftp-it-%d-%s", getpid(), name);
+    fs::remove_all(p);
+    fs::create_directories(p);
+    fs::permissions(p, fs::perms::all);
+    return p.string();
+}
+
+std::string Bin(const char* name)
+{
+    const char* dir = std::getenv("SUITE_BIN_DIR");
+    return std::string(dir ? dir : ".") + "/" + name;
+}
+
+std::string Pattern(size_t n)
+{
+    std::string s(n, '\0');
+    uint32_t x = 12345;
+    for (auto& c : s) {
+        x = x * 1103515245 + 12345;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+// Runs a command, returns its exit code; output into `out`.
+int Shell(const std::string& command, std::string* out = nullptr)
+{
+    std::string file = fs::temp_directory_path() / StrFormat("tftp-it-%d.out", getpid());
+    int rc = std::system((command + " > " + file + " 2>&1").c_str());
+    if (out)
+        FileReadAll(file, out);
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+bool WaitForSysinfo(uint32_t ip, uint16_t port)
+{
+    for (int i = 0; i < 50; ++i) {
+        TftpMemoryStream s;
+        if (TftpGet(ip, port, "sysinfo", s, 200, 512))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+TEST(TftpAgainstTftpdHpa, GetPutBlockSizesAndMissingFile)
+{
+    if (!fs::exists("/usr/sbin/in.tftpd"))
+        GTEST_SKIP() << "tftpd-hpa is not installed";
+    std::string dir = Dir("tftpd");
+    uint16_t port = Port(1);
+    FileWriteAtomic(dir + "/small.bin", Pattern(1024));
+    FileWriteAtomic(dir + "/big.bin", Pattern(300000));
+    std::vector<std::string> argv
+        = { "/usr/sbin/in.tftpd", "-L", "-a", StrFormat("127.0.0.1:%u", port), "-s", dir, "-c", "-p" };
+    if (geteuid() == 0) {
+        argv.push_back("-u");
+        argv.push_back("root");
+    }
+    Child server(argv);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    struct {
+        int32_t requested;
+        uint32_t negotiated;
+    } rows[] = { { 512, 512 }, { 1024, 1024 }, { 1432, 1432 }, { 0, 8192 } };
+    for (auto& row : rows) {
+        for (const char* name : { "small.bin", "big.bin" }) {
+            std::string expected;
+            FileReadAll(dir + "/" + name, &expected);
+            TftpMemoryStream in;
+            TftpTransfer t(false, { 0x7f000001, port }, name, 3000, row.requested, in);
+            TftpUdpLink link;
+            ASSERT_EQ(link.Open(), 1);
+            EXPECT_EQ(TftpRun(t, link, SystemClock(), nullptr, nullptr), 1) << name << " " << row.requested;
+            EXPECT_EQ(t.BlockSize(), row.negotiated);
+            EXPECT_EQ(in.Data() == expected, true) << name << " " << row.requested;
+        }
+        // Put: the server creates the file (-c).
+        std::string up = Pattern(70000 + static_cast<size_t>(row.requested));
+        TftpMemoryStream out(up);
+        std::string target = StrFormat("up-%d.bin", row.requested);
+        EXPECT_EQ(TftpPut(0x7f000001, port, target.c_str(), out, 3000, row.requested), 1);
+        std::string stored;
+        FileReadAll(dir + "/" + target, &stored);
+        EXPECT_EQ(stored == up, true) << row.requested;
+    }
+    TftpMemoryStream none;
+    EXPECT_EQ(TftpGet(0x7f000001, port, "missing.bin", none, 3000, 512), 0);
+    EXPECT_EQ(TftpLastError, 1);
+}
+
+TEST(MorvaksimAgainstTftpHpa, ServesTheTftpClient)
+{
+    if (!fs::exists("/usr/bin/tftp"))
+        GTEST_SKIP() << "tftp-hpa is not installed";
+    std::string dir = Dir("simclient");
+    uint16_t port = Port(2);
+    Child sim(
+        { Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port), "--count", "2", "127.0.44.1" });
+    ASSERT_TRUE(WaitForSysinfo(0x7f002c02, port));
+    std::string out;
+    EXPECT_EQ(
+        Shell(StrFormat("tftp -m binary 127.0.44.2 %u -c get sysinfo %s/sysinfo.txt", port, dir.c_str()), &out), 0)
+        << out;
+    std::string text;
+    ASSERT_TRUE(FileReadAll(dir + "/sysinfo.txt", &text));
+    DeviceEntry entry;
+    EXPECT_EQ(SysInfoParseInto(text, entry), 1);
+    EXPECT_EQ(entry.name.str(), "MORVAK-0002");
+    // A configuration round trip through the other client.
+    EXPECT_EQ(Shell(StrFormat("tftp -m binary 127.0.44.1 %u -c get readconfig %s/config.txt", port, dir.c_str())), 0);
+    std::string config;
+    ASSERT_TRUE(FileReadAll(dir + "/config.txt", &config));
+    EXPECT_EQ(config.rfind("[Morvak 1100]\r\n", 0), 0u);
+}
+
+TEST(QorvexalCliAgainstMorvaksim, CheckReadWriteRestartCheck)
+{
+    std::string dir = Dir("cycle");
+    uint16_t port = Port(3);
+    Child sim({ Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port), "--restart-ms", "1500",
+        "--password", "geheim", "127.0.45.1" });
+    ASSERT_TRUE(WaitForSysinfo(0x7f002d01, port));
+    std::string cli = Bin("qorvexal-cli");
+    std::string device = StrFormat("127.0.45.1:%u", port);
+    std::string out;
+    EXPECT_EQ(Shell(cli + " check " + device, &out), 0);
+    EXPECT_EQ(out, "Ok\n");
+    EXPECT_EQ(Shell(cli + " read -p wrong " + device + " " + dir + "/c.txt", &out), 1);
+    EXPECT_NE(out.find("Wrong password"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(dir + "/c.txt"));
+    ASSERT_EQ(Shell(cli + " read -p geheim " + device + " " + dir + "/c.txt", &out), 0) << out;
+    std::string config;
+    ASSERT_TRUE(FileReadAll(dir + "/c.txt", &config));
+    size_t at = config.find("/ip/address = 127.0.45.1");
+    ASSERT_NE(at, std::string::npos);
+    config.replace(at, 24, "/ip/address = 127.0.45.9");
+    FileWriteAtomic(dir + "/new.txt", config);
+    ASSERT_EQ(Shell(cli + " write -p geheim -a 127.0.45.9 " + device + " " + dir + "/new.txt", &out), 0) << out;
+    EXPECT_NE(out.find(StrFormat("127.0.45.9:%u", port)), std::string::npos) << out;
+    EXPECT_EQ(Shell(cli + " check -t 1 " + device, &out), 1);
+    EXPECT_EQ(out, "No response\n");
+    EXPECT_EQ(Shell(cli + StrFormat(" check 127.0.45.9:%u", port), &out), 0);
+    EXPECT_EQ(Shell(cli + StrFormat(" time -p geheim 127.0.45.9:%u", port), &out), 0) << out;
+    EXPECT_EQ(Shell(cli + StrFormat(" tftp get -p %u 127.0.45.9 readconfig %s/none.txt", port, dir.c_str()), &out), 1);
+    EXPECT_NE(out.find("Wrong password"), std::string::npos) << out;
+}
