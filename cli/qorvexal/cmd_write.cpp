@@ -59,6 +59,8 @@ int RunWrite(std::vector<std::string>& words)
     entry.status = restarts ? DevStatusRestarting : DevStatusChecking;
     if (restarts)
         std::fprintf(stderr, "%s\n", DevStatusText(DevStatusRestarting).c_str());
+    // The write set `cancel` to keep itself from being interrupted; the wait may be cancelled again.
+    entry.cancel = 0;
     DevOpWaitRestart(entry, flags, extra);
     if (int code = QvReportStatus(entry, "waiting for the restart of"))
         return code;
