@@ -1,0 +1,72 @@
+// The configuration text reader and writer on arbitrary text: after one pass through reader and writer
+// the text is the writer's own form, and reading and writing it again changes nothing.
+#include "cfg_text_desc.h"
+#include "common/diag.h"
+#include "config/cfgfile/cfg_file.h"
+#include "config/store/cfg_store.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void Check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+// Reads `text` into a fresh description and writes it over the same text.
+std::string Pass(const std::string& text)
+{
+    CfgDescriptionPtr desc = FuzzDescription();
+    CfgTempStream in;
+    Check(in.Open() == 1);
+    in.Write(text);
+    CfgReadFile(in, *desc);
+    for (const auto& section : desc->sections)
+        for (const auto& item : section->items)
+            for (const CfgRow& row : item->rows)
+                for (const auto& cell : row.cells)
+                    Check(!cell || cell->size() <= CfgMaxTextLine);
+    std::vector<uint32_t> addresses;
+    CfgAlternativeAddresses(*desc, 0x7f000001, &addresses);
+    Check(addresses.size() <= CfgMaxAltAddresses);
+    CfgTempStream out = CfgWriteFile(std::move(in), *desc);
+    return out.Contents();
+}
+
+bool LinesFit(const std::string& text)
+{
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end - start > CfgMaxTextLine)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static bool quiet = (DiagSetSink([](const std::string&) {}), true);
+    (void)quiet;
+    if (size > 1 << 16)
+        return 0;
+    std::string input(reinterpret_cast<const char*>(data), size);
+    std::string first = Pass(input);
+    std::string second = Pass(first);
+    // Lines the writer made longer than a line can be are cut when read again: no fixed point then.
+    if (!LinesFit(first) || !LinesFit(second) || input.find('\0') != std::string::npos)
+        return 0;
+    std::string third = Pass(second);
+    Check(third == second);
+    return 0;
+}
