@@ -5,6 +5,7 @@
 #include "config/cfgfile/cfg_line.h"
 #include "config/store/cfg_store.h"
 
+#include <algorithm>
 #include <set>
 #include <unordered_map>
 
@@ -36,38 +37,44 @@ void StoreValue(std::optional<std::string>& slot, std::string_view value, uint32
         slot = std::string(value);
 }
 
-// Position of every item of the description in section order, for "every later item of the name".
+// Position of every item of the description in section order, for "every later item of the name" after
+// an item found by its alias (made only when such a line comes).
 using Ordinals = std::unordered_map<const CfgItem*, size_t>;
 
-Ordinals NumberItems(const CfgDescription& desc)
+const Ordinals& NumberItems(const CfgDescription& desc, Ordinals* ord)
 {
-    Ordinals ord;
+    if (!ord->empty())
+        return *ord;
     size_t n = 0;
     for (const auto& section : desc.sections)
         for (const auto& item : section->items)
-            ord.emplace(item.get(), n++);
-    return ord;
+            ord->emplace(item.get(), n++);
+    return *ord;
 }
 
 void ReadItemLine(
-    CfgDescription& desc, const Ordinals& ord, CfgItem* found, std::string_view name, std::string_view value)
+    const CfgDescription& desc, Ordinals* ord, CfgItem* found, std::string_view name, std::string_view value)
 {
     // The found item and every later item of the same name, up to the first table among them.
-    std::string_view base = name.substr(0, name.rfind('#') == std::string_view::npos ? name.size() : name.rfind('#'));
-    if (!found->name || !StrEqualNoCase(*found->name, base))
-        base = name;
-    const std::vector<CfgItem*>* list = nullptr;
-    auto it = desc.names.byName.find(StrLower(base));
-    if (it != desc.names.byName.end())
-        list = &it->second;
     if (found->IsTable())
         return;
     StoreValue(found->value, value, found->id);
+    size_t hash = name.rfind('#');
+    std::string_view base = hash == std::string_view::npos ? name : name.substr(0, hash);
+    if (!found->name || !StrEqualNoCase(*found->name, base))
+        base = name;
+    const std::vector<CfgItem*>* list = CfgItemsNamed(desc, base);
     if (!list)
         return;
-    size_t after = ord.at(found);
-    auto next = std::upper_bound(
-        list->begin(), list->end(), after, [&](size_t pos, const CfgItem* item) { return pos < ord.at(item); });
+    auto next = std::find(list->begin(), list->end(), found);
+    if (next != list->end()) {
+        ++next;
+    } else {
+        const Ordinals& at = NumberItems(desc, ord);
+        size_t after = at.at(found);
+        next = std::upper_bound(
+            list->begin(), list->end(), after, [&](size_t pos, const CfgItem* item) { return pos < at.at(item); });
+    }
     for (; next != list->end(); ++next) {
         CfgItem* item = *next;
         if (item->IsTable())
@@ -138,7 +145,7 @@ void ReadCellLine(const CfgTarget& t, int line, std::string_view value)
 void CfgReadFile(CfgTempStream& text, CfgDescription& desc)
 {
     text.Rewind();
-    Ordinals ord = NumberItems(desc);
+    Ordinals ord;
     std::string raw;
     bool inside = false;
     int line = 0;
@@ -173,7 +180,7 @@ void CfgReadFile(CfgTempStream& text, CfgDescription& desc)
                 Diag("reading config, line %d - item not found: %s = %s\n", line, n.c_str(), v.c_str());
                 break;
             }
-            ReadItemLine(desc, ord, target.item, name, value);
+            ReadItemLine(desc, &ord, target.item, name, value);
             break;
         }
     }
@@ -252,18 +259,24 @@ void WriteItems(const CfgDescription& desc, Out& out)
     std::vector<CfgBitPart> parts;
     for (const auto& section : desc.sections) {
         for (const auto& item : section->items) {
-            if (item->IsTable() || !item->name || CfgFindItem(desc, *item->name) != item.get())
+            if (item->IsTable() || !item->name)
                 continue;
-            parts.clear();
-            auto named = desc.names.byName.find(StrLower(*item->name));
-            if (named != desc.names.byName.end()) {
-                for (const CfgItem* same : named->second)
-                    if (!same->IsTable())
-                        parts.push_back(CfgBitPart { same->id, &same->value });
+            // Only the item that CfgFindItem finds under the name writes: the first of the name, unless
+            // another item has the name as its alias.
+            const std::vector<CfgItem*>* same = CfgItemsNamed(desc, *item->name);
+            if (!same || same->front() != item.get())
+                continue;
+            bool plain = desc.names.byAlias.empty() && item->name->find('#') == std::string::npos;
+            if (!plain && CfgFindItem(desc, *item->name) != item.get())
+                continue;
+            if (same->size() == 1 && !item->id) {
+                out.Line("    ", *item->name, " = ", item->value ? std::string_view(*item->value) : std::string_view());
+                continue;
             }
-            // Found by another item's alias the item is not in its name's list: it stands alone.
-            if (parts.empty())
-                parts.push_back(CfgBitPart { item->id, &item->value });
+            parts.clear();
+            for (const CfgItem* other : *same)
+                if (!other->IsTable())
+                    parts.push_back(CfgBitPart { other->id, &other->value });
             out.Line("    ", *item->name, " = ", CfgCombineBits(parts).value_or(std::string()));
         }
     }
