@@ -2,9 +2,76 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 // ---- CfgArgList ----
+
+CfgArgList::CfgArgList(const CfgArgList& other)
+{
+    size_t n = other.Size();
+    if (n == 0)
+        return;
+    Reserve(n);
+    std::memcpy(TextOf(block_), other.Data(), n);
+    block_->size = static_cast<uint32_t>(n);
+    block_->count = other.block_->count;
+}
+
+CfgArgList& CfgArgList::operator=(const CfgArgList& other)
+{
+    if (this == &other)
+        return *this;
+    Clear();
+    size_t n = other.Size();
+    if (n == 0)
+        return *this;
+    Reserve(n);
+    std::memcpy(TextOf(block_), other.Data(), n);
+    block_->size = static_cast<uint32_t>(n);
+    block_->count = other.block_->count;
+    return *this;
+}
+
+CfgArgList& CfgArgList::operator=(CfgArgList&& other) noexcept
+{
+    if (this != &other) {
+        ::operator delete(block_);
+        block_ = other.block_;
+        other.block_ = nullptr;
+    }
+    return *this;
+}
+
+CfgArgList::~CfgArgList()
+{
+    ::operator delete(block_);
+}
+
+void CfgArgList::Reserve(size_t bytes)
+{
+    size_t have = block_ ? block_->capacity : 0;
+    if (bytes <= have)
+        return;
+    size_t capacity = std::max(bytes, have * 2);
+    auto* b = static_cast<Block*>(::operator new(sizeof(Block) + capacity));
+    b->count = 0;
+    b->size = 0;
+    if (block_) {
+        std::memcpy(TextOf(b), TextOf(block_), block_->size);
+        b->count = block_->count;
+        b->size = block_->size;
+        ::operator delete(block_);
+    }
+    b->capacity = static_cast<uint32_t>(capacity);
+    block_ = b;
+}
+
+bool CfgArgList::operator==(const CfgArgList& other) const
+{
+    size_t n = Size();
+    return n == other.Size() && (n == 0 || std::memcmp(Data(), other.Data(), n) == 0);
+}
 
 CfgArgList CfgArgList::FromTexts(const std::vector<std::string>& texts)
 {
@@ -19,15 +86,13 @@ CfgArgList CfgArgList::FromTexts(const std::vector<std::string>& texts)
 
 std::string_view CfgArgList::At(size_t n) const
 {
-    if (n >= count_)
+    if (n >= Count())
         return {};
-    const char* p = data_.data();
-    const char* end = p + data_.size();
+    const char* p = Data();
     while (n > 0) {
         p += std::strlen(p) + 1;
         --n;
     }
-    (void)end;
     return std::string_view(p);
 }
 
@@ -36,18 +101,24 @@ void CfgArgList::Append(std::string_view text)
     if (text.empty())
         return;
     // A member cannot hold a NUL: it would split the member in two.
-    size_t n = text.find('\0');
-    if (n == 0)
+    const void* nul = std::memchr(text.data(), '\0', text.size());
+    if (nul)
+        text = text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data()));
+    if (text.empty())
         return;
-    data_.append(text.substr(0, n));
-    data_.push_back('\0');
-    ++count_;
+    size_t used = Size();
+    Reserve(used + text.size() + 1);
+    char* at = TextOf(block_) + used;
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = '\0';
+    block_->size = static_cast<uint32_t>(used + text.size() + 1);
+    ++block_->count;
 }
 
 std::vector<std::string> CfgArgList::Texts() const
 {
     std::vector<std::string> out;
-    out.reserve(count_);
+    out.reserve(Count());
     for (std::string_view t : *this)
         out.emplace_back(t);
     return out;
@@ -55,7 +126,7 @@ std::vector<std::string> CfgArgList::Texts() const
 
 std::string CfgArgList::Raw() const
 {
-    std::string raw = data_;
+    std::string raw(Data() ? Data() : "", Size());
     raw.push_back('\0');
     return raw;
 }

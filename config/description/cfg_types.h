@@ -23,36 +23,46 @@
 class CfgArgList {
 public:
     CfgArgList() = default;
+    CfgArgList(const CfgArgList& other);
+    CfgArgList(CfgArgList&& other) noexcept
+        : block_(other.block_)
+    {
+        other.block_ = nullptr;
+    }
+    CfgArgList& operator=(const CfgArgList& other);
+    CfgArgList& operator=(CfgArgList&& other) noexcept;
+    ~CfgArgList();
+
     // Copies up to the first empty text of `texts`.
     static CfgArgList FromTexts(const std::vector<std::string>& texts);
 
     // Number of members.
     size_t Count() const
     {
-        return count_;
+        return block_ ? block_->count : 0;
     }
     bool Empty() const
     {
-        return count_ == 0;
+        return Count() == 0;
     }
     // The n-th member (0-based); the empty text past the end.
     std::string_view At(size_t n) const;
     // Appends a member; an empty text is not added (it would end the list).
     void Append(std::string_view text);
+    // Removes every member; the storage is kept for the next members.
     void Clear()
     {
-        data_.clear();
-        count_ = 0;
+        if (block_) {
+            block_->count = 0;
+            block_->size = 0;
+        }
     }
     // The members as separate strings.
     std::vector<std::string> Texts() const;
     // The raw form: every member followed by a NUL, then one more NUL.
     std::string Raw() const;
 
-    bool operator==(const CfgArgList& other) const
-    {
-        return data_ == other.data_;
-    }
+    bool operator==(const CfgArgList& other) const;
 
     // Forward iteration over the members.
     class Iterator {
@@ -75,16 +85,37 @@ public:
     };
     Iterator begin() const
     {
-        return Iterator(data_.data(), data_.data() + data_.size());
+        return Iterator(Data(), Data() + Size());
     }
     Iterator end() const
     {
-        return Iterator(data_.data() + data_.size(), data_.data() + data_.size());
+        return Iterator(Data() + Size(), Data() + Size());
     }
 
 private:
-    std::string data_; // each member followed by a NUL; the final empty text is implied
-    size_t count_ = 0;
+    // One heap block: the header, then the members, each followed by a NUL (the final empty text is
+    // implied). A list that never held a member has no block, so an item's many absent or empty
+    // lists cost one pointer each.
+    struct Block {
+        uint32_t count;
+        uint32_t size; // bytes of member text in use
+        uint32_t capacity; // bytes of member text the block holds
+    };
+    static char* TextOf(Block* b)
+    {
+        return reinterpret_cast<char*>(b + 1);
+    }
+    const char* Data() const
+    {
+        return block_ ? reinterpret_cast<const char*>(block_ + 1) : nullptr;
+    }
+    size_t Size() const
+    {
+        return block_ ? block_->size : 0;
+    }
+    void Reserve(size_t bytes);
+
+    Block* block_ = nullptr;
 };
 
 // Element kinds; the numbers are those the plug-in interface and wizard pages use.
