@@ -5,8 +5,10 @@
 std::string DeviceEntry::AddressText() const
 {
     std::string text = NetAddressText(address);
-    if (port != 0)
-        text += ":" + std::to_string(port);
+    if (port != 0) {
+        text += ':';
+        text += std::to_string(port);
+    }
     return text;
 }
 
