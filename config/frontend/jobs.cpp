@@ -8,6 +8,7 @@
 #include "config/description/cfg_load.h"
 #include "config/device/devop.h"
 #include "config/device/devstatus.h"
+#include "config/frontend/jobs_search.h"
 #include "config/store/cfg_store.h"
 
 #include <cstdio>
@@ -66,8 +67,10 @@ void FreeConfig(DeviceEntry& entry)
     entry.config_stream.reset();
 }
 
-// The configuration's addresses become the entry's addresses: its own first, then those of the
-// configuration (best first), as many as fit the entry's list and the address text of 128 characters.
+// The configuration's addresses become the entry's addresses: those of the configuration (best
+// first), then the address the device had, as many as fit the entry's list and an address text of
+// 128 characters. The restart wait tries them in this order, so a device that moved is found at its
+// new address without first waiting out the time-out at the old one.
 void RefreshAddresses(DeviceEntry& entry, const CfgDescription& desc)
 {
     std::vector<uint32_t> addresses;
@@ -87,10 +90,11 @@ void RefreshAddresses(DeviceEntry& entry, const CfgDescription& desc)
         textLength += length;
         list[n++] = address;
     };
-    add(entry.address);
     for (uint32_t address : addresses)
         add(address);
+    add(entry.address);
     std::memcpy(entry.address_list, list, sizeof(list));
+    entry.address = list[0];
 }
 
 // After a configuration went to the device: a new device name and the configuration's password are

@@ -1,0 +1,445 @@
+// The device worker's jobs against simulated devices: a fleet of morvaksim's library on loopback
+// addresses and a non-privileged port, served by a thread of its own. The device operations' pauses
+// (4 s before the restart check, 2-3 s after firmware and clock commands) are skipped by a clock
+// whose sleeps only move time forward; waiting for datagrams still takes real time, and the devices
+// restart within 300 ms.
+#include "common/clock.h"
+#include "common/platform/net.h"
+#include "common/strings.h"
+#include "common/tempstream.h"
+#include "common/text.h"
+#include "config/cfgfile/cfg_file.h"
+#include "config/description/cfg_index.h"
+#include "config/device/devicelist.h"
+#include "config/device/devstatus.h"
+#include "config/device/tftp.h"
+#include "config/frontend/commands.h"
+#include "config/frontend/jobs.h"
+#include "config/frontend/jobs_diff.h"
+#include "config/store/cfg_store.h"
+#include "sim/simfleet.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+uint16_t TestPort()
+{
+    return static_cast<uint16_t>(21000 + getpid() % 20000);
+}
+
+// Real time plus every sleep, which returns at once. `onSleep` lets a test act at a chosen moment of
+// a job, as a user who presses Cancel while the device restarts.
+class SkipClock : public Clock {
+public:
+    uint32_t TickMs() override
+    {
+        return SystemClock().TickMs() + skipped_.load();
+    }
+    void SleepMs(uint32_t ms) override
+    {
+        skipped_ += ms;
+        if (onSleep)
+            onSleep();
+    }
+    std::function<void()> onSleep;
+
+private:
+    std::atomic<uint32_t> skipped_ { 0 };
+};
+
+struct Fleet {
+    SimFleet fleet;
+    std::atomic<bool> stop { false };
+    std::thread thread;
+    std::string dir;
+
+    Fleet(const char* name, uint32_t address, uint32_t count, const std::string& password = {})
+    {
+        dir = (std::filesystem::temp_directory_path() / StrFormat("jobs_it_%d_%s", static_cast<int>(getpid()), name))
+                  .string();
+        std::filesystem::remove_all(dir);
+        SimSettings s;
+        s.dir = dir;
+        s.port = TestPort();
+        s.count = count;
+        s.address = address;
+        s.password = password;
+        s.device.restartMs = 300;
+        std::string error;
+        started = fleet.Start(s, &error);
+        EXPECT_EQ(started, 1) << error;
+        if (started)
+            thread = std::thread([this] { fleet.Run(stop); });
+    }
+    ~Fleet()
+    {
+        stop = true;
+        if (thread.joinable())
+            thread.join();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    int started = 0;
+};
+
+class Jobs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        NetStartup();
+        StrSetLanguage(1033);
+        const char* source = std::getenv("SUITE_SOURCE_DIR");
+        std::string data = std::string(source ? source : ".") + "/data/";
+        CfgStartIndex(data + "qorv????.dsc", data + "qorv????.wiz");
+        CfgWaitIndex();
+    }
+    static void TearDownTestSuite()
+    {
+        CfgStopIndex();
+    }
+    void SetUp() override
+    {
+        TftpEnvironment env;
+        env.clock = &clock;
+        TftpSetEnvironment(env);
+        context.window = &window;
+        context.options.easy_config = 0;
+    }
+    void TearDown() override
+    {
+        TftpSetEnvironment(TftpEnvironment {});
+    }
+
+    // An entry for the device at `address`, with a short time-out.
+    std::unique_ptr<DeviceEntry> Entry(uint32_t address, const std::string& password = {})
+    {
+        auto e = std::make_unique<DeviceEntry>();
+        e->address = address;
+        e->address_list[0] = address;
+        e->port = TestPort();
+        e->timeout_s = 1;
+        e->password = password;
+        return e;
+    }
+    DeviceJob Job(std::vector<std::unique_ptr<DeviceEntry>>& entries)
+    {
+        std::vector<DeviceEntry*> chain;
+        for (auto& e : entries)
+            chain.push_back(e.get());
+        return DeviceJobBuild(chain);
+    }
+    int32_t RunJob(uint32_t message, DeviceJob& job, uint32_t argument = 0)
+    {
+        return RunDeviceJob(message, job, argument, nullptr, context);
+    }
+
+    struct Window : JobWindow {
+        std::vector<std::string> changed;
+        void EntryChanged(DeviceEntry& entry) override
+        {
+            changed.push_back(entry.name.str());
+        }
+    };
+    SkipClock clock;
+    Window window;
+    JobContext context;
+};
+
+constexpr uint32_t kBase = 0x7f5a0000; // 127.90.0.0
+
+TEST_F(Jobs, CheckWithStopFlagEndsAtTheFirstSilentDevice)
+{
+    Fleet fleet("stop", kBase + 1, 2);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 1));
+    e.push_back(Entry(kBase + 9)); // nobody there
+    e.push_back(Entry(kBase + 2));
+    e[2]->status = DevStatusUnknown;
+    DeviceJob job = Job(e);
+    EXPECT_EQ(RunJob(JobCheck, job, CmdConfigure), static_cast<int32_t>(CmdConfigure));
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[0]->device_type.str(), "Morvak 1100");
+    EXPECT_NE(e[1]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[2]->status.load(), DevStatusUnknown); // not reached: keeps its status
+
+    // Without a stop flag every device is checked.
+    EXPECT_EQ(RunJob(JobCheck, job, 0), 0);
+    EXPECT_EQ(e[2]->status.load(), DevStatusOk);
+}
+
+TEST_F(Jobs, CheckAboveTheCommandRangeLeavesOkDevicesAlone)
+{
+    Fleet fleet("skipok", kBase + 17, 1);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 30)); // would not answer, but is "Ok" already
+    e.push_back(Entry(kBase + 17));
+    e[0]->status = DevStatusOk;
+    e[0]->name = "kept";
+    DeviceJob job = Job(e);
+    EXPECT_EQ(RunJob(JobCheck, job, 0x10000u + CmdCheck), static_cast<int32_t>(CmdCheck));
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[0]->name.str(), "kept");
+    EXPECT_EQ(e[1]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[1]->name.str(), "MORVAK-0001");
+
+    // Check all and the start-up check (only the entries found locally).
+    e[0]->status = DevStatusUnknown;
+    e[1]->status = DevStatusUnknown;
+    e[1]->local = 1;
+    EXPECT_EQ(RunJob(JobStartupCheck, job), 0);
+    EXPECT_EQ(e[0]->status.load(), DevStatusUnknown);
+    EXPECT_EQ(e[1]->status.load(), DevStatusOk);
+    EXPECT_EQ(RunJob(JobCheckAll, job), 0);
+    EXPECT_NE(e[0]->status.load(), DevStatusUnknown);
+}
+
+TEST_F(Jobs, ConfiguringThreeDevicesStopsAtTheSecondThatFails)
+{
+    Fleet fleet("three", kBase + 33, 3, "secret");
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 33, "secret"));
+    e.push_back(Entry(kBase + 34, "wrong"));
+    e.push_back(Entry(kBase + 35, "secret"));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    for (auto& entry : e)
+        ASSERT_EQ(entry->status.load(), DevStatusOk);
+    EXPECT_EQ(RunJob(JobReadConfig, job), JobReadFailed);
+    ASSERT_TRUE(e[0]->config);
+    EXPECT_EQ(JobConfigName(*e[0]->config), "MORVAK-0001");
+    EXPECT_FALSE(e[1]->config); // freed after the failure
+    EXPECT_EQ(e[1]->status.load(), DevStatusWrongPassword);
+    EXPECT_FALSE(e[2]->config); // never read
+    EXPECT_EQ(e[2]->status.load(), DevStatusOk);
+
+    // With the right password the job goes on from where it stopped: the first keeps its description.
+    CfgDescription* first = e[0]->config.get();
+    e[1]->password = "secret";
+    EXPECT_EQ(RunJob(JobReadConfig, job), JobReadOk);
+    EXPECT_EQ(e[0]->config.get(), first);
+    ASSERT_TRUE(e[1]->config && e[2]->config);
+    EXPECT_EQ(JobConfigName(*e[2]->config), "MORVAK-0003"); // its own values, not the first one's
+    EXPECT_NE(e[1]->config.get(), e[2]->config.get());
+
+    EXPECT_EQ(RunJob(JobRelease, job), 0);
+    for (auto& entry : e)
+        EXPECT_FALSE(entry->config || entry->config_stream);
+}
+
+TEST_F(Jobs, DevicesThatCannotBeConfiguredTogetherOrLackADescription)
+{
+    Fleet fleet("together", kBase + 49, 1);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 49));
+    e.push_back(Entry(kBase + 50));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    e[1]->status = DevStatusOk;
+    e[1]->device_type = "Morvak 5000";
+    e[1]->fw_version = "3.10.0012";
+    EXPECT_EQ(RunJob(JobReadConfig, job), JobReadNotTogether);
+    EXPECT_EQ(e[1]->status.load(), DevStatusOk);
+    EXPECT_FALSE(e[1]->config);
+    EXPECT_EQ(RunJob(JobRelease, job), 0);
+
+    e[0]->fw_version = "0.01"; // no description for this version
+    EXPECT_EQ(RunJob(JobReadConfig, job), JobReadNoDescription);
+    EXPECT_EQ(JobResultMessage(JobReadConfig, JobReadNoDescription, job),
+        "There is no configuration description available for a Morvak 1100 with firmware version 0.01.");
+}
+
+TEST_F(Jobs, WriteTakesTheNewNameAndFindsTheDeviceAtItsNewAddress)
+{
+    Fleet fleet("write", kBase + 65, 1);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 65));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    ASSERT_EQ(RunJob(JobReadConfig, job), JobReadOk);
+    std::string error;
+    ASSERT_EQ(CfgAssign(*e[0]->config, "/sys/name=BRANCH-7", &error), 1) << error;
+    ASSERT_EQ(CfgAssign(*e[0]->config, "/ip/address=" + NetAddressText(kBase + 66), &error), 1) << error;
+    EXPECT_EQ(RunJob(JobWriteConfig, job), JobWriteOk);
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[0]->address, kBase + 66);
+    EXPECT_EQ(e[0]->name.str(), "BRANCH-7");
+    EXPECT_EQ(window.changed, std::vector<std::string> { "BRANCH-7" });
+    EXPECT_FALSE(e[0]->config); // freed: no wizard runs
+    EXPECT_EQ(fleet.fleet.Device(0).name, "BRANCH-7");
+
+    // While a wizard runs on the first entry, it keeps its configuration after the write.
+    ASSERT_EQ(RunJob(JobReadForWizard, job), JobReadOk);
+    e[0]->wizard_config = std::shared_ptr<WizScript>(
+        reinterpret_cast<WizScript*>(new int(0)), [](WizScript* p) { delete reinterpret_cast<int*>(p); });
+    EXPECT_EQ(RunJob(JobWriteConfig, job), JobWriteOk);
+    EXPECT_TRUE(e[0]->config && e[0]->config_stream);
+    EXPECT_EQ(RunJob(JobRelease, job), 0);
+    EXPECT_FALSE(e[0]->wizard_config);
+}
+
+TEST_F(Jobs, CancelDuringTheWaitAfterAWriteEndsTheJob)
+{
+    Fleet fleet("cancel", kBase + 81, 2);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 81));
+    e.push_back(Entry(kBase + 82));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    ASSERT_EQ(RunJob(JobReadConfig, job), JobReadOk);
+    // The user presses Cancel once the first device restarts.
+    clock.onSleep = [&] {
+        if (e[0]->status.load() == DevStatusRestarting && !e[0]->cancel.load())
+            e[0]->cancel = 1;
+    };
+    EXPECT_EQ(RunJob(JobWriteConfig, job), JobWriteNoRestart);
+    clock.onSleep = nullptr;
+    EXPECT_EQ(e[0]->status.load(), DevStatusCancelled);
+    EXPECT_EQ(DevStatusText(e[0]->status.load()), "");
+    EXPECT_EQ(e[1]->status.load(), DevStatusOk); // never written
+    EXPECT_TRUE(e[1]->config);
+}
+
+TEST_F(Jobs, UploadStopsAtTheFirstDeviceThatFails)
+{
+    Fleet fleet("upload", kBase + 97, 3, "secret");
+    ASSERT_TRUE(fleet.started);
+    std::string firmware = fleet.dir + "/fw.upx";
+    std::string header = std::string(62, ' ') + "QTXF" + "   " + "01012024" + "000" + "3220";
+    std::ofstream(firmware, std::ios::binary) << header << std::string(4000 - header.size(), 'x');
+
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 97, "secret"));
+    e.push_back(Entry(kBase + 98, "wrong"));
+    e.push_back(Entry(kBase + 99, "secret"));
+    DeviceJob job = Job(e);
+    e[0]->file_name = fleet.dir + "/missing.upx";
+    EXPECT_EQ(RunJob(JobUploadFirmware, job), JobUploadNoFile);
+    e[0]->file_name = firmware;
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    EXPECT_EQ(RunJob(JobUploadFirmware, job), JobUploadFailed);
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(
+        fleet.fleet.Device(0).images[static_cast<size_t>(fleet.fleet.Device(0).activeImage)].version, "3.22.0000");
+    EXPECT_EQ(e[1]->status.load(), DevStatusWrongPassword);
+    EXPECT_EQ(e[2]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[2]->progress.load(), 0); // never started
+    EXPECT_EQ(fleet.fleet.Device(2).images[static_cast<size_t>(fleet.fleet.Device(2).activeImage)].version,
+        fleet.fleet.Device(1).images[static_cast<size_t>(fleet.fleet.Device(1).activeImage)].version);
+
+    // One device alone: uploaded and back.
+    std::vector<std::unique_ptr<DeviceEntry>> one;
+    one.push_back(Entry(kBase + 99, "secret"));
+    one[0]->file_name = firmware;
+    DeviceJob single = Job(one);
+    EXPECT_EQ(RunJob(JobUploadFirmware, single), JobUploadOk);
+    EXPECT_EQ(one[0]->fw_version.str(), "3.22.0000");
+}
+
+TEST_F(Jobs, SaveRestoreClockAndImages)
+{
+    Fleet fleet("files", kBase + 113, 1);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 113));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+
+    e[0]->file_name = fleet.dir + "/no/such/dir/x.lcf";
+    EXPECT_EQ(RunJob(JobSaveToFile, job), JobSaveFileFailed);
+    std::string saved = fleet.dir + "/saved.lcf";
+    e[0]->file_name = saved;
+    ASSERT_EQ(RunJob(JobSaveToFile, job), JobSaveOk);
+    CfgFileHeader header;
+    ASSERT_TRUE(CfgReadFileHeader(saved, &header));
+    EXPECT_EQ(header.deviceType, "Morvak 1100");
+
+    // Change the device, then restore the saved file: the old name comes back.
+    fleet.fleet.Device(0).config
+        = SimInitialConfig("Morvak 1100", "CHANGED", fleet.fleet.Device(0).serial, kBase + 113);
+    e[0]->file_name = fleet.dir + "/missing.lcf";
+    EXPECT_EQ(RunJob(JobRestoreFromFile, job), JobRestoreNoFile);
+    e[0]->file_name = saved;
+    EXPECT_EQ(RunJob(JobRestoreFromFile, job), JobRestoreOk);
+    EXPECT_EQ(fleet.fleet.Device(0).name, "MORVAK-0001");
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+
+    e[0]->cSysTime = "120000010120300"; // cut to 15 characters: not a moment the device takes
+    EXPECT_EQ(RunJob(JobSetTime, job), JobTimeFailed);
+    e[0]->cSysTime = "12000001012030";
+    EXPECT_EQ(RunJob(JobSetTime, job), JobTimeOk);
+    EXPECT_EQ(e[0]->cSysTime.str().substr(6), "01012030"); // the device's clock, read back by the check
+
+    e[0]->image_number = 7;
+    EXPECT_EQ(RunJob(JobActivateImage, job), JobActivateFailed);
+    e[0]->image_number = 0;
+    EXPECT_EQ(RunJob(JobActivateImage, job), JobActivateOk);
+}
+
+// The whole path of a command through the worker thread: check first, then the command's own job.
+TEST_F(Jobs, ConfigureCommandChecksFirstThroughTheWorker)
+{
+    Fleet fleet("command", kBase + 129, 2);
+    ASSERT_TRUE(fleet.started);
+    struct Ui : CommandUi {
+        std::vector<std::string> errors;
+        std::vector<std::pair<uint32_t, int32_t>> finished;
+        int Ask(const std::string&, const char*, bool*) override
+        {
+            return 1;
+        }
+        void Error(const std::string& text) override
+        {
+            errors.push_back(text);
+        }
+        void Finished(uint32_t message, int32_t result, DeviceJob&) override
+        {
+            finished.emplace_back(message, result);
+        }
+    } ui;
+    std::string ini = fleet.dir + "/q.ini";
+    DeviceCommands commands(ui, ini);
+    JobOptions options;
+    options.easy_config = 1;
+    ASSERT_EQ(StartDeviceWorker(window, options), 1);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 129));
+    e.push_back(Entry(kBase + 130));
+    std::vector<DeviceEntry*> selected { e[0].get(), e[1].get() };
+    ASSERT_EQ(commands.Issue(CmdConfigure, selected), 1);
+    EXPECT_EQ(commands.Issue(CmdCheck, selected), 0); // a job runs
+    std::vector<uint32_t> seen;
+    JobNotice notice;
+    while (ui.finished.empty() && window.notices.Wait(&notice, 20000)) {
+        seen.push_back(notice.message);
+        commands.OnJobNotice(notice);
+    }
+    EXPECT_EQ(seen, (std::vector<uint32_t> { JobCheck, JobReadConfig }));
+    ASSERT_EQ(ui.finished.size(), 1u);
+    EXPECT_EQ(ui.finished[0], (std::pair<uint32_t, int32_t>(JobReadConfig, JobReadOk)));
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_TRUE(e[0]->config && e[1]->config);
+
+    // A device that does not answer ends the command with the message for several devices.
+    ui.finished.clear();
+    e[1]->address = kBase + 140;
+    e[1]->status = DevStatusUnknown;
+    ASSERT_EQ(commands.Issue(CmdSetTime, selected), 1);
+    while (ui.finished.empty() && window.notices.Wait(&notice, 20000))
+        commands.OnJobNotice(notice);
+    EXPECT_EQ(
+        ui.errors, std::vector<std::string> { "Couldn't get system information from one of the selected devices." });
+    EXPECT_EQ(StopDeviceWorker(nullptr), 1);
+}
+} // namespace
