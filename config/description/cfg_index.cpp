@@ -109,6 +109,11 @@ void Link(Index& index, std::unique_ptr<CfgIndexEntry> entry)
     index.changed.notify_all();
 }
 
+bool IsHeaderKeyword(std::string_view keyword)
+{
+    return CfgHeaderKindOf(keyword) != CfgHeaderNone;
+}
+
 void IndexThread(std::vector<std::string> files)
 {
     Index& index = TheIndex();
@@ -133,7 +138,7 @@ void IndexThread(std::vector<std::string> files)
             continue;
         CfgStringContext strings;
         int line = 0;
-        while (index.run.load() && CfgReadLine(*file, keyword, args, line, &strings)) {
+        while (index.run.load() && CfgReadLineIf(*file, keyword, args, line, &strings, IsHeaderKeyword)) {
             int kind = CfgHeaderKindOf(keyword);
             if (kind == CfgHeaderNone)
                 continue;
@@ -183,7 +188,7 @@ std::mutex g_envLock;
 bool SeekBlock(CfgFile& file, int kind, const std::string& key, uint32_t featureMask, int& line,
     CfgStringContext* strings, std::string& keyword, CfgArgList& args)
 {
-    while (CfgReadLine(file, keyword, args, line, strings)) {
+    while (CfgReadLineIf(file, keyword, args, line, strings, IsHeaderKeyword)) {
         if (CfgHeaderKindOf(keyword) == kind && !args.Empty() && CfgPatternMatch(args.At(0), key, featureMask))
             return true;
     }

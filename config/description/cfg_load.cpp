@@ -21,6 +21,11 @@ bool MaskApplies(const CfgArgList& args, uint32_t deviceMask)
     return negate ? !common : common;
 }
 
+bool IsHeaderKeyword(std::string_view keyword)
+{
+    return CfgHeaderKindOf(keyword) != CfgHeaderNone;
+}
+
 // The state of reading one taken "version" block.
 class BlockReader {
 public:
@@ -233,7 +238,8 @@ CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& devic
         CfgStringContext strings(language ? language : "", language != nullptr);
         std::unique_ptr<BlockReader> reader;
         int line = 0;
-        while (CfgReadLine(file, kw, args, line, &strings)) {
+        // Before the block only headers matter: other lines are not split.
+        while (CfgReadLineIf(file, kw, args, line, &strings, desc ? nullptr : IsHeaderKeyword)) {
             int header = CfgHeaderKindOf(kw);
             if (!desc) {
                 if (header != CfgHeaderVersion || args.Empty())

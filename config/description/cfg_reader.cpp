@@ -69,6 +69,26 @@ bool CfgFile::ReadRawLine(std::string& line)
     }
 }
 
+bool CfgFile::NextLine(std::string_view& line)
+{
+    if (pos_ < buffer_.size()) {
+        const char* start = buffer_.data() + pos_;
+        size_t avail = buffer_.size() - pos_;
+        const char* nl = static_cast<const char*>(std::memchr(start, '\n', avail));
+        if (nl) {
+            size_t len = static_cast<size_t>(nl - start);
+            line = std::string_view(start, std::min(len, CfgMaxLine));
+            pos_ += len + 1;
+            return true;
+        }
+    }
+    // The line runs to the end of the buffer: gather it (and the rest after the next read) in `scratch`.
+    if (!ReadRawLine(scratch))
+        return false;
+    line = scratch;
+    return true;
+}
+
 void CfgFile::Rewind()
 {
     pos_ = 0;
@@ -98,13 +118,10 @@ uint32_t CfgStringTable::Hash(std::string_view key)
     return sum + last;
 }
 
-CfgStringTable::CfgStringTable()
-    : heads_(kBuckets, -1)
-{
-}
-
 void CfgStringTable::Set(std::string_view key, std::string_view text)
 {
+    if (heads_.empty())
+        heads_.assign(kBuckets, -1);
     uint32_t bucket = Hash(key) % kBuckets;
     for (int32_t i = heads_[bucket]; i >= 0; i = entries_[static_cast<size_t>(i)].next) {
         Entry& e = entries_[static_cast<size_t>(i)];
@@ -119,6 +136,8 @@ void CfgStringTable::Set(std::string_view key, std::string_view text)
 
 const std::string* CfgStringTable::Find(std::string_view key) const
 {
+    if (heads_.empty())
+        return nullptr;
     uint32_t bucket = Hash(key) % kBuckets;
     for (int32_t i = heads_[bucket]; i >= 0; i = entries_[static_cast<size_t>(i)].next) {
         const Entry& e = entries_[static_cast<size_t>(i)];
@@ -212,28 +231,143 @@ void Unescape(std::string_view raw, std::string& out)
     }
 }
 
-// Appends an argument; false when it is empty (an empty argument ends the list).
-bool AddArg(CfgArgList& args, const std::string& arg)
+const char* Find(const char* from, const char* end, char c)
 {
-    if (arg.empty() || arg[0] == '\0')
+    return from < end ? static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from))) : nullptr;
+}
+
+// Appends an argument given as it stands in the line (escapes not yet resolved); false when it is
+// empty (an empty argument ends the list).
+bool AddArg(CfgArgList& args, std::string_view raw, std::string& unescaped)
+{
+    if (raw.find('\\') != std::string_view::npos) {
+        Unescape(raw, unescaped);
+        raw = unescaped;
+    }
+    if (raw.empty() || raw[0] == '\0')
         return false;
-    args.Append(arg);
+    args.Append(raw);
     return true;
+}
+
+// Splits the text after the keyword into arguments: separated by commas, trimmed of blanks, or in
+// double quotes with escapes; the list ends at an empty argument or an unclosed quote.
+void SplitArgs(std::string_view rest, CfgArgList& args)
+{
+    const size_t n = rest.size();
+    const char* d = rest.data();
+    size_t p = 0;
+    std::string unescaped; // used only by arguments with a backslash
+    for (;;) {
+        while (p < n && IsBlank(d[p]))
+            ++p;
+        if (p >= n)
+            break;
+        if (d[p] == '"') {
+            // The closing quote: the next one not preceded by a backslash.
+            const char* q = Find(d + p + 1, d + n, '"');
+            while (q && q[-1] == '\\')
+                q = Find(q + 1, d + n, '"');
+            if (!q)
+                break; // no closing quote: the list ends without this argument
+            size_t qi = static_cast<size_t>(q - d);
+            std::string_view raw(d + p + 1, qi - p - 1);
+            p = qi + 1;
+            while (p < n && IsBlank(d[p]))
+                ++p;
+            if (!AddArg(args, raw, unescaped))
+                break;
+            if (p < n && d[p] == ',') {
+                ++p;
+                continue;
+            }
+            break;
+        }
+        const char* comma = Find(d + p, d + n, ',');
+        size_t ci = comma ? static_cast<size_t>(comma - d) : n;
+        std::string_view raw = TrimBlanks(rest.substr(p, ci - p));
+        if (!AddArg(args, raw, unescaped))
+            break;
+        if (!comma)
+            break;
+        p = ci + 1;
+    }
+}
+
+// Splits a stripped, non-empty line at its first blank into keyword and the text after the blank.
+std::string_view SplitKeyword(std::string_view text, std::string& keyword)
+{
+    size_t blank = 0;
+    while (blank < text.size() && !IsBlank(text[blank]))
+        ++blank;
+    keyword.assign(text.data(), blank);
+    return blank < text.size() ? text.substr(blank + 1) : std::string_view();
+}
+
+bool StartsWithStr(std::string_view a)
+{
+    return a.size() >= 4 && std::memcmp(a.data(), "str.", 4) == 0;
+}
+
+// CfgReplaceStr with the string table, building the new list in the context's scratch list so that
+// neither list gives up its storage.
+void ReplaceFromTable(CfgArgList& args, CfgStringContext& strings)
+{
+    bool any = false;
+    for (std::string_view a : args)
+        if (StartsWithStr(a)) {
+            any = true;
+            break;
+        }
+    if (!any)
+        return;
+    const CfgStringTable& table = *strings.table;
+    CfgArgList& out = strings.scratch;
+    out.Clear();
+    for (std::string_view a : args) {
+        if (StartsWithStr(a)) {
+            const std::string* text = table.Find(a.substr(4));
+            if (text) {
+                if (text->empty() || (*text)[0] == '\0')
+                    break;
+                out.Append(*text);
+                continue;
+            }
+        }
+        out.Append(a);
+    }
+    std::swap(args, out);
 }
 } // namespace
 
 std::string_view CfgStripLine(std::string_view text)
 {
     text = TrimLine(text);
+    // A ";" outside double quotes starts a comment; a quote preceded by a backslash does not count.
+    const char* d = text.data();
+    const char* end = d + text.size();
+    const char* at = d;
+    const char* semi = Find(at, end, ';');
     bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '"' && (i == 0 || text[i - 1] != '\\'))
-            quoted = !quoted;
-        else if (c == ';' && !quoted)
-            return TrimLine(text.substr(0, i));
+    for (;;) {
+        if (!quoted) {
+            if (semi && semi < at)
+                semi = Find(at, end, ';');
+            const char* quote = Find(at, semi ? semi : end, '"');
+            if (!quote)
+                return semi ? TrimLine(text.substr(0, static_cast<size_t>(semi - d))) : text;
+            if (quote == d || quote[-1] != '\\')
+                quoted = true;
+            at = quote + 1;
+        } else {
+            const char* quote = Find(at, end, '"');
+            if (!quote)
+                return text;
+            if (quote[-1] != '\\')
+                quoted = false;
+            at = quote + 1;
+        }
     }
-    return text;
 }
 
 bool CfgSplitLine(std::string_view text, std::string& keyword, CfgArgList& args)
@@ -243,84 +377,68 @@ bool CfgSplitLine(std::string_view text, std::string& keyword, CfgArgList& args)
     text = CfgStripLine(text);
     if (text.empty())
         return false;
-    size_t blank = 0;
-    while (blank < text.size() && !IsBlank(text[blank]))
-        ++blank;
-    keyword.assign(text.substr(0, blank));
-    if (blank >= text.size())
-        return true;
-
-    std::string_view rest = text.substr(blank + 1);
-    const size_t n = rest.size();
-    size_t p = 0;
-    std::string arg;
-    for (;;) {
-        while (p < n && IsBlank(rest[p]))
-            ++p;
-        if (p >= n)
-            break;
-        if (rest[p] == '"') {
-            size_t q = p + 1;
-            while (q < n && !(rest[q] == '"' && rest[q - 1] != '\\'))
-                ++q;
-            if (q >= n)
-                break; // no closing quote: the list ends without this argument
-            Unescape(rest.substr(p + 1, q - p - 1), arg);
-            p = q + 1;
-            while (p < n && IsBlank(rest[p]))
-                ++p;
-            if (!AddArg(args, arg))
-                break;
-            if (p < n && rest[p] == ',') {
-                ++p;
-                continue;
-            }
-            break;
-        }
-        size_t comma = rest.find(',', p);
-        std::string_view raw = TrimBlanks(rest.substr(p, comma == std::string_view::npos ? n - p : comma - p));
-        Unescape(raw, arg);
-        if (!AddArg(args, arg))
-            break;
-        if (comma == std::string_view::npos)
-            break;
-        p = comma + 1;
-    }
+    SplitArgs(SplitKeyword(text, keyword), args);
     return true;
 }
 
-bool CfgReadLine(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings)
+bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
+    bool (*wantArgs)(std::string_view keyword))
 {
-    std::string& raw = file.scratch;
-    while (file.ReadRawLine(raw)) {
+    std::string_view raw;
+    while (file.NextLine(raw)) {
         ++line;
-        if (!CfgSplitLine(raw, keyword, args))
-            continue;
-        if (!strings)
-            return true;
-        if (keyword == "stringtable" && args.Count() >= 1) {
-            if (!strings->table) {
-                strings->table = std::make_unique<CfgStringTable>();
-                strings->loading = true;
-            } else {
-                strings->loading = strings->hasLanguage && StrEqualNoCase(args.At(0), strings->language);
-            }
-            strings->inRun = true;
+        std::string_view text = CfgStripLine(raw);
+        args.Clear();
+        if (text.empty()) {
+            keyword.clear();
             continue;
         }
-        if (keyword == "string") {
-            if (strings->inRun && strings->loading && args.Count() >= 2) {
-                strings->table->Set(args.At(0), args.At(1));
+        std::string_view rest = SplitKeyword(text, keyword);
+        bool want = !wantArgs || wantArgs(keyword);
+        if (!strings) {
+            if (want)
+                SplitArgs(rest, args);
+            return true;
+        }
+        if (keyword == "stringtable") {
+            SplitArgs(rest, args);
+            if (args.Count() >= 1) {
+                if (!strings->table) {
+                    strings->table = std::make_unique<CfgStringTable>();
+                    strings->loading = true;
+                } else {
+                    strings->loading = strings->hasLanguage && StrEqualNoCase(args.At(0), strings->language);
+                }
+                strings->inRun = true;
                 continue;
+            }
+            strings->inRun = false;
+            return true; // no arguments: nothing to replace
+        }
+        if (keyword == "string") {
+            if (strings->inRun && strings->loading) {
+                SplitArgs(rest, args);
+                if (args.Count() >= 2) {
+                    strings->table->Set(args.At(0), args.At(1));
+                    continue;
+                }
+                want = true; // already split
             }
         } else {
             strings->inRun = false;
         }
-        if (strings->table) {
-            const CfgStringTable& table = *strings->table;
-            CfgReplaceStr(args, [&table](std::string_view key) { return table.Find(key); });
-        }
+        if (!want)
+            return true;
+        if (args.Empty())
+            SplitArgs(rest, args);
+        if (strings->table)
+            ReplaceFromTable(args, *strings);
         return true;
     }
     return false;
+}
+
+bool CfgReadLine(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings)
+{
+    return CfgReadLineIf(file, keyword, args, line, strings, nullptr);
 }

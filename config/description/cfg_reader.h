@@ -28,6 +28,9 @@ public:
 
     // Reads the next physical line without its line end (at most CfgMaxLine characters). False at the end.
     bool ReadRawLine(std::string& line);
+    // The same as a view into the read buffer (or into `scratch` for a line that spans two reads),
+    // valid until the next read or rewind.
+    bool NextLine(std::string_view& line);
     void Rewind();
     const std::string& Path() const
     {
@@ -54,7 +57,7 @@ public:
     // Sum modulo 2^32 of the key's bytes taken as 32-bit little-endian words (the last padded with 0).
     static uint32_t Hash(std::string_view key);
 
-    CfgStringTable();
+    CfgStringTable() = default;
     // Adds the entry or replaces the text of an existing key.
     void Set(std::string_view key, std::string_view text);
     // The text of the key, or nullptr.
@@ -70,7 +73,7 @@ private:
         std::string text;
         int32_t next; // next entry of the bucket, -1 at the end
     };
-    std::vector<int32_t> heads_;
+    std::vector<int32_t> heads_; // kBuckets heads, made by the first Set (many tables stay empty)
     std::vector<Entry> entries_;
 };
 
@@ -86,12 +89,19 @@ struct CfgStringContext {
     std::unique_ptr<CfgStringTable> table; // created by the first "stringtable" line
     bool loading = false; // the current table loads
     bool inRun = false; // only "string" lines have followed the "stringtable" line so far
+    CfgArgList scratch; // the replaced argument list is built here, then swapped in
 };
 
 // Reads the next line that is not empty or a comment into `keyword` and `args`. `line` counts every
 // physical line. With a string-table context, loaded "stringtable"/"string" lines are consumed and
 // "str." arguments replaced. Returns false at the end of the file.
 bool CfgReadLine(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings);
+
+// The same, but only lines whose keyword `wantArgs` accepts get their arguments split and replaced;
+// the others come back with their keyword and an empty argument list. String-table lines are handled
+// as by CfgReadLine. For readers that skip most lines (the block index, the lines before a block).
+bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
+    bool (*wantArgs)(std::string_view keyword));
 
 // Trims a physical line of blanks, tabs, carriage returns and line feeds and cuts it at a ";" outside
 // double quotes (a quote preceded by a backslash does not count).

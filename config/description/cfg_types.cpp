@@ -271,24 +271,77 @@ const AttrRow kAttrs[CfgAttrCount] = {
 #undef TXT
 #undef LST
 
-struct AttrInfoTable {
-    CfgAttrInfo infos[CfgAttrCount];
-    std::unordered_map<std::string_view, const CfgAttrInfo*> byKeyword;
-    std::unordered_map<std::string_view, uint32_t> kindByKeyword;
-    AttrInfoTable()
+// Every element and attribute keyword in one open-addressed table, looked up once per line.
+class KeywordTable {
+public:
+    KeywordTable()
     {
         for (size_t i = 0; i < CfgAttrCount; ++i) {
-            infos[i] = kAttrs[i].info;
-            byKeyword.emplace(infos[i].keyword, &infos[i]);
+            infos_[i] = kAttrs[i].info;
+            Slot& s = Free(infos_[i].keyword);
+            s.keyword = infos_[i].keyword;
+            s.attr = &infos_[i];
         }
-        for (const KindName& k : kKinds)
-            kindByKeyword.emplace(k.keyword, k.kind);
+        for (const KindName& k : kKinds) {
+            Slot& s = Free(k.keyword);
+            s.keyword = k.keyword;
+            s.kind = k.kind;
+        }
     }
+    const CfgAttrInfo* Infos() const
+    {
+        return infos_;
+    }
+    uint32_t Kind(std::string_view keyword) const
+    {
+        const Slot* s = Lookup(keyword);
+        return s ? s->kind : CfgKindNone;
+    }
+    const CfgAttrInfo* Attr(std::string_view keyword) const
+    {
+        const Slot* s = Lookup(keyword);
+        return s ? s->attr : nullptr;
+    }
+
+private:
+    static constexpr size_t kSlots = 256; // a power of two, well above the 67 keywords
+    struct Slot {
+        std::string_view keyword;
+        uint32_t kind = CfgKindNone;
+        const CfgAttrInfo* attr = nullptr;
+    };
+    static size_t Hash(std::string_view k)
+    {
+        uint32_t h = 2166136261u;
+        for (char c : k)
+            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        return h & (kSlots - 1);
+    }
+    Slot& Free(std::string_view keyword)
+    {
+        size_t i = Hash(keyword);
+        while (!slots_[i].keyword.empty())
+            i = (i + 1) & (kSlots - 1);
+        return slots_[i];
+    }
+    const Slot* Lookup(std::string_view keyword) const
+    {
+        for (size_t i = Hash(keyword);; i = (i + 1) & (kSlots - 1)) {
+            const Slot& s = slots_[i];
+            if (s.keyword.empty())
+                return nullptr;
+            if (s.keyword == keyword)
+                return &s;
+        }
+    }
+
+    CfgAttrInfo infos_[CfgAttrCount];
+    Slot slots_[kSlots];
 };
 
-const AttrInfoTable& Tables()
+const KeywordTable& Tables()
 {
-    static const AttrInfoTable tables;
+    static const KeywordTable tables;
     return tables;
 }
 } // namespace
@@ -303,21 +356,17 @@ const char* CfgKindKeyword(uint32_t kind)
 
 uint32_t CfgKindFromKeyword(std::string_view keyword)
 {
-    const auto& map = Tables().kindByKeyword;
-    auto it = map.find(keyword);
-    return it == map.end() ? CfgKindNone : it->second;
+    return Tables().Kind(keyword);
 }
 
 const CfgAttrInfo* CfgAttrTable()
 {
-    return Tables().infos;
+    return Tables().Infos();
 }
 
 const CfgAttrInfo* CfgFindAttr(std::string_view keyword)
 {
-    const auto& map = Tables().byKeyword;
-    auto it = map.find(keyword);
-    return it == map.end() ? nullptr : it->second;
+    return Tables().Attr(keyword);
 }
 
 bool CfgAttrAccepts(CfgAttr attr, uint32_t kind, bool wizard)
@@ -363,6 +412,10 @@ void CfgIndexNames(CfgDescription& desc)
 {
     desc.names.byName.clear();
     desc.names.byAlias.clear();
+    size_t items = 0;
+    for (const auto& section : desc.sections)
+        items += section->items.size();
+    desc.names.byName.reserve(items);
     for (const auto& section : desc.sections) {
         for (const auto& item : section->items) {
             if (item->name)
