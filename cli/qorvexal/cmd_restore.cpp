@@ -1,0 +1,74 @@
+// qorvexal-cli restore: writes a configuration file to a device through the restore job and waits
+// for its restart; first shows what it changes and keeps a backup of the configuration it replaces.
+#include "cli/qorvexal/jobfront.h"
+#include "common/text.h"
+#include "config/cfgfile/cfg_file.h"
+#include "config/frontend/jobs_diff.h"
+
+#include <cstdio>
+
+namespace {
+#define RESTORE_USAGE "restore [--no-backup] [--no-diff] " QV_JOB_USAGE " DEVICE FILE"
+
+int RunRestore(std::vector<std::string>& words)
+{
+    CliArgs args(words);
+    bool noBackup = args.Flag("--no-backup");
+    bool noDiff = args.Flag("--no-diff");
+    QvJobFront front;
+    if (int rc = front.TakeOptions(args))
+        return rc;
+    if (std::optional<std::string> unknown = args.UnknownOption())
+        return CliFail(*unknown, 2);
+    std::vector<std::string>& rest = args.Rest();
+    if (rest.size() != 2)
+        return CliFail("usage: " RESTORE_USAGE, 2);
+    CfgFileHeader header;
+    if (!CfgReadFileHeader(rest[1], &header))
+        return CliFail(StrFormat("%s: not a configuration file", rest[1].c_str()), 1);
+    if (int rc = front.Select({ rest[0] }))
+        return rc;
+    if (front.Selected().size() != 1)
+        return CliFail("restore works on one device", 2);
+    if (int rc = front.Start())
+        return rc;
+    DeviceEntry* e = front.Selected()[0];
+    if (!noBackup || !noDiff) {
+        if (front.Command(CmdConfigure, { e }) != JobReadOk)
+            return 1;
+        if (!noDiff) {
+            CfgDescriptionPtr after = front.FreshCopy(*e);
+            CfgTempStream text = CfgImportFile(rest[1]);
+            if (after && text.IsOpen()) {
+                CfgReadFile(text, *after);
+                std::vector<CfgDiffLine> lines = CfgDiff(*e->config, *after);
+                std::printf("%s", lines.empty() ? "no changes\n" : CfgDiffText(lines).c_str());
+            }
+        }
+        if (!noBackup) {
+            std::string path = front.Backup(*e, QvJobFront::BackupDirectory());
+            if (path.empty()) {
+                front.Job(JobRelease, { e });
+                return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
+            }
+            std::printf("backup: %s\n", path.c_str());
+        }
+        std::fflush(stdout);
+        front.Job(JobRelease, { e });
+    }
+    int32_t result = front.Command(CmdRestoreConfig, { e }, [&](DeviceJob& job) {
+        job.first->file_name = rest[1];
+        return 1;
+    });
+    front.SaveListIfChanged();
+    if (result != JobRestoreOk)
+        return 1;
+    std::printf("%s: restored, back at %s\n", e->name.c_str(), e->AddressText().c_str());
+    return 0;
+}
+
+CliRegistrar g_restore { { "restore",
+    RESTORE_USAGE "    write a configuration file to the device (showing what changes and keeping a backup of "
+                  "the configuration it replaces) and wait for its restart",
+    RunRestore } };
+} // namespace

@@ -1,0 +1,275 @@
+#include "cli/qorvexal/jobfront.h"
+
+#include "cli/qorvexal/devices.h"
+#include "common/ini.h"
+#include "common/platform/net.h"
+#include "common/tempstream.h"
+#include "common/text.h"
+#include "config/cfgfile/cfg_file.h"
+#include "config/description/cfg_load.h"
+#include "config/device/devstatus.h"
+#include "config/device/sysinfo.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+void QvPrintMessage(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    std::fprintf(stderr, "%s\n", out.c_str());
+}
+
+QvJobFront::QvJobFront() = default;
+
+QvJobFront::~QvJobFront()
+{
+    if (started_)
+        StopDeviceWorker(nullptr);
+}
+
+int QvJobFront::TakeOptions(CliArgs& args)
+{
+    password_ = args.Value("-p", "--password");
+    std::optional<std::string> t = args.Value("-t", "--timeout");
+    if (t) {
+        unsigned long long seconds = 0;
+        if (!CliNumber(t, 3600, &seconds, "time-out"))
+            return 2;
+        if (seconds == 0)
+            return CliFail("the time-out must be at least 1 second", 2);
+        timeout_ = static_cast<int32_t>(seconds);
+    }
+    return QvTakeDscOptions(args, &dsc_);
+}
+
+int QvJobFront::Select(const std::vector<std::string>& words)
+{
+    if (!listLoaded_) {
+        if (!QvLoadDevices(list_))
+            return 1;
+        listLoaded_ = true;
+    }
+    for (const std::string& word : words) {
+        std::vector<DeviceEntry*> found;
+        std::string path = word == "/" ? std::string() : word;
+        DeviceFolder* folder = (word == "/" || word.find('/') != std::string::npos) ? list_.FindFolder(path) : nullptr;
+        if (!folder && word != "/" && word.find('/') == std::string::npos)
+            folder = list_.FindFolder(word);
+        std::vector<DeviceEntry*> named = QvMatchDevices(list_, word);
+        if (!named.empty()) {
+            found = named;
+        } else if (folder) {
+            for (auto& e : folder->entries)
+                found.push_back(e.get());
+        } else {
+            uint32_t ip = 0;
+            uint16_t port = 0;
+            if (!QvParseAddressPort(word, &ip, &port))
+                return CliFail("no device or folder named \"" + word + "\" in " + QvIniPath(), 2);
+            auto e = std::make_unique<DeviceEntry>();
+            e->address = ip;
+            e->port = port;
+            e->address_list[0] = ip;
+            found.push_back(e.get());
+            scratch_.push_back(std::move(e));
+        }
+        if (found.empty())
+            return CliFail("the folder \"" + word + "\" holds no devices", 2);
+        for (DeviceEntry* e : found) {
+            if (std::find(selected_.begin(), selected_.end(), e) != selected_.end())
+                continue;
+            if (password_)
+                e->password = *password_;
+            if (timeout_)
+                e->timeout_s = timeout_;
+            if (e->address_list[0] == 0)
+                e->address_list[0] = e->address;
+            e->status = 0; // nothing is known yet: the command checks first
+            selected_.push_back(e);
+        }
+    }
+    shown_.assign(selected_.size(), -1);
+    return 0;
+}
+
+int QvJobFront::Start()
+{
+    if (int rc = index_.Start(dsc_))
+        return rc;
+    NetStartup();
+    JobOptions options;
+    options.easy_config = dsc_.easy ? 1 : 0;
+    options.language = dsc_.language;
+    commands_ = std::make_unique<DeviceCommands>(*this, QvIniPath());
+    if (!StartDeviceWorker(*this, options))
+        return CliFail("cannot start the device worker", 1);
+    started_ = true;
+    return 0;
+}
+
+int32_t QvJobFront::Command(
+    uint32_t command, const std::vector<DeviceEntry*>& only, std::function<int(DeviceJob&)> prepare)
+{
+    finished_ = false;
+    lastResult_ = 0;
+    prepare_ = std::move(prepare);
+    if (!commands_->Issue(command, only.empty() ? selected_ : only))
+        return 0;
+    while (!finished_) {
+        JobNotice notice = notices.Get();
+        commands_->OnJobNotice(notice);
+    }
+    // A command that ended with its check has no result of its own.
+    return lastMessage_ == CommandJob(command) ? lastResult_ : 0;
+}
+
+int32_t QvJobFront::Job(uint32_t message, const std::vector<DeviceEntry*>& entries, uint32_t argument)
+{
+    std::vector<DeviceEntry*> chain = entries;
+    DeviceJob job = DeviceJobBuild(chain);
+    if (!PostDeviceJob(message, &job, argument))
+        return 0;
+    int32_t result = 0;
+    for (;;) {
+        JobNotice notice = notices.Get();
+        if (notice.message == message) {
+            result = notice.result;
+            std::string text = JobResultMessage(message, result, job);
+            if (!text.empty())
+                Error(text);
+        } else if (notice.message == JobMsgBusy && static_cast<uint32_t>(notice.result) == message) {
+            return result;
+        }
+    }
+}
+
+int QvJobFront::SaveListIfChanged()
+{
+    if (!changed_ || !listLoaded_)
+        return 1;
+    changed_ = false;
+    return QvSaveDevices(list_);
+}
+
+CfgDescriptionPtr QvJobFront::FreshCopy(DeviceEntry& e)
+{
+    if (!e.config_stream)
+        return nullptr;
+    uint32_t features = (e.flags & DevFlagFeatureWord) ? e.feature_word : 0xFFFFFFFFu;
+    uint32_t hardware = (e.flags & DevFlagHwMask) ? e.hw_mask : 0;
+    CfgDescriptionPtr desc = CfgLoadDescription(
+        e.device_type.str(), e.fw_version.str(), dsc_.language.c_str(), features, hardware, dsc_.easy);
+    if (!desc)
+        return nullptr;
+    CfgReadFile(*e.config_stream, *desc);
+    return desc;
+}
+
+std::string QvJobFront::BackupDirectory()
+{
+    std::string ini = QvIniPath();
+    std::filesystem::path dir = std::filesystem::path(ini).parent_path();
+    return (dir / "Config").string();
+}
+
+std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
+{
+    if (!e.config_stream)
+        return {};
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
+    std::string base = e.name.empty() ? NetAddressText(e.address) : e.name.str();
+    for (char& c : base)
+        if (c == '/' || c == '\\' || c == ':' || c == ' ')
+            c = '_';
+    // Earlier backups are kept: a second one within the same second gets a number.
+    std::string path;
+    for (int n = 1; n < 1000; ++n) {
+        path = (std::filesystem::path(dir) / (base + "_" + stamp + (n > 1 ? StrFormat("-%d", n) : "") + ".lcf"))
+                   .string();
+        if (!std::filesystem::exists(path, ec))
+            break;
+    }
+    uint32_t features = (e.flags & DevFlagFeatureWord) ? e.feature_word : 0xFFFFFFFFu;
+    uint32_t hardware = (e.flags & DevFlagHwMask) ? e.hw_mask : 0;
+    e.config_stream->Rewind();
+    bool ok = CfgExportFile(
+        *e.config_stream, e.device_type.str(), e.fw_version.str(), features, hardware, path, e.name.str());
+    e.config_stream->Rewind();
+    return ok ? path : std::string();
+}
+
+void QvJobFront::Redraw(DeviceEntry& entry)
+{
+    for (size_t i = 0; i < selected_.size(); ++i) {
+        if (selected_[i] != &entry)
+            continue;
+        int32_t status = entry.status.load();
+        if (shown_[i] == status)
+            return;
+        shown_[i] = status;
+        std::string text = status == DevStatusCancelled ? std::string("Cancelled") : DevStatusText(status);
+        std::string who
+            = entry.name.empty() ? entry.AddressText() : entry.name.str() + " (" + entry.AddressText() + ")";
+        std::fprintf(stderr, "  %s: %s\n", who.c_str(), text.c_str());
+        return;
+    }
+}
+
+void QvJobFront::EntryChanged(DeviceEntry& entry)
+{
+    (void)entry;
+    changed_ = true;
+}
+
+void QvJobFront::JobDone(uint32_t message, int32_t result, DeviceJob* job)
+{
+    (void)result;
+    (void)job;
+    notices.Post(JobNotice { JobMsgBusy, static_cast<int32_t>(message), nullptr });
+}
+
+int QvJobFront::Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain)
+{
+    // A command typed on the command line is the user's answer to its own confirmation.
+    (void)text;
+    (void)dontAskKey;
+    if (dontAskAgain)
+        *dontAskAgain = false;
+    return 1;
+}
+
+void QvJobFront::Error(const std::string& text)
+{
+    ++errors;
+    QvPrintMessage(text);
+}
+
+int QvJobFront::Prepare(uint32_t command, DeviceJob& job)
+{
+    (void)command;
+    return prepare_ ? prepare_(job) : 1;
+}
+
+void QvJobFront::Finished(uint32_t message, int32_t result, DeviceJob& job)
+{
+    (void)job;
+    lastMessage_ = message;
+    lastResult_ = result;
+    finished_ = true;
+}

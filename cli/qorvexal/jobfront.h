@@ -1,0 +1,90 @@
+// qorvexal-cli as a front end over the device worker: the devices named on the command line (names,
+// addresses, folders of the device list) become a job, commands go through the same command rules as
+// the window's (check first, then the command's own job), and results come back as the window's
+// messages. Status changes are shown on standard error, one line per change.
+#pragma once
+
+#include "cli/cli.h"
+#include "cli/qorvexal/dscopts.h"
+#include "config/description/cfg_types.h"
+#include "config/device/devicelist.h"
+#include "config/frontend/commands.h"
+#include "config/frontend/jobs.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#define QV_JOB_USAGE "[-p PASSWORD] [-t SECONDS] " QV_DSC_USAGE
+
+class QvJobFront : public JobWindow, public CommandUi {
+public:
+    QvJobFront();
+    ~QvJobFront() override;
+
+    // Takes -p, -t and the description options. Returns 0 or the exit code.
+    int TakeOptions(CliArgs& args);
+    // Loads the device list (when one exists) and resolves each word: a folder path ("A/B", "/" for
+    // the root) gives its entries, a name or ADDRESS[:PORT] its entry (a new one for an unknown
+    // address). Returns 0 or the exit code.
+    int Select(const std::vector<std::string>& words);
+    // Starts the description index and the worker. Returns 0 or the exit code.
+    int Start();
+
+    // Runs a command of the window on the selected devices (or `only` when given) until it ends.
+    // `prepare` fills the job before the command's own job is posted. Returns the last job's result
+    // (0 when the check failed or nothing ran).
+    int32_t Command(
+        uint32_t command, const std::vector<DeviceEntry*>& only = {}, std::function<int(DeviceJob&)> prepare = {});
+    // Posts one job directly and waits for its end. Returns its result.
+    int32_t Job(uint32_t message, const std::vector<DeviceEntry*>& entries, uint32_t argument = 0);
+    // Saves the device list when a job changed an entry that the list holds.
+    int SaveListIfChanged();
+
+    std::vector<DeviceEntry*>& Selected()
+    {
+        return selected_;
+    }
+    // The description of `entry` loaded afresh with the device's values as read (its configuration
+    // stream); nullptr when either is missing.
+    CfgDescriptionPtr FreshCopy(DeviceEntry& entry);
+    // Writes the configuration text the entry holds (its stream) into a time-stamped file in `dir`.
+    // Returns the file name, "" on failure.
+    std::string Backup(DeviceEntry& entry, const std::string& dir);
+    // The directory of backups: "Config" beside the settings file.
+    static std::string BackupDirectory();
+
+    int errors = 0; // messages shown
+
+    // JobWindow
+    void Redraw(DeviceEntry& entry) override;
+    void EntryChanged(DeviceEntry& entry) override;
+    void JobDone(uint32_t message, int32_t result, DeviceJob* job) override;
+    // CommandUi
+    int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override;
+    void Error(const std::string& text) override;
+    int Prepare(uint32_t command, DeviceJob& job) override;
+    void Finished(uint32_t message, int32_t result, DeviceJob& job) override;
+
+private:
+    DeviceList list_;
+    bool listLoaded_ = false;
+    bool changed_ = false;
+    std::vector<std::unique_ptr<DeviceEntry>> scratch_;
+    std::vector<DeviceEntry*> selected_;
+    std::optional<std::string> password_;
+    int32_t timeout_ = 0;
+    QvDscOptions dsc_;
+    QvDescriptionIndex index_;
+    std::unique_ptr<DeviceCommands> commands_;
+    bool started_ = false;
+    bool finished_ = false;
+    int32_t lastResult_ = 0;
+    uint32_t lastMessage_ = 0;
+    std::function<int(DeviceJob&)> prepare_;
+    std::vector<int32_t> shown_; // last status shown per entry (by position in selected_)
+};
+
+// Prints the lines of a message (CR as line breaks) on standard error.
+void QvPrintMessage(const std::string& text);
