@@ -272,7 +272,8 @@ TEST(CfgDeviceKey, OverrideVersionUsesTheVersionUpToItsSecondDot)
 TEST(CfgDeviceKey, OverrideVersionFromSettingsFile)
 {
     auto path = std::filesystem::temp_directory_path() / ("dsc_ini_" + std::to_string(::getpid()) + ".ini");
-    std::ofstream(path) << "[OverrideVersion]\r\nMorvak 5000 3.10=3.22\r\n";
+    // Binary: the text already has its line ends (a text stream would turn "\r\n" into "\r\r\n" on Windows).
+    std::ofstream(path, std::ios::binary) << "[OverrideVersion]\r\nMorvak 5000 3.10=3.22\r\n";
     CfgSetSettingsFile(path.string());
     EXPECT_EQ(CfgDeviceKey("Morvak 5000", "3.10.0012"), "Morvak 5000 3.22");
     EXPECT_EQ(CfgDeviceKey("morvak 5000", "3.10"), "morvak 5000 3.22"); // settings keys ignore case
