@@ -1,29 +1,39 @@
-// qorvexal-cli check: reads a device's system information and prints its status.
-#include "cli/cli.h"
-#include "cli/qorvexal/cmd_device.h"
-#include "config/device/devop.h"
+// qorvexal-cli check: reads the system information of each named device (or of every device of a
+// folder) through the check job of the device worker and prints each device's status.
+#include "cli/qorvexal/jobfront.h"
 #include "config/device/devstatus.h"
+
+#include <cstdio>
 
 namespace {
 int RunCheck(std::vector<std::string>& words)
 {
     CliArgs args(words);
-    DeviceEntry entry;
-    int32_t timeout = 10;
-    std::optional<std::string> t = args.Value("-t", "--timeout");
+    QvJobFront front;
+    if (int rc = front.TakeOptions(args))
+        return rc;
     if (std::optional<std::string> unknown = args.UnknownOption())
         return CliFail(*unknown, 2);
-    if (args.Rest().size() != 1)
-        return CliFail("usage: check [-t SECONDS] DEVICE", 2);
-    if (!QvDeviceFromArgument(args.Rest()[0], &entry) || !QvTimeoutOption(t, &timeout))
-        return 2;
-    entry.timeout_s = timeout;
-    entry.status = DevStatusChecking;
-    DevOpCheck(entry);
-    std::printf("%s\n", DevStatusText(entry.status.load()).c_str());
-    return entry.status.load() == DevStatusOk ? 0 : 1;
+    if (args.Rest().empty())
+        return CliFail("usage: check [-t SECONDS] DEVICE|FOLDER...", 2);
+    if (int rc = front.Select(args.Rest()))
+        return rc;
+    if (int rc = front.Start())
+        return rc;
+    // Every device is checked, also after one that does not answer.
+    front.Job(JobCheck, front.Selected(), 0);
+    int failed = 0;
+    for (DeviceEntry* e : front.Selected()) {
+        int32_t status = e->status.load();
+        failed += status != DevStatusOk;
+        if (front.Selected().size() == 1)
+            std::printf("%s\n", DevStatusText(status).c_str());
+        else
+            std::printf("%-24s %-21s %s\n", e->name.c_str(), e->AddressText().c_str(), DevStatusText(status).c_str());
+    }
+    return failed ? 1 : 0;
 }
 
 CliRegistrar g_check { { "check",
-    "check [-t SECONDS] DEVICE    read the device's system information; prints its status", RunCheck } };
+    "check [-t SECONDS] DEVICE|FOLDER...    read the devices' system information; prints their status", RunCheck } };
 } // namespace
