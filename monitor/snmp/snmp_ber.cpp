@@ -494,12 +494,11 @@ SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage
     if (!pdu.AtEnd())
         return kSnmpDecodeBad;
     while (!list.AtEnd()) {
-        SnmpBinding b;
-        if (!ReadBinding(list, &b)) {
+        if (!ReadBinding(list, &out->bindings.emplace_back())) {
+            out->bindings.pop_back();
             out->complete = false;
             break;
         }
-        out->bindings.push_back(std::move(b));
     }
     return kSnmpDecodeOk;
 }

@@ -48,6 +48,7 @@ enum : uint32_t {
 // When encoding, the tag chooses the wire type and `value` gives the content (an OBJECT IDENTIFIER from
 // its dotted text, an OCTET STRING from the text of any kind: SnmpEncodeSetValue gives the engine's rule).
 struct SnmpBinding {
+    SnmpBinding() { } // leaves the OID's unused bytes alone (no zeroing of the whole record)
     SnmpOid oid;
     uint8_t tag = kBerNull;
     SnmpValue value;

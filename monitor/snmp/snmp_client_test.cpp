@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -339,7 +339,8 @@ TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
     EXPECT_TRUE(log.rows.empty());
     EXPECT_EQ(p.answers, 0u);
 
-    SnmpOid oids[4] = { Oid("1.3.6.1.4.1.9.0"), Oid("1.3.6.1.4.1.9.1"), Oid("1.3.6.1.4.1.9.2"), Oid("1.3.6.1.4.1.9.3") };
+    SnmpOid oids[4]
+        = { Oid("1.3.6.1.4.1.9.0"), Oid("1.3.6.1.4.1.9.1"), Oid("1.3.6.1.4.1.9.2"), Oid("1.3.6.1.4.1.9.3") };
     for (uint32_t status : { 0u, 4u }) {
         setStatus = status;
         int result = 7;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 // Splits an encoded OID into its subidentifiers. False when the last one is cut off.
@@ -51,6 +52,8 @@ SnmpEngine::~SnmpEngine() = default;
 
 SnmpAgent* SnmpEngine::Agent(uint32_t address, bool create)
 {
+    if (recent_.agent && recent_.address == address && recent_.generation == generation_)
+        return recent_.agent;
     auto it = byAddress_.find(address);
     if (it != byAddress_.end())
         return it->second;
@@ -74,9 +77,18 @@ const SnmpAgent* SnmpEngine::FindAgent(uint32_t address) const
 
 SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const SnmpOid& oid, bool create) const
 {
+    if (!agent)
+        return nullptr;
+    if (recent_.agent == agent && recent_.generation == generation_ && recent_.treeVersion == agent->treeVersion
+        && SnmpOidEqual(recent_.oid, oid))
+        return recent_.node;
+    std::string_view key(reinterpret_cast<const char*>(oid.bytes), oid.length);
+    auto known = agent->nodeIndex.find(key);
+    if (known != agent->nodeIndex.end())
+        return known->second;
     uint32_t subs[kSnmpMaxOid];
     size_t count;
-    if (!agent || !Subidentifiers(oid, subs, &count))
+    if (!Subidentifiers(oid, subs, &count))
         return nullptr;
     SnmpNode* node = agent->root.get();
     for (size_t i = 0; i < count; ++i) {
@@ -88,12 +100,14 @@ SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const SnmpOid& oid, bool create) co
                 return nullptr;
             auto fresh = std::make_unique<SnmpNode>();
             fresh->subidentifier = subs[i];
+            agent->preorderStale = true;
             fresh->next = std::move(node->firstChild); // new children in front
             node->firstChild = std::move(fresh);
             child = node->firstChild.get();
         }
         node = child;
     }
+    agent->nodeIndex.emplace(key, node);
     return node;
 }
 
@@ -115,8 +129,12 @@ int SnmpEngine::Subscribe(const SnmpOid& oid, uint32_t address, const char* read
     agent->readCommunity = Community(readCommunity, "public");
     if (intervalMs > 0) {
         uint32_t ticks = (intervalMs + kSnmpTickMs - 1) / kSnmpTickMs;
-        if (node->countdown == 0 || ticks < node->countdown)
-            node->countdown = ticks;
+        if (node->due == 0 || ticks < Countdown(*node)) {
+            node->due = tickNumber_ + ticks;
+            if (!agent->preorderStale)
+                agent->preorderDue[node->slot] = node->due;
+            agent->nextDue = std::min(agent->nextDue, node->due);
+        }
     }
     return 1;
 }
@@ -147,7 +165,9 @@ int SnmpEngine::Unsubscribe(const SnmpOid& oid, uint32_t address, void* context)
     if (!node->subscribers.empty())
         return 1;
     node->value.Clear();
-    node->countdown = 0;
+    node->due = 0;
+    if (!agent->preorderStale)
+        agent->preorderDue[node->slot] = 0;
     for (size_t level = path.size() - 1; level > 0; --level) {
         SnmpNode* n = path[level];
         if (!n->subscribers.empty() || n->firstChild)
@@ -158,6 +178,9 @@ int SnmpEngine::Unsubscribe(const SnmpOid& oid, uint32_t address, void* context)
             link = &(*link)->next;
         std::unique_ptr<SnmpNode> removed = std::move(*link);
         *link = std::move(removed->next);
+        agent->preorderStale = true;
+        agent->nodeIndex.clear();
+        ++agent->treeVersion;
     }
     return 1;
 }
@@ -190,6 +213,8 @@ int SnmpEngine::CancelSets(uint32_t address)
             cancelledInFlight = true;
     q.erase(
         std::remove_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.kind == kSnmpRequestSet; }), q.end());
+    agent->doneCount
+        = static_cast<size_t>(std::count_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.done; }));
     // A cancelled set that was the outstanding request leaves nothing to wait for: forget its schedule
     // (and its request id) so the next request goes out at once instead of at its retransmission time.
     if (cancelledInFlight && std::none_of(q.begin(), q.end(), [](const SnmpRequest& r) { return r.inFlight; })) {
@@ -229,21 +254,16 @@ void SnmpEngine::SetTrapObserver(SnmpTrapObserver observer, void* context)
 // --- scheduling -------------------------------------------------------------------------------------
 
 namespace {
-// Pre-order walk that rebuilds each node's full OID; a countdown going from 1 to 0 queues a get.
-void Countdowns(SnmpNode* node, SnmpOid& path, SnmpAgent& agent, uint64_t& serial)
+// The tree in pre-order (newest children first), each node with its full OID.
+void Preorder(SnmpNode* node, SnmpOid& path, std::vector<SnmpAgent::Entry>& out)
 {
     for (SnmpNode* child = node->firstChild.get(); child; child = child->next.get()) {
         uint32_t saved = path.length;
         if (!SnmpOidAppend(&path, child->subidentifier))
             continue;
-        if (child->countdown > 0 && --child->countdown == 0) {
-            SnmpRequest r;
-            r.kind = kSnmpRequestGet;
-            r.oid = path;
-            r.serial = ++serial;
-            agent.queue.push_back(std::move(r));
-        }
-        Countdowns(child, path, agent, serial);
+        child->slot = static_cast<uint32_t>(out.size());
+        out.push_back({ child, path });
+        Preorder(child, path, out);
         path.length = saved;
     }
 }
@@ -251,6 +271,7 @@ void Countdowns(SnmpNode* node, SnmpOid& path, SnmpAgent& agent, uint64_t& seria
 
 void SnmpEngine::Tick()
 {
+    ++tickNumber_;
     uint64_t generation = generation_;
     for (size_t i = 0; i < agents_.size(); ++i) {
         TickAgent(i, generation);
@@ -262,10 +283,42 @@ void SnmpEngine::Tick()
 void SnmpEngine::TickAgent(size_t index, uint64_t generation)
 {
     SnmpAgent& agent = *agents_[index];
-    SnmpOid path;
-    Countdowns(agent.root.get(), path, agent, serial_);
+    // Every countdown moves on by one tick; those that run out queue a get, in pre-order.
+    if (tickNumber_ >= agent.nextDue) {
+        if (agent.preorderStale) {
+            agent.preorder.clear();
+            SnmpOid path;
+            Preorder(agent.root.get(), path, agent.preorder);
+            agent.preorderDue.resize(agent.preorder.size());
+            for (size_t i = 0; i < agent.preorder.size(); ++i)
+                agent.preorderDue[i] = agent.preorder[i].node->due;
+            agent.preorderStale = false;
+        }
+        agent.nextDue = UINT64_MAX;
+        for (size_t i = 0; i < agent.preorderDue.size(); ++i) {
+            uint64_t due = agent.preorderDue[i];
+            if (due == tickNumber_) {
+                SnmpAgent::Entry& e = agent.preorder[i];
+                agent.preorderDue[i] = 0;
+                e.node->due = 0;
+                SnmpRequest& r = agent.queue.emplace_back();
+                r.kind = kSnmpRequestGet;
+                r.oid.length = e.oid.length;
+                std::memcpy(r.oid.bytes, e.oid.bytes, e.oid.length);
+                r.serial = ++serial_;
+                r.node = e.node;
+                r.treeVersion = agent.treeVersion;
+            } else if (due > tickNumber_) {
+                agent.nextDue = std::min(agent.nextDue, due);
+            }
+        }
+    }
     auto& q = agent.queue;
-    q.erase(std::remove_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.done; }), q.end());
+    if (agent.doneCount == q.size())
+        q.clear();
+    else if (agent.doneCount > 0)
+        q.erase(std::remove_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.done; }), q.end());
+    agent.doneCount = 0;
     if (q.empty())
         return;
     uint32_t before = agent.tickCounter++;
@@ -286,7 +339,8 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
 
 void SnmpEngine::Send(SnmpAgent& agent)
 {
-    SnmpMessage m;
+    SnmpMessage& m = request_;
+    m.bindings.clear();
     m.pdu = kPduGet;
     m.community = agent.readCommunity;
     // The request id keeps its counter; the top byte names the kind of this request.
@@ -294,7 +348,8 @@ void SnmpEngine::Send(SnmpAgent& agent)
     m.requestId = idGet;
     size_t bindingsLength = 0;
     SnmpRequest* stop = nullptr;
-    std::vector<SnmpRequest*> batch;
+    SnmpRequest* batch[kSnmpBatchMax];
+    size_t batchCount = 0;
     for (SnmpRequest& r : agent.queue)
         r.inFlight = false;
     for (SnmpRequest& r : agent.queue) {
@@ -304,20 +359,22 @@ void SnmpEngine::Send(SnmpAgent& agent)
             stop = &r;
             break;
         }
-        if (batch.size() >= kSnmpBatchMax)
+        if (batchCount >= kSnmpBatchMax)
             break;
-        SnmpBinding b;
-        b.oid = r.oid;
+        SnmpBinding& b = m.bindings.emplace_back();
+        b.oid.length = r.oid.length;
+        std::memcpy(b.oid.bytes, r.oid.bytes, r.oid.length);
         b.tag = kBerNull;
         size_t size = SnmpBindingSize(b);
         // A batch that would outgrow the request buffer is cut here; the rest goes in a later request.
-        if (!batch.empty() && SnmpMessageSizeFor(m, bindingsLength + size) > kSnmpRequestBuffer)
+        if (batchCount > 0 && SnmpMessageSizeFor(m, bindingsLength + size) > kSnmpRequestBuffer) {
+            m.bindings.pop_back();
             break;
+        }
         bindingsLength += size;
-        m.bindings.push_back(std::move(b));
-        batch.push_back(&r);
+        batch[batchCount++] = &r;
     }
-    if (batch.empty()) {
+    if (batchCount == 0) {
         if (!stop)
             return;
         SnmpBinding b;
@@ -331,10 +388,10 @@ void SnmpEngine::Send(SnmpAgent& agent)
             b.tag = kBerNull;
         }
         m.bindings.push_back(std::move(b));
-        batch.push_back(stop);
+        batch[batchCount++] = stop;
     }
-    for (SnmpRequest* r : batch)
-        r->inFlight = true;
+    for (size_t i = 0; i < batchCount; ++i)
+        batch[i]->inFlight = true;
     agent.requestId = m.requestId;
     uint8_t buffer[kSnmpRequestBuffer];
     size_t size = SnmpEncodeMessage(m, buffer, sizeof buffer);
@@ -344,44 +401,71 @@ void SnmpEngine::Send(SnmpAgent& agent)
 
 // --- completion ---------------------------------------------------------------------------------------
 
-void SnmpEngine::Finish(uint32_t address, uint64_t serial, int status, const SnmpValue* value, uint64_t generation)
+void SnmpEngine::Finish(
+    uint32_t address, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation)
 {
     SnmpAgent* agent = Agent(address, false);
     if (!agent)
         return;
+    // The request is normally still where it was found; callbacks may have moved it.
     SnmpRequest* r = nullptr;
-    for (SnmpRequest& q : agent->queue)
-        if (q.serial == serial)
-            r = &q;
+    if (hint < agent->queue.size() && agent->queue[hint].serial == serial)
+        r = &agent->queue[hint];
+    for (size_t i = 0; !r && i < agent->queue.size(); ++i)
+        if (agent->queue[i].serial == serial)
+            r = &agent->queue[i];
     if (!r || r->done)
         return;
     r->done = true;
+    ++agent->doneCount;
     r->inFlight = false;
-    SnmpOid oid = r->oid;
+    SnmpOid oid;
+    oid.length = r->oid.length;
+    std::memcpy(oid.bytes, r->oid.bytes, oid.length);
     SnmpCallback callback = r->callback;
     void* context = r->context;
+    SnmpNode* node = r->node;
+    uint64_t version = r->treeVersion;
     if (callback) {
         callback(context, status);
         if (generation != generation_)
             return;
     }
-    Deliver(address, oid, status, value, generation);
+    Deliver(address, oid, status, value, generation, node, version);
 }
 
-void SnmpEngine::Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation)
+void SnmpEngine::Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
+    SnmpNode* hint, uint64_t hintVersion)
 {
-    SnmpNode* node = Node(Agent(address, false), oid, false);
+    SnmpAgent* agent = Agent(address, false);
+    if (!agent)
+        return;
+    SnmpNode* node = hint && agent->treeVersion == hintVersion ? hint : Node(agent, oid, false);
     if (!node)
         return;
+    recent_.address = address;
+    recent_.agent = agent;
+    recent_.node = node;
+    recent_.treeVersion = agent->treeVersion;
+    recent_.generation = generation_;
+    recent_.oid.length = oid.length;
+    std::memcpy(recent_.oid.bytes, oid.bytes, oid.length);
     if (value)
         node->value = *value;
     else
         node->value.Clear();
     // Subscribers may unsubscribe (themselves or others) from inside their callback: call a copy, and
     // after any change to the trees check that each one is still subscribed before calling it.
-    std::array<SnmpSubscriber, kSnmpMaxSubscribers> subscribers;
+    SnmpSubscriber few[4];
+    std::vector<SnmpSubscriber> many;
     size_t count = node->subscribers.size();
-    std::copy(node->subscribers.begin(), node->subscribers.end(), subscribers.begin());
+    SnmpSubscriber* subscribers = few;
+    if (count > 4) {
+        many = node->subscribers;
+        subscribers = many.data();
+    } else {
+        std::copy(node->subscribers.begin(), node->subscribers.end(), few);
+    }
     uint64_t changes = treeChanges_;
     for (size_t i = 0; i < count; ++i) {
         if (changes != treeChanges_) {
@@ -407,7 +491,7 @@ void SnmpEngine::GiveUp(uint32_t address, uint64_t generation)
         if (!r.done)
             pending.push_back(r.serial);
     for (uint64_t serial : pending) {
-        Finish(address, serial, -1, nullptr, generation);
+        Finish(address, serial, SIZE_MAX, -1, nullptr, generation);
         if (generation != generation_)
             return;
     }
@@ -427,12 +511,21 @@ void SnmpEngine::Receive(uint32_t sender, const uint8_t* data, size_t size)
 }
 
 namespace {
-// The first queued request of a kind for an OID that still waits for its answer.
-const SnmpRequest* Pending(const SnmpAgent& agent, uint8_t kind, const SnmpOid& oid)
+// The first queued request of a kind for an OID that still waits for its answer. Answers list their
+// bindings in request order, so the search first tries where the previous one was found (`cursor`).
+const SnmpRequest* Pending(const SnmpAgent& agent, uint8_t kind, const SnmpOid& oid, size_t* cursor = nullptr)
 {
-    for (const SnmpRequest& r : agent.queue)
-        if (!r.done && r.kind == kind && SnmpOidEqual(r.oid, oid))
-            return &r;
+    auto matches = [&](const SnmpRequest& r) { return !r.done && r.kind == kind && SnmpOidEqual(r.oid, oid); };
+    // (Pending gets of one OID are interchangeable, so the one at the cursor may take it.)
+    if (cursor && *cursor < agent.queue.size() && agent.queue[*cursor].kind == kSnmpRequestGet
+        && matches(agent.queue[*cursor]))
+        return &agent.queue[(*cursor)++];
+    for (size_t i = 0; i < agent.queue.size(); ++i)
+        if (matches(agent.queue[i])) {
+            if (cursor)
+                *cursor = i + 1;
+            return &agent.queue[i];
+        }
     return nullptr;
 }
 } // namespace
@@ -449,13 +542,9 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
     agent->sendCounter = 0;
     uint64_t generation = generation_;
 
-    // What each binding completes, worked out before any callback runs.
-    struct Outcome {
-        uint64_t serial;
-        int status;
-        size_t binding;
-    };
-    std::vector<Outcome> outcomes;
+    size_t cursor = 0;
+    std::vector<Outcome>& outcomes = outcomes_;
+    outcomes.clear();
     if (m.errorStatus == kSnmpTooBig) {
         bool named = false;
         for (const SnmpBinding& b : m.bindings) {
@@ -465,7 +554,7 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
             named = true;
             // Already sent by itself and still too big: it can never be answered, so it fails.
             if (r->alone)
-                outcomes.push_back({ r->serial, kSnmpTooBig, SIZE_MAX });
+                outcomes.push_back({ r->serial, kSnmpTooBig, SIZE_MAX, SIZE_MAX });
             else
                 const_cast<SnmpRequest*>(r)->alone = true;
         }
@@ -475,31 +564,32 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
                 if (!r.inFlight || r.done)
                     continue;
                 if (r.alone)
-                    outcomes.push_back({ r.serial, kSnmpTooBig, SIZE_MAX });
+                    outcomes.push_back({ r.serial, kSnmpTooBig, SIZE_MAX, SIZE_MAX });
                 else
                     r.alone = true;
             }
         }
     } else if (m.errorStatus == kSnmpNoError) {
         for (size_t i = 0; i < m.bindings.size(); ++i)
-            if (const SnmpRequest* r = Pending(*agent, kind, m.bindings[i].oid))
-                outcomes.push_back({ r->serial, 0, i });
+            if (const SnmpRequest* r = Pending(*agent, kind, m.bindings[i].oid, &cursor))
+                outcomes.push_back({ r->serial, 0, i, static_cast<size_t>(r - agent->queue.data()) });
     } else {
         int status = static_cast<int>(m.errorStatus);
         if (m.errorIndex >= 1 && m.errorIndex <= m.bindings.size()) {
             if (const SnmpRequest* r = Pending(*agent, kind, m.bindings[m.errorIndex - 1].oid))
-                outcomes.push_back({ r->serial, status, m.errorIndex - 1 });
+                outcomes.push_back({ r->serial, status, m.errorIndex - 1, SIZE_MAX });
         } else {
             // An error index that names no binding cannot be pinned on one request; sending the same
             // request again would get the same answer forever, so every request of it gets the error.
             for (SnmpRequest& r : agent->queue)
                 if (r.inFlight && !r.done)
-                    outcomes.push_back({ r.serial, status, SIZE_MAX });
+                    outcomes.push_back({ r.serial, status, SIZE_MAX, SIZE_MAX });
         }
     }
+    // Callbacks cannot reach this again (only the worker receives), so the list is not disturbed.
     for (const Outcome& o : outcomes) {
         const SnmpValue* value = o.binding < m.bindings.size() ? &m.bindings[o.binding].value : nullptr;
-        Finish(sender, o.serial, o.status, value, generation);
+        Finish(sender, o.serial, o.index, o.status, value, generation);
         if (generation != generation_)
             return;
     }

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -43,7 +45,10 @@ struct SnmpSubscriber {
 struct SnmpNode {
     uint32_t subidentifier = 0; // the first level holds the combined first two arcs
     SnmpValue value; // last value received
-    uint32_t countdown = 0; // ticks until the next poll; 0 = no poll armed
+    // The poll countdown, kept as the tick number at which it runs out (0 = no poll armed): the countdown
+    // is due - the engine's tick number. Ticks then cost nothing for devices with no poll due.
+    uint64_t due = 0;
+    uint32_t slot = 0; // position in the agent's pre-order list
     std::vector<SnmpSubscriber> subscribers; // at most kSnmpMaxSubscribers
     std::unique_ptr<SnmpNode> firstChild;
     std::unique_ptr<SnmpNode> next; // next sibling
@@ -56,6 +61,7 @@ enum : uint8_t {
 };
 
 struct SnmpRequest {
+    SnmpRequest() { } // leaves the OID's unused bytes alone (no zeroing of the whole record)
     uint8_t kind = kSnmpRequestGet;
     SnmpOid oid;
     SnmpValue value; // set only
@@ -63,6 +69,8 @@ struct SnmpRequest {
     bool alone = false; // the device answered tooBig: send this request by itself
     bool inFlight = false; // part of the request outstanding now
     uint64_t serial = 0; // identifies the request while callbacks change the queue
+    SnmpNode* node = nullptr; // the polled node, valid while the agent's tree version is `treeVersion`
+    uint64_t treeVersion = 0;
     SnmpCallback callback = nullptr;
     void* context = nullptr;
 };
@@ -76,7 +84,28 @@ struct SnmpAgent {
     uint32_t sendCounter = 0; // sends of the outstanding request
     uint32_t latencyClass = 0; // 0, 1 or 2
     std::vector<SnmpRequest> queue; // in order of arrival
+    size_t doneCount = 0; // requests of the queue marked done
     std::unique_ptr<SnmpNode> root; // holds the first-level nodes as its children
+    // Scheduling aids: the earliest tick any poll of this agent is due, and the tree's nodes in pre-order
+    // with their full OIDs (rebuilt after the tree changes).
+    uint64_t nextDue = UINT64_MAX;
+    struct Entry {
+        SnmpNode* node;
+        SnmpOid oid;
+    };
+    std::vector<Entry> preorder;
+    std::vector<uint64_t> preorderDue; // node->due of each entry, kept in step while the list is current
+    bool preorderStale = true;
+    uint64_t treeVersion = 0; // grows whenever a node of the tree is freed
+    // Nodes by their encoded OID, so that answers and re-armed polls skip the walk down the tree.
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const
+        {
+            return std::hash<std::string_view>()(s);
+        }
+    };
+    std::unordered_map<std::string, SnmpNode*, TextHash, std::equal_to<>> nodeIndex;
 };
 
 class SnmpEngine {
@@ -107,6 +136,11 @@ public:
     {
         return agents_.size();
     }
+    // Ticks left until the node's poll (0 = none armed).
+    uint32_t Countdown(const SnmpNode& node) const
+    {
+        return node.due ? static_cast<uint32_t>(node.due - tickNumber_) : 0;
+    }
 
 private:
     SnmpAgent* Agent(uint32_t address, bool create);
@@ -114,8 +148,10 @@ private:
     void TickAgent(size_t index, uint64_t generation);
     void Send(SnmpAgent& agent);
     void GiveUp(uint32_t address, uint64_t generation);
-    void Finish(uint32_t address, uint64_t serial, int status, const SnmpValue* value, uint64_t generation);
-    void Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation);
+    void Finish(
+        uint32_t address, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation);
+    void Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
+        SnmpNode* hint = nullptr, uint64_t hintVersion = 0);
     void DispatchResponse(uint32_t sender, const SnmpMessage& m);
     void DispatchTrap(uint32_t sender, const SnmpMessage& m);
 
@@ -125,7 +161,28 @@ private:
     uint64_t generation_ = 0; // grows with every ClearAll: callbacks may free everything
     uint64_t treeChanges_ = 0; // grows whenever a subscriber or node is removed
     uint64_t serial_ = 0;
+    uint64_t tickNumber_ = 0; // ticks run so far
     SnmpTrapObserver trapObserver_ = nullptr;
     void* trapContext_ = nullptr;
     SnmpMessage scratch_; // decoded datagram, reused
+    SnmpMessage request_; // request being built, reused
+    // The node delivered last: subscribers re-arm their poll and read the value from inside the callback,
+    // which then finds agent and node without a search.
+    struct Recent {
+        uint32_t address = 0;
+        SnmpAgent* agent = nullptr;
+        SnmpNode* node = nullptr;
+        uint64_t treeVersion = 0;
+        uint64_t generation = 0;
+        SnmpOid oid;
+    };
+    mutable Recent recent_;
+    // What each binding of an answer completes, worked out before any callback runs.
+    struct Outcome {
+        uint64_t serial;
+        int status;
+        size_t binding; // SIZE_MAX: no value
+        size_t index; // where the request stood in the queue
+    };
+    std::vector<Outcome> outcomes_;
 };

@@ -49,9 +49,11 @@ constexpr size_t kSnmpMaxOid = 256; // bytes of an encoded OID
 
 // An object identifier in encoded form: the BER content of an OBJECT IDENTIFIER (the first
 // subidentifier is 40 x first arc + second arc).
+// Only the first `length` bytes are meaningful (the rest is left uninitialised: OIDs are copied and
+// built by the million while polling).
 struct SnmpOid {
     uint32_t length = 0;
-    uint8_t bytes[kSnmpMaxOid] = {};
+    uint8_t bytes[kSnmpMaxOid];
 };
 
 bool SnmpOidEqual(const SnmpOid& a, const SnmpOid& b);

@@ -1,0 +1,337 @@
+// The SNMP engine polling N simulated devices (32 objects each, once a second) against a client built on
+// net-snmp's asynchronous API doing the same polling, in the same run. Each client runs in a child
+// process pinned to one core; the simulated fleet runs in the parent on the other core. Prints the CPU
+// seconds per 100,000 variable bindings of each and their ratio, and the largest N each sustains
+// without a given-up device.
+//
+//   snmp_poll [--seconds S] [--sizes N,N,...] [--only engine|net-snmp]
+#include "monitor/snmp/snmp.h"
+#include "sim/snmp/sim_snmp.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <net-snmp/library/large_fd_set.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <sched.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+const uint32_t kFirstDevice = 0x7F010001; // 127.1.0.1 and up
+const int kObjects = 32;
+
+std::vector<std::string> ObjectTexts()
+{
+    std::vector<std::string> objects;
+    for (int i = 1; i <= 7; ++i)
+        objects.push_back("1.3.6.1.2.1.1." + std::to_string(i) + ".0");
+    for (int column : { 1, 2, 3, 4, 5, 7, 8, 10, 16 })
+        for (int row : { 1, 2 })
+            objects.push_back("1.3.6.1.2.1.2.2.1." + std::to_string(column) + "." + std::to_string(row));
+    for (int i = 1; i <= 7; ++i)
+        objects.push_back("1.3.6.1.4.1.58127.2." + std::to_string(i) + ".0");
+    return objects;
+}
+
+void PinTo(int cpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+
+struct Result {
+    uint64_t bindings = 0;
+    uint64_t givenUp = 0;
+    double seconds = 0; // measured polling time
+    double cpu = 0; // CPU seconds of the process within it (user and system)
+};
+
+double CpuSeconds()
+{
+    struct rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+// --- the engine -----------------------------------------------------------------------------------------
+
+std::atomic<uint64_t> g_bindings { 0 };
+std::atomic<uint64_t> g_failures { 0 };
+
+struct Poll {
+    SnmpOid oid;
+    uint32_t address;
+};
+
+void Rearm(void* context, int status)
+{
+    auto* p = static_cast<Poll*>(context);
+    if (status == 0)
+        ++g_bindings;
+    else
+        ++g_failures;
+    SnmpSubscribe(p->oid, p->address, "public", 1000, p, Rearm); // polled again a second later
+}
+
+Result RunEngine(int devices, uint16_t port, int seconds)
+{
+    SnmpStartOptions options;
+    options.agentPort = port;
+    if (!SnmpStartWith(options)) {
+        std::fprintf(stderr, "engine: cannot start\n");
+        std::exit(1);
+    }
+    std::vector<std::string> texts = ObjectTexts();
+    std::vector<Poll> polls(static_cast<size_t>(devices) * kObjects);
+    for (int d = 0; d < devices; ++d)
+        for (int o = 0; o < kObjects; ++o) {
+            Poll& p = polls[static_cast<size_t>(d) * kObjects + o];
+            SnmpOidFromText(texts[o].c_str(), &p.oid);
+            p.address = SnmpAddressFromHost(kFirstDevice + d);
+            SnmpSubscribe(p.oid, p.address, "public", 1000, &p, Rearm);
+        }
+    // One second to settle, then the measured span.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    uint64_t startBindings = g_bindings;
+    double startCpu = CpuSeconds();
+    auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    Result r;
+    r.cpu = CpuSeconds() - startCpu;
+    r.bindings = g_bindings - startBindings;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.givenUp = g_failures;
+    SnmpStop();
+    return r;
+}
+
+// --- net-snmp's asynchronous API ------------------------------------------------------------------------
+
+struct NsDevice {
+    netsnmp_session* session = nullptr;
+    bool outstanding = false;
+};
+uint64_t g_nsBindings = 0;
+uint64_t g_nsGivenUp = 0;
+
+int NsCallback(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
+{
+    auto* d = static_cast<NsDevice*>(magic);
+    d->outstanding = false;
+    if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
+        if (pdu->errstat == SNMP_ERR_NOERROR)
+            for (netsnmp_variable_list* v = pdu->variables; v; v = v->next_variable)
+                ++g_nsBindings;
+    } else {
+        ++g_nsGivenUp;
+    }
+    return 1;
+}
+
+Result RunNetSnmp(int devices, uint16_t port, int seconds)
+{
+    setenv("MIBS", "", 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+    init_snmp("snmp_poll");
+    std::vector<std::string> texts = ObjectTexts();
+    std::vector<std::vector<oid>> oids;
+    for (const std::string& t : texts) {
+        oid buffer[MAX_OID_LEN];
+        size_t length = MAX_OID_LEN;
+        read_objid(t.c_str(), buffer, &length);
+        oids.emplace_back(buffer, buffer + length);
+    }
+    std::vector<NsDevice> devs(static_cast<size_t>(devices));
+    char community[] = "public";
+    for (int i = 0; i < devices; ++i) {
+        netsnmp_session s;
+        snmp_sess_init(&s);
+        s.version = SNMP_VERSION_1;
+        std::string peer = NetAddressText(kFirstDevice + i) + ":" + std::to_string(port);
+        s.peername = const_cast<char*>(peer.c_str());
+        s.community = reinterpret_cast<u_char*>(community);
+        s.community_len = std::strlen(community);
+        s.callback = NsCallback;
+        s.callback_magic = &devs[i];
+        s.timeout = 1000000; // 1 s, 3 retries: given up after 4 sends, as the engine does
+        s.retries = 3;
+        devs[i].session = snmp_open(&s);
+        if (!devs[i].session) {
+            std::fprintf(stderr, "net-snmp: cannot open session %d\n", i);
+            std::exit(1);
+        }
+    }
+    auto now = [] { return std::chrono::steady_clock::now(); };
+    auto begin = now();
+    auto measureFrom = begin + std::chrono::seconds(1);
+    auto end = measureFrom + std::chrono::seconds(seconds);
+    auto nextRound = begin;
+    uint64_t startBindings = 0;
+    double startCpu = 0;
+    bool measuring = false;
+    netsnmp_large_fd_set fdset;
+    netsnmp_large_fd_set_init(&fdset, devices + 64);
+    while (now() < end) {
+        if (!measuring && now() >= measureFrom) {
+            measuring = true;
+            startBindings = g_nsBindings;
+            startCpu = CpuSeconds();
+        }
+        if (now() >= nextRound) {
+            // Each device is asked for its 32 objects once a second (one at a time, like the engine).
+            for (NsDevice& d : devs) {
+                if (d.outstanding)
+                    continue;
+                netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
+                for (const auto& o : oids)
+                    snmp_add_null_var(pdu, o.data(), o.size());
+                if (snmp_send(d.session, pdu))
+                    d.outstanding = true;
+                else
+                    snmp_free_pdu(pdu);
+            }
+            nextRound += std::chrono::seconds(1);
+        }
+        int fds = 0, block = 0;
+        struct timeval timeout = { 0, 0 };
+        NETSNMP_LARGE_FD_ZERO(&fdset);
+        snmp_select_info2(&fds, &fdset, &timeout, &block);
+        auto untilRound = std::chrono::duration_cast<std::chrono::microseconds>(nextRound - now()).count();
+        if (untilRound < 0)
+            untilRound = 0;
+        if (block || timeout.tv_sec * 1000000 + timeout.tv_usec > untilRound) {
+            timeout.tv_sec = untilRound / 1000000;
+            timeout.tv_usec = untilRound % 1000000;
+        }
+        int count = netsnmp_large_fd_set_select(fds, &fdset, nullptr, nullptr, &timeout);
+        if (count > 0)
+            snmp_read2(&fdset);
+        else if (count == 0)
+            snmp_timeout();
+    }
+    Result r;
+    r.cpu = CpuSeconds() - startCpu;
+    r.bindings = g_nsBindings - startBindings;
+    r.seconds = seconds;
+    r.givenUp = g_nsGivenUp;
+    netsnmp_large_fd_set_cleanup(&fdset);
+    for (NsDevice& d : devs)
+        snmp_close(d.session);
+    return r;
+}
+
+// Runs one client in a child process on CPU 0; its result, and the child's CPU seconds in all.
+Result Measure(bool engine, int devices, uint16_t port, int seconds, double* cpu)
+{
+    int pipeFd[2];
+    if (pipe(pipeFd) != 0)
+        std::exit(1);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFd[0]);
+        PinTo(0);
+        Result r = engine ? RunEngine(devices, port, seconds) : RunNetSnmp(devices, port, seconds);
+        if (write(pipeFd[1], &r, sizeof r) != sizeof r)
+            _exit(1);
+        _exit(0);
+    }
+    close(pipeFd[1]);
+    Result r;
+    if (read(pipeFd[0], &r, sizeof r) != sizeof r)
+        r.givenUp = ~0ull;
+    close(pipeFd[0]);
+    int status;
+    struct rusage usage;
+    wait4(pid, &status, 0, &usage);
+    *cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    return r;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int seconds = 10;
+    int only = -1; // --only engine|net-snmp: measure one client (for profiling)
+    std::vector<int> sizes = { 250, 500, 1000, 2000, 3000, 4000 };
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--only") == 0)
+            only = std::strcmp(argv[i + 1], "engine") == 0 ? 0 : 1;
+        else if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--sizes") == 0) {
+            sizes.clear();
+            for (char* p = argv[i + 1]; *p;) {
+                sizes.push_back(static_cast<int>(std::strtol(p, &p, 10)));
+                if (*p == ',')
+                    ++p;
+            }
+        }
+    }
+    int largest = sizes.empty() ? 0 : sizes.back();
+    std::string error;
+    auto mib = SimMibLoad(std::string(SUITE_SOURCE_DIR) + "/sim/snmp/data/morvak1100.mib", &error);
+    if (!mib) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    // The fleet: one agent per loopback address, all on one port, served from CPU 1.
+    PinTo(1);
+    SimSnmpServer fleet;
+    uint16_t port = 16170;
+    for (int i = 0; i < largest; ++i) {
+        SimSnmpDeviceConfig c;
+        c.address = kFirstDevice + i;
+        c.port = port;
+        c.name = "bench-" + std::to_string(i);
+        if (!fleet.AddDevice(c, mib))
+            return 1;
+    }
+    fleet.Start();
+    std::printf("devices  client    bindings/s  given-up  cpu-s (all, polling)  cpu-s/100k-bindings\n");
+    int sustained[2] = { 0, 0 };
+    double perBinding[2] = { 0, 0 };
+    int measuredAt = 0;
+    for (int n : sizes) {
+        double cpu[2];
+        Result r[2];
+        for (int which = 0; which < 2; ++which) {
+            if (only >= 0 && which != only) {
+                cpu[which] = 0;
+                continue;
+            }
+            r[which] = Measure(which == 0, n, port, seconds, &cpu[which]);
+            double rate = r[which].bindings / r[which].seconds;
+            double per = r[which].bindings ? r[which].cpu / r[which].bindings * 100000.0 : 0;
+            std::printf("%7d  %-8s  %10.0f  %8llu  %6.2f  %6.2f        %8.4f\n", n, which == 0 ? "engine" : "net-snmp",
+                rate, static_cast<unsigned long long>(r[which].givenUp), cpu[which], r[which].cpu, per);
+            // Sustained: nobody given up and at least 80% of a poll a second delivered.
+            if (r[which].givenUp == 0 && rate >= 0.8 * n * kObjects)
+                sustained[which] = n;
+        }
+        if (r[0].givenUp == 0 && r[1].givenUp == 0 && r[0].bindings && r[1].bindings) {
+            perBinding[0] = r[0].cpu / r[0].bindings;
+            perBinding[1] = r[1].cpu / r[1].bindings;
+            measuredAt = n;
+        }
+        std::fflush(stdout);
+    }
+    fleet.Stop();
+    if (measuredAt)
+        std::printf(
+            "\nCPU per binding at %d devices: engine/net-snmp = %.2f\n", measuredAt, perBinding[0] / perBinding[1]);
+    std::printf(
+        "largest N sustained on one core: engine %d, net-snmp %d (of %d tried)\n", sustained[0], sustained[1], largest);
+    return 0;
+}
