@@ -133,6 +133,9 @@ void TftpTransfer::Start(uint32_t now)
     PutText(request, std::to_string(requested_));
     Send(std::move(request));
     lastReceived_ = now;
+    // Progress counts from where the stream stands: asking the stream after each block would cost a
+    // system call per block for a file.
+    progress_ = stream_.Position();
 }
 
 void TftpTransfer::Idle(uint32_t now)
@@ -199,19 +202,29 @@ void TftpTransfer::ReceiveError(const uint8_t* data, size_t size)
 
 void TftpTransfer::SendAck()
 {
-    std::vector<uint8_t> ack;
-    Put16(ack, kTftpAck);
-    Put16(ack, block_);
-    Send(std::move(ack));
+    lastSent_.assign({ static_cast<uint8_t>(kTftpAck >> 8), static_cast<uint8_t>(kTftpAck & 0xff),
+        static_cast<uint8_t>(block_ >> 8), static_cast<uint8_t>(block_ & 0xff) });
+    outbox_.push_back({ lastSent_, server_ });
 }
 
+// Reads the next block from the stream straight into the retransmission copy and queues it.
 void TftpTransfer::SendNextData()
 {
-    std::vector<uint8_t> packet;
-    Put16(packet, kTftpData);
-    Put16(packet, block_);
-    packet.insert(packet.end(), chunk_.begin(), chunk_.end());
-    Send(std::move(packet));
+    lastSent_.resize(4 + blockSize_);
+    int n = stream_.Read(lastSent_.data() + 4, blockSize_);
+    if (n < 0) {
+        SendError(0, server_);
+        Fail(0);
+        return;
+    }
+    ++block_;
+    sentData_ = true;
+    lastSent_.resize(4 + static_cast<size_t>(n));
+    lastSent_[0] = static_cast<uint8_t>(kTftpData >> 8);
+    lastSent_[1] = static_cast<uint8_t>(kTftpData & 0xff);
+    lastSent_[2] = static_cast<uint8_t>(block_ >> 8);
+    lastSent_[3] = static_cast<uint8_t>(block_ & 0xff);
+    outbox_.push_back({ lastSent_, server_ });
 }
 
 void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, uint32_t now)
@@ -261,7 +274,7 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
                 Fail(0);
                 return;
             }
-            progress_ = stream_.Position();
+            progress_ += static_cast<int64_t>(length);
             if (length < blockSize_)
                 state_ = TftpState::Done;
         }
@@ -276,21 +289,14 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
             outbox_.push_back({ lastSent_, server_ });
             return;
         }
-        progress_ = stream_.Position();
-        if (sentData_ && chunk_.size() < blockSize_) {
-            state_ = TftpState::Done;
-            return;
+        if (sentData_) {
+            size_t length = lastSent_.size() - 4;
+            progress_ += static_cast<int64_t>(length);
+            if (length < blockSize_) {
+                state_ = TftpState::Done;
+                return;
+            }
         }
-        chunk_.resize(blockSize_);
-        int n = stream_.Read(chunk_.data(), chunk_.size());
-        if (n < 0) {
-            SendError(0, server_);
-            Fail(0);
-            return;
-        }
-        chunk_.resize(static_cast<size_t>(n));
-        ++block_;
-        sentData_ = true;
         SendNextData();
         return;
     }

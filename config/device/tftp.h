@@ -146,9 +146,8 @@ private:
     uint32_t lastReceived_ = 0;
     uint16_t block_ = 0; // read: last block received; write: current block
     bool sentData_ = false; // write: a DATA block went out (block 0 recurs after the wrap)
-    std::vector<uint8_t> chunk_; // write: the data of the current block
     int64_t progress_ = 0;
-    std::vector<uint8_t> lastSent_;
+    std::vector<uint8_t> lastSent_; // the last request, ACK or DATA (write: the current block's data)
     std::vector<Datagram> outbox_;
 };
 
