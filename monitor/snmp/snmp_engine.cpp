@@ -63,6 +63,9 @@ SnmpAgent* SnmpEngine::Agent(uint32_t address, bool create)
     agent->address = address;
     agent->readCommunity = "public";
     agent->root = std::make_unique<SnmpNode>();
+    agent->index = static_cast<uint32_t>(agents_.size());
+    agentDue_.push_back(UINT64_MAX);
+    agentQueued_.push_back(0);
     SnmpAgent* raw = agent.get();
     agents_.push_back(std::move(agent));
     byAddress_[address] = raw;
@@ -129,11 +132,12 @@ int SnmpEngine::Subscribe(const SnmpOid& oid, uint32_t address, const char* read
     agent->readCommunity = Community(readCommunity, "public");
     if (intervalMs > 0) {
         uint32_t ticks = (intervalMs + kSnmpTickMs - 1) / kSnmpTickMs;
-        if (node->due == 0 || ticks < Countdown(*node)) {
+        uint32_t left = Countdown(*node);
+        if (left == 0 || ticks < left) {
             node->due = tickNumber_ + ticks;
             if (!agent->preorderStale)
                 agent->preorderDue[node->slot] = node->due;
-            agent->nextDue = std::min(agent->nextDue, node->due);
+            agentDue_[agent->index] = std::min(agentDue_[agent->index], node->due);
         }
     }
     return 1;
@@ -198,6 +202,7 @@ int SnmpEngine::QueueSet(const SnmpOid& oid, uint32_t address, const char* write
     r.serial = ++serial_;
     agent->queue.push_back(std::move(r));
     agent->writeCommunity = Community(writeCommunity, defaultFlag ? "public" : "");
+    agentQueued_[agent->index] = 1;
     return 1;
 }
 
@@ -231,6 +236,8 @@ void SnmpEngine::ClearAll()
     ++treeChanges_;
     byAddress_.clear();
     agents_.clear();
+    agentDue_.clear();
+    agentQueued_.clear();
 }
 
 int SnmpEngine::GetCached(const SnmpOid& oid, uint32_t address, SnmpValue* out) const
@@ -282,25 +289,27 @@ void SnmpEngine::Tick()
 
 void SnmpEngine::TickAgent(size_t index, uint64_t generation)
 {
+    if (tickNumber_ < agentDue_[index] && !agentQueued_[index])
+        return;
     SnmpAgent& agent = *agents_[index];
     // Every countdown moves on by one tick; those that run out queue a get, in pre-order.
-    if (tickNumber_ >= agent.nextDue) {
+    if (tickNumber_ >= agentDue_[index]) {
         if (agent.preorderStale) {
             agent.preorder.clear();
             SnmpOid path;
             Preorder(agent.root.get(), path, agent.preorder);
             agent.preorderDue.resize(agent.preorder.size());
             for (size_t i = 0; i < agent.preorder.size(); ++i)
-                agent.preorderDue[i] = agent.preorder[i].node->due;
+                agent.preorderDue[i] = agent.preorder[i].node->due >= tickNumber_ ? agent.preorder[i].node->due : 0;
             agent.preorderStale = false;
         }
-        agent.nextDue = UINT64_MAX;
+        uint64_t nextDue = UINT64_MAX;
         for (size_t i = 0; i < agent.preorderDue.size(); ++i) {
             uint64_t due = agent.preorderDue[i];
             if (due == tickNumber_) {
                 SnmpAgent::Entry& e = agent.preorder[i];
-                agent.preorderDue[i] = 0;
-                e.node->due = 0;
+                agent.preorderDue[i] = 0; // (the node's own due is now in the past: not armed)
+                agentQueued_[index] = 1;
                 SnmpRequest& r = agent.queue.emplace_back();
                 r.kind = kSnmpRequestGet;
                 r.oid.length = e.oid.length;
@@ -309,9 +318,10 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
                 r.node = e.node;
                 r.treeVersion = agent.treeVersion;
             } else if (due > tickNumber_) {
-                agent.nextDue = std::min(agent.nextDue, due);
+                nextDue = std::min(nextDue, due);
             }
         }
+        agentDue_[index] = nextDue;
     }
     auto& q = agent.queue;
     if (agent.doneCount == q.size())
@@ -319,8 +329,10 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
     else if (agent.doneCount > 0)
         q.erase(std::remove_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.done; }), q.end());
     agent.doneCount = 0;
-    if (q.empty())
+    if (q.empty()) {
+        agentQueued_[index] = 0;
         return;
+    }
     uint32_t before = agent.tickCounter++;
     uint32_t slot = std::min<uint32_t>(agent.sendCounter + agent.latencyClass, 6);
     if (before != 0 && agent.tickCounter != kSnmpRetransmitTicks[slot] + 1)

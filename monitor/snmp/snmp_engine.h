@@ -45,8 +45,9 @@ struct SnmpSubscriber {
 struct SnmpNode {
     uint32_t subidentifier = 0; // the first level holds the combined first two arcs
     SnmpValue value; // last value received
-    // The poll countdown, kept as the tick number at which it runs out (0 = no poll armed): the countdown
-    // is due - the engine's tick number. Ticks then cost nothing for devices with no poll due.
+    // The poll countdown, kept as the tick number at which it runs out: the countdown is due - the
+    // engine's tick number, and no poll is armed once that tick has passed (or due is 0). Ticks then cost
+    // nothing for devices with no poll due.
     uint64_t due = 0;
     uint32_t slot = 0; // position in the agent's pre-order list
     std::vector<SnmpSubscriber> subscribers; // at most kSnmpMaxSubscribers
@@ -86,9 +87,9 @@ struct SnmpAgent {
     std::vector<SnmpRequest> queue; // in order of arrival
     size_t doneCount = 0; // requests of the queue marked done
     std::unique_ptr<SnmpNode> root; // holds the first-level nodes as its children
-    // Scheduling aids: the earliest tick any poll of this agent is due, and the tree's nodes in pre-order
-    // with their full OIDs (rebuilt after the tree changes).
-    uint64_t nextDue = UINT64_MAX;
+    // Scheduling aids: the tree's nodes in pre-order with their full OIDs (rebuilt after the tree changes),
+    // and the agent's place in the engine's flat per-agent arrays.
+    uint32_t index = 0;
     struct Entry {
         SnmpNode* node;
         SnmpOid oid;
@@ -139,7 +140,7 @@ public:
     // Ticks left until the node's poll (0 = none armed).
     uint32_t Countdown(const SnmpNode& node) const
     {
-        return node.due ? static_cast<uint32_t>(node.due - tickNumber_) : 0;
+        return node.due > tickNumber_ ? static_cast<uint32_t>(node.due - tickNumber_) : 0;
     }
 
 private:
@@ -162,6 +163,10 @@ private:
     uint64_t treeChanges_ = 0; // grows whenever a subscriber or node is removed
     uint64_t serial_ = 0;
     uint64_t tickNumber_ = 0; // ticks run so far
+    // Per agent (by its index), so that a tick skips idle agents without touching them: the earliest tick
+    // a poll may be due, and whether its queue may hold requests.
+    std::vector<uint64_t> agentDue_;
+    std::vector<uint8_t> agentQueued_;
     SnmpTrapObserver trapObserver_ = nullptr;
     void* trapContext_ = nullptr;
     SnmpMessage scratch_; // decoded datagram, reused
