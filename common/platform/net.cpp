@@ -32,8 +32,10 @@ std::optional<uint32_t> NetParseAddress(std::string_view text)
 
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
     : handle_(other.handle_)
+    , receiveTimeoutMs_(other.receiveTimeoutMs_)
 {
     other.handle_ = kInvalid;
+    other.receiveTimeoutMs_ = 0;
 }
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept
@@ -41,7 +43,9 @@ UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept
     if (this != &other) {
         Close();
         handle_ = other.handle_;
+        receiveTimeoutMs_ = other.receiveTimeoutMs_;
         other.handle_ = kInvalid;
+        other.receiveTimeoutMs_ = 0;
     }
     return *this;
 }

@@ -47,6 +47,11 @@ public:
     int ReceiveFrom(void* data, size_t size, NetAddress* from);
     // Waits until a datagram can be read: 1 ready, 0 time-out, -1 error.
     int WaitReadable(uint32_t timeoutMs);
+    // Waits at most `timeoutMs` for a datagram and receives it: its size, -2 on time-out, -1 on error. One
+    // system call where the platform allows (a receive time-out on the socket, which then stays set: a
+    // later plain ReceiveFrom on an empty socket also gives up after it) instead of WaitReadable and
+    // ReceiveFrom; for lock-step exchanges such as TFTP.
+    int ReceiveFrom(void* data, size_t size, NetAddress* from, uint32_t timeoutMs);
     std::optional<NetAddress> LocalAddress() const;
     void Close();
     bool IsOpen() const
@@ -61,6 +66,7 @@ public:
 private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t handle_ = kInvalid;
+    uint32_t receiveTimeoutMs_ = 0; // the receive time-out set on the socket, 0: none
 };
 
 // Waits until one of `count` sockets can be read (a simulator serving a fleet of addresses). Sets

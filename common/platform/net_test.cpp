@@ -29,3 +29,31 @@ TEST(UdpSocket, ExchangesDatagramsOnLoopback)
     EXPECT_EQ(from, *a.LocalAddress());
     NetCleanup();
 }
+
+TEST(UdpSocket, ReceivesWithinATimeOut)
+{
+    ASSERT_EQ(NetStartup(), 1);
+    UdpSocket a, b;
+    ASSERT_EQ(a.Open(), 1);
+    ASSERT_EQ(b.Open(), 1);
+    ASSERT_EQ(a.Bind(0x7f000001, 0), 1);
+    ASSERT_EQ(b.Bind(0x7f000001, 0), 1);
+    NetAddress to = *b.LocalAddress();
+    char buffer[3];
+    NetAddress from;
+    // Nothing there: a time-out (also with no time at all), not an error.
+    EXPECT_EQ(b.ReceiveFrom(buffer, sizeof buffer, &from, 10), -2);
+    EXPECT_EQ(b.ReceiveFrom(buffer, sizeof buffer, &from, 0), -2);
+    for (uint32_t timeoutMs : { 2000u, 0u, 1500u }) {
+        ASSERT_EQ(a.SendTo("hello", 5, to), 5);
+        if (timeoutMs == 0) {
+            ASSERT_EQ(b.WaitReadable(2000), 1);
+        }
+        EXPECT_EQ(b.ReceiveFrom(buffer, sizeof buffer, &from, timeoutMs), 3) << timeoutMs; // cut to the buffer
+        EXPECT_EQ(from, *a.LocalAddress());
+    }
+    // A moved socket keeps receiving with its time-out.
+    UdpSocket c(std::move(b));
+    EXPECT_EQ(c.ReceiveFrom(buffer, sizeof buffer, &from, 20), -2);
+    NetCleanup();
+}

@@ -318,12 +318,28 @@ int TftpUdpLink::Send(const uint8_t* data, size_t size, NetAddress to)
 
 int TftpUdpLink::Wait(uint32_t timeoutMs)
 {
-    return socket_.WaitReadable(timeoutMs);
+    if (pendingSize_ >= 0)
+        return 1;
+    pending_.resize(kTftpMaxPacket);
+    int n = socket_.ReceiveFrom(pending_.data(), pending_.size(), &pendingFrom_, timeoutMs);
+    if (n == -2)
+        return 0;
+    if (n < 0)
+        return -1;
+    pendingSize_ = n;
+    return 1;
 }
 
 int TftpUdpLink::Receive(uint8_t* data, size_t size, NetAddress* from)
 {
-    return socket_.ReceiveFrom(data, size, from);
+    if (pendingSize_ < 0)
+        return socket_.ReceiveFrom(data, size, from);
+    size_t n = std::min(size, static_cast<size_t>(pendingSize_));
+    std::memcpy(data, pending_.data(), n);
+    if (from)
+        *from = pendingFrom_;
+    pendingSize_ = -1;
+    return static_cast<int>(n);
 }
 
 namespace {

@@ -160,7 +160,8 @@ public:
     virtual int Receive(uint8_t* data, size_t size, NetAddress* from) = 0; // datagram size or -1
 };
 
-// A UDP socket bound to any local address and port 0.
+// A UDP socket bound to any local address and port 0. Wait receives the datagram it waits for (one
+// system call per datagram instead of two); Receive hands it over.
 class TftpUdpLink : public TftpLink {
 public:
     int Open(); // 1 on success
@@ -170,6 +171,9 @@ public:
 
 private:
     UdpSocket socket_;
+    std::vector<uint8_t> pending_; // the datagram Wait received, cut to kTftpMaxPacket
+    int pendingSize_ = -1; // its size, -1 when none waits
+    NetAddress pendingFrom_;
 };
 
 // Runs a transfer to its end: waits at most a second at a time so that a cancel request is seen within

@@ -1,6 +1,7 @@
 #include "common/platform/net.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
@@ -84,6 +85,27 @@ int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from)
     return static_cast<int>(n);
 }
 
+int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from, uint32_t timeoutMs)
+{
+    if (timeoutMs == 0) {
+        // A zero receive time-out means none at all: look once instead.
+        int ready = WaitReadable(0);
+        return ready == 1 ? ReceiveFrom(data, size, from) : ready == 0 ? -2 : -1;
+    }
+    if (timeoutMs != receiveTimeoutMs_) {
+        timeval tv {};
+        tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+        if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+            return -1;
+        receiveTimeoutMs_ = timeoutMs;
+    }
+    int n = ReceiveFrom(data, size, from);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return -2;
+    return n;
+}
+
 int UdpSocket::WaitReadable(uint32_t timeoutMs)
 {
     pollfd p { static_cast<int>(handle_), POLLIN, 0 };
@@ -107,6 +129,7 @@ void UdpSocket::Close()
     if (handle_ != kInvalid) {
         ::close(static_cast<int>(handle_));
         handle_ = kInvalid;
+        receiveTimeoutMs_ = 0;
     }
 }
 

@@ -97,6 +97,13 @@ int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from)
     return n;
 }
 
+int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from, uint32_t timeoutMs)
+{
+    // Winsock leaves a socket whose receive timed out in an undefined state: wait, then receive.
+    int ready = WaitReadable(timeoutMs);
+    return ready == 1 ? ReceiveFrom(data, size, from) : ready == 0 ? -2 : -1;
+}
+
 int UdpSocket::WaitReadable(uint32_t timeoutMs)
 {
     fd_set set;
