@@ -5,11 +5,14 @@
 #include "common/text.h"
 #include "sim/search.h"
 #include "sim/simfleet.h"
+#include "sim/snmp/sim_snmp.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -59,6 +62,15 @@ void PrintHelp()
         "  --shipping-address A  that address (default: the first of them)\n"
         "  --full-block N        the next N devices send a text that fills a whole 512-byte block\n"
                 "\n"
+                "SNMPv1 agent (one per device, MIB from snmp/<type>.mib beside the program):\n"
+                "  --snmp-port PORT      serve SNMP on each device's address at PORT (devices use 161, which\n"
+                "                        needs root; default: no SNMP agent)\n"
+                "  --snmp-read TEXT      read community (default public)\n"
+                "  --snmp-write TEXT     write community (default private)\n"
+                "  --snmp-max BYTES      answers larger than this are refused with tooBig (default 1472)\n"
+                "  --trap HOST:PORT      send enterprise traps (generic 6, specific 1) to the monitor there\n"
+                "  --mib-dir DIR         where the MIB files are (default: snmp/ beside the program)\n"
+                "\n"
                 "Faults, for tests of clients:\n"
                 "  --drop-every N        drop every N-th datagram sent\n"
                 "  --duplicate-every N   send every N-th datagram twice\n"
@@ -87,6 +99,43 @@ bool Number(CliArgs& args, const char* name, unsigned long long max, uint32_t* o
         return false;
     }
     *out = *value;
+    return true;
+}
+
+// One SNMP agent per device on the fleet's loop, with the MIB of the device's type; it follows the device
+// to a new address after a restart.
+bool StartSnmp(SimFleet& fleet, const SimSnmpDeviceConfig& base, const std::optional<std::string>& mibDir,
+    std::vector<std::unique_ptr<SimSnmpEndpoint>>& agents, std::string* error)
+{
+    std::string dir = mibDir.value_or(std::string());
+    if (dir.empty()) {
+        std::error_code ec;
+        dir = (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "snmp").string();
+    }
+    std::map<std::string, std::shared_ptr<SimMib>> mibs;
+    uint32_t now = SystemClock().TickMs();
+    for (size_t i = 0; i < fleet.Count(); ++i) {
+        SimDevice& device = fleet.Device(i);
+        std::shared_ptr<SimMib>& mib = mibs[device.type];
+        if (!mib && !(mib = SimMibLoad(dir + "/" + SimMibFileFor(device.type), error)))
+            return false;
+        SimSnmpDeviceConfig config = base;
+        config.address = device.address;
+        config.name = device.name.empty() ? device.serial : device.name;
+        auto agent = std::make_unique<SimSnmpEndpoint>();
+        if (!agent->Open(config, mib, now)) {
+            *error = StrFormat("cannot open the SNMP port %s:%u", NetAddressText(config.address).c_str(), base.port);
+            return false;
+        }
+        SimSnmpEndpoint* raw = agent.get();
+        fleet.AddSocket(raw->Socket(), [raw](uint32_t at) { raw->OnReadable(at); });
+        fleet.AddTicker([raw](uint32_t at) { raw->OnTick(at); });
+        agents.push_back(std::move(agent));
+    }
+    fleet.onAddressChange.push_back([&agents](size_t index, uint32_t, uint32_t address) {
+        if (index < agents.size() && !agents[index]->Rebind(address))
+            std::fprintf(stderr, "morvaksim: SNMP agent stays at its old address\n");
+    });
     return true;
 }
 
@@ -169,6 +218,25 @@ int main(int argc, char** argv)
             return Fail("--shipping-address must be a loopback address: " + *shipping, 2);
         so.shipping_address = *at;
     }
+    // SNMP agents on the devices' addresses.
+    uint32_t snmpPort = 0, snmpMax = 1472;
+    if (!Number(args, "--snmp-port", 65535, &snmpPort) || !Number(args, "--snmp-max", 65535, &snmpMax))
+        return 2;
+    SimSnmpDeviceConfig snmp;
+    snmp.port = static_cast<uint16_t>(snmpPort);
+    snmp.maxResponse = snmpMax;
+    snmp.readCommunity = args.Value("--snmp-read").value_or("public");
+    snmp.writeCommunity = args.Value("--snmp-write").value_or("private");
+    if (std::optional<std::string> trap = args.Value("--trap")) {
+        size_t colon = trap->rfind(':');
+        std::optional<uint32_t> host = NetParseAddress(trap->substr(0, colon));
+        std::optional<uint32_t> trapPort
+            = colon == std::string::npos ? std::nullopt : ParseUnsignedStrict(trap->substr(colon + 1));
+        if (!host || !trapPort || *trapPort == 0 || *trapPort > 65535 || *host >> 24 != 127)
+            return Fail("--trap needs a loopback HOST:PORT: " + *trap, 2);
+        snmp.trapTo = NetAddress { *host, static_cast<uint16_t>(*trapPort) };
+    }
+    std::optional<std::string> mibDir = args.Value("--mib-dir");
     if (std::optional<std::string> unknown = args.UnknownOption())
         return Fail(*unknown + " (see --help)", 2);
     if (args.Rest().size() != 1)
@@ -194,17 +262,23 @@ int main(int argc, char** argv)
     NetStartup();
     SimFleet fleet;
     SimSearchResponder responder;
+    std::vector<std::unique_ptr<SimSnmpEndpoint>> snmpAgents;
     std::string error;
     int code = 0;
     if (!fleet.Start(s, &error)) {
         code = Fail(error, 1);
     } else if (search && !responder.Start(fleet, so, &error)) {
         code = Fail(error, 1);
+    } else if (snmp.port && !StartSnmp(fleet, snmp, mibDir, snmpAgents, &error)) {
+        code = Fail(error, 1);
     } else {
         std::signal(SIGINT, OnSignal);
         std::signal(SIGTERM, OnSignal);
         std::printf("morvaksim: %zu device(s) from %s, TFTP port %u, state in %s\n", fleet.Count(),
             NetAddressText(fleet.Device(0).address).c_str(), s.port, s.dir.c_str());
+        if (snmp.port)
+            std::printf("morvaksim: SNMP agents on port %u%s\n", snmp.port,
+                snmp.trapTo ? StrFormat(", traps to %s:%u", NetAddressText(snmp.trapTo->ip).c_str(), snmp.trapTo->port).c_str() : "");
         std::fflush(stdout);
         fleet.Run(g_stop);
         std::printf("morvaksim: stopped\n");

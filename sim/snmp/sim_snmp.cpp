@@ -1,6 +1,7 @@
 #include "sim/snmp/sim_snmp.h"
 
 #include "common/diag.h"
+#include "common/text.h"
 
 #include <algorithm>
 
@@ -370,4 +371,60 @@ void SimSnmpServer::Run()
                         d->socket.SendTo(trap.data(), trap.size(), *d->agent->Config().trapTo);
         }
     }
+}
+
+// --- one device on a host loop ---------------------------------------------------------------------------
+
+std::string SimMibFileFor(const std::string& deviceType)
+{
+    std::string file;
+    for (char c : deviceType)
+        if (c != ' ')
+            file += AsciiLower(c);
+    return file + ".mib";
+}
+
+int SimSnmpEndpoint::Open(const SimSnmpDeviceConfig& config, std::shared_ptr<const SimMib> mib, uint32_t nowMs)
+{
+    if (!socket_.Open() || !socket_.Bind(config.address, config.port)) {
+        socket_.Close();
+        return 0;
+    }
+    config_ = config;
+    mib_ = mib;
+    agent_ = std::make_unique<SimSnmpAgent>(config, std::move(mib), nowMs);
+    lastTrapCheck_ = nowMs;
+    return 1;
+}
+
+int SimSnmpEndpoint::Rebind(uint32_t address)
+{
+    UdpSocket fresh;
+    if (!fresh.Open() || !fresh.Bind(address, config_.port))
+        return 0;
+    socket_ = std::move(fresh);
+    return 1;
+}
+
+void SimSnmpEndpoint::OnReadable(uint32_t nowMs)
+{
+    uint8_t buffer[2048];
+    for (int n = 0; n < 16 && socket_.WaitReadable(0) > 0; ++n) {
+        NetAddress from;
+        int size = socket_.ReceiveFrom(buffer, sizeof buffer, &from);
+        if (size <= 0)
+            continue;
+        std::vector<uint8_t> answer = agent_->Handle(buffer, static_cast<size_t>(size), nowMs);
+        if (!answer.empty())
+            socket_.SendTo(answer.data(), answer.size(), from);
+    }
+}
+
+void SimSnmpEndpoint::OnTick(uint32_t nowMs)
+{
+    if (nowMs - lastTrapCheck_ < 100 || !agent_->WantsTraps())
+        return;
+    lastTrapCheck_ = nowMs;
+    for (auto& trap : agent_->DueTraps(nowMs))
+        socket_.SendTo(trap.data(), trap.size(), *config_.trapTo);
 }

@@ -63,6 +63,37 @@ private:
     std::vector<std::pair<SimOidKey, size_t>> trapState_; // last cycle step seen per trap object
 };
 
+// One device's agent with its own socket, for a host loop that waits on the socket itself (morvaksim's
+// fleet loop): the loop calls OnReadable when the socket has datagrams and OnTick now and then.
+class SimSnmpEndpoint {
+public:
+    // Binds the device's address and port. 1 on success.
+    int Open(const SimSnmpDeviceConfig& config, std::shared_ptr<const SimMib> mib, uint32_t nowMs);
+    // Moves to another address (the device restarted with a new configuration). 1 on success.
+    int Rebind(uint32_t address);
+    void OnReadable(uint32_t nowMs);
+    // Sends the traps that are due (objects marked "trap" that changed).
+    void OnTick(uint32_t nowMs);
+    UdpSocket* Socket()
+    {
+        return &socket_;
+    }
+    SimSnmpAgent* Agent()
+    {
+        return agent_.get();
+    }
+
+private:
+    UdpSocket socket_;
+    std::unique_ptr<SimSnmpAgent> agent_;
+    SimSnmpDeviceConfig config_;
+    std::shared_ptr<const SimMib> mib_;
+    uint32_t lastTrapCheck_ = 0;
+};
+
+// The MIB file of a device type: "Morvak 1100 Plus" -> "morvak1100plus.mib".
+std::string SimMibFileFor(const std::string& deviceType);
+
 class SimSnmpServer {
 public:
     explicit SimSnmpServer(Clock& clock = SystemClock());
