@@ -541,3 +541,51 @@ TEST(SnmpUnderFlood, MalformedDatagramsLoseNoPoll)
     EXPECT_GE(least, kRounds) << "every object answered in every round";
     SnmpStop();
 }
+
+TEST(MorvaksimSnmp, DevicesAnswerAndSendTraps)
+{
+    std::string sim = BinDir() + "/morvaksim";
+    std::string cli = BinDir() + "/talvine-cli";
+    if (!HaveProgram(sim.c_str()) || !HaveProgram(cli.c_str()))
+        GTEST_SKIP() << "morvaksim or talvine-cli is not built";
+    uint16_t snmpPort = FreePort(0x7F001E01), tftpPort = FreePort(0x7F001E01), trapPort = FreePort();
+    std::string log = (std::filesystem::temp_directory_path() / ("morvaksim-" + std::to_string(getpid()))).string();
+    std::vector<std::string> argv = { sim, "--port", std::to_string(tftpPort), "--count", "2", "--snmp-port",
+        std::to_string(snmpPort), "--trap", "127.0.0.1:" + std::to_string(trapPort), "127.0.30.1" };
+    std::vector<char*> args;
+    for (auto& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, sim.c_str(), &actions, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    struct Stop {
+        pid_t pid;
+        std::string log;
+        ~Stop()
+        {
+            kill(pid, SIGTERM);
+            int status;
+            waitpid(pid, &status, 0);
+            std::filesystem::remove(log);
+        }
+    } stop { pid, log };
+    std::string host = " -p " + std::to_string(snmpPort) + " 127.0.30.2 ";
+    std::string out;
+    int rc = 1;
+    for (int i = 0; i < 50 && rc != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        rc = Shell(cli + " snmp get -t 1" + host + "1.3.6.1.2.1.1.1.0 1.3.6.1.4.1.58127.2.1.0", &out);
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(out, "1.3.6.1.2.1.1.1.0 = string: Zevra Morvak 1100\n1.3.6.1.4.1.58127.2.1.0 = string: Morvak 1100\n");
+    EXPECT_EQ(Shell(cli + " snmp walk" + host + "1.3.6.1.2.1.2.2.1.2", &out), 0);
+    EXPECT_EQ(out, "1.3.6.1.2.1.2.2.1.2.1 = string: LAN\n1.3.6.1.2.1.2.2.1.2.2 = string: WAN\n");
+    EXPECT_EQ(Shell(cli + " snmp set -c private" + host + "1.3.6.1.2.1.1.4.0 s lab", &out), 0);
+    EXPECT_EQ(Shell(cli + " snmp get -c private" + host + "1.3.6.1.2.1.1.4.0", &out), 0);
+    EXPECT_EQ(out, "1.3.6.1.2.1.1.4.0 = string: lab\n");
+    EXPECT_NE(Shell(cli + " snmp get -t 2 -c wrong" + host + "1.3.6.1.2.1.1.4.0", &out), 0);
+}
