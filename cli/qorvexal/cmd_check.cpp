@@ -18,7 +18,7 @@ int RunCheck(std::vector<std::string>& words)
         return CliFail("usage: check [-t SECONDS] DEVICE|FOLDER...", 2);
     if (int rc = front.Select(args.Rest()))
         return rc;
-    if (int rc = front.Start())
+    if (int rc = front.Start(false))
         return rc;
     // Every device is checked, also after one that does not answer.
     front.Job(JobCheck, front.Selected(), 0);

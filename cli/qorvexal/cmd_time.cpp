@@ -36,7 +36,7 @@ int RunTime(std::vector<std::string>& words)
     }
     if (int rc = front.Select(devices))
         return rc;
-    if (int rc = front.Start())
+    if (int rc = front.Start(false))
         return rc;
     int32_t result = front.Command(CmdSetTime, {}, [&](DeviceJob& job) {
         if (moment.empty()) {

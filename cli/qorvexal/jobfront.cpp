@@ -11,8 +11,10 @@
 #include "config/device/sysinfo.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <unistd.h>
 
 void QvPrintMessage(const std::string& text)
 {
@@ -102,10 +104,12 @@ int QvJobFront::Select(const std::vector<std::string>& words)
     return 0;
 }
 
-int QvJobFront::Start()
+int QvJobFront::Start(bool descriptions)
 {
-    if (int rc = index_.Start(dsc_))
-        return rc;
+    if (descriptions)
+        if (int rc = index_.Start(dsc_))
+            return rc;
+    showStatus_ = isatty(2) || std::getenv("QORVEXAL_PROGRESS");
     NetStartup();
     JobOptions options;
     options.easy_config = dsc_.easy ? 1 : 0;
@@ -216,6 +220,8 @@ std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
 
 void QvJobFront::Redraw(DeviceEntry& entry)
 {
+    if (!showStatus_)
+        return;
     for (size_t i = 0; i < selected_.size(); ++i) {
         if (selected_[i] != &entry)
             continue;

@@ -1,7 +1,8 @@
 // qorvexal-cli as a front end over the device worker: the devices named on the command line (names,
 // addresses, folders of the device list) become a job, commands go through the same command rules as
 // the window's (check first, then the command's own job), and results come back as the window's
-// messages. Status changes are shown on standard error, one line per change.
+// messages. Status changes are shown on standard error, one line per change, when it is a terminal or
+// QORVEXAL_PROGRESS is set.
 #pragma once
 
 #include "cli/cli.h"
@@ -29,8 +30,9 @@ public:
     // the root) gives its entries, a name or ADDRESS[:PORT] its entry (a new one for an unknown
     // address). Returns 0 or the exit code.
     int Select(const std::vector<std::string>& words);
-    // Starts the description index and the worker. Returns 0 or the exit code.
-    int Start();
+    // Starts the worker and, for commands that load descriptions, the description index. Returns 0 or
+    // the exit code.
+    int Start(bool descriptions = true);
 
     // Runs a command of the window on the selected devices (or `only` when given) until it ends.
     // `prepare` fills the job before the command's own job is posted. Returns the last job's result
@@ -84,6 +86,7 @@ private:
     uint32_t lastMessage_ = 0;
     std::function<int(DeviceJob&)> prepare_;
     std::vector<int32_t> shown_; // last status shown per entry (by position in selected_)
+    bool showStatus_ = false; // status changes on standard error: a terminal, or QORVEXAL_PROGRESS set
 };
 
 // Prints the lines of a message (CR as line breaks) on standard error.
