@@ -196,7 +196,7 @@ int SnmpEngine::QueueSet(const SnmpOid& oid, uint32_t address, const char* write
     SnmpRequest r;
     r.kind = kSnmpRequestSet;
     r.oid = oid;
-    r.value = value;
+    r.value = std::make_unique<SnmpValue>(value);
     r.callback = callback;
     r.context = context;
     r.serial = ++serial_;
@@ -395,7 +395,7 @@ void SnmpEngine::Send(SnmpAgent& agent)
             m.pdu = kPduSet;
             m.community = agent.writeCommunity;
             m.requestId = (agent.requestId & 0x00FFFFFFu) | (uint32_t(kSnmpRequestSet) << 24);
-            SnmpEncodeSetValue(stop->value, &b);
+            SnmpEncodeSetValue(stop->value ? *stop->value : SnmpValue(), &b);
         } else {
             b.tag = kBerNull;
         }

@@ -65,7 +65,7 @@ struct SnmpRequest {
     SnmpRequest() { } // leaves the OID's unused bytes alone (no zeroing of the whole record)
     uint8_t kind = kSnmpRequestGet;
     SnmpOid oid;
-    SnmpValue value; // set only
+    std::unique_ptr<SnmpValue> value; // set only (gets, by the thousand, carry none)
     bool done = false;
     bool alone = false; // the device answered tooBig: send this request by itself
     bool inFlight = false; // part of the request outstanding now

@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 
+#include <charconv>
 #include <cstring>
 
 SnmpValue SnmpValue::String(std::string s)
@@ -117,7 +118,10 @@ int SnmpOidFromText(const char* text, SnmpOid* out)
 
 int SnmpOidToText(const SnmpOid& oid, std::string* out)
 {
-    std::string text;
+    // Written with to_chars: values of type OBJECT IDENTIFIER are turned into text while polling.
+    char text[kSnmpMaxOid * 11 + 8];
+    char* end = text;
+    char* const limit = text + sizeof text;
     uint32_t value = 0;
     bool first = true;
     bool pending = false;
@@ -128,15 +132,14 @@ int SnmpOidToText(const SnmpOid& oid, std::string* out)
         if (oid.bytes[i] & 0x80)
             continue;
         if (first) {
-            if (value < 40)
-                text = StrFormat("0.%u", value);
-            else if (value < 80)
-                text = StrFormat("1.%u", value - 40);
-            else
-                text = StrFormat("2.%u", value - 80);
+            uint32_t arc = value < 40 ? 0 : value < 80 ? 1 : 2;
+            *end++ = static_cast<char>('0' + arc);
+            *end++ = '.';
+            end = std::to_chars(end, limit, value - 40 * arc).ptr;
             first = false;
         } else {
-            text += StrFormat(".%u", value);
+            *end++ = '.';
+            end = std::to_chars(end, limit, value).ptr;
         }
         value = 0;
         pending = false;
@@ -145,7 +148,7 @@ int SnmpOidToText(const SnmpOid& oid, std::string* out)
         out->clear();
         return 0;
     }
-    *out = std::move(text);
+    out->assign(text, end);
     return static_cast<int>(out->size());
 }
 
