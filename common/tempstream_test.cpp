@@ -76,3 +76,9 @@ TEST(CfgTempStream, ClosedStreamReportsFailure)
     EXPECT_EQ(s.ReadLine(&line), 0);
     EXPECT_EQ(s.Size(), 0u);
 }
+
+TEST(FileProgramDirectory, NamesTheFolderOfTheRunningProgram)
+{
+    std::string dir = FileProgramDirectory();
+    EXPECT_TRUE(FileExists(dir + "/common_test") || FileExists(dir + "\\common_test.exe")) << dir;
+}

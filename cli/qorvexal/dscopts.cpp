@@ -1,5 +1,6 @@
 #include "cli/qorvexal/dscopts.h"
 
+#include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/description/cfg_index.h"
@@ -9,17 +10,7 @@
 
 std::string QvProgramDirectory()
 {
-    std::error_code ec;
-#ifdef _WIN32
-    char* path = nullptr;
-    if (_get_pgmptr(&path) == 0 && path && *path)
-        return std::filesystem::path(path).parent_path().string();
-#else
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        return self.parent_path().string();
-#endif
-    return ".";
+    return FileProgramDirectory();
 }
 
 int QvTakeDscOptions(CliArgs& opts, QvDscOptions* out)

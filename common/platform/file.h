@@ -17,3 +17,7 @@ int FileWriteAtomic(const std::string& path, std::string_view data);
 
 // True when the path names an existing file or directory.
 bool FileExists(const std::string& path);
+
+// The directory of the running program's own file, with no trailing separator ("." when unknown):
+// the programs read their data files (descriptions, wizards, scripts) from there.
+std::string FileProgramDirectory();

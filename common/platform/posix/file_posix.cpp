@@ -69,3 +69,14 @@ int FileWriteAtomic(const std::string& path, std::string_view data)
     }
     return 1;
 }
+
+std::string FileProgramDirectory()
+{
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return ".";
+    std::string self(path, static_cast<size_t>(n));
+    size_t slash = self.rfind('/');
+    return slash == std::string::npos || slash == 0 ? (slash == 0 ? "/" : ".") : self.substr(0, slash);
+}

@@ -43,3 +43,14 @@ int FileWriteAtomic(const std::string& path, std::string_view data)
     }
     return 1;
 }
+
+std::string FileProgramDirectory()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return ".";
+    std::string self(path, n);
+    size_t slash = self.find_last_of("\\/");
+    return slash == std::string::npos ? "." : self.substr(0, slash);
+}
