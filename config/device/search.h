@@ -5,6 +5,7 @@
 
 #include "common/clock.h"
 #include "config/device/deviceentry.h"
+#include "config/device/tftp.h" // kTftpPort: devices answer the search on their TFTP port
 
 #include <atomic>
 #include <cstdint>
@@ -33,7 +34,6 @@ enum SearchPhase : int32_t {
 };
 
 constexpr size_t kSearchRoom = 1024; // devices per search, over all phases
-constexpr uint16_t kTftpPort = 69;
 
 struct SearchRequest {
     int32_t what = 0; // SearchWhat bits

@@ -8,7 +8,6 @@
 #include "config/description/cfg_load.h"
 #include "config/device/devop.h"
 #include "config/device/devstatus.h"
-#include "config/frontend/jobs_search.h"
 #include "config/store/cfg_store.h"
 
 #include <cstdio>

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/device/deviceentry.h"
+#include "config/device/search.h"
 #include "config/frontend/worker.h"
 
 #include <atomic>
@@ -35,9 +36,14 @@ struct JobOptions {
     std::string file_comment;
 };
 
-// A search job's record (jobs_search.h).
-struct JobSearchRecord;
-struct SearchRequest;
+// A search job's record: the request (phase, found count and cancel flag shared with the window), the
+// settings it runs with and the devices it found.
+struct JobSearchRecord {
+    SearchRequest request;
+    SearchSettings settings;
+    SearchEnv env;
+    std::vector<DeviceEntry> results;
+};
 
 // Result codes of the jobs.
 enum JobResult : int32_t {

@@ -1,7 +1,6 @@
 #include "config/frontend/worker.h"
 
 #include "config/frontend/jobs.h"
-#include "config/frontend/jobs_search.h"
 
 #include <atomic>
 #include <thread>
