@@ -1,5 +1,4 @@
-// Placement, centring, language choice, about-box texts and the single-instance lock.
-#include "common/aboutbox.h"
+// Placement, centring, language choice and the single-instance lock.
 #include "common/ini.h"
 #include "common/language.h"
 #include "common/placement.h"
@@ -166,36 +165,6 @@ TEST(Language, ChoosesTheResourceLanguage)
     EXPECT_EQ(ParseHexLanguage("0409"), 1033);
     EXPECT_EQ(ParseHexLanguage("04x9"), 0);
     EXPECT_EQ(ParseHexLanguage(""), 0);
-}
-
-TEST(AboutBox, BuildsVersionAndCopyrightLines)
-{
-    AboutBoxRecord r;
-    r.flags = kAboutBuildVersion | kAboutBuildCopyright;
-    r.major = 3;
-    r.minor = 5;
-    r.build = 42;
-    r.buildDate = { 2001, 6, 30 };
-    AboutBuildLines(&r);
-    EXPECT_EQ(r.version, "Version 3.05.0042 (6/30/2001)");
-    EXPECT_EQ(r.copyright, "Copyright (c) 2001"); // first year 0: the build year
-    struct Row {
-        uint16_t first, last;
-        uint32_t flags;
-        const char* expected;
-    } rows[] = {
-        { 1998, 2001, kAboutBuildCopyright, "Copyright (c) 1998-2001" },
-        { 1998, 1998, kAboutBuildCopyright, "Copyright (c) 1998" },
-        { 2001, 1998, kAboutBuildCopyright, "Copyright (c) 2001" },
-        { 0, 0, kAboutBuildCopyright, "Copyright (c) 0" }, // no version line built: no build year
-        { 0, 2003, kAboutBuildCopyright | kAboutBuildVersion, "Copyright (c) 2001-2003" },
-    };
-    for (const Row& row : rows) {
-        r.firstYear = row.first;
-        r.lastYear = row.last;
-        r.flags = row.flags;
-        EXPECT_EQ(AboutCopyrightLine(r), row.expected);
-    }
 }
 
 TEST(Instance, LockNameIsLowerCaseWithoutBackslashes)
