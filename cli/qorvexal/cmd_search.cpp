@@ -110,6 +110,12 @@ int RunSearch(std::vector<std::string>& args)
                 results.push_back(std::move(e));
     }
 
+    // Devices found on another port than the standard one take their commands there too: the entries
+    // keep the port, so that the device list reaches them without further setup.
+    if (port != kTftpPort)
+        for (DeviceEntry& e : results)
+            if (e.link == LinkIp)
+                e.port = static_cast<uint16_t>(port);
     size_t total = results.size();
     SearchMergeResult merge = DeviceSearchMerge(list, results, list.FindFolder(list.current_folder));
     for (size_t i = 0; i < results.size(); ++i) {
@@ -120,8 +126,8 @@ int RunSearch(std::vector<std::string>& args)
             added = added || (n->address == e.address && n->mac_address == e.mac_address);
         if (!*mark && added)
             mark = "new";
-        std::printf("%-24s %-24s %-15s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
-            NetAddressText(e.address).c_str(), e.mac_address.c_str(), e.fw_version.c_str(), mark);
+        std::printf("%-24s %-24s %-21s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
+            e.AddressText().c_str(), e.mac_address.c_str(), e.fw_version.c_str(), mark);
     }
     std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
         merge.conflicts);
@@ -138,7 +144,8 @@ int RunSearch(std::vector<std::string>& args)
 
 CliRegistrar g_search { { "search",
     "[--ini FILE] search [-t SECONDS] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT]   find devices "
-    "(local network by broadcast, remote networks by directed broadcast) and merge them into the device list",
+    "(local network by broadcast, remote networks by directed broadcast) and merge them into the device list; "
+    "with --port the new entries keep that port",
     RunSearch } };
 
 } // namespace

@@ -17,8 +17,11 @@
 #include "config/frontend/jobs.h"
 #include "config/frontend/jobs_diff.h"
 #include "config/store/cfg_store.h"
+#include "sim/search.h"
 #include "sim/simfleet.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,11 +58,13 @@ private:
 
 struct Fleet {
     SimFleet fleet;
+    SimSearchResponder responder;
     std::atomic<bool> stop { false };
     std::thread thread;
     std::string dir;
 
-    Fleet(const char* name, uint32_t address, uint32_t count, const std::string& password = {})
+    // `search`: the fleet also answers search requests broadcast to 127.255.255.255 on its port.
+    Fleet(const char* name, uint32_t address, uint32_t count, const std::string& password = {}, bool search = false)
     {
         dir = (std::filesystem::temp_directory_path() / StrFormat("jobs_it_%d_%s", static_cast<int>(getpid()), name))
                   .string();
@@ -73,6 +78,11 @@ struct Fleet {
         s.device.restartMs = 300;
         std::string error;
         started = fleet.Start(s, &error);
+        if (started && search) {
+            SimSearchOptions o;
+            o.port = s.port;
+            started = responder.Start(fleet, o, &error);
+        }
         EXPECT_EQ(started, 1) << error;
         if (started)
             thread = std::thread([this] { fleet.Run(stop); });
@@ -82,6 +92,7 @@ struct Fleet {
         stop = true;
         if (thread.joinable())
             thread.join();
+        responder.Stop();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
@@ -440,6 +451,98 @@ TEST_F(Jobs, ConfigureCommandChecksFirstThroughTheWorker)
         commands.OnJobNotice(notice);
     EXPECT_EQ(
         ui.errors, std::vector<std::string> { "Couldn't get system information from one of the selected devices." });
+    EXPECT_EQ(StopDeviceWorker(nullptr), 1);
+}
+// The start-up check with a search record: only the devices marked local are checked, then the
+// search (here the start-up search of a remote network, the loopback network's directed broadcast)
+// finds the fleet.
+TEST_F(Jobs, StartupCheckChecksLocalDevicesThenSearches)
+{
+    Fleet fleet("startup", kBase + 150, 3, {}, true);
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 150));
+    e.push_back(Entry(kBase + 151));
+    e.push_back(Entry(kBase + 160)); // nobody there
+    e[0]->local = 1;
+    e[2]->local = 1;
+    e[1]->status = DevStatusUnknown;
+    DeviceJob job = Job(e);
+
+    // Without a search record only the check runs, and the job has no result.
+    EXPECT_EQ(RunJob(JobStartupCheck, job), 0);
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[1]->status.load(), DevStatusUnknown);
+    EXPECT_EQ(e[2]->status.load(), DevStatusNoResponse);
+
+    JobSearchRecord search;
+    search.request.what = SearchStartup;
+    search.settings.startup_lan = 0;
+    search.settings.startup_wan = 1;
+    search.settings.startup_wan_list = { { 0x7f000000u, 0xff000000u } };
+    search.settings.timeout_wan_s = 1;
+    search.env.port = TestPort();
+    e[0]->status = DevStatusUnknown;
+    EXPECT_EQ(RunDeviceJob(JobStartupCheck, job, 0, &search, context), JobSearchDone);
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[1]->status.load(), DevStatusUnknown);
+    std::vector<uint32_t> found;
+    for (const DeviceEntry& r : search.results) {
+        found.push_back(r.address);
+        EXPECT_EQ(r.local, 0); // a remote network's devices
+    }
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<uint32_t> { kBase + 150, kBase + 151, kBase + 152 }));
+    EXPECT_EQ(search.request.found.load(), 3);
+    EXPECT_EQ(search.request.phase.load(), SearchPhaseDone);
+}
+
+// The search job on the worker: its result comes back as the job's message, and a cancel ends a
+// long search at once (a second cancel reports that one is requested already).
+TEST_F(Jobs, SearchJobOnTheWorkerFindsTheFleetAndCanBeCancelled)
+{
+    Fleet fleet("search", kBase + 170, 4, {}, true);
+    ASSERT_TRUE(fleet.started);
+    ASSERT_EQ(StartDeviceWorker(window, JobOptions {}), 1);
+    auto record = [](int32_t seconds) {
+        auto r = std::make_unique<JobSearchRecord>();
+        r->request.what = SearchRemoteNet;
+        r->request.remote_address = 0x7f000000u;
+        r->request.remote_netmask = 0xff000000u;
+        r->settings.timeout_wan_s = seconds;
+        r->env.port = TestPort();
+        return r;
+    };
+    auto waitFor = [&](uint32_t message, int32_t* result) {
+        JobNotice notice;
+        while (window.notices.Wait(&notice, 20000))
+            if (notice.message == message) {
+                *result = notice.result;
+                return true;
+            }
+        return false;
+    };
+    DeviceJob none;
+    std::unique_ptr<JobSearchRecord> quick = record(1);
+    ASSERT_EQ(PostDeviceSearch(JobSearch, &none, quick.get()), 1);
+    int32_t result = 0;
+    ASSERT_TRUE(waitFor(JobSearch, &result));
+    EXPECT_EQ(result, JobSearchDone);
+    EXPECT_EQ(quick->results.size(), 4u);
+
+    std::unique_ptr<JobSearchRecord> slow = record(60);
+    auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(PostDeviceSearch(JobSearch, &none, slow.get()), 1);
+    while (slow->request.found.load() < 4 && std::chrono::steady_clock::now() - begin < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(slow->request.phase.load(), SearchPhaseRemote);
+    EXPECT_EQ(CancelDeviceJob(), 1);
+    EXPECT_EQ(CancelDeviceJob(), 0);
+    ASSERT_TRUE(waitFor(JobSearch, &result));
+    EXPECT_EQ(result, JobSearchDone);
+    EXPECT_EQ(slow->results.size(), 4u);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(15));
+    EXPECT_EQ(CancelDeviceJob(), 1); // nothing runs
     EXPECT_EQ(StopDeviceWorker(nullptr), 1);
 }
 } // namespace
