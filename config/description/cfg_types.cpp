@@ -419,9 +419,9 @@ void CfgIndexNames(CfgDescription& desc)
     for (const auto& section : desc.sections) {
         for (const auto& item : section->items) {
             if (item->name)
-                desc.names.byName[StrLower(*item->name)].push_back(item.get());
+                desc.names.byName.SlotNoCase(*item->name).push_back(item.get());
             if (item->alias && !item->alias->Empty())
-                desc.names.byAlias.emplace(StrLower(item->alias->At(0)), item.get());
+                desc.names.byAlias.EmplaceNoCase(item->alias->At(0), item.get());
         }
     }
 }

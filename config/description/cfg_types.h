@@ -8,6 +8,8 @@
 // pages keep pointers to them). Texts are 8-bit; "none" (std::nullopt) differs from the empty text.
 #pragma once
 
+#include "config/description/cfg_namemap.h"
+
 #include <array>
 #include <cstdint>
 #include <list>
@@ -349,8 +351,8 @@ constexpr uint32_t CfgDescNew = 0x2; // made new from the device's initial data
 // columns), in section and item order. Keys are the names lowered (names compare ignoring case).
 // Anything that adds, removes or renames items or sections must call CfgIndexNames again.
 struct CfgNameIndex {
-    std::unordered_map<std::string, std::vector<CfgItem*>> byName; // every item of that name, in order
-    std::unordered_map<std::string, CfgItem*> byAlias; // first item whose first alias text is the key
+    CfgNameMap<std::vector<CfgItem*>> byName; // every item of that name, in order
+    CfgNameMap<CfgItem*> byAlias; // first item whose first alias text is the key
 };
 
 // The root: one configuration of one device type.

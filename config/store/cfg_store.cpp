@@ -25,16 +25,6 @@ std::string_view SplitOrdinal(std::string_view name, uint32_t* n)
     return name.substr(0, hash);
 }
 
-// The lower-case key of a name for the index, in a buffer reused by every lookup of the thread.
-const std::string& IndexKey(std::string_view name)
-{
-    thread_local std::string key;
-    key.assign(name);
-    for (char& c : key)
-        c = AsciiLower(c);
-    return key;
-}
-
 // True when the text is wholly decimal digits (at least one).
 bool AllDigits(std::string_view text)
 {
@@ -54,13 +44,12 @@ CfgItem* CfgFindItem(const CfgDescription& desc, std::string_view name)
 {
     uint32_t n = 1;
     std::string_view base = SplitOrdinal(name, &n);
-    const std::string& key = IndexKey(base);
     if (!desc.names.byAlias.empty()) {
-        auto alias = desc.names.byAlias.find(key);
+        auto alias = desc.names.byAlias.FindNoCase(base);
         if (alias != desc.names.byAlias.end())
             return alias->second;
     }
-    auto named = desc.names.byName.find(key);
+    auto named = desc.names.byName.FindNoCase(base);
     if (named == desc.names.byName.end() || n == 0 || n > named->second.size())
         return nullptr;
     return named->second[n - 1];
@@ -68,13 +57,13 @@ CfgItem* CfgFindItem(const CfgDescription& desc, std::string_view name)
 
 const std::vector<CfgItem*>* CfgItemsNamed(const CfgDescription& desc, std::string_view name)
 {
-    auto named = desc.names.byName.find(IndexKey(name));
+    auto named = desc.names.byName.FindNoCase(name);
     return named == desc.names.byName.end() ? nullptr : &named->second;
 }
 
 CfgItem* CfgFindNextItem(const CfgDescription& desc, std::string_view name, const CfgItem* after)
 {
-    auto named = desc.names.byName.find(StrLower(name));
+    auto named = desc.names.byName.FindNoCase(name);
     if (named == desc.names.byName.end())
         return nullptr;
     const std::vector<CfgItem*>& list = named->second;
