@@ -2,6 +2,7 @@
 #include "common/diag.h"
 #include "common/platform/instance.h"
 #include "common/strings.h"
+#include "common/ui/aboutbox.h"
 #include "common/ui/desktop.h"
 #include "config/startup/startup.h"
 #include "config/ui/resource.h"
@@ -28,12 +29,35 @@ HINSTANCE g_instance;
 int g_showCommand = SW_SHOWDEFAULT;
 HWND g_mainWindow;
 
+// Help, About: the program's version, the compiler's build date and the about texts of the string table.
+void ShowQorvexalAbout(HWND owner)
+{
+    AboutBoxRecord r;
+    r.instance = g_instance;
+    r.strings = &qorvexal_Strings();
+    r.flags
+        = kAboutTitleId | kAboutProductId | kAboutProduct2Id | kAboutWebId | kAboutBuildVersion | kAboutBuildCopyright;
+    r.titleId = 1613;
+    r.productId = 1612;
+    r.product2Id = 1614;
+    r.webId = 1615;
+    r.major = QORVEXAL_VERSION_MAJOR;
+    r.minor = QORVEXAL_VERSION_MINOR;
+    r.build = QORVEXAL_VERSION_BUILD;
+    AboutParseCompilerDate(__DATE__, &r.buildDate);
+    ShowAboutBox(owner, r);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_FILE_EXIT) {
             DestroyWindow(window);
+            return 0;
+        }
+        if (LOWORD(wParam) == IDM_HELP_ABOUT) {
+            ShowQorvexalAbout(window);
             return 0;
         }
         break;

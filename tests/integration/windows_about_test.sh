@@ -1,0 +1,137 @@
+#!/bin/sh
+# The about box under Wine on an X display: the box appears with its title from the string table
+# (screenshots kept in the build tree), Tab moves to the link and Enter and Space open it, Escape
+# closes the box; with /cursor it is centred on the mouse; qorvexal.exe's Help menu opens it.
+#   windows_about_test.sh <wine-run> <windows_about_box.exe> <work directory> [qorvexal.exe]
+# Exits 77 (skipped) without a display.
+wine_run=$1
+box=$2
+work=$3
+qorvexal=$4
+if [ -z "$DISPLAY" ]; then
+  echo "no DISPLAY: skipped"
+  exit 77
+fi
+for tool in xdotool import convert; do
+  command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
+done
+
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pids=
+cleanup() {
+  for p in $pids; do kill "$p" 2>/dev/null; done
+}
+trap cleanup EXIT
+
+# Waits for a window whose title matches $1; prints its id.
+wait_window() {
+  for _ in $(seq 1 60); do
+    w=$(xdotool search --name "$1" 2>/dev/null | head -n 1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.5
+  done
+  return 1
+}
+# Waits until process $1 ended.
+wait_end() {
+  for _ in $(seq 1 40); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.5
+  done
+  return 1
+}
+keys() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+  sleep 0.3
+  shift
+  for k in "$@"; do
+    xdotool key "$k"
+    sleep 0.4
+  done
+}
+
+# 1. The box from its texts by id, on a small owner window: layout screenshot, link by keyboard, Escape.
+"$wine_run" "$box" /owner >"$work/box.log" 2>&1 &
+pid=$!
+pids="$pids $pid"
+dialog=$(wait_window '^About Velquin$') || fail "about box did not appear"
+if [ -n "$dialog" ]; then
+  sleep 1
+  import -window root "$work/about-box.png"
+  # A light box on the black root.
+  mean=$(convert "$work/about-box.png" -colorspace Gray -format "%[fx:mean]" info:)
+  awk "BEGIN { exit !($mean > 0.01) }" || fail "screenshot is empty (mean $mean)"
+  # The box sits over its owner (centred on it).
+  eval "$(xdotool getwindowgeometry --shell "$dialog")"
+  # The link is drawn in blue in the lower half of the box (the icon is in the upper half).
+  blue=$(convert "$work/about-box.png" -crop "${WIDTH}x$((HEIGHT / 2))+${X}+$((Y + HEIGHT / 2))" +repage \
+    -fx "(b>0.5 && r<0.3 && g<0.5) ? 1 : 0" -format "%[fx:mean*w*h]" info:)
+  awk "BEGIN { exit !($blue > 20) }" || fail "no link drawn in blue ($blue pixels)"
+  [ "$X" -ge 40 ] && [ "$X" -le 440 ] || fail "box not over its owner (x $X)"
+  # Enter on OK would close: first Tab to the link, then Enter and Space open it; Escape closes.
+  keys "$dialog" Tab Return space
+  sleep 1
+  kill -0 "$pid" 2>/dev/null || fail "Enter on the link closed the box"
+  keys "$dialog" Escape
+  wait_end "$pid" || fail "Escape did not close the box"
+fi
+cat "$work/box.log"
+links=$(grep -c '^open link http://www.velquin.example/' "$work/box.log")
+[ "$links" = 2 ] || fail "link opened $links times, expected 2 (Enter and Space)"
+grep -q '^result 2' "$work/box.log" || fail "Escape did not end the box with IDCANCEL"
+
+# 2. Plain texts in German, centred on the mouse cursor; Enter on OK closes it.
+xdotool mousemove 900 700
+"$wine_run" "$box" /plain /cursor /lang:1031 >"$work/cursor.log" 2>&1 &
+pid=$!
+pids="$pids $pid"
+dialog=$(wait_window '^About Plain$') || fail "plain about box did not appear"
+if [ -n "$dialog" ]; then
+  sleep 1
+  import -window root "$work/about-cursor.png"
+  eval "$(xdotool getwindowgeometry --shell "$dialog")"
+  cx=$((X + WIDTH / 2))
+  cy=$((Y + HEIGHT / 2))
+  [ $((cx - 900)) -le 20 ] && [ $((900 - cx)) -le 20 ] && [ $((cy - 700)) -le 40 ] && [ $((700 - cy)) -le 40 ] \
+    || fail "box not centred on the cursor (centre $cx,$cy)"
+  keys "$dialog" Return
+  wait_end "$pid" || fail "Enter did not close the box"
+fi
+cat "$work/cursor.log"
+grep -q '^result 1' "$work/cursor.log" || fail "Enter on OK did not end the box with IDOK"
+
+# 3. qorvexal.exe: Help, About opens the box with the program's title; Escape closes it.
+if [ -n "$qorvexal" ] && [ -f "$qorvexal" ]; then
+  mkdir -p "$work/app"
+  cp "$qorvexal" "$work/app/qorvexal.exe"
+  "$wine_run" "$work/app/qorvexal.exe" >"$work/qorvexal.log" 2>&1 &
+  app=$!
+  pids="$pids $app"
+  main=$(wait_window '^Velquin$') || fail "qorvexal main window did not appear"
+  if [ -n "$main" ]; then
+    sleep 1
+    keys "$main" alt+h a
+    dialog=$(wait_window '^About Velquin$') || fail "Help menu did not open the about box"
+    if [ -n "$dialog" ]; then
+      sleep 1
+      import -window root "$work/qorvexal-about.png"
+      keys "$dialog" Escape
+      sleep 1
+      xdotool search --name '^About Velquin$' >/dev/null 2>&1 && fail "Escape did not close qorvexal's about box"
+    fi
+    "$wine_run" taskkill /im qorvexal.exe >/dev/null 2>&1
+    wait_end "$app" || kill "$app" 2>/dev/null
+  fi
+fi
+
+if [ $failures -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all passed; screenshots: $work/about-box.png $work/about-cursor.png $work/qorvexal-about.png"
