@@ -1,77 +1,189 @@
-// qorvexal-cli write: sends a configuration text to a device and waits until it is back after its
-// restart, at its address or at one of the further addresses the new configuration gives it.
-#include "cli/cli.h"
-#include "cli/qorvexal/cmd_device.h"
+// qorvexal-cli write: sends a configuration to each named device (or to every device of a folder)
+// through the device worker and waits until it is back after its restart, at its address or at one
+// of the addresses the new configuration gives it. A configuration text goes through the write job
+// (the one the configuration dialogs use), a configuration file through the restore job. Before
+// writing, each device's configuration is read: what changes is shown and the configuration being
+// replaced is kept as a backup.
+#include "cli/qorvexal/jobfront.h"
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/tempstream.h"
-#include "config/device/devop.h"
+#include "common/text.h"
+#include "config/cfgfile/cfg_file.h"
 #include "config/device/devstatus.h"
+#include "config/frontend/jobs_diff.h"
+
+#include <cstdio>
+#include <memory>
 
 namespace {
-int RunWrite(std::vector<std::string>& words)
-{
-    CliArgs args(words);
-    std::optional<std::string> password = args.Value("-p", "--password");
-    std::optional<std::string> t = args.Value("-t", "--timeout");
-    std::vector<std::string> further = args.Values("-a", "--address");
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
-    if (args.Rest().size() != 2)
-        return CliFail("usage: write [-p PASSWORD] [-t SECONDS] [-a ADDRESS]... DEVICE FILE", 2);
-    DeviceEntry entry;
-    if (!QvDeviceFromArgument(args.Rest()[0], &entry) || !QvTimeoutOption(t, &entry.timeout_s))
-        return 2;
-    if (password)
-        entry.password = *password;
-    // Further addresses to try after the restart. (With the configuration store, the job takes them
-    // from the configuration's important address items; here the user names them.)
-    size_t n = 1;
-    for (size_t i = 1; i < DeviceEntry::kAddressListSize && entry.address_list[i]; ++i)
-        n = i + 1;
-    for (const std::string& text : further) {
-        std::optional<uint32_t> ip = NetParseAddress(text);
-        if (!ip)
-            return CliFail("not an address: " + text, 2);
-        if (n < DeviceEntry::kAddressListSize)
-            entry.address_list[n++] = *ip;
-    }
-    std::string text;
-    if (!FileReadAll(args.Rest()[1], &text))
-        return CliFail("cannot read " + args.Rest()[1], 1);
-    CfgTempStream stream;
-    if (!stream.Open() || stream.Write(text) != text.size() || !stream.Rewind())
-        return CliFail("cannot create a temporary file", 1);
+#define WRITE_USAGE "write [--no-backup] [--no-diff] [-a ADDRESS]... " QV_JOB_USAGE " DEVICE|FOLDER... FILE"
 
-    // The device's flags say whether it restarts and how long it takes.
-    entry.status = DevStatusChecking;
-    if (!DevOpCheck(entry))
-        return QvReportStatus(entry, "checking");
-    entry.status = DevStatusWritingConfig;
-    QvWithProgress(entry, [&] { return DevOpWriteConfig(entry, stream); });
-    if (int code = QvReportStatus(entry, "writing the configuration to"))
-        return code;
-    uint32_t flags = DevWaitFurtherAddresses;
-    bool restarts = !(entry.flags & DevFlagNoRestart);
-    if (restarts)
-        flags |= DevWaitRestarts;
-    int32_t extra = (entry.flags & DevFlagSlowRestart) ? 30 : 0;
-    entry.status = restarts ? DevStatusRestarting : DevStatusChecking;
-    if (restarts)
-        std::fprintf(stderr, "%s\n", DevStatusText(DevStatusRestarting).c_str());
-    // The write set `cancel` to keep itself from being interrupted; the wait may be cancelled again.
-    entry.cancel = 0;
-    DevOpWaitRestart(entry, flags, extra);
-    if (int code = QvReportStatus(entry, "waiting for the restart of"))
-        return code;
-    std::printf("%s\n", DevStatusText(entry.status.load()).c_str());
-    if (entry.address != entry.address_list[0])
-        std::printf("%s\n", entry.AddressText().c_str());
+// The addresses named with -a join the entry's further addresses (after those it has), which the
+// restart wait tries after the ones the configuration gives.
+void AddFurther(DeviceEntry& e, const std::vector<uint32_t>& further)
+{
+    size_t n = 1;
+    while (n < DeviceEntry::kAddressListSize && e.address_list[n])
+        ++n;
+    for (uint32_t ip : further)
+        if (n < DeviceEntry::kAddressListSize && ip != e.address_list[0])
+            e.address_list[n++] = ip;
+}
+
+// Without a description of the device: the backup through the save job, no diff, and the text sent
+// through the restore job from a scratch configuration file.
+int WriteWithoutDescription(QvJobFront& front, DeviceEntry* e, const std::string& path, const std::string& text,
+    bool isFile, bool backup, const std::vector<uint32_t>& further)
+{
+    if (backup) {
+        e->file_name = QvJobFront::BackupPath(*e, QvJobFront::BackupDirectory());
+        if (front.Job(JobSaveToFile, { e }) != JobSaveOk) {
+            QvReportFailure(*e, "reading the configuration of");
+            return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
+        }
+        std::printf("backup: %s\n", e->file_name.c_str());
+    }
+    std::string source = path;
+    std::string scratch;
+    if (!isFile) {
+        CfgTempStream stream;
+        scratch = QvScratchFile(*e);
+        if (!stream.Open() || stream.Write(text) != text.size() || !stream.Rewind()
+            || !CfgExportFile(
+                stream, e->device_type.str(), e->fw_version.str(), 0xFFFFFFFFu, 0, scratch, e->name.str()))
+            return CliFail("cannot write the scratch file " + scratch, 1);
+        source = scratch;
+    }
+    std::fflush(stdout);
+    AddFurther(*e, further);
+    e->file_name = source;
+    int32_t result = front.Job(JobRestoreFromFile, { e });
+    if (!scratch.empty())
+        std::remove(scratch.c_str());
+    if (result != JobRestoreOk) {
+        QvReportFailure(*e, "writing the configuration to");
+        return 1;
+    }
+    std::printf("%s: written, back at %s\n", QvDeviceFileBase(*e).c_str(), e->AddressText().c_str());
     return 0;
 }
 
+int WriteOne(QvJobFront& front, DeviceEntry* e, const std::string& path, const std::string& text, bool isFile,
+    bool backup, bool diff, const std::vector<uint32_t>& further)
+{
+    // The current configuration: for the backup, for the diff, and (a text) as the description the
+    // write job writes from.
+    int32_t read = front.Command(CmdConfigure, { e });
+    if (read == JobReadNoDescription) {
+        if (diff)
+            std::fprintf(stderr, "%s: no description of %s: the changes cannot be shown\n", CliProgramName(),
+                e->AddressText().c_str());
+        return WriteWithoutDescription(front, e, path, text, isFile, backup, further);
+    }
+    if (read != JobReadOk || !e->config) {
+        if (!QvReportFailure(*e, "reading the configuration of"))
+            std::fprintf(stderr, "%s: nothing was written to %s\n", CliProgramName(), e->AddressText().c_str());
+        front.Job(JobRelease, { e });
+        return 1;
+    }
+    CfgDescriptionPtr after = front.FreshCopy(*e);
+    if (!after) {
+        front.Job(JobRelease, { e });
+        return CliFail("cannot load the description of " + e->AddressText(), 1);
+    }
+    auto stream = std::make_shared<CfgTempStream>(isFile ? CfgImportFile(path) : CfgTempStream());
+    if (!isFile && stream->Open())
+        stream->Write(text);
+    if (!stream->IsOpen() || !stream->Rewind()) {
+        front.Job(JobRelease, { e });
+        return CliFail("cannot read " + path, 1);
+    }
+    CfgReadFile(*stream, *after);
+    stream->Rewind();
+    if (diff) {
+        std::vector<CfgDiffLine> lines = CfgDiff(*e->config, *after);
+        if (front.Selected().size() > 1)
+            std::printf("%s:\n", QvDeviceFileBase(*e).c_str());
+        std::printf("%s", lines.empty() ? "no changes\n" : CfgDiffText(lines).c_str());
+    }
+    if (backup) {
+        std::string saved = front.Backup(*e, QvJobFront::BackupDirectory());
+        if (saved.empty()) {
+            front.Job(JobRelease, { e });
+            return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
+        }
+        std::printf("backup: %s\n", saved.c_str());
+    }
+    std::fflush(stdout);
+    AddFurther(*e, further);
+    int32_t result = 0;
+    bool ok = false;
+    if (isFile) {
+        front.Job(JobRelease, { e });
+        e->file_name = path;
+        result = front.Job(JobRestoreFromFile, { e });
+        ok = result == JobRestoreOk;
+    } else {
+        // The text as written: its lines, with the values read into the description, so that lines
+        // the description does not know are sent as they stand.
+        e->config = std::shared_ptr<CfgDescription>(std::move(after));
+        e->config_stream = stream;
+        result = front.Job(JobWriteConfig, { e });
+        ok = result == JobWriteOk;
+        front.Job(JobRelease, { e });
+    }
+    if (!ok) {
+        QvReportFailure(*e, "writing the configuration to");
+        return 1;
+    }
+    std::printf("%s: written, back at %s\n", QvDeviceFileBase(*e).c_str(), e->AddressText().c_str());
+    return 0;
+}
+
+int RunWrite(std::vector<std::string>& words)
+{
+    CliArgs args(words);
+    bool noBackup = args.Flag("--no-backup");
+    bool noDiff = args.Flag("--no-diff");
+    std::vector<std::string> addresses = args.Values("-a", "--address");
+    QvJobFront front;
+    if (int rc = front.TakeOptions(args))
+        return rc;
+    if (std::optional<std::string> unknown = args.UnknownOption())
+        return CliFail(*unknown, 2);
+    std::vector<std::string> rest = args.Rest();
+    if (rest.size() < 2)
+        return CliFail("usage: " WRITE_USAGE, 2);
+    std::vector<uint32_t> further;
+    for (const std::string& a : addresses) {
+        std::optional<uint32_t> ip = NetParseAddress(a);
+        if (!ip)
+            return CliFail("not an address: " + a, 2);
+        further.push_back(*ip);
+    }
+    std::string path = rest.back();
+    rest.pop_back();
+    // A configuration file (its first line the file header) or a configuration text as read.
+    CfgFileHeader header;
+    bool isFile = CfgReadFileHeader(path, &header);
+    std::string text;
+    if (!isFile && !FileReadAll(path, &text))
+        return CliFail("cannot read " + path, 1);
+    if (int rc = front.Select(rest))
+        return rc;
+    if (int rc = front.Start())
+        return rc;
+    int failed = 0;
+    for (DeviceEntry* e : front.Selected())
+        failed += WriteOne(front, e, path, text, isFile, !noBackup, !noDiff, further) != 0;
+    front.SaveListIfChanged();
+    return failed ? 1 : 0;
+}
+
 CliRegistrar g_write { { "write",
-    "write [-p PASSWORD] [-t SECONDS] [-a ADDRESS]... DEVICE FILE    send FILE as the device's configuration, wait "
-    "for its restart (trying the further addresses -a); prints the new address when it moved",
+    WRITE_USAGE "    send FILE (a configuration text or file) to each device: show what changes, keep a backup "
+                "of the configuration it replaces, write, and wait for the restart (at the addresses the new "
+                "configuration gives, then the further addresses -a)",
     RunWrite } };
 } // namespace

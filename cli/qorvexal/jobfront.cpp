@@ -31,6 +31,34 @@ void QvPrintMessage(const std::string& text)
     std::fprintf(stderr, "%s\n", out.c_str());
 }
 
+std::string QvDeviceFileBase(const DeviceEntry& e)
+{
+    std::string base = e.name.empty() ? e.AddressText() : e.name.str();
+    for (char& c : base)
+        if (c == '/' || c == '\\' || c == ':' || c == ' ' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>'
+            || c == '|')
+            c = '_';
+    return base;
+}
+
+std::string QvScratchFile(const DeviceEntry& e)
+{
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    return (dir / StrFormat("qorvexal-%d-%s.lcf", static_cast<int>(getpid()), QvDeviceFileBase(e).c_str())).string();
+}
+
+int QvReportFailure(const DeviceEntry& e, const char* what)
+{
+    int32_t status = e.status.load();
+    if (status == DevStatusOk)
+        return 0;
+    std::string text = status == DevStatusCancelled ? std::string("Cancelled") : DevStatusText(status);
+    std::string who = e.name.empty() ? e.AddressText() : e.name.str() + " (" + e.AddressText() + ")";
+    std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, who.c_str(), text.c_str());
+    return 1;
+}
+
 QvJobFront::QvJobFront() = default;
 
 QvJobFront::~QvJobFront()
@@ -186,10 +214,8 @@ std::string QvJobFront::BackupDirectory()
     return (dir / "Config").string();
 }
 
-std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
+std::string QvJobFront::BackupPath(const DeviceEntry& e, const std::string& dir)
 {
-    if (!e.config_stream)
-        return {};
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     std::time_t now = std::time(nullptr);
@@ -197,10 +223,7 @@ std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
-    std::string base = e.name.empty() ? NetAddressText(e.address) : e.name.str();
-    for (char& c : base)
-        if (c == '/' || c == '\\' || c == ':' || c == ' ')
-            c = '_';
+    std::string base = QvDeviceFileBase(e);
     // Earlier backups are kept: a second one within the same second gets a number.
     std::string path;
     for (int n = 1; n < 1000; ++n) {
@@ -209,6 +232,14 @@ std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
         if (!std::filesystem::exists(path, ec))
             break;
     }
+    return path;
+}
+
+std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
+{
+    if (!e.config_stream)
+        return {};
+    std::string path = BackupPath(e, dir);
     uint32_t features = (e.flags & DevFlagFeatureWord) ? e.feature_word : 0xFFFFFFFFu;
     uint32_t hardware = (e.flags & DevFlagHwMask) ? e.hw_mask : 0;
     e.config_stream->Rewind();

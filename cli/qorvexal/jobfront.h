@@ -54,6 +54,8 @@ public:
     // Writes the configuration text the entry holds (its stream) into a time-stamped file in `dir`.
     // Returns the file name, "" on failure.
     std::string Backup(DeviceEntry& entry, const std::string& dir);
+    // A new time-stamped backup file name for the entry in `dir` (created when missing).
+    static std::string BackupPath(const DeviceEntry& entry, const std::string& dir);
     // The directory of backups: "Config" beside the settings file.
     static std::string BackupDirectory();
 
@@ -91,3 +93,10 @@ private:
 
 // Prints the lines of a message (CR as line breaks) on standard error.
 void QvPrintMessage(const std::string& text);
+// A file name made from the device's name (its address when it has none), safe on every system.
+std::string QvDeviceFileBase(const DeviceEntry& entry);
+// A scratch file name for a configuration file of the entry, in the temporary directory.
+std::string QvScratchFile(const DeviceEntry& entry);
+// When the entry's status is not "Ok": prints "<program>: <what> <device>: <status text>" on standard
+// error and returns 1; else 0.
+int QvReportFailure(const DeviceEntry& entry, const char* what);

@@ -67,9 +67,10 @@ void FreeConfig(DeviceEntry& entry)
 }
 
 // The configuration's addresses become the entry's addresses: those of the configuration (best
-// first), then the address the device had, as many as fit the entry's list and an address text of
-// 128 characters. The restart wait tries them in this order, so a device that moved is found at its
-// new address without first waiting out the time-out at the old one.
+// first), then the address the device had, then the further addresses the entry had (the user may
+// have named them), as many as fit the entry's list and an address text of 128 characters. The
+// restart wait tries them in this order, so a device that moved is found at its new address without
+// first waiting out the time-out at the old one.
 void RefreshAddresses(DeviceEntry& entry, const CfgDescription& desc)
 {
     std::vector<uint32_t> addresses;
@@ -92,6 +93,8 @@ void RefreshAddresses(DeviceEntry& entry, const CfgDescription& desc)
     for (uint32_t address : addresses)
         add(address);
     add(entry.address);
+    for (size_t i = 1; i < DeviceEntry::kAddressListSize; ++i)
+        add(entry.address_list[i]);
     std::memcpy(entry.address_list, list, sizeof(list));
     entry.address = list[0];
 }
