@@ -129,7 +129,12 @@ int SnmpEngine::Subscribe(const SnmpOid& oid, uint32_t address, const char* read
             return 0;
         node->subscribers.push_back({ callback, context });
     }
-    agent->readCommunity = Community(readCommunity, "public");
+    // (Re-armed polls give the same community again and again: compare before copying.)
+    std::string_view community = readCommunity && *readCommunity ? std::string_view(readCommunity) : "public";
+    if (community.size() > kSnmpMaxText)
+        community = community.substr(0, kSnmpMaxText);
+    if (agent->readCommunity != community)
+        agent->readCommunity.assign(community);
     if (intervalMs > 0) {
         uint32_t ticks = (intervalMs + kSnmpTickMs - 1) / kSnmpTickMs;
         uint32_t left = Countdown(*node);

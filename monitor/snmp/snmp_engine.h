@@ -61,11 +61,11 @@ enum : uint8_t {
     kSnmpRequestSet = 2,
 };
 
+// (The small fields come first and the OID last: building, matching and clearing requests then touch
+// only the first bytes of each record.)
 struct SnmpRequest {
     SnmpRequest() { } // leaves the OID's unused bytes alone (no zeroing of the whole record)
     uint8_t kind = kSnmpRequestGet;
-    SnmpOid oid;
-    std::unique_ptr<SnmpValue> value; // set only (gets, by the thousand, carry none)
     bool done = false;
     bool alone = false; // the device answered tooBig: send this request by itself
     bool inFlight = false; // part of the request outstanding now
@@ -74,6 +74,8 @@ struct SnmpRequest {
     uint64_t treeVersion = 0;
     SnmpCallback callback = nullptr;
     void* context = nullptr;
+    std::unique_ptr<SnmpValue> value; // set only (gets, by the thousand, carry none)
+    SnmpOid oid;
 };
 
 struct SnmpAgent {
