@@ -455,29 +455,36 @@ TEST(TftpTransfer, ShortDataWithWrongNumberDoesNotEndTransfer)
 TEST(TftpGet, PortZeroMeans69AndLastErrorIsKept)
 {
     ManualClock clock(0);
-    ScriptedLink* link = nullptr;
+    // Each transfer owns its link and frees it at the end: keep where each request went.
+    std::vector<NetAddress> requestTo;
     TestServer server;
     server.content = "hello";
     server.tid = { 0x7f000005, 40001 };
     TftpSetEnvironment({ &clock, [&]() {
                             auto l = std::make_unique<ScriptedLink>(clock);
                             server.Attach(*l);
-                            link = l.get();
+                            auto serve = l->onSend;
+                            l->onSend = [&requestTo, serve](ScriptedLink& link, const TestDatagram& d) {
+                                if (link.sent.size() == 1)
+                                    requestTo.push_back(d.address);
+                                serve(link, d);
+                            };
                             return std::unique_ptr<TftpLink>(std::move(l));
                         } });
     TftpMemoryStream stream;
     TftpLastError = 77;
     EXPECT_EQ(TftpGet(0x7f000005, 0, "sysinfo", stream, 3000, 512), 1);
     EXPECT_EQ(TftpLastError, 0);
-    ASSERT_TRUE(link);
-    EXPECT_EQ(link->sent[0].address, (NetAddress { 0x7f000005, 69 }));
+    ASSERT_EQ(requestTo.size(), 1u);
+    EXPECT_EQ(requestTo[0], (NetAddress { 0x7f000005, 69 }));
     EXPECT_EQ(stream.Data(), "hello");
 
     server.errorCode = 2;
     TftpMemoryStream other;
     EXPECT_EQ(TftpPut(0x7f000005, 8069, "x", other, 3000, 512), 0);
     EXPECT_EQ(TftpLastError, 2);
-    EXPECT_EQ(link->sent[0].address, (NetAddress { 0x7f000005, 8069 }));
+    ASSERT_EQ(requestTo.size(), 2u);
+    EXPECT_EQ(requestTo[1], (NetAddress { 0x7f000005, 8069 }));
 
     TftpSetEnvironment({ &clock, [] { return std::unique_ptr<TftpLink>(); } });
     EXPECT_EQ(TftpGet(0x7f000005, 0, "sysinfo", other, 3000, 512), 0);
