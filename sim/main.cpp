@@ -53,14 +53,14 @@ void PrintHelp()
                 "  --truncated-oack      answer the block-size option with the two bytes \"bl\"\n"
                 "  --max-blksize N       largest block size agreed to (default 8192)\n"
                 "  --verbose, -v         one line per request on standard output\n"
-        "\n"
-        "Device search (answers the search's broadcast to 127.255.255.255 from each device's address):\n"
-        "  --search              answer device searches\n"
-        "  --unconfigured N      the first N devices report IP-ADDRESS 0.0.0.0 (not configured yet)\n"
-        "  --no-probe            ... and CONFIG-STATUS bit 0x80 (never probed on a pseudo address)\n"
-        "  --shipping N          the next N devices share one address (shipping state)\n"
-        "  --shipping-address A  that address (default: the first of them)\n"
-        "  --full-block N        the next N devices send a text that fills a whole 512-byte block\n"
+                "\n"
+                "Device search (answers the search's broadcast to 127.255.255.255 from each device's address):\n"
+                "  --search              answer device searches\n"
+                "  --unconfigured N      the first N devices report IP-ADDRESS 0.0.0.0 (not configured yet)\n"
+                "  --no-probe            ... and CONFIG-STATUS bit 0x80 (never probed on a pseudo address)\n"
+                "  --shipping N          the next N devices share one address (shipping state)\n"
+                "  --shipping-address A  that address (default: the first of them)\n"
+                "  --full-block N        the next N devices send a text that fills a whole 512-byte block\n"
                 "\n"
                 "SNMPv1 agent (one per device, MIB from snmp/<type>.mib beside the program):\n"
                 "  --snmp-port PORT      serve SNMP on each device's address at PORT (devices use 161, which\n"
@@ -278,7 +278,9 @@ int main(int argc, char** argv)
             NetAddressText(fleet.Device(0).address).c_str(), s.port, s.dir.c_str());
         if (snmp.port)
             std::printf("morvaksim: SNMP agents on port %u%s\n", snmp.port,
-                snmp.trapTo ? StrFormat(", traps to %s:%u", NetAddressText(snmp.trapTo->ip).c_str(), snmp.trapTo->port).c_str() : "");
+                snmp.trapTo
+                    ? StrFormat(", traps to %s:%u", NetAddressText(snmp.trapTo->ip).c_str(), snmp.trapTo->port).c_str()
+                    : "");
         std::fflush(stdout);
         fleet.Run(g_stop);
         std::printf("morvaksim: stopped\n");

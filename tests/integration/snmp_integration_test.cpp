@@ -520,14 +520,28 @@ TEST(SnmpUnderFlood, MalformedDatagramsLoseNoPoll)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    // 5 poll rounds on the manual clock (a round is 10 ticks); each tick leaves the answers time to arrive.
+    // 5 poll rounds on the manual clock (a round is 10 ticks). After each tick the answers get time to
+    // arrive: the clock moves on once no answer came for 30 ms (at most 2 s), so a slow machine or a
+    // sanitizer build does not turn a late answer into a lost poll.
+    auto answered = [&] {
+        long total = 0;
+        for (auto& p : polls)
+            total += p->answers.load();
+        return total;
+    };
     const int kRounds = 5;
     for (int tick = 0; tick < kRounds * 10 + 5; ++tick) {
         uint32_t before = SnmpTickCount();
         clock.Advance(kSnmpTickMs);
         for (int i = 0; i < 2000 && SnmpTickCount() == before; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        long seen = answered();
+        for (int quiet = 0, waited = 0; quiet < 30 && waited < 2000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            long now = answered();
+            quiet = now == seen ? quiet + 1 : 0;
+            seen = now;
+        }
     }
     stop = true;
     flood.join();
