@@ -82,7 +82,8 @@ public:
             PluginLine(kw, args, line);
             return;
         }
-        uint32_t kind = CfgKindFromKeyword(kw);
+        uint32_t kind = CfgKindNone;
+        const CfgAttrInfo* attr = CfgFindKeyword(kw, &kind);
         if (table_) {
             // Column mode: only column kinds create items; anything else is an attribute of the last column.
             if (CfgKindIsColumn(kind)) {
@@ -111,7 +112,7 @@ public:
                 table_ = item;
             return;
         }
-        Attribute(kw, args, line);
+        Attribute(attr, kw, args, line);
     }
 
 private:
@@ -127,9 +128,8 @@ private:
             item->id = ParseUnsigned(args.At(1));
     }
 
-    void Attribute(const std::string& kw, const CfgArgList& args, int line)
+    void Attribute(const CfgAttrInfo* info, const std::string& kw, const CfgArgList& args, int line)
     {
-        const CfgAttrInfo* info = CfgFindAttr(kw);
         if (!info || !last_ || !CfgAttrAccepts(info->attr, last_->kind)) {
             Unexpected(line, kw);
             return;

@@ -182,16 +182,19 @@ private:
         slots_[at] = Slot { hash, static_cast<uint32_t>(entries_.size()) };
         return { &entries_.back(), true };
     }
+    // Spreads the used slots over `count` new ones (their hashes are kept: keys are not read again).
     void Rehash(size_t count)
     {
-        slots_.assign(count, Slot {});
+        std::vector<Slot> old(count);
+        old.swap(slots_);
         size_t mask = count - 1;
-        for (size_t e = 0; e < entries_.size(); ++e) {
-            uint32_t hash = Hash(entries_[e].first);
-            size_t i = hash & mask;
+        for (const Slot& s : old) {
+            if (!s.entry)
+                continue;
+            size_t i = s.hash & mask;
             while (slots_[i].entry)
                 i = (i + 1) & mask;
-            slots_[i] = Slot { hash, static_cast<uint32_t>(e + 1) };
+            slots_[i] = s;
         }
     }
 

@@ -302,6 +302,12 @@ public:
         const Slot* s = Lookup(keyword);
         return s ? s->attr : nullptr;
     }
+    const CfgAttrInfo* Both(std::string_view keyword, uint32_t* kind) const
+    {
+        const Slot* s = Lookup(keyword);
+        *kind = s ? s->kind : CfgKindNone;
+        return s ? s->attr : nullptr;
+    }
 
 private:
     static constexpr size_t kSlots = 256; // a power of two, well above the 67 keywords
@@ -357,6 +363,11 @@ const char* CfgKindKeyword(uint32_t kind)
 uint32_t CfgKindFromKeyword(std::string_view keyword)
 {
     return Tables().Kind(keyword);
+}
+
+const CfgAttrInfo* CfgFindKeyword(std::string_view keyword, uint32_t* kind)
+{
+    return Tables().Both(keyword, kind);
 }
 
 const CfgAttrInfo* CfgAttrTable()

@@ -402,5 +402,8 @@ const CfgAttrInfo* CfgFindAttr(std::string_view keyword);
 bool CfgAttrAccepts(CfgAttr attr, uint32_t kind, bool wizard = false);
 // The element kind of a keyword (exact comparison), or CfgKindNone.
 uint32_t CfgKindFromKeyword(std::string_view keyword);
+// Both in one lookup: the element kind of a keyword into *kind (CfgKindNone when it is none), and its
+// attribute entry, or nullptr.
+const CfgAttrInfo* CfgFindKeyword(std::string_view keyword, uint32_t* kind);
 
 using CfgDescriptionPtr = std::unique_ptr<CfgDescription>;
