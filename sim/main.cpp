@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "common/platform/net.h"
 #include "common/text.h"
+#include "monitor/snmp/snmp_ber.h"
 #include "sim/search.h"
 #include "sim/simfleet.h"
 #include "sim/snmp/sim_snmp.h"
@@ -132,9 +133,16 @@ bool StartSnmp(SimFleet& fleet, const SimSnmpDeviceConfig& base, const std::opti
         fleet.AddTicker([raw](uint32_t at) { raw->OnTick(at); });
         agents.push_back(std::move(agent));
     }
-    fleet.onAddressChange.push_back([&agents](size_t index, uint32_t, uint32_t address) {
-        if (index < agents.size() && !agents[index]->Rebind(address))
+    fleet.onAddressChange.push_back([&agents, &fleet](size_t index, uint32_t oldAddress, uint32_t address) {
+        if (index >= agents.size())
+            return;
+        if (address != oldAddress && !agents[index]->Rebind(address))
             std::fprintf(stderr, "morvaksim: SNMP agent stays at its old address\n");
+        // sysName follows the name the written configuration gave the device.
+        const SimDevice& device = fleet.Device(index);
+        if (!device.name.empty())
+            agents[index]->Agent()->SetValue(
+                { 1, 3, 6, 1, 2, 1, 1, 5, 0 }, kBerOctetString, SnmpValue::String(device.name));
     });
     return true;
 }

@@ -188,8 +188,11 @@ void SimFleet::Rebind(size_t index, uint32_t oldAddress)
 {
     Node& node = *nodes_[index];
     node.device.Save();
-    if (node.device.address == oldAddress)
+    if (node.device.address == oldAddress) {
+        for (auto& watcher : onAddressChange)
+            watcher(index, oldAddress, oldAddress);
         return;
+    }
     std::string error;
     if (!OpenNode(node, &error)) {
         std::fprintf(stderr, "morvaksim: %s; staying at %s\n", error.c_str(), NetAddressText(oldAddress).c_str());

@@ -69,7 +69,8 @@ public:
     void AddSocket(UdpSocket* socket, std::function<void(uint32_t now)> onReadable);
     void RemoveSocket(UdpSocket* socket);
     void AddTicker(std::function<void(uint32_t now)> ticker);
-    // Called when a device answers at a new address (index, old address, new address).
+    // Called when a device took a written configuration and answers again (index, old address, new
+    // address; both the same when the address stayed).
     std::vector<std::function<void(size_t, uint32_t, uint32_t)>> onAddressChange;
     // Called for every request a device takes (tests compare the exact fields).
     std::function<void(size_t index, const SimRequest& request, NetAddress from)> onRequest;
