@@ -26,8 +26,9 @@ std::mutex g_startLock; // guards g_client itself (start and stop)
 std::unique_ptr<Client> g_client;
 
 // The worker: a tick every 100 ms by the clock; in between it waits on the socket and dispatches each
-// datagram under the lock. Waiting on the socket (instead of sleeping 1 ms between polls) answers at once
-// and costs nothing while idle.
+// datagram under the lock. The wait is the receive itself (a receive time-out on the socket), so a
+// datagram costs one system call and an idle worker none until the next tick or the time-out; the
+// time-out changes (and costs a call to set it) only in the last 20 ms before a tick.
 void WorkerLoop(Client* c)
 {
     uint32_t lastTick = c->startMs;
@@ -46,18 +47,14 @@ void WorkerLoop(Client* c)
         uint32_t wait = kSnmpTickMs - elapsed;
         if (wait > 20)
             wait = 20; // bounds how long a stop request or a manual clock waits to be seen
-        if (c->socket.WaitReadable(wait) <= 0)
-            continue;
-        // Take what is waiting, but never so much that a tick is starved.
-        for (int n = 0; n < 256; ++n) {
-            NetAddress from;
-            int size = c->socket.ReceiveFrom(buffer, sizeof buffer, &from);
-            if (size > 0) {
-                std::lock_guard<std::recursive_mutex> guard(c->lock);
-                c->engine->Receive(SnmpAddressFromHost(from.ip), buffer, static_cast<size_t>(size));
-            }
-            if (c->socket.WaitReadable(0) <= 0)
-                break;
+        NetAddress from;
+        int size = c->socket.ReceiveFrom(buffer, sizeof buffer, &from, wait);
+        if (size > 0) {
+            std::lock_guard<std::recursive_mutex> guard(c->lock);
+            c->engine->Receive(SnmpAddressFromHost(from.ip), buffer, static_cast<size_t>(size));
+        } else if (size == -1) {
+            // A failed receive (not a time-out) would return at once again: wait for the socket instead.
+            c->socket.WaitReadable(wait);
         }
     }
 }
