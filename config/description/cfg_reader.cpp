@@ -236,9 +236,14 @@ const char* Find(const char* from, const char* end, char c)
     return from < end ? static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from))) : nullptr;
 }
 
+bool StartsWithStr(std::string_view a)
+{
+    return a.size() >= 4 && std::memcmp(a.data(), "str.", 4) == 0;
+}
+
 // Appends an argument given as it stands in the line (escapes not yet resolved); false when it is
-// empty (an empty argument ends the list).
-bool AddArg(CfgArgList& args, std::string_view raw, std::string& unescaped)
+// empty (an empty argument ends the list). Sets *anyStr when the argument begins with "str.".
+bool AddArg(CfgArgList& args, std::string_view raw, std::string& unescaped, bool* anyStr)
 {
     if (raw.find('\\') != std::string_view::npos) {
         Unescape(raw, unescaped);
@@ -246,14 +251,18 @@ bool AddArg(CfgArgList& args, std::string_view raw, std::string& unescaped)
     }
     if (raw.empty() || raw[0] == '\0')
         return false;
+    if (StartsWithStr(raw))
+        *anyStr = true;
     args.Append(raw);
     return true;
 }
 
 // Splits the text after the keyword into arguments: separated by commas, trimmed of blanks, or in
-// double quotes with escapes; the list ends at an empty argument or an unclosed quote.
-void SplitArgs(std::string_view rest, CfgArgList& args)
+// double quotes with escapes; the list ends at an empty argument or an unclosed quote. Returns true
+// when an argument begins with "str." (only such lists need the string table).
+bool SplitArgs(std::string_view rest, CfgArgList& args)
 {
+    bool anyStr = false;
     const size_t n = rest.size();
     const char* d = rest.data();
     size_t p = 0;
@@ -275,7 +284,7 @@ void SplitArgs(std::string_view rest, CfgArgList& args)
             p = qi + 1;
             while (p < n && IsBlank(d[p]))
                 ++p;
-            if (!AddArg(args, raw, unescaped))
+            if (!AddArg(args, raw, unescaped, &anyStr))
                 break;
             if (p < n && d[p] == ',') {
                 ++p;
@@ -286,12 +295,13 @@ void SplitArgs(std::string_view rest, CfgArgList& args)
         const char* comma = Find(d + p, d + n, ',');
         size_t ci = comma ? static_cast<size_t>(comma - d) : n;
         std::string_view raw = TrimBlanks(rest.substr(p, ci - p));
-        if (!AddArg(args, raw, unescaped))
+        if (!AddArg(args, raw, unescaped, &anyStr))
             break;
         if (!comma)
             break;
         p = ci + 1;
     }
+    return anyStr;
 }
 
 // Splits a stripped, non-empty line at its first blank into keyword and the text after the blank.
@@ -304,23 +314,10 @@ std::string_view SplitKeyword(std::string_view text, std::string& keyword)
     return blank < text.size() ? text.substr(blank + 1) : std::string_view();
 }
 
-bool StartsWithStr(std::string_view a)
-{
-    return a.size() >= 4 && std::memcmp(a.data(), "str.", 4) == 0;
-}
-
 // CfgReplaceStr with the string table, building the new list in the context's scratch list so that
-// neither list gives up its storage.
+// neither list gives up its storage. For lists that hold a "str." argument.
 void ReplaceFromTable(CfgArgList& args, CfgStringContext& strings)
 {
-    bool any = false;
-    for (std::string_view a : args)
-        if (StartsWithStr(a)) {
-            any = true;
-            break;
-        }
-    if (!any)
-        return;
     const CfgStringTable& table = *strings.table;
     CfgArgList& out = strings.scratch;
     out.Clear();
@@ -415,9 +412,10 @@ bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& l
             strings->inRun = false;
             return true; // no arguments: nothing to replace
         }
+        bool anyStr = false; // an argument begins with "str."
         if (keyword == "string") {
             if (strings->inRun && strings->loading) {
-                SplitArgs(rest, args);
+                anyStr = SplitArgs(rest, args);
                 if (args.Count() >= 2) {
                     strings->table->Set(args.At(0), args.At(1));
                     continue;
@@ -430,8 +428,8 @@ bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& l
         if (!want)
             return true;
         if (args.Empty())
-            SplitArgs(rest, args);
-        if (strings->table)
+            anyStr = SplitArgs(rest, args);
+        if (strings->table && anyStr)
             ReplaceFromTable(args, *strings);
         return true;
     }

@@ -316,12 +316,17 @@ private:
         uint32_t kind = CfgKindNone;
         const CfgAttrInfo* attr = nullptr;
     };
+    // Length and three of the characters: enough to spread the keywords, and cheap for every line.
     static size_t Hash(std::string_view k)
     {
-        uint32_t h = 2166136261u;
-        for (char c : k)
-            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-        return h & (kSlots - 1);
+        if (k.empty())
+            return 0;
+        auto at = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(k[i])); };
+        uint32_t h = static_cast<uint32_t>(k.size()) * 0x9E3779B1u;
+        h ^= at(0) * 0x85EBCA77u;
+        h ^= at(k.size() - 1) * 0xC2B2AE3Du;
+        h ^= at(k.size() / 2) * 0x27D4EB2Fu;
+        return (h ^ (h >> 15)) & (kSlots - 1);
     }
     Slot& Free(std::string_view keyword)
     {
