@@ -377,13 +377,6 @@ bool OidFrom(const uint8_t* content, size_t length, SnmpOid* out)
     return true;
 }
 
-std::string CutText(const uint8_t* content, size_t length)
-{
-    if (length > kSnmpMaxText)
-        length = kSnmpMaxText;
-    return std::string(reinterpret_cast<const char*>(content), length);
-}
-
 // One value of a binding; false for an unknown tag or a malformed value.
 bool ReadValue(Reader& r, SnmpBinding* b)
 {
@@ -394,7 +387,11 @@ bool ReadValue(Reader& r, SnmpBinding* b)
     const uint8_t* c = r.p + r.pos;
     r.pos += len;
     b->tag = tag;
-    b->value.Clear();
+    // (The text keeps its capacity: a reused binding then takes the next answer's text without allocating.)
+    b->value.kind = kSnmpNone;
+    b->value.integer = 0;
+    b->value.address = 0;
+    b->value.text.clear();
     switch (tag) {
     case kBerNull:
         return len == 0;
@@ -409,7 +406,7 @@ bool ReadValue(Reader& r, SnmpBinding* b)
     case kBerOctetString:
     case kBerOpaque:
         b->value.kind = kSnmpString;
-        b->value.text = CutText(c, len);
+        b->value.text.assign(reinterpret_cast<const char*>(c), len > kSnmpMaxText ? kSnmpMaxText : len);
         return true;
     case kBerOid: {
         SnmpOid oid;
@@ -457,7 +454,7 @@ SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage
         return kSnmpDecodeBad;
     if (!msg.Expect(kBerOctetString, &len))
         return kSnmpDecodeBad;
-    out->community = CutText(msg.p + msg.pos, len);
+    out->community.assign(reinterpret_cast<const char*>(msg.p + msg.pos), len > kSnmpMaxText ? kSnmpMaxText : len);
     msg.pos += len;
     uint8_t pduTag;
     if (!msg.Header(&pduTag, &len) || (pduTag & 0xE0) != 0xA0)
@@ -466,39 +463,51 @@ SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage
     if (!msg.AtEnd())
         return kSnmpDecodeBad;
     out->pdu = static_cast<uint8_t>(pduTag & 0x1F);
-    out->bindings.clear();
     out->complete = true;
-    if (out->pdu > kPduTrap)
+    if (out->pdu > kPduTrap) {
+        out->bindings.clear();
         return kSnmpDecodeOtherPdu;
+    }
+    // The bindings are read into the records the message already holds (a decoder reused datagram after
+    // datagram then neither builds nor frees any); those left over are dropped at the end.
+    size_t count = 0;
+    auto fail = [&] {
+        out->bindings.clear();
+        return kSnmpDecodeBad;
+    };
     if (out->pdu == kPduTrap) {
         if (!pdu.Expect(kBerOid, &len) || !OidFrom(pdu.p + pdu.pos, len, &out->enterprise))
-            return kSnmpDecodeBad;
+            return fail();
         pdu.pos += len;
         if (!pdu.Expect(kBerIpAddress, &len) || len != 4)
-            return kSnmpDecodeBad;
+            return fail();
         std::memcpy(&out->agentAddress, pdu.p + pdu.pos, 4);
         pdu.pos += 4;
         if (!ReadInteger(pdu, &out->genericTrap) || !ReadInteger(pdu, &out->specificTrap))
-            return kSnmpDecodeBad;
+            return fail();
         if (!pdu.Expect(kBerTimeTicks, &len) || !Number(pdu.p + pdu.pos, len, false, &out->timeStamp))
-            return kSnmpDecodeBad;
+            return fail();
         pdu.pos += len;
     } else {
         if (!ReadInteger(pdu, &out->requestId) || !ReadInteger(pdu, &out->errorStatus)
             || !ReadInteger(pdu, &out->errorIndex))
-            return kSnmpDecodeBad;
+            return fail();
     }
     if (!pdu.Expect(kBerSequence, &len))
-        return kSnmpDecodeBad;
+        return fail();
     Reader list = pdu.Sub(len);
     if (!pdu.AtEnd())
-        return kSnmpDecodeBad;
+        return fail();
+    std::vector<SnmpBinding>& bindings = out->bindings;
     while (!list.AtEnd()) {
-        if (!ReadBinding(list, &out->bindings.emplace_back())) {
-            out->bindings.pop_back();
+        if (count == bindings.size())
+            bindings.emplace_back();
+        if (!ReadBinding(list, &bindings[count])) {
             out->complete = false;
             break;
         }
+        ++count;
     }
+    bindings.resize(count);
     return kSnmpDecodeOk;
 }

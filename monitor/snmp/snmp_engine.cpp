@@ -354,15 +354,29 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
     Send(agent);
 }
 
+namespace {
+size_t Tlv(size_t contentLength)
+{
+    return 1 + BerPutLength(nullptr, contentLength) + contentLength;
+}
+
+// A get's binding: the OID and a NULL.
+size_t GetBindingSize(uint32_t oidLength)
+{
+    return Tlv(Tlv(oidLength) + 2);
+}
+} // namespace
+
 void SnmpEngine::Send(SnmpAgent& agent)
 {
-    SnmpMessage& m = request_;
-    m.bindings.clear();
-    m.pdu = kPduGet;
-    m.community = agent.readCommunity;
     // The request id keeps its counter; the top byte names the kind of this request.
     uint32_t idGet = (agent.requestId & 0x00FFFFFFu) | (uint32_t(kSnmpRequestGet) << 24);
-    m.requestId = idGet;
+    // A batch of gets is written straight from the queue into the datagram (version 0, error status and
+    // index 0); the sizes around its bindings are worked out once.
+    const std::string& community = agent.readCommunity;
+    size_t fixedPdu = BerPutInteger(nullptr, static_cast<int32_t>(idGet)) + 2 * BerPutInteger(nullptr, 0);
+    size_t fixedMessage = BerPutInteger(nullptr, 0) + Tlv(community.size());
+    auto sizeFor = [&](size_t bindingsLength) { return Tlv(fixedMessage + Tlv(fixedPdu + Tlv(bindingsLength))); };
     size_t bindingsLength = 0;
     SnmpRequest* stop = nullptr;
     SnmpRequest* batch[kSnmpBatchMax];
@@ -378,39 +392,74 @@ void SnmpEngine::Send(SnmpAgent& agent)
         }
         if (batchCount >= kSnmpBatchMax)
             break;
-        SnmpBinding& b = m.bindings.emplace_back();
-        b.oid.length = r.oid.length;
-        std::memcpy(b.oid.bytes, r.oid.bytes, r.oid.length);
-        b.tag = kBerNull;
-        size_t size = SnmpBindingSize(b);
+        size_t size = GetBindingSize(r.oid.length);
         // A batch that would outgrow the request buffer is cut here; the rest goes in a later request.
-        if (batchCount > 0 && SnmpMessageSizeFor(m, bindingsLength + size) > kSnmpRequestBuffer) {
-            m.bindings.pop_back();
+        if (batchCount > 0 && sizeFor(bindingsLength + size) > kSnmpRequestBuffer)
             break;
-        }
         bindingsLength += size;
         batch[batchCount++] = &r;
     }
-    if (batchCount == 0) {
-        if (!stop)
-            return;
-        SnmpBinding b;
-        b.oid = stop->oid;
-        if (stop->kind == kSnmpRequestSet) {
-            m.pdu = kPduSet;
-            m.community = agent.writeCommunity;
-            m.requestId = (agent.requestId & 0x00FFFFFFu) | (uint32_t(kSnmpRequestSet) << 24);
-            SnmpEncodeSetValue(stop->value ? *stop->value : SnmpValue(), &b);
-        } else {
-            b.tag = kBerNull;
-        }
-        m.bindings.push_back(std::move(b));
-        batch[batchCount++] = stop;
-    }
-    for (size_t i = 0; i < batchCount; ++i)
-        batch[i]->inFlight = true;
-    agent.requestId = m.requestId;
     uint8_t buffer[kSnmpRequestBuffer];
+    if (batchCount > 0) {
+        for (size_t i = 0; i < batchCount; ++i)
+            batch[i]->inFlight = true;
+        agent.requestId = idGet;
+        size_t pduLength = fixedPdu + Tlv(bindingsLength);
+        size_t messageLength = fixedMessage + Tlv(pduLength);
+        if (Tlv(messageLength) > sizeof buffer)
+            return;
+        uint8_t* p = buffer;
+        *p++ = kBerSequence;
+        p += BerPutLength(p, messageLength);
+        p += BerPutInteger(p, 0);
+        *p++ = kBerOctetString;
+        p += BerPutLength(p, community.size());
+        std::memcpy(p, community.data(), community.size());
+        p += community.size();
+        *p++ = static_cast<uint8_t>(0xA0 | kPduGet);
+        p += BerPutLength(p, pduLength);
+        p += BerPutInteger(p, static_cast<int32_t>(idGet));
+        p += BerPutInteger(p, 0);
+        p += BerPutInteger(p, 0);
+        *p++ = kBerSequence;
+        p += BerPutLength(p, bindingsLength);
+        for (size_t i = 0; i < batchCount; ++i) {
+            const SnmpOid& oid = batch[i]->oid;
+            *p++ = kBerSequence;
+            p += BerPutLength(p, Tlv(oid.length) + 2);
+            *p++ = kBerOid;
+            p += BerPutLength(p, oid.length);
+            std::memcpy(p, oid.bytes, oid.length);
+            p += oid.length;
+            *p++ = kBerNull;
+            *p++ = 0;
+        }
+        if (send_)
+            send_(agent.address, buffer, static_cast<size_t>(p - buffer));
+        return;
+    }
+    if (!stop)
+        return;
+    // A set, or a get that must go alone: one binding through the general encoder.
+    SnmpMessage& m = request_;
+    m.bindings.clear();
+    m.pdu = kPduGet;
+    m.community = agent.readCommunity;
+    m.requestId = idGet;
+    SnmpBinding& b = m.bindings.emplace_back();
+    b.oid.length = stop->oid.length;
+    std::memcpy(b.oid.bytes, stop->oid.bytes, stop->oid.length);
+    if (stop->kind == kSnmpRequestSet) {
+        m.pdu = kPduSet;
+        m.community = agent.writeCommunity;
+        m.requestId = (agent.requestId & 0x00FFFFFFu) | (uint32_t(kSnmpRequestSet) << 24);
+        SnmpEncodeSetValue(stop->value ? *stop->value : SnmpValue(), &b);
+    } else {
+        b.tag = kBerNull;
+        b.value.Clear();
+    }
+    stop->inFlight = true;
+    agent.requestId = m.requestId;
     size_t size = SnmpEncodeMessage(m, buffer, sizeof buffer);
     if (size > 0 && send_)
         send_(agent.address, buffer, size);
