@@ -275,17 +275,23 @@ int WriteList(const std::vector<std::string>& texts, char* buffer, size_t size)
 
 int CfgHeaderKindOf(std::string_view keyword)
 {
-    if (keyword == "version")
-        return CfgHeaderVersion;
-    if (keyword == "features")
-        return CfgHeaderFeatures;
-    if (keyword == "init_data")
-        return CfgHeaderInitData;
-    if (keyword == "wizard")
-        return CfgHeaderWizard;
-    if (keyword == "hardware")
-        return CfgHeaderHardware;
-    return CfgHeaderNone;
+    // Called for every line: the first character rules out most keywords before any comparison.
+    if (keyword.empty())
+        return CfgHeaderNone;
+    switch (keyword[0]) {
+    case 'v':
+        return keyword == "version" ? CfgHeaderVersion : CfgHeaderNone;
+    case 'f':
+        return keyword == "features" ? CfgHeaderFeatures : CfgHeaderNone;
+    case 'i':
+        return keyword == "init_data" ? CfgHeaderInitData : CfgHeaderNone;
+    case 'w':
+        return keyword == "wizard" ? CfgHeaderWizard : CfgHeaderNone;
+    case 'h':
+        return keyword == "hardware" ? CfgHeaderHardware : CfgHeaderNone;
+    default:
+        return CfgHeaderNone;
+    }
 }
 
 void CfgStartIndex(const std::string& descriptionPattern, const std::string& wizardPattern)

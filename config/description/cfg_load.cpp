@@ -6,7 +6,16 @@
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_pattern.h"
 
+#include <cstring>
+
 namespace {
+
+// Keyword comparison for the per-line checks: length and first character decide most of them
+// without a call.
+inline bool IsWord(std::string_view kw, std::string_view word)
+{
+    return kw.size() == word.size() && kw[0] == word[0] && std::memcmp(kw.data(), word.data(), kw.size()) == 0;
+}
 
 // One condition line ("feature_mask" / "hardware_mask"): mask, or "!" directly before the mask;
 // mask 0 (or no mask) applies always.
@@ -40,27 +49,27 @@ public:
     void Line(const std::string& kw, const CfgArgList& args, int line)
     {
         // Conditions: each kind of condition line is seen only while the conditions before it apply.
-        if (kw == "config_mode") {
+        if (IsWord(kw, "config_mode")) {
             uint32_t n = ParseUnsigned(args.At(0));
             modeOk_ = n == 0 || (n == 1 && easy_) || (n == 2 && !easy_);
             return;
         }
         if (!modeOk_)
             return;
-        if (kw == "feature_mask") {
+        if (IsWord(kw, "feature_mask")) {
             featureOk_ = MaskApplies(args, featureMask_);
             return;
         }
         if (!featureOk_)
             return;
-        if (kw == "hardware_mask") {
+        if (IsWord(kw, "hardware_mask")) {
             hardwareOk_ = MaskApplies(args, hardwareMask_);
             return;
         }
         if (!hardwareOk_)
             return;
 
-        if (kw == "section") {
+        if (IsWord(kw, "section")) {
             std::optional<std::string> title;
             if (args.Count() >= 2)
                 title = std::string(args.At(1));
@@ -69,7 +78,7 @@ public:
             table_ = nullptr;
             return;
         }
-        if (kw == "section_plugin") {
+        if (IsWord(kw, "section_plugin")) {
             std::optional<std::string> title;
             if (args.Count() >= 1)
                 title = std::string(args.At(0));
@@ -155,11 +164,11 @@ private:
 
     void PluginLine(const std::string& kw, const CfgArgList& args, int line)
     {
-        if (kw == "module") {
+        if (IsWord(kw, "module")) {
             section_->module = args;
-        } else if (kw == "multicfg") {
+        } else if (IsWord(kw, "multicfg")) {
             section_->multicfg = ParseUnsigned(args.At(0));
-        } else if (kw == "uses") {
+        } else if (IsWord(kw, "uses")) {
             CfgItem* item = CfgAddItem(section_, CfgKindReadonlyText);
             item->name = std::string(args.At(0));
             CfgArgList description;
@@ -171,7 +180,7 @@ private:
                 item->alias = alias;
             }
             last_ = item;
-        } else if (kw == "uses_table") {
+        } else if (IsWord(kw, "uses_table")) {
             int32_t count = ParseDecimal(args.At(1));
             if (count < 1)
                 return;
@@ -194,7 +203,7 @@ private:
                 column->name = std::to_string(c);
                 last_ = column;
             }
-        } else if (kw == "module_param") {
+        } else if (IsWord(kw, "module_param")) {
             if (args.Count() < 2)
                 return;
             if (!section_->params)

@@ -150,6 +150,13 @@ const std::string* CfgStringTable::Find(std::string_view key) const
 // ---- line syntax ----
 
 namespace {
+// Keyword comparison for the per-line checks: length and first character decide most of them
+// without a call.
+inline bool IsWord(std::string_view kw, std::string_view word)
+{
+    return kw.size() == word.size() && kw[0] == word[0] && std::memcmp(kw.data(), word.data(), kw.size()) == 0;
+}
+
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -397,7 +404,7 @@ bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& l
                 SplitArgs(rest, args);
             return true;
         }
-        if (keyword == "stringtable") {
+        if (IsWord(keyword, "stringtable")) {
             SplitArgs(rest, args);
             if (args.Count() >= 1) {
                 if (!strings->table) {
@@ -413,7 +420,7 @@ bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& l
             return true; // no arguments: nothing to replace
         }
         bool anyStr = false; // an argument begins with "str."
-        if (keyword == "string") {
+        if (IsWord(keyword, "string")) {
             if (strings->inRun && strings->loading) {
                 anyStr = SplitArgs(rest, args);
                 if (args.Count() >= 2) {
