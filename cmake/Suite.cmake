@@ -71,6 +71,10 @@ function(suite_test name)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "SUITE_SOURCE_DIR=${CMAKE_SOURCE_DIR};SUITE_BIN_DIR=${SUITE_BIN_DIR}")
+  if("windows" IN_LIST A_LABELS)
+    # Tests that open windows share the one display (keyboard focus, screenshots): one at a time.
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
+  endif()
 endfunction()
 
 # suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n])
