@@ -1,8 +1,8 @@
 // The SNMP engine polling N simulated devices (32 objects each, once a second) against a client built on
 // net-snmp's asynchronous API doing the same polling, in the same run. Each client runs in a child
 // process pinned to one core; the simulated fleet runs in the parent on the other core. Prints the CPU
-// seconds per 100,000 variable bindings of each and their ratio, and the largest N each sustains
-// without a given-up device.
+// seconds per 100,000 variable bindings of each and their ratio, split into user and system (kernel)
+// time as getrusage counts them in each child, and the largest N each sustains without a given-up device.
 //
 //   snmp_poll [--seconds S] [--sizes N,N,...] [--only engine|net-snmp]
 //
@@ -65,13 +65,29 @@ struct Result {
     uint64_t givenUp = 0;
     double seconds = 0; // measured polling time
     double cpu = 0; // CPU seconds of the process within it (user and system)
+    double user = 0; // of which in user space
+    double system = 0; // of which in the kernel (system calls, datagrams, wake-ups)
 };
 
-double CpuSeconds()
+struct CpuTimes {
+    double user = 0;
+    double system = 0;
+};
+
+CpuTimes CpuNow()
 {
     struct rusage u;
     getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+    return { u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6, u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6 };
+}
+
+// Fills the CPU figures of a measured span that began at `start`.
+void SpanCpu(const CpuTimes& start, Result* r)
+{
+    CpuTimes end = CpuNow();
+    r->user = end.user - start.user;
+    r->system = end.system - start.system;
+    r->cpu = r->user + r->system;
 }
 
 // --- the engine -----------------------------------------------------------------------------------------
@@ -115,12 +131,12 @@ Result RunEngine(int devices, uint16_t port, int seconds)
     std::this_thread::sleep_for(std::chrono::seconds(1));
     CALLGRIND_ZERO_STATS;
     uint64_t startBindings = g_bindings;
-    double startCpu = CpuSeconds();
+    CpuTimes startCpu = CpuNow();
     auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     CALLGRIND_DUMP_STATS_AT("engine measured span");
     Result r;
-    r.cpu = CpuSeconds() - startCpu;
+    SpanCpu(startCpu, &r);
     r.bindings = g_bindings - startBindings;
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.givenUp = g_failures;
@@ -192,7 +208,7 @@ Result RunNetSnmp(int devices, uint16_t port, int seconds)
     auto end = measureFrom + std::chrono::seconds(seconds);
     auto nextRound = begin;
     uint64_t startBindings = 0;
-    double startCpu = 0;
+    CpuTimes startCpu;
     bool measuring = false;
     netsnmp_large_fd_set fdset;
     netsnmp_large_fd_set_init(&fdset, devices + 64);
@@ -201,7 +217,7 @@ Result RunNetSnmp(int devices, uint16_t port, int seconds)
             measuring = true;
             CALLGRIND_ZERO_STATS;
             startBindings = g_nsBindings;
-            startCpu = CpuSeconds();
+            startCpu = CpuNow();
         }
         if (now() >= nextRound) {
             // Each device is asked for its 32 objects once a second (one at a time, like the engine).
@@ -237,7 +253,7 @@ Result RunNetSnmp(int devices, uint16_t port, int seconds)
     }
     CALLGRIND_DUMP_STATS_AT("net-snmp measured span");
     Result r;
-    r.cpu = CpuSeconds() - startCpu;
+    SpanCpu(startCpu, &r);
     r.bindings = g_nsBindings - startBindings;
     r.seconds = seconds;
     r.givenUp = g_nsGivenUp;
@@ -314,7 +330,8 @@ int main(int argc, char** argv)
             return 1;
     }
     fleet.Start();
-    std::printf("devices  client    bindings/s  bindings  given-up  cpu-s (all, polling)  cpu-s/100k-bindings\n");
+    std::printf("devices  client    bindings/s  bindings  given-up  cpu-s (all, polling)  user-s  sys-s  sys-share"
+                "  cpu-s/100k-bindings\n");
     int sustained[2] = { 0, 0 };
     struct Ratio {
         int devices;
@@ -332,9 +349,11 @@ int main(int argc, char** argv)
             r[which] = Measure(which == 0, n, port, seconds, &cpu[which]);
             double rate = r[which].bindings / r[which].seconds;
             double per = r[which].bindings ? r[which].cpu / r[which].bindings * 100000.0 : 0;
-            std::printf("%7d  %-8s  %10.0f  %8llu  %8llu  %6.2f  %6.2f        %8.4f\n", n,
+            double sysShare = r[which].cpu > 0 ? r[which].system / r[which].cpu * 100.0 : 0;
+            std::printf("%7d  %-8s  %10.0f  %8llu  %8llu  %6.2f  %6.2f        %6.2f  %5.2f  %8.0f%%  %8.4f\n", n,
                 which == 0 ? "engine" : "net-snmp", rate, static_cast<unsigned long long>(r[which].bindings),
-                static_cast<unsigned long long>(r[which].givenUp), cpu[which], r[which].cpu, per);
+                static_cast<unsigned long long>(r[which].givenUp), cpu[which], r[which].cpu, r[which].user,
+                r[which].system, sysShare, per);
             // Sustained: nobody given up and at least 80% of a poll a second delivered.
             if (r[which].givenUp == 0 && rate >= 0.8 * n * kObjects)
                 sustained[which] = n;
@@ -343,7 +362,9 @@ int main(int argc, char** argv)
         if (r[0].givenUp == 0 && r[1].givenUp == 0 && r[0].bindings && r[1].bindings) {
             double ratio = (r[0].cpu / r[0].bindings) / (r[1].cpu / r[1].bindings);
             ratios.push_back({ n, ratio });
-            std::printf("%7d  RATIO engine/net-snmp CPU seconds per binding = %.2f\n", n, ratio);
+            std::printf("%7d  RATIO engine/net-snmp CPU seconds per binding = %.2f (user %.2f, system %.2f)\n", n,
+                ratio, (r[0].user / r[0].bindings) / (r[1].user / r[1].bindings),
+                (r[0].system / r[0].bindings) / (r[1].system / r[1].bindings));
         }
         std::fflush(stdout);
     }
