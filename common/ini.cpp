@@ -68,6 +68,15 @@ std::string StripQuotes(std::string_view value)
         return std::string(value.substr(1, value.size() - 2));
     return std::string(value);
 }
+
+// A value as it is written: reading drops blanks around a value and one pair of enclosing quotes, so a
+// value that would lose either is written inside quotes of its own and reads back unchanged.
+std::string ValueForWrite(std::string_view value)
+{
+    if (StripQuotes(Trim(value)) == value)
+        return std::string(value);
+    return "\"" + std::string(value) + "\"";
+}
 } // namespace
 
 int IniFile::Load(const std::string& path)
@@ -217,7 +226,7 @@ void IniFile::SetString(std::string_view section, std::string_view key, std::str
     std::string_view k = Trim(key);
     size_t i = FindKey(section, k);
     if (i != std::string::npos) {
-        std::string text = lines_[i].name + "=" + std::string(value);
+        std::string text = lines_[i].name + "=" + ValueForWrite(value);
         if (text != lines_[i].text) {
             lines_[i].text = std::move(text);
             changed_ = true;
@@ -227,7 +236,7 @@ void IniFile::SetString(std::string_view section, std::string_view key, std::str
     Line line;
     line.kind = LineKind::Key;
     line.name = std::string(k);
-    line.text = line.name + "=" + std::string(value);
+    line.text = line.name + "=" + ValueForWrite(value);
     changed_ = true;
     size_t s = FindSection(section);
     if (s == std::string::npos) {

@@ -122,9 +122,8 @@ TEST(IniFile, ReadsIntegersLikeGetPrivateProfileInt)
         { "0x", 0 },
     };
     for (const Row& r : rows) {
-        IniFile ini;
-        if (r.value)
-            ini.SetString("S", "K", r.value);
+        IniFile ini; // the value as it stands in the file
+        ini.Parse(r.value ? std::string("[S]\r\nK=") + r.value + "\r\n" : std::string("[S]\r\n"));
         EXPECT_EQ(ini.GetInt("S", "K", 42), r.expected) << (r.value ? r.value : "(absent)");
     }
 }
@@ -145,6 +144,32 @@ TEST(IniFile, WritesKeepTheRestOfTheFile)
     EXPECT_EQ(ini.Text(), "; head\r\n[B]\r\n[C]\r\nw=4\r\n");
     ini.Write("Nowhere", "k", nullptr); // deleting what is absent changes nothing
     EXPECT_EQ(ini.Text(), "; head\r\n[B]\r\n[C]\r\nw=4\r\n");
+}
+
+TEST(IniFile, EveryWrittenValueReadsBackUnchanged)
+{
+    // Reading drops surrounding blanks and one pair of enclosing quotes: such values are written quoted.
+    const struct {
+        const char* value;
+        const char* line;
+    } rows[] = {
+        { "plain", "k=plain" },
+        { "", "k=" },
+        { " lead", "k=\" lead\"" },
+        { "trail\t", "k=\"trail\t\"" },
+        { "\"quoted\"", "k=\"\"quoted\"\"" },
+        { "'single'", "k=\"'single'\"" },
+        { "a\"b", "k=a\"b" },
+        { "\"", "k=\"" },
+    };
+    for (const auto& row : rows) {
+        IniFile ini;
+        ini.SetString("S", "k", row.value);
+        EXPECT_EQ(ini.Text(), std::string("[S]\r\n") + row.line + "\r\n") << row.value;
+        IniFile again;
+        again.Parse(ini.Text());
+        EXPECT_EQ(again.GetString("S", "k", "-"), row.value) << row.value;
+    }
 }
 
 TEST(IniFile, DeletingAKeyRemovesEveryCopy)

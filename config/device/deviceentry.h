@@ -6,6 +6,7 @@
 
 #include "config/device/sysinfo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +29,7 @@ public:
 
     FixedText() = default;
     FixedText(std::string_view text)
-        : text_(text.substr(0, kMax))
+        : text_(Cut(text))
     {
     }
     FixedText(const char* text)
@@ -41,7 +42,7 @@ public:
     }
     FixedText& operator=(std::string_view text)
     {
-        text_.assign(text.substr(0, kMax));
+        text_.assign(Cut(text));
         return *this;
     }
     FixedText& operator=(const char* text)
@@ -84,6 +85,12 @@ public:
     }
 
 private:
+    // A field holds a C text: it ends at the first NUL, and at its room.
+    static std::string_view Cut(std::string_view text)
+    {
+        return text.substr(0, std::min(kMax, text.find('\0')));
+    }
+
     std::string text_;
 };
 

@@ -51,10 +51,10 @@ std::vector<std::string_view> SplitFields(std::string_view text)
     return fields;
 }
 
-// A text as it may stand in a settings value: no line breaks.
+// A text as it may stand in a settings value: a C text (up to its first NUL) without line breaks.
 std::string OneLine(std::string_view text)
 {
-    std::string out(text);
+    std::string out(text.substr(0, text.find('\0')));
     std::replace(out.begin(), out.end(), '\r', ' ');
     std::replace(out.begin(), out.end(), '\n', ' ');
     return out;
@@ -288,13 +288,15 @@ int DeviceListLoad(DeviceList& list, const IniFile& ini)
         count = std::min(count, keys);
         DeviceFolder* folder = nullptr;
         for (int32_t i = 1; i <= count; ++i) {
-            std::string name = ini.GetString(section, StrFormat("%d_Name", i), "", kNameMax);
-            std::string parameters = ini.GetString(section, StrFormat("%d_Parameters", i), "", kParametersMax);
+            // Names and descriptions are single lines without surrounding blanks, as they are saved.
+            std::string name(Trim(OneLine(ini.GetString(section, StrFormat("%d_Name", i), "", kNameMax))));
+            std::string parameters = OneLine(ini.GetString(section, StrFormat("%d_Parameters", i), "", kParametersMax));
             if (name.empty() || parameters.empty())
                 continue;
             auto entry = std::make_unique<DeviceEntry>();
             entry->name = name;
-            entry->description = ini.GetString(section, StrFormat("%d_Description", i), "", kDescriptionMax);
+            entry->description
+                = Trim(OneLine(ini.GetString(section, StrFormat("%d_Description", i), "", kDescriptionMax)));
             DeviceParseParameters(parameters, *entry);
             if (!folder)
                 folder = &list.MakeFolder(path);
@@ -331,15 +333,19 @@ int DeviceListImportLegacy(DeviceList& list, std::string_view text)
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos)
             end = text.size();
-        std::string_view line = TrimLineEnd(text.substr(pos, std::min(end - pos, kLegacyLineMax)));
+        std::string_view line = text.substr(pos, std::min(end - pos, kLegacyLineMax));
+        line = TrimLineEnd(line.substr(0, line.find('\0'))); // a line is a C text
         pos = end + 1;
         if (Trim(line).empty() || line[0] == '#')
             continue;
-        std::vector<std::string_view> f = SplitFields(line);
+        std::string single = OneLine(line); // a carriage return inside a line is no line break of ours
+        std::vector<std::string_view> f = SplitFields(single);
         auto field = [&f](size_t i) { return i < f.size() ? Trim(f[i]) : std::string_view(); };
         auto entry = std::make_unique<DeviceEntry>();
         entry->name = CutTo(field(0), kNameMax);
         entry->description = CutTo(field(1), kDescriptionMax);
+        if (entry->name.empty())
+            continue; // the settings file keeps no entry without a name
         std::string_view kind = field(2);
         size_t next = 4;
         if (kind == "IP") {
@@ -355,7 +361,7 @@ int DeviceListImportLegacy(DeviceList& list, std::string_view text)
             std::optional<uint32_t> n = ParseUnsignedStrict(field(3));
             entry->line_name = n ? StrFormat("COM%u", *n) : CutTo(field(3), 15);
         } else {
-            Diag("legacy device list: unknown kind \"%.*s\"\n", static_cast<int>(kind.size()), kind.data());
+            Diag("legacy device list: unknown kind \"%s\"\n", std::string(kind).c_str());
             next = 3;
         }
         entry->password = CfgUnscramble(field(next), FixedText<64>::kMax);

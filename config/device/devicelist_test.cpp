@@ -194,6 +194,31 @@ TEST(DeviceList, SaveKeepsOtherSettingsAndSurvivesReload)
     std::filesystem::remove_all(dir);
 }
 
+TEST(DeviceList, WhatIsLoadedSurvivesAStoreAndALoad)
+{
+    using namespace std::string_literals;
+    // Names as the settings file and the legacy list may hold them: quoted, with a NUL, a stray carriage
+    // return, or nothing but blanks (such an entry cannot be kept and is not loaded at all).
+    IniFile ini;
+    ini.Parse(std::string("[DeviceList]\r\nCount=4\r\n1_Name=\"\"quoted\"\"\r\n1_Parameters=0;;IP;10.0.0.1;10;\r\n"
+                          "2_Name=cut\0rest\r\n2_Parameters=0;;IP;10.0.0.2;10;\r\n"
+                          "3_Name=a\rb\r\n3_Parameters=0;;IP;10.0.0.3;10;\r\n"
+                          "4_Name=\0x\r\n4_Parameters=0;;IP;10.0.0.4;10;\r\n"s));
+    DeviceList list;
+    EXPECT_EQ(DeviceListLoad(list, ini), 3);
+    EXPECT_EQ(DeviceListImportLegacy(list, "legacy;;IP;10.0.0.5\0;junk\r\n \r ;;IP;10.0.0.6\r\n"s), 1);
+    std::vector<std::string> names;
+    for (DeviceEntry* e : list.All())
+        names.push_back(e->name.str());
+    EXPECT_EQ(names, (std::vector<std::string> { "\"quoted\"", "cut", "a b", "legacy" }));
+    IniFile stored;
+    DeviceListStore(list, stored);
+    DeviceList again;
+    EXPECT_EQ(DeviceListLoad(again, stored), 4);
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(again.All()[i]->name.str(), names[i]);
+}
+
 TEST(DeviceList, LegacyListIsImportedSavedThenDeleted)
 {
     std::string dir = TempDir();
