@@ -5,33 +5,10 @@
 #include "config/device/devstatus.h"
 
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 
 namespace {
 #define BACKUP_USAGE "backup [--to DIR] " QV_JOB_USAGE " DEVICE|FOLDER..."
-
-std::string Stamped(const DeviceEntry& e, const std::string& dir)
-{
-    std::time_t now = std::time(nullptr);
-    std::tm local {};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
-    std::string base = e.name.empty() ? e.AddressText() : e.name.str();
-    for (char& c : base)
-        if (c == '/' || c == '\\' || c == ':' || c == ' ')
-            c = '_';
-    std::error_code ec;
-    std::string path;
-    for (int n = 1; n < 1000; ++n) {
-        path = (std::filesystem::path(dir) / (base + "_" + stamp + (n > 1 ? StrFormat("-%d", n) : "") + ".lcf"))
-                   .string();
-        if (!std::filesystem::exists(path, ec))
-            break;
-    }
-    return path;
-}
 
 int RunBackup(std::vector<std::string>& words)
 {
@@ -40,8 +17,6 @@ int RunBackup(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     if (args.Rest().empty())
         return CliFail("usage: " BACKUP_USAGE, 2);
     if (int rc = front.Select(args.Rest()))
@@ -56,7 +31,7 @@ int RunBackup(std::vector<std::string>& words)
     for (DeviceEntry* e : front.Selected()) {
         std::string path;
         int32_t result = front.Command(CmdSaveConfig, { e }, [&](DeviceJob& job) {
-            path = Stamped(*job.first, dir);
+            path = QvJobFront::BackupPath(*job.first, dir);
             job.first->file_name = path;
             return 1;
         });

@@ -12,8 +12,6 @@ int RunCheck(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     if (args.Rest().empty())
         return CliFail("usage: check [-t SECONDS] DEVICE|FOLDER...", 2);
     if (int rc = front.Select(args.Rest()))

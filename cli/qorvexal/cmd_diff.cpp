@@ -54,18 +54,23 @@ int ApplyAssignments(CfgDescription& desc, const std::vector<std::string>& words
 
 void PrintDiff(const CfgDescription& before, const CfgDescription& after)
 {
-    std::vector<CfgDiffLine> lines = CfgDiff(before, after);
-    if (lines.empty())
-        std::printf("no changes\n");
-    else
-        std::printf("%s", CfgDiffText(lines).c_str());
+    QvPrintDiff(before, after);
     std::fflush(stdout);
 }
 
-// Reads the device's configuration for editing (check first, then the read job).
-int ReadDevice(QvJobFront& front, DeviceEntry* e)
+// Starts the front on the one device `word` names and reads its configuration for editing (check
+// first, then the read job); `*copy` is its description loaded afresh with the values as read.
+int ReadDevice(
+    QvJobFront& front, const std::string& word, const char* command, DeviceEntry** e, CfgDescriptionPtr* copy)
 {
-    return front.Command(CmdConfigure, { e }) == JobReadOk ? 0 : 1;
+    if (int rc = front.StartOne(word, command, e))
+        return rc;
+    if (front.Command(CmdConfigure, { *e }) != JobReadOk)
+        return 1;
+    *copy = front.FreshCopy(**e);
+    if (!*copy)
+        return CliFail("cannot load the description of the device", 1);
+    return 0;
 }
 
 int RunDiff(std::vector<std::string>& words)
@@ -74,23 +79,13 @@ int RunDiff(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     std::vector<std::string>& rest = args.Rest();
     if (rest.size() < 2 || (!IsAssignment(rest[1]) && rest.size() != 2))
         return CliFail("usage: " DIFF_USAGE, 2);
-    if (int rc = front.Select({ rest[0] }))
+    DeviceEntry* e = nullptr;
+    CfgDescriptionPtr after;
+    if (int rc = ReadDevice(front, rest[0], "diff", &e, &after))
         return rc;
-    if (front.Selected().size() != 1)
-        return CliFail("diff works on one device", 2);
-    if (int rc = front.Start())
-        return rc;
-    DeviceEntry* e = front.Selected()[0];
-    if (int rc = ReadDevice(front, e))
-        return rc;
-    CfgDescriptionPtr after = front.FreshCopy(*e);
-    if (!after)
-        return CliFail("cannot load the description of the device", 1);
     if (IsAssignment(rest[1])) {
         if (int rc = ApplyAssignments(*after, rest, 1))
             return rc;
@@ -109,39 +104,23 @@ int RunSet(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     std::vector<std::string>& rest = args.Rest();
     if (rest.size() < 2)
         return CliFail("usage: " SET_USAGE, 2);
     for (size_t i = 1; i < rest.size(); ++i)
         if (!IsAssignment(rest[i]))
             return CliFail("not NAME=VALUE: " + rest[i], 2);
-    if (int rc = front.Select({ rest[0] }))
+    DeviceEntry* e = nullptr;
+    CfgDescriptionPtr before;
+    if (int rc = ReadDevice(front, rest[0], "set", &e, &before))
         return rc;
-    if (front.Selected().size() != 1)
-        return CliFail("set works on one device", 2);
-    if (int rc = front.Start())
-        return rc;
-    DeviceEntry* e = front.Selected()[0];
-    if (int rc = ReadDevice(front, e))
-        return rc;
-    CfgDescriptionPtr before = front.FreshCopy(*e);
-    if (!before)
-        return CliFail("cannot load the description of the device", 1);
     if (int rc = ApplyAssignments(*e->config, rest, 1)) {
         front.Job(JobRelease, { e });
         return rc;
     }
     PrintDiff(*before, *e->config);
-    if (!noBackup) {
-        std::string path = front.Backup(*e, QvJobFront::BackupDirectory());
-        if (path.empty()) {
-            front.Job(JobRelease, { e });
-            return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
-        }
-        std::printf("backup: %s\n", path.c_str());
-    }
+    if (!noBackup && front.BackupBeforeWrite(*e))
+        return 1;
     int32_t result = front.Job(JobWriteConfig, { e });
     front.Job(JobRelease, { e });
     front.SaveListIfChanged();

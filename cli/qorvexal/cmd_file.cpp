@@ -110,10 +110,20 @@ int RunExport(std::vector<std::string>& args)
     return 0;
 }
 
-// Reads the header of a configuration file and loads the description of its device.
-int OpenConfigFile(CliArgs& opts, const char* usage, QvDscOptions* dsc, QvDescriptionIndex* index,
-    CfgFileHeader* header, CfgDescriptionPtr* desc)
+// A configuration file opened for reading: its header, the description of its device and its text.
+struct OpenedFile {
+    QvDscOptions dsc;
+    QvDescriptionIndex index;
+    CfgFileHeader header;
+    CfgDescriptionPtr desc;
+    CfgTempStream text;
+};
+
+// Reads the header of a configuration file, loads the description of its device and imports its text.
+int OpenConfigFile(CliArgs& opts, const char* usage, OpenedFile* file)
 {
+    QvDscOptions* dsc = &file->dsc;
+    CfgFileHeader* header = &file->header;
     if (int rc = TakeArgs(opts, dsc, 1, usage))
         return rc;
     if (!CfgReadFileHeader(opts.Rest()[0], header))
@@ -122,28 +132,25 @@ int OpenConfigFile(CliArgs& opts, const char* usage, QvDscOptions* dsc, QvDescri
         dsc->featureMask = header->featureMask;
     if (!dsc->hardwareGiven)
         dsc->hardwareMask = header->hardwareMask;
-    if (int rc = index->Start(*dsc))
+    if (int rc = file->index.Start(*dsc))
         return rc;
-    *desc = CfgLoadDescription(
+    file->desc = CfgLoadDescription(
         header->deviceType, header->version, dsc->language.c_str(), dsc->featureMask, dsc->hardwareMask, dsc->easy);
-    if (!*desc)
+    if (!file->desc)
         return QvNoDescription(header->deviceType, header->version);
+    file->text = CfgImportFile(opts.Rest()[0]);
+    if (!file->text.IsOpen())
+        return CantOpen();
     return 0;
 }
 
 int RunImport(std::vector<std::string>& args)
 {
     CliArgs opts(args);
-    QvDscOptions dsc;
-    QvDescriptionIndex index;
-    CfgFileHeader header;
-    CfgDescriptionPtr desc;
-    if (int rc = OpenConfigFile(opts, IMPORT_USAGE, &dsc, &index, &header, &desc))
+    OpenedFile file;
+    if (int rc = OpenConfigFile(opts, IMPORT_USAGE, &file))
         return rc;
-    CfgTempStream text = CfgImportFile(opts.Rest()[0]);
-    if (!text.IsOpen())
-        return CantOpen();
-    Print(text.Contents());
+    Print(file.text.Contents());
     return 0;
 }
 
@@ -155,16 +162,11 @@ int RunShow(std::vector<std::string>& args)
     bool mask = !opts.Flag("--unmasked");
     const std::string on = StrLoad(qorvexal_Strings(), CfgStrOn);
     const std::string off = StrLoad(qorvexal_Strings(), CfgStrOff);
-    QvDscOptions dsc;
-    QvDescriptionIndex index;
-    CfgFileHeader header;
-    CfgDescriptionPtr desc;
-    if (int rc = OpenConfigFile(opts, SHOW_USAGE, &dsc, &index, &header, &desc))
+    OpenedFile file;
+    if (int rc = OpenConfigFile(opts, SHOW_USAGE, &file))
         return rc;
-    CfgTempStream text = CfgImportFile(opts.Rest()[0]);
-    if (!text.IsOpen())
-        return CantOpen();
-    CfgReadFile(text, *desc);
+    CfgDescriptionPtr& desc = file.desc;
+    CfgReadFile(file.text, *desc);
     std::string out;
     std::vector<CfgBitPart> parts;
     // Plain items as the writer names them: the first item of each name, same-named bit fields combined.

@@ -74,8 +74,6 @@ int RunRead(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     std::vector<std::string> rest = args.Rest();
     if (rest.size() < 2)
         return CliFail("usage: " READ_USAGE, 2);

@@ -3,7 +3,6 @@
 #include "cli/qorvexal/jobfront.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/frontend/jobs_diff.h"
 
 #include <cstdio>
 
@@ -18,21 +17,15 @@ int RunRestore(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     std::vector<std::string>& rest = args.Rest();
     if (rest.size() != 2)
         return CliFail("usage: " RESTORE_USAGE, 2);
     CfgFileHeader header;
     if (!CfgReadFileHeader(rest[1], &header))
         return CliFail(StrFormat("%s: not a configuration file", rest[1].c_str()), 1);
-    if (int rc = front.Select({ rest[0] }))
+    DeviceEntry* e = nullptr;
+    if (int rc = front.StartOne(rest[0], "restore", &e))
         return rc;
-    if (front.Selected().size() != 1)
-        return CliFail("restore works on one device", 2);
-    if (int rc = front.Start())
-        return rc;
-    DeviceEntry* e = front.Selected()[0];
     if (!noBackup || !noDiff) {
         if (front.Command(CmdConfigure, { e }) != JobReadOk)
             return 1;
@@ -41,18 +34,11 @@ int RunRestore(std::vector<std::string>& words)
             CfgTempStream text = CfgImportFile(rest[1]);
             if (after && text.IsOpen()) {
                 CfgReadFile(text, *after);
-                std::vector<CfgDiffLine> lines = CfgDiff(*e->config, *after);
-                std::printf("%s", lines.empty() ? "no changes\n" : CfgDiffText(lines).c_str());
+                QvPrintDiff(*e->config, *after);
             }
         }
-        if (!noBackup) {
-            std::string path = front.Backup(*e, QvJobFront::BackupDirectory());
-            if (path.empty()) {
-                front.Job(JobRelease, { e });
-                return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
-            }
-            std::printf("backup: %s\n", path.c_str());
-        }
+        if (!noBackup && front.BackupBeforeWrite(*e))
+            return 1;
         std::fflush(stdout);
         front.Job(JobRelease, { e });
     }

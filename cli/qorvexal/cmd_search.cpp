@@ -1,6 +1,7 @@
 // qorvexal-cli search: finds devices by broadcast and merges them into the device list.
 #include "cli/cli.h"
 #include "cli/qorvexal/devices.h"
+#include "cli/qorvexal/jobfront.h"
 #include "common/ini.h"
 #include "common/platform/net.h"
 #include "common/strings.h"
@@ -34,21 +35,6 @@ bool ParseNet(const std::string& text, uint32_t* address, uint32_t* mask)
     }
     *address = *a;
     return true;
-}
-
-std::string Lines(std::string text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 int RunSearch(std::vector<std::string>& args)
@@ -132,8 +118,8 @@ int RunSearch(std::vector<std::string>& args)
     std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
         merge.conflicts);
     if (merge.conflicts)
-        std::fprintf(stderr, "%s\n\n%s", Lines(SearchConflictMessage()).c_str(),
-            Lines(SearchConflictDetails(results, merge.conflicts)).c_str());
+        std::fprintf(stderr, "%s\n\n%s", QvMessageLines(SearchConflictMessage()).c_str(),
+            QvMessageLines(SearchConflictDetails(results, merge.conflicts)).c_str());
     else if (merge.new_devices == 0)
         std::fprintf(stderr, "%s\n", StrLoad(qorvexal_Strings(), kIdNoNewDevices).c_str());
     if (merge.new_devices || !merge.updated.empty())

@@ -51,6 +51,17 @@ int Failed(const char* what, const std::string& file)
     return CliFail(StrFormat("%s %s: %s (%d)", what, file.c_str(), DevStatusText(status).c_str(), TftpLastError), 1);
 }
 
+// One transfer (TftpGet or TftpPut) of `remote` from or into `file`, its progress shown as it goes.
+int Transfer(decltype(&TftpGet) transfer, const TftpOptions& o, const std::string& remote, std::FILE* file)
+{
+    DeviceEntry progress;
+    progress.progress_kind = 201;
+    TftpFileStream stream(file);
+    return QvWithProgress(progress, [&] {
+        return transfer(o.host, o.port, remote.c_str(), stream, o.timeoutMs, o.blockSize, &progress.progress, nullptr);
+    });
+}
+
 int RunGet(std::vector<std::string>& words)
 {
     CliArgs args(words);
@@ -64,11 +75,7 @@ int RunGet(std::vector<std::string>& words)
     std::FILE* file = std::fopen(partial.c_str(), "wb");
     if (!file)
         return CliFail("cannot create " + partial, 1);
-    DeviceEntry progress;
-    progress.progress_kind = 201;
-    TftpFileStream stream(file);
-    int ok = QvWithProgress(progress,
-        [&] { return TftpGet(o.host, o.port, remote.c_str(), stream, o.timeoutMs, o.blockSize, &progress.progress); });
+    int ok = Transfer(TftpGet, o, remote, file);
     bool closed = std::fclose(file) == 0;
     if (!ok || !closed) {
         std::remove(partial.c_str());
@@ -92,11 +99,7 @@ int RunPut(std::vector<std::string>& words)
     std::FILE* file = std::fopen(local.c_str(), "rb");
     if (!file)
         return CliFail("cannot open " + local, 1);
-    DeviceEntry progress;
-    progress.progress_kind = 201;
-    TftpFileStream stream(file);
-    int ok = QvWithProgress(progress,
-        [&] { return TftpPut(o.host, o.port, remote.c_str(), stream, o.timeoutMs, o.blockSize, &progress.progress); });
+    int ok = Transfer(TftpPut, o, remote, file);
     std::fclose(file);
     return ok ? 0 : Failed("put", remote);
 }

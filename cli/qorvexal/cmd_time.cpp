@@ -17,8 +17,6 @@ int RunTime(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     std::vector<std::string> devices = args.Rest();
     // The moment may also follow a single device, as in "time DEVICE hhmmssDDMMYYYY".
     if (!at && devices.size() == 2 && devices[1].size() == 14

@@ -11,7 +11,6 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/device/devstatus.h"
-#include "config/frontend/jobs_diff.h"
 
 #include <cstdio>
 #include <memory>
@@ -102,19 +101,12 @@ int WriteOne(QvJobFront& front, DeviceEntry* e, const std::string& path, const s
     CfgReadFile(*stream, *after);
     stream->Rewind();
     if (diff) {
-        std::vector<CfgDiffLine> lines = CfgDiff(*e->config, *after);
         if (front.Selected().size() > 1)
             std::printf("%s:\n", QvDeviceFileBase(*e).c_str());
-        std::printf("%s", lines.empty() ? "no changes\n" : CfgDiffText(lines).c_str());
+        QvPrintDiff(*e->config, *after);
     }
-    if (backup) {
-        std::string saved = front.Backup(*e, QvJobFront::BackupDirectory());
-        if (saved.empty()) {
-            front.Job(JobRelease, { e });
-            return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
-        }
-        std::printf("backup: %s\n", saved.c_str());
-    }
+    if (backup && front.BackupBeforeWrite(*e))
+        return 1;
     std::fflush(stdout);
     AddFurther(*e, further);
     int32_t result = 0;
@@ -150,8 +142,6 @@ int RunWrite(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
-    if (std::optional<std::string> unknown = args.UnknownOption())
-        return CliFail(*unknown, 2);
     std::vector<std::string> rest = args.Rest();
     if (rest.size() < 2)
         return CliFail("usage: " WRITE_USAGE, 2);

@@ -9,6 +9,7 @@
 #include "config/description/cfg_load.h"
 #include "config/device/devstatus.h"
 #include "config/device/sysinfo.h"
+#include "config/frontend/jobs_diff.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-void QvPrintMessage(const std::string& text)
+std::string QvMessageLines(const std::string& text)
 {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -28,7 +29,18 @@ void QvPrintMessage(const std::string& text)
             out += text[i];
         }
     }
-    std::fprintf(stderr, "%s\n", out.c_str());
+    return out;
+}
+
+void QvPrintMessage(const std::string& text)
+{
+    std::fprintf(stderr, "%s\n", QvMessageLines(text).c_str());
+}
+
+void QvPrintDiff(const CfgDescription& before, const CfgDescription& after)
+{
+    std::vector<CfgDiffLine> lines = CfgDiff(before, after);
+    std::printf("%s", lines.empty() ? "no changes\n" : CfgDiffText(lines).c_str());
 }
 
 std::string QvDeviceFileBase(const DeviceEntry& e)
@@ -79,7 +91,11 @@ int QvJobFront::TakeOptions(CliArgs& args)
             return CliFail("the time-out must be at least 1 second", 2);
         timeout_ = static_cast<int32_t>(seconds);
     }
-    return QvTakeDscOptions(args, &dsc_);
+    if (int rc = QvTakeDscOptions(args, &dsc_))
+        return rc;
+    if (std::optional<std::string> unknown = args.UnknownOption())
+        return CliFail(*unknown, 2);
+    return 0;
 }
 
 int QvJobFront::Select(const std::vector<std::string>& words)
@@ -146,6 +162,18 @@ int QvJobFront::Start(bool descriptions)
     if (!StartDeviceWorker(*this, options))
         return CliFail("cannot start the device worker", 1);
     started_ = true;
+    return 0;
+}
+
+int QvJobFront::StartOne(const std::string& word, const char* command, DeviceEntry** entry)
+{
+    if (int rc = Select({ word }))
+        return rc;
+    if (selected_.size() != 1)
+        return CliFail(StrFormat("%s works on one device", command), 2);
+    if (int rc = Start())
+        return rc;
+    *entry = selected_[0];
     return 0;
 }
 
@@ -247,6 +275,17 @@ std::string QvJobFront::Backup(DeviceEntry& e, const std::string& dir)
         *e.config_stream, e.device_type.str(), e.fw_version.str(), features, hardware, path, e.name.str());
     e.config_stream->Rewind();
     return ok ? path : std::string();
+}
+
+int QvJobFront::BackupBeforeWrite(DeviceEntry& e)
+{
+    std::string path = Backup(e, BackupDirectory());
+    if (path.empty()) {
+        Job(JobRelease, { &e });
+        return CliFail("cannot write the backup; nothing was written (--no-backup to write without one)", 1);
+    }
+    std::printf("backup: %s\n", path.c_str());
+    return 0;
 }
 
 void QvJobFront::Redraw(DeviceEntry& entry)

@@ -24,7 +24,8 @@ public:
     QvJobFront();
     ~QvJobFront() override;
 
-    // Takes -p, -t and the description options. Returns 0 or the exit code.
+    // Takes -p, -t and the description options and refuses any other option (take the command's own
+    // options first). Returns 0 or the exit code.
     int TakeOptions(CliArgs& args);
     // Loads the device list (when one exists) and resolves each word: a folder path ("A/B", "/" for
     // the root) gives its entries, a name or ADDRESS[:PORT] its entry (a new one for an unknown
@@ -33,6 +34,9 @@ public:
     // Starts the worker and, for commands that load descriptions, the description index. Returns 0 or
     // the exit code.
     int Start(bool descriptions = true);
+    // Select, then Start, for commands that work on one device: `command` names it in the error when
+    // `word` gives more or fewer. Returns 0 with the device in `*entry`, or the exit code.
+    int StartOne(const std::string& word, const char* command, DeviceEntry** entry);
 
     // Runs a command of the window on the selected devices (or `only` when given) until it ends.
     // `prepare` fills the job before the command's own job is posted. Returns the last job's result
@@ -58,6 +62,10 @@ public:
     static std::string BackupPath(const DeviceEntry& entry, const std::string& dir);
     // The directory of backups: "Config" beside the settings file.
     static std::string BackupDirectory();
+    // Before writing to a device: keeps a backup of the configuration the entry holds in the directory
+    // of backups and prints its name. When that fails, releases the entry and returns 1 (nothing is to
+    // be written); else 0.
+    int BackupBeforeWrite(DeviceEntry& entry);
 
     int errors = 0; // messages shown
 
@@ -91,8 +99,12 @@ private:
     bool showStatus_ = false; // status changes on standard error: a terminal, or QORVEXAL_PROGRESS set
 };
 
+// The lines of a message with CR (and CR LF) as line breaks.
+std::string QvMessageLines(const std::string& text);
 // Prints the lines of a message (CR as line breaks) on standard error.
 void QvPrintMessage(const std::string& text);
+// Prints per item what `after` changes against `before` on standard output ("no changes" when nothing).
+void QvPrintDiff(const CfgDescription& before, const CfgDescription& after);
 // A file name made from the device's name (its address when it has none), safe on every system.
 std::string QvDeviceFileBase(const DeviceEntry& entry);
 // A scratch file name for a configuration file of the entry, in the temporary directory.

@@ -8,21 +8,7 @@ wine_run=$1
 box=$2
 work=$3
 qorvexal=$4
-if [ -z "$DISPLAY" ]; then
-  echo "no DISPLAY: skipped"
-  exit 77
-fi
-for tool in xdotool import convert; do
-  command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
-done
-
-rm -rf "$work"
-mkdir -p "$work"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/windows_preamble.sh"
 pids=
 cleanup() {
   for p in $pids; do kill "$p" 2>/dev/null; done

@@ -8,23 +8,10 @@
 wine_run=$1
 exe=$2
 work=$3
-if [ -z "$DISPLAY" ]; then
-  echo "no DISPLAY: skipped"
-  exit 77
-fi
-for tool in xdotool import convert; do
-  command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
-done
-
-rm -rf "$work"
+. "$(dirname "$0")/windows_preamble.sh"
 mkdir -p "$work/app"
 cp "$exe" "$work/app/qorvexal.exe"
 app=$work/app/qorvexal.exe
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 
 "$wine_run" "$app" >"$work/first.log" 2>&1 &
 first=$!
