@@ -67,18 +67,21 @@ struct Result {
     double cpu = 0; // CPU seconds of the process within it (user and system)
     double user = 0; // of which in user space
     double system = 0; // of which in the kernel (system calls, datagrams, wake-ups)
+    uint64_t wakeups = 0; // voluntary context switches: how often the process slept and was woken
 };
 
 struct CpuTimes {
     double user = 0;
     double system = 0;
+    uint64_t wakeups = 0;
 };
 
 CpuTimes CpuNow()
 {
     struct rusage u;
     getrusage(RUSAGE_SELF, &u);
-    return { u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6, u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6 };
+    return { u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6, u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6,
+        static_cast<uint64_t>(u.ru_nvcsw) };
 }
 
 // Fills the CPU figures of a measured span that began at `start`.
@@ -88,6 +91,7 @@ void SpanCpu(const CpuTimes& start, Result* r)
     r->user = end.user - start.user;
     r->system = end.system - start.system;
     r->cpu = r->user + r->system;
+    r->wakeups = end.wakeups - start.wakeups;
 }
 
 // --- the engine -----------------------------------------------------------------------------------------
@@ -331,7 +335,7 @@ int main(int argc, char** argv)
     }
     fleet.Start();
     std::printf("devices  client    bindings/s  bindings  given-up  cpu-s (all, polling)  user-s  sys-s  sys-share"
-                "  cpu-s/100k-bindings\n");
+                "  wake-ups/s  cpu-s/100k-bindings\n");
     int sustained[2] = { 0, 0 };
     struct Ratio {
         int devices;
@@ -350,10 +354,10 @@ int main(int argc, char** argv)
             double rate = r[which].bindings / r[which].seconds;
             double per = r[which].bindings ? r[which].cpu / r[which].bindings * 100000.0 : 0;
             double sysShare = r[which].cpu > 0 ? r[which].system / r[which].cpu * 100.0 : 0;
-            std::printf("%7d  %-8s  %10.0f  %8llu  %8llu  %6.2f  %6.2f        %6.2f  %5.2f  %8.0f%%  %8.4f\n", n,
-                which == 0 ? "engine" : "net-snmp", rate, static_cast<unsigned long long>(r[which].bindings),
+            std::printf("%7d  %-8s  %10.0f  %8llu  %8llu  %6.2f  %6.2f        %6.2f  %5.2f  %8.0f%%  %10.0f  %8.4f\n",
+                n, which == 0 ? "engine" : "net-snmp", rate, static_cast<unsigned long long>(r[which].bindings),
                 static_cast<unsigned long long>(r[which].givenUp), cpu[which], r[which].cpu, r[which].user,
-                r[which].system, sysShare, per);
+                r[which].system, sysShare, r[which].wakeups / r[which].seconds, per);
             // Sustained: nobody given up and at least 80% of a poll a second delivered.
             if (r[which].givenUp == 0 && rate >= 0.8 * n * kObjects)
                 sustained[which] = n;

@@ -14,6 +14,13 @@ struct NetAddress {
     bool operator==(const NetAddress&) const = default;
 };
 
+// One datagram of a batch (UdpSocket::SendMany, ReceiveMany).
+struct NetDatagram {
+    void* data = nullptr; // the bytes to send, or the buffer to receive into
+    size_t size = 0; // send: the bytes to send; receive: the buffer's size in, the datagram's size out
+    NetAddress peer; // send: the destination; receive: the sender
+};
+
 // Starts the network stack (WSAStartup 2.2 on Windows; nothing elsewhere). Returns 1 on success.
 int NetStartup();
 void NetCleanup();
@@ -52,6 +59,14 @@ public:
     // later plain ReceiveFrom on an empty socket also gives up after it) instead of WaitReadable and
     // ReceiveFrom; for lock-step exchanges such as TFTP.
     int ReceiveFrom(void* data, size_t size, NetAddress* from, uint32_t timeoutMs);
+    // Sends `count` datagrams in order, several per system call where the platform allows (sendmmsg).
+    // A datagram that cannot be sent is passed over; returns how many were sent.
+    size_t SendMany(NetDatagram* datagrams, size_t count);
+    // Waits at most `timeoutMs` for a datagram (0: does not wait), then takes it and every further one
+    // already waiting, up to `count` (at most 64 a call), without waiting again: one system call where the platform
+    // allows (recvmmsg). Fills in each one's size (cut to its buffer) and sender. Returns how many were received, -2 on
+    // time-out, -1 on error. Like ReceiveFrom with a time-out, it leaves that time-out set on the socket.
+    int ReceiveMany(NetDatagram* datagrams, size_t count, uint32_t timeoutMs);
     std::optional<NetAddress> LocalAddress() const;
     void Close();
     bool IsOpen() const

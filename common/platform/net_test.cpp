@@ -1,6 +1,7 @@
 #include "common/platform/net.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 TEST(NetAddress, ParsesOnlyFourDecimalNumbers)
 {
@@ -55,5 +56,67 @@ TEST(UdpSocket, ReceivesWithinATimeOut)
     // A moved socket keeps receiving with its time-out.
     UdpSocket c(std::move(b));
     EXPECT_EQ(c.ReceiveFrom(buffer, sizeof buffer, &from, 20), -2);
+    NetCleanup();
+}
+
+TEST(UdpSocket, SendsAndReceivesInBatches)
+{
+    ASSERT_EQ(NetStartup(), 1);
+    UdpSocket a, b;
+    ASSERT_EQ(a.Open(), 1);
+    ASSERT_EQ(b.Open(), 1);
+    ASSERT_EQ(a.Bind(0x7f000001, 0), 1);
+    ASSERT_EQ(b.Bind(0x7f000001, 0), 1);
+    NetAddress to = *b.LocalAddress();
+    char buffers[5][8];
+    NetDatagram in[5];
+    auto reset = [&] {
+        for (int i = 0; i < 5; ++i)
+            in[i] = NetDatagram { buffers[i], sizeof buffers[i], {} };
+    };
+    reset();
+    // Nothing there: a time-out, waiting or not.
+    EXPECT_EQ(b.ReceiveMany(in, 5, 10), -2);
+    EXPECT_EQ(b.ReceiveMany(in, 5, 0), -2);
+
+    // Three datagrams in one batch, one of them to a port nobody can send to (passed over), one longer
+    // than the receiving buffer (cut).
+    char one[] = "one", two[] = "two-and-more", three[] = "three";
+    NetDatagram out[4]
+        = { { one, 3, to }, { two, 12, to }, { three, 5, NetAddress { 0x7f000001, 0 } }, { three, 5, to } };
+    EXPECT_EQ(a.SendMany(out, 4), 3u);
+    EXPECT_EQ(a.SendMany(out, 0), 0u);
+
+    // All three arrive, in order, each with its sender (several a call where they are already waiting).
+    std::string got;
+    int received = 0;
+    while (received < 3) {
+        int n = b.ReceiveMany(in, 5, 2000);
+        ASSERT_GT(n, 0);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(in[i].peer, *a.LocalAddress());
+            got += std::string(static_cast<char*>(in[i].data), in[i].size) + "|";
+        }
+        received += n;
+        reset();
+    }
+    EXPECT_EQ(got, "one|two-and-|three|");
+    // Taking at most as many as asked for; the rest stays for the next call.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(a.SendTo("x", 1, to), 1);
+    ASSERT_EQ(b.WaitReadable(2000), 1);
+    int first = b.ReceiveMany(in, 2, 2000);
+    ASSERT_GE(first, 1);
+    EXPECT_LE(first, 2);
+    int total = first;
+    while (total < 3) {
+        reset();
+        int n = b.ReceiveMany(in, 5, 2000);
+        ASSERT_GT(n, 0);
+        total += n;
+    }
+    EXPECT_EQ(total, 3);
+    reset();
+    EXPECT_EQ(b.ReceiveMany(in, 5, 0), -2);
     NetCleanup();
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 // The running client: socket, worker, lock and the engine they drive.
@@ -20,39 +21,83 @@ struct Client {
     uint16_t localPort = 0;
     std::atomic<uint32_t> ticks { 0 };
     uint32_t startMs = 0; // the tick grid starts when the client starts
+    // Requests written during a tick, sent together after it: their bytes one after the other, and
+    // where each begins, its size and its destination.
+    std::vector<uint8_t> outgoingBytes;
+    struct Outgoing {
+        size_t offset;
+        size_t size;
+        uint32_t address; // network byte order
+    };
+    std::vector<Outgoing> outgoing;
+    std::vector<NetDatagram> sendBatch;
+
+    void QueueSend(uint32_t address, const uint8_t* data, size_t size)
+    {
+        outgoing.push_back({ outgoingBytes.size(), size, address });
+        outgoingBytes.insert(outgoingBytes.end(), data, data + size);
+    }
+
+    // A datagram that cannot be sent is not reported: the retransmission schedule covers it.
+    void FlushSends()
+    {
+        if (outgoing.empty())
+            return;
+        sendBatch.clear();
+        for (const Outgoing& o : outgoing)
+            sendBatch.push_back(NetDatagram {
+                &outgoingBytes[o.offset], o.size, NetAddress { SnmpAddressToHost(o.address), agentPort } });
+        socket.SendMany(sendBatch.data(), sendBatch.size());
+        outgoing.clear();
+        outgoingBytes.clear();
+    }
 };
 
 std::mutex g_startLock; // guards g_client itself (start and stop)
 std::unique_ptr<Client> g_client;
 
-// The worker: a tick every 100 ms by the clock; in between it waits on the socket and dispatches each
-// datagram under the lock. The wait is the receive itself (a receive time-out on the socket), so a
-// datagram costs one system call and an idle worker none until the next tick or the time-out; the
-// time-out changes (and costs a call to set it) only in the last 20 ms before a tick.
+// Datagrams taken from the socket in one system call.
+constexpr size_t kReceiveBatch = 64;
+
+// The worker: a tick every 100 ms by the clock; in between it waits on the socket. Each wake-up takes
+// every datagram already waiting (up to kReceiveBatch in one system call) and dispatches them under one
+// hold of the lock; the requests a tick sends are gathered and go out together after it, several per
+// system call. The wait is the receive itself (a receive time-out on the socket), so an idle worker costs
+// nothing until the next tick or the time-out; the time-out changes (and costs a call to set it) only in
+// the last 20 ms before a tick.
 void WorkerLoop(Client* c)
 {
     uint32_t lastTick = c->startMs;
-    uint8_t buffer[kSnmpReceiveBuffer];
+    std::vector<uint8_t> buffers(kReceiveBatch * kSnmpReceiveBuffer);
+    NetDatagram batch[kReceiveBatch];
     while (!c->stop.load()) {
         uint32_t now = c->clock->TickMs();
         uint32_t elapsed = now - lastTick;
         if (elapsed >= kSnmpTickMs) {
             // Ticks keep their 100-ms grid; after a long stall the grid restarts instead of catching up.
             lastTick = elapsed >= 2 * kSnmpTickMs ? now : lastTick + kSnmpTickMs;
-            std::lock_guard<std::recursive_mutex> guard(c->lock);
-            c->engine->Tick();
-            ++c->ticks;
+            {
+                // (The gathered requests are only touched with the lock held.)
+                std::lock_guard<std::recursive_mutex> guard(c->lock);
+                c->engine->Tick();
+                c->FlushSends();
+            }
+            ++c->ticks; // (counted once its requests are out: tests wait on it)
             continue;
         }
         uint32_t wait = kSnmpTickMs - elapsed;
         if (wait > 20)
             wait = 20; // bounds how long a stop request or a manual clock waits to be seen
-        NetAddress from;
-        int size = c->socket.ReceiveFrom(buffer, sizeof buffer, &from, wait);
-        if (size > 0) {
+        for (size_t i = 0; i < kReceiveBatch; ++i)
+            batch[i] = NetDatagram { &buffers[i * kSnmpReceiveBuffer], kSnmpReceiveBuffer, {} };
+        int count = c->socket.ReceiveMany(batch, kReceiveBatch, wait);
+        if (count > 0) {
             std::lock_guard<std::recursive_mutex> guard(c->lock);
-            c->engine->Receive(SnmpAddressFromHost(from.ip), buffer, static_cast<size_t>(size));
-        } else if (size == -1) {
+            for (int i = 0; i < count; ++i)
+                if (batch[i].size > 0)
+                    c->engine->Receive(SnmpAddressFromHost(batch[i].peer.ip),
+                        static_cast<const uint8_t*>(batch[i].data), batch[i].size);
+        } else if (count == -1) {
             // A failed receive (not a time-out) would return at once again: wait for the socket instead.
             c->socket.WaitReadable(wait);
         }
@@ -96,10 +141,9 @@ int SnmpStartWith(const SnmpStartOptions& options)
     c->agentPort = options.agentPort;
     c->startMs = c->clock->TickMs();
     Client* raw = c.get();
-    c->engine = std::make_unique<SnmpEngine>([raw](uint32_t address, const uint8_t* data, size_t size) {
-        // A datagram that cannot be sent is not reported: the retransmission schedule covers it.
-        raw->socket.SendTo(data, size, NetAddress { SnmpAddressToHost(address), raw->agentPort });
-    });
+    // The engine sends only from its tick, which runs on the worker: the worker sends what it gathered.
+    c->engine = std::make_unique<SnmpEngine>(
+        [raw](uint32_t address, const uint8_t* data, size_t size) { raw->QueueSend(address, data, size); });
     c->worker = std::thread(WorkerLoop, raw);
     g_client = std::move(c);
     return 1;

@@ -1,5 +1,6 @@
 #include "common/platform/net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +21,20 @@ sockaddr_in ToSockaddr(uint32_t ip, uint16_t port)
     return sa;
 }
 } // namespace
+
+// Sets the socket's receive time-out unless it is already `timeoutMs` (> 0). 1 on success.
+static int SetReceiveTimeout(intptr_t handle, uint32_t timeoutMs, uint32_t* current)
+{
+    if (timeoutMs == *current)
+        return 1;
+    timeval tv {};
+    tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+    if (::setsockopt(static_cast<int>(handle), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+        return 0;
+    *current = timeoutMs;
+    return 1;
+}
 
 int NetStartup()
 {
@@ -92,18 +107,81 @@ int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from, uint32_t t
         int ready = WaitReadable(0);
         return ready == 1 ? ReceiveFrom(data, size, from) : ready == 0 ? -2 : -1;
     }
-    if (timeoutMs != receiveTimeoutMs_) {
-        timeval tv {};
-        tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
-        tv.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
-        if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
-            return -1;
-        receiveTimeoutMs_ = timeoutMs;
-    }
+    if (!SetReceiveTimeout(handle_, timeoutMs, &receiveTimeoutMs_))
+        return -1;
     int n = ReceiveFrom(data, size, from);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return -2;
     return n;
+}
+
+size_t UdpSocket::SendMany(NetDatagram* datagrams, size_t count)
+{
+    constexpr size_t kChunk = 64;
+    mmsghdr headers[kChunk];
+    iovec parts[kChunk];
+    sockaddr_in addresses[kChunk];
+    size_t sent = 0;
+    size_t i = 0;
+    while (i < count) {
+        size_t n = std::min(count - i, kChunk);
+        for (size_t k = 0; k < n; ++k) {
+            addresses[k] = ToSockaddr(datagrams[i + k].peer.ip, datagrams[i + k].peer.port);
+            parts[k].iov_base = datagrams[i + k].data;
+            parts[k].iov_len = datagrams[i + k].size;
+            std::memset(&headers[k], 0, sizeof headers[k]);
+            headers[k].msg_hdr.msg_name = &addresses[k];
+            headers[k].msg_hdr.msg_namelen = sizeof addresses[k];
+            headers[k].msg_hdr.msg_iov = &parts[k];
+            headers[k].msg_hdr.msg_iovlen = 1;
+        }
+        int r = ::sendmmsg(static_cast<int>(handle_), headers, static_cast<unsigned>(n), 0);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            ++i; // the first of the rest cannot be sent: pass it over
+            continue;
+        }
+        sent += static_cast<size_t>(r);
+        i += static_cast<size_t>(r);
+    }
+    return sent;
+}
+
+int UdpSocket::ReceiveMany(NetDatagram* datagrams, size_t count, uint32_t timeoutMs)
+{
+    constexpr size_t kChunk = 64;
+    if (count > kChunk)
+        count = kChunk;
+    if (count == 0)
+        return 0;
+    int flags = MSG_DONTWAIT;
+    if (timeoutMs > 0) {
+        if (!SetReceiveTimeout(handle_, timeoutMs, &receiveTimeoutMs_))
+            return -1;
+        flags = MSG_WAITFORONE; // waits (up to the time-out) for the first only
+    }
+    mmsghdr headers[kChunk];
+    iovec parts[kChunk];
+    sockaddr_in addresses[kChunk];
+    for (size_t k = 0; k < count; ++k) {
+        parts[k].iov_base = datagrams[k].data;
+        parts[k].iov_len = datagrams[k].size;
+        std::memset(&headers[k], 0, sizeof headers[k]);
+        headers[k].msg_hdr.msg_name = &addresses[k];
+        headers[k].msg_hdr.msg_namelen = sizeof addresses[k];
+        headers[k].msg_hdr.msg_iov = &parts[k];
+        headers[k].msg_hdr.msg_iovlen = 1;
+    }
+    int r = ::recvmmsg(static_cast<int>(handle_), headers, static_cast<unsigned>(count), flags, nullptr);
+    if (r < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -2 : -1;
+    for (int k = 0; k < r; ++k) {
+        datagrams[k].size = headers[k].msg_len;
+        datagrams[k].peer.ip = ntohl(addresses[k].sin_addr.s_addr);
+        datagrams[k].peer.port = ntohs(addresses[k].sin_port);
+    }
+    return r;
 }
 
 int UdpSocket::WaitReadable(uint32_t timeoutMs)

@@ -104,6 +104,34 @@ int UdpSocket::ReceiveFrom(void* data, size_t size, NetAddress* from, uint32_t t
     return ready == 1 ? ReceiveFrom(data, size, from) : ready == 0 ? -2 : -1;
 }
 
+size_t UdpSocket::SendMany(NetDatagram* datagrams, size_t count)
+{
+    size_t sent = 0;
+    for (size_t i = 0; i < count; ++i)
+        if (SendTo(datagrams[i].data, datagrams[i].size, datagrams[i].peer) >= 0)
+            ++sent;
+    return sent;
+}
+
+int UdpSocket::ReceiveMany(NetDatagram* datagrams, size_t count, uint32_t timeoutMs)
+{
+    // One receive per datagram: the first after waiting, the rest only while more are waiting.
+    int received = 0;
+    for (size_t i = 0; i < count; ++i) {
+        int ready = WaitReadable(i == 0 ? timeoutMs : 0);
+        if (ready < 0)
+            return received > 0 ? received : -1;
+        if (ready == 0)
+            break;
+        int n = ReceiveFrom(datagrams[i].data, datagrams[i].size, &datagrams[i].peer);
+        if (n < 0)
+            return received > 0 ? received : -1;
+        datagrams[i].size = static_cast<size_t>(n);
+        ++received;
+    }
+    return count == 0 || received > 0 ? received : -2;
+}
+
 int UdpSocket::WaitReadable(uint32_t timeoutMs)
 {
     fd_set set;
