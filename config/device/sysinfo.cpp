@@ -196,6 +196,7 @@ void ParseFirmwareStatus(std::string_view value, FirmwareStatusInfo& fw, uint32_
 
 int SysInfoParse(std::string_view text, const SysInfoOut& out)
 {
+    text = text.substr(0, text.find('\0')); // the device's answer is a C text: a NUL ends it
     std::string device_type, fw_version, fw_date, serial_no, name, mac_address, ip_address, ip_netmask, hw_release,
         sys_time, intranet_address;
     FirmwareStatusInfo fw;

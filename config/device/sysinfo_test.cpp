@@ -42,6 +42,19 @@ TEST(SysInfoParse, ReadsEveryRequiredField)
     EXPECT_EQ(p.flags, 0u);
 }
 
+TEST(SysInfoParse, ANulEndsTheText)
+{
+    std::string text = std::string(kBase) + "IP-ADDRESS: 10.0.0.1\r\n";
+    text.insert(text.find("NAME:") + 6, 1, '\0'); // the name and every later line are cut off
+    Parsed p = Parse(text);
+    EXPECT_EQ(p.valid, 0);
+    EXPECT_EQ(p.ip, "");
+    text = std::string(kBase) + '\0' + "NAME: second\r\n";
+    p = Parse(text);
+    EXPECT_EQ(p.valid, 1);
+    EXPECT_EQ(p.name, "branch-1");
+}
+
 TEST(SysInfoParse, RequiredKeysMustOccurExactlyOnce)
 {
     struct Row {
