@@ -71,16 +71,26 @@ int RunSearch(std::vector<std::string>& args)
         settings.timeout_lan_s = static_cast<int32_t>(timeout);
         settings.timeout_wan_s = static_cast<int32_t>(timeout);
     }
-    SearchEnv env;
-    env.port = static_cast<uint16_t>(port);
-    if (!NetStartup())
-        env.network = false;
-
+    // The search runs as the window's Find command does: as job 1028 on the device worker, one job
+    // for the local network and one for each remote network.
+    QvJobFront front;
+    if (int rc = front.Start(false))
+        return rc;
     std::vector<DeviceEntry> results;
+    auto search = [&](SearchRequest request) {
+        JobSearchRecord record;
+        record.request = request;
+        record.settings = settings;
+        record.env.port = static_cast<uint16_t>(port);
+        front.Search(record);
+        for (DeviceEntry& e : record.results)
+            if (results.size() < kSearchRoom)
+                results.push_back(std::move(e));
+    };
     if (!noLocal) {
         SearchRequest request;
         request.what = SearchLocalNet;
-        DeviceSearch(request, results, settings, env);
+        search(request);
     }
     for (const auto& [address, mask] : remote) {
         if (results.size() >= kSearchRoom)
@@ -89,11 +99,7 @@ int RunSearch(std::vector<std::string>& args)
         request.what = SearchRemoteNet;
         request.remote_address = address;
         request.remote_netmask = mask;
-        std::vector<DeviceEntry> more;
-        DeviceSearch(request, more, settings, env);
-        for (DeviceEntry& e : more)
-            if (results.size() < kSearchRoom)
-                results.push_back(std::move(e));
+        search(request);
     }
 
     // Devices found on another port than the standard one take their commands there too: the entries

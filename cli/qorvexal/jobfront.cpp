@@ -199,6 +199,19 @@ int32_t QvJobFront::Job(uint32_t message, const std::vector<DeviceEntry*>& entri
     DeviceJob job = DeviceJobBuild(chain);
     if (!PostDeviceJob(message, &job, argument))
         return 0;
+    return WaitForJob(message, job);
+}
+
+int32_t QvJobFront::Search(JobSearchRecord& record)
+{
+    DeviceJob job;
+    if (!PostDeviceSearch(JobSearch, &job, &record))
+        return 0;
+    return WaitForJob(JobSearch, job);
+}
+
+int32_t QvJobFront::WaitForJob(uint32_t message, DeviceJob& job)
+{
     int32_t result = 0;
     for (;;) {
         JobNotice notice = notices.Get();

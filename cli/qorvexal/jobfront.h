@@ -45,6 +45,9 @@ public:
         uint32_t command, const std::vector<DeviceEntry*>& only = {}, std::function<int(DeviceJob&)> prepare = {});
     // Posts one job directly and waits for its end. Returns its result.
     int32_t Job(uint32_t message, const std::vector<DeviceEntry*>& entries, uint32_t argument = 0);
+    // Posts the search job (1028) with the record and waits for its end; the devices found are in
+    // `record.results`. Returns the job's result.
+    int32_t Search(JobSearchRecord& record);
     // Saves the device list when a job changed an entry that the list holds.
     int SaveListIfChanged();
 
@@ -80,6 +83,8 @@ public:
     void Finished(uint32_t message, int32_t result, DeviceJob& job) override;
 
 private:
+    // Waits for the end of the posted job `message`, showing its result message. Returns its result.
+    int32_t WaitForJob(uint32_t message, DeviceJob& job);
     DeviceList list_;
     bool listLoaded_ = false;
     bool changed_ = false;
