@@ -13,6 +13,7 @@
 #include "monitor/snmp/snmp.h"
 #include "sim/snmp/sim_snmp.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -38,6 +39,9 @@
 namespace {
 const uint32_t kFirstDevice = 0x7F010001; // 127.1.0.1 and up
 const int kObjects = 32;
+// Before the measured span: two rounds of polls, and half a second more so that the span's edges fall
+// between rounds (a span aligned with the rounds would count one round more or less by chance).
+const auto kSettle = std::chrono::milliseconds(2500);
 
 std::vector<std::string> ObjectTexts()
 {
@@ -122,6 +126,7 @@ Result RunEngine(int devices, uint16_t port, int seconds)
         std::fprintf(stderr, "engine: cannot start\n");
         std::exit(1);
     }
+    auto begin = std::chrono::steady_clock::now();
     std::vector<std::string> texts = ObjectTexts();
     std::vector<Poll> polls(static_cast<size_t>(devices) * kObjects);
     for (int d = 0; d < devices; ++d)
@@ -131,8 +136,9 @@ Result RunEngine(int devices, uint16_t port, int seconds)
             p.address = SnmpAddressFromHost(kFirstDevice + d);
             SnmpSubscribe(p.oid, p.address, "public", 1000, &p, Rearm);
         }
-    // One second to settle, then the measured span.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The polls come in one burst a second (the first a second after subscribing); the measured span
+    // begins and ends half-way between two bursts, after two of them have settled the memory in use.
+    std::this_thread::sleep_until(begin + kSettle);
     CALLGRIND_ZERO_STATS;
     uint64_t startBindings = g_bindings;
     CpuTimes startCpu = CpuNow();
@@ -208,7 +214,7 @@ Result RunNetSnmp(int devices, uint16_t port, int seconds)
     }
     auto now = [] { return std::chrono::steady_clock::now(); };
     auto begin = now();
-    auto measureFrom = begin + std::chrono::seconds(1);
+    auto measureFrom = begin + kSettle; // half-way between two rounds, as for the engine
     auto end = measureFrom + std::chrono::seconds(seconds);
     auto nextRound = begin;
     uint64_t startBindings = 0;
@@ -267,8 +273,8 @@ Result RunNetSnmp(int devices, uint16_t port, int seconds)
     return r;
 }
 
-// Runs one client in a child process on CPU 0; its result, and the child's CPU seconds in all.
-Result Measure(bool engine, int devices, uint16_t port, int seconds, double* cpu)
+// Runs one client in a child process on CPU 0; its result.
+Result Measure(bool engine, int devices, uint16_t port, int seconds)
 {
     int pipeFd[2];
     if (pipe(pipeFd) != 0)
@@ -288,23 +294,68 @@ Result Measure(bool engine, int devices, uint16_t port, int seconds, double* cpu
         r.givenUp = ~0ull;
     close(pipeFd[0]);
     int status;
-    struct rusage usage;
-    wait4(pid, &status, 0, &usage);
-    *cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    waitpid(pid, &status, 0);
     return r;
+}
+
+// One client's figures over the rounds of one size: per-binding CPU (all, user, system) and wake-ups.
+struct Series {
+    std::vector<double> cpu, user, system, wakeups, cpuPerSecond;
+    uint64_t givenUp = 0;
+    double minRate = -1;
+    void Add(const Result& r)
+    {
+        double per = r.bindings ? 100000.0 / r.bindings : 0;
+        cpu.push_back(r.cpu * per);
+        user.push_back(r.user * per);
+        system.push_back(r.system * per);
+        wakeups.push_back(r.wakeups / r.seconds);
+        cpuPerSecond.push_back(r.cpu / r.seconds * 1000.0);
+        givenUp += r.givenUp;
+        double rate = r.bindings / r.seconds;
+        if (minRate < 0 || rate < minRate)
+            minRate = rate;
+    }
+};
+
+struct Spread {
+    double median, min, max;
+};
+
+Spread Of(std::vector<double> v)
+{
+    if (v.empty())
+        return { 0, 0, 0 };
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    return { median, v.front(), v.back() };
+}
+
+void PrintSummary(int n, const char* name, const Series& s)
+{
+    Spread cpu = Of(s.cpu), user = Of(s.user), system = Of(s.system), wake = Of(s.wakeups),
+           perSecond = Of(s.cpuPerSecond);
+    std::printf("%7d  %-8s  median %.4f (min %.4f, max %.4f)  user %.4f  sys %.4f  cpu-ms/s %.1f  wake-ups/s %.0f  "
+                "given-up %llu\n",
+        n, name, cpu.median, cpu.min, cpu.max, user.median, system.median, perSecond.median, wake.median,
+        static_cast<unsigned long long>(s.givenUp));
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
-    int seconds = 10;
+    int seconds = 4;
+    int rounds = 5;
     int only = -1; // --only engine|net-snmp: measure one client (for profiling)
-    std::vector<int> sizes = { 250, 500, 1000, 2000, 3000, 4000 };
+    std::vector<int> sizes = { 250, 500, 1000, 2000, 4000 };
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--only") == 0)
             only = std::strcmp(argv[i + 1], "engine") == 0 ? 0 : 1;
         else if (std::strcmp(argv[i], "--seconds") == 0)
-            seconds = std::atoi(argv[i + 1]);
+            seconds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--sizes") == 0) {
             sizes.clear();
             for (char* p = argv[i + 1]; *p;) {
@@ -314,7 +365,7 @@ int main(int argc, char** argv)
             }
         }
     }
-    int largest = sizes.empty() ? 0 : sizes.back();
+    int largest = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
     std::string error;
     auto mib = SimMibLoad(std::string(SUITE_SOURCE_DIR) + "/sim/snmp/data/morvak1100.mib", &error);
     if (!mib) {
@@ -334,48 +385,69 @@ int main(int argc, char** argv)
             return 1;
     }
     fleet.Start();
-    std::printf("devices  client    bindings/s  bindings  given-up  cpu-s (all, polling)  user-s  sys-s  sys-share"
-                "  wake-ups/s  cpu-s/100k-bindings\n");
+    std::printf(
+        "%d rounds of %d s per size; each round measures both clients, the order alternating\n", rounds, seconds);
+    std::printf(
+        "devices  client    round  bindings/s  given-up  cpu-s  user-s  sys-s  wake-ups/s  cpu-s/100k-bindings\n");
+    const char* names[2] = { "engine", "net-snmp" };
     int sustained[2] = { 0, 0 };
     struct Ratio {
         int devices;
-        double value;
+        Spread engine, netsnmp;
+        double value, user, system;
+        double roundMin, roundMax; // ratios of single rounds
     };
     std::vector<Ratio> ratios;
     for (int n : sizes) {
-        double cpu[2];
-        Result r[2];
-        for (int which = 0; which < 2; ++which) {
-            if (only >= 0 && which != only) {
-                cpu[which] = 0;
-                continue;
+        Series series[2];
+        std::vector<double> roundRatios;
+        for (int round = 1; round <= rounds; ++round) {
+            Result r[2];
+            for (int step = 0; step < 2; ++step) {
+                int which = (round % 2) ? step : 1 - step; // engine first in odd rounds, net-snmp in even ones
+                if (only >= 0 && which != only)
+                    continue;
+                r[which] = Measure(which == 0, n, port, seconds);
+                series[which].Add(r[which]);
+                std::printf("%7d  %-8s  %5d  %10.0f  %8llu  %5.2f  %6.2f  %5.2f  %10.0f  %8.4f\n", n, names[which],
+                    round, r[which].bindings / r[which].seconds, static_cast<unsigned long long>(r[which].givenUp),
+                    r[which].cpu, r[which].user, r[which].system, r[which].wakeups / r[which].seconds,
+                    r[which].bindings ? r[which].cpu / r[which].bindings * 100000.0 : 0);
+                std::fflush(stdout);
             }
-            r[which] = Measure(which == 0, n, port, seconds, &cpu[which]);
-            double rate = r[which].bindings / r[which].seconds;
-            double per = r[which].bindings ? r[which].cpu / r[which].bindings * 100000.0 : 0;
-            double sysShare = r[which].cpu > 0 ? r[which].system / r[which].cpu * 100.0 : 0;
-            std::printf("%7d  %-8s  %10.0f  %8llu  %8llu  %6.2f  %6.2f        %6.2f  %5.2f  %8.0f%%  %10.0f  %8.4f\n",
-                n, which == 0 ? "engine" : "net-snmp", rate, static_cast<unsigned long long>(r[which].bindings),
-                static_cast<unsigned long long>(r[which].givenUp), cpu[which], r[which].cpu, r[which].user,
-                r[which].system, sysShare, r[which].wakeups / r[which].seconds, per);
-            // Sustained: nobody given up and at least 80% of a poll a second delivered.
-            if (r[which].givenUp == 0 && rate >= 0.8 * n * kObjects)
+            if (only < 0 && r[0].bindings && r[1].bindings)
+                roundRatios.push_back((r[0].cpu / r[0].bindings) / (r[1].cpu / r[1].bindings));
+        }
+        for (int which = 0; which < 2; ++which) {
+            if (only >= 0 && which != only)
+                continue;
+            PrintSummary(n, names[which], series[which]);
+            // Sustained: nobody given up and at least 80% of a poll a second delivered in every round.
+            if (series[which].givenUp == 0 && series[which].minRate >= 0.8 * n * kObjects)
                 sustained[which] = n;
         }
         // The ratio counts only where both clients kept every device (a given-up device skews the CPU).
-        if (r[0].givenUp == 0 && r[1].givenUp == 0 && r[0].bindings && r[1].bindings) {
-            double ratio = (r[0].cpu / r[0].bindings) / (r[1].cpu / r[1].bindings);
-            ratios.push_back({ n, ratio });
-            std::printf("%7d  RATIO engine/net-snmp CPU seconds per binding = %.2f (user %.2f, system %.2f)\n", n,
-                ratio, (r[0].user / r[0].bindings) / (r[1].user / r[1].bindings),
-                (r[0].system / r[0].bindings) / (r[1].system / r[1].bindings));
+        if (only < 0 && series[0].givenUp == 0 && series[1].givenUp == 0 && !roundRatios.empty()) {
+            Ratio q { n, Of(series[0].cpu), Of(series[1].cpu), 0, 0, 0, 0, 0 };
+            q.value = q.engine.median / q.netsnmp.median;
+            q.user = Of(series[0].user).median / Of(series[1].user).median;
+            q.system = Of(series[0].system).median / Of(series[1].system).median;
+            Spread each = Of(roundRatios);
+            q.roundMin = each.min;
+            q.roundMax = each.max;
+            ratios.push_back(q);
+            std::printf("%7d  RATIO of medians = %.2f (user %.2f, system %.2f; single rounds %.2f to %.2f)\n", n,
+                q.value, q.user, q.system, q.roundMin, q.roundMax);
         }
         std::fflush(stdout);
     }
     fleet.Stop();
-    std::printf("\nRATIO = engine CPU per binding / net-snmp CPU per binding (lower is better; 0.50 = half the CPU)\n");
+    std::printf("\nRATIO = median engine CPU per binding / median net-snmp CPU per binding (lower is better; 0.50 = "
+                "half the CPU)\n");
     for (const Ratio& q : ratios)
-        std::printf("  RATIO at %5d devices: %.2f\n", q.devices, q.value);
+        std::printf("  RATIO at %5d devices: %.2f   engine %.4f (%.4f-%.4f)  net-snmp %.4f (%.4f-%.4f) cpu-s/100k\n",
+            q.devices, q.value, q.engine.median, q.engine.min, q.engine.max, q.netsnmp.median, q.netsnmp.min,
+            q.netsnmp.max);
     if (ratios.empty())
         std::printf("  RATIO: not measured (run both clients; a size counts only when neither gives up a device)\n");
     std::printf(
