@@ -119,7 +119,7 @@ void IndexThread(std::vector<std::string> files)
     Index& index = TheIndex();
     uint32_t start = SystemClock().TickMs();
     Diag("building index ....\n");
-    std::string keyword;
+    std::string_view keyword; // a view into the line read
     CfgArgList args;
     for (const std::string& path : files) {
         if (!index.run.load())

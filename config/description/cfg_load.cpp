@@ -46,7 +46,7 @@ public:
     {
     }
 
-    void Line(const std::string& kw, const CfgArgList& args, int line)
+    void Line(std::string_view kw, const CfgArgList& args, int line)
     {
         // Conditions: each kind of condition line is seen only while the conditions before it apply.
         if (IsWord(kw, "config_mode")) {
@@ -96,10 +96,10 @@ public:
         if (table_) {
             // Column mode: only column kinds create items; anything else is an attribute of the last column.
             if (CfgKindIsColumn(kind)) {
+                uint32_t wanted = table_->numColumns ? table_->numColumns : 1;
                 CfgItem* column = CfgAddColumn(table_, kind);
                 Name(column, args);
                 last_ = column;
-                uint32_t wanted = table_->numColumns ? table_->numColumns : 1;
                 if (table_->columns.size() >= wanted)
                     table_ = nullptr;
                 return;
@@ -125,9 +125,9 @@ public:
     }
 
 private:
-    static void Unexpected(int line, const std::string& kw)
+    static void Unexpected(int line, std::string_view kw)
     {
-        Diag("reading dsc, line %d - unexpected token \"%s\"\n", line, kw.c_str());
+        Diag("reading dsc, line %d - unexpected token \"%.*s\"\n", line, static_cast<int>(kw.size()), kw.data());
     }
 
     static void Name(CfgItem* item, const CfgArgList& args)
@@ -137,7 +137,7 @@ private:
             item->id = ParseUnsigned(args.At(1));
     }
 
-    void Attribute(const CfgAttrInfo* info, const std::string& kw, const CfgArgList& args, int line)
+    void Attribute(const CfgAttrInfo* info, std::string_view kw, const CfgArgList& args, int line)
     {
         if (!info || !last_ || !CfgAttrAccepts(info->attr, last_->kind)) {
             Unexpected(line, kw);
@@ -162,7 +162,7 @@ private:
         item.attrSet |= uint64_t { 1 } << info->attr;
     }
 
-    void PluginLine(const std::string& kw, const CfgArgList& args, int line)
+    void PluginLine(std::string_view kw, const CfgArgList& args, int line)
     {
         if (IsWord(kw, "module")) {
             section_->module = args;
@@ -234,7 +234,7 @@ CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& devic
     uint32_t featureMask, uint32_t hardwareMask, bool easy)
 {
     CfgDescriptionPtr desc;
-    std::string kw;
+    std::string_view kw; // a view into the line read
     CfgArgList args;
     for (int pass = 0; pass < 2 && !desc; ++pass) {
         // The second pass drops the language condition; it is needed only when a language was asked for.

@@ -312,12 +312,12 @@ bool SplitArgs(std::string_view rest, CfgArgList& args)
 }
 
 // Splits a stripped, non-empty line at its first blank into keyword and the text after the blank.
-std::string_view SplitKeyword(std::string_view text, std::string& keyword)
+std::string_view SplitKeyword(std::string_view text, std::string_view& keyword)
 {
     size_t blank = 0;
     while (blank < text.size() && !IsBlank(text[blank]))
         ++blank;
-    keyword.assign(text.data(), blank);
+    keyword = text.substr(0, blank);
     return blank < text.size() ? text.substr(blank + 1) : std::string_view();
 }
 
@@ -381,11 +381,14 @@ bool CfgSplitLine(std::string_view text, std::string& keyword, CfgArgList& args)
     text = CfgStripLine(text);
     if (text.empty())
         return false;
-    SplitArgs(SplitKeyword(text, keyword), args);
+    std::string_view kw;
+    std::string_view rest = SplitKeyword(text, kw);
+    keyword.assign(kw);
+    SplitArgs(rest, args);
     return true;
 }
 
-bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
+bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
     bool (*wantArgs)(std::string_view keyword))
 {
     std::string_view raw;
@@ -394,7 +397,7 @@ bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& l
         std::string_view text = CfgStripLine(raw);
         args.Clear();
         if (text.empty()) {
-            keyword.clear();
+            keyword = {};
             continue;
         }
         std::string_view rest = SplitKeyword(text, keyword);
@@ -441,6 +444,16 @@ bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& l
         return true;
     }
     return false;
+}
+
+bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
+    bool (*wantArgs)(std::string_view keyword))
+{
+    std::string_view kw = keyword;
+    bool ok = CfgReadLineIf(file, kw, args, line, strings, wantArgs);
+    if (kw.data() != keyword.data())
+        keyword.assign(kw);
+    return ok;
 }
 
 bool CfgReadLine(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings)

@@ -102,6 +102,10 @@ bool CfgReadLine(CfgFile& file, std::string& keyword, CfgArgList& args, int& lin
 // as by CfgReadLine. For readers that skip most lines (the block index, the lines before a block).
 bool CfgReadLineIf(CfgFile& file, std::string& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
     bool (*wantArgs)(std::string_view keyword));
+// The same with the keyword as a view into the line read, valid until the next read or rewind of
+// `file`: for the readers of many lines, which need no copy of it.
+bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, int& line, CfgStringContext* strings,
+    bool (*wantArgs)(std::string_view keyword));
 
 // Trims a physical line of blanks, tabs, carriage returns and line feeds and cuts it at a ";" outside
 // double quotes (a quote preceded by a backslash does not count).
