@@ -56,6 +56,32 @@ struct Client {
 std::mutex g_startLock; // guards g_client itself (start and stop)
 std::unique_ptr<Client> g_client;
 
+// How often this thread holds the client's lock. Callbacks run with the lock held and mostly call back
+// into the client (re-arming their poll): those calls need not take the re-entrant lock once more.
+thread_local int t_lockDepth = 0;
+
+// Holds the client's lock for a scope and counts it for this thread.
+class ClientLock {
+public:
+    explicit ClientLock(Client* c)
+        : c_(c)
+    {
+        if (t_lockDepth == 0)
+            c_->lock.lock();
+        ++t_lockDepth;
+    }
+    ~ClientLock()
+    {
+        if (--t_lockDepth == 0)
+            c_->lock.unlock();
+    }
+    ClientLock(const ClientLock&) = delete;
+    ClientLock& operator=(const ClientLock&) = delete;
+
+private:
+    Client* c_;
+};
+
 // Datagrams taken from the socket in one system call.
 constexpr size_t kReceiveBatch = 64;
 
@@ -78,7 +104,7 @@ void WorkerLoop(Client* c)
             lastTick = elapsed >= 2 * kSnmpTickMs ? now : lastTick + kSnmpTickMs;
             {
                 // (The gathered requests are only touched with the lock held.)
-                std::lock_guard<std::recursive_mutex> guard(c->lock);
+                ClientLock guard(c);
                 c->engine->Tick();
                 c->FlushSends();
             }
@@ -92,7 +118,7 @@ void WorkerLoop(Client* c)
             batch[i] = NetDatagram { &buffers[i * kSnmpReceiveBuffer], kSnmpReceiveBuffer, {} };
         int count = c->socket.ReceiveMany(batch, kReceiveBatch, wait);
         if (count > 0) {
-            std::lock_guard<std::recursive_mutex> guard(c->lock);
+            ClientLock guard(c);
             for (int i = 0; i < count; ++i)
                 if (batch[i].size > 0)
                     c->engine->Receive(SnmpAddressFromHost(batch[i].peer.ip),
@@ -109,7 +135,7 @@ template<class F> auto WithEngine(F f, decltype(f(std::declval<SnmpEngine&>())) 
     Client* c = g_client.get();
     if (!c)
         return otherwise;
-    std::lock_guard<std::recursive_mutex> guard(c->lock);
+    ClientLock guard(c);
     return f(*c->engine);
 }
 } // namespace
@@ -158,7 +184,7 @@ void SnmpStop()
     if (g_client->worker.joinable())
         g_client->worker.join();
     {
-        std::lock_guard<std::recursive_mutex> guard(g_client->lock);
+        ClientLock guard(g_client.get());
         g_client->engine->ClearAll();
     }
     g_client->socket.Close();

@@ -72,6 +72,39 @@ SnmpAgent* SnmpEngine::Agent(uint32_t address, bool create)
     return raw;
 }
 
+SnmpRequest& SnmpEngine::Enqueue(SnmpAgent& agent, const uint8_t* oid, uint32_t oidLength)
+{
+    SnmpRequest& r = agent.queue.emplace_back();
+    r.oidOffset = static_cast<uint32_t>(agent.queueOids.size());
+    r.oidLength = oidLength;
+    agent.queueOids.insert(agent.queueOids.end(), oid, oid + oidLength);
+    r.serial = ++serial_;
+    agentQueued_[agent.index] = 1;
+    return r;
+}
+
+template<class Pred> void SnmpEngine::RemoveRequests(SnmpAgent& agent, Pred drop)
+{
+    // The OIDs of the requests kept move down in the same pass (their order is the queue's).
+    auto& q = agent.queue;
+    size_t kept = 0;
+    uint32_t bytes = 0;
+    for (size_t i = 0; i < q.size(); ++i) {
+        if (drop(q[i]))
+            continue;
+        SnmpRequest& r = q[i];
+        if (r.oidOffset != bytes)
+            std::memmove(agent.queueOids.data() + bytes, agent.queueOids.data() + r.oidOffset, r.oidLength);
+        r.oidOffset = bytes;
+        bytes += r.oidLength;
+        if (kept != i)
+            q[kept] = std::move(r);
+        ++kept;
+    }
+    q.resize(kept);
+    agent.queueOids.resize(bytes);
+}
+
 const SnmpAgent* SnmpEngine::FindAgent(uint32_t address) const
 {
     auto it = byAddress_.find(address);
@@ -83,7 +116,7 @@ SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const SnmpOid& oid, bool create) co
     if (!agent)
         return nullptr;
     if (recent_.agent == agent && recent_.generation == generation_ && recent_.treeVersion == agent->treeVersion
-        && SnmpOidEqual(recent_.oid, oid))
+        && recent_.oid.length == oid.length && std::memcmp(recent_.oid.bytes, oid.bytes, oid.length) == 0)
         return recent_.node;
     std::string_view key(reinterpret_cast<const char*>(oid.bytes), oid.length);
     auto known = agent->nodeIndex.find(key);
@@ -198,16 +231,12 @@ int SnmpEngine::QueueSet(const SnmpOid& oid, uint32_t address, const char* write
     void* context, SnmpCallback callback, int defaultFlag)
 {
     SnmpAgent* agent = Agent(address, true);
-    SnmpRequest r;
+    SnmpRequest& r = Enqueue(*agent, oid.bytes, oid.length);
     r.kind = kSnmpRequestSet;
-    r.oid = oid;
     r.value = std::make_unique<SnmpValue>(value);
     r.callback = callback;
     r.context = context;
-    r.serial = ++serial_;
-    agent->queue.push_back(std::move(r));
     agent->writeCommunity = Community(writeCommunity, defaultFlag ? "public" : "");
-    agentQueued_[agent->index] = 1;
     return 1;
 }
 
@@ -221,8 +250,7 @@ int SnmpEngine::CancelSets(uint32_t address)
     for (const SnmpRequest& r : q)
         if (r.kind == kSnmpRequestSet && r.inFlight)
             cancelledInFlight = true;
-    q.erase(
-        std::remove_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.kind == kSnmpRequestSet; }), q.end());
+    RemoveRequests(*agent, [](const SnmpRequest& r) { return r.kind == kSnmpRequestSet; });
     agent->doneCount
         = static_cast<size_t>(std::count_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.done; }));
     // A cancelled set that was the outstanding request leaves nothing to wait for: forget its schedule
@@ -267,15 +295,17 @@ void SnmpEngine::SetTrapObserver(SnmpTrapObserver observer, void* context)
 
 namespace {
 // The tree in pre-order (newest children first), each node with its full OID.
-void Preorder(SnmpNode* node, SnmpOid& path, std::vector<SnmpAgent::Entry>& out)
+void Preorder(SnmpNode* node, SnmpOid& path, SnmpAgent& agent)
 {
     for (SnmpNode* child = node->firstChild.get(); child; child = child->next.get()) {
         uint32_t saved = path.length;
         if (!SnmpOidAppend(&path, child->subidentifier))
             continue;
-        child->slot = static_cast<uint32_t>(out.size());
-        out.push_back({ child, path });
-        Preorder(child, path, out);
+        child->slot = static_cast<uint32_t>(agent.preorder.size());
+        agent.preorder.push_back(
+            { child, static_cast<uint32_t>(agent.preorderOids.size()), static_cast<uint32_t>(path.length) });
+        agent.preorderOids.insert(agent.preorderOids.end(), path.bytes, path.bytes + path.length);
+        Preorder(child, path, agent);
         path.length = saved;
     }
 }
@@ -285,7 +315,23 @@ void SnmpEngine::Tick()
 {
     ++tickNumber_;
     uint64_t generation = generation_;
+    auto visits = [this](size_t i) { return tickNumber_ >= agentDue_[i] || agentQueued_[i]; };
+    size_t ahead = 0; // the next agent to visit after the current one, already asked for
     for (size_t i = 0; i < agents_.size(); ++i) {
+        if (!visits(i))
+            continue;
+        // Agents lie all over the heap: while one is handled, the next one's record is fetched.
+        if (ahead <= i) {
+            ahead = i + 1;
+            while (ahead < agents_.size() && !visits(ahead))
+                ++ahead;
+            if (ahead < agents_.size()) {
+                const char* next = reinterpret_cast<const char*>(agents_[ahead].get());
+                __builtin_prefetch(next);
+                __builtin_prefetch(next + 64);
+                __builtin_prefetch(next + 128);
+            }
+        }
         TickAgent(i, generation);
         if (generation != generation_)
             return;
@@ -294,15 +340,14 @@ void SnmpEngine::Tick()
 
 void SnmpEngine::TickAgent(size_t index, uint64_t generation)
 {
-    if (tickNumber_ < agentDue_[index] && !agentQueued_[index])
-        return;
     SnmpAgent& agent = *agents_[index];
     // Every countdown moves on by one tick; those that run out queue a get, in pre-order.
     if (tickNumber_ >= agentDue_[index]) {
         if (agent.preorderStale) {
             agent.preorder.clear();
+            agent.preorderOids.clear();
             SnmpOid path;
-            Preorder(agent.root.get(), path, agent.preorder);
+            Preorder(agent.root.get(), path, agent);
             agent.preorderDue.resize(agent.preorder.size());
             for (size_t i = 0; i < agent.preorder.size(); ++i)
                 agent.preorderDue[i] = agent.preorder[i].node->due >= tickNumber_ ? agent.preorder[i].node->due : 0;
@@ -312,14 +357,9 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
         for (size_t i = 0; i < agent.preorderDue.size(); ++i) {
             uint64_t due = agent.preorderDue[i];
             if (due == tickNumber_) {
-                SnmpAgent::Entry& e = agent.preorder[i];
+                const SnmpAgent::Entry& e = agent.preorder[i];
                 agent.preorderDue[i] = 0; // (the node's own due is now in the past: not armed)
-                agentQueued_[index] = 1;
-                SnmpRequest& r = agent.queue.emplace_back();
-                r.kind = kSnmpRequestGet;
-                r.oid.length = e.oid.length;
-                std::memcpy(r.oid.bytes, e.oid.bytes, e.oid.length);
-                r.serial = ++serial_;
+                SnmpRequest& r = Enqueue(agent, agent.preorderOids.data() + e.oidOffset, e.oidLength);
                 r.node = e.node;
                 r.treeVersion = agent.treeVersion;
             } else if (due > tickNumber_) {
@@ -329,10 +369,12 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
         agentDue_[index] = nextDue;
     }
     auto& q = agent.queue;
-    if (agent.doneCount == q.size())
+    if (agent.doneCount == q.size()) {
         q.clear();
-    else if (agent.doneCount > 0)
-        q.erase(std::remove_if(q.begin(), q.end(), [](const SnmpRequest& r) { return r.done; }), q.end());
+        agent.queueOids.clear();
+    } else if (agent.doneCount > 0) {
+        RemoveRequests(agent, [](const SnmpRequest& r) { return r.done; });
+    }
     agent.doneCount = 0;
     if (q.empty()) {
         agentQueued_[index] = 0;
@@ -348,16 +390,26 @@ void SnmpEngine::TickAgent(size_t index, uint64_t generation)
         agent.latencyClass = 0;
         // A late answer to the abandoned request must not be taken for the next one.
         ++agent.requestId;
-        GiveUp(agent.address, generation);
+        GiveUp(&agent, generation);
         return;
     }
     Send(agent);
 }
 
 namespace {
-size_t Tlv(size_t contentLength)
+// (Lengths below 127, one byte, are by far the most common: they skip the general encoder.)
+inline size_t PutLength(uint8_t* out, size_t length)
 {
-    return 1 + BerPutLength(nullptr, contentLength) + contentLength;
+    if (length < 127) {
+        *out = static_cast<uint8_t>(length);
+        return 1;
+    }
+    return BerPutLength(out, length);
+}
+
+inline size_t Tlv(size_t contentLength)
+{
+    return 1 + (contentLength < 127 ? 1 : BerPutLength(nullptr, contentLength)) + contentLength;
 }
 
 // A get's binding: the OID and a NULL.
@@ -392,7 +444,7 @@ void SnmpEngine::Send(SnmpAgent& agent)
         }
         if (batchCount >= kSnmpBatchMax)
             break;
-        size_t size = GetBindingSize(r.oid.length);
+        size_t size = GetBindingSize(r.oidLength);
         // A batch that would outgrow the request buffer is cut here; the rest goes in a later request.
         if (batchCount > 0 && sizeFor(bindingsLength + size) > kSnmpRequestBuffer)
             break;
@@ -424,13 +476,13 @@ void SnmpEngine::Send(SnmpAgent& agent)
         *p++ = kBerSequence;
         p += BerPutLength(p, bindingsLength);
         for (size_t i = 0; i < batchCount; ++i) {
-            const SnmpOid& oid = batch[i]->oid;
+            const SnmpRequest& r = *batch[i];
             *p++ = kBerSequence;
-            p += BerPutLength(p, Tlv(oid.length) + 2);
+            p += PutLength(p, Tlv(r.oidLength) + 2);
             *p++ = kBerOid;
-            p += BerPutLength(p, oid.length);
-            std::memcpy(p, oid.bytes, oid.length);
-            p += oid.length;
+            p += PutLength(p, r.oidLength);
+            std::memcpy(p, agent.queueOids.data() + r.oidOffset, r.oidLength);
+            p += r.oidLength;
             *p++ = kBerNull;
             *p++ = 0;
         }
@@ -447,8 +499,8 @@ void SnmpEngine::Send(SnmpAgent& agent)
     m.community = agent.readCommunity;
     m.requestId = idGet;
     SnmpBinding& b = m.bindings.emplace_back();
-    b.oid.length = stop->oid.length;
-    std::memcpy(b.oid.bytes, stop->oid.bytes, stop->oid.length);
+    b.oid.length = stop->oidLength;
+    std::memcpy(b.oid.bytes, agent.queueOids.data() + stop->oidOffset, stop->oidLength);
     if (stop->kind == kSnmpRequestSet) {
         m.pdu = kPduSet;
         m.community = agent.writeCommunity;
@@ -468,11 +520,8 @@ void SnmpEngine::Send(SnmpAgent& agent)
 // --- completion ---------------------------------------------------------------------------------------
 
 void SnmpEngine::Finish(
-    uint32_t address, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation)
+    SnmpAgent* agent, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation)
 {
-    SnmpAgent* agent = Agent(address, false);
-    if (!agent)
-        return;
     // The request is normally still where it was found; callbacks may have moved it.
     SnmpRequest* r = nullptr;
     if (hint < agent->queue.size() && agent->queue[hint].serial == serial)
@@ -486,8 +535,8 @@ void SnmpEngine::Finish(
     ++agent->doneCount;
     r->inFlight = false;
     SnmpOid oid;
-    oid.length = r->oid.length;
-    std::memcpy(oid.bytes, r->oid.bytes, oid.length);
+    oid.length = r->oidLength;
+    std::memcpy(oid.bytes, agent->queueOids.data() + r->oidOffset, oid.length);
     SnmpCallback callback = r->callback;
     void* context = r->context;
     SnmpNode* node = r->node;
@@ -497,15 +546,13 @@ void SnmpEngine::Finish(
         if (generation != generation_)
             return;
     }
-    Deliver(address, oid, status, value, generation, node, version);
+    Deliver(agent, oid, status, value, generation, node, version);
 }
 
-void SnmpEngine::Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
+void SnmpEngine::Deliver(SnmpAgent* agent, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
     SnmpNode* hint, uint64_t hintVersion)
 {
-    SnmpAgent* agent = Agent(address, false);
-    if (!agent)
-        return;
+    uint32_t address = agent->address;
     SnmpNode* node = hint && agent->treeVersion == hintVersion ? hint : Node(agent, oid, false);
     if (!node)
         return;
@@ -535,7 +582,7 @@ void SnmpEngine::Deliver(uint32_t address, const SnmpOid& oid, int status, const
     uint64_t changes = treeChanges_;
     for (size_t i = 0; i < count; ++i) {
         if (changes != treeChanges_) {
-            node = Node(Agent(address, false), oid, false);
+            node = Node(agent, oid, false); // (the agent lives while the generation holds)
             if (!node)
                 return;
             if (FindSubscriber(*node, subscribers[i].context) < 0)
@@ -548,16 +595,15 @@ void SnmpEngine::Deliver(uint32_t address, const SnmpOid& oid, int status, const
     }
 }
 
-void SnmpEngine::GiveUp(uint32_t address, uint64_t generation)
+void SnmpEngine::GiveUp(SnmpAgent* agent, uint64_t generation)
 {
     // Only the requests queued when the device was given up fail; callbacks may queue new ones.
-    SnmpAgent* agent = Agent(address, false);
     std::vector<uint64_t> pending;
     for (const SnmpRequest& r : agent->queue)
         if (!r.done)
             pending.push_back(r.serial);
     for (uint64_t serial : pending) {
-        Finish(address, serial, SIZE_MAX, -1, nullptr, generation);
+        Finish(agent, serial, SIZE_MAX, -1, nullptr, generation);
         if (generation != generation_)
             return;
     }
@@ -581,7 +627,10 @@ namespace {
 // bindings in request order, so the search first tries where the previous one was found (`cursor`).
 const SnmpRequest* Pending(const SnmpAgent& agent, uint8_t kind, const SnmpOid& oid, size_t* cursor = nullptr)
 {
-    auto matches = [&](const SnmpRequest& r) { return !r.done && r.kind == kind && SnmpOidEqual(r.oid, oid); };
+    auto matches = [&](const SnmpRequest& r) {
+        return !r.done && r.kind == kind && r.oidLength == oid.length
+            && std::memcmp(agent.queueOids.data() + r.oidOffset, oid.bytes, oid.length) == 0;
+    };
     // (Pending gets of one OID are interchangeable, so the one at the cursor may take it.)
     if (cursor && *cursor < agent.queue.size() && agent.queue[*cursor].kind == kSnmpRequestGet
         && matches(agent.queue[*cursor]))
@@ -655,9 +704,17 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
     // Callbacks cannot reach this again (only the worker receives), so the list is not disturbed.
     for (const Outcome& o : outcomes) {
         const SnmpValue* value = o.binding < m.bindings.size() ? &m.bindings[o.binding].value : nullptr;
-        Finish(sender, o.serial, o.index, o.status, value, generation);
+        Finish(agent, o.serial, o.index, o.status, value, generation);
         if (generation != generation_)
             return;
+    }
+    // A queue the answer completed is emptied now rather than by the next tick, which then passes the
+    // agent by unless a poll is due.
+    if (agent->doneCount > 0 && agent->doneCount == agent->queue.size()) {
+        agent->queue.clear();
+        agent->queueOids.clear();
+        agent->doneCount = 0;
+        agentQueued_[agent->index] = 0;
     }
 }
 
@@ -675,9 +732,10 @@ void SnmpEngine::DispatchTrap(uint32_t sender, const SnmpMessage& m)
     if (m.genericTrap != 6 || m.specificTrap != 1)
         return;
     for (const SnmpBinding& b : m.bindings) {
-        if (!Agent(sender, false))
+        SnmpAgent* agent = Agent(sender, false);
+        if (!agent)
             return;
-        Deliver(sender, b.oid, 0, &b.value, generation);
+        Deliver(agent, b.oid, 0, &b.value, generation);
         if (generation != generation_)
             return;
     }

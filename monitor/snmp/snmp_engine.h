@@ -61,45 +61,51 @@ enum : uint8_t {
     kSnmpRequestSet = 2,
 };
 
-// (The small fields come first and the OID last: building, matching and clearing requests then touch
-// only the first bytes of each record.)
+// A queued request. Its OID's bytes live in the agent's `queueOids`, in queue order, so that a queue of
+// gets stays a few cache lines long (records of a full 256-byte OID each made every poll a string of
+// cache misses once a few thousand devices no longer fit the cache).
 struct SnmpRequest {
-    SnmpRequest() { } // leaves the OID's unused bytes alone (no zeroing of the whole record)
     uint8_t kind = kSnmpRequestGet;
     bool done = false;
     bool alone = false; // the device answered tooBig: send this request by itself
     bool inFlight = false; // part of the request outstanding now
+    uint32_t oidOffset = 0; // where the OID's bytes begin in the agent's queueOids
+    uint32_t oidLength = 0;
     uint64_t serial = 0; // identifies the request while callbacks change the queue
     SnmpNode* node = nullptr; // the polled node, valid while the agent's tree version is `treeVersion`
     uint64_t treeVersion = 0;
     SnmpCallback callback = nullptr;
     void* context = nullptr;
     std::unique_ptr<SnmpValue> value; // set only (gets, by the thousand, carry none)
-    SnmpOid oid;
 };
 
-struct SnmpAgent {
+// (The fields a tick and an answer touch come first, within the first cache lines of the record: with
+// thousands of devices each visit of an agent begins with a cache miss, and each further line is another.)
+struct alignas(64) SnmpAgent {
     uint32_t address = 0; // network byte order; the key
-    std::string readCommunity; // at most 255 characters
-    std::string writeCommunity;
     uint32_t requestId = 0; // bits 24-31: kind of the request last sent; bits 0-23: counter
     uint32_t tickCounter = 0; // ticks since the first send of the outstanding request (0 = none)
     uint32_t sendCounter = 0; // sends of the outstanding request
     uint32_t latencyClass = 0; // 0, 1 or 2
-    std::vector<SnmpRequest> queue; // in order of arrival
+    uint32_t index = 0; // the agent's place in the engine's flat per-agent arrays
+    bool preorderStale = true;
     size_t doneCount = 0; // requests of the queue marked done
-    std::unique_ptr<SnmpNode> root; // holds the first-level nodes as its children
-    // Scheduling aids: the tree's nodes in pre-order with their full OIDs (rebuilt after the tree changes),
-    // and the agent's place in the engine's flat per-agent arrays.
-    uint32_t index = 0;
+    uint64_t treeVersion = 0; // grows whenever a node of the tree is freed
+    std::vector<SnmpRequest> queue; // in order of arrival
+    std::vector<uint8_t> queueOids; // the OIDs of the queued requests, one after the other in queue order
+    // Scheduling aids: the tree's nodes in pre-order with their full OIDs (rebuilt after the tree changes;
+    // the OIDs' bytes one after the other in preorderOids).
     struct Entry {
         SnmpNode* node;
-        SnmpOid oid;
+        uint32_t oidOffset;
+        uint32_t oidLength;
     };
     std::vector<Entry> preorder;
     std::vector<uint64_t> preorderDue; // node->due of each entry, kept in step while the list is current
-    bool preorderStale = true;
-    uint64_t treeVersion = 0; // grows whenever a node of the tree is freed
+    std::vector<uint8_t> preorderOids;
+    std::string readCommunity; // at most 255 characters
+    std::string writeCommunity;
+    std::unique_ptr<SnmpNode> root; // holds the first-level nodes as its children
     // Nodes by their encoded OID, so that answers and re-armed polls skip the walk down the tree.
     struct TextHash {
         using is_transparent = void;
@@ -147,13 +153,18 @@ public:
 
 private:
     SnmpAgent* Agent(uint32_t address, bool create);
+    // Appends a request for `oid` to the agent's queue; removes the requests `drop` picks.
+    SnmpRequest& Enqueue(SnmpAgent& agent, const uint8_t* oid, uint32_t oidLength);
+    template<class Pred> void RemoveRequests(SnmpAgent& agent, Pred drop);
     SnmpNode* Node(SnmpAgent* agent, const SnmpOid& oid, bool create) const;
     void TickAgent(size_t index, uint64_t generation);
     void Send(SnmpAgent& agent);
-    void GiveUp(uint32_t address, uint64_t generation);
+    // These take the agent itself: it stays valid while the engine's generation is the one passed (only
+    // ClearAll frees agents), which they check after every callback.
+    void GiveUp(SnmpAgent* agent, uint64_t generation);
     void Finish(
-        uint32_t address, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation);
-    void Deliver(uint32_t address, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
+        SnmpAgent* agent, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation);
+    void Deliver(SnmpAgent* agent, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
         SnmpNode* hint = nullptr, uint64_t hintVersion = 0);
     void DispatchResponse(uint32_t sender, const SnmpMessage& m);
     void DispatchTrap(uint32_t sender, const SnmpMessage& m);
