@@ -3,12 +3,15 @@
 // process pinned to one core; the simulated fleet runs in the parent on the other core. Prints the CPU
 // seconds per 100,000 variable bindings of each and their ratio, split into user and system (kernel)
 // time as getrusage counts them in each child, and the largest N each sustains without a given-up device.
+// Each size runs R rounds of S seconds; a round measures both clients, in alternating order, and the
+// ratio is that of the two clients' medians (with the minimum and maximum of each, and of single rounds).
 //
-//   snmp_poll [--seconds S] [--sizes N,N,...] [--only engine|net-snmp]
+//   snmp_poll [--rounds R] [--seconds S] [--sizes N,N,...] [--only engine|net-snmp]
 //
 // Instruction counts, which stay steady on a busy machine: under callgrind the measured span of each
 // client is dumped as a part of its own (the settling second and the start-up are zeroed away), e.g.
-//   valgrind --tool=callgrind --callgrind-out-file=/tmp/cg.%p snmp_poll --only engine --seconds 5 --sizes 200
+//   valgrind --tool=callgrind --callgrind-out-file=/tmp/cg.%p snmp_poll --only engine --rounds 1 --seconds 5 --sizes
+//   200
 // then the child's /tmp/cg.<pid>.1 "summary:" divided by the bindings printed is instructions per binding.
 #include "monitor/snmp/snmp.h"
 #include "sim/snmp/sim_snmp.h"

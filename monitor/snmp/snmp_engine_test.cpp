@@ -1,5 +1,6 @@
 #include "monitor/snmp/snmp_engine.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <vector>
@@ -509,4 +510,49 @@ TEST(SnmpEngine, EnterpriseTrapsSixOneUpdateSubscribedNodes)
     EXPECT_EQ(v.text, "up");
     EXPECT_EQ(seen.count, 3);
     EXPECT_EQ(seen.generic, 6u);
+}
+
+// Requests keep their OIDs in one buffer per device: removing done or cancelled requests from the middle
+// of the queue must leave every other request with its own OID.
+TEST(SnmpEngine, RequestsKeepTheirOidsWhenOthersLeaveTheQueue)
+{
+    Harness h;
+    Calls calls;
+    std::pair<Calls*, int> a { &calls, 1 };
+    const char* texts[] = { "1.3.6.1.2.1.1.5.0", "1.3.6.1.4.1.58127.2.300000.0", "1.3.6.1.2.1.2.2.1.10.1", "1.3.6.7" };
+    // A set queued first goes alone; the gets behind it wait.
+    h.engine.QueueSet(Oid("1.3.6.1.2.1.1.4.0"), kDevice, "w", SnmpValue::Integer(1), &a, Calls::Callback, 1);
+    for (const char* t : texts)
+        h.engine.Subscribe(Oid(t), kDevice, "", 100, &a, Calls::Callback);
+    h.Tick();
+    ASSERT_EQ(h.sent.size(), 1u);
+    EXPECT_EQ(h.sent[0].message.pdu, kPduSet);
+    // The set is cancelled while outstanding; the four gets fall due and go out together.
+    EXPECT_EQ(h.engine.CancelSets(kDevice), 1);
+    h.Tick();
+    ASSERT_EQ(h.sent.size(), 2u);
+    ASSERT_EQ(h.sent[1].message.bindings.size(), 4u);
+    std::vector<std::string> sent;
+    for (const SnmpBinding& b : h.sent[1].message.bindings)
+        sent.push_back(SnmpOidText(b.oid));
+    std::vector<std::string> expected(std::rbegin(texts), std::rend(texts)); // pre-order, newest first
+    std::sort(sent.begin(), sent.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sent, expected);
+    // noSuchName for the second binding completes that one; the other three go out again, each with its OID.
+    std::string failed = SnmpOidText(h.sent[1].message.bindings[1].oid);
+    h.Answer(kSnmpNoSuchName, 2);
+    h.Tick();
+    ASSERT_EQ(h.sent.size(), 3u);
+    std::vector<std::string> again;
+    for (const SnmpBinding& b : h.sent[2].message.bindings)
+        again.push_back(SnmpOidText(b.oid));
+    std::vector<std::string> rest;
+    for (const SnmpBinding& b : h.sent[1].message.bindings)
+        if (SnmpOidText(b.oid) != failed)
+            rest.push_back(SnmpOidText(b.oid));
+    EXPECT_EQ(again, rest);
+    h.Answer();
+    EXPECT_EQ(calls.log.size(), 4u);
+    EXPECT_EQ(std::count(calls.log.begin(), calls.log.end(), std::make_pair(1, static_cast<int>(kSnmpNoSuchName))), 1);
 }
