@@ -38,6 +38,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::abort();
         }
     }
+    // The reader splits every line as the initial-data reader's CfgSplitLine does (the reader takes a
+    // quicker way for lines without quotes or backslashes).
+    {
+        auto file = CfgFile::FromText(text);
+        std::vector<std::string> raw;
+        for (std::string l; file->ReadRawLine(l);)
+            raw.push_back(l);
+        file->Rewind();
+        std::string keyword, expected;
+        CfgArgList args, expectedArgs;
+        int line = 0;
+        size_t next = 0; // the first raw line not yet compared
+        while (CfgReadLine(*file, keyword, args, line, nullptr)) {
+            if (line < 1 || static_cast<size_t>(line) > raw.size())
+                std::abort();
+            for (; next + 1 < static_cast<size_t>(line); ++next)
+                if (CfgSplitLine(raw[next], expected, expectedArgs))
+                    std::abort(); // a line the reader skipped has a keyword
+            ++next;
+            if (!CfgSplitLine(raw[next - 1], expected, expectedArgs) || expected != keyword || expectedArgs != args)
+                std::abort();
+        }
+    }
     // Loading: the first "version" block whatever its pattern, in both modes.
     for (bool easy : { false, true }) {
         auto file = CfgFile::FromText(text);
@@ -53,6 +76,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                         std::abort();
             }
         }
+        // The name index built while loading equals the index built afresh.
+        std::vector<std::pair<std::string, std::vector<CfgItem*>>> loaded;
+        for (const auto& [key, items] : desc->names.byName)
+            loaded.emplace_back(key, std::vector<CfgItem*>(items.begin(), items.end()));
+        for (const auto& [key, item] : desc->names.byAlias)
+            loaded.emplace_back("\n" + key, std::vector<CfgItem*> { item });
+        CfgIndexNames(*desc);
+        size_t n = 0;
+        for (const auto& [key, items] : desc->names.byName)
+            if (n >= loaded.size() || loaded[n].first != key
+                || loaded[n++].second != std::vector<CfgItem*>(items.begin(), items.end()))
+                std::abort();
+        for (const auto& [key, item] : desc->names.byAlias)
+            if (n >= loaded.size() || loaded[n].first != "\n" + key
+                || loaded[n++].second != std::vector<CfgItem*> { item })
+                std::abort();
+        if (n != loaded.size())
+            std::abort();
     }
     if (size < 256) {
         std::string key(text.substr(0, size / 2));

@@ -63,7 +63,7 @@ void ReadItemLine(
     std::string_view base = hash == std::string_view::npos ? name : name.substr(0, hash);
     if (!found->name || !StrEqualNoCase(*found->name, base))
         base = name;
-    const std::vector<CfgItem*>* list = CfgItemsNamed(desc, base);
+    const CfgItemRefs* list = CfgItemsNamed(desc, base);
     if (!list)
         return;
     auto next = std::find(list->begin(), list->end(), found);
@@ -263,7 +263,7 @@ void WriteItems(const CfgDescription& desc, Out& out)
                 continue;
             // Only the item that CfgFindItem finds under the name writes: the first of the name, unless
             // another item has the name as its alias.
-            const std::vector<CfgItem*>* same = CfgItemsNamed(desc, *item->name);
+            const CfgItemRefs* same = CfgItemsNamed(desc, *item->name);
             if (!same || same->front() != item.get())
                 continue;
             bool plain = desc.names.byAlias.empty() && item->name->find('#') == std::string::npos;

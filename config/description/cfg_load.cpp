@@ -112,9 +112,10 @@ public:
             CfgItem* item = CfgAddItem(section_, kind);
             if (CfgKindIsDecoration(kind)) {
                 if (!args.Empty())
-                    item->description = args;
+                    item->description.emplace(desc_.arena, args);
             } else {
                 Name(item, args);
+                Index(item);
             }
             last_ = item;
             if (kind == CfgKindTable)
@@ -137,6 +138,13 @@ private:
             item->id = ParseUnsigned(args.At(1));
     }
 
+    // Enters a named section item into the name index while it is fresh in the cache (the index
+    // holds the items of the sections in file order, which is the order they are read in).
+    void Index(CfgItem* item)
+    {
+        desc_.names.byName.SlotNoCase(*item->name).push_back(item);
+    }
+
     void Attribute(const CfgAttrInfo* info, std::string_view kw, const CfgArgList& args, int line)
     {
         if (!info || !last_ || !CfgAttrAccepts(info->attr, last_->kind)) {
@@ -155,17 +163,19 @@ private:
                 item.*(info->text) = std::string(args.At(0));
                 break;
             case CfgAttrForm::List:
-                item.*(info->list) = args;
+                (item.*(info->list)).emplace(desc_.arena, args);
                 break;
             }
         }
         item.attrSet |= uint64_t { 1 } << info->attr;
+        if (info->attr == CfgAttrAlias && !item.table)
+            aliased_.push_back(&item);
     }
 
     void PluginLine(std::string_view kw, const CfgArgList& args, int line)
     {
         if (IsWord(kw, "module")) {
-            section_->module = args;
+            section_->module.emplace(desc_.arena, args);
         } else if (IsWord(kw, "multicfg")) {
             section_->multicfg = ParseUnsigned(args.At(0));
         } else if (IsWord(kw, "uses")) {
@@ -178,7 +188,9 @@ private:
                 CfgArgList alias;
                 alias.Append(args.At(1));
                 item->alias = alias;
+                aliased_.push_back(item);
             }
+            Index(item);
             last_ = item;
         } else if (IsWord(kw, "uses_table")) {
             int32_t count = ParseDecimal(args.At(1));
@@ -197,7 +209,9 @@ private:
                 CfgArgList alias;
                 alias.Append(args.At(2));
                 table->alias = alias;
+                aliased_.push_back(table);
             }
+            Index(table);
             for (int32_t c = 1; c <= count; ++c) {
                 CfgItem* column = CfgAddColumn(table, CfgKindReadonlyText);
                 column->name = std::to_string(c);
@@ -215,6 +229,17 @@ private:
         }
     }
 
+public:
+    // Completes the name index with the aliases, each item's last alias line counting: the first
+    // item of an alias text wins.
+    void IndexAliases()
+    {
+        for (CfgItem* item : aliased_)
+            if (item->alias && !item->alias->Empty())
+                desc_.names.byAlias.EmplaceNoCase(item->alias->At(0), item);
+    }
+
+private:
     CfgDescription& desc_;
     uint32_t featureMask_;
     uint32_t hardwareMask_;
@@ -226,6 +251,7 @@ private:
     CfgSection* section_ = nullptr; // the section element lines fill
     CfgItem* last_ = nullptr; // the item (or column) created last: attributes apply to it
     CfgItem* table_ = nullptr; // the table in column mode, or nullptr
+    std::vector<CfgItem*> aliased_; // section items given an alias, in file order
 };
 
 } // namespace
@@ -236,6 +262,7 @@ CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& devic
     CfgDescriptionPtr desc;
     std::string_view kw; // a view into the line read
     CfgArgList args;
+    std::unique_ptr<BlockReader> reader;
     for (int pass = 0; pass < 2 && !desc; ++pass) {
         // The second pass drops the language condition; it is needed only when a language was asked for.
         bool withLanguage = pass == 0 && language;
@@ -245,7 +272,6 @@ CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& devic
             file.Rewind();
         }
         CfgStringContext strings(language ? language : "", language != nullptr);
-        std::unique_ptr<BlockReader> reader;
         int line = 0;
         // Before the block only headers matter: other lines are not split.
         while (CfgReadLineIf(file, kw, args, line, &strings, desc ? nullptr : IsHeaderKeyword)) {
@@ -269,8 +295,8 @@ CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& devic
     }
     if (!desc)
         return nullptr;
+    reader->IndexAliases();
     CfgComputeMulticfg(*desc);
-    CfgIndexNames(*desc);
     return desc;
 }
 

@@ -3,6 +3,7 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 // ---- CfgFile ----
@@ -321,6 +322,132 @@ std::string_view SplitKeyword(std::string_view text, std::string_view& keyword)
     return blank < text.size() ? text.substr(blank + 1) : std::string_view();
 }
 
+// Byte classes for splitting a plain line, one without quotes, backslashes or NULs before its
+// comment (nearly every line of a description). Such a line splits in one scan; any other goes the
+// general way (CfgStripLine, SplitKeyword, SplitArgs), which gives the same result for plain lines.
+enum PlainClass : uint8_t {
+    kText,
+    kBlank, // blank or tab: trimmed, separates the keyword
+    kLineEnd, // carriage return or line feed: trimmed at the ends of the line only
+    kComma,
+    kComment, // ";"
+    kNotPlain, // double quote, backslash, NUL
+};
+constexpr std::array<uint8_t, 256> MakePlainClasses()
+{
+    std::array<uint8_t, 256> c {};
+    c[' '] = c['\t'] = kBlank;
+    c['\r'] = c['\n'] = kLineEnd;
+    c[','] = kComma;
+    c[';'] = kComment;
+    c['"'] = c['\\'] = c[0] = kNotPlain;
+    return c;
+}
+constexpr std::array<uint8_t, 256> kPlainClass = MakePlainClasses();
+
+inline uint8_t ClassOf(char c)
+{
+    return kPlainClass[static_cast<unsigned char>(c)];
+}
+
+// A physical line cut into its keyword and the text after the blank that ends the keyword. The
+// keyword is cut first; the rest is checked only when its arguments are wanted.
+struct LineParts {
+    std::string_view raw; // the physical line
+    std::string_view keyword;
+    std::string_view rest;
+    bool general = false; // cut the general way: `rest` is stripped and SplitArgs splits it
+};
+
+// The general way for lines with quotes, backslashes or NULs; false for an empty or comment line.
+bool CutGeneral(LineParts& parts)
+{
+    std::string_view text = CfgStripLine(parts.raw);
+    parts.rest = SplitKeyword(text, parts.keyword);
+    parts.general = true;
+    return !text.empty();
+}
+
+bool IsTrim(uint8_t cls)
+{
+    return cls == kBlank || cls == kLineEnd;
+}
+
+// Cuts the keyword of a physical line; false for an empty or comment line.
+bool CutKeyword(std::string_view raw, LineParts& parts)
+{
+    parts.raw = raw;
+    parts.general = false;
+    const char* d = raw.data();
+    size_t n = raw.size();
+    size_t b = 0;
+    while (b < n && IsTrim(ClassOf(d[b])))
+        ++b;
+    size_t k = b;
+    uint8_t cls = kBlank;
+    while (k < n && ((cls = ClassOf(d[k])) == kText || cls == kComma))
+        ++k;
+    if (k < n && (cls == kNotPlain || cls == kLineEnd))
+        return CutGeneral(parts); // a carriage return in the keyword may be trimmed: rare, take the general way
+    if (k == b)
+        return false; // empty, or a comment from the start
+    parts.keyword = std::string_view(d + b, k - b);
+    parts.rest = k < n && cls == kBlank ? std::string_view(d + k + 1, n - k - 1) : std::string_view();
+    return true;
+}
+
+// SplitArgs for plain text (no quote, backslash or NUL): members separated by commas and trimmed of
+// blanks; an empty member ends the list.
+bool SplitPlainArgs(std::string_view rest, CfgArgList& args)
+{
+    bool anyStr = false;
+    const char* p = rest.data();
+    const char* end = p + rest.size();
+    for (;;) {
+        while (p < end && ClassOf(*p) == kBlank)
+            ++p;
+        if (p == end)
+            break;
+        const char* e = p;
+        while (e < end && *e != ',')
+            ++e;
+        const char* last = e;
+        while (last > p && ClassOf(last[-1]) == kBlank)
+            --last;
+        std::string_view a(p, static_cast<size_t>(last - p));
+        if (a.empty())
+            break;
+        anyStr |= StartsWithStr(a);
+        args.Append(a);
+        if (e == end)
+            break;
+        p = e + 1;
+    }
+    return anyStr;
+}
+
+// Splits the arguments after the keyword: a plain rest (no quote, backslash or NUL before its comment,
+// as in nearly every line of a description) in one scan, any other the general way, which gives the
+// same result for plain text. Returns true when an argument begins with "str.".
+bool SplitRest(LineParts& parts, CfgArgList& args)
+{
+    if (parts.general)
+        return SplitArgs(parts.rest, args);
+    const char* d = parts.rest.data();
+    size_t n = parts.rest.size();
+    size_t end = 0;
+    uint8_t cls = kText;
+    while (end < n && (cls = ClassOf(d[end])) < kComment)
+        ++end;
+    if (end < n && cls == kNotPlain) {
+        CutGeneral(parts);
+        return SplitArgs(parts.rest, args);
+    }
+    while (end > 0 && IsTrim(ClassOf(d[end - 1])))
+        --end;
+    return SplitPlainArgs(std::string_view(d, end), args);
+}
+
 // CfgReplaceStr with the string table, building the new list in the context's scratch list so that
 // neither list gives up its storage. For lists that hold a "str." argument.
 void ReplaceFromTable(CfgArgList& args, CfgStringContext& strings)
@@ -392,23 +519,23 @@ bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, i
     bool (*wantArgs)(std::string_view keyword))
 {
     std::string_view raw;
+    LineParts parts;
     while (file.NextLine(raw)) {
         ++line;
-        std::string_view text = CfgStripLine(raw);
         args.Clear();
-        if (text.empty()) {
+        if (!CutKeyword(raw, parts)) {
             keyword = {};
             continue;
         }
-        std::string_view rest = SplitKeyword(text, keyword);
+        keyword = parts.keyword;
         bool want = !wantArgs || wantArgs(keyword);
         if (!strings) {
             if (want)
-                SplitArgs(rest, args);
+                SplitRest(parts, args);
             return true;
         }
         if (IsWord(keyword, "stringtable")) {
-            SplitArgs(rest, args);
+            SplitRest(parts, args);
             if (args.Count() >= 1) {
                 if (!strings->table) {
                     strings->table = std::make_unique<CfgStringTable>();
@@ -425,7 +552,7 @@ bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, i
         bool anyStr = false; // an argument begins with "str."
         if (IsWord(keyword, "string")) {
             if (strings->inRun && strings->loading) {
-                anyStr = SplitArgs(rest, args);
+                anyStr = SplitRest(parts, args);
                 if (args.Count() >= 2) {
                     strings->table->Set(args.At(0), args.At(1));
                     continue;
@@ -438,7 +565,7 @@ bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, i
         if (!want)
             return true;
         if (args.Empty())
-            anyStr = SplitArgs(rest, args);
+            anyStr = SplitRest(parts, args);
         if (strings->table && anyStr)
             ReplaceFromTable(args, *strings);
         return true;

@@ -5,7 +5,53 @@
 #include <algorithm>
 #include <cstring>
 
+// ---- CfgArena ----
+
+void* CfgArena::Allocate(size_t bytes)
+{
+    bytes = (bytes + 7) & ~size_t { 7 };
+    if (bytes > left_) {
+        size_t size = std::max(bytes, kBlock);
+        blocks_.push_back(std::make_unique<char[]>(size));
+        at_ = blocks_.back().get();
+        left_ = size;
+    }
+    void* p = at_;
+    at_ += bytes;
+    left_ -= bytes;
+    return p;
+}
+
 // ---- CfgArgList ----
+
+CfgArgList::CfgArgList(CfgArena& arena, const CfgArgList& other)
+{
+    size_t n = other.Size();
+    if (n == 0)
+        return;
+    block_ = static_cast<Block*>(arena.Allocate(sizeof(Block) + n));
+    std::memcpy(TextOf(block_), other.Data(), n);
+    block_->count = other.block_->count;
+    block_->size = static_cast<uint32_t>(n);
+    block_->capacity = 0;
+}
+
+CfgArgList::CfgArgList(CfgArgList&& other) noexcept
+{
+    if (other.Owned()) {
+        block_ = other.block_;
+        other.block_ = nullptr;
+    } else if (other.block_) {
+        *this = other; // the text stays where it is; this list gets a copy of its own
+    }
+}
+
+void CfgArgList::Release()
+{
+    if (Owned())
+        ::operator delete(block_);
+    block_ = nullptr;
+}
 
 CfgArgList::CfgArgList(const CfgArgList& other)
 {
@@ -35,17 +81,19 @@ CfgArgList& CfgArgList::operator=(const CfgArgList& other)
 
 CfgArgList& CfgArgList::operator=(CfgArgList&& other) noexcept
 {
-    if (this != &other) {
-        ::operator delete(block_);
-        block_ = other.block_;
-        other.block_ = nullptr;
-    }
+    if (this == &other)
+        return *this;
+    if (!other.Owned())
+        return *this = other;
+    Release();
+    block_ = other.block_;
+    other.block_ = nullptr;
     return *this;
 }
 
 CfgArgList::~CfgArgList()
 {
-    ::operator delete(block_);
+    Release();
 }
 
 void CfgArgList::Reserve(size_t bytes)
@@ -61,7 +109,7 @@ void CfgArgList::Reserve(size_t bytes)
         std::memcpy(TextOf(b), TextOf(block_), block_->size);
         b->count = block_->count;
         b->size = block_->size;
-        ::operator delete(block_);
+        Release();
     }
     b->capacity = static_cast<uint32_t>(capacity);
     block_ = b;

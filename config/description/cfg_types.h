@@ -20,17 +20,31 @@
 #include <unordered_map>
 #include <vector>
 
+// Storage that lives as long as its owner and is given back all at once: blocks of 64 KB handed
+// out in order. A description keeps the argument lists of its items here, which saves one heap
+// block per list while loading and one release per list when the description goes.
+class CfgArena {
+public:
+    // `bytes` of storage aligned for any of the list headers, valid until the arena is destroyed.
+    void* Allocate(size_t bytes);
+
+private:
+    static constexpr size_t kBlock = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* at_ = nullptr;
+    size_t left_ = 0;
+};
+
 // An argument list: texts kept one after another, each ended by a NUL, the whole list ended by an
 // empty text ("a\0b\0\0"). So an empty text cannot be a member: it ends the list.
 class CfgArgList {
 public:
     CfgArgList() = default;
     CfgArgList(const CfgArgList& other);
-    CfgArgList(CfgArgList&& other) noexcept
-        : block_(other.block_)
-    {
-        other.block_ = nullptr;
-    }
+    // A copy of `other` whose text lives in `arena`: it must not outlive the arena. Changing it, or
+    // moving it elsewhere, copies the text to a block of its own first.
+    CfgArgList(CfgArena& arena, const CfgArgList& other);
+    CfgArgList(CfgArgList&& other) noexcept;
     CfgArgList& operator=(const CfgArgList& other);
     CfgArgList& operator=(CfgArgList&& other) noexcept;
     ~CfgArgList();
@@ -95,14 +109,20 @@ public:
     }
 
 private:
-    // One heap block: the header, then the members, each followed by a NUL (the final empty text is
+    // One block: the header, then the members, each followed by a NUL (the final empty text is
     // implied). A list that never held a member has no block, so an item's many absent or empty
-    // lists cost one pointer each.
+    // lists cost one pointer each. A block in an arena has capacity 0: the list does not own it and
+    // grows into a heap block of its own.
     struct Block {
         uint32_t count;
         uint32_t size; // bytes of member text in use
-        uint32_t capacity; // bytes of member text the block holds
+        uint32_t capacity; // bytes of member text the block holds; 0: the block is in an arena
     };
+    bool Owned() const
+    {
+        return block_ && block_->capacity != 0;
+    }
+    void Release();
     static char* TextOf(Block* b)
     {
         return reinterpret_cast<char*>(b + 1);
@@ -350,13 +370,57 @@ constexpr uint32_t CfgDescNew = 0x2; // made new from the device's initial data
 // Name lookup index of a description: built by CfgIndexNames over the items of all sections (not the
 // columns), in section and item order. Keys are the names lowered (names compare ignoring case).
 // Anything that adds, removes or renames items or sections must call CfgIndexNames again.
+// The items of one name in order: nearly always one, kept in place; more in a vector of their own.
+class CfgItemRefs {
+public:
+    size_t size() const
+    {
+        return more_ ? more_->size() : (one_ ? 1 : 0);
+    }
+    bool empty() const
+    {
+        return size() == 0;
+    }
+    CfgItem* const* begin() const
+    {
+        return more_ ? more_->data() : &one_;
+    }
+    CfgItem* const* end() const
+    {
+        return begin() + size();
+    }
+    CfgItem* operator[](size_t n) const
+    {
+        return begin()[n];
+    }
+    CfgItem* front() const
+    {
+        return begin()[0];
+    }
+    void push_back(CfgItem* item)
+    {
+        if (!one_ && !more_) {
+            one_ = item;
+            return;
+        }
+        if (!more_)
+            more_ = std::make_unique<std::vector<CfgItem*>>(1, one_);
+        more_->push_back(item);
+    }
+
+private:
+    CfgItem* one_ = nullptr;
+    std::unique_ptr<std::vector<CfgItem*>> more_;
+};
+
 struct CfgNameIndex {
-    CfgNameMap<std::vector<CfgItem*>> byName; // every item of that name, in order
+    CfgNameMap<CfgItemRefs> byName; // every item of that name, in order
     CfgNameMap<CfgItem*> byAlias; // first item whose first alias text is the key
 };
 
 // The root: one configuration of one device type.
 struct CfgDescription {
+    CfgArena arena; // the argument lists the reader gave the items (declared first: it goes last)
     std::string pattern; // device pattern of the taken "version" header (its first argument)
     uint32_t flags = 0; // CfgDescNotFromDevice, CfgDescNew
     uint32_t multicfg = 0; // non-zero when any section's multicfg flag is set

@@ -41,6 +41,25 @@ struct DiagCapture {
     }
 };
 
+// The name index as (key, items) pairs, for comparing two indexes.
+std::vector<std::pair<std::string, std::vector<const CfgItem*>>> IndexOf(const CfgDescription& d)
+{
+    std::vector<std::pair<std::string, std::vector<const CfgItem*>>> out;
+    for (const auto& [key, items] : d.names.byName)
+        out.emplace_back("name:" + key, std::vector<const CfgItem*>(items.begin(), items.end()));
+    for (const auto& [key, item] : d.names.byAlias)
+        out.emplace_back("alias:" + key, std::vector<const CfgItem*> { item });
+    return out;
+}
+
+// The loader builds the name index while it reads: it must equal the index built afresh.
+void ExpectIndexAsRebuilt(CfgDescription& d)
+{
+    auto loaded = IndexOf(d);
+    CfgIndexNames(d);
+    EXPECT_EQ(loaded, IndexOf(d));
+}
+
 // A directory of description files with the index running over it.
 class IndexDir {
 public:
@@ -102,6 +121,15 @@ TEST(CfgReadLine, SplitsKeywordAndArguments)
         { "kw\ta", "kw", { "a" } },
         { "keyword", "keyword", {} },
         { "kw 0x10, 010", "kw", { "0x10", "010" } },
+        // Lines without quotes or backslashes before their comment take a quicker way through the
+        // reader; these check its trimming and comment rules.
+        { "\r\t kw a", "kw", { "a" } },
+        { "kw\r a", "kw\r", { "a" } }, // a carriage return inside the line is text
+        { "kw a\r, b", "kw", { "a\r", "b" } },
+        { "kw ;a", "kw", {} },
+        { "kw a, b ; \"q\\", "kw", { "a", "b" } }, // quotes and backslashes in the comment do not count
+        { "kw  ,", "kw", {} },
+        { "kw a,", "kw", { "a" } },
     };
     for (const Row& r : rows) {
         std::string kw;
@@ -112,6 +140,10 @@ TEST(CfgReadLine, SplitsKeywordAndArguments)
         EXPECT_EQ(kw, r.keyword) << r.line;
         EXPECT_EQ(Args(args), r.args) << r.line;
         EXPECT_EQ(line, 1);
+        // The initial-data reader splits lines the same way.
+        ASSERT_TRUE(CfgSplitLine(r.line, kw, args)) << r.line;
+        EXPECT_EQ(kw, r.keyword) << r.line;
+        EXPECT_EQ(Args(args), r.args) << r.line;
     }
 }
 
@@ -407,6 +439,49 @@ TEST(CfgLoadDescription, ElementsAttributesColumnsAndPluginSections)
     ASSERT_EQ(d->names.byName.count("routes"), 1u);
     EXPECT_EQ(d->names.byName["name"].front(), &name);
     EXPECT_EQ(d->names.byAlias["rules"], &rules);
+    ExpectIndexAsRebuilt(*d);
+}
+
+TEST(CfgLoadDescription, NameIndexCountsSectionItemsInOrderAndTheirLastAlias)
+{
+    // Same names in two sections, a name differing in case, an item with two alias lines (the last
+    // counts), two items with one alias (the first wins), a column with an alias (columns are not
+    // indexed) and plug-in items.
+    CfgDescriptionPtr d = CfgLoadDescriptionFrom(*CfgFile::FromText("version \"Dev 1.0\"\n"
+                                                                    "section a\n"
+                                                                    "entryfield_text /x/Name, 1\n"
+                                                                    "  alias first\n"
+                                                                    "  alias second\n"
+                                                                    "entryfield_text /x/other\n"
+                                                                    "  alias first\n"
+                                                                    "table /t\n"
+                                                                    "  num_columns 1\n"
+                                                                    "entryfield_text /x/name\n"
+                                                                    "  alias column\n"
+                                                                    "section b\n"
+                                                                    "onoff_switch /X/NAME, 2\n"
+                                                                    "  alias second\n"
+                                                                    "section_plugin \"Filter\"\n"
+                                                                    "uses /x/used, usedalias\n"
+                                                                    "uses_table /x/name, 2, tablealias\n"),
+        "Dev 1.0", nullptr, 0xFFFFFFFF, 0, false);
+    ASSERT_TRUE(d);
+    auto alias = [&](const char* key) {
+        auto it = d->names.byAlias.find(key);
+        return it == d->names.byAlias.end() ? nullptr : it->second;
+    };
+    ASSERT_EQ(d->names.byName.count("/x/name"), 1u);
+    const CfgItemRefs& same = d->names.byName.at("/x/name");
+    ASSERT_EQ(same.size(), 3u);
+    EXPECT_EQ(same[0], d->sections[0]->items[0].get());
+    EXPECT_EQ(same[1], d->sections[1]->items[0].get());
+    EXPECT_EQ(same[2], d->sections[2]->items[1].get());
+    EXPECT_EQ(alias("second"), d->sections[0]->items[0].get());
+    EXPECT_EQ(alias("first"), d->sections[0]->items[1].get());
+    EXPECT_EQ(alias("column"), nullptr);
+    EXPECT_EQ(alias("usedalias"), d->sections[2]->items[0].get());
+    EXPECT_EQ(alias("tablealias"), d->sections[2]->items[1].get());
+    ExpectIndexAsRebuilt(*d);
 }
 
 TEST(CfgLoadDescription, LanguageBlockAndFallbackPass)
@@ -724,6 +799,7 @@ TEST_F(ShippedData, EveryDescriptionLoadsWithoutDiagnostics)
                         EXPECT_EQ(filter, features != 0);
                         EXPECT_EQ(routing, !easy);
                         EXPECT_TRUE(d->names.byName.count("/ip/address"));
+                        ExpectIndexAsRebuilt(*d);
                     }
 }
 

@@ -55,7 +55,7 @@ CfgItem* CfgFindItem(const CfgDescription& desc, std::string_view name)
     return named->second[n - 1];
 }
 
-const std::vector<CfgItem*>* CfgItemsNamed(const CfgDescription& desc, std::string_view name)
+const CfgItemRefs* CfgItemsNamed(const CfgDescription& desc, std::string_view name)
 {
     auto named = desc.names.byName.FindNoCase(name);
     return named == desc.names.byName.end() ? nullptr : &named->second;
@@ -66,7 +66,7 @@ CfgItem* CfgFindNextItem(const CfgDescription& desc, std::string_view name, cons
     auto named = desc.names.byName.FindNoCase(name);
     if (named == desc.names.byName.end())
         return nullptr;
-    const std::vector<CfgItem*>& list = named->second;
+    const CfgItemRefs& list = named->second;
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i] == after)
             return i + 1 < list.size() ? list[i + 1] : nullptr;

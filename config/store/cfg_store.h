@@ -18,7 +18,7 @@
 // name ends in "#" n (default the first). Columns are not items of the description.
 CfgItem* CfgFindItem(const CfgDescription& desc, std::string_view name);
 // Every item of that name (no alias, no "#" n), in section order; nullptr when none.
-const std::vector<CfgItem*>* CfgItemsNamed(const CfgDescription& desc, std::string_view name);
+const CfgItemRefs* CfgItemsNamed(const CfgDescription& desc, std::string_view name);
 // The first item after `after` (section order) with that name (no alias, no "#" n).
 CfgItem* CfgFindNextItem(const CfgDescription& desc, std::string_view name, const CfgItem* after);
 // The n-th column of that name ("#" n, default 1) of a table item.
