@@ -3,6 +3,7 @@
 #include "monitor/snmp/snmp.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -21,6 +22,9 @@ struct Client {
     uint16_t localPort = 0;
     std::atomic<uint32_t> ticks { 0 };
     uint32_t startMs = 0; // the tick grid starts when the client starts
+    // The longest wait in the socket: with the real clock, up to the next tick (SnmpStop wakes the worker
+    // with a datagram to its own port); an injected clock cannot be waited on and is read every 20 ms.
+    uint32_t longestWaitMs = kSnmpTickMs;
     // Requests written during a tick, sent together after it: their bytes one after the other, and
     // where each begins, its size and its destination.
     std::vector<uint8_t> outgoingBytes;
@@ -88,14 +92,15 @@ constexpr size_t kReceiveBatch = 64;
 // The worker: a tick every 100 ms by the clock; in between it waits on the socket. Each wake-up takes
 // every datagram already waiting (up to kReceiveBatch in one system call) and dispatches them under one
 // hold of the lock; the requests a tick sends are gathered and go out together after it, several per
-// system call. The wait is the receive itself (a receive time-out on the socket), so an idle worker costs
-// nothing until the next tick or the time-out; the time-out changes (and costs a call to set it) only in
-// the last 20 ms before a tick.
+// system call. The wait is the receive itself (a receive time-out on the socket, up to the next tick), so an
+// idle worker wakes only for its ticks. While answers come in one after another the worker takes them once a
+// millisecond instead of being woken for each.
 void WorkerLoop(Client* c)
 {
     uint32_t lastTick = c->startMs;
     std::vector<uint8_t> buffers(kReceiveBatch * kSnmpReceiveBuffer);
     NetDatagram batch[kReceiveBatch];
+    bool gathering = false;
     while (!c->stop.load()) {
         uint32_t now = c->clock->TickMs();
         uint32_t elapsed = now - lastTick;
@@ -112,11 +117,20 @@ void WorkerLoop(Client* c)
             continue;
         }
         uint32_t wait = kSnmpTickMs - elapsed;
-        if (wait > 20)
-            wait = 20; // bounds how long a stop request or a manual clock waits to be seen
+        if (wait > c->longestWaitMs)
+            wait = c->longestWaitMs;
+        if (gathering) {
+            // Answers are coming in one after another: let them gather for a millisecond and take them
+            // together, rather than being woken for each one or two.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            wait = 0;
+        }
         for (size_t i = 0; i < kReceiveBatch; ++i)
             batch[i] = NetDatagram { &buffers[i * kSnmpReceiveBuffer], kSnmpReceiveBuffer, {} };
         int count = c->socket.ReceiveMany(batch, kReceiveBatch, wait);
+        // (A full batch leaves more waiting: the next receive returns at once. Nothing waiting ends the
+        // gathering: the worker sleeps in the receive until the next answer or tick.)
+        gathering = count > 0 && count < static_cast<int>(kReceiveBatch);
         if (count > 0) {
             ClientLock guard(c);
             for (int i = 0; i < count; ++i)
@@ -164,6 +178,7 @@ int SnmpStartWith(const SnmpStartOptions& options)
     auto local = c->socket.LocalAddress();
     c->localPort = local ? local->port : options.localPort;
     c->clock = options.clock ? options.clock : &SystemClock();
+    c->longestWaitMs = options.clock ? 20 : kSnmpTickMs;
     c->agentPort = options.agentPort;
     c->startMs = c->clock->TickMs();
     Client* raw = c.get();
@@ -181,6 +196,10 @@ void SnmpStop()
     if (!g_client)
         return;
     g_client->stop = true;
+    // An empty datagram to the client's own port ends the worker's wait (otherwise it sees the request at
+    // the next tick at the latest).
+    uint8_t none = 0;
+    g_client->socket.SendTo(&none, 0, NetAddress { 0x7F000001, g_client->localPort });
     if (g_client->worker.joinable())
         g_client->worker.join();
     {
