@@ -79,7 +79,7 @@ void DumpItem(std::string& out, const CfgItem& item, const std::string& indent, 
                 continue;
             value = Quote(*t);
         } else {
-            const std::optional<CfgArgList>& l = item.*(info.list);
+            const CfgOptArgList& l = item.*(info.list);
             if (!l)
                 continue;
             value = QuoteList(*l);

@@ -26,6 +26,11 @@ void* CfgArena::Allocate(size_t bytes)
 
 CfgArgList::CfgArgList(CfgArena& arena, const CfgArgList& other)
 {
+    CopyIn(arena, other);
+}
+
+void CfgArgList::CopyIn(CfgArena& arena, const CfgArgList& other)
+{
     size_t n = other.Size();
     if (n == 0)
         return;

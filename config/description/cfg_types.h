@@ -68,7 +68,7 @@ public:
     // Removes every member; the storage is kept for the next members.
     void Clear()
     {
-        if (block_) {
+        if (block_ && block_->count) {
             block_->count = 0;
             block_->size = 0;
         }
@@ -123,6 +123,8 @@ private:
         return block_ && block_->capacity != 0;
     }
     void Release();
+    // Points this list (which has no block) at a copy of `other` in `arena`.
+    void CopyIn(CfgArena& arena, const CfgArgList& other);
     static char* TextOf(Block* b)
     {
         return reinterpret_cast<char*>(b + 1);
@@ -137,7 +139,132 @@ private:
     }
     void Reserve(size_t bytes);
 
+    friend class CfgOptArgList;
     Block* block_ = nullptr;
+};
+
+// An argument list or none, in the space of one pointer, used like CfgOptArgList for the
+// list attributes of items and sections ("none" differs from the empty list: a present list always
+// has a block, an empty one a shared block that nobody writes).
+class CfgOptArgList {
+public:
+    CfgOptArgList() = default;
+    CfgOptArgList(std::nullopt_t) { }
+    CfgOptArgList(const CfgArgList& list)
+        : list_(list)
+    {
+        Mark();
+    }
+    CfgOptArgList(CfgArgList&& list)
+        : list_(std::move(list))
+    {
+        Mark();
+    }
+    CfgOptArgList(const CfgOptArgList& other)
+        : list_(other.list_)
+    {
+        if (other)
+            Mark();
+    }
+    CfgOptArgList(CfgOptArgList&& other) noexcept
+        : list_(std::move(other.list_))
+    {
+        if (other)
+            Mark();
+        other.reset();
+    }
+    CfgOptArgList& operator=(const CfgOptArgList& other)
+    {
+        if (this != &other) {
+            list_ = other.list_;
+            if (other)
+                Mark();
+            else
+                reset();
+        }
+        return *this;
+    }
+    CfgOptArgList& operator=(CfgOptArgList&& other) noexcept
+    {
+        if (this != &other) {
+            bool present = other.has_value();
+            list_ = std::move(other.list_);
+            other.reset();
+            if (present)
+                Mark();
+            else
+                reset();
+        }
+        return *this;
+    }
+    CfgOptArgList& operator=(std::nullopt_t)
+    {
+        reset();
+        return *this;
+    }
+
+    bool has_value() const
+    {
+        return list_.block_ != nullptr;
+    }
+    explicit operator bool() const
+    {
+        return has_value();
+    }
+    const CfgArgList& operator*() const
+    {
+        return list_;
+    }
+    CfgArgList& operator*()
+    {
+        return list_;
+    }
+    const CfgArgList* operator->() const
+    {
+        return &list_;
+    }
+    CfgArgList* operator->()
+    {
+        return &list_;
+    }
+    void reset()
+    {
+        list_.Release();
+    }
+    // Makes the list present with the members of `list` (by default present and empty).
+    CfgArgList& emplace(const CfgArgList& list = CfgArgList())
+    {
+        list_ = list;
+        Mark();
+        return list_;
+    }
+    // The same with the text kept in `arena` (see CfgArgList's arena constructor).
+    CfgArgList& emplace(CfgArena& arena, const CfgArgList& list)
+    {
+        list_.Release();
+        list_.CopyIn(arena, list);
+        Mark();
+        return list_;
+    }
+    bool operator==(const CfgOptArgList& other) const
+    {
+        return has_value() == other.has_value() && list_ == other.list_;
+    }
+    bool operator==(std::nullopt_t) const
+    {
+        return !has_value();
+    }
+
+private:
+    // A present list keeps a block even when empty.
+    void Mark()
+    {
+        if (!list_.block_)
+            list_.block_ = &kPresentEmpty;
+    }
+    static inline CfgArgList::Block kPresentEmpty { 0, 0, 0 };
+
+    CfgArgList list_;
 };
 
 // Element kinds; the numbers are those the plug-in interface and wizard pages use.
@@ -257,19 +384,19 @@ struct CfgItem {
     uint32_t kind = CfgKindNone; // CfgItemKind
     uint32_t id = 0; // second creation argument; non-zero: the item's bit mask in configuration texts
     std::optional<std::string> name; // key in the store and in configuration texts; none for kinds 1 to 6
-    std::optional<CfgArgList> alias; // "alias": its first text is a second name
-    std::optional<CfgArgList> description; // display text: creation arguments of kinds 1-6, or "description"
+    CfgOptArgList alias; // "alias": its first text is a second name
+    CfgOptArgList description; // display text: creation arguments of kinds 1-6, or "description"
     uint32_t helpId = 0; // "help_id"
     std::optional<std::string> value; // current value; none until a configuration is read
     uint32_t multicfg = 0; // "multicfg": may be configured for several devices at once
     uint32_t arrange = 0; // "arrange": layout hint for the dialog builder
-    std::optional<CfgArgList> changeItem; // "change_item": items that follow a change of this one
-    std::optional<CfgArgList> enableItem; // "enable_item": items enabled by this one
+    CfgOptArgList changeItem; // "change_item": items that follow a change of this one
+    CfgOptArgList enableItem; // "enable_item": items enabled by this one
     uint64_t attrSet = 0; // bit (1 << CfgAttr) for every attribute line taken
 
     // --- kind-specific attributes (which kinds accept which: CfgAttrAccepts) ---
-    std::optional<CfgArgList> itemText; // "item_text": display texts of the choices (7, 16, 18)
-    std::optional<CfgArgList> itemValue; // "item_value": values of the choices (7, 18)
+    CfgOptArgList itemText; // "item_text": display texts of the choices (7, 16, 18)
+    CfgOptArgList itemValue; // "item_value": values of the choices (7, 18)
     std::optional<std::string> defaultValue; // "default_value" (8 to 15, 19); kind 16 uses defaultNumber
     uint32_t defaultNumber = 0; // "default_value" of a numeric_slider (16)
     uint32_t maxLen = 0; // "max_len" (8, 9, 10, 19); for a column bit 31 = merged (CfgMaxLenMerged)
@@ -293,23 +420,23 @@ struct CfgItem {
     uint32_t upperBuddy = 0; // "upper_buddy" (14, 15)
     std::optional<std::string> format; // "format" (13, 14, 15)
     std::optional<std::string> unit; // "unit" (7 to 12, 16)
-    std::optional<CfgArgList> buttonText; // "button_text": one per button (17)
-    std::optional<CfgArgList> bshortText; // "bshort_text": short button texts (17)
-    std::optional<CfgArgList> buttonValue; // "button_value": the value of each button (17)
+    CfgOptArgList buttonText; // "button_text": one per button (17)
+    CfgOptArgList bshortText; // "bshort_text": short button texts (17)
+    CfgOptArgList buttonValue; // "button_value": the value of each button (17)
     uint32_t defaultSelection = 0; // "default_selection" (17, 18, 20)
-    std::optional<CfgArgList> itemsFromTable; // "items_from_table": pairs of table name, column number (19)
-    std::optional<CfgArgList> valueList; // "value_list": values for off, on [, undetermined] (20)
-    std::optional<CfgArgList> valueText; // "value_text" (20)
+    CfgOptArgList itemsFromTable; // "items_from_table": pairs of table name, column number (19)
+    CfgOptArgList valueList; // "value_list": values for off, on [, undetermined] (20)
+    CfgOptArgList valueText; // "value_text" (20)
 
     // --- table (kind 0x8015) ---
-    std::optional<CfgArgList> staticTableMenu; // "static_table_menu"
+    CfgOptArgList staticTableMenu; // "static_table_menu"
     uint32_t staticTableOverlay = 0; // "static_table_overlay"
     uint32_t staticTableJoin = 0; // "static_table_join"
     uint32_t maxItems = 0; // "max_items": maximum number of rows
     uint32_t numColumns = 0; // "num_columns": columns that follow the table line
-    std::optional<CfgArgList> autoIndex; // "auto_index": column number [, width]
-    std::optional<CfgArgList> mergeEntrys; // "merge_entrys": column, separator, split chars, join text
-    std::optional<CfgArgList> defaultAdd; // "default_add": values of a newly added row
+    CfgOptArgList autoIndex; // "auto_index": column number [, width]
+    CfgOptArgList mergeEntrys; // "merge_entrys": column, separator, split chars, join text
+    CfgOptArgList defaultAdd; // "default_add": values of a newly added row
     std::vector<std::unique_ptr<CfgItem>> columns; // column items in order (kinds 7 to 20)
     std::list<CfgRow> rows; // rows in the order added; std::list keeps row addresses stable
 
@@ -347,8 +474,8 @@ struct CfgSection {
     CfgDescription* owner = nullptr; // the description (or wizard page list) that holds the section
     std::string name; // "section" name; "section_plugin" for a page served by a plug-in
     std::optional<std::string> title; // second "section" argument / "section_plugin" title
-    std::optional<CfgArgList> module; // plug-in "module": library file name [, entry point]
-    std::optional<CfgArgList> params; // plug-in "module_param" pairs: key, value, key, value, ...
+    CfgOptArgList module; // plug-in "module": library file name [, entry point]
+    CfgOptArgList params; // plug-in "module_param" pairs: key, value, key, value, ...
     uint32_t multicfg = 0; // set at the end of loading when any item has a non-zero multicfg
     std::vector<std::unique_ptr<CfgItem>> items; // items in file order (a table's columns live in the table)
     // Wizard pages only:
@@ -455,7 +582,7 @@ struct CfgAttrInfo {
     CfgAttrForm form;
     uint32_t CfgItem::*number; // form Number
     std::optional<std::string> CfgItem::*text; // form Text ("default_value" of kind 16: defaultNumber)
-    std::optional<CfgArgList> CfgItem::*list; // form List
+    CfgOptArgList CfgItem::*list; // form List
 };
 // CfgAttrCount entries, in CfgAttr order.
 const CfgAttrInfo* CfgAttrTable();

@@ -171,6 +171,55 @@ TEST(CfgReadLine, CountsPhysicalLinesAndCutsLongLines)
     EXPECT_EQ(kw, "first");
 }
 
+TEST(CfgOptArgList, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
+{
+    CfgArgList ab = CfgArgList::FromTexts({ "a", "b" });
+    CfgOptArgList none;
+    CfgOptArgList empty;
+    empty.emplace();
+    EXPECT_FALSE(none.has_value());
+    EXPECT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->Empty());
+    EXPECT_FALSE(none == empty);
+
+    CfgOptArgList copy = empty;
+    EXPECT_TRUE(copy.has_value() && copy->Empty());
+    CfgOptArgList moved = std::move(copy);
+    EXPECT_TRUE(moved.has_value() && moved->Empty());
+    CfgOptArgList full = ab;
+    full = empty; // an owned list made empty stays present
+    EXPECT_TRUE(full.has_value() && full->Empty());
+    full = none;
+    EXPECT_FALSE(full.has_value());
+    full.emplace(ab);
+    full->Append("c");
+    empty->Append("x"); // the shared empty block is never written
+    CfgOptArgList other;
+    other.emplace();
+    EXPECT_TRUE(other->Empty());
+    EXPECT_EQ(Args(*full), (std::vector<std::string> { "a", "b", "c" }));
+
+    // Lists in an arena: copies, moves and changes leave the arena, so they outlive it (AddressSanitizer
+    // sees a read of the freed arena otherwise).
+    auto arena = std::make_unique<CfgArena>();
+    CfgOptArgList inArena, emptyInArena;
+    inArena.emplace(*arena, ab);
+    emptyInArena.emplace(*arena, CfgArgList());
+    EXPECT_TRUE(emptyInArena.has_value() && emptyInArena->Empty());
+    CfgOptArgList copied = inArena;
+    CfgOptArgList taken = std::move(inArena);
+    CfgOptArgList grown;
+    grown.emplace(*arena, ab);
+    grown->Append("c");
+    CfgArgList plain = std::move(*taken);
+    for (int i = 0; i < 100; ++i) // fill the arena past its first block
+        arena->Allocate(4096);
+    arena.reset();
+    EXPECT_EQ(Args(*copied), (std::vector<std::string> { "a", "b" }));
+    EXPECT_EQ(Args(plain), (std::vector<std::string> { "a", "b" }));
+    EXPECT_EQ(Args(*grown), (std::vector<std::string> { "a", "b", "c" }));
+}
+
 TEST(CfgStringTable, HashIsTheSumOfLittleEndianWords)
 {
     EXPECT_EQ(CfgStringTable::Hash(""), 0u);

@@ -101,7 +101,7 @@ uint32_t ReadScaled(std::string text, uint32_t factor)
     return static_cast<uint32_t>(result);
 }
 
-std::string ListEntryOrIndex(const std::optional<CfgArgList>& list, int index)
+std::string ListEntryOrIndex(const CfgOptArgList& list, int index)
 {
     if (list && index >= 0 && static_cast<size_t>(index) < list->Count())
         return std::string(list->At(static_cast<size_t>(index)));

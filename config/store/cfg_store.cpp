@@ -289,8 +289,8 @@ bool CfgValueOf(
     return true;
 }
 
-std::optional<std::string> CfgMapValue(const std::optional<std::string>& value, const std::optional<CfgArgList>& texts,
-    const std::optional<CfgArgList>& values, uint32_t index)
+std::optional<std::string> CfgMapValue(
+    const std::optional<std::string>& value, const CfgOptArgList& texts, const CfgOptArgList& values, uint32_t index)
 {
     if (!texts)
         return std::nullopt;

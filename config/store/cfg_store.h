@@ -51,8 +51,8 @@ bool CfgResolveName(CfgDescription* wizard, CfgDescription* config, std::string_
 bool CfgValueOf(
     CfgDescription* wizard, CfgDescription* config, std::string_view qualified, std::vector<std::string>* out);
 // The display text of a value chosen from a text list; see cfg_store.cpp.
-std::optional<std::string> CfgMapValue(const std::optional<std::string>& value, const std::optional<CfgArgList>& texts,
-    const std::optional<CfgArgList>& values, uint32_t index);
+std::optional<std::string> CfgMapValue(
+    const std::optional<std::string>& value, const CfgOptArgList& texts, const CfgOptArgList& values, uint32_t index);
 
 // ---- changes (each sets the item's changed flag) ----
 

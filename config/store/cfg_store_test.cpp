@@ -151,12 +151,12 @@ TEST(CfgStoreLookup, RowsAndQualifiedValues)
 
 TEST(CfgStoreLookup, MapValue)
 {
-    auto list = [](std::vector<std::string> t) { return std::optional<CfgArgList>(CfgArgList::FromTexts(t)); };
+    auto list = [](std::vector<std::string> t) { return CfgOptArgList(CfgArgList::FromTexts(t)); };
     auto texts = list({ "Off", "On", "Unknown" });
     auto values = list({ "0", "1" });
     struct {
         std::optional<std::string> value;
-        std::optional<CfgArgList> values;
+        CfgOptArgList values;
         uint32_t index;
         std::optional<std::string> expected;
     } rows[] = {

@@ -107,7 +107,7 @@ void CfgFreeDescription(CfgDescriptionPtr& desc)
 
 namespace {
 
-std::string FirstText(const std::optional<CfgArgList>& list)
+std::string FirstText(const CfgOptArgList& list)
 {
     return list ? std::string(list->At(0)) : std::string();
 }

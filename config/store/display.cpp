@@ -112,7 +112,7 @@ std::string TextAt(const CfgArgList* texts, int64_t index)
     return std::string(texts->At(static_cast<size_t>(index)));
 }
 
-const CfgArgList* ListOrNull(const std::optional<CfgArgList>& list)
+const CfgArgList* ListOrNull(const CfgOptArgList& list)
 {
     return list && !list->Empty() ? &*list : nullptr;
 }
