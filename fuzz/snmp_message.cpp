@@ -1,6 +1,7 @@
 // The SNMPv1 message decoder and the engine's dispatch on arbitrary datagrams: every decoded text and OID
 // stays within its size, a decoded message re-encodes to a form that survives decode and encode
-// unchanged, and the engine takes any datagram as an answer or a trap without harm.
+// unchanged, bindings read in place lie within the datagram, and the engine takes any datagram as an
+// answer or a trap without harm.
 #include "monitor/snmp/snmp_ber.h"
 #include "monitor/snmp/snmp_engine.h"
 
@@ -47,6 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     SnmpMessage m;
     SnmpDecodeResult r = SnmpDecodeMessage(data, size, &m);
+    // Read in place (as the engine reads answers), every binding lies within the datagram.
+    SnmpMessage header;
+    std::vector<SnmpBindingView> views;
+    Check(SnmpDecodeInPlace(data, size, &header, &views) == r);
+    Check(r == kSnmpDecodeOk ? views.size() == m.bindings.size() : views.empty());
+    for (const SnmpBindingView& v : views) {
+        Check(v.oid >= data && v.oidLength <= kSnmpMaxOid && v.oidLength <= size - (v.oid - data));
+        Check(v.content >= data && v.contentLength <= size - (v.content - data));
+    }
     if (r == kSnmpDecodeOk) {
         CheckSizes(m);
         std::vector<uint8_t> first = Encode(m);

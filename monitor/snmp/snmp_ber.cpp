@@ -377,74 +377,114 @@ bool OidFrom(const uint8_t* content, size_t length, SnmpOid* out)
     return true;
 }
 
-// One value of a binding; false for an unknown tag or a malformed value.
-bool ReadValue(Reader& r, SnmpBinding* b)
-{
-    uint8_t tag;
-    size_t len;
-    if (!r.Header(&tag, &len))
-        return false;
-    const uint8_t* c = r.p + r.pos;
-    r.pos += len;
-    b->tag = tag;
-    // (The text keeps its capacity: a reused binding then takes the next answer's text without allocating.)
-    b->value.kind = kSnmpNone;
-    b->value.integer = 0;
-    b->value.address = 0;
-    b->value.text.clear();
-    switch (tag) {
-    case kBerNull:
-        return len == 0;
-    case kBerInteger:
-        b->value.kind = kSnmpInteger;
-        return Number(c, len, true, &b->value.integer);
-    case kBerCounter:
-    case kBerGauge:
-    case kBerTimeTicks:
-        b->value.kind = kSnmpInteger;
-        return Number(c, len, false, &b->value.integer);
-    case kBerOctetString:
-    case kBerOpaque:
-        b->value.kind = kSnmpString;
-        b->value.text.assign(reinterpret_cast<const char*>(c), len > kSnmpMaxText ? kSnmpMaxText : len);
-        return true;
-    case kBerOid: {
-        SnmpOid oid;
-        if (!OidFrom(c, len, &oid))
-            return false;
-        b->value.kind = kSnmpString;
-        SnmpOidToText(oid, &b->value.text);
-        if (b->value.text.size() > kSnmpMaxText)
-            b->value.text.resize(kSnmpMaxText);
-        return true;
-    }
-    case kBerIpAddress:
-        if (len != 4)
-            return false;
-        b->value.kind = kSnmpIpAddress;
-        std::memcpy(&b->value.address, c, 4);
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool ReadBinding(Reader& list, SnmpBinding* b)
+// One binding in place: its OID and value must be well formed (a known value tag, a number of at least
+// one byte, an address of four, an OID of at most kSnmpMaxOid bytes) and use up the binding.
+bool ReadBindingView(Reader& list, SnmpBindingView* v)
 {
     size_t len;
     if (!list.Expect(kBerSequence, &len))
         return false;
     Reader r = list.Sub(len);
     size_t oidLen;
-    if (!r.Expect(kBerOid, &oidLen) || !OidFrom(r.p + r.pos, oidLen, &b->oid))
+    if (!r.Expect(kBerOid, &oidLen) || oidLen > kSnmpMaxOid)
         return false;
+    v->oid = r.p + r.pos;
+    v->oidLength = static_cast<uint32_t>(oidLen);
     r.pos += oidLen;
-    return ReadValue(r, b) && r.AtEnd();
+    uint8_t tag;
+    if (!r.Header(&tag, &len))
+        return false;
+    v->tag = tag;
+    v->content = r.p + r.pos;
+    v->contentLength = static_cast<uint32_t>(len);
+    r.pos += len;
+    switch (tag) {
+    case kBerNull:
+        if (len != 0)
+            return false;
+        break;
+    case kBerInteger:
+    case kBerCounter:
+    case kBerGauge:
+    case kBerTimeTicks:
+        if (len == 0)
+            return false;
+        break;
+    case kBerOctetString:
+    case kBerOpaque:
+        break;
+    case kBerOid:
+        if (len > kSnmpMaxOid)
+            return false;
+        break;
+    case kBerIpAddress:
+        if (len != 4)
+            return false;
+        break;
+    default:
+        return false;
+    }
+    return r.AtEnd();
 }
 } // namespace
 
-SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage* out)
+void SnmpViewValue(const SnmpBindingView& v, SnmpValue* out)
 {
+    // (The text keeps its capacity: a reused value then takes the next answer's text without allocating.)
+    out->kind = kSnmpNone;
+    out->integer = 0;
+    out->address = 0;
+    out->text.clear();
+    const uint8_t* c = v.content;
+    size_t len = v.contentLength;
+    switch (v.tag) {
+    case kBerInteger:
+        out->kind = kSnmpInteger;
+        Number(c, len, true, &out->integer);
+        break;
+    case kBerCounter:
+    case kBerGauge:
+    case kBerTimeTicks:
+        out->kind = kSnmpInteger;
+        Number(c, len, false, &out->integer);
+        break;
+    case kBerOctetString:
+    case kBerOpaque:
+        out->kind = kSnmpString;
+        out->text.assign(reinterpret_cast<const char*>(c), len > kSnmpMaxText ? kSnmpMaxText : len);
+        break;
+    case kBerOid: {
+        SnmpOid oid;
+        if (!OidFrom(c, len, &oid))
+            break;
+        out->kind = kSnmpString;
+        SnmpOidToText(oid, &out->text);
+        if (out->text.size() > kSnmpMaxText)
+            out->text.resize(kSnmpMaxText);
+        break;
+    }
+    case kBerIpAddress:
+        if (len == 4) {
+            out->kind = kSnmpIpAddress;
+            std::memcpy(&out->address, c, 4);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void SnmpBindingFromView(const SnmpBindingView& v, SnmpBinding* out)
+{
+    OidFrom(v.oid, v.oidLength, &out->oid);
+    out->tag = v.tag;
+    SnmpViewValue(v, &out->value);
+}
+
+SnmpDecodeResult SnmpDecodeInPlace(
+    const uint8_t* data, size_t size, SnmpMessage* out, std::vector<SnmpBindingView>* bindings)
+{
+    bindings->clear();
     Reader datagram { data, size };
     size_t len;
     if (!datagram.Expect(kBerSequence, &len))
@@ -464,15 +504,10 @@ SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage
         return kSnmpDecodeBad;
     out->pdu = static_cast<uint8_t>(pduTag & 0x1F);
     out->complete = true;
-    if (out->pdu > kPduTrap) {
-        out->bindings.clear();
+    if (out->pdu > kPduTrap)
         return kSnmpDecodeOtherPdu;
-    }
-    // The bindings are read into the records the message already holds (a decoder reused datagram after
-    // datagram then neither builds nor frees any); those left over are dropped at the end.
-    size_t count = 0;
     auto fail = [&] {
-        out->bindings.clear();
+        bindings->clear();
         return kSnmpDecodeBad;
     };
     if (out->pdu == kPduTrap) {
@@ -498,16 +533,30 @@ SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage
     Reader list = pdu.Sub(len);
     if (!pdu.AtEnd())
         return fail();
-    std::vector<SnmpBinding>& bindings = out->bindings;
     while (!list.AtEnd()) {
-        if (count == bindings.size())
-            bindings.emplace_back();
-        if (!ReadBinding(list, &bindings[count])) {
+        SnmpBindingView v;
+        if (!ReadBindingView(list, &v)) {
             out->complete = false;
             break;
         }
-        ++count;
+        bindings->push_back(v);
     }
-    bindings.resize(count);
     return kSnmpDecodeOk;
+}
+
+SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage* out)
+{
+    thread_local std::vector<SnmpBindingView> views;
+    SnmpDecodeResult r = SnmpDecodeInPlace(data, size, out, &views);
+    // The bindings are read into the records the message already holds (a decoder reused datagram after
+    // datagram then neither builds nor frees any); those left over are dropped.
+    std::vector<SnmpBinding>& bindings = out->bindings;
+    if (bindings.size() > views.size())
+        bindings.resize(views.size());
+    for (size_t i = 0; i < views.size(); ++i) {
+        if (i == bindings.size())
+            bindings.emplace_back();
+        SnmpBindingFromView(views[i], &bindings[i]);
+    }
+    return r;
 }

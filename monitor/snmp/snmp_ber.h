@@ -84,6 +84,24 @@ enum SnmpDecodeResult {
 // refused. Every element must lie within its enclosing length and every enclosing length be used up.
 SnmpDecodeResult SnmpDecodeMessage(const uint8_t* data, size_t size, SnmpMessage* out);
 
+// One binding as it lies in the datagram: the OID's content bytes and the value's tag and content bytes,
+// pointing into the datagram (valid while it is).
+struct SnmpBindingView {
+    const uint8_t* oid;
+    uint32_t oidLength;
+    uint8_t tag;
+    const uint8_t* content;
+    uint32_t contentLength;
+};
+// Decodes one datagram as SnmpDecodeMessage does, with the same checks, but leaves the bindings where
+// they lie: `out` gets every field but its bindings (left alone), `bindings` the bindings. The engine reads
+// answers this way, matching their OIDs against its requests without copying them.
+SnmpDecodeResult SnmpDecodeInPlace(
+    const uint8_t* data, size_t size, SnmpMessage* out, std::vector<SnmpBindingView>* bindings);
+// A binding read in place, decoded as SnmpDecodeMessage decodes it (a value's text keeps its capacity).
+void SnmpViewValue(const SnmpBindingView& view, SnmpValue* out);
+void SnmpBindingFromView(const SnmpBindingView& view, SnmpBinding* out);
+
 // Encodes a message into `buffer`. Returns the size, or 0 when it does not fit `capacity`.
 size_t SnmpEncodeMessage(const SnmpMessage& message, uint8_t* buffer, size_t capacity);
 // The encoded size of a message, and what one binding adds to it (its own bytes plus any growth of the

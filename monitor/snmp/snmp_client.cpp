@@ -133,10 +133,13 @@ void WorkerLoop(Client* c)
         gathering = count > 0 && count < static_cast<int>(kReceiveBatch);
         if (count > 0) {
             ClientLock guard(c);
-            for (int i = 0; i < count; ++i)
+            for (int i = 0; i < count; ++i) {
+                if (i + 1 < count)
+                    c->engine->Prefetch(SnmpAddressFromHost(batch[i + 1].peer.ip));
                 if (batch[i].size > 0)
                     c->engine->Receive(SnmpAddressFromHost(batch[i].peer.ip),
                         static_cast<const uint8_t*>(batch[i].data), batch[i].size);
+            }
         } else if (count == -1) {
             // A failed receive (not a time-out) would return at once again: wait for the socket instead.
             c->socket.WaitReadable(wait);

@@ -5,16 +5,31 @@
 #include <cstring>
 
 namespace {
+// Equal bytes: OIDs are mostly 8 to 16 bytes long, compared in two overlapping words (a call to memcmp
+// costs more than the comparison).
+inline bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n)
+{
+    if (n >= 8 && n <= 16) {
+        uint64_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + n - 8, 8);
+        std::memcpy(&b1, b + n - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    return std::memcmp(a, b, n) == 0;
+}
+
 // Splits an encoded OID into its subidentifiers. False when the last one is cut off.
-bool Subidentifiers(const SnmpOid& oid, uint32_t* out, size_t* count)
+bool Subidentifiers(const uint8_t* oid, uint32_t length, uint32_t* out, size_t* count)
 {
     size_t n = 0;
     uint32_t value = 0;
     bool pending = false;
-    for (uint32_t i = 0; i < oid.length; ++i) {
-        value = value << 7 | (oid.bytes[i] & 0x7Fu);
+    for (uint32_t i = 0; i < length; ++i) {
+        value = value << 7 | (oid[i] & 0x7Fu);
         pending = true;
-        if (!(oid.bytes[i] & 0x80)) {
+        if (!(oid[i] & 0x80)) {
             out[n++] = value;
             value = 0;
             pending = false;
@@ -54,9 +69,9 @@ SnmpAgent* SnmpEngine::Agent(uint32_t address, bool create)
 {
     if (recent_.agent && recent_.address == address && recent_.generation == generation_)
         return recent_.agent;
-    auto it = byAddress_.find(address);
-    if (it != byAddress_.end())
-        return it->second;
+    uint32_t found = IndexOf(address);
+    if (found != UINT32_MAX)
+        return agents_[found].get();
     if (!create)
         return nullptr;
     auto agent = std::make_unique<SnmpAgent>();
@@ -68,8 +83,58 @@ SnmpAgent* SnmpEngine::Agent(uint32_t address, bool create)
     agentQueued_.push_back(0);
     SnmpAgent* raw = agent.get();
     agents_.push_back(std::move(agent));
-    byAddress_[address] = raw;
+    AddToIndex(address, raw->index);
     return raw;
+}
+
+namespace {
+inline size_t AddressHash(uint32_t address, size_t mask)
+{
+    return (address * 0x9E3779B1u ^ address >> 16) & mask;
+}
+} // namespace
+
+uint32_t SnmpEngine::IndexOf(uint32_t address) const
+{
+    if (addressTable_.empty())
+        return UINT32_MAX;
+    size_t mask = addressTable_.size() - 1;
+    for (size_t i = AddressHash(address, mask);; i = (i + 1) & mask) {
+        const AddressSlot& slot = addressTable_[i];
+        if (slot.number == 0)
+            return UINT32_MAX;
+        if (slot.address == address)
+            return slot.number - 1;
+    }
+}
+
+void SnmpEngine::AddToIndex(uint32_t address, uint32_t index)
+{
+    auto place = [](std::vector<AddressSlot>& table, AddressSlot entry) {
+        size_t mask = table.size() - 1;
+        size_t i = AddressHash(entry.address, mask);
+        while (table[i].number != 0)
+            i = (i + 1) & mask;
+        table[i] = entry;
+    };
+    if (2 * (agents_.size() + 1) > addressTable_.size()) {
+        std::vector<AddressSlot> grown(std::max<size_t>(64, 2 * addressTable_.size()), AddressSlot { 0, 0 });
+        for (const AddressSlot& slot : addressTable_)
+            if (slot.number != 0)
+                place(grown, slot);
+        addressTable_ = std::move(grown);
+    }
+    place(addressTable_, AddressSlot { address, index + 1 });
+}
+
+void SnmpEngine::Prefetch(uint32_t sender) const
+{
+    uint32_t index = IndexOf(sender);
+    if (index == UINT32_MAX)
+        return;
+    const char* record = reinterpret_cast<const char*>(agents_[index].get());
+    __builtin_prefetch(record);
+    __builtin_prefetch(record + 64);
 }
 
 SnmpRequest& SnmpEngine::Enqueue(SnmpAgent& agent, const uint8_t* oid, uint32_t oidLength)
@@ -107,24 +172,24 @@ template<class Pred> void SnmpEngine::RemoveRequests(SnmpAgent& agent, Pred drop
 
 const SnmpAgent* SnmpEngine::FindAgent(uint32_t address) const
 {
-    auto it = byAddress_.find(address);
-    return it == byAddress_.end() ? nullptr : it->second;
+    uint32_t index = IndexOf(address);
+    return index == UINT32_MAX ? nullptr : agents_[index].get();
 }
 
-SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const SnmpOid& oid, bool create) const
+SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLength, bool create) const
 {
     if (!agent)
         return nullptr;
     if (recent_.agent == agent && recent_.generation == generation_ && recent_.treeVersion == agent->treeVersion
-        && recent_.oid.length == oid.length && std::memcmp(recent_.oid.bytes, oid.bytes, oid.length) == 0)
+        && recent_.oidLength == oidLength && SameBytes(recent_.oid, oid, oidLength))
         return recent_.node;
-    std::string_view key(reinterpret_cast<const char*>(oid.bytes), oid.length);
+    std::string_view key(reinterpret_cast<const char*>(oid), oidLength);
     auto known = agent->nodeIndex.find(key);
     if (known != agent->nodeIndex.end())
         return known->second;
     uint32_t subs[kSnmpMaxOid];
     size_t count;
-    if (!Subidentifiers(oid, subs, &count))
+    if (!Subidentifiers(oid, oidLength, subs, &count))
         return nullptr;
     SnmpNode* node = agent->root.get();
     for (size_t i = 0; i < count; ++i) {
@@ -186,7 +251,7 @@ int SnmpEngine::Unsubscribe(const SnmpOid& oid, uint32_t address, void* context)
     SnmpAgent* agent = Agent(address, false);
     uint32_t subs[kSnmpMaxOid];
     size_t count;
-    if (!agent || !Subidentifiers(oid, subs, &count))
+    if (!agent || !Subidentifiers(oid.bytes, oid.length, subs, &count))
         return 0;
     // The path from the root, to prune empty nodes upward afterwards.
     std::vector<SnmpNode*> path { agent->root.get() };
@@ -202,7 +267,7 @@ int SnmpEngine::Unsubscribe(const SnmpOid& oid, uint32_t address, void* context)
     int slot = FindSubscriber(*node, context);
     if (slot < 0)
         return 0;
-    node->subscribers.erase(node->subscribers.begin() + slot);
+    node->subscribers.erase(static_cast<size_t>(slot));
     ++treeChanges_;
     if (!node->subscribers.empty())
         return 1;
@@ -233,9 +298,10 @@ int SnmpEngine::QueueSet(const SnmpOid& oid, uint32_t address, const char* write
     SnmpAgent* agent = Agent(address, true);
     SnmpRequest& r = Enqueue(*agent, oid.bytes, oid.length);
     r.kind = kSnmpRequestSet;
-    r.value = std::make_unique<SnmpValue>(value);
-    r.callback = callback;
-    r.context = context;
+    r.set = std::make_unique<SnmpSetPart>();
+    r.set->value = value;
+    r.set->callback = callback;
+    r.set->context = context;
     agent->writeCommunity = Community(writeCommunity, defaultFlag ? "public" : "");
     return 1;
 }
@@ -267,7 +333,7 @@ void SnmpEngine::ClearAll()
 {
     ++generation_;
     ++treeChanges_;
-    byAddress_.clear();
+    addressTable_.clear();
     agents_.clear();
     agentDue_.clear();
     agentQueued_.clear();
@@ -275,10 +341,10 @@ void SnmpEngine::ClearAll()
 
 int SnmpEngine::GetCached(const SnmpOid& oid, uint32_t address, SnmpValue* out) const
 {
-    auto it = byAddress_.find(address);
-    if (it == byAddress_.end())
+    uint32_t index = IndexOf(address);
+    if (index == UINT32_MAX)
         return 0;
-    SnmpNode* node = Node(it->second, oid, false);
+    SnmpNode* node = Node(agents_[index].get(), oid, false);
     if (!node)
         return 0;
     *out = node->value;
@@ -409,7 +475,11 @@ inline size_t PutLength(uint8_t* out, size_t length)
 
 inline size_t Tlv(size_t contentLength)
 {
-    return 1 + (contentLength < 127 ? 1 : BerPutLength(nullptr, contentLength)) + contentLength;
+    size_t lengthBytes = contentLength < 127 ? 1
+        : contentLength < 0x100              ? 2
+        : contentLength < 0x10000            ? 3
+                                             : BerPutLength(nullptr, contentLength);
+    return 1 + lengthBytes + contentLength;
 }
 
 // A get's binding: the OID and a NULL.
@@ -505,7 +575,7 @@ void SnmpEngine::Send(SnmpAgent& agent)
         m.pdu = kPduSet;
         m.community = agent.writeCommunity;
         m.requestId = (agent.requestId & 0x00FFFFFFu) | (uint32_t(kSnmpRequestSet) << 24);
-        SnmpEncodeSetValue(stop->value ? *stop->value : SnmpValue(), &b);
+        SnmpEncodeSetValue(stop->set ? stop->set->value : SnmpValue(), &b);
     } else {
         b.tag = kBerNull;
         b.value.Clear();
@@ -520,7 +590,7 @@ void SnmpEngine::Send(SnmpAgent& agent)
 // --- completion ---------------------------------------------------------------------------------------
 
 void SnmpEngine::Finish(
-    SnmpAgent* agent, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation)
+    SnmpAgent* agent, uint64_t serial, size_t hint, int status, const SnmpBindingView* binding, uint64_t generation)
 {
     // The request is normally still where it was found; callbacks may have moved it.
     SnmpRequest* r = nullptr;
@@ -534,11 +604,18 @@ void SnmpEngine::Finish(
     r->done = true;
     ++agent->doneCount;
     r->inFlight = false;
-    SnmpOid oid;
-    oid.length = r->oidLength;
-    std::memcpy(oid.bytes, agent->queueOids.data() + r->oidOffset, oid.length);
-    SnmpCallback callback = r->callback;
-    void* context = r->context;
+    // The OID: the answer's own bytes when it names the request (the datagram outlives the dispatch);
+    // otherwise a copy, since callbacks may move the queue's OIDs.
+    uint8_t copy[kSnmpMaxOid];
+    const uint8_t* oid = copy;
+    uint32_t oidLength = r->oidLength;
+    if (binding) {
+        oid = binding->oid;
+    } else {
+        std::memcpy(copy, agent->queueOids.data() + r->oidOffset, oidLength);
+    }
+    SnmpCallback callback = r->set ? r->set->callback : nullptr;
+    void* context = r->set ? r->set->context : nullptr;
     SnmpNode* node = r->node;
     uint64_t version = r->treeVersion;
     if (callback) {
@@ -546,24 +623,18 @@ void SnmpEngine::Finish(
         if (generation != generation_)
             return;
     }
-    Deliver(agent, oid, status, value, generation, node, version);
+    Deliver(agent, oid, oidLength, status, nullptr, binding, generation, node, version);
 }
 
-void SnmpEngine::Deliver(SnmpAgent* agent, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
-    SnmpNode* hint, uint64_t hintVersion)
+void SnmpEngine::Deliver(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLength, int status, const SnmpValue* value,
+    const SnmpBindingView* binding, uint64_t generation, SnmpNode* hint, uint64_t hintVersion)
 {
-    uint32_t address = agent->address;
-    SnmpNode* node = hint && agent->treeVersion == hintVersion ? hint : Node(agent, oid, false);
+    SnmpNode* node = hint && agent->treeVersion == hintVersion ? hint : Node(agent, oid, oidLength, false);
     if (!node)
         return;
-    recent_.address = address;
-    recent_.agent = agent;
-    recent_.node = node;
-    recent_.treeVersion = agent->treeVersion;
-    recent_.generation = generation_;
-    recent_.oid.length = oid.length;
-    std::memcpy(recent_.oid.bytes, oid.bytes, oid.length);
-    if (value)
+    if (binding)
+        SnmpViewValue(*binding, &node->value);
+    else if (value)
         node->value = *value;
     else
         node->value.Clear();
@@ -574,25 +645,33 @@ void SnmpEngine::Deliver(SnmpAgent* agent, const SnmpOid& oid, int status, const
     size_t count = node->subscribers.size();
     SnmpSubscriber* subscribers = few;
     if (count > 4) {
-        many = node->subscribers;
+        many.resize(count);
         subscribers = many.data();
-    } else {
-        std::copy(node->subscribers.begin(), node->subscribers.end(), few);
     }
+    for (size_t i = 0; i < count; ++i)
+        subscribers[i] = node->subscribers[i];
+    recent_.address = agent->address;
+    recent_.agent = agent;
+    recent_.node = node;
+    recent_.treeVersion = agent->treeVersion;
+    recent_.generation = generation_;
+    recent_.oid = oid;
+    recent_.oidLength = oidLength;
     uint64_t changes = treeChanges_;
     for (size_t i = 0; i < count; ++i) {
         if (changes != treeChanges_) {
-            node = Node(agent, oid, false); // (the agent lives while the generation holds)
+            node = Node(agent, oid, oidLength, false); // (the agent lives while the generation holds)
             if (!node)
-                return;
+                break;
             if (FindSubscriber(*node, subscribers[i].context) < 0)
                 continue;
         }
         if (subscribers[i].callback)
             subscribers[i].callback(subscribers[i].context, status);
         if (generation != generation_)
-            return;
+            break;
     }
+    recent_.agent = nullptr; // (the OID it points at is gone after this)
 }
 
 void SnmpEngine::GiveUp(SnmpAgent* agent, uint64_t generation)
@@ -613,23 +692,30 @@ void SnmpEngine::GiveUp(SnmpAgent* agent, uint64_t generation)
 
 void SnmpEngine::Receive(uint32_t sender, const uint8_t* data, size_t size)
 {
+    // Answers are read in place: their bindings' OIDs are matched against the queued requests and their
+    // values decoded into the nodes, straight from the datagram.
     SnmpMessage& m = scratch_;
-    if (SnmpDecodeMessage(data, size, &m) != kSnmpDecodeOk)
+    if (SnmpDecodeInPlace(data, size, &m, &views_) != kSnmpDecodeOk)
         return;
-    if (m.pdu == kPduResponse)
+    if (m.pdu == kPduResponse) {
         DispatchResponse(sender, m);
-    else if (m.pdu == kPduTrap)
+    } else if (m.pdu == kPduTrap) {
+        m.bindings.resize(views_.size());
+        for (size_t i = 0; i < views_.size(); ++i)
+            SnmpBindingFromView(views_[i], &m.bindings[i]);
         DispatchTrap(sender, m);
+    }
 }
 
 namespace {
 // The first queued request of a kind for an OID that still waits for its answer. Answers list their
 // bindings in request order, so the search first tries where the previous one was found (`cursor`).
-const SnmpRequest* Pending(const SnmpAgent& agent, uint8_t kind, const SnmpOid& oid, size_t* cursor = nullptr)
+const SnmpRequest* Pending(
+    const SnmpAgent& agent, uint8_t kind, const SnmpBindingView& binding, size_t* cursor = nullptr)
 {
     auto matches = [&](const SnmpRequest& r) {
-        return !r.done && r.kind == kind && r.oidLength == oid.length
-            && std::memcmp(agent.queueOids.data() + r.oidOffset, oid.bytes, oid.length) == 0;
+        return !r.done && r.kind == kind && r.oidLength == binding.oidLength
+            && SameBytes(agent.queueOids.data() + r.oidOffset, binding.oid, binding.oidLength);
     };
     // (Pending gets of one OID are interchangeable, so the one at the cursor may take it.)
     if (cursor && *cursor < agent.queue.size() && agent.queue[*cursor].kind == kSnmpRequestGet
@@ -657,13 +743,14 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
     agent->sendCounter = 0;
     uint64_t generation = generation_;
 
+    const std::vector<SnmpBindingView>& bindings = views_;
     size_t cursor = 0;
     std::vector<Outcome>& outcomes = outcomes_;
     outcomes.clear();
     if (m.errorStatus == kSnmpTooBig) {
         bool named = false;
-        for (const SnmpBinding& b : m.bindings) {
-            const SnmpRequest* r = Pending(*agent, kind, b.oid);
+        for (const SnmpBindingView& b : bindings) {
+            const SnmpRequest* r = Pending(*agent, kind, b);
             if (!r)
                 continue;
             named = true;
@@ -685,13 +772,13 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
             }
         }
     } else if (m.errorStatus == kSnmpNoError) {
-        for (size_t i = 0; i < m.bindings.size(); ++i)
-            if (const SnmpRequest* r = Pending(*agent, kind, m.bindings[i].oid, &cursor))
+        for (size_t i = 0; i < bindings.size(); ++i)
+            if (const SnmpRequest* r = Pending(*agent, kind, bindings[i], &cursor))
                 outcomes.push_back({ r->serial, 0, i, static_cast<size_t>(r - agent->queue.data()) });
     } else {
         int status = static_cast<int>(m.errorStatus);
-        if (m.errorIndex >= 1 && m.errorIndex <= m.bindings.size()) {
-            if (const SnmpRequest* r = Pending(*agent, kind, m.bindings[m.errorIndex - 1].oid))
+        if (m.errorIndex >= 1 && m.errorIndex <= bindings.size()) {
+            if (const SnmpRequest* r = Pending(*agent, kind, bindings[m.errorIndex - 1]))
                 outcomes.push_back({ r->serial, status, m.errorIndex - 1, SIZE_MAX });
         } else {
             // An error index that names no binding cannot be pinned on one request; sending the same
@@ -701,10 +788,10 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
                     outcomes.push_back({ r.serial, status, SIZE_MAX, SIZE_MAX });
         }
     }
-    // Callbacks cannot reach this again (only the worker receives), so the list is not disturbed.
+    // Callbacks cannot reach this again (only the worker receives), so the lists are not disturbed.
     for (const Outcome& o : outcomes) {
-        const SnmpValue* value = o.binding < m.bindings.size() ? &m.bindings[o.binding].value : nullptr;
-        Finish(agent, o.serial, o.index, o.status, value, generation);
+        const SnmpBindingView* binding = o.binding < bindings.size() ? &bindings[o.binding] : nullptr;
+        Finish(agent, o.serial, o.index, o.status, binding, generation);
         if (generation != generation_)
             return;
     }
@@ -735,7 +822,7 @@ void SnmpEngine::DispatchTrap(uint32_t sender, const SnmpMessage& m)
         SnmpAgent* agent = Agent(sender, false);
         if (!agent)
             return;
-        Deliver(agent, b.oid, 0, &b.value, generation);
+        Deliver(agent, b.oid.bytes, b.oid.length, 0, &b.value, nullptr, generation);
         if (generation != generation_)
             return;
     }

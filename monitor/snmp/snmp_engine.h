@@ -9,6 +9,7 @@
 #include "monitor/snmp/snmp_ber.h"
 #include "monitor/snmp/snmp_types.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,16 +42,65 @@ struct SnmpSubscriber {
     void* context = nullptr;
 };
 
-// One node of an agent's OID tree: a trie over subidentifiers, children with the newest in front.
+// A node's subscribers in the order they subscribed. The first lives in the node itself (a polled object
+// mostly has one, and a delivery then reads no second allocation); the others follow in a vector.
+class SnmpSubscriberList {
+public:
+    size_t size() const
+    {
+        return count_;
+    }
+    bool empty() const
+    {
+        return count_ == 0;
+    }
+    SnmpSubscriber& operator[](size_t i)
+    {
+        return i == 0 ? first_ : rest_[i - 1];
+    }
+    const SnmpSubscriber& operator[](size_t i) const
+    {
+        return i == 0 ? first_ : rest_[i - 1];
+    }
+    void push_back(const SnmpSubscriber& s)
+    {
+        if (count_ == 0)
+            first_ = s;
+        else
+            rest_.push_back(s);
+        ++count_;
+    }
+    // Removes the i-th; those after it move up one place.
+    void erase(size_t i)
+    {
+        if (i == 0) {
+            if (!rest_.empty()) {
+                first_ = rest_.front();
+                rest_.erase(rest_.begin());
+            }
+        } else {
+            rest_.erase(rest_.begin() + static_cast<std::ptrdiff_t>(i - 1));
+        }
+        --count_;
+    }
+
+private:
+    SnmpSubscriber first_;
+    uint32_t count_ = 0;
+    std::vector<SnmpSubscriber> rest_; // the second and later
+};
+
+// One node of an agent's OID tree: a trie over subidentifiers, children with the newest in front. The
+// fields a delivery and a re-armed poll touch come first.
 struct SnmpNode {
-    uint32_t subidentifier = 0; // the first level holds the combined first two arcs
-    SnmpValue value; // last value received
     // The poll countdown, kept as the tick number at which it runs out: the countdown is due - the
     // engine's tick number, and no poll is armed once that tick has passed (or due is 0). Ticks then cost
     // nothing for devices with no poll due.
     uint64_t due = 0;
     uint32_t slot = 0; // position in the agent's pre-order list
-    std::vector<SnmpSubscriber> subscribers; // at most kSnmpMaxSubscribers
+    uint32_t subidentifier = 0; // the first level holds the combined first two arcs
+    SnmpSubscriberList subscribers; // at most kSnmpMaxSubscribers
+    SnmpValue value; // last value received
     std::unique_ptr<SnmpNode> firstChild;
     std::unique_ptr<SnmpNode> next; // next sibling
 };
@@ -61,9 +111,16 @@ enum : uint8_t {
     kSnmpRequestSet = 2,
 };
 
+// What a queued set carries besides its OID: the value and the completion callback.
+struct SnmpSetPart {
+    SnmpValue value;
+    SnmpCallback callback = nullptr;
+    void* context = nullptr;
+};
+
 // A queued request. Its OID's bytes live in the agent's `queueOids`, in queue order, so that a queue of
 // gets stays a few cache lines long (records of a full 256-byte OID each made every poll a string of
-// cache misses once a few thousand devices no longer fit the cache).
+// cache misses once a few thousand devices no longer fit the cache); what only sets carry lies apart.
 struct SnmpRequest {
     uint8_t kind = kSnmpRequestGet;
     bool done = false;
@@ -74,9 +131,7 @@ struct SnmpRequest {
     uint64_t serial = 0; // identifies the request while callbacks change the queue
     SnmpNode* node = nullptr; // the polled node, valid while the agent's tree version is `treeVersion`
     uint64_t treeVersion = 0;
-    SnmpCallback callback = nullptr;
-    void* context = nullptr;
-    std::unique_ptr<SnmpValue> value; // set only (gets, by the thousand, carry none)
+    std::unique_ptr<SnmpSetPart> set; // sets only (gets, by the thousand, carry none)
 };
 
 // (The fields a tick and an answer touch come first, within the first cache lines of the record: with
@@ -139,6 +194,10 @@ public:
     // Sees every trap received (any generic and specific number) before the engine handles it.
     void SetTrapObserver(SnmpTrapObserver observer, void* context);
 
+    // Asks for the agent's record ahead of its datagram (the worker calls it for the next datagram of a
+    // batch while the engine handles one): with thousands of agents each record is a cache miss.
+    void Prefetch(uint32_t sender) const;
+
     // For tests and diagnostics.
     const SnmpAgent* FindAgent(uint32_t address) const;
     size_t AgentCount() const
@@ -156,22 +215,41 @@ private:
     // Appends a request for `oid` to the agent's queue; removes the requests `drop` picks.
     SnmpRequest& Enqueue(SnmpAgent& agent, const uint8_t* oid, uint32_t oidLength);
     template<class Pred> void RemoveRequests(SnmpAgent& agent, Pred drop);
-    SnmpNode* Node(SnmpAgent* agent, const SnmpOid& oid, bool create) const;
+    SnmpNode* Node(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLength, bool create) const;
+    SnmpNode* Node(SnmpAgent* agent, const SnmpOid& oid, bool create) const
+    {
+        return Node(agent, oid.bytes, oid.length, create);
+    }
     void TickAgent(size_t index, uint64_t generation);
     void Send(SnmpAgent& agent);
     // These take the agent itself: it stays valid while the engine's generation is the one passed (only
     // ClearAll frees agents), which they check after every callback.
     void GiveUp(SnmpAgent* agent, uint64_t generation);
-    void Finish(
-        SnmpAgent* agent, uint64_t serial, size_t hint, int status, const SnmpValue* value, uint64_t generation);
-    void Deliver(SnmpAgent* agent, const SnmpOid& oid, int status, const SnmpValue* value, uint64_t generation,
-        SnmpNode* hint = nullptr, uint64_t hintVersion = 0);
-    void DispatchResponse(uint32_t sender, const SnmpMessage& m);
+    // A request done: its callback, then delivery to the node's subscribers. `binding`: the answer's
+    // binding for it (its OID and value read in place), or null (no value).
+    void Finish(SnmpAgent* agent, uint64_t serial, size_t hint, int status, const SnmpBindingView* binding,
+        uint64_t generation);
+    // A value (or none) for the node of `oid` to its subscribers: `value` decoded, or `binding` read in
+    // place, or neither (the value is cleared).
+    void Deliver(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLength, int status, const SnmpValue* value,
+        const SnmpBindingView* binding, uint64_t generation, SnmpNode* hint = nullptr, uint64_t hintVersion = 0);
+    void DispatchResponse(uint32_t sender, const SnmpMessage& header);
     void DispatchTrap(uint32_t sender, const SnmpMessage& m);
+
+    // The agent's place in agents_, or UINT32_MAX.
+    uint32_t IndexOf(uint32_t address) const;
+    void AddToIndex(uint32_t address, uint32_t index);
 
     SendFn send_;
     std::vector<std::unique_ptr<SnmpAgent>> agents_;
-    std::unordered_map<uint32_t, SnmpAgent*> byAddress_;
+    // Agents by address: open addressing (linear probing) over a power-of-two table at most half full.
+    // Finding the agent of an answer costs one look into a table of a few kilobytes; a node-based map
+    // cost a cache miss per step along its bucket chains once there were a thousand agents.
+    struct AddressSlot {
+        uint32_t address;
+        uint32_t number; // the agent's index + 1; 0: empty
+    };
+    std::vector<AddressSlot> addressTable_;
     uint64_t generation_ = 0; // grows with every ClearAll: callbacks may free everything
     uint64_t treeChanges_ = 0; // grows whenever a subscriber or node is removed
     uint64_t serial_ = 0;
@@ -182,24 +260,27 @@ private:
     std::vector<uint8_t> agentQueued_;
     SnmpTrapObserver trapObserver_ = nullptr;
     void* trapContext_ = nullptr;
-    SnmpMessage scratch_; // decoded datagram, reused
+    SnmpMessage scratch_; // decoded datagram (the header; the bindings of traps only), reused
+    std::vector<SnmpBindingView> views_; // its bindings, where they lie in the datagram
     SnmpMessage request_; // request being built, reused
-    // The node delivered last: subscribers re-arm their poll and read the value from inside the callback,
-    // which then finds agent and node without a search.
+    // The node being delivered: subscribers re-arm their poll and read the value from inside the callback,
+    // which then finds agent and node without a search. Set only while Deliver calls the subscribers
+    // (`oid` points at the OID's bytes in the datagram, or at Finish's copy of them).
     struct Recent {
         uint32_t address = 0;
         SnmpAgent* agent = nullptr;
         SnmpNode* node = nullptr;
         uint64_t treeVersion = 0;
         uint64_t generation = 0;
-        SnmpOid oid;
+        const uint8_t* oid = nullptr;
+        uint32_t oidLength = 0;
     };
     mutable Recent recent_;
     // What each binding of an answer completes, worked out before any callback runs.
     struct Outcome {
         uint64_t serial;
         int status;
-        size_t binding; // SIZE_MAX: no value
+        size_t binding; // in views_; SIZE_MAX: no value
         size_t index; // where the request stood in the queue
     };
     std::vector<Outcome> outcomes_;

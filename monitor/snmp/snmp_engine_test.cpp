@@ -556,3 +556,108 @@ TEST(SnmpEngine, RequestsKeepTheirOidsWhenOthersLeaveTheQueue)
     EXPECT_EQ(calls.log.size(), 4u);
     EXPECT_EQ(std::count(calls.log.begin(), calls.log.end(), std::make_pair(1, static_cast<int>(kSnmpNoSuchName))), 1);
 }
+
+// The first subscriber of a node is kept apart from the others: whoever leaves, the rest are called in
+// the order they subscribed, and a node whose subscribers all left and came back works as before.
+TEST(SnmpEngine, SubscribersKeepTheirOrderWhicheverLeaves)
+{
+    struct Row {
+        std::vector<int> subscribe; // contexts, in order
+        std::vector<int> leave;
+        std::vector<int> join; // after leaving
+        std::vector<int> called;
+    } rows[] = {
+        { { 1, 2, 3 }, { 1 }, {}, { 2, 3 } },
+        { { 1, 2, 3 }, { 1, 2 }, { 4 }, { 3, 4 } },
+        { { 1, 2, 3 }, { 2 }, { 5 }, { 1, 3, 5 } },
+        { { 1, 2 }, { 2, 1 }, { 6, 7 }, { 6, 7 } },
+        { { 1 }, { 1 }, { 1 }, { 1 } },
+        { { 1, 2, 3, 4, 5, 6 }, { 1, 4 }, { 1 }, { 2, 3, 5, 6, 1 } },
+    };
+    SnmpOid oid = Oid("1.3.6.1.2.1.1.5.0");
+    for (const Row& row : rows) {
+        Harness h;
+        Calls calls;
+        std::vector<std::pair<Calls*, int>> contexts(8);
+        for (int i = 0; i < 8; ++i)
+            contexts[i] = { &calls, i };
+        // A second subscriber keeps the node (and its poll) when the last of the first set leaves.
+        std::pair<Calls*, int> keeper { &calls, 99 };
+        h.engine.Subscribe(Oid("1.3.6.1.2.1.1.6.0"), kDevice, "", 100, &keeper, Calls::Callback);
+        for (int c : row.subscribe)
+            ASSERT_EQ(h.engine.Subscribe(oid, kDevice, "", 100, &contexts[c], Calls::Callback), 1);
+        for (int c : row.leave)
+            ASSERT_EQ(h.engine.Unsubscribe(oid, kDevice, &contexts[c]), 1) << c;
+        EXPECT_EQ(h.engine.Unsubscribe(oid, kDevice, &contexts[row.leave[0]]), 0) << "already gone";
+        for (int c : row.join)
+            ASSERT_EQ(h.engine.Subscribe(oid, kDevice, "", 100, &contexts[c], Calls::Callback), 1);
+        h.Tick();
+        ASSERT_FALSE(h.sent.empty());
+        h.Answer();
+        std::vector<int> called;
+        for (const auto& [context, status] : calls.log) {
+            EXPECT_EQ(status, 0);
+            if (context != 99)
+                called.push_back(context);
+        }
+        EXPECT_EQ(called, row.called);
+    }
+}
+
+// Answers are read where they lie in the datagram: every kind of value reaches the cache as the decoder
+// gives it, and a later answer with a shorter text replaces the longer one.
+TEST(SnmpEngine, AnswersOfEveryKindReachTheCache)
+{
+    Harness h;
+    Calls calls;
+    std::pair<Calls*, int> a { &calls, 1 };
+    struct Row {
+        const char* oid;
+        uint8_t tag;
+        SnmpValue value;
+        SnmpValue expected;
+    } rows[] = {
+        { "1.3.6.1.2.1.1.1.0", kBerOctetString, SnmpValue::String("router of the back office"),
+            SnmpValue::String("router of the back office") },
+        { "1.3.6.1.2.1.1.2.0", kBerOid, SnmpValue::String("1.3.6.1.4.1.58127.1.3"),
+            SnmpValue::String("1.3.6.1.4.1.58127.1.3") },
+        { "1.3.6.1.2.1.1.3.0", kBerTimeTicks, SnmpValue::Integer(0xFFFFFFFEu), SnmpValue::Integer(0xFFFFFFFEu) },
+        { "1.3.6.1.2.1.4.20.1.1.1", kBerIpAddress, SnmpValue::Address(SnmpAddressFromHost(0xC0A80101)),
+            SnmpValue::Address(SnmpAddressFromHost(0xC0A80101)) },
+        { "1.3.6.1.2.1.2.2.1.10.1", kBerInteger, SnmpValue::Integer(static_cast<uint32_t>(-2)),
+            SnmpValue::Integer(static_cast<uint32_t>(-2)) },
+        { "1.3.6.1.2.1.1.4.0", kBerNull, SnmpValue(), SnmpValue() },
+    };
+    for (const Row& row : rows)
+        h.engine.Subscribe(Oid(row.oid), kDevice, "", 100, &a, Calls::Callback);
+    for (const char* shorter : { "", "up" }) {
+        h.Tick();
+        ASSERT_FALSE(h.sent.empty());
+        std::vector<SnmpBinding> bindings;
+        for (const SnmpBinding& asked : h.sent.back().message.bindings) {
+            for (const Row& row : rows)
+                if (SnmpOidEqual(asked.oid, Oid(row.oid))) {
+                    SnmpBinding b = asked;
+                    b.tag = row.tag;
+                    b.value = row.value;
+                    bindings.push_back(b);
+                }
+        }
+        ASSERT_EQ(bindings.size(), std::size(rows));
+        h.Answer(0, 0, bindings);
+        for (const Row& row : rows) {
+            SnmpValue v;
+            ASSERT_EQ(h.engine.GetCached(Oid(row.oid), kDevice, &v), 1) << row.oid;
+            EXPECT_EQ(v.kind, row.expected.kind) << row.oid;
+            EXPECT_EQ(v.integer, row.expected.integer) << row.oid;
+            EXPECT_EQ(v.address, row.expected.address) << row.oid;
+            EXPECT_EQ(v.text, row.expected.text) << row.oid;
+        }
+        // The next round answers the text with a shorter one.
+        rows[0].value = rows[0].expected = SnmpValue::String(shorter);
+        for (int i = 0; i < 10; ++i)
+            h.Tick(); // (re-armed by nobody: subscribe again for the next poll)
+        for (const Row& row : rows)
+            h.engine.Subscribe(Oid(row.oid), kDevice, "", 100, &a, Calls::Callback);
+    }
+}
