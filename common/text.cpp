@@ -3,16 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char AsciiUpper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::string StrLower(std::string_view text)
 {
     std::string out(text);

@@ -13,8 +13,14 @@ bool StrEqualNoCase(std::string_view a, std::string_view b);
 int StrCompareNoCase(std::string_view a, std::string_view b);
 bool StrStartsWithNoCase(std::string_view text, std::string_view prefix);
 bool StrEndsWithNoCase(std::string_view text, std::string_view suffix);
-char AsciiLower(char c);
-char AsciiUpper(char c);
+inline char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+inline char AsciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 std::string StrLower(std::string_view text);
 
 // Reads an unsigned 32-bit number the way the suite reads numbers in its texts: decimal, "0x"/"0X"

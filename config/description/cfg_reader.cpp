@@ -418,7 +418,7 @@ bool SplitPlainArgs(std::string_view rest, CfgArgList& args)
         if (a.empty())
             break;
         anyStr |= StartsWithStr(a);
-        args.Append(a);
+        args.AppendPlain(a);
         if (e == end)
             break;
         p = e + 1;
@@ -465,7 +465,7 @@ void ReplaceFromTable(CfgArgList& args, CfgStringContext& strings)
                 continue;
             }
         }
-        out.Append(a);
+        out.AppendPlain(a); // a member of a list: non-empty, without NUL
     }
     std::swap(args, out);
 }

@@ -157,15 +157,8 @@ void CfgArgList::Append(std::string_view text)
     const void* nul = std::memchr(text.data(), '\0', text.size());
     if (nul)
         text = text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data()));
-    if (text.empty())
-        return;
-    size_t used = Size();
-    Reserve(used + text.size() + 1);
-    char* at = TextOf(block_) + used;
-    std::memcpy(at, text.data(), text.size());
-    at[text.size()] = '\0';
-    block_->size = static_cast<uint32_t>(used + text.size() + 1);
-    ++block_->count;
+    if (!text.empty())
+        AppendPlain(text);
 }
 
 std::vector<std::string> CfgArgList::Texts() const

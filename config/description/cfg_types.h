@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <memory>
 #include <optional>
@@ -63,8 +64,20 @@ public:
     }
     // The n-th member (0-based); the empty text past the end.
     std::string_view At(size_t n) const;
-    // Appends a member; an empty text is not added (it would end the list).
+    // Appends a member; an empty text is not added (it would end the list), a NUL ends the text.
     void Append(std::string_view text);
+    // Appends a member known to be non-empty and free of NULs (the reader's split arguments).
+    void AppendPlain(std::string_view text)
+    {
+        size_t used = Size();
+        if (!block_ || used + text.size() + 1 > block_->capacity)
+            Reserve(used + text.size() + 1);
+        char* at = TextOf(block_) + used;
+        std::memcpy(at, text.data(), text.size());
+        at[text.size()] = '\0';
+        block_->size = static_cast<uint32_t>(used + text.size() + 1);
+        ++block_->count;
+    }
     // Removes every member; the storage is kept for the next members.
     void Clear()
     {
