@@ -789,7 +789,17 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
         }
     }
     // Callbacks cannot reach this again (only the worker receives), so the lists are not disturbed.
-    for (const Outcome& o : outcomes) {
+    // The nodes lie all over the heap: each is asked for a few completions ahead of its own.
+    constexpr size_t kAhead = 8;
+    auto prefetchNode = [&](size_t k) {
+        if (k < outcomes.size() && outcomes[k].index < agent->queue.size())
+            __builtin_prefetch(agent->queue[outcomes[k].index].node);
+    };
+    for (size_t k = 0; k < kAhead; ++k)
+        prefetchNode(k);
+    for (size_t k = 0; k < outcomes.size(); ++k) {
+        prefetchNode(k + kAhead);
+        const Outcome& o = outcomes[k];
         const SnmpBindingView* binding = o.binding < bindings.size() ? &bindings[o.binding] : nullptr;
         Finish(agent, o.serial, o.index, o.status, binding, generation);
         if (generation != generation_)
