@@ -354,16 +354,15 @@ inline uint8_t ClassOf(char c)
 // keyword is cut first; the rest is checked only when its arguments are wanted.
 struct LineParts {
     std::string_view raw; // the physical line
-    std::string_view keyword;
     std::string_view rest;
     bool general = false; // cut the general way: `rest` is stripped and SplitArgs splits it
 };
 
 // The general way for lines with quotes, backslashes or NULs; false for an empty or comment line.
-bool CutGeneral(LineParts& parts)
+bool CutGeneral(LineParts& parts, std::string_view& keyword)
 {
     std::string_view text = CfgStripLine(parts.raw);
-    parts.rest = SplitKeyword(text, parts.keyword);
+    parts.rest = SplitKeyword(text, keyword);
     parts.general = true;
     return !text.empty();
 }
@@ -373,8 +372,10 @@ bool IsTrim(uint8_t cls)
     return cls == kBlank || cls == kLineEnd;
 }
 
-// Cuts the keyword of a physical line; false for an empty or comment line.
-bool CutKeyword(std::string_view raw, LineParts& parts)
+// Cuts the keyword of a physical line; false for an empty or comment line. (The keyword is set
+// directly, not through `parts`: copying it out of a record just written costs a store-forwarding
+// stall per line.)
+bool CutKeyword(std::string_view raw, LineParts& parts, std::string_view& keyword)
 {
     parts.raw = raw;
     parts.general = false;
@@ -388,10 +389,11 @@ bool CutKeyword(std::string_view raw, LineParts& parts)
     while (k < n && ((cls = ClassOf(d[k])) == kText || cls == kComma))
         ++k;
     if (k < n && (cls == kNotPlain || cls == kLineEnd))
-        return CutGeneral(parts); // a carriage return in the keyword may be trimmed: rare, take the general way
+        return CutGeneral(
+            parts, keyword); // a carriage return in the keyword may be trimmed: rare, take the general way
     if (k == b)
         return false; // empty, or a comment from the start
-    parts.keyword = std::string_view(d + b, k - b);
+    keyword = std::string_view(d + b, k - b);
     parts.rest = k < n && cls == kBlank ? std::string_view(d + k + 1, n - k - 1) : std::string_view();
     return true;
 }
@@ -440,7 +442,8 @@ bool SplitRest(LineParts& parts, CfgArgList& args)
     while (end < n && (cls = ClassOf(d[end])) < kComment)
         ++end;
     if (end < n && cls == kNotPlain) {
-        CutGeneral(parts);
+        std::string_view keyword; // the same as cut before: the keyword held no quote or backslash
+        CutGeneral(parts, keyword);
         return SplitArgs(parts.rest, args);
     }
     while (end > 0 && IsTrim(ClassOf(d[end - 1])))
@@ -523,11 +526,10 @@ bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, i
     while (file.NextLine(raw)) {
         ++line;
         args.Clear();
-        if (!CutKeyword(raw, parts)) {
+        if (!CutKeyword(raw, parts, keyword)) {
             keyword = {};
             continue;
         }
-        keyword = parts.keyword;
         bool want = !wantArgs || wantArgs(keyword);
         if (!strings) {
             if (want)

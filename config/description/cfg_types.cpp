@@ -12,7 +12,7 @@ void* CfgArena::Allocate(size_t bytes)
     bytes = (bytes + 7) & ~size_t { 7 };
     if (bytes > left_) {
         size_t size = std::max(bytes, kBlock);
-        blocks_.push_back(std::make_unique<char[]>(size));
+        blocks_.push_back(std::unique_ptr<char[]>(new char[size])); // not cleared: every byte is written before use
         at_ = blocks_.back().get();
         left_ = size;
     }
