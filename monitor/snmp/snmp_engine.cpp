@@ -515,8 +515,11 @@ void SnmpEngine::Send(SnmpAgent& agent)
         if (batchCount >= kSnmpBatchMax)
             break;
         size_t size = GetBindingSize(r.oidLength);
-        // A batch that would outgrow the request buffer is cut here; the rest goes in a later request.
-        if (batchCount > 0 && sizeFor(bindingsLength + size) > kSnmpRequestBuffer)
+        // A batch that would outgrow the request buffer is cut here; the rest goes in a later request. (The
+        // three headers around the bindings take at most 12 bytes: only a batch near the limit is counted.)
+        size_t grown = bindingsLength + size;
+        if (batchCount > 0 && fixedMessage + fixedPdu + grown + 12 > kSnmpRequestBuffer
+            && sizeFor(grown) > kSnmpRequestBuffer)
             break;
         bindingsLength += size;
         batch[batchCount++] = &r;
