@@ -398,30 +398,38 @@ bool CutKeyword(std::string_view raw, LineParts& parts, std::string_view& keywor
     return true;
 }
 
-// SplitArgs for plain text (no quote, backslash or NUL): members separated by commas and trimmed of
-// blanks; an empty member ends the list.
-bool SplitPlainArgs(std::string_view rest, CfgArgList& args)
+// Splits the text after the keyword in one scan, as SplitArgs splits it after CfgStripLine:
+// members separated by commas and trimmed of blanks (the last, which ends at the comment or the line
+// end, also of line ends); an empty member ends the list. Meeting a quote, backslash or NUL before the
+// list ends sets *plain to false (the text must go the general way); what follows the end of the list
+// cannot change it. Returns true when a member begins with "str.".
+bool SplitPlainRest(std::string_view rest, CfgArgList& args, bool* plain)
 {
     bool anyStr = false;
     const char* p = rest.data();
     const char* end = p + rest.size();
+    *plain = true;
     for (;;) {
         while (p < end && ClassOf(*p) == kBlank)
             ++p;
-        if (p == end)
-            break;
         const char* e = p;
-        while (e < end && *e != ',')
+        uint8_t cls = kText;
+        while (e < end && (cls = ClassOf(*e)) != kComma && cls < kComment)
             ++e;
-        const char* last = e;
-        while (last > p && ClassOf(last[-1]) == kBlank)
-            --last;
-        std::string_view a(p, static_cast<size_t>(last - p));
-        if (a.empty())
+        if (e < end && cls == kNotPlain) {
+            *plain = false;
+            return false;
+        }
+        bool last = e == end || cls == kComment;
+        const char* stop = e;
+        while (stop > p && (ClassOf(stop[-1]) == kBlank || (last && ClassOf(stop[-1]) == kLineEnd)))
+            --stop;
+        if (stop == p)
             break;
+        std::string_view a(p, static_cast<size_t>(stop - p));
         anyStr |= StartsWithStr(a);
         args.AppendPlain(a);
-        if (e == end)
+        if (last)
             break;
         p = e + 1;
     }
@@ -429,26 +437,20 @@ bool SplitPlainArgs(std::string_view rest, CfgArgList& args)
 }
 
 // Splits the arguments after the keyword: a plain rest (no quote, backslash or NUL before its comment,
-// as in nearly every line of a description) in one scan, any other the general way, which gives the
-// same result for plain text. Returns true when an argument begins with "str.".
+// as in nearly every line of a description) in one scan, any other the general way. Returns true when
+// an argument begins with "str.".
 bool SplitRest(LineParts& parts, CfgArgList& args)
 {
-    if (parts.general)
-        return SplitArgs(parts.rest, args);
-    const char* d = parts.rest.data();
-    size_t n = parts.rest.size();
-    size_t end = 0;
-    uint8_t cls = kText;
-    while (end < n && (cls = ClassOf(d[end])) < kComment)
-        ++end;
-    if (end < n && cls == kNotPlain) {
+    if (!parts.general) {
+        bool plain = false;
+        bool anyStr = SplitPlainRest(parts.rest, args, &plain);
+        if (plain)
+            return anyStr;
+        args.Clear();
         std::string_view keyword; // the same as cut before: the keyword held no quote or backslash
         CutGeneral(parts, keyword);
-        return SplitArgs(parts.rest, args);
     }
-    while (end > 0 && IsTrim(ClassOf(d[end - 1])))
-        --end;
-    return SplitPlainArgs(std::string_view(d, end), args);
+    return SplitArgs(parts.rest, args);
 }
 
 // CfgReplaceStr with the string table, building the new list in the context's scratch list so that
