@@ -382,22 +382,46 @@ void SnmpEngine::Tick()
     ++tickNumber_;
     uint64_t generation = generation_;
     auto visits = [this](size_t i) { return tickNumber_ >= agentDue_[i] || agentQueued_[i]; };
-    size_t ahead = 0; // the next agent to visit after the current one, already asked for
+    auto nextVisit = [&](size_t from) {
+        while (from < agents_.size() && !visits(from))
+            ++from;
+        return from;
+    };
+    // Agents and their lists lie all over the heap. While one agent is handled, the record of the one
+    // after next is asked for, and the lists of the next one (its record asked for a step earlier).
+    // (Callbacks may add agents: their number is read afresh.)
+    auto askRecord = [&](size_t i) {
+        if (i >= agents_.size())
+            return;
+        const char* record = reinterpret_cast<const char*>(agents_[i].get());
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + 64);
+        __builtin_prefetch(record + 128);
+    };
+    auto askLists = [&](size_t i) {
+        if (i >= agents_.size())
+            return;
+        const SnmpAgent& agent = *agents_[i];
+        if (!agent.preorderDue.empty()) {
+            __builtin_prefetch(agent.preorderDue.data());
+            __builtin_prefetch(agent.preorderDue.data() + 8);
+        }
+        if (agent.queue.capacity() > 0)
+            __builtin_prefetch(agent.queue.data(), 1);
+    };
+    size_t next = 0, afterNext = 0; // the next two agents to visit after the current one
     for (size_t i = 0; i < agents_.size(); ++i) {
         if (!visits(i))
             continue;
-        // Agents lie all over the heap: while one is handled, the next one's record is fetched.
-        if (ahead <= i) {
-            ahead = i + 1;
-            while (ahead < agents_.size() && !visits(ahead))
-                ++ahead;
-            if (ahead < agents_.size()) {
-                const char* next = reinterpret_cast<const char*>(agents_[ahead].get());
-                __builtin_prefetch(next);
-                __builtin_prefetch(next + 64);
-                __builtin_prefetch(next + 128);
-            }
+        if (next <= i) {
+            next = nextVisit(i + 1);
+            askRecord(next);
         }
+        if (afterNext <= next) {
+            afterNext = nextVisit(next + 1);
+            askRecord(afterNext);
+        }
+        askLists(next);
         TickAgent(i, generation);
         if (generation != generation_)
             return;
@@ -795,8 +819,11 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
     // The nodes lie all over the heap: each is asked for a few completions ahead of its own.
     constexpr size_t kAhead = 8;
     auto prefetchNode = [&](size_t k) {
-        if (k < outcomes.size() && outcomes[k].index < agent->queue.size())
-            __builtin_prefetch(agent->queue[outcomes[k].index].node);
+        if (k < outcomes.size() && outcomes[k].index < agent->queue.size()) {
+            const char* node = reinterpret_cast<const char*>(agent->queue[outcomes[k].index].node);
+            __builtin_prefetch(node);
+            __builtin_prefetch(node + 64);
+        }
     };
     for (size_t k = 0; k < kAhead; ++k)
         prefetchNode(k);

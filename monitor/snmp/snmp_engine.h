@@ -90,10 +90,10 @@ private:
     std::vector<SnmpSubscriber> rest_; // the second and later
 };
 
-// One node of an agent's OID tree: a trie over subidentifiers, children with the newest in front. Two
-// cache lines: the poll countdown and the subscribers in the first (a re-armed poll touches only these),
-// the value and the links in the second.
-struct alignas(64) SnmpNode {
+// One node of an agent's OID tree: a trie over subidentifiers, children with the newest in front. The
+// poll countdown and the subscribers lead (a re-armed poll touches only these), the value follows. (Nodes
+// aligned to cache lines measured no faster: the allocator then spread them over more pages.)
+struct SnmpNode {
     // The poll countdown, kept as the tick number at which it runs out: the countdown is due - the
     // engine's tick number, and no poll is armed once that tick has passed (or due is 0). Ticks then cost
     // nothing for devices with no poll due.
