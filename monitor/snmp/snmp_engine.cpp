@@ -20,6 +20,21 @@ inline bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n)
     return std::memcmp(a, b, n) == 0;
 }
 
+// Copies an OID's bytes: mostly 8 to 16, copied as two overlapping words (a call to memcpy costs more
+// than the copy).
+inline void CopyBytes(uint8_t* to, const uint8_t* from, size_t n)
+{
+    if (n >= 8 && n <= 16) {
+        uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + n - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + n - 8, &tail, 8);
+        return;
+    }
+    std::memcpy(to, from, n);
+}
+
 // Splits an encoded OID into its subidentifiers. False when the last one is cut off.
 bool Subidentifiers(const uint8_t* oid, uint32_t length, uint32_t* out, size_t* count)
 {
@@ -142,7 +157,8 @@ SnmpRequest& SnmpEngine::Enqueue(SnmpAgent& agent, const uint8_t* oid, uint32_t 
     SnmpRequest& r = agent.queue.emplace_back();
     r.oidOffset = static_cast<uint32_t>(agent.queueOids.size());
     r.oidLength = oidLength;
-    agent.queueOids.insert(agent.queueOids.end(), oid, oid + oidLength);
+    agent.queueOids.resize(r.oidOffset + oidLength);
+    CopyBytes(agent.queueOids.data() + r.oidOffset, oid, oidLength);
     r.serial = ++serial_;
     agentQueued_[agent.index] = 1;
     return r;
@@ -215,8 +231,15 @@ SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLen
 int SnmpEngine::Subscribe(const SnmpOid& oid, uint32_t address, const char* readCommunity, uint32_t intervalMs,
     void* context, SnmpCallback callback)
 {
-    SnmpAgent* agent = Agent(address, true);
-    SnmpNode* node = Node(agent, oid, true);
+    // A subscriber re-arming its poll from inside its callback names the node being delivered.
+    SnmpAgent* agent = recent_.agent;
+    SnmpNode* node = recent_.node;
+    if (!agent || recent_.address != address || recent_.generation != generation_
+        || recent_.treeVersion != agent->treeVersion || recent_.oidLength != oid.length
+        || !SameBytes(recent_.oid, oid.bytes, oid.length)) {
+        agent = Agent(address, true);
+        node = Node(agent, oid, true);
+    }
     if (!node)
         return 0;
     int slot = FindSubscriber(*node, context);
@@ -578,7 +601,7 @@ void SnmpEngine::Send(SnmpAgent& agent)
             p += PutLength(p, Tlv(r.oidLength) + 2);
             *p++ = kBerOid;
             p += PutLength(p, r.oidLength);
-            std::memcpy(p, agent.queueOids.data() + r.oidOffset, r.oidLength);
+            CopyBytes(p, agent.queueOids.data() + r.oidOffset, r.oidLength);
             p += r.oidLength;
             *p++ = kBerNull;
             *p++ = 0;
