@@ -160,7 +160,7 @@ private:
                 item.*(info->number) = ParseUnsigned(args.At(0));
                 break;
             case CfgAttrForm::Text:
-                item.*(info->text) = std::string(args.At(0));
+                (item.*(info->text)).emplace(desc_.arena, args.At(0));
                 break;
             case CfgAttrForm::List:
                 (item.*(info->list)).emplace(desc_.arena, args);

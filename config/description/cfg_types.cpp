@@ -22,6 +22,76 @@ void* CfgArena::Allocate(size_t bytes)
     return p;
 }
 
+// ---- CfgOptText ----
+
+CfgOptText::CfgOptText(CfgOptText&& other) noexcept
+{
+    if (other.block_ && other.block_->owned) {
+        block_ = other.block_;
+        other.block_ = nullptr;
+    } else if (other.block_) {
+        Assign(other.View());
+        other.reset(); // moved from: none, as an owned text leaves it
+    }
+}
+
+CfgOptText& CfgOptText::operator=(const CfgOptText& other)
+{
+    if (this != &other) {
+        if (other)
+            Assign(other.View());
+        else
+            reset();
+    }
+    return *this;
+}
+
+CfgOptText& CfgOptText::operator=(CfgOptText&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    if (other.block_ && other.block_->owned) {
+        reset();
+        block_ = other.block_;
+        other.block_ = nullptr;
+        return *this;
+    }
+    *this = other;
+    other.reset();
+    return *this;
+}
+
+void CfgOptText::reset()
+{
+    if (block_ && block_->owned)
+        ::operator delete(block_);
+    block_ = nullptr;
+}
+
+void CfgOptText::Assign(std::string_view text)
+{
+    auto* b = static_cast<Block*>(::operator new(sizeof(Block) + text.size() + 1));
+    b->size = static_cast<uint32_t>(text.size());
+    b->owned = 1;
+    if (!text.empty())
+        std::memcpy(b + 1, text.data(), text.size());
+    reinterpret_cast<char*>(b + 1)[text.size()] = '\0';
+    reset();
+    block_ = b;
+}
+
+void CfgOptText::emplace(CfgArena& arena, std::string_view text)
+{
+    auto* b = static_cast<Block*>(arena.Allocate(sizeof(Block) + text.size() + 1));
+    b->size = static_cast<uint32_t>(text.size());
+    b->owned = 0;
+    if (!text.empty())
+        std::memcpy(b + 1, text.data(), text.size());
+    reinterpret_cast<char*>(b + 1)[text.size()] = '\0';
+    reset();
+    block_ = b;
+}
+
 // ---- CfgArgList ----
 
 CfgArgList::CfgArgList(CfgArena& arena, const CfgArgList& other)
@@ -47,7 +117,8 @@ CfgArgList::CfgArgList(CfgArgList&& other) noexcept
         block_ = other.block_;
         other.block_ = nullptr;
     } else if (other.block_) {
-        *this = other; // the text stays where it is; this list gets a copy of its own
+        *this = other; // the text stays where it is: this list gets a copy of its own
+        other.block_ = nullptr;
     }
 }
 
@@ -88,8 +159,11 @@ CfgArgList& CfgArgList::operator=(CfgArgList&& other) noexcept
 {
     if (this == &other)
         return *this;
-    if (!other.Owned())
-        return *this = other;
+    if (!other.Owned()) {
+        *this = other;
+        other.block_ = nullptr;
+        return *this;
+    }
     Release();
     block_ = other.block_;
     other.block_ = nullptr;

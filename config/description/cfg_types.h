@@ -180,9 +180,10 @@ public:
             Mark();
     }
     CfgOptArgList(CfgOptArgList&& other) noexcept
-        : list_(std::move(other.list_))
     {
-        if (other)
+        bool present = other.has_value();
+        list_ = std::move(other.list_);
+        if (present)
             Mark();
         other.reset();
     }
@@ -278,6 +279,94 @@ private:
     static inline CfgArgList::Block kPresentEmpty { 0, 0, 0 };
 
     CfgArgList list_;
+};
+
+// A text or none, in the space of one pointer, used like std::optional<std::string> for the text
+// attributes of items ("none" differs from the empty text). Reading gives the text as a view or as
+// a copy; a text in an arena (CfgArena) is copied to a block of its own when it is copied or moved.
+class CfgOptText {
+public:
+    CfgOptText() = default;
+    CfgOptText(std::nullopt_t) { }
+    CfgOptText(std::string_view text)
+    {
+        Assign(text);
+    }
+    CfgOptText(const char* text)
+        : CfgOptText(std::string_view(text))
+    {
+    }
+    CfgOptText(const std::string& text)
+        : CfgOptText(std::string_view(text))
+    {
+    }
+    CfgOptText(const CfgOptText& other)
+    {
+        if (other)
+            Assign(other.View());
+    }
+    CfgOptText(CfgOptText&& other) noexcept;
+    CfgOptText& operator=(const CfgOptText& other);
+    CfgOptText& operator=(CfgOptText&& other) noexcept;
+    ~CfgOptText()
+    {
+        reset();
+    }
+
+    bool has_value() const
+    {
+        return block_ != nullptr;
+    }
+    explicit operator bool() const
+    {
+        return has_value();
+    }
+    // The text (empty when none), valid until the text is changed.
+    std::string_view View() const
+    {
+        return block_ ? std::string_view(reinterpret_cast<const char*>(block_ + 1), block_->size) : std::string_view();
+    }
+    // A copy of the text.
+    std::string operator*() const
+    {
+        return std::string(View());
+    }
+    // Member access on the text as a std::string_view (find, empty, size ...).
+    struct ViewAccess {
+        std::string_view view;
+        const std::string_view* operator->() const
+        {
+            return &view;
+        }
+    };
+    ViewAccess operator->() const
+    {
+        return ViewAccess { View() };
+    }
+    operator std::optional<std::string>() const
+    {
+        return block_ ? std::optional<std::string>(std::string(View())) : std::nullopt;
+    }
+    void reset();
+    // Makes the text present with `text` kept in `arena`: it must not outlive the arena.
+    void emplace(CfgArena& arena, std::string_view text);
+    bool operator==(const CfgOptText& other) const
+    {
+        return has_value() == other.has_value() && View() == other.View();
+    }
+    bool operator==(std::nullopt_t) const
+    {
+        return !has_value();
+    }
+
+private:
+    struct Block {
+        uint32_t size;
+        uint32_t owned; // 0: the block is in an arena
+    };
+    void Assign(std::string_view text);
+
+    Block* block_ = nullptr;
 };
 
 // Element kinds; the numbers are those the plug-in interface and wizard pages use.
@@ -410,13 +499,13 @@ struct CfgItem {
     // --- kind-specific attributes (which kinds accept which: CfgAttrAccepts) ---
     CfgOptArgList itemText; // "item_text": display texts of the choices (7, 16, 18)
     CfgOptArgList itemValue; // "item_value": values of the choices (7, 18)
-    std::optional<std::string> defaultValue; // "default_value" (8 to 15, 19); kind 16 uses defaultNumber
+    CfgOptText defaultValue; // "default_value" (8 to 15, 19); kind 16 uses defaultNumber
     uint32_t defaultNumber = 0; // "default_value" of a numeric_slider (16)
     uint32_t maxLen = 0; // "max_len" (8, 9, 10, 19); for a column bit 31 = merged (CfgMaxLenMerged)
     uint32_t neverEmpty = 0; // "never_empty" (8, 9, 10, 13, 15, 19)
     uint32_t hidden = 0; // "hidden": the value is secret (7, 8, 9, 10, table)
     uint32_t fill = 0; // "fill" (9, 10)
-    std::optional<std::string> addToCharset; // "add_to_charset": characters allowed beyond the kind's set (8, 9, 19)
+    CfgOptText addToCharset; // "add_to_charset": characters allowed beyond the kind's set (8, 9, 19)
     uint32_t convertToUpper = 0; // "convert_to_upper" (7, 8, 19)
     uint32_t sort = 0; // "sort" (19)
     uint32_t noEdit = 0; // "no_edit" (19)
@@ -431,8 +520,8 @@ struct CfgItem {
     uint32_t showSeconds = 0; // "show_seconds" (14, 15)
     uint32_t lowerBuddy = 0; // "lower_buddy" (14, 15)
     uint32_t upperBuddy = 0; // "upper_buddy" (14, 15)
-    std::optional<std::string> format; // "format" (13, 14, 15)
-    std::optional<std::string> unit; // "unit" (7 to 12, 16)
+    CfgOptText format; // "format" (13, 14, 15)
+    CfgOptText unit; // "unit" (7 to 12, 16)
     CfgOptArgList buttonText; // "button_text": one per button (17)
     CfgOptArgList bshortText; // "bshort_text": short button texts (17)
     CfgOptArgList buttonValue; // "button_value": the value of each button (17)
@@ -594,7 +683,7 @@ struct CfgAttrInfo {
     CfgAttr attr;
     CfgAttrForm form;
     uint32_t CfgItem::*number; // form Number
-    std::optional<std::string> CfgItem::*text; // form Text ("default_value" of kind 16: defaultNumber)
+    CfgOptText CfgItem::*text; // form Text ("default_value" of kind 16: defaultNumber)
     CfgOptArgList CfgItem::*list; // form List
 };
 // CfgAttrCount entries, in CfgAttr order.

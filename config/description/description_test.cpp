@@ -220,6 +220,39 @@ TEST(CfgOptArgList, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
     EXPECT_EQ(Args(*grown), (std::vector<std::string> { "a", "b", "c" }));
 }
 
+TEST(CfgOptText, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
+{
+    CfgOptText none;
+    CfgOptText empty = "";
+    EXPECT_FALSE(none.has_value());
+    EXPECT_TRUE(empty.has_value() && empty->empty());
+    EXPECT_FALSE(none == empty);
+    EXPECT_EQ(std::optional<std::string>(empty), std::optional<std::string>(""));
+    EXPECT_EQ(std::optional<std::string>(none), std::nullopt);
+    CfgOptText copy = empty;
+    CfgOptText moved = std::move(copy);
+    EXPECT_TRUE(moved.has_value() && moved.View().empty());
+    CfgOptText text = std::string("hh:mm");
+    EXPECT_NE(text->find(':'), std::string_view::npos);
+    EXPECT_EQ(*text + "!", "hh:mm!");
+    text = none;
+    EXPECT_FALSE(text.has_value());
+
+    auto arena = std::make_unique<CfgArena>();
+    CfgOptText inArena, emptyInArena;
+    inArena.emplace(*arena, "YYYY-MM-DD");
+    emptyInArena.emplace(*arena, "");
+    EXPECT_TRUE(emptyInArena.has_value() && emptyInArena.View().empty());
+    CfgOptText copied = inArena;
+    CfgOptText taken = std::move(inArena);
+    CfgOptText assigned;
+    assigned = std::move(emptyInArena);
+    arena.reset();
+    EXPECT_EQ(copied.View(), "YYYY-MM-DD");
+    EXPECT_EQ(taken.View(), "YYYY-MM-DD");
+    EXPECT_TRUE(assigned.has_value() && assigned.View().empty());
+}
+
 TEST(CfgStringTable, HashIsTheSumOfLittleEndianWords)
 {
     EXPECT_EQ(CfgStringTable::Hash(""), 0u);
