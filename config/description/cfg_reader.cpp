@@ -388,9 +388,10 @@ bool CutKeyword(std::string_view raw, LineParts& parts, std::string_view& keywor
     uint8_t cls = kBlank;
     while (k < n && ((cls = ClassOf(d[k])) == kText || cls == kComma))
         ++k;
+    // A quote, backslash or NUL in the keyword, or a line end (which is trimmed when only blanks
+    // follow it): rare, the general way.
     if (k < n && (cls == kNotPlain || cls == kLineEnd))
-        return CutGeneral(
-            parts, keyword); // a carriage return in the keyword may be trimmed: rare, take the general way
+        return CutGeneral(parts, keyword);
     if (k == b)
         return false; // empty, or a comment from the start
     keyword = std::string_view(d + b, k - b);
