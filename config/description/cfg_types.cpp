@@ -68,11 +68,11 @@ void CfgOptText::reset()
     block_ = nullptr;
 }
 
-void CfgOptText::Assign(std::string_view text)
+void CfgOptText::Take(void* storage, std::string_view text, bool owned)
 {
-    auto* b = static_cast<Block*>(::operator new(sizeof(Block) + text.size() + 1));
+    auto* b = static_cast<Block*>(storage);
     b->size = static_cast<uint32_t>(text.size());
-    b->owned = 1;
+    b->owned = owned ? 1 : 0;
     if (!text.empty())
         std::memcpy(b + 1, text.data(), text.size());
     reinterpret_cast<char*>(b + 1)[text.size()] = '\0';
@@ -80,16 +80,14 @@ void CfgOptText::Assign(std::string_view text)
     block_ = b;
 }
 
+void CfgOptText::Assign(std::string_view text)
+{
+    Take(::operator new(sizeof(Block) + text.size() + 1), text, true);
+}
+
 void CfgOptText::emplace(CfgArena& arena, std::string_view text)
 {
-    auto* b = static_cast<Block*>(arena.Allocate(sizeof(Block) + text.size() + 1));
-    b->size = static_cast<uint32_t>(text.size());
-    b->owned = 0;
-    if (!text.empty())
-        std::memcpy(b + 1, text.data(), text.size());
-    reinterpret_cast<char*>(b + 1)[text.size()] = '\0';
-    reset();
-    block_ = b;
+    Take(arena.Allocate(sizeof(Block) + text.size() + 1), text, false);
 }
 
 // ---- CfgArgList ----

@@ -365,6 +365,8 @@ private:
         uint32_t owned; // 0: the block is in an arena
     };
     void Assign(std::string_view text);
+    // Writes `text` into `storage` (a block header's room and the text's) and makes it this text's.
+    void Take(void* storage, std::string_view text, bool owned);
 
     Block* block_ = nullptr;
 };
