@@ -148,6 +148,8 @@ void SnmpEngine::Prefetch(uint32_t sender) const
     if (index == UINT32_MAX)
         return;
     const char* record = reinterpret_cast<const char*>(agents_[index].get());
+    if (!record)
+        return;
     __builtin_prefetch(record);
     __builtin_prefetch(record + 64);
 }
@@ -417,6 +419,8 @@ void SnmpEngine::Tick()
         if (i >= agents_.size())
             return;
         const char* record = reinterpret_cast<const char*>(agents_[i].get());
+        if (!record)
+            return;
         __builtin_prefetch(record);
         __builtin_prefetch(record + 64);
         __builtin_prefetch(record + 128);
@@ -844,6 +848,8 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
     auto prefetchNode = [&](size_t k) {
         if (k < outcomes.size() && outcomes[k].index < agent->queue.size()) {
             const char* node = reinterpret_cast<const char*>(agent->queue[outcomes[k].index].node);
+            if (!node)
+                return; // a request without a node (a job's)
             __builtin_prefetch(node);
             __builtin_prefetch(node + 64);
         }
