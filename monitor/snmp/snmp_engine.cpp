@@ -5,6 +5,16 @@
 #include <cstring>
 
 namespace {
+// Asks for the first `lines` cache lines of a record that lies somewhere on the heap (nothing for none).
+inline void PrefetchLines(const void* record, int lines)
+{
+    if (!record)
+        return;
+    const char* at = static_cast<const char*>(record);
+    for (int i = 0; i < lines; ++i)
+        __builtin_prefetch(at + 64 * i);
+}
+
 // Equal bytes: OIDs are mostly 8 to 16 bytes long, compared in two overlapping words (a call to memcmp
 // costs more than the comparison).
 inline bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n)
@@ -147,11 +157,7 @@ void SnmpEngine::Prefetch(uint32_t sender) const
     uint32_t index = IndexOf(sender);
     if (index == UINT32_MAX)
         return;
-    const char* record = reinterpret_cast<const char*>(agents_[index].get());
-    if (!record)
-        return;
-    __builtin_prefetch(record);
-    __builtin_prefetch(record + 64);
+    PrefetchLines(agents_[index].get(), 2);
 }
 
 SnmpRequest& SnmpEngine::Enqueue(SnmpAgent& agent, const uint8_t* oid, uint32_t oidLength)
@@ -418,12 +424,7 @@ void SnmpEngine::Tick()
     auto askRecord = [&](size_t i) {
         if (i >= agents_.size())
             return;
-        const char* record = reinterpret_cast<const char*>(agents_[i].get());
-        if (!record)
-            return;
-        __builtin_prefetch(record);
-        __builtin_prefetch(record + 64);
-        __builtin_prefetch(record + 128);
+        PrefetchLines(agents_[i].get(), 3);
     };
     auto askLists = [&](size_t i) {
         if (i >= agents_.size())
@@ -846,13 +847,8 @@ void SnmpEngine::DispatchResponse(uint32_t sender, const SnmpMessage& m)
     // The nodes lie all over the heap: each is asked for a few completions ahead of its own.
     constexpr size_t kAhead = 8;
     auto prefetchNode = [&](size_t k) {
-        if (k < outcomes.size() && outcomes[k].index < agent->queue.size()) {
-            const char* node = reinterpret_cast<const char*>(agent->queue[outcomes[k].index].node);
-            if (!node)
-                return; // a request without a node (a job's)
-            __builtin_prefetch(node);
-            __builtin_prefetch(node + 64);
-        }
+        if (k < outcomes.size() && outcomes[k].index < agent->queue.size())
+            PrefetchLines(agent->queue[outcomes[k].index].node, 2); // a job's request has no node
     };
     for (size_t k = 0; k < kAhead; ++k)
         prefetchNode(k);
