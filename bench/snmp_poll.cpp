@@ -50,19 +50,6 @@ const int kObjects = 32;
 // between rounds (a span aligned with the rounds would count one round more or less by chance).
 const auto kSettle = std::chrono::milliseconds(2500);
 
-std::vector<std::string> ObjectTexts()
-{
-    std::vector<std::string> objects;
-    for (int i = 1; i <= 7; ++i)
-        objects.push_back("1.3.6.1.2.1.1." + std::to_string(i) + ".0");
-    for (int column : { 1, 2, 3, 4, 5, 7, 8, 10, 16 })
-        for (int row : { 1, 2 })
-            objects.push_back("1.3.6.1.2.1.2.2.1." + std::to_string(column) + "." + std::to_string(row));
-    for (int i = 1; i <= 7; ++i)
-        objects.push_back("1.3.6.1.4.1.58127.2." + std::to_string(i) + ".0");
-    return objects;
-}
-
 void PinTo(int cpu)
 {
     cpu_set_t set;
@@ -144,7 +131,7 @@ Result RunEngine(int devices, uint16_t port, int seconds)
         std::exit(1);
     }
     auto begin = std::chrono::steady_clock::now();
-    std::vector<std::string> texts = ObjectTexts();
+    std::vector<std::string> texts = SimPolledObjects();
     std::vector<SnmpOid> oids(texts.size());
     for (size_t o = 0; o < texts.size(); ++o)
         SnmpOidFromText(texts[o].c_str(), &oids[o]);
@@ -204,7 +191,7 @@ Result RunNetSnmp(int devices, uint16_t port, int seconds)
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
     init_snmp("snmp_poll");
-    std::vector<std::string> texts = ObjectTexts();
+    std::vector<std::string> texts = SimPolledObjects();
     std::vector<std::vector<oid>> oids;
     for (const std::string& t : texts) {
         oid buffer[MAX_OID_LEN];

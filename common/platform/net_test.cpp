@@ -12,15 +12,30 @@ TEST(NetAddress, ParsesOnlyFourDecimalNumbers)
     EXPECT_EQ(NetAddressText(0xc0a805fe), "192.168.5.254");
 }
 
-TEST(UdpSocket, ExchangesDatagramsOnLoopback)
-{
-    ASSERT_EQ(NetStartup(), 1);
+// Two sockets bound on loopback: `a` sends to `to`, where `b` receives.
+class LoopbackPair : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(NetStartup(), 1);
+        ASSERT_EQ(a.Open(), 1);
+        ASSERT_EQ(b.Open(), 1);
+        ASSERT_EQ(a.Bind(0x7f000001, 0), 1);
+        ASSERT_EQ(b.Bind(0x7f000001, 0), 1);
+        to = *b.LocalAddress();
+    }
+    void TearDown() override
+    {
+        a.Close();
+        b.Close();
+        NetCleanup();
+    }
     UdpSocket a, b;
-    ASSERT_EQ(a.Open(), 1);
-    ASSERT_EQ(b.Open(), 1);
-    ASSERT_EQ(a.Bind(0x7f000001, 0), 1);
-    ASSERT_EQ(b.Bind(0x7f000001, 0), 1);
-    NetAddress to = *b.LocalAddress();
+    NetAddress to;
+};
+
+TEST_F(LoopbackPair, ExchangesDatagrams)
+{
     EXPECT_EQ(b.WaitReadable(10), 0);
     ASSERT_EQ(a.SendTo("hello", 5, to), 5);
     ASSERT_EQ(b.WaitReadable(2000), 1);
@@ -28,18 +43,10 @@ TEST(UdpSocket, ExchangesDatagramsOnLoopback)
     NetAddress from;
     EXPECT_EQ(b.ReceiveFrom(buffer, sizeof buffer, &from), 3); // cut to the buffer
     EXPECT_EQ(from, *a.LocalAddress());
-    NetCleanup();
 }
 
-TEST(UdpSocket, ReceivesWithinATimeOut)
+TEST_F(LoopbackPair, ReceivesWithinATimeOut)
 {
-    ASSERT_EQ(NetStartup(), 1);
-    UdpSocket a, b;
-    ASSERT_EQ(a.Open(), 1);
-    ASSERT_EQ(b.Open(), 1);
-    ASSERT_EQ(a.Bind(0x7f000001, 0), 1);
-    ASSERT_EQ(b.Bind(0x7f000001, 0), 1);
-    NetAddress to = *b.LocalAddress();
     char buffer[3];
     NetAddress from;
     // Nothing there: a time-out (also with no time at all), not an error.
@@ -56,18 +63,10 @@ TEST(UdpSocket, ReceivesWithinATimeOut)
     // A moved socket keeps receiving with its time-out.
     UdpSocket c(std::move(b));
     EXPECT_EQ(c.ReceiveFrom(buffer, sizeof buffer, &from, 20), -2);
-    NetCleanup();
 }
 
-TEST(UdpSocket, SendsAndReceivesInBatches)
+TEST_F(LoopbackPair, SendsAndReceivesInBatches)
 {
-    ASSERT_EQ(NetStartup(), 1);
-    UdpSocket a, b;
-    ASSERT_EQ(a.Open(), 1);
-    ASSERT_EQ(b.Open(), 1);
-    ASSERT_EQ(a.Bind(0x7f000001, 0), 1);
-    ASSERT_EQ(b.Bind(0x7f000001, 0), 1);
-    NetAddress to = *b.LocalAddress();
     char buffers[5][8];
     NetDatagram in[5];
     auto reset = [&] {
@@ -118,5 +117,4 @@ TEST(UdpSocket, SendsAndReceivesInBatches)
     EXPECT_EQ(total, 3);
     reset();
     EXPECT_EQ(b.ReceiveMany(in, 5, 0), -2);
-    NetCleanup();
 }

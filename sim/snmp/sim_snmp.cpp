@@ -375,6 +375,19 @@ void SimSnmpServer::Run()
 
 // --- one device on a host loop ---------------------------------------------------------------------------
 
+std::vector<std::string> SimPolledObjects()
+{
+    std::vector<std::string> objects;
+    for (int i = 1; i <= 7; ++i)
+        objects.push_back("1.3.6.1.2.1.1." + std::to_string(i) + ".0");
+    for (int column : { 1, 2, 3, 4, 5, 7, 8, 10, 16 })
+        for (int row : { 1, 2 })
+            objects.push_back("1.3.6.1.2.1.2.2.1." + std::to_string(column) + "." + std::to_string(row));
+    for (int i = 1; i <= 7; ++i)
+        objects.push_back("1.3.6.1.4.1.58127.2." + std::to_string(i) + ".0");
+    return objects;
+}
+
 std::string SimMibFileFor(const std::string& deviceType)
 {
     std::string file;

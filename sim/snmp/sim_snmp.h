@@ -94,6 +94,10 @@ private:
 // The MIB file of a device type: "Morvak 1100 Plus" -> "morvak1100plus.mib".
 std::string SimMibFileFor(const std::string& deviceType);
 
+// The 32 objects a monitor polls on a simulated device, as OID texts: the system group, columns of
+// both interface rows and the device's status objects (the load of the flood test and the benchmark).
+std::vector<std::string> SimPolledObjects();
+
 class SimSnmpServer {
 public:
     explicit SimSnmpServer(Clock& clock = SystemClock());

@@ -482,15 +482,7 @@ TEST(SnmpUnderFlood, MalformedDatagramsLoseNoPoll)
     ManualClock clock;
     EngineRun engine(fleet.port, 0, &clock);
     ASSERT_TRUE(engine.ok);
-    // 32 objects per device: the system group, interface columns and status objects.
-    std::vector<std::string> objects;
-    for (int i = 1; i <= 7; ++i)
-        objects.push_back("1.3.6.1.2.1.1." + std::to_string(i) + ".0");
-    for (int column : { 1, 2, 3, 4, 5, 7, 8, 10, 16 })
-        for (int row : { 1, 2 })
-            objects.push_back("1.3.6.1.2.1.2.2.1." + std::to_string(column) + "." + std::to_string(row));
-    for (int i = 1; i <= 7; ++i)
-        objects.push_back("1.3.6.1.4.1.58127.2." + std::to_string(i) + ".0");
+    std::vector<std::string> objects = SimPolledObjects();
     ASSERT_EQ(objects.size(), static_cast<size_t>(kObjects));
     std::vector<std::unique_ptr<Poll>> polls;
     for (int d = 0; d < kDevices; ++d)
