@@ -138,11 +138,12 @@ private:
             item->id = ParseUnsigned(args.At(1));
     }
 
-    // Enters a named section item into the name index while it is fresh in the cache (the index
-    // holds the items of the sections in file order, which is the order they are read in).
+    // Hands a named section item to the name index while its name is fresh in the cache (the index
+    // holds the items of the sections in file order, which is the order they are read in); the
+    // index settles at the end.
     void Index(CfgItem* item)
     {
-        desc_.names.byName.SlotNoCase(*item->name).push_back(item);
+        desc_.names.byName.AddLaterNoCase(*item->name, CfgItemRefs(item));
     }
 
     void Attribute(const CfgAttrInfo* info, std::string_view kw, const CfgArgList& args, int line)
@@ -234,6 +235,7 @@ public:
     // item of an alias text wins.
     void IndexAliases()
     {
+        CfgSettleNames(desc_.names);
         for (CfgItem* item : aliased_)
             if (item->alias && !item->alias->Empty())
                 desc_.names.byAlias.EmplaceNoCase(item->alias->At(0), item);

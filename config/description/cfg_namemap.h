@@ -4,10 +4,15 @@
 // file (FindNoCase) with exactly the result of looking up its lowered form (find); find itself
 // compares exactly, as the keys are stored. Adding entries moves them: pointers and iterators into
 // the table stay valid only until the next insertion (the index is rebuilt as a whole).
+//
+// A whole index is built fastest in two steps: AddLaterNoCase appends the entries while their names
+// are at hand (no probing of a slot array that the reading of many items would push out of the
+// cache), then Settle enters them all into the slots at once, merging the entries of one key.
 #pragma once
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -49,6 +54,7 @@ public:
     {
         entries_.clear();
         slots_.clear();
+        laterHashes_.clear();
     }
     // Makes room for `n` entries without growing the slot array again.
     void reserve(size_t n)
@@ -113,6 +119,65 @@ public:
         if (r.second)
             r.first->second = std::move(value);
         return r;
+    }
+
+    // Appends an entry for `name` lowered without looking for its key yet. Until Settle, nothing may
+    // be looked up or inserted.
+    void AddLaterNoCase(std::string_view name, V value)
+    {
+        std::string stored(name);
+        uint32_t h = 2166136261u;
+        for (char& c : stored) {
+            c = AsciiLower(c);
+            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        }
+        entries_.emplace_back(std::move(stored), std::move(value));
+        laterHashes_.push_back(h);
+    }
+    // Enters the entries AddLaterNoCase appended into the slots. An entry whose key came before
+    // (earlier or in a settled entry) is merged into the first one of that key by merge(first, later)
+    // and removed; the others keep their order.
+    template<typename Merge> void Settle(Merge merge)
+    {
+        if (laterHashes_.empty())
+            return;
+        size_t first = entries_.size() - laterHashes_.size();
+        if (SlotsFor(entries_.size()) > slots_.size())
+            Rehash(SlotsFor(entries_.size()));
+        std::vector<bool> gone; // entries merged into an earlier one (made at the first merge)
+        for (size_t n = first; n < entries_.size(); ++n) {
+            uint32_t hash = laterHashes_[n - first];
+            size_t at = Probe<false>(entries_[n].first, hash);
+            if (slots_[at].entry) {
+                merge(entries_[slots_[at].entry - 1].second, std::move(entries_[n].second));
+                gone.resize(entries_.size());
+                gone[n] = true;
+                continue;
+            }
+            slots_[at] = Slot { hash, static_cast<uint32_t>(n + 1) };
+        }
+        laterHashes_.clear();
+        if (gone.empty())
+            return;
+        // Rare (a name given twice): close the gaps and number the slots afresh.
+        size_t kept = 0;
+        for (size_t n = 0; n < entries_.size(); ++n) {
+            if (gone[n])
+                continue;
+            if (kept != n) // (a string moved onto itself would be left empty)
+                entries_[kept] = std::move(entries_[n]);
+            ++kept;
+        }
+        entries_.resize(kept);
+        std::fill(slots_.begin(), slots_.end(), Slot {});
+        size_t mask = slots_.size() - 1;
+        for (size_t n = 0; n < entries_.size(); ++n) {
+            uint32_t hash = Hash(entries_[n].first);
+            size_t i = hash & mask;
+            while (slots_[i].entry)
+                i = (i + 1) & mask;
+            slots_[i] = Slot { hash, static_cast<uint32_t>(n + 1) };
+        }
     }
 
 private:
@@ -200,4 +265,5 @@ private:
 
     std::vector<value_type> entries_;
     std::vector<Slot> slots_;
+    std::vector<uint32_t> laterHashes_; // hashes of the entries AddLaterNoCase appended, oldest first
 };

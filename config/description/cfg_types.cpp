@@ -553,11 +553,20 @@ void CfgIndexNames(CfgDescription& desc)
     for (const auto& section : desc.sections) {
         for (const auto& item : section->items) {
             if (item->name)
-                desc.names.byName.SlotNoCase(*item->name).push_back(item.get());
+                desc.names.byName.AddLaterNoCase(*item->name, CfgItemRefs(item.get()));
             if (item->alias && !item->alias->Empty())
                 desc.names.byAlias.EmplaceNoCase(item->alias->At(0), item.get());
         }
     }
+    CfgSettleNames(desc.names);
+}
+
+void CfgSettleNames(CfgNameIndex& names)
+{
+    names.byName.Settle([](CfgItemRefs& first, CfgItemRefs&& later) {
+        for (CfgItem* item : later)
+            first.push_back(item);
+    });
 }
 
 void CfgComputeMulticfg(CfgDescription& desc)

@@ -604,6 +604,11 @@ constexpr uint32_t CfgDescNew = 0x2; // made new from the device's initial data
 // The items of one name in order: nearly always one, kept in place; more in a vector of their own.
 class CfgItemRefs {
 public:
+    CfgItemRefs() = default;
+    explicit CfgItemRefs(CfgItem* item)
+        : one_(item)
+    {
+    }
     size_t size() const
     {
         return more_ ? more_->size() : (one_ ? 1 : 0);
@@ -648,6 +653,10 @@ struct CfgNameIndex {
     CfgNameMap<CfgItemRefs> byName; // every item of that name, in order
     CfgNameMap<CfgItem*> byAlias; // first item whose first alias text is the key
 };
+
+// Enters the names added with byName.AddLaterNoCase into the index (the items of a name given
+// twice joined in order).
+void CfgSettleNames(CfgNameIndex& names);
 
 // The root: one configuration of one device type.
 struct CfgDescription {

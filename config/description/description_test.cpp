@@ -524,6 +524,51 @@ TEST(CfgLoadDescription, ElementsAttributesColumnsAndPluginSections)
     ExpectIndexAsRebuilt(*d);
 }
 
+TEST(CfgNameMap, SettledEntriesEqualEntriesInsertedOneByOne)
+{
+    // Names added for later and settled at once must give the map that inserting them one by one
+    // gives: the same entries in the same order, a name given twice (in any case, before or after
+    // the settling, the empty name too) joined in order, and every key found afterwards.
+    std::vector<CfgItem> items(1200);
+    std::vector<std::string> names;
+    for (size_t n = 0; n < items.size(); ++n) {
+        if (n % 7 == 3)
+            names.push_back("/Dup/" + std::to_string(n % 50)); // names given again further on
+        else if (n % 97 == 5)
+            names.push_back("");
+        else
+            names.push_back("/s/Item" + std::to_string(n));
+    }
+    CfgNameMap<CfgItemRefs> one, later;
+    auto join = [](CfgItemRefs& first, CfgItemRefs&& more) {
+        for (CfgItem* item : more)
+            first.push_back(item);
+    };
+    for (size_t n = 0; n < items.size(); ++n) {
+        std::string key = names[n];
+        if (n % 2) // the lowered name and the name as given land in the same entry
+            for (char& c : key)
+                c = AsciiLower(c);
+        one.SlotNoCase(key).push_back(&items[n]);
+        later.AddLaterNoCase(names[n], CfgItemRefs(&items[n]));
+        if (n == 400) // a first settling: the later entries meet settled ones
+            later.Settle(join);
+    }
+    later.Settle(join);
+    ASSERT_EQ(later.size(), one.size());
+    for (size_t e = 0; e < one.size(); ++e) {
+        const auto& [key, refs] = one.begin()[e];
+        EXPECT_EQ(later.begin()[e].first, key);
+        EXPECT_EQ(std::vector<CfgItem*>(later.begin()[e].second.begin(), later.begin()[e].second.end()),
+            std::vector<CfgItem*>(refs.begin(), refs.end()))
+            << key;
+        auto found = later.FindNoCase(key);
+        ASSERT_NE(found, later.end()) << key;
+        EXPECT_EQ(found->first, key);
+    }
+    EXPECT_EQ(later.find("/x/absent"), later.end());
+}
+
 TEST(CfgLoadDescription, NameIndexCountsSectionItemsInOrderAndTheirLastAlias)
 {
     // Same names in two sections, a name differing in case, an item with two alias lines (the last
