@@ -67,10 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (uint32_t kind : { CfgKindEntryDate, CfgKindEntryTime, CfgKindEntryDateTime }) {
         CfgItem item;
         item.kind = kind;
-        item.format = pattern;
-        item.yearIsWildcard = 1;
-        item.neverEmpty = 1;
-        item.showSeconds = static_cast<uint32_t>(size & 1);
+        item.SetText(CfgAttrFormat, pattern);
+        item.SetNumber(CfgAttrYearIsWildcard, 1);
+        item.SetNumber(CfgAttrNeverEmpty, 1);
+        item.SetNumber(CfgAttrShowSeconds, static_cast<uint32_t>(size & 1));
         std::optional<std::string> shown = CfgDisplayText(item, value, "On", "Off", true);
         Check(shown.has_value() && shown->size() < 256);
     }

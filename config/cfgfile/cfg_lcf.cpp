@@ -191,7 +191,7 @@ bool CfgReadFileHeader(const std::string& path, CfgFileHeader* header)
 
 bool CfgIsSecret(const CfgItem& item)
 {
-    return item.hidden
+    return item.Number(CfgAttrHidden)
         && (item.kind == CfgKindEntryText || item.kind == CfgKindEntryNumbers || item.kind == CfgKindEntryHex);
 }
 

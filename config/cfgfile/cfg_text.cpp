@@ -225,14 +225,15 @@ private:
 // Fills the empty cells of the auto_index column with the smallest numbers no row has there yet.
 void FillAutoIndex(CfgItem& table)
 {
-    if (!table.autoIndex || table.autoIndex->Empty())
+    if (!table.List(CfgAttrAutoIndex) || table.List(CfgAttrAutoIndex)->Empty())
         return;
-    uint32_t column = ParseUnsigned(table.autoIndex->At(0));
+    uint32_t column = ParseUnsigned(table.List(CfgAttrAutoIndex)->At(0));
     if (column < 1 || column > std::min(table.columns.size(), CfgMaxColumns))
         return;
-    bool withWidth = table.autoIndex->Count() > 1;
+    bool withWidth = table.List(CfgAttrAutoIndex)->Count() > 1;
     // A width beyond any sensible key is cut, so a bad description cannot make huge keys.
-    int width = withWidth ? static_cast<int>(std::min<uint32_t>(ParseUnsigned(table.autoIndex->At(1)), 64)) : 0;
+    int width
+        = withWidth ? static_cast<int>(std::min<uint32_t>(ParseUnsigned(table.List(CfgAttrAutoIndex)->At(1)), 64)) : 0;
     size_t slot = column - 1;
     std::set<std::string> used;
     for (const CfgRow& row : table.rows)

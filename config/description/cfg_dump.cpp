@@ -64,25 +64,28 @@ void DumpItem(std::string& out, const CfgItem& item, const std::string& indent, 
             continue;
         bool set = item.HasAttr(info.attr);
         std::string value;
-        if (info.attr == CfgAttrDefaultValue && item.kind == CfgKindSlider) {
-            if (!set && item.defaultNumber == 0)
-                continue;
-            value = StrFormat("%u", item.defaultNumber);
-        } else if (info.form == CfgAttrForm::Number) {
-            uint32_t n = item.*(info.number);
+        switch (CfgAttrFormOf(info, item.kind)) {
+        case CfgAttrForm::Number: {
+            uint32_t n = item.Number(info.attr);
             if (!set && n == 0)
                 continue;
             value = StrFormat("%u", n);
-        } else if (info.form == CfgAttrForm::Text) {
-            const std::optional<std::string>& t = item.*(info.text);
+            break;
+        }
+        case CfgAttrForm::Text: {
+            const CfgOptText& t = item.Text(info.attr);
             if (!t)
                 continue;
             value = Quote(*t);
-        } else {
-            const CfgOptArgList& l = item.*(info.list);
+            break;
+        }
+        case CfgAttrForm::List: {
+            const CfgOptArgList& l = item.List(info.attr);
             if (!l)
                 continue;
             value = QuoteList(*l);
+            break;
+        }
         }
         out += inner + info.keyword + " " + value + "\n";
     }

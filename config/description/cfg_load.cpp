@@ -6,6 +6,7 @@
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_pattern.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -96,7 +97,7 @@ public:
         if (table_) {
             // Column mode: only column kinds create items; anything else is an attribute of the last column.
             if (CfgKindIsColumn(kind)) {
-                uint32_t wanted = table_->numColumns ? table_->numColumns : 1;
+                uint32_t wanted = std::max(table_->Number(CfgAttrNumColumns), 1u);
                 CfgItem* column = CfgAddColumn(table_, kind);
                 Name(column, args);
                 last_ = column;
@@ -153,20 +154,22 @@ private:
             return;
         }
         CfgItem& item = *last_;
-        if (info->attr == CfgAttrDefaultValue && item.kind == CfgKindSlider) {
-            item.defaultNumber = ParseUnsigned(args.At(0));
-        } else {
-            switch (info->form) {
-            case CfgAttrForm::Number:
-                item.*(info->number) = ParseUnsigned(args.At(0));
-                break;
-            case CfgAttrForm::Text:
-                (item.*(info->text)).emplace(desc_.arena, args.At(0));
-                break;
-            case CfgAttrForm::List:
-                (item.*(info->list)).emplace(desc_.arena, args);
-                break;
-            }
+        switch (CfgAttrFormOf(*info, item.kind)) {
+        case CfgAttrForm::Number: {
+            uint32_t n = ParseUnsigned(args.At(0));
+            if (info->number)
+                item.*(info->number) = n;
+            else
+                item.kindAttrs.NumberSlot(info->attr, &desc_.arena) = n;
+            break;
+        }
+        case CfgAttrForm::Text:
+            item.kindAttrs.TextSlot(info->attr, &desc_.arena).emplace(desc_.arena, args.At(0));
+            break;
+        case CfgAttrForm::List:
+            (info->list ? item.*(info->list) : item.kindAttrs.ListSlot(info->attr, &desc_.arena))
+                .emplace(desc_.arena, args);
+            break;
         }
         item.attrSet |= uint64_t { 1 } << info->attr;
         if (info->attr == CfgAttrAlias && !item.table)
@@ -204,8 +207,8 @@ private:
             table->name = std::string(args.At(0));
             CfgArgList menu;
             menu.Append("1");
-            table->staticTableMenu = menu;
-            table->numColumns = static_cast<uint32_t>(count);
+            table->SetList(CfgAttrStaticTableMenu, menu);
+            table->SetNumber(CfgAttrNumColumns, static_cast<uint32_t>(count));
             if (args.Count() >= 3) {
                 CfgArgList alias;
                 alias.Append(args.At(2));

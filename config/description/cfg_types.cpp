@@ -3,6 +3,7 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 // ---- CfgArena ----
@@ -324,9 +325,10 @@ struct AttrRow {
     uint32_t wizardKinds; // ... in wizard pages
 };
 
-#define NUM(m) &CfgItem::m, nullptr, nullptr
-#define TXT(m) nullptr, &CfgItem::m, nullptr
-#define LST(m) nullptr, nullptr, &CfgItem::m
+// The attributes every named kind accepts live in fields of their own; the others in CfgKindAttrs.
+#define NUM(m) &CfgItem::m, nullptr
+#define LST(m) nullptr, &CfgItem::m
+#define KIND nullptr, nullptr
 
 // In CfgAttr order.
 const AttrRow kAttrs[CfgAttrCount] = {
@@ -337,56 +339,52 @@ const AttrRow kAttrs[CfgAttrCount] = {
     { { "multicfg", CfgAttrMulticfg, CfgAttrForm::Number, NUM(multicfg) }, kFrom5, 0 },
     { { "change_item", CfgAttrChangeItem, CfgAttrForm::List, LST(changeItem) }, kFrom5, kFrom5 },
     { { "enable_item", CfgAttrEnableItem, CfgAttrForm::List, LST(enableItem) }, kFrom5, kFrom5 },
-    { { "item_text", CfgAttrItemText, CfgAttrForm::List, LST(itemText) }, K(7) | K(16) | K(18), K(7) | K(16) | K(18) },
-    { { "item_value", CfgAttrItemValue, CfgAttrForm::List, LST(itemValue) }, K(7) | K(18), K(7) | K(18) },
-    { { "default_value", CfgAttrDefaultValue, CfgAttrForm::Text, &CfgItem::defaultNumber, &CfgItem::defaultValue,
-          nullptr },
-        KRange(8, 16) | K(19), KRange(8, 16) | K(19) },
-    { { "max_len", CfgAttrMaxLen, CfgAttrForm::Number, NUM(maxLen) }, KRange(8, 10) | K(19), KRange(8, 10) | K(19) },
-    { { "never_empty", CfgAttrNeverEmpty, CfgAttrForm::Number, NUM(neverEmpty) }, KRange(8, 10) | K(13) | K(15) | K(19),
+    { { "item_text", CfgAttrItemText, CfgAttrForm::List, KIND }, K(7) | K(16) | K(18), K(7) | K(16) | K(18) },
+    { { "item_value", CfgAttrItemValue, CfgAttrForm::List, KIND }, K(7) | K(18), K(7) | K(18) },
+    { { "default_value", CfgAttrDefaultValue, CfgAttrForm::Text, KIND }, KRange(8, 16) | K(19), KRange(8, 16) | K(19) },
+    { { "max_len", CfgAttrMaxLen, CfgAttrForm::Number, KIND }, KRange(8, 10) | K(19), KRange(8, 10) | K(19) },
+    { { "never_empty", CfgAttrNeverEmpty, CfgAttrForm::Number, KIND }, KRange(8, 10) | K(13) | K(15) | K(19),
         KRange(8, 10) | K(19) },
-    { { "hidden", CfgAttrHidden, CfgAttrForm::Number, NUM(hidden) }, KRange(7, 10) | kT, KRange(7, 10) | kT },
-    { { "fill", CfgAttrFill, CfgAttrForm::Number, NUM(fill) }, K(9) | K(10), K(9) | K(10) },
-    { { "add_to_charset", CfgAttrAddToCharset, CfgAttrForm::Text, TXT(addToCharset) }, K(8) | K(9) | K(19),
-        K(8) | K(9) | K(19) },
-    { { "convert_to_upper", CfgAttrConvertToUpper, CfgAttrForm::Number, NUM(convertToUpper) }, K(7) | K(8) | K(19),
+    { { "hidden", CfgAttrHidden, CfgAttrForm::Number, KIND }, KRange(7, 10) | kT, KRange(7, 10) | kT },
+    { { "fill", CfgAttrFill, CfgAttrForm::Number, KIND }, K(9) | K(10), K(9) | K(10) },
+    { { "add_to_charset", CfgAttrAddToCharset, CfgAttrForm::Text, KIND }, K(8) | K(9) | K(19), K(8) | K(9) | K(19) },
+    { { "convert_to_upper", CfgAttrConvertToUpper, CfgAttrForm::Number, KIND }, K(7) | K(8) | K(19),
         K(7) | K(8) | K(19) },
-    { { "sort", CfgAttrSort, CfgAttrForm::Number, NUM(sort) }, K(19), 0 },
-    { { "no_edit", CfgAttrNoEdit, CfgAttrForm::Number, NUM(noEdit) }, K(19), 0 },
-    { { "no_duplicates", CfgAttrNoDuplicates, CfgAttrForm::Number, NUM(noDuplicates) }, K(19), K(19) },
-    { { "never_zero", CfgAttrNeverZero, CfgAttrForm::Number, NUM(neverZero) }, K(11), K(11) },
-    { { "very_important", CfgAttrVeryImportant, CfgAttrForm::Number, NUM(veryImportant) }, K(8) | K(11), K(8) | K(11) },
-    { { "range_min", CfgAttrRangeMin, CfgAttrForm::Number, NUM(rangeMin) }, K(12) | K(16), K(12) | K(16) },
-    { { "range_max", CfgAttrRangeMax, CfgAttrForm::Number, NUM(rangeMax) }, K(12) | K(16), K(12) | K(16) },
-    { { "step", CfgAttrStep, CfgAttrForm::Number, NUM(step) }, K(12) | K(16), K(12) | K(16) },
-    { { "factor", CfgAttrFactor, CfgAttrForm::Number, NUM(factor) }, K(12), K(12) },
-    { { "year_is_wildcard", CfgAttrYearIsWildcard, CfgAttrForm::Number, NUM(yearIsWildcard) }, K(13) | K(15),
-        K(13) | K(15) },
-    { { "show_seconds", CfgAttrShowSeconds, CfgAttrForm::Number, NUM(showSeconds) }, K(14) | K(15), K(14) | K(15) },
-    { { "lower_buddy", CfgAttrLowerBuddy, CfgAttrForm::Number, NUM(lowerBuddy) }, K(14) | K(15), K(14) | K(15) },
-    { { "upper_buddy", CfgAttrUpperBuddy, CfgAttrForm::Number, NUM(upperBuddy) }, K(14) | K(15), K(14) | K(15) },
-    { { "format", CfgAttrFormat, CfgAttrForm::Text, TXT(format) }, KRange(13, 15), KRange(13, 15) },
-    { { "unit", CfgAttrUnit, CfgAttrForm::Text, TXT(unit) }, KRange(7, 12) | K(16), KRange(7, 12) | K(16) },
-    { { "button_text", CfgAttrButtonText, CfgAttrForm::List, LST(buttonText) }, K(17), K(17) },
-    { { "bshort_text", CfgAttrBshortText, CfgAttrForm::List, LST(bshortText) }, K(17), K(17) },
-    { { "button_value", CfgAttrButtonValue, CfgAttrForm::List, LST(buttonValue) }, K(17), K(17) },
-    { { "default_selection", CfgAttrDefaultSelection, CfgAttrForm::Number, NUM(defaultSelection) },
-        K(17) | K(18) | K(20), K(17) | K(18) | K(20) },
-    { { "items_from_table", CfgAttrItemsFromTable, CfgAttrForm::List, LST(itemsFromTable) }, K(19), K(19) },
-    { { "value_list", CfgAttrValueList, CfgAttrForm::List, LST(valueList) }, K(20), K(20) },
-    { { "value_text", CfgAttrValueText, CfgAttrForm::List, LST(valueText) }, K(20), K(20) },
-    { { "static_table_menu", CfgAttrStaticTableMenu, CfgAttrForm::List, LST(staticTableMenu) }, kT, kT },
-    { { "static_table_overlay", CfgAttrStaticTableOverlay, CfgAttrForm::Number, NUM(staticTableOverlay) }, kT, kT },
-    { { "static_table_join", CfgAttrStaticTableJoin, CfgAttrForm::Number, NUM(staticTableJoin) }, kT, 0 },
-    { { "max_items", CfgAttrMaxItems, CfgAttrForm::Number, NUM(maxItems) }, kT, kT },
-    { { "num_columns", CfgAttrNumColumns, CfgAttrForm::Number, NUM(numColumns) }, kT, kT },
-    { { "auto_index", CfgAttrAutoIndex, CfgAttrForm::List, LST(autoIndex) }, kT, kT },
-    { { "merge_entrys", CfgAttrMergeEntrys, CfgAttrForm::List, LST(mergeEntrys) }, kT, kT },
-    { { "default_add", CfgAttrDefaultAdd, CfgAttrForm::List, LST(defaultAdd) }, kT, kT },
+    { { "sort", CfgAttrSort, CfgAttrForm::Number, KIND }, K(19), 0 },
+    { { "no_edit", CfgAttrNoEdit, CfgAttrForm::Number, KIND }, K(19), 0 },
+    { { "no_duplicates", CfgAttrNoDuplicates, CfgAttrForm::Number, KIND }, K(19), K(19) },
+    { { "never_zero", CfgAttrNeverZero, CfgAttrForm::Number, KIND }, K(11), K(11) },
+    { { "very_important", CfgAttrVeryImportant, CfgAttrForm::Number, KIND }, K(8) | K(11), K(8) | K(11) },
+    { { "range_min", CfgAttrRangeMin, CfgAttrForm::Number, KIND }, K(12) | K(16), K(12) | K(16) },
+    { { "range_max", CfgAttrRangeMax, CfgAttrForm::Number, KIND }, K(12) | K(16), K(12) | K(16) },
+    { { "step", CfgAttrStep, CfgAttrForm::Number, KIND }, K(12) | K(16), K(12) | K(16) },
+    { { "factor", CfgAttrFactor, CfgAttrForm::Number, KIND }, K(12), K(12) },
+    { { "year_is_wildcard", CfgAttrYearIsWildcard, CfgAttrForm::Number, KIND }, K(13) | K(15), K(13) | K(15) },
+    { { "show_seconds", CfgAttrShowSeconds, CfgAttrForm::Number, KIND }, K(14) | K(15), K(14) | K(15) },
+    { { "lower_buddy", CfgAttrLowerBuddy, CfgAttrForm::Number, KIND }, K(14) | K(15), K(14) | K(15) },
+    { { "upper_buddy", CfgAttrUpperBuddy, CfgAttrForm::Number, KIND }, K(14) | K(15), K(14) | K(15) },
+    { { "format", CfgAttrFormat, CfgAttrForm::Text, KIND }, KRange(13, 15), KRange(13, 15) },
+    { { "unit", CfgAttrUnit, CfgAttrForm::Text, KIND }, KRange(7, 12) | K(16), KRange(7, 12) | K(16) },
+    { { "button_text", CfgAttrButtonText, CfgAttrForm::List, KIND }, K(17), K(17) },
+    { { "bshort_text", CfgAttrBshortText, CfgAttrForm::List, KIND }, K(17), K(17) },
+    { { "button_value", CfgAttrButtonValue, CfgAttrForm::List, KIND }, K(17), K(17) },
+    { { "default_selection", CfgAttrDefaultSelection, CfgAttrForm::Number, KIND }, K(17) | K(18) | K(20),
+        K(17) | K(18) | K(20) },
+    { { "items_from_table", CfgAttrItemsFromTable, CfgAttrForm::List, KIND }, K(19), K(19) },
+    { { "value_list", CfgAttrValueList, CfgAttrForm::List, KIND }, K(20), K(20) },
+    { { "value_text", CfgAttrValueText, CfgAttrForm::List, KIND }, K(20), K(20) },
+    { { "static_table_menu", CfgAttrStaticTableMenu, CfgAttrForm::List, KIND }, kT, kT },
+    { { "static_table_overlay", CfgAttrStaticTableOverlay, CfgAttrForm::Number, KIND }, kT, kT },
+    { { "static_table_join", CfgAttrStaticTableJoin, CfgAttrForm::Number, KIND }, kT, 0 },
+    { { "max_items", CfgAttrMaxItems, CfgAttrForm::Number, KIND }, kT, kT },
+    { { "num_columns", CfgAttrNumColumns, CfgAttrForm::Number, KIND }, kT, kT },
+    { { "auto_index", CfgAttrAutoIndex, CfgAttrForm::List, KIND }, kT, kT },
+    { { "merge_entrys", CfgAttrMergeEntrys, CfgAttrForm::List, KIND }, kT, kT },
+    { { "default_add", CfgAttrDefaultAdd, CfgAttrForm::List, KIND }, kT, kT },
 };
 
 #undef NUM
-#undef TXT
+#undef KIND
 #undef LST
 
 // Every element and attribute keyword in one open-addressed table, looked up once per line.
@@ -509,6 +507,190 @@ bool CfgAttrAccepts(CfgAttr attr, uint32_t kind, bool wizard)
         return false;
     uint32_t mask = wizard ? kAttrs[attr].wizardKinds : kAttrs[attr].kinds;
     return (mask & KindBit(kind)) != 0;
+}
+
+// ---- kind-specific attributes ----
+
+namespace {
+const CfgOptText kNoText;
+const CfgOptArgList kNoList;
+} // namespace
+
+CfgKindAttrs::CfgKindAttrs(const CfgKindAttrs& other)
+{
+    *this = other;
+}
+
+CfgKindAttrs& CfgKindAttrs::operator=(const CfgKindAttrs& other)
+{
+    if (this == &other)
+        return *this;
+    Clear();
+    if (!other.block_ || other.block_->count == 0)
+        return *this;
+    Block* from = other.block_;
+    block_ = MakeBlock(from->count, nullptr);
+    for (uint8_t i = 0; i < from->count; ++i) {
+        KeysOf(block_)[i] = KeysOf(from)[i];
+        CopySlot(KeysOf(from)[i], SlotsOf(block_) + i, SlotsOf(from) + i);
+    }
+    block_->count = from->count;
+    return *this;
+}
+
+CfgKindAttrs& CfgKindAttrs::operator=(CfgKindAttrs&& other) noexcept
+{
+    if (this != &other) {
+        Clear();
+        block_ = other.block_;
+        other.block_ = nullptr;
+    }
+    return *this;
+}
+
+void CfgKindAttrs::Clear()
+{
+    if (!block_)
+        return;
+    for (uint8_t i = 0; i < block_->count; ++i) {
+        void* slot = SlotsOf(block_) + i;
+        switch (static_cast<CfgAttrForm>(KeysOf(block_)[i] >> 6)) {
+        case CfgAttrForm::Number:
+            break;
+        case CfgAttrForm::Text:
+            std::launder(reinterpret_cast<CfgOptText*>(slot))->~CfgOptText();
+            break;
+        case CfgAttrForm::List:
+            std::launder(reinterpret_cast<CfgOptArgList*>(slot))->~CfgOptArgList();
+            break;
+        }
+    }
+    if (block_->owned)
+        ::operator delete(block_);
+    block_ = nullptr;
+}
+
+const CfgOptText& CfgKindAttrs::Text(CfgAttr attr) const
+{
+    const Slot* s = Find(Key(attr, CfgAttrForm::Text));
+    return s ? *std::launder(reinterpret_cast<const CfgOptText*>(s)) : kNoText;
+}
+
+const CfgOptArgList& CfgKindAttrs::List(CfgAttr attr) const
+{
+    const Slot* s = Find(Key(attr, CfgAttrForm::List));
+    return s ? *std::launder(reinterpret_cast<const CfgOptArgList*>(s)) : kNoList;
+}
+
+CfgKindAttrs::Block* CfgKindAttrs::MakeBlock(size_t capacity, CfgArena* arena)
+{
+    size_t bytes = sizeof(Block) + ((capacity + 7) & ~size_t { 7 }) + capacity * sizeof(Slot);
+    Block* b = static_cast<Block*>(arena ? arena->Allocate(bytes) : ::operator new(bytes));
+    b->count = 0;
+    b->capacity = static_cast<uint8_t>(capacity);
+    b->owned = arena ? 0 : 1;
+    return b;
+}
+
+void CfgKindAttrs::CopySlot(uint8_t key, Slot* to, const Slot* from)
+{
+    switch (static_cast<CfgAttrForm>(key >> 6)) {
+    case CfgAttrForm::Number:
+        new (to) uint32_t(*std::launder(reinterpret_cast<const uint32_t*>(from)));
+        break;
+    case CfgAttrForm::Text:
+        new (to) CfgOptText(*std::launder(reinterpret_cast<const CfgOptText*>(from)));
+        break;
+    case CfgAttrForm::List:
+        new (to) CfgOptArgList(*std::launder(reinterpret_cast<const CfgOptArgList*>(from)));
+        break;
+    }
+}
+
+void CfgKindAttrs::MoveSlot(uint8_t key, Slot* to, Slot* from)
+{
+    switch (static_cast<CfgAttrForm>(key >> 6)) {
+    case CfgAttrForm::Number:
+        new (to) uint32_t(*std::launder(reinterpret_cast<uint32_t*>(from)));
+        break;
+    case CfgAttrForm::Text: {
+        CfgOptText& source = *std::launder(reinterpret_cast<CfgOptText*>(from));
+        CfgOptText* target = new (to) CfgOptText();
+        std::swap(target->block_, source.block_);
+        break;
+    }
+    case CfgAttrForm::List: {
+        CfgOptArgList& source = *std::launder(reinterpret_cast<CfgOptArgList*>(from));
+        CfgOptArgList* target = new (to) CfgOptArgList();
+        std::swap(target->list_.block_, source.list_.block_);
+        break;
+    }
+    }
+}
+
+CfgKindAttrs::Slot* CfgKindAttrs::Add(uint8_t key, CfgArena* arena)
+{
+    if (const Slot* s = Find(key))
+        return const_cast<Slot*>(s);
+    if (!block_) {
+        block_ = MakeBlock(2, arena);
+    } else if (block_->count == block_->capacity) {
+        // Full: the slots move to a block twice the size (at most one per attribute and form).
+        Block* from = block_;
+        block_ = MakeBlock(std::min<size_t>(from->capacity * 2u, 255), arena);
+        for (uint8_t i = 0; i < from->count; ++i) {
+            KeysOf(block_)[i] = KeysOf(from)[i];
+            MoveSlot(KeysOf(from)[i], SlotsOf(block_) + i, SlotsOf(from) + i);
+        }
+        block_->count = from->count;
+        if (from->owned)
+            ::operator delete(from); // its slots are all none now: nothing to destroy
+    }
+    uint8_t n = block_->count++;
+    KeysOf(block_)[n] = key;
+    Slot* slot = SlotsOf(block_) + n;
+    switch (static_cast<CfgAttrForm>(key >> 6)) {
+    case CfgAttrForm::Number:
+        new (slot) uint32_t(0);
+        break;
+    case CfgAttrForm::Text:
+        new (slot) CfgOptText();
+        break;
+    case CfgAttrForm::List:
+        new (slot) CfgOptArgList();
+        break;
+    }
+    return slot;
+}
+
+uint32_t CfgItem::Number(CfgAttr attr) const
+{
+    uint32_t CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.number : nullptr;
+    return field ? this->*field : kindAttrs.Number(attr);
+}
+
+const CfgOptArgList& CfgItem::List(CfgAttr attr) const
+{
+    CfgOptArgList CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.list : nullptr;
+    return field ? this->*field : kindAttrs.List(attr);
+}
+
+void CfgItem::SetNumber(CfgAttr attr, uint32_t value)
+{
+    uint32_t CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.number : nullptr;
+    if (field)
+        this->*field = value;
+    else
+        kindAttrs.NumberSlot(attr) = value;
+}
+
+void CfgItem::SetList(CfgAttr attr, CfgOptArgList list)
+{
+    CfgOptArgList CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.list : nullptr;
+    if (field)
+        this->*field = std::move(list);
+    else
+        kindAttrs.ListSlot(attr) = std::move(list);
 }
 
 // ---- records ----

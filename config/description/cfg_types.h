@@ -15,6 +15,7 @@
 #include <cstring>
 #include <list>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -153,6 +154,7 @@ private:
     void Reserve(size_t bytes);
 
     friend class CfgOptArgList;
+    friend class CfgKindAttrs;
     Block* block_ = nullptr;
 };
 
@@ -278,6 +280,7 @@ private:
     }
     static inline CfgArgList::Block kPresentEmpty { 0, 0, 0 };
 
+    friend class CfgKindAttrs;
     CfgArgList list_;
 };
 
@@ -368,6 +371,7 @@ private:
     // Writes `text` into `storage` (a block header's room and the text's) and makes it this text's.
     void Take(void* storage, std::string_view text, bool owned);
 
+    friend class CfgKindAttrs;
     Block* block_ = nullptr;
 };
 
@@ -466,6 +470,112 @@ struct CfgItem;
 struct CfgSection;
 struct CfgDescription;
 
+// The form of an attribute's value.
+enum class CfgAttrForm : uint8_t {
+    Number, // first argument read as an unsigned number
+    Text, // first argument
+    List, // the whole argument list
+};
+
+// The first attribute that only some kinds accept (CfgAttrAccepts); those before it every named kind
+// accepts and every item keeps in a field of its own.
+constexpr CfgAttr CfgAttrFirstKindSpecific = CfgAttrItemText;
+
+// The kind-specific attributes of an item: only those the item has, each under its attribute and form
+// (a numeric_slider's "default_value" is a number, everybody else's a text), in one block of slots.
+// Absent attributes read as 0 and none. The block has room for two attributes at first and moves to
+// one twice the size when full: in the description's arena while the loader adds them, of its own
+// otherwise. So a reference to a slot stays valid only until another attribute is added.
+class CfgKindAttrs {
+public:
+    CfgKindAttrs() = default;
+    CfgKindAttrs(const CfgKindAttrs& other);
+    CfgKindAttrs(CfgKindAttrs&& other) noexcept
+        : block_(other.block_)
+    {
+        other.block_ = nullptr;
+    }
+    CfgKindAttrs& operator=(const CfgKindAttrs& other);
+    CfgKindAttrs& operator=(CfgKindAttrs&& other) noexcept;
+    ~CfgKindAttrs()
+    {
+        Clear();
+    }
+
+    uint32_t Number(CfgAttr attr) const
+    {
+        const Slot* s = Find(Key(attr, CfgAttrForm::Number));
+        return s ? *std::launder(reinterpret_cast<const uint32_t*>(s)) : 0;
+    }
+    const CfgOptText& Text(CfgAttr attr) const;
+    const CfgOptArgList& List(CfgAttr attr) const;
+    // The slot of an attribute, added (0, none) when absent; a new block is made in `arena` when one
+    // is given (the loader's, whose items go with the arena).
+    uint32_t& NumberSlot(CfgAttr attr, CfgArena* arena = nullptr)
+    {
+        return *std::launder(reinterpret_cast<uint32_t*>(Add(Key(attr, CfgAttrForm::Number), arena)));
+    }
+    CfgOptText& TextSlot(CfgAttr attr, CfgArena* arena = nullptr)
+    {
+        return *std::launder(reinterpret_cast<CfgOptText*>(Add(Key(attr, CfgAttrForm::Text), arena)));
+    }
+    CfgOptArgList& ListSlot(CfgAttr attr, CfgArena* arena = nullptr)
+    {
+        return *std::launder(reinterpret_cast<CfgOptArgList*>(Add(Key(attr, CfgAttrForm::List), arena)));
+    }
+    // Number of attributes kept.
+    size_t Count() const
+    {
+        return block_ ? block_->count : 0;
+    }
+    void Clear();
+
+private:
+    // A slot holds a uint32_t, a CfgOptText or a CfgOptArgList (each the size of one pointer).
+    struct alignas(8) Slot {
+        unsigned char bytes[8];
+    };
+    // The header, then `capacity` keys (rounded up to 8 bytes), then `capacity` slots.
+    struct Block {
+        uint8_t count;
+        uint8_t capacity;
+        uint8_t owned; // 0: the block is in an arena
+        uint8_t unused[5];
+    };
+    static uint8_t Key(CfgAttr attr, CfgAttrForm form)
+    {
+        return static_cast<uint8_t>(attr | static_cast<uint32_t>(form) << 6);
+    }
+    static uint8_t* KeysOf(Block* b)
+    {
+        return reinterpret_cast<uint8_t*>(b + 1);
+    }
+    static Slot* SlotsOf(Block* b)
+    {
+        return reinterpret_cast<Slot*>(KeysOf(b) + ((b->capacity + 7u) & ~7u));
+    }
+    const Slot* Find(uint8_t key) const
+    {
+        if (!block_)
+            return nullptr;
+        const uint8_t* keys = KeysOf(block_);
+        for (uint8_t i = 0; i < block_->count; ++i)
+            if (keys[i] == key)
+                return SlotsOf(block_) + i;
+        return nullptr;
+    }
+    Slot* Add(uint8_t key, CfgArena* arena);
+    // A new empty block with room for `capacity` slots, in `arena` or of its own.
+    static Block* MakeBlock(size_t capacity, CfgArena* arena);
+    // Constructs in `to` a copy of the slot `from` of form `key`.
+    static void CopySlot(uint8_t key, Slot* to, const Slot* from);
+    // Constructs in `to` the value of `from` and leaves `from` none; the text or list keeps its storage
+    // (wherever it is), so nothing is copied.
+    static void MoveSlot(uint8_t key, Slot* to, Slot* from);
+
+    Block* block_ = nullptr;
+};
+
 // Number of column slots of a table row.
 constexpr size_t CfgMaxColumns = 64;
 // Bit 31 of a column's max_len marks the column as merged while its table's editing dialog is open.
@@ -498,49 +608,7 @@ struct CfgItem {
     CfgOptArgList enableItem; // "enable_item": items enabled by this one
     uint64_t attrSet = 0; // bit (1 << CfgAttr) for every attribute line taken
 
-    // --- kind-specific attributes (which kinds accept which: CfgAttrAccepts) ---
-    CfgOptArgList itemText; // "item_text": display texts of the choices (7, 16, 18)
-    CfgOptArgList itemValue; // "item_value": values of the choices (7, 18)
-    CfgOptText defaultValue; // "default_value" (8 to 15, 19); kind 16 uses defaultNumber
-    uint32_t defaultNumber = 0; // "default_value" of a numeric_slider (16)
-    uint32_t maxLen = 0; // "max_len" (8, 9, 10, 19); for a column bit 31 = merged (CfgMaxLenMerged)
-    uint32_t neverEmpty = 0; // "never_empty" (8, 9, 10, 13, 15, 19)
-    uint32_t hidden = 0; // "hidden": the value is secret (7, 8, 9, 10, table)
-    uint32_t fill = 0; // "fill" (9, 10)
-    CfgOptText addToCharset; // "add_to_charset": characters allowed beyond the kind's set (8, 9, 19)
-    uint32_t convertToUpper = 0; // "convert_to_upper" (7, 8, 19)
-    uint32_t sort = 0; // "sort" (19)
-    uint32_t noEdit = 0; // "no_edit" (19)
-    uint32_t noDuplicates = 0; // "no_duplicates" (19)
-    uint32_t neverZero = 0; // "never_zero" (11)
-    uint32_t veryImportant = 0; // "very_important": access password / alternative address (8, 11)
-    uint32_t rangeMin = 0; // "range_min" (12, 16)
-    uint32_t rangeMax = 0; // "range_max" (12, 16)
-    uint32_t step = 0; // "step" (12, 16)
-    uint32_t factor = 0; // "factor" (12)
-    uint32_t yearIsWildcard = 0; // "year_is_wildcard" (13, 15)
-    uint32_t showSeconds = 0; // "show_seconds" (14, 15)
-    uint32_t lowerBuddy = 0; // "lower_buddy" (14, 15)
-    uint32_t upperBuddy = 0; // "upper_buddy" (14, 15)
-    CfgOptText format; // "format" (13, 14, 15)
-    CfgOptText unit; // "unit" (7 to 12, 16)
-    CfgOptArgList buttonText; // "button_text": one per button (17)
-    CfgOptArgList bshortText; // "bshort_text": short button texts (17)
-    CfgOptArgList buttonValue; // "button_value": the value of each button (17)
-    uint32_t defaultSelection = 0; // "default_selection" (17, 18, 20)
-    CfgOptArgList itemsFromTable; // "items_from_table": pairs of table name, column number (19)
-    CfgOptArgList valueList; // "value_list": values for off, on [, undetermined] (20)
-    CfgOptArgList valueText; // "value_text" (20)
-
-    // --- table (kind 0x8015) ---
-    CfgOptArgList staticTableMenu; // "static_table_menu"
-    uint32_t staticTableOverlay = 0; // "static_table_overlay"
-    uint32_t staticTableJoin = 0; // "static_table_join"
-    uint32_t maxItems = 0; // "max_items": maximum number of rows
-    uint32_t numColumns = 0; // "num_columns": columns that follow the table line
-    CfgOptArgList autoIndex; // "auto_index": column number [, width]
-    CfgOptArgList mergeEntrys; // "merge_entrys": column, separator, split chars, join text
-    CfgOptArgList defaultAdd; // "default_add": values of a newly added row
+    CfgKindAttrs kindAttrs; // the attributes from "item_text" on (Number, Text, List give them)
     std::vector<std::unique_ptr<CfgItem>> columns; // column items in order (kinds 7 to 20)
     std::list<CfgRow> rows; // rows in the order added; std::list keeps row addresses stable
 
@@ -552,6 +620,21 @@ struct CfgItem {
     {
         return (attrSet >> attr) & 1u;
     }
+
+    // Any attribute by its number (a slider's "default_value" is its Number), 0 or none when absent.
+    uint32_t Number(CfgAttr attr) const;
+    const CfgOptText& Text(CfgAttr attr) const
+    {
+        return kindAttrs.Text(attr);
+    }
+    const CfgOptArgList& List(CfgAttr attr) const;
+    // Sets an attribute (does not touch attrSet, which records the attribute lines read).
+    void SetNumber(CfgAttr attr, uint32_t value);
+    void SetText(CfgAttr attr, CfgOptText text)
+    {
+        kindAttrs.TextSlot(attr) = std::move(text);
+    }
+    void SetList(CfgAttr attr, CfgOptArgList list);
 };
 
 constexpr uint32_t CfgItemDisabled = 0x1;
@@ -684,19 +767,18 @@ void CfgComputeMulticfg(CfgDescription& desc);
 
 // The attribute table shared by description and wizard readers (and by copies and dumps of items):
 // keyword, form of the value and where the item keeps it.
-enum class CfgAttrForm : uint8_t {
-    Number, // first argument read as an unsigned number
-    Text, // first argument
-    List, // the whole argument list
-};
 struct CfgAttrInfo {
     const char* keyword; // "description", "help_id", ...
     CfgAttr attr;
-    CfgAttrForm form;
-    uint32_t CfgItem::*number; // form Number
-    CfgOptText CfgItem::*text; // form Text ("default_value" of kind 16: defaultNumber)
-    CfgOptArgList CfgItem::*list; // form List
+    CfgAttrForm form; // "default_value" of a numeric_slider (16): Number
+    uint32_t CfgItem::*number; // an attribute every named kind accepts, form Number: its field
+    CfgOptArgList CfgItem::*list; // ... form List: its field
 };
+// The form an item of `kind` keeps the attribute in.
+inline CfgAttrForm CfgAttrFormOf(const CfgAttrInfo& info, uint32_t kind)
+{
+    return info.attr == CfgAttrDefaultValue && kind == CfgKindSlider ? CfgAttrForm::Number : info.form;
+}
 // CfgAttrCount entries, in CfgAttr order.
 const CfgAttrInfo* CfgAttrTable();
 // The entry of an attribute keyword (exact comparison), or nullptr.

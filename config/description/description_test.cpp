@@ -253,6 +253,69 @@ TEST(CfgOptText, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
     EXPECT_TRUE(assigned.has_value() && assigned.View().empty());
 }
 
+TEST(CfgKindAttrs, KeepsEachAttributeThroughGrowthCopiesAndTheArena)
+{
+    // Attributes added in the arena beyond the first blocks' room (2, 4, 8), then read back, copied
+    // (the copy must outlive the arena), moved and changed; absent ones read as 0 and none.
+    auto arena = std::make_unique<CfgArena>();
+    CfgItem item;
+    item.kind = CfgKindEntryText;
+    EXPECT_EQ(item.Number(CfgAttrMaxLen), 0u);
+    EXPECT_FALSE(item.Text(CfgAttrUnit));
+    EXPECT_FALSE(item.List(CfgAttrItemText));
+    CfgArgList choices = CfgArgList::FromTexts({ "one", "two" });
+    const CfgAttr numbers[]
+        = { CfgAttrMaxLen, CfgAttrNeverEmpty, CfgAttrHidden, CfgAttrFill, CfgAttrSort, CfgAttrStep, CfgAttrFactor };
+    uint32_t n = 10;
+    for (CfgAttr attr : numbers) {
+        item.kindAttrs.NumberSlot(attr, arena.get()) = n++;
+        if (attr == CfgAttrHidden) {
+            item.kindAttrs.TextSlot(CfgAttrUnit, arena.get()).emplace(*arena, "ms");
+            item.kindAttrs.TextSlot(CfgAttrDefaultValue, arena.get()).emplace(*arena, "");
+            item.kindAttrs.ListSlot(CfgAttrItemText, arena.get()).emplace(*arena, choices);
+            item.kindAttrs.ListSlot(CfgAttrItemValue, arena.get()).emplace(*arena, CfgArgList());
+        }
+    }
+    item.kindAttrs.NumberSlot(CfgAttrDefaultValue, arena.get()) = 7; // a slider's default, kept apart
+    EXPECT_EQ(item.kindAttrs.Count(), 12u);
+    auto expectAll = [&](const CfgItem& it) {
+        uint32_t want = 10;
+        for (CfgAttr attr : numbers)
+            EXPECT_EQ(it.Number(attr), want++) << attr;
+        EXPECT_EQ(it.Text(CfgAttrUnit).View(), "ms");
+        EXPECT_TRUE(it.Text(CfgAttrDefaultValue).has_value() && it.Text(CfgAttrDefaultValue)->empty());
+        EXPECT_EQ(it.Number(CfgAttrDefaultValue), 7u);
+        EXPECT_EQ(it.List(CfgAttrItemText)->Texts(), choices.Texts());
+        EXPECT_TRUE(it.List(CfgAttrItemValue).has_value() && it.List(CfgAttrItemValue)->Empty());
+        EXPECT_FALSE(it.List(CfgAttrButtonText));
+        EXPECT_EQ(it.Number(CfgAttrRangeMax), 0u);
+    };
+    expectAll(item);
+
+    CfgItem copy;
+    copy.kindAttrs = item.kindAttrs;
+    CfgItem moved;
+    moved.kindAttrs = std::move(item.kindAttrs);
+    EXPECT_EQ(item.kindAttrs.Count(), 0u);
+    expectAll(moved);
+    moved.kindAttrs.Clear(); // its block is in the arena (as the loader's items, which go first)
+    arena.reset();
+    expectAll(copy);
+    copy.SetNumber(CfgAttrMaxLen, 99);
+    copy.SetText(CfgAttrUnit, std::nullopt);
+    copy.SetList(CfgAttrButtonText, CfgArgList::FromTexts({ "b" }));
+    EXPECT_EQ(copy.Number(CfgAttrMaxLen), 99u);
+    EXPECT_FALSE(copy.Text(CfgAttrUnit));
+    EXPECT_EQ(copy.List(CfgAttrButtonText)->At(0), "b");
+    EXPECT_EQ(copy.List(CfgAttrItemText)->Texts(), choices.Texts());
+    // The attributes every named kind accepts are fields, reached the same way.
+    copy.SetNumber(CfgAttrHelpId, 5);
+    copy.SetList(CfgAttrAlias, CfgArgList::FromTexts({ "a" }));
+    EXPECT_EQ(copy.helpId, 5u);
+    EXPECT_EQ(copy.Number(CfgAttrHelpId), 5u);
+    EXPECT_EQ(copy.List(CfgAttrAlias)->At(0), "a");
+}
+
 TEST(CfgStringTable, HashIsTheSumOfLittleEndianWords)
 {
     EXPECT_EQ(CfgStringTable::Hash(""), 0u);
@@ -472,8 +535,8 @@ TEST(CfgLoadDescription, ElementsAttributesColumnsAndPluginSections)
     EXPECT_EQ(name.name, "name");
     EXPECT_EQ(name.id, 0x10u);
     EXPECT_EQ(name.description->At(0), "Device name");
-    EXPECT_EQ(name.maxLen, 15u);
-    EXPECT_EQ(name.hidden, 1u);
+    EXPECT_EQ(name.Number(CfgAttrMaxLen), 15u);
+    EXPECT_EQ(name.Number(CfgAttrHidden), 1u);
     EXPECT_EQ(name.section, &sys);
     EXPECT_FALSE(name.value);
     EXPECT_EQ(sys.multicfg, 1u);
@@ -489,7 +552,7 @@ TEST(CfgLoadDescription, ElementsAttributesColumnsAndPluginSections)
     ASSERT_EQ(routes.columns.size(), 2u);
     EXPECT_EQ(routes.columns[1]->name, "metric");
     EXPECT_EQ(routes.columns[1]->id, 3u);
-    EXPECT_EQ(routes.columns[1]->rangeMax, 16u);
+    EXPECT_EQ(routes.columns[1]->Number(CfgAttrRangeMax), 16u);
     EXPECT_EQ(routes.columns[1]->table, &routes);
     EXPECT_EQ(net.items[4]->name, "after");
     EXPECT_EQ(net.items[5]->columns.size(), 1u); // without num_columns a table gets one column
@@ -508,7 +571,7 @@ TEST(CfgLoadDescription, ElementsAttributesColumnsAndPluginSections)
     EXPECT_EQ(filter.items[0]->alias->At(0), "cnt");
     const CfgItem& rules = *filter.items[1];
     EXPECT_EQ(rules.kind, CfgKindTable);
-    EXPECT_EQ(rules.staticTableMenu->Texts(), (std::vector<std::string> { "1" }));
+    EXPECT_EQ(rules.List(CfgAttrStaticTableMenu)->Texts(), (std::vector<std::string> { "1" }));
     ASSERT_EQ(rules.columns.size(), 3u);
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(rules.columns[c]->name, std::to_string(c + 1));

@@ -42,7 +42,7 @@ std::string ColumnName(const CfgItem& table, size_t c)
 
 bool SecretColumn(const CfgItem& table, size_t c)
 {
-    return table.hidden || CfgIsSecret(*table.columns[c]);
+    return table.Number(CfgAttrHidden) || CfgIsSecret(*table.columns[c]);
 }
 
 const CfgRow* RowOf(const CfgItem& table, const std::string& key)
@@ -195,18 +195,18 @@ int CfgAssign(CfgDescription& desc, std::string_view assignment, std::string* er
         return 0;
     }
     if ((item->kind == CfgKindEntryText || item->kind == CfgKindEntryNumbers || item->kind == CfgKindEntryHex)
-        && item->maxLen && value.size() > item->maxLen) {
-        *error = name + " takes at most " + std::to_string(item->maxLen) + " characters";
+        && item->Number(CfgAttrMaxLen) && value.size() > item->Number(CfgAttrMaxLen)) {
+        *error = name + " takes at most " + std::to_string(item->Number(CfgAttrMaxLen)) + " characters";
         return 0;
     }
     if (item->kind == CfgKindEntryIpAddress && !value.empty() && !CfgInetAddr(value)) {
         *error = "not an IP address for " + name + ": " + value;
         return 0;
     }
-    if (item->itemValue && (item->kind == CfgKindSelectionList || item->kind == CfgKindSelectionButtons)) {
+    if (item->List(CfgAttrItemValue) && (item->kind == CfgKindSelectionList || item->kind == CfgKindSelectionButtons)) {
         bool found = false;
-        for (size_t i = 0; i < item->itemValue->Count(); ++i)
-            found = found || item->itemValue->At(i) == value;
+        for (size_t i = 0; i < item->List(CfgAttrItemValue)->Count(); ++i)
+            found = found || item->List(CfgAttrItemValue)->At(i) == value;
         if (!found) {
             *error = value + " is not one of the choices for " + name;
             return 0;

@@ -33,17 +33,17 @@ CfgDescriptionPtr MakeDescription()
         item->name = name;
         return item;
     };
-    add(CfgKindEntryText, "/sys/name")->maxLen = 31;
-    add(CfgKindEntryText, "/sys/password")->hidden = 1;
+    add(CfgKindEntryText, "/sys/name")->SetNumber(CfgAttrMaxLen, 31);
+    add(CfgKindEntryText, "/sys/password")->SetNumber(CfgAttrHidden, 1);
     add(CfgKindEntryIpAddress, "/ip/address");
     CfgItem* choice = add(CfgKindSelectionList, "/time/dst");
-    choice->itemValue = CfgArgList::FromTexts({ "0", "1", "2" });
+    choice->SetList(CfgAttrItemValue, CfgArgList::FromTexts({ "0", "1", "2" }));
     CfgItem* table = add(CfgKindTable, "/ip/routes");
     for (const char* column : { "net", "mask", "router" }) {
         CfgItem* c = CfgAddColumn(table, CfgKindEntryIpAddress);
         c->name = column;
     }
-    table->maxItems = 8;
+    table->SetNumber(CfgAttrMaxItems, 8);
     CfgIndexNames(*desc);
     return desc;
 }

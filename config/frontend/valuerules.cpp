@@ -117,7 +117,7 @@ std::string DateValue(const CfgItem& item, const CfgControlState& control, bool 
     if (!(found & CfgFieldDay) || !(found & CfgFieldMonth))
         return "";
     if (!(found & CfgFieldYear))
-        moment.year = item.yearIsWildcard ? 0 : today.year;
+        moment.year = item.Number(CfgAttrYearIsWildcard) ? 0 : today.year;
     if (withTime) {
         moment.hour = control.hour;
         moment.minute = control.minute;
@@ -184,13 +184,13 @@ std::optional<CfgTakeResult> CheckPeriod(
     std::optional<uint32_t> from, to;
     const CfgItem* next = Neighbour(item, 1);
     const CfgItem* previous = Neighbour(item, -1);
-    if (item.lowerBuddy && IsTime(next) && next->upperBuddy) {
+    if (item.Number(CfgAttrLowerBuddy) && IsTime(next) && next->Number(CfgAttrUpperBuddy)) {
         lower = &item;
         upper = next;
         from = ControlSeconds(control);
         to = context.periodPartner ? std::optional<uint32_t>(ControlSeconds(*context.periodPartner))
                                    : StoredSeconds(*upper);
-    } else if (item.upperBuddy && IsTime(previous) && previous->lowerBuddy) {
+    } else if (item.Number(CfgAttrUpperBuddy) && IsTime(previous) && previous->Number(CfgAttrLowerBuddy)) {
         lower = previous;
         upper = &item;
         from = context.periodPartner ? std::optional<uint32_t>(ControlSeconds(*context.periodPartner))
@@ -209,9 +209,9 @@ std::optional<CfgTakeResult> CheckPeriod(
 // table name and column number (column 1 when the number is missing).
 bool InSelectionTables(const CfgDescription& desc, const CfgItem& item, const std::string& text)
 {
-    if (!item.itemsFromTable)
+    if (!item.List(CfgAttrItemsFromTable))
         return false;
-    std::vector<std::string> list = item.itemsFromTable->Texts();
+    std::vector<std::string> list = item.List(CfgAttrItemsFromTable)->Texts();
     for (size_t k = 0; k < list.size(); ++k) {
         const std::string& name = list[k];
         uint32_t column = 1;
@@ -235,7 +235,7 @@ bool InSelectionTables(const CfgDescription& desc, const CfgItem& item, const st
 
 bool IsSecretKind(const CfgItem& item)
 {
-    return item.hidden
+    return item.Number(CfgAttrHidden)
         && (item.kind == CfgKindEntryText || item.kind == CfgKindEntryNumbers || item.kind == CfgKindEntryHex);
 }
 
@@ -264,7 +264,7 @@ std::string CfgControlValue(const CfgItem& item, const CfgControlState& control)
     case CfgKindSelectionFromTable:
         return CutTo(control.text, kMaxTextValue);
     case CfgKindEntryNumeric:
-        return StrFormat("%lu", static_cast<unsigned long>(ReadScaled(control.text, item.factor)));
+        return StrFormat("%lu", static_cast<unsigned long>(ReadScaled(control.text, item.Number(CfgAttrFactor))));
     case CfgKindEntryDate:
         return DateValue(item, control, false);
     case CfgKindEntryDateTime:
@@ -277,16 +277,17 @@ std::string CfgControlValue(const CfgItem& item, const CfgControlState& control)
         return CfgPatternWrite(CfgItemPattern(item), moment);
     }
     case CfgKindSlider: {
-        uint32_t value
-            = item.rangeMin >= item.rangeMax ? item.rangeMin - control.position : item.rangeMin + control.position;
+        uint32_t value = item.Number(CfgAttrRangeMin) >= item.Number(CfgAttrRangeMax)
+            ? item.Number(CfgAttrRangeMin) - control.position
+            : item.Number(CfgAttrRangeMin) + control.position;
         return StrFormat("%lu", static_cast<unsigned long>(value));
     }
     case CfgKindSelectionButtons:
-        return ListEntryOrIndex(item.buttonValue, control.selection);
+        return ListEntryOrIndex(item.List(CfgAttrButtonValue), control.selection);
     case CfgKindSelectionList:
-        return ListEntryOrIndex(item.itemValue, control.selection);
+        return ListEntryOrIndex(item.List(CfgAttrItemValue), control.selection);
     case CfgKindOnOff:
-        return ListEntryOrIndex(item.valueList, control.check);
+        return ListEntryOrIndex(item.List(CfgAttrValueList), control.check);
     default:
         return item.value ? *item.value : std::string();
     }
@@ -326,11 +327,11 @@ CfgTakeResult CfgTakeValue(CfgDescription& desc, CfgItem& item, const CfgControl
     // 3. Mandatory values.
     bool mandatoryKind = item.kind == CfgKindEntryText || item.kind == CfgKindEntryNumbers
         || item.kind == CfgKindEntryHex || item.kind == CfgKindSelectionFromTable;
-    if (mandatoryKind && item.neverEmpty && value.empty())
+    if (mandatoryKind && item.Number(CfgAttrNeverEmpty) && value.empty())
         return Message(CfgTakeStatus::Rejected, CfgStrEnterValue, CfgStrWarning, &item, { CfgItemLabel(item) });
 
     // 4. Addresses: text that is no address counts as 0.0.0.0.
-    if (item.kind == CfgKindEntryIpAddress && item.neverZero) {
+    if (item.kind == CfgKindEntryIpAddress && item.Number(CfgAttrNeverZero)) {
         std::optional<uint32_t> address = CfgInetAddr(value);
         if (!address || *address == 0)
             return Message(CfgTakeStatus::Rejected, CfgStrEnterAddress, CfgStrWarning, &item, { CfgItemLabel(item) });
@@ -386,13 +387,13 @@ CfgTakeResult CfgCheckTableEntry(const CfgItem& table, const CfgRow* editing, co
     }
     // A long value of a merged column is split over several rows when the dialog closes: all rows
     // together must fit into the table's max_items.
-    if (!table.mergeEntrys || table.maxItems == 0)
+    if (!table.List(CfgAttrMergeEntrys) || table.Number(CfgAttrMaxItems) == 0)
         return ok;
-    uint32_t column = ParseUnsigned(table.mergeEntrys->At(0));
+    uint32_t column = ParseUnsigned(table.List(CfgAttrMergeEntrys)->At(0));
     if (column < 2 || column > table.columns.size() || column > texts.size())
         return ok;
     const CfgItem& merged = *table.columns[column - 1];
-    if (!(merged.maxLen & CfgMaxLenMerged))
+    if (!(merged.Number(CfgAttrMaxLen) & CfgMaxLenMerged))
         return ok;
     uint64_t needed = static_cast<uint64_t>(CfgCountSplitRows(table, texts[column - 1]));
     for (const CfgRow& row : table.rows) {
@@ -401,7 +402,7 @@ CfgTakeResult CfgCheckTableEntry(const CfgItem& table, const CfgRow* editing, co
         const std::optional<std::string>& cell = row.cells[column - 1];
         needed += static_cast<uint64_t>(CfgCountSplitRows(table, cell ? *cell : std::string()));
     }
-    if (needed > table.maxItems)
+    if (needed > table.Number(CfgAttrMaxItems))
         return Message(CfgTakeStatus::Rejected, CfgStrTableFull, CfgStrError, &merged);
     return ok;
 }

@@ -75,20 +75,20 @@ TEST_F(ValueRules, ControlValuesByKind)
     EXPECT_EQ(CfgControlValue(*numeric, Typed("")), "0");
 
     CfgControlState c;
-    slider->rangeMin = 100;
-    slider->rangeMax = 0;
+    slider->SetNumber(CfgAttrRangeMin, 100);
+    slider->SetNumber(CfgAttrRangeMax, 0);
     c.position = 30;
     EXPECT_EQ(CfgControlValue(*slider, c), "70");
-    slider->rangeMin = 10;
-    slider->rangeMax = 100;
+    slider->SetNumber(CfgAttrRangeMin, 10);
+    slider->SetNumber(CfgAttrRangeMax, 100);
     EXPECT_EQ(CfgControlValue(*slider, c), "40");
 
-    buttons->buttonValue = List({ "pap", "chap" });
+    buttons->SetList(CfgAttrButtonValue, List({ "pap", "chap" }));
     c.selection = 1;
     EXPECT_EQ(CfgControlValue(*buttons, c), "chap");
     c.selection = 2;
     EXPECT_EQ(CfgControlValue(*buttons, c), "2");
-    list->itemValue = List({ "a", "b", "c" });
+    list->SetList(CfgAttrItemValue, List({ "a", "b", "c" }));
     c.selection = 0;
     EXPECT_EQ(CfgControlValue(*list, c), "a");
     c.selection = 5;
@@ -96,7 +96,7 @@ TEST_F(ValueRules, ControlValuesByKind)
 
     c.check = 2;
     EXPECT_EQ(CfgControlValue(*onoff, c), "2");
-    onoff->valueList = List({ "off", "on", "auto" });
+    onoff->SetList(CfgAttrValueList, List({ "off", "on", "auto" }));
     EXPECT_EQ(CfgControlValue(*onoff, c), "auto");
     c.check = 0;
     EXPECT_EQ(CfgControlValue(*onoff, c), "off");
@@ -107,7 +107,7 @@ TEST_F(ValueRules, NumericFactorInCommaLocale)
     PatternLocale comma = CommaLocale();
     InstallLocale(&comma);
     CfgItem* numeric = Add(section, CfgKindEntryNumeric, "n");
-    numeric->factor = 10;
+    numeric->SetNumber(CfgAttrFactor, 10);
     struct Row {
         const char* typed;
         const char* value;
@@ -122,9 +122,9 @@ TEST_F(ValueRules, NumericFactorInCommaLocale)
     };
     for (const Row& r : rows)
         EXPECT_EQ(CfgControlValue(*numeric, Typed(r.typed)), r.value) << r.typed;
-    numeric->factor = 1000;
+    numeric->SetNumber(CfgAttrFactor, 1000);
     EXPECT_EQ(CfgControlValue(*numeric, Typed("0,001")), "1");
-    numeric->factor = 0;
+    numeric->SetNumber(CfgAttrFactor, 0);
     EXPECT_EQ(CfgControlValue(*numeric, Typed("1.234.567")), "1234567");
 }
 
@@ -138,9 +138,9 @@ TEST_F(ValueRules, DatesAndTimesWrittenWithThePattern)
     EXPECT_EQ(CfgControlValue(*date, Typed("5.3.")), "05032026"); // no year: this year
     EXPECT_EQ(CfgControlValue(*date, Typed("5")), ""); // no month: empty
     EXPECT_EQ(CfgControlValue(*date, Typed("")), "");
-    date->yearIsWildcard = 1;
+    date->SetNumber(CfgAttrYearIsWildcard, 1);
     EXPECT_EQ(CfgControlValue(*date, Typed("5.3.")), "05030000");
-    date->format = "YYYY-MM-DD";
+    date->SetText(CfgAttrFormat, "YYYY-MM-DD");
     EXPECT_EQ(CfgControlValue(*date, Typed("24.12.2026")), "2026-12-24");
 
     CfgControlState c = Typed("9.3.2005");
@@ -148,7 +148,7 @@ TEST_F(ValueRules, DatesAndTimesWrittenWithThePattern)
     c.minute = 5;
     c.second = 3;
     EXPECT_EQ(CfgControlValue(*time, c), "07:05");
-    time->showSeconds = 1;
+    time->SetNumber(CfgAttrShowSeconds, 1);
     EXPECT_EQ(CfgControlValue(*time, c), "07:05:03");
     EXPECT_EQ(CfgControlValue(*both, c), "09032005 07:05");
     c.text.clear();
@@ -228,8 +228,8 @@ TEST_F(ValueRules, TimePeriods)
 {
     CfgItem* from = Add(section, CfgKindEntryTime, "from", "Start");
     CfgItem* to = Add(section, CfgKindEntryTime, "to", "End");
-    from->lowerBuddy = 1;
-    to->upperBuddy = 1;
+    from->SetNumber(CfgAttrLowerBuddy, 1);
+    to->SetNumber(CfgAttrUpperBuddy, 1);
     to->value = "08:00";
     CfgControlState c;
     c.changed = true;
@@ -262,8 +262,8 @@ TEST_F(ValueRules, TimePeriods)
     CfgItem* lone = Add(other, CfgKindEntryTime, "lone");
     Add(other, CfgKindEntryText, "between");
     CfgItem* after = Add(other, CfgKindEntryTime, "after");
-    lone->lowerBuddy = 1;
-    after->upperBuddy = 1;
+    lone->SetNumber(CfgAttrLowerBuddy, 1);
+    after->SetNumber(CfgAttrUpperBuddy, 1);
     after->value = "01:00";
     c.hour = 23;
     EXPECT_EQ(CfgTakeValue(desc, *lone, c, {}).status, CfgTakeStatus::Taken);
@@ -272,21 +272,21 @@ TEST_F(ValueRules, TimePeriods)
 TEST_F(ValueRules, MandatoryValuesAndAddresses)
 {
     CfgItem* text = Add(section, CfgKindEntryText, "host", "Host name");
-    text->neverEmpty = 1;
+    text->SetNumber(CfgAttrNeverEmpty, 1);
     CfgTakeResult r = CfgTakeValue(desc, *text, Typed(""), {});
     EXPECT_EQ(r.status, CfgTakeStatus::Rejected);
     EXPECT_EQ(r.message, "Please enter a value for 'Host name'!");
     EXPECT_EQ(CfgTakeValue(desc, *text, Typed("r1"), {}).status, CfgTakeStatus::Taken);
 
     CfgItem* address = Add(section, CfgKindEntryIpAddress, "ip", "Address");
-    address->neverZero = 1;
+    address->SetNumber(CfgAttrNeverZero, 1);
     for (const char* bad : { "0.0.0.0", "", "0", "x.y" }) {
         r = CfgTakeValue(desc, *address, Typed(bad), {});
         EXPECT_EQ(r.status, CfgTakeStatus::Rejected) << bad;
         EXPECT_EQ(r.message, "Please enter a valid ip address for 'Address'!");
     }
     EXPECT_EQ(CfgTakeValue(desc, *address, Typed("10.0.0.1"), {}).status, CfgTakeStatus::Taken);
-    address->neverZero = 0;
+    address->SetNumber(CfgAttrNeverZero, 0);
     EXPECT_EQ(CfgTakeValue(desc, *address, Typed("0.0.0.0"), {}).status, CfgTakeStatus::Taken);
 }
 
@@ -300,7 +300,7 @@ TEST_F(ValueRules, SelectionFromTable)
     row.cells[1] = "branch";
     table->rows.push_back(row);
     CfgItem* choice = Add(section, CfgKindSelectionFromTable, "use", "Remote site");
-    choice->itemsFromTable = List({ "PEERS", "2" });
+    choice->SetList(CfgAttrItemsFromTable, List({ "PEERS", "2" }));
     CfgIndexNames(desc);
 
     EXPECT_EQ(CfgTakeValue(desc, *choice, Typed("branch"), {}).status, CfgTakeStatus::Taken);
@@ -321,7 +321,7 @@ TEST_F(ValueRules, SelectionFromTable)
     EXPECT_EQ(choice->value, "r1");
 
     // Without a column number the first column is searched.
-    choice->itemsFromTable = List({ "peers" });
+    choice->SetList(CfgAttrItemsFromTable, List({ "peers" }));
     EXPECT_EQ(CfgTakeValue(desc, *choice, Typed("r1"), {}).status, CfgTakeStatus::Taken);
     EXPECT_EQ(CfgTakeValue(desc, *choice, Typed("branch"), {}).status, CfgTakeStatus::Ask);
 }
@@ -331,7 +331,7 @@ TEST_F(ValueRules, SecretValuesAreRepeated)
     CfgItem* group = Add(section, CfgKindGroup, nullptr, "Access");
     (void)group;
     CfgItem* secret = Add(section, CfgKindEntryText, "pw", "Password");
-    secret->hidden = 1;
+    secret->SetNumber(CfgAttrHidden, 1);
     secret->value = "old";
     CfgIndexNames(desc);
 
@@ -369,7 +369,7 @@ TEST_F(ValueRules, SecretValuesAreRepeated)
     CfgItem* end = Add(section, CfgKindGroupEnd, nullptr);
     (void)end;
     CfgItem* pin = Add(section, CfgKindEntryNumbers, "pin", "PIN");
-    pin->hidden = 1;
+    pin->SetNumber(CfgAttrHidden, 1);
     r = CfgTakeValue(desc, *pin, Typed("12x"), {});
     EXPECT_EQ(r.status, CfgTakeStatus::Rejected); // digits only
     r = CfgTakeValue(desc, *pin, Typed("1234"), {});
@@ -383,9 +383,9 @@ TEST_F(ValueRules, TableEntryChecks)
     CfgAddColumn(table, CfgKindEntryText)->name = "name";
     CfgItem* text = CfgAddColumn(table, CfgKindEntryText);
     text->name = "text";
-    text->maxLen = 10 | CfgMaxLenMerged;
-    table->mergeEntrys = List({ "2" });
-    table->maxItems = 4;
+    text->SetNumber(CfgAttrMaxLen, 10 | CfgMaxLenMerged);
+    table->SetList(CfgAttrMergeEntrys, List({ "2" }));
+    table->SetNumber(CfgAttrMaxItems, 4);
     CfgRow first;
     first.cells[0] = "Alpha";
     first.cells[1] = std::string(15, 'a'); // two rows when split
@@ -409,6 +409,6 @@ TEST_F(ValueRules, TableEntryChecks)
     EXPECT_EQ(CfgCheckTableEntry(*table, &table->rows.front(), { "Alpha", std::string(30, 'a') }).status,
         CfgTakeStatus::Taken);
     // Not merged (dialog closed): no row count check.
-    text->maxLen = 10;
+    text->SetNumber(CfgAttrMaxLen, 10);
     EXPECT_EQ(CfgCheckTableEntry(*table, nullptr, { "gamma", std::string(40, 'g') }).status, CfgTakeStatus::Taken);
 }

@@ -22,16 +22,16 @@ struct MergeSpec {
 
 bool GetSpec(const CfgItem& table, MergeSpec* spec)
 {
-    if (!table.IsTable() || !table.mergeEntrys || table.mergeEntrys->Empty())
+    if (!table.IsTable() || !table.List(CfgAttrMergeEntrys) || table.List(CfgAttrMergeEntrys)->Empty())
         return false;
-    const CfgArgList& list = *table.mergeEntrys;
+    const CfgArgList& list = *table.List(CfgAttrMergeEntrys);
     std::optional<uint32_t> column = ParseUnsignedStrict(list.At(0));
     if (!column || *column < 2 || *column > table.columns.size())
         return false;
     CfgItem* item = table.columns[*column - 1].get();
     if (item->kind < CfgKindEntryText || item->kind > CfgKindEntryNumeric)
         return false;
-    spec->maxLen = item->maxLen & ~CfgMaxLenMerged;
+    spec->maxLen = item->Number(CfgAttrMaxLen) & ~CfgMaxLenMerged;
     if (spec->maxLen == 0)
         return false;
     spec->column = *column - 1;
@@ -60,7 +60,7 @@ void CfgMergeEntries(CfgItem& table)
     MergeSpec spec;
     if (!GetSpec(table, &spec))
         return;
-    spec.item->maxLen |= CfgMaxLenMerged;
+    spec.item->SetNumber(CfgAttrMaxLen, spec.item->Number(CfgAttrMaxLen) | CfgMaxLenMerged);
     for (auto row = table.rows.begin(); row != table.rows.end(); ++row) {
         if (!row->cells[0])
             continue;
@@ -100,7 +100,7 @@ void CfgSplitEntries(CfgItem& table)
     MergeSpec spec;
     if (!GetSpec(table, &spec))
         return;
-    spec.item->maxLen &= ~CfgMaxLenMerged;
+    spec.item->SetNumber(CfgAttrMaxLen, spec.item->Number(CfgAttrMaxLen) & ~CfgMaxLenMerged);
     for (auto row = table.rows.begin(); row != table.rows.end(); ++row) {
         auto& cell = row->cells[spec.column];
         if (!cell || cell->size() <= spec.maxLen)
@@ -127,7 +127,7 @@ void CfgSplitEntries(CfgItem& table)
 int CfgCountSplitRows(const CfgItem& table, std::string_view value)
 {
     MergeSpec spec;
-    if (!GetSpec(table, &spec) || !(spec.item->maxLen & CfgMaxLenMerged))
+    if (!GetSpec(table, &spec) || !(spec.item->Number(CfgAttrMaxLen) & CfgMaxLenMerged))
         return 1;
     int rows = 1;
     while (value.size() > spec.maxLen && static_cast<size_t>(rows) < kMaxParts) {

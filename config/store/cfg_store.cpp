@@ -381,11 +381,11 @@ bool CfgCheckText(const CfgItem& item, char extra, std::string_view text)
                 return true;
             if (c != '\0' && std::strchr(kText, c))
                 return true;
-            return item.addToCharset && item.addToCharset->find(c) != std::string::npos;
+            return item.Text(CfgAttrAddToCharset) && item.Text(CfgAttrAddToCharset)->find(c) != std::string::npos;
         case CfgKindEntryNumbers:
             if (c >= '0' && c <= '9')
                 return true;
-            return item.addToCharset && item.addToCharset->find(c) != std::string::npos;
+            return item.Text(CfgAttrAddToCharset) && item.Text(CfgAttrAddToCharset)->find(c) != std::string::npos;
         case CfgKindEntryHex:
             return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
         case CfgKindEntryIpAddress:

@@ -282,7 +282,7 @@ TEST(CfgStoreMerge, SplitAndMergeRoundTrip)
     ASSERT_EQ(t->rows.size(), 2u);
     EXPECT_EQ(t->rows.front().cells[0], "name");
     EXPECT_EQ(t->rows.front().cells[2], value);
-    EXPECT_TRUE(t->columns[2]->maxLen & CfgMaxLenMerged);
+    EXPECT_TRUE(t->columns[2]->Number(CfgAttrMaxLen) & CfgMaxLenMerged);
 }
 
 TEST(CfgStoreMerge, SplitCharactersJoinTextAndLimits)

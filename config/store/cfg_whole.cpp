@@ -22,17 +22,7 @@ void CfgCopyItem(CfgItem& target, const CfgItem& source)
     target.changeItem = source.changeItem;
     target.enableItem = source.enableItem;
     target.attrSet = source.attrSet;
-    // Every kind-specific slot, through the attribute table (numbers, texts and lists).
-    const CfgAttrInfo* attrs = CfgAttrTable();
-    for (size_t i = 0; i < CfgAttrCount; ++i) {
-        const CfgAttrInfo& a = attrs[i];
-        if (a.number)
-            target.*a.number = source.*a.number;
-        if (a.text)
-            target.*a.text = source.*a.text;
-        if (a.list)
-            target.*a.list = source.*a.list;
-    }
+    target.kindAttrs = source.kindAttrs;
     target.columns.clear();
     for (const auto& column : source.columns) {
         CfgItem* copy = CfgAddColumn(&target, column->kind);
@@ -184,14 +174,14 @@ uint32_t CfgAlternativeAddresses(const CfgDescription& desc, uint32_t deviceAddr
     std::vector<uint32_t> found;
     for (const auto& section : desc.sections) {
         for (const auto& item : section->items) {
-            if (item->kind == CfgKindEntryIpAddress && item->veryImportant)
+            if (item->kind == CfgKindEntryIpAddress && item->Number(CfgAttrVeryImportant))
                 Collect(item->value, &found);
             if (!item->IsTable())
                 continue;
             size_t count = std::min(item->columns.size(), CfgMaxColumns);
             for (size_t c = 0; c < count; ++c) {
                 const CfgItem& column = *item->columns[c];
-                if (column.kind != CfgKindEntryIpAddress || !column.veryImportant)
+                if (column.kind != CfgKindEntryIpAddress || !column.Number(CfgAttrVeryImportant))
                     continue;
                 for (const CfgRow& row : item->rows)
                     Collect(row.cells[c], &found);
@@ -211,7 +201,7 @@ std::optional<std::string> CfgGetAccessPassword(const CfgDescription& desc)
 {
     for (const auto& section : desc.sections)
         for (const auto& item : section->items)
-            if (item->kind == CfgKindEntryText && item->veryImportant)
+            if (item->kind == CfgKindEntryText && item->Number(CfgAttrVeryImportant))
                 return item->value.value_or(std::string());
     return std::nullopt;
 }

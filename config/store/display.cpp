@@ -82,8 +82,8 @@ std::string WildcardYearDate(uint32_t month, uint32_t day)
 
 std::string WithUnit(std::string text, const CfgItem& item)
 {
-    if (item.unit && !item.unit->empty())
-        text += " " + *item.unit;
+    if (item.Text(CfgAttrUnit) && !item.Text(CfgAttrUnit)->empty())
+        text += " " + *item.Text(CfgAttrUnit);
     return text;
 }
 
@@ -132,14 +132,14 @@ uint32_t ReadSigned(std::string_view text)
 
 std::string FailedDate(const CfgItem& item)
 {
-    return item.neverEmpty ? StrLoad(qorvexal_Strings(), CfgStrInvalidDate) : std::string();
+    return item.Number(CfgAttrNeverEmpty) ? StrLoad(qorvexal_Strings(), CfgStrInvalidDate) : std::string();
 }
 
 // The date fields of `moment` in the user's short date; empty when they form no date.
 std::string DatePart(const CfgItem& item, const CfgMoment& moment, bool* ok)
 {
     *ok = true;
-    if (moment.year == 0 && item.yearIsWildcard) {
+    if (moment.year == 0 && item.Number(CfgAttrYearIsWildcard)) {
         std::string text = WildcardYearDate(moment.month, moment.day);
         if (!text.empty())
             return text;
@@ -161,7 +161,7 @@ std::string TimePart(const CfgItem& item, const CfgMoment& moment, unsigned foun
         return "";
     return LocaleTimeText(LocaleTime { static_cast<uint16_t>(moment.hour), static_cast<uint16_t>(moment.minute),
                               static_cast<uint16_t>(moment.second) },
-        item.showSeconds != 0);
+        item.Number(CfgAttrShowSeconds) != 0);
 }
 } // namespace
 
@@ -183,8 +183,8 @@ std::string CfgLocaleThousandSeparator()
 
 std::string CfgNumberText(const CfgItem& item, uint32_t number)
 {
-    if (item.factor != 0) {
-        double shown = static_cast<double>(number) / static_cast<double>(item.factor);
+    if (item.Number(CfgAttrFactor) != 0) {
+        double shown = static_cast<double>(number) / static_cast<double>(item.Number(CfgAttrFactor));
         return LocaleNumber(StrFormat("%f", shown), CfgLocaleDecimals);
     }
     std::string text = LocaleNumber(StrFormat("%lu", static_cast<unsigned long>(number)), 0);
@@ -221,7 +221,7 @@ std::string CfgDateTimeText(const CfgItem& item, const std::optional<std::string
     std::string text = DatePart(item, moment, &ok);
     if (!ok)
         return text;
-    if (!item.format || item.format->find_first_of("hms") != std::string::npos) {
+    if (!item.Text(CfgAttrFormat) || item.Text(CfgAttrFormat)->find_first_of("hms") != std::string::npos) {
         std::string time = TimePart(item, moment, found);
         if (!time.empty())
             text += " " + time;
@@ -234,12 +234,13 @@ std::optional<std::string> CfgDisplayText(const CfgItem& item, const std::option
 {
     switch (item.kind) {
     case CfgKindReadonlyText: {
-        if (item.itemText) {
-            std::optional<std::string> text = CfgMapValue(value, item.itemText, item.itemValue, 0);
+        if (item.List(CfgAttrItemText)) {
+            std::optional<std::string> text
+                = CfgMapValue(value, item.List(CfgAttrItemText), item.List(CfgAttrItemValue), 0);
             return text ? *text : std::string();
         }
         std::string text = value ? *value : std::string();
-        if (item.convertToUpper)
+        if (item.Number(CfgAttrConvertToUpper))
             for (char& c : text)
                 c = AsciiUpper(c);
         return WithUnit(std::move(text), item);
@@ -251,55 +252,55 @@ std::optional<std::string> CfgDisplayText(const CfgItem& item, const std::option
         std::string text;
         if (value)
             text = *value;
-        else if (item.defaultValue)
-            text = *item.defaultValue;
+        else if (item.Text(CfgAttrDefaultValue))
+            text = *item.Text(CfgAttrDefaultValue);
         else if (item.kind == CfgKindEntryIpAddress)
             text = "0.0.0.0";
-        if (maskSecrets && item.hidden && item.kind != CfgKindEntryIpAddress && !text.empty())
+        if (maskSecrets && item.Number(CfgAttrHidden) && item.kind != CfgKindEntryIpAddress && !text.empty())
             text = "*";
         return WithUnit(std::move(text), item);
     }
     case CfgKindEntryNumeric: {
-        const std::optional<std::string>& source = value ? value : item.defaultValue;
+        const std::optional<std::string>& source = value ? value : item.Text(CfgAttrDefaultValue);
         uint32_t number = source ? ParseUnsigned(*source) : 0;
         return WithUnit(CfgNumberText(item, number), item);
     }
     case CfgKindEntryDate:
-        return CfgDateText(item, value ? value : item.defaultValue);
+        return CfgDateText(item, value ? value : item.Text(CfgAttrDefaultValue));
     case CfgKindEntryTime:
-        return CfgTimeText(item, value ? value : item.defaultValue);
+        return CfgTimeText(item, value ? value : item.Text(CfgAttrDefaultValue));
     case CfgKindEntryDateTime:
-        return CfgDateTimeText(item, value ? value : item.defaultValue);
+        return CfgDateTimeText(item, value ? value : item.Text(CfgAttrDefaultValue));
     case CfgKindSlider: {
-        uint32_t number = value ? ReadSigned(*value) : item.defaultNumber;
+        uint32_t number = value ? ReadSigned(*value) : item.Number(CfgAttrDefaultValue);
         return WithUnit(StrFormat("%lu", static_cast<unsigned long>(number)), item);
     }
     case CfgKindSelectionButtons: {
-        const CfgArgList* texts = ListOrNull(item.bshortText);
+        const CfgArgList* texts = ListOrNull(item.List(CfgAttrBshortText));
         if (!texts)
-            texts = ListOrNull(item.buttonText);
-        const CfgArgList* values = item.buttonValue ? &*item.buttonValue : nullptr;
-        return TextAt(texts, SelectionIndex(value, texts, values, item.defaultSelection));
+            texts = ListOrNull(item.List(CfgAttrButtonText));
+        const CfgArgList* values = item.List(CfgAttrButtonValue) ? &*item.List(CfgAttrButtonValue) : nullptr;
+        return TextAt(texts, SelectionIndex(value, texts, values, item.Number(CfgAttrDefaultSelection)));
     }
     case CfgKindSelectionList: {
-        const CfgArgList* texts = item.itemText ? &*item.itemText : nullptr;
-        const CfgArgList* values = item.itemValue ? &*item.itemValue : nullptr;
-        return TextAt(texts, SelectionIndex(value, texts, values, item.defaultSelection));
+        const CfgArgList* texts = item.List(CfgAttrItemText) ? &*item.List(CfgAttrItemText) : nullptr;
+        const CfgArgList* values = item.List(CfgAttrItemValue) ? &*item.List(CfgAttrItemValue) : nullptr;
+        return TextAt(texts, SelectionIndex(value, texts, values, item.Number(CfgAttrDefaultSelection)));
     }
     case CfgKindSelectionFromTable:
         return value ? *value : std::string();
     case CfgKindOnOff: {
         std::vector<std::string> texts;
-        if (item.valueText)
-            texts = item.valueText->Texts();
+        if (item.List(CfgAttrValueText))
+            texts = item.List(CfgAttrValueText)->Texts();
         else
             texts = { std::string(offText), std::string(onText) };
-        int64_t index = item.defaultSelection;
+        int64_t index = item.Number(CfgAttrDefaultSelection);
         if (value) {
-            if (!item.valueList) {
+            if (!item.List(CfgAttrValueList)) {
                 index = ParseDecimal(*value);
             } else {
-                const CfgArgList& list = *item.valueList;
+                const CfgArgList& list = *item.List(CfgAttrValueList);
                 if (list.Count() > 2 && list.At(2) == *value)
                     index = 2;
                 else if (list.Count() > 1 && list.At(1) == *value)

@@ -159,15 +159,15 @@ bool CfgPatternRead(std::string_view pattern, std::string_view text, CfgMoment* 
 
 std::string CfgItemPattern(const CfgItem& item)
 {
-    if (item.format)
-        return *item.format;
+    if (item.Text(CfgAttrFormat))
+        return *item.Text(CfgAttrFormat);
     switch (item.kind) {
     case CfgKindEntryDate:
         return "DDMMYYYY";
     case CfgKindEntryTime:
-        return item.showSeconds ? "hh:mm:ss" : "hh:mm";
+        return item.Number(CfgAttrShowSeconds) ? "hh:mm:ss" : "hh:mm";
     case CfgKindEntryDateTime:
-        return item.showSeconds ? "DDMMYYYY hh:mm:ss" : "DDMMYYYY hh:mm";
+        return item.Number(CfgAttrShowSeconds) ? "DDMMYYYY hh:mm:ss" : "DDMMYYYY hh:mm";
     default:
         return "";
     }

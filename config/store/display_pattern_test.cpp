@@ -169,10 +169,11 @@ TEST(CfgPattern, ItemDefaults)
     EXPECT_EQ(CfgItemPattern(date), "DDMMYYYY");
     EXPECT_EQ(CfgItemPattern(time), "hh:mm");
     EXPECT_EQ(CfgItemPattern(both), "DDMMYYYY hh:mm");
-    time.showSeconds = both.showSeconds = 1;
+    time.SetNumber(CfgAttrShowSeconds, 1);
+    both.SetNumber(CfgAttrShowSeconds, 1);
     EXPECT_EQ(CfgItemPattern(time), "hh:mm:ss");
     EXPECT_EQ(CfgItemPattern(both), "DDMMYYYY hh:mm:ss");
-    date.format = "YYYY-MM-DD";
+    date.SetText(CfgAttrFormat, "YYYY-MM-DD");
     EXPECT_EQ(CfgItemPattern(date), "YYYY-MM-DD");
 }
 

@@ -58,17 +58,17 @@ TEST_F(Display, EntryFieldsDefaultsMasksAndUnits)
     CfgItem address = Item(CfgKindEntryIpAddress);
     CfgItem text = Item(CfgKindEntryText);
     CfgItem secret = Item(CfgKindEntryText);
-    secret.hidden = 1;
+    secret.SetNumber(CfgAttrHidden, 1);
     CfgItem digits = Item(CfgKindEntryNumbers);
-    digits.unit = "s";
-    digits.defaultValue = "30";
+    digits.SetText(CfgAttrUnit, "s");
+    digits.SetText(CfgAttrDefaultValue, "30");
     CfgItem hex = Item(CfgKindEntryHex);
-    hex.hidden = 1;
-    hex.unit = "h";
+    hex.SetNumber(CfgAttrHidden, 1);
+    hex.SetText(CfgAttrUnit, "h");
 
     EXPECT_EQ(Shown(address, std::nullopt), "0.0.0.0");
     EXPECT_EQ(Shown(address, "10.0.0.1"), "10.0.0.1");
-    address.defaultValue = "192.168.1.1";
+    address.SetText(CfgAttrDefaultValue, "192.168.1.1");
     EXPECT_EQ(Shown(address, std::nullopt), "192.168.1.1");
     EXPECT_EQ(Shown(text, std::nullopt), "");
     EXPECT_EQ(Shown(text, "abc"), "abc");
@@ -85,13 +85,13 @@ TEST_F(Display, EntryFieldsDefaultsMasksAndUnits)
 TEST_F(Display, ReadonlyText)
 {
     CfgItem plain = Item(CfgKindReadonlyText);
-    plain.convertToUpper = 1;
-    plain.unit = "kB";
+    plain.SetNumber(CfgAttrConvertToUpper, 1);
+    plain.SetText(CfgAttrUnit, "kB");
     EXPECT_EQ(Shown(plain, "abc"), "ABC kB");
     EXPECT_EQ(Shown(plain, std::nullopt), " kB");
     CfgItem mapped = Item(CfgKindReadonlyText);
-    mapped.itemText = List({ "none", "one", "other" });
-    mapped.itemValue = List({ "0", "1" });
+    mapped.SetList(CfgAttrItemText, List({ "none", "one", "other" }));
+    mapped.SetList(CfgAttrItemValue, List({ "0", "1" }));
     EXPECT_EQ(Shown(mapped, "1"), "one");
     EXPECT_EQ(Shown(mapped, "7"), "other");
     EXPECT_EQ(Shown(mapped, std::nullopt), "none");
@@ -100,8 +100,8 @@ TEST_F(Display, ReadonlyText)
 TEST_F(Display, SwitchesAndSelections)
 {
     CfgItem onoff = Item(CfgKindOnOff);
-    onoff.valueList = List({ "no", "yes", "auto" });
-    onoff.valueText = List({ "Never", "Always", "Automatic" });
+    onoff.SetList(CfgAttrValueList, List({ "no", "yes", "auto" }));
+    onoff.SetList(CfgAttrValueText, List({ "Never", "Always", "Automatic" }));
     struct Row {
         const char* value;
         const char* shown;
@@ -110,31 +110,31 @@ TEST_F(Display, SwitchesAndSelections)
         EXPECT_EQ(Shown(onoff, r.value), r.shown) << r.value;
 
     CfgItem plainSwitch = Item(CfgKindOnOff);
-    plainSwitch.defaultSelection = 1;
+    plainSwitch.SetNumber(CfgAttrDefaultSelection, 1);
     EXPECT_EQ(Shown(plainSwitch, "0"), "Off");
     EXPECT_EQ(Shown(plainSwitch, "1"), "On");
     EXPECT_EQ(Shown(plainSwitch, std::nullopt), "On");
     EXPECT_EQ(Shown(plainSwitch, "5"), "5"); // no text at that index: the value itself
-    plainSwitch.valueList = List({ "off", "on" });
+    plainSwitch.SetList(CfgAttrValueList, List({ "off", "on" }));
     EXPECT_EQ(Shown(plainSwitch, "on"), "On");
     EXPECT_EQ(Shown(plainSwitch, ""), "Off"); // a two-entry list has no third value to match ""
 
     CfgItem list = Item(CfgKindSelectionList);
-    list.itemText = List({ "first", "second", "third" });
-    list.itemValue = List({ "a", "b" });
-    list.defaultSelection = 2;
+    list.SetList(CfgAttrItemText, List({ "first", "second", "third" }));
+    list.SetList(CfgAttrItemValue, List({ "a", "b" }));
+    list.SetNumber(CfgAttrDefaultSelection, 2);
     EXPECT_EQ(Shown(list, "b"), "second");
     EXPECT_EQ(Shown(list, "a"), "first");
     EXPECT_EQ(Shown(list, "c"), "");
     EXPECT_EQ(Shown(list, std::nullopt), "third");
 
     CfgItem buttons = Item(CfgKindSelectionButtons);
-    buttons.buttonText = List({ "Automatic", "Manual" });
-    buttons.bshortText = List({ "auto", "man" });
+    buttons.SetList(CfgAttrButtonText, List({ "Automatic", "Manual" }));
+    buttons.SetList(CfgAttrBshortText, List({ "auto", "man" }));
     EXPECT_EQ(Shown(buttons, "1"), "man"); // no button values: the value is the index
     EXPECT_EQ(Shown(buttons, "2"), "");
-    buttons.bshortText.reset();
-    buttons.buttonValue = List({ "x", "y", "y" });
+    buttons.SetList(CfgAttrBshortText, std::nullopt);
+    buttons.SetList(CfgAttrButtonValue, List({ "x", "y", "y" }));
     EXPECT_EQ(Shown(buttons, "y"), "Manual"); // searched from the last position both lists have
     EXPECT_EQ(Shown(buttons, "z"), "");
 
@@ -149,23 +149,23 @@ TEST_F(Display, NumbersAndSliders)
     EXPECT_EQ(Shown(numeric, "1234567"), "1,234,567");
     EXPECT_EQ(Shown(numeric, "0x10"), "16");
     EXPECT_EQ(Shown(numeric, std::nullopt), "0");
-    numeric.factor = 10;
-    numeric.unit = "dB";
+    numeric.SetNumber(CfgAttrFactor, 10);
+    numeric.SetText(CfgAttrUnit, "dB");
     EXPECT_EQ(Shown(numeric, "15"), "1.50 dB");
-    numeric.defaultValue = "12345";
+    numeric.SetText(CfgAttrDefaultValue, "12345");
     EXPECT_EQ(Shown(numeric, std::nullopt), "1,234.50 dB");
     PatternLocale de = German();
     InstallLocale(&de);
     EXPECT_EQ(Shown(numeric, "15"), "1,50 dB");
-    numeric.factor = 0;
-    numeric.unit.reset();
+    numeric.SetNumber(CfgAttrFactor, 0);
+    numeric.SetText(CfgAttrUnit, std::nullopt);
     EXPECT_EQ(Shown(numeric, "1234567"), "1.234.567");
     EXPECT_EQ(CfgLocaleDecimalSeparator(), ",");
     EXPECT_EQ(CfgLocaleThousandSeparator(), ".");
 
     CfgItem slider = Item(CfgKindSlider);
-    slider.defaultNumber = 70;
-    slider.unit = "%";
+    slider.SetNumber(CfgAttrDefaultValue, 70);
+    slider.SetText(CfgAttrUnit, "%");
     EXPECT_EQ(Shown(slider, std::nullopt), "70 %");
     EXPECT_EQ(Shown(slider, "-1"), "4294967295 %");
     EXPECT_EQ(Shown(slider, "0x20"), "32 %");
@@ -177,14 +177,14 @@ TEST_F(Display, Dates)
     EXPECT_EQ(Shown(date, "09032005"), "3/9/2005");
     EXPECT_EQ(Shown(date, "31022005"), "");
     EXPECT_EQ(Shown(date, std::nullopt), "");
-    date.neverEmpty = 1;
+    date.SetNumber(CfgAttrNeverEmpty, 1);
     EXPECT_EQ(Shown(date, "31022005"), "Invalid Date");
     EXPECT_EQ(Shown(date, ""), "Invalid Date");
     EXPECT_EQ(Shown(date, "09030000"), "Invalid Date"); // year 0 without the wildcard
-    date.yearIsWildcard = 1;
+    date.SetNumber(CfgAttrYearIsWildcard, 1);
     EXPECT_EQ(Shown(date, "09030000"), "3/9/(Every year)");
     EXPECT_EQ(Shown(date, "29020000"), "Invalid Date"); // 2026 has no 29 February
-    date.defaultValue = "01012000";
+    date.SetText(CfgAttrDefaultValue, "01012000");
     EXPECT_EQ(Shown(date, std::nullopt), "1/1/2000");
 
     PatternLocale de = German();
@@ -204,23 +204,23 @@ TEST_F(Display, TimesAndDateTimes)
     EXPECT_EQ(Shown(time, "13:05"), "1:05 PM");
     EXPECT_EQ(Shown(time, "25:00"), "");
     EXPECT_EQ(Shown(time, ""), "");
-    time.showSeconds = 1;
+    time.SetNumber(CfgAttrShowSeconds, 1);
     EXPECT_EQ(Shown(time, "13:05:07"), "1:05:07 PM");
-    time.format = "hhmm";
-    time.showSeconds = 0;
+    time.SetText(CfgAttrFormat, "hhmm");
+    time.SetNumber(CfgAttrShowSeconds, 0);
     EXPECT_EQ(Shown(time, "0705"), "7:05 AM");
 
     CfgItem both = Item(CfgKindEntryDateTime);
     EXPECT_EQ(Shown(both, "09032005 13:05"), "3/9/2005 1:05 PM");
     EXPECT_EQ(Shown(both, "99032005 13:05"), "");
-    both.neverEmpty = 1;
+    both.SetNumber(CfgAttrNeverEmpty, 1);
     EXPECT_EQ(Shown(both, "99032005 13:05"), "Invalid Date");
-    both.format = "DD.MM.YYYY";
+    both.SetText(CfgAttrFormat, "DD.MM.YYYY");
     EXPECT_EQ(Shown(both, "09.03.2005"), "3/9/2005");
-    both.format = "YYYYMMDDhhmmss";
-    both.showSeconds = 1;
+    both.SetText(CfgAttrFormat, "YYYYMMDDhhmmss");
+    both.SetNumber(CfgAttrShowSeconds, 1);
     EXPECT_EQ(Shown(both, "20050309130507"), "3/9/2005 1:05:07 PM");
-    both.yearIsWildcard = 1;
+    both.SetNumber(CfgAttrYearIsWildcard, 1);
     EXPECT_EQ(Shown(both, "00000309130507"), "3/9/(Every year) 1:05:07 PM");
 }
 
@@ -243,7 +243,7 @@ TEST_F(Display, ListingAsTheTableListsShowIt)
     on->value = "1";
     CfgItem* pw = CfgAddItem(main, CfgKindEntryText);
     pw->name = "password";
-    pw->hidden = 1;
+    pw->SetNumber(CfgAttrHidden, 1);
     pw->value = "secret";
     CfgItem* ip = CfgAddItem(untitled, CfgKindEntryIpAddress);
     ip->name = "ip";
@@ -253,7 +253,7 @@ TEST_F(Display, ListingAsTheTableListsShowIt)
     user->name = "name";
     CfgItem* key = CfgAddColumn(table, CfgKindEntryText);
     key->name = "key";
-    key->hidden = 1;
+    key->SetNumber(CfgAttrHidden, 1);
     CfgItem* active = CfgAddColumn(table, CfgKindOnOff);
     active->name = "active";
     CfgRow row;
