@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     // The reader splits every line as the initial-data reader's CfgSplitLine does (the reader takes a
-    // quicker way for lines without quotes or backslashes).
+    // quicker way for lines without backslashes whose quotes stand around whole members).
     {
         auto file = CfgFile::FromText(text);
         std::vector<std::string> raw;

@@ -322,9 +322,10 @@ std::string_view SplitKeyword(std::string_view text, std::string_view& keyword)
     return blank < text.size() ? text.substr(blank + 1) : std::string_view();
 }
 
-// Byte classes for splitting a plain line, one without quotes, backslashes or NULs before its
-// comment (nearly every line of a description). Such a line splits in one scan; any other goes the
-// general way (CfgStripLine, SplitKeyword, SplitArgs), which gives the same result for plain lines.
+// Byte classes for splitting a plain line, one without backslashes or NULs before its comment and
+// with quotes only around whole members (nearly every line of a description). Such a line splits in
+// one scan; any other goes the general way (CfgStripLine, SplitKeyword, SplitArgs), which gives the
+// same result for plain lines.
 enum PlainClass : uint8_t {
     kText,
     kBlank, // blank or tab: trimmed, separates the keyword
@@ -401,9 +402,12 @@ bool CutKeyword(std::string_view raw, LineParts& parts, std::string_view& keywor
 
 // Splits the text after the keyword in one scan, as SplitArgs splits it after CfgStripLine:
 // members separated by commas and trimmed of blanks (the last, which ends at the comment or the line
-// end, also of line ends); an empty member ends the list. Meeting a quote, backslash or NUL before the
-// list ends sets *plain to false (the text must go the general way); what follows the end of the list
-// cannot change it. Returns true when a member begins with "str.".
+// end, also of line ends), or quoted; an empty member ends the list. A member that begins with a
+// double quote is the text up to the closing quote (a ";" or "," in it is text); after it blanks are
+// skipped and a comma continues the list, anything else ends it. Meeting a quote inside an unquoted
+// member, a backslash or NUL, or a quote not closed on the line, before the list ends, sets *plain to
+// false (the text must go the general way); what follows the end of the list cannot change it.
+// Returns true when a member begins with "str.".
 bool SplitPlainRest(std::string_view rest, CfgArgList& args, bool* plain)
 {
     bool anyStr = false;
@@ -413,6 +417,30 @@ bool SplitPlainRest(std::string_view rest, CfgArgList& args, bool* plain)
     for (;;) {
         while (p < end && ClassOf(*p) == kBlank)
             ++p;
+        if (p < end && *p == '"') {
+            // Quoted: taken as it stands when it holds no escape. The opening quote follows a blank or
+            // a comma and the closing one a character other than a backslash, so both count as
+            // quotes for the comment rule as well.
+            const char* q = p + 1;
+            while (q < end && ClassOf(*q) != kNotPlain)
+                ++q;
+            if (q == end || *q != '"') {
+                *plain = false;
+                return false;
+            }
+            if (q == p + 1)
+                break; // "" ends the list
+            std::string_view a(p + 1, static_cast<size_t>(q - p - 1));
+            anyStr |= StartsWithStr(a);
+            args.AppendPlain(a);
+            p = q + 1;
+            while (p < end && ClassOf(*p) == kBlank)
+                ++p;
+            if (p == end || *p != ',')
+                break;
+            ++p;
+            continue;
+        }
         const char* e = p;
         uint8_t cls = kText;
         while (e < end && (cls = ClassOf(*e)) != kComma && cls < kComment)
@@ -437,9 +465,9 @@ bool SplitPlainRest(std::string_view rest, CfgArgList& args, bool* plain)
     return anyStr;
 }
 
-// Splits the arguments after the keyword: a plain rest (no quote, backslash or NUL before its comment,
-// as in nearly every line of a description) in one scan, any other the general way. Returns true when
-// an argument begins with "str.".
+// Splits the arguments after the keyword: a plain rest (no backslash or NUL before its comment, quotes
+// only around whole members, as in nearly every line of a description) in one scan, any other the
+// general way. Returns true when an argument begins with "str.".
 bool SplitRest(LineParts& parts, CfgArgList& args)
 {
     if (!parts.general) {

@@ -130,6 +130,29 @@ TEST(CfgReadLine, SplitsKeywordAndArguments)
         { "kw a, b ; \"q\\", "kw", { "a", "b" } }, // quotes and backslashes in the comment do not count
         { "kw  ,", "kw", {} },
         { "kw a,", "kw", { "a" } },
+        // Quoted members take the quicker way too when they hold no backslash and are closed.
+        { "kw \"a b\"", "kw", { "a b" } },
+        { "kw \t \"a\" ,\"b\"", "kw", { "a", "b" } },
+        { "kw a, \" b \" , c", "kw", { "a", " b ", "c" } }, // blanks inside quotes are kept
+        { "kw \"a\"; c", "kw", { "a" } },
+        { "kw \"a\" \t; c, d", "kw", { "a" } },
+        { "kw \"a\"b, c", "kw", { "a" } },
+        { "kw \"a\" ;", "kw", { "a" } },
+        { "kw \"a\",", "kw", { "a" } },
+        { "kw \"a\", ; b", "kw", { "a" } },
+        { "kw a, \"\", b", "kw", { "a" } }, // "" ends the list
+        { "kw \"a;b,c\", d ; e", "kw", { "a;b,c", "d" } },
+        { "kw \"str.X\", \"'\"", "kw", { "str.X", "'" } },
+        { "kw \"a\", \"b;c", "kw", { "a" } }, // not closed: the ";" is inside the open quote
+        { "kw \"a\", b;\"c\"", "kw", { "a", "b" } },
+        { "kw \"a\\tb\", \"c\\\"d\"", "kw", { "a\tb", "c\"d" } },
+        { "kw \"a\\\", b\" ; \"c", "kw", { "a\", b" } }, // an escaped quote does not close
+        { "kw \"a\", b\"c;d\", e", "kw", { "a", "b\"c;d\"", "e" } }, // a quote inside an unquoted member
+        { "kw a\"b", "kw", { "a\"b" } },
+        { "kw \"a\r\"\r", "kw", { "a\r" } }, // a carriage return inside quotes is text
+        { "kw \"a\"\r, b", "kw", { "a" } },
+        { "kw a, \"b\"\r\t", "kw", { "a", "b" } },
+        { "\"kw\" a", "\"kw\"", { "a" } },
     };
     for (const Row& r : rows) {
         std::string kw;
@@ -169,6 +192,22 @@ TEST(CfgReadLine, CountsPhysicalLinesAndCutsLongLines)
     line = 0;
     ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
     EXPECT_EQ(kw, "first");
+}
+
+TEST(CfgReadLine, QuoteClosedOnlyBeyondTheCutIsNotClosed)
+{
+    // The closing quote as the last character kept, and one character later (cut off).
+    std::string kept = "kw \"" + std::string(CfgMaxLine - 5, 'x') + "\"";
+    std::string cut = "kw a, \"" + std::string(CfgMaxLine - 7, 'x') + "\", b";
+    auto file = CfgFile::FromText(kept + "\n" + cut + "\r\n");
+    std::string kw;
+    CfgArgList args;
+    int line = 0;
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    ASSERT_EQ(args.Count(), 1u);
+    EXPECT_EQ(args.At(0).size(), CfgMaxLine - 5);
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    EXPECT_EQ(Args(args), (std::vector<std::string> { "a" }));
 }
 
 TEST(CfgOptArgList, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
@@ -380,6 +419,19 @@ TEST(CfgStringContext, StringLinesMustFollowTheirTable)
         (std::vector<std::string> { "stringtable:", "string:E", "use:a|str.E|b" }));
     EXPECT_EQ(HandedOn("stringtable E\nstring E, \"\\0\"\nuse a, str.E, b\n", "E"),
         (std::vector<std::string> { "use:a|\\0|b" }));
+}
+
+TEST(CfgStringContext, QuotedTextsAndReferences)
+{
+    // Texts with separators and comment characters, a quoted reference, and texts that need the
+    // general way (an escape, a quote not closed).
+    EXPECT_EQ(HandedOn("stringtable E\n"
+                       "string A, \"x; y, z\" ; comment\n"
+                       "string B, \"say \\\"hi\\\"\"\n"
+                       "string C, \"open\n"
+                       "use \"str.A\", str.B, \"str.C\"\n",
+                  "E"),
+        (std::vector<std::string> { "string:C", "use:x; y, z|say \"hi\"|str.C" }));
 }
 
 TEST(CfgDevicePattern, Matches)
