@@ -396,11 +396,13 @@ public:
             infos_[i] = kAttrs[i].info;
             Slot& s = Free(infos_[i].keyword);
             s.keyword = infos_[i].keyword;
+            s.size = std::strlen(s.keyword);
             s.attr = &infos_[i];
         }
         for (const KindName& k : kKinds) {
             Slot& s = Free(k.keyword);
             s.keyword = k.keyword;
+            s.size = std::strlen(s.keyword);
             s.kind = k.kind;
         }
     }
@@ -428,7 +430,8 @@ public:
 private:
     static constexpr size_t kSlots = 256; // a power of two, well above the 67 keywords
     struct Slot {
-        std::string_view keyword;
+        const char* keyword = nullptr;
+        size_t size = 0;
         uint32_t kind = CfgKindNone;
         const CfgAttrInfo* attr = nullptr;
     };
@@ -444,10 +447,37 @@ private:
         h ^= at(k.size() / 2) * 0x27D4EB2Fu;
         return (h ^ (h >> 15)) & (kSlots - 1);
     }
+    // Equality of `n` bytes in a few word comparisons, reading no byte past either end: every line
+    // looks its keyword up, and nearly every lookup ends in one such comparison.
+    static bool SameBytes(const char* a, const char* b, size_t n)
+    {
+        auto load8 = [](const char* p) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            return v;
+        };
+        auto load4 = [](const char* p) {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        };
+        if (n >= 8) {
+            for (size_t i = 0; i + 8 < n; i += 8)
+                if (load8(a + i) != load8(b + i))
+                    return false;
+            return load8(a + n - 8) == load8(b + n - 8);
+        }
+        if (n >= 4)
+            return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i])
+                return false;
+        return true;
+    }
     Slot& Free(std::string_view keyword)
     {
         size_t i = Hash(keyword);
-        while (!slots_[i].keyword.empty())
+        while (slots_[i].keyword)
             i = (i + 1) & (kSlots - 1);
         return slots_[i];
     }
@@ -455,9 +485,9 @@ private:
     {
         for (size_t i = Hash(keyword);; i = (i + 1) & (kSlots - 1)) {
             const Slot& s = slots_[i];
-            if (s.keyword.empty())
+            if (!s.keyword)
                 return nullptr;
-            if (s.keyword == keyword)
+            if (s.size == keyword.size() && SameBytes(s.keyword, keyword.data(), s.size))
                 return &s;
         }
     }
@@ -705,9 +735,30 @@ CfgSection* CfgDescription::AddSection(std::string name, std::optional<std::stri
     return sections.back().get();
 }
 
+namespace {
+// A new item record, in the arena of the section's description when it has one (sections made by
+// hand for a test have none).
+CfgItemPtr NewItem(CfgSection* section)
+{
+    if (!section || !section->owner)
+        return CfgItemPtr(new CfgItem());
+    CfgItem* item = new (section->owner->arena.Allocate(sizeof(CfgItem))) CfgItem();
+    item->inArena = true;
+    return CfgItemPtr(item);
+}
+} // namespace
+
+void CfgItemDelete::operator()(CfgItem* item) const
+{
+    if (item->inArena)
+        item->~CfgItem();
+    else
+        delete item;
+}
+
 CfgItem* CfgAddItem(CfgSection* section, uint32_t kind)
 {
-    auto item = std::make_unique<CfgItem>();
+    CfgItemPtr item = NewItem(section);
     item->kind = kind;
     item->section = section;
     section->items.push_back(std::move(item));
@@ -716,7 +767,7 @@ CfgItem* CfgAddItem(CfgSection* section, uint32_t kind)
 
 CfgItem* CfgAddColumn(CfgItem* table, uint32_t kind)
 {
-    auto column = std::make_unique<CfgItem>();
+    CfgItemPtr column = NewItem(table->section);
     column->kind = kind;
     column->section = table->section;
     column->table = table;

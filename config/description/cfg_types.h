@@ -576,6 +576,13 @@ private:
     Block* block_ = nullptr;
 };
 
+// Gives an item back: destroys it, and frees its storage unless the description's arena holds it
+// (the arena gives it back with the description).
+struct CfgItemDelete {
+    void operator()(CfgItem* item) const;
+};
+using CfgItemPtr = std::unique_ptr<CfgItem, CfgItemDelete>;
+
 // Number of column slots of a table row.
 constexpr size_t CfgMaxColumns = 64;
 // Bit 31 of a column's max_len marks the column as merged while its table's editing dialog is open.
@@ -601,6 +608,7 @@ struct CfgItem {
     CfgOptArgList alias; // "alias": its first text is a second name
     CfgOptArgList description; // display text: creation arguments of kinds 1-6, or "description"
     uint32_t helpId = 0; // "help_id"
+    bool inArena = false; // the record lives in its description's arena (CfgItemDelete)
     std::optional<std::string> value; // current value; none until a configuration is read
     uint32_t multicfg = 0; // "multicfg": may be configured for several devices at once
     uint32_t arrange = 0; // "arrange": layout hint for the dialog builder
@@ -609,7 +617,7 @@ struct CfgItem {
     uint64_t attrSet = 0; // bit (1 << CfgAttr) for every attribute line taken
 
     CfgKindAttrs kindAttrs; // the attributes from "item_text" on (Number, Text, List give them)
-    std::vector<std::unique_ptr<CfgItem>> columns; // column items in order (kinds 7 to 20)
+    std::vector<CfgItemPtr> columns; // column items in order (kinds 7 to 20)
     std::list<CfgRow> rows; // rows in the order added; std::list keeps row addresses stable
 
     bool IsTable() const
@@ -664,7 +672,7 @@ struct CfgSection {
     CfgOptArgList module; // plug-in "module": library file name [, entry point]
     CfgOptArgList params; // plug-in "module_param" pairs: key, value, key, value, ...
     uint32_t multicfg = 0; // set at the end of loading when any item has a non-zero multicfg
-    std::vector<std::unique_ptr<CfgItem>> items; // items in file order (a table's columns live in the table)
+    std::vector<CfgItemPtr> items; // items in file order (a table's columns live in the table)
     // Wizard pages only:
     std::vector<WizCondition> conditions; // page conditions ("skip_when" outside action blocks)
     std::vector<WizAction> onShow; // "on_show" actions
