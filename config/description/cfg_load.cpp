@@ -98,6 +98,8 @@ public:
             // Column mode: only column kinds create items; anything else is an attribute of the last column.
             if (CfgKindIsColumn(kind)) {
                 uint32_t wanted = std::max(table_->Number(CfgAttrNumColumns), 1u);
+                if (table_->columns.empty())
+                    table_->columns.reserve(std::min<size_t>(wanted, CfgMaxColumns));
                 CfgItem* column = CfgAddColumn(table_, kind);
                 Name(column, args);
                 last_ = column;

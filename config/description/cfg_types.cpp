@@ -5,17 +5,67 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <mutex>
 
 // ---- CfgArena ----
+
+namespace {
+// Blocks of arenas that went, for the next ones.
+class BlockPool {
+public:
+    static constexpr size_t kKeep = 512; // 32 MB of 64 KB blocks
+
+    std::unique_ptr<char[]> Take()
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (free_.empty())
+            return nullptr;
+        std::unique_ptr<char[]> block = std::move(free_.back());
+        free_.pop_back();
+        return block;
+    }
+    void Give(std::vector<std::unique_ptr<char[]>>& blocks)
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (auto& block : blocks) {
+            if (free_.size() >= kKeep)
+                break;
+            free_.push_back(std::move(block));
+        }
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::unique_ptr<char[]>> free_;
+};
+
+// Never destroyed: arenas of static descriptions may go after everything else at exit.
+BlockPool& Pool()
+{
+    static BlockPool* pool = new BlockPool;
+    return *pool;
+}
+} // namespace
+
+CfgArena::~CfgArena()
+{
+    Pool().Give(blocks_); // what the pool does not keep is freed with blocks_
+}
 
 void* CfgArena::Allocate(size_t bytes)
 {
     bytes = (bytes + 7) & ~size_t { 7 };
     if (bytes > left_) {
-        size_t size = std::max(bytes, kBlock);
-        blocks_.push_back(std::unique_ptr<char[]>(new char[size])); // not cleared: every byte is written before use
+        if (bytes > kBlock) {
+            large_.push_back(std::unique_ptr<char[]>(new char[bytes]));
+            return large_.back().get();
+        }
+        std::unique_ptr<char[]> block = Pool().Take();
+        if (!block)
+            block.reset(new char[kBlock]); // not cleared: every byte is written before use
+        blocks_.push_back(std::move(block));
         at_ = blocks_.back().get();
-        left_ = size;
+        left_ = kBlock;
     }
     void* p = at_;
     at_ += bytes;

@@ -292,6 +292,39 @@ TEST(CfgOptText, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
     EXPECT_TRUE(assigned.has_value() && assigned.View().empty());
 }
 
+TEST(CfgArena, ArenasThatFollowOneAnotherNeverShareStorage)
+{
+    // Blocks of an arena that went are handed to the next arenas: two arenas alive at once must still
+    // get storage of their own (each fills its allocations with its own byte and finds them intact).
+    auto fill = [](CfgArena& arena, char mark, std::vector<char*>& out) {
+        for (int i = 0; i < 40; ++i) { // 40 x 4 KB: several 64 KB blocks
+            char* p = static_cast<char*>(arena.Allocate(4096));
+            std::memset(p, mark, 4096);
+            out.push_back(p);
+        }
+    };
+    {
+        CfgArena first;
+        std::vector<char*> unused;
+        fill(first, 'x', unused);
+    }
+    CfgArena a, b;
+    std::vector<char*> inA, inB;
+    fill(a, 'a', inA);
+    fill(b, 'b', inB);
+    char* big = static_cast<char*>(a.Allocate(100000)); // beyond a block: storage of its own
+    std::memset(big, 'c', 100000);
+    auto intact = [](const std::vector<char*>& parts, char mark) {
+        for (char* p : parts)
+            for (int i = 0; i < 4096; ++i)
+                if (p[i] != mark)
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(intact(inA, 'a'));
+    EXPECT_TRUE(intact(inB, 'b'));
+}
+
 TEST(CfgKindAttrs, KeepsEachAttributeThroughGrowthCopiesAndTheArena)
 {
     // Attributes added in the arena beyond the first blocks' room (2, 4, 8), then read back, copied
