@@ -151,7 +151,7 @@ private:
 
     void Attribute(const CfgAttrInfo* info, std::string_view kw, const CfgArgList& args, int line)
     {
-        if (!info || !last_ || !CfgAttrAccepts(info->attr, last_->kind)) {
+        if (!info || !last_ || !CfgAttrAccepts(*info, last_->kind)) {
             Unexpected(line, kw);
             return;
         }

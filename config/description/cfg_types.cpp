@@ -360,77 +360,61 @@ constexpr uint32_t KRange(uint32_t from, uint32_t to)
 constexpr uint32_t kT = K(CfgKindTable);
 constexpr uint32_t kFrom5 = KRange(5, 20) | kT;
 
-uint32_t KindBit(uint32_t kind)
-{
-    if (kind == CfgKindTable)
-        return kT;
-    if (kind >= 1 && kind <= 20)
-        return 1u << kind;
-    return 0;
-}
-
-struct AttrRow {
-    CfgAttrInfo info;
-    uint32_t kinds; // kinds that accept the attribute in descriptions
-    uint32_t wizardKinds; // ... in wizard pages
-};
-
 // The attributes every named kind accepts live in fields of their own; the others in CfgKindAttrs.
 #define NUM(m) &CfgItem::m, nullptr
 #define LST(m) nullptr, &CfgItem::m
 #define KIND nullptr, nullptr
 
 // In CfgAttr order.
-const AttrRow kAttrs[CfgAttrCount] = {
-    { { "description", CfgAttrDescription, CfgAttrForm::List, LST(description) }, kFrom5, kFrom5 },
-    { { "help_id", CfgAttrHelpId, CfgAttrForm::Number, NUM(helpId) }, kFrom5, 0 },
-    { { "alias", CfgAttrAlias, CfgAttrForm::List, LST(alias) }, kFrom5, kFrom5 },
-    { { "arrange", CfgAttrArrange, CfgAttrForm::Number, NUM(arrange) }, kFrom5, kFrom5 },
-    { { "multicfg", CfgAttrMulticfg, CfgAttrForm::Number, NUM(multicfg) }, kFrom5, 0 },
-    { { "change_item", CfgAttrChangeItem, CfgAttrForm::List, LST(changeItem) }, kFrom5, kFrom5 },
-    { { "enable_item", CfgAttrEnableItem, CfgAttrForm::List, LST(enableItem) }, kFrom5, kFrom5 },
-    { { "item_text", CfgAttrItemText, CfgAttrForm::List, KIND }, K(7) | K(16) | K(18), K(7) | K(16) | K(18) },
-    { { "item_value", CfgAttrItemValue, CfgAttrForm::List, KIND }, K(7) | K(18), K(7) | K(18) },
-    { { "default_value", CfgAttrDefaultValue, CfgAttrForm::Text, KIND }, KRange(8, 16) | K(19), KRange(8, 16) | K(19) },
-    { { "max_len", CfgAttrMaxLen, CfgAttrForm::Number, KIND }, KRange(8, 10) | K(19), KRange(8, 10) | K(19) },
-    { { "never_empty", CfgAttrNeverEmpty, CfgAttrForm::Number, KIND }, KRange(8, 10) | K(13) | K(15) | K(19),
+const CfgAttrInfo kAttrs[CfgAttrCount] = {
+    { "description", CfgAttrDescription, CfgAttrForm::List, LST(description), kFrom5, kFrom5 },
+    { "help_id", CfgAttrHelpId, CfgAttrForm::Number, NUM(helpId), kFrom5, 0 },
+    { "alias", CfgAttrAlias, CfgAttrForm::List, LST(alias), kFrom5, kFrom5 },
+    { "arrange", CfgAttrArrange, CfgAttrForm::Number, NUM(arrange), kFrom5, kFrom5 },
+    { "multicfg", CfgAttrMulticfg, CfgAttrForm::Number, NUM(multicfg), kFrom5, 0 },
+    { "change_item", CfgAttrChangeItem, CfgAttrForm::List, LST(changeItem), kFrom5, kFrom5 },
+    { "enable_item", CfgAttrEnableItem, CfgAttrForm::List, LST(enableItem), kFrom5, kFrom5 },
+    { "item_text", CfgAttrItemText, CfgAttrForm::List, KIND, K(7) | K(16) | K(18), K(7) | K(16) | K(18) },
+    { "item_value", CfgAttrItemValue, CfgAttrForm::List, KIND, K(7) | K(18), K(7) | K(18) },
+    { "default_value", CfgAttrDefaultValue, CfgAttrForm::Text, KIND, KRange(8, 16) | K(19), KRange(8, 16) | K(19) },
+    { "max_len", CfgAttrMaxLen, CfgAttrForm::Number, KIND, KRange(8, 10) | K(19), KRange(8, 10) | K(19) },
+    { "never_empty", CfgAttrNeverEmpty, CfgAttrForm::Number, KIND, KRange(8, 10) | K(13) | K(15) | K(19),
         KRange(8, 10) | K(19) },
-    { { "hidden", CfgAttrHidden, CfgAttrForm::Number, KIND }, KRange(7, 10) | kT, KRange(7, 10) | kT },
-    { { "fill", CfgAttrFill, CfgAttrForm::Number, KIND }, K(9) | K(10), K(9) | K(10) },
-    { { "add_to_charset", CfgAttrAddToCharset, CfgAttrForm::Text, KIND }, K(8) | K(9) | K(19), K(8) | K(9) | K(19) },
-    { { "convert_to_upper", CfgAttrConvertToUpper, CfgAttrForm::Number, KIND }, K(7) | K(8) | K(19),
-        K(7) | K(8) | K(19) },
-    { { "sort", CfgAttrSort, CfgAttrForm::Number, KIND }, K(19), 0 },
-    { { "no_edit", CfgAttrNoEdit, CfgAttrForm::Number, KIND }, K(19), 0 },
-    { { "no_duplicates", CfgAttrNoDuplicates, CfgAttrForm::Number, KIND }, K(19), K(19) },
-    { { "never_zero", CfgAttrNeverZero, CfgAttrForm::Number, KIND }, K(11), K(11) },
-    { { "very_important", CfgAttrVeryImportant, CfgAttrForm::Number, KIND }, K(8) | K(11), K(8) | K(11) },
-    { { "range_min", CfgAttrRangeMin, CfgAttrForm::Number, KIND }, K(12) | K(16), K(12) | K(16) },
-    { { "range_max", CfgAttrRangeMax, CfgAttrForm::Number, KIND }, K(12) | K(16), K(12) | K(16) },
-    { { "step", CfgAttrStep, CfgAttrForm::Number, KIND }, K(12) | K(16), K(12) | K(16) },
-    { { "factor", CfgAttrFactor, CfgAttrForm::Number, KIND }, K(12), K(12) },
-    { { "year_is_wildcard", CfgAttrYearIsWildcard, CfgAttrForm::Number, KIND }, K(13) | K(15), K(13) | K(15) },
-    { { "show_seconds", CfgAttrShowSeconds, CfgAttrForm::Number, KIND }, K(14) | K(15), K(14) | K(15) },
-    { { "lower_buddy", CfgAttrLowerBuddy, CfgAttrForm::Number, KIND }, K(14) | K(15), K(14) | K(15) },
-    { { "upper_buddy", CfgAttrUpperBuddy, CfgAttrForm::Number, KIND }, K(14) | K(15), K(14) | K(15) },
-    { { "format", CfgAttrFormat, CfgAttrForm::Text, KIND }, KRange(13, 15), KRange(13, 15) },
-    { { "unit", CfgAttrUnit, CfgAttrForm::Text, KIND }, KRange(7, 12) | K(16), KRange(7, 12) | K(16) },
-    { { "button_text", CfgAttrButtonText, CfgAttrForm::List, KIND }, K(17), K(17) },
-    { { "bshort_text", CfgAttrBshortText, CfgAttrForm::List, KIND }, K(17), K(17) },
-    { { "button_value", CfgAttrButtonValue, CfgAttrForm::List, KIND }, K(17), K(17) },
-    { { "default_selection", CfgAttrDefaultSelection, CfgAttrForm::Number, KIND }, K(17) | K(18) | K(20),
+    { "hidden", CfgAttrHidden, CfgAttrForm::Number, KIND, KRange(7, 10) | kT, KRange(7, 10) | kT },
+    { "fill", CfgAttrFill, CfgAttrForm::Number, KIND, K(9) | K(10), K(9) | K(10) },
+    { "add_to_charset", CfgAttrAddToCharset, CfgAttrForm::Text, KIND, K(8) | K(9) | K(19), K(8) | K(9) | K(19) },
+    { "convert_to_upper", CfgAttrConvertToUpper, CfgAttrForm::Number, KIND, K(7) | K(8) | K(19), K(7) | K(8) | K(19) },
+    { "sort", CfgAttrSort, CfgAttrForm::Number, KIND, K(19), 0 },
+    { "no_edit", CfgAttrNoEdit, CfgAttrForm::Number, KIND, K(19), 0 },
+    { "no_duplicates", CfgAttrNoDuplicates, CfgAttrForm::Number, KIND, K(19), K(19) },
+    { "never_zero", CfgAttrNeverZero, CfgAttrForm::Number, KIND, K(11), K(11) },
+    { "very_important", CfgAttrVeryImportant, CfgAttrForm::Number, KIND, K(8) | K(11), K(8) | K(11) },
+    { "range_min", CfgAttrRangeMin, CfgAttrForm::Number, KIND, K(12) | K(16), K(12) | K(16) },
+    { "range_max", CfgAttrRangeMax, CfgAttrForm::Number, KIND, K(12) | K(16), K(12) | K(16) },
+    { "step", CfgAttrStep, CfgAttrForm::Number, KIND, K(12) | K(16), K(12) | K(16) },
+    { "factor", CfgAttrFactor, CfgAttrForm::Number, KIND, K(12), K(12) },
+    { "year_is_wildcard", CfgAttrYearIsWildcard, CfgAttrForm::Number, KIND, K(13) | K(15), K(13) | K(15) },
+    { "show_seconds", CfgAttrShowSeconds, CfgAttrForm::Number, KIND, K(14) | K(15), K(14) | K(15) },
+    { "lower_buddy", CfgAttrLowerBuddy, CfgAttrForm::Number, KIND, K(14) | K(15), K(14) | K(15) },
+    { "upper_buddy", CfgAttrUpperBuddy, CfgAttrForm::Number, KIND, K(14) | K(15), K(14) | K(15) },
+    { "format", CfgAttrFormat, CfgAttrForm::Text, KIND, KRange(13, 15), KRange(13, 15) },
+    { "unit", CfgAttrUnit, CfgAttrForm::Text, KIND, KRange(7, 12) | K(16), KRange(7, 12) | K(16) },
+    { "button_text", CfgAttrButtonText, CfgAttrForm::List, KIND, K(17), K(17) },
+    { "bshort_text", CfgAttrBshortText, CfgAttrForm::List, KIND, K(17), K(17) },
+    { "button_value", CfgAttrButtonValue, CfgAttrForm::List, KIND, K(17), K(17) },
+    { "default_selection", CfgAttrDefaultSelection, CfgAttrForm::Number, KIND, K(17) | K(18) | K(20),
         K(17) | K(18) | K(20) },
-    { { "items_from_table", CfgAttrItemsFromTable, CfgAttrForm::List, KIND }, K(19), K(19) },
-    { { "value_list", CfgAttrValueList, CfgAttrForm::List, KIND }, K(20), K(20) },
-    { { "value_text", CfgAttrValueText, CfgAttrForm::List, KIND }, K(20), K(20) },
-    { { "static_table_menu", CfgAttrStaticTableMenu, CfgAttrForm::List, KIND }, kT, kT },
-    { { "static_table_overlay", CfgAttrStaticTableOverlay, CfgAttrForm::Number, KIND }, kT, kT },
-    { { "static_table_join", CfgAttrStaticTableJoin, CfgAttrForm::Number, KIND }, kT, 0 },
-    { { "max_items", CfgAttrMaxItems, CfgAttrForm::Number, KIND }, kT, kT },
-    { { "num_columns", CfgAttrNumColumns, CfgAttrForm::Number, KIND }, kT, kT },
-    { { "auto_index", CfgAttrAutoIndex, CfgAttrForm::List, KIND }, kT, kT },
-    { { "merge_entrys", CfgAttrMergeEntrys, CfgAttrForm::List, KIND }, kT, kT },
-    { { "default_add", CfgAttrDefaultAdd, CfgAttrForm::List, KIND }, kT, kT },
+    { "items_from_table", CfgAttrItemsFromTable, CfgAttrForm::List, KIND, K(19), K(19) },
+    { "value_list", CfgAttrValueList, CfgAttrForm::List, KIND, K(20), K(20) },
+    { "value_text", CfgAttrValueText, CfgAttrForm::List, KIND, K(20), K(20) },
+    { "static_table_menu", CfgAttrStaticTableMenu, CfgAttrForm::List, KIND, kT, kT },
+    { "static_table_overlay", CfgAttrStaticTableOverlay, CfgAttrForm::Number, KIND, kT, kT },
+    { "static_table_join", CfgAttrStaticTableJoin, CfgAttrForm::Number, KIND, kT, 0 },
+    { "max_items", CfgAttrMaxItems, CfgAttrForm::Number, KIND, kT, kT },
+    { "num_columns", CfgAttrNumColumns, CfgAttrForm::Number, KIND, kT, kT },
+    { "auto_index", CfgAttrAutoIndex, CfgAttrForm::List, KIND, kT, kT },
+    { "merge_entrys", CfgAttrMergeEntrys, CfgAttrForm::List, KIND, kT, kT },
+    { "default_add", CfgAttrDefaultAdd, CfgAttrForm::List, KIND, kT, kT },
 };
 
 #undef NUM
@@ -443,7 +427,7 @@ public:
     KeywordTable()
     {
         for (size_t i = 0; i < CfgAttrCount; ++i) {
-            infos_[i] = kAttrs[i].info;
+            infos_[i] = kAttrs[i];
             Slot& s = Free(infos_[i].keyword);
             s.keyword = infos_[i].keyword;
             s.size = std::strlen(s.keyword);
@@ -583,10 +567,7 @@ const CfgAttrInfo* CfgFindAttr(std::string_view keyword)
 
 bool CfgAttrAccepts(CfgAttr attr, uint32_t kind, bool wizard)
 {
-    if (attr >= CfgAttrCount)
-        return false;
-    uint32_t mask = wizard ? kAttrs[attr].wizardKinds : kAttrs[attr].kinds;
-    return (mask & KindBit(kind)) != 0;
+    return attr < CfgAttrCount && CfgAttrAccepts(kAttrs[attr], kind, wizard);
 }
 
 // ---- kind-specific attributes ----
@@ -745,19 +726,19 @@ CfgKindAttrs::Slot* CfgKindAttrs::Add(uint8_t key, CfgArena* arena)
 
 uint32_t CfgItem::Number(CfgAttr attr) const
 {
-    uint32_t CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.number : nullptr;
+    uint32_t CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].number : nullptr;
     return field ? this->*field : kindAttrs.Number(attr);
 }
 
 const CfgOptArgList& CfgItem::List(CfgAttr attr) const
 {
-    CfgOptArgList CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.list : nullptr;
+    CfgOptArgList CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].list : nullptr;
     return field ? this->*field : kindAttrs.List(attr);
 }
 
 void CfgItem::SetNumber(CfgAttr attr, uint32_t value)
 {
-    uint32_t CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.number : nullptr;
+    uint32_t CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].number : nullptr;
     if (field)
         this->*field = value;
     else
@@ -766,7 +747,7 @@ void CfgItem::SetNumber(CfgAttr attr, uint32_t value)
 
 void CfgItem::SetList(CfgAttr attr, CfgOptArgList list)
 {
-    CfgOptArgList CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].info.list : nullptr;
+    CfgOptArgList CfgItem::*field = attr < CfgAttrCount ? kAttrs[attr].list : nullptr;
     if (field)
         this->*field = std::move(list);
     else

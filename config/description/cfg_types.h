@@ -790,7 +790,21 @@ struct CfgAttrInfo {
     CfgAttrForm form; // "default_value" of a numeric_slider (16): Number
     uint32_t CfgItem::*number; // an attribute every named kind accepts, form Number: its field
     CfgOptArgList CfgItem::*list; // ... form List: its field
+    uint32_t kinds; // CfgKindBit of the kinds that accept it in descriptions
+    uint32_t wizardKinds; // ... in wizard pages
 };
+// Bit 1 << kind of kinds 1 to 20, bit 21 for a table, 0 for anything else.
+inline uint32_t CfgKindBit(uint32_t kind)
+{
+    if (kind == CfgKindTable)
+        return 1u << 21;
+    return kind >= 1 && kind <= 20 ? 1u << kind : 0;
+}
+// CfgAttrAccepts for an attribute's entry (the loader's check for every attribute line).
+inline bool CfgAttrAccepts(const CfgAttrInfo& info, uint32_t kind, bool wizard = false)
+{
+    return ((wizard ? info.wizardKinds : info.kinds) & CfgKindBit(kind)) != 0;
+}
 // The form an item of `kind` keeps the attribute in.
 inline CfgAttrForm CfgAttrFormOf(const CfgAttrInfo& info, uint32_t kind)
 {
