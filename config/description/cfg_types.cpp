@@ -265,11 +265,14 @@ std::string_view CfgArgList::At(size_t n) const
     if (n >= Count())
         return {};
     const char* p = Data();
+    // The last member ends at the NUL before the end of the text in use: no need to look for it
+    // (most lists read this way have one member, or the member wanted is the last).
+    bool last = n + 1 == Count();
     while (n > 0) {
         p += std::strlen(p) + 1;
         --n;
     }
-    return std::string_view(p);
+    return last ? std::string_view(p, static_cast<size_t>(Data() + Size() - 1 - p)) : std::string_view(p);
 }
 
 void CfgArgList::Append(std::string_view text)
@@ -694,7 +697,7 @@ CfgKindAttrs::Slot* CfgKindAttrs::Add(uint8_t key, CfgArena* arena)
     if (const Slot* s = Find(key))
         return const_cast<Slot*>(s);
     if (!block_) {
-        block_ = MakeBlock(2, arena);
+        block_ = MakeBlock(4, arena);
     } else if (block_->count == block_->capacity) {
         // Full: the slots move to a block twice the size (at most one per attribute and form).
         Block* from = block_;

@@ -492,7 +492,7 @@ constexpr CfgAttr CfgAttrFirstKindSpecific = CfgAttrItemText;
 
 // The kind-specific attributes of an item: only those the item has, each under its attribute and form
 // (a numeric_slider's "default_value" is a number, everybody else's a text), in one block of slots.
-// Absent attributes read as 0 and none. The block has room for two attributes at first and moves to
+// Absent attributes read as 0 and none. The block has room for four attributes at first and moves to
 // one twice the size when full: in the description's arena while the loader adds them, of its own
 // otherwise. So a reference to a slot stays valid only until another attribute is added.
 class CfgKindAttrs {

@@ -327,7 +327,7 @@ TEST(CfgArena, ArenasThatFollowOneAnotherNeverShareStorage)
 
 TEST(CfgKindAttrs, KeepsEachAttributeThroughGrowthCopiesAndTheArena)
 {
-    // Attributes added in the arena beyond the first blocks' room (2, 4, 8), then read back, copied
+    // Attributes added in the arena beyond the first blocks' room (4, 8), then read back, copied
     // (the copy must outlive the arena), moved and changed; absent ones read as 0 and none.
     auto arena = std::make_unique<CfgArena>();
     CfgItem item;
