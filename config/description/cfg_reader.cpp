@@ -78,19 +78,8 @@ bool CfgFile::ReadRawLine(std::string& line)
     }
 }
 
-bool CfgFile::NextLine(std::string_view& line)
+bool CfgFile::NextSpanningLine(std::string_view& line)
 {
-    if (pos_ < size_) {
-        const char* start = buffer_.data() + pos_;
-        size_t avail = size_ - pos_;
-        const char* nl = static_cast<const char*>(std::memchr(start, '\n', avail));
-        if (nl) {
-            size_t len = static_cast<size_t>(nl - start);
-            line = std::string_view(start, std::min(len, CfgMaxLine));
-            pos_ += len + 1;
-            return true;
-        }
-    }
     // The line runs to the end of the buffer: gather it (and the rest after the next read) in `scratch`.
     if (!ReadRawLine(scratch))
         return false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,7 +35,20 @@ public:
     // The same as a view into the read buffer (or into `scratch` for a line that spans two reads),
     // valid until the next read or rewind. At least CfgLinePad readable bytes follow the view: the read
     // buffer, the text in memory and `scratch` keep that much padding after their data.
-    bool NextLine(std::string_view& line);
+    bool NextLine(std::string_view& line)
+    {
+        if (pos_ < size_) {
+            const char* start = buffer_.data() + pos_;
+            const char* nl = static_cast<const char*>(std::memchr(start, '\n', size_ - pos_));
+            if (nl) {
+                size_t len = static_cast<size_t>(nl - start);
+                line = std::string_view(start, len < CfgMaxLine ? len : CfgMaxLine);
+                pos_ += len + 1;
+                return true;
+            }
+        }
+        return NextSpanningLine(line);
+    }
     void Rewind();
     const std::string& Path() const
     {
@@ -44,6 +58,7 @@ public:
 
 private:
     bool Fill();
+    bool NextSpanningLine(std::string_view& line); // NextLine for a line that runs to the buffer's end
 
     FILE* file_ = nullptr;
     std::string path_;
