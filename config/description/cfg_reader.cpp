@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // ---- CfgFile ----
 
@@ -28,7 +33,9 @@ std::unique_ptr<CfgFile> CfgFile::Open(const std::string& path)
 std::unique_ptr<CfgFile> CfgFile::FromText(std::string text)
 {
     auto file = std::make_unique<CfgFile>();
+    file->size_ = text.size();
     file->buffer_ = std::move(text);
+    file->buffer_.append(CfgLinePad, '\0');
     file->memory_ = true;
     return file;
 }
@@ -37,9 +44,10 @@ bool CfgFile::Fill()
 {
     if (memory_ || eof_ || !file_)
         return false;
-    buffer_.resize(1 << 16);
-    size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    buffer_.resize(n);
+    constexpr size_t kRead = 1 << 16;
+    buffer_.resize(kRead + CfgLinePad);
+    size_t n = std::fread(buffer_.data(), 1, kRead, file_);
+    size_ = n;
     pos_ = 0;
     if (n == 0) {
         eof_ = true;
@@ -53,10 +61,10 @@ bool CfgFile::ReadRawLine(std::string& line)
     line.clear();
     bool any = false;
     for (;;) {
-        if (pos_ >= buffer_.size() && !Fill())
+        if (pos_ >= size_ && !Fill())
             return any;
         const char* start = buffer_.data() + pos_;
-        size_t avail = buffer_.size() - pos_;
+        size_t avail = size_ - pos_;
         const char* nl = static_cast<const char*>(std::memchr(start, '\n', avail));
         size_t len = nl ? static_cast<size_t>(nl - start) : avail;
         if (line.size() < CfgMaxLine)
@@ -70,23 +78,14 @@ bool CfgFile::ReadRawLine(std::string& line)
     }
 }
 
-bool CfgFile::NextLine(std::string_view& line)
+bool CfgFile::NextSpanningLine(std::string_view& line)
 {
-    if (pos_ < buffer_.size()) {
-        const char* start = buffer_.data() + pos_;
-        size_t avail = buffer_.size() - pos_;
-        const char* nl = static_cast<const char*>(std::memchr(start, '\n', avail));
-        if (nl) {
-            size_t len = static_cast<size_t>(nl - start);
-            line = std::string_view(start, std::min(len, CfgMaxLine));
-            pos_ += len + 1;
-            return true;
-        }
-    }
     // The line runs to the end of the buffer: gather it (and the rest after the next read) in `scratch`.
     if (!ReadRawLine(scratch))
         return false;
-    line = scratch;
+    size_t len = scratch.size();
+    scratch.append(CfgLinePad, '\0'); // the padding the scans may read
+    line = std::string_view(scratch.data(), len);
     return true;
 }
 
@@ -96,6 +95,7 @@ void CfgFile::Rewind()
     if (memory_)
         return;
     buffer_.clear();
+    size_ = 0;
     eof_ = false;
     if (file_)
         std::fseek(file_, 0, SEEK_SET);
@@ -351,6 +351,62 @@ inline uint8_t ClassOf(char c)
     return kPlainClass[static_cast<unsigned char>(c)];
 }
 
+// The scans of a plain line, each to the first byte of the classes that stop it (or `end`). With SSE2
+// they compare 16 bytes at a time with the stopping bytes; a load may run up to 15 bytes past `end`
+// (CfgFile::NextLine guarantees CfgLinePad readable bytes after a line), hits there are not taken.
+#if defined(__SSE2__)
+template<char... Stops> const char* ScanTo(const char* p, const char* end)
+{
+    for (; p < end; p += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hits = _mm_setzero_si128();
+        ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(Stops)))), ...);
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (mask)
+            return std::min(p + std::countr_zero(mask), end);
+    }
+    return end;
+}
+#endif
+
+// The end of a keyword: a blank, line end, ";", quote, backslash or NUL.
+inline const char* KeywordEnd(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    return ScanTo<' ', '\t', '\r', '\n', ';', '"', '\\', '\0'>(p, end);
+#else
+    uint8_t cls;
+    while (p < end && ((cls = ClassOf(*p)) == kText || cls == kComma))
+        ++p;
+    return p;
+#endif
+}
+
+// The end of an unquoted member: a comma, ";", quote, backslash or NUL.
+inline const char* MemberEnd(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    return ScanTo<',', ';', '"', '\\', '\0'>(p, end);
+#else
+    uint8_t cls;
+    while (p < end && (cls = ClassOf(*p)) != kComma && cls < kComment)
+        ++p;
+    return p;
+#endif
+}
+
+// The end of a quoted member's text: a quote, backslash or NUL.
+inline const char* QuotedEnd(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    return ScanTo<'"', '\\', '\0'>(p, end);
+#else
+    while (p < end && ClassOf(*p) != kNotPlain)
+        ++p;
+    return p;
+#endif
+}
+
 // A physical line cut into its keyword and the text after the blank that ends the keyword. The
 // keyword is cut first; the rest is checked only when its arguments are wanted.
 struct LineParts {
@@ -385,10 +441,8 @@ bool CutKeyword(std::string_view raw, LineParts& parts, std::string_view& keywor
     size_t b = 0;
     while (b < n && IsTrim(ClassOf(d[b])))
         ++b;
-    size_t k = b;
-    uint8_t cls = kBlank;
-    while (k < n && ((cls = ClassOf(d[k])) == kText || cls == kComma))
-        ++k;
+    size_t k = static_cast<size_t>(KeywordEnd(d + b, d + n) - d);
+    uint8_t cls = k < n ? ClassOf(d[k]) : uint8_t(kBlank);
     // A quote, backslash or NUL in the keyword, or a line end (which is trimmed when only blanks
     // follow it): rare, the general way.
     if (k < n && (cls == kNotPlain || cls == kLineEnd))
@@ -421,9 +475,7 @@ bool SplitPlainRest(std::string_view rest, CfgArgList& args, bool* plain)
             // Quoted: taken as it stands when it holds no escape. The opening quote follows a blank or
             // a comma and the closing one a character other than a backslash, so both count as
             // quotes for the comment rule as well.
-            const char* q = p + 1;
-            while (q < end && ClassOf(*q) != kNotPlain)
-                ++q;
+            const char* q = QuotedEnd(p + 1, end);
             if (q == end || *q != '"') {
                 *plain = false;
                 return false;
@@ -441,10 +493,8 @@ bool SplitPlainRest(std::string_view rest, CfgArgList& args, bool* plain)
             ++p;
             continue;
         }
-        const char* e = p;
-        uint8_t cls = kText;
-        while (e < end && (cls = ClassOf(*e)) != kComma && cls < kComment)
-            ++e;
+        const char* e = MemberEnd(p, end);
+        uint8_t cls = e < end ? ClassOf(*e) : uint8_t(kText);
         if (e < end && cls == kNotPlain) {
             *plain = false;
             return false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@
 
 // Longest line kept; the rest of a longer physical line is dropped (it is never read as a line of its own).
 constexpr size_t CfgMaxLine = 4095;
+// Readable bytes that follow every line CfgFile::NextLine hands out (the rest of the read buffer, or
+// padding after the data): the line scans load 16 bytes at a time and may run past the line's end.
+constexpr size_t CfgLinePad = 16;
 
 // A description or wizard file opened for line reading (binary, so "\r\n" and "\n" both end lines), or
 // a text in memory. Buffered; can be rewound for a second reading pass.
@@ -29,8 +33,22 @@ public:
     // Reads the next physical line without its line end (at most CfgMaxLine characters). False at the end.
     bool ReadRawLine(std::string& line);
     // The same as a view into the read buffer (or into `scratch` for a line that spans two reads),
-    // valid until the next read or rewind.
-    bool NextLine(std::string_view& line);
+    // valid until the next read or rewind. At least CfgLinePad readable bytes follow the view: the read
+    // buffer, the text in memory and `scratch` keep that much padding after their data.
+    bool NextLine(std::string_view& line)
+    {
+        if (pos_ < size_) {
+            const char* start = buffer_.data() + pos_;
+            const char* nl = static_cast<const char*>(std::memchr(start, '\n', size_ - pos_));
+            if (nl) {
+                size_t len = static_cast<size_t>(nl - start);
+                line = std::string_view(start, len < CfgMaxLine ? len : CfgMaxLine);
+                pos_ += len + 1;
+                return true;
+            }
+        }
+        return NextSpanningLine(line);
+    }
     void Rewind();
     const std::string& Path() const
     {
@@ -40,10 +58,12 @@ public:
 
 private:
     bool Fill();
+    bool NextSpanningLine(std::string_view& line); // NextLine for a line that runs to the buffer's end
 
     FILE* file_ = nullptr;
     std::string path_;
-    std::string buffer_;
+    std::string buffer_; // the data of the last read (or the text), then CfgLinePad bytes of padding
+    size_t size_ = 0; // bytes of data in buffer_
     size_t pos_ = 0;
     bool eof_ = false;
     bool memory_ = false;

@@ -210,6 +210,111 @@ TEST(CfgReadLine, QuoteClosedOnlyBeyondTheCutIsNotClosed)
     EXPECT_EQ(Args(args), (std::vector<std::string> { "a" }));
 }
 
+// Reads every line of `file` with CfgReadLine and checks it against CfgSplitLine of the same physical
+// line (read again after a rewind); returns the number of lines with a keyword.
+size_t ExpectReadAsSplit(CfgFile& file, const std::string& what)
+{
+    std::vector<std::string> raw;
+    for (std::string l; file.ReadRawLine(l);)
+        raw.push_back(l);
+    file.Rewind();
+    std::string kw, expected;
+    CfgArgList args, expectedArgs;
+    int line = 0;
+    size_t next = 0, read = 0;
+    while (CfgReadLine(file, kw, args, line, nullptr)) {
+        if (line < 1 || static_cast<size_t>(line) > raw.size()) {
+            ADD_FAILURE() << what << ": line " << line << " of " << raw.size();
+            return read;
+        }
+        for (; next + 1 < static_cast<size_t>(line); ++next)
+            EXPECT_FALSE(CfgSplitLine(raw[next], expected, expectedArgs)) << what << ": skipped line " << next + 1;
+        EXPECT_TRUE(CfgSplitLine(raw[next], expected, expectedArgs)) << what << ": line " << line;
+        EXPECT_EQ(kw, expected) << what << ": line " << line;
+        EXPECT_EQ(Args(args), Args(expectedArgs)) << what << ": line " << line;
+        ++next;
+        ++read;
+    }
+    for (; next < raw.size(); ++next)
+        EXPECT_FALSE(CfgSplitLine(raw[next], expected, expectedArgs)) << what << ": skipped line " << next + 1;
+    return read;
+}
+
+TEST(CfgReadLine, KeywordAndMemberEndsOnEitherSideOfA16ByteBlock)
+{
+    // The reader scans 16 bytes at a time: a keyword, member or quoted text that ends just before, at
+    // or just after a block boundary (and bytes that stop the scan beyond the line's end) must not
+    // change the result. Every stopping byte at every such length, at the end of the text or not.
+    const char stops[] = { ' ', '\t', ',', ';', '"', '\\', '\r', '\0', 'x' };
+    std::string text;
+    size_t lines = 0;
+    for (size_t len : { 1, 2, 14, 15, 16, 17, 18, 31, 32, 33, 47, 48, 49 }) {
+        std::string run(len, 'k');
+        for (char stop : stops) {
+            std::string s(1, stop);
+            for (const std::string& l : { run + s + "a, b", "kw " + run + s + " , c", "kw \"" + run + s + "\", d",
+                     "kw a,\t" + run + s, "  " + run + s + ";\"", "kw \"" + run + "\"" + s + ",e" }) {
+                text += l + (lines % 3 ? "\n" : "\r\n");
+                ++lines;
+            }
+        }
+    }
+    auto file = CfgFile::FromText(text);
+    EXPECT_GT(ExpectReadAsSplit(*file, "block ends"), lines / 2);
+    // The same lines each as the last of a text, without a line end.
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string last = text.substr(start, nl - start);
+        ExpectReadAsSplit(*CfgFile::FromText(last), "last line " + last);
+    }
+    // A member that fills a block exactly, then one that crosses into the next.
+    std::string kw;
+    CfgArgList args;
+    int line = 0;
+    file = CfgFile::FromText("kw " + std::string(13, 'a') + "," + std::string(17, 'b') + " ;x");
+    ASSERT_TRUE(CfgReadLine(*file, kw, args, line, nullptr));
+    EXPECT_EQ(Args(args), (std::vector<std::string> { std::string(13, 'a'), std::string(17, 'b') }));
+}
+
+TEST(CfgReadLine, FileReadsSplitLikeTheText)
+{
+    // Random lines of the bytes that matter to the line syntax, some longer than a line is kept, in a
+    // file of several 64 KB reads: lines that span two reads, a line that ends exactly at the end of a
+    // read (its line feed the last byte of it, or the first of the next) and a last line without a
+    // line end, read from the file and from memory.
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    const char alphabet[] = "kw a b,,;;\"\"\\\t\r str.x\0Z";
+    std::string body;
+    while (body.size() < 150000) {
+        size_t len = next(8) == 0 ? 4000 + next(300) : next(60);
+        for (size_t i = 0; i < len; ++i)
+            body.push_back(alphabet[next(sizeof alphabet - 1)]);
+        body += "\n";
+    }
+    std::filesystem::path path
+        = std::filesystem::temp_directory_path() / ("dsc_reads_" + std::to_string(::getpid()) + ".dsc");
+    for (size_t lineEnd : { 65534, 65535, 65536 }) {
+        // Plain lines up to the one whose line feed stands at offset `lineEnd`, then the random ones.
+        std::string text;
+        while (text.size() + 40 < lineEnd)
+            text += "entryfield_text /a/b, \"x;y\", 0x10\n";
+        text += "kw " + std::string(lineEnd - text.size() - 3, 'v') + "\n";
+        ASSERT_EQ(text.size(), lineEnd + 1);
+        text += body + "last a, b"; // no line end
+        std::ofstream(path, std::ios::binary) << text;
+        auto file = CfgFile::Open(path.string());
+        ASSERT_TRUE(file);
+        size_t fromFile = ExpectReadAsSplit(*file, "file " + std::to_string(lineEnd));
+        EXPECT_EQ(fromFile, ExpectReadAsSplit(*CfgFile::FromText(text), "text " + std::to_string(lineEnd)));
+        EXPECT_GT(fromFile, 1500u);
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(CfgOptArgList, KeepsNoneApartFromEmptyThroughCopiesMovesAndTheArena)
 {
     CfgArgList ab = CfgArgList::FromTexts({ "a", "b" });
