@@ -136,7 +136,7 @@ private:
 
     static void Name(CfgItem* item, const CfgArgList& args)
     {
-        item->name = std::string(args.At(0));
+        item->name.emplace(args.At(0));
         if (args.Count() >= 2)
             item->id = ParseUnsigned(args.At(1));
     }

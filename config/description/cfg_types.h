@@ -36,9 +36,20 @@ public:
     ~CfgArena();
 
     // `bytes` of storage aligned to 8 bytes, valid until the arena is destroyed.
-    void* Allocate(size_t bytes);
+    void* Allocate(size_t bytes)
+    {
+        bytes = (bytes + 7) & ~size_t { 7 };
+        if (bytes > left_)
+            return AllocateInNewBlock(bytes);
+        void* p = at_;
+        at_ += bytes;
+        left_ -= bytes;
+        return p;
+    }
 
 private:
+    void* AllocateInNewBlock(size_t bytes);
+
     static constexpr size_t kBlock = 64 * 1024;
     std::vector<std::unique_ptr<char[]>> blocks_; // kBlock bytes each
     std::vector<std::unique_ptr<char[]>> large_; // single allocations above kBlock

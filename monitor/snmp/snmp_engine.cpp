@@ -1,34 +1,12 @@
 #include "monitor/snmp/snmp_engine.h"
 
+#include "common/bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 
 namespace {
-// Asks for the first `lines` cache lines of a record that lies somewhere on the heap (nothing for none).
-inline void PrefetchLines(const void* record, int lines)
-{
-    if (!record)
-        return;
-    const char* at = static_cast<const char*>(record);
-    for (int i = 0; i < lines; ++i)
-        __builtin_prefetch(at + 64 * i);
-}
-
-// Equal bytes: OIDs are mostly 8 to 16 bytes long, compared in two overlapping words (a call to memcmp
-// costs more than the comparison).
-inline bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n)
-{
-    if (n >= 8 && n <= 16) {
-        uint64_t a0, b0, a1, b1;
-        std::memcpy(&a0, a, 8);
-        std::memcpy(&b0, b, 8);
-        std::memcpy(&a1, a + n - 8, 8);
-        std::memcpy(&b1, b + n - 8, 8);
-        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-    }
-    return std::memcmp(a, b, n) == 0;
-}
 
 // Copies an OID's bytes: mostly 8 to 16, copied as two overlapping words (a call to memcpy costs more
 // than the copy).
