@@ -11,13 +11,6 @@
 
 namespace {
 
-// Keyword comparison for the per-line checks: length and first character decide most of them
-// without a call.
-inline bool IsWord(std::string_view kw, std::string_view word)
-{
-    return kw.size() == word.size() && kw[0] == word[0] && std::memcmp(kw.data(), word.data(), kw.size()) == 0;
-}
-
 // One condition line ("feature_mask" / "hardware_mask"): mask, or "!" directly before the mask;
 // mask 0 (or no mask) applies always.
 bool MaskApplies(const CfgArgList& args, uint32_t deviceMask)
@@ -50,27 +43,27 @@ public:
     void Line(std::string_view kw, const CfgArgList& args, int line)
     {
         // Conditions: each kind of condition line is seen only while the conditions before it apply.
-        if (IsWord(kw, "config_mode")) {
+        if (CfgIsKeyword(kw, "config_mode")) {
             uint32_t n = ParseUnsigned(args.At(0));
             modeOk_ = n == 0 || (n == 1 && easy_) || (n == 2 && !easy_);
             return;
         }
         if (!modeOk_)
             return;
-        if (IsWord(kw, "feature_mask")) {
+        if (CfgIsKeyword(kw, "feature_mask")) {
             featureOk_ = MaskApplies(args, featureMask_);
             return;
         }
         if (!featureOk_)
             return;
-        if (IsWord(kw, "hardware_mask")) {
+        if (CfgIsKeyword(kw, "hardware_mask")) {
             hardwareOk_ = MaskApplies(args, hardwareMask_);
             return;
         }
         if (!hardwareOk_)
             return;
 
-        if (IsWord(kw, "section")) {
+        if (CfgIsKeyword(kw, "section")) {
             std::optional<std::string> title;
             if (args.Count() >= 2)
                 title = std::string(args.At(1));
@@ -79,7 +72,7 @@ public:
             table_ = nullptr;
             return;
         }
-        if (IsWord(kw, "section_plugin")) {
+        if (CfgIsKeyword(kw, "section_plugin")) {
             std::optional<std::string> title;
             if (args.Count() >= 1)
                 title = std::string(args.At(0));
@@ -180,11 +173,11 @@ private:
 
     void PluginLine(std::string_view kw, const CfgArgList& args, int line)
     {
-        if (IsWord(kw, "module")) {
+        if (CfgIsKeyword(kw, "module")) {
             section_->module.emplace(desc_.arena, args);
-        } else if (IsWord(kw, "multicfg")) {
+        } else if (CfgIsKeyword(kw, "multicfg")) {
             section_->multicfg = ParseUnsigned(args.At(0));
-        } else if (IsWord(kw, "uses")) {
+        } else if (CfgIsKeyword(kw, "uses")) {
             CfgItem* item = CfgAddItem(section_, CfgKindReadonlyText);
             item->name = std::string(args.At(0));
             CfgArgList description;
@@ -198,7 +191,7 @@ private:
             }
             Index(item);
             last_ = item;
-        } else if (IsWord(kw, "uses_table")) {
+        } else if (CfgIsKeyword(kw, "uses_table")) {
             int32_t count = ParseDecimal(args.At(1));
             if (count < 1)
                 return;
@@ -223,7 +216,7 @@ private:
                 column->name = std::to_string(c);
                 last_ = column;
             }
-        } else if (IsWord(kw, "module_param")) {
+        } else if (CfgIsKeyword(kw, "module_param")) {
             if (args.Count() < 2)
                 return;
             if (!section_->params)

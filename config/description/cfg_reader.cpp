@@ -151,13 +151,6 @@ const std::string* CfgStringTable::Find(std::string_view key) const
 // ---- line syntax ----
 
 namespace {
-// Keyword comparison for the per-line checks: length and first character decide most of them
-// without a call.
-inline bool IsWord(std::string_view kw, std::string_view word)
-{
-    return kw.size() == word.size() && kw[0] == word[0] && std::memcmp(kw.data(), word.data(), kw.size()) == 0;
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -617,7 +610,7 @@ bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, i
                 SplitRest(parts, args);
             return true;
         }
-        if (IsWord(keyword, "stringtable")) {
+        if (CfgIsKeyword(keyword, "stringtable")) {
             SplitRest(parts, args);
             if (args.Count() >= 1) {
                 if (!strings->table) {
@@ -633,7 +626,7 @@ bool CfgReadLineIf(CfgFile& file, std::string_view& keyword, CfgArgList& args, i
             return true; // no arguments: nothing to replace
         }
         bool anyStr = false; // an argument begins with "str."
-        if (IsWord(keyword, "string")) {
+        if (CfgIsKeyword(keyword, "string")) {
             if (strings->inRun && strings->loading) {
                 anyStr = SplitRest(parts, args);
                 if (args.Count() >= 2) {

@@ -18,6 +18,14 @@ constexpr size_t CfgMaxLine = 4095;
 // padding after the data): the line scans load 16 bytes at a time and may run past the line's end.
 constexpr size_t CfgLinePad = 16;
 
+// True when a line's keyword is `word` (a known, non-empty keyword). For the per-line checks: length
+// and first character decide most of them without a call.
+inline bool CfgIsKeyword(std::string_view keyword, std::string_view word)
+{
+    return keyword.size() == word.size() && keyword[0] == word[0]
+        && std::memcmp(keyword.data(), word.data(), keyword.size()) == 0;
+}
+
 // A description or wizard file opened for line reading (binary, so "\r\n" and "\n" both end lines), or
 // a text in memory. Buffered; can be rewound for a second reading pass.
 class CfgFile {

@@ -428,11 +428,10 @@ public:
     KeywordTable()
     {
         for (size_t i = 0; i < CfgAttrCount; ++i) {
-            infos_[i] = kAttrs[i];
-            Slot& s = Free(infos_[i].keyword);
-            s.keyword = infos_[i].keyword;
+            Slot& s = Free(kAttrs[i].keyword);
+            s.keyword = kAttrs[i].keyword;
             s.size = std::strlen(s.keyword);
-            s.attr = &infos_[i];
+            s.attr = &kAttrs[i];
         }
         for (const KindName& k : kKinds) {
             Slot& s = Free(k.keyword);
@@ -440,10 +439,6 @@ public:
             s.size = std::strlen(s.keyword);
             s.kind = k.kind;
         }
-    }
-    const CfgAttrInfo* Infos() const
-    {
-        return infos_;
     }
     uint32_t Kind(std::string_view keyword) const
     {
@@ -500,7 +495,6 @@ private:
         }
     }
 
-    CfgAttrInfo infos_[CfgAttrCount];
     Slot slots_[kSlots];
 };
 
@@ -531,7 +525,7 @@ const CfgAttrInfo* CfgFindKeyword(std::string_view keyword, uint32_t* kind)
 
 const CfgAttrInfo* CfgAttrTable()
 {
-    return Tables().Infos();
+    return kAttrs;
 }
 
 const CfgAttrInfo* CfgFindAttr(std::string_view keyword)
