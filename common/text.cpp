@@ -144,6 +144,32 @@ std::string CutTo(std::string_view text, size_t limit)
     return std::string(text.substr(0, limit));
 }
 
+std::string StrEscapeControls(std::string_view text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if (b == '\\') {
+            out += "\\\\";
+        } else if (b == '\n') {
+            out += "\\n";
+        } else if (b == '\r') {
+            out += "\\r";
+        } else if (b == '\t') {
+            out += "\\t";
+        } else if (b < 0x20 || b >= 0x7f) {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string StrFormat(const char* format, ...)
 {
     va_list args;

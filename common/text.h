@@ -42,5 +42,9 @@ std::string_view TrimLineEnd(std::string_view text);
 // Copies at most `limit` characters: the fixed-size text fields of the suite's records.
 std::string CutTo(std::string_view text, size_t limit);
 
+// A text from a peer made safe to print on a terminal or in a log: control characters, DEL, bytes
+// above 0x7F and the backslash itself are written as escapes (\n, \t, \r, \\, \x1B).
+std::string StrEscapeControls(std::string_view text);
+
 // printf-style formatting into a std::string.
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

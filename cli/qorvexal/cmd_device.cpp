@@ -64,6 +64,8 @@ int QvReportStatus(const DeviceEntry& entry, const char* what)
 {
     int32_t status = entry.status.load();
     std::string text = status == DevStatusCancelled ? "Cancelled" : DevStatusText(status);
+    if (!entry.status_text.empty())
+        text += ": " + entry.status_text;
     if (status == DevStatusOk)
         return 0;
     std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, entry.AddressText().c_str(), text.c_str());

@@ -45,10 +45,16 @@ bool TakeOptions(CliArgs& args, TftpOptions* o, const char* usage)
     return true;
 }
 
+// The server's own error ("File not found (1)") or the client's reason when there is one; else the
+// status the outcome maps to ("No response (-1)", "IP error (0)").
 int Failed(const char* what, const std::string& file)
 {
-    int32_t status = DevStatusFromTftp(0, TftpLastError, false, nullptr);
-    return CliFail(StrFormat("%s %s: %s (%d)", what, file.c_str(), DevStatusText(status).c_str(), TftpLastError), 1);
+    std::string shown = StrEscapeControls(file);
+    std::string failure = TftpLastFailureText();
+    if (!failure.empty())
+        return CliFail(StrFormat("%s %s: %s", what, shown.c_str(), failure.c_str()), 1);
+    int32_t status = DevStatusFromTftp(0, TftpLastError, false, nullptr, TftpLastErrorFromServer != 0);
+    return CliFail(StrFormat("%s %s: %s (%d)", what, shown.c_str(), DevStatusText(status).c_str(), TftpLastError), 1);
 }
 
 // One transfer (TftpGet or TftpPut) of `remote` from or into `file`, its progress shown as it goes.

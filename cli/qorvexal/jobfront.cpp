@@ -66,6 +66,8 @@ int QvReportFailure(const DeviceEntry& e, const char* what)
     if (status == DevStatusOk)
         return 0;
     std::string text = status == DevStatusCancelled ? std::string("Cancelled") : DevStatusText(status);
+    if (!e.status_text.empty())
+        text += ": " + e.status_text;
     std::string who = e.name.empty() ? e.AddressText() : e.name.str() + " (" + e.AddressText() + ")";
     std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, who.c_str(), text.c_str());
     return 1;

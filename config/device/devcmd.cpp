@@ -56,7 +56,7 @@ private:
 
 int32_t Finish(int ok, bool withPassword, const std::atomic<int32_t>* cancel, uint32_t pauseMs)
 {
-    int32_t status = DevStatusFromTftp(ok, TftpLastError, withPassword, cancel);
+    int32_t status = DevStatusFromTftp(ok, TftpLastError, withPassword, cancel, TftpLastErrorFromServer != 0);
     if (status == DevStatusOk && pauseMs)
         TftpClock().SleepMs(pauseMs);
     return status;

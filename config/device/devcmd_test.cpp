@@ -91,8 +91,14 @@ TEST(DevStatus, TranslatesTransferOutcome)
         { 0, 0, true, nullptr, 113 },
     };
     for (auto& row : rows)
-        EXPECT_EQ(DevStatusFromTftp(row.ok, row.error, row.password, row.cancel), row.status)
+        EXPECT_EQ(DevStatusFromTftp(row.ok, row.error, row.password, row.cancel, row.error > 0), row.status)
             << row.ok << " " << row.error;
+    // The client's own refusals (ERROR 4 to an oversized block, 8 to options) are unusable answers,
+    // never a wrong password; a server's ERROR 0 is its answer, not a local failure.
+    EXPECT_EQ(DevStatusFromTftp(0, 4, true, nullptr, false), 118);
+    EXPECT_EQ(DevStatusFromTftp(0, 8, true, nullptr, false), 118);
+    EXPECT_EQ(DevStatusFromTftp(0, 0, true, nullptr, true), 118);
+    EXPECT_EQ(DevStatusFromTftp(0, 0, true, nullptr, false), 113);
     EXPECT_EQ(DevStatusText(110), "Ok");
     EXPECT_EQ(DevStatusText(115), "No response");
     EXPECT_EQ(DevStatusText(0), "");

@@ -144,6 +144,9 @@ struct DeviceEntry {
     FixedText<64> password; // device password, OEM code page; may be empty
     int32_t password_unsaved = 0; // 1: taken over from a written configuration, not stored in settings
     SharedWord status = 0; // DeviceStatus of the last or running operation
+    // What the device said about a failed operation (its TFTP error message and code), empty when it
+    // said nothing; written by the worker during a job, read by the window after it.
+    std::string status_text;
     uint32_t flags = 0; // DeviceFlags from the system information
     uint32_t feature_word = 0; // FEATUREWORD, valid with DevFlagFeatureWord
     uint32_t hw_mask = 0; // HW-MASK, valid with DevFlagHwMask

@@ -32,6 +32,13 @@ int Done(DeviceEntry& entry, int32_t status)
     return status == DevStatusOk ? 1 : 0;
 }
 
+// Done after a device command: keeps what the device said about a failure with the status.
+int DoneTftp(DeviceEntry& entry, int32_t status)
+{
+    entry.status_text = status == DevStatusOk ? std::string() : TftpLastFailureText();
+    return Done(entry, status);
+}
+
 // Sleeps `ms` in steps of 100 ms; false as soon as the user cancels.
 bool Pause(DeviceEntry& entry, uint32_t ms)
 {
@@ -52,9 +59,11 @@ int DevOpCheck(DeviceEntry& entry)
     std::string text;
     int32_t status
         = DevSysInfo(entry.address, entry.port, &text, TimeoutMs(entry), kDevBlockSize, nullptr, &entry.cancel);
-    if (status == DevStatusOk && !SysInfoParseInto(text, entry))
-        status = DevStatusUnknown;
-    return Done(entry, status);
+    if (status == DevStatusOk && !SysInfoParseInto(text, entry)) {
+        entry.status_text = "the system information text is not valid";
+        return Done(entry, DevStatusUnknown);
+    }
+    return DoneTftp(entry, status);
 }
 
 int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
@@ -74,7 +83,7 @@ int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
     entry.progress_kind = 0;
     if (status == DevStatusOk && stream)
         *stream = std::move(received);
-    return Done(entry, status);
+    return DoneTftp(entry, status);
 }
 
 int DevOpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
@@ -87,7 +96,7 @@ int DevOpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
     int32_t status = DevWriteConfig(
         entry.address, entry.port, entry.password.str(), stream, TimeoutMs(entry), kDevBlockSize, &entry.progress);
     entry.progress_kind = 0;
-    return Done(entry, status);
+    return DoneTftp(entry, status);
 }
 
 int DevOpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageParam)
@@ -108,14 +117,14 @@ int DevOpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageP
         kDevBlockSize, &entry.progress);
     entry.progress_kind = 0;
     entry.uploading = 0;
-    return Done(entry, status);
+    return DoneTftp(entry, status);
 }
 
 int DevOpActivateImage(DeviceEntry& entry, int32_t image)
 {
     if (!IpLink(entry))
         return 0;
-    return Done(entry,
+    return DoneTftp(entry,
         DevActivateImage(entry.address, entry.port, entry.password.str(), image, TimeoutMs(entry), kDevBlockSize,
             nullptr, &entry.cancel));
 }
@@ -124,7 +133,7 @@ int DevOpSetTime(DeviceEntry& entry, std::string_view timeText)
 {
     if (!IpLink(entry))
         return 0;
-    return Done(entry,
+    return DoneTftp(entry,
         DevSetTime(entry.address, entry.port, entry.password.str(), timeText, TimeoutMs(entry), kDevBlockSize, nullptr,
             &entry.cancel));
 }

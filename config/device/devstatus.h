@@ -32,5 +32,7 @@ std::string DevStatusText(int32_t status);
 
 // The one translation from the outcome of a TFTP transfer to a DeviceStatus. `ok`: the transfer's
 // result; `lastError`: TftpLastError after it; `withPassword`: the command carried a password (ERROR 4
-// then means a wrong password); `cancel`: the cancel flag the caller passed, or nullptr.
-int32_t DevStatusFromTftp(int ok, int32_t lastError, bool withPassword, const std::atomic<int32_t>* cancel);
+// then means a wrong password); `cancel`: the cancel flag the caller passed, or nullptr; `fromServer`:
+// TftpLastErrorFromServer (the code came in the server's ERROR packet, not from the client's refusal).
+int32_t DevStatusFromTftp(
+    int ok, int32_t lastError, bool withPassword, const std::atomic<int32_t>* cancel, bool fromServer);

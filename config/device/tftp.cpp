@@ -7,6 +7,8 @@
 #include <cstring>
 
 int32_t TftpLastError = 0;
+int32_t TftpLastErrorFromServer = 0;
+std::string TftpLastErrorText;
 
 namespace {
 // Largest block the devices accept when they truncate their option answer to "bl".
@@ -83,6 +85,13 @@ int TftpMemoryStream::Read(uint8_t* data, size_t size)
 
 // --- the transfer ---
 
+namespace {
+// The largest block size RFC 2348 allows (a UDP datagram of 65,507 bytes less the DATA header).
+constexpr uint32_t kTftpOptionMaxBlockSize = 65464;
+// Retransmission interval: one second without an answer to the last packet sent.
+constexpr uint32_t kResendMs = 1000;
+} // namespace
+
 TftpTransfer::TftpTransfer(
     bool write, NetAddress server, std::string file, uint32_t timeoutMs, int32_t blockSize, TftpStream& stream)
     : write_(write)
@@ -104,6 +113,7 @@ TftpTransfer::TftpTransfer(
 void TftpTransfer::Send(std::vector<uint8_t> bytes)
 {
     lastSent_ = bytes;
+    lastSentAt_ = now_;
     outbox_.push_back({ std::move(bytes), server_ });
 }
 
@@ -123,26 +133,50 @@ void TftpTransfer::Fail(int32_t error)
     state_ = TftpState::Failed;
 }
 
+void TftpTransfer::Refuse(uint16_t code, std::string reason)
+{
+    SendError(code, server_);
+    errorText_ = std::move(reason);
+    Fail(code);
+}
+
 void TftpTransfer::Start(uint32_t now)
 {
+    now_ = now;
+    lastReceived_ = now;
     std::vector<uint8_t> request;
     Put16(request, write_ ? kTftpWrq : kTftpRrq);
     PutText(request, file_);
     PutText(request, "octet");
     PutText(request, "blksize");
     PutText(request, std::to_string(requested_));
+    // The request travels in one datagram of the size the buffers hold; a longer one is refused here
+    // rather than sent cut or left to time out.
+    if (request.size() > kTftpMaxPacket) {
+        errorText_ = StrFormat("request too long: the file name and options need %zu bytes, one datagram holds %zu",
+            request.size(), kTftpMaxPacket);
+        Fail(0);
+        return;
+    }
     Send(std::move(request));
-    lastReceived_ = now;
     // Progress counts from where the stream stands: asking the stream after each block would cost a
     // system call per block for a file.
     progress_ = stream_.Position();
+}
+
+uint32_t TftpTransfer::IdleDueIn(uint32_t now) const
+{
+    uint32_t since = now - lastSentAt_;
+    return since >= kResendMs ? 0 : kResendMs - since;
 }
 
 void TftpTransfer::Idle(uint32_t now)
 {
     if (state_ != TftpState::Running)
         return;
+    now_ = now;
     if (now - lastReceived_ < timeoutMs_) {
+        lastSentAt_ = now;
         outbox_.push_back({ lastSent_, server_ });
         return;
     }
@@ -165,13 +199,15 @@ void TftpTransfer::LocalFailure()
         Fail(0);
 }
 
-// Reads the options of an OACK. Returns false when the answer cannot be accepted (a block size the
-// buffers do not hold or the client did not ask for); the caller ends the transfer then.
-bool TftpTransfer::ReadOptions(const uint8_t* data, size_t size)
+// Reads the options of an OACK. Returns false with `reason` when the answer cannot be accepted: a
+// block size that is not plain decimal, outside 8..65464 or above the one asked for, an option that was
+// not asked for or comes twice, or an answer cut anywhere but after the devices' two letters "bl".
+bool TftpTransfer::ReadOptions(const uint8_t* data, size_t size, std::string* reason)
 {
     size_t pos = 2;
+    bool haveBlockSize = false;
     while (pos < size) {
-        if (size - pos == 2 && AsciiLower(static_cast<char>(data[pos])) == 'b'
+        if (pos == 2 && size - pos == 2 && AsciiLower(static_cast<char>(data[pos])) == 'b'
             && AsciiLower(static_cast<char>(data[pos + 1])) == 'l') {
             // The device cut its answer after two letters: it takes our size up to its limit.
             blockSize_ = std::min(requested_, kTruncatedOackLimit);
@@ -179,14 +215,38 @@ bool TftpTransfer::ReadOptions(const uint8_t* data, size_t size)
         }
         std::string_view name = TextAt(data, size, pos);
         pos += name.size() + 1;
-        if (!StrEqualNoCase(name, "blksize"))
-            continue;
+        if (pos > size) {
+            *reason = "option answer cut short";
+            return false;
+        }
+        if (!StrEqualNoCase(name, "blksize")) {
+            *reason = "option answer names an option not asked for: " + StrEscapeControls(name);
+            return false;
+        }
+        if (haveBlockSize) {
+            *reason = "option answer names blksize twice";
+            return false;
+        }
+        haveBlockSize = true;
         std::string_view value = pos < size ? TextAt(data, size, pos) : std::string_view();
         pos += value.size() + 1;
-        size_t used = 0;
-        uint32_t number = ParseUnsigned(value, &used);
-        if (used == 0 || number < kTftpMinBlockSize || number > requested_)
+        if (pos > size) {
+            *reason = "option answer cut short";
             return false;
+        }
+        uint32_t number = 0;
+        bool decimal = !value.empty() && value.size() <= 5;
+        for (char c : value) {
+            if (c < '0' || c > '9')
+                decimal = false;
+            else
+                number = number * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (!decimal || number < kTftpMinBlockSize || number > kTftpOptionMaxBlockSize || number > requested_) {
+            *reason = StrFormat("option answer blksize \"%s\" is not a size from 8 to %u",
+                StrEscapeControls(value).c_str(), requested_);
+            return false;
+        }
         blockSize_ = number;
     }
     return true;
@@ -196,15 +256,17 @@ void TftpTransfer::ReceiveError(const uint8_t* data, size_t size)
 {
     int32_t code = size >= 4 ? Get16(data + 2) : -1;
     std::string message(size > 4 ? TextAt(data, size, 4) : std::string_view());
-    Diag(write_ ? "tftp write error: '%s' [%d]\n" : "tftp read error: '%s' [%d]\n", message.c_str(), code);
+    std::string shown = StrEscapeControls(message);
+    Diag(write_ ? "tftp write error: '%s' [%d]\n" : "tftp read error: '%s' [%d]\n", shown.c_str(), code);
+    errorFromServer_ = code >= 0;
+    errorText_ = std::move(shown);
     Fail(code);
 }
 
 void TftpTransfer::SendAck()
 {
-    lastSent_.assign({ static_cast<uint8_t>(kTftpAck >> 8), static_cast<uint8_t>(kTftpAck & 0xff),
+    Send({ static_cast<uint8_t>(kTftpAck >> 8), static_cast<uint8_t>(kTftpAck & 0xff),
         static_cast<uint8_t>(block_ >> 8), static_cast<uint8_t>(block_ & 0xff) });
-    outbox_.push_back({ lastSent_, server_ });
 }
 
 // Reads the next block from the stream straight into the retransmission copy and queues it.
@@ -224,6 +286,7 @@ void TftpTransfer::SendNextData()
     lastSent_[1] = static_cast<uint8_t>(kTftpData & 0xff);
     lastSent_[2] = static_cast<uint8_t>(block_ >> 8);
     lastSent_[3] = static_cast<uint8_t>(block_ & 0xff);
+    lastSentAt_ = now_;
     outbox_.push_back({ lastSent_, server_ });
 }
 
@@ -231,17 +294,22 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
 {
     if (state_ != TftpState::Running || size < 1)
         return;
-    // Transfer identifier: the first answer names the server's port; from then on a datagram from
-    // anywhere else is a stranger's and gets ERROR 5 (an ERROR from a stranger is not answered, so
-    // two confused peers cannot keep each other busy).
-    if (server_.port == requestPort_) {
-        server_.port = from.port;
-    } else if (from != server_) {
+    // Transfer identifier: the server is the address the request went to; its first answer names the
+    // port it serves this transfer from. Any other sender is a stranger: it gets ERROR 5 and changes
+    // nothing (an ERROR from a stranger is not answered, so two confused peers cannot keep each other
+    // busy).
+    bool fromServer = pinned_ ? from == server_ : from.ip == server_.ip;
+    if (!fromServer) {
         if (!(size >= 2 && Get16(data) == kTftpError))
             SendError(5, from);
         return;
     }
+    if (!pinned_) {
+        pinned_ = true;
+        server_.port = from.port;
+    }
     // Only the server's datagrams count as a sign of life: a stranger cannot hold a dead transfer open.
+    now_ = now;
     lastReceived_ = now;
 
     uint16_t opcode = size >= 2 ? Get16(data) : 0;
@@ -250,12 +318,20 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
         return;
     }
     if (opcode == kTftpOack) {
-        if (!ReadOptions(data, size)) {
-            // An option answer the buffers cannot take: ERROR 8 (option refused) ends the transfer.
-            SendError(8, server_);
-            Fail(8);
+        // An option answer stands only before the first block. A repeated one (our ACK 0 was lost)
+        // gets ACK 0 again on a read; on a write it is a duplicate ACK 0 and changes nothing.
+        if (optionsSeen_ || sentData_ || block_ != 0) {
+            if (!write_ && block_ == 0)
+                SendAck();
             return;
         }
+        std::string reason;
+        if (!ReadOptions(data, size, &reason)) {
+            // An option answer the client cannot accept: ERROR 8 (option refused) ends the transfer.
+            Refuse(8, reason);
+            return;
+        }
+        optionsSeen_ = true;
         if (!write_) {
             SendAck(); // ACK 0 (block_ is still 0 before the first DATA)
             return;
@@ -267,6 +343,13 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
     if (!write_ && opcode == kTftpData && size >= 4) {
         uint16_t block = Get16(data + 2);
         size_t length = size - 4;
+        if (length > blockSize_) {
+            // More than the agreed block: the rest would be lost or the file cut. ERROR 4 (illegal
+            // operation) ends the transfer.
+            Refuse(4,
+                StrFormat("DATA block %u of %zu bytes, more than the agreed block size %u", block, length, blockSize_));
+            return;
+        }
         if (block == static_cast<uint16_t>(block_ + 1)) {
             block_ = block;
             if (length > 0 && !stream_.Write(data + 4, length)) {
@@ -285,8 +368,9 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
     if (write_ && opcode == kTftpAck && (data == nullptr || size >= 4)) {
         uint16_t block = data ? Get16(data + 2) : 0;
         if (block != block_) {
-            // Another block number: send the current DATA (or, before any, the request) again.
-            outbox_.push_back({ lastSent_, server_ });
+            // A duplicate or stray ACK. Answering it with DATA would send every later block twice once
+            // one ACK was duplicated (the Sorcerer's Apprentice fault); only the retransmission timer
+            // sends a block again.
             return;
         }
         if (sentData_) {
@@ -320,7 +404,7 @@ int TftpUdpLink::Wait(uint32_t timeoutMs)
 {
     if (pendingSize_ >= 0)
         return 1;
-    pending_.resize(kTftpMaxPacket);
+    pending_.resize(kTftpMaxPacket + 1);
     int n = socket_.ReceiveFrom(pending_.data(), pending_.size(), &pendingFrom_, timeoutMs);
     if (n == -2)
         return 0;
@@ -354,8 +438,9 @@ void Flush(TftpTransfer& transfer, TftpLink& link)
 int TftpRun(TftpTransfer& transfer, TftpLink& link, Clock& clock, std::atomic<int32_t>* progress,
     const std::atomic<int32_t>* cancel)
 {
-    // A longer datagram is cut to the largest packet a transfer can carry.
-    std::vector<uint8_t> buffer(kTftpMaxPacket);
+    // One byte more than the largest packet a transfer carries, so that a longer datagram is seen
+    // as longer (and refused) rather than cut to a plausible size.
+    std::vector<uint8_t> buffer(kTftpMaxPacket + 1);
     transfer.Start(clock.TickMs());
     Flush(transfer, link);
     for (;;) {
@@ -368,18 +453,23 @@ int TftpRun(TftpTransfer& transfer, TftpLink& link, Clock& clock, std::atomic<in
             Flush(transfer, link);
             return 0;
         }
-        int ready = link.Wait(1000);
-        if (ready < 0) {
-            transfer.LocalFailure();
-            return 0;
-        }
-        if (ready == 0) {
+        // Wait until the transfer's next retransmission is due (at most a second, for the cancel
+        // flag); datagrams that change nothing (a stranger's) do not move that moment.
+        uint32_t due = transfer.IdleDueIn(clock.TickMs());
+        if (due == 0) {
             transfer.Idle(clock.TickMs());
             Flush(transfer, link);
             continue;
         }
+        int ready = link.Wait(due);
+        if (ready < 0) {
+            transfer.LocalFailure();
+            return 0;
+        }
+        if (ready == 0)
+            continue;
         NetAddress from;
-        int n = link.Receive(buffer.data(), kTftpMaxPacket, &from);
+        int n = link.Receive(buffer.data(), buffer.size(), &from);
         if (n < 1)
             continue;
         transfer.Receive(buffer.data(), static_cast<size_t>(n), from, clock.TickMs());
@@ -400,6 +490,8 @@ int Transfer(bool write, uint32_t address, uint16_t port, const char* file, Tftp
     int32_t blockSize, std::atomic<int32_t>* progress, const std::atomic<int32_t>* cancel)
 {
     TftpLastError = 0;
+    TftpLastErrorFromServer = 0;
+    TftpLastErrorText.clear();
     std::unique_ptr<TftpLink> link;
     if (Environment().openLink) {
         link = Environment().openLink();
@@ -413,9 +505,20 @@ int Transfer(bool write, uint32_t address, uint16_t port, const char* file, Tftp
     TftpTransfer transfer(write, NetAddress { address, port }, file, timeoutMs, blockSize, stream);
     int ok = TftpRun(transfer, *link, TftpClock(), progress, cancel);
     TftpLastError = transfer.Error();
+    TftpLastErrorFromServer = transfer.ErrorFromServer() ? 1 : 0;
+    TftpLastErrorText = transfer.ErrorText();
     return ok;
 }
 } // namespace
+
+std::string TftpLastFailureText()
+{
+    if (!TftpLastErrorFromServer)
+        return TftpLastErrorText;
+    if (TftpLastErrorText.empty())
+        return StrFormat("error %d from the server", TftpLastError);
+    return StrFormat("%s (%d)", TftpLastErrorText.c_str(), TftpLastError);
+}
 
 void TftpSetEnvironment(TftpEnvironment environment)
 {

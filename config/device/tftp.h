@@ -19,9 +19,15 @@
 #include <vector>
 
 // Why the last transfer failed: 0 local failure or cancel, -1 time-out or an unexpected packet, else
-// the code of the ERROR packet the server sent (8 when the client refused the server's options).
-// Transfers run on one thread at a time (the device worker), so one process-wide value is enough.
+// the code of the ERROR packet the server sent, or of the one the client sent when it refused the
+// server's answer (4 a DATA block longer than agreed, 8 an option answer). Transfers run on one thread
+// at a time (the device worker), so process-wide values are enough.
 extern int32_t TftpLastError;
+// 1 when TftpLastError came in an ERROR packet from the server (also code 0), else 0.
+extern int32_t TftpLastErrorFromServer;
+// The failure in words, safe to print: the server's message with control characters escaped, or the
+// client's own reason for refusing an answer or a request; empty after a time-out, cancel or local failure.
+extern std::string TftpLastErrorText;
 
 constexpr uint32_t kTftpMaxBlockSize = 8192;
 constexpr size_t kTftpMaxPacket = kTftpMaxBlockSize + 4;
@@ -92,8 +98,11 @@ public:
     TftpTransfer(
         bool write, NetAddress server, std::string file, uint32_t timeoutMs, int32_t blockSize, TftpStream& stream);
 
-    void Start(uint32_t now); // queues the request
-    void Idle(uint32_t now); // a second passed without a datagram: retransmit, or give up
+    void Start(uint32_t now); // queues the request (or fails when it does not fit one datagram)
+    // Milliseconds from `now` until Idle is due (0: now). Only the transfer's own sends and the
+    // server's datagrams move this moment; a stranger's datagrams never do.
+    uint32_t IdleDueIn(uint32_t now) const;
+    void Idle(uint32_t now); // a second passed since the last send: retransmit, or give up
     void Receive(const uint8_t* data, size_t size, NetAddress from, uint32_t now);
     void Cancel(); // the user stops: ERROR 0 to the server
     void LocalFailure(); // the socket failed: end without a word to the server
@@ -105,6 +114,14 @@ public:
     int32_t Error() const
     {
         return error_;
+    }
+    bool ErrorFromServer() const
+    {
+        return errorFromServer_;
+    }
+    const std::string& ErrorText() const
+    {
+        return errorText_;
     }
     uint32_t BlockSize() const
     {
@@ -127,7 +144,8 @@ private:
     void Send(std::vector<uint8_t> bytes); // to the server, remembered for retransmission
     void SendError(uint16_t code, NetAddress to);
     void Fail(int32_t error);
-    bool ReadOptions(const uint8_t* data, size_t size);
+    void Refuse(uint16_t code, std::string reason); // ERROR `code` to the server, then fail with `reason`
+    bool ReadOptions(const uint8_t* data, size_t size, std::string* reason);
     void ReceiveError(const uint8_t* data, size_t size);
     void SendAck();
     void SendNextData();
@@ -142,8 +160,14 @@ private:
 
     TftpState state_ = TftpState::Running;
     int32_t error_ = 0;
+    bool errorFromServer_ = false;
+    std::string errorText_;
+    bool pinned_ = false; // the server's port (its transfer identifier) is known
+    bool optionsSeen_ = false; // an OACK was taken; a repeated one only repeats ACK 0 (read)
     uint32_t blockSize_ = 512; // stays 512 unless the server acknowledges the option
-    uint32_t lastReceived_ = 0;
+    uint32_t lastReceived_ = 0; // the server's last datagram
+    uint32_t lastSentAt_ = 0; // the last send to the server: the next retransmission is a second later
+    uint32_t now_ = 0; // the time of the event being handled
     uint16_t block_ = 0; // read: last block received; write: current block
     bool sentData_ = false; // write: a DATA block went out (block 0 recurs after the wrap)
     int64_t progress_ = 0;
@@ -171,13 +195,14 @@ public:
 
 private:
     UdpSocket socket_;
-    std::vector<uint8_t> pending_; // the datagram Wait received, cut to kTftpMaxPacket
+    std::vector<uint8_t> pending_; // the datagram Wait received, cut one byte past kTftpMaxPacket
     int pendingSize_ = -1; // its size, -1 when none waits
     NetAddress pendingFrom_;
 };
 
 // Runs a transfer to its end: waits at most a second at a time so that a cancel request is seen within
-// a second. Returns 1 when the transfer is done, 0 when it failed or was cancelled.
+// a second, and retransmits or gives up when the transfer says so, however many strangers' datagrams come. Returns 1
+// when the transfer is done, 0 when it failed or was cancelled.
 int TftpRun(TftpTransfer& transfer, TftpLink& link, Clock& clock, std::atomic<int32_t>* progress,
     const std::atomic<int32_t>* cancel);
 
@@ -188,6 +213,10 @@ struct TftpEnvironment {
 };
 void TftpSetEnvironment(TftpEnvironment environment);
 Clock& TftpClock();
+
+// The last failure for the user: the server's message and code ("File not found (1)"), the client's
+// own reason for refusing the server's answer or the request, or empty (time-out, cancel, local failure).
+std::string TftpLastFailureText();
 
 // `address` and `port` in host order; port 0 means 69. `progress` receives the stream position after
 // each block; a nonzero `cancel` stops the transfer. Return 1 on success, 0 on failure (TftpLastError).

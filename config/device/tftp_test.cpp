@@ -301,6 +301,56 @@ TEST(TftpTransfer, UnusableAnswersFail)
                 10)),
             8, 8 },
         { "block size without value", false, TestOack(std::string("blksize", 7)), 8, 8 },
+        // Only plain decimal sizes the client asked for, each option once, nothing cut short.
+        { "hexadecimal block size", false,
+            TestOack(std::string("blksize\0"
+                                 "0x200\0",
+                14)),
+            8, 8 },
+        { "signed block size", false,
+            TestOack(std::string("blksize\0"
+                                 "+512\0",
+                13)),
+            8, 8 },
+        { "block size with a blank", false,
+            TestOack(std::string("blksize\0"
+                                 " 512\0",
+                13)),
+            8, 8 },
+        { "block size above 65464", false,
+            TestOack(std::string("blksize\0"
+                                 "4294967808\0",
+                19)),
+            8, 8 },
+        { "block size twice", false,
+            TestOack(std::string("blksize\0"
+                                 "512\0"
+                                 "blksize\0"
+                                 "256\0",
+                24)),
+            8, 8 },
+        { "option not asked for", false,
+            TestOack(std::string("tsize\0"
+                                 "1500\0"
+                                 "blksize\0"
+                                 "512\0",
+                23)),
+            8, 8 },
+        { "value cut short", false,
+            TestOack(std::string("blksize\0"
+                                 "512",
+                11)),
+            8, 8 },
+        { "name cut short", true, TestOack(std::string("blksi", 5)), 8, 8 },
+        { "bl after an option", false,
+            TestOack(std::string("blksize\0"
+                                 "512\0"
+                                 "bl",
+                14)),
+            8, 8 },
+        // More data than the agreed block: refused with ERROR 4, never written as a cut file.
+        { "DATA above 512 without options", false, TestPacket(3, 1, std::string(513, 'x')), 4, 4 },
+        { "DATA above the largest block", false, TestPacket(3, 1, std::string(kTftpMaxBlockSize + 1, 'x')), 4, 4 },
     };
     for (auto& row : rows) {
         Exchange r;
@@ -311,6 +361,7 @@ TEST(TftpTransfer, UnusableAnswersFail)
         r.Go(row.write, 512);
         EXPECT_EQ(r.ok, 0) << row.name;
         EXPECT_EQ(r.error, row.error) << row.name;
+        EXPECT_EQ(r.stream.Data(), "") << row.name;
         const TestDatagram& last = r.link.sent.back();
         if (row.errorSent < 0) {
             EXPECT_EQ(r.link.sent.size(), 1u) << row.name;
@@ -318,34 +369,6 @@ TEST(TftpTransfer, UnusableAnswersFail)
             EXPECT_TRUE(last.Opcode() == 5 && last.Number() == row.errorSent) << row.name;
         }
     }
-}
-
-TEST(TftpTransfer, OptionAnswerSkipsUnknownOptions)
-{
-    Exchange r;
-    r.server.content = Bytes(1500);
-    r.link.onSend = [&](ScriptedLink& l, const TestDatagram& d) {
-        if (d.Opcode() == 1) {
-            r.server.blockSize = 1000;
-            l.Reply(TestOack(std::string("tsize\0"
-                                         "1500\0"
-                                         "blksize\0"
-                                         "1000\0",
-                        23)),
-                r.server.tid);
-            return;
-        }
-        if (d.Opcode() == 4 && d.Number() == 0) {
-            r.server.block = 1;
-            r.server.SendBlock(l);
-            return;
-        }
-        r.server.Handle(l, d);
-    };
-    r.Go(false, 1024);
-    EXPECT_EQ(r.ok, 1);
-    EXPECT_EQ(r.blockSize, 1000u);
-    EXPECT_EQ(r.stream.Data(), r.server.content);
 }
 
 TEST(TftpTransfer, SilenceAtEachPointEndsAfterTimeOut)
@@ -520,4 +543,140 @@ TEST(TftpGet, RealSocketOnLoopback)
     t.Receive(buf, static_cast<size_t>(n), from, 10);
     EXPECT_EQ(t.State(), TftpState::Done);
     EXPECT_EQ(stream.Data(), "DEVICE: x");
+}
+
+TEST(TftpTransfer, StrangersNeitherFeedNorPinNorKeepAliveTheTransfer)
+{
+    NetAddress otherHost { 0x7f000002, 40001 };
+    {
+        // A stranger floods a silent transfer every half second: the client still repeats its request
+        // once a second and gives up when the time-out has passed since the server's last word.
+        Exchange r;
+        r.link.onSend = nullptr; // the server never answers
+        for (uint32_t at = 1500; at < 60000; at += 500)
+            r.link.ArriveAt(TestPacket(3, 1, "x"), otherHost, at);
+        r.Go(false, 512, 5000);
+        EXPECT_EQ(r.ok, 0);
+        EXPECT_EQ(r.error, -1);
+        int requests = 0;
+        for (const TestDatagram& d : r.link.sent)
+            requests += d.Opcode() == 1;
+        EXPECT_EQ(requests, 5);
+        EXPECT_EQ(r.link.sent.back().at, 6000u);
+        EXPECT_EQ(r.stream.Data(), "");
+    }
+    {
+        // Another host answers first: it is a stranger (ERROR 5), it fixes no port, and the server's
+        // own answer from its transfer port is taken afterwards.
+        Exchange r;
+        r.server.content = Bytes(700);
+        r.link.onSend = [&](ScriptedLink& l, const TestDatagram& d) {
+            if (d.Opcode() == 1) {
+                l.Reply(TestPacket(3, 1, "forged end"), otherHost);
+                l.Reply(TestOack(std::string("blksize\0"
+                                             "512\0",
+                            12)),
+                    otherHost);
+            }
+            r.server.Handle(l, d);
+        };
+        r.Go(false);
+        EXPECT_EQ(r.ok, 1);
+        EXPECT_EQ(r.stream.Data(), Bytes(700));
+        EXPECT_EQ(r.Trace(), "RRQ ERROR5 ERROR5 ACK0 ACK1 ACK2");
+        EXPECT_EQ(r.link.sent[1].address, otherHost);
+    }
+    {
+        // A server that answers from the request's own port is pinned to it: a later datagram from
+        // another port of the same host is a stranger's and does not end the transfer.
+        Exchange r;
+        r.server.content = Bytes(700);
+        r.server.tid = kServer;
+        NetAddress otherPort { kServer.ip, 41000 };
+        r.link.onSend = [&](ScriptedLink& l, const TestDatagram& d) {
+            if (d.Opcode() == 4 && d.Number() == 0)
+                l.Reply(TestPacket(3, 1, "short"), otherPort);
+            r.server.Handle(l, d);
+        };
+        r.Go(false);
+        EXPECT_EQ(r.ok, 1);
+        EXPECT_EQ(r.stream.Data(), Bytes(700));
+    }
+}
+
+TEST(TftpPut, DuplicatedAcksNeverSendABlockTwice)
+{
+    // The server (or the network) repeats every ACK. Answering each with DATA would double every
+    // later block; each block goes out once, and a lost block is repeated only by the timer.
+    for (int loseAck : { -1, 3 }) {
+        Exchange r;
+        r.stream = TftpMemoryStream(Bytes(512 * 6 + 10));
+        int acks = 0;
+        r.link.onSend = [&](ScriptedLink& l, const TestDatagram& d) {
+            size_t before = r.link.sent.size();
+            (void)before;
+            if (d.Opcode() == 3 && d.Number() == loseAck && acks++ == 0)
+                return; // this DATA is lost once
+            r.server.Handle(l, d);
+            // Repeat what the server just answered.
+            r.server.Handle(l, d);
+        };
+        r.server.options = TestServer::Options::None;
+        r.Go(true);
+        SCOPED_TRACE(loseAck);
+        EXPECT_EQ(r.ok, 1);
+        EXPECT_EQ(r.server.received, Bytes(512 * 6 + 10));
+        std::string expected = loseAck < 0 ? "WRQ DATA1 DATA2 DATA3 DATA4 DATA5 DATA6 DATA7"
+                                           : "WRQ DATA1 DATA2 DATA3 DATA3 DATA4 DATA5 DATA6 DATA7";
+        EXPECT_EQ(r.Trace(), expected);
+    }
+}
+
+TEST(TftpTransfer, FailuresCarryTheServersWordsOrTheClientsReason)
+{
+    struct {
+        uint16_t code;
+        std::string message;
+        const char* text; // TftpLastFailureText
+    } rows[] = {
+        { 1, "File not found", "File not found (1)" },
+        { 0, "Permission denied", "Permission denied (0)" },
+        { 2, std::string("bad\x1b[2J\nname\\", 14), "bad\\x1B[2J\\nname\\\\ (2)" },
+        { 7, "", "error 7 from the server" },
+    };
+    ManualClock clock(0);
+    TestServer server;
+    TftpSetEnvironment({ &clock, [&]() {
+                            auto l = std::make_unique<ScriptedLink>(clock);
+                            server.Attach(*l);
+                            return std::unique_ptr<TftpLink>(std::move(l));
+                        } });
+    for (auto& row : rows) {
+        server.errorCode = row.code;
+        server.errorMessage = row.message;
+        TftpMemoryStream stream;
+        EXPECT_EQ(TftpGet(0x7f000001, 0, "x", stream, 3000, 512), 0);
+        EXPECT_EQ(TftpLastError, row.code);
+        EXPECT_EQ(TftpLastErrorFromServer, 1);
+        EXPECT_EQ(TftpLastFailureText(), row.text);
+    }
+    // The client's own refusals say why; a time-out says nothing beyond its code.
+    server.errorCode = 0;
+    server.errorMessage.clear();
+    server.options = TestServer::Options::None;
+    server.content = Bytes(100);
+    TftpMemoryStream stream;
+    int seen = server.seen;
+    EXPECT_EQ(TftpGet(0x7f000001, 0, std::string(kTftpMaxPacket, 'f').c_str(), stream, 3000, 512), 0);
+    EXPECT_EQ(TftpLastError, 0);
+    EXPECT_EQ(TftpLastErrorFromServer, 0);
+    EXPECT_NE(TftpLastFailureText().find("request too long"), std::string::npos);
+    EXPECT_EQ(server.seen, seen); // nothing was sent
+    EXPECT_EQ(TftpGet(0x7f000001, 0, std::string(kTftpMaxPacket - 40, 'f').c_str(), stream, 3000, 512), 1);
+    server.ignoreFrom = 0;
+    server.ignoreCount = -1;
+    EXPECT_EQ(TftpGet(0x7f000001, 0, "x", stream, 3000, 512), 0);
+    EXPECT_EQ(TftpLastError, -1);
+    EXPECT_EQ(TftpLastFailureText(), "");
+    TftpSetEnvironment({});
 }

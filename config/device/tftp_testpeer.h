@@ -6,6 +6,7 @@
 #include "common/clock.h"
 #include "config/device/tftp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -63,6 +64,12 @@ public:
     {
         inbox_.push_back({ std::move(bytes), from, clock_.TickMs() });
     }
+    // A datagram that arrives at the simulated moment `at`, whatever the client does (a stranger's flood).
+    void ArriveAt(std::vector<uint8_t> bytes, NetAddress from, uint32_t at)
+    {
+        auto pos = std::find_if(later_.begin(), later_.end(), [&](const TestDatagram& d) { return d.at > at; });
+        later_.insert(pos, { std::move(bytes), from, at });
+    }
     int Send(const uint8_t* data, size_t size, NetAddress to) override
     {
         sent.push_back({ std::vector<uint8_t>(data, data + size), to, clock_.TickMs() });
@@ -76,6 +83,14 @@ public:
             return -1;
         if (!inbox_.empty())
             return 1;
+        int32_t until = later_.empty() ? 0 : static_cast<int32_t>(later_.front().at - clock_.TickMs());
+        if (!later_.empty() && until <= static_cast<int32_t>(timeoutMs)) {
+            if (until > 0)
+                clock_.Advance(static_cast<uint32_t>(until));
+            inbox_.push_back(std::move(later_.front()));
+            later_.pop_front();
+            return 1;
+        }
         clock_.Advance(timeoutMs);
         return 0;
     }
@@ -95,6 +110,7 @@ public:
 private:
     ManualClock& clock_;
     std::deque<TestDatagram> inbox_;
+    std::deque<TestDatagram> later_; // ArriveAt datagrams by time
 };
 
 // A lock-step TFTP server model on a ScriptedLink: serves `content` to a read, collects a write in

@@ -7,6 +7,7 @@
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -142,6 +143,54 @@ TEST(TftpAgainstTftpdHpa, GetPutBlockSizesAndMissingFile)
     TftpMemoryStream none;
     EXPECT_EQ(TftpGet(0x7f000001, port, "missing.bin", none, 3000, 512), 0);
     EXPECT_EQ(TftpLastError, 1);
+    // The command line names the server's own error, not a status of its own.
+    std::string out;
+    EXPECT_EQ(Shell(StrFormat("%s tftp get -p %u 127.0.0.1 missing.bin %s/got.bin", Bin("qorvexal-cli").c_str(), port,
+                        dir.c_str()),
+                  &out),
+        1);
+    EXPECT_NE(out.find("get missing.bin: File not found (1)"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(dir + "/got.bin"));
+}
+
+namespace {
+// The client's datagrams counted on their way out of a real UDP socket.
+struct CountingLink : TftpUdpLink {
+    std::vector<uint16_t>* opcodes;
+    explicit CountingLink(std::vector<uint16_t>* o)
+        : opcodes(o)
+    {
+    }
+    int Send(const uint8_t* data, size_t size, NetAddress to) override
+    {
+        opcodes->push_back(size >= 2 ? static_cast<uint16_t>(data[0] << 8 | data[1]) : 0);
+        return TftpUdpLink::Send(data, size, to);
+    }
+};
+} // namespace
+
+TEST(MorvaksimDuplicates, APutSendsEveryBlockOnce)
+{
+    // The simulator sends every second datagram twice: every other ACK arrives twice. Each block still
+    // goes out once (answering a duplicate ACK with DATA would double every later block).
+    std::string dir = Dir("duplicates");
+    uint16_t port = Port(4);
+    Child sim({ Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port), "--duplicate-every", "2",
+        "127.0.45.1" });
+    ASSERT_TRUE(WaitForSysinfo(0x7f002d01, port));
+    std::vector<uint16_t> opcodes;
+    TftpSetEnvironment({ nullptr, [&]() -> std::unique_ptr<TftpLink> {
+                            auto link = std::make_unique<CountingLink>(&opcodes);
+                            return link->Open() ? std::move(link) : nullptr;
+                        } });
+    std::string image = Pattern(40 * 512 - 100);
+    TftpMemoryStream source(image);
+    int ok = TftpPut(0x7f002d01, port, "writeflash_0", source, 5000, 512);
+    TftpSetEnvironment({});
+    ASSERT_EQ(ok, 1) << TftpLastFailureText();
+    size_t data = static_cast<size_t>(std::count(opcodes.begin(), opcodes.end(), kTftpData));
+    EXPECT_GE(data, 40u);
+    EXPECT_LE(data, 42u) << "blocks sent again on duplicate ACKs";
 }
 
 TEST(MorvaksimAgainstTftpHpa, ServesTheTftpClient)
