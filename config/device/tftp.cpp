@@ -153,8 +153,8 @@ void TftpTransfer::Start(uint32_t now)
     // The request travels in one datagram of the size the buffers hold; a longer one is refused here
     // rather than sent cut or left to time out.
     if (request.size() > kTftpMaxPacket) {
-        errorText_ = StrFormat("request too long: the file name and options need %zu bytes, one datagram holds %zu",
-            request.size(), kTftpMaxPacket);
+        errorText_ = StrFormat("request too long: the file name and options need %u bytes, one datagram holds %u",
+            static_cast<unsigned>(request.size()), static_cast<unsigned>(kTftpMaxPacket));
         Fail(0);
         return;
     }
@@ -347,7 +347,8 @@ void TftpTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, ui
             // More than the agreed block: the rest would be lost or the file cut. ERROR 4 (illegal
             // operation) ends the transfer.
             Refuse(4,
-                StrFormat("DATA block %u of %zu bytes, more than the agreed block size %u", block, length, blockSize_));
+                StrFormat("DATA block %u of %u bytes, more than the agreed block size %u", block,
+                    static_cast<unsigned>(length), blockSize_));
             return;
         }
         if (block == static_cast<uint16_t>(block_ + 1)) {
