@@ -1,7 +1,8 @@
 // The SNMPv1 message decoder and the engine's dispatch on arbitrary datagrams: every decoded text and OID
 // stays within its size, a decoded message re-encodes to a form that survives decode and encode
 // unchanged, bindings read in place lie within the datagram, and the engine takes any datagram as an
-// answer or a trap without harm.
+// answer or a trap without harm. Every decoded binding prints (SnmpBindingText) and its OID is well
+// formed and orders consistently against the others.
 #include "monitor/snmp/snmp_ber.h"
 #include "monitor/snmp/snmp_engine.h"
 
@@ -59,6 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (r == kSnmpDecodeOk) {
         CheckSizes(m);
+        // Value printing takes every decoded binding; OIDs order consistently.
+        for (const SnmpBinding& b : m.bindings) {
+            std::string text = SnmpBindingText(b);
+            Check(!text.empty());
+            Check(b.oid.length > 0 && SnmpOidWellFormed(b.oid.bytes, b.oid.length));
+            Check(!SnmpOidText(b.oid).empty());
+            Check(SnmpOidCompare(b.oid, b.oid) == 0);
+        }
+        for (size_t i = 1; i < m.bindings.size(); ++i)
+            Check(SnmpOidCompare(m.bindings[i - 1].oid, m.bindings[i].oid)
+                == -SnmpOidCompare(m.bindings[i].oid, m.bindings[i - 1].oid));
         std::vector<uint8_t> first = Encode(m);
         SnmpMessage again;
         Check(SnmpDecodeMessage(first.data(), first.size(), &again) == kSnmpDecodeOk);

@@ -84,8 +84,7 @@ int RunSearch(std::vector<std::string>& args)
         record.env.port = static_cast<uint16_t>(port);
         front.Search(record);
         for (DeviceEntry& e : record.results)
-            if (results.size() < kSearchRoom)
-                results.push_back(std::move(e));
+            results.push_back(std::move(e)); // every device found, however many
     };
     if (!noLocal) {
         SearchRequest request;
@@ -93,8 +92,6 @@ int RunSearch(std::vector<std::string>& args)
         search(request);
     }
     for (const auto& [address, mask] : remote) {
-        if (results.size() >= kSearchRoom)
-            break;
         SearchRequest request;
         request.what = SearchRemoteNet;
         request.remote_address = address;

@@ -1,10 +1,11 @@
-// talvine-cli snmp get|getnext|walk|set and talvine-cli trap: the monitor's SNMP engine and its jobs on
-// the command line. Results go to standard output as "OID = TYPE: value" lines (TYPE is the kind of the
-// engine's value: integer, address, string, none); diagnostics and errors to standard error.
+// talvine-cli snmp get|getnext|walk|set and talvine-cli trap: the monitor's SNMP jobs and engine on the
+// command line. Results go to standard output as "OID = TYPE: value" lines, each value whole and with its
+// own wire type (SnmpBindingText); diagnostics and errors to standard error.
 #include "cli/cli.h"
 #include "common/platform/net.h"
 #include "common/text.h"
 #include "monitor/snmp/snmp.h"
+#include "monitor/snmp/snmp_ber.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,20 +16,6 @@
 #include <thread>
 
 namespace {
-const char* KindName(SnmpKind kind)
-{
-    switch (kind) {
-    case kSnmpInteger:
-        return "integer";
-    case kSnmpIpAddress:
-        return "address";
-    case kSnmpString:
-        return "string";
-    default:
-        return "none";
-    }
-}
-
 // The one place where an SNMP status becomes a text.
 std::string StatusText(int status)
 {
@@ -40,9 +27,15 @@ std::string StatusText(int status)
     return StrFormat("error status %d", status);
 }
 
-void PrintBinding(const SnmpOid& oid, const SnmpValue& value)
+void PrintBinding(const SnmpBinding& binding)
 {
-    std::printf("%s = %s: %s\n", SnmpOidText(oid).c_str(), KindName(value.kind), SnmpValueText(value).c_str());
+    std::printf("%s = %s\n", SnmpOidText(binding.oid).c_str(), SnmpBindingText(binding).c_str());
+}
+
+// The wait of one attempt: the jobs try 10 times, each a tenth of the time limit.
+uint32_t AttemptMs(uint32_t seconds)
+{
+    return seconds * 100 > 0 ? seconds * 100 : 1;
 }
 
 // The options every snmp command shares, and the host and OIDs after them.
@@ -53,6 +46,7 @@ struct Target {
     uint32_t address = 0; // network byte order
     std::string host;
     std::vector<SnmpOid> oids;
+    std::vector<std::string> oidTexts; // as given
     std::vector<std::string> rest; // words after HOST OID (set: TYPE VALUE)
 };
 
@@ -87,75 +81,38 @@ int ParseTarget(std::vector<std::string>& args, const char* usage, size_t minOid
         if (!SnmpOidFromText(words[i].c_str(), &oid) || SnmpOidText(oid).empty())
             return CliFail("invalid object identifier '" + words[i] + "'", 2);
         t->oids.push_back(oid);
+        t->oidTexts.push_back(words[i]);
     }
     t->rest.assign(words.begin() + 1 + static_cast<long>(oidCount), words.end());
     return -1;
 }
 
-// Waits for the engine's callbacks: one slot per request.
-struct Pending {
-    std::mutex lock;
-    std::condition_variable changed;
-    size_t done = 0;
-    struct Slot {
-        Pending* owner = nullptr;
-        SnmpOid oid;
-        uint32_t address = 0;
-        int status = 99;
-        bool finished = false;
-        SnmpValue value;
-    };
-    std::vector<Slot> slots;
-
-    // Subscriber or completion callback (the engine's worker, with its lock held).
-    static void Callback(void* context, int status)
-    {
-        Slot* s = static_cast<Slot*>(context);
-        if (s->finished)
-            return;
-        if (status == 0 && s->value.kind == kSnmpNone)
-            SnmpGetCached(s->oid, s->address, &s->value);
-        std::lock_guard<std::mutex> guard(s->owner->lock);
-        s->status = status;
-        s->finished = true;
-        ++s->owner->done;
-        s->owner->changed.notify_all();
-    }
-    bool Wait(uint32_t seconds)
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        return changed.wait_for(guard, std::chrono::seconds(seconds), [&] { return done == slots.size(); });
-    }
-};
-
-int StartEngine(uint16_t agentPort)
+// One request on a job socket; prints the answer's bindings or says why there are none.
+int Request(const Target& t, uint8_t pdu, const std::vector<SnmpBinding>& bindings)
 {
-    SnmpStartOptions options;
-    options.agentPort = agentPort;
-    if (!SnmpStartWith(options))
+    std::unique_ptr<UdpSocket> socket = SnmpOpenJobSocket();
+    if (!socket)
         return CliFail("cannot open a UDP socket");
-    return -1;
+    SnmpMessage answer;
+    if (!SnmpRequestJob(socket.get(), t.address, t.port, t.community, pdu, bindings, AttemptMs(t.waitSeconds), &answer))
+        return CliFail(StrFormat("no answer from %s within %u s", t.host.c_str(), t.waitSeconds));
+    if (answer.errorStatus != 0) {
+        std::string where = answer.errorIndex >= 1 && answer.errorIndex <= bindings.size()
+            ? SnmpOidText(bindings[answer.errorIndex - 1].oid) + ": "
+            : std::string();
+        return CliFail(where + StatusText(static_cast<int>(answer.errorStatus)));
+    }
+    for (const SnmpBinding& b : answer.bindings)
+        PrintBinding(b);
+    return answer.complete ? 0 : CliFail("answer ended at a value of an unknown type");
 }
 
-int Report(const Target& t, Pending& pending, bool complete)
+std::vector<SnmpBinding> Bindings(const std::vector<SnmpOid>& oids)
 {
-    int failures = 0;
-    for (const Pending::Slot& s : pending.slots) {
-        if (!s.finished) {
-            CliFail(StrFormat(
-                "%s: no answer from %s within %u s", SnmpOidText(s.oid).c_str(), t.host.c_str(), t.waitSeconds));
-            ++failures;
-        } else if (s.status == -1) {
-            CliFail(StrFormat("%s: no answer from %s", SnmpOidText(s.oid).c_str(), t.host.c_str()));
-            ++failures;
-        } else if (s.status != 0) {
-            CliFail(StrFormat("%s: %s", SnmpOidText(s.oid).c_str(), StatusText(s.status).c_str()));
-            ++failures;
-        } else {
-            PrintBinding(s.oid, s.value);
-        }
-    }
-    return failures || !complete ? 1 : 0;
+    std::vector<SnmpBinding> bindings(oids.size());
+    for (size_t i = 0; i < oids.size(); ++i)
+        bindings[i].oid = oids[i];
+    return bindings;
 }
 
 int RunGet(std::vector<std::string>& args)
@@ -163,25 +120,28 @@ int RunGet(std::vector<std::string>& args)
     Target t;
     if (int rc = ParseTarget(args, "snmp get [-c COMMUNITY] [-p PORT] [-t SECONDS] HOST OID...", 1, 0, &t); rc >= 0)
         return rc;
-    if (int rc = StartEngine(t.port); rc >= 0)
-        return rc;
-    Pending pending;
-    pending.slots.resize(t.oids.size());
-    for (size_t i = 0; i < t.oids.size(); ++i) {
-        Pending::Slot& s = pending.slots[i];
-        s.owner = &pending;
-        s.oid = t.oids[i];
-        s.address = t.address;
+    return Request(t, kPduGet, Bindings(t.oids));
+}
+
+// A decimal integer of 32 bits with its sign, as an INTEGER carries it.
+std::optional<int32_t> ParseInteger(const std::string& text)
+{
+    std::string_view digits = text;
+    bool negative = !digits.empty() && digits[0] == '-';
+    if (negative || (!digits.empty() && digits[0] == '+'))
+        digits.remove_prefix(1);
+    if (digits.empty() || digits.size() > 10)
+        return std::nullopt;
+    int64_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + (c - '0');
     }
-    // Interval 1 ms: polled on the next tick; every OID of the host goes in one request.
-    for (Pending::Slot& s : pending.slots)
-        if (!SnmpSubscribe(s.oid, t.address, t.community.c_str(), 1, &s, Pending::Callback))
-            Pending::Callback(&s, 99);
-    bool complete = pending.Wait(t.waitSeconds);
-    for (Pending::Slot& s : pending.slots)
-        SnmpUnsubscribe(s.oid, t.address, &s);
-    SnmpStop();
-    return Report(t, pending, complete);
+    n = negative ? -n : n;
+    if (n < INT32_MIN || n > INT32_MAX)
+        return std::nullopt;
+    return static_cast<int32_t>(n);
 }
 
 int RunSet(std::vector<std::string>& args)
@@ -194,12 +154,10 @@ int RunSet(std::vector<std::string>& args)
     const std::string& text = t.rest[1];
     SnmpValue value;
     if (type == "i") {
-        int32_t n = ParseDecimal(text);
-        std::optional<uint32_t> u = ParseUnsignedStrict(text);
-        bool negative = !text.empty() && text[0] == '-' && ParseUnsignedStrict(text.substr(1));
-        if (!u && !negative)
-            return CliFail("invalid integer '" + text + "'", 2);
-        value = SnmpValue::Integer(u ? *u : static_cast<uint32_t>(n));
+        std::optional<int32_t> n = ParseInteger(text);
+        if (!n)
+            return CliFail("invalid integer '" + text + "' (-2147483648 to 2147483647)", 2);
+        value = SnmpValue::Integer(static_cast<uint32_t>(*n));
     } else if (type == "s") {
         if (text.size() > kSnmpMaxText)
             return CliFail("text longer than 255 characters", 2);
@@ -212,20 +170,11 @@ int RunSet(std::vector<std::string>& args)
     } else {
         return CliFail("invalid type '" + type + "' (i integer, s string, a address)", 2);
     }
-    if (int rc = StartEngine(t.port); rc >= 0)
-        return rc;
-    Pending pending;
-    pending.slots.resize(1);
-    Pending::Slot& s = pending.slots[0];
-    s.owner = &pending;
-    s.oid = t.oids[0];
-    s.address = t.address;
-    s.value = value; // printed on success: what the device took
-    SnmpQueueSet(s.oid, t.address, t.community.c_str(), value, &s, Pending::Callback, 1);
-    bool complete = pending.Wait(t.waitSeconds);
-    SnmpCancelSets(t.address);
-    SnmpStop();
-    return Report(t, pending, complete);
+    // The community defaults to "public" as the monitor's sets do; the value goes as the monitor sends it.
+    std::vector<SnmpBinding> bindings(1);
+    bindings[0].oid = t.oids[0];
+    SnmpEncodeSetValue(value, &bindings[0]);
+    return Request(t, kPduSet, bindings);
 }
 
 int RunGetNext(std::vector<std::string>& args)
@@ -233,69 +182,73 @@ int RunGetNext(std::vector<std::string>& args)
     Target t;
     if (int rc = ParseTarget(args, "snmp getnext [-c COMMUNITY] [-p PORT] [-t SECONDS] HOST OID...", 1, 0, &t); rc >= 0)
         return rc;
-    std::unique_ptr<UdpSocket> socket = SnmpOpenJobSocket();
-    if (!socket)
-        return CliFail("cannot open a UDP socket");
-    SnmpMessage answer;
-    // The job tries 10 times, waiting a tenth of the time limit each time.
-    uint32_t waitMs = t.waitSeconds * 100 > 0 ? t.waitSeconds * 100 : 1;
-    if (!SnmpGetNextJob(socket.get(), t.address, t.port, t.community, t.oids, waitMs, &answer))
-        return CliFail("no answer from " + t.host);
-    if (answer.errorStatus != 0) {
-        std::string where = answer.errorIndex >= 1 && answer.errorIndex <= t.oids.size()
-            ? SnmpOidText(t.oids[answer.errorIndex - 1]) + ": "
-            : std::string();
-        return CliFail(where + StatusText(static_cast<int>(answer.errorStatus)));
-    }
-    for (const SnmpBinding& b : answer.bindings)
-        PrintBinding(b.oid, b.value);
-    return answer.complete ? 0 : CliFail("answer ended at a value of an unknown type");
+    return Request(t, kPduGetNext, Bindings(t.oids));
 }
 
-void PrintRow(void*, SnmpWalkColumn* columns, uint32_t count)
+// The arcs of a numeric OID text ("1", ".1.3.6.1.2"), or none when it is not one.
+std::optional<std::vector<uint32_t>> Arcs(std::string_view rest)
 {
-    for (uint32_t i = 0; i < count; ++i)
-        std::printf(
-            "%s = %s: %s\n", SnmpOidText(columns[i].oid).c_str(), KindName(columns[i].kind), columns[i].text.c_str());
+    std::vector<uint32_t> arcs;
+    if (!rest.empty() && rest[0] == '.')
+        rest.remove_prefix(1);
+    for (;;) {
+        size_t dot = rest.find('.');
+        std::string_view part = rest.substr(0, dot);
+        // Plain decimal: no sign, no leading zero (which would read as octal elsewhere), at most 2^32 - 1.
+        if (part.empty() || part.size() > 10 || part.find_first_not_of("0123456789") != std::string_view::npos
+            || (part.size() > 1 && part[0] == '0'))
+            return std::nullopt;
+        uint64_t arc = 0;
+        for (char c : part)
+            arc = arc * 10 + static_cast<uint64_t>(c - '0');
+        if (arc > UINT32_MAX)
+            return std::nullopt;
+        arcs.push_back(static_cast<uint32_t>(arc));
+        if (dot == std::string_view::npos)
+            break;
+        rest.remove_prefix(dot + 1);
+    }
+    if (arcs[0] > 2 || (arcs.size() > 1 && arcs[0] < 2 && arcs[1] >= 40))
+        return std::nullopt;
+    return arcs;
+}
+
+void PrintRow(void*, const SnmpBinding& binding)
+{
+    PrintBinding(binding);
     std::fflush(stdout);
 }
 
 int RunWalk(std::vector<std::string>& args)
 {
+    const char* usage = "snmp walk [-c COMMUNITY] [-p PORT] [-t SECONDS] HOST OID";
     Target t;
-    if (int rc = ParseTarget(args, "snmp walk [-c COMMUNITY] [-p PORT] HOST OID", 1, 0, &t); rc >= 0)
+    if (int rc = ParseTarget(args, usage, 1, 0, &t); rc >= 0)
         return rc;
     if (t.oids.size() != 1)
-        return CliFail("usage: snmp walk [-c COMMUNITY] [-p PORT] HOST OID", 2);
-    // The walk job walks column C of table T: the OID's last subidentifier is the column, the rest the table.
-    SnmpOid table = t.oids[0];
-    uint32_t start = table.length - 1; // the last byte ends the last subidentifier
-    while (start > 0 && (table.bytes[start - 1] & 0x80))
-        --start;
-    uint32_t column = 0;
-    for (uint32_t i = start; i < table.length; ++i)
-        column = column << 7 | (table.bytes[i] & 0x7Fu);
-    table.length = start;
+        return CliFail(std::string("usage: ") + usage, 2);
+    std::optional<std::vector<uint32_t>> prefix = Arcs(t.oidTexts[0]);
+    if (!prefix)
+        return CliFail("invalid object identifier '" + t.oidTexts[0] + "' (numbers and dots expected)", 2);
     std::unique_ptr<UdpSocket> socket = SnmpOpenJobSocket();
     if (!socket)
         return CliFail("cannot open a UDP socket");
-    SnmpWalkColumn col;
-    col.column = column;
-    SnmpWalkParams p;
-    p.socket = socket.get();
-    p.address = t.address;
-    p.community = t.community;
-    p.oidTable = &table;
-    p.entry = 0;
-    p.columns = &col;
-    p.columnCount = 1;
-    p.row = PrintRow;
-    p.port = t.port;
-    std::thread job(SnmpWalkJob, &p);
-    job.join();
-    if (p.answers == 0)
-        return CliFail("no answer from " + t.host);
-    return 0;
+    uint32_t status = 0;
+    SnmpOid last;
+    switch (SnmpWalkSubtree(socket.get(), t.address, t.port, t.community, *prefix, AttemptMs(t.waitSeconds), PrintRow,
+        nullptr, &status, &last)) {
+    case kSnmpSubtreeDone:
+        return 0;
+    case kSnmpSubtreeNoAnswer:
+        return CliFail(StrFormat("no answer from %s within %u s", t.host.c_str(), t.waitSeconds));
+    case kSnmpSubtreeErrorStatus:
+        return CliFail(SnmpOidText(last) + ": " + StatusText(static_cast<int>(status)));
+    case kSnmpSubtreeNotIncreasing:
+        return CliFail("walk stopped: the agent's answer to " + SnmpOidText(last)
+            + " is not after it (it would be walked for ever)");
+    default:
+        return CliFail("walk stopped: an answer to " + SnmpOidText(last) + " without exactly one binding");
+    }
 }
 
 std::atomic<bool> g_interrupted { false };
@@ -316,8 +269,10 @@ struct TrapPrinter {
             SnmpAddressText(m.agentAddress).c_str(), m.genericTrap, m.specificTrap, m.timeStamp);
         for (const SnmpBinding& b : m.bindings) {
             std::printf("  ");
-            PrintBinding(b.oid, b.value);
+            PrintBinding(b);
         }
+        if (!m.complete)
+            std::printf("  (the rest could not be read)\n");
         std::fflush(stdout);
         ++p->count;
     }
@@ -354,7 +309,9 @@ CliRegistrar g_get { { "snmp get",
     RunGet } };
 CliRegistrar g_getNext { { "snmp getnext",
     "snmp getnext [-c COMMUNITY] [-p PORT] [-t SECONDS] HOST OID...   the objects after each OID", RunGetNext } };
-CliRegistrar g_walk { { "snmp walk", "snmp walk [-c COMMUNITY] [-p PORT] HOST OID   every object under OID",
+CliRegistrar g_walk { { "snmp walk",
+    "snmp walk [-c COMMUNITY] [-p PORT] [-t SECONDS] HOST OID   every object under OID (-t: how long to wait for "
+    "each answer, default 15)",
     RunWalk } };
 CliRegistrar g_set { { "snmp set",
     "snmp set [-c COMMUNITY] [-p PORT] [-t SECONDS] HOST OID TYPE VALUE   TYPE i integer, s string, a address "

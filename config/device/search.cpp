@@ -7,6 +7,8 @@
 #include "config/device/sysinfo.h"
 
 #include <algorithm>
+#include <string>
+#include <unordered_set>
 
 namespace {
 
@@ -56,7 +58,7 @@ int DeviceSearchNet(std::vector<DeviceEntry>& results, size_t room, uint32_t tar
     if (!sockets[0].SetBroadcast(true))
         return 0;
 
-    const size_t first = results.size();
+    std::unordered_set<std::string> macs;
     size_t added = 0;
     const uint32_t start = clock.TickMs();
     uint32_t lastRequest = start - kRepeatMs;
@@ -109,10 +111,8 @@ int DeviceSearchNet(std::vector<DeviceEntry>& results, size_t room, uint32_t tar
             std::string_view text(reinterpret_cast<const char*>(buffer + 4), size);
             if (!SysInfoParseInto(text, entry, s == 0 ? &netmask : nullptr))
                 continue;
-            bool seen = false;
-            for (size_t i = first; i < results.size() && !seen; ++i)
-                seen = StrEqualNoCase(results[i].mac_address, entry.mac_address);
-            if (seen)
+            // (A hash of the MAC addresses found: a search of ten thousand devices stays linear.)
+            if (macs.count(StrLower(entry.mac_address.str())))
                 continue;
             // An unconfigured device answers from an address outside the PC's networks: ask it again on
             // its pseudo address in each of them, where it answers from an address the PC can reach.
@@ -131,6 +131,7 @@ int DeviceSearchNet(std::vector<DeviceEntry>& results, size_t room, uint32_t tar
                 }
                 continue;
             }
+            macs.insert(StrLower(entry.mac_address.str()));
             results.push_back(std::move(entry));
             ++added;
             if (found)
@@ -180,7 +181,10 @@ int DeviceSearch(
     SearchRequest& request, std::vector<DeviceEntry>& results, const SearchSettings& settings, const SearchEnv& env)
 {
     const size_t first = results.size();
-    auto room = [&] { return kSearchRoom - std::min(kSearchRoom, results.size() - first); };
+    // The result table starts with room for kSearchRoom devices and grows: a search keeps every device
+    // it finds until its time-out, however many answer.
+    results.reserve(first + kSearchRoom);
+    auto room = [] { return SIZE_MAX; };
     auto cancelled = [&] { return request.cancel.load() != 0; };
     auto seconds = [](int32_t s) { return static_cast<uint32_t>(std::max(s, 0)) * 1000u; };
     auto scan = [&](uint32_t target, int32_t timeoutS, int32_t local, int32_t phase) {
@@ -202,7 +206,7 @@ int DeviceSearch(
     if ((request.what & SearchSerialPorts) && !cancelled() && env.serial) {
         request.phase = SearchPhaseSerial;
         for (const std::string& port : env.serial->Ports()) {
-            if (cancelled() || room() == 0)
+            if (cancelled())
                 break;
             request.port_name = port;
             DeviceEntry entry;

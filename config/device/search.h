@@ -33,7 +33,7 @@ enum SearchPhase : int32_t {
     SearchPhaseRemote = 402, // "Scanning the remote network ..."
 };
 
-constexpr size_t kSearchRoom = 1024; // devices per search, over all phases
+constexpr size_t kSearchRoom = 1024; // devices a search's table holds at first (it grows beyond)
 
 struct SearchRequest {
     int32_t what = 0; // SearchWhat bits
@@ -65,7 +65,8 @@ struct SearchEnv {
     std::function<std::vector<uint32_t>()> own_addresses;
     SerialSearch* serial = nullptr; // null: no serial ports to search
     bool network = true; // false: the network stack is not available, network phases are skipped
-    int receive_buffer = 1 << 21; // bytes asked for each socket, so that a burst of answers fits
+    // Bytes asked for each socket, so that a burst of answers fits (a thousand answers of 8 KB at once).
+    int receive_buffer = 16 << 20;
 };
 
 // Broadcasts (or sends) the request to `target` until `timeoutMs` has passed, `room` entries were
@@ -92,7 +93,7 @@ SearchSettings SearchReadSettings(const IniFile& ini);
 // "a.b.c.d;m.m.m.m;..." into address and netmask pairs (an unpaired or unreadable item is skipped).
 std::vector<std::pair<uint32_t, uint32_t>> SearchParseNetList(std::string_view text);
 
-// Runs the phases the request asks for; appends at most 1024 entries to `results` (entries from a
+// Runs the phases the request asks for; appends every device found to `results` (entries from a
 // local-network or serial phase are marked local). Returns the number of devices found.
 int DeviceSearch(SearchRequest& request, std::vector<DeviceEntry>& results, const SearchSettings& settings,
     const SearchEnv& env = {});

@@ -178,8 +178,9 @@ TEST(DeviceSearch, SerialPhaseWithoutNetwork)
     EXPECT_EQ(request.phase.load(), SearchPhaseDone);
 }
 
-TEST(DeviceSearch, RoomOf1024AndCancel)
+TEST(DeviceSearch, KeepsEveryDeviceBeyond1024AndCancel)
 {
+    // More devices than the table's first 1,024 entries: it grows, none is left out.
     FakeSerial serial;
     for (int i = 0; i < 1100; ++i)
         serial.ports.push_back("P" + std::to_string(i));
@@ -189,8 +190,9 @@ TEST(DeviceSearch, RoomOf1024AndCancel)
     SearchRequest request;
     request.what = SearchSerialPorts;
     std::vector<DeviceEntry> results;
-    EXPECT_EQ(DeviceSearch(request, results, SearchSettings {}, env), 1024);
-    EXPECT_EQ(results.size(), 1024u);
+    EXPECT_EQ(DeviceSearch(request, results, SearchSettings {}, env), 1100);
+    EXPECT_EQ(results.size(), 1100u);
+    EXPECT_EQ(results.back().line_name.str(), "P1099");
 
     SearchRequest cancelled;
     cancelled.what = SearchSerialPorts;

@@ -6,35 +6,46 @@
 #include "config/device/search.h"
 
 #include <algorithm>
+#include <string>
+#include <unordered_map>
 
 namespace {
 constexpr unsigned kIdConflictMessage = 2300;
 constexpr unsigned kIdConflictUnconfigured = 2301;
 constexpr unsigned kIdConflictConfigured = 2302;
 
-bool Conflicting(const DeviceEntry& a, const DeviceEntry& b)
+std::string MacKey(const DeviceEntry& e)
 {
-    return a.link == LinkIp && b.link == LinkIp && a.address == b.address
-        && !StrEqualNoCase(a.mac_address, b.mac_address);
-}
-
-bool SameDevice(const DeviceEntry& listed, const DeviceEntry& result)
-{
-    if (listed.link == LinkSerial && result.link == LinkSerial)
-        return StrEqualNoCase(listed.line_name, result.line_name);
-    return listed.link == LinkIp && result.link == LinkIp && listed.address == result.address;
+    return StrLower(e.mac_address.str());
 }
 } // namespace
 
+// Linear in the results and the list: the address groups and the list's entries are looked up in hash
+// tables (a search may find ten thousand devices).
 SearchMergeResult DeviceSearchMerge(DeviceList& list, std::vector<DeviceEntry>& results, DeviceFolder* folder)
 {
     SearchMergeResult merge;
-    // 1. Several devices on one address (devices in shipping state): to the front, not merged.
+    // 1. Several devices on one address (devices in shipping state): to the front, not merged. Two IP
+    // results on one address with different MAC addresses are both conflicts, so an address is in
+    // conflict, with every result on it, as soon as it holds two MAC addresses.
+    struct Group {
+        std::string mac; // the first result's MAC address
+        bool mixed = false;
+    };
+    std::unordered_map<uint32_t, Group> groups;
+    groups.reserve(results.size());
+    for (const DeviceEntry& r : results) {
+        if (r.link != LinkIp)
+            continue;
+        auto [it, fresh] = groups.try_emplace(r.address);
+        if (fresh)
+            it->second.mac = MacKey(r);
+        else if (!it->second.mixed && it->second.mac != MacKey(r))
+            it->second.mixed = true;
+    }
     std::vector<char> conflict(results.size(), 0);
     for (size_t i = 0; i < results.size(); ++i)
-        for (size_t j = i + 1; j < results.size(); ++j)
-            if (Conflicting(results[i], results[j]))
-                conflict[i] = conflict[j] = 1;
+        conflict[i] = results[i].link == LinkIp && groups[results[i].address].mixed;
     std::vector<DeviceEntry> ordered;
     ordered.reserve(results.size());
     for (size_t i = 0; i < results.size(); ++i)
@@ -54,15 +65,26 @@ SearchMergeResult DeviceSearchMerge(DeviceList& list, std::vector<DeviceEntry>& 
         return ipA && a.address < b.address;
     });
 
-    // 3. Update what the list has, add what it has not.
+    // 3. Update what the list has, add what it has not. The first list entry of an address (or a serial
+    // port name) is the one that matches, as a walk through the list in order would find it.
+    std::unordered_map<uint32_t, DeviceEntry*> byAddress;
+    std::unordered_map<std::string, DeviceEntry*> byPort;
+    list.ForEach([&](DeviceFolder&, DeviceEntry& e) {
+        if (e.link == LinkIp)
+            byAddress.try_emplace(e.address, &e);
+        else if (e.link == LinkSerial)
+            byPort.try_emplace(StrLower(e.line_name.str()), &e);
+    });
     for (size_t i = static_cast<size_t>(merge.conflicts); i < results.size(); ++i) {
         const DeviceEntry& result = results[i];
         DeviceEntry* match = nullptr;
-        for (DeviceEntry* e : list.All())
-            if (SameDevice(*e, result)) {
-                match = e;
-                break;
-            }
+        if (result.link == LinkIp) {
+            auto it = byAddress.find(result.address);
+            match = it == byAddress.end() ? nullptr : it->second;
+        } else if (result.link == LinkSerial) {
+            auto it = byPort.find(StrLower(result.line_name.str()));
+            match = it == byPort.end() ? nullptr : it->second;
+        }
         if (match) {
             match->TakeSysInfo(result);
             merge.updated.push_back(match);
@@ -70,6 +92,10 @@ SearchMergeResult DeviceSearchMerge(DeviceList& list, std::vector<DeviceEntry>& 
         }
         DeviceEntry* added = list.Add(std::make_unique<DeviceEntry>(result), folder);
         added->next = nullptr;
+        if (added->link == LinkIp)
+            byAddress.try_emplace(added->address, added);
+        else if (added->link == LinkSerial)
+            byPort.try_emplace(StrLower(added->line_name.str()), added);
         merge.added.push_back(added);
         ++merge.new_devices;
         if (!merge.first_unconfigured && (added->flags & DevFlagUnconfigured))

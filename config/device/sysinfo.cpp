@@ -4,6 +4,8 @@
 #include "common/text.h"
 #include "config/device/deviceentry.h"
 
+#include <bit>
+
 namespace {
 
 // What a line's value is read as.
@@ -202,7 +204,8 @@ int SysInfoParse(std::string_view text, const SysInfoOut& out)
     FirmwareStatusInfo fw;
     uint32_t flags = 0, feature_word = 0, hw_mask = 0;
     bool addressSeen = false;
-    int required = 0;
+    uint32_t requiredSeen = 0; // bits by SysKey
+    bool duplicate = false;
 
     size_t pos = 0;
     while (pos < text.size()) {
@@ -221,8 +224,15 @@ int SysInfoParse(std::string_view text, const SysInfoOut& out)
         }
         if (!match)
             continue;
-        if (match->required)
-            ++required;
+        // Each required key counts once by what it names (the German spelling is the same key): a key
+        // given twice cannot stand in for a missing one, and makes the text invalid as the count of
+        // seven always did.
+        if (match->required) {
+            uint32_t bit = 1u << static_cast<int>(match->what);
+            if (requiredSeen & bit)
+                duplicate = true;
+            requiredSeen |= bit;
+        }
         std::string_view rest = line.substr(std::string_view(match->key).size());
         std::string_view second = Token(line, 2);
         switch (match->what) {
@@ -332,7 +342,7 @@ int SysInfoParse(std::string_view text, const SysInfoOut& out)
         *out.feature_word = feature_word;
     if (out.hw_mask)
         *out.hw_mask = hw_mask;
-    return required == kRequiredKeys ? 1 : 0;
+    return !duplicate && std::popcount(requiredSeen) == kRequiredKeys ? 1 : 0;
 }
 
 int SysInfoParseInto(std::string_view text, DeviceEntry& entry, std::string* netmask)

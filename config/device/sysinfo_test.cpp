@@ -77,6 +77,10 @@ TEST(SysInfoParse, RequiredKeysMustOccurExactlyOnce)
         { "no MAC-ADDRESS", without("MAC-ADDRESS:"), 0 },
         { "NAME twice", base + "NAME: other\r\n", 0 },
         { "SERIAL-NUMBER and SERIENNUMMER", base + "SERIENNUMMER: 1\r\n", 0 },
+        // Counted by key: one given twice never stands in for a missing one.
+        { "DEVICE twice instead of NAME", without("NAME:") + "DEVICE: again\r\n", 0 },
+        { "MAC-ADRESSE for a missing NAME", without("NAME:") + "MAC-ADRESSE: 00a057010203\r\n", 0 },
+        { "NAME twice instead of MAC-ADDRESS", without("MAC-ADDRESS:") + "NAME: second\r\n", 0 },
         { "key not at line start", without("NAME:") + " NAME: x\r\n", 0 },
         { "key in lower case", without("NAME:") + "name: x\r\n", 0 },
         { "optional keys twice", base + "TIME: 1\r\nTIME: 2\r\nIP-ADDRESS: 1.2.3.4\r\nIP-ADDRESS: 1.2.3.5\r\n", 1 },

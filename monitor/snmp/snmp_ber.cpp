@@ -1,5 +1,7 @@
 #include "monitor/snmp/snmp_ber.h"
 
+#include "common/text.h"
+
 #include <cstring>
 
 // Encoding: every element's size is counted first, then written front to back into a buffer whose
@@ -386,7 +388,7 @@ bool ReadBindingView(Reader& list, SnmpBindingView* v)
         return false;
     Reader r = list.Sub(len);
     size_t oidLen;
-    if (!r.Expect(kBerOid, &oidLen) || oidLen > kSnmpMaxOid)
+    if (!r.Expect(kBerOid, &oidLen) || !SnmpOidWellFormed(r.p + r.pos, oidLen))
         return false;
     v->oid = r.p + r.pos;
     v->oidLength = static_cast<uint32_t>(oidLen);
@@ -414,7 +416,7 @@ bool ReadBindingView(Reader& list, SnmpBindingView* v)
     case kBerOpaque:
         break;
     case kBerOid:
-        if (len > kSnmpMaxOid)
+        if (!SnmpOidWellFormed(v->content, len))
             return false;
         break;
     case kBerIpAddress:
@@ -474,10 +476,93 @@ void SnmpViewValue(const SnmpBindingView& v, SnmpValue* out)
     }
 }
 
+namespace {
+std::string HexBytes(const std::string& bytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        auto b = static_cast<unsigned char>(bytes[i]);
+        if (i)
+            out += ' ';
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
+}
+
+// The content of an INTEGER, Counter, Gauge or TimeTicks as a 64-bit number (up to 9 bytes).
+bool RawNumber(const std::string& raw, bool isSigned, int64_t* out)
+{
+    if (raw.empty() || raw.size() > 9 || (raw.size() == 9 && (isSigned || raw[0] != 0)))
+        return false;
+    uint64_t v = isSigned && (static_cast<unsigned char>(raw[0]) & 0x80) ? ~uint64_t(0) : 0;
+    for (char c : raw)
+        v = v << 8 | static_cast<unsigned char>(c);
+    *out = static_cast<int64_t>(v);
+    return true;
+}
+} // namespace
+
+std::string SnmpBindingText(const SnmpBinding& b)
+{
+    int64_t n = 0;
+    switch (b.tag) {
+    case kBerInteger:
+        if (!RawNumber(b.raw, true, &n) || n < INT32_MIN || n > INT32_MAX)
+            return "hex: " + HexBytes(b.raw); // more than 32 bits: the bytes as they came
+        return StrFormat("integer: %lld", static_cast<long long>(n));
+    case kBerCounter:
+    case kBerGauge:
+    case kBerTimeTicks: {
+        const char* name = b.tag == kBerCounter ? "counter" : b.tag == kBerGauge ? "gauge" : "timeticks";
+        if (!RawNumber(b.raw, false, &n) || n < 0 || n > static_cast<int64_t>(UINT32_MAX))
+            return std::string(name) + ": hex: " + HexBytes(b.raw);
+        if (b.tag != kBerTimeTicks)
+            return StrFormat("%s: %lld", name, static_cast<long long>(n));
+        // Hundredths of a second: "(N) D days, H:MM:SS.cc".
+        long long t = n;
+        long long days = t / 8640000, h = t / 360000 % 24, m = t / 6000 % 60, sec = t / 100 % 60, cs = t % 100;
+        std::string span = days ? StrFormat("%lld day%s, ", days, days == 1 ? "" : "s") : std::string();
+        return StrFormat("timeticks: (%lld) %s%lld:%02lld:%02lld.%02lld", t, span.c_str(), h, m, sec, cs);
+    }
+    case kBerOctetString: {
+        bool printable = true;
+        for (char c : b.raw)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+                printable = false;
+        return printable ? "string: " + b.raw : "hex: " + HexBytes(b.raw);
+    }
+    case kBerOpaque:
+        return "opaque: " + HexBytes(b.raw);
+    case kBerOid: {
+        SnmpOid oid;
+        std::string text;
+        if (b.raw.size() > kSnmpMaxOid)
+            return "oid: ?";
+        oid.length = static_cast<uint32_t>(b.raw.size());
+        std::memcpy(oid.bytes, b.raw.data(), b.raw.size());
+        SnmpOidToText(oid, &text);
+        return "oid: " + text;
+    }
+    case kBerIpAddress:
+        if (b.raw.size() == 4)
+            return StrFormat("ipaddress: %u.%u.%u.%u", static_cast<unsigned char>(b.raw[0]),
+                static_cast<unsigned char>(b.raw[1]), static_cast<unsigned char>(b.raw[2]),
+                static_cast<unsigned char>(b.raw[3]));
+        return "ipaddress: hex: " + HexBytes(b.raw);
+    case kBerNull:
+        return "null";
+    default:
+        return StrFormat("tag 0x%02X: ", b.tag) + HexBytes(b.raw);
+    }
+}
+
 void SnmpBindingFromView(const SnmpBindingView& v, SnmpBinding* out)
 {
     OidFrom(v.oid, v.oidLength, &out->oid);
     out->tag = v.tag;
+    out->raw.assign(reinterpret_cast<const char*>(v.content), v.contentLength);
     SnmpViewValue(v, &out->value);
 }
 
@@ -511,7 +596,8 @@ SnmpDecodeResult SnmpDecodeInPlace(
         return kSnmpDecodeBad;
     };
     if (out->pdu == kPduTrap) {
-        if (!pdu.Expect(kBerOid, &len) || !OidFrom(pdu.p + pdu.pos, len, &out->enterprise))
+        if (!pdu.Expect(kBerOid, &len) || !SnmpOidWellFormed(pdu.p + pdu.pos, len)
+            || !OidFrom(pdu.p + pdu.pos, len, &out->enterprise))
             return fail();
         pdu.pos += len;
         if (!pdu.Expect(kBerIpAddress, &len) || len != 4)

@@ -52,6 +52,7 @@ struct SnmpBinding {
     SnmpOid oid;
     uint8_t tag = kBerNull;
     SnmpValue value;
+    std::string raw; // decoded bindings: the value's content bytes whole, as received (not encoded)
 };
 
 struct SnmpMessage {
@@ -101,6 +102,12 @@ SnmpDecodeResult SnmpDecodeInPlace(
 // A binding read in place, decoded as SnmpDecodeMessage decodes it (a value's text keeps its capacity).
 void SnmpViewValue(const SnmpBindingView& view, SnmpValue* out);
 void SnmpBindingFromView(const SnmpBindingView& view, SnmpBinding* out);
+
+// A decoded binding's value whole and with its own type, as administrators read it: "integer: -5",
+// "string: text" (printable ASCII only), "hex: 00 0A FF" (an octet string with any other byte),
+// "oid: 1.3.6.1", "ipaddress: 10.0.0.1", "counter: 7", "gauge: 7", "timeticks: (12345) 0:02:03.45",
+// "opaque: 01 02", "null". Uses the raw content bytes of the binding.
+std::string SnmpBindingText(const SnmpBinding& binding);
 
 // Encodes a message into `buffer`. Returns the size, or 0 when it does not fit `capacity`.
 size_t SnmpEncodeMessage(const SnmpMessage& message, uint8_t* buffer, size_t capacity);

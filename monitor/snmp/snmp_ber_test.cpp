@@ -320,3 +320,126 @@ TEST(OidText, AppendIndexTakesIntegersOnly)
     EXPECT_FALSE(SnmpOidStartsWith(Oid("1.3.6.1.2.1.2.2.1.20.1"), Oid("1.3.6.1.2.1.2.2.1.2")))
         << "byte prefix 2 is not the subidentifier 20";
 }
+
+namespace {
+// A GetResponse around one binding whose OID content and value bytes are given raw.
+Bytes ResponseWithOid(Bytes oid, Bytes value = { 0x05, 0x00 })
+{
+    Bytes binding = { 0x06, static_cast<uint8_t>(oid.size()) };
+    binding.insert(binding.end(), oid.begin(), oid.end());
+    binding.insert(binding.end(), value.begin(), value.end());
+    Bytes list = { 0x30, static_cast<uint8_t>(binding.size()) };
+    list.insert(list.end(), binding.begin(), binding.end());
+    Bytes wrapped = { 0x30, static_cast<uint8_t>(list.size()) };
+    wrapped.insert(wrapped.end(), list.begin(), list.end());
+    Bytes pdu = { 0x02, 0x01, 0x07, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00 };
+    pdu.insert(pdu.end(), wrapped.begin(), wrapped.end());
+    Bytes msg = { 0x02, 0x01, 0x00, 0x04, 0x01, 'p', 0xA2, static_cast<uint8_t>(pdu.size()) };
+    msg.insert(msg.end(), pdu.begin(), pdu.end());
+    Bytes out = { 0x30, static_cast<uint8_t>(msg.size()) };
+    out.insert(out.end(), msg.begin(), msg.end());
+    return out;
+}
+} // namespace
+
+TEST(BerDecode, MalformedOidsAreRefusedNeverShownCut)
+{
+    struct {
+        const char* name;
+        Bytes oid;
+        bool taken;
+    } rows[] = {
+        { "plain", { 0x2B, 0x06, 0x01 }, true },
+        { "largest subidentifier", { 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F }, true },
+        { "above 2^32 - 1", { 0x2B, 0x90, 0x80, 0x80, 0x80, 0x00 }, false },
+        { "six groups", { 0x2B, 0x81, 0x80, 0x80, 0x80, 0x80, 0x00 }, false },
+        { "last byte continues", { 0x2B, 0x06, 0x81 }, false },
+        { "padded subidentifier", { 0x2B, 0x80, 0x01 }, false },
+        { "empty", {}, false },
+    };
+    for (auto& row : rows) {
+        SnmpMessage m;
+        ASSERT_EQ(
+            SnmpDecodeMessage(ResponseWithOid(row.oid).data(), ResponseWithOid(row.oid).size(), &m), kSnmpDecodeOk)
+            << row.name;
+        EXPECT_EQ(m.complete, row.taken) << row.name;
+        EXPECT_EQ(m.bindings.size(), row.taken ? 1u : 0u) << row.name;
+        // The same bytes as an OBJECT IDENTIFIER value.
+        Bytes value = { 0x06, static_cast<uint8_t>(row.oid.size()) };
+        value.insert(value.end(), row.oid.begin(), row.oid.end());
+        Bytes whole = ResponseWithValue(value);
+        ASSERT_EQ(SnmpDecodeMessage(whole.data(), whole.size(), &m), kSnmpDecodeOk) << row.name;
+        EXPECT_EQ(m.complete, row.taken) << row.name;
+    }
+    // Text never wraps a subidentifier to 32 bits.
+    SnmpOid big;
+    Bytes raw = { 0x2B, 0x90, 0x80, 0x80, 0x80, 0x00 };
+    big.length = static_cast<uint32_t>(raw.size());
+    std::copy(raw.begin(), raw.end(), big.bytes);
+    std::string text = "x";
+    EXPECT_EQ(SnmpOidToText(big, &text), 0);
+    EXPECT_EQ(text, "");
+}
+
+TEST(OidOrder, SubidentifiersCompareAsNumbers)
+{
+    struct {
+        const char* a;
+        const char* b;
+        int order;
+    } rows[] = {
+        { "1.3.6.1", "1.3.6.1", 0 },
+        { "1.3.6.1", "1.3.6.1.0", -1 },
+        { "1.3.6.127", "1.3.6.128", -1 }, // one byte against two
+        { "1.3.6.200", "1.3.6.129.0", 1 },
+        { "1.3.6.16384", "1.3.6.128.5", 1 },
+        { "1.3.6.4294967295", "1.3.6.4294967294.9", 1 },
+        { "0.39", "1.0", -1 },
+        { "2.100", "1.39", 1 },
+    };
+    for (auto& row : rows) {
+        EXPECT_EQ(SnmpOidCompare(Oid(row.a), Oid(row.b)), row.order) << row.a << " " << row.b;
+        EXPECT_EQ(SnmpOidCompare(Oid(row.b), Oid(row.a)), -row.order) << row.b << " " << row.a;
+    }
+    EXPECT_TRUE(SnmpOidHasArcs(Oid("1.3.6.1"), { 1 }));
+    EXPECT_TRUE(SnmpOidHasArcs(Oid("1.3.6.1"), { 1, 3, 6 }));
+    EXPECT_FALSE(SnmpOidHasArcs(Oid("1.3.6.1"), { 1, 3, 6, 1, 2 }));
+    EXPECT_FALSE(SnmpOidHasArcs(Oid("2.3"), { 1 }));
+    EXPECT_FALSE(SnmpOidHasArcs(Oid("1.3.61"), { 1, 3, 6 }));
+}
+
+TEST(BindingText, ValuesWholeAndWithTheirOwnType)
+{
+    struct {
+        Bytes value;
+        const char* text;
+    } rows[] = {
+        { { 0x02, 0x01, 0xFB }, "integer: -5" },
+        { { 0x02, 0x04, 0x80, 0x00, 0x00, 0x00 }, "integer: -2147483648" },
+        { { 0x02, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF }, "hex: 00 FF FF FF FF" }, // beyond 32 bits
+        { { 0x04, 0x05, 'h', 'e', 'l', 'l', 'o' }, "string: hello" },
+        { { 0x04, 0x00 }, "string: " },
+        { { 0x04, 0x04, 'a', 0x00, '\n', 'b' }, "hex: 61 00 0A 62" },
+        { { 0x04, 0x02, 0xC3, 0xA9 }, "hex: C3 A9" },
+        { { 0x06, 0x03, 0x2B, 0x06, 0x01 }, "oid: 1.3.6.1" },
+        { { 0x40, 0x04, 10, 0, 0, 1 }, "ipaddress: 10.0.0.1" },
+        { { 0x41, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF }, "counter: 4294967295" },
+        { { 0x42, 0x01, 0x07 }, "gauge: 7" },
+        { { 0x43, 0x02, 0x30, 0x39 }, "timeticks: (12345) 0:02:03.45" },
+        { { 0x43, 0x04, 0x00, 0x83, 0xD6, 0x00 }, "timeticks: (8640000) 1 day, 0:00:00.00" },
+        { { 0x44, 0x02, 0x01, 0x02 }, "opaque: 01 02" },
+        { { 0x05, 0x00 }, "null" },
+    };
+    for (auto& row : rows) {
+        Bytes whole = ResponseWithValue(row.value);
+        SnmpMessage m;
+        ASSERT_EQ(SnmpDecodeMessage(whole.data(), whole.size(), &m), kSnmpDecodeOk) << row.text;
+        ASSERT_EQ(m.bindings.size(), 1u) << row.text;
+        EXPECT_EQ(SnmpBindingText(m.bindings[0]), row.text);
+    }
+    // A long text is printed whole (the monitor's value keeps 255 characters).
+    SnmpBinding b;
+    b.tag = kBerOctetString;
+    b.raw.assign(300, 'x');
+    EXPECT_EQ(SnmpBindingText(b), "string: " + std::string(300, 'x'));
+}

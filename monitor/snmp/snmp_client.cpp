@@ -138,7 +138,7 @@ void WorkerLoop(Client* c)
                     c->engine->Prefetch(SnmpAddressFromHost(batch[i + 1].peer.ip));
                 if (batch[i].size > 0)
                     c->engine->Receive(SnmpAddressFromHost(batch[i].peer.ip),
-                        static_cast<const uint8_t*>(batch[i].data), batch[i].size);
+                        static_cast<const uint8_t*>(batch[i].data), batch[i].size, batch[i].peer.port == c->agentPort);
             }
         } else if (count == -1) {
             // A failed receive (not a time-out) would return at once again: wait for the socket instead.

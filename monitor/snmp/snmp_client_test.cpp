@@ -294,8 +294,8 @@ TEST(SnmpJobs, WalkDeliversRowsUntilAColumnLeavesItsPrefix)
     ASSERT_EQ(peer.requests.load(), 3);
     EXPECT_EQ(peer.seen[0].community, "public");
     EXPECT_EQ(peer.seen[0].pdu, kPduGetNext);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(peer.seen[i].requestId, static_cast<uint32_t>(i)) << "the step number is the request id";
+    for (int i = 1; i < 3; ++i)
+        EXPECT_EQ(peer.seen[i].requestId, peer.seen[0].requestId + static_cast<uint32_t>(i)) << "one id per step";
     EXPECT_EQ(SnmpOidText(peer.seen[0].bindings[1].oid), "1.3.6.1.4.1.9.1.5");
     EXPECT_EQ(SnmpOidText(peer.seen[2].bindings[0].oid), "1.3.6.1.4.1.9.1.2.2");
     EXPECT_EQ(SnmpOidText(columns[0].oid), "1.3.6.1.4.1.9.1.2.2");
@@ -356,10 +356,155 @@ TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
         SnmpSetJob(&s);
         EXPECT_EQ(result, status == 0 ? 1 : 0);
         const SnmpMessage& sent = peer.seen.back();
-        EXPECT_EQ(sent.requestId, 0u);
         EXPECT_EQ(sent.community, "") << "exactly as entered";
         EXPECT_EQ(SnmpOidText(sent.bindings[0].oid), "1.3.6.1.4.1.9.3");
         EXPECT_EQ(sent.bindings[0].tag, kBerOctetString);
         EXPECT_EQ(sent.bindings[0].value.text, "");
     }
+}
+
+TEST(SnmpClient, UndecodableOrForeignAnswersKeepTheRetransmissionSchedule)
+{
+    // Answers with the right request id that cannot be taken: bindings that do not decode, or the right
+    // answer from another port. Each leaves the schedule alone: the request is repeated at ticks
+    // 11, 26 and 51 and given up like a silent one (not re-sent at every tick for ever).
+    for (int kind = 0; kind < 2; ++kind) {
+        ManualClock clock(1000);
+        Device device;
+        Device other; // another port on the agent's address
+        SnmpStartOptions options;
+        options.agentPort = device.port;
+        options.clock = &clock;
+        ASSERT_EQ(SnmpStartWith(options), 1);
+        StopAtEnd stopAtEnd;
+        Outcome outcome;
+        SnmpOidFromText("1.3.6.1.2.1.1.5.0", &outcome.oid);
+        outcome.address = SnmpAddressFromHost(kLoopback);
+        ASSERT_EQ(SnmpSubscribe(outcome.oid, outcome.address, "", 100, &outcome, Outcome::Callback), 1);
+        std::vector<int> sendTicks;
+        for (int tick = 1; tick <= 101 && outcome.calls == 0; ++tick) {
+            StepTick(clock);
+            for (const SnmpMessage& m : device.Drain()) {
+                sendTicks.push_back(tick);
+                SnmpMessage answer = m;
+                answer.pdu = kPduResponse;
+                answer.bindings[0].tag = kBerOctetString;
+                answer.bindings[0].value = SnmpValue::String("forged");
+                uint8_t buffer[2048];
+                size_t n = SnmpEncodeMessage(answer, buffer, sizeof buffer);
+                if (kind == 0) {
+                    // The binding's OID made malformed: its last byte continues.
+                    // (Searched from the end: the bindings come last.)
+                    for (size_t i = n - 2; i > 0; --i)
+                        if (buffer[i] == 0x06 && buffer[i + 1] == m.bindings[0].oid.length) {
+                            buffer[i + 1 + buffer[i + 1]] |= 0x80;
+                            break;
+                        }
+                    device.socket.SendTo(buffer, n, device.client);
+                } else {
+                    other.socket.SendTo(buffer, n, device.client);
+                }
+            }
+            // Let the worker read the answer before the next tick.
+            for (int i = 0; i < 20 && device.socket.WaitReadable(0) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        SCOPED_TRACE(kind);
+        EXPECT_EQ(sendTicks, (std::vector<int> { 1, 11, 26, 51 }));
+        ASSERT_TRUE(WaitFor(outcome.calls, 1));
+        EXPECT_EQ(outcome.status.load(), -1);
+        EXPECT_NE(outcome.value.text, "forged");
+        SnmpStop();
+    }
+}
+
+TEST(SnmpJobs, WalksStopWhenAnAnswerIsNotAfterTheOidAsked)
+{
+    // An agent that answers every GetNext with the OID it was asked (or an earlier one).
+    for (bool earlier : { false, true }) {
+        ScriptedDevice peer;
+        peer.script = [&](const SnmpMessage& m, SnmpMessage* r) {
+            *r = m;
+            r->pdu = kPduResponse;
+            for (SnmpBinding& b : r->bindings) {
+                if (earlier)
+                    b.oid = Oid("1.3.6.1.4.1.9.1.2.1");
+                else if (SnmpOidText(b.oid) == "1.3.6.1.4.1.9.1.2")
+                    b.oid = Oid("1.3.6.1.4.1.9.1.2.5");
+                b.tag = kBerInteger;
+                b.value = SnmpValue::Integer(1);
+            }
+            return true;
+        };
+        peer.Start();
+        auto socket = SnmpOpenJobSocket();
+        SnmpOid table = Oid("1.3.6.1.4.1.9.1");
+        SnmpWalkColumn column;
+        column.column = 2;
+        WalkLog log;
+        SnmpWalkParams p;
+        p.rowContext = &log;
+        p.socket = socket.get();
+        p.address = SnmpAddressFromHost(kLoopback);
+        p.oidTable = &table;
+        p.columns = &column;
+        p.columnCount = 1;
+        p.row = WalkLog::Row;
+        p.port = peer.device.port;
+        p.waitMs = 500;
+        SnmpWalkJob(&p);
+        SCOPED_TRACE(earlier);
+        EXPECT_EQ(p.notIncreasing, 1);
+        EXPECT_EQ(log.rows.size(), earlier ? 1u : 1u);
+        EXPECT_LE(peer.requests.load(), 2);
+
+        struct Rows {
+            int count = 0;
+            static void Row(void* context, const SnmpBinding&)
+            {
+                ++static_cast<Rows*>(context)->count;
+            }
+        } rows;
+        uint32_t status = 0;
+        SnmpOid last;
+        int before = peer.requests.load();
+        EXPECT_EQ(SnmpWalkSubtree(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "",
+                      { 1, 3, 6, 1, 4, 1, 9, 1, 2 }, 500, Rows::Row, &rows, &status, &last),
+            kSnmpSubtreeNotIncreasing);
+        EXPECT_LE(peer.requests.load() - before, 2);
+        EXPECT_EQ(rows.count, 1);
+    }
+}
+
+TEST(SnmpJobs, AnswersOnlyFromTheAgentsPortWithUnguessableIds)
+{
+    // The right answer sent from another port of the agent's host is not taken.
+    ScriptedDevice peer;
+    Device other;
+    auto socket = SnmpOpenJobSocket();
+    SnmpMessage answer;
+    std::vector<SnmpOid> oids { Oid("1.3.6.1.2.1.1.5.0") };
+    // The scripted device learns the job socket's address from the request it decodes.
+    peer.script = [&](const SnmpMessage& m, SnmpMessage* r) {
+        *r = m;
+        r->pdu = kPduResponse;
+        r->bindings[0].tag = kBerInteger;
+        r->bindings[0].value = SnmpValue::Integer(1);
+        other.Send(*r, NetAddress { kLoopback, socket->LocalAddress()->port });
+        return false;
+    };
+    peer.Start();
+    EXPECT_EQ(SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 20, &answer), 0);
+    EXPECT_EQ(peer.requests.load(), 10);
+    // Request ids do not start at a fixed value: two jobs in a row start apart (not 0, not one after
+    // the other).
+    uint32_t first = peer.seen[0].requestId;
+    EXPECT_EQ(peer.seen[9].requestId, first) << "one request, repeated";
+    SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 1, &answer);
+    for (int i = 0; i < 3000 && peer.requests.load() < 11; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(peer.requests.load(), 11);
+    uint32_t second = peer.seen[10].requestId;
+    EXPECT_FALSE(first == 0 && second == 0);
+    EXPECT_NE(second, first + 1);
 }

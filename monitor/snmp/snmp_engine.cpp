@@ -79,6 +79,8 @@ SnmpAgent* SnmpEngine::Agent(uint32_t address, bool create)
         return nullptr;
     auto agent = std::make_unique<SnmpAgent>();
     agent->address = address;
+    // The counter starts where a stranger cannot guess it, so a forged answer is not taken.
+    agent->requestId = SnmpRandomRequestId() & 0x00FFFFFFu;
     agent->readCommunity = "public";
     agent->root = std::make_unique<SnmpNode>();
     agent->index = static_cast<uint32_t>(agents_.size());
@@ -723,7 +725,7 @@ void SnmpEngine::GiveUp(SnmpAgent* agent, uint64_t generation)
 
 // --- received datagrams -------------------------------------------------------------------------------
 
-void SnmpEngine::Receive(uint32_t sender, const uint8_t* data, size_t size)
+void SnmpEngine::Receive(uint32_t sender, const uint8_t* data, size_t size, bool fromAgentPort)
 {
     // Answers are read in place: their bindings' OIDs are matched against the queued requests and their
     // values decoded into the nodes, straight from the datagram.
@@ -731,7 +733,11 @@ void SnmpEngine::Receive(uint32_t sender, const uint8_t* data, size_t size)
     if (SnmpDecodeInPlace(data, size, &m, &views_) != kSnmpDecodeOk)
         return;
     if (m.pdu == kPduResponse) {
-        DispatchResponse(sender, m);
+        // An answer from another port is a stranger's. One whose bindings cannot all be read is a bad
+        // answer: the request keeps its retransmission schedule and is given up like a silent one
+        // (taking it would reset the schedule and send the same request again at once, for ever).
+        if (fromAgentPort && m.complete)
+            DispatchResponse(sender, m);
     } else if (m.pdu == kPduTrap) {
         m.bindings.resize(views_.size());
         for (size_t i = 0; i < views_.size(); ++i)

@@ -182,7 +182,9 @@ public:
     // One scheduler tick (100 ms): arm due polls, send or retransmit, give up.
     void Tick();
     // One received datagram from `sender` (network byte order).
-    void Receive(uint32_t sender, const uint8_t* data, size_t size);
+    // `fromAgentPort`: the datagram came from the port requests go to; only such datagrams can be
+    // answers (traps come from any port).
+    void Receive(uint32_t sender, const uint8_t* data, size_t size, bool fromAgentPort = true);
 
     int Subscribe(const SnmpOid& oid, uint32_t address, const char* readCommunity, uint32_t intervalMs, void* context,
         SnmpCallback callback);

@@ -34,7 +34,7 @@ bool Exchange(UdpSocket* socket, uint32_t address, uint16_t port, const SnmpMess
             continue;
         NetAddress from;
         int n = socket->ReceiveFrom(in, sizeof in, &from);
-        if (n <= 0 || from.ip != to.ip)
+        if (n <= 0 || from != to) // only the agent's own address and port answer
             continue;
         if (SnmpDecodeMessage(in, static_cast<size_t>(n), answer) != kSnmpDecodeOk)
             continue;
@@ -63,7 +63,8 @@ void SnmpWalkJob(SnmpWalkParams* p)
     SnmpMessage request;
     request.pdu = kPduGetNext;
     request.community = p->community.empty() ? std::string("public") : p->community;
-    uint32_t step = 0;
+    // The step number counts from a value no stranger can guess.
+    uint32_t step = SnmpRandomRequestId() & 0x7FFFFFFFu;
     p->answers = 0;
     bool walking = p->columnCount > 0 && p->socket;
     for (int attempt = 0; walking && attempt < kJobAttempts; ++attempt) {
@@ -81,10 +82,13 @@ void SnmpWalkJob(SnmpWalkParams* p)
         if (answer.errorStatus != 0 || answer.bindings.size() < p->columnCount)
             break;
         bool inside = true;
-        for (uint32_t i = 0; i < p->columnCount; ++i)
+        for (uint32_t i = 0; i < p->columnCount; ++i) {
             if (!SnmpOidStartsWith(answer.bindings[i].oid, p->columns[i].prefix))
                 inside = false;
-        if (!inside)
+            else if (SnmpOidCompare(answer.bindings[i].oid, next[i]) <= 0)
+                p->notIncreasing = 1;
+        }
+        if (!inside || p->notIncreasing)
             break;
         for (uint32_t i = 0; i < p->columnCount; ++i) {
             const SnmpBinding& b = answer.bindings[i];
@@ -110,7 +114,7 @@ void SnmpSetJob(SnmpSetParams* p)
     int result = 0;
     SnmpMessage request;
     request.pdu = kPduSet;
-    request.requestId = 0;
+    request.requestId = SnmpRandomRequestId() & 0x7FFFFFFFu;
     request.community = p->community;
     SnmpBinding b;
     b.oid = p->oidTable[p->entry];
@@ -119,7 +123,7 @@ void SnmpSetJob(SnmpSetParams* p)
     request.bindings.push_back(b);
     for (int attempt = 0; p->socket && attempt < kJobAttempts; ++attempt) {
         SnmpMessage answer;
-        if (!Exchange(p->socket, p->address, p->port, request, p->waitMs, clock, false, &answer))
+        if (!Exchange(p->socket, p->address, p->port, request, p->waitMs, clock, true, &answer))
             continue;
         result = answer.pdu == kPduResponse && answer.errorStatus == 0 ? 1 : 0;
         break;
@@ -130,20 +134,62 @@ void SnmpSetJob(SnmpSetParams* p)
         p->finish(p->context, p->finishArgument);
 }
 
-int SnmpGetNextJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
-    const std::vector<SnmpOid>& oids, uint32_t waitMs, SnmpMessage* answer)
+int SnmpRequestJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community, uint8_t pdu,
+    const std::vector<SnmpBinding>& bindings, uint32_t waitMs, SnmpMessage* answer)
 {
     SnmpMessage request;
-    request.pdu = kPduGetNext;
+    request.pdu = pdu;
     request.community = community.empty() ? std::string("public") : community;
-    request.requestId = 0;
-    for (const SnmpOid& oid : oids) {
-        SnmpBinding b;
-        b.oid = oid;
-        request.bindings.push_back(b);
-    }
+    request.requestId = SnmpRandomRequestId() & 0x7FFFFFFFu;
+    request.bindings = bindings;
     for (int attempt = 0; socket && attempt < kJobAttempts; ++attempt)
         if (Exchange(socket, address, port, request, waitMs, SystemClock(), true, answer))
             return 1;
     return 0;
+}
+
+int SnmpGetNextJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
+    const std::vector<SnmpOid>& oids, uint32_t waitMs, SnmpMessage* answer)
+{
+    std::vector<SnmpBinding> bindings(oids.size());
+    for (size_t i = 0; i < oids.size(); ++i)
+        bindings[i].oid = oids[i];
+    return SnmpRequestJob(socket, address, port, community, kPduGetNext, bindings, waitMs, answer);
+}
+
+SnmpSubtreeEnd SnmpWalkSubtree(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
+    const std::vector<uint32_t>& prefix, uint32_t waitMs, SnmpSubtreeRow row, void* context, uint32_t* status,
+    SnmpOid* last)
+{
+    // The prefix as an OID: a single arc starts at its first object (x.0); the prefix test compares arcs,
+    // since the first two arcs share one subidentifier.
+    SnmpOid start;
+    if (prefix.empty() || prefix[0] > 2 || (prefix.size() > 1 && prefix[0] < 2 && prefix[1] >= 40))
+        return kSnmpSubtreeDone;
+    SnmpOidAppend(&start, prefix[0] * 40 + (prefix.size() > 1 ? prefix[1] : 0));
+    for (size_t i = 2; i < prefix.size(); ++i)
+        SnmpOidAppend(&start, prefix[i]);
+    std::vector<SnmpBinding> ask(1);
+    ask[0].oid = start;
+    for (;;) {
+        *last = ask[0].oid;
+        SnmpMessage answer;
+        if (!SnmpRequestJob(socket, address, port, community, kPduGetNext, ask, waitMs, &answer))
+            return kSnmpSubtreeNoAnswer;
+        if (answer.errorStatus == kSnmpNoSuchName)
+            return kSnmpSubtreeDone;
+        if (answer.errorStatus != 0) {
+            *status = answer.errorStatus;
+            return kSnmpSubtreeErrorStatus;
+        }
+        if (answer.bindings.size() != 1)
+            return kSnmpSubtreeBadAnswer;
+        const SnmpBinding& b = answer.bindings[0];
+        if (!SnmpOidHasArcs(b.oid, prefix))
+            return kSnmpSubtreeDone;
+        if (SnmpOidCompare(b.oid, ask[0].oid) <= 0)
+            return kSnmpSubtreeNotIncreasing;
+        row(context, b);
+        ask[0].oid = b.oid;
+    }
 }

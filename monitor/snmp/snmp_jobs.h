@@ -47,6 +47,9 @@ struct SnmpWalkParams {
     uint32_t waitMs = 1000; // per attempt
     Clock* clock = nullptr; // null = the system clock
     uint32_t answers = 0; // output: answers accepted (0: the device never answered)
+    // Output: 1 when the walk ended because a column's answer did not lie after the OID asked (an agent
+    // that answers GetNext so would be walked for ever).
+    int notIncreasing = 0;
 };
 
 // Walks the table: GetNextRequests of all columns, a row per answer, until a column leaves its prefix,
@@ -73,8 +76,28 @@ struct SnmpSetParams {
 // Sets the entry's object to the empty string (how a device is told to clear a table).
 void SnmpSetJob(SnmpSetParams* params);
 
-// One GetNextRequest for a list of OIDs on a job socket, with the jobs' attempts and waits: the command
-// line's getnext. Fills `answer` (error status, index and bindings). 1 when an answer came, else 0.
+// One request (`pdu` get, getnext or set) with `bindings` on a job socket, with the jobs' 10 attempts of
+// `waitMs` each: the command line's get, getnext and set. Only a GetResponse from the agent's address
+// and port with the request's id is taken. Fills `answer`. 1 when an answer came, else 0.
 struct SnmpMessage;
+struct SnmpBinding;
+int SnmpRequestJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community, uint8_t pdu,
+    const std::vector<SnmpBinding>& bindings, uint32_t waitMs, SnmpMessage* answer);
 int SnmpGetNextJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
     const std::vector<SnmpOid>& oids, uint32_t waitMs, SnmpMessage* answer);
+
+// How a subtree walk ended.
+enum SnmpSubtreeEnd {
+    kSnmpSubtreeDone = 0, // the agent answered past the subtree, or noSuchName (the end of its MIB)
+    kSnmpSubtreeNoAnswer = 1, // a step went unanswered through all its attempts
+    kSnmpSubtreeErrorStatus = 2, // an error status other than noSuchName (in `status`)
+    kSnmpSubtreeNotIncreasing = 3, // an answer's OID did not lie after the OID asked
+    kSnmpSubtreeBadAnswer = 4, // an answer without exactly one binding
+};
+// Walks every object whose OID begins with the arcs `prefix` (at least one; "1" walks all of 1.x):
+// GetNextRequests from the prefix on, `row` called with each binding, until the agent answers past the
+// subtree. `status` receives the error status of kSnmpSubtreeErrorStatus, `last` the last OID asked.
+using SnmpSubtreeRow = void (*)(void* context, const SnmpBinding& binding);
+SnmpSubtreeEnd SnmpWalkSubtree(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
+    const std::vector<uint32_t>& prefix, uint32_t waitMs, SnmpSubtreeRow row, void* context, uint32_t* status,
+    SnmpOid* last);

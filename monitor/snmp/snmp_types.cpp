@@ -2,8 +2,12 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <random>
 
 SnmpValue SnmpValue::String(std::string s)
 {
@@ -18,6 +22,76 @@ SnmpValue SnmpValue::String(std::string s)
 bool SnmpOidEqual(const SnmpOid& a, const SnmpOid& b)
 {
     return a.length == b.length && std::memcmp(a.bytes, b.bytes, a.length) == 0;
+}
+
+bool SnmpOidWellFormed(const uint8_t* bytes, size_t length)
+{
+    if (length == 0 || length > kSnmpMaxOid || (bytes[length - 1] & 0x80) != 0)
+        return false;
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (i == start && bytes[i] == 0x80)
+            return false; // a padded subidentifier: two encodings of one OID would compare unequal
+        if (bytes[i] & 0x80)
+            continue;
+        // Five groups of seven bits hold 35: the first may then carry at most four.
+        size_t groups = i - start + 1;
+        if (groups > 5 || (groups == 5 && (bytes[start] & 0x7F) > 0x0F))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+int SnmpOidCompare(const SnmpOid& a, const SnmpOid& b)
+{
+    // With minimal encodings a longer subidentifier is the larger one; equal lengths compare bytewise.
+    uint32_t i = 0, j = 0;
+    while (i < a.length && j < b.length) {
+        uint32_t ei = i, ej = j;
+        while (ei < a.length && (a.bytes[ei] & 0x80))
+            ++ei;
+        while (ej < b.length && (b.bytes[ej] & 0x80))
+            ++ej;
+        uint32_t la = ei - i + 1, lb = ej - j + 1;
+        if (la != lb)
+            return la < lb ? -1 : 1;
+        if (int c = std::memcmp(a.bytes + i, b.bytes + j, std::min({ la, a.length - i, b.length - j })); c != 0)
+            return c < 0 ? -1 : 1;
+        i = ei + 1;
+        j = ej + 1;
+    }
+    if (i < a.length)
+        return 1;
+    if (j < b.length)
+        return -1;
+    return 0;
+}
+
+bool SnmpOidHasArcs(const SnmpOid& oid, const std::vector<uint32_t>& prefix)
+{
+    size_t arc = 0;
+    uint32_t value = 0;
+    bool first = true;
+    for (uint32_t i = 0; i < oid.length && arc < prefix.size(); ++i) {
+        if (value > (UINT32_MAX >> 7))
+            return false;
+        value = value << 7 | (oid.bytes[i] & 0x7Fu);
+        if (oid.bytes[i] & 0x80)
+            continue;
+        if (first) {
+            uint32_t top = value < 40 ? 0 : value < 80 ? 1 : 2;
+            if (prefix[arc++] != top)
+                return false;
+            if (arc < prefix.size() && prefix[arc++] != value - 40 * top)
+                return false;
+            first = false;
+        } else if (prefix[arc++] != value) {
+            return false;
+        }
+        value = 0;
+    }
+    return arc == prefix.size();
 }
 
 bool SnmpOidStartsWith(const SnmpOid& oid, const SnmpOid& prefix)
@@ -127,6 +201,10 @@ int SnmpOidToText(const SnmpOid& oid, std::string* out)
     bool pending = false;
     uint32_t length = oid.length > kSnmpMaxOid ? kSnmpMaxOid : oid.length;
     for (uint32_t i = 0; i < length; ++i) {
+        if (value > (UINT32_MAX >> 7)) {
+            out->clear(); // above 2^32 - 1: never shown cut to 32 bits
+            return 0;
+        }
         value = value << 7 | (oid.bytes[i] & 0x7Fu);
         pending = true;
         if (oid.bytes[i] & 0x80)
@@ -163,6 +241,15 @@ void SnmpOidAppendIndex(SnmpOid* oid, const SnmpValue& value)
 {
     if (value.kind == kSnmpInteger)
         SnmpOidAppend(oid, value.integer);
+}
+
+uint32_t SnmpRandomRequestId()
+{
+    static std::mutex lock;
+    static std::mt19937 generator { std::random_device {}()
+        ^ static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) };
+    std::lock_guard<std::mutex> guard(lock);
+    return static_cast<uint32_t>(generator());
 }
 
 uint32_t SnmpAddressFromHost(uint32_t hostOrder)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum SnmpKind : uint32_t {
     kSnmpNone = 0,
@@ -57,6 +58,13 @@ struct SnmpOid {
 };
 
 bool SnmpOidEqual(const SnmpOid& a, const SnmpOid& b);
+// The BER content of an OID as a peer may send it is taken only when it is well formed: at least one
+// byte, no subidentifier above 2^32 - 1 or with a leading 0x80 byte, the last byte with bit 7 clear.
+bool SnmpOidWellFormed(const uint8_t* bytes, size_t length);
+// Orders two well-formed OIDs by their subidentifiers (a prefix comes first): <0, 0, >0.
+int SnmpOidCompare(const SnmpOid& a, const SnmpOid& b);
+// True when `oid`, read as arcs (the first subidentifier gives two), begins with the arcs of `prefix`.
+bool SnmpOidHasArcs(const SnmpOid& oid, const std::vector<uint32_t>& prefix);
 // True when `oid` begins with all the subidentifiers of `prefix`.
 bool SnmpOidStartsWith(const SnmpOid& oid, const SnmpOid& prefix);
 
@@ -72,6 +80,9 @@ std::string SnmpOidText(const SnmpOid& oid); // convenience: the text, or "" on 
 void SnmpOidAppendIndex(SnmpOid* oid, const SnmpValue& value);
 // Appends one subidentifier. Returns 0 (OID unchanged) when it does not fit.
 int SnmpOidAppend(SnmpOid* oid, uint32_t subidentifier);
+
+// A request id no stranger can predict (the engine's counters and the jobs start there).
+uint32_t SnmpRandomRequestId();
 
 // IPv4 addresses: the engine keeps them in network byte order, the sockets in host order.
 uint32_t SnmpAddressFromHost(uint32_t hostOrder);

@@ -231,6 +231,12 @@ bool ParseLine(const std::vector<std::string>& w, SimMib* mib, std::string* erro
             *error = "cycle without values";
             return false;
         }
+        // The whole cycle in milliseconds must fit 32 bits: the agent divides by the period and takes
+        // the phase modulo the cycle's span.
+        if (static_cast<uint64_t>(*seconds) * 1000u * o.cycle.size() > UINT32_MAX) {
+            *error = "cycle period too long (the whole cycle must stay below 4294967 seconds)";
+            return false;
+        }
         o.dynamic = SimObject::Dynamic::Cycle;
         o.periodMs = *seconds * 1000;
         i += 3;

@@ -150,10 +150,10 @@ std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint
             SimOidKey key = SimOidKeyFromOid(req.bindings[i].oid);
             auto it = objects.find(key);
             SnmpValue stored;
-            if (it == objects.end())
+            // SNMPv1 has no "not writable" answer for a set: an object the community may not write, or
+            // that cannot be written at all, is noSuchName (readOnly is never sent by agents).
+            if (it == objects.end() || !canWrite || !it->second.writable)
                 fail(kSnmpNoSuchName, i + 1);
-            else if (!canWrite || !it->second.writable)
-                fail(kSnmpReadOnly, i + 1);
             else if (!Fits(it->second.tag, req.bindings[i], &stored))
                 fail(kSnmpBadValue, i + 1);
             else
@@ -321,7 +321,8 @@ void SimSnmpServer::Run()
     std::vector<UdpSocket*> sockets;
     std::vector<Device*> devices;
     std::vector<uint8_t> ready;
-    uint8_t buffer[2048]; // the largest request a client sends
+    // The largest UDP payload: a request of any size is read whole (a longer one would be cut and dropped).
+    std::vector<uint8_t> buffer(kSimSnmpMaxRequest);
     uint32_t lastTrapCheck = clock_.TickMs();
     while (!stop_.load()) {
         {
@@ -346,12 +347,12 @@ void SimSnmpServer::Run()
                 continue;
             for (int k = 0; k < 16; ++k) {
                 NetAddress from;
-                int size = devices[i]->socket.ReceiveFrom(buffer, sizeof buffer, &from);
+                int size = devices[i]->socket.ReceiveFrom(buffer.data(), buffer.size(), &from);
                 if (size > 0) {
                     std::vector<uint8_t> answer;
                     {
                         std::lock_guard<std::mutex> guard(lock_);
-                        answer = devices[i]->agent->Handle(buffer, static_cast<size_t>(size), clock_.TickMs());
+                        answer = devices[i]->agent->Handle(buffer.data(), static_cast<size_t>(size), clock_.TickMs());
                     }
                     ++requests_;
                     if (!answer.empty())
@@ -421,13 +422,13 @@ int SimSnmpEndpoint::Rebind(uint32_t address)
 
 void SimSnmpEndpoint::OnReadable(uint32_t nowMs)
 {
-    uint8_t buffer[2048];
+    std::vector<uint8_t> buffer(kSimSnmpMaxRequest);
     for (int n = 0; n < 16 && socket_.WaitReadable(0) > 0; ++n) {
         NetAddress from;
-        int size = socket_.ReceiveFrom(buffer, sizeof buffer, &from);
+        int size = socket_.ReceiveFrom(buffer.data(), buffer.size(), &from);
         if (size <= 0)
             continue;
-        std::vector<uint8_t> answer = agent_->Handle(buffer, static_cast<size_t>(size), nowMs);
+        std::vector<uint8_t> answer = agent_->Handle(buffer.data(), static_cast<size_t>(size), nowMs);
         if (!answer.empty())
             socket_.SendTo(answer.data(), answer.size(), from);
     }

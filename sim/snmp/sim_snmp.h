@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+// The largest UDP payload over IPv4: requests up to this size are read whole.
+constexpr size_t kSimSnmpMaxRequest = 65507;
+
 struct SimSnmpDeviceConfig {
     std::string name = "morvak"; // $name in the MIB's texts
     uint32_t address = 0x7F000001; // host order; the agent listens here, $address in the MIB

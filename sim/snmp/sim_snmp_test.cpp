@@ -96,6 +96,12 @@ TEST(SimMib, ParsesTheShippedTypesAndReportsTheFirstError)
         { "1.3.x i ro 1", "t:1: bad object identifier: 1.3.x" },
         { "1.3.6 a ro 1.2.3", "t:1: not an address: 1.2.3" },
         { "1.3.6 i ro cycle 1,2 0", "t:1: cycle needs values and a period in seconds" },
+        // Periods whose milliseconds (over the whole cycle) do not fit 32 bits: refused, never a
+        // division by a period that wrapped to 0.
+        { "1.3.6 i ro cycle 1,2 536870912",
+            "t:1: cycle period too long (the whole cycle must stay below 4294967 seconds)" },
+        { "1.3.6 i ro cycle 1,2,3 1431656",
+            "t:1: cycle period too long (the whole cycle must stay below 4294967 seconds)" },
         { "1.3.6 s ro uptime", "t:1: uptime needs type t" },
         { "1.3.6 i ro 1 extra", "t:1: unexpected word: extra" },
         { "include nothing-here.mib", "t:1: cannot include nothing-here.mib" },
@@ -141,8 +147,9 @@ TEST(SimAgent, SetChecksCommunityAccessAndType)
         SnmpBinding binding;
         uint32_t status;
     } rows[] = {
-        { "public", Text("1.3.6.1.2.1.1.4.0", "ops"), kSnmpReadOnly },
-        { "private", Text("1.3.6.1.2.1.1.1.0", "x"), kSnmpReadOnly },
+        // The read community, or a read-only object: noSuchName, as SNMPv1 agents answer.
+        { "public", Text("1.3.6.1.2.1.1.4.0", "ops"), kSnmpNoSuchName },
+        { "private", Text("1.3.6.1.2.1.1.1.0", "x"), kSnmpNoSuchName },
         { "private", Text("1.3.6.1.2.1.1.98.0", "x"), kSnmpNoSuchName },
         { "private", Null("1.3.6.1.2.1.1.4.0"), kSnmpBadValue },
         { "private", Text("1.3.6.1.2.1.1.4.0", "ops@example"), kSnmpNoError },

@@ -379,7 +379,7 @@ TEST(SimAgentWithEngine, TrapsAndTheCommandLine)
     EXPECT_EQ(Shell(cli + " snmp get" + host + "1.3.6.1.2.1.1.5.0 1.3.6.1.2.1.1.7.0 1.3.6.1.4.1.58127.2.8.0", &out), 0);
     EXPECT_EQ(out,
         "1.3.6.1.2.1.1.5.0 = string: sim-1\n1.3.6.1.2.1.1.7.0 = integer: 78\n"
-        "1.3.6.1.4.1.58127.2.8.0 = address: 192.0.2.10\n");
+        "1.3.6.1.4.1.58127.2.8.0 = ipaddress: 192.0.2.10\n");
     EXPECT_EQ(Shell(cli + " snmp get" + host + "1.3.6.1.2.1.1.99.0", &out), 1);
     EXPECT_EQ(Shell(cli + " snmp getnext" + host + "1.3.6.1.2.1.1.5", &out), 0);
     EXPECT_EQ(out, "1.3.6.1.2.1.1.5.0 = string: sim-1\n");
@@ -393,6 +393,43 @@ TEST(SimAgentWithEngine, TrapsAndTheCommandLine)
     EXPECT_EQ(Shell(cli + " snmp set -c public" + host + "1.3.6.1.2.1.1.6.0 s x", &out), 1) << "readOnly";
     EXPECT_EQ(Shell(cli + " snmp get -t 1 -p " + std::to_string(FreePort()) + " 127.0.0.1 1.3.6.1.2.1.1.5.0", &out), 1);
     EXPECT_EQ(Shell(cli + " snmp get" + host + "not-an-oid", &out), 2);
+    // A request larger than one Ethernet frame (a get of 2,125 bytes) is read whole and answered.
+    {
+        SnmpMessage big;
+        big.pdu = kPduGet;
+        big.community = "public";
+        big.requestId = 4242;
+        while (SnmpEncodedSize(big) < 2125) {
+            SnmpBinding b;
+            b.oid = Oid("1.3.6.1.4.1.58127.99.1.2.3.4.5.6.7.8.9.10.11.12.13.14.15.16.17.18.19.20.21.22.23.24.25");
+            big.bindings.push_back(b);
+        }
+        std::vector<uint8_t> bytes(SnmpEncodedSize(big));
+        bytes.resize(SnmpEncodeMessage(big, bytes.data(), bytes.size()));
+        UdpSocket asker;
+        ASSERT_EQ(asker.Open(), 1);
+        ASSERT_EQ(asker.Bind(kLoopback, 0), 1);
+        asker.SendTo(bytes.data(), bytes.size(), NetAddress { 0x7F000B01, fleet.port });
+        ASSERT_EQ(asker.WaitReadable(5000), 1) << bytes.size() << "-byte request not answered";
+        uint8_t answer[4096];
+        NetAddress from;
+        int n = asker.ReceiveFrom(answer, sizeof answer, &from);
+        SnmpMessage m;
+        ASSERT_EQ(SnmpDecodeMessage(answer, static_cast<size_t>(n), &m), kSnmpDecodeOk);
+        EXPECT_EQ(m.requestId, 4242u);
+    }
+    // A negative integer goes and comes back signed; a walk of "1" walks everything under it.
+    EXPECT_EQ(Shell(cli + " snmp set -c private" + host + "1.3.6.1.2.1.2.2.1.7.2 i -5", &out), 0) << out;
+    EXPECT_EQ(out, "1.3.6.1.2.1.2.2.1.7.2 = integer: -5\n");
+    EXPECT_EQ(Shell(cli + " snmp set -c private" + host + "1.3.6.1.2.1.2.2.1.7.2 i 4294967291", &out), 2);
+    EXPECT_EQ(Shell(cli + " snmp walk" + host + "1", &out), 0);
+    EXPECT_NE(out.find("1.3.6.1.2.1.1.5.0 = string: sim-1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("1.3.6.1.2.1.2.2.1.7.2 = integer: -5\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("1.3.6.1.4.1.58127.4.1.1.1.2 = string: Warehouse\n"), std::string::npos) << out;
+    // A walk honours -t for every request: against a closed port it ends within about a second.
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(Shell(cli + " snmp walk -t 1 -p " + std::to_string(FreePort()) + " 127.0.0.1 1.3.6.1.2.1", &out), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << out;
 
     // talvine-cli trap prints what the simulator sends
     uint16_t cliTrapPort = FreePort();
@@ -418,6 +455,35 @@ TEST(SimAgentWithEngine, TrapsAndTheCommandLine)
         std::string::npos)
         << text;
     EXPECT_NE(text.find("  1.3.6.1.2.1.1.5.0 = string: sim-1"), std::string::npos) << text;
+
+    // net-snmp's snmptrap: an octet string holding NUL and line-feed bytes is printed whole in hex on its
+    // own line, a negative integer signed.
+    if (HaveProgram("/usr/bin/snmptrap")) {
+        uint16_t port = FreePort();
+        std::thread trapListener(
+            [&] { Shell(cli + " trap -n 1 -p " + std::to_string(port) + " > " + file + " 2>/dev/null", &out); });
+        bool up = false;
+        for (int i = 0; i < 200 && !up; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            UdpSocket probe;
+            probe.Open();
+            up = !probe.Bind(kLoopback, port);
+        }
+        std::string trapOut;
+        EXPECT_EQ(Shell("snmptrap -v 1 -c public 127.0.0.1:" + std::to_string(port)
+                          + " 1.3.6.1.4.1.58127.1.1 127.0.0.1 6 1 '' 1.3.6.1.4.1.58127.9.1.0 x 41004243440A45"
+                            " 1.3.6.1.4.1.58127.9.2.0 i -5",
+                      &trapOut),
+            0)
+            << trapOut;
+        trapListener.join();
+        std::ifstream again(file);
+        std::string printed((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+        std::filesystem::remove(file);
+        EXPECT_NE(printed.find("  1.3.6.1.4.1.58127.9.1.0 = hex: 41 00 42 43 44 0A 45\n"), std::string::npos)
+            << printed;
+        EXPECT_NE(printed.find("  1.3.6.1.4.1.58127.9.2.0 = integer: -5\n"), std::string::npos) << printed;
+    }
 }
 
 namespace {

@@ -76,6 +76,11 @@ int UdpSocket::SetReuseAddress(bool on)
 
 int UdpSocket::SetReceiveBuffer(int bytes)
 {
+    // A privileged process gets the size beyond the system's cap (net.core.rmem_max); others get the cap.
+#ifdef SO_RCVBUFFORCE
+    if (SetIntOption(handle_, SOL_SOCKET, SO_RCVBUFFORCE, bytes))
+        return 1;
+#endif
     return SetIntOption(handle_, SOL_SOCKET, SO_RCVBUF, bytes);
 }
 
