@@ -112,7 +112,8 @@ std::optional<std::string> CliArgs::UnknownOption() const
     for (const std::string& word : args_) {
         if (word == "--")
             break;
-        if (word.size() > 1 && word[0] == '-')
+        // A minus before a digit is a negative number (a value such as "set ... i -5"), not an option.
+        if (word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9'))
             return "unknown option " + word;
     }
     return std::nullopt;
