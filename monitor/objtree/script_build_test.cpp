@@ -3,6 +3,8 @@
 #include "monitor/objtree/objtree.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 
 namespace {
 class ScriptBuildTest : public ::testing::Test {
@@ -199,5 +201,53 @@ TEST_F(ScriptBuildTest, StateTextAndInstanceThroughTheRuntime)
     EXPECT_EQ(ItemText(line, 0, ctx), "Line other, row 2: HQ");
     rt.offsets[line.children[0].get()] = 2;
     EXPECT_EQ(ItemInstance(*line.children[0], ctx), 5u);
+}
+} // namespace
+
+namespace {
+// Counts the items of a tree.
+void Walk(const ItemObject& item, size_t* items)
+{
+    ++*items;
+    for (const auto& c : item.children)
+        Walk(*c, items);
+}
+
+TEST(ShippedScripts, LoadWithoutDiagnosticsInEveryLanguageAndBuildEveryType)
+{
+    const char* source = std::getenv("SUITE_SOURCE_DIR");
+    std::string pattern = std::string(source ? source : ".") + "/data/talv*.dsc";
+    std::vector<std::string> diags;
+    DiagSetSink([&](const std::string& l) { diags.push_back(l); });
+    for (const char* language : { "English", "Deutsch", "Francais" }) {
+        ScriptLibrary lib;
+        ASSERT_GE(lib.LoadAll(pattern, language), 1) << pattern;
+        std::vector<std::string> types;
+        ScriptLibrary::DetectEntry e;
+        std::set<std::string> values;
+        for (size_t n = 0; lib.Detect(n, &e); ++n) {
+            types.push_back(e.device->name);
+            EXPECT_TRUE(values.insert(e.value).second) << "two types detected by " << e.value;
+        }
+        EXPECT_EQ(
+            types, (std::vector<std::string> { "Morvak 1100", "Morvak 1100 Plus", "Morvak 2400", "Morvak 5000" }));
+        for (const std::string& type : types) {
+            auto d = ScriptInstantiateFrom(lib, type);
+            ASSERT_NE(d, nullptr);
+            size_t items = 0;
+            for (const auto& item : d->items)
+                Walk(*item, &items);
+            // The ISDN types add their channels, the 2400 and 5000 their VPN list and its row.
+            std::map<std::string, size_t> expected { { "Morvak 1100", 11 }, { "Morvak 1100 Plus", 12 },
+                { "Morvak 2400", 14 }, { "Morvak 5000", 14 } };
+            EXPECT_EQ(items, expected[type]) << type << " " << language;
+            EXPECT_EQ(d->display.size(), 3u) << type;
+            EXPECT_FALSE(d->registerActions.empty());
+            EXPECT_EQ(d->plugins[0].uses.size(), 4u);
+            EXPECT_TRUE(d->plugins[0].uses[2].valid && d->plugins[0].uses[3].valid);
+        }
+    }
+    EXPECT_TRUE(diags.empty()) << diags[0];
+    DiagSetSink({});
 }
 } // namespace
