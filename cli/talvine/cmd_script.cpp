@@ -99,18 +99,20 @@ void PrintItem(const ItemObject& item, int level)
         std::printf("\n");
     }
     for (size_t i = 0; i < item.stateTexts.size(); ++i)
-        std::printf("%sstate %zu %s\n", in.c_str(), i + 1, item.stateTexts[i].c_str());
+        std::printf("%sstate %u %s\n", in.c_str(), static_cast<unsigned>(i + 1), item.stateTexts[i].c_str());
     for (size_t i = 0; i < item.texts.size(); ++i)
-        std::printf("%stext %zu%s\n", in.c_str(), i, Spaced(item.TextTemplate(static_cast<uint32_t>(i))).c_str());
+        std::printf("%stext %u%s\n", in.c_str(), static_cast<unsigned>(i),
+            Spaced(item.TextTemplate(static_cast<uint32_t>(i))).c_str());
     for (size_t i = 0; i < item.images.size(); ++i)
-        std::printf("%simage %zu %d\n", in.c_str(), i, item.images[i]);
+        std::printf("%simage %u %d\n", in.c_str(), static_cast<unsigned>(i), item.images[i]);
     for (size_t i = 0; i < item.flags.size(); ++i)
-        std::printf("%sflags %zu%s\n", in.c_str(), i, Spaced(FlagWords(item.flags[i])).c_str());
+        std::printf("%sflags %u%s\n", in.c_str(), static_cast<unsigned>(i), Spaced(FlagWords(item.flags[i])).c_str());
     for (size_t i = 0; i < item.refresh.size(); ++i)
-        std::printf("%srefresh %zu%s\n", in.c_str(), i, Spaced(item.refresh[i].words).c_str());
+        std::printf("%srefresh %u%s\n", in.c_str(), static_cast<unsigned>(i), Spaced(item.refresh[i].words).c_str());
     for (size_t i = 0; i < item.actions.size(); ++i)
         for (const ActionObject& a : item.actions[i])
-            std::printf("%saction %zu %s %s\n", in.c_str(), i, a.entry.c_str(), ActionKindText(a.kind));
+            std::printf(
+                "%saction %u %s %s\n", in.c_str(), static_cast<unsigned>(i), a.entry.c_str(), ActionKindText(a.kind));
     for (const ItemTerm& t : item.terms)
         std::printf("%sterm %s %s\n", in.c_str(), t.name.c_str(), t.text.c_str());
     for (const auto& child : item.children)
@@ -306,7 +308,7 @@ int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
             count = std::max(count, g.n);
         for (size_t n = 1; n <= count; ++n) {
             ItemUse use;
-            use.oidText = StrFormat("1.0.%zu", n);
+            use.oidText = StrFormat("1.0.%u", static_cast<unsigned>(n));
             use.valid = SnmpOidFromText(use.oidText.c_str(), &use.oid);
             ev->bare->uses.push_back(use);
         }
@@ -319,7 +321,7 @@ int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
     for (int pass = 0; pass < 2; ++pass)
         for (const Given& g : given) {
             if (g.n > ev->item->uses.size())
-                return CliFail(StrFormat("the item has no OID %zu", g.n), 2);
+                return CliFail(StrFormat("the item has no OID %u", static_cast<unsigned>(g.n)), 2);
             const ItemUse& use = ev->item->uses[g.n - 1];
             if (use.indexTemplate.empty() != (pass == 0))
                 continue;
