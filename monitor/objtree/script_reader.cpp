@@ -367,11 +367,13 @@ void Reader::ReadValue(std::string* out, char stop)
             pos_ = end;
             continue;
         }
-        // A run of ordinary characters.
+        // A run of ordinary characters (an "s" stops it only where a word starts).
         size_t end = pos_;
         while (end < cur_.size()) {
             char d = cur_[end];
-            if (d == ',' || d == ';' || d == '"' || d == '\\' || (stop && d == stop) || d == 's')
+            if (d == ',' || d == ';' || d == '"' || d == '\\' || (stop && d == stop))
+                break;
+            if (d == 's' && (end == pos_ ? wordStart : IsBlank(cur_[end - 1])))
                 break;
             if (!IsBlank(d))
                 plain = true;
@@ -398,8 +400,9 @@ void Reader::ReadValue(std::string* out, char stop)
         ++b;
         --e;
     }
-    if (b > 0 || e < out->size())
-        *out = out->substr(b, e - b);
+    out->resize(e);
+    if (b > 0)
+        out->erase(0, b);
 }
 
 // Splits a line into keyword, constraints and values. False when it is to be skipped.
@@ -457,6 +460,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
 
     std::string value;
     for (;;) {
+        SkipBlanks();
         ReadValue(&value, 0);
         out->values.push_back(value);
         if (pos_ < cur_.size() && cur_[pos_] == ',') {
