@@ -294,3 +294,12 @@ TEST(SimDevice, FaultsTheClientSurvives)
         ++address;
     }
 }
+
+TEST(SimTime, FieldsAreDecimal)
+{
+    // 09:08:07 on 8 September 2026: fields with a leading zero and an 8 or 9 are not octal.
+    std::time_t t = 0;
+    ASSERT_TRUE(SimParseTime("09080708092026", &t));
+    EXPECT_EQ(t, 1788858487);
+    EXPECT_FALSE(SimParseTime("24000001012026", &t));
+}
