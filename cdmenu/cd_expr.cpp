@@ -65,7 +65,7 @@ bool IsNegated(std::string_view entry, std::string_view* name)
     return false;
 }
 
-template <typename Match> bool MatchList(std::string_view list, Match match)
+template<typename Match> bool MatchList(std::string_view list, Match match)
 {
     std::vector<std::string> entries = CdSplitList(list);
     if (entries.empty())

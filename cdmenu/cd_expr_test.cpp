@@ -2,7 +2,6 @@
 #include "cdmenu/cd_expr.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace {

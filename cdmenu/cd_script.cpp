@@ -209,7 +209,8 @@ private:
         if (!CdHasNumberedKeys(script_, section, "Line"))
             return false;
         if (ctx_.report)
-            ctx_.report(CdMessageKind::Warning, StrLoad(kardell_Strings(), kCdStrNumberedKeys) + "\n\n[" + section + "]");
+            ctx_.report(
+                CdMessageKind::Warning, StrLoad(kardell_Strings(), kCdStrNumberedKeys) + "\n\n[" + section + "]");
         return true;
     }
 

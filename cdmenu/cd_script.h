@@ -36,7 +36,8 @@ struct CdTextStyle {
     std::string fontName = "UniversCond";
     unsigned fontFlags = 0; // kCdFont*
     int fontHeight = 20;
-    std::vector<CdColor> colors { CdColor { 255, 255, 255 }, CdColor { 255, 255, 0 } }; // normal; hot spot under the mouse; ...
+    std::vector<CdColor> colors { CdColor { 255, 255, 255 },
+        CdColor { 255, 255, 0 } }; // normal; hot spot under the mouse; ...
     std::vector<CdColor> colors16 { CdColor { 255, 255, 255 }, CdColor { 255, 255, 0 } };
     CdColor shadowColor {};
     CdColor shadowColor16 {};
@@ -98,8 +99,8 @@ bool CdHasNumberedKeys(const IniFile& script, std::string_view section, std::str
 // Evaluates a line's condition list against the script's named expressions and the established set:
 // true when the list is empty or any name is true. A malformed expression is reported (with `report`)
 // and makes the result false.
-bool CdMatchConditions(const IniFile& script, std::string_view list, const CdConditionSet& established,
-    const CdReport& report);
+bool CdMatchConditions(
+    const IniFile& script, std::string_view list, const CdConditionSet& established, const CdReport& report);
 
 // Everything the menu needs from its surroundings while it is read.
 struct CdContext {

@@ -1,10 +1,9 @@
 #include "cdmenu/cd_files.h"
 #include "cdmenu/cd_script.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <random>
 
@@ -293,10 +292,10 @@ TEST(CdPlugins, AskedInOrderWithTheirVersionAndInitChecks)
     EXPECT_EQ(ctx.pluginResult, "Isdn Dsl");
     EXPECT_EQ(FakePlugin::params, std::string("Server=cd\0Mode=1\0\0", 18));
     std::vector<std::string> expected = { "load missing.dll", "load old.dll", "old.dll:version", "old.dll:init 18",
-        "old.dll:language", "old.dll:examine", "load new.dll", "new.dll:version", "load none.dll",
-        "none.dll:version", "load lang.dll", "lang.dll:version", "lang.dll:init 18", "lang.dll:language",
-        "lang.dll:examine", "load refuses.dll", "refuses.dll:version", "refuses.dll:init 18", "load cond.dll",
-        "cond.dll:version", "cond.dll:init 18", "cond.dll:language", "cond.dll:examine" };
+        "old.dll:language", "old.dll:examine", "load new.dll", "new.dll:version", "load none.dll", "none.dll:version",
+        "load lang.dll", "lang.dll:version", "lang.dll:init 18", "lang.dll:language", "lang.dll:examine",
+        "load refuses.dll", "refuses.dll:version", "refuses.dll:init 18", "load cond.dll", "cond.dll:version",
+        "cond.dll:init 18", "cond.dll:language", "cond.dll:examine" };
     EXPECT_EQ(loader.calls, expected);
 }
 
