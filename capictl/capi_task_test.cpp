@@ -107,14 +107,14 @@ protected:
     {
         RegUseMemory(true);
         RegMemoryClear();
-        Setup(false);
+        UsePlatform(false);
     }
     void TearDown() override
     {
         CapiClose();
         RegUseMemory(false);
     }
-    void Setup(bool windows9x, std::string alt = "")
+    void UsePlatform(bool windows9x, std::string alt = "")
     {
         CapiPlatform p;
         p.open = [this](const std::string& name, uint32_t* error) -> std::unique_ptr<CapiDevice> {
@@ -245,15 +245,15 @@ TEST_F(CapiTask, CloseCutsAPauseShort)
 TEST_F(CapiTask, AlternativeDeviceOnlyOnWindows9x)
 {
     available = "\\\\.\\RCAPIVXD";
-    Setup(false, "\\\\.\\RCAPIVXD");
+    UsePlatform(false, "\\\\.\\RCAPIVXD");
     EXPECT_EQ(CapiOpen(), 0);
     EXPECT_EQ(CapiLastError(), 2u);
     EXPECT_EQ(opened, std::vector<std::string> { "\\\\.\\CAPI201" });
-    Setup(true, "\\\\.\\RCAPIVXD");
+    UsePlatform(true, "\\\\.\\RCAPIVXD");
     ASSERT_EQ(CapiOpen(), 1);
     EXPECT_EQ(opened.back(), "\\\\.\\RCAPIVXD");
     CapiClose();
-    Setup(true, "");
+    UsePlatform(true, "");
     EXPECT_EQ(CapiOpen(), 0);
 }
 
