@@ -3,6 +3,11 @@
 // comments and lines this reader does not understand kept as they stand, CR LF line ends on write.
 // Every save writes a complete new file and renames it over the old one (common/platform/file.h).
 //
+// Line ends are CR LF, LF or CR alone; Ctrl-Z bytes that end the file are dropped. A file that starts
+// with a UTF-8 or UTF-16 LE byte-order mark is read as that text and written back in it, mark included;
+// the functions take and give ANSI (Windows-1252) text for such a file, as the A functions do, while
+// lines they do not change keep every character. A file without a mark is taken byte for byte.
+//
 // Reading follows GetPrivateProfileStringA: blanks around keys and values are dropped, a value
 // enclosed in matching double or single quotes loses them, a missing key gives the default.
 // GetInt follows GetPrivateProfileIntA: an absent or empty value gives the default; otherwise the
@@ -12,10 +17,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class IniFile {
@@ -62,6 +69,17 @@ public:
     void DeleteKey(std::string_view section, std::string_view key);
     void DeleteSection(std::string_view section);
 
+    // Long lists in one pass over the file. ForEachKey: every key line in file order with the section it
+    // stands in (`part` counts the section headers from 1, so that two parts of one section stay apart;
+    // the name as spelled in that header) and its value as Find gives it.
+    // DeleteSectionsStartingWith: every section whose name starts with `prefix` (ignoring case).
+    // AppendSection: a new section part at the end with the keys and values in the order given.
+    void ForEachKey(
+        const std::function<void(size_t part, std::string_view section, std::string_view key, std::string_view value)>&
+            visit) const;
+    void DeleteSectionsStartingWith(std::string_view prefix);
+    void AppendSection(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values);
+
     // Section names in file order (each once, as first spelled); the keys of a section in file order.
     std::vector<std::string> SectionNames() const;
     std::vector<std::string> Keys(std::string_view section) const;
@@ -85,8 +103,14 @@ private:
     size_t SectionEnd(size_t header) const;
     size_t FindKey(std::string_view section, std::string_view key) const;
     static std::string_view RawValue(const Line& line);
+    // Text of the functions in the form of the lines (UTF-8 for a file with a byte-order mark) and back;
+    // `buffer` holds a converted text, the plain text is passed through.
+    std::string_view Inner(std::string_view text, std::string& buffer) const;
+    std::string Outer(std::string text) const;
 
+    enum class Encoding : uint8_t { Ansi, Utf8, Utf16Le };
     std::string path_;
+    Encoding encoding_ = Encoding::Ansi;
     std::vector<Line> lines_;
     mutable bool changed_ = false;
 };
