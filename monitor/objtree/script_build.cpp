@@ -18,7 +18,7 @@ struct Builder {
 
     ItemUse MakeUse(const std::string& entry) const;
     ActionList MakeActions(std::string_view list) const;
-    std::unique_ptr<ItemObject> MakeItem(const std::string& ref, ItemObject* parent, int level, bool withChildren);
+    std::unique_ptr<ItemObject> MakeItem(std::string_view ref, ItemObject* parent, int level, bool withChildren);
 };
 
 inline bool IsBlank(char c)
@@ -53,13 +53,13 @@ std::string JoinValues(const ScriptValues& values)
     return out;
 }
 
-SnmpValue MapEntry(const std::string& text)
+SnmpValue MapEntry(std::string_view text)
 {
     if (auto n = ParseUnsignedStrict(text); n && !text.empty() && !IsBlank(text.front()) && !IsBlank(text.back()))
         return SnmpValue::Integer(*n);
     SnmpValue v;
     v.kind = kSnmpString;
-    v.text = text;
+    v.text = std::string(text);
     return v;
 }
 
@@ -151,7 +151,7 @@ ActionList Builder::MakeActions(std::string_view list) const
             continue;
         if (const ScriptValues* action = fn->Get(kKwAction); action && !action->empty()) {
             a.kind = KindOf((*action)[0]);
-            a.values.assign(action->begin() + 1, action->end());
+            a.values = action->Strings(1);
             if (a.kind == ActionKind::SnmpSet) {
                 std::string_view oid = a.values.empty() ? std::string_view() : std::string_view(a.values[0]);
                 if (SplitIndex(&oid, &a.setIndexTemplate))
@@ -166,7 +166,7 @@ ActionList Builder::MakeActions(std::string_view list) const
             a.hasQuery = true;
             a.queryFlags = ParseUnsigned((*query)[0]);
             for (size_t q = 1; q < query->size() && q <= 3; ++q)
-                a.queryTexts.push_back((*query)[q]);
+                a.queryTexts.emplace_back((*query)[q]);
         }
         actions.push_back(std::move(a));
     }
@@ -213,7 +213,7 @@ ItemRefresh RefreshOf(const std::string& words)
     return r;
 }
 
-std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject* parent, int level, bool withChildren)
+std::unique_ptr<ItemObject> Builder::MakeItem(std::string_view ref, ItemObject* parent, int level, bool withChildren)
 {
     if (level > kScriptMaxDepth) {
         Diag("ObjTre: Max tree depth exceeded\n");
@@ -234,7 +234,7 @@ std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject
     }
     ++items;
     auto item = std::make_unique<ItemObject>();
-    item->ref = ref;
+    item->ref = std::string(ref);
     item->parent = parent;
     item->device = device;
     item->level = level;
@@ -247,7 +247,7 @@ std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject
             item->states.push_back(ExprParse(s));
         }
     if (const ScriptValues* text = def->Get(kKwText))
-        item->texts = *text;
+        item->texts = text->Strings();
     if (const ScriptValues* images = def->Get(kKwImage))
         for (const std::string& s : ScriptResolveList(*images))
             item->images.push_back(ParseDecimal(s));
@@ -273,7 +273,7 @@ std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject
     }
     if (withChildren)
         if (const ScriptValues* childs = def->Get(kKwChilds))
-            for (const std::string& c : *childs)
+            for (std::string_view c : *childs)
                 if (auto child = MakeItem(c, item.get(), level + 1, true))
                     item->children.push_back(std::move(child));
     return item;
@@ -329,13 +329,13 @@ std::vector<std::string> ScriptResolveList(const ScriptValues& values)
     std::vector<std::string> out;
     out.reserve(values.size());
     for (size_t i = 0; i < values.size(); ++i) {
-        const std::string& v = values[i];
+        std::string_view v = values[i];
         if (i > 0 && v == "*")
             out.push_back(out[0]);
         else if (v == "#")
             out.push_back(i > 0 ? out[i - 1] : std::string());
         else
-            out.push_back(v);
+            out.emplace_back(v);
     }
     return out;
 }
@@ -425,10 +425,10 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
     if (const ScriptValues* v = def->Get(kKwVendor); v && !v->empty())
         device->vendor = (*v)[0];
     if (const ScriptValues* v = def->Get(kKwRoot))
-        device->roots = *v;
+        device->roots = v->Strings();
     if (const ScriptValues* v = def->Get(kKwDetect); v && v->size() >= 2) {
         device->detectOid = ScriptResolveOid((*v)[0], &device->roots);
-        device->detectValue = (*v)[1];
+        device->detectValue = std::string((*v)[1]);
     }
     if (const ScriptValues* v = def->Get(kKwRegister); v && !v->empty()) {
         device->registerInterval = ParseUnsigned((*v)[0]);
@@ -438,15 +438,15 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
         }
     }
     if (const ScriptValues* v = def->Get(kKwChilds))
-        for (const std::string& c : *v)
+        for (std::string_view c : *v)
             if (auto item = b.MakeItem(c, nullptr, 1, true))
                 device->items.push_back(std::move(item));
     if (const ScriptValues* v = def->Get(kKwDisplay))
-        for (const std::string& c : *v)
+        for (std::string_view c : *v)
             if (auto item = b.MakeItem(c, nullptr, 1, false))
                 device->display.push_back(std::move(item));
     if (const ScriptValues* v = def->Get(kKwPlugins))
-        for (const std::string& name : *v) {
+        for (std::string_view name : *v) {
             const ScriptDef* p = file->Find(kKwPlugin, Trim(name), device->type);
             if (!p)
                 continue;
@@ -474,7 +474,7 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
         o.name = std::string(Trim(rest.substr(0, c2)));
         if (c2 != std::string_view::npos)
             o.defaultValue = ParseUnsigned(rest.substr(c2 + 1));
-        o.values.assign(a.values.begin() + 1, a.values.end());
+        o.values = a.values.Strings(1);
         device->options.push_back(std::move(o));
     }
     // The maps that apply: those constrained to this type first, then the unconstrained, each name once.
@@ -487,10 +487,10 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
             MapObject m;
             m.name = d->name;
             if (const ScriptValues* from = d->Get(kKwFrom))
-                for (const std::string& s : *from)
+                for (std::string_view s : *from)
                     m.from.push_back(MapEntry(s));
             if (const ScriptValues* to = d->Get(kKwTo))
-                for (const std::string& s : *to)
+                for (std::string_view s : *to)
                     m.to.push_back(MapEntry(s));
             device->maps.push_back(std::move(m));
         }

@@ -134,7 +134,7 @@ struct ScriptLine {
     ScriptKeyword keyword = kKwNone;
     bool constrained = false;
     std::vector<std::string> constraints;
-    std::vector<std::string> values;
+    ScriptValuesBuilder values;
 };
 
 // Reads one file's text line by line. Lines are views into the text; continuations fetch the next
@@ -180,6 +180,7 @@ private:
     int tables_ = 0;
     std::unordered_map<std::string, std::string> strings_;
     ScriptDef* def_ = nullptr; // the open definition
+    ScriptValuesBuilder merged_; // scratch for inherited lists
 };
 
 bool Reader::NextPhysical(std::string_view* line)
@@ -422,7 +423,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
     out->keyword = it == Keywords().map.end() ? kKwNone : it->second;
     out->constrained = false;
     out->constraints.clear();
-    out->values.clear();
+    out->values.Clear();
     pos_ = k;
     SkipBlanks();
     if (pos_ >= cur_.size() || cur_[pos_] == ';')
@@ -458,7 +459,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
     for (;;) {
         SkipBlanks();
         ReadValue(&value, 0);
-        out->values.push_back(value);
+        out->values.Add(value);
         if (pos_ < cur_.size() && cur_[pos_] == ',') {
             ++pos_;
             continue;
@@ -481,15 +482,15 @@ void Reader::StartDefinition(ScriptLine& line)
         if (c.size() > kScriptMaxName)
             c.resize(kScriptMaxName);
     if (!line.values.empty()) {
-        const std::string& first = line.values[0];
+        std::string_view first = line.values[0];
         size_t colon = first.find(':');
-        if (colon == std::string::npos) {
-            def->name = first;
+        if (colon == std::string_view::npos) {
+            def->name = std::string(first);
         } else {
-            def->name = std::string(TrimBlanks(std::string_view(first).substr(0, colon)));
-            def->bases.emplace_back(TrimBlanks(std::string_view(first).substr(colon + 1)));
+            def->name = std::string(TrimBlanks(first.substr(0, colon)));
+            def->bases.emplace_back(TrimBlanks(first.substr(colon + 1)));
             for (size_t i = 1; i < line.values.size(); ++i)
-                def->bases.push_back(line.values[i]);
+                def->bases.emplace_back(line.values[i]);
         }
     }
     if (def->name.size() > kScriptMaxName)
@@ -534,25 +535,26 @@ void Reader::Inherit(ScriptDef& def)
         ScriptValues* own = def.Get(k);
         if (!own) {
             if (givers.size() == 1) {
-                def.attrs.push_back({ k, *givers[0] });
+                def.attrs.push_back({ k, givers[0]->ShareWithinFile() });
                 continue;
             }
         } else {
             auto merge = std::find(own->begin(), own->end(), "<inherited-merge>");
-            if (merge != own->end()) {
-                ScriptValues joined;
-                for (const ScriptValues* g : givers)
-                    joined.insert(joined.end(), g->begin(), g->end());
-                size_t at = static_cast<size_t>(merge - own->begin());
-                own->erase(merge);
-                own->insert(own->begin() + static_cast<long>(at), joined.begin(), joined.end());
-                continue;
-            }
             auto inherited = std::find(own->begin(), own->end(), "<inherited>");
-            if (inherited != own->end() && givers.size() == 1) {
-                size_t at = static_cast<size_t>(inherited - own->begin());
-                own->erase(inherited);
-                own->insert(own->begin() + static_cast<long>(at), givers[0]->begin(), givers[0]->end());
+            if (merge != own->end() || (inherited != own->end() && givers.size() == 1)) {
+                // The first marker is replaced by the givers' values (<inherited-merge>: all of them).
+                size_t at = merge != own->end() ? merge.index() : inherited.index();
+                merged_.Clear();
+                for (size_t i = 0; i < own->size(); ++i) {
+                    if (i != at)
+                        merged_.Add((*own)[i]);
+                    else if (merge != own->end())
+                        for (const ScriptValues* g : givers)
+                            merged_.AddAll(*g);
+                    else
+                        merged_.AddAll(*givers[0]);
+                }
+                *own = merged_.Finish(&file_.arena);
                 continue;
             }
         }
@@ -563,7 +565,7 @@ void Reader::Inherit(ScriptDef& def)
     for (const ScriptDef* b : bases)
         for (const ScriptAttr& a : b->attrs)
             if (IsAccumulating(a.keyword))
-                def.attrs.push_back(a);
+                def.attrs.push_back({ a.keyword, a.values.ShareWithinFile() });
 }
 
 void Reader::EndDefinition()
@@ -591,7 +593,7 @@ void Reader::Run()
         if (k == kKwLanguage) {
             EndDefinition();
             inTable_ = false;
-            std::string_view name = line.values.empty() ? std::string_view() : std::string_view(line.values[0]);
+            std::string_view name = line.values.empty() ? std::string_view() : line.values[0];
             on_ = name.empty() || name == "*" || StrEqualNoCase(name, language_);
             continue;
         }
@@ -602,14 +604,15 @@ void Reader::Run()
                 ScriptKeyword slot = k;
                 if (def_->kind == kKwFunction && IsFunctionAction(k)) {
                     slot = kKwAction;
-                    line.values.insert(line.values.begin(), std::string(ScriptKeywordText(k)));
+                    line.values.PushFront(ScriptKeywordText(k));
                 }
+                ScriptValues values = line.values.Finish(&file_.arena);
                 if (IsAccumulating(k)) {
-                    def_->attrs.push_back({ k, std::move(line.values) });
+                    def_->attrs.push_back({ k, std::move(values) });
                 } else if (ScriptValues* v = def_->Get(slot)) {
-                    *v = std::move(line.values);
+                    *v = std::move(values);
                 } else {
-                    def_->attrs.push_back({ slot, std::move(line.values) });
+                    def_->attrs.push_back({ slot, std::move(values) });
                 }
                 continue;
             }
@@ -618,7 +621,7 @@ void Reader::Run()
         if (inTable_) {
             if (k == kKwString) {
                 if (tableRead_ && line.values.size() >= 2)
-                    strings_[line.values[0]] = line.values[1];
+                    strings_[std::string(line.values[0])] = std::string(line.values[1]);
                 continue;
             }
             inTable_ = false;
@@ -633,7 +636,7 @@ void Reader::Run()
             break;
         case kKwStringtable: {
             ++tables_;
-            std::string_view name = line.values.empty() ? std::string_view() : std::string_view(line.values[0]);
+            std::string_view name = line.values.empty() ? std::string_view() : line.values[0];
             inTable_ = true;
             tableRead_ = tables_ == 1 || StrEqualNoCase(name, language_);
             break;
@@ -669,6 +672,155 @@ bool MaskMatch(std::string_view mask, std::string_view name)
     return m == mask.size();
 }
 } // namespace
+
+void* ScriptArena::Allocate(size_t bytes)
+{
+    constexpr size_t kBlock = 64 * 1024;
+    bytes = (bytes + 7) & ~size_t(7);
+    if (bytes > left_) {
+        // A request larger than a block gets a block of its own; the current one stays current.
+        if (bytes > kBlock / 4) {
+            blocks_.push_back(std::make_unique<char[]>(bytes));
+            return blocks_.back().get();
+        }
+        blocks_.push_back(std::unique_ptr<char[]>(new char[kBlock]));
+        at_ = blocks_.back().get();
+        left_ = kBlock;
+    }
+    void* p = at_;
+    at_ += bytes;
+    left_ -= bytes;
+    return p;
+}
+
+void ScriptArena::Clear()
+{
+    blocks_.clear();
+    at_ = nullptr;
+    left_ = 0;
+}
+
+ScriptValues::ScriptValues(std::initializer_list<std::string_view> texts)
+{
+    ScriptValuesBuilder b;
+    for (std::string_view t : texts)
+        b.Add(t);
+    *this = b.Finish(nullptr);
+}
+
+size_t ScriptValues::BlockSize() const
+{
+    if (!block_)
+        return 0;
+    size_t n = Head()[0];
+    return sizeof(uint32_t) * (n + 1) + (n ? Head()[n] : 0);
+}
+
+void ScriptValues::Release()
+{
+    if (owned_)
+        delete[] block_;
+    block_ = nullptr;
+    owned_ = false;
+}
+
+ScriptValues::ScriptValues(const ScriptValues& other)
+{
+    *this = other;
+}
+
+ScriptValues::ScriptValues(ScriptValues&& other) noexcept
+    : block_(other.block_)
+    , owned_(other.owned_)
+{
+    other.block_ = nullptr;
+    other.owned_ = false;
+}
+
+ScriptValues& ScriptValues::operator=(const ScriptValues& other)
+{
+    if (this == &other)
+        return *this;
+    char* copy = nullptr;
+    if (other.block_) {
+        size_t size = other.BlockSize();
+        copy = new char[size];
+        std::memcpy(copy, other.block_, size);
+    }
+    Release();
+    block_ = copy;
+    owned_ = copy != nullptr;
+    return *this;
+}
+
+ScriptValues& ScriptValues::operator=(ScriptValues&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        block_ = other.block_;
+        owned_ = other.owned_;
+        other.block_ = nullptr;
+        other.owned_ = false;
+    }
+    return *this;
+}
+
+ScriptValues::~ScriptValues()
+{
+    Release();
+}
+
+std::vector<std::string> ScriptValues::Strings(size_t from) const
+{
+    std::vector<std::string> out;
+    for (size_t i = from; i < size(); ++i)
+        out.emplace_back((*this)[i]);
+    return out;
+}
+
+ScriptValues ScriptValues::ShareWithinFile() const
+{
+    if (owned_)
+        return *this;
+    ScriptValues v;
+    v.block_ = block_;
+    return v;
+}
+
+bool operator==(const ScriptValues& a, const ScriptValues& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+void ScriptValuesBuilder::PushFront(std::string_view text)
+{
+    chars_.insert(0, text);
+    for (uint32_t& e : ends_)
+        e += static_cast<uint32_t>(text.size());
+    ends_.insert(ends_.begin(), static_cast<uint32_t>(text.size()));
+}
+
+ScriptValues ScriptValuesBuilder::Finish(ScriptArena* arena) const
+{
+    ScriptValues v;
+    if (ends_.empty())
+        return v;
+    size_t head = sizeof(uint32_t) * (ends_.size() + 1);
+    size_t size = head + chars_.size();
+    v.block_ = arena ? static_cast<char*>(arena->Allocate(size)) : new char[size];
+    v.owned_ = arena == nullptr;
+    uint32_t n = static_cast<uint32_t>(ends_.size());
+    std::memcpy(v.block_, &n, sizeof n);
+    std::memcpy(v.block_ + sizeof n, ends_.data(), sizeof(uint32_t) * n);
+    if (!chars_.empty())
+        std::memcpy(v.block_ + head, chars_.data(), chars_.size());
+    return v;
+}
 
 ScriptKeyword ScriptFindKeyword(std::string_view word)
 {
@@ -852,13 +1004,14 @@ bool ScriptLibrary::Detect(size_t n, DetectEntry* out) const
             out->device = d;
             out->file = f.get();
             out->oidText = ScriptResolveOid((*detect)[0], d->Get(kKwRoot));
-            out->value = (*detect)[1];
+            out->value = std::string((*detect)[1]);
             return true;
         }
     return false;
 }
 
-std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
+namespace {
+template<typename Roots> std::string ResolveOid(std::string_view text, const Roots* roots)
 {
     text = TrimBlanks(text);
     size_t dot = text.find('.');
@@ -881,6 +1034,17 @@ std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
     if (out.size() > kScriptMaxName)
         out.resize(kScriptMaxName);
     return out;
+}
+} // namespace
+
+std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
+{
+    return ResolveOid(text, roots);
+}
+
+std::string ScriptResolveOid(std::string_view text, const std::vector<std::string>* roots)
+{
+    return ResolveOid(text, roots);
 }
 
 ScriptLibrary& ScriptGlobal()

@@ -94,7 +94,7 @@ TEST_F(ScriptReaderTest, ConstraintsAndTheirErrors)
                                "map <Morvak 1100 Line\n"
                                "  from 1\n"
                                "device Morvak 1100\n");
-    EXPECT_EQ(f.defs[0]->constraints, (V { "Morvak 1100", "Morvak 2400" }));
+    EXPECT_EQ(f.defs[0]->constraints, (std::vector<std::string> { "Morvak 1100", "Morvak 2400" }));
     EXPECT_EQ((*f.Find(kKwItem, "LINE", "morvak 2400")->Get(kKwText))[0], "constrained");
     EXPECT_EQ((*f.Find(kKwItem, "line", "Morvak 5000")->Get(kKwText))[0], "plain");
     ASSERT_EQ(diags.size(), 1u);
@@ -158,8 +158,8 @@ TEST_F(ScriptReaderTest, Inheritance)
     std::vector<std::string> termNames;
     for (const ScriptAttr& a : child->attrs)
         if (a.keyword == kKwTerm)
-            termNames.push_back(a.values[0]);
-    EXPECT_EQ(termNames, (V { "own", "t" })); // own entries first
+            termNames.emplace_back(a.values[0]);
+    EXPECT_EQ(termNames, (std::vector<std::string> { "own", "t" })); // own entries first
     // Two givers of text and none of its own: overlap reported, no text. Image set: kept, reported too.
     EXPECT_EQ(Attr(f, "Both", kKwText), nullptr);
     EXPECT_EQ(*Attr(f, "Both", kKwImage), V { "9" });
