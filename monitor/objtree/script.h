@@ -73,14 +73,20 @@ const char* ScriptKeywordText(ScriptKeyword keyword); // "" for kKwNone
 
 // Storage for the value lists of one file: 64 KB blocks handed out front to back and freed together.
 // A file of 20,000 definitions then makes a few hundred allocations for its lists instead of one per
-// list and value.
+// list and value. The blocks of an arena that goes are kept (up to 32 MB in all) for the arenas that
+// come after, so that reading the scripts again (another language) does not fault in fresh pages.
 class ScriptArena {
 public:
+    ScriptArena() = default;
+    ScriptArena(const ScriptArena&) = delete;
+    ScriptArena& operator=(const ScriptArena&) = delete;
+    ~ScriptArena();
     void* Allocate(size_t bytes); // aligned to 8
     void Clear();
 
 private:
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::unique_ptr<char[]>> blocks_; // 64 KB each
+    std::vector<std::unique_ptr<char[]>> large_; // requests above 16 KB, each its own
     char* at_ = nullptr;
     size_t left_ = 0;
 };

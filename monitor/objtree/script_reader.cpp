@@ -7,8 +7,10 @@
 #include "monitor/objtree/script.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 namespace {
 const char* const kKeywordTexts[kKwCount] = { "", "action", "childs", "clone", "connect", "detect", "device", "display",
@@ -137,19 +139,36 @@ struct ScriptLine {
     ScriptValuesBuilder values;
 };
 
-// Reads one file's text line by line. Lines are views into the text; continuations fetch the next
-// non-skipped line while a line is split into tokens.
+// Reads one file's text line by line. Lines are views into the text, or into a 64 KB read buffer when
+// reading a file (a line longer than the buffer grows it); continuations fetch the next non-skipped
+// line while a line is split into tokens. A view stays valid only until the next line is fetched:
+// values are copied out as they are split.
 class Reader {
 public:
     Reader(std::string_view text, ScriptFile& file, std::string_view language)
-        : text_(text)
+        : data_(text.data())
+        , end_(text.size())
+        , eof_(true)
         , file_(file)
         , language_(language)
     {
         strings_.reserve(kScriptBuckets);
     }
+    Reader(FILE* source, ScriptFile& file, std::string_view language)
+        : source_(source)
+        , file_(file)
+        , language_(language)
+    {
+        buffer_.reset(new char[bufferSize_]);
+        data_ = buffer_.get();
+        strings_.reserve(kScriptBuckets);
+    }
 
     void Run();
+    bool ReadFailed() const
+    {
+        return readFailed_;
+    }
 
 private:
     bool NextPhysical(std::string_view* line);
@@ -164,8 +183,16 @@ private:
     void EndDefinition();
     void Inherit(ScriptDef& def);
 
-    std::string_view text_;
-    size_t offset_ = 0;
+    void Refill();
+
+    const char* data_ = nullptr; // the text, or the read buffer
+    size_t offset_ = 0; // the next line's start
+    size_t end_ = 0; // the end of the bytes read
+    bool eof_ = false;
+    FILE* source_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    size_t bufferSize_ = 64 * 1024;
+    bool readFailed_ = false;
     int lineNo_ = 0;
     ScriptFile& file_;
     std::string_view language_;
@@ -183,18 +210,48 @@ private:
     ScriptValuesBuilder merged_; // scratch for inherited lists
 };
 
+// Keeps the unfinished line, moved to the buffer's start (the buffer doubled when it holds nothing
+// else), and reads behind it.
+void Reader::Refill()
+{
+    size_t keep = end_ - offset_;
+    if (keep == bufferSize_) {
+        std::unique_ptr<char[]> bigger(new char[bufferSize_ * 2]);
+        std::memcpy(bigger.get(), buffer_.get() + offset_, keep);
+        buffer_ = std::move(bigger);
+        bufferSize_ *= 2;
+    } else if (offset_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + offset_, keep);
+    }
+    data_ = buffer_.get();
+    offset_ = 0;
+    end_ = keep;
+    size_t n = std::fread(buffer_.get() + end_, 1, bufferSize_ - end_, source_);
+    end_ += n;
+    if (n == 0) {
+        eof_ = true;
+        readFailed_ = std::ferror(source_) != 0;
+    }
+}
+
 bool Reader::NextPhysical(std::string_view* line)
 {
-    if (offset_ >= text_.size())
-        return false;
-    const char* start = text_.data() + offset_;
-    size_t left = text_.size() - offset_;
-    const void* nl = std::memchr(start, '\n', left);
-    size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : left;
-    *line = std::string_view(start, len);
-    offset_ += nl ? len + 1 : len;
-    ++lineNo_;
-    return true;
+    for (;;) {
+        const char* start = data_ + offset_;
+        size_t left = end_ - offset_;
+        const void* nl = left ? std::memchr(start, '\n', left) : nullptr;
+        if (!nl && !eof_) {
+            Refill();
+            continue;
+        }
+        if (left == 0)
+            return false;
+        size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : left;
+        *line = std::string_view(start, len);
+        offset_ += nl ? len + 1 : len;
+        ++lineNo_;
+        return true;
+    }
 }
 
 // The next line that is neither empty, blank nor a comment.
@@ -673,19 +730,51 @@ bool MaskMatch(std::string_view mask, std::string_view name)
 }
 } // namespace
 
+namespace {
+constexpr size_t kArenaBlock = 64 * 1024;
+constexpr size_t kArenaKept = 32 * 1024 * 1024 / kArenaBlock;
+
+// The blocks of arenas that went, for the next ones.
+struct ArenaPool {
+    std::mutex lock;
+    std::vector<std::unique_ptr<char[]>> blocks;
+};
+
+ArenaPool& Pool()
+{
+    static ArenaPool* pool = new ArenaPool; // never destroyed: arenas may go during static destruction
+    return *pool;
+}
+} // namespace
+
+ScriptArena::~ScriptArena()
+{
+    Clear();
+}
+
 void* ScriptArena::Allocate(size_t bytes)
 {
-    constexpr size_t kBlock = 64 * 1024;
     bytes = (bytes + 7) & ~size_t(7);
     if (bytes > left_) {
-        // A request larger than a block gets a block of its own; the current one stays current.
-        if (bytes > kBlock / 4) {
-            blocks_.push_back(std::make_unique<char[]>(bytes));
-            return blocks_.back().get();
+        // A request larger than a quarter block gets a block of its own; the current one stays current.
+        if (bytes > kArenaBlock / 4) {
+            large_.push_back(std::unique_ptr<char[]>(new char[bytes]));
+            return large_.back().get();
         }
-        blocks_.push_back(std::unique_ptr<char[]>(new char[kBlock]));
+        std::unique_ptr<char[]> block;
+        {
+            ArenaPool& pool = Pool();
+            std::lock_guard<std::mutex> hold(pool.lock);
+            if (!pool.blocks.empty()) {
+                block = std::move(pool.blocks.back());
+                pool.blocks.pop_back();
+            }
+        }
+        if (!block)
+            block.reset(new char[kArenaBlock]);
+        blocks_.push_back(std::move(block));
         at_ = blocks_.back().get();
-        left_ = kBlock;
+        left_ = kArenaBlock;
     }
     void* p = at_;
     at_ += bytes;
@@ -695,7 +784,15 @@ void* ScriptArena::Allocate(size_t bytes)
 
 void ScriptArena::Clear()
 {
+    if (!blocks_.empty()) {
+        ArenaPool& pool = Pool();
+        std::lock_guard<std::mutex> hold(pool.lock);
+        for (auto& block : blocks_)
+            if (pool.blocks.size() < kArenaKept)
+                pool.blocks.push_back(std::move(block));
+    }
     blocks_.clear();
+    large_.clear();
     at_ = nullptr;
     left_ = 0;
 }
@@ -942,10 +1039,21 @@ void ScriptLibrary::LoadText(std::string_view text, const std::string& name, std
 
 int ScriptLibrary::LoadFile(const std::string& path, std::string_view language)
 {
-    std::string data;
-    if (!FileReadAll(path, &data))
+    // Read through a buffer rather than whole: a 5 MB script then costs no 5 MB of fresh pages.
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
         return 0;
-    LoadText(data, path, language);
+    auto file = std::make_unique<ScriptFile>();
+    file->path = path;
+    size_t slash = path.find_last_of("/\\");
+    file->name = slash == std::string::npos ? path : path.substr(slash + 1);
+    Reader reader(f, *file, language);
+    reader.Run();
+    bool failed = reader.ReadFailed();
+    std::fclose(f);
+    if (failed)
+        return 0; // as a file that cannot be read: none of it is kept
+    files_.push_back(std::move(file));
     return 1;
 }
 
