@@ -16,7 +16,7 @@ struct Builder {
     size_t items = 0;
     bool tooMany = false;
 
-    ItemUse MakeUse(const std::string& entry) const;
+    ItemUse MakeUse(std::string_view entry) const;
     ActionList MakeActions(std::string_view list) const;
     std::unique_ptr<ItemObject> MakeItem(std::string_view ref, ItemObject* parent, int level, bool withChildren);
 };
@@ -24,6 +24,21 @@ struct Builder {
 inline bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Calls `visit` with each value of a list as the "*" and "#" rules resolve it (ScriptResolveList without
+// copying the texts).
+template<typename Visit> void ForEachResolved(const ScriptValues& values, Visit visit)
+{
+    std::string_view first, prev;
+    for (size_t i = 0; i < values.size(); ++i) {
+        std::string_view v = values[i];
+        std::string_view r = i > 0 && v == "*" ? first : v == "#" ? (i > 0 ? prev : std::string_view()) : v;
+        if (i == 0)
+            first = r;
+        prev = r;
+        visit(r);
+    }
 }
 
 std::vector<std::string> SplitWords(std::string_view text)
@@ -78,7 +93,7 @@ bool SplitIndex(std::string_view* text, std::string* index)
     return true;
 }
 
-ItemUse Builder::MakeUse(const std::string& entry) const
+ItemUse Builder::MakeUse(std::string_view entry) const
 {
     ItemUse use;
     std::string_view text = entry;
@@ -200,10 +215,10 @@ uint32_t FlagsOf(std::string_view words)
     return flags;
 }
 
-ItemRefresh RefreshOf(const std::string& words)
+ItemRefresh RefreshOf(std::string_view words)
 {
     ItemRefresh r;
-    r.words = words;
+    r.words = std::string(words);
     for (const std::string& w : SplitWords(words)) {
         if (w.compare(0, 5, "time:") == 0)
             r.interval = ParseUnsigned(std::string_view(w).substr(5));
@@ -239,29 +254,25 @@ std::unique_ptr<ItemObject> Builder::MakeItem(std::string_view ref, ItemObject* 
     item->device = device;
     item->level = level;
     if (const ScriptValues* uses = def->Get(kKwUses))
-        for (const std::string& u : ScriptResolveList(*uses))
-            item->uses.push_back(MakeUse(u));
+        ForEachResolved(*uses, [&](std::string_view u) { item->uses.push_back(MakeUse(u)); });
     if (const ScriptValues* states = def->Get(kKwStates))
-        for (const std::string& s : ScriptResolveList(*states)) {
-            item->stateTexts.push_back(s);
+        ForEachResolved(*states, [&](std::string_view s) {
+            item->stateTexts.emplace_back(s);
             item->states.push_back(ExprParse(s));
-        }
+        });
     if (const ScriptValues* text = def->Get(kKwText))
         item->texts = text->Strings();
     if (const ScriptValues* images = def->Get(kKwImage))
-        for (const std::string& s : ScriptResolveList(*images))
-            item->images.push_back(ParseDecimal(s));
+        ForEachResolved(*images, [&](std::string_view s) { item->images.push_back(ParseDecimal(s)); });
     if (const ScriptValues* flags = def->Get(kKwFlags))
-        for (const std::string& s : ScriptResolveList(*flags)) {
-            item->flagWords.push_back(s);
+        ForEachResolved(*flags, [&](std::string_view s) {
+            item->flagWords.emplace_back(s);
             item->flags.push_back(FlagsOf(s));
-        }
+        });
     if (const ScriptValues* actions = def->Get(kKwAction))
-        for (const std::string& s : ScriptResolveList(*actions))
-            item->actions.push_back(MakeActions(s));
+        ForEachResolved(*actions, [&](std::string_view s) { item->actions.push_back(MakeActions(s)); });
     if (const ScriptValues* refresh = def->Get(kKwRefresh))
-        for (const std::string& s : ScriptResolveList(*refresh))
-            item->refresh.push_back(RefreshOf(s));
+        ForEachResolved(*refresh, [&](std::string_view s) { item->refresh.push_back(RefreshOf(s)); });
     for (const ScriptAttr& a : def->attrs) {
         if (a.keyword != kKwTerm || a.values.size() < 2)
             continue;
@@ -453,8 +464,7 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
             PluginObject plugin;
             plugin.name = p->name;
             if (const ScriptValues* uses = p->Get(kKwUses))
-                for (const std::string& u : ScriptResolveList(*uses))
-                    plugin.uses.push_back(b.MakeUse(u));
+                ForEachResolved(*uses, [&](std::string_view u) { plugin.uses.push_back(b.MakeUse(u)); });
             device->plugins.push_back(std::move(plugin));
         }
     for (const ScriptAttr& a : def->attrs) {

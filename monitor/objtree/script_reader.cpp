@@ -208,6 +208,7 @@ private:
     std::unordered_map<std::string, std::string> strings_;
     ScriptDef* def_ = nullptr; // the open definition
     ScriptValuesBuilder merged_; // scratch for inherited lists
+    std::string value_; // scratch for the value being split (keeps its capacity from line to line)
 };
 
 // Keeps the unfinished line, moved to the buffer's start (the buffer doubled when it holds nothing
@@ -491,11 +492,10 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
     if (definition && cur_[pos_] == '<') {
         ++pos_;
         out->constrained = true;
-        std::string value;
         for (;;) {
             SkipBlanks();
-            ReadValue(&value, '>');
-            out->constraints.push_back(value);
+            ReadValue(&value_, '>');
+            out->constraints.push_back(value_);
             if (pos_ < cur_.size() && cur_[pos_] == ',') {
                 ++pos_;
                 continue;
@@ -512,11 +512,10 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
             return true;
     }
 
-    std::string value;
     for (;;) {
         SkipBlanks();
-        ReadValue(&value, 0);
-        out->values.Add(value);
+        ReadValue(&value_, 0);
+        out->values.Add(value_);
         if (pos_ < cur_.size() && cur_[pos_] == ',') {
             ++pos_;
             continue;
@@ -532,6 +531,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
 void Reader::StartDefinition(ScriptLine& line)
 {
     auto def = std::make_unique<ScriptDef>();
+    def->attrs.reserve(8); // one allocation for the attributes of nearly every definition
     def->kind = line.keyword;
     def->constrained = line.constrained;
     def->constraints = std::move(line.constraints);
