@@ -118,14 +118,22 @@ int QvJobFront::Select(const std::vector<std::string>& words)
             for (auto& e : folder->entries)
                 found.push_back(e.get());
         } else {
-            uint32_t ip = 0;
-            uint16_t port = 0;
-            if (!QvParseAddressPort(word, &ip, &port))
-                return CliFail("no device or folder named \"" + word + "\" in " + QvIniPath(), 2);
-            auto e = std::make_unique<DeviceEntry>();
-            e->address = ip;
-            e->port = port;
-            e->address_list[0] = ip;
+            DeviceEntry linked;
+            std::string error;
+            int kind = QvParseLinkSpec(word, &linked, &error);
+            if (kind < 0)
+                return CliFail(error, 2);
+            auto e = std::make_unique<DeviceEntry>(linked);
+            if (kind == 0) {
+                uint32_t ip = 0;
+                uint16_t port = 0;
+                if (!QvParseAddressPort(word, &ip, &port))
+                    return CliFail("no device or folder named \"" + word + "\" in " + QvIniPath(), 2);
+                *e = DeviceEntry();
+                e->address = ip;
+                e->port = port;
+                e->address_list[0] = ip;
+            }
             found.push_back(e.get());
             scratch_.push_back(std::move(e));
         }

@@ -1,6 +1,7 @@
 #include "config/device/devop.h"
 
 #include "common/tempstream.h"
+#include "config/device/console.h"
 #include "config/device/devcmd.h"
 #include "config/device/devstatus.h"
 #include "config/device/sysinfo.h"
@@ -16,8 +17,7 @@ uint32_t TimeoutMs(const DeviceEntry& entry)
     return static_cast<uint32_t>(entry.timeout_s > 0 ? entry.timeout_s : 0) * 1000u;
 }
 
-// The serial console and dial-up links are reached through their own modules; until an entry's link
-// has one, its operations end with "No interface".
+// Operations without a procedure for the entry's link end with "No interface".
 bool IpLink(DeviceEntry& entry)
 {
     if (entry.link == LinkIp)
@@ -42,10 +42,32 @@ bool Pause(DeviceEntry& entry, uint32_t ms)
     }
     return true;
 }
+// Serial: after the wait, the console is checked again and again while it stays silent (115), until
+// the extra seconds (plus 10 when the device restarts) have passed.
+int WaitRestartSerial(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
+{
+    if ((flags & DevWaitRestarts) && !Pause(entry, kRestartPauseMs)) {
+        entry.status = DevStatusCancelled;
+        return 0;
+    }
+    Clock& clock = TftpClock();
+    int32_t allowMs = (extraSeconds + ((flags & DevWaitRestarts) ? kRestartSlackSeconds : 0)) * 1000;
+    uint32_t start = clock.TickMs();
+    for (;;) {
+        entry.status = ConsoleCheck(entry);
+        if (entry.status.load() != DevStatusNoResponse)
+            break;
+        if (static_cast<int32_t>(clock.TickMs() - start) >= allowMs)
+            break;
+    }
+    return entry.status.load() == DevStatusOk ? 1 : 0;
+}
 } // namespace
 
 int DevOpCheck(DeviceEntry& entry)
 {
+    if (entry.link == LinkSerial)
+        return Done(entry, ConsoleCheck(entry));
     if (!IpLink(entry))
         return 0;
     entry.cancel = 0;
@@ -61,6 +83,8 @@ int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
 {
     if (stream)
         stream->reset();
+    if (entry.link == LinkSerial)
+        return Done(entry, ConsoleReadConfig(entry, stream));
     if (!DevOpCheck(entry))
         return 0;
     TftpClock().SleepMs(kReadPauseMs);
@@ -79,6 +103,8 @@ int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
 
 int DevOpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
 {
+    if (entry.link == LinkSerial)
+        return Done(entry, ConsoleWriteConfig(entry, stream));
     if (!IpLink(entry))
         return 0;
     entry.cancel = 1; // from here on the write must not be interrupted
@@ -131,6 +157,8 @@ int DevOpSetTime(DeviceEntry& entry, std::string_view timeText)
 
 int DevOpWaitRestart(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
 {
+    if (entry.link == LinkSerial)
+        return WaitRestartSerial(entry, flags, extraSeconds);
     if (!IpLink(entry))
         return 0;
     if ((flags & DevWaitRestarts) && !Pause(entry, kRestartPauseMs)) {
