@@ -22,16 +22,26 @@ std::string Dotted(const std::string& ddmmyyyy)
 uint32_t BaudOf(speed_t speed)
 {
     switch (speed) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return 0;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    default:
+        return 0;
     }
 }
 } // namespace
@@ -169,7 +179,7 @@ int SimConsole::Start(SimFleet& fleet, size_t index, const SimConsoleOptions& op
     ::cfsetispeed(&tio, B9600);
     ::cfsetospeed(&tio, B9600);
     ::tcsetattr(slave_, TCSANOW, &tio);
-    struct stat st {};
+    struct stat st { };
     if (::lstat(options_.path.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             *error = options_.path + " exists and is no link";
@@ -198,10 +208,18 @@ std::string SimConsole::LineSettings(uint32_t* baud) const
     *baud = BaudOf(::cfgetospeed(&tio));
     int bits = 8;
     switch (tio.c_cflag & CSIZE) {
-    case CS5: bits = 5; break;
-    case CS6: bits = 6; break;
-    case CS7: bits = 7; break;
-    default: bits = 8; break;
+    case CS5:
+        bits = 5;
+        break;
+    case CS6:
+        bits = 6;
+        break;
+    case CS7:
+        bits = 7;
+        break;
+    default:
+        bits = 8;
+        break;
     }
     char parity = !(tio.c_cflag & PARENB) ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
     return StrFormat("%u %d%c%d rtscts=%s", *baud, bits, parity, (tio.c_cflag & CSTOPB) ? 2 : 1,

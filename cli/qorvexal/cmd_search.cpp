@@ -65,8 +65,8 @@ int RunSearch(std::vector<std::string>& args)
         return CliFail("--serial-port needs --serial", 2);
     for (const std::string& p : serialPorts)
         if (p.size() > kConsolePortNameMax)
-            return CliFail(StrFormat("serial port name too long (at most %zu characters): %s", kConsolePortNameMax,
-                p.c_str()), 2);
+            return CliFail(
+                StrFormat("serial port name too long (at most %zu characters): %s", kConsolePortNameMax, p.c_str()), 2);
     if (noLocal && remote.empty() && !serial)
         return CliFail("nothing to search: --no-local without --net or --serial", 2);
 
@@ -134,7 +134,8 @@ int RunSearch(std::vector<std::string>& args)
         if (!*mark && added)
             mark = "new";
         std::printf("%-24s %-24s %-21s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
-            e.link == LinkSerial ? e.line_name.c_str() : e.AddressText().c_str(), e.mac_address.c_str(), e.fw_version.c_str(), mark);
+            e.link == LinkSerial ? e.line_name.c_str() : e.AddressText().c_str(), e.mac_address.c_str(),
+            e.fw_version.c_str(), mark);
     }
     std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
         merge.conflicts);

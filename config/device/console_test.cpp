@@ -142,8 +142,9 @@ struct ScriptedConsole {
         case Idle:
             return;
         case Banner:
-            p.Send("\r\n" + maker + "Morvak 1100\r\n| Ver. 3.22.0005 / 01.03.2006\r\n| SN.  012345678901234567\r\n"
-                "| Copyright\r\n\r\n"
+            p.Send("\r\n" + maker
+                + "Morvak 1100\r\n| Ver. 3.22.0005 / 01.03.2006\r\n| SN.  012345678901234567\r\n"
+                  "| Copyright\r\n\r\n"
                 + nameLine + "\r\n\r\npassword:");
             state = Password;
             return;
@@ -248,7 +249,8 @@ TEST_F(ConsoleTest, ProbeFindsTheThirdRowWithBreaksAndPauses)
     EXPECT_LT(TimeOf(breaks[2]), TimeOf(subs[20]));
     // "Outband" then 250 ms before the CR.
     std::vector<std::string> writes = Find("write");
-    auto cr = std::find_if(writes.begin(), writes.end(), [](const std::string& l) { return l.ends_with("write <CR>"); });
+    auto cr
+        = std::find_if(writes.begin(), writes.end(), [](const std::string& l) { return l.ends_with("write <CR>"); });
     ASSERT_NE(cr, writes.end());
     EXPECT_EQ(TimeOf(*cr) - TimeOf(subs[20]), 2u + 250u);
     // The banner and the login.
@@ -279,8 +281,7 @@ TEST_F(ConsoleTest, BannerVariants)
     } cases[] = {
         { "| Zevra ", "Welcome to OFFICE-7, serial console", "OFFICE-7" },
         { "| Norvane ", "Welcome to OFFICE-7, line 1, serial console", "1" },
-        { "| Keltra ", "Router \"Main\", \"Other\"", "Main" },
-        { "| Zevra ", "NoCommaHere", "NoCommaHere" },
+        { "| Keltra ", "Router \"Main\", \"Other\"", "Main" }, { "| Zevra ", "NoCommaHere", "NoCommaHere" },
         { "| Zevra ", "\"\" empty quotes", "Morvak 1100" }, // no name: the device type
     };
     for (const Case& c : cases) {

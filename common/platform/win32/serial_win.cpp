@@ -7,8 +7,8 @@ namespace {
 std::string ErrorText(DWORD code)
 {
     char buffer[256] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-        sizeof buffer, nullptr);
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer, sizeof buffer, nullptr);
     while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == '.'))
         buffer[--n] = 0;
     return n ? std::string(buffer) : "error " + std::to_string(code);
