@@ -65,8 +65,9 @@ int RunSearch(std::vector<std::string>& args)
         return CliFail("--serial-port needs --serial", 2);
     for (const std::string& p : serialPorts)
         if (p.size() > kConsolePortNameMax)
-            return CliFail(
-                StrFormat("serial port name too long (at most %zu characters): %s", kConsolePortNameMax, p.c_str()), 2);
+            return CliFail(StrFormat("serial port name too long (at most %u characters): %s",
+                               static_cast<unsigned>(kConsolePortNameMax), p.c_str()),
+                2);
     if (noLocal && remote.empty() && !serial)
         return CliFail("nothing to search: --no-local without --net or --serial", 2);
 

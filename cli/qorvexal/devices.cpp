@@ -84,8 +84,8 @@ int QvParseLinkSpec(std::string_view text, DeviceEntry* entry, std::string* erro
             return -1;
         }
         if (port.size() > kConsolePortNameMax) {
-            *error = StrFormat("serial port name too long (at most %zu characters): %.*s", kConsolePortNameMax,
-                static_cast<int>(port.size()), port.data());
+            *error = StrFormat("serial port name too long (at most %u characters): %.*s",
+                static_cast<unsigned>(kConsolePortNameMax), static_cast<int>(port.size()), port.data());
             return -1;
         }
         *entry = DeviceEntry();

@@ -15,7 +15,7 @@ void AddPort(std::vector<std::string>& ports, std::string_view name)
         if (StrEqualNoCase(p, name))
             return;
     if (name.size() > kConsolePortNameMax) {
-        Diag("serial port name too long (at most %zu characters): %.*s\n", kConsolePortNameMax,
+        Diag("serial port name too long (at most %u characters): %.*s\n", static_cast<unsigned>(kConsolePortNameMax),
             static_cast<int>(name.size()), name.data());
         return;
     }
