@@ -1,7 +1,8 @@
 // The serial console against morvaksim's console on a pseudo-terminal: check, read, write and the
 // restart wait through the device operations, the console's configuration against the one TFTP reads,
 // the serial phase of the search, and qorvexal-cli on "serial:PATH". The console runs at 38400 baud, so
-// every operation goes through all three rows of the probe.
+// every operation goes through all three rows of the probe. The dial-up link runs over the scripted
+// platform (the "dialled" link is loopback), with the pauses skipped.
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/tempstream.h"
@@ -9,14 +10,17 @@
 #include "config/device/console.h"
 #include "config/device/devop.h"
 #include "config/device/devstatus.h"
+#include "config/device/dialup.h"
 #include "config/device/search.h"
 #include "config/device/tftp.h"
 #include "config/startup/startup.h"
 
+#include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -232,4 +236,140 @@ TEST(SerialConsole, SilentConsole)
     DeviceEntry entry = SerialEntry(sim.link, "");
     EXPECT_EQ(DevOpCheck(entry), 0);
     EXPECT_EQ(entry.status.load(), DevStatusNoResponse);
+}
+
+namespace {
+// Real time with the pauses skipped: the restart and retry waits cost nothing, the device's own
+// restart still takes its real time.
+class SkipClock : public Clock {
+public:
+    uint32_t TickMs() override
+    {
+        return SystemClock().TickMs() + skipped_.load();
+    }
+    void SleepMs(uint32_t ms) override
+    {
+        skipped_ += ms;
+        if (ms >= 100)
+            SystemClock().SleepMs(5); // a little real time, so that a restarting device gets on
+    }
+    void Skip(uint32_t ms)
+    {
+        skipped_ += ms;
+    }
+
+private:
+    std::atomic<uint32_t> skipped_ { 0 };
+};
+
+struct DialUp : ::testing::Test {
+    SkipClock clock;
+    std::unique_ptr<DialupScript> script;
+
+    void Use(std::vector<DialupScriptStep> steps)
+    {
+        DialupSetEnvironment({});
+        script = std::make_unique<DialupScript>(clock, std::move(steps));
+        DialupSetEnvironment({ script.get(), &clock, {}, {} });
+    }
+    void SetUp() override
+    {
+        TftpSetEnvironment({ &clock, {} });
+        Use({ DialupScriptStep() });
+    }
+    void TearDown() override
+    {
+        DialupSetEnvironment({});
+        TftpSetEnvironment({});
+    }
+    DeviceEntry Entry(const SimWithConsole& sim, const std::string& password)
+    {
+        DeviceEntry e;
+        e.link = LinkDialUp;
+        e.phone_number = "0301234";
+        e.address = sim.address;
+        e.address_list[0] = sim.address;
+        e.port = sim.port;
+        e.password = password;
+        e.timeout_s = 2;
+        e.ras_idle_s = 20;
+        return e;
+    }
+};
+} // namespace
+
+TEST_F(DialUp, CheckReadWriteRestartThroughADialledLink)
+{
+    SimWithConsole sim(0x7f003801, { "--password", "geheim" });
+    ASSERT_TRUE(sim.Ready()) << sim.Log();
+    DeviceEntry entry = Entry(sim, "geheim");
+
+    ASSERT_EQ(DevOpCheck(entry), 1) << DevStatusText(entry.status.load());
+    EXPECT_EQ(entry.name.str(), "MORVAK-0001");
+    EXPECT_EQ(script->Dials(), 1);
+    EXPECT_EQ(script->log[0], "set Velquin Dial-Up Connection #1");
+    EXPECT_TRUE(DialupIsConnected());
+
+    // The next operations reuse the connection.
+    std::shared_ptr<CfgTempStream> stream;
+    ASSERT_EQ(DevOpReadConfig(entry, &stream), 1) << DevStatusText(entry.status.load());
+    EXPECT_EQ(stream->Contents(), sim.ConfigOverTftp("geheim"));
+    EXPECT_EQ(script->Dials(), 1);
+
+    // A written configuration: the device restarts and drops the line; the restart wait dials again.
+    std::string config = stream->Contents();
+    size_t at = config.find("/sys/location = ");
+    ASSERT_NE(at, std::string::npos);
+    config.insert(at + 16, "Remote");
+    CfgTempStream out;
+    ASSERT_TRUE(out.Open());
+    out.Write(config);
+    out.Rewind(); // sent from the stream's position
+    ASSERT_EQ(DevOpWriteConfig(entry, out), 1) << DevStatusText(entry.status.load());
+    Use({ { DialupScriptStep::Fail, 500, 678 }, { DialupScriptStep::Fail, 500, 678 }, DialupScriptStep() });
+    entry.cancel = 0;
+    ASSERT_EQ(DevOpWaitRestart(entry, DevWaitRestarts, 0), 1) << DevStatusText(entry.status.load());
+    EXPECT_EQ(script->Dials(), 3); // two failures, retried every 2 seconds
+    EXPECT_EQ(sim.ConfigOverTftp("geheim"), config) << sim.Log();
+
+    // Idle: hung up once ras_idle_s have passed.
+    EXPECT_TRUE(DialupIsConnected());
+    clock.Skip(21000);
+    bool hungUp = false;
+    for (int i = 0; i < 200 && !(hungUp = !DialupIsConnected()); ++i)
+        SystemClock().SleepMs(10);
+    EXPECT_TRUE(hungUp);
+    EXPECT_EQ(script->log.back(), "hangup");
+}
+
+TEST_F(DialUp, FailureAndCancel)
+{
+    SimWithConsole sim(0x7f003901, {});
+    ASSERT_TRUE(sim.Ready()) << sim.Log();
+    DeviceEntry entry = Entry(sim, "");
+
+    // The platform refuses: "Dial-Up error" with its text; nothing reaches the device.
+    Use({ { DialupScriptStep::Fail, 2000, 691 } });
+    EXPECT_EQ(DevOpCheck(entry), 0);
+    EXPECT_EQ(entry.status.load(), DevStatusDialUpError);
+    EXPECT_EQ(DialupErrorText(entry.ras_error), "scripted error 691");
+    EXPECT_TRUE(entry.name.empty());
+
+    // Cancelled while dialling.
+    Use({ { DialupScriptStep::Never } });
+    std::thread canceller([&] {
+        while (script->Dials() == 0)
+            SystemClock().SleepMs(1);
+        entry.cancel = 1;
+    });
+    std::shared_ptr<CfgTempStream> stream;
+    EXPECT_EQ(DevOpReadConfig(entry, &stream), 0);
+    canceller.join();
+    EXPECT_TRUE(entry.status.load() == DevStatusCancelled || entry.ras_error == DialupErrorNoOutcome);
+    EXPECT_FALSE(DialupIsConnected());
+
+    // Without the substitute the native tool has no dial-up: 114 with a text, also through qorvexal-cli.
+    std::string out;
+    EXPECT_EQ(Shell(Bin("qorvexal-cli") + StrFormat(" check ras:0301234@127.0.57.1:%u", sim.port), &out), 1);
+    EXPECT_NE(out.find("Dial-Up error: "), std::string::npos) << out;
 }
