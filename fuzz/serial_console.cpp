@@ -56,9 +56,7 @@ public:
     {
         clock_.Advance(ms);
     }
-    void Discard() override
-    {
-    }
+    void Discard() override { }
 
 private:
     ManualClock& clock_;
