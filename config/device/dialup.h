@@ -84,10 +84,11 @@ public:
     std::vector<std::string> log; // each call, for tests: "dial NAME PHONE USER", "hangup", "set NAME ..."
     DialupEntryProperties last_set;
     int refuse_names = 0; // the first n names asked for are refused as existing
+    bool available = true; // false: a platform without dial-up functions
 
     bool Available() override
     {
-        return true;
+        return available;
     }
     int ValidateEntryName(const std::string& name) override;
     int GetEntryProperties(const std::string& name, DialupEntryProperties* properties) override;
