@@ -17,10 +17,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class IniFile {
@@ -66,6 +68,17 @@ public:
     void SetInt(std::string_view section, std::string_view key, int32_t value);
     void DeleteKey(std::string_view section, std::string_view key);
     void DeleteSection(std::string_view section);
+
+    // Long lists in one pass over the file. ForEachKey: every key line in file order with the section it
+    // stands in (`part` counts the section headers from 1, so that two parts of one section stay apart;
+    // the name as spelled in that header) and its value as Find gives it.
+    // DeleteSectionsStartingWith: every section whose name starts with `prefix` (ignoring case).
+    // AppendSection: a new section part at the end with the keys and values in the order given.
+    void ForEachKey(
+        const std::function<void(size_t part, std::string_view section, std::string_view key, std::string_view value)>&
+            visit) const;
+    void DeleteSectionsStartingWith(std::string_view prefix);
+    void AppendSection(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values);
 
     // Section names in file order (each once, as first spelled); the keys of a section in file order.
     std::vector<std::string> SectionNames() const;
