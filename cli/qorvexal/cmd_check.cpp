@@ -24,14 +24,12 @@ int RunCheck(std::vector<std::string>& words)
     for (DeviceEntry* e : front.Selected()) {
         int32_t status = e->status.load();
         failed += status != DevStatusOk;
-        // The status, and what the device said about a failure ("Status unknown: File not found (1)").
-        std::string text = DevStatusText(status);
-        if (status != DevStatusOk && !e->status_text.empty())
-            text += ": " + e->status_text;
+        std::string text = QvStatusText(*e);
         if (front.Selected().size() == 1)
             std::printf("%s\n", text.c_str());
         else
-            std::printf("%-24s %-21s %s\n", e->name.c_str(), e->AddressText().c_str(), text.c_str());
+            std::printf("%-24s %-21s %s\n", e->name.c_str(),
+                e->link == LinkSerial ? e->line_name.c_str() : e->AddressText().c_str(), text.c_str());
     }
     return failed ? 1 : 0;
 }
