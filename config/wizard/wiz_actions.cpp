@@ -156,7 +156,13 @@ public:
         }
         const std::string& kw = a.keyword;
         Diag("doing wiz actions, %s\n", kw.c_str());
-        size_t minimum = kw == "set" ? 2 : kw == "setip" ? 3 : kw == "del" ? 1 : kw == "cat" ? 2 : kw == "cut" ? 2 : kw == "cpy" ? 2 : 0;
+        size_t minimum = kw == "set" ? 2
+            : kw == "setip"          ? 3
+            : kw == "del"            ? 1
+            : kw == "cat"            ? 2
+            : kw == "cut"            ? 2
+            : kw == "cpy"            ? 2
+                                     : 0;
         if (a.args.Count() < minimum) {
             Diag("  ### warning: not enough parameters for action %s\n", kw.c_str());
             return;
@@ -423,9 +429,8 @@ void WizSetHostAddressSource(std::function<std::vector<uint32_t>()> source)
     g_hostAddresses = std::move(source);
 }
 
-WizValue WizResolveOperand(
-    CfgDescription* wizard, CfgDescription* config, const std::optional<std::string_view>& operand,
-    const DeviceEntry* entry)
+WizValue WizResolveOperand(CfgDescription* wizard, CfgDescription* config,
+    const std::optional<std::string_view>& operand, const DeviceEntry* entry)
 {
     WizValue v;
     if (!operand || *operand == "*") {

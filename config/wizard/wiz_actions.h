@@ -36,9 +36,8 @@ struct WizValue {
 
 // Resolves an operand (none or "*": the empty text; "device.", "host.", "wizard.", "config." names;
 // anything else: itself). `wizard` and `config` may be null.
-WizValue WizResolveOperand(
-    CfgDescription* wizard, CfgDescription* config, const std::optional<std::string_view>& operand,
-    const DeviceEntry* entry);
+WizValue WizResolveOperand(CfgDescription* wizard, CfgDescription* config,
+    const std::optional<std::string_view>& operand, const DeviceEntry* entry);
 
 // Runs the actions in order (each skipped at the first of its conditions that holds).
 void WizRunActions(WizScript& wiz, CfgDescription* config, const std::vector<WizAction>& actions,

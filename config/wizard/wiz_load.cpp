@@ -244,8 +244,8 @@ WizScriptPtr WizLoadFrom(
     return wiz;
 }
 
-WizScriptPtr WizLoad(const char* name, std::string_view deviceType, std::string_view version, const char* language,
-    uint32_t featureMask)
+WizScriptPtr WizLoad(
+    const char* name, std::string_view deviceType, std::string_view version, const char* language, uint32_t featureMask)
 {
     std::string_view wanted = name ? std::string_view(name) : std::string_view("DEFAULT");
     std::string key = CfgDeviceKey(deviceType, version);
@@ -289,15 +289,16 @@ std::vector<WizListEntry> WizList(std::string_view deviceType, std::string_view 
         size_t at = 0;
         while (at < list.size() && list[at].name.compare(name) <= 0)
             ++at;
-        list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), WizListEntry { std::string(name), std::string(title) });
+        list.insert(
+            list.begin() + static_cast<std::ptrdiff_t>(at), WizListEntry { std::string(name), std::string(title) });
         used += name.size() + title.size() + 2;
         return false;
     });
     return list;
 }
 
-int WizListAvailable(std::string_view deviceType, std::string_view version, const char* language,
-    uint32_t featureMask, bool includeDefault, char* buffer, size_t size)
+int WizListAvailable(std::string_view deviceType, std::string_view version, const char* language, uint32_t featureMask,
+    bool includeDefault, char* buffer, size_t size)
 {
     if (buffer && size)
         std::memset(buffer, 0, size);

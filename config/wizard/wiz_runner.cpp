@@ -270,8 +270,8 @@ WizRunner::Opened WizRunner::Open()
 bool WizRunner::Load(const std::string& name)
 {
     Free();
-    WizScriptPtr wiz = WizLoad(name.c_str(), entry_.device_type.str(), entry_.fw_version.str(), Language(),
-        LoadFeatureMask());
+    WizScriptPtr wiz
+        = WizLoad(name.c_str(), entry_.device_type.str(), entry_.fw_version.str(), Language(), LoadFeatureMask());
     if (!wiz && Language())
         wiz = WizLoad(name.c_str(), entry_.device_type.str(), entry_.fw_version.str(), nullptr, LoadFeatureMask());
     if (!wiz)

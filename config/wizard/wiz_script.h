@@ -58,5 +58,5 @@ constexpr size_t WizListSize = 1024;
 std::vector<WizListEntry> WizList(std::string_view deviceType, std::string_view version, const char* language,
     uint32_t featureMask, bool includeDefault, size_t size = WizListSize);
 // The list written into `buffer` (cleared first) as such pairs; returns the number of pairs.
-int WizListAvailable(std::string_view deviceType, std::string_view version, const char* language,
-    uint32_t featureMask, bool includeDefault, char* buffer, size_t size);
+int WizListAvailable(std::string_view deviceType, std::string_view version, const char* language, uint32_t featureMask,
+    bool includeDefault, char* buffer, size_t size);

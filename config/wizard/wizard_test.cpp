@@ -8,11 +8,10 @@
 #include "config/wizard/wiz_runner.h"
 #include "config/wizard/wiz_script.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <optional>
 #include <unistd.h>
 
@@ -73,8 +72,8 @@ private:
     std::filesystem::path dir_;
 };
 
-WizScriptPtr LoadText(const std::string& text, uint32_t featureMask = 0xFFFFFFFFu, const char* name = "W",
-    const char* language = nullptr)
+WizScriptPtr LoadText(
+    const std::string& text, uint32_t featureMask = 0xFFFFFFFFu, const char* name = "W", const char* language = nullptr)
 {
     std::unique_ptr<CfgFile> file = CfgFile::FromText(text);
     return WizLoadFrom(*file, name, "Box 1.0", language, featureMask);
@@ -171,18 +170,13 @@ TEST(WizRead, UnexpectedLinesAreReportedAndIgnored)
         const char* body; // lines after "section p" + "entryfield_date d"
         const char* token; // the unexpected keyword, nullptr when none
     } rows[] = {
-        { "group_logo x", "group_logo" },
-        { "help_id 5", "help_id" },
+        { "group_logo x", "group_logo" }, { "help_id 5", "help_id" },
         { "never_empty 1", "never_empty" }, // not on a date field in wizards
-        { "multicfg 1", "multicfg" },
-        { "config_mode 1", "config_mode" },
-        { "hardware_mask 1", "hardware_mask" },
-        { "uses x", "uses" },
-        { "set wizard.d, 1", "set" }, // outside an action block
+        { "multicfg 1", "multicfg" }, { "config_mode 1", "config_mode" }, { "hardware_mask 1", "hardware_mask" },
+        { "uses x", "uses" }, { "set wizard.d, 1", "set" }, // outside an action block
         { "on_init\nentryfield_text e", "entryfield_text" }, // the page ended
         { "on_apply\n  description x", "description" },
-        { "on_show\nset wizard.d, 1\nsection q\nset wizard.d, 2", "set" },
-        { "bogus 1", "bogus" },
+        { "on_show\nset wizard.d, 1\nsection q\nset wizard.d, 2", "set" }, { "bogus 1", "bogus" },
         { "format \"DD.MM.YYYY\"", nullptr },
         { "on_show\nskip_when a, b", nullptr }, // too few arguments: dropped silently
     };
@@ -283,14 +277,16 @@ TEST(WizRead, LanguageAndDeviceTestsOfTheHeader)
 TEST(WizIndex, ListingOrderLanguagesPatternsAndDefault)
 {
     IndexDir dir;
-    dir.Write("qorvaaaa.wiz", "wizard Zeta, \"Z any\", *\n"
-                           "wizard Alpha, \"A any\", *\n"
-                           "wizard DEFAULT, \"Setup\"\n"
-                           "wizard Other, \"Other\", *, \"Other 1\"\n"
-                           "wizard Feat, \"Feature\", *, \"Box 1#0x10\"\n");
-    dir.Write("qorvbbbb.wiz", "wizard Alpha, \"A de\", German\nsection de\n"
-                           "wizard Alpha, \"A fr\", French\n"
-                           "wizard Zeta, \"Z star\", *\n");
+    dir.Write("qorvaaaa.wiz",
+        "wizard Zeta, \"Z any\", *\n"
+        "wizard Alpha, \"A any\", *\n"
+        "wizard DEFAULT, \"Setup\"\n"
+        "wizard Other, \"Other\", *, \"Other 1\"\n"
+        "wizard Feat, \"Feature\", *, \"Box 1#0x10\"\n");
+    dir.Write("qorvbbbb.wiz",
+        "wizard Alpha, \"A de\", German\nsection de\n"
+        "wizard Alpha, \"A fr\", French\n"
+        "wizard Zeta, \"Z star\", *\n");
     dir.Start();
     EXPECT_EQ(Names(WizList("Box 1", "1.0", "German", 0xFFFFFFFFu, false)),
         (std::vector<std::string> { "Alpha=A de", "Feat=Feature", "Zeta=Z any" }));
@@ -422,7 +418,8 @@ TEST_F(WizActions, TargetsByModeAndOperandSources)
     EXPECT_EQ(C("/sys/name").value, "router");
     out = Run("set config./sys/name, new", WizMode::Apply);
     EXPECT_EQ(C("/sys/name").value, "new");
-    EXPECT_NE(out.find("doing wiz actions, set\n  item: config./sys/name \n  new value: new [new]\n"), std::string::npos)
+    EXPECT_NE(
+        out.find("doing wiz actions, set\n  item: config./sys/name \n  new value: new [new]\n"), std::string::npos)
         << out;
     EXPECT_EQ(C("/sys/name").changed, 0u); // actions do not touch the changed flag
 
@@ -467,9 +464,9 @@ TEST_F(WizActions, TargetsByModeAndOperandSources)
     struct Var {
         const char* name;
         const char* value;
-    } vars[] = { { "device.flags.empty_cfg", "1" }, { "device.flags.auto_dhcp", "1" },
-        { "device.flags.dhcp_addr", "0" }, { "device.feature.4", "1" }, { "device.feature.0x3", "0" },
-        { "device.feature.-1", "1" } };
+    } vars[]
+        = { { "device.flags.empty_cfg", "1" }, { "device.flags.auto_dhcp", "1" }, { "device.flags.dhcp_addr", "0" },
+              { "device.feature.4", "1" }, { "device.feature.0x3", "0" }, { "device.feature.-1", "1" } };
     for (const Var& v : vars)
         EXPECT_EQ(WizResolveOperand(&wiz->pages, config.get(), v.name, &entry).First(), v.value) << v.name;
     entry.flags = 0;
@@ -511,8 +508,8 @@ TEST_F(WizActions, SetIpCutAndCat)
     std::string out = Run("setip wizard.ip, 255.255.255.0, and");
     EXPECT_NE(out.find("  operation: 192.168.1.7 & 255.255.255.0\n  new value: 192.168.1.0\n"), std::string::npos)
         << out;
-    EXPECT_NE(Run("setip wizard.ip, 1.1.1.1, nand").find("unknown operation code nand for action setip"),
-        std::string::npos);
+    EXPECT_NE(
+        Run("setip wizard.ip, 1.1.1.1, nand").find("unknown operation code nand for action setip"), std::string::npos);
     W("text").value = "abcdef";
     out = Run("cut wizard.text, 1, -1");
     EXPECT_NE(out.find("  item: wizard.text (A long description o...)\n -> cut (1, -1) -> af\n"), std::string::npos)
@@ -555,10 +552,11 @@ TEST_F(WizActions, WholeTablesCellsAndCopies)
     Run("del wizard.tab.four.2");
     EXPECT_EQ(Rows(tab), (std::vector<std::string> { "ONE|new|-", "three|e|z", "four|-|h" }));
     // Single values only: warnings for the whole table, nothing for a row part on a plain item.
-    EXPECT_NE(Run("cat wizard.tab, x").find("  ### warning: action cat makes no sense for a table\n"), std::string::npos);
-    EXPECT_NE(Run("cut wizard.tab, 1").find("  ### warning: action cut makes no sense for a table\n"), std::string::npos);
     EXPECT_NE(
-        Run("setip wizard.tab, 1.1.1.1, and").find("  ### warning: action setip makes no sense for a table\n"),
+        Run("cat wizard.tab, x").find("  ### warning: action cat makes no sense for a table\n"), std::string::npos);
+    EXPECT_NE(
+        Run("cut wizard.tab, 1").find("  ### warning: action cut makes no sense for a table\n"), std::string::npos);
+    EXPECT_NE(Run("setip wizard.tab, 1.1.1.1, and").find("  ### warning: action setip makes no sense for a table\n"),
         std::string::npos);
     W("text").value = "keep";
     Run("set wizard.text.1.1, x");
@@ -569,7 +567,8 @@ TEST_F(WizActions, WholeTablesCellsAndCopies)
     EXPECT_EQ(Rows(W("copy")), (std::vector<std::string> { "10.0.0.0|255.0.0.0|-" }));
     EXPECT_NE(out.find("  copy to table: wizard.copy \n  copy from table: config./ip/routes \n"), std::string::npos)
         << out;
-    EXPECT_NE(Run("cpy wizard.copy, wizard.text").find("  ### warning: table wizard.text not found\n"), std::string::npos);
+    EXPECT_NE(
+        Run("cpy wizard.copy, wizard.text").find("  ### warning: table wizard.text not found\n"), std::string::npos);
     EXPECT_EQ(W("copy").rows.size(), 1u);
     EXPECT_NE(Run("cpy config./ip/routes, wizard.tab").find("table config./ip/routes not found or not accessible"),
         std::string::npos);
@@ -865,8 +864,8 @@ TEST_F(WizShipped, EveryScriptLoadsWithoutDiagnostics)
                     WizScriptPtr w = WizLoad(e.name.c_str(), type, version, language, 0xFFFFFFFFu);
                     ASSERT_TRUE(w) << e.name;
                     EXPECT_EQ(w->title, e.title);
-                    EXPECT_TRUE(d.lines.empty()) << type << " " << version << " " << language << " " << e.name
-                                                 << ": " << d.All();
+                    EXPECT_TRUE(d.lines.empty())
+                        << type << " " << version << " " << language << " " << e.name << ": " << d.All();
                     // Every wizard and configuration item the actions name exists.
                     CfgDescriptionPtr config
                         = CfgLoadDescription(type, version, language, 0xFFFFFFFFu, 0xFFFFFFFFu, false);
