@@ -201,6 +201,16 @@ private:
         return WizResolveOperand(&wiz_.pages, config_, operand, entry_);
     }
 
+    // Values are kept within the working text of 1,024 bytes (a configuration line holds no more): a
+    // longer one leaves the target as it was.
+    static bool TooLong(const std::string& value)
+    {
+        if (value.size() < WizWorkText)
+            return false;
+        Diag("  ### warning: value too long for action set\n");
+        return true;
+    }
+
     void Announce(const CfgResolved& r, const std::string& target)
     {
         Diag(r.item->IsTable() ? "  table: %s %s\n" : "  item: %s %s\n", target.c_str(), Excerpt(*r.item).c_str());
@@ -218,16 +228,20 @@ private:
                     row = &each;
                     break;
                 }
+            size_t count = std::min(item.columns.size(), CfgMaxColumns);
+            std::vector<std::optional<std::string>> cells(count);
+            for (size_t i = 1; i <= count; ++i) {
+                if (std::optional<std::string_view> arg = Arg(a, i)) {
+                    cells[i - 1] = Resolve(arg).First();
+                    if (TooLong(*cells[i - 1]))
+                        return;
+                }
+            }
             if (!row)
                 row = &item.rows.emplace_back();
-            size_t count = std::min(item.columns.size(), CfgMaxColumns);
             std::string shown;
             for (size_t i = 1; i <= count; ++i) {
-                std::optional<std::string_view> arg = Arg(a, i);
-                if (arg)
-                    row->cells[i - 1] = Resolve(arg).First();
-                else
-                    row->cells[i - 1].reset();
+                row->cells[i - 1] = cells[i - 1];
                 if (i > 1)
                     shown += ", ";
                 shown += row->cells[i - 1].value_or("");
@@ -239,7 +253,10 @@ private:
         if (!slot)
             return;
         Announce(r, target);
-        *slot = Resolve(Arg(a, 1)).First();
+        std::string value = Resolve(Arg(a, 1)).First();
+        if (TooLong(value))
+            return;
+        *slot = std::move(value);
         Diag("  new value: %s [%s]\n", Text(**slot), std::string(a.args.At(1)).c_str());
     }
 

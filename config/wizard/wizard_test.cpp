@@ -526,6 +526,13 @@ TEST_F(WizActions, SetIpCutAndCat)
     W("text").value = std::string(1024, 'a');
     EXPECT_NE(Run("cut wizard.text, 1").find("  ### warning: value too long for action cut\n"), std::string::npos);
     EXPECT_EQ(W("text").value->size(), 1024u);
+    // "set" keeps to the same room: a literal of 1,024 characters is refused, in a cell as well.
+    W("other").value = "short";
+    EXPECT_NE(Run("set wizard.other, " + std::string(1024, 'x')).find("  ### warning: value too long for action set\n"),
+        std::string::npos);
+    EXPECT_EQ(W("other").value, "short");
+    Run("set wizard.tab, k, " + std::string(1024, 'x'));
+    EXPECT_TRUE(W("tab").rows.empty());
 }
 
 TEST_F(WizActions, WholeTablesCellsAndCopies)

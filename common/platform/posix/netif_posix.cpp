@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <unistd.h>
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 std::vector<uint32_t> NetOwnAddresses()
 {
