@@ -77,6 +77,141 @@ std::string ValueForWrite(std::string_view value)
         return std::string(value);
     return "\"" + std::string(value) + "\"";
 }
+
+// Windows-1252, the ANSI code page of Western Windows: 0x80-0x9F hold these characters (the five bytes
+// without a character stand for the control character of their own number); every other byte is the
+// character of its number.
+const char16_t kAnsi80[32] = { 0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC,
+    0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178 };
+
+void AppendUtf8(std::string& out, uint32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The next character of UTF-8 text, advancing `i`; a byte that starts no well-formed sequence is one
+// character of its own, reported as 0xFFFFFFFF. Surrogates (read from UTF-16 without their pair) pass.
+uint32_t NextUtf8(std::string_view s, size_t& i)
+{
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char b = byte(i);
+    size_t n = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : 9;
+    if (n == 0) {
+        ++i;
+        return b;
+    }
+    if (n == 9 || i + n >= s.size()) {
+        ++i;
+        return 0xFFFFFFFF;
+    }
+    uint32_t c = b & (0x3F >> n);
+    for (size_t k = 1; k <= n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFFFFFF;
+        }
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    uint32_t least = n == 1 ? 0x80 : n == 2 ? 0x800 : 0x10000;
+    if (c < least || c > 0x10FFFF) {
+        ++i;
+        return 0xFFFFFFFF;
+    }
+    i += n + 1;
+    return c;
+}
+
+std::string Utf8FromAnsi(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char ch : text) {
+        auto b = static_cast<unsigned char>(ch);
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kAnsi80[b - 0x80] : b);
+    }
+    return out;
+}
+
+// Characters without an ANSI byte become "?", as the A functions give them.
+std::string AnsiFromUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = NextUtf8(text, i);
+        char b = '?';
+        if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
+            b = static_cast<char>(c);
+        } else {
+            for (unsigned k = 0; k < 32; ++k)
+                if (kAnsi80[k] == c)
+                    b = static_cast<char>(0x80 + k);
+        }
+        out += b;
+    }
+    return out;
+}
+
+// UTF-16 LE to UTF-8; a surrogate without its pair is kept (as its own three bytes) so that it is
+// written back unchanged, and an odd last byte is dropped.
+std::string Utf8FromUtf16Le(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() / 2 + bytes.size() / 8);
+    auto unit = [&](size_t k) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(bytes[k]))
+            | static_cast<uint32_t>(static_cast<unsigned char>(bytes[k + 1])) << 8;
+    };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string Utf16LeFromUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    auto put = [&](uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = NextUtf8(text, i);
+        if (c == 0xFFFFFFFF)
+            c = 0xFFFD;
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+    }
+    return out;
+}
 } // namespace
 
 int IniFile::Load(const std::string& path)
@@ -84,6 +219,7 @@ int IniFile::Load(const std::string& path)
     path_ = path;
     lines_.clear();
     changed_ = false;
+    encoding_ = Encoding::Ansi;
     std::string data;
     bool missing = false;
     if (!FileReadAll(path, &data, &missing))
@@ -107,18 +243,34 @@ int IniFile::SaveAs(const std::string& path) const
     return 1;
 }
 
-void IniFile::Parse(std::string_view text)
+void IniFile::Parse(std::string_view bytes)
 {
     lines_.clear();
     changed_ = false;
+    encoding_ = Encoding::Ansi;
+    std::string decoded;
+    std::string_view text = bytes;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        encoding_ = Encoding::Utf8;
+        text.remove_prefix(3);
+    } else if (text.substr(0, 2) == "\xFF\xFE") {
+        encoding_ = Encoding::Utf16Le;
+        decoded = Utf8FromUtf16Le(text.substr(2));
+        text = decoded;
+    }
+    // The end-of-file mark of old editors is no part of the last line.
+    while (!text.empty() && text.back() == '\x1A')
+        text.remove_suffix(1);
     size_t pos = 0;
     while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        size_t end = nl == std::string_view::npos ? text.size() : nl;
+        size_t end = pos;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r')
+            ++end;
         std::string_view raw = text.substr(pos, end - pos);
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-        pos = nl == std::string_view::npos ? text.size() : nl + 1;
+        // CR LF, LF and CR alone each end a line.
+        pos = end;
+        if (pos < text.size() && text[pos++] == '\r' && pos < text.size() && text[pos] == '\n')
+            ++pos;
 
         Line line;
         line.text = std::string(raw);
@@ -143,11 +295,28 @@ void IniFile::Parse(std::string_view text)
 std::string IniFile::Text() const
 {
     std::string out;
+    if (encoding_ == Encoding::Utf8)
+        out = "\xEF\xBB\xBF";
     for (const Line& line : lines_) {
         out += line.text;
         out += "\r\n";
     }
+    if (encoding_ == Encoding::Utf16Le)
+        return "\xFF\xFE" + Utf16LeFromUtf8(out);
     return out;
+}
+
+std::string_view IniFile::Inner(std::string_view text, std::string& buffer) const
+{
+    if (encoding_ == Encoding::Ansi)
+        return text;
+    buffer = Utf8FromAnsi(text);
+    return buffer;
+}
+
+std::string IniFile::Outer(std::string text) const
+{
+    return encoding_ == Encoding::Ansi ? text : AnsiFromUtf8(text);
 }
 
 size_t IniFile::FindSection(std::string_view section, size_t from) const
@@ -187,10 +356,11 @@ std::string_view IniFile::RawValue(const Line& line)
 
 std::optional<std::string> IniFile::Find(std::string_view section, std::string_view key) const
 {
-    size_t i = FindKey(section, key);
+    std::string b1, b2;
+    size_t i = FindKey(Inner(section, b1), Inner(key, b2));
     if (i == std::string::npos)
         return std::nullopt;
-    return StripQuotes(RawValue(lines_[i]));
+    return Outer(StripQuotes(RawValue(lines_[i])));
 }
 
 std::string IniFile::GetString(
@@ -223,6 +393,10 @@ void IniFile::Write(std::string_view section, const char* key, const char* value
 
 void IniFile::SetString(std::string_view section, std::string_view key, std::string_view value)
 {
+    std::string b1, b2, b3;
+    section = Inner(section, b1);
+    key = Inner(key, b2);
+    value = Inner(value, b3);
     std::string_view k = Trim(key);
     size_t i = FindKey(section, k);
     if (i != std::string::npos) {
@@ -264,6 +438,9 @@ void IniFile::SetInt(std::string_view section, std::string_view key, int32_t val
 
 void IniFile::DeleteKey(std::string_view section, std::string_view key)
 {
+    std::string b1, b2;
+    section = Inner(section, b1);
+    key = Inner(key, b2);
     // Every occurrence goes: deleting the first of two equal keys must not bring the second to light.
     for (size_t i = FindKey(section, key); i != std::string::npos; i = FindKey(section, key)) {
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -273,6 +450,8 @@ void IniFile::DeleteKey(std::string_view section, std::string_view key)
 
 void IniFile::DeleteSection(std::string_view section)
 {
+    std::string b1;
+    section = Inner(section, b1);
     for (size_t s = FindSection(section); s != std::string::npos; s = FindSection(section, s)) {
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(s),
             lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(s)));
@@ -292,11 +471,15 @@ std::vector<std::string> IniFile::SectionNames() const
         if (!seen)
             names.push_back(line.name);
     }
+    for (std::string& name : names)
+        name = Outer(std::move(name));
     return names;
 }
 
 std::vector<std::string> IniFile::Keys(std::string_view section) const
 {
+    std::string b1;
+    section = Inner(section, b1);
     std::vector<std::string> keys;
     for (size_t s = FindSection(section); s != std::string::npos; s = FindSection(section, s + 1)) {
         size_t end = SectionEnd(s);
@@ -310,12 +493,15 @@ std::vector<std::string> IniFile::Keys(std::string_view section) const
                 keys.push_back(lines_[i].name);
         }
     }
+    for (std::string& key : keys)
+        key = Outer(std::move(key));
     return keys;
 }
 
 bool IniFile::HasSection(std::string_view section) const
 {
-    return FindSection(section) != std::string::npos;
+    std::string b1;
+    return FindSection(Inner(section, b1)) != std::string::npos;
 }
 
 IniTransaction::IniTransaction(const std::string& path)

@@ -3,6 +3,11 @@
 // comments and lines this reader does not understand kept as they stand, CR LF line ends on write.
 // Every save writes a complete new file and renames it over the old one (common/platform/file.h).
 //
+// Line ends are CR LF, LF or CR alone; Ctrl-Z bytes that end the file are dropped. A file that starts
+// with a UTF-8 or UTF-16 LE byte-order mark is read as that text and written back in it, mark included;
+// the functions take and give ANSI (Windows-1252) text for such a file, as the A functions do, while
+// lines they do not change keep every character. A file without a mark is taken byte for byte.
+//
 // Reading follows GetPrivateProfileStringA: blanks around keys and values are dropped, a value
 // enclosed in matching double or single quotes loses them, a missing key gives the default.
 // GetInt follows GetPrivateProfileIntA: an absent or empty value gives the default; otherwise the
@@ -85,8 +90,14 @@ private:
     size_t SectionEnd(size_t header) const;
     size_t FindKey(std::string_view section, std::string_view key) const;
     static std::string_view RawValue(const Line& line);
+    // Text of the functions in the form of the lines (UTF-8 for a file with a byte-order mark) and back;
+    // `buffer` holds a converted text, the plain text is passed through.
+    std::string_view Inner(std::string_view text, std::string& buffer) const;
+    std::string Outer(std::string text) const;
 
+    enum class Encoding : uint8_t { Ansi, Utf8, Utf16Le };
     std::string path_;
+    Encoding encoding_ = Encoding::Ansi;
     std::vector<Line> lines_;
     mutable bool changed_ = false;
 };

@@ -5,10 +5,16 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <csignal>
 #include <dirent.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -246,23 +252,135 @@ TEST(IniFunctions, WriteFailsWithoutTouchingTheFileWhenTheFolderIsMissing)
     EXPECT_FALSE(FileExists(path));
 }
 
+namespace {
+// UTF-16 LE bytes of a text, byte-order mark first.
+std::string Utf16File(const std::u16string& text)
+{
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+void MakeReadOnly(const std::string& path)
+{
+#ifdef _WIN32
+    _chmod(path.c_str(), _S_IREAD); // the read-only attribute
+#else
+    chmod(path.c_str(), 0444);
+#endif
+}
+} // namespace
+
+TEST(IniFile, ByteOrderMarksAreReadAndWrittenBack)
+{
+    // UTF-8: the mark hides no section and is written once; the functions see ANSI text.
+    IniFile u8;
+    u8.Parse("\xEF\xBB\xBF[S]\r\nname=caf\xC3\xA9\r\ncheck=\xE2\x9C\x93\r\n");
+    EXPECT_EQ(u8.SectionNames(), std::vector<std::string>({ "S" }));
+    EXPECT_EQ(u8.GetString("S", "name", ""), "caf\xE9");
+    EXPECT_EQ(u8.GetString("S", "check", ""), "?"); // no ANSI character for it
+    u8.SetString("S", "euro", "\x80");
+    EXPECT_EQ(u8.Text(), "\xEF\xBB\xBF[S]\r\nname=caf\xC3\xA9\r\ncheck=\xE2\x9C\x93\r\neuro=\xE2\x82\xAC\r\n");
+
+    // UTF-16 LE: U+0A0A holds line-feed bytes and U+0D0D carriage-return bytes; a pair of surrogates
+    // and a lone one are kept as they stand.
+    std::u16string text = u"; \u0A0A\u0D0D\r\n[S]\r\nname=caf\u00E9\r\npair=\U0001F600\r\nlone=\xD800x\r\n";
+    IniFile u16;
+    u16.Parse(Utf16File(text));
+    EXPECT_EQ(u16.Text(), Utf16File(text)); // unchanged, byte for byte
+    EXPECT_EQ(u16.GetString("s", "NAME", ""), "caf\xE9");
+    EXPECT_EQ(u16.GetString("S", "lone", ""), "?x");
+    u16.SetString("S", "new", "\xE9t\xE9");
+    u16.SetString("T", "k", "v");
+    EXPECT_EQ(u16.Text(), Utf16File(text + u"new=\u00E9t\u00E9\r\n[T]\r\nk=v\r\n"));
+    u16.DeleteSection("S");
+    EXPECT_EQ(u16.Text(), Utf16File(u"; \u0A0A\u0D0D\r\n[T]\r\nk=v\r\n"));
+}
+
+TEST(IniFile, CarriageReturnsEndLinesAndCtrlZEndsTheFile)
+{
+    IniFile ini;
+    ini.Parse("[A]\rx=1\r\r\n[B]\ny=2\x1A");
+    EXPECT_EQ(ini.GetString("A", "x", ""), "1");
+    EXPECT_EQ(ini.GetString("B", "y", ""), "2");
+    EXPECT_EQ(ini.Text(), "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
+}
+
+TEST(IniFunctions, FileTheUserMayNotWriteIsNeverReplaced)
+{
+    ScratchFile f("ini_readonly");
+    f.Put("[S]\r\nk=old\r\n");
+    MakeReadOnly(f.path);
+    EXPECT_EQ(IniWriteString(f.path, "S", "k", "new"), 0);
+    EXPECT_EQ(IniWriteString(f.path, "S", nullptr, nullptr), 0);
+    EXPECT_EQ(f.Get(), "[S]\r\nk=old\r\n");
+    IniFile ini;
+    ASSERT_EQ(ini.Load(f.path), 1);
+    ini.SetString("S", "k", "new");
+    EXPECT_EQ(ini.Save(), 0);
+    EXPECT_EQ(f.Get(), "[S]\r\nk=old\r\n");
+#ifdef _WIN32
+    _chmod(f.path.c_str(), _S_IREAD | _S_IWRITE);
+#endif
+}
+
 #ifndef _WIN32
-// Removes the unfinished new files a killed writer left beside `path`; returns how many there were.
-int RemoveUnfinished(const std::string& path)
+namespace {
+// The names beside `path` that start with its name and ".~".
+std::vector<std::string> Unfinished(const std::string& path)
 {
     std::string dir = path.substr(0, path.find_last_of('/'));
     std::string base = path.substr(dir.size() + 1) + ".~";
-    int count = 0;
+    std::vector<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d))
             if (std::string(e->d_name).rfind(base, 0) == 0)
-                count += std::remove((dir + "/" + e->d_name).c_str()) == 0 ? 1 : 0;
+                names.push_back(e->d_name);
         closedir(d);
     }
-    return count;
+    return names;
 }
 
-// A writer killed at any moment leaves the old file or the new one, never a broken one.
+void RemoveUnfinished(const std::string& path)
+{
+    std::string dir = path.substr(0, path.find_last_of('/'));
+    for (const std::string& name : Unfinished(path))
+        std::remove((dir + "/" + name).c_str());
+}
+} // namespace
+
+// As root the test also runs the write as an ordinary user, for whom the folder allows the rename.
+TEST(IniFunctions, OrdinaryUserDoesNotReplaceAnotherUsersFile)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    std::string dir = TestDir() + "/ini_owner" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
+    chmod(dir.c_str(), 0777);
+    std::string path = dir + "/other.ini";
+    ASSERT_EQ(IniWriteString(path, "S", "k", "old"), 1);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        _exit(IniWriteString(path, "S", "k", "new") == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(IniGetString(path, "S", "k", ""), "old");
+    RemoveUnfinished(path);
+    std::remove(path.c_str());
+    rmdir(dir.c_str());
+}
+
+// A writer killed at any moment leaves the old file or the new one, never a broken one, and the next
+// save removes what it left. The parent kills the writer as soon as the folder reports the writer's new
+// file, mostly while it is still being written.
 TEST(IniFunctions, KilledWriterLeavesOldOrNewFile)
 {
     ScratchFile f("ini_kill");
@@ -276,10 +394,17 @@ TEST(IniFunctions, KilledWriterLeavesOldOrNewFile)
     IniFile b = version('b');
     std::string textA = a.Text(), textB = b.Text();
     ASSERT_EQ(a.SaveAs(f.path), 1);
+    std::string dir = f.path.substr(0, f.path.find_last_of('/'));
+    std::string base = f.path.substr(dir.size() + 1);
+    int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_CREATE), 0);
 
     int partialSeen = 0;
     int cutShort = 0; // rounds in which the kill left an unfinished new file behind
-    for (int round = 0; round < 12; ++round) {
+    int rounds = 0;
+    // A bounded number of rounds gathers a few kills that landed during a save.
+    for (; rounds < 100 && cutShort < 3; ++rounds) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -288,18 +413,50 @@ TEST(IniFunctions, KilledWriterLeavesOldOrNewFile)
                 a.SaveAs(f.path);
             }
         }
-        usleep(static_cast<useconds_t>(2000 + round * 1700));
+        std::string mine = base + ".~" + std::to_string(child) + "-";
+        bool created = false;
+        alignas(inotify_event) char events[4096];
+        while (!created) {
+            pollfd p { watch, POLLIN, 0 };
+            if (poll(&p, 1, 60000) != 1)
+                break; // the writer never began: reported below
+            ssize_t n = read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < n;) {
+                auto* e = reinterpret_cast<inotify_event*>(events + at);
+                created = created || (e->len > 0 && std::string(e->name).rfind(mine, 0) == 0);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
+        ASSERT_TRUE(created) << "round " << rounds << ": the writer made no file";
         std::string now = f.Get();
         bool whole = now == textA || now == textB;
-        EXPECT_TRUE(whole) << "round " << round << ": " << now.size() << " bytes";
+        EXPECT_TRUE(whole) << "round " << rounds << ": " << now.size() << " bytes";
         partialSeen += whole ? 0 : 1;
-        cutShort += RemoveUnfinished(f.path);
+        // The next writer's save removes this one's file: count it now.
+        for (const std::string& name : Unfinished(f.path))
+            cutShort += name.rfind(mine, 0) == 0 ? 1 : 0;
     }
+    close(watch);
     EXPECT_EQ(partialSeen, 0);
-    // Most kills land while a new file is being written; otherwise the test proves nothing.
-    EXPECT_GT(cutShort, 0);
+    // Otherwise the test proves nothing.
+    EXPECT_GT(cutShort, 0) << "after " << rounds << " rounds";
+    // The next save takes the files of the killed writers away.
+    ASSERT_EQ(a.SaveAs(f.path), 1);
+    EXPECT_EQ(Unfinished(f.path), std::vector<std::string>());
+}
+
+TEST(IniFunctions, SaveKeepsTheNewFilesOfRunningWriters)
+{
+    ScratchFile f("ini_running");
+    std::string mine = f.path + ".~" + std::to_string(getpid()) + "-77";
+    FILE* keep = std::fopen(mine.c_str(), "wb");
+    ASSERT_NE(keep, nullptr);
+    std::fclose(keep);
+    EXPECT_EQ(IniWriteString(f.path, "S", "k", "v"), 1);
+    EXPECT_TRUE(FileExists(mine));
+    std::remove(mine.c_str());
 }
 #endif

@@ -12,7 +12,10 @@ int FileReadAll(const std::string& path, std::string* data, bool* missing = null
 
 // Writes `data` to a new file beside `path`, flushes it to the disk and renames it over `path`
 // (MoveFileExA with MOVEFILE_REPLACE_EXISTING on Windows, rename elsewhere). Returns 1 on success; on
-// failure the old file is untouched and the new one removed.
+// failure the old file is untouched and the new one removed. A file the user may not write (no write
+// permission; no write bit at all, even for root; the read-only attribute on Windows) is never replaced:
+// 0. The new files that killed writers left beside `path` ("NAME.~PID-N" of processes that no longer
+// run) are removed first.
 int FileWriteAtomic(const std::string& path, std::string_view data);
 
 // True when the path names an existing file or directory.

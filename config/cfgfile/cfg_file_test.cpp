@@ -288,7 +288,7 @@ protected:
 TEST_F(CfgFileTest, HeaderParse)
 {
     struct {
-        const char* text;
+        std::string text;
         bool ok;
         const char* comment;
         const char* version;
@@ -301,6 +301,8 @@ TEST_F(CfgFileTest, HeaderParse)
         { "()\r\n(3.22) (0xffffffff;0x00000000)\r\n[M]\r\n", true, "", "3.22", "M", 0xFFFFFFFF, 0 },
         { "(c)\r\n()\r\n[M]\r\n", false, "", "", "", 0, 0 },
         { "(c)\r\n(3.22)\r\n[]\r\n", false, "", "", "", 0, 0 },
+        { "(c)\r\n(3.22)\r\n[Morvak 1100\r\n  a = 1\r\n", false, "", "", "", 0, 0 }, // device line not closed
+        { "(c)\r\n(3.22)\r\n[" + std::string(300, 'M') + "]\r\n", false, "", "", "", 0, 0 }, // "]" past the limit
         { "c\r\n(3.22)\r\n[M]\r\n", false, "", "", "", 0, 0 },
         { "(c)\r\n(3.22)\r\n", false, "", "", "", 0, 0 },
         { "", false, "", "", "", 0, 0 },

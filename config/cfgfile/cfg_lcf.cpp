@@ -162,10 +162,12 @@ bool CfgParseFileHeader(std::string_view text, CfgFileHeader* header)
     if (!Parenthesised(line[0], &header->comment, true) || !Parenthesised(line[1], &header->version, false))
         return false;
     ParseMasks(line[1], header);
-    if (line[2].size() < 2 || line[2][0] != '[' || line[2][1] == ']')
-        return false;
+    // The device line opens the text: without its "]" the importer would find no section line and drop
+    // the whole text.
     size_t close = line[2].find(']');
-    header->deviceType = std::string(line[2].substr(1, close == std::string_view::npos ? close : close - 1));
+    if (line[2].size() < 2 || line[2][0] != '[' || close == std::string_view::npos || close == 1)
+        return false;
+    header->deviceType = std::string(line[2].substr(1, close - 1));
     return true;
 }
 

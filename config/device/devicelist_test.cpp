@@ -197,8 +197,9 @@ TEST(DeviceList, SaveKeepsOtherSettingsAndSurvivesReload)
 TEST(DeviceList, WhatIsLoadedSurvivesAStoreAndALoad)
 {
     using namespace std::string_literals;
-    // Names as the settings file and the legacy list may hold them: quoted, with a NUL, a stray carriage
-    // return, or nothing but blanks (such an entry cannot be kept and is not loaded at all).
+    // Names as the settings file and the legacy list may hold them: quoted, with a NUL, cut by a carriage
+    // return (a line end of its own), or nothing but blanks (such an entry cannot be kept and is not
+    // loaded at all).
     IniFile ini;
     ini.Parse(std::string("[DeviceList]\r\nCount=4\r\n1_Name=\"\"quoted\"\"\r\n1_Parameters=0;;IP;10.0.0.1;10;\r\n"
                           "2_Name=cut\0rest\r\n2_Parameters=0;;IP;10.0.0.2;10;\r\n"
@@ -210,7 +211,7 @@ TEST(DeviceList, WhatIsLoadedSurvivesAStoreAndALoad)
     std::vector<std::string> names;
     for (DeviceEntry* e : list.All())
         names.push_back(e->name.str());
-    EXPECT_EQ(names, (std::vector<std::string> { "\"quoted\"", "cut", "a b", "legacy" }));
+    EXPECT_EQ(names, (std::vector<std::string> { "\"quoted\"", "cut", "a", "legacy" }));
     IniFile stored;
     DeviceListStore(list, stored);
     DeviceList again;

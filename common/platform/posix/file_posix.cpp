@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +35,33 @@ std::string DirectoryOf(const std::string& path)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+// Removes the new files that writers killed before their rename left beside `path` ("NAME.~PID-N" of a
+// process that no longer runs). Files of running processes, this one included, are theirs to finish.
+void RemoveAbandoned(const std::string& path)
+{
+    std::string dir = DirectoryOf(path);
+    size_t slash = path.find_last_of('/');
+    std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".~";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix)
+            continue;
+        std::string_view rest = name.substr(prefix.size());
+        size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == rest.size()
+            || rest.find_first_not_of("0123456789-") != std::string_view::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+        if (pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        ::unlink((dir + "/" + std::string(name)).c_str());
+    }
+    ::closedir(d);
+}
 } // namespace
 
 bool FileExists(const std::string& path)
@@ -44,13 +73,20 @@ bool FileExists(const std::string& path)
 int FileWriteAtomic(const std::string& path, std::string_view data)
 {
     // A name of its own per process and write, so two writers never share a half-written file.
+    // A file the user may not write is never replaced, even though the folder would allow the rename. A
+    // file without any write permission is read-only for everybody, also for root, as the read-only
+    // attribute is on Windows.
+    struct stat st;
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0))
+        return 0;
+    RemoveAbandoned(path);
     std::string temp = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(g_counter++);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return 0;
     // Keep the permissions of the file being replaced.
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0)
+    if (exists)
         ::fchmod(fd, st.st_mode & 07777);
     int ok = WriteAll(fd, data) && ::fsync(fd) == 0;
     if (::close(fd) != 0)

@@ -1,0 +1,158 @@
+// The object-tree scripts ("talv*.dsc"): everything the monitor knows about a device type. The reader
+// keeps the definitions of every file (devices, items, functions, value maps, plugins) with their
+// attribute value lists; ScriptInstantiate (objtree.h) builds one device type's objects from them.
+// Diagnostics go through Diag as "ObjTre: FILE(LINE): message".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// The keyword table: the number of a line's keyword, of an action's event word and of a flag word.
+enum ScriptKeyword : uint8_t {
+    kKwNone = 0,
+    kKwAction = 1,
+    kKwChilds,
+    kKwClone,
+    kKwConnect,
+    kKwDetect,
+    kKwDevice,
+    kKwDisplay,
+    kKwEnter,
+    kKwError,
+    kKwEvent,
+    kKwExecute,
+    kKwExechidden,
+    kKwExecplugin,
+    kKwExit,
+    kKwFlags,
+    kKwFlash,
+    kKwFrom,
+    kKwFunction,
+    kKwHide,
+    kKwImage,
+    kKwInfotip,
+    kKwItem,
+    kKwLanguage,
+    kKwLeave,
+    kKwLog,
+    kKwMap,
+    kKwMenu,
+    kKwMenudef,
+    kKwMenuex,
+    kKwName,
+    kKwOption,
+    kKwPlugin,
+    kKwPlugins,
+    kKwQuery,
+    kKwRefresh,
+    kKwRegister,
+    kKwRoot,
+    kKwSet,
+    kKwSetevent,
+    kKwStates,
+    kKwString,
+    kKwStringtable,
+    kKwTerm,
+    kKwText,
+    kKwTo,
+    kKwUses,
+    kKwVendor,
+    kKwCount
+};
+
+// Exact, case-sensitive lookup; kKwNone for an unknown word.
+ScriptKeyword ScriptFindKeyword(std::string_view word);
+const char* ScriptKeywordText(ScriptKeyword keyword); // "" for kKwNone
+
+using ScriptValues = std::vector<std::string>; // the comma-separated values of one attribute line
+
+struct ScriptAttr {
+    ScriptKeyword keyword = kKwNone; // functions keep their action line under kKwAction
+    ScriptValues values; // for a function's action: the action keyword, then the line's values
+};
+
+// One definition (device, item, function, map or plugin).
+struct ScriptDef {
+    ScriptKeyword kind = kKwNone; // kKwDevice, kKwItem, kKwFunction, kKwMap, kKwPlugin
+    std::string name;
+    std::vector<std::string> bases;
+    bool constrained = false;
+    std::vector<std::string> constraints; // device-type names
+    std::vector<ScriptAttr> attrs; // replacing attributes once each; option and term once per line
+
+    // The value list of a replacing attribute, null when it is not set.
+    const ScriptValues* Get(ScriptKeyword keyword) const;
+    ScriptValues* Get(ScriptKeyword keyword);
+    // True when the constraints name the device type (ignoring case).
+    bool Names(std::string_view deviceType) const;
+};
+
+// The definitions of one file, in file order.
+struct ScriptFile {
+    std::string path;
+    std::string name; // without directory (for diagnostics)
+    std::vector<std::unique_ptr<ScriptDef>> defs;
+    std::vector<const ScriptDef*> devices; // device definitions in file order
+    // Item, function, map and plugin definitions by kind and lower-cased name, in file order.
+    std::unordered_map<std::string, std::vector<const ScriptDef*>> byName[5];
+
+    // The definition a device type uses for `name`: first one whose constraints name the type, else
+    // the first unconstrained one (names compared ignoring case). Null when there is none.
+    const ScriptDef* Find(ScriptKeyword kind, std::string_view name, std::string_view deviceType) const;
+};
+
+// Every file read, in reading order.
+class ScriptLibrary {
+public:
+    // Reads one file; a file that cannot be opened is skipped (returns 0).
+    int LoadFile(const std::string& path, std::string_view language);
+    // Reads script text as if it were the file `name` (tests, fuzzing).
+    void LoadText(std::string_view text, const std::string& name, std::string_view language);
+    // Reads every file matching the pattern (directory and a mask with "*" and "?"), in name order.
+    int LoadAll(const std::string& pattern, std::string_view language);
+    void Clear();
+
+    const std::vector<std::unique_ptr<ScriptFile>>& Files() const
+    {
+        return files_;
+    }
+    // The first device definition with that name (ignoring case), with its file; null when none.
+    const ScriptDef* FindDevice(std::string_view name, const ScriptFile** file) const;
+
+    // Detection: the n-th device definition (from 0, every file in order) with a detect attribute of at
+    // least two values. False when there are fewer.
+    struct DetectEntry {
+        const ScriptDef* device;
+        const ScriptFile* file;
+        std::string oidText; // the detect OID, dotted (N.rest resolved with the device's roots)
+        std::string value;
+    };
+    bool Detect(size_t n, DetectEntry* out) const;
+
+private:
+    std::vector<std::unique_ptr<ScriptFile>> files_;
+};
+
+// The program's scripts (global, as the monitor keeps them until it ends).
+ScriptLibrary& ScriptGlobal();
+// Reads every file matching the pattern (program directory joined with "talv*.dsc"); `language` is string
+// 2000 of the user-interface language. Returns the number of files read.
+int ScriptLoadAll(const std::string& pattern, std::string_view language);
+// Detection over the global scripts: n from 0; false/empty when there is no n-th entry.
+bool ScriptDetectEntry(size_t n, std::string* oidText);
+bool ScriptDetectValue(size_t n, std::string* value);
+bool ScriptDetectType(size_t n, std::string* type);
+// The type whose expected detect value equals `value` exactly; empty when none.
+std::string ScriptTypeForDetectValue(std::string_view value);
+void ScriptFreeAll();
+
+// Resolves an OID text in the N.rest notation: N 0 takes rest as it stands, N >= 1 the root entry N,
+// "." and rest. Empty when N is beyond the roots, not a number, or there is no ".".
+std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots);
+
+// Names and OID texts are held in 256-character buffers: longer ones are cut to this.
+constexpr size_t kScriptMaxName = 255;

@@ -1,0 +1,876 @@
+// The reader of the object-tree scripts: lines with continuations and comments, keywords, constraint
+// lists, values with quoted parts and "str." references, string tables, language blocks, definitions
+// and their bases.
+#include "common/diag.h"
+#include "common/platform/file.h"
+#include "common/text.h"
+#include "monitor/objtree/script.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+const char* const kKeywordTexts[kKwCount] = { "", "action", "childs", "clone", "connect", "detect", "device", "display",
+    "enter", "error", "event", "execute", "exechidden", "execplugin", "exit", "flags", "flash", "from", "function",
+    "hide", "image", "infotip", "item", "language", "leave", "log", "map", "menu", "menudef", "menuex", "name",
+    "option", "plugin", "plugins", "query", "refresh", "register", "root", "set", "setevent", "states", "string",
+    "stringtable", "term", "text", "to", "uses", "vendor" };
+
+// Hash tables of at least 5000 buckets keep keyword and string lookups flat.
+constexpr size_t kScriptBuckets = 5003;
+
+struct KeywordTable {
+    std::unordered_map<std::string_view, ScriptKeyword> map;
+    KeywordTable()
+    {
+        map.reserve(kScriptBuckets);
+        for (int k = 1; k < kKwCount; ++k)
+            map.emplace(kKeywordTexts[k], static_cast<ScriptKeyword>(k));
+    }
+};
+
+const KeywordTable& Keywords()
+{
+    static const KeywordTable table;
+    return table;
+}
+
+inline bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view TrimBlanks(std::string_view s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// Index of the definition kinds in ScriptFile::byName (devices are not looked up by constraints).
+int KindSlot(ScriptKeyword kind)
+{
+    switch (kind) {
+    case kKwItem:
+        return 0;
+    case kKwFunction:
+        return 1;
+    case kKwMap:
+        return 2;
+    case kKwPlugin:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+bool IsFunctionAction(ScriptKeyword k)
+{
+    return k == kKwExecute || k == kKwExechidden || k == kKwExecplugin || k == kKwInfotip || k == kKwLog || k == kKwSet
+        || k == kKwSetevent;
+}
+
+// True when `keyword` is an attribute line of a definition of `kind`.
+bool IsAttributeOf(ScriptKeyword kind, ScriptKeyword k)
+{
+    switch (kind) {
+    case kKwDevice:
+        return k == kKwName || k == kKwVendor || k == kKwRoot || k == kKwDetect || k == kKwRegister || k == kKwChilds
+            || k == kKwDisplay || k == kKwPlugins || k == kKwOption;
+    case kKwItem:
+        return k == kKwUses || k == kKwStates || k == kKwText || k == kKwImage || k == kKwFlags || k == kKwAction
+            || k == kKwRefresh || k == kKwChilds || k == kKwTerm;
+    case kKwFunction:
+        return k == kKwText || k == kKwQuery || IsFunctionAction(k);
+    case kKwMap:
+        return k == kKwFrom || k == kKwTo;
+    case kKwPlugin:
+        return k == kKwUses;
+    default:
+        return false;
+    }
+}
+
+bool IsAccumulating(ScriptKeyword k)
+{
+    return k == kKwOption || k == kKwTerm;
+}
+
+// The replacing attributes a definition of `kind` inherits (a function's action line is kept under
+// kKwAction).
+const std::vector<ScriptKeyword>& ReplacingAttrs(ScriptKeyword kind)
+{
+    static const std::vector<ScriptKeyword> device
+        = { kKwName, kKwVendor, kKwRoot, kKwDetect, kKwRegister, kKwChilds, kKwDisplay, kKwPlugins };
+    static const std::vector<ScriptKeyword> item
+        = { kKwUses, kKwStates, kKwText, kKwImage, kKwFlags, kKwAction, kKwRefresh, kKwChilds };
+    static const std::vector<ScriptKeyword> function = { kKwText, kKwQuery, kKwAction };
+    static const std::vector<ScriptKeyword> map = { kKwFrom, kKwTo };
+    static const std::vector<ScriptKeyword> plugin = { kKwUses };
+    static const std::vector<ScriptKeyword> none;
+    switch (kind) {
+    case kKwDevice:
+        return device;
+    case kKwItem:
+        return item;
+    case kKwFunction:
+        return function;
+    case kKwMap:
+        return map;
+    case kKwPlugin:
+        return plugin;
+    default:
+        return none;
+    }
+}
+
+// One logical line: the keyword, the constraint list and the values.
+struct ScriptLine {
+    std::string_view keywordText;
+    ScriptKeyword keyword = kKwNone;
+    bool constrained = false;
+    std::vector<std::string> constraints;
+    std::vector<std::string> values;
+};
+
+// Reads one file's text line by line. Lines are views into the text; continuations fetch the next
+// non-skipped line while a line is split into tokens.
+class Reader {
+public:
+    Reader(std::string_view text, ScriptFile& file, std::string_view language)
+        : text_(text)
+        , file_(file)
+        , language_(language)
+    {
+        strings_.reserve(kScriptBuckets);
+        for (auto& m : exact_)
+            m.reserve(64);
+    }
+
+    void Run();
+
+private:
+    bool NextPhysical(std::string_view* line);
+    bool NextNonSkipped(std::string_view* line);
+    void Report(const char* message, std::string_view extra = {});
+    bool Tokenize(std::string_view line, ScriptLine* out);
+    bool AtContinuation(size_t pos) const;
+    bool Continue();
+    void SkipBlanks();
+    void ReadValue(std::string* out, char stop);
+    void StartDefinition(ScriptLine& line);
+    void EndDefinition();
+    void Inherit(ScriptDef& def);
+
+    std::string_view text_;
+    size_t offset_ = 0;
+    int lineNo_ = 0;
+    ScriptFile& file_;
+    std::string_view language_;
+
+    // Tokenizer state: the physical line being split and the position in it.
+    std::string_view cur_;
+    size_t pos_ = 0;
+
+    bool on_ = true; // language block switched on
+    bool inTable_ = false;
+    bool tableRead_ = false;
+    int tables_ = 0;
+    std::unordered_map<std::string, std::string> strings_;
+    ScriptDef* def_ = nullptr; // the open definition
+    // Definitions finished so far, by exact name and kind (bases are looked up here).
+    std::unordered_map<std::string, ScriptDef*> exact_[5];
+};
+
+bool Reader::NextPhysical(std::string_view* line)
+{
+    if (offset_ >= text_.size())
+        return false;
+    const char* start = text_.data() + offset_;
+    size_t left = text_.size() - offset_;
+    const void* nl = std::memchr(start, '\n', left);
+    size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : left;
+    *line = std::string_view(start, len);
+    offset_ += nl ? len + 1 : len;
+    ++lineNo_;
+    return true;
+}
+
+// The next line that is neither empty, blank nor a comment.
+bool Reader::NextNonSkipped(std::string_view* line)
+{
+    std::string_view l;
+    while (NextPhysical(&l)) {
+        size_t i = 0;
+        while (i < l.size() && IsBlank(l[i]))
+            ++i;
+        if (i == l.size() || l[i] == ';')
+            continue;
+        *line = l;
+        return true;
+    }
+    return false;
+}
+
+void Reader::Report(const char* message, std::string_view extra)
+{
+    if (extra.empty()) {
+        Diag("ObjTre: %s(%d): %s", file_.name.c_str(), lineNo_, message);
+        return;
+    }
+    std::string msg = StrFormat(message, std::string(extra).c_str());
+    Diag("ObjTre: %s(%d): %s", file_.name.c_str(), lineNo_, msg.c_str());
+}
+
+// A "\" at `pos` followed by nothing but blanks, or blanks and a comment.
+bool Reader::AtContinuation(size_t pos) const
+{
+    size_t i = pos + 1;
+    while (i < cur_.size() && IsBlank(cur_[i]))
+        ++i;
+    return i == cur_.size() || cur_[i] == ';';
+}
+
+// Joins the next non-skipped line: tokenizing goes on at its start. False at the end of the file.
+bool Reader::Continue()
+{
+    std::string_view next;
+    if (!NextNonSkipped(&next)) {
+        cur_ = {};
+        pos_ = 0;
+        return false;
+    }
+    cur_ = next;
+    pos_ = 0;
+    return true;
+}
+
+// Skips blanks and continuations.
+void Reader::SkipBlanks()
+{
+    for (;;) {
+        while (pos_ < cur_.size() && IsBlank(cur_[pos_]))
+            ++pos_;
+        if (pos_ < cur_.size() && cur_[pos_] == '\\' && AtContinuation(pos_)) {
+            if (!Continue())
+                return;
+            continue;
+        }
+        return;
+    }
+}
+
+// One value up to "," or ";" (or `stop`, the end of a constraint list) outside quotes, or the line's end.
+// Quoted parts are kept with their quotes (escapes resolved) unless the value is exactly one of them;
+// a quoted part that follows another with nothing but blanks between continues it.
+void Reader::ReadValue(std::string* out, char stop)
+{
+    out->clear();
+    int quotedParts = 0;
+    bool plain = false; // a non-blank character outside quotes
+    size_t lastClose = std::string::npos; // out's size just after the last closing quote
+
+    auto openQuoted = [&]() {
+        if (lastClose != std::string::npos) {
+            size_t i = lastClose;
+            while (i < out->size() && IsBlank((*out)[i]))
+                ++i;
+            if (i == out->size()) { // only blanks since the last quoted part: continue it
+                out->resize(lastClose - 1);
+                return;
+            }
+        }
+        out->push_back('"');
+        ++quotedParts;
+    };
+    auto closeQuoted = [&]() {
+        out->push_back('"');
+        lastClose = out->size();
+    };
+
+    while (pos_ < cur_.size()) {
+        char c = cur_[pos_];
+        if (c == ',' || c == ';' || (stop && c == stop))
+            break;
+        if (c == '"') {
+            ++pos_;
+            openQuoted();
+            while (pos_ < cur_.size() && cur_[pos_] != '"') {
+                char q = cur_[pos_++];
+                if (q == '\\' && pos_ < cur_.size()) {
+                    char e = cur_[pos_++];
+                    switch (e) {
+                    case 'a':
+                        out->push_back('\a');
+                        break;
+                    case 'b':
+                        out->push_back('\b');
+                        break;
+                    case 'f':
+                        out->push_back('\f');
+                        break;
+                    case 'n':
+                        out->push_back('\n');
+                        break;
+                    case 'r':
+                        out->push_back('\r');
+                        break;
+                    case 't':
+                        out->push_back('\t');
+                        break;
+                    case 'v':
+                        out->push_back('\v');
+                        break;
+                    case '"':
+                    case '\'':
+                    case '\\':
+                        out->push_back(e);
+                        break;
+                    default:
+                        out->push_back(e); // a backslash before any other character is dropped
+                        break;
+                    }
+                    continue;
+                }
+                out->push_back(q);
+            }
+            if (pos_ < cur_.size())
+                ++pos_; // the closing quote; an unterminated part ends with the line
+            closeQuoted();
+            continue;
+        }
+        if (c == '\\' && AtContinuation(pos_)) {
+            if (!Continue())
+                break;
+            continue;
+        }
+        bool wordStart = out->empty() || IsBlank(out->back()) || lastClose == out->size();
+        if (c == 's' && wordStart && cur_.compare(pos_, 4, "str.") == 0) {
+            size_t end = pos_ + 4;
+            while (end < cur_.size() && !IsBlank(cur_[end]) && cur_[end] != ',' && cur_[end] != ';' && cur_[end] != '"'
+                && cur_[end] != '\\' && !(stop && cur_[end] == stop))
+                ++end;
+            std::string key(cur_.substr(pos_ + 4, end - pos_ - 4));
+            auto it = strings_.find(key);
+            if (it != strings_.end()) {
+                openQuoted();
+                out->append(it->second);
+                closeQuoted();
+            } else {
+                out->append(cur_.substr(pos_, end - pos_));
+                plain = true;
+            }
+            pos_ = end;
+            continue;
+        }
+        // A run of ordinary characters (an "s" stops it only where a word starts).
+        size_t end = pos_;
+        while (end < cur_.size()) {
+            char d = cur_[end];
+            if (d == ',' || d == ';' || d == '"' || d == '\\' || (stop && d == stop))
+                break;
+            if (d == 's' && (end == pos_ ? wordStart : IsBlank(cur_[end - 1])))
+                break;
+            if (!IsBlank(d))
+                plain = true;
+            ++end;
+        }
+        if (end == pos_) { // a lone "\", "s" that starts no reference
+            out->push_back(c);
+            if (!IsBlank(c))
+                plain = true;
+            ++pos_;
+            continue;
+        }
+        out->append(cur_.substr(pos_, end - pos_));
+        pos_ = end;
+    }
+
+    // Leading and trailing blanks go (those outside quotes: a quoted part keeps its own).
+    size_t b = 0, e = out->size();
+    while (b < e && IsBlank((*out)[b]))
+        ++b;
+    while (e > b && IsBlank((*out)[e - 1]))
+        --e;
+    if (quotedParts == 1 && !plain && e - b >= 2) {
+        ++b;
+        --e;
+    }
+    out->resize(e);
+    if (b > 0)
+        out->erase(0, b);
+}
+
+// Splits a line into keyword, constraints and values. False when it is to be skipped.
+bool Reader::Tokenize(std::string_view line, ScriptLine* out)
+{
+    cur_ = line;
+    pos_ = 0;
+    while (pos_ < cur_.size() && IsBlank(cur_[pos_]))
+        ++pos_;
+    if (pos_ == cur_.size() || cur_[pos_] == ';')
+        return false;
+    size_t k = pos_;
+    while (k < cur_.size()) {
+        char c = cur_[k];
+        if (c == ';' || c == ',' || c == '<' || c == '"' || c == '\\' || IsBlank(c))
+            break;
+        ++k;
+    }
+    out->keywordText = cur_.substr(pos_, k - pos_);
+    auto it = Keywords().map.find(out->keywordText);
+    out->keyword = it == Keywords().map.end() ? kKwNone : it->second;
+    out->constrained = false;
+    out->constraints.clear();
+    out->values.clear();
+    pos_ = k;
+    SkipBlanks();
+    if (pos_ >= cur_.size() || cur_[pos_] == ';')
+        return true;
+
+    bool definition
+        = out->keyword == kKwItem || out->keyword == kKwFunction || out->keyword == kKwMap || out->keyword == kKwPlugin;
+    if (definition && cur_[pos_] == '<') {
+        ++pos_;
+        out->constrained = true;
+        std::string value;
+        for (;;) {
+            SkipBlanks();
+            ReadValue(&value, '>');
+            out->constraints.push_back(value);
+            if (pos_ < cur_.size() && cur_[pos_] == ',') {
+                ++pos_;
+                continue;
+            }
+            break;
+        }
+        if (pos_ >= cur_.size() || cur_[pos_] != '>') {
+            Report("Missing '>' after constraits list\n");
+            return true;
+        }
+        ++pos_;
+        SkipBlanks();
+        if (pos_ >= cur_.size() || cur_[pos_] == ';')
+            return true;
+    }
+
+    std::string value;
+    for (;;) {
+        SkipBlanks();
+        ReadValue(&value, 0);
+        out->values.push_back(value);
+        if (pos_ < cur_.size() && cur_[pos_] == ',') {
+            ++pos_;
+            continue;
+        }
+        break;
+    }
+    // The value list ends at a comment or the line's end; anything else is reported.
+    if (pos_ < cur_.size() && cur_[pos_] != ';')
+        Report("Unrecognized stuff: %s\n", cur_.substr(pos_));
+    return true;
+}
+
+void Reader::StartDefinition(ScriptLine& line)
+{
+    auto def = std::make_unique<ScriptDef>();
+    def->kind = line.keyword;
+    def->constrained = line.constrained;
+    def->constraints = std::move(line.constraints);
+    for (std::string& c : def->constraints)
+        if (c.size() > kScriptMaxName)
+            c.resize(kScriptMaxName);
+    if (!line.values.empty()) {
+        const std::string& first = line.values[0];
+        size_t colon = first.find(':');
+        if (colon == std::string::npos) {
+            def->name = first;
+        } else {
+            def->name = std::string(TrimBlanks(std::string_view(first).substr(0, colon)));
+            def->bases.emplace_back(TrimBlanks(std::string_view(first).substr(colon + 1)));
+            for (size_t i = 1; i < line.values.size(); ++i)
+                def->bases.push_back(line.values[i]);
+        }
+    }
+    if (def->name.size() > kScriptMaxName)
+        def->name.resize(kScriptMaxName);
+    def_ = def.get();
+    file_.defs.push_back(std::move(def));
+}
+
+void Reader::Inherit(ScriptDef& def)
+{
+    if (def.bases.empty())
+        return;
+    int slot = KindSlot(def.kind);
+    std::vector<const ScriptDef*> bases;
+    for (const std::string& name : def.bases) {
+        auto it = exact_[slot].find(name);
+        if (it != exact_[slot].end())
+            bases.push_back(it->second);
+    }
+    if (bases.empty())
+        return;
+    for (ScriptKeyword k : ReplacingAttrs(def.kind)) {
+        std::vector<const ScriptValues*> givers;
+        for (const ScriptDef* b : bases) {
+            const ScriptValues* v = b->Get(k);
+            if (v && !v->empty())
+                givers.push_back(v);
+        }
+        if (givers.empty())
+            continue;
+        ScriptValues* own = def.Get(k);
+        if (!own) {
+            if (givers.size() == 1) {
+                def.attrs.push_back({ k, *givers[0] });
+                continue;
+            }
+        } else {
+            auto merge = std::find(own->begin(), own->end(), "<inherited-merge>");
+            if (merge != own->end()) {
+                ScriptValues joined;
+                for (const ScriptValues* g : givers)
+                    joined.insert(joined.end(), g->begin(), g->end());
+                size_t at = static_cast<size_t>(merge - own->begin());
+                own->erase(merge);
+                own->insert(own->begin() + static_cast<long>(at), joined.begin(), joined.end());
+                continue;
+            }
+            auto inherited = std::find(own->begin(), own->end(), "<inherited>");
+            if (inherited != own->end() && givers.size() == 1) {
+                size_t at = static_cast<size_t>(inherited - own->begin());
+                own->erase(inherited);
+                own->insert(own->begin() + static_cast<long>(at), givers[0]->begin(), givers[0]->end());
+                continue;
+            }
+        }
+        if (givers.size() >= 2)
+            Report("Deriving from multiple objects with overlapping attributes!\n");
+    }
+    // Accumulating attributes: every entry of every base, after the definition's own.
+    for (const ScriptDef* b : bases)
+        for (const ScriptAttr& a : b->attrs)
+            if (IsAccumulating(a.keyword))
+                def.attrs.push_back(a);
+}
+
+void Reader::EndDefinition()
+{
+    if (!def_)
+        return;
+    ScriptDef& def = *def_;
+    def_ = nullptr;
+    Inherit(def);
+    if (def.kind == kKwDevice) {
+        file_.devices.push_back(&def);
+    } else {
+        file_.byName[KindSlot(def.kind)][StrLower(def.name)].push_back(&def);
+    }
+    if (def.kind == kKwDevice || !def.constrained)
+        exact_[KindSlot(def.kind)].emplace(def.name, &def);
+}
+
+void Reader::Run()
+{
+    std::string_view physical;
+    ScriptLine line;
+    while (NextPhysical(&physical)) {
+        if (!Tokenize(physical, &line))
+            continue;
+        ScriptKeyword k = line.keyword;
+        if (k == kKwLanguage) {
+            EndDefinition();
+            inTable_ = false;
+            std::string_view name = line.values.empty() ? std::string_view() : std::string_view(line.values[0]);
+            on_ = name.empty() || name == "*" || StrEqualNoCase(name, language_);
+            continue;
+        }
+        if (!on_)
+            continue;
+        if (def_) {
+            if (IsAttributeOf(def_->kind, k)) {
+                ScriptKeyword slot = k;
+                if (def_->kind == kKwFunction && IsFunctionAction(k)) {
+                    slot = kKwAction;
+                    line.values.insert(line.values.begin(), std::string(ScriptKeywordText(k)));
+                }
+                if (IsAccumulating(k)) {
+                    def_->attrs.push_back({ k, std::move(line.values) });
+                } else if (ScriptValues* v = def_->Get(slot)) {
+                    *v = std::move(line.values);
+                } else {
+                    def_->attrs.push_back({ slot, std::move(line.values) });
+                }
+                continue;
+            }
+            EndDefinition();
+        }
+        if (inTable_) {
+            if (k == kKwString) {
+                if (tableRead_ && line.values.size() >= 2)
+                    strings_[line.values[0]] = line.values[1];
+                continue;
+            }
+            inTable_ = false;
+        }
+        switch (k) {
+        case kKwDevice:
+        case kKwItem:
+        case kKwFunction:
+        case kKwMap:
+        case kKwPlugin:
+            StartDefinition(line);
+            break;
+        case kKwStringtable: {
+            ++tables_;
+            std::string_view name = line.values.empty() ? std::string_view() : std::string_view(line.values[0]);
+            inTable_ = true;
+            tableRead_ = tables_ == 1 || StrEqualNoCase(name, language_);
+            break;
+        }
+        default:
+            Report("Found unexpected token\n");
+            break;
+        }
+    }
+    EndDefinition();
+}
+
+// "*" any run, "?" one character; exact otherwise (file names of the program directory).
+bool MaskMatch(std::string_view mask, std::string_view name)
+{
+    size_t m = 0, n = 0, starM = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && (mask[m] == '?' || AsciiLower(mask[m]) == AsciiLower(name[n]))) {
+            ++m;
+            ++n;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starM = m++;
+            starN = n;
+        } else if (starM != std::string_view::npos) {
+            m = starM + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*')
+        ++m;
+    return m == mask.size();
+}
+} // namespace
+
+ScriptKeyword ScriptFindKeyword(std::string_view word)
+{
+    auto it = Keywords().map.find(word);
+    return it == Keywords().map.end() ? kKwNone : it->second;
+}
+
+const char* ScriptKeywordText(ScriptKeyword keyword)
+{
+    return keyword < kKwCount ? kKeywordTexts[keyword] : "";
+}
+
+const ScriptValues* ScriptDef::Get(ScriptKeyword keyword) const
+{
+    for (const ScriptAttr& a : attrs)
+        if (a.keyword == keyword)
+            return &a.values;
+    return nullptr;
+}
+
+ScriptValues* ScriptDef::Get(ScriptKeyword keyword)
+{
+    for (ScriptAttr& a : attrs)
+        if (a.keyword == keyword)
+            return &a.values;
+    return nullptr;
+}
+
+bool ScriptDef::Names(std::string_view deviceType) const
+{
+    for (const std::string& c : constraints)
+        if (StrEqualNoCase(c, deviceType))
+            return true;
+    return false;
+}
+
+const ScriptDef* ScriptFile::Find(ScriptKeyword kind, std::string_view name, std::string_view deviceType) const
+{
+    int slot = KindSlot(kind);
+    if (slot > 3)
+        return nullptr;
+    auto it = byName[slot].find(StrLower(name));
+    if (it == byName[slot].end())
+        return nullptr;
+    for (const ScriptDef* d : it->second)
+        if (d->constrained && d->Names(deviceType))
+            return d;
+    for (const ScriptDef* d : it->second)
+        if (!d->constrained)
+            return d;
+    return nullptr;
+}
+
+void ScriptLibrary::LoadText(std::string_view text, const std::string& name, std::string_view language)
+{
+    auto file = std::make_unique<ScriptFile>();
+    file->path = name;
+    size_t slash = name.find_last_of("/\\");
+    file->name = slash == std::string::npos ? name : name.substr(slash + 1);
+    Reader reader(text, *file, language);
+    reader.Run();
+    files_.push_back(std::move(file));
+}
+
+int ScriptLibrary::LoadFile(const std::string& path, std::string_view language)
+{
+    std::string data;
+    if (!FileReadAll(path, &data))
+        return 0;
+    LoadText(data, path, language);
+    return 1;
+}
+
+int ScriptLibrary::LoadAll(const std::string& pattern, std::string_view language)
+{
+    size_t slash = pattern.find_last_of("/\\");
+    std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash);
+    if (dir.empty())
+        dir = "/";
+    std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    std::vector<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::error_code ec2;
+        if (!it->is_regular_file(ec2))
+            continue;
+        std::string name = it->path().filename().string();
+        if (MaskMatch(mask, name))
+            names.push_back(name);
+    }
+    // Name order, so that every platform reads the files alike.
+    std::sort(names.begin(), names.end());
+    int read = 0;
+    for (const std::string& name : names)
+        read += LoadFile(slash == std::string::npos ? name : pattern.substr(0, slash + 1) + name, language);
+    return read;
+}
+
+void ScriptLibrary::Clear()
+{
+    files_.clear();
+}
+
+const ScriptDef* ScriptLibrary::FindDevice(std::string_view name, const ScriptFile** file) const
+{
+    for (const auto& f : files_)
+        for (const ScriptDef* d : f->devices)
+            if (StrEqualNoCase(d->name, name)) {
+                if (file)
+                    *file = f.get();
+                return d;
+            }
+    return nullptr;
+}
+
+bool ScriptLibrary::Detect(size_t n, DetectEntry* out) const
+{
+    for (const auto& f : files_)
+        for (const ScriptDef* d : f->devices) {
+            const ScriptValues* detect = d->Get(kKwDetect);
+            if (!detect || detect->size() < 2)
+                continue;
+            if (n-- > 0)
+                continue;
+            out->device = d;
+            out->file = f.get();
+            out->oidText = ScriptResolveOid((*detect)[0], d->Get(kKwRoot));
+            out->value = (*detect)[1];
+            return true;
+        }
+    return false;
+}
+
+std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
+{
+    text = TrimBlanks(text);
+    size_t dot = text.find('.');
+    if (dot == std::string_view::npos)
+        return {};
+    auto n = ParseUnsignedStrict(text.substr(0, dot));
+    if (!n)
+        return {};
+    std::string_view rest = text.substr(dot + 1);
+    std::string out;
+    if (*n == 0) {
+        out = std::string(rest);
+    } else {
+        if (!roots || *n > roots->size())
+            return {};
+        out = (*roots)[*n - 1];
+        out += '.';
+        out.append(rest);
+    }
+    if (out.size() > kScriptMaxName)
+        out.resize(kScriptMaxName);
+    return out;
+}
+
+ScriptLibrary& ScriptGlobal()
+{
+    static ScriptLibrary library;
+    return library;
+}
+
+int ScriptLoadAll(const std::string& pattern, std::string_view language)
+{
+    return ScriptGlobal().LoadAll(pattern, language);
+}
+
+bool ScriptDetectEntry(size_t n, std::string* oidText)
+{
+    ScriptLibrary::DetectEntry e;
+    if (!ScriptGlobal().Detect(n, &e))
+        return false;
+    *oidText = e.oidText;
+    return true;
+}
+
+bool ScriptDetectValue(size_t n, std::string* value)
+{
+    ScriptLibrary::DetectEntry e;
+    if (!ScriptGlobal().Detect(n, &e))
+        return false;
+    *value = e.value;
+    return true;
+}
+
+bool ScriptDetectType(size_t n, std::string* type)
+{
+    ScriptLibrary::DetectEntry e;
+    if (!ScriptGlobal().Detect(n, &e))
+        return false;
+    *type = e.device->name;
+    return true;
+}
+
+std::string ScriptTypeForDetectValue(std::string_view value)
+{
+    ScriptLibrary::DetectEntry e;
+    for (size_t n = 0; ScriptGlobal().Detect(n, &e); ++n)
+        if (e.value == value)
+            return e.device->name;
+    return {};
+}
+
+void ScriptFreeAll()
+{
+    ScriptGlobal().Clear();
+}
