@@ -581,6 +581,22 @@ TEST_F(WizActions, WholeTablesCellsAndCopies)
         std::string::npos);
     Run("cpy config./ip/routes, wizard.tab", WizMode::Apply);
     EXPECT_EQ(C("/ip/routes").rows.size(), 3u);
+    // A table that declares more columns than a row has cells: the columns beyond them hold nothing.
+    WizScriptPtr wide = LoadText("wizard W, T\nsection p\ntable wide\n  num_columns 70\n" + [] {
+        std::string columns;
+        for (int i = 1; i <= 70; ++i)
+            columns += "entryfield_text c" + std::to_string(i) + "\n";
+        return columns;
+    }());
+    ASSERT_EQ(CfgFindItem(wide->pages, "wide")->columns.size(), 70u);
+    wiz = std::move(wide);
+    AddRow(W("wide"), { "k" });
+    out = Run("set wizard.wide.k.66, x\nset wizard.wide.k.c67, y\nset wizard.wide, k, a");
+    EXPECT_EQ(W("wide").rows.front().cells[0], "k");
+    EXPECT_EQ(W("wide").rows.front().cells[1], "a");
+    EXPECT_FALSE(WizTestCondition(*wiz, nullptr, WizCondition { "wizard.wide.0.66", "x", "exists" }, &entry));
+    EXPECT_TRUE(WizTestCondition(*wiz, nullptr, WizCondition { "wizard.wide.0.64", "x", "exists" }, &entry));
+    SetUp();
     // Too few arguments.
     EXPECT_NE(Run("set wizard.text").find("  ### warning: not enough parameters for action set\n"), std::string::npos);
     EXPECT_NE(Run("setip wizard.ip, 1.2.3.4").find("not enough parameters for action setip"), std::string::npos);
