@@ -25,7 +25,7 @@ namespace {
 #define RUN_USAGE                                                                                                      \
     "wizard run " QV_DSC_USAGE                                                                                         \
     " [--unconfigured] [--name NAME] [--answer ITEM=VALUE]... [--device-var NAME=VALUE]... "                           \
-    "[--host-var NAME=VALUE]... [--yes] [--out LCFFILE] (LCFFILE | DEVICE)"
+    "[--host-var NAME=VALUE]... [--yes] [--out LCFFILE] [--no-backup] (LCFFILE | DEVICE)"
 
 int NoWizard()
 {
@@ -121,6 +121,7 @@ int RunShow(std::vector<std::string>& words)
 struct RunOptions {
     bool unconfigured = false;
     bool yes = false;
+    bool noBackup = false;
     std::optional<std::string> name;
     std::vector<std::pair<std::string, std::string>> answers; // item, value in command-line order
     std::vector<std::pair<std::string, std::string>> deviceVars;
@@ -417,6 +418,9 @@ int RunOnDevice(const std::string& word, QvJobFront& front, RunOptions& o)
         front.Job(JobRelease, { e });
         return rc;
     }
+    // As "set" does: the configuration being replaced is kept first.
+    if (!o.noBackup && front.BackupBeforeWrite(*e))
+        return 1;
     std::fflush(stdout);
     int32_t result = front.Job(JobWriteConfig, { e });
     front.Job(JobRelease, { e });
@@ -433,6 +437,7 @@ int RunRun(std::vector<std::string>& words)
     RunOptions o;
     o.unconfigured = args.Flag("--unconfigured");
     o.yes = args.Flag("--yes", "-y");
+    o.noBackup = args.Flag("--no-backup");
     o.name = args.Value("--name");
     o.out = args.Value("--out", "-o");
     std::string error;
@@ -487,6 +492,8 @@ CliRegistrar g_show { { "wizard show",
 CliRegistrar g_run { { "wizard run",
     RUN_USAGE "    run a wizard to Finish with the answers (ITEM=VALUE as typed: a choice's text, 0/1/2 for a "
               "switch); prints page/skip/plugin NAME per page; a configuration file's result goes to --out (or "
-              "after a line \"text\" to standard output), a device's is written and its restart awaited",
+              "after a line \"text\" to standard output), a device's is written (after a backup of the configuration "
+              "it replaces, unless --no-backup) and its restart "
+              "awaited",
     RunRun } };
 } // namespace

@@ -161,6 +161,7 @@ TEST_F(WizardAgainstMorvaksim, ListAndRunTheDefaultWizard)
         << out << err;
     EXPECT_EQ(out.rfind("page Device\npage Local network\npage DHCP server\npage Ready\n", 0), 0u) << out;
     EXPECT_NE(out.find("office: written, back at " + Device("127.0.46.9")), std::string::npos) << out << err;
+    EXPECT_NE(out.find("backup: "), std::string::npos) << out; // the configuration it replaced is kept
 
     // Back at the address the wizard gave it, configured, with what the wizard set.
     DeviceEntry after;
