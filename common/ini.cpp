@@ -3,6 +3,8 @@
 #include "common/platform/file.h"
 #include "common/text.h"
 
+#include <unordered_set>
+
 namespace {
 // One lock for every settings write of the process: a read-modify-write of a file must not interleave
 // with another thread's.
@@ -459,18 +461,68 @@ void IniFile::DeleteSection(std::string_view section)
     }
 }
 
+void IniFile::ForEachKey(
+    const std::function<void(size_t part, std::string_view section, std::string_view key, std::string_view value)>&
+        visit) const
+{
+    std::string section, key;
+    size_t part = 0;
+    for (const Line& line : lines_) {
+        if (line.kind == LineKind::Section) {
+            section = Outer(line.name);
+            ++part;
+        } else if (line.kind == LineKind::Key && part > 0) {
+            key = Outer(line.name);
+            visit(part, section, key, Outer(StripQuotes(RawValue(line))));
+        }
+    }
+}
+
+void IniFile::DeleteSectionsStartingWith(std::string_view prefix)
+{
+    std::string b1;
+    prefix = Inner(prefix, b1);
+    size_t kept = 0;
+    bool dropping = false;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (lines_[i].kind == LineKind::Section)
+            dropping = StrStartsWithNoCase(lines_[i].name, prefix);
+        if (dropping) {
+            changed_ = true;
+            continue;
+        }
+        if (kept != i)
+            lines_[kept] = std::move(lines_[i]);
+        ++kept;
+    }
+    lines_.resize(kept);
+}
+
+void IniFile::AppendSection(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values)
+{
+    std::string b1, b2, b3;
+    Line header;
+    header.kind = LineKind::Section;
+    header.name = std::string(Trim(Inner(section, b1)));
+    header.text = "[" + header.name + "]";
+    lines_.push_back(std::move(header));
+    for (const auto& [key, value] : values) {
+        Line line;
+        line.kind = LineKind::Key;
+        line.name = std::string(Trim(Inner(key, b2)));
+        line.text = line.name + "=" + ValueForWrite(Inner(value, b3));
+        lines_.push_back(std::move(line));
+    }
+    changed_ = true;
+}
+
 std::vector<std::string> IniFile::SectionNames() const
 {
     std::vector<std::string> names;
-    for (const Line& line : lines_) {
-        if (line.kind != LineKind::Section)
-            continue;
-        bool seen = false;
-        for (const std::string& n : names)
-            seen = seen || StrEqualNoCase(n, line.name);
-        if (!seen)
+    std::unordered_set<std::string> seen;
+    for (const Line& line : lines_)
+        if (line.kind == LineKind::Section && seen.insert(StrLower(line.name)).second)
             names.push_back(line.name);
-    }
     for (std::string& name : names)
         name = Outer(std::move(name));
     return names;
@@ -481,17 +533,12 @@ std::vector<std::string> IniFile::Keys(std::string_view section) const
     std::string b1;
     section = Inner(section, b1);
     std::vector<std::string> keys;
+    std::unordered_set<std::string> seen;
     for (size_t s = FindSection(section); s != std::string::npos; s = FindSection(section, s + 1)) {
         size_t end = SectionEnd(s);
-        for (size_t i = s + 1; i < end; ++i) {
-            if (lines_[i].kind != LineKind::Key)
-                continue;
-            bool seen = false;
-            for (const std::string& k : keys)
-                seen = seen || StrEqualNoCase(k, lines_[i].name);
-            if (!seen)
+        for (size_t i = s + 1; i < end; ++i)
+            if (lines_[i].kind == LineKind::Key && seen.insert(StrLower(lines_[i].name)).second)
                 keys.push_back(lines_[i].name);
-        }
     }
     for (std::string& key : keys)
         key = Outer(std::move(key));

@@ -17,10 +17,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class IniFile {
@@ -67,10 +69,25 @@ public:
     void DeleteKey(std::string_view section, std::string_view key);
     void DeleteSection(std::string_view section);
 
+    // Long lists in one pass over the file. ForEachKey: every key line in file order with the section it
+    // stands in (`part` counts the section headers from 1, so that two parts of one section stay apart;
+    // the name as spelled in that header) and its value as Find gives it.
+    // DeleteSectionsStartingWith: every section whose name starts with `prefix` (ignoring case).
+    // AppendSection: a new section part at the end with the keys and values in the order given.
+    void ForEachKey(
+        const std::function<void(size_t part, std::string_view section, std::string_view key, std::string_view value)>&
+            visit) const;
+    void DeleteSectionsStartingWith(std::string_view prefix);
+    void AppendSection(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values);
+
     // Section names in file order (each once, as first spelled); the keys of a section in file order.
     std::vector<std::string> SectionNames() const;
     std::vector<std::string> Keys(std::string_view section) const;
     bool HasSection(std::string_view section) const;
+    // GetPrivateProfileSectionA: every line of the section in file order (each part of a section that
+    // appears twice), equal keys included; key lines as "key=value" with the blanks around key and value
+    // dropped (quotes kept), other lines trimmed; comments and blank lines left out.
+    std::vector<std::string> SectionLines(std::string_view section) const;
 
     // True once a change was made since the last Load, Parse or Save.
     bool Changed() const

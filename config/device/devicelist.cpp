@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <unordered_map>
 
 namespace {
 
@@ -51,12 +53,14 @@ std::vector<std::string_view> SplitFields(std::string_view text)
     return fields;
 }
 
-// A text as it may stand in a settings value: a C text (up to its first NUL) without line breaks.
+// A text as it may stand in a settings value: one line without NULs (a NUL read from a damaged file
+// becomes a blank, so that the text after it is kept).
 std::string OneLine(std::string_view text)
 {
-    std::string out(text.substr(0, text.find('\0')));
-    std::replace(out.begin(), out.end(), '\r', ' ');
-    std::replace(out.begin(), out.end(), '\n', ' ');
+    std::string out(text);
+    for (char& c : out)
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
     return out;
 }
 
@@ -88,18 +92,52 @@ void StoreFolder(const DeviceFolder& folder, IniFile& ini)
     if (!folder.entries.empty()) {
         std::string path = DeviceList::FolderPath(folder);
         std::string section = path.empty() ? std::string(kListSection) : std::string(kListSection) + "/" + path;
-        ini.SetInt(section, "Count", static_cast<int32_t>(folder.entries.size()));
+        std::vector<std::pair<std::string, std::string>> values;
+        values.reserve(1 + 3 * folder.entries.size());
+        values.emplace_back("Count", std::to_string(folder.entries.size()));
         int i = 1;
         for (const auto& e : folder.entries) {
-            ini.SetString(section, StrFormat("%d_Name", i), OneLine(e->name));
-            ini.SetString(section, StrFormat("%d_Description", i), OneLine(e->description));
-            ini.SetString(section, StrFormat("%d_Parameters", i), OneLine(DeviceParameters(*e)));
+            values.emplace_back(StrFormat("%d_Name", i), OneLine(e->name));
+            values.emplace_back(StrFormat("%d_Description", i), OneLine(e->description));
+            values.emplace_back(StrFormat("%d_Parameters", i), OneLine(DeviceParameters(*e)));
             ++i;
         }
+        ini.AppendSection(section, values);
     }
     for (const auto& f : folder.folders)
         StoreFolder(*f, ini);
 }
+
+// Which field of which entry a key of a folder section names: "<n>_Name", "<n>_Description" or
+// "<n>_Parameters" with n a positive decimal number as the list writes it (no sign, no leading zero).
+enum class EntryField { None, Name, Description, Parameters };
+EntryField EntryKey(std::string_view key, uint32_t* number)
+{
+    size_t digits = 0;
+    while (digits < key.size() && key[digits] >= '0' && key[digits] <= '9')
+        ++digits;
+    if (digits == 0 || digits > 9 || key[0] == '0' || digits >= key.size() || key[digits] != '_')
+        return EntryField::None;
+    *number = static_cast<uint32_t>(ParseDecimal(key.substr(0, digits)));
+    std::string_view field = key.substr(digits + 1);
+    if (StrEqualNoCase(field, "Name"))
+        return EntryField::Name;
+    if (StrEqualNoCase(field, "Description"))
+        return EntryField::Description;
+    if (StrEqualNoCase(field, "Parameters"))
+        return EntryField::Parameters;
+    return EntryField::None;
+}
+
+// The entries of one part of a folder section as found by their keys (the first of repeated keys).
+struct FoundEntry {
+    uint32_t number = 0;
+    std::optional<std::string> name, description, parameters;
+};
+struct FoundPart {
+    std::string path;
+    std::vector<FoundEntry> entries;
+};
 
 } // namespace
 
@@ -273,34 +311,75 @@ void DeviceParseParameters(std::string_view parameters, DeviceEntry& entry)
 int DeviceListLoad(DeviceList& list, const IniFile& ini)
 {
     list.Clear();
+    // One pass over the file gathers every entry by its keys, whatever "Count" says (missing, too small,
+    // negative), in every part of a folder section (a folder's section may stand twice), so that a save
+    // keeps every entry the file holds.
+    std::vector<FoundPart> parts;
+    std::unordered_map<uint32_t, size_t> byNumber; // entries of the current part
+    size_t lastPart = 0;
+    bool listPart = false;
+    ini.ForEachKey([&](size_t part, std::string_view section, std::string_view key, std::string_view value) {
+        if (part != lastPart) {
+            lastPart = part;
+            byNumber.clear();
+            listPart = StrEqualNoCase(section, kListSection) || StrStartsWithNoCase(section, "DeviceList/");
+            if (listPart)
+                parts.push_back({ std::string(section.substr(std::min(section.size(), kListSection.size() + 1))), {} });
+        }
+        uint32_t number = 0;
+        EntryField field = listPart ? EntryKey(key, &number) : EntryField::None;
+        if (field == EntryField::None)
+            return;
+        std::vector<FoundEntry>& entries = parts.back().entries;
+        auto [at, added] = byNumber.try_emplace(number, entries.size());
+        if (added) {
+            entries.emplace_back();
+            entries.back().number = number;
+        }
+        FoundEntry& e = entries[at->second];
+        std::optional<std::string>& slot = field == EntryField::Name ? e.name
+            : field == EntryField::Description                       ? e.description
+                                                                     : e.parameters;
+        if (!slot)
+            slot = std::string(value);
+    });
+
+    // Folders by their path ignoring case, so that many folders cost no search through their siblings.
+    std::unordered_map<std::string, DeviceFolder*> folders;
+    auto folderAt = [&](std::string_view path) {
+        DeviceFolder* folder = &list.Root();
+        std::string key;
+        for (std::string_view name : SplitPath(path)) {
+            key += StrLower(name);
+            key += '/';
+            DeviceFolder*& known = folders[key];
+            if (!known) {
+                auto created = std::make_unique<DeviceFolder>();
+                created->name = std::string(name);
+                created->parent = folder;
+                known = created.get();
+                folder->folders.push_back(std::move(created));
+            }
+            folder = known;
+        }
+        return folder;
+    };
+
     int loaded = 0;
-    for (const std::string& section : ini.SectionNames()) {
-        std::string_view path;
-        if (StrEqualNoCase(section, kListSection))
-            path = {};
-        else if (StrStartsWithNoCase(section, "DeviceList/"))
-            path = std::string_view(section).substr(kListSection.size() + 1);
-        else
-            continue;
-        // A count beyond the keys the section holds cannot name more entries: never loop past them.
-        int32_t count = ini.GetInt(section, "Count", 0);
-        int32_t keys = static_cast<int32_t>(ini.Keys(section).size());
-        count = std::min(count, keys);
-        DeviceFolder* folder = nullptr;
-        for (int32_t i = 1; i <= count; ++i) {
-            // Names and descriptions are single lines without surrounding blanks, as they are saved.
-            std::string name(Trim(OneLine(ini.GetString(section, StrFormat("%d_Name", i), "", kNameMax))));
-            std::string parameters = OneLine(ini.GetString(section, StrFormat("%d_Parameters", i), "", kParametersMax));
-            if (name.empty() || parameters.empty())
+    for (FoundPart& part : parts) {
+        std::sort(part.entries.begin(), part.entries.end(),
+            [](const FoundEntry& a, const FoundEntry& b) { return a.number < b.number; });
+        for (const FoundEntry& found : part.entries) {
+            // Names and descriptions are single lines without surrounding blanks, as they are saved; an
+            // entry without a name cannot be shown or kept.
+            std::string name(Trim(OneLine(CutTo(found.name.value_or(std::string()), kNameMax))));
+            if (name.empty())
                 continue;
             auto entry = std::make_unique<DeviceEntry>();
             entry->name = name;
-            entry->description
-                = Trim(OneLine(ini.GetString(section, StrFormat("%d_Description", i), "", kDescriptionMax)));
-            DeviceParseParameters(parameters, *entry);
-            if (!folder)
-                folder = &list.MakeFolder(path);
-            list.Add(std::move(entry), folder);
+            entry->description = Trim(OneLine(CutTo(found.description.value_or(std::string()), kDescriptionMax)));
+            DeviceParseParameters(OneLine(CutTo(found.parameters.value_or(std::string()), kParametersMax)), *entry);
+            list.Add(std::move(entry), folderAt(part.path));
             ++loaded;
         }
     }
@@ -311,9 +390,7 @@ int DeviceListLoad(DeviceList& list, const IniFile& ini)
 
 void DeviceListStore(const DeviceList& list, IniFile& ini)
 {
-    for (const std::string& section : ini.SectionNames())
-        if (StrStartsWithNoCase(section, kListSection))
-            ini.DeleteSection(section);
+    ini.DeleteSectionsStartingWith(kListSection);
     ini.SetString(kOptions, "CurrentFolder", list.current_folder);
     StoreFolder(list.Root(), ini);
 }

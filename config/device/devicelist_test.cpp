@@ -159,7 +159,7 @@ TEST(DeviceList, LoadingRules)
               "[DeviceListing]\r\nCount=1\r\n1_Name=other\r\n1_Parameters=0;;IP;10.0.0.3;10;\r\n"
               "[Options]\r\nCurrentFolder=nowhere\r\n");
     DeviceList list;
-    EXPECT_EQ(DeviceListLoad(list, ini), 3);
+    EXPECT_EQ(DeviceListLoad(list, ini), 4);
     DeviceFolder* a = list.FindFolder("B/A");
     ASSERT_NE(a, nullptr);
     // Lower-case and mixed-case sections land in the same folders; an empty name is not loaded.
@@ -168,10 +168,60 @@ TEST(DeviceList, LoadingRules)
     ASSERT_EQ(list.Root().folders.size(), 1u);
     EXPECT_EQ(list.Root().folders[0]->entries.at(0)->name.str(), "parent");
     EXPECT_EQ(list.Root().folders[0]->folders.at(0).get(), a);
-    ASSERT_EQ(list.Root().entries.size(), 1u);
-    EXPECT_EQ(list.Root().entries[0]->name.str(), "third");
-    EXPECT_EQ(list.Root().entries[0]->link, LinkSerial);
+    // An entry without parameters is kept with the defaults, so that a save does not drop it.
+    ASSERT_EQ(list.Root().entries.size(), 2u);
+    EXPECT_EQ(list.Root().entries[0]->name.str(), "no-params");
+    EXPECT_EQ(list.Root().entries[0]->link, LinkIp);
+    EXPECT_EQ(list.Root().entries[1]->name.str(), "third");
+    EXPECT_EQ(list.Root().entries[1]->link, LinkSerial);
     EXPECT_EQ(list.current_folder, "");
+}
+
+// Lists an older or damaged writer left: the entries are found by their keys, so adding one device keeps
+// every other, whatever "Count" says and however often a folder's section stands in the file.
+TEST(DeviceList, AddingADeviceKeepsEveryEntryOfABrokenList)
+{
+    using namespace std::string_literals;
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::string> names; // root entries in order, then those of folder F
+    } rows[] = {
+        { "no count", "[DeviceList]\r\n1_Name=a\r\n1_Parameters=0;;IP;10.0.0.1;10;\r\n2_Name=b\r\n", { "a", "b" } },
+        { "count too small",
+            "[DeviceList]\r\nCount=1\r\n2_Name=b\r\n1_Name=a\r\n3_Name=c\r\n3_Parameters=0;;COM;COM2;\r\n",
+            { "a", "b", "c" } },
+        { "negative count", "[DeviceList]\r\nCount=-3\r\n1_Name=a\r\n", { "a" } },
+        { "section twice",
+            "[DeviceList/F]\r\nCount=1\r\n1_Name=f1\r\n[Options]\r\nx=1\r\n[devicelist/f]\r\nCount=2\r\n"
+            "1_Name=f2\r\n2_Name=f3\r\n[DeviceList]\r\n1_Name=a\r\n[DeviceList]\r\n1_Name=b\r\n",
+            { "a", "b", "f1", "f2", "f3" } },
+        { "NUL in a name", "[DeviceList]\r\nCount=2\r\n1_Name=\0a\r\n2_Name=b\0c\r\n"s, { "a", "b c" } },
+        { "odd keys", "[DeviceList]\r\n01_Name=zero\r\n1_Name=a\r\n1_Name=dup\r\nx_Name=x\r\n", { "a" } },
+    };
+    for (const auto& row : rows) {
+        IniFile ini;
+        ini.Parse(row.text);
+        DeviceList list;
+        DeviceListLoad(list, ini);
+        list.Add(std::make_unique<DeviceEntry>(IpEntry(0x0a0000ffu, 0, 10, "")))->name = "added";
+        IniFile stored;
+        stored.Parse(row.text);
+        DeviceListStore(list, stored);
+        DeviceList back;
+        DeviceListLoad(back, stored);
+        std::vector<std::string> names;
+        for (DeviceEntry* e : back.All())
+            names.push_back(e->name.str());
+        std::vector<std::string> expected = row.names;
+        expected.insert(expected.begin()
+                + static_cast<std::ptrdiff_t>(std::count_if(
+                    row.names.begin(), row.names.end(), [](const std::string& n) { return n[0] != 'f'; })),
+            "added");
+        EXPECT_EQ(names, expected) << row.what;
+        EXPECT_EQ(stored.GetString("Options", "x", ""), row.what == std::string("section twice") ? "1" : "")
+            << row.what;
+    }
 }
 
 TEST(DeviceList, SaveKeepsOtherSettingsAndSurvivesReload)
@@ -197,25 +247,24 @@ TEST(DeviceList, SaveKeepsOtherSettingsAndSurvivesReload)
 TEST(DeviceList, WhatIsLoadedSurvivesAStoreAndALoad)
 {
     using namespace std::string_literals;
-    // Names as the settings file and the legacy list may hold them: quoted, with a NUL, cut by a carriage
-    // return (a line end of its own), or nothing but blanks (such an entry cannot be kept and is not
-    // loaded at all).
+    // Names as the settings file and the legacy list may hold them: quoted, with a NUL (a blank, so that
+    // nothing after it is lost), cut by a carriage return (a line end of its own).
     IniFile ini;
     ini.Parse(std::string("[DeviceList]\r\nCount=4\r\n1_Name=\"\"quoted\"\"\r\n1_Parameters=0;;IP;10.0.0.1;10;\r\n"
                           "2_Name=cut\0rest\r\n2_Parameters=0;;IP;10.0.0.2;10;\r\n"
                           "3_Name=a\rb\r\n3_Parameters=0;;IP;10.0.0.3;10;\r\n"
                           "4_Name=\0x\r\n4_Parameters=0;;IP;10.0.0.4;10;\r\n"s));
     DeviceList list;
-    EXPECT_EQ(DeviceListLoad(list, ini), 3);
+    EXPECT_EQ(DeviceListLoad(list, ini), 4);
     EXPECT_EQ(DeviceListImportLegacy(list, "legacy;;IP;10.0.0.5\0;junk\r\n \r ;;IP;10.0.0.6\r\n"s), 1);
     std::vector<std::string> names;
     for (DeviceEntry* e : list.All())
         names.push_back(e->name.str());
-    EXPECT_EQ(names, (std::vector<std::string> { "\"quoted\"", "cut", "a", "legacy" }));
+    EXPECT_EQ(names, (std::vector<std::string> { "\"quoted\"", "cut rest", "a", "x", "legacy" }));
     IniFile stored;
     DeviceListStore(list, stored);
     DeviceList again;
-    EXPECT_EQ(DeviceListLoad(again, stored), 4);
+    EXPECT_EQ(DeviceListLoad(again, stored), 5);
     for (size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(again.All()[i]->name.str(), names[i]);
 }
