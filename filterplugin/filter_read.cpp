@@ -161,6 +161,10 @@ private:
                 ++c.pos;
             if (c.End())
                 return true;
+            // References may fan out at every level: a cell that expands to more elements than any
+            // filter holds is refused instead of being followed for ever.
+            if (++elements_ > kMaxElements)
+                return Fail(c, object);
             size_t wasMaskable = maskable;
             maskable = SIZE_MAX;
             size_t start = c.pos;
@@ -327,6 +331,8 @@ private:
     FilterRule* rule_;
     FilterReadError* error_;
     bool ranged_ = false;
+    static constexpr int kMaxElements = 4096;
+    int elements_ = 0;
 };
 
 } // namespace

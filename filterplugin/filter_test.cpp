@@ -4,6 +4,14 @@
 
 namespace {
 
+std::string StrJoinCopies(const std::string& text, int n)
+{
+    std::string out = text;
+    for (int i = 1; i < n; ++i)
+        out += " " + text;
+    return out;
+}
+
 using Rows = std::vector<std::vector<std::string>>;
 
 FilterStation Range(uint32_t first, uint32_t last)
@@ -91,12 +99,16 @@ TEST(FilterRead, FirstErrorWithItsPlace)
         { "", "%S70000", "", FilterInSource, "", "%S70000", 6 },
         { "", "deep", "", FilterInObject, "deep", "deep", 0 }, // nests past 16 levels
         { "", "bad", "", FilterInObject, "inner", "%P6 %X", 5 }, // inside a nested object
+        { "", "f0", "", FilterInObject, "f6", "%L %L %L %L", 9 }, // fans out past 4096 elements
     };
     for (const auto& row : rows) {
         FilterTables t;
         t.Object("deep", "deep");
         t.Object("bad", "inner");
         t.Object("inner", "%P6 %X");
+        for (int i = 0; i < 6; ++i)
+            t.Object("f" + std::to_string(i), StrJoinCopies("f" + std::to_string(i + 1), 4));
+        t.Object("f6", "%L %L %L %L");
         t.Rule("r", row.protocol, row.source, row.dest);
         FilterRule rule;
         FilterReadError error;

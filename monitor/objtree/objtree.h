@@ -35,6 +35,7 @@ struct ActionObject {
     std::string text; // the function's `text` (a template in action context), empty when absent
     ScriptValues values; // the function's action values after the keyword
     std::string setOid; // SnmpSet: the OID (N.rest resolved), dotted; empty when it does not resolve
+    std::string setIndexTemplate; // SnmpSet: when present, its integer value is appended for each call
     std::string setValue; // SnmpSet: the value template
     uint32_t queryFlags = 0; // `query`: the flags number and up to three texts
     std::vector<std::string> queryTexts;
@@ -126,6 +127,10 @@ struct DeviceObject {
     const MapObject* FindMap(std::string_view name) const;
     const OptionObject* FindOption(std::string_view name) const;
 };
+
+// A copy of an item and its children (the engine's clones of table rows): same definitions, the copy's
+// parent `parent`. Objects made from the scripts hold no run-time state, so nothing else is reset.
+std::unique_ptr<ItemObject> ItemClone(const ItemObject& item, ItemObject* parent);
 
 // Builds the objects of a device type from a library (the first device definition with that name).
 std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library, std::string_view type);

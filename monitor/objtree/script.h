@@ -91,14 +91,46 @@ struct ScriptDef {
     bool Names(std::string_view deviceType) const;
 };
 
+// Definitions by name, ignoring case: every definition of a name in the order added. One flat table
+// (open addressing over hashes, the definitions of a name chained by index), so that a file of
+// thousands of definitions is indexed without a heap node per name.
+class ScriptNameIndex {
+public:
+    void Add(const ScriptDef* def);
+    // Calls `visit` for each definition named `name`, in the order added, until it returns true.
+    template<typename Visit> const ScriptDef* FindFirst(std::string_view name, Visit visit) const
+    {
+        for (uint32_t e = Head(name); e != kNone; e = entries_[e].next)
+            if (visit(entries_[e].def))
+                return entries_[e].def;
+        return nullptr;
+    }
+
+private:
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;
+    struct Slot {
+        uint32_t hash = 0;
+        uint32_t head = kNone; // first entry; kNone: the slot is free
+        uint32_t tail = kNone;
+    };
+    struct Entry {
+        const ScriptDef* def;
+        uint32_t next;
+    };
+    uint32_t Head(std::string_view name) const;
+    std::vector<Slot> slots_;
+    std::vector<Entry> entries_;
+    size_t names_ = 0;
+};
+
 // The definitions of one file, in file order.
 struct ScriptFile {
     std::string path;
     std::string name; // without directory (for diagnostics)
     std::vector<std::unique_ptr<ScriptDef>> defs;
     std::vector<const ScriptDef*> devices; // device definitions in file order
-    // Item, function, map and plugin definitions by kind and lower-cased name, in file order.
-    std::unordered_map<std::string, std::vector<const ScriptDef*>> byName[5];
+    // Item, function, map and plugin definitions by kind and name (ignoring case), in file order.
+    ScriptNameIndex byName[4];
 
     // The definition a device type uses for `name`: first one whose constraints name the type, else
     // the first unconstrained one (names compared ignoring case). Null when there is none.

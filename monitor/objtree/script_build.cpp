@@ -63,18 +63,27 @@ SnmpValue MapEntry(const std::string& text)
     return v;
 }
 
+// Splits an OID text with an index template at the last "." before the first "$". False when there
+// is a "$" but no such ".".
+bool SplitIndex(std::string_view* text, std::string* index)
+{
+    size_t dollar = text->find('$');
+    if (dollar == std::string_view::npos)
+        return true;
+    size_t dot = text->rfind('.', dollar);
+    if (dot == std::string_view::npos)
+        return false;
+    *index = std::string(text->substr(dot + 1));
+    *text = text->substr(0, dot);
+    return true;
+}
+
 ItemUse Builder::MakeUse(const std::string& entry) const
 {
     ItemUse use;
     std::string_view text = entry;
-    size_t dollar = text.find('$');
-    if (dollar != std::string_view::npos) {
-        size_t dot = text.rfind('.', dollar);
-        if (dot == std::string_view::npos)
-            return use;
-        use.indexTemplate = std::string(text.substr(dot + 1));
-        text = text.substr(0, dot);
-    }
+    if (!SplitIndex(&text, &use.indexTemplate))
+        return use;
     use.oidText = ScriptResolveOid(text, &device->roots);
     use.valid = !use.oidText.empty() && SnmpOidFromText(use.oidText.c_str(), &use.oid);
     if (!use.valid)
@@ -144,8 +153,9 @@ ActionList Builder::MakeActions(std::string_view list) const
             a.kind = KindOf((*action)[0]);
             a.values.assign(action->begin() + 1, action->end());
             if (a.kind == ActionKind::SnmpSet) {
-                if (!a.values.empty())
-                    a.setOid = ScriptResolveOid(a.values[0], &device->roots);
+                std::string_view oid = a.values.empty() ? std::string_view() : std::string_view(a.values[0]);
+                if (SplitIndex(&oid, &a.setIndexTemplate))
+                    a.setOid = ScriptResolveOid(oid, &device->roots);
                 if (a.values.size() > 1)
                     a.setValue = a.values[1];
             }
@@ -269,6 +279,28 @@ std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject
     return item;
 }
 } // namespace
+
+std::unique_ptr<ItemObject> ItemClone(const ItemObject& item, ItemObject* parent)
+{
+    auto copy = std::make_unique<ItemObject>();
+    copy->ref = item.ref;
+    copy->parent = parent;
+    copy->device = item.device;
+    copy->level = item.level;
+    copy->uses = item.uses;
+    copy->stateTexts = item.stateTexts;
+    copy->states = item.states;
+    copy->texts = item.texts;
+    copy->images = item.images;
+    copy->flags = item.flags;
+    copy->flagWords = item.flagWords;
+    copy->actions = item.actions;
+    copy->refresh = item.refresh;
+    copy->terms = item.terms;
+    for (const auto& child : item.children)
+        copy->children.push_back(ItemClone(*child, copy.get()));
+    return copy;
+}
 
 const char* ActionKindText(ActionKind kind)
 {

@@ -32,7 +32,7 @@ const char* const kDevice = "device Morvak 1100\n"
                             "  vendor Zevra\n"
                             "  root 1.3.6.1.4.1, 1.3.6.1.2.1\n"
                             "  detect 2.1.1.0, Zevra Morvak 1100\n"
-                            "  register 600, enter:Reg:$a:4711 bogus:Reg Missing:Nothing\n"
+                            "  register 600, enter:Reg:$a:4711 bogus:Reg Missing:Nothing menu:Row\n"
                             "  childs Status, Missing, Line:2\n"
                             "  display Status\n"
                             "  plugins accounting, nothing\n"
@@ -48,6 +48,8 @@ TEST_F(ScriptBuildTest, DeviceAttributesActionsPluginsOptionsAndMaps)
           "  set 1.58127.2.7.0, \"$a\"\n"
           "  text Register\n"
           "  query 1, Sure?, Yes, No, Too many\n"
+          "function Row\n"
+          "  set 1.58127.4.1.1.13.$(1 +1), 0\n"
           "item Status\n"
           "  uses 2.1.3.0\n"
           "  childs Status\n"
@@ -61,7 +63,7 @@ TEST_F(ScriptBuildTest, DeviceAttributesActionsPluginsOptionsAndMaps)
     EXPECT_EQ(d->vendor, "Zevra");
     EXPECT_EQ(d->detectOid, "1.3.6.1.2.1.1.1.0");
     EXPECT_EQ(d->registerInterval, 600u);
-    ASSERT_EQ(d->registerActions.size(), 2u); // Missing:Nothing is left out
+    ASSERT_EQ(d->registerActions.size(), 3u); // Missing:Nothing is left out
     const ActionObject& reg = d->registerActions[0];
     EXPECT_EQ(reg.event, kKwEnter);
     EXPECT_EQ(reg.kind, ActionKind::SnmpSet);
@@ -71,6 +73,8 @@ TEST_F(ScriptBuildTest, DeviceAttributesActionsPluginsOptionsAndMaps)
     EXPECT_EQ(reg.queryFlags, 1u);
     EXPECT_EQ(reg.queryTexts, (std::vector<std::string> { "Sure?", "Yes", "No" }));
     EXPECT_EQ(d->registerActions[1].event, kKwNone); // unknown event word: no event
+    EXPECT_EQ(d->registerActions[2].setOid, "1.3.6.1.4.1.58127.4.1.1.13");
+    EXPECT_EQ(d->registerActions[2].setIndexTemplate, "$(1 +1)");
     ASSERT_EQ(d->items.size(), 2u);
     EXPECT_EQ(d->items[1]->ref, "Line:2");
     ASSERT_EQ(d->display.size(), 1u);
@@ -201,6 +205,20 @@ TEST_F(ScriptBuildTest, StateTextAndInstanceThroughTheRuntime)
     EXPECT_EQ(ItemText(line, 0, ctx), "Line other, row 2: HQ");
     rt.offsets[line.children[0].get()] = 2;
     EXPECT_EQ(ItemInstance(*line.children[0], ctx), 5u);
+
+    // A clone of a row (the engine's next table row): its own object, the same parent, instance plus
+    // its row offset; the original is untouched.
+    std::unique_ptr<ItemObject> clone = ItemClone(*line.children[0], d->items[0].get());
+    EXPECT_EQ(clone->parent, &line);
+    EXPECT_EQ(clone->ref, "Row:$(i +1)");
+    rt.offsets[clone.get()] = 1;
+    EXPECT_EQ(ItemText(*clone, 0, ctx), "4:");
+    rt.values["1.3.6.1.4.1.58127.4.1.1.1.4"] = SnmpValue::String("Depot");
+    EXPECT_EQ(ItemText(*clone, 0, ctx), "4:Depot");
+    EXPECT_EQ(ItemInstance(*line.children[0], ctx), 5u);
+    std::unique_ptr<ItemObject> tree = ItemClone(line, nullptr);
+    ASSERT_EQ(tree->children.size(), 1u);
+    EXPECT_EQ(tree->children[0]->parent, tree.get());
 }
 } // namespace
 

@@ -147,8 +147,6 @@ public:
         , language_(language)
     {
         strings_.reserve(kScriptBuckets);
-        for (auto& m : exact_)
-            m.reserve(64);
     }
 
     void Run();
@@ -182,8 +180,6 @@ private:
     int tables_ = 0;
     std::unordered_map<std::string, std::string> strings_;
     ScriptDef* def_ = nullptr; // the open definition
-    // Definitions finished so far, by exact name and kind (bases are looked up here).
-    std::unordered_map<std::string, ScriptDef*> exact_[5];
 };
 
 bool Reader::NextPhysical(std::string_view* line)
@@ -506,12 +502,23 @@ void Reader::Inherit(ScriptDef& def)
 {
     if (def.bases.empty())
         return;
-    int slot = KindSlot(def.kind);
+    // Bases by exact name among the definitions of the same kind finished so far (for items,
+    // functions, maps and plugins the unconstrained ones), the first in file order.
     std::vector<const ScriptDef*> bases;
     for (const std::string& name : def.bases) {
-        auto it = exact_[slot].find(name);
-        if (it != exact_[slot].end())
-            bases.push_back(it->second);
+        const ScriptDef* base = nullptr;
+        if (def.kind == kKwDevice) {
+            for (const ScriptDef* d : file_.devices)
+                if (d->name == name) {
+                    base = d;
+                    break;
+                }
+        } else {
+            base = file_.byName[KindSlot(def.kind)].FindFirst(
+                name, [&](const ScriptDef* c) { return !c->constrained && c->name == name; });
+        }
+        if (base)
+            bases.push_back(base);
     }
     if (bases.empty())
         return;
@@ -569,10 +576,8 @@ void Reader::EndDefinition()
     if (def.kind == kKwDevice) {
         file_.devices.push_back(&def);
     } else {
-        file_.byName[KindSlot(def.kind)][StrLower(def.name)].push_back(&def);
+        file_.byName[KindSlot(def.kind)].Add(&def);
     }
-    if (def.kind == kKwDevice || !def.constrained)
-        exact_[KindSlot(def.kind)].emplace(def.name, &def);
 }
 
 void Reader::Run()
@@ -705,16 +710,71 @@ const ScriptDef* ScriptFile::Find(ScriptKeyword kind, std::string_view name, std
     int slot = KindSlot(kind);
     if (slot > 3)
         return nullptr;
-    auto it = byName[slot].find(StrLower(name));
-    if (it == byName[slot].end())
-        return nullptr;
-    for (const ScriptDef* d : it->second)
-        if (d->constrained && d->Names(deviceType))
-            return d;
-    for (const ScriptDef* d : it->second)
-        if (!d->constrained)
-            return d;
-    return nullptr;
+    if (const ScriptDef* d
+        = byName[slot].FindFirst(name, [&](const ScriptDef* c) { return c->constrained && c->Names(deviceType); }))
+        return d;
+    return byName[slot].FindFirst(name, [](const ScriptDef* c) { return !c->constrained; });
+}
+
+namespace {
+// FNV-1a over the lower-cased bytes.
+uint32_t NameHash(std::string_view name)
+{
+    uint32_t h = 2166136261u;
+    for (char c : name)
+        h = (h ^ static_cast<uint8_t>(AsciiLower(c))) * 16777619u;
+    return h;
+}
+} // namespace
+
+uint32_t ScriptNameIndex::Head(std::string_view name) const
+{
+    if (slots_.empty())
+        return kNone;
+    uint32_t h = NameHash(name);
+    size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.head == kNone)
+            return kNone;
+        if (s.hash == h && StrEqualNoCase(entries_[s.head].def->name, name))
+            return s.head;
+    }
+}
+
+void ScriptNameIndex::Add(const ScriptDef* def)
+{
+    if ((names_ + 1) * 2 > slots_.size()) {
+        // Grow to keep the table at most half full; the chains stay as they are.
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 64 : old.size() * 2, Slot());
+        size_t mask = slots_.size() - 1;
+        for (const Slot& s : old) {
+            if (s.head == kNone)
+                continue;
+            size_t i = s.hash & mask;
+            while (slots_[i].head != kNone)
+                i = (i + 1) & mask;
+            slots_[i] = s;
+        }
+    }
+    uint32_t h = NameHash(def->name);
+    uint32_t e = static_cast<uint32_t>(entries_.size());
+    entries_.push_back({ def, kNone });
+    size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        Slot& s = slots_[i];
+        if (s.head == kNone) {
+            s = { h, e, e };
+            ++names_;
+            return;
+        }
+        if (s.hash == h && StrEqualNoCase(entries_[s.head].def->name, def->name)) {
+            entries_[s.tail].next = e;
+            s.tail = e;
+            return;
+        }
+    }
 }
 
 void ScriptLibrary::LoadText(std::string_view text, const std::string& name, std::string_view language)

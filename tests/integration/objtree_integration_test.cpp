@@ -1,5 +1,6 @@
-// The shipped object-tree scripts against the simulator: for every device type morvaksim simulates, the
-// value net-snmp's snmpget reads at each detect OID selects exactly that type.
+// The shipped object-tree scripts against the simulator and on the command line: for every device type
+// morvaksim simulates, the value net-snmp's snmpget reads at each detect OID selects exactly that type;
+// talvine-cli's tree, types, expr, expand and state print what the scripts define.
 #include "common/platform/net.h"
 #include "monitor/objtree/script.h"
 
@@ -114,5 +115,73 @@ TEST(ShippedScriptsWithMorvaksim, DetectValuesSelectExactlyTheirType)
                 selected.push_back(entry.device->name);
         }
         EXPECT_EQ(selected, std::vector<std::string> { type });
+    }
+}
+
+namespace {
+// talvine-cli with the shipped scripts: its output and exit code.
+int Cli(const std::string& args, std::string* out)
+{
+    return Shell(Env("SUITE_BIN_DIR") + "/talvine-cli " + args, out);
+}
+} // namespace
+
+TEST(ShippedScriptsWithTalvineCli, TreeTypesExpressionsAndStates)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli";
+    if (access(cli.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "talvine-cli is not built";
+    std::string dir = " --dir " + Env("SUITE_SOURCE_DIR") + "/data ";
+    std::string out;
+    ASSERT_EQ(Cli("types" + dir, &out), 0);
+    EXPECT_EQ(out,
+        "Morvak 1100\t1.3.6.1.2.1.1.1.0\tZevra Morvak 1100\n"
+        "Morvak 1100 Plus\t1.3.6.1.2.1.1.1.0\tZevra Morvak 1100 Plus\n"
+        "Morvak 2400\t1.3.6.1.2.1.1.1.0\tZevra Morvak 2400\n"
+        "Morvak 5000\t1.3.6.1.2.1.1.1.0\tZevra Morvak 5000\n");
+
+    ASSERT_EQ(Cli("tree" + dir + "--lang Deutsch 'Morvak 5000'", &out), 0);
+    for (const char* line : { "device Morvak 5000\n", "detect 1.3.6.1.2.1.1.1.0 Zevra Morvak 5000\n",
+             "register 600 enter:Register enter:RegisterPort:162\n",
+             "option radiogroup Warn 1\tWenn die Leitung getrennt wird\t1\tNichts tun\tSprechblase zeigen\n",
+             "plugin accounting - - 1.3.6.1.4.1.58127.3.1.1 1.3.6.1.4.1.58127.3.2.0\n",
+             "plugin vpn - 1.3.6.1.4.1.58127.4.1.1\n", "display Line\n", "item Device\n", "  item Line\n",
+             "    state 1 $1 == 1 && $(Warn)\n", "    action 4 enter:LogUp log\n", "    item Interface:1\n",
+             "      uses 1.3.6.1.2.1.2.2.1.8 index $i\n", "      flags 3 clone error\n", "      term up $2 == 1\n",
+             "    item Vpn:1\n" })
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+    ASSERT_EQ(Cli("tree" + dir + "'Morvak 1100'", &out), 0);
+    EXPECT_EQ(out.find("Vpn"), std::string::npos); // the 1100 has no VPN list
+
+    struct Row {
+        std::string args;
+        int code;
+        std::string out;
+    } rows[] = {
+        { "expr '10 - 4 - 3'", 0, "integer: 9\n" },
+        { "expr -v 1=s:03 '$1 == 3'", 0, "integer: 0\n" },
+        { "expr -- '1/0'", 1, "failed\n" },
+        { "expand -v 1=i:9000 '$(1 /100 as duration)'", 0, "string: One minute and 30 seconds\n" },
+        { "expand --lang Francais -v 1=i:9000 '$(1 /100 as duration)'", 0, "string: Une minute et 30 secondes\n" },
+        { "expand --args a:b '$3'", 0, "none\n" },
+        { "expand --address 10.0.0.1 '$a'", 0, "address: 10.0.0.1\n" },
+        { "state" + dir + "--type 'Morvak 2400' --item Line -v 1=i:3", 0,
+            "state 4\ntext: Line: connected\nflags: connect\n" },
+        { "state" + dir + "--type 'Morvak 2400' --item Line -v 1=i:1 --option warn=0", 0,
+            "state 2\ntext: Line: idle\nflags: \n" },
+        { "state" + dir + "--type 'Morvak 5000' --item Interface:1 -v 1=s:WAN -v 2=i:2", 0,
+            "state 3\ntext: WAN: down\nflags: clone error\n" },
+        { "state" + dir + "--type 'Morvak 2400' --item Device --error --address 192.0.2.1", 0,
+            "state 1\ntext: Morvak 2400 (192.0.2.1) not answering\nflags: error\n" },
+        { "state" + dir + "--type 'Morvak 9' --item Line", 1, "" },
+        { "state" + dir + "--type 'Morvak 2400' --item Nothing", 1, "" },
+        { "tree" + dir + "'Morvak 9'", 1, "" },
+        { "expr --bogus 1", 2, "" },
+        { "expr -v 1=x:1 '$1'", 2, "" },
+        { "tree", 2, "" },
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(Cli(r.args, &out), r.code) << r.args;
+        EXPECT_EQ(out, r.out) << r.args;
     }
 }
