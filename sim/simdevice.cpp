@@ -78,7 +78,8 @@ bool SimParseTime(const std::string& text, std::time_t* t)
 {
     if (text.size() != 14 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    auto field = [&](size_t pos, size_t len) { return static_cast<int>(ParseUnsigned(text.substr(pos, len))); };
+    // Decimal fields: "08" is the eighth, not an octal number cut short.
+    auto field = [&](size_t pos, size_t len) { return static_cast<int>(ParseDecimal(text.substr(pos, len))); };
     std::tm tm {};
     tm.tm_hour = field(0, 2);
     tm.tm_min = field(2, 2);
