@@ -84,6 +84,10 @@ public:
     std::vector<std::string> SectionNames() const;
     std::vector<std::string> Keys(std::string_view section) const;
     bool HasSection(std::string_view section) const;
+    // GetPrivateProfileSectionA: every line of the section in file order (each part of a section that
+    // appears twice), equal keys included; key lines as "key=value" with the blanks around key and value
+    // dropped (quotes kept), other lines trimmed; comments and blank lines left out.
+    std::vector<std::string> SectionLines(std::string_view section) const;
 
     // True once a change was made since the last Load, Parse or Save.
     bool Changed() const

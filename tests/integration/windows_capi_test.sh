@@ -3,11 +3,12 @@
 # service "ZevraCapiDrv": ostrel-cli watch sees each pushed status once; settings --send, suspend and
 # disconnect reach the driver byte for byte; watch --count 1 ends promptly while a request is pending;
 # failing requests cost next to no CPU; as Windows 98, "DrvBaseKey" and the "Enum" walk find the key.
-#   windows_capi_test.sh <wine-run> <ostrel-cli.exe> <capisim.exe> <work directory>
+#   windows_capi_test.sh <wine-run> <ostrel-cli.exe> <capisim.exe> <work directory> <windows_capi_raw.exe>
 wine_run=$1
 cli=$2
 capisim=$3
 work=$4
+raw=$5
 rm -rf "$work"
 mkdir -p "$work"
 # wine-run prepares the prefix and its persistent server; programs whose output is read while they run
@@ -177,6 +178,29 @@ cmp -s "$work/settings.out" "$work/settings.expected" || { diff "$work/settings.
   echo 'drop id=5 bytes=020000000c00000005000000'
 } >"$work/log.expected"
 cmp -s "$work/log.out" "$work/log.expected" || { diff "$work/log.expected" "$work/log.out"; fail "driver log"; }
+# Malformed control buffers are refused (STATUS_INVALID_PARAMETER, error 87) and not logged; a good one
+# after them is taken.
+{ le32 2; le32 12; le32 5; le32 2; le32 7; } >"$work/short-record.bin"
+{ le32 1; le32 30; le32 4; le32 24; le32 0; le32 30; printf 'Flags!'; } >"$work/no-nul.bin"
+{ le32 1; le32 30; le32 4; le32 24; le32 4; le32 28; printf 'abc\000'; le32 1; } >"$work/data-past-end.bin"
+{ le32 7; le32 8; } >"$work/unknown-kind.bin"
+: >"$work/empty.bin"
+{ le32 2; le32 12; le32 99; } >"$work/drop-99.bin"
+for f in short-record no-nul data-past-end unknown-kind empty drop-99; do
+  "$wine_run" "$raw" "$work/$f.bin" | tr -d '\r' >"$work/raw-$f.out"
+done
+for f in short-record no-nul data-past-end unknown-kind empty; do
+  [ "$(cat "$work/raw-$f.out")" = "error 87" ] || fail "$f: $(cat "$work/raw-$f.out"), not error 87"
+done
+[ "$(cat "$work/raw-drop-99.out")" = "error 0" ] || fail "drop-99: $(cat "$work/raw-drop-99.out")"
+"$wine_run" "$capisim" log >"$work/log2.out" 2>&1 || fail "log"
+unix "$work/log2.out"
+{
+  cat "$work/log.expected"
+  echo 'drop id=99 bytes=020000000c00000063000000'
+} >"$work/log2.expected"
+cmp -s "$work/log2.out" "$work/log2.expected" || { diff "$work/log2.expected" "$work/log2.out"; fail "log after malformed buffers"; }
+
 # The drop took the call out of the driver's status.
 wine "$cli" watch --count 1 >"$work/after-drop.out" 2>&1
 unix "$work/after-drop.out"

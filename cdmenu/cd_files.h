@@ -1,0 +1,23 @@
+// File conditions on a real folder tree: patterns relative to a root folder (the CD root), "\" or "/"
+// between folders, "*" and "?" in any part, names compared ignoring case (as on the CD's file systems).
+#pragma once
+
+#include "cdmenu/cd_script.h"
+
+#include <string>
+#include <string_view>
+
+class CdDirFileSystem : public CdFileSystem {
+public:
+    explicit CdDirFileSystem(std::string root)
+        : root_(std::move(root))
+    {
+    }
+    bool AnyMatch(const std::string& pattern) override;
+
+private:
+    std::string root_;
+};
+
+// "*" any run of characters, "?" one character, ignoring case.
+bool CdWildcardMatch(std::string_view pattern, std::string_view name);

@@ -1,0 +1,21 @@
+#include "common/ini.h"
+
+#include <gtest/gtest.h>
+
+TEST(IniFile, SectionLinesKeepEveryLineInFileOrder)
+{
+    IniFile ini;
+    ini.Parse("[Menu]\r\n"
+              "Line = First ; a\r\n"
+              "; a comment\r\n"
+              "\r\n"
+              "  Line=\"Quoted\"  \r\n"
+              "bare line\r\n"
+              "[Other]\r\n"
+              "Line=elsewhere\r\n"
+              "[menu]\r\n"
+              "LINE=Second part\r\n");
+    EXPECT_EQ(ini.SectionLines("MENU"),
+        std::vector<std::string>({ "Line=First ; a", "Line=\"Quoted\"", "bare line", "LINE=Second part" }));
+    EXPECT_TRUE(ini.SectionLines("Missing").empty());
+}
