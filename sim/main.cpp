@@ -4,6 +4,7 @@
 #include "common/platform/net.h"
 #include "common/text.h"
 #include "monitor/snmp/snmp_ber.h"
+#include "sim/console.h"
 #include "sim/search.h"
 #include "sim/simfleet.h"
 #include "sim/snmp/sim_snmp.h"
@@ -71,6 +72,15 @@ void PrintHelp()
                 "  --snmp-max BYTES      answers larger than this are refused with tooBig (default 1472)\n"
                 "  --trap HOST:PORT      send enterprise traps (generic 6, specific 1) to the monitor there\n"
                 "  --mib-dir DIR         where the MIB files are (default: snmp/ beside the program)\n"
+                "\n"
+                "Serial console of the first device (a pseudo-terminal):\n"
+                "  --serial PATH         link the terminal side at PATH (removed at exit); a client opens PATH\n"
+                "                        as its serial port\n"
+                "  --console-baud BAUD   the console's speed (default 115200); the probe is answered only at it\n"
+                "  --console-silent      the console never answers\n"
+                "  --banner unquoted|partner  the name line without quotes, or a partner brand in the banner\n"
+                "  With --verbose each change of the client's line settings is printed as\n"
+                "  \"PATH: line BAUD 8N1 rtscts=on|off\".\n"
                 "\n"
                 "Faults, for tests of clients:\n"
                 "  --drop-every N        drop every N-th datagram sent\n"
@@ -245,6 +255,27 @@ int main(int argc, char** argv)
         snmp.trapTo = NetAddress { *host, static_cast<uint16_t>(*trapPort) };
     }
     std::optional<std::string> mibDir = args.Value("--mib-dir");
+    // The serial console.
+    SimConsoleOptions console;
+    std::optional<std::string> consolePath = args.Value("--serial");
+    uint32_t consoleBaud = 115200;
+    if (!Number(args, "--console-baud", 4000000, &consoleBaud))
+        return 2;
+    static const uint32_t kSpeeds[] = { 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400 };
+    if (std::find(std::begin(kSpeeds), std::end(kSpeeds), consoleBaud) == std::end(kSpeeds))
+        return Fail(StrFormat("unsupported --console-baud: %u", consoleBaud), 2);
+    console.baud = consoleBaud;
+    console.silent = args.Flag("--console-silent");
+    if (std::optional<std::string> banner = args.Value("--banner")) {
+        if (*banner == "unquoted")
+            console.banner = SimConsoleOptions::Banner::Unquoted;
+        else if (*banner == "partner")
+            console.banner = SimConsoleOptions::Banner::Partner;
+        else
+            return Fail("--banner takes unquoted or partner: " + *banner, 2);
+    }
+    console.verbose = s.verbose;
+    console.path = consolePath.value_or(std::string());
     if (std::optional<std::string> unknown = args.UnknownOption())
         return Fail(*unknown + " (see --help)", 2);
     if (args.Rest().size() != 1)
@@ -271,9 +302,12 @@ int main(int argc, char** argv)
     SimFleet fleet;
     SimSearchResponder responder;
     std::vector<std::unique_ptr<SimSnmpEndpoint>> snmpAgents;
+    SimConsole serialConsole;
     std::string error;
     int code = 0;
     if (!fleet.Start(s, &error)) {
+        code = Fail(error, 1);
+    } else if (consolePath && !serialConsole.Start(fleet, 0, console, &error)) {
         code = Fail(error, 1);
     } else if (search && !responder.Start(fleet, so, &error)) {
         code = Fail(error, 1);
@@ -289,6 +323,9 @@ int main(int argc, char** argv)
                 snmp.trapTo
                     ? StrFormat(", traps to %s:%u", NetAddressText(snmp.trapTo->ip).c_str(), snmp.trapTo->port).c_str()
                     : "");
+        if (consolePath)
+            std::printf("morvaksim: serial console of %s on %s at %u baud\n",
+                NetAddressText(fleet.Device(0).address).c_str(), consolePath->c_str(), console.baud);
         std::fflush(stdout);
         fleet.Run(g_stop);
         std::printf("morvaksim: stopped\n");

@@ -267,6 +267,31 @@ TEST(SimDevice, ImagesAndClock)
     EXPECT_EQ(entry.cSysTime.str().substr(0, 4), "1020");
 }
 
+TEST(SimDevice, ReadsTimeFieldsAsDecimal)
+{
+    struct {
+        const char* text;
+        bool ok;
+        std::time_t at;
+    } rows[] = {
+        { "09080708092026", true, 1788858487 }, // 09:08:07 on 8 September 2026: every field with a leading 0
+        { "23595931121999", true, 946684799 },
+        { "00000001011970", true, 0 },
+        { "24000001012000", false, 0 },
+        { "00000000012000", false, 0 },
+        { "00000001132000", false, 0 },
+        { "0000000101200", false, 0 },
+        { "0000000101200x", false, 0 },
+    };
+    for (const auto& row : rows) {
+        std::time_t t = -1;
+        EXPECT_EQ(SimParseTime(row.text, &t), row.ok) << row.text;
+        if (row.ok) {
+            EXPECT_EQ(t, row.at) << row.text;
+        }
+    }
+}
+
 TEST(SimDevice, FaultsTheClientSurvives)
 {
     struct {

@@ -78,8 +78,9 @@ bool SimParseTime(const std::string& text, std::time_t* t)
 {
     if (text.size() != 14 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    // Decimal fields: "08" is the eighth, not an octal number cut short.
-    auto field = [&](size_t pos, size_t len) { return static_cast<int>(ParseDecimal(text.substr(pos, len))); };
+    // Fields are plain decimal with leading zeros ("08" is the 8th), not the suite's number syntax,
+    // which would take a leading "0" as octal.
+    auto field = [&](size_t pos, size_t len) { return ParseDecimal(std::string_view(text).substr(pos, len)); };
     std::tm tm {};
     tm.tm_hour = field(0, 2);
     tm.tm_min = field(2, 2);

@@ -72,7 +72,24 @@ int SimFleet::Start(const SimSettings& settings, std::string* error)
 
 void SimFleet::AddSocket(UdpSocket* socket, std::function<void(uint32_t)> onReadable)
 {
-    extras_.push_back({ socket, std::move(onReadable) });
+    extras_.push_back({ socket, -1, std::move(onReadable) });
+}
+
+void SimFleet::AddDescriptor(int fd, std::function<void(uint32_t)> onReadable)
+{
+    extras_.push_back({ nullptr, fd, std::move(onReadable) });
+}
+
+void SimFleet::Take(size_t index, SimEffect effect, uint32_t now)
+{
+    Node& node = *nodes_[index];
+    if (effect == SimEffect::Restart) {
+        Restart(node, now);
+    } else if (effect == SimEffect::ApplyConfig) {
+        uint32_t old = node.device.address;
+        node.device.ApplyConfig();
+        Rebind(index, old);
+    }
 }
 
 void SimFleet::RemoveSocket(UdpSocket* socket)
@@ -216,13 +233,7 @@ void SimFleet::Finish(Active& active, uint32_t now)
     SimEffect effect = active.effect;
     if (active.request.write && active.transfer->GetState() == SimTransfer::State::Done)
         effect = node.device.Written(active.request.file, active.transfer->Received());
-    if (effect == SimEffect::Restart) {
-        Restart(node, now);
-    } else if (effect == SimEffect::ApplyConfig) {
-        uint32_t old = node.device.address;
-        node.device.ApplyConfig();
-        Rebind(active.node, old);
-    }
+    Take(active.node, effect, now);
 }
 
 void SimFleet::Tick(uint32_t now)
@@ -267,7 +278,7 @@ void SimFleet::RunOnce(uint32_t maxWaitMs)
     for (auto& active : active_)
         fds.push_back({ static_cast<int>(active->socket->Handle()), POLLIN, 0 });
     for (auto& extra : extras_)
-        fds.push_back({ static_cast<int>(extra.socket->Handle()), POLLIN, 0 });
+        fds.push_back({ extra.socket ? static_cast<int>(extra.socket->Handle()) : extra.fd, POLLIN, 0 });
     uint32_t wait = std::min(maxWaitMs, kTickMs);
     if (!pending_.empty())
         wait = std::min<uint32_t>(wait, 5);

@@ -68,6 +68,11 @@ public:
     // Hooks for further services on the same loop.
     void AddSocket(UdpSocket* socket, std::function<void(uint32_t now)> onReadable);
     void RemoveSocket(UdpSocket* socket);
+    // Any other descriptor to poll for input (the serial console's pseudo-terminal).
+    void AddDescriptor(int fd, std::function<void(uint32_t now)> onReadable);
+    // What a command taken another way than TFTP (the console) does to device `index`: restart, or
+    // apply the configuration at once.
+    void Take(size_t index, SimEffect effect, uint32_t now);
     void AddTicker(std::function<void(uint32_t now)> ticker);
     // Called when a device took a written configuration and answers again (index, old address, new
     // address; both the same when the address stayed).
@@ -100,7 +105,8 @@ private:
         NetAddress to;
     };
     struct Extra {
-        UdpSocket* socket;
+        UdpSocket* socket; // null: `fd` is polled
+        int fd;
         std::function<void(uint32_t)> onReadable;
     };
 

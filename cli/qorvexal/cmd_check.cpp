@@ -24,10 +24,12 @@ int RunCheck(std::vector<std::string>& words)
     for (DeviceEntry* e : front.Selected()) {
         int32_t status = e->status.load();
         failed += status != DevStatusOk;
+        std::string text = QvStatusText(*e);
         if (front.Selected().size() == 1)
-            std::printf("%s\n", DevStatusText(status).c_str());
+            std::printf("%s\n", text.c_str());
         else
-            std::printf("%-24s %-21s %s\n", e->name.c_str(), e->AddressText().c_str(), DevStatusText(status).c_str());
+            std::printf("%-24s %-21s %s\n", e->name.c_str(),
+                e->link == LinkSerial ? e->line_name.c_str() : e->AddressText().c_str(), text.c_str());
     }
     return failed ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/device/console.h"
 #include "config/device/search.h"
 
 #include <cstdio>
@@ -44,6 +45,8 @@ int RunSearch(std::vector<std::string>& args)
     bool noLocal = a.Flag("--no-local");
     std::vector<std::string> nets = a.Values("--net");
     std::optional<std::string> portText = a.Value("--port");
+    bool serial = a.Flag("--serial");
+    std::vector<std::string> serialPorts = a.Values("--serial-port");
     if (std::optional<std::string> unknown = a.UnknownOption())
         return CliFail(*unknown, 2);
     if (!a.Rest().empty())
@@ -58,8 +61,15 @@ int RunSearch(std::vector<std::string>& args)
             return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
         remote.emplace_back(address, mask);
     }
-    if (noLocal && remote.empty())
-        return CliFail("nothing to search: --no-local without --net", 2);
+    if (!serialPorts.empty() && !serial)
+        return CliFail("--serial-port needs --serial", 2);
+    for (const std::string& p : serialPorts)
+        if (p.size() > kConsolePortNameMax)
+            return CliFail(StrFormat("serial port name too long (at most %u characters): %s",
+                               static_cast<unsigned>(kConsolePortNameMax), p.c_str()),
+                2);
+    if (noLocal && remote.empty() && !serial)
+        return CliFail("nothing to search: --no-local without --net or --serial", 2);
 
     DeviceList list;
     if (!QvLoadDevices(list))
@@ -77,19 +87,23 @@ int RunSearch(std::vector<std::string>& args)
     if (int rc = front.Start(false))
         return rc;
     std::vector<DeviceEntry> results;
+    // The serial ports: those named, else the enumeration (natively the settings' "SerialPorts").
+    ConsoleSerialSearch serialSearch(serialPorts.empty() ? ConsoleEnumeratePorts(&ini) : serialPorts);
     auto search = [&](SearchRequest request) {
         JobSearchRecord record;
         record.request = request;
         record.settings = settings;
         record.env.port = static_cast<uint16_t>(port);
+        record.env.serial = &serialSearch;
         front.Search(record);
         for (DeviceEntry& e : record.results)
             if (results.size() < kSearchRoom)
                 results.push_back(std::move(e));
     };
-    if (!noLocal) {
+    if (!noLocal || serial) {
+        // One job: the serial phase comes before the network phases.
         SearchRequest request;
-        request.what = SearchLocalNet;
+        request.what = (noLocal ? 0 : SearchLocalNet) | (serial ? SearchSerialPorts : 0);
         search(request);
     }
     for (const auto& [address, mask] : remote) {
@@ -115,11 +129,14 @@ int RunSearch(std::vector<std::string>& args)
         const char* mark = static_cast<int>(i) < merge.conflicts ? "conflict" : "";
         bool added = false;
         for (DeviceEntry* n : merge.added)
-            added = added || (n->address == e.address && n->mac_address == e.mac_address);
+            added = added
+                || (e.link == LinkSerial ? n->link == LinkSerial && StrEqualNoCase(n->line_name, e.line_name)
+                                         : n->address == e.address && n->mac_address == e.mac_address);
         if (!*mark && added)
             mark = "new";
         std::printf("%-24s %-24s %-21s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
-            e.AddressText().c_str(), e.mac_address.c_str(), e.fw_version.c_str(), mark);
+            e.link == LinkSerial ? e.line_name.c_str() : e.AddressText().c_str(), e.mac_address.c_str(),
+            e.fw_version.c_str(), mark);
     }
     std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
         merge.conflicts);
@@ -135,9 +152,10 @@ int RunSearch(std::vector<std::string>& args)
 }
 
 CliRegistrar g_search { { "search",
-    "[--ini FILE] search [-t SECONDS] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT]   find devices "
-    "(local network by broadcast, remote networks by directed broadcast) and merge them into the device list; "
-    "with --port the new entries keep that port",
+    "[--ini FILE] search [-t SECONDS] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT] [--serial "
+    "[--serial-port NAME]...]   find devices (local network by broadcast, remote networks by directed broadcast, "
+    "with --serial first the consoles on the serial ports named or enumerated) and merge them into the device "
+    "list; with --port the new entries keep that port",
     RunSearch } };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/device/console.h"
 
 #include <cstdlib>
 
@@ -74,6 +75,46 @@ bool QvParseAddressPort(std::string_view text, uint32_t* ip, uint16_t* port, boo
     return true;
 }
 
+int QvParseLinkSpec(std::string_view text, DeviceEntry* entry, std::string* error)
+{
+    if (StrStartsWithNoCase(text, "serial:")) {
+        std::string_view port = text.substr(7);
+        if (port.empty()) {
+            *error = "serial: needs a port name";
+            return -1;
+        }
+        if (port.size() > kConsolePortNameMax) {
+            *error = StrFormat("serial port name too long (at most %u characters): %.*s",
+                static_cast<unsigned>(kConsolePortNameMax), static_cast<int>(port.size()), port.data());
+            return -1;
+        }
+        *entry = DeviceEntry();
+        entry->link = LinkSerial;
+        entry->line_name = port;
+        entry->name = port;
+        return 1;
+    }
+    if (StrStartsWithNoCase(text, "ras:")) {
+        std::string_view rest = text.substr(4);
+        size_t at = rest.rfind('@');
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        if (at == std::string_view::npos || at == 0 || !QvParseAddressPort(rest.substr(at + 1), &ip, &port)) {
+            *error = "a dial-up device is ras:PHONE@ADDRESS[:PORT]: " + std::string(text);
+            return -1;
+        }
+        *entry = DeviceEntry();
+        entry->link = LinkDialUp;
+        entry->phone_number = rest.substr(0, at);
+        entry->address = ip;
+        entry->address_list[0] = ip;
+        entry->port = port;
+        entry->name = std::string(text);
+        return 1;
+    }
+    return 0;
+}
+
 std::vector<DeviceEntry*> QvMatchDevices(DeviceList& list, std::string_view spec)
 {
     std::vector<DeviceEntry*> byName, byAddress, byLine;
@@ -106,6 +147,13 @@ DeviceEntry* QvResolveDevice(
         error = StrFormat("%u devices match '%.*s'; name one of them by its name or address",
             static_cast<unsigned>(found.size()), static_cast<int>(spec.size()), spec.data());
         return nullptr;
+    }
+    DeviceEntry linked;
+    if (int kind = QvParseLinkSpec(spec, &linked, &error)) {
+        if (kind < 0)
+            return nullptr;
+        scratch = std::make_unique<DeviceEntry>(linked);
+        return scratch.get();
     }
     uint32_t ip = 0;
     uint16_t port = 0;

@@ -30,5 +30,10 @@ std::vector<DeviceEntry*> QvMatchDevices(DeviceList& list, std::string_view spec
 DeviceEntry* QvResolveDevice(
     DeviceList& list, std::string_view spec, std::unique_ptr<DeviceEntry>& scratch, std::string& error);
 
+// "serial:PORT" (a device path natively, COMn on Windows) or "ras:PHONE@ADDRESS[:PORT]": a serial or
+// dial-up entry in `entry`. Returns 1 for such a text, 0 for any other, -1 for one that names a link
+// but cannot be used (`error` says why: a port name longer than an entry holds, no phone number...).
+int QvParseLinkSpec(std::string_view text, DeviceEntry* entry, std::string* error);
+
 // "a.b.c.d" or "a.b.c.d:port"; false when the text is not such an address.
 bool QvParseAddressPort(std::string_view text, uint32_t* ip, uint16_t* port, bool* hasPort = nullptr);

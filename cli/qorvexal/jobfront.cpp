@@ -8,6 +8,7 @@
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
 #include "config/device/devstatus.h"
+#include "config/device/dialup.h"
 #include "config/device/sysinfo.h"
 #include "config/frontend/jobs_diff.h"
 
@@ -60,13 +61,22 @@ std::string QvScratchFile(const DeviceEntry& e)
     return (dir / StrFormat("qorvexal-%d-%s.lcf", static_cast<int>(getpid()), QvDeviceFileBase(e).c_str())).string();
 }
 
+std::string QvStatusText(const DeviceEntry& e)
+{
+    int32_t status = e.status.load();
+    if (status == DevStatusDialUpError)
+        return DevStatusText(status) + ": " + DialupErrorText(e.ras_error);
+    return DevStatusText(status);
+}
+
 int QvReportFailure(const DeviceEntry& e, const char* what)
 {
     int32_t status = e.status.load();
     if (status == DevStatusOk)
         return 0;
-    std::string text = status == DevStatusCancelled ? std::string("Cancelled") : DevStatusText(status);
-    std::string who = e.name.empty() ? e.AddressText() : e.name.str() + " (" + e.AddressText() + ")";
+    std::string text = status == DevStatusCancelled ? std::string("Cancelled") : QvStatusText(e);
+    std::string where = e.link == LinkSerial ? e.line_name.str() : e.AddressText();
+    std::string who = e.name.empty() ? where : e.name.str() + " (" + where + ")";
     std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, who.c_str(), text.c_str());
     return 1;
 }
@@ -118,14 +128,22 @@ int QvJobFront::Select(const std::vector<std::string>& words)
             for (auto& e : folder->entries)
                 found.push_back(e.get());
         } else {
-            uint32_t ip = 0;
-            uint16_t port = 0;
-            if (!QvParseAddressPort(word, &ip, &port))
-                return CliFail("no device or folder named \"" + word + "\" in " + QvIniPath(), 2);
-            auto e = std::make_unique<DeviceEntry>();
-            e->address = ip;
-            e->port = port;
-            e->address_list[0] = ip;
+            DeviceEntry linked;
+            std::string error;
+            int kind = QvParseLinkSpec(word, &linked, &error);
+            if (kind < 0)
+                return CliFail(error, 2);
+            auto e = std::make_unique<DeviceEntry>(linked);
+            if (kind == 0) {
+                uint32_t ip = 0;
+                uint16_t port = 0;
+                if (!QvParseAddressPort(word, &ip, &port))
+                    return CliFail("no device or folder named \"" + word + "\" in " + QvIniPath(), 2);
+                *e = DeviceEntry();
+                e->address = ip;
+                e->port = port;
+                e->address_list[0] = ip;
+            }
             found.push_back(e.get());
             scratch_.push_back(std::move(e));
         }

@@ -106,6 +106,8 @@ private:
 
 // The lines of a message with CR (and CR LF) as line breaks.
 std::string QvMessageLines(const std::string& text);
+// The status text of an entry: "Dial-Up error" carries the dial-up error's text ("Dial-Up error: ...").
+std::string QvStatusText(const DeviceEntry& entry);
 // Prints the lines of a message (CR as line breaks) on standard error.
 void QvPrintMessage(const std::string& text);
 // Prints per item what `after` changes against `before` on standard output ("no changes" when nothing).

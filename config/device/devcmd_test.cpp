@@ -246,9 +246,9 @@ TEST(DevOp, CheckAndReadConfig)
     EXPECT_EQ(DevOpCheck(entry), 0);
     EXPECT_EQ(entry.status.load(), DevStatusUnknown);
 
-    entry.link = LinkSerial;
+    entry.link = LinkSerial; // no port named: the console cannot open one
     EXPECT_EQ(DevOpCheck(entry), 0);
-    EXPECT_EQ(entry.status.load(), DevStatusNoInterface);
+    EXPECT_EQ(entry.status.load(), DevStatusSerialError);
     entry.link = 7;
     EXPECT_EQ(DevOpSetTime(entry, "12000001012001"), 0);
     EXPECT_EQ(entry.status.load(), DevStatusNoInterface);

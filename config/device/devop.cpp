@@ -1,8 +1,10 @@
 #include "config/device/devop.h"
 
 #include "common/tempstream.h"
+#include "config/device/console.h"
 #include "config/device/devcmd.h"
 #include "config/device/devstatus.h"
+#include "config/device/dialup.h"
 #include "config/device/sysinfo.h"
 
 namespace {
@@ -10,20 +12,11 @@ constexpr uint32_t kReadPauseMs = 500;
 constexpr uint32_t kRestartPauseMs = 4000;
 constexpr uint32_t kPauseStepMs = 100;
 constexpr int32_t kRestartSlackSeconds = 10;
+constexpr uint32_t kDialRetryPauseMs = 2000;
 
 uint32_t TimeoutMs(const DeviceEntry& entry)
 {
     return static_cast<uint32_t>(entry.timeout_s > 0 ? entry.timeout_s : 0) * 1000u;
-}
-
-// The serial console and dial-up links are reached through their own modules; until an entry's link
-// has one, its operations end with "No interface".
-bool IpLink(DeviceEntry& entry)
-{
-    if (entry.link == LinkIp)
-        return true;
-    entry.status = DevStatusNoInterface;
-    return false;
 }
 
 int Done(DeviceEntry& entry, int32_t status)
@@ -42,12 +35,28 @@ bool Pause(DeviceEntry& entry, uint32_t ms)
     }
     return true;
 }
-} // namespace
-
-int DevOpCheck(DeviceEntry& entry)
+// Serial: after the wait, the console is checked again and again while it stays silent (115), until
+// the extra seconds (plus 10 when the device restarts) have passed.
+int WaitRestartSerial(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
 {
-    if (!IpLink(entry))
+    if ((flags & DevWaitRestarts) && !Pause(entry, kRestartPauseMs)) {
+        entry.status = DevStatusCancelled;
         return 0;
+    }
+    Clock& clock = TftpClock();
+    int32_t allowMs = (extraSeconds + ((flags & DevWaitRestarts) ? kRestartSlackSeconds : 0)) * 1000;
+    uint32_t start = clock.TickMs();
+    for (;;) {
+        entry.status = ConsoleCheck(entry);
+        if (entry.status.load() != DevStatusNoResponse)
+            break;
+        if (static_cast<int32_t>(clock.TickMs() - start) >= allowMs)
+            break;
+    }
+    return entry.status.load() == DevStatusOk ? 1 : 0;
+}
+int IpCheck(DeviceEntry& entry)
+{
     entry.cancel = 0;
     std::string text;
     int32_t status
@@ -57,11 +66,9 @@ int DevOpCheck(DeviceEntry& entry)
     return Done(entry, status);
 }
 
-int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
+int IpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
 {
-    if (stream)
-        stream->reset();
-    if (!DevOpCheck(entry))
+    if (!IpCheck(entry))
         return 0;
     TftpClock().SleepMs(kReadPauseMs);
     auto received = std::make_shared<CfgTempStream>();
@@ -77,10 +84,8 @@ int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
     return Done(entry, status);
 }
 
-int DevOpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
+int IpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
 {
-    if (!IpLink(entry))
-        return 0;
     entry.cancel = 1; // from here on the write must not be interrupted
     entry.progress_kind = 201;
     entry.progress = 0;
@@ -90,10 +95,8 @@ int DevOpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
     return Done(entry, status);
 }
 
-int DevOpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageParam)
+int IpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageParam)
 {
-    if (!IpLink(entry))
-        return 0;
     entry.cancel = 1;
     long start = std::ftell(firmware);
     std::fseek(firmware, 0, SEEK_END);
@@ -111,28 +114,150 @@ int DevOpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageP
     return Done(entry, status);
 }
 
-int DevOpActivateImage(DeviceEntry& entry, int32_t image)
+int IpActivateImage(DeviceEntry& entry, int32_t image)
 {
-    if (!IpLink(entry))
-        return 0;
     return Done(entry,
         DevActivateImage(entry.address, entry.port, entry.password.str(), image, TimeoutMs(entry), kDevBlockSize,
             nullptr, &entry.cancel));
 }
 
-int DevOpSetTime(DeviceEntry& entry, std::string_view timeText)
+int IpSetTime(DeviceEntry& entry, std::string_view timeText)
 {
-    if (!IpLink(entry))
-        return 0;
     return Done(entry,
         DevSetTime(entry.address, entry.port, entry.password.str(), timeText, TimeoutMs(entry), kDevBlockSize, nullptr,
             &entry.cancel));
 }
 
+// Dial-up: the connection first (made or reused), then the IP procedure, then the idle hang-up.
+template<typename Procedure> int OverDialUp(DeviceEntry& entry, Procedure procedure)
+{
+    int32_t status = DialupConnect(entry);
+    if (status != DevStatusOk)
+        return Done(entry, status);
+    int ok = procedure();
+    DialupStartIdleHangUp(entry);
+    return ok;
+}
+
+// Dial-up: after the wait the connection is made again (the device dropped it when it restarted); while
+// that fails with "Dial-Up error" it is tried every 2 seconds until the extra seconds plus 10 have passed.
+int WaitRestartDialUp(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
+{
+    if (!Pause(entry, (flags & DevWaitRestarts) ? kRestartPauseMs : kDialRetryPauseMs)) {
+        entry.status = DevStatusCancelled;
+        return 0;
+    }
+    Clock& clock = TftpClock();
+    uint32_t start = clock.TickMs();
+    int32_t before = entry.status.load();
+    int64_t allowMs = (static_cast<int64_t>(extraSeconds) + kRestartSlackSeconds) * 1000;
+    for (;;) {
+        int32_t status = DialupConnect(entry);
+        if (status == DevStatusOk)
+            break;
+        entry.status = status;
+        if (status != DevStatusDialUpError || static_cast<int64_t>(clock.TickMs() - start) >= allowMs)
+            return 0;
+        entry.status = before;
+        if (!Pause(entry, kDialRetryPauseMs)) {
+            entry.status = DevStatusCancelled;
+            return 0;
+        }
+    }
+    int ok = IpCheck(entry);
+    DialupStartIdleHangUp(entry);
+    return ok;
+}
+} // namespace
+
+int DevOpCheck(DeviceEntry& entry)
+{
+    switch (entry.link) {
+    case LinkIp:
+        return IpCheck(entry);
+    case LinkDialUp:
+        return OverDialUp(entry, [&] { return IpCheck(entry); });
+    case LinkSerial:
+        return Done(entry, ConsoleCheck(entry));
+    default:
+        return Done(entry, DevStatusNoInterface);
+    }
+}
+
+int DevOpReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream)
+{
+    if (stream)
+        stream->reset();
+    switch (entry.link) {
+    case LinkIp:
+        return IpReadConfig(entry, stream);
+    case LinkDialUp:
+        return OverDialUp(entry, [&] { return IpReadConfig(entry, stream); });
+    case LinkSerial:
+        return Done(entry, ConsoleReadConfig(entry, stream));
+    default:
+        return Done(entry, DevStatusNoInterface);
+    }
+}
+
+int DevOpWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
+{
+    switch (entry.link) {
+    case LinkIp:
+        return IpWriteConfig(entry, stream);
+    case LinkDialUp:
+        return OverDialUp(entry, [&] { return IpWriteConfig(entry, stream); });
+    case LinkSerial:
+        return Done(entry, ConsoleWriteConfig(entry, stream));
+    default:
+        return Done(entry, DevStatusNoInterface);
+    }
+}
+
+int DevOpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageParam)
+{
+    switch (entry.link) {
+    case LinkIp:
+        return IpUploadFirmware(entry, firmware, imageParam);
+    case LinkDialUp:
+        return OverDialUp(entry, [&] { return IpUploadFirmware(entry, firmware, imageParam); });
+    default:
+        return Done(entry, DevStatusNoInterface); // the serial upload comes with the firmware files
+    }
+}
+
+int DevOpActivateImage(DeviceEntry& entry, int32_t image)
+{
+    switch (entry.link) {
+    case LinkIp:
+        return IpActivateImage(entry, image);
+    case LinkDialUp:
+        return OverDialUp(entry, [&] { return IpActivateImage(entry, image); });
+    default:
+        return Done(entry, DevStatusNoInterface); // no serial procedure
+    }
+}
+
+int DevOpSetTime(DeviceEntry& entry, std::string_view timeText)
+{
+    switch (entry.link) {
+    case LinkIp:
+        return IpSetTime(entry, timeText);
+    case LinkDialUp:
+        return OverDialUp(entry, [&] { return IpSetTime(entry, timeText); });
+    default:
+        return Done(entry, DevStatusNoInterface); // no serial procedure
+    }
+}
+
 int DevOpWaitRestart(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
 {
-    if (!IpLink(entry))
-        return 0;
+    if (entry.link == LinkSerial)
+        return WaitRestartSerial(entry, flags, extraSeconds);
+    if (entry.link == LinkDialUp)
+        return WaitRestartDialUp(entry, flags, extraSeconds);
+    if (entry.link != LinkIp)
+        return Done(entry, DevStatusNoInterface);
     if ((flags & DevWaitRestarts) && !Pause(entry, kRestartPauseMs)) {
         entry.status = DevStatusCancelled;
         return 0;
@@ -142,12 +267,12 @@ int DevOpWaitRestart(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
         entry.timeout_s += extraSeconds + kRestartSlackSeconds;
     int32_t before = entry.status.load();
     uint32_t firstAddress = entry.address;
-    int ok = DevOpCheck(entry);
+    int ok = IpCheck(entry);
     if (!ok && (flags & DevWaitFurtherAddresses) && entry.status.load() != DevStatusCancelled) {
         for (size_t i = 1; i < DeviceEntry::kAddressListSize && entry.address_list[i] != 0; ++i) {
             entry.status = before;
             entry.address = entry.address_list[i];
-            if ((ok = DevOpCheck(entry)) != 0 || entry.status.load() == DevStatusCancelled)
+            if ((ok = IpCheck(entry)) != 0 || entry.status.load() == DevStatusCancelled)
                 break;
         }
         if (!ok)

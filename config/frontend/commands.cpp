@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
+#include "config/device/dialup.h"
 #include "config/device/sysinfo.h"
 #include "config/frontend/jobs.h"
 
@@ -247,7 +248,7 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
         }
         int32_t status = failedEntry->status.load();
         if (count == 1 && status == DevStatusDialUpError) {
-            ui_.Error(StrFormat(Text(CmdStrDialUpFailed).c_str(), StrFormat("%d", failedEntry->ras_error).c_str()));
+            ui_.Error(StrFormat(Text(CmdStrDialUpFailed).c_str(), DialupErrorText(failedEntry->ras_error).c_str()));
         } else {
             bool anyFailure = false;
             for (DeviceEntry* e = job_.first; e; e = e->next)

@@ -1,5 +1,6 @@
 #include "config/frontend/worker.h"
 
+#include "config/device/dialup.h"
 #include "config/frontend/jobs.h"
 
 #include <atomic>
@@ -55,6 +56,8 @@ void WorkerLoop(MessageQueue<WorkerMessage>* queue)
             context.window->Post(JobNotice { m.message, result, m.job });
         context.window->JobDone(m.message, result, m.job);
     }
+    // A dial-up connection left for the idle time is closed with the worker.
+    DialupHangUp();
     g_running = false;
     if (endWindow)
         endWindow->Post(JobNotice { JobMsgEnded, 0, nullptr });

@@ -1,5 +1,6 @@
 // qorvexal.exe: the Win32 side of the start-up sequence (config/startup/startup.h) and the main window.
 #include "common/diag.h"
+#include "common/platform/dialup.h"
 #include "common/platform/instance.h"
 #include "common/strings.h"
 #include "common/ui/aboutbox.h"
@@ -323,7 +324,13 @@ public:
 
 QorvexalServices& Services()
 {
-    static QorvexalServices services;
+    // The dial-up library is bound at start-up; a missing one only means no dial-up links.
+    static QorvexalServices services = [] {
+        QorvexalServices s;
+        s.loadDialupLibrary = [] { DialupLoad(); };
+        s.unloadDialupLibrary = [] { DialupUnload(); };
+        return s;
+    }();
     return services;
 }
 

@@ -1,0 +1,82 @@
+// The device console over a serial cable (link type serial): the probe that finds the console's speed,
+// the login that reads the banner (device type, firmware, serial number, name), the extra system
+// information, and reading and writing the configuration. Each function opens the entry's port
+// (`line_name`), works and closes it again, and returns a DeviceStatus: 110 done, 112 the port could not
+// be opened or written, 115 the console stayed silent, 116 the password was refused, 0 cancelled.
+#pragma once
+
+#include "common/clock.h"
+#include "common/platform/serial.h"
+#include "config/device/deviceentry.h"
+#include "config/device/search.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CfgTempStream;
+class IniFile;
+
+// One row of the probe table: the speed, how often 0x1A is sent, how long each answer is awaited.
+struct ConsoleProbeRow {
+    uint32_t baud;
+    int tries;
+    uint32_t wait_ms;
+};
+extern const ConsoleProbeRow kConsoleProbeTable[3];
+
+// The banner line that names the maker (Zevra) or one of its partner brands, before the device type.
+extern const char* const kConsoleMakers[3];
+
+// Where the console reaches its ports; tests put a recording substitute here. Pauses and time-outs
+// run on the device operations' clock (TftpClock, which tests replace through TftpSetEnvironment).
+struct ConsoleEnvironment {
+    // Null: SerialOpen.
+    std::function<std::unique_ptr<SerialPort>(std::string_view name, const SerialOptions&, std::string* error)> open;
+};
+void ConsoleSetEnvironment(ConsoleEnvironment environment);
+
+// The port options the console opens with: RTS/CTS handshake unless the program runs with "nortscts"
+// (Globals().noRtsCts).
+SerialOptions ConsoleSerialOptions();
+
+// Reads the system information over the console into the entry (probe, login, extra information).
+int32_t ConsoleCheck(DeviceEntry& entry);
+// Check, then "readconfig": the configuration into a new temporary stream, handed back rewound.
+int32_t ConsoleReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream);
+// Probe, login, "writeconfig" and the stream's lines; cannot be cancelled once the lines go out.
+int32_t ConsoleWriteConfig(DeviceEntry& entry, CfgTempStream& stream);
+
+// The device name on the line after the banner: the text between the first two double quotes, or else
+// the word before the last comma (63 characters).
+std::string ConsoleNameFromLine(std::string_view line);
+
+// Serial port names: on Windows NT the values of HKLM "Hardware\DeviceMap\SerialComm", on the older
+// family the devices under "Enum" whose driver class is a serial port; elsewhere the ports the user
+// named in the settings ("Options", key "SerialPorts", ";"-separated). Names longer than a DeviceEntry
+// holds (15 characters) are left out with a diagnostic line naming them. Each name once (ignoring case),
+// in the order found.
+std::vector<std::string> ConsoleEnumeratePorts(const IniFile* settings);
+// The longest port name a DeviceEntry holds.
+constexpr size_t kConsolePortNameMax = 15;
+// Splits "a;b;;c" into names, each once (ignoring case), blanks trimmed.
+std::vector<std::string> ConsoleSplitPortList(std::string_view text);
+
+// The serial phase of the device search: the enumeration (or the given ports) and the console check.
+class ConsoleSerialSearch : public SerialSearch {
+public:
+    explicit ConsoleSerialSearch(std::vector<std::string> ports)
+        : ports_(std::move(ports))
+    {
+    }
+    std::vector<std::string> Ports() override
+    {
+        return ports_;
+    }
+    int Check(DeviceEntry& entry) override;
+
+private:
+    std::vector<std::string> ports_;
+};
