@@ -319,17 +319,3 @@ TEST(SimDevice, FaultsTheClientSurvives)
         ++address;
     }
 }
-
-// Clock texts with leading zeros (the 8th and 9th of a month, 08 and 09 o'clock) are decimal.
-TEST(SimDevice, ParsesClockTextsWithLeadingZeros)
-{
-    for (std::time_t t : { std::time_t(1796688540), std::time_t(1796774399), std::time_t(0) }) {
-        std::time_t back = -1;
-        ASSERT_TRUE(SimParseTime(SimTimeText(t), &back)) << SimTimeText(t);
-        EXPECT_EQ(back, t) << SimTimeText(t);
-    }
-    std::time_t back = 0;
-    EXPECT_TRUE(SimParseTime("090908080912026", &back) == false); // 15 digits
-    ASSERT_TRUE(SimParseTime("09080708122026", &back));
-    EXPECT_EQ(SimTimeText(back), "09080708122026");
-}
