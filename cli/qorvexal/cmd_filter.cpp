@@ -206,7 +206,9 @@ int RunAdd(std::vector<std::string>& args)
     FilterRule rule;
     rule.name = opts.Rest()[0];
     if (rule.name.empty() || rule.name.size() > FilterRuleNameMax)
-        return CliFail(StrFormat("a rule name has 1 to %zu characters: %s", FilterRuleNameMax, rule.name.c_str()), 2);
+        return CliFail(
+            StrFormat("a rule name has 1 to %d characters: %s", static_cast<int>(FilterRuleNameMax), rule.name.c_str()),
+            2);
     static const struct {
         const char* word;
         uint32_t action;

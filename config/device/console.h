@@ -59,6 +59,9 @@ std::string ConsoleNameFromLine(std::string_view line);
 // holds (15 characters) are left out with a diagnostic line naming them. Each name once (ignoring case),
 // in the order found.
 std::vector<std::string> ConsoleEnumeratePorts(const IniFile* settings);
+// The ports the registry lists: on Windows NT the values of HKLM "Hardware\DeviceMap\SerialComm", on the
+// older family (`win9x`) the devices under "Enum" whose driver class is a serial port.
+std::vector<std::string> ConsoleRegistryPorts(bool win9x);
 // The longest port name a DeviceEntry holds.
 constexpr size_t kConsolePortNameMax = 15;
 // Splits "a;b;;c" into names, each once (ignoring case), blanks trimmed.

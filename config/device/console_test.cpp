@@ -1,5 +1,6 @@
 // The console over a recording substitute of the serial service, in simulated time: a scripted device
 // answers what the console writes, and every call on the port is logged with the moment it happened.
+#include "common/platform/registry.h"
 #include "common/platform/serial.h"
 #include "common/tempstream.h"
 #include "config/device/console.h"
@@ -514,6 +515,37 @@ TEST_F(ConsoleTest, LineReader)
     EXPECT_EQ(reader.ReadLine(&line, 256, 100), SerialLine);
     EXPECT_EQ(line, "next");
     EXPECT_EQ(reader.WaitFor({ "Outband" }, 100), -1);
+}
+
+TEST(ConsolePorts, Registry)
+{
+    RegUseMemory(true);
+    RegMemoryClear();
+    RegKey nt;
+    ASSERT_EQ(nt.Create(RegRoot::LocalMachine, "Hardware\\DeviceMap\\SerialComm"), RegStatus::Ok);
+    nt.WriteString("\\Device\\Serial0", "COM1");
+    nt.WriteString("\\Device\\Serial1", "COM10");
+    nt.WriteString("\\Device\\VSerial", "com1"); // the same port again
+    nt.WriteString("\\Device\\Long", "COM123456789012345"); // longer than an entry holds: left out
+    nt.WriteDword("\\Device\\Odd", 7);
+    EXPECT_EQ(ConsoleRegistryPorts(false), (std::vector<std::string> { "COM1", "COM10" }));
+
+    RegKey port, printer, serialClass, printerClass;
+    ASSERT_EQ(port.Create(RegRoot::LocalMachine, "Enum\\BIOS\\*PNP0501\\0C"), RegStatus::Ok);
+    port.WriteString("PortName", "COM2");
+    port.WriteString("Driver", "Ports\\0000");
+    ASSERT_EQ(printer.Create(RegRoot::LocalMachine, "Enum\\BIOS\\*PNP0400\\0D"), RegStatus::Ok);
+    printer.WriteString("PortName", "LPT1");
+    printer.WriteString("Driver", "Ports\\0001");
+    ASSERT_EQ(serialClass.Create(RegRoot::LocalMachine, "System\\CurrentControlSet\\Services\\Class\\Ports\\0000"),
+        RegStatus::Ok);
+    serialClass.SetValue("PortSubClass", kRegBinary, std::string(1, '\x01'));
+    ASSERT_EQ(printerClass.Create(RegRoot::LocalMachine, "System\\CurrentControlSet\\Services\\Class\\Ports\\0001"),
+        RegStatus::Ok);
+    printerClass.SetValue("PortSubClass", kRegBinary, std::string(1, '\x00'));
+    EXPECT_EQ(ConsoleRegistryPorts(true), (std::vector<std::string> { "COM2" }));
+    RegMemoryClear();
+    RegUseMemory(false);
 }
 
 TEST(ConsolePorts, SplitAndLongNames)

@@ -33,7 +33,7 @@ struct ActionObject {
     std::string function; // the function's name as written in the entry
     std::string arguments; // argument template (Part of the entry after the second ":")
     std::string text; // the function's `text` (a template in action context), empty when absent
-    ScriptValues values; // the function's action values after the keyword
+    std::vector<std::string> values; // the function's action values after the keyword
     std::string setOid; // SnmpSet: the OID (N.rest resolved), dotted; empty when it does not resolve
     std::string setIndexTemplate; // SnmpSet: when present, its integer value is appended for each call
     std::string setValue; // SnmpSet: the value template

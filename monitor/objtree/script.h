@@ -4,7 +4,10 @@
 // Diagnostics go through Diag as "ObjTre: FILE(LINE): message".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,7 +71,176 @@ enum ScriptKeyword : uint8_t {
 ScriptKeyword ScriptFindKeyword(std::string_view word);
 const char* ScriptKeywordText(ScriptKeyword keyword); // "" for kKwNone
 
-using ScriptValues = std::vector<std::string>; // the comma-separated values of one attribute line
+// Storage for the value lists of one file: 64 KB blocks handed out front to back and freed together.
+// A file of 20,000 definitions then makes a few hundred allocations for its lists instead of one per
+// list and value. The blocks of an arena that goes are kept (up to 32 MB in all) for the arenas that
+// come after, so that reading the scripts again (another language) does not fault in fresh pages.
+class ScriptArena {
+public:
+    ScriptArena() = default;
+    ScriptArena(const ScriptArena&) = delete;
+    ScriptArena& operator=(const ScriptArena&) = delete;
+    ~ScriptArena();
+    void* Allocate(size_t bytes); // aligned to 8
+    void Clear();
+
+private:
+    std::vector<std::unique_ptr<char[]>> blocks_; // 64 KB each
+    std::vector<std::unique_ptr<char[]>> large_; // requests above 16 KB, each its own
+    char* at_ = nullptr;
+    size_t left_ = 0;
+};
+
+// The comma-separated values of one attribute line, as one block: the number of texts, the end of
+// each and the texts back to back. A list never changes; replacing one builds another. A list made in
+// a file's arena (ScriptValuesBuilder::Finish) does not own its block and lives as long as the file;
+// copying any list gives the copy a heap block of its own.
+class ScriptValues {
+public:
+    ScriptValues() = default;
+    ScriptValues(std::initializer_list<std::string_view> texts);
+    ScriptValues(const ScriptValues& other);
+    ScriptValues(ScriptValues&& other) noexcept;
+    ScriptValues& operator=(const ScriptValues& other);
+    ScriptValues& operator=(ScriptValues&& other) noexcept;
+    ~ScriptValues();
+
+    size_t size() const
+    {
+        return block_ ? Head()[0] : 0;
+    }
+    bool empty() const
+    {
+        return size() == 0;
+    }
+    std::string_view operator[](size_t i) const
+    {
+        const uint32_t* h = Head();
+        uint32_t b = i ? h[i] : 0;
+        return std::string_view(Texts() + b, h[i + 1] - b);
+    }
+    // The same values: for a list in a file's arena a second reference to its block (valid as long as
+    // the file), else a copy. Definitions take their bases' lists this way.
+    ScriptValues ShareWithinFile() const;
+    // The values as strings (for keeping beyond the library).
+    std::vector<std::string> Strings(size_t from = 0) const;
+
+    class iterator;
+    using const_iterator = iterator;
+    using value_type = std::string_view;
+
+    class iterator {
+    public:
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using reference = std::string_view;
+        using pointer = void;
+        using iterator_category = std::forward_iterator_tag;
+        iterator() = default;
+        iterator(const ScriptValues* list, size_t i)
+            : list_(list)
+            , i_(i)
+        {
+        }
+        std::string_view operator*() const
+        {
+            return (*list_)[i_];
+        }
+        iterator& operator++()
+        {
+            ++i_;
+            return *this;
+        }
+        iterator operator++(int)
+        {
+            iterator t = *this;
+            ++i_;
+            return t;
+        }
+        bool operator==(const iterator& o) const
+        {
+            return i_ == o.i_;
+        }
+        bool operator!=(const iterator& o) const
+        {
+            return i_ != o.i_;
+        }
+        size_t index() const
+        {
+            return i_;
+        }
+
+    private:
+        const ScriptValues* list_ = nullptr;
+        size_t i_ = 0;
+    };
+    iterator begin() const
+    {
+        return iterator(this, 0);
+    }
+    iterator end() const
+    {
+        return iterator(this, size());
+    }
+
+    friend bool operator==(const ScriptValues& a, const ScriptValues& b);
+
+private:
+    friend class ScriptValuesBuilder;
+    const uint32_t* Head() const
+    {
+        return reinterpret_cast<const uint32_t*>(block_);
+    }
+    const char* Texts() const
+    {
+        return block_ + sizeof(uint32_t) * (Head()[0] + 1);
+    }
+    size_t BlockSize() const;
+    void Release();
+
+    char* block_ = nullptr; // null: no values
+    bool owned_ = false;
+};
+
+// Gathers the values of a line (reused from line to line, so it allocates only while it grows).
+class ScriptValuesBuilder {
+public:
+    void Clear()
+    {
+        chars_.clear();
+        ends_.clear();
+    }
+    void Add(std::string_view text)
+    {
+        chars_.append(text);
+        ends_.push_back(static_cast<uint32_t>(chars_.size()));
+    }
+    void AddAll(const ScriptValues& values)
+    {
+        for (std::string_view v : values)
+            Add(v);
+    }
+    void PushFront(std::string_view text);
+    size_t size() const
+    {
+        return ends_.size();
+    }
+    bool empty() const
+    {
+        return ends_.empty();
+    }
+    std::string_view operator[](size_t i) const
+    {
+        uint32_t b = i ? ends_[i - 1] : 0;
+        return std::string_view(chars_).substr(b, ends_[i] - b);
+    }
+    // The list: in `arena` (not owning) or, without one, on the heap.
+    ScriptValues Finish(ScriptArena* arena) const;
+
+private:
+    std::string chars_;
+    std::vector<uint32_t> ends_;
+};
 
 struct ScriptAttr {
     ScriptKeyword keyword = kKwNone; // functions keep their action line under kKwAction
@@ -127,6 +299,7 @@ private:
 struct ScriptFile {
     std::string path;
     std::string name; // without directory (for diagnostics)
+    ScriptArena arena; // the value lists of the definitions (declared before them: freed after them)
     std::vector<std::unique_ptr<ScriptDef>> defs;
     std::vector<const ScriptDef*> devices; // device definitions in file order
     // Item, function, map and plugin definitions by kind and name (ignoring case), in file order.
@@ -185,6 +358,7 @@ void ScriptFreeAll();
 // Resolves an OID text in the N.rest notation: N 0 takes rest as it stands, N >= 1 the root entry N,
 // "." and rest. Empty when N is beyond the roots, not a number, or there is no ".".
 std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots);
+std::string ScriptResolveOid(std::string_view text, const std::vector<std::string>* roots);
 
 // Names and OID texts are held in 256-character buffers: longer ones are cut to this.
 constexpr size_t kScriptMaxName = 255;

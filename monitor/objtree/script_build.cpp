@@ -16,14 +16,29 @@ struct Builder {
     size_t items = 0;
     bool tooMany = false;
 
-    ItemUse MakeUse(const std::string& entry) const;
+    ItemUse MakeUse(std::string_view entry) const;
     ActionList MakeActions(std::string_view list) const;
-    std::unique_ptr<ItemObject> MakeItem(const std::string& ref, ItemObject* parent, int level, bool withChildren);
+    std::unique_ptr<ItemObject> MakeItem(std::string_view ref, ItemObject* parent, int level, bool withChildren);
 };
 
 inline bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Calls `visit` with each value of a list as the "*" and "#" rules resolve it (ScriptResolveList without
+// copying the texts).
+template<typename Visit> void ForEachResolved(const ScriptValues& values, Visit visit)
+{
+    std::string_view first, prev;
+    for (size_t i = 0; i < values.size(); ++i) {
+        std::string_view v = values[i];
+        std::string_view r = i > 0 && v == "*" ? first : v == "#" ? (i > 0 ? prev : std::string_view()) : v;
+        if (i == 0)
+            first = r;
+        prev = r;
+        visit(r);
+    }
 }
 
 std::vector<std::string> SplitWords(std::string_view text)
@@ -53,13 +68,13 @@ std::string JoinValues(const ScriptValues& values)
     return out;
 }
 
-SnmpValue MapEntry(const std::string& text)
+SnmpValue MapEntry(std::string_view text)
 {
     if (auto n = ParseUnsignedStrict(text); n && !text.empty() && !IsBlank(text.front()) && !IsBlank(text.back()))
         return SnmpValue::Integer(*n);
     SnmpValue v;
     v.kind = kSnmpString;
-    v.text = text;
+    v.text = std::string(text);
     return v;
 }
 
@@ -78,7 +93,7 @@ bool SplitIndex(std::string_view* text, std::string* index)
     return true;
 }
 
-ItemUse Builder::MakeUse(const std::string& entry) const
+ItemUse Builder::MakeUse(std::string_view entry) const
 {
     ItemUse use;
     std::string_view text = entry;
@@ -151,7 +166,7 @@ ActionList Builder::MakeActions(std::string_view list) const
             continue;
         if (const ScriptValues* action = fn->Get(kKwAction); action && !action->empty()) {
             a.kind = KindOf((*action)[0]);
-            a.values.assign(action->begin() + 1, action->end());
+            a.values = action->Strings(1);
             if (a.kind == ActionKind::SnmpSet) {
                 std::string_view oid = a.values.empty() ? std::string_view() : std::string_view(a.values[0]);
                 if (SplitIndex(&oid, &a.setIndexTemplate))
@@ -166,7 +181,7 @@ ActionList Builder::MakeActions(std::string_view list) const
             a.hasQuery = true;
             a.queryFlags = ParseUnsigned((*query)[0]);
             for (size_t q = 1; q < query->size() && q <= 3; ++q)
-                a.queryTexts.push_back((*query)[q]);
+                a.queryTexts.emplace_back((*query)[q]);
         }
         actions.push_back(std::move(a));
     }
@@ -200,10 +215,10 @@ uint32_t FlagsOf(std::string_view words)
     return flags;
 }
 
-ItemRefresh RefreshOf(const std::string& words)
+ItemRefresh RefreshOf(std::string_view words)
 {
     ItemRefresh r;
-    r.words = words;
+    r.words = std::string(words);
     for (const std::string& w : SplitWords(words)) {
         if (w.compare(0, 5, "time:") == 0)
             r.interval = ParseUnsigned(std::string_view(w).substr(5));
@@ -213,7 +228,7 @@ ItemRefresh RefreshOf(const std::string& words)
     return r;
 }
 
-std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject* parent, int level, bool withChildren)
+std::unique_ptr<ItemObject> Builder::MakeItem(std::string_view ref, ItemObject* parent, int level, bool withChildren)
 {
     if (level > kScriptMaxDepth) {
         Diag("ObjTre: Max tree depth exceeded\n");
@@ -234,34 +249,30 @@ std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject
     }
     ++items;
     auto item = std::make_unique<ItemObject>();
-    item->ref = ref;
+    item->ref = std::string(ref);
     item->parent = parent;
     item->device = device;
     item->level = level;
     if (const ScriptValues* uses = def->Get(kKwUses))
-        for (const std::string& u : ScriptResolveList(*uses))
-            item->uses.push_back(MakeUse(u));
+        ForEachResolved(*uses, [&](std::string_view u) { item->uses.push_back(MakeUse(u)); });
     if (const ScriptValues* states = def->Get(kKwStates))
-        for (const std::string& s : ScriptResolveList(*states)) {
-            item->stateTexts.push_back(s);
+        ForEachResolved(*states, [&](std::string_view s) {
+            item->stateTexts.emplace_back(s);
             item->states.push_back(ExprParse(s));
-        }
+        });
     if (const ScriptValues* text = def->Get(kKwText))
-        item->texts = *text;
+        item->texts = text->Strings();
     if (const ScriptValues* images = def->Get(kKwImage))
-        for (const std::string& s : ScriptResolveList(*images))
-            item->images.push_back(ParseDecimal(s));
+        ForEachResolved(*images, [&](std::string_view s) { item->images.push_back(ParseDecimal(s)); });
     if (const ScriptValues* flags = def->Get(kKwFlags))
-        for (const std::string& s : ScriptResolveList(*flags)) {
-            item->flagWords.push_back(s);
+        ForEachResolved(*flags, [&](std::string_view s) {
+            item->flagWords.emplace_back(s);
             item->flags.push_back(FlagsOf(s));
-        }
+        });
     if (const ScriptValues* actions = def->Get(kKwAction))
-        for (const std::string& s : ScriptResolveList(*actions))
-            item->actions.push_back(MakeActions(s));
+        ForEachResolved(*actions, [&](std::string_view s) { item->actions.push_back(MakeActions(s)); });
     if (const ScriptValues* refresh = def->Get(kKwRefresh))
-        for (const std::string& s : ScriptResolveList(*refresh))
-            item->refresh.push_back(RefreshOf(s));
+        ForEachResolved(*refresh, [&](std::string_view s) { item->refresh.push_back(RefreshOf(s)); });
     for (const ScriptAttr& a : def->attrs) {
         if (a.keyword != kKwTerm || a.values.size() < 2)
             continue;
@@ -273,7 +284,7 @@ std::unique_ptr<ItemObject> Builder::MakeItem(const std::string& ref, ItemObject
     }
     if (withChildren)
         if (const ScriptValues* childs = def->Get(kKwChilds))
-            for (const std::string& c : *childs)
+            for (std::string_view c : *childs)
                 if (auto child = MakeItem(c, item.get(), level + 1, true))
                     item->children.push_back(std::move(child));
     return item;
@@ -329,13 +340,13 @@ std::vector<std::string> ScriptResolveList(const ScriptValues& values)
     std::vector<std::string> out;
     out.reserve(values.size());
     for (size_t i = 0; i < values.size(); ++i) {
-        const std::string& v = values[i];
+        std::string_view v = values[i];
         if (i > 0 && v == "*")
             out.push_back(out[0]);
         else if (v == "#")
             out.push_back(i > 0 ? out[i - 1] : std::string());
         else
-            out.push_back(v);
+            out.emplace_back(v);
     }
     return out;
 }
@@ -425,10 +436,10 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
     if (const ScriptValues* v = def->Get(kKwVendor); v && !v->empty())
         device->vendor = (*v)[0];
     if (const ScriptValues* v = def->Get(kKwRoot))
-        device->roots = *v;
+        device->roots = v->Strings();
     if (const ScriptValues* v = def->Get(kKwDetect); v && v->size() >= 2) {
         device->detectOid = ScriptResolveOid((*v)[0], &device->roots);
-        device->detectValue = (*v)[1];
+        device->detectValue = std::string((*v)[1]);
     }
     if (const ScriptValues* v = def->Get(kKwRegister); v && !v->empty()) {
         device->registerInterval = ParseUnsigned((*v)[0]);
@@ -438,23 +449,22 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
         }
     }
     if (const ScriptValues* v = def->Get(kKwChilds))
-        for (const std::string& c : *v)
+        for (std::string_view c : *v)
             if (auto item = b.MakeItem(c, nullptr, 1, true))
                 device->items.push_back(std::move(item));
     if (const ScriptValues* v = def->Get(kKwDisplay))
-        for (const std::string& c : *v)
+        for (std::string_view c : *v)
             if (auto item = b.MakeItem(c, nullptr, 1, false))
                 device->display.push_back(std::move(item));
     if (const ScriptValues* v = def->Get(kKwPlugins))
-        for (const std::string& name : *v) {
+        for (std::string_view name : *v) {
             const ScriptDef* p = file->Find(kKwPlugin, Trim(name), device->type);
             if (!p)
                 continue;
             PluginObject plugin;
             plugin.name = p->name;
             if (const ScriptValues* uses = p->Get(kKwUses))
-                for (const std::string& u : ScriptResolveList(*uses))
-                    plugin.uses.push_back(b.MakeUse(u));
+                ForEachResolved(*uses, [&](std::string_view u) { plugin.uses.push_back(b.MakeUse(u)); });
             device->plugins.push_back(std::move(plugin));
         }
     for (const ScriptAttr& a : def->attrs) {
@@ -474,7 +484,7 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
         o.name = std::string(Trim(rest.substr(0, c2)));
         if (c2 != std::string_view::npos)
             o.defaultValue = ParseUnsigned(rest.substr(c2 + 1));
-        o.values.assign(a.values.begin() + 1, a.values.end());
+        o.values = a.values.Strings(1);
         device->options.push_back(std::move(o));
     }
     // The maps that apply: those constrained to this type first, then the unconstrained, each name once.
@@ -487,10 +497,10 @@ std::unique_ptr<DeviceObject> ScriptInstantiateFrom(const ScriptLibrary& library
             MapObject m;
             m.name = d->name;
             if (const ScriptValues* from = d->Get(kKwFrom))
-                for (const std::string& s : *from)
+                for (std::string_view s : *from)
                     m.from.push_back(MapEntry(s));
             if (const ScriptValues* to = d->Get(kKwTo))
-                for (const std::string& s : *to)
+                for (std::string_view s : *to)
                     m.to.push_back(MapEntry(s));
             device->maps.push_back(std::move(m));
         }

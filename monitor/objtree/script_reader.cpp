@@ -7,8 +7,10 @@
 #include "monitor/objtree/script.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 namespace {
 const char* const kKeywordTexts[kKwCount] = { "", "action", "childs", "clone", "connect", "detect", "device", "display",
@@ -134,22 +136,39 @@ struct ScriptLine {
     ScriptKeyword keyword = kKwNone;
     bool constrained = false;
     std::vector<std::string> constraints;
-    std::vector<std::string> values;
+    ScriptValuesBuilder values;
 };
 
-// Reads one file's text line by line. Lines are views into the text; continuations fetch the next
-// non-skipped line while a line is split into tokens.
+// Reads one file's text line by line. Lines are views into the text, or into a 64 KB read buffer when
+// reading a file (a line longer than the buffer grows it); continuations fetch the next non-skipped
+// line while a line is split into tokens. A view stays valid only until the next line is fetched:
+// values are copied out as they are split.
 class Reader {
 public:
     Reader(std::string_view text, ScriptFile& file, std::string_view language)
-        : text_(text)
+        : data_(text.data())
+        , end_(text.size())
+        , eof_(true)
         , file_(file)
         , language_(language)
     {
         strings_.reserve(kScriptBuckets);
     }
+    Reader(FILE* source, ScriptFile& file, std::string_view language)
+        : source_(source)
+        , file_(file)
+        , language_(language)
+    {
+        buffer_.reset(new char[bufferSize_]);
+        data_ = buffer_.get();
+        strings_.reserve(kScriptBuckets);
+    }
 
     void Run();
+    bool ReadFailed() const
+    {
+        return readFailed_;
+    }
 
 private:
     bool NextPhysical(std::string_view* line);
@@ -164,8 +183,16 @@ private:
     void EndDefinition();
     void Inherit(ScriptDef& def);
 
-    std::string_view text_;
-    size_t offset_ = 0;
+    void Refill();
+
+    const char* data_ = nullptr; // the text, or the read buffer
+    size_t offset_ = 0; // the next line's start
+    size_t end_ = 0; // the end of the bytes read
+    bool eof_ = false;
+    FILE* source_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    size_t bufferSize_ = 64 * 1024;
+    bool readFailed_ = false;
     int lineNo_ = 0;
     ScriptFile& file_;
     std::string_view language_;
@@ -180,20 +207,52 @@ private:
     int tables_ = 0;
     std::unordered_map<std::string, std::string> strings_;
     ScriptDef* def_ = nullptr; // the open definition
+    ScriptValuesBuilder merged_; // scratch for inherited lists
+    std::string value_; // scratch for the value being split (keeps its capacity from line to line)
 };
+
+// Keeps the unfinished line, moved to the buffer's start (the buffer doubled when it holds nothing
+// else), and reads behind it.
+void Reader::Refill()
+{
+    size_t keep = end_ - offset_;
+    if (keep == bufferSize_) {
+        std::unique_ptr<char[]> bigger(new char[bufferSize_ * 2]);
+        std::memcpy(bigger.get(), buffer_.get() + offset_, keep);
+        buffer_ = std::move(bigger);
+        bufferSize_ *= 2;
+    } else if (offset_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + offset_, keep);
+    }
+    data_ = buffer_.get();
+    offset_ = 0;
+    end_ = keep;
+    size_t n = std::fread(buffer_.get() + end_, 1, bufferSize_ - end_, source_);
+    end_ += n;
+    if (n == 0) {
+        eof_ = true;
+        readFailed_ = std::ferror(source_) != 0;
+    }
+}
 
 bool Reader::NextPhysical(std::string_view* line)
 {
-    if (offset_ >= text_.size())
-        return false;
-    const char* start = text_.data() + offset_;
-    size_t left = text_.size() - offset_;
-    const void* nl = std::memchr(start, '\n', left);
-    size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : left;
-    *line = std::string_view(start, len);
-    offset_ += nl ? len + 1 : len;
-    ++lineNo_;
-    return true;
+    for (;;) {
+        const char* start = data_ + offset_;
+        size_t left = end_ - offset_;
+        const void* nl = left ? std::memchr(start, '\n', left) : nullptr;
+        if (!nl && !eof_) {
+            Refill();
+            continue;
+        }
+        if (left == 0)
+            return false;
+        size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : left;
+        *line = std::string_view(start, len);
+        offset_ += nl ? len + 1 : len;
+        ++lineNo_;
+        return true;
+    }
 }
 
 // The next line that is neither empty, blank nor a comment.
@@ -422,7 +481,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
     out->keyword = it == Keywords().map.end() ? kKwNone : it->second;
     out->constrained = false;
     out->constraints.clear();
-    out->values.clear();
+    out->values.Clear();
     pos_ = k;
     SkipBlanks();
     if (pos_ >= cur_.size() || cur_[pos_] == ';')
@@ -433,11 +492,10 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
     if (definition && cur_[pos_] == '<') {
         ++pos_;
         out->constrained = true;
-        std::string value;
         for (;;) {
             SkipBlanks();
-            ReadValue(&value, '>');
-            out->constraints.push_back(value);
+            ReadValue(&value_, '>');
+            out->constraints.push_back(value_);
             if (pos_ < cur_.size() && cur_[pos_] == ',') {
                 ++pos_;
                 continue;
@@ -454,11 +512,10 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
             return true;
     }
 
-    std::string value;
     for (;;) {
         SkipBlanks();
-        ReadValue(&value, 0);
-        out->values.push_back(value);
+        ReadValue(&value_, 0);
+        out->values.Add(value_);
         if (pos_ < cur_.size() && cur_[pos_] == ',') {
             ++pos_;
             continue;
@@ -474,6 +531,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
 void Reader::StartDefinition(ScriptLine& line)
 {
     auto def = std::make_unique<ScriptDef>();
+    def->attrs.reserve(8); // one allocation for the attributes of nearly every definition
     def->kind = line.keyword;
     def->constrained = line.constrained;
     def->constraints = std::move(line.constraints);
@@ -481,15 +539,15 @@ void Reader::StartDefinition(ScriptLine& line)
         if (c.size() > kScriptMaxName)
             c.resize(kScriptMaxName);
     if (!line.values.empty()) {
-        const std::string& first = line.values[0];
+        std::string_view first = line.values[0];
         size_t colon = first.find(':');
-        if (colon == std::string::npos) {
-            def->name = first;
+        if (colon == std::string_view::npos) {
+            def->name = std::string(first);
         } else {
-            def->name = std::string(TrimBlanks(std::string_view(first).substr(0, colon)));
-            def->bases.emplace_back(TrimBlanks(std::string_view(first).substr(colon + 1)));
+            def->name = std::string(TrimBlanks(first.substr(0, colon)));
+            def->bases.emplace_back(TrimBlanks(first.substr(colon + 1)));
             for (size_t i = 1; i < line.values.size(); ++i)
-                def->bases.push_back(line.values[i]);
+                def->bases.emplace_back(line.values[i]);
         }
     }
     if (def->name.size() > kScriptMaxName)
@@ -534,25 +592,26 @@ void Reader::Inherit(ScriptDef& def)
         ScriptValues* own = def.Get(k);
         if (!own) {
             if (givers.size() == 1) {
-                def.attrs.push_back({ k, *givers[0] });
+                def.attrs.push_back({ k, givers[0]->ShareWithinFile() });
                 continue;
             }
         } else {
             auto merge = std::find(own->begin(), own->end(), "<inherited-merge>");
-            if (merge != own->end()) {
-                ScriptValues joined;
-                for (const ScriptValues* g : givers)
-                    joined.insert(joined.end(), g->begin(), g->end());
-                size_t at = static_cast<size_t>(merge - own->begin());
-                own->erase(merge);
-                own->insert(own->begin() + static_cast<long>(at), joined.begin(), joined.end());
-                continue;
-            }
             auto inherited = std::find(own->begin(), own->end(), "<inherited>");
-            if (inherited != own->end() && givers.size() == 1) {
-                size_t at = static_cast<size_t>(inherited - own->begin());
-                own->erase(inherited);
-                own->insert(own->begin() + static_cast<long>(at), givers[0]->begin(), givers[0]->end());
+            if (merge != own->end() || (inherited != own->end() && givers.size() == 1)) {
+                // The first marker is replaced by the givers' values (<inherited-merge>: all of them).
+                size_t at = merge != own->end() ? merge.index() : inherited.index();
+                merged_.Clear();
+                for (size_t i = 0; i < own->size(); ++i) {
+                    if (i != at)
+                        merged_.Add((*own)[i]);
+                    else if (merge != own->end())
+                        for (const ScriptValues* g : givers)
+                            merged_.AddAll(*g);
+                    else
+                        merged_.AddAll(*givers[0]);
+                }
+                *own = merged_.Finish(&file_.arena);
                 continue;
             }
         }
@@ -563,7 +622,7 @@ void Reader::Inherit(ScriptDef& def)
     for (const ScriptDef* b : bases)
         for (const ScriptAttr& a : b->attrs)
             if (IsAccumulating(a.keyword))
-                def.attrs.push_back(a);
+                def.attrs.push_back({ a.keyword, a.values.ShareWithinFile() });
 }
 
 void Reader::EndDefinition()
@@ -591,7 +650,7 @@ void Reader::Run()
         if (k == kKwLanguage) {
             EndDefinition();
             inTable_ = false;
-            std::string_view name = line.values.empty() ? std::string_view() : std::string_view(line.values[0]);
+            std::string_view name = line.values.empty() ? std::string_view() : line.values[0];
             on_ = name.empty() || name == "*" || StrEqualNoCase(name, language_);
             continue;
         }
@@ -602,14 +661,15 @@ void Reader::Run()
                 ScriptKeyword slot = k;
                 if (def_->kind == kKwFunction && IsFunctionAction(k)) {
                     slot = kKwAction;
-                    line.values.insert(line.values.begin(), std::string(ScriptKeywordText(k)));
+                    line.values.PushFront(ScriptKeywordText(k));
                 }
+                ScriptValues values = line.values.Finish(&file_.arena);
                 if (IsAccumulating(k)) {
-                    def_->attrs.push_back({ k, std::move(line.values) });
+                    def_->attrs.push_back({ k, std::move(values) });
                 } else if (ScriptValues* v = def_->Get(slot)) {
-                    *v = std::move(line.values);
+                    *v = std::move(values);
                 } else {
-                    def_->attrs.push_back({ slot, std::move(line.values) });
+                    def_->attrs.push_back({ slot, std::move(values) });
                 }
                 continue;
             }
@@ -618,7 +678,7 @@ void Reader::Run()
         if (inTable_) {
             if (k == kKwString) {
                 if (tableRead_ && line.values.size() >= 2)
-                    strings_[line.values[0]] = line.values[1];
+                    strings_[std::string(line.values[0])] = std::string(line.values[1]);
                 continue;
             }
             inTable_ = false;
@@ -633,7 +693,7 @@ void Reader::Run()
             break;
         case kKwStringtable: {
             ++tables_;
-            std::string_view name = line.values.empty() ? std::string_view() : std::string_view(line.values[0]);
+            std::string_view name = line.values.empty() ? std::string_view() : line.values[0];
             inTable_ = true;
             tableRead_ = tables_ == 1 || StrEqualNoCase(name, language_);
             break;
@@ -669,6 +729,195 @@ bool MaskMatch(std::string_view mask, std::string_view name)
     return m == mask.size();
 }
 } // namespace
+
+namespace {
+constexpr size_t kArenaBlock = 64 * 1024;
+constexpr size_t kArenaKept = 32 * 1024 * 1024 / kArenaBlock;
+
+// The blocks of arenas that went, for the next ones.
+struct ArenaPool {
+    std::mutex lock;
+    std::vector<std::unique_ptr<char[]>> blocks;
+};
+
+ArenaPool& Pool()
+{
+    static ArenaPool* pool = new ArenaPool; // never destroyed: arenas may go during static destruction
+    return *pool;
+}
+} // namespace
+
+ScriptArena::~ScriptArena()
+{
+    Clear();
+}
+
+void* ScriptArena::Allocate(size_t bytes)
+{
+    bytes = (bytes + 7) & ~size_t(7);
+    if (bytes > left_) {
+        // A request larger than a quarter block gets a block of its own; the current one stays current.
+        if (bytes > kArenaBlock / 4) {
+            large_.push_back(std::unique_ptr<char[]>(new char[bytes]));
+            return large_.back().get();
+        }
+        std::unique_ptr<char[]> block;
+        {
+            ArenaPool& pool = Pool();
+            std::lock_guard<std::mutex> hold(pool.lock);
+            if (!pool.blocks.empty()) {
+                block = std::move(pool.blocks.back());
+                pool.blocks.pop_back();
+            }
+        }
+        if (!block)
+            block.reset(new char[kArenaBlock]);
+        blocks_.push_back(std::move(block));
+        at_ = blocks_.back().get();
+        left_ = kArenaBlock;
+    }
+    void* p = at_;
+    at_ += bytes;
+    left_ -= bytes;
+    return p;
+}
+
+void ScriptArena::Clear()
+{
+    if (!blocks_.empty()) {
+        ArenaPool& pool = Pool();
+        std::lock_guard<std::mutex> hold(pool.lock);
+        for (auto& block : blocks_)
+            if (pool.blocks.size() < kArenaKept)
+                pool.blocks.push_back(std::move(block));
+    }
+    blocks_.clear();
+    large_.clear();
+    at_ = nullptr;
+    left_ = 0;
+}
+
+ScriptValues::ScriptValues(std::initializer_list<std::string_view> texts)
+{
+    ScriptValuesBuilder b;
+    for (std::string_view t : texts)
+        b.Add(t);
+    *this = b.Finish(nullptr);
+}
+
+size_t ScriptValues::BlockSize() const
+{
+    if (!block_)
+        return 0;
+    size_t n = Head()[0];
+    return sizeof(uint32_t) * (n + 1) + (n ? Head()[n] : 0);
+}
+
+void ScriptValues::Release()
+{
+    if (owned_)
+        delete[] block_;
+    block_ = nullptr;
+    owned_ = false;
+}
+
+ScriptValues::ScriptValues(const ScriptValues& other)
+{
+    *this = other;
+}
+
+ScriptValues::ScriptValues(ScriptValues&& other) noexcept
+    : block_(other.block_)
+    , owned_(other.owned_)
+{
+    other.block_ = nullptr;
+    other.owned_ = false;
+}
+
+ScriptValues& ScriptValues::operator=(const ScriptValues& other)
+{
+    if (this == &other)
+        return *this;
+    char* copy = nullptr;
+    if (other.block_) {
+        size_t size = other.BlockSize();
+        copy = new char[size];
+        std::memcpy(copy, other.block_, size);
+    }
+    Release();
+    block_ = copy;
+    owned_ = copy != nullptr;
+    return *this;
+}
+
+ScriptValues& ScriptValues::operator=(ScriptValues&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        block_ = other.block_;
+        owned_ = other.owned_;
+        other.block_ = nullptr;
+        other.owned_ = false;
+    }
+    return *this;
+}
+
+ScriptValues::~ScriptValues()
+{
+    Release();
+}
+
+std::vector<std::string> ScriptValues::Strings(size_t from) const
+{
+    std::vector<std::string> out;
+    for (size_t i = from; i < size(); ++i)
+        out.emplace_back((*this)[i]);
+    return out;
+}
+
+ScriptValues ScriptValues::ShareWithinFile() const
+{
+    if (owned_)
+        return *this;
+    ScriptValues v;
+    v.block_ = block_;
+    return v;
+}
+
+bool operator==(const ScriptValues& a, const ScriptValues& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+void ScriptValuesBuilder::PushFront(std::string_view text)
+{
+    chars_.insert(0, text);
+    for (uint32_t& e : ends_)
+        e += static_cast<uint32_t>(text.size());
+    ends_.insert(ends_.begin(), static_cast<uint32_t>(text.size()));
+}
+
+ScriptValues ScriptValuesBuilder::Finish(ScriptArena* arena) const
+{
+    ScriptValues v;
+    if (ends_.empty())
+        return v;
+    size_t head = sizeof(uint32_t) * (ends_.size() + 1);
+    size_t size = head + chars_.size();
+    v.block_ = arena ? static_cast<char*>(arena->Allocate(size)) : new char[size];
+    v.owned_ = arena == nullptr;
+    uint32_t n = static_cast<uint32_t>(ends_.size());
+    std::memcpy(v.block_, &n, sizeof n);
+    std::memcpy(v.block_ + sizeof n, ends_.data(), sizeof(uint32_t) * n);
+    if (!chars_.empty())
+        std::memcpy(v.block_ + head, chars_.data(), chars_.size());
+    return v;
+}
 
 ScriptKeyword ScriptFindKeyword(std::string_view word)
 {
@@ -790,10 +1039,21 @@ void ScriptLibrary::LoadText(std::string_view text, const std::string& name, std
 
 int ScriptLibrary::LoadFile(const std::string& path, std::string_view language)
 {
-    std::string data;
-    if (!FileReadAll(path, &data))
+    // Read through a buffer rather than whole: a 5 MB script then costs no 5 MB of fresh pages.
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
         return 0;
-    LoadText(data, path, language);
+    auto file = std::make_unique<ScriptFile>();
+    file->path = path;
+    size_t slash = path.find_last_of("/\\");
+    file->name = slash == std::string::npos ? path : path.substr(slash + 1);
+    Reader reader(f, *file, language);
+    reader.Run();
+    bool failed = reader.ReadFailed();
+    std::fclose(f);
+    if (failed)
+        return 0; // as a file that cannot be read: none of it is kept
+    files_.push_back(std::move(file));
     return 1;
 }
 
@@ -852,13 +1112,14 @@ bool ScriptLibrary::Detect(size_t n, DetectEntry* out) const
             out->device = d;
             out->file = f.get();
             out->oidText = ScriptResolveOid((*detect)[0], d->Get(kKwRoot));
-            out->value = (*detect)[1];
+            out->value = std::string((*detect)[1]);
             return true;
         }
     return false;
 }
 
-std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
+namespace {
+template<typename Roots> std::string ResolveOid(std::string_view text, const Roots* roots)
 {
     text = TrimBlanks(text);
     size_t dot = text.find('.');
@@ -881,6 +1142,17 @@ std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
     if (out.size() > kScriptMaxName)
         out.resize(kScriptMaxName);
     return out;
+}
+} // namespace
+
+std::string ScriptResolveOid(std::string_view text, const ScriptValues* roots)
+{
+    return ResolveOid(text, roots);
+}
+
+std::string ScriptResolveOid(std::string_view text, const std::vector<std::string>* roots)
+{
+    return ResolveOid(text, roots);
 }
 
 ScriptLibrary& ScriptGlobal()
