@@ -27,6 +27,20 @@ public:
     virtual std::string Number(std::string_view number, int decimals) const = 0;
     virtual std::string ShortDate(const LocaleDate& date) const = 0;
     virtual std::string Time(const LocaleTime& time, bool withSeconds) const = 0;
+    // The English name of the user's interface language ("German"), the English name of the user's
+    // country and its country code (the international dialling code, 49 for Germany).
+    virtual std::string LanguageName() const
+    {
+        return "English";
+    }
+    virtual std::string CountryName() const
+    {
+        return "United States";
+    }
+    virtual int CountryCode() const
+    {
+        return 1;
+    }
 };
 
 // The pictures of a portable locale, in the Windows picture syntax: d dd M MM yy yyyy for dates,
@@ -40,6 +54,9 @@ struct LocalePatterns {
     std::string time = "h:mm:ss tt";
     std::string am = "AM";
     std::string pm = "PM";
+    std::string languageName = "English";
+    std::string countryName = "United States";
+    int countryCode = 1;
 };
 
 class PatternLocale : public LocaleFormat {
@@ -51,6 +68,18 @@ public:
     std::string Number(std::string_view number, int decimals) const override;
     std::string ShortDate(const LocaleDate& date) const override;
     std::string Time(const LocaleTime& time, bool withSeconds) const override;
+    std::string LanguageName() const override
+    {
+        return p_.languageName;
+    }
+    std::string CountryName() const override
+    {
+        return p_.countryName;
+    }
+    int CountryCode() const override
+    {
+        return p_.countryCode;
+    }
 
 private:
     LocalePatterns p_;

@@ -58,7 +58,8 @@ void PrintHelp()
                 "\n"
                 "Device search (answers the search's broadcast to 127.255.255.255 from each device's address):\n"
                 "  --search              answer device searches\n"
-                "  --unconfigured N      the first N devices report IP-ADDRESS 0.0.0.0 (not configured yet)\n"
+                "  --unconfigured N      the first N devices report IP-ADDRESS 0.0.0.0 (not configured yet), to\n"
+                "                        searches and to \"sysinfo\", until a written configuration gives an address\n"
                 "  --no-probe            ... and CONFIG-STATUS bit 0x80 (never probed on a pseudo address)\n"
                 "  --shipping N          the next N devices share one address (shipping state)\n"
                 "  --shipping-address A  that address (default: the first of them)\n"
@@ -305,7 +306,11 @@ int main(int argc, char** argv)
     SimConsole serialConsole;
     std::string error;
     int code = 0;
-    if (!fleet.Start(s, &error)) {
+    bool started = fleet.Start(s, &error);
+    // Unconfigured devices say so to a direct "sysinfo" too, with or without the search responder.
+    for (size_t i = 0; started && i < so.unconfigured && i < fleet.Count(); ++i)
+        fleet.Device(i).unconfigured = true;
+    if (!started) {
         code = Fail(error, 1);
     } else if (consolePath && !serialConsole.Start(fleet, 0, console, &error)) {
         code = Fail(error, 1);

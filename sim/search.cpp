@@ -89,6 +89,8 @@ int SimSearchResponder::Start(SimFleet& fleet, const SimSearchOptions& options, 
     fleet_ = &fleet;
     options_ = options;
     shippingAddress_ = options.shipping_address;
+    for (size_t i = 0; i < options.unconfigured && i < fleet.Count(); ++i)
+        fleet.Device(i).unconfigured = true;
     if (!shippingAddress_ && options.shipping && options.unconfigured < fleet.Count())
         shippingAddress_ = fleet.Device(options.unconfigured).address;
     for (uint32_t address : options.bind) {
@@ -133,6 +135,9 @@ bool SimSearchResponder::Answer(size_t index, uint32_t boundTo, std::string* tex
     if (!fleet_ || index >= fleet_->Count() || fleet_->Restarting(index))
         return false;
     SimSearchRole role = Role(index);
+    // A written configuration with an address has configured the device.
+    if (role == SimSearchRole::Unconfigured && !fleet_->Device(index).unconfigured)
+        role = SimSearchRole::Normal;
     const uint32_t mask = options_.unconfigured_netmask;
     bool probe = boundTo != 0xFFFFFFFFu && SearchPseudoAddress(boundTo, mask) == boundTo;
     uint32_t source = fleet_->Device(index).address;

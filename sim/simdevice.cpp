@@ -257,6 +257,9 @@ void SimDevice::ApplyConfig()
     // A simulated device lives on loopback: an address elsewhere is kept in the text, not taken.
     if (at && (*at >> 24) == 127)
         address = *at;
+    if (configWritten_ && at && *at != 0)
+        unconfigured = false;
+    configWritten_ = false;
 }
 
 std::string SimDevice::SysInfoText() const
@@ -271,7 +274,7 @@ std::string SimDevice::SysInfoText() const
     f.serial_no = serial;
     f.name = name;
     f.mac_address = mac;
-    f.ip_address = NetAddressText(address);
+    f.ip_address = unconfigured ? std::string("0.0.0.0") : NetAddressText(address);
     f.ip_netmask = SimConfigValue(config, "/ip/netmask");
     f.config_status = options.noRestart ? 0x20 : 0;
     f.time = SimTimeText(std::time(nullptr) + clockOffset);
@@ -384,6 +387,7 @@ SimEffect SimDevice::Written(const std::string& file, const std::string& data)
     std::string argument;
     if (Split(file, "writeconfig", nullptr)) {
         config = data;
+        configWritten_ = true;
         Save();
         return options.noRestart ? SimEffect::ApplyConfig : SimEffect::Restart;
     }

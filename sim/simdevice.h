@@ -62,7 +62,8 @@ public:
     SimEffect Written(const std::string& file, const std::string& data);
 
     std::string SysInfoText() const;
-    // Ends a restart: the address, name and password of the stored configuration take effect.
+    // Ends a restart: the address, name and password of the stored configuration take effect; after a
+    // written configuration, an address in it ends the unconfigured state.
     void ApplyConfig();
 
     uint32_t address = 0; // host order, where it answers now
@@ -78,8 +79,12 @@ public:
     int32_t activeImage = 0;
     int64_t clockOffset = 0; // device clock minus the host clock, seconds
     SimDeviceOptions options;
+    // Not configured yet: "sysinfo" reports IP-ADDRESS 0.0.0.0 until a written configuration gives the
+    // device an address.
+    bool unconfigured = false;
 
 private:
+    bool configWritten_ = false; // a configuration was written since the last ApplyConfig
     // The password prefix and command of a file name, when it names `command`.
     bool Split(const std::string& file, const std::string& command, std::string* argument) const;
     SimAnswer PasswordRefused(const std::string& file, bool read) const;

@@ -55,6 +55,11 @@ public:
     {
         return selected_;
     }
+    // The description options taken by TakeOptions.
+    const QvDscOptions& Dsc() const
+    {
+        return dsc_;
+    }
     // The description of `entry` loaded afresh with the device's values as read (its configuration
     // stream); nullptr when either is missing.
     CfgDescriptionPtr FreshCopy(DeviceEntry& entry);

@@ -12,6 +12,10 @@
 // The PC's own IPv4 addresses (host order), loopback excepted; empty when they cannot be found.
 std::vector<uint32_t> NetOwnAddresses();
 
+// The IPv4 addresses of the local host name (host order, loopback included when the name gives it),
+// as the host name's address list reports them; empty when the name does not resolve.
+std::vector<uint32_t> NetHostAddresses();
+
 // Asks the socket to report the local (destination) address of each datagram. Returns 1 on success.
 int NetEnablePacketInfo(UdpSocket& socket);
 // Receives one datagram and the local address it was sent to (0 when the platform cannot tell).

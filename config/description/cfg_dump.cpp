@@ -2,8 +2,7 @@
 
 #include "common/text.h"
 
-namespace {
-std::string Quote(std::string_view text)
+std::string CfgDumpQuote(std::string_view text)
 {
     std::string out = "\"";
     for (char c : text) {
@@ -31,15 +30,26 @@ std::string Quote(std::string_view text)
     return out;
 }
 
-std::string QuoteList(const CfgArgList& list)
+std::string CfgDumpQuoteList(const CfgArgList& list)
 {
     std::string out;
     for (std::string_view t : list) {
         if (!out.empty())
             out += ", ";
-        out += Quote(t);
+        out += CfgDumpQuote(t);
     }
     return out;
+}
+
+namespace {
+std::string Quote(std::string_view text)
+{
+    return CfgDumpQuote(text);
+}
+
+std::string QuoteList(const CfgArgList& list)
+{
+    return CfgDumpQuoteList(list);
 }
 
 void DumpItem(std::string& out, const CfgItem& item, const std::string& indent, bool column)
@@ -94,25 +104,29 @@ void DumpItem(std::string& out, const CfgItem& item, const std::string& indent, 
 }
 } // namespace
 
+void CfgDumpSection(std::string& out, const CfgSection& s)
+{
+    out += (s.plugin && s.name != "section_plugin" ? "section_plugin " : "section ") + Quote(s.name);
+    if (s.title)
+        out += " " + Quote(*s.title);
+    out += "\n";
+    if (s.module)
+        out += "  module " + QuoteList(*s.module) + "\n";
+    if (s.params) {
+        for (size_t i = 0; i + 1 < s.params->Count(); i += 2)
+            out += "  module_param " + Quote(s.params->At(i)) + ", " + Quote(s.params->At(i + 1)) + "\n";
+    }
+    out += StrFormat("  multicfg %u\n", s.multicfg);
+    for (const auto& item : s.items)
+        DumpItem(out, *item, "  ", false);
+}
+
 std::string CfgDumpDescription(const CfgDescription& desc)
 {
     std::string out;
     out += "version " + Quote(desc.pattern) + "\n";
     out += StrFormat("flags 0x%08x multicfg %u\n", desc.flags, desc.multicfg);
-    for (const auto& s : desc.sections) {
-        out += "section " + Quote(s->name);
-        if (s->title)
-            out += " " + Quote(*s->title);
-        out += "\n";
-        if (s->module)
-            out += "  module " + QuoteList(*s->module) + "\n";
-        if (s->params) {
-            for (size_t i = 0; i + 1 < s->params->Count(); i += 2)
-                out += "  module_param " + Quote(s->params->At(i)) + ", " + Quote(s->params->At(i + 1)) + "\n";
-        }
-        out += StrFormat("  multicfg %u\n", s->multicfg);
-        for (const auto& item : s->items)
-            DumpItem(out, *item, "  ", false);
-    }
+    for (const auto& s : desc.sections)
+        CfgDumpSection(out, *s);
     return out;
 }

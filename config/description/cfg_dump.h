@@ -21,3 +21,8 @@
 #include <string>
 
 std::string CfgDumpDescription(const CfgDescription& desc);
+// One section as above ("section_plugin" for a wizard's plug-in page, which keeps its own name).
+void CfgDumpSection(std::string& out, const CfgSection& section);
+// A text quoted with the escapes above, and a list of such texts separated by ", ".
+std::string CfgDumpQuote(std::string_view text);
+std::string CfgDumpQuoteList(const CfgArgList& list);

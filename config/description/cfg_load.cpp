@@ -3,17 +3,14 @@
 #include "common/diag.h"
 #include "common/tempstream.h"
 #include "common/text.h"
+#include "config/description/cfg_elements.h"
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_pattern.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// One condition line ("feature_mask" / "hardware_mask"): mask, or "!" directly before the mask;
-// mask 0 (or no mask) applies always.
-bool MaskApplies(const CfgArgList& args, uint32_t deviceMask)
+bool CfgMaskApplies(const CfgArgList& args, uint32_t deviceMask)
 {
     std::string_view a = args.At(0);
     bool negate = !a.empty() && a[0] == '!';
@@ -24,16 +21,20 @@ bool MaskApplies(const CfgArgList& args, uint32_t deviceMask)
     return negate ? !common : common;
 }
 
+namespace {
+
 bool IsHeaderKeyword(std::string_view keyword)
 {
     return CfgHeaderKindOf(keyword) != CfgHeaderNone;
 }
 
-// The state of reading one taken "version" block.
+// The state of reading one taken "version" block: the conditions and the plug-in sections here, the
+// element and attribute lines through the reader shared with wizard pages.
 class BlockReader {
 public:
     BlockReader(CfgDescription& desc, uint32_t featureMask, uint32_t hardwareMask, bool easy)
         : desc_(desc)
+        , elements_(desc, false)
         , featureMask_(featureMask)
         , hardwareMask_(hardwareMask)
         , easy_(easy)
@@ -51,13 +52,13 @@ public:
         if (!modeOk_)
             return;
         if (CfgIsKeyword(kw, "feature_mask")) {
-            featureOk_ = MaskApplies(args, featureMask_);
+            featureOk_ = CfgMaskApplies(args, featureMask_);
             return;
         }
         if (!featureOk_)
             return;
         if (CfgIsKeyword(kw, "hardware_mask")) {
-            hardwareOk_ = MaskApplies(args, hardwareMask_);
+            hardwareOk_ = CfgMaskApplies(args, hardwareMask_);
             return;
         }
         if (!hardwareOk_)
@@ -68,8 +69,8 @@ public:
             if (args.Count() >= 2)
                 title = std::string(args.At(1));
             section_ = desc_.AddSection(std::string(args.At(0)), std::move(title));
+            elements_.StartSection(section_);
             plugin_ = false;
-            table_ = nullptr;
             return;
         }
         if (CfgIsKeyword(kw, "section_plugin")) {
@@ -77,100 +78,24 @@ public:
             if (args.Count() >= 1)
                 title = std::string(args.At(0));
             section_ = desc_.AddSection("section_plugin", std::move(title));
+            section_->plugin = true;
+            elements_.StartSection(section_);
             plugin_ = true;
-            table_ = nullptr;
             return;
         }
         if (plugin_) {
             PluginLine(kw, args, line);
             return;
         }
-        uint32_t kind = CfgKindNone;
-        const CfgAttrInfo* attr = CfgFindKeyword(kw, &kind);
-        if (table_) {
-            // Column mode: only column kinds create items; anything else is an attribute of the last column.
-            if (CfgKindIsColumn(kind)) {
-                uint32_t wanted = std::max(table_->Number(CfgAttrNumColumns), 1u);
-                if (table_->columns.empty())
-                    table_->columns.reserve(std::min<size_t>(wanted, CfgMaxColumns));
-                CfgItem* column = CfgAddColumn(table_, kind);
-                Name(column, args);
-                last_ = column;
-                if (table_->columns.size() >= wanted)
-                    table_ = nullptr;
-                return;
-            }
-        } else if (kind != CfgKindNone) {
-            if (!section_) {
-                Unexpected(line, kw);
-                return;
-            }
-            CfgItem* item = CfgAddItem(section_, kind);
-            if (CfgKindIsDecoration(kind)) {
-                if (!args.Empty())
-                    item->description.emplace(desc_.arena, args);
-            } else {
-                Name(item, args);
-                Index(item);
-            }
-            last_ = item;
-            if (kind == CfgKindTable)
-                table_ = item;
-            return;
-        }
-        Attribute(attr, kw, args, line);
+        elements_.Line(kw, args, line);
+    }
+
+    void Finish()
+    {
+        elements_.Finish();
     }
 
 private:
-    static void Unexpected(int line, std::string_view kw)
-    {
-        Diag("reading dsc, line %d - unexpected token \"%.*s\"\n", line, static_cast<int>(kw.size()), kw.data());
-    }
-
-    static void Name(CfgItem* item, const CfgArgList& args)
-    {
-        item->name.emplace(args.At(0));
-        if (args.Count() >= 2)
-            item->id = ParseUnsigned(args.At(1));
-    }
-
-    // Hands a named section item to the name index while its name is fresh in the cache (the index
-    // holds the items of the sections in file order, which is the order they are read in); the
-    // index settles at the end.
-    void Index(CfgItem* item)
-    {
-        desc_.names.byName.AddLaterNoCase(*item->name, CfgItemRefs(item));
-    }
-
-    void Attribute(const CfgAttrInfo* info, std::string_view kw, const CfgArgList& args, int line)
-    {
-        if (!info || !last_ || !CfgAttrAccepts(*info, last_->kind)) {
-            Unexpected(line, kw);
-            return;
-        }
-        CfgItem& item = *last_;
-        switch (CfgAttrFormOf(*info, item.kind)) {
-        case CfgAttrForm::Number: {
-            uint32_t n = ParseUnsigned(args.At(0));
-            if (info->number)
-                item.*(info->number) = n;
-            else
-                item.kindAttrs.NumberSlot(info->attr, &desc_.arena) = n;
-            break;
-        }
-        case CfgAttrForm::Text:
-            item.kindAttrs.TextSlot(info->attr, &desc_.arena).emplace(desc_.arena, args.At(0));
-            break;
-        case CfgAttrForm::List:
-            (info->list ? item.*(info->list) : item.kindAttrs.ListSlot(info->attr, &desc_.arena))
-                .emplace(desc_.arena, args);
-            break;
-        }
-        item.attrSet |= uint64_t { 1 } << info->attr;
-        if (info->attr == CfgAttrAlias && !item.table)
-            aliased_.push_back(&item);
-    }
-
     void PluginLine(std::string_view kw, const CfgArgList& args, int line)
     {
         if (CfgIsKeyword(kw, "module")) {
@@ -187,10 +112,10 @@ private:
                 CfgArgList alias;
                 alias.Append(args.At(1));
                 item->alias = alias;
-                aliased_.push_back(item);
+                elements_.Aliased(item);
             }
-            Index(item);
-            last_ = item;
+            elements_.Index(item);
+            elements_.SetLast(item);
         } else if (CfgIsKeyword(kw, "uses_table")) {
             int32_t count = ParseDecimal(args.At(1));
             if (count < 1)
@@ -208,13 +133,13 @@ private:
                 CfgArgList alias;
                 alias.Append(args.At(2));
                 table->alias = alias;
-                aliased_.push_back(table);
+                elements_.Aliased(table);
             }
-            Index(table);
+            elements_.Index(table);
             for (int32_t c = 1; c <= count; ++c) {
                 CfgItem* column = CfgAddColumn(table, CfgKindReadonlyText);
                 column->name = std::to_string(c);
-                last_ = column;
+                elements_.SetLast(column);
             }
         } else if (CfgIsKeyword(kw, "module_param")) {
             if (args.Count() < 2)
@@ -224,23 +149,12 @@ private:
             section_->params->Append(args.At(0));
             section_->params->Append(args.At(1));
         } else {
-            Unexpected(line, kw);
+            elements_.Unexpected(line, kw);
         }
     }
 
-public:
-    // Completes the name index with the aliases, each item's last alias line counting: the first
-    // item of an alias text wins.
-    void IndexAliases()
-    {
-        CfgSettleNames(desc_.names);
-        for (CfgItem* item : aliased_)
-            if (item->alias && !item->alias->Empty())
-                desc_.names.byAlias.EmplaceNoCase(item->alias->At(0), item);
-    }
-
-private:
     CfgDescription& desc_;
+    CfgElementReader elements_;
     uint32_t featureMask_;
     uint32_t hardwareMask_;
     bool easy_;
@@ -248,10 +162,7 @@ private:
     bool featureOk_ = true;
     bool hardwareOk_ = true;
     bool plugin_ = false;
-    CfgSection* section_ = nullptr; // the section element lines fill
-    CfgItem* last_ = nullptr; // the item (or column) created last: attributes apply to it
-    CfgItem* table_ = nullptr; // the table in column mode, or nullptr
-    std::vector<CfgItem*> aliased_; // section items given an alias, in file order
+    CfgSection* section_ = nullptr; // the section of the plug-in lines
 };
 
 } // namespace
@@ -295,7 +206,7 @@ CfgDescriptionPtr CfgLoadDescriptionFrom(CfgFile& file, const std::string& devic
     }
     if (!desc)
         return nullptr;
-    reader->IndexAliases();
+    reader->Finish();
     CfgComputeMulticfg(*desc);
     return desc;
 }

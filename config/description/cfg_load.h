@@ -12,6 +12,11 @@
 
 class CfgTempStream;
 
+// One condition line ("feature_mask" / "hardware_mask", in descriptions and wizards): true when the
+// mask (first argument) has a bit in common with `deviceMask`, or, written "!" directly before the
+// mask, none; a mask of 0 (or text that is no number) applies always.
+bool CfgMaskApplies(const CfgArgList& args, uint32_t deviceMask);
+
 // Loads the description of the device in `language` (nullptr: any) from the file the index names.
 // `easy` is the simplified configuration mode (settings Options/EasyConfig). Returns nullptr when no
 // description block matches. Diagnostics go through Diag().

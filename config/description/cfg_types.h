@@ -686,9 +686,10 @@ struct WizAction {
 
 // One page of a configuration (or of a wizard).
 struct CfgSection {
-    CfgDescription* owner = nullptr; // the description (or wizard page list) that holds the section
-    std::string name; // "section" name; "section_plugin" for a page served by a plug-in
+    CfgDescription* owner = nullptr; // the description (or wizard page list, whose first page it leads to)
+    std::string name; // "section" name; "section_plugin" for a description's page served by a plug-in
     std::optional<std::string> title; // second "section" argument / "section_plugin" title
+    bool plugin = false; // served by a plug-in library ("section_plugin"; a wizard's keeps its name)
     CfgOptArgList module; // plug-in "module": library file name [, entry point]
     CfgOptArgList params; // plug-in "module_param" pairs: key, value, key, value, ...
     uint32_t multicfg = 0; // set at the end of loading when any item has a non-zero multicfg
@@ -701,7 +702,7 @@ struct CfgSection {
 
     bool IsPlugin() const
     {
-        return name == "section_plugin";
+        return plugin || name == "section_plugin";
     }
 };
 

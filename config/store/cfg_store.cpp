@@ -3,6 +3,7 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -146,12 +147,14 @@ bool CfgIsModified(const CfgDescription& desc)
 
 int CfgColumnIndex(const CfgItem& table, std::string_view text)
 {
+    // A row has CfgMaxColumns cells: a column beyond them (a table that declares more) holds nothing.
+    size_t count = std::min(table.columns.size(), CfgMaxColumns);
     if (AllDigits(text)) {
         std::optional<uint32_t> n = ParseUnsignedStrict(text);
-        if (n && *n >= 1 && *n <= table.columns.size())
+        if (n && *n >= 1 && *n <= count)
             return static_cast<int>(*n - 1);
     }
-    for (size_t i = 0; i < table.columns.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         const auto& name = table.columns[i]->name;
         if (name && *name == text)
             return static_cast<int>(i);

@@ -29,7 +29,8 @@ CfgSection* CfgSectionOf(const CfgDescription& desc, const CfgItem* item);
 CfgItem* CfgGroupOf(const CfgDescription& desc, const CfgItem* item);
 // True when any item has its changed flag set.
 bool CfgIsModified(const CfgDescription& desc);
-// 0-based column: a number 1..count is that column, otherwise the column of that name (exact); -1.
+// 0-based column: a number 1..count is that column, otherwise the column of that name (exact); -1. Only
+// the first CfgMaxColumns columns count (a row has no cell for the others).
 int CfgColumnIndex(const CfgItem& table, std::string_view text);
 // The first row whose key (column 1) equals `key`; else a wholly numeric key n >= 1 names the n-th row.
 // With `create`, a missing key appends a row holding the key instead.

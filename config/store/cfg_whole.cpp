@@ -56,6 +56,7 @@ CfgDescriptionPtr CfgCloneDescription(
     copy->flags = source.flags;
     for (const auto& section : source.sections) {
         CfgSection* s = copy->AddSection(section->name, section->title);
+        s->plugin = section->plugin;
         for (const auto& item : section->items) {
             CfgItem* it = CfgAddItem(s, item->kind);
             CfgCopyItem(*it, *item);

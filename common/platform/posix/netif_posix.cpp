@@ -1,11 +1,14 @@
 #include "common/platform/netif.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 std::vector<uint32_t> NetOwnAddresses()
 {
@@ -23,6 +26,28 @@ std::vector<uint32_t> NetOwnAddresses()
     }
     ::freeifaddrs(list);
     return own;
+}
+
+std::vector<uint32_t> NetHostAddresses()
+{
+    std::vector<uint32_t> out;
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return out;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &list) != 0)
+        return out;
+    for (addrinfo* a = list; a; a = a->ai_next) {
+        uint32_t ip = ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
+        if (std::find(out.begin(), out.end(), ip) == out.end())
+            out.push_back(ip);
+    }
+    ::freeaddrinfo(list);
+    return out;
 }
 
 int NetEnablePacketInfo(UdpSocket& socket)

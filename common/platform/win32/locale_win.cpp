@@ -63,6 +63,33 @@ public:
         int n = GetTimeFormatA(LOCALE_USER_DEFAULT, withSeconds ? 0 : TIME_NOSECONDS, &st, nullptr, out, sizeof out);
         return n > 1 ? std::string(out, static_cast<size_t>(n - 1)) : EnglishLocale().Time(time, withSeconds);
     }
+
+    // The user-interface language: GetUserDefaultUILanguage where the system has it (Windows 2000 and
+    // later, bound by name), else the user's default language.
+    std::string LanguageName() const override
+    {
+        LANGID lang = 0;
+        using Fn = LANGID(WINAPI*)();
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        auto fn = kernel
+            ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetUserDefaultUILanguage")))
+            : nullptr;
+        if (fn)
+            lang = fn();
+        if (lang == 0)
+            lang = GetUserDefaultLangID();
+        char buffer[64];
+        int n = GetLocaleInfoA(MAKELCID(lang, SORT_DEFAULT), LOCALE_SENGLANGUAGE, buffer, sizeof buffer);
+        return n > 1 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string("English");
+    }
+    std::string CountryName() const override
+    {
+        return Info(LOCALE_SENGCOUNTRY, "United States");
+    }
+    int CountryCode() const override
+    {
+        return ParseDecimal(Info(LOCALE_ICOUNTRY, "1"));
+    }
 };
 } // namespace
 

@@ -25,6 +25,23 @@ std::vector<uint32_t> NetOwnAddresses()
     return own;
 }
 
+std::vector<uint32_t> NetHostAddresses()
+{
+    std::vector<uint32_t> out;
+    char name[256];
+    if (::gethostname(name, sizeof name) != 0)
+        return out;
+    hostent* host = ::gethostbyname(name);
+    if (!host || host->h_addrtype != AF_INET || host->h_length != 4)
+        return out;
+    for (char** a = host->h_addr_list; *a; ++a) {
+        uint32_t ip;
+        std::memcpy(&ip, *a, 4);
+        out.push_back(ntohl(ip));
+    }
+    return out;
+}
+
 // Winsock reports the local address only through WSARecvMsg; the simulator's search answers on
 // Windows come from the listening socket's address instead.
 int NetEnablePacketInfo(UdpSocket&)

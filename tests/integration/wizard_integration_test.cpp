@@ -1,0 +1,179 @@
+// qorvexal-cli's wizards against morvaksim on loopback: the wizards listed for a configured and for an
+// unconfigured device, and the DEFAULT wizard run on the unconfigured one, which writes what the wizard
+// set and brings the device back at the LAN address the wizard gave it.
+#include "common/platform/file.h"
+#include "common/platform/net.h"
+#include "common/text.h"
+#include "config/device/deviceentry.h"
+#include "config/device/sysinfo.h"
+#include "config/device/tftp.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+namespace fs = std::filesystem;
+
+struct Child {
+    pid_t pid = -1;
+    explicit Child(std::vector<std::string> argv)
+    {
+        pid = fork();
+        if (pid == 0) {
+            FILE* f = std::freopen("/dev/null", "w", stdout);
+            (void)f;
+            std::vector<char*> args;
+            for (auto& a : argv)
+                args.push_back(a.data());
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+    }
+    bool Running()
+    {
+        return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
+    }
+    ~Child()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+std::string Bin(const char* name)
+{
+    const char* dir = std::getenv("SUITE_BIN_DIR");
+    return std::string(dir ? dir : ".") + "/" + name;
+}
+
+// A port free on `ip` now (the kernel's choice).
+uint16_t FreePort(uint32_t ip)
+{
+    UdpSocket s;
+    if (!s.Open() || !s.Bind(ip, 0))
+        return 0;
+    std::optional<NetAddress> local = s.LocalAddress();
+    return local ? local->port : 0;
+}
+
+int Shell(const std::string& command, std::string* out, std::string* err)
+{
+    static int n = 0;
+    std::string base = (fs::temp_directory_path() / StrFormat("wiz-it-%d-%d", getpid(), n++)).string();
+    int rc = std::system((command + " > " + base + ".out 2> " + base + ".err").c_str());
+    FileReadAll(base + ".out", out);
+    if (err)
+        FileReadAll(base + ".err", err);
+    fs::remove(base + ".out");
+    fs::remove(base + ".err");
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// The device's system information, read directly (bounded tries while it starts or restarts).
+bool SysInfo(uint32_t ip, uint16_t port, DeviceEntry* entry, int tries = 50)
+{
+    for (int i = 0; i < tries; ++i) {
+        TftpMemoryStream s;
+        if (TftpGet(ip, port, "sysinfo", s, 200, 512)) {
+            return SysInfoParseInto(s.Data(), *entry) == 1;
+        }
+    }
+    return false;
+}
+
+class WizardAgainstMorvaksim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = (fs::temp_directory_path() / StrFormat("wiz-it-%d", getpid())).string();
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        // A port the kernel says is free; another one if the simulator could not take it after all.
+        for (int attempt = 0; attempt < 5 && !sim; ++attempt) {
+            port = FreePort(0x7f002e01);
+            ASSERT_NE(port, 0);
+            sim = std::make_unique<Child>(
+                std::vector<std::string> { Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port),
+                    "--count", "2", "--unconfigured", "1", "--restart-ms", "1000", "127.0.46.1" });
+            DeviceEntry e;
+            if (!SysInfo(0x7f002e02, port, &e) || !sim->Running())
+                sim.reset();
+        }
+        ASSERT_TRUE(sim);
+        cli = Bin("qorvexal-cli") + " --ini " + dir + "/qorvexal.ini";
+    }
+    void TearDown() override
+    {
+        sim.reset();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    std::string Device(const char* ip) const
+    {
+        return StrFormat("%s:%u", ip, port);
+    }
+
+    std::string dir;
+    uint16_t port = 0;
+    std::unique_ptr<Child> sim;
+    std::string cli;
+};
+
+TEST_F(WizardAgainstMorvaksim, ListAndRunTheDefaultWizard)
+{
+    // The unconfigured device says so to a direct sysinfo; the configured one does not.
+    DeviceEntry before;
+    ASSERT_TRUE(SysInfo(0x7f002e01, port, &before));
+    EXPECT_TRUE(before.flags & DevFlagUnconfigured);
+    DeviceEntry other;
+    ASSERT_TRUE(SysInfo(0x7f002e02, port, &other));
+    EXPECT_FALSE(other.flags & DevFlagUnconfigured);
+
+    std::string out, err;
+    ASSERT_EQ(Shell(cli + " wizard list " + Device("127.0.46.2"), &out, &err), 0) << err;
+    EXPECT_EQ(out, "IPFILTER\tIP filter\nLAN\tLocal network\n");
+    ASSERT_EQ(Shell(cli + " wizard list --lang German " + Device("127.0.46.1"), &out, &err), 0) << err;
+    EXPECT_EQ(out, "DEFAULT\tGrundeinstellung\nIPFILTER\tIP-Filter\nLAN\tLokales Netz\n");
+
+    // Errors write nothing: an answer naming no item, an answer its value rule refuses.
+    EXPECT_EQ(Shell(cli + " wizard run --answer nosuch=1 " + Device("127.0.46.1"), &out, &err), 1);
+    EXPECT_NE(err.find("no item nosuch"), std::string::npos) << err;
+    EXPECT_EQ(
+        Shell(cli + " wizard run --answer name= --answer address=127.0.46.9 " + Device("127.0.46.1"), &out, &err), 1);
+    EXPECT_NE(err.find("Please enter a value for 'Device name'!"), std::string::npos) << err;
+    EXPECT_EQ(Shell(cli + " wizard run " + Device("127.0.46.2"), &out, &err), 1); // two task wizards, no --name
+    EXPECT_NE(err.find("choose one with --name"), std::string::npos) << err;
+    DeviceEntry still;
+    ASSERT_TRUE(SysInfo(0x7f002e01, port, &still));
+    EXPECT_TRUE(still.flags & DevFlagUnconfigured);
+
+    // The DEFAULT wizard on the unconfigured device: name, password, LAN address and netmask.
+    ASSERT_EQ(Shell(cli + " wizard run --answer name=office --answer password=pw1 --answer address=127.0.46.9"
+                      + " --answer netmask=255.255.255.0 " + Device("127.0.46.1"),
+                  &out, &err),
+        0)
+        << out << err;
+    EXPECT_EQ(out.rfind("page Device\npage Local network\npage DHCP server\npage Ready\n", 0), 0u) << out;
+    EXPECT_NE(out.find("office: written, back at " + Device("127.0.46.9")), std::string::npos) << out << err;
+    EXPECT_NE(out.find("backup: "), std::string::npos) << out; // the configuration it replaced is kept
+
+    // Back at the address the wizard gave it, configured, with what the wizard set.
+    DeviceEntry after;
+    ASSERT_TRUE(SysInfo(0x7f002e09, port, &after));
+    EXPECT_FALSE(after.flags & DevFlagUnconfigured);
+    EXPECT_EQ(after.name.str(), "office");
+    ASSERT_EQ(Shell(cli + " read -p pw1 " + Device("127.0.46.9") + " " + dir + "/after.txt", &out, &err), 0) << err;
+    std::string config;
+    ASSERT_TRUE(FileReadAll(dir + "/after.txt", &config));
+    for (const char* line : { "/sys/name = office", "/ip/address = 127.0.46.9", "/ip/netmask = 255.255.255.0",
+             "/ip/dhcp/pool_start = 127.0.46.100", "/ip/dhcp/pool_end = 127.0.46.199" })
+        EXPECT_NE(config.find(line), std::string::npos) << line << "\n" << config;
+}
+
+} // namespace
