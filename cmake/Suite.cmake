@@ -10,7 +10,8 @@ else()
 endif()
 
 if(SUITE_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  # -O1: a few times faster under the sanitizers (fuzz targets run that many more inputs), stacks intact.
+  add_compile_options(-O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
@@ -77,16 +78,21 @@ function(suite_test name)
   endif()
 endfunction()
 
-# suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n])
+# suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n] [MAX_LEN bytes])
 # Built only with clang. The CTest test replays the committed corpus fuzz/corpus/NAME, then fuzzes for
-# a short fixed time; new inputs go to the build tree, never into the source tree.
+# a short fixed time; new inputs go to the build tree, never into the source tree. MAX_LEN bounds the
+# inputs the fuzzer makes (otherwise the largest seed sets the bound).
 function(suite_fuzz name)
   if(NOT SUITE_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(A "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "SECONDS;MAX_LEN" "SOURCES;LIBS" ${ARGN})
   if(NOT A_SECONDS)
     set(A_SECONDS 20)
+  endif()
+  set(max_len)
+  if(A_MAX_LEN)
+    set(max_len -max_len=${A_MAX_LEN})
   endif()
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
@@ -98,7 +104,7 @@ function(suite_fuzz name)
   set(work ${CMAKE_BINARY_DIR}/fuzz-work/${name})
   file(MAKE_DIRECTORY ${corpus} ${work}/new ${work}/artifacts)
   add_test(NAME ${name}
-           COMMAND ${name} ${work}/new ${corpus} -max_total_time=${A_SECONDS} -rss_limit_mb=2048
+           COMMAND ${name} ${work}/new ${corpus} -max_total_time=${A_SECONDS} -rss_limit_mb=2048 ${max_len}
                    -artifact_prefix=${work}/artifacts/ -print_final_stats=0)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()

@@ -5,14 +5,13 @@
 #include "cfg_text_desc.h"
 #include "common/diag.h"
 #include "common/platform/file.h"
+#include "fuzz_scratch.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -24,8 +23,7 @@ void Check(bool ok)
 
 std::string TempPath(const char* name)
 {
-    return (std::filesystem::temp_directory_path() / (std::string("cfg_file_fuzz_") + std::to_string(getpid()) + name))
-        .string();
+    return FuzzScratchDir() + "/" + name;
 }
 
 // True when every line of the text is plain: no control characters but the line ends.

@@ -4,6 +4,7 @@
 #include "common/diag.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/store/cfg_store.h"
+#include "fuzz_scratch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +57,7 @@ bool LinesFit(const std::string& text)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool quiet = (DiagSetSink([](const std::string&) {}), true);
+    static bool quiet = (DiagSetSink([](const std::string&) {}), FuzzScratchDir(), true);
     (void)quiet;
     if (size > 1 << 16)
         return 0;

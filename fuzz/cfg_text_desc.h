@@ -47,6 +47,8 @@ entryfield_text k
 entryfield_text long
 max_len 10
 )";
-    auto file = CfgFile::FromText(text);
+    // Read once, loaded afresh for every input (the values are the input's).
+    static const auto file = CfgFile::FromText(text);
+    file->Rewind();
     return CfgLoadDescriptionFrom(*file, "Fuzz 1.0", nullptr, 0xFFFFFFFFu, 0, false);
 }
