@@ -173,7 +173,13 @@ int WaitRestartDialUp(DeviceEntry& entry, uint32_t flags, int32_t extraSeconds)
             return 0;
         }
     }
+    // The line is up before the device's restart has ended: its check allows for the restart as the
+    // check over IP does.
+    int32_t savedTimeout = entry.timeout_s;
+    if (flags & DevWaitRestarts)
+        entry.timeout_s += extraSeconds + kRestartSlackSeconds;
     int ok = IpCheck(entry);
+    entry.timeout_s = savedTimeout;
     DialupStartIdleHangUp(entry);
     return ok;
 }
