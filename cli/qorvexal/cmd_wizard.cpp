@@ -147,7 +147,10 @@ bool SplitAssignments(const std::vector<std::string>& words, const char* option,
 // The device variables named on the command line, into the entry they are read from.
 bool ApplyDeviceVars(DeviceEntry& e, const RunOptions& o, std::string* error)
 {
-    for (const auto& [name, value] : o.deviceVars) {
+    for (const auto& var : o.deviceVars) {
+        // Named references, not a structured binding: clang 14 cannot capture those in a lambda.
+        const std::string& name = var.first;
+        const std::string& value = var.second;
         auto bit = [&](uint32_t mask) {
             if (value == "1")
                 e.flags |= mask;
