@@ -27,8 +27,14 @@ struct TestDatagram {
     }
 };
 
-// The packets are sized once and filled in place: growing a short vector by insert makes g++ 12 at -O3
-// (the Windows build) report a false out-of-bounds copy.
+// The packets are sized once and filled in place. g++ 12 at -O3 (the Windows build) still reports
+// copies into these short vectors as out of bounds where they are inlined; those reports are false
+// and are silenced for these two functions only.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#endif
 inline std::vector<uint8_t> TestPacket(uint16_t opcode, uint16_t number, const std::string& payload = {})
 {
     std::vector<uint8_t> p(4 + payload.size());
@@ -49,6 +55,9 @@ inline std::vector<uint8_t> TestOack(const std::string& options)
         std::memcpy(p.data() + 2, options.data(), options.size());
     return p;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 class ScriptedLink : public TftpLink {
 public:
