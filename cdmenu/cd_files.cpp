@@ -8,28 +8,6 @@
 
 namespace fs = std::filesystem;
 
-bool CdWildcardMatch(std::string_view pattern, std::string_view name)
-{
-    size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || AsciiLower(pattern[p]) == AsciiLower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
-
 namespace {
 bool HasWildcard(std::string_view part)
 {
@@ -51,7 +29,7 @@ std::vector<fs::path> Matches(const fs::path& dir, std::string_view part)
     }
     fs::directory_iterator it(dir, ec), end;
     for (; !ec && it != end; it.increment(ec))
-        if (CdWildcardMatch(part, it->path().filename().string()))
+        if (WildcardMatch(part, it->path().filename().string()))
             out.push_back(it->path());
     return out;
 }

@@ -18,6 +18,3 @@ public:
 private:
     std::string root_;
 };
-
-// "*" any run of characters, "?" one character, ignoring case.
-bool CdWildcardMatch(std::string_view pattern, std::string_view name);

@@ -1,5 +1,6 @@
 #include "cdmenu/cd_files.h"
 #include "cdmenu/cd_script.h"
+#include "common/text.h"
 
 #include <filesystem>
 #include <fstream>
@@ -335,7 +336,7 @@ TEST(CdFiles, PatternsMatchFilesBelowTheRoot)
     EXPECT_EQ(set.Names(), std::vector<std::string>({ "Win9xDriver", "Readme" }));
     fs::remove_all(root);
 
-    EXPECT_TRUE(CdWildcardMatch("*a*b*", "xxAyyB"));
-    EXPECT_FALSE(CdWildcardMatch("*a*b", "xxAyyBz"));
-    EXPECT_TRUE(CdWildcardMatch("a**", "a"));
+    EXPECT_TRUE(WildcardMatch("*a*b*", "xxAyyB"));
+    EXPECT_FALSE(WildcardMatch("*a*b", "xxAyyBz"));
+    EXPECT_TRUE(WildcardMatch("a**", "a"));
 }

@@ -33,6 +33,9 @@ std::optional<uint32_t> ParseUnsignedStrict(std::string_view text);
 // Decimal integer with optional sign, `atoi` rules: leading blanks, stops at the first non-digit, 0 when none.
 int32_t ParseDecimal(std::string_view text);
 
+// File-name patterns: "*" any run of characters, "?" one character, letters ignoring case.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
 // Blanks are spaces and tabs; TrimLineEnd removes carriage returns and line feeds.
 std::string_view TrimLeft(std::string_view text);
 std::string_view TrimRight(std::string_view text);

@@ -44,29 +44,6 @@ Index& TheIndex()
     return index;
 }
 
-bool WildcardMatch(std::string_view pattern, std::string_view name)
-{
-    // '?' one character, '*' any run; letters compare ignoring case, as the file system does.
-    size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || AsciiLower(pattern[p]) == AsciiLower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
-
 std::vector<std::string> ListMatching(const std::string& pattern)
 {
     std::vector<std::string> out;
