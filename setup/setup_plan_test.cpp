@@ -1,0 +1,475 @@
+#include "setup/setup_plan.h"
+
+#include "common/platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace {
+
+void EmptyRegistry()
+{
+    RegUseMemory(true);
+    RegMemoryClear();
+}
+
+// A host that records every call as one line and fails the calls it is told to fail.
+class RecordingHost : public SetupHost {
+public:
+    std::vector<std::string> calls;
+    std::set<std::string> failing; // "queue:Sec", "commit", "stop:Svc", "add:Svc", "registry:Sec", ...
+    std::set<std::string> files; // what FileExists answers true for
+    std::set<std::string> nonEmptyDirs;
+    bool commitWantsRestart = false;
+
+    void Stage(unsigned stage) override
+    {
+        calls.push_back("stage " + std::to_string(stage));
+    }
+    bool QueueFiles(const std::string& section, uint32_t* error) override
+    {
+        return Call("queue:" + section, error);
+    }
+    bool CommitQueue(uint32_t* error, bool* restart) override
+    {
+        *restart = commitWantsRestart;
+        return Call("commit", error);
+    }
+    bool InstallRegistry(const std::string& section, uint32_t* error) override
+    {
+        return Call("registry:" + section, error);
+    }
+    bool StopService(const std::string& name) override
+    {
+        return Call("stop:" + name, nullptr);
+    }
+    bool StartService(const std::string& name) override
+    {
+        return Call("start:" + name, nullptr);
+    }
+    bool AddService(const ServiceConfig& config, uint32_t* error) override
+    {
+        return Call("add:" + config.name + " " + config.binary, error);
+    }
+    bool DeleteService(const std::string& name, uint32_t* error) override
+    {
+        return Call("delete:" + name, error);
+    }
+    bool FileExists(const std::string& path) override
+    {
+        return files.count(path) != 0;
+    }
+    bool CreateDirectories(const std::string& path) override
+    {
+        return Call("mkdir:" + path, nullptr);
+    }
+    bool CreateLink(const std::string& linkFile, const ShortcutLine& line, const std::string& workDir) override
+    {
+        return Call("link:" + linkFile + " -> " + line.target + " in " + workDir, nullptr);
+    }
+    void OpenFolder(const std::string& path) override
+    {
+        Call("open:" + path, nullptr);
+    }
+    bool DeleteFile(const std::string& path) override
+    {
+        return Call("del:" + path, nullptr);
+    }
+    bool RemoveEmptyDirectory(const std::string& path) override
+    {
+        return nonEmptyDirs.count(path) == 0 && Call("rmdir:" + path, nullptr);
+    }
+    void Exec(const ExecLine& line) override
+    {
+        Call("exec:" + line.program + (line.atEntry ? " @" : ""), nullptr);
+    }
+    void AllowShutdown(bool allow) override
+    {
+        calls.push_back(allow ? "allow shutdown" : "refuse shutdown");
+    }
+    std::vector<PluginStepInfo> CollectPluginSteps(const std::string& library) override
+    {
+        calls.push_back("collect:" + library);
+        return {{4, library + "-first", "", 0, ""}, {4, library + "-second", "", 0, ""}, {5, library + "-other", "", 0, ""}};
+    }
+    void RunPluginStep(const PluginStepInfo& step) override
+    {
+        calls.push_back("step:" + step.entry);
+    }
+    bool CheckCondition(const std::string& library, const std::string& function, std::string* message) override
+    {
+        bool ok = Call("condition:" + library + "!" + function, nullptr);
+        *message = ok ? "" : function + " failed";
+        return ok;
+    }
+
+private:
+    bool Call(const std::string& call, uint32_t* error)
+    {
+        calls.push_back(call);
+        if (failing.count(call) != 0) {
+            if (error != nullptr) {
+                *error = 5;
+            }
+            return false;
+        }
+        return true;
+    }
+};
+
+const char kScript[] = R"([Version]
+Signature = "$Chicago$"
+[DestinationDirs]
+DefaultDestDir = 32768
+[Install]
+CopyFiles = Main.Files
+Exec = @first.exe, Main.Exec, @second.exe
+Plugins = steps.dll
+MakeIcons = Main.Icons
+Uninstall = suite, "Zevra Suite"
+Reboot = 0
+[Install.Services]
+StopService = Svc
+AddService = Svc, 0, Svc.Install
+StartService = Svc
+[Svc.Install]
+ServiceType = 16
+ServiceBinary = C:\Program Files\Zevra\svc.exe
+ServiceGroupOrder = ZevraGroup, +Base
+[Main.Files]
+setup.exe
+[Main.Exec]
+2, late.exe
+1, early.exe, "%hwnd%"
+3, last.exe
+[Main.Icons]
+CPRG, Zevra\Tool, C:\Program Files\Zevra\tool.exe, , , 0, 1
+[Cfg.Install]
+Conditions = Cfg.Conditions
+CopyFiles = Cfg.Files
+Plugins = more.dll
+[Cfg.Conditions]
+cond.dll, AlwaysHolds
+[Cfg.Files]
+qorvexal.exe
+[Cfg.Remove]
+DelIcons = Main.Icons
+[Mon.Install]
+[Mon.Remove]
+[Remove]
+DelFiles = Main.Files
+[Products]
+cfg = Configuration, Cfg.Install, Cfg.Remove, 3, 0, "", 3.0.1
+mon = Monitor, Mon.Install, Mon.Remove, 1, 0, "", 2.9
+off = Not selected, Mon.Install, Mon.Remove, 0
+gone = No section, Gone.Install, Gone.Remove, 1
+)";
+
+InfText Script()
+{
+    InfText inf;
+    EXPECT_TRUE(inf.Parse(kScript));
+    return inf;
+}
+
+std::vector<std::string> PlanText(const InfText& inf, const std::vector<std::string>& sections, bool nt)
+{
+    std::vector<std::string> lines;
+    for (const SetupStep& step : SetupBuildPlan(inf, sections, nt)) {
+        lines.push_back(SetupStepText(step));
+    }
+    return lines;
+}
+
+TEST(SetupPlan, OrderOfSteps)
+{
+    InfText inf = Script();
+    std::vector<std::string> expected = {
+        "queue files: Install",
+        "queue files: Cfg.Install",
+        "collect plug-in steps: steps.dll (Install)",
+        "collect plug-in steps: more.dll (Cfg.Install)",
+        "exec 1: @first.exe",
+        "exec 1: \"early.exe\" \"%hwnd%\" (directory \"\", flags 0)",
+        "exec 1: @second.exe",
+        "stage 2",
+        "stop service: Svc",
+        "stage 3",
+        "commit file queue",
+        "stage 4",
+        "registry and INI entries: Install",
+        "registry and INI entries: Cfg.Install",
+        "plug-in steps of level 4",
+        "add service: Svc \"\" type 16 start 3 error 1 binary \"C:\\Program Files\\Zevra\\svc.exe\" group order "
+        "\"ZevraGroup\" \"+Base\"",
+        "stage 5",
+        "make shortcut: CPRG \"Zevra\\Tool\" -> \"C:\\Program Files\\Zevra\\tool.exe\" \"\" (icon \"\",0, open folder)",
+        "stage 6",
+        "start service: Svc",
+        "exec 2: \"late.exe\" \"\" (directory \"\", flags 0)",
+        "free plug-in steps",
+        "allow shutdown",
+        "exec 3: \"last.exe\" \"\" (directory \"\", flags 0)",
+        "refuse shutdown",
+        "stage 7",
+    };
+    EXPECT_EQ(PlanText(inf, {"Install", "Cfg.Install"}, true), expected);
+
+    // Without NT no service section is read.
+    for (const std::string& line : PlanText(inf, {"Install"}, false)) {
+        EXPECT_EQ(line.find("service:"), std::string::npos) << line;
+    }
+}
+
+TEST(SetupPlan, RunsThroughTheHost)
+{
+    EmptyRegistry();
+    RegKey folders;
+    ASSERT_EQ(folders.Create(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
+        RegStatus::Ok);
+    folders.WriteString("Common Programs", "C:\\ProgramData\\Programs");
+    InfText inf = Script();
+    RecordingHost host;
+    host.files.insert("C:\\Program Files\\Zevra\\svc.exe");
+    SetupResult result = SetupRunPlan(SetupBuildPlan(inf, {"Install", "Cfg.Install"}, true), host);
+    EXPECT_TRUE(result.ok);
+    EXPECT_FALSE(result.restart);
+    std::vector<std::string> expected = {
+        "queue:Install", "queue:Cfg.Install", "collect:steps.dll", "collect:more.dll",
+        "exec:first.exe @", "exec:early.exe", "exec:second.exe @", "stage 2", "stop:Svc", "stage 3", "commit",
+        "stage 4", "registry:Install", "registry:Cfg.Install",
+        // The steps are kept latest first; only level 4 runs.
+        "step:more.dll-second", "step:more.dll-first", "step:steps.dll-second", "step:steps.dll-first",
+        // A binary path with a blank that names an existing file is passed quoted.
+        "add:Svc \"C:\\Program Files\\Zevra\\svc.exe\"", "stage 5", "mkdir:C:\\ProgramData\\Programs\\Zevra",
+        "link:C:\\ProgramData\\Programs\\Zevra\\Tool.lnk -> C:\\Program Files\\Zevra\\tool.exe in C:\\Program Files\\Zevra",
+        "open:C:\\ProgramData\\Programs\\Zevra", "stage 6", "start:Svc", "exec:late.exe", "allow shutdown",
+        "exec:last.exe", "refuse shutdown", "stage 7"};
+    EXPECT_EQ(host.calls, expected);
+    RegKey order;
+    ASSERT_EQ(order.Open(RegRoot::LocalMachine, "System\\CurrentControlSet\\Control\\ServiceGroupOrder"), RegStatus::Ok);
+    uint32_t type = 0;
+    std::string list;
+    order.QueryValue("List", &type, &list);
+    EXPECT_EQ(list, std::string("ZevraGroup\0\0", 12));
+}
+
+TEST(SetupPlan, FailuresAndRestarts)
+{
+    EmptyRegistry();
+    InfText inf = Script();
+    std::vector<SetupStep> plan = SetupBuildPlan(inf, {"Install"}, true);
+    struct Case {
+        const char* failing;
+        bool ok;
+        bool restart;
+        const char* lastCall;
+    } cases[] = {
+        {"stop:Svc", true, true, "stage 7"},
+        {"start:Svc", true, true, "stage 7"},
+        {"exec:early.exe", true, false, "stage 7"},
+        {"queue:Install", false, false, "queue:Install"},
+        {"commit", false, false, "commit"},
+        {"registry:Install", false, false, "registry:Install"},
+        {"add:Svc C:\\Program Files\\Zevra\\svc.exe", false, false, "add:Svc C:\\Program Files\\Zevra\\svc.exe"},
+    };
+    for (const Case& c : cases) {
+        RecordingHost host;
+        host.failing.insert(c.failing);
+        SetupResult result = SetupRunPlan(plan, host);
+        EXPECT_EQ(result.ok, c.ok) << c.failing;
+        EXPECT_EQ(result.restart, c.restart) << c.failing;
+        EXPECT_EQ(result.error, c.ok ? 0u : 5u) << c.failing;
+        EXPECT_EQ(host.calls.back(), c.ok ? std::string(c.lastCall) : "refuse shutdown") << c.failing;
+    }
+    RecordingHost host;
+    host.commitWantsRestart = true;
+    EXPECT_TRUE(SetupRunPlan(plan, host).restart);
+}
+
+TEST(SetupPlan, DeletedShortcutTakesEmptyFoldersWithIt)
+{
+    EmptyRegistry();
+    RegKey folders;
+    ASSERT_EQ(folders.Create(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
+        RegStatus::Ok);
+    folders.WriteString("Programs", "C:\\P\\");
+    InfText inf;
+    ASSERT_TRUE(inf.Parse("[R]\nDelIcons = I\n[I]\nUPRG, A\\B\\Link\nUPRG, Kept\\Link\nBAD, X\n"));
+    RecordingHost host;
+    host.nonEmptyDirs.insert("C:\\P\\Kept");
+    SetupRunPlan(SetupBuildPlan(inf, {"R"}, true), host);
+    std::vector<std::string> shortcutCalls;
+    for (const std::string& call : host.calls) {
+        if (call.starts_with("del:") || call.starts_with("rmdir:")) {
+            shortcutCalls.push_back(call);
+        }
+    }
+    EXPECT_EQ(shortcutCalls, (std::vector<std::string>{"del:C:\\P\\A\\B\\Link.lnk", "rmdir:C:\\P\\A\\B",
+                                 "rmdir:C:\\P\\A", "del:C:\\P\\Kept\\Link.lnk"}));
+}
+
+SetupJob Job(const InfText& inf, std::vector<std::string> selected)
+{
+    SetupJob job;
+    job.inf = &inf;
+    job.sections = SetupChooseSections(inf, job.os);
+    job.products = SetupReadProducts(inf, job.sections.products);
+    job.selected = std::move(selected);
+    job.targetDir = "C:\\Program Files\\Zevra";
+    job.targetPath = [](const std::string&) { return std::string("C:\\Program Files\\Zevra"); };
+    return job;
+}
+
+TEST(SetupJobs, InstallThenRemoveProductByProduct)
+{
+    EmptyRegistry();
+    InfText inf = Script();
+    RecordingHost host;
+    SetupResult result = SetupInstall(Job(inf, {"cfg", "mon"}), host);
+    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(result.restart); // cfg has flag bit 1
+    EXPECT_EQ(SetupInstalledValue("cfg", "UninstallString"), "\"C:\\Program Files\\Zevra\\setup.exe\" /remove:cfg");
+    EXPECT_EQ(SetupInstalledValue("cfg", "ProductVersion"), "3.0.1");
+    EXPECT_EQ(SetupInstalledValue("mon", "UserTargetDir"), "C:\\Program Files\\Zevra");
+    EXPECT_EQ(SetupInstalledValue("suite", "DisplayName"), "Zevra Suite");
+    EXPECT_EQ(SetupInstalledValue("suite", "UninstallString"), "\"C:\\Program Files\\Zevra\\setup.exe\" /remove:suite");
+    EXPECT_FALSE(SetupHasUninstallEntry("off"));
+
+    // Removing one product while the other stays installed leaves the whole set's section alone.
+    SetupJob first = Job(inf, {"cfg"});
+    EXPECT_EQ(SetupRemovalTargetDir(first), "C:\\Program Files\\Zevra");
+    EXPECT_EQ(SetupRemoveSectionList(first), (std::vector<std::string>{"Cfg.Remove"}));
+    EXPECT_TRUE(SetupRemove(first, host).ok);
+    EXPECT_FALSE(SetupHasUninstallEntry("cfg"));
+    EXPECT_TRUE(SetupHasUninstallEntry("suite"));
+
+    // The last product removes the whole set, and the set's own entry with it.
+    SetupJob last = Job(inf, {"mon"});
+    EXPECT_EQ(SetupRemoveSectionList(last), (std::vector<std::string>{"Mon.Remove", "Remove"}));
+    host.calls.clear();
+    EXPECT_TRUE(SetupRemove(last, host).ok);
+    EXPECT_EQ(host.calls[0], "queue:Mon.Remove");
+    EXPECT_EQ(host.calls[1], "queue:Remove");
+    EXPECT_FALSE(SetupHasUninstallEntry("mon"));
+    EXPECT_FALSE(SetupHasUninstallEntry("suite"));
+}
+
+TEST(SetupJobs, SelectionAndProducts)
+{
+    EmptyRegistry();
+    InfText inf = Script();
+    RecordingHost host;
+    std::string message;
+    SetupSections sections = SetupChooseSections(inf, SetupOs{});
+    std::vector<ProductLine> products = SetupAvailableProducts(inf, sections, false, host, &message);
+    ASSERT_EQ(products.size(), 3u); // "gone" has no install section
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"condition:cond.dll!AlwaysHolds"}));
+
+    host.failing.insert("condition:cond.dll!AlwaysHolds");
+    EXPECT_EQ(SetupAvailableProducts(inf, sections, false, host, &message).size(), 2u);
+    EXPECT_EQ(message, "AlwaysHolds failed");
+    EXPECT_EQ(SetupAvailableProducts(inf, sections, true, host, &message).size(), 4u);
+
+    // An unknown "/quiet:" key selects nothing; the others are installed.
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/quiet:nope,MON")),
+        (std::vector<std::string>{"mon"}));
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/quiet")), (std::vector<std::string>{"cfg", "mon"}));
+    // A newer version installed (2.10.3 against 2.9) is not preselected.
+    SetupWriteUninstallEntry({"mon", "Monitor", "x", "2.10.3", ""});
+    EXPECT_TRUE(SetupInstalledIsNewer(products[1]));
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("")), (std::vector<std::string>{"cfg"}));
+    // Remove mode without names: every installed product; a name that is no product is kept.
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/remove")), (std::vector<std::string>{"mon"}));
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/remove:suite")),
+        (std::vector<std::string>{"suite"}));
+}
+
+// The test plug-ins, loaded as the installer loads them: by full path from the program's directory.
+TEST(SetupPlugins, RealLibraries)
+{
+    const char* bin = std::getenv("SUITE_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    std::string dir = bin;
+#ifdef _WIN32
+    for (char& c : dir) {
+        c = c == '/' ? '\\' : c;
+    }
+    if (dir.starts_with("\\")) {
+        dir = "Z:" + dir;
+    }
+    const char* ext = ".dll";
+#else
+    const char* ext = ".so";
+#endif
+    PluginLoader loader(dir);
+    std::string cond = std::string("setup_testplugin_cond") + ext;
+    std::string message = "stale";
+    EXPECT_TRUE(loader.CheckCondition(cond, "AlwaysHolds", &message));
+    EXPECT_EQ(message, "");
+    EXPECT_FALSE(loader.CheckCondition(cond, "NoSuchFunction", &message));
+    EXPECT_FALSE(loader.CheckCondition("missing.dll", "AlwaysHolds", &message));
+#ifdef _WIN32
+    _putenv_s("SETUP_TESTPLUGIN_FAIL", "1");
+#else
+    setenv("SETUP_TESTPLUGIN_FAIL", "1", 1);
+#endif
+    EXPECT_FALSE(loader.CheckCondition("some\\path\\" + cond, "HoldsUnlessAsked", &message));
+    EXPECT_EQ(message.size(), 255u); // the library wrote 300 characters
+    EXPECT_EQ(message.substr(0, 18), "The test condition");
+
+    std::vector<PluginStepInfo> steps = loader.CollectSteps(std::string("setup_testplugin_steps") + ext);
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_EQ(steps[0].level, 4u);
+    EXPECT_EQ(steps[0].entry, "WriteMarker");
+    EXPECT_EQ(steps[0].maximum, 10u);
+    EXPECT_EQ(steps[0].library, loader.LibraryPath(std::string("setup_testplugin_steps") + ext));
+    // Texts without NUL end at their field.
+    EXPECT_EQ(steps[2].entry, std::string(256, 'E'));
+    EXPECT_EQ(steps[2].text, std::string(1024, 'T'));
+
+    std::string marker = std::string(bin) + "/setup_test_marker.txt";
+    std::remove(marker.c_str());
+#ifdef _WIN32
+    _putenv_s("SETUP_TESTPLUGIN_MARKER", marker.c_str());
+#else
+    setenv("SETUP_TESTPLUGIN_MARKER", marker.c_str(), 1);
+#endif
+    static std::vector<int> positions;
+    positions.clear();
+    EXPECT_TRUE(loader.RunStep(steps[0], [](int position) { positions.push_back(position); }));
+    EXPECT_FALSE(loader.RunStep(steps[1], [](int) {}));
+    EXPECT_EQ(positions, (std::vector<int>{0, 5, 10}));
+    std::ifstream in(marker);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "marker 0 5 10\n");
+}
+
+TEST(PluginStepRecord, DecodeAndLibraryField)
+{
+    uint8_t record[kPluginStepSize] = {};
+    record[0] = 4;
+    record[1284] = 0x10;
+    record[1285] = 0x27;
+    std::memcpy(record + 4, "Entry", 5);
+    std::memset(record + kPluginStepNext, 0xFF, 4);
+    PluginStepSetLibrary(record, std::string(400, 'L'));
+    PluginStepInfo step = PluginStepDecode(record);
+    EXPECT_EQ(step.level, 4u);
+    EXPECT_EQ(step.entry, "Entry");
+    EXPECT_EQ(step.maximum, 10000u);
+    EXPECT_EQ(step.library, std::string(259, 'L'));
+    EXPECT_EQ(record[kPluginStepNext], 0);
+    char buffer[300];
+    std::memset(buffer, 'm', sizeof buffer);
+    EXPECT_EQ(PluginFailMessage(buffer, sizeof buffer).size(), 255u);
+}
+
+} // namespace

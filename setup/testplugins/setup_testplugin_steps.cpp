@@ -1,0 +1,79 @@
+// Test plug-in of the installer: steps. Step 0 (level 4, progress maximum 10) appends "marker" and
+// each progress position to the file named by SETUP_TESTPLUGIN_MARKER; step 1 (level 4) names an entry
+// point the library lacks; step 2 (level 5, never run) fills its texts to the last byte without a NUL.
+#include "setup/testplugins/setup_testplugin.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void Put32(uint8_t* p, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+void PutText(uint8_t* field, const char* text)
+{
+    std::memcpy(field, text, std::strlen(text) + 1);
+}
+
+} // namespace
+
+TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetVersionNumber()
+{
+    return 1;
+}
+
+TESTPLUGIN_EXPORT int TESTPLUGIN_CALL QuerySteps()
+{
+    return 3;
+}
+
+TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetStepNumber(uint8_t* record, int index)
+{
+    switch (index) {
+    case 0:
+        Put32(record, 4);
+        PutText(record + 4, "WriteMarker");
+        PutText(record + 260, "Writing the test marker ...");
+        Put32(record + 1284, 10);
+        break;
+    case 1:
+        Put32(record, 4);
+        PutText(record + 4, "NoSuchEntry");
+        PutText(record + 260, "A step without entry point");
+        break;
+    default:
+        Put32(record, 5);
+        std::memset(record + 4, 'E', 256);
+        std::memset(record + 260, 'T', 1024);
+        Put32(record + 1284, 0);
+        break;
+    }
+    return 1;
+}
+
+TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WriteMarker(void(TESTPLUGIN_CALL* progress)(int))
+{
+    const char* path = std::getenv("SETUP_TESTPLUGIN_MARKER");
+    FILE* out = path != nullptr ? std::fopen(path, "ab") : nullptr;
+    if (out != nullptr) {
+        std::fputs("marker", out);
+    }
+    for (int i = 0; i <= 10; i += 5) {
+        progress(i);
+        if (out != nullptr) {
+            std::fprintf(out, " %d", i);
+        }
+    }
+    if (out != nullptr) {
+        std::fputs("\n", out);
+        std::fclose(out);
+    }
+    return 1;
+}
