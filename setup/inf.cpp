@@ -9,7 +9,17 @@ namespace {
 
 const std::string kEmpty;
 
-enum class State : uint8_t { LineStart, SectionName, KeyName, ValueName, Quotes, LeadingSpaces, TrailingSpaces, EolBackslash, Comment };
+enum class State : uint8_t {
+    LineStart,
+    SectionName,
+    KeyName,
+    ValueName,
+    Quotes,
+    LeadingSpaces,
+    TrailingSpaces,
+    EolBackslash,
+    Comment
+};
 
 bool IsSpace(char c)
 {
@@ -181,7 +191,7 @@ bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
                 }
             }
             if (current == nullptr) {
-                sections_.push_back({std::move(name), {}});
+                sections_.push_back({ std::move(name), {} });
                 current = &sections_.back();
             }
             line = nullptr;

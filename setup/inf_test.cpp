@@ -29,20 +29,20 @@ TEST(InfText, FieldsQuotesCommentsAndContinuation)
         const char* text;
         std::vector<std::string> lines;
     } cases[] = {
-        {"[S]\nkey = a , b,c\n", {"key=a|b|c"}},
-        {"[S]\n  a b  ,  c  \n", {"|a b|c"}},
-        {"[S]\nk=\n", {"k="}},
-        {"[S]\nk=a,\n", {"k=a|"}},
-        {"[S]\na,\n", {"|a|"}},
-        {"[S]\nk=\"a, b\" , \"say \"\"hi\"\"\"\n", {"k=a, b|say \"hi\""}},
-        {"[S]\nk=\"unclosed, runs ; on\n", {"k=unclosed, runs ; on"}},
-        {"[S]\nk=a;comment, x\n;whole line\n", {"k=a"}},
-        {"[S]\nk=a,\\\n  b\n", {"k=a|b"}},
-        {"[S]\nk=a\\b\n", {"k=a\\b"}},
-        {"[S]\nk=x \\ ; comment\n y\n", {"k=xy"}},
-        {"[S]\r\nk=a\r\n\r\nm=b\r\n", {"k=a", "m=b"}},
-        {"[S]\n\"quoted=key\"=v\n", {"quoted=key=v"}},
-        {"[S]\nk=a\x1Am=b\n", {"k=a"}},
+        { "[S]\nkey = a , b,c\n", { "key=a|b|c" } },
+        { "[S]\n  a b  ,  c  \n", { "|a b|c" } },
+        { "[S]\nk=\n", { "k=" } },
+        { "[S]\nk=a,\n", { "k=a|" } },
+        { "[S]\na,\n", { "|a|" } },
+        { "[S]\nk=\"a, b\" , \"say \"\"hi\"\"\"\n", { "k=a, b|say \"hi\"" } },
+        { "[S]\nk=\"unclosed, runs ; on\n", { "k=unclosed, runs ; on" } },
+        { "[S]\nk=a;comment, x\n;whole line\n", { "k=a" } },
+        { "[S]\nk=a,\\\n  b\n", { "k=a|b" } },
+        { "[S]\nk=a\\b\n", { "k=a\\b" } },
+        { "[S]\nk=x \\ ; comment\n y\n", { "k=xy" } },
+        { "[S]\r\nk=a\r\n\r\nm=b\r\n", { "k=a", "m=b" } },
+        { "[S]\n\"quoted=key\"=v\n", { "quoted=key=v" } },
+        { "[S]\nk=a\x1Am=b\n", { "k=a" } },
     };
     for (const Case& c : cases) {
         InfText inf;
@@ -55,8 +55,8 @@ TEST(InfText, SectionsMergeAndKeepTheirOrder)
 {
     InfText inf;
     ASSERT_TRUE(inf.Parse("[B]\nx=1\n[a]\ny=2\n[b] trailing text ignored\nz=3\n[ Sp ]\nw\n"));
-    EXPECT_EQ(inf.SectionNames(), (std::vector<std::string>{"B", "a", " Sp "}));
-    EXPECT_EQ(ShowSection(inf, "b"), (std::vector<std::string>{"x=1", "z=3"}));
+    EXPECT_EQ(inf.SectionNames(), (std::vector<std::string> { "B", "a", " Sp " }));
+    EXPECT_EQ(ShowSection(inf, "b"), (std::vector<std::string> { "x=1", "z=3" }));
     EXPECT_TRUE(inf.HasSection(" sp "));
     EXPECT_FALSE(inf.HasSection("Sp"));
     EXPECT_TRUE(inf.Lines("missing").empty());
@@ -65,7 +65,8 @@ TEST(InfText, SectionsMergeAndKeepTheirOrder)
 TEST(InfText, StringReferences)
 {
     InfText inf;
-    ASSERT_TRUE(inf.Parse("[S]\nk=%Name% is 100%% %unknown% %Dir%\\x, %a\n[Strings]\nname=\"Zevra, Inc\"\nDir=%Name%\n"));
+    ASSERT_TRUE(
+        inf.Parse("[S]\nk=%Name% is 100%% %unknown% %Dir%\\x, %a\n[Strings]\nname=\"Zevra, Inc\"\nDir=%Name%\n"));
     std::vector<InfLine> lines = inf.Lines("S");
     ASSERT_EQ(lines.size(), 1u);
     // References in [Strings] values are not expanded again.
@@ -81,11 +82,11 @@ TEST(InfText, ErrorsAndTheirLines)
         InfError error;
         unsigned line;
     } cases[] = {
-        {"[S]\nk=a\n[broken\n", InfError::BadSectionNameLine, 3},
+        { "[S]\nk=a\n[broken\n", InfError::BadSectionNameLine, 3 },
         // Continuation lines count: the error is on the fifth line of the file.
-        {"[S]\nk=a,\\\nb,\\\nc\n[bad", InfError::BadSectionNameLine, 5},
-        {"stray text\n[S]\nk=a\n", InfError::ExpectedSectionName, 1},
-        {"[" + std::string(256, 'x') + "]\n", InfError::SectionNameTooLong, 1},
+        { "[S]\nk=a,\\\nb,\\\nc\n[bad", InfError::BadSectionNameLine, 5 },
+        { "stray text\n[S]\nk=a\n", InfError::ExpectedSectionName, 1 },
+        { "[" + std::string(256, 'x') + "]\n", InfError::SectionNameTooLong, 1 },
     };
     for (const Case& c : cases) {
         InfText inf;

@@ -51,8 +51,7 @@ public:
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
-    template <typename Fn>
-    Fn Get(const char* name) const
+    template<typename Fn> Fn Get(const char* name) const
     {
         return module_ != nullptr ? reinterpret_cast<Fn>(ModuleSymbol(module_, name)) : nullptr;
     }

@@ -81,7 +81,7 @@ std::string SetupOsText(const SetupOs& os)
 
 SetupSections SetupChooseSections(const InfSource& inf, const SetupOs& os)
 {
-    return {Choose(inf, "Install", os), Choose(inf, "Remove", os), Choose(inf, "Products", os)};
+    return { Choose(inf, "Install", os), Choose(inf, "Remove", os), Choose(inf, "Products", os) };
 }
 
 std::vector<ProductLine> SetupReadProducts(const InfSource& inf, std::string_view section)
@@ -144,7 +144,8 @@ SetupCommandLine SetupParseCommandLine(std::string_view text)
     static const struct {
         const char* name;
         uint16_t id;
-    } kLanguages[] = {{"eng", 1033}, {"ger", 1031}, {"fre", 1036}, {"ita", 1040}, {"spa", 10}, {"dut", 1043}};
+    } kLanguages[]
+        = { { "eng", 1033 }, { "ger", 1031 }, { "fre", 1036 }, { "ita", 1040 }, { "spa", 10 }, { "dut", 1043 } };
 
     size_t pos = 0;
     while (pos < text.size()) {
@@ -208,20 +209,22 @@ int SetupDefaultStyle(const SetupOs& os, unsigned comctlMajor, unsigned comctlMi
 
 namespace {
 
-void ExpandInto(unsigned id, const std::function<std::string(unsigned)>& lookup, std::vector<unsigned>& active,
-    std::string& out)
+void ExpandInto(
+    unsigned id, const std::function<std::string(unsigned)>& lookup, std::vector<unsigned>& active, std::string& out)
 {
     for (unsigned open : active) {
         if (open == id) {
             return; // a cycle: this string is already being expanded
         }
     }
-    if (active.size() >= 32) {
+    // References that fan out (each string naming the next twice) would grow the text exponentially:
+    // the depth and the length are bounded.
+    if (active.size() >= 32 || out.size() > kSetupMaxExpanded) {
         return;
     }
     active.push_back(id);
     std::string text = lookup(id);
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < text.size() && out.size() <= kSetupMaxExpanded; ++i) {
         if (text[i] != '%') {
             out += text[i];
             continue;
@@ -247,7 +250,8 @@ void ExpandInto(unsigned id, const std::function<std::string(unsigned)>& lookup,
             out += '%'; // not a reference: the sign stays as text
             continue;
         }
-        int64_t target = sign == 0 ? static_cast<int64_t>(n) : static_cast<int64_t>(id) + sign * static_cast<int64_t>(n);
+        int64_t target
+            = sign == 0 ? static_cast<int64_t>(n) : static_cast<int64_t>(id) + sign * static_cast<int64_t>(n);
         if (target >= 0 && target <= 0xFFFF) {
             ExpandInto(static_cast<unsigned>(target), lookup, active, out);
         }
@@ -263,6 +267,9 @@ std::string SetupExpandString(unsigned id, const std::function<std::string(unsig
     std::vector<unsigned> active;
     std::string out;
     ExpandInto(id, lookup, active, out);
+    if (out.size() > kSetupMaxExpanded) {
+        out.resize(kSetupMaxExpanded);
+    }
     return out;
 }
 
@@ -360,14 +367,14 @@ std::optional<std::string> SetupResolveFolder(std::string_view code)
         const char* common; // nullptr: the user's folder only
         const char* user;
     } kFolders[] = {
-        {"CDSK", "Common Desktop", "Desktop"},
-        {"CPRG", "Common Programs", "Programs"},
-        {"CSTM", "Common Start Menu", "Start Menu"},
-        {"CSTU", "Common Startup", "Startup"},
-        {"UDSK", nullptr, "Desktop"},
-        {"UPRG", nullptr, "Programs"},
-        {"USTM", nullptr, "Start Menu"},
-        {"USTU", nullptr, "Startup"},
+        { "CDSK", "Common Desktop", "Desktop" },
+        { "CPRG", "Common Programs", "Programs" },
+        { "CSTM", "Common Start Menu", "Start Menu" },
+        { "CSTU", "Common Startup", "Startup" },
+        { "UDSK", nullptr, "Desktop" },
+        { "UPRG", nullptr, "Programs" },
+        { "USTM", nullptr, "Start Menu" },
+        { "USTU", nullptr, "Startup" },
     };
     auto read = [](RegRoot root, const char* name) -> std::optional<std::string> {
         RegKey key;
@@ -399,8 +406,8 @@ std::vector<ServiceOp> SetupReadServiceOps(const InfSource& inf, std::string_vie
     static const struct {
         const char* key;
         ServiceAction action;
-    } kKeys[] = {{"StopService", ServiceAction::Stop}, {"StartService", ServiceAction::Start},
-        {"AddService", ServiceAction::Add}, {"DelService", ServiceAction::Delete}};
+    } kKeys[] = { { "StopService", ServiceAction::Stop }, { "StartService", ServiceAction::Start },
+        { "AddService", ServiceAction::Add }, { "DelService", ServiceAction::Delete } };
     std::vector<ServiceOp> ops;
     for (const InfLine& line : inf.Lines(std::string(section) + ".Services")) {
         if (!line.hasKey || line.Field(1).empty()) {
@@ -408,7 +415,7 @@ std::vector<ServiceOp> SetupReadServiceOps(const InfSource& inf, std::string_vie
         }
         for (const auto& k : kKeys) {
             if (StrEqualNoCase(line.key, k.key)) {
-                ops.push_back({k.action, line.Field(1), k.action == ServiceAction::Add ? line.Field(3) : ""});
+                ops.push_back({ k.action, line.Field(1), k.action == ServiceAction::Add ? line.Field(3) : "" });
             }
         }
     }
@@ -449,8 +456,7 @@ ServiceConfig SetupReadServiceConfig(const InfSource& inf, std::string_view sect
     return config;
 }
 
-std::string SetupQuoteServiceBinary(
-    std::string_view binary, const std::function<bool(const std::string&)>& fileExists)
+std::string SetupQuoteServiceBinary(std::string_view binary, const std::function<bool(const std::string&)>& fileExists)
 {
     std::string path(binary);
     if (path.find(' ') == std::string::npos || path.starts_with('"') || !fileExists(path)) {
@@ -559,13 +565,15 @@ bool SetupDeleteUninstallEntry(std::string_view key)
 bool SetupHasUninstallEntry(std::string_view key)
 {
     RegKey reg;
-    return !key.empty() && reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key)) == RegStatus::Ok;
+    return !key.empty()
+        && reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key)) == RegStatus::Ok;
 }
 
 std::optional<std::string> SetupInstalledValue(std::string_view key, std::string_view value)
 {
     RegKey reg;
-    if (key.empty() || reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key)) != RegStatus::Ok) {
+    if (key.empty()
+        || reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key)) != RegStatus::Ok) {
         return std::nullopt;
     }
     return reg.ReadString(value);
@@ -574,7 +582,7 @@ std::optional<std::string> SetupInstalledValue(std::string_view key, std::string
 std::optional<std::string> SetupFindSetupCopy(const InfSource& inf, std::string_view installSection,
     std::string_view fallbackSection, const std::function<std::string(const std::string&)>& targetPath)
 {
-    for (std::string_view section : {installSection, fallbackSection}) {
+    for (std::string_view section : { installSection, fallbackSection }) {
         if (section.empty()) {
             continue;
         }
@@ -639,7 +647,7 @@ std::vector<ConditionCheck> SetupReadConditions(const InfSource& inf, std::strin
             }
             fields.insert(fields.end(), line.fields.begin(), line.fields.end());
             if (!fields.empty()) {
-                checks.push_back({fields[0], fields.size() > 1 ? fields[1] : ""});
+                checks.push_back({ fields[0], fields.size() > 1 ? fields[1] : "" });
             }
         }
     }

@@ -71,6 +71,8 @@ int SetupDefaultStyle(const SetupOs& os, unsigned comctlMajor, unsigned comctlMi
 
 // String-table references: "%%" is "%", "%N" the string N, "%+N" / "%-N" the string N above or below
 // the one being expanded. A string that refers to itself, directly or in a cycle, stops expanding there.
+// The result is at most kSetupMaxExpanded characters.
+inline constexpr size_t kSetupMaxExpanded = 8192;
 std::string SetupExpandString(unsigned id, const std::function<std::string(unsigned)>& lookup);
 
 // Exec lines.
@@ -133,8 +135,7 @@ struct ServiceConfig {
 ServiceConfig SetupReadServiceConfig(const InfSource& inf, std::string_view section, std::string_view name);
 // A binary path with a blank that is not quoted and names an existing file as a whole is quoted, so
 // that "C:\Program Files\x.exe" never runs a planted "C:\Program.exe".
-std::string SetupQuoteServiceBinary(
-    std::string_view binary, const std::function<bool(const std::string&)>& fileExists);
+std::string SetupQuoteServiceBinary(std::string_view binary, const std::function<bool(const std::string&)>& fileExists);
 // The group moved within the group order: removed where it stood, inserted before the anchor ("" or
 // "+" prefix) or after it ("-" prefix); an anchor not in the list puts it first ("+") or last ("-").
 std::vector<std::string> SetupMoveGroup(std::vector<std::string> list, std::string_view group, std::string_view anchor);

@@ -1,11 +1,9 @@
-#include "setup/setup_engine.h"
-
 #include "common/platform/registry.h"
 #include "common/strings.h"
-
-#include <gtest/gtest.h>
+#include "setup/setup_engine.h"
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <map>
 
 namespace {
@@ -47,14 +45,14 @@ TEST(SetupSections, ChosenByFamilyAndVersion)
         const char* os;
         const char* install;
     } cases[] = {
-        {"Install.NT5 Install", "nt:5.0", "Install.NT5"},
-        {"Install.NT5 Install", "nt:4.0", "Install"},
-        {"Install.NTx86 Install.NT", "nt:4.0", "Install.NTx86"},
-        {"Install.WinMe Install.Win98", "9x:4.10", "Install.Win98"},
-        {"Install.WinMe Install.Win98", "9x:4.90", "Install.WinMe"},
-        {"Install.Win98 Install.Win", "9x:4.0", "Install.Win"},
-        {"Install.NT Install.Win", "nt:10.0", "Install.NT"},
-        {"Install.Win", "nt:10.0", ""},
+        { "Install.NT5 Install", "nt:5.0", "Install.NT5" },
+        { "Install.NT5 Install", "nt:4.0", "Install" },
+        { "Install.NTx86 Install.NT", "nt:4.0", "Install.NTx86" },
+        { "Install.WinMe Install.Win98", "9x:4.10", "Install.Win98" },
+        { "Install.WinMe Install.Win98", "9x:4.90", "Install.WinMe" },
+        { "Install.Win98 Install.Win", "9x:4.0", "Install.Win" },
+        { "Install.NT Install.Win", "nt:10.0", "Install.NT" },
+        { "Install.Win", "nt:10.0", "" },
     };
     for (const Case& c : cases) {
         std::string text;
@@ -79,11 +77,12 @@ TEST(SetupSections, ChosenByFamilyAndVersion)
 
 TEST(SetupProducts, LinesAndFlags)
 {
-    InfText inf = Parse("[Products]\n"
-                        "cfg = \"Configuration, tool\", Cfg.Install, Cfg.Remove, 0x5, 2, \"Edits configurations\", 3.0.1\n"
-                        "mon = Monitor\n"
-                        "= no key\n"
-                        "keyless, line\n");
+    InfText inf
+        = Parse("[Products]\n"
+                "cfg = \"Configuration, tool\", Cfg.Install, Cfg.Remove, 0x5, 2, \"Edits configurations\", 3.0.1\n"
+                "mon = Monitor\n"
+                "= no key\n"
+                "keyless, line\n");
     std::vector<ProductLine> products = SetupReadProducts(inf, "Products");
     ASSERT_EQ(products.size(), 2u);
     EXPECT_EQ(products[0].key, "cfg");
@@ -104,8 +103,14 @@ TEST(SetupVersions, ComponentByComponent)
         const char* b;
         int order;
     } cases[] = {
-        {"2.10.3", "2.9", 1}, {"2.9", "2.10.3", -1}, {"1.0", "1", 0}, {"1.0.0.1", "1", 1}, {"", "0.0", 0},
-        {"3.0", "3.0.0", 0}, {"10", "9.99", 1}, {"1.2", "1.10", -1},
+        { "2.10.3", "2.9", 1 },
+        { "2.9", "2.10.3", -1 },
+        { "1.0", "1", 0 },
+        { "1.0.0.1", "1", 1 },
+        { "", "0.0", 0 },
+        { "3.0", "3.0.0", 0 },
+        { "10", "9.99", 1 },
+        { "1.2", "1.10", -1 },
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SetupCompareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
@@ -117,16 +122,16 @@ TEST(SetupCommandLine, EveryOption)
     SetupCommandLine cmd = SetupParseCommandLine("  /QUIET:cfg,Mon, /reboot:2   /style:0 /lang:ger  /bogus");
     EXPECT_TRUE(cmd.quiet);
     EXPECT_TRUE(cmd.keysGiven);
-    EXPECT_EQ(cmd.keys, (std::vector<std::string>{"cfg", "Mon"}));
+    EXPECT_EQ(cmd.keys, (std::vector<std::string> { "cfg", "Mon" }));
     EXPECT_EQ(cmd.reboot, 2u);
     EXPECT_EQ(cmd.style, 0);
     EXPECT_EQ(cmd.language, 1031);
-    EXPECT_EQ(cmd.unknown, (std::vector<std::string>{"/bogus"}));
+    EXPECT_EQ(cmd.unknown, (std::vector<std::string> { "/bogus" }));
 
     cmd = SetupParseCommandLine("/silent /remove:cfg");
     EXPECT_TRUE(cmd.quiet);
     EXPECT_TRUE(cmd.remove);
-    EXPECT_EQ(cmd.keys, (std::vector<std::string>{"cfg"}));
+    EXPECT_EQ(cmd.keys, (std::vector<std::string> { "cfg" }));
     EXPECT_EQ(cmd.reboot, 1u);
     EXPECT_EQ(cmd.style, -1);
 
@@ -139,7 +144,7 @@ TEST(SetupCommandLine, EveryOption)
 
     cmd = SetupParseCommandLine("/install:mon /lang:xx");
     EXPECT_FALSE(cmd.quiet);
-    EXPECT_EQ(cmd.keys, (std::vector<std::string>{"mon"}));
+    EXPECT_EQ(cmd.keys, (std::vector<std::string> { "mon" }));
     EXPECT_EQ(cmd.language, 0);
     EXPECT_EQ(cmd.unknown.size(), 1u);
 
@@ -151,8 +156,16 @@ TEST(SetupCommandLine, EveryOption)
 TEST(SetupStrings, References)
 {
     std::map<unsigned, std::string> table = {
-        {1300, "%+1 Software Setup"}, {1301, "Morvak"}, {1302, "100%% of %+1"}, {1303, "%-2"},
-        {1, "%1 loops"}, {2, "a %3 b"}, {3, "c %2 d"}, {4, "%5x%+"}, {5, "%-1"}, {6, "%99999 big, % alone"},
+        { 1300, "%+1 Software Setup" },
+        { 1301, "Morvak" },
+        { 1302, "100%% of %+1" },
+        { 1303, "%-2" },
+        { 1, "%1 loops" },
+        { 2, "a %3 b" },
+        { 3, "c %2 d" },
+        { 4, "%5x%+" },
+        { 5, "%-1" },
+        { 6, "%99999 big, % alone" },
     };
     auto lookup = [&](unsigned id) { return table.count(id) ? table[id] : std::string(); };
     EXPECT_EQ(SetupExpandString(1300, lookup), "Morvak Software Setup");
@@ -161,9 +174,16 @@ TEST(SetupStrings, References)
     EXPECT_EQ(SetupExpandString(2, lookup), "a c  d b");
     EXPECT_EQ(SetupExpandString(4, lookup), "x%+");
     EXPECT_EQ(SetupExpandString(6, lookup), "%99999 big, % alone");
+    // Strings that each name the next one twice stop growing at the bound.
+    std::map<unsigned, std::string> fan;
+    for (unsigned id = 100; id < 140; ++id) {
+        fan[id] = "ab%+1%+1";
+    }
+    EXPECT_EQ(SetupExpandString(100, [&](unsigned id) { return fan.count(id) ? fan[id] : std::string(); }).size(),
+        kSetupMaxExpanded);
 
     // The installer's own tables: the welcome text and title in every language name the product.
-    for (uint16_t lang : {1033, 1031, 1036, 1040}) {
+    for (uint16_t lang : { 1033, 1031, 1036, 1040 }) {
         StrSetLanguage(lang);
         auto own = [](unsigned id) { return StrLoad(setup_Strings(), id); };
         EXPECT_NE(SetupExpandString(1300, own).find("Morvak"), std::string::npos) << lang;
@@ -246,7 +266,7 @@ TEST(SetupServices, OpsConfigAndQuoting)
     EXPECT_EQ(config.type, 272u);
     EXPECT_EQ(config.startType, 2u);
     EXPECT_EQ(config.errorControl, 0u);
-    EXPECT_EQ(config.dependencies, (std::vector<std::string>{"Tcpip", "+NetBIOSGroup"}));
+    EXPECT_EQ(config.dependencies, (std::vector<std::string> { "Tcpip", "+NetBIOSGroup" }));
     EXPECT_EQ(config.startName, "LocalSystem");
     EXPECT_TRUE(config.hasGroupOrder);
     EXPECT_EQ(config.anchor, "-Base");
@@ -263,20 +283,23 @@ TEST(SetupServices, OpsConfigAndQuoting)
 TEST(SetupServices, GroupOrderMoves)
 {
     using List = std::vector<std::string>;
-    const List base = {"Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI"};
+    const List base = { "Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI" };
     struct Case {
         const char* group;
         const char* anchor;
         List expected;
     } cases[] = {
-        {"New", "-Missing", {"Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI", "New"}},
-        {"New", "+Missing", {"New", "Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI"}},
-        {"New", "Missing", {"New", "Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI"}},
-        {"New", "-Boot Bus Extender", {"Boot Bus Extender", "New", "System Bus Extender", "Base", "Extended Base", "PNP_TDI"}},
-        {"Extended Base", "Base", {"Boot Bus Extender", "System Bus Extender", "Extended Base", "Base", "PNP_TDI"}},
-        {"Base", "-PNP_TDI", {"Boot Bus Extender", "System Bus Extender", "Extended Base", "PNP_TDI", "Base"}},
+        { "New", "-Missing",
+            { "Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI", "New" } },
+        { "New", "+Missing",
+            { "New", "Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI" } },
+        { "New", "Missing", { "New", "Boot Bus Extender", "System Bus Extender", "Base", "Extended Base", "PNP_TDI" } },
+        { "New", "-Boot Bus Extender",
+            { "Boot Bus Extender", "New", "System Bus Extender", "Base", "Extended Base", "PNP_TDI" } },
+        { "Extended Base", "Base", { "Boot Bus Extender", "System Bus Extender", "Extended Base", "Base", "PNP_TDI" } },
+        { "Base", "-PNP_TDI", { "Boot Bus Extender", "System Bus Extender", "Extended Base", "PNP_TDI", "Base" } },
         // Names are compared exactly: "base" is another group.
-        {"base", "+Base", {"Boot Bus Extender", "System Bus Extender", "base", "Base", "Extended Base", "PNP_TDI"}},
+        { "base", "+Base", { "Boot Bus Extender", "System Bus Extender", "base", "Base", "Extended Base", "PNP_TDI" } },
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SetupMoveGroup(base, c.group, c.anchor), c.expected) << c.group << " " << c.anchor;
@@ -291,7 +314,8 @@ TEST(SetupServices, GroupOrderMoves)
     std::string data = SetupJoinMultiSz(big);
     ASSERT_GT(data.size(), 3000u);
     RegKey key;
-    ASSERT_EQ(key.Create(RegRoot::LocalMachine, "System\\CurrentControlSet\\Control\\ServiceGroupOrder"), RegStatus::Ok);
+    ASSERT_EQ(
+        key.Create(RegRoot::LocalMachine, "System\\CurrentControlSet\\Control\\ServiceGroupOrder"), RegStatus::Ok);
     key.SetValue("List", kRegMultiSz, data);
     ASSERT_TRUE(SetupApplyGroupOrder("Zevra CAPI", "-Group number 199"));
     uint32_t type = 0;
@@ -311,8 +335,8 @@ TEST(SetupUninstall, EntriesAndStrings)
         "\"C:\\Program Files\\Zevra\\setup.exe\" /remove:cfg");
 
     EmptyRegistry();
-    ASSERT_TRUE(SetupWriteUninstallEntry({"cfg", "Configuration", "x /remove:cfg", "3.0", "C:\\Zevra"}));
-    ASSERT_TRUE(SetupWriteUninstallEntry({"mon", "Monitor", "x /remove:mon", "", ""}));
+    ASSERT_TRUE(SetupWriteUninstallEntry({ "cfg", "Configuration", "x /remove:cfg", "3.0", "C:\\Zevra" }));
+    ASSERT_TRUE(SetupWriteUninstallEntry({ "mon", "Monitor", "x /remove:mon", "", "" }));
     EXPECT_TRUE(SetupHasUninstallEntry("CFG"));
     EXPECT_EQ(SetupInstalledValue("cfg", "ProductVersion"), "3.0");
     EXPECT_EQ(SetupInstalledValue("cfg", "UserTargetDir"), "C:\\Zevra");
@@ -334,11 +358,11 @@ TEST(SetupTargetDir, DefaultFromProgramFiles)
         const char* line;
         std::optional<std::string> dir;
     } cases[] = {
-        {"DefaultDestDir = 24, \\Zevra\\Morvak\\", "C:\\Program Files\\Zevra\\Morvak"},
-        {"DefaultDestDir = 24, Zevra", "C:\\Program Files\\Zevra"},
-        {"DefaultDestDir = 24", "C:\\Program Files"},
-        {"DefaultDestDir = 11, Zevra", std::nullopt},
-        {"Other = 24, Zevra", std::nullopt},
+        { "DefaultDestDir = 24, \\Zevra\\Morvak\\", "C:\\Program Files\\Zevra\\Morvak" },
+        { "DefaultDestDir = 24, Zevra", "C:\\Program Files\\Zevra" },
+        { "DefaultDestDir = 24", "C:\\Program Files" },
+        { "DefaultDestDir = 11, Zevra", std::nullopt },
+        { "Other = 24, Zevra", std::nullopt },
     };
     for (const Case& c : cases) {
         InfText inf = Parse(std::string("[DestinationDirs]\n") + c.line + "\n");

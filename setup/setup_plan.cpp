@@ -13,8 +13,8 @@ SetupStep MakeStep(StepKind kind, std::string section = {}, unsigned level = 0)
     return step;
 }
 
-void AddExecPass(const InfSource& inf, const std::vector<std::string>& sections, unsigned level,
-    std::vector<SetupStep>& plan)
+void AddExecPass(
+    const InfSource& inf, const std::vector<std::string>& sections, unsigned level, std::vector<SetupStep>& plan)
 {
     for (const std::string& section : sections) {
         for (const std::string& entry : InfKeyFields(inf, section, "Exec")) {
@@ -98,7 +98,7 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
     }
     AddExecPass(inf, sections, 1, plan);
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageStopServices));
-    AddServices(inf, sections, nt, {ServiceAction::Stop}, plan);
+    AddServices(inf, sections, nt, { ServiceAction::Stop }, plan);
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageFiles));
     plan.push_back(MakeStep(StepKind::CommitQueue));
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageRegistry));
@@ -106,10 +106,10 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
         plan.push_back(MakeStep(StepKind::InstallRegistry, section));
     }
     plan.push_back(MakeStep(StepKind::PluginSteps, {}, 4));
-    AddServices(inf, sections, nt, {ServiceAction::Add, ServiceAction::Delete}, plan);
+    AddServices(inf, sections, nt, { ServiceAction::Add, ServiceAction::Delete }, plan);
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageShortcuts));
     for (const std::string& section : sections) {
-        for (const char* key : {"MakeIcons", "DelIcons"}) {
+        for (const char* key : { "MakeIcons", "DelIcons" }) {
             const bool make = key[0] == 'M';
             for (const std::string& list : InfKeyFields(inf, section, key)) {
                 for (const InfLine& line : inf.Lines(list)) {
@@ -121,7 +121,7 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
         }
     }
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageStartServices));
-    AddServices(inf, sections, nt, {ServiceAction::Start}, plan);
+    AddServices(inf, sections, nt, { ServiceAction::Start }, plan);
     AddExecPass(inf, sections, 2, plan);
     plan.push_back(MakeStep(StepKind::FreePlugins));
     plan.push_back(MakeStep(StepKind::AllowShutdown));
@@ -230,13 +230,12 @@ void DeleteIcon(const ShortcutLine& line, SetupHost& host)
         return;
     }
     std::string linkFile = *folder + "\\" + line.link + ".lnk";
-    host.DeleteFile(linkFile);
+    host.RemoveFile(linkFile);
     // Then the link's folders while they are empty, up to but not including the folder itself.
     const std::string& base = *folder;
     for (std::string dir = SetupParentPath(linkFile);
          dir.size() > base.size() && StrStartsWithNoCase(dir, base) && host.RemoveEmptyDirectory(dir);
-         dir = SetupParentPath(dir)) {
-    }
+         dir = SetupParentPath(dir)) { }
 }
 
 } // namespace
@@ -273,7 +272,7 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             host.Stage(step.level);
             break;
         case StepKind::StopService:
-            if (!host.StopService(step.name)) {
+            if (!host.ServiceStop(step.name)) {
                 result.restart = true;
             }
             break;
@@ -301,7 +300,7 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             ServiceConfig config = step.service;
             config.binary = SetupQuoteServiceBinary(
                 config.binary, [&](const std::string& path) { return host.FileExists(path); });
-            if (!host.AddService(config, &error)) {
+            if (!host.ServiceAdd(config, &error)) {
                 return fail(error);
             }
             if (config.hasGroupOrder && !SetupApplyGroupOrder(config.group, config.anchor)) {
@@ -310,7 +309,7 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             break;
         }
         case StepKind::DeleteService:
-            if (!host.DeleteService(step.name, &error)) {
+            if (!host.ServiceDelete(step.name, &error)) {
                 return fail(error);
             }
             break;
@@ -321,7 +320,7 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             DeleteIcon(step.shortcut, host);
             break;
         case StepKind::StartService:
-            if (!host.StartService(step.name)) {
+            if (!host.ServiceStart(step.name)) {
                 result.restart = true;
             }
             break;
@@ -402,7 +401,7 @@ void SetupWriteUninstallEntries(const SetupJob& job)
             return; // where the installer goes is unknown: no entry could remove anything
         }
         SetupWriteUninstallEntry(
-            {product.key, product.name, SetupUninstallString(*setup, product.key), product.version, job.targetDir});
+            { product.key, product.name, SetupUninstallString(*setup, product.key), product.version, job.targetDir });
     }
     if (job.sections.install.empty()) {
         return;
@@ -417,7 +416,7 @@ void SetupWriteUninstallEntries(const SetupJob& job)
     }
     const std::string& key = whole->Field(1);
     std::string name = whole->Field(2).empty() ? key : whole->Field(2);
-    SetupWriteUninstallEntry({key, name, SetupUninstallString(*setup, key), "", job.targetDir});
+    SetupWriteUninstallEntry({ key, name, SetupUninstallString(*setup, key), "", job.targetDir });
 }
 
 SetupResult SetupInstall(const SetupJob& job, SetupHost& host)

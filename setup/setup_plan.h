@@ -62,15 +62,15 @@ public:
     // Commits the queue; `restart` is set when a file could not be replaced or deleted now.
     virtual bool CommitQueue(uint32_t* error, bool* restart) = 0;
     virtual bool InstallRegistry(const std::string& section, uint32_t* error) = 0;
-    virtual bool StopService(const std::string& name) = 0;
-    virtual bool StartService(const std::string& name) = 0;
-    virtual bool AddService(const ServiceConfig& config, uint32_t* error) = 0;
-    virtual bool DeleteService(const std::string& name, uint32_t* error) = 0;
+    virtual bool ServiceStop(const std::string& name) = 0;
+    virtual bool ServiceStart(const std::string& name) = 0;
+    virtual bool ServiceAdd(const ServiceConfig& config, uint32_t* error) = 0;
+    virtual bool ServiceDelete(const std::string& name, uint32_t* error) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     virtual bool CreateDirectories(const std::string& path) = 0;
     virtual bool CreateLink(const std::string& linkFile, const ShortcutLine& line, const std::string& workDir) = 0;
     virtual void OpenFolder(const std::string& path) = 0;
-    virtual bool DeleteFile(const std::string& path) = 0;
+    virtual bool RemoveFile(const std::string& path) = 0;
     // Removes the directory when it is empty; false otherwise.
     virtual bool RemoveEmptyDirectory(const std::string& path) = 0;
     virtual void Exec(const ExecLine& line) = 0;
@@ -126,5 +126,4 @@ bool SetupInstalledIsNewer(const ProductLine& product);
 // The selection: the products the command line names (unknown keys select nothing); without names,
 // in install mode those selected by default unless a newer version is installed, in remove mode every
 // installed product.
-std::vector<std::string> SetupInitialSelection(
-    const std::vector<ProductLine>& products, const SetupCommandLine& cmd);
+std::vector<std::string> SetupInitialSelection(const std::vector<ProductLine>& products, const SetupCommandLine& cmd);

@@ -1,13 +1,11 @@
-#include "setup/setup_plan.h"
-
 #include "common/platform/registry.h"
-
-#include <gtest/gtest.h>
+#include "setup/setup_plan.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <set>
 #include <sstream>
 
@@ -45,19 +43,19 @@ public:
     {
         return Call("registry:" + section, error);
     }
-    bool StopService(const std::string& name) override
+    bool ServiceStop(const std::string& name) override
     {
         return Call("stop:" + name, nullptr);
     }
-    bool StartService(const std::string& name) override
+    bool ServiceStart(const std::string& name) override
     {
         return Call("start:" + name, nullptr);
     }
-    bool AddService(const ServiceConfig& config, uint32_t* error) override
+    bool ServiceAdd(const ServiceConfig& config, uint32_t* error) override
     {
         return Call("add:" + config.name + " " + config.binary, error);
     }
-    bool DeleteService(const std::string& name, uint32_t* error) override
+    bool ServiceDelete(const std::string& name, uint32_t* error) override
     {
         return Call("delete:" + name, error);
     }
@@ -77,7 +75,7 @@ public:
     {
         Call("open:" + path, nullptr);
     }
-    bool DeleteFile(const std::string& path) override
+    bool RemoveFile(const std::string& path) override
     {
         return Call("del:" + path, nullptr);
     }
@@ -96,7 +94,8 @@ public:
     std::vector<PluginStepInfo> CollectPluginSteps(const std::string& library) override
     {
         calls.push_back("collect:" + library);
-        return {{4, library + "-first", "", 0, ""}, {4, library + "-second", "", 0, ""}, {5, library + "-other", "", 0, ""}};
+        return { { 4, library + "-first", "", 0, "" }, { 4, library + "-second", "", 0, "" },
+            { 5, library + "-other", "", 0, "" } };
     }
     void RunPluginStep(const PluginStepInfo& step) override
     {
@@ -219,10 +218,10 @@ TEST(SetupPlan, OrderOfSteps)
         "refuse shutdown",
         "stage 7",
     };
-    EXPECT_EQ(PlanText(inf, {"Install", "Cfg.Install"}, true), expected);
+    EXPECT_EQ(PlanText(inf, { "Install", "Cfg.Install" }, true), expected);
 
     // Without NT no service section is read.
-    for (const std::string& line : PlanText(inf, {"Install"}, false)) {
+    for (const std::string& line : PlanText(inf, { "Install" }, false)) {
         EXPECT_EQ(line.find("service:"), std::string::npos) << line;
     }
 }
@@ -231,29 +230,31 @@ TEST(SetupPlan, RunsThroughTheHost)
 {
     EmptyRegistry();
     RegKey folders;
-    ASSERT_EQ(folders.Create(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
+    ASSERT_EQ(
+        folders.Create(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
         RegStatus::Ok);
     folders.WriteString("Common Programs", "C:\\ProgramData\\Programs");
     InfText inf = Script();
     RecordingHost host;
     host.files.insert("C:\\Program Files\\Zevra\\svc.exe");
-    SetupResult result = SetupRunPlan(SetupBuildPlan(inf, {"Install", "Cfg.Install"}, true), host);
+    SetupResult result = SetupRunPlan(SetupBuildPlan(inf, { "Install", "Cfg.Install" }, true), host);
     EXPECT_TRUE(result.ok);
     EXPECT_FALSE(result.restart);
-    std::vector<std::string> expected = {
-        "queue:Install", "queue:Cfg.Install", "collect:steps.dll", "collect:more.dll",
+    std::vector<std::string> expected = { "queue:Install", "queue:Cfg.Install", "collect:steps.dll", "collect:more.dll",
         "exec:first.exe @", "exec:early.exe", "exec:second.exe @", "stage 2", "stop:Svc", "stage 3", "commit",
         "stage 4", "registry:Install", "registry:Cfg.Install",
         // The steps are kept latest first; only level 4 runs.
         "step:more.dll-second", "step:more.dll-first", "step:steps.dll-second", "step:steps.dll-first",
         // A binary path with a blank that names an existing file is passed quoted.
         "add:Svc \"C:\\Program Files\\Zevra\\svc.exe\"", "stage 5", "mkdir:C:\\ProgramData\\Programs\\Zevra",
-        "link:C:\\ProgramData\\Programs\\Zevra\\Tool.lnk -> C:\\Program Files\\Zevra\\tool.exe in C:\\Program Files\\Zevra",
+        "link:C:\\ProgramData\\Programs\\Zevra\\Tool.lnk -> C:\\Program Files\\Zevra\\tool.exe in C:\\Program "
+        "Files\\Zevra",
         "open:C:\\ProgramData\\Programs\\Zevra", "stage 6", "start:Svc", "exec:late.exe", "allow shutdown",
-        "exec:last.exe", "refuse shutdown", "stage 7"};
+        "exec:last.exe", "refuse shutdown", "stage 7" };
     EXPECT_EQ(host.calls, expected);
     RegKey order;
-    ASSERT_EQ(order.Open(RegRoot::LocalMachine, "System\\CurrentControlSet\\Control\\ServiceGroupOrder"), RegStatus::Ok);
+    ASSERT_EQ(
+        order.Open(RegRoot::LocalMachine, "System\\CurrentControlSet\\Control\\ServiceGroupOrder"), RegStatus::Ok);
     uint32_t type = 0;
     std::string list;
     order.QueryValue("List", &type, &list);
@@ -264,20 +265,20 @@ TEST(SetupPlan, FailuresAndRestarts)
 {
     EmptyRegistry();
     InfText inf = Script();
-    std::vector<SetupStep> plan = SetupBuildPlan(inf, {"Install"}, true);
+    std::vector<SetupStep> plan = SetupBuildPlan(inf, { "Install" }, true);
     struct Case {
         const char* failing;
         bool ok;
         bool restart;
         const char* lastCall;
     } cases[] = {
-        {"stop:Svc", true, true, "stage 7"},
-        {"start:Svc", true, true, "stage 7"},
-        {"exec:early.exe", true, false, "stage 7"},
-        {"queue:Install", false, false, "queue:Install"},
-        {"commit", false, false, "commit"},
-        {"registry:Install", false, false, "registry:Install"},
-        {"add:Svc C:\\Program Files\\Zevra\\svc.exe", false, false, "add:Svc C:\\Program Files\\Zevra\\svc.exe"},
+        { "stop:Svc", true, true, "stage 7" },
+        { "start:Svc", true, true, "stage 7" },
+        { "exec:early.exe", true, false, "stage 7" },
+        { "queue:Install", false, false, "queue:Install" },
+        { "commit", false, false, "commit" },
+        { "registry:Install", false, false, "registry:Install" },
+        { "add:Svc C:\\Program Files\\Zevra\\svc.exe", false, false, "add:Svc C:\\Program Files\\Zevra\\svc.exe" },
     };
     for (const Case& c : cases) {
         RecordingHost host;
@@ -297,22 +298,24 @@ TEST(SetupPlan, DeletedShortcutTakesEmptyFoldersWithIt)
 {
     EmptyRegistry();
     RegKey folders;
-    ASSERT_EQ(folders.Create(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
+    ASSERT_EQ(
+        folders.Create(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
         RegStatus::Ok);
     folders.WriteString("Programs", "C:\\P\\");
     InfText inf;
     ASSERT_TRUE(inf.Parse("[R]\nDelIcons = I\n[I]\nUPRG, A\\B\\Link\nUPRG, Kept\\Link\nBAD, X\n"));
     RecordingHost host;
     host.nonEmptyDirs.insert("C:\\P\\Kept");
-    SetupRunPlan(SetupBuildPlan(inf, {"R"}, true), host);
+    SetupRunPlan(SetupBuildPlan(inf, { "R" }, true), host);
     std::vector<std::string> shortcutCalls;
     for (const std::string& call : host.calls) {
         if (call.starts_with("del:") || call.starts_with("rmdir:")) {
             shortcutCalls.push_back(call);
         }
     }
-    EXPECT_EQ(shortcutCalls, (std::vector<std::string>{"del:C:\\P\\A\\B\\Link.lnk", "rmdir:C:\\P\\A\\B",
-                                 "rmdir:C:\\P\\A", "del:C:\\P\\Kept\\Link.lnk"}));
+    EXPECT_EQ(shortcutCalls,
+        (std::vector<std::string> {
+            "del:C:\\P\\A\\B\\Link.lnk", "rmdir:C:\\P\\A\\B", "rmdir:C:\\P\\A", "del:C:\\P\\Kept\\Link.lnk" }));
 }
 
 SetupJob Job(const InfText& inf, std::vector<std::string> selected)
@@ -332,7 +335,7 @@ TEST(SetupJobs, InstallThenRemoveProductByProduct)
     EmptyRegistry();
     InfText inf = Script();
     RecordingHost host;
-    SetupResult result = SetupInstall(Job(inf, {"cfg", "mon"}), host);
+    SetupResult result = SetupInstall(Job(inf, { "cfg", "mon" }), host);
     EXPECT_TRUE(result.ok);
     EXPECT_TRUE(result.restart); // cfg has flag bit 1
     EXPECT_EQ(SetupInstalledValue("cfg", "UninstallString"), "\"C:\\Program Files\\Zevra\\setup.exe\" /remove:cfg");
@@ -343,16 +346,16 @@ TEST(SetupJobs, InstallThenRemoveProductByProduct)
     EXPECT_FALSE(SetupHasUninstallEntry("off"));
 
     // Removing one product while the other stays installed leaves the whole set's section alone.
-    SetupJob first = Job(inf, {"cfg"});
+    SetupJob first = Job(inf, { "cfg" });
     EXPECT_EQ(SetupRemovalTargetDir(first), "C:\\Program Files\\Zevra");
-    EXPECT_EQ(SetupRemoveSectionList(first), (std::vector<std::string>{"Cfg.Remove"}));
+    EXPECT_EQ(SetupRemoveSectionList(first), (std::vector<std::string> { "Cfg.Remove" }));
     EXPECT_TRUE(SetupRemove(first, host).ok);
     EXPECT_FALSE(SetupHasUninstallEntry("cfg"));
     EXPECT_TRUE(SetupHasUninstallEntry("suite"));
 
     // The last product removes the whole set, and the set's own entry with it.
-    SetupJob last = Job(inf, {"mon"});
-    EXPECT_EQ(SetupRemoveSectionList(last), (std::vector<std::string>{"Mon.Remove", "Remove"}));
+    SetupJob last = Job(inf, { "mon" });
+    EXPECT_EQ(SetupRemoveSectionList(last), (std::vector<std::string> { "Mon.Remove", "Remove" }));
     host.calls.clear();
     EXPECT_TRUE(SetupRemove(last, host).ok);
     EXPECT_EQ(host.calls[0], "queue:Mon.Remove");
@@ -367,10 +370,10 @@ TEST(SetupJobs, SelectionAndProducts)
     InfText inf = Script();
     RecordingHost host;
     std::string message;
-    SetupSections sections = SetupChooseSections(inf, SetupOs{});
+    SetupSections sections = SetupChooseSections(inf, SetupOs {});
     std::vector<ProductLine> products = SetupAvailableProducts(inf, sections, false, host, &message);
     ASSERT_EQ(products.size(), 3u); // "gone" has no install section
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"condition:cond.dll!AlwaysHolds"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string> { "condition:cond.dll!AlwaysHolds" }));
 
     host.failing.insert("condition:cond.dll!AlwaysHolds");
     EXPECT_EQ(SetupAvailableProducts(inf, sections, false, host, &message).size(), 2u);
@@ -379,16 +382,17 @@ TEST(SetupJobs, SelectionAndProducts)
 
     // An unknown "/quiet:" key selects nothing; the others are installed.
     EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/quiet:nope,MON")),
-        (std::vector<std::string>{"mon"}));
-    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/quiet")), (std::vector<std::string>{"cfg", "mon"}));
+        (std::vector<std::string> { "mon" }));
+    EXPECT_EQ(
+        SetupInitialSelection(products, SetupParseCommandLine("/quiet")), (std::vector<std::string> { "cfg", "mon" }));
     // A newer version installed (2.10.3 against 2.9) is not preselected.
-    SetupWriteUninstallEntry({"mon", "Monitor", "x", "2.10.3", ""});
+    SetupWriteUninstallEntry({ "mon", "Monitor", "x", "2.10.3", "" });
     EXPECT_TRUE(SetupInstalledIsNewer(products[1]));
-    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("")), (std::vector<std::string>{"cfg"}));
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("")), (std::vector<std::string> { "cfg" }));
     // Remove mode without names: every installed product; a name that is no product is kept.
-    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/remove")), (std::vector<std::string>{"mon"}));
+    EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/remove")), (std::vector<std::string> { "mon" }));
     EXPECT_EQ(SetupInitialSelection(products, SetupParseCommandLine("/remove:suite")),
-        (std::vector<std::string>{"suite"}));
+        (std::vector<std::string> { "suite" }));
 }
 
 // The test plug-ins, loaded as the installer loads them: by full path from the program's directory.
@@ -445,7 +449,7 @@ TEST(SetupPlugins, RealLibraries)
     positions.clear();
     EXPECT_TRUE(loader.RunStep(steps[0], [](int position) { positions.push_back(position); }));
     EXPECT_FALSE(loader.RunStep(steps[1], [](int) {}));
-    EXPECT_EQ(positions, (std::vector<int>{0, 5, 10}));
+    EXPECT_EQ(positions, (std::vector<int> { 0, 5, 10 }));
     std::ifstream in(marker);
     std::stringstream text;
     text << in.rdbuf();

@@ -1,0 +1,54 @@
+// INF scripts: any text is read or refused with an error line inside the text; what is read gives
+// fields no longer than SetupAPI's bound (before expansion), and the installer's own reading of it
+// (sections, products, the plan of steps) takes any script.
+#include "setup/setup_plan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string text(reinterpret_cast<const char*>(data), size);
+    InfText inf;
+    unsigned line = 0;
+    if (!inf.Parse(text, nullptr, &line)) {
+        if (line < 1 || line > static_cast<unsigned>(std::count(text.begin(), text.end(), '\n')) + 1) {
+            std::abort();
+        }
+        return 0;
+    }
+    std::vector<std::string> names = inf.SectionNames();
+    for (const std::string& name : names) {
+        if (name.size() > 255 || !inf.HasSection(name)) {
+            std::abort();
+        }
+        for (const InfLine& raw : *inf.RawLines(name)) {
+            if (raw.key.size() > kInfMaxField) {
+                std::abort();
+            }
+            for (const std::string& field : raw.fields) {
+                if (field.size() > kInfMaxField) {
+                    std::abort();
+                }
+            }
+        }
+    }
+    for (bool nt : { true, false }) {
+        SetupOs os;
+        os.nt = nt;
+        os.major = nt ? 5 : 4;
+        os.minor = nt ? 0 : 90;
+        SetupSections sections = SetupChooseSections(inf, os);
+        std::vector<ProductLine> products = SetupReadProducts(inf, sections.products);
+        std::vector<std::string> list = { sections.install, sections.remove };
+        for (const ProductLine& product : products) {
+            list.push_back(product.installSection);
+        }
+        for (const SetupStep& step : SetupBuildPlan(inf, list, nt)) {
+            SetupStepText(step);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,488 @@
+#include "setup/ui/host_win.h"
+
+#include "common/diag.h"
+#include "common/text.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <vector>
+
+std::atomic<bool> g_setupShutdownAllowed { false };
+
+namespace {
+
+// The service control manager polls: 250 ms, at most 20 times.
+constexpr DWORD kServicePollMs = 250;
+constexpr int kServicePolls = 20;
+
+HWND g_progressForSteps = nullptr; // the window of the running plug-in step's progress
+
+UINT CALLBACK QueueCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2)
+{
+    return static_cast<WinSetupHost*>(context)->OnQueueNotify(notification, param1, param2);
+}
+
+std::string Parent(const std::string& path)
+{
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+class Scm {
+public:
+    Scm()
+        : handle_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS))
+    {
+    }
+    ~Scm()
+    {
+        if (handle_ != nullptr) {
+            CloseServiceHandle(handle_);
+        }
+    }
+    Scm(const Scm&) = delete;
+    Scm& operator=(const Scm&) = delete;
+    SC_HANDLE Get() const
+    {
+        return handle_;
+    }
+
+private:
+    SC_HANDLE handle_;
+};
+
+// Polls the service's state until it is `wanted`; true when it got there.
+bool WaitForState(SC_HANDLE service, DWORD wanted)
+{
+    for (int i = 0; i < kServicePolls; ++i) {
+        SERVICE_STATUS status;
+        if (!QueryServiceStatus(service, &status)) {
+            return false;
+        }
+        if (status.dwCurrentState == wanted) {
+            return true;
+        }
+        Sleep(kServicePollMs);
+    }
+    return false;
+}
+
+} // namespace
+
+std::string SetupSystemMessage(uint32_t error)
+{
+    if (error == 0) {
+        return {};
+    }
+    char* text = nullptr;
+    DWORD len
+        = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = len != 0 && text != nullptr ? std::string(text, len) : std::string();
+    if (text != nullptr) {
+        LocalFree(text);
+    }
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+WinSetupHost::WinSetupHost(HINF inf, HWND progress, bool quiet, bool remove, bool nt, std::string programDir)
+    : inf_(inf)
+    , progress_(progress)
+    , quiet_(quiet)
+    , remove_(remove)
+    , nt_(nt)
+    , plugins_(std::move(programDir))
+{
+    CoInitialize(nullptr);
+}
+
+WinSetupHost::~WinSetupHost()
+{
+    if (queue_ != INVALID_HANDLE_VALUE) {
+        SetupCloseFileQueue(queue_);
+    }
+    if (defaultContext_ != nullptr) {
+        SetupTermDefaultQueueCallback(defaultContext_);
+    }
+    CoUninitialize();
+}
+
+void WinSetupHost::Post(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (progress_ != nullptr) {
+        PostMessageA(progress_, message, wParam, lParam);
+    }
+}
+
+void WinSetupHost::Stage(unsigned stage)
+{
+    Post(kMsgStage, stage);
+}
+
+bool WinSetupHost::QueueFiles(const std::string& section, uint32_t* error)
+{
+    if (queue_ == INVALID_HANDLE_VALUE) {
+        queue_ = SetupOpenFileQueue();
+        if (queue_ == INVALID_HANDLE_VALUE) {
+            *error = GetLastError();
+            return false;
+        }
+    }
+    if (!SetupInstallFilesFromInfSectionA(inf_, nullptr, queue_, section.c_str(), ".", SP_COPY_NEWER)) {
+        *error = GetLastError();
+        Diag("setup: cannot queue the files of [%s]: %s\n", section.c_str(), SetupSystemMessage(*error).c_str());
+        return false;
+    }
+    return true;
+}
+
+void WinSetupHost::RegisterDeleteAtRestart(const std::string& path)
+{
+    if (nt_) {
+        MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    // The 9x family: a "NUL=" line with the short path in the [Rename] section of wininit.ini.
+    char shortPath[MAX_PATH];
+    if (GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath) == 0) {
+        lstrcpynA(shortPath, path.c_str(), sizeof shortPath);
+    }
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    std::string ini = std::string(windows) + "\\wininit.ini";
+    HANDLE file = CreateFileA(
+        ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // Appended under a [Rename] header of its own: the section may be spelled more than once.
+    std::string text = "[Rename]\r\nNUL=" + std::string(shortPath) + "\r\n";
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR param2)
+{
+    switch (notification) {
+    case SPFILENOTIFY_DELETEERROR: {
+        // Only a file that cannot be deleted now is deleted at the next restart; its folder after it.
+        const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
+        if (paths != nullptr && paths->Target != nullptr) {
+            std::string target = paths->Target;
+            Diag("setup: %s is in use (error %u); it is deleted at the next restart\n", target.c_str(),
+                static_cast<unsigned>(paths->Win32Error));
+            RegisterDeleteAtRestart(target);
+            delayedDirs_.push_back(Parent(target));
+            restart_ = true;
+        }
+        return FILEOP_SKIP;
+    }
+    case SPFILENOTIFY_ENDDELETE: {
+        const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
+        if (paths != nullptr && paths->Target != nullptr && paths->Win32Error == NO_ERROR) {
+            deletedDirs_.push_back(Parent(paths->Target));
+        }
+        break;
+    }
+    case SPFILENOTIFY_FILEOPDELAYED:
+        restart_ = true; // a file in use is replaced at the next restart
+        break;
+    default:
+        break;
+    }
+    if (defaultContext_ == nullptr) {
+        return FILEOP_DOIT;
+    }
+    return SetupDefaultQueueCallbackA(defaultContext_, notification, param1, param2);
+}
+
+bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
+{
+    if (queue_ == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    // Quiet: the default callback shows nothing (a window of INVALID_HANDLE_VALUE).
+    HWND owner = quiet_ ? static_cast<HWND>(INVALID_HANDLE_VALUE) : GetParent(progress_);
+    defaultContext_
+        = SetupInitDefaultQueueCallbackEx(owner, quiet_ ? nullptr : progress_, kMsgQueueProgress, 0, nullptr);
+    BOOL ok = SetupCommitFileQueueA(owner, queue_, QueueCallback, this);
+    DWORD commitError = ok ? NO_ERROR : GetLastError();
+    SetupTermDefaultQueueCallback(defaultContext_);
+    defaultContext_ = nullptr;
+    SetupCloseFileQueue(queue_);
+    queue_ = INVALID_HANDLE_VALUE;
+    // Folders whose files are all gone are removed; a folder that still holds files deleted at the
+    // next restart is deleted then too (after them: registered later).
+    std::vector<std::string> dirs = deletedDirs_;
+    dirs.insert(dirs.end(), delayedDirs_.begin(), delayedDirs_.end());
+    for (const std::string& dir : dirs) {
+        if (dir.empty() || RemoveDirectoryA(dir.c_str())) {
+            continue;
+        }
+        bool pending = false;
+        for (const std::string& delayed : delayedDirs_) {
+            pending = pending || StrEqualNoCase(delayed, dir);
+        }
+        if (pending && nt_) {
+            MoveFileExA(dir.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
+    deletedDirs_.clear();
+    delayedDirs_.clear();
+    *restart = restart_;
+    if (!ok) {
+        *error = commitError;
+        Diag("setup: the file queue failed: %s\n", SetupSystemMessage(commitError).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WinSetupHost::InstallRegistry(const std::string& section, uint32_t* error)
+{
+    if (!SetupInstallFromInfSectionA(nullptr, inf_, section.c_str(), SPINST_REGISTRY | SPINST_INIFILES | SPINST_INI2REG,
+            nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr)) {
+        *error = GetLastError();
+        Diag("setup: the registry entries of [%s] failed: %s\n", section.c_str(), SetupSystemMessage(*error).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WinSetupHost::ServiceStop(const std::string& name)
+{
+    Scm scm;
+    if (scm.Get() == nullptr) {
+        return false;
+    }
+    SC_HANDLE service = OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; // a missing service counts as stopped
+    }
+    SERVICE_STATUS status;
+    bool ok = QueryServiceStatus(service, &status) != 0;
+    if (ok && status.dwCurrentState != SERVICE_STOPPED) {
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        ok = WaitForState(service, SERVICE_STOPPED);
+    }
+    CloseServiceHandle(service);
+    if (!ok) {
+        Diag("setup: the service %s did not stop\n", name.c_str());
+    }
+    return ok;
+}
+
+bool WinSetupHost::ServiceStart(const std::string& name)
+{
+    Scm scm;
+    SC_HANDLE service = scm.Get() != nullptr ? OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    if (service == nullptr) {
+        return false;
+    }
+    bool ok = StartServiceA(service, 0, nullptr) && WaitForState(service, SERVICE_RUNNING);
+    CloseServiceHandle(service);
+    if (!ok) {
+        Diag("setup: the service %s did not start\n", name.c_str());
+    }
+    return ok;
+}
+
+bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
+{
+    Scm scm;
+    if (scm.Get() == nullptr) {
+        *error = GetLastError();
+        return false;
+    }
+    std::string dependencies;
+    for (const std::string& dependency : config.dependencies) {
+        dependencies += dependency;
+        dependencies += '\0';
+    }
+    dependencies += '\0';
+    const char* group = config.loadOrderGroup.empty() ? nullptr : config.loadOrderGroup.c_str();
+    const char* account = config.startName.empty() ? nullptr : config.startName.c_str();
+    const char* display = config.displayName.empty() ? nullptr : config.displayName.c_str();
+    SC_HANDLE service = OpenServiceA(scm.Get(), config.name.c_str(), SERVICE_ALL_ACCESS);
+    bool ok;
+    if (service != nullptr) {
+        ok = ChangeServiceConfigA(service, config.type, config.startType, config.errorControl, config.binary.c_str(),
+            group, nullptr, dependencies.data(), account, nullptr, display);
+    } else {
+        service = CreateServiceA(scm.Get(), config.name.c_str(), display ? display : config.name.c_str(),
+            SERVICE_ALL_ACCESS, config.type, config.startType, config.errorControl, config.binary.c_str(), group,
+            nullptr, dependencies.data(), account, nullptr);
+        ok = service != nullptr;
+    }
+    if (!ok) {
+        *error = GetLastError();
+        Diag("setup: the service %s cannot be created: %s\n", config.name.c_str(), SetupSystemMessage(*error).c_str());
+    }
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    return ok;
+}
+
+bool WinSetupHost::ServiceDelete(const std::string& name, uint32_t* error)
+{
+    Scm scm;
+    if (scm.Get() == nullptr) {
+        *error = GetLastError();
+        return false;
+    }
+    SC_HANDLE service = OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        DWORD e = GetLastError();
+        if (e == ERROR_SERVICE_DOES_NOT_EXIST) {
+            return true; // a missing service counts as deleted
+        }
+        *error = e;
+        return false;
+    }
+    bool ok = ::DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    if (!ok) {
+        *error = GetLastError();
+    }
+    CloseServiceHandle(service);
+    return ok;
+}
+
+bool WinSetupHost::FileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool WinSetupHost::CreateDirectories(const std::string& path)
+{
+    if (path.empty() || CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+        return true;
+    }
+    std::string parent = Parent(path);
+    if (parent.empty() || parent == path || !CreateDirectories(parent)) {
+        return false;
+    }
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool WinSetupHost::CreateLink(const std::string& linkFile, const ShortcutLine& line, const std::string& workDir)
+{
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(
+            CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, reinterpret_cast<void**>(&link)))) {
+        return false;
+    }
+    link->SetPath(line.target.c_str());
+    link->SetArguments(line.arguments.c_str());
+    link->SetWorkingDirectory(workDir.c_str());
+    if (!line.iconFile.empty()) {
+        link->SetIconLocation(line.iconFile.c_str(), line.iconIndex);
+    }
+    IPersistFile* file = nullptr;
+    bool ok = false;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        std::wstring wide(MAX_PATH * 2, L'\0');
+        int n = MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+        if (n > 0) {
+            ok = SUCCEEDED(file->Save(wide.c_str(), TRUE));
+        }
+        file->Release();
+    }
+    link->Release();
+    if (!ok) {
+        Diag("setup: the shortcut %s cannot be written\n", linkFile.c_str());
+    }
+    return ok;
+}
+
+void WinSetupHost::OpenFolder(const std::string& path)
+{
+    if (!quiet_) {
+        ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    }
+}
+
+bool WinSetupHost::RemoveFile(const std::string& path)
+{
+    return ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool WinSetupHost::RemoveEmptyDirectory(const std::string& path)
+{
+    return RemoveDirectoryA(path.c_str()) != 0;
+}
+
+void WinSetupHost::Exec(const ExecLine& line)
+{
+    char saved[MAX_PATH];
+    DWORD savedLen = GetCurrentDirectoryA(sizeof saved, saved);
+    std::string parameters = SetupReplaceHwnd(line.parameters, reinterpret_cast<uintptr_t>(progress_));
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = GetDesktopWindow();
+    info.lpFile = line.program.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    info.lpDirectory = line.directory.empty() ? nullptr : line.directory.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info)) {
+        Diag("setup: %s cannot be started: %s\n", line.program.c_str(), SetupSystemMessage(GetLastError()).c_str());
+    } else if (info.hProcess != nullptr) {
+        const bool wait = line.atEntry || (line.flags & kExecNoWait) == 0;
+        if (wait) {
+            WaitForSingleObject(info.hProcess, INFINITE);
+        }
+        CloseHandle(info.hProcess);
+        if (wait && (line.flags & kExecDeleteProgram) != 0) {
+            ::DeleteFileA(line.program.c_str());
+        }
+    }
+    if (savedLen != 0 && savedLen < sizeof saved) {
+        SetCurrentDirectoryA(saved);
+    }
+}
+
+void WinSetupHost::AllowShutdown(bool allow)
+{
+    g_setupShutdownAllowed = allow;
+}
+
+std::vector<PluginStepInfo> WinSetupHost::CollectPluginSteps(const std::string& library)
+{
+    return plugins_.CollectSteps(library);
+}
+
+void WinSetupHost::RunPluginStep(const PluginStepInfo& step)
+{
+    char* text = new char[step.text.size() + 1];
+    memcpy(text, step.text.c_str(), step.text.size() + 1);
+    if (progress_ != nullptr) {
+        PostMessageA(progress_, kMsgStepText, 0, reinterpret_cast<LPARAM>(text));
+    } else {
+        delete[] text;
+    }
+    Post(kMsgProgressRange, step.maximum);
+    g_progressForSteps = progress_;
+    if (!plugins_.RunStep(step, [](int position) {
+            if (g_progressForSteps != nullptr) {
+                PostMessageA(g_progressForSteps, kMsgProgressPos, static_cast<WPARAM>(position), 1);
+            }
+        })) {
+        Diag("setup: step %s of %s skipped: no such entry point\n", step.entry.c_str(), step.library.c_str());
+    }
+    g_progressForSteps = nullptr;
+    Post(kMsgProgressRange, 0);
+}
+
+bool WinSetupHost::CheckCondition(const std::string& library, const std::string& function, std::string* message)
+{
+    return plugins_.CheckCondition(library, function, message);
+}
