@@ -69,6 +69,60 @@ bool WaitForState(SC_HANDLE service, DWORD wanted)
     return false;
 }
 
+// A file copied now must not be deleted by a restart that an earlier removal asked for (the removal
+// could not delete it then): its pending deletion is taken back (NT: the session manager's list).
+void CancelDeleteAtRestart(const std::string& target)
+{
+    HKEY key = nullptr;
+    const char* path = "System\\CurrentControlSet\\Control\\Session Manager";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    const char* name = "PendingFileRenameOperations";
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
+        && size > 0) {
+        std::string data(size, '\0');
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size);
+        // Pairs of source and target; a deletion has an empty target.
+        std::vector<std::string> items;
+        for (size_t pos = 0; pos < data.size();) {
+            size_t nul = data.find('\0', pos);
+            nul = nul == std::string::npos ? data.size() : nul;
+            items.push_back(data.substr(pos, nul - pos));
+            pos = nul + 1;
+        }
+        while (!items.empty() && items.back().empty() && items.size() % 2 == 1) {
+            items.pop_back();
+        }
+        std::string kept;
+        bool changed = false;
+        for (size_t i = 0; i + 1 < items.size(); i += 2) {
+            std::string source = items[i];
+            if (source.starts_with("\\??\\")) {
+                source.erase(0, 4);
+            }
+            if (items[i + 1].empty() && StrEqualNoCase(source, target)) {
+                changed = true;
+                continue;
+            }
+            kept += items[i] + '\0' + items[i + 1] + '\0';
+        }
+        if (changed) {
+            if (kept.empty()) {
+                RegDeleteValueA(key, name);
+            } else {
+                kept += '\0';
+                RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                    static_cast<DWORD>(kept.size()));
+            }
+        }
+    }
+    RegCloseKey(key);
+}
+
 } // namespace
 
 std::string SetupSystemMessage(uint32_t error)
@@ -188,6 +242,13 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
         if (paths != nullptr && paths->Target != nullptr && paths->Win32Error == NO_ERROR) {
             deletedDirs_.push_back(Parent(paths->Target));
+        }
+        break;
+    }
+    case SPFILENOTIFY_STARTCOPY: {
+        const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
+        if (nt_ && paths != nullptr && paths->Target != nullptr) {
+            CancelDeleteAtRestart(paths->Target);
         }
         break;
     }

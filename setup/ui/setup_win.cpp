@@ -427,7 +427,10 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
         const auto* psp = reinterpret_cast<const PROPSHEETPAGEA*>(lParam);
         info = reinterpret_cast<const PageInfo*>(psp->lParam);
         SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(info));
-        g.sheet = GetParent(page);
+        if (g.sheet != GetParent(page)) {
+            g.sheet = GetParent(page);
+            CenterWindow(g.sheet, nullptr);
+        }
         InitCommon(page, *info);
         switch (info->dialog) {
         case IDD_WELCOME:
@@ -447,10 +450,14 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
                 SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
             }
             SetWindowSubclass(list, ProductListProc, 1, 0);
+            if (!g.products.empty()) {
+                SendMessageA(list, LB_SETCURSEL, 0, 0);
+                SetText(page, IDC_DESCRIPTION, g.products[0].description);
+            }
             break;
         }
         case IDD_TARGET:
-            SetText(page, IDC_TEXT, Str(1035));
+            SetText(page, IDC_TEXT, Str(1010));
             SetText(page, IDC_BROWSE, Str(1039));
             SetText(page, IDC_TARGETDIR, g.targetDir);
             SHAutoComplete(GetDlgItem(page, IDC_TARGETDIR), SHACF_FILESYS_DIRS);
@@ -606,6 +613,7 @@ void RunWizard()
             }
         }
     }
+    std::string caption = Expanded(1300);
     std::vector<std::string> titles;
     titles.reserve(pages.size() * 2);
     std::vector<HPROPSHEETPAGE> handles;
@@ -616,6 +624,8 @@ void RunWizard()
         psp.pszTemplate = MAKEINTRESOURCEA(p->dialog);
         psp.pfnDlgProc = PageProc;
         psp.lParam = reinterpret_cast<LPARAM>(p);
+        psp.dwFlags = PSP_USETITLE;
+        psp.pszTitle = caption.c_str();
         if (g.style != 0) {
             if (p->title == 0) {
                 psp.dwFlags |= PSP_HIDEHEADER;
@@ -629,7 +639,6 @@ void RunWizard()
         }
         handles.push_back(CreatePropertySheetPageA(&psp));
     }
-    std::string caption = Expanded(1300);
     PROPSHEETHEADERA psh = {};
     psh.dwSize = sizeof psh;
     psh.hwndParent = nullptr;

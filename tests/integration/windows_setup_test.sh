@@ -1,0 +1,338 @@
+#!/bin/sh
+# setup.exe under Wine in a prefix of its own, on a sample product of files (one in a subfolder),
+# registry values, a test service, a shortcut, Exec lines and the test plug-ins (a condition with a
+# failure text, a level-4 step with progress):
+#   - a failing condition ends a quiet run with the plug-in's text and exit 1603;
+#   - "/quiet /reboot:0" installs it: files, values, the running service (sc query), the shortcut read
+#     back through the shell link object, the uninstall entries (uninstaller --list), the Exec passes
+#     and the plug-in step in order;
+#   - the wizard's pages in styles 0, 1 and 2 (screenshots; Cancel before the installation);
+#   - an upgrade over the running service;
+#   - "uninstaller --remove" runs the entry's command: the removal page and its finish page
+#     (screenshots), and everything is gone, the emptied folders included;
+#   - a file held open while the product is removed is deleted by "wineboot -r"; a reinstall made
+#     before that restart survives it;
+#   - the per-application Windows version (win98, winme, nt40, win2k) picks the install section.
+#   windows_setup_test.sh <setup.exe> <work directory> <condition plug-in> <steps plug-in> <test program>
+# Exits 77 (skipped) without a display.
+setup_exe=$1
+work=$2
+plug_cond=$3
+plug_steps=$4
+prog=$5
+. "$(dirname "$0")/windows_preamble.sh"
+
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+wineboot -i >/dev/null 2>&1 </dev/null
+wineserver -w
+wineserver -p >/dev/null 2>&1 </dev/null
+holder_pid=
+cleanup() {
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1
+}
+trap cleanup EXIT
+
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+# Runs a Windows program; its output in $work/out.txt, its exit code in $rc.
+w() {
+  wine "$@" >"$work/out.txt" 2>&1 </dev/null
+  rc=$?
+}
+drive_c="$WINEPREFIX/drive_c"
+target="$drive_c/Program Files/Zevra Setup Test"
+target_win='C:\Program Files\Zevra Setup Test'
+links="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+
+src=$work/src
+mkdir -p "$src"
+cp "$setup_exe" "$src/setup.exe"
+cp "$plug_cond" "$src/setup_testplugin_cond.dll"
+cp "$plug_steps" "$src/setup_testplugin_steps.dll"
+cp "$prog" "$src/testsvc.exe"
+cp "$prog" "$src/prog.exe"
+printf 'readme of the sample\r\n' >"$src/readme.txt"
+printf 'data of the sample\r\n' >"$src/held.txt"
+printf 'more data\r\n' >"$src/more.txt"
+cat >"$src/setup.inf" <<'INF'
+[Version]
+Signature = "$Chicago$"
+
+[DestinationDirs]
+DefaultDestDir = 24, "\Zevra Setup Test"
+Setup.Files = 32768
+Sample.Files = 32768
+Sample.Sub = 32768, data
+
+[Install]
+CopyFiles = Setup.Files
+Conditions = Main.Conditions
+Uninstall = SampleSet, "Sample Set"
+
+[Main.Conditions]
+setup_testplugin_cond.dll, AlwaysHolds
+
+[Remove]
+DelFiles = Setup.Files
+
+[Products]
+sample = "Sample Product", Sample.Install, Sample.Remove, 1, 0, "Files, registry values, a service and a shortcut", 1.2.0
+
+[Setup.Files]
+setup.exe
+setup.inf
+setup_testplugin_cond.dll
+setup_testplugin_steps.dll
+
+[Sample.Install]
+Conditions = Sample.Conditions
+CopyFiles = Sample.Files, Sample.Sub
+AddReg = Sample.Reg
+MakeIcons = Sample.Icons
+Exec = @prog.exe, Sample.Exec
+Plugins = setup_testplugin_steps.dll
+
+[Sample.Conditions]
+setup_testplugin_cond.dll, HoldsUnlessAsked
+
+[Sample.Install.Services]
+StopService = SetupTestSvc
+AddService = SetupTestSvc, 0, Sample.Service
+StartService = SetupTestSvc
+
+[Sample.Service]
+DisplayName = "Setup Test Service"
+ServiceType = 16
+StartType = 3
+ErrorControl = 1
+ServiceBinary = %32768%\testsvc.exe
+
+[Sample.Files]
+testsvc.exe
+readme.txt
+
+[Sample.Sub]
+held.txt
+more.txt
+
+[Sample.Exec]
+2, "%32768%\testsvc.exe", level2
+1, prog.exe, "level1 %hwnd%"
+3, prog.exe, level3
+
+[Sample.Reg]
+HKLM, "Software\Zevra Setup Test", "Version", 0, "1.2.0"
+HKLM, "Software\Zevra Setup Test", "Dir", 0, "%32768%"
+
+[Sample.Icons]
+CPRG, "Zevra Setup Test\Sample Tool", "%32768%\testsvc.exe", "--from-link", "%32768%\testsvc.exe", 0, 0
+
+[Sample.Remove]
+DelFiles = Sample.Files, Sample.Sub
+DelReg = Sample.Reg
+DelIcons = Sample.Icons
+
+[Sample.Remove.Services]
+StopService = SetupTestSvc
+DelService = SetupTestSvc
+INF
+
+# Exit codes 1603 (failed) and 3010 (restart needed, not made) as the shell sees them (modulo 256).
+exit_failed=$((1603 % 256))
+exit_restart=$((3010 % 256))
+log="$work/exec.log"
+marker="$work/marker.txt"
+SETUP_TEST_LOG=$(winpath "$log")
+SETUP_TESTPLUGIN_MARKER=$(winpath "$marker")
+export SETUP_TEST_LOG SETUP_TESTPLUGIN_MARKER
+
+installed_files() {
+  for f in setup.exe setup.inf testsvc.exe readme.txt data/held.txt data/more.txt; do
+    [ -f "$target/$f" ] || echo "missing $f"
+  done
+}
+service_state() {
+  w sc query SetupTestSvc
+  grep -o 'RUNNING\|STOPPED\|1060' "$work/out.txt" | head -n 1
+}
+reg_value() {
+  w reg query 'HKLM\Software\Zevra Setup Test' /v "$1" /reg:64
+  [ "$rc" = 0 ] && tr -d '\r' <"$work/out.txt" | awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
+}
+
+# 1. A condition that fails: nothing offered, the plug-in's text as a diagnostic line, exit 1603.
+SETUP_TESTPLUGIN_FAIL=1 w "$src/setup.exe" /quiet /reboot:0
+[ "$rc" = $exit_failed ] || fail "failing condition: exit $rc, not 1603"
+grep -q 'The test condition does not hold' "$work/out.txt" || fail "failing condition: no plug-in text: $(cat "$work/out.txt")"
+[ -e "$target" ] && fail "failing condition: something was installed"
+
+# 2. Quiet installation.
+w "$src/setup.exe" /quiet /reboot:0
+[ "$rc" = 0 ] || fail "install: exit $rc: $(cat "$work/out.txt")"
+missing=$(installed_files)
+[ -z "$missing" ] || fail "install: $missing"
+[ "$(reg_value Version)" = 1.2.0 ] || fail "install: registry value Version: '$(reg_value Version)'"
+[ "$(reg_value Dir)" = "$target_win" ] || fail "install: registry value Dir: '$(reg_value Dir)'"
+[ "$(service_state)" = RUNNING ] || fail "install: service not running: $(cat "$work/out.txt")"
+w reg query 'HKLM\System\CurrentControlSet\Services\SetupTestSvc' /v ImagePath /reg:64
+grep -qF "\"$target_win\\testsvc.exe\"" "$work/out.txt" \
+  || fail "install: ImagePath not quoted: $(cat "$work/out.txt")"
+lnk="$links/Zevra Setup Test/Sample Tool.lnk"
+[ -f "$lnk" ] || fail "install: no shortcut $lnk"
+w "$src/prog.exe" readlink 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Zevra Setup Test\Sample Tool.lnk'
+tr -d '\r' <"$work/out.txt" >"$work/link.txt"
+grep -qxF "target=$target_win\\testsvc.exe" "$work/link.txt" || fail "link target: $(cat "$work/link.txt")"
+grep -qxF 'args=--from-link' "$work/link.txt" || fail "link arguments: $(cat "$work/link.txt")"
+grep -qxF "dir=$target_win" "$work/link.txt" || fail "link folder: $(cat "$work/link.txt")"
+w uninstaller --list
+tr -d '\r' <"$work/out.txt" >"$work/list.txt"
+grep -qx 'sample|||Sample Product' "$work/list.txt" || fail "uninstall entry sample: $(cat "$work/list.txt")"
+grep -qx 'SampleSet|||Sample Set' "$work/list.txt" || fail "uninstall entry SampleSet: $(cat "$work/list.txt")"
+w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\sample' /v UninstallString /reg:64
+grep -qF "\"$target_win\\setup.exe\" /remove:sample" "$work/out.txt" \
+  || fail "UninstallString: $(cat "$work/out.txt")"
+printf 'args:\nargs: level1 0x00000000\nargs: level2\nargs: level3\n' >"$work/exec.expected"
+tr -d '\r' <"$log" | diff "$work/exec.expected" - >/dev/null || fail "Exec passes: $(cat "$log")"
+[ "$(tr -d '\r' <"$marker")" = "marker 0 5 10" ] || fail "plug-in step: '$(cat "$marker" 2>/dev/null)'"
+
+# 3. The wizard's pages in each style, walked with Next up to the carry-out page, then cancelled.
+sheet_window() {
+  for _ in $(seq 1 80); do
+    id=$(xdotool search --name 'Morvak Software Setup' 2>/dev/null | tail -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.25
+  done
+  return 1
+}
+shot() {
+  sleep 1
+  import -window root "$work/$1.png"
+}
+for style in 0 1 2; do
+  wine "$src/setup.exe" /style:$style >/dev/null 2>&1 </dev/null &
+  pid=$!
+  id=$(sheet_window) || { fail "style $style: no wizard window"; kill $pid; continue; }
+  xdotool windowfocus "$id" 2>/dev/null
+  n=1
+  for page in welcome license components target carryout; do
+    shot "style${style}_${n}_$page"
+    xdotool key alt+n
+    n=$((n + 1))
+  done
+  xdotool key Escape
+  for _ in $(seq 1 40); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+  kill $pid 2>/dev/null
+done
+
+# 4. An upgrade over the running service.
+w "$src/setup.exe" /quiet /reboot:0
+[ "$rc" = 0 ] || fail "upgrade: exit $rc: $(cat "$work/out.txt")"
+[ "$(service_state)" = RUNNING ] || fail "upgrade: service not running"
+
+# 5. Removal through the uninstall entry: the removal page, Next, the finish page, Finish.
+wine uninstaller --remove sample >/dev/null 2>&1 </dev/null &
+if id=$(sheet_window); then
+  xdotool windowfocus "$id" 2>/dev/null
+  shot remove_1_page
+  xdotool key Return
+  for _ in $(seq 1 80); do
+    [ -e "$target/readme.txt" ] || break
+    sleep 0.25
+  done
+  shot remove_2_finish
+  xdotool key Return
+else
+  fail "removal: no wizard window"
+fi
+for _ in $(seq 1 80); do
+  [ -z "$(xdotool search --name 'Morvak Software Setup' 2>/dev/null)" ] && break
+  sleep 0.25
+done
+[ -e "$target" ] && fail "removal: $(find "$target")"
+[ "$(service_state)" = 1060 ] || fail "removal: service still there: $(cat "$work/out.txt")"
+[ -z "$(reg_value Version)" ] || fail "removal: registry value left"
+[ -e "$links/Zevra Setup Test" ] && fail "removal: shortcut folder left"
+w uninstaller --list
+grep -q 'sample\|SampleSet' "$work/out.txt" && fail "removal: uninstall entries left: $(cat "$work/out.txt")"
+
+# 6. A file held open during the removal goes at the restart; a reinstall before it survives.
+w "$src/setup.exe" /quiet /reboot:0
+[ "$rc" = 0 ] || fail "reinstall: exit $rc"
+wine "$src/prog.exe" hold "$target_win\\data\\held.txt" "$(winpath "$work/held.ready")" >/dev/null 2>&1 </dev/null &
+holder_pid=$!
+for _ in $(seq 1 80); do [ -e "$work/held.ready" ] && break; sleep 0.25; done
+[ -e "$work/held.ready" ] || fail "holder did not start"
+w "$target/setup.exe" /quiet /remove:sample /reboot:0
+[ "$rc" = $exit_restart ] || fail "removal with a held file: exit $rc, not 3010: $(cat "$work/out.txt")"
+[ -e "$target/data/held.txt" ] || fail "held file deleted at once"
+[ -e "$target/data/more.txt" ] && fail "a free file was not deleted at once"
+kill "$holder_pid" 2>/dev/null
+wait "$holder_pid" 2>/dev/null
+holder_pid=
+wineboot -r >/dev/null 2>&1 </dev/null
+wineserver -w
+wineserver -p >/dev/null 2>&1 </dev/null
+[ -e "$target/data/held.txt" ] && fail "held file still there after the restart"
+w "$src/setup.exe" /quiet /reboot:0
+[ "$rc" = 0 ] || fail "install before a restart: exit $rc"
+wine "$src/prog.exe" hold "$target_win\\data\\held.txt" "$(winpath "$work/held2.ready")" >/dev/null 2>&1 </dev/null &
+holder_pid=$!
+for _ in $(seq 1 80); do [ -e "$work/held2.ready" ] && break; sleep 0.25; done
+w "$target/setup.exe" /quiet /remove:sample /reboot:0
+kill "$holder_pid" 2>/dev/null
+wait "$holder_pid" 2>/dev/null
+holder_pid=
+w "$src/setup.exe" /quiet /reboot:0
+[ "$rc" = 0 ] || fail "reinstall before the restart: exit $rc"
+wineboot -r >/dev/null 2>&1 </dev/null
+wineserver -w
+wineserver -p >/dev/null 2>&1 </dev/null
+missing=$(installed_files)
+[ -z "$missing" ] || fail "reinstall did not survive the restart: $missing"
+w "$target/setup.exe" /quiet /remove:sample /reboot:0
+
+# 7. The per-application Windows version picks the install section.
+ver=$work/versions
+mkdir -p "$ver"
+cp "$setup_exe" "$ver/setup.exe"
+cat >"$ver/setup.inf" <<'INF'
+[Version]
+Signature = "$Chicago$"
+[Install.NT5]
+AddReg = R.NT5
+[Install]
+AddReg = R.Plain
+[Install.WinMe]
+AddReg = R.Me
+[Install.Win98]
+AddReg = R.98
+[Products]
+p = "Sections", P.Install, P.Remove, 1
+[P.Install]
+[P.Remove]
+[R.NT5]
+HKLM, "Software\Zevra Setup Test", "Chosen", 0, "Install.NT5"
+[R.Plain]
+HKLM, "Software\Zevra Setup Test", "Chosen", 0, "Install"
+[R.Me]
+HKLM, "Software\Zevra Setup Test", "Chosen", 0, "Install.WinMe"
+[R.98]
+HKLM, "Software\Zevra Setup Test", "Chosen", 0, "Install.Win98"
+INF
+for pair in win2k:Install.NT5 nt40:Install win98:Install.Win98 winme:Install.WinMe; do
+  version=${pair%%:*}
+  w reg add 'HKCU\Software\Wine\AppDefaults\setup.exe' /v Version /d "$version" /f
+  w reg delete 'HKLM\Software\Zevra Setup Test' /v Chosen /f /reg:64
+  w "$ver/setup.exe" /quiet /reboot:0
+  chosen=$(reg_value Chosen)
+  [ "$chosen" = "${pair#*:}" ] || fail "$version: section '$chosen', not ${pair#*:} (exit $rc)"
+done
+w reg delete 'HKCU\Software\Wine\AppDefaults\setup.exe' /f
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures failure(s); screenshots in $work"
+  exit 1
+fi
+echo "windows_setup_test: all checks passed; screenshots in $work"
