@@ -83,7 +83,7 @@ bool EngineParseListLine(std::string_view line, EngineListLine* out)
 std::string EngineFormatListLine(const EngineListLine& line)
 {
     return line.type + ";" + line.address + ";" + (line.community.empty() ? " " : CfgScramble(line.community)) + ";"
-        + std::to_string(line.mode) + ";" + line.treeState;
+        + std::to_string(static_cast<int32_t>(line.mode)) + ";" + line.treeState; // "%d"
 }
 
 std::string EngineTreeStateEncode(const std::vector<std::unique_ptr<EngineItem>>& items)
