@@ -258,6 +258,17 @@ int FirmwareVersionCompare(std::string_view a, std::string_view b)
     return 0;
 }
 
+bool FirmwareVersionIs(std::string_view deviceVersion, std::string_view fileVersion)
+{
+    if (Trim(deviceVersion).empty())
+        return false;
+    std::vector<unsigned> device = ParseVersion(deviceVersion), file = ParseVersion(fileVersion);
+    for (size_t i = 0; i < file.size(); ++i)
+        if ((i < device.size() ? device[i] : 0) != file[i])
+            return false;
+    return true;
+}
+
 int FirmwareMatch(const FirmwareHeader& header, std::string_view deviceType, std::string_view hwRelease,
     std::string_view deviceFwDate)
 {

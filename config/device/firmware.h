@@ -77,6 +77,10 @@ bool FirmwareParseDate(std::string_view text, LocaleDate* date);
 // Versions compared as numbers field by field ("3.22.0005" > "3.3"; missing fields are 0). -1, 0, 1.
 int FirmwareVersionCompare(std::string_view a, std::string_view b);
 
+// Whether a device's version is the file's: the file's fields equal the device's first fields
+// ("3.30" is "3.30.0012"). An empty device version is none.
+bool FirmwareVersionIs(std::string_view deviceVersion, std::string_view fileVersion);
+
 // Matching a file to a device.
 enum FirmwareMatchResult : int {
     FirmwareNotForDevice = 0,
