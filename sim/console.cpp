@@ -49,7 +49,7 @@ uint32_t BaudOf(speed_t speed)
 std::string SimConsoleProtocol::Banner() const
 {
     const SimDevice& d = fleet_.Device(index_);
-    const SimImage& image = d.images[static_cast<size_t>(d.activeImage)];
+    const SimImage& image = d.images[static_cast<size_t>(d.runningImage)];
     const char* maker = options_.banner == SimConsoleOptions::Banner::Partner ? "Norvane" : "Zevra";
     std::string name = d.name.empty() ? d.type : d.name;
     std::string nameLine = options_.banner == SimConsoleOptions::Banner::Unquoted
