@@ -112,6 +112,11 @@ device Registering
   register 600, enter:Register
   childs   Top
 
+device Trapped
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  register 600, enter:Register
+  childs   Line
+
 device Refused
   root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
   register 600, enter:RegisterReadOnly
@@ -132,6 +137,11 @@ item Top
   refresh  time:10
   action   menu:Ask menu:Clear exit:Bye
   childs   Child
+
+item Line
+  uses     1.2.5.0
+  states   $1 == 1, $1 == 2, $1 == 3
+  text     "line $1"
 
 item Child
   uses     1.2.2.0
@@ -387,6 +397,21 @@ TEST(EngineWithSimulator, RegistrationSetsAndARefusedOneHidesSubItems)
     EXPECT_FALSE(refused->registered);
     EXPECT_TRUE(refused->Error());
     EXPECT_EQ(rig.Shown(refused->items), std::vector<std::string> { "Top" });
+}
+
+TEST(EngineWithSimulator, RegisteredDeviceSendsItsTrapsToTheMonitor)
+{
+    Rig rig(0x7F005A01, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "private", "Trapped");
+    rig.engine->StartDevice(*d);
+    EngineItem* line = rig.Find(*d, "Line");
+    ASSERT_TRUE(rig.Until([&] { return d->registered && line->shown && line->state != 0; }, 50));
+    // Polled once at start and never again (no refresh): a change of the line (every 20 s in the simulated
+    // device) reaches the item only by the device's trap to the address that registered.
+    uint32_t first = line->state;
+    uint64_t requests = rig.server.Requests();
+    ASSERT_TRUE(rig.Until([&] { return line->state != first; }, 1200));
+    EXPECT_LE(rig.server.Requests(), requests + 2) << "no polls of the line (the registration may be repeated)";
 }
 
 TEST(EngineWithSimulator, QueryWithNoRunsTheActionOnlyWithFlag0x100)
