@@ -87,8 +87,14 @@ void PrintHelp()
                 "  --console-baud BAUD   the console's speed (default 115200); the probe is answered only at it\n"
                 "  --console-silent      the console never answers\n"
                 "  --banner unquoted|partner  the name line without quotes, or a partner brand in the banner\n"
+                "  --boot-loader         the device sits in its boot loader: the console is silent, and at 38400\n"
+                "                        baud CAN or CR bring the upload prompt \"FLASHROM-Upload\"\n"
+                "  Firmware over the console: \"do f/f\" answers \"FLASHROM-Upload\", then an XMODEM receiver\n"
+                "  (8-bit checksum) takes the file. Faults: --xmodem-cancel-after N (CAN after block N),\n"
+                "  --xmodem-silent-after N (no answer after block N), --xmodem-naks N (each block NAKed N times).\n"
                 "  With --verbose each change of the client's line settings is printed as\n"
-                "  \"PATH: line BAUD 8N1 rtscts=on|off\".\n"
+                "  \"PATH: line BAUD 8N1 rtscts=on|off\", and after each upload\n"
+                "  \"PATH: xmodem N blocks stored, E checksum errors, D duplicates\".\n"
                 "\n"
                 "Faults, for tests of clients:\n"
                 "  --drop-every N        drop every N-th datagram sent\n"
@@ -328,6 +334,18 @@ int main(int argc, char** argv)
         return Fail(StrFormat("unsupported --console-baud: %u", consoleBaud), 2);
     console.baud = consoleBaud;
     console.silent = args.Flag("--console-silent");
+    console.bootLoader = args.Flag("--boot-loader");
+    uint32_t cancelAfter = 0, silentAfterBlock = 0, naks = 0;
+    bool hadCancel = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--xmodem-cancel-after");
+    bool hadSilentBlock
+        = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--xmodem-silent-after");
+    if (!Number(args, "--xmodem-cancel-after", 1000000, &cancelAfter)
+        || !Number(args, "--xmodem-silent-after", 1000000, &silentAfterBlock)
+        || !Number(args, "--xmodem-naks", 1000, &naks))
+        return 2;
+    console.xmodem.cancelAfter = hadCancel ? static_cast<int>(cancelAfter) : -1;
+    console.xmodem.silentAfter = hadSilentBlock ? static_cast<int>(silentAfterBlock) : -1;
+    console.xmodem.naksPerBlock = static_cast<int>(naks);
     if (std::optional<std::string> banner = args.Value("--banner")) {
         if (*banner == "unquoted")
             console.banner = SimConsoleOptions::Banner::Unquoted;

@@ -251,8 +251,9 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
             return;
         }
         if (count == 1 && failedEntry->link == LinkSerial && IsUpload(command)) {
-            if (ui_.Ask(Text(CmdStrForceSerialUpload), nullptr, nullptr))
-                PostOwnJob(command);
+            if (ui_.Ask(Text(CmdStrForceSerialUpload), nullptr, nullptr) && PostOwnJob(command))
+                return;
+            ui_.Finished(notice.message, notice.result, job_); // not forced: the command ends here
             return;
         }
         int32_t status = failedEntry->status.load();
