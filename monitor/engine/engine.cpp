@@ -31,6 +31,7 @@ void ItemCallback(void* context, int status)
 {
     EngineItem* item = static_cast<EngineItem*>(context);
     EngineDevice* d = item->device;
+    d->engine->CountCallback();
     bool noAnswer = status == -1;
     if (noAnswer == d->noAnswer.load()) {
         d->engine->Post(Engine::Message::Item, item, d->id, status);
