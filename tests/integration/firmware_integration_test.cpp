@@ -88,11 +88,16 @@ struct Sim {
     uint32_t address;
     std::unique_ptr<Child> child;
 
-    Sim(const Scratch& s, uint32_t at, std::vector<std::string> extra)
+    // `name`: the log and state of this simulator in the scratch directory; `at`: a port shared with
+    // another simulator (0: a free one).
+    Sim(const Scratch& s, uint32_t at, std::vector<std::string> extra, uint16_t shared = 0,
+        const std::string& name = "sim")
         : address(at)
     {
-        log = s.dir + "/sim.log";
-        std::vector<std::string> argv = { Bin("morvaksim"), "--dir", s.dir + "/state", "--port", std::to_string(port),
+        if (shared)
+            port = shared;
+        log = s.dir + "/" + name + ".log";
+        std::vector<std::string> argv = { Bin("morvaksim"), "--dir", s.dir + "/" + name, "--port", std::to_string(port),
             "--restart-ms", "500", "--verbose" };
         argv.insert(argv.end(), extra.begin(), extra.end());
         argv.push_back(NetAddressText(at));
@@ -222,6 +227,47 @@ TEST(FirmwareUpload, OverTheConsoleAndIntoTheBootLoader)
     EXPECT_EQ(Cli(b, "upload --force " + file + " serial:" + bootLink, &out), 0) << out;
     EXPECT_NE(out.find("Ok, firmware 9.90"), std::string::npos) << out;
     EXPECT_NE(ReadText(boot.log).find("xmodem 40 blocks stored"), std::string::npos) << ReadText(boot.log);
+}
+
+TEST(FirmwareUpload, UpdatePackageOverALoopbackFleet)
+{
+    // An old Morvak 1100 with a password (a chain of two files), a Morvak 2400 that no section names and a
+    // device whose new firmware fails to start, each on a port of its own (two simulators bound to one
+    // port would not both hear the search's broadcast).
+    Scratch s;
+    Sim old(s, 0x7f004b11, { "--search", "--password", "secret" }, 0, "old");
+    Sim other(s, 0x7f004b12, { "--search", "--type", "Morvak 2400" }, 0, "other");
+    Sim broken(s, 0x7f004b13, { "--search", "--fw-fails-to-start" }, 0, "broken");
+    ASSERT_TRUE(old.Ready() && other.Ready() && broken.Ready()) << ReadText(old.log);
+    ASSERT_TRUE(fs::create_directories(s.dir + "/pkg"));
+    MakeUpx(s, "pkg/m321.upx", "Morvak_1100 3.21 01012023");
+    MakeUpx(s, "pkg/m35.upx", "Morvak_1100 3.50 01012025");
+    std::string ini = s.dir + "/pkg/update.ini";
+    ASSERT_TRUE(FileWriteAtomic(ini, "[Morvak_1100[_Plus;]]\r\nUpxFile=m35.upx, 3.20\r\nUpx.3.20=m321.upx\r\n"));
+    std::string search = " --no-local --net 127.0.0.0/8 -t 2 --port ";
+    std::string out;
+    EXPECT_EQ(Cli(s, "update --yes --password secret" + search + std::to_string(old.port) + " " + ini, &out), 0) << out;
+    std::string oldAt = old.Device() + ": ";
+    for (const char* step : { "file: m321.upx (first of a chain)", "upload: Wrong password, trying again",
+             "restart: Ok, firmware 3.21", "file: m35.upx", "result: Ok, firmware 3.50" })
+        EXPECT_NE(out.find(oldAt + step), std::string::npos) << step << "\n" << out;
+    EXPECT_NE(out.find("1 updated, 0 left alone, 0 failed"), std::string::npos) << out;
+    EXPECT_NE(old.SysInfo().find("VERSION: 3.50 / 01.01.2025"), std::string::npos);
+    EXPECT_EQ(Cli(s, "update" + search + std::to_string(other.port) + " " + ini, &out), 0) << out;
+    EXPECT_NE(out.find(other.Device() + ": result: no section for Morvak 2400, left alone"), std::string::npos) << out;
+    EXPECT_NE(out.find("0 updated, 1 left alone, 0 failed"), std::string::npos) << out;
+
+    // Without the password the device ends with "Wrong password"; the new firmware that does not start
+    // leaves the version unchanged, which ends the chain instead of uploading again.
+    EXPECT_EQ(Cli(s, "update" + search + std::to_string(broken.port) + " " + ini, &out), 1) << out;
+    EXPECT_NE(
+        out.find(broken.Device() + ": result: the device still reports firmware 3.10.0012 after m321.upx, stopped"),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(Cli(s, "update --files " + s.dir + "/pkg/m35.upx" + search + std::to_string(old.port) + " " + ini, &out),
+        2); // a description and a list together
+    EXPECT_EQ(Cli(s, "update" + search + std::to_string(old.port) + " " + s.dir + "/missing.ini", &out), 1);
+    EXPECT_NE(out.find("missing.ini: cannot be read"), std::string::npos) << out;
 }
 
 // Disabled: rx takes every block and reports the transfer complete, but now and then its answer to EOT does
