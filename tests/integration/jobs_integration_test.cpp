@@ -388,8 +388,8 @@ TEST_F(Jobs, UploadToThreeStopsWhenTheSecondDoesNotComeBack)
     EXPECT_EQ(e[0]->fw_version.str(), "3.30");
     EXPECT_EQ(e[1]->status.load(), DevStatusNoResponse);
     EXPECT_EQ(e[2]->fw_version.str(), "3.10.0012"); // never uploaded to
-    EXPECT_EQ(fleet.fleet.Device(2).images[static_cast<size_t>(fleet.fleet.Device(2).runningImage)].version,
-        "3.10.0012");
+    EXPECT_EQ(
+        fleet.fleet.Device(2).images[static_cast<size_t>(fleet.fleet.Device(2).runningImage)].version, "3.10.0012");
     EXPECT_EQ(JobResultMessage(JobUploadFirmware, JobUploadNoRestart, job),
         "Couldn't reach the device after uploading the new firmware.");
 }
