@@ -4,8 +4,8 @@
 # when its server starts, so the test runs in a prefix of its own (the build prefix's registry, its
 # drive C shared) with a server of its own. `serial ports` lists the port; check and read go over it
 # (the configuration read over the console equals the one read over TFTP); a dial-up check ends with
-# "Dial-Up error" within 120 seconds (Wine's dial-up library binds but connects nothing), showing its
-# dialling progress on the way.
+# "Dial-Up error" within 120 seconds (Wine's dial-up library binds but connects nothing: its dial fails
+# at once with "Invalid function").
 #   windows_serial_test.sh <wine-run> <qorvexal-cli.exe> <morvaksim (native)> <work directory>
 # Exits 77 (skipped) without a native morvaksim.
 wine_run=$1
@@ -107,12 +107,11 @@ cmp -s console.txt tftp.txt || fail "the configuration read over COM7 differs fr
 
 # Dial-up: Wine binds the functions but connects nothing; the check ends with "Dial-Up error".
 start=$(date +%s)
-out=$(export QORVEXAL_PROGRESS=1; run qorvexal-cli.exe --ini q.ini check "ras:0301234@$address:$port")
+out=$(run qorvexal-cli.exe --ini q.ini check "ras:0301234@$address:$port")
 rc=$?
 elapsed=$(($(date +%s) - start))
 printf "%s\n" "dial-up check ($rc, ${elapsed} s): $out"
 [ $rc != 0 ] && printf "%s\n" "$out" | grep -q "Dial-Up error" || fail "dial-up check did not end with Dial-Up error"
-printf "%s\n" "$out" | grep -q "Dialing 0301234 \.\.\." || fail "no dialling progress shown"
 [ "$elapsed" -le 120 ] || fail "dial-up check took ${elapsed} s (at most 120)"
 
 if [ $failures -gt 0 ]; then
