@@ -31,8 +31,9 @@ bool TakeOption(std::string_view token, std::string_view name, std::string* valu
 bool ScanInt(std::string_view text, size_t* pos, int32_t* out)
 {
     size_t p = *pos;
-    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\n' || text[p] == '\r'
-               || text[p] == '\v' || text[p] == '\f'))
+    while (p < text.size()
+        && (text[p] == ' ' || text[p] == '\t' || text[p] == '\n' || text[p] == '\r' || text[p] == '\v'
+            || text[p] == '\f'))
         ++p;
     bool negative = false;
     if (p < text.size() && (text[p] == '-' || text[p] == '+'))

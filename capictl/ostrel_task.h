@@ -142,8 +142,13 @@ OstrelStatusPlacement OstrelPlaceStatusWindow(const OstrelStatusWindowValue& val
 // The tray icon: icons 0 no device available, 1 devices available, 2 with calls, 3 data flash,
 // 4 deactivated. The state word holds the available devices (bits 0-7, 0xFF when there are no devices
 // at all), the calls (bits 8-15) and the flash counter (bits 16-31).
-enum : int { kOstrelIconNone = 0, kOstrelIconAvailable = 1, kOstrelIconCalls = 2, kOstrelIconFlash = 3,
-    kOstrelIconDeactivated = 4 };
+enum : int {
+    kOstrelIconNone = 0,
+    kOstrelIconAvailable = 1,
+    kOstrelIconCalls = 2,
+    kOstrelIconFlash = 3,
+    kOstrelIconDeactivated = 4
+};
 inline constexpr uint32_t kOstrelTickMs = 500;
 inline constexpr uint32_t kOstrelTrafficMs = 500;
 

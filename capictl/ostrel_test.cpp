@@ -9,9 +9,8 @@
 #include "common/platform/registry.h"
 #include "common/strings.h"
 
-#include <gtest/gtest.h>
-
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <mutex>
 
 namespace {
@@ -158,8 +157,8 @@ TEST(OstrelOptions, StatusWindowOpensWhereItWasKeptOnTheWorkArea)
     // Saved on a monitor that is gone (right of this one), or above the work area.
     p = OstrelPlaceStatusWindow(OstrelParseStatusWindow("3000,-900,1,1,300,320"), collapsed, expanded, 0, 0, work);
     EXPECT_EQ(p.rect, (PlaceRect { 724, 0, 1024, 320 }));
-    p = OstrelPlaceStatusWindow(OstrelParseStatusWindow("2147483600,2147483600,1,1,300,320"), collapsed, expanded, 0,
-        0, work);
+    p = OstrelPlaceStatusWindow(
+        OstrelParseStatusWindow("2147483600,2147483600,1,1,300,320"), collapsed, expanded, 0, 0, work);
     EXPECT_EQ(p.rect, (PlaceRect { 724, 420, 1024, 740 }));
 }
 
@@ -173,7 +172,9 @@ TEST_F(Ostrel, DisplayNameHelpBaseAndStatusWindowInTheRegistry)
     key.WriteString("RCapiName", std::string(300, 'n'));
     EXPECT_EQ(OstrelDisplayName(kSettings), std::string(127, 'n') + " Remote CAPI");
     StrSetLanguage(1031);
-    EXPECT_EQ(OstrelTrayTip({ 0, 0, false }, false, "X"), "X - Keine Ger\xe4te verf\xfc" "gbar");
+    EXPECT_EQ(OstrelTrayTip({ 0, 0, false }, false, "X"),
+        "X - Keine Ger\xe4te verf\xfc"
+        "gbar");
     StrSetLanguage(1033);
 
     EXPECT_EQ(OstrelHelpBase(), 1000u);
@@ -433,8 +434,8 @@ TEST(OstrelTree, ViewShowsRootsDevicesCallsAndTooltips)
     std::string s = CapiTestDevice(3, 2, 1, "COM1", "Serial box", "", 2, 2) // serial first in the buffer
         + CapiTestDevice(1, 1, 1, "Office", "Router", "030/1234;567", 2, 1, 2 | 8)
         + CapiTestDevice(2, 1, 2, "Lab", "Locked") + CapiTestDevice(4, 3, 0, "", "Stick")
-        + CapiTestConnection(9, 1, 3725000, 3725000, "0301234", 1, 2049, 2048)
-        + CapiTestConnection(10, 1, 0, 0, "", 0) + CapiTestApplication();
+        + CapiTestConnection(9, 1, 3725000, 3725000, "0301234", 1, 2049, 2048) + CapiTestConnection(10, 1, 0, 0, "", 0)
+        + CapiTestApplication();
     std::string expected = "icon 2\n"
                            "tip Zevra Remote CAPI - 2 devices available\n"
                            "CAPI devices: 2\n"
@@ -495,7 +496,8 @@ TEST(OstrelTree, ItemsMatchedByIdChangeOnlyWhatChanged)
     EXPECT_EQ(tree.deletes, 0u);
     ASSERT_EQ(tree.updates, 1u);
     auto walk = tree.Walk();
-    auto changed = std::find_if(walk.begin(), walk.end(), [](auto& p) { return p.first->key == OstrelItemKey(OstrelItemKind::Call, 5501); });
+    auto changed = std::find_if(
+        walk.begin(), walk.end(), [](auto& p) { return p.first->key == OstrelItemKey(OstrelItemKind::Call, 5501); });
     ASSERT_NE(changed, walk.end());
     EXPECT_EQ(changed->first->label, "Connected to 501");
     EXPECT_EQ(changed->first->image, kOstrelImageOutgoingConnected);
@@ -513,8 +515,8 @@ TEST(OstrelTree, ItemsMatchedByIdChangeOnlyWhatChanged)
     for (auto& [item, depth] : tree.Walk())
         labels.push_back(std::string(size_t(depth), ' ') + item->label);
     EXPECT_EQ(labels,
-        (std::vector<std::string> { "Local Area Network", " Lan", "Serial Ports", " Serial", "  Outgoing Call to Unknown",
-            "Universal Serial Bus", " Usb" }));
+        (std::vector<std::string> { "Local Area Network", " Lan", "Serial Ports", " Serial",
+            "  Outgoing Call to Unknown", "Universal Serial Bus", " Usb" }));
     // An empty buffer empties the tree.
     updater.Update(nullptr, 0);
     EXPECT_TRUE(tree.Walk().empty());

@@ -157,7 +157,8 @@ void OstrelTreeUpdater::Update(const uint8_t* data, size_t bytes)
         std::vector<Wanted> wanted;
         wanted.reserve(devices.size());
         for (const auto& d : devices)
-            wanted.push_back({ OstrelItemKey(OstrelItemKind::Device, d.id), OstrelDeviceLabel(d), OstrelDeviceImage(d) });
+            wanted.push_back(
+                { OstrelItemKey(OstrelItemKind::Device, d.id), OstrelDeviceLabel(d), OstrelDeviceImage(d) });
         std::vector<Node*> deviceNodes;
         Sync(control_, root->handle, root->children, wanted, false, &deviceNodes);
         for (Node* device : deviceNodes) {
@@ -165,7 +166,8 @@ void OstrelTreeUpdater::Update(const uint8_t* data, size_t bytes)
             auto it = s.calls.find(OstrelKeyId(device->key));
             if (it != s.calls.end())
                 for (const auto& c : it->second)
-                    calls.push_back({ OstrelItemKey(OstrelItemKind::Call, c.id), OstrelCallLabel(c), OstrelCallImage(c) });
+                    calls.push_back(
+                        { OstrelItemKey(OstrelItemKind::Call, c.id), OstrelCallLabel(c), OstrelCallImage(c) });
             Sync(control_, device->handle, device->children, calls, false, nullptr);
         }
     }
@@ -190,7 +192,8 @@ std::string OstrelJoinNumbers(std::string_view numbers)
     size_t start = 0;
     while (start <= numbers.size()) {
         size_t end = numbers.find_first_of("/;", start);
-        std::string_view part = numbers.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view part
+            = numbers.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         part = Trim(part);
         if (!part.empty()) {
             if (!out.empty())

@@ -1,6 +1,5 @@
-#include "capictl/win32/ostrel_send.h"
-
 #include "capictl/ostrel_task.h"
+#include "capictl/win32/ostrel_send.h"
 
 #include <windows.h>
 
