@@ -34,6 +34,7 @@ cleanup() {
   "$wine_run" sc stop ZevraCapiCtl >/dev/null 2>&1
   "$wine_run" sc delete ZevraCapiCtl >/dev/null 2>&1
   "$wine_run" "$capisim" remove >/dev/null 2>&1
+  "$wine_run" reg delete 'HKCU\Software\Wine\AppDefaults\ostrel.exe' /f >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -351,7 +352,12 @@ ms=$(wait_service 1) || fail "service without driver not stopped"
 echo "service without driver stopped after $ms ms"
 [ "${ms:-99999}" -le 10000 ] || fail "service without driver took $ms ms to stop"
 code=$(awk '/WIN32_EXIT_CODE/ { print $3 }' "$work/query.out")
+echo "exit code without the driver: $code"
 [ -n "$code" ] && [ "$code" != 0 ] || fail "no exit code without the driver: $(cat "$work/query.out")"
+# As "/nosvc" the program ends with the open's error.
+wine "$WINEPREFIX/drive_c/ostrel/ostrel.exe" /nosvc >/dev/null 2>&1
+rc=$?
+[ $rc != 0 ] || fail "/nosvc without the driver exited 0"
 "$wine_run" "$capisim" install >/dev/null 2>&1 || fail "capisim install again"
 
 # ---- 4. not interactive ----------------------------------------------------------------------------------
@@ -365,6 +371,14 @@ cli state >"$work/hidden-state.out"
 grep -q '^calls' "$work/hidden-state.out" && fail "a non-interactive service's window was seen"
 "$wine_run" sc stop ZevraCapiCtl >/dev/null 2>&1
 wait_service 1 >/dev/null || fail "non-interactive service not stopped"
+
+# ---- 5. Windows 98 without the driver's key ("DrvBaseKey" or the "Enum" walk): exit code -1, no window.
+"$wine_run" sc stop ZevraCapiCtl >/dev/null 2>&1
+"$wine_run" reg add 'HKCU\Software\Wine\AppDefaults\ostrel.exe' /v Version /d win98 /f >/dev/null 2>&1
+wine "$WINEPREFIX/drive_c/ostrel/ostrel.exe" /nosvc >/dev/null 2>&1
+rc=$?
+"$wine_run" reg delete 'HKCU\Software\Wine\AppDefaults\ostrel.exe' /f >/dev/null 2>&1
+[ $rc = 255 ] || fail "as Windows 98 without the driver's key: exit $rc, not -1"
 
 if [ $failures -gt 0 ]; then
   echo "$failures failure(s); screenshots in $work"
