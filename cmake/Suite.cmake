@@ -2,6 +2,7 @@
 
 option(SUITE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(SUITE_WERROR "Treat warnings as errors" ON)
+option(SUITE_TSAN "Build with ThreadSanitizer (the tsan preset: the monitor's libraries and tests)" OFF)
 
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT CMAKE_CROSSCOMPILING)
   set(SUITE_FUZZ ON)
@@ -13,6 +14,11 @@ if(SUITE_SANITIZE)
   # -O1: a few times faster under the sanitizers (fuzz targets run that many more inputs), stacks intact.
   add_compile_options(-O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(SUITE_TSAN)
+  add_compile_options(-O1 -fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
 endif()
 
 if(WIN32)

@@ -216,6 +216,16 @@ public:
 
     struct Detection; // a type detection under way
 
+    // SNMP callbacks for items so far (the worker counts them; benchmarks read them).
+    void CountCallback()
+    {
+        callbacks_.store(callbacks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    uint64_t Callbacks() const
+    {
+        return callbacks_.load(std::memory_order_relaxed);
+    }
+
 private:
     struct Entry {
         Message kind;
@@ -256,6 +266,7 @@ private:
     std::deque<Entry> queue_;
     std::list<std::unique_ptr<Detection>> detections_;
     std::atomic<bool> closing_ { false };
+    std::atomic<uint64_t> callbacks_ { 0 };
     bool processing_ = false; // inside Process (a query dialog may run a nested message loop)
 };
 

@@ -482,7 +482,7 @@ TEST(EngineWithSimulator, ClonesGrowRowByRowAndShrinkWhenARowGoes)
     clear.kind = ActionKind::SnmpSet;
     clear.setOid = "1.3.6.1.4.1.58127.3.2.0";
     clear.setValue = "\"\"";
-    int status = -5;
+    std::atomic<int> status { -5 }; // the set's completion comes on the SNMP worker
     rig.engine->ActionRun(nullptr, *d, clear, [&](int s) { status = s; });
     ASSERT_TRUE(rig.Until([&] { return status != -5; }, 20));
     EXPECT_EQ(status, 0);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -184,7 +185,8 @@ struct ScriptedDevice {
     std::thread thread;
     std::atomic<bool> stop { false };
     std::atomic<int> requests { 0 };
-    std::vector<SnmpMessage> seen;
+    std::mutex seenLock; // the peer's thread appends while the test reads (a retransmission may come)
+    std::vector<SnmpMessage> seenMessages;
     std::function<bool(const SnmpMessage&, SnmpMessage*)> script;
 
     void Start()
@@ -199,18 +201,31 @@ struct ScriptedDevice {
                 SnmpMessage m, reply;
                 if (n <= 0 || SnmpDecodeMessage(buffer, static_cast<size_t>(n), &m) != kSnmpDecodeOk)
                     continue;
-                seen.push_back(m);
+                {
+                    std::lock_guard<std::mutex> guard(seenLock);
+                    seenMessages.push_back(m);
+                }
                 ++requests;
                 if (script(m, &reply))
                     device.Send(reply, from);
             }
         });
     }
-    ~ScriptedDevice()
+    // A copy of the requests received so far.
+    std::vector<SnmpMessage> Seen()
+    {
+        std::lock_guard<std::mutex> guard(seenLock);
+        return seenMessages;
+    }
+    void Stop()
     {
         stop = true;
         if (thread.joinable())
             thread.join();
+    }
+    ~ScriptedDevice()
+    {
+        Stop();
     }
 };
 
@@ -292,12 +307,13 @@ TEST(SnmpJobs, WalkDeliversRowsUntilAColumnLeavesItsPrefix)
     EXPECT_EQ(log.finished, 1);
     EXPECT_EQ(log.rows, (std::vector<std::string> { "19|19", "19|19" })) << "no row for the step that left";
     ASSERT_EQ(peer.requests.load(), 3);
-    EXPECT_EQ(peer.seen[0].community, "public");
-    EXPECT_EQ(peer.seen[0].pdu, kPduGetNext);
+    std::vector<SnmpMessage> seen = peer.Seen();
+    EXPECT_EQ(seen[0].community, "public");
+    EXPECT_EQ(seen[0].pdu, kPduGetNext);
     for (int i = 1; i < 3; ++i)
-        EXPECT_EQ(peer.seen[i].requestId, peer.seen[0].requestId + static_cast<uint32_t>(i)) << "one id per step";
-    EXPECT_EQ(SnmpOidText(peer.seen[0].bindings[1].oid), "1.3.6.1.4.1.9.1.5");
-    EXPECT_EQ(SnmpOidText(peer.seen[2].bindings[0].oid), "1.3.6.1.4.1.9.1.2.2");
+        EXPECT_EQ(seen[i].requestId, seen[0].requestId + static_cast<uint32_t>(i)) << "one id per step";
+    EXPECT_EQ(SnmpOidText(seen[0].bindings[1].oid), "1.3.6.1.4.1.9.1.5");
+    EXPECT_EQ(SnmpOidText(seen[2].bindings[0].oid), "1.3.6.1.4.1.9.1.2.2");
     EXPECT_EQ(SnmpOidText(columns[0].oid), "1.3.6.1.4.1.9.1.2.2");
     EXPECT_EQ(columns[0].kind, kSnmpInteger);
 }
@@ -355,7 +371,7 @@ TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
         s.waitMs = 500;
         SnmpSetJob(&s);
         EXPECT_EQ(result, status == 0 ? 1 : 0);
-        const SnmpMessage& sent = peer.seen.back();
+        const SnmpMessage sent = peer.Seen().back();
         EXPECT_EQ(sent.community, "") << "exactly as entered";
         EXPECT_EQ(SnmpOidText(sent.bindings[0].oid), "1.3.6.1.4.1.9.3");
         EXPECT_EQ(sent.bindings[0].tag, kBerOctetString);
@@ -498,13 +514,16 @@ TEST(SnmpJobs, AnswersOnlyFromTheAgentsPortWithUnguessableIds)
     EXPECT_EQ(peer.requests.load(), 10);
     // Request ids do not start at a fixed value: two jobs in a row start apart (not 0, not one after
     // the other).
-    uint32_t first = peer.seen[0].requestId;
-    EXPECT_EQ(peer.seen[9].requestId, first) << "one request, repeated";
+    std::vector<SnmpMessage> seen = peer.Seen();
+    uint32_t first = seen[0].requestId;
+    EXPECT_EQ(seen[9].requestId, first) << "one request, repeated";
     SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 1, &answer);
     for (int i = 0; i < 3000 && peer.requests.load() < 11; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_GE(peer.requests.load(), 11);
-    uint32_t second = peer.seen[10].requestId;
+    seen = peer.Seen();
+    uint32_t second = seen[10].requestId;
     EXPECT_FALSE(first == 0 && second == 0);
     EXPECT_NE(second, first + 1);
+    peer.Stop(); // its script sends through `other` to `socket`, which go before it
 }
