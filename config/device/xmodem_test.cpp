@@ -394,9 +394,8 @@ TEST(SerialUpload, ConsoleAndBootLoaderPaths)
     {
         // The device falls silent after the third block: ten 5-s waits for the fourth, "No response".
         SerialUpload u;
-        u.console.receiver.answer = [](int packet, const std::string&) {
-            return packet > 3 ? std::string() : std::string("-");
-        };
+        u.console.receiver.answer
+            = [](int packet, const std::string&) { return packet > 3 ? std::string() : std::string("-"); };
         EXPECT_EQ(u.Upload(Pattern(1000)), 0);
         EXPECT_EQ(u.entry.status.load(), DevStatusNoResponse);
         EXPECT_EQ(u.console.receiver.packets, 13);
