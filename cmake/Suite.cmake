@@ -87,7 +87,8 @@ endfunction()
 # suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n] [MAX_LEN bytes])
 # Built only with clang. The CTest test replays the committed corpus fuzz/corpus/NAME, then fuzzes for
 # a short fixed time; new inputs go to the build tree, never into the source tree. MAX_LEN bounds the
-# inputs the fuzzer makes (otherwise the largest seed sets the bound).
+# inputs the fuzzer makes (otherwise the largest seed sets the bound). fuzz/sanitizer_options.cpp sets
+# the sanitizers' defaults for every target.
 function(suite_fuzz name)
   if(NOT SUITE_FUZZ)
     return()
@@ -100,7 +101,7 @@ function(suite_fuzz name)
   if(A_MAX_LEN)
     set(max_len -max_len=${A_MAX_LEN})
   endif()
-  add_executable(${name} ${A_SOURCES})
+  add_executable(${name} ${A_SOURCES} ${CMAKE_SOURCE_DIR}/fuzz/sanitizer_options.cpp)
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)

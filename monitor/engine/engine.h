@@ -137,6 +137,7 @@ public:
         = 0;
     virtual void Balloon(EngineDevice& device, uint32_t kind, const std::string& text) = 0;
     virtual void Plugin(EngineDevice& device, const std::string& name, const std::string& argument) = 0;
+    // A run action: the front end starts it with ProcessStart (common/platform/process.h) or shows it.
     virtual void Run(EngineDevice& device, const std::string& program, const std::string& parameters, bool hidden) = 0;
     virtual void ErrorMessage(const std::string& text) = 0;
 };
@@ -289,7 +290,3 @@ void EngineTreeStateDecode(std::string_view text, const std::vector<std::unique_
 // `add:` records of another instance: (address, community) pairs; parsing stops at a record shorter than
 // 12 bytes or running past the end.
 std::vector<std::pair<uint32_t, std::string>> EngineParseAddRecords(const uint8_t* data, size_t size);
-
-// A program's parameters split at blanks (programs are never started through a shell elsewhere than on
-// Windows: the values come from devices).
-std::vector<std::string> EngineSplitParameters(std::string_view parameters);

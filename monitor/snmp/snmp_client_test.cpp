@@ -211,6 +211,13 @@ struct ScriptedDevice {
             }
         });
     }
+    // The requests seen once the device's thread has taken `n` of them (bounded): a job that gave up
+    // after its last try returns while that request may still wait in the device's socket.
+    int RequestsAfter(int n)
+    {
+        WaitFor(requests, n);
+        return requests.load();
+    }
     // A copy of the requests received so far.
     std::vector<SnmpMessage> Seen()
     {
@@ -350,7 +357,7 @@ TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
     p.port = peer.device.port;
     p.waitMs = 20;
     SnmpWalkJob(&p);
-    EXPECT_EQ(peer.requests.load(), 10);
+    EXPECT_EQ(peer.RequestsAfter(10), 10);
     EXPECT_EQ(log.finished, 1);
     EXPECT_TRUE(log.rows.empty());
     EXPECT_EQ(p.answers, 0u);
@@ -511,16 +518,14 @@ TEST(SnmpJobs, AnswersOnlyFromTheAgentsPortWithUnguessableIds)
     };
     peer.Start();
     EXPECT_EQ(SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 20, &answer), 0);
-    EXPECT_EQ(peer.requests.load(), 10);
+    ASSERT_EQ(peer.RequestsAfter(10), 10);
     // Request ids do not start at a fixed value: two jobs in a row start apart (not 0, not one after
     // the other).
     std::vector<SnmpMessage> seen = peer.Seen();
     uint32_t first = seen[0].requestId;
     EXPECT_EQ(seen[9].requestId, first) << "one request, repeated";
     SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 1, &answer);
-    for (int i = 0; i < 3000 && peer.requests.load() < 11; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_GE(peer.requests.load(), 11);
+    ASSERT_GE(peer.RequestsAfter(11), 11);
     seen = peer.Seen();
     uint32_t second = seen[10].requestId;
     EXPECT_FALSE(first == 0 && second == 0);
