@@ -37,8 +37,5 @@ bool StrHasLanguage(const StrCatalog& catalog, uint16_t lang);
 const StrCatalog& qorvexal_Strings();
 const StrCatalog& kardell_Strings();
 const StrCatalog& talvine_Strings();
-<<<<<<< HEAD
 const StrCatalog& setup_Strings();
-=======
 const StrCatalog& ostrel_Strings();
->>>>>>> main
