@@ -221,13 +221,20 @@ unix "$work/after-drop.out"
 class='HKLM\System\CurrentControlSet\Services\Class'
 "$wine_run" reg add "$class\\CapiTest\\0001\\Parameters" /v FromBaseKey /t REG_DWORD /d 1 /f >/dev/null 2>&1
 "$wine_run" reg add "$class\\CapiTest\\0002\\Parameters" /v FromEnum /t REG_DWORD /d 2 /f >/dev/null 2>&1
-"$wine_run" reg add 'HKLM\Software\ZEVRA\Rcapi\Settings' /v DrvBaseKey \
-  /d 'System\CurrentControlSet\Services\Class\CapiTest\0001' /f >/dev/null 2>&1
+# HKLM\Software has a view for 32-bit and one for 64-bit programs, and which one Wine's reg.exe writes
+# depends on the Wine installed (with 32-bit Wine, the 32-bit one): the value goes into both, so that
+# ostrel-cli finds it whatever its width.
+for view in 32 64; do
+  "$wine_run" reg add 'HKLM\Software\ZEVRA\Rcapi\Settings' /v DrvBaseKey \
+    /d 'System\CurrentControlSet\Services\Class\CapiTest\0001' /f /reg:$view >/dev/null 2>&1
+done
 "$wine_run" "$cli" settings >"$work/win98-base.out" 2>&1 || fail "settings as win98 (DrvBaseKey)"
 unix "$work/win98-base.out"
 head -n 1 "$work/win98-base.out" | grep -q '^setting type=4 name="FromBaseKey"' \
   || fail "DrvBaseKey not used: $(head -n 1 "$work/win98-base.out")"
-"$wine_run" reg delete 'HKLM\Software\ZEVRA\Rcapi\Settings' /v DrvBaseKey /f >/dev/null 2>&1
+for view in 32 64; do
+  "$wine_run" reg delete 'HKLM\Software\ZEVRA\Rcapi\Settings' /v DrvBaseKey /f /reg:$view >/dev/null 2>&1
+done
 "$wine_run" reg add 'HKLM\Enum\Root\CapiTest\0000' /v HardwareID /d OTHER /f >/dev/null 2>&1
 "$wine_run" reg add 'HKLM\Enum\Root\CapiTest\0000' /v CompatibleIDs /d 'X,zevrarcapi' /f >/dev/null 2>&1
 "$wine_run" reg add 'HKLM\Enum\Root\CapiTest\0000' /v Driver /d 'CapiTest\0002' /f >/dev/null 2>&1
