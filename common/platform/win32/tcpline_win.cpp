@@ -7,7 +7,6 @@
 // The socket calls of the POSIX version under their Winsock names.
 #define close closesocket
 #define MSG_NOSIGNAL 0
-using ssize_t = int;
 using socklen_t = int;
 
 namespace {
@@ -50,9 +49,15 @@ TcpLineServer::~TcpLineServer()
 
 uint16_t TcpLineServer::Start(uint16_t port, std::function<std::string(const std::string&)> handler)
 {
-    int s = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
-    if (s < 0)
+    // The channel may start before the program starts the network itself; each start counts.
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return 0;
+    int s = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
+    if (s < 0) {
+        WSACleanup();
+        return 0;
+    }
     int one = 1;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in sa = Loopback(port);
@@ -60,6 +65,7 @@ uint16_t TcpLineServer::Start(uint16_t port, std::function<std::string(const std
     if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 1) != 0
         || ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
         ::close(s);
+        WSACleanup();
         return 0;
     }
     handler_ = std::move(handler);
@@ -109,8 +115,10 @@ void TcpLineServer::Stop()
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (listen_ >= 0)
+    if (listen_ >= 0) {
         ::close(static_cast<int>(listen_.exchange(-1)));
+        WSACleanup();
+    }
 }
 
 TcpLineClient::~TcpLineClient()
