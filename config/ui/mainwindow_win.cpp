@@ -654,6 +654,9 @@ void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bo
     g_serial = std::make_unique<ConsoleSerialSearch>(ConsoleEnumeratePorts(&ini));
     g_search->env.serial = g_serial.get();
     g_search->env.network = Globals().networkStarted;
+    // Devices that listen on another port than the standard one (a laboratory, the simulator).
+    int32_t port = ini.GetInt("Options", "SearchPort", kTftpPort);
+    g_search->env.port = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kTftpPort;
     g_ownJob = message == JobStartupCheck ? DeviceJobBuild(g_devices.All()) : DeviceJob {};
     g_ownJobQueued = true;
     if (!PostDeviceSearch(message, &g_ownJob, g_search->request.what ? g_search.get() : nullptr)) {
@@ -674,6 +677,11 @@ void MergeSearch()
     if (!g_search)
         return;
     std::unique_ptr<JobSearchRecord> record = std::move(g_search);
+    // Devices found on another port take their commands there too.
+    if (record->env.port != kTftpPort)
+        for (DeviceEntry& e : record->results)
+            if (e.link == LinkIp)
+                e.port = record->env.port;
     SearchMergeResult merged
         = DeviceSearchMerge(g_devices, record->results, g_userSearch ? CurrentFolder() : &g_devices.Root());
     SaveList();
@@ -996,8 +1004,9 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
             MergeSearch();
             g_search.reset();
         }
+        // As the command layer hears it: the number of the job that ended.
         if (g_commands)
-            g_commands->OnJobNotice(notice);
+            g_commands->OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(job), nullptr });
         if (!AnyJob())
             HideProgress();
         RefreshRows();
