@@ -16,13 +16,17 @@ ctl() {
     error\ *) echo "ctl: $*: ${line#error }" >&2; return 1 ;;
     *) echo "ctl: unexpected answer to $*: $line" >&2; return 2 ;;
   esac
+  # The whole answer is read before any of it is printed: a reader that stops early (grep -q) must
+  # not leave lines behind for the next command.
+  local answer=
   case $1 in
     windows|controls|list)
       while IFS= read -r -t 60 line <&3; do
         [ "$line" = . ] && break
-        printf '%s\n' "$line"
+        answer+=$line$'\n'
       done ;;
   esac
+  printf '%s' "$answer"
   return 0
 }
 

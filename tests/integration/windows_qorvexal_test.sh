@@ -12,6 +12,8 @@ work=$3
 mkdir -p "$work/app"
 cp "$exe" "$work/app/qorvexal.exe"
 app=$work/app/qorvexal.exe
+# No start-up search reaches the machine's network; closing needs no confirmation.
+printf '[Options]\r\nSearchAtStartup=0\r\nDontAskForExit=1\r\n' >"$work/app/qorvexal.ini"
 
 "$wine_run" "$app" >"$work/first.log" 2>&1 &
 first=$!
