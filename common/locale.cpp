@@ -194,3 +194,39 @@ std::string LocaleTimeText(const LocaleTime& time, bool withSeconds)
 {
     return CurrentLocale().Time(time, withSeconds);
 }
+
+namespace {
+// The country languages where no system locale list is available: the countries of the languages
+// the devices' firmware comes in, with the names the Windows locales give them.
+struct CountryLanguage {
+    int country;
+    const char* language;
+};
+const CountryLanguage kCountryLanguages[] = {
+    { 1, "English (United States)" },
+    { 31, "Dutch (Netherlands)" },
+    { 32, "Dutch (Belgium)" },
+    { 33, "French (France)" },
+    { 34, "Spanish (Traditional Sort)" },
+    { 39, "Italian (Italy)" },
+    { 41, "German (Switzerland)" },
+    { 43, "German (Austria)" },
+    { 44, "English (United Kingdom)" },
+    { 45, "Danish" },
+    { 46, "Swedish" },
+    { 47, "Norwegian (Bokmal)" },
+    { 48, "Polish" },
+    { 49, "German (Germany)" },
+    { 351, "Portuguese (Portugal)" },
+    { 352, "German (Luxembourg)" },
+    { 358, "Finnish" },
+};
+} // namespace
+
+std::string LocaleFormat::LanguageForCountry(int country) const
+{
+    for (const CountryLanguage& c : kCountryLanguages)
+        if (c.country == country)
+            return c.language;
+    return {};
+}

@@ -41,6 +41,10 @@ public:
     {
         return 1;
     }
+    // The name of the first installed locale's language whose country code is `country` ("German
+    // (Germany)"), "" when none is. Elsewhere than on Windows a fixed table of the countries the
+    // devices' firmware is made for.
+    virtual std::string LanguageForCountry(int country) const;
 };
 
 // The pictures of a portable locale, in the Windows picture syntax: d dd M MM yy yyyy for dates,

@@ -49,7 +49,7 @@ uint32_t BaudOf(speed_t speed)
 std::string SimConsoleProtocol::Banner() const
 {
     const SimDevice& d = fleet_.Device(index_);
-    const SimImage& image = d.images[static_cast<size_t>(d.activeImage)];
+    const SimImage& image = d.images[static_cast<size_t>(d.runningImage)];
     const char* maker = options_.banner == SimConsoleOptions::Banner::Partner ? "Norvane" : "Zevra";
     std::string name = d.name.empty() ? d.type : d.name;
     std::string nameLine = options_.banner == SimConsoleOptions::Banner::Unquoted
@@ -65,10 +65,68 @@ std::string SimConsoleProtocol::Prompt() const
     return "\r\n" + (d.name.empty() ? d.type : d.name) + ":/\r\n> ";
 }
 
+std::string SimConsoleProtocol::BeginUpload(const char* prompt, uint32_t now)
+{
+    state_ = State::Upload;
+    receiver_ = std::make_unique<SimXmodemReceiver>(options_.xmodem, now);
+    SimDevice& d = fleet_.Device(index_);
+    receiver_->accept = [&d](const std::string& header) {
+        std::string why;
+        return d.Acceptable(header, &why);
+    };
+    return prompt;
+}
+
+void SimConsoleProtocol::EndUpload(uint32_t now)
+{
+    SimXmodemReceiver& r = *receiver_;
+    if (options_.verbose) {
+        std::printf("%s: xmodem %u blocks stored, %u checksum errors, %u duplicates\n", options_.path.c_str(), r.stored,
+            r.checksumErrors, r.duplicates);
+        std::fflush(stdout);
+    }
+    state_ = State::Idle;
+    if (r.GetState() == SimXmodemReceiver::State::Done && r.stored > 0) {
+        SimDevice& d = fleet_.Device(index_);
+        options_.bootLoader = false; // the new firmware starts
+        fleet_.Take(index_, d.Flash(r.Data(), 0), now);
+    }
+    receiver_.reset();
+}
+
+std::string SimConsoleProtocol::Tick(uint32_t now)
+{
+    if (state_ != State::Upload || !receiver_)
+        return {};
+    std::string out = receiver_->Tick(now);
+    SimXmodemReceiver::State st = receiver_->GetState();
+    if (st != SimXmodemReceiver::State::Waiting && st != SimXmodemReceiver::State::Receiving)
+        EndUpload(now);
+    return out;
+}
+
 std::string SimConsoleProtocol::Input(std::string_view bytes, uint32_t baud, uint32_t now)
 {
-    // A restarting device hears nothing; a line at the wrong speed carries only garbage.
-    if (options_.silent || fleet_.Restarting(index_) || baud != options_.baud) {
+    // A restarting device hears nothing.
+    if (fleet_.Restarting(index_)) {
+        line_.clear();
+        return {};
+    }
+    if (state_ == State::Upload && receiver_) {
+        std::string out = receiver_->Input(bytes, now);
+        SimXmodemReceiver::State st = receiver_->GetState();
+        if (st != SimXmodemReceiver::State::Waiting && st != SimXmodemReceiver::State::Receiving)
+            EndUpload(now);
+        return out;
+    }
+    // The boot loader: silent, except for its upload prompt at 38400 baud when CAN or CR come.
+    if (options_.bootLoader) {
+        if (baud == 38400 && bytes.find_first_of("\x18\r") != std::string_view::npos)
+            return BeginUpload("\r\nFLASHROM-Upload (boot loader)\r\n", now);
+        return {};
+    }
+    // A line at the wrong speed carries only garbage.
+    if (options_.silent || baud != options_.baud) {
         line_.clear();
         return {};
     }
@@ -121,6 +179,8 @@ std::string SimConsoleProtocol::Line(const std::string& line, uint32_t now)
             written_.clear();
             return {};
         }
+        if (command == "do f/f")
+            return BeginUpload("\r\nFLASHROM-Upload: start the XMODEM transfer\r\n", now);
         if (command == "x") {
             state_ = State::Idle;
             return "\r\nGoodbye\r\n";
@@ -129,6 +189,8 @@ std::string SimConsoleProtocol::Line(const std::string& line, uint32_t now)
             return Prompt();
         return "\r\nUnknown command: " + std::string(command) + Prompt();
     }
+    case State::Upload:
+        return {};
     case State::Writing:
         // Empty lines before the text are skipped; the first one after it ends the configuration.
         if (Trim(line).empty()) {
@@ -226,8 +288,11 @@ std::string SimConsole::LineSettings(uint32_t* baud) const
         (tio.c_cflag & CRTSCTS) ? "on" : "off");
 }
 
-void SimConsole::OnTick(uint32_t)
+void SimConsole::OnTick(uint32_t now)
 {
+    std::string out = protocol_->Tick(now);
+    if (!out.empty() && pending_.size() + out.size() <= (1u << 20))
+        pending_ += out;
     Flush();
     uint32_t baud = 0;
     std::string settings = LineSettings(&baud);

@@ -7,8 +7,10 @@
 #pragma once
 
 #include "sim/simfleet.h"
+#include "sim/xmodem_rx.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct SimConsoleOptions {
@@ -16,7 +18,11 @@ struct SimConsoleOptions {
     uint32_t baud = 115200; // the console's speed
     bool silent = false; // never answers (a device whose console is dead)
     enum class Banner { Quoted, Unquoted, Partner } banner = Banner::Quoted;
-    bool verbose = false; // prints each change of the client's line settings
+    bool verbose = false; // prints each change of the client's line settings and each upload's outcome
+    // The device sits in its boot loader: the console stays silent, and at 38400 baud CAN or CR bring
+    // the upload prompt. A successful upload starts the firmware, and the console answers again.
+    bool bootLoader = false;
+    SimXmodemFaults xmodem; // faults of the XMODEM receiver
 };
 
 // The console's protocol without the terminal: bytes in, bytes out, for one device of a fleet.
@@ -30,16 +36,23 @@ public:
     }
     // Input the client sent while its line ran at `baud`; returns what the console answers.
     std::string Input(std::string_view bytes, uint32_t baud, uint32_t now);
+    // The passing of time (the XMODEM receiver's NAKs and time-outs); returns what the console sends.
+    std::string Tick(uint32_t now);
 
 private:
     std::string Banner() const;
     std::string Prompt() const;
     std::string Line(const std::string& line, uint32_t now);
+    // Enters the upload: the prompt, then the XMODEM receiver.
+    std::string BeginUpload(const char* prompt, uint32_t now);
+    // After the receiver ended: stores the firmware (and restarts) or gives up.
+    void EndUpload(uint32_t now);
 
     SimFleet& fleet_;
     size_t index_;
     SimConsoleOptions options_;
-    enum class State { Idle, Probed, Password, Shell, Writing } state_ = State::Idle;
+    enum class State { Idle, Probed, Password, Shell, Writing, Upload } state_ = State::Idle;
+    std::unique_ptr<SimXmodemReceiver> receiver_;
     std::string line_;
     std::string written_; // configuration lines received after "writeconfig"
 };

@@ -1,8 +1,10 @@
 // morvaksim: simulated Morvak devices on loopback addresses. Each answers the TFTP device commands at
 // its own address; the fleet runs in the foreground until SIGINT or SIGTERM.
 #include "cli/cli.h"
+#include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
+#include "config/device/firmware.h"
 #include "monitor/snmp/snmp_ber.h"
 #include "sim/console.h"
 #include "sim/search.h"
@@ -36,6 +38,8 @@ void PrintHelp()
     std::printf("morvaksim - simulated Morvak devices on loopback addresses\n"
                 "\n"
                 "Usage: morvaksim [options] ADDRESS\n"
+                "       morvaksim make-upx [--kind L|F|U|D] [--applies VERSION] [--country N] [--size BYTES]\n"
+                "                          PATTERN VERSION DDMMYYYY OUT\n"
                 "\n"
                 "Starts N devices at consecutive addresses from ADDRESS (127.x.y.z) and answers their TFTP\n"
                 "commands until stopped with Ctrl-C (SIGINT) or SIGTERM.\n"
@@ -54,6 +58,9 @@ void PrintHelp()
                 "  --refuse-access       refuse every command with a password (ERROR 2)\n"
                 "  --truncated-oack      answer the block-size option with the two bytes \"bl\"\n"
                 "  --max-blksize N       largest block size agreed to (default 8192)\n"
+                "  --images N            firmware images of new devices, 1 or 2 (default 2): a device with two\n"
+                "                        reports FIRMWARE-STATUS and runs new firmware in test mode until\n"
+                "                        \"activateimage\"; a device with one replaces its firmware\n"
                 "  --verbose, -v         one line per request on standard output\n"
                 "\n"
                 "Device search (answers the search's broadcast to 127.255.255.255 from each device's address):\n"
@@ -80,8 +87,14 @@ void PrintHelp()
                 "  --console-baud BAUD   the console's speed (default 115200); the probe is answered only at it\n"
                 "  --console-silent      the console never answers\n"
                 "  --banner unquoted|partner  the name line without quotes, or a partner brand in the banner\n"
+                "  --boot-loader         the device sits in its boot loader: the console is silent, and at 38400\n"
+                "                        baud CAN or CR bring the upload prompt \"FLASHROM-Upload\"\n"
+                "  Firmware over the console: \"do f/f\" answers \"FLASHROM-Upload\", then an XMODEM receiver\n"
+                "  (8-bit checksum) takes the file. Faults: --xmodem-cancel-after N (CAN after block N),\n"
+                "  --xmodem-silent-after N (no answer after block N), --xmodem-naks N (each block NAKed N times).\n"
                 "  With --verbose each change of the client's line settings is printed as\n"
-                "  \"PATH: line BAUD 8N1 rtscts=on|off\".\n"
+                "  \"PATH: line BAUD 8N1 rtscts=on|off\", and after each upload\n"
+                "  \"PATH: xmodem N blocks stored, E checksum errors, D duplicates\".\n"
                 "\n"
                 "Faults, for tests of clients:\n"
                 "  --drop-every N        drop every N-th datagram sent\n"
@@ -89,6 +102,16 @@ void PrintHelp()
                 "  --delay-ms MS         hold every datagram MS milliseconds\n"
                 "  --silent-after N      stop answering in a transfer after N packets\n"
                 "  --stray-port          send one packet of each transfer from another port as well\n"
+                "  --fw-fails-to-start   new firmware does not start: the previous one runs again\n"
+                "  --fw-no-return        after a firmware upload the device never answers again\n"
+                "\n"
+                "Firmware uploads refuse a file that is no firmware file or names another device type (TFTP\n"
+                "ERROR 0; over the console CAN). After the restart the device reports the file's version and date.\n"
+                "\n"
+                "make-upx writes a firmware file for tests (no real firmware ships): the 128-byte header (kind\n"
+                "letter, default F; PATTERN with \"_\" for blanks and [a;b] alternatives; VERSION of at most 4\n"
+                "characters; the date; --applies for kind U; --country code) and filler up to --size bytes\n"
+                "(default 65536).\n"
                 "\n"
                 "Device options given here also apply to devices loaded from --dir.\n"
                 "Device types: ");
@@ -167,11 +190,49 @@ void RaiseFileLimit()
         setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
+// morvaksim make-upx: a firmware file with the given header and filler that changes from byte to byte.
+int MakeUpx(std::vector<std::string> words)
+{
+    CliArgs args(words);
+    FirmwareHeader h;
+    std::string kind = args.Value("--kind").value_or("F");
+    if (kind.size() != 1 || std::string("LFUD").find(kind[0]) == std::string::npos)
+        return Fail("--kind takes L, F, U or D: " + kind, 2);
+    h.letter = kind[0];
+    h.applies = args.Value("--applies").value_or("");
+    uint32_t country = 0, size = 65536;
+    if (!Number(args, "--country", 999, &country) || !Number(args, "--size", 1u << 30, &size))
+        return 2;
+    h.country = static_cast<int>(country);
+    if (std::optional<std::string> unknown = args.UnknownOption())
+        return Fail(*unknown + " (see --help)", 2);
+    if (args.Rest().size() != 4)
+        return Fail("make-upx takes PATTERN VERSION DDMMYYYY OUT (see --help)", 2);
+    h.pattern = args.Rest()[0];
+    h.version = args.Rest()[1];
+    h.date = args.Rest()[2];
+    if (h.pattern.size() > kFirmwarePatternWidth || h.version.size() > kFirmwareVersionWidth
+        || h.applies.size() > kFirmwareAppliesWidth || h.date.size() != kFirmwareDateWidth)
+        return Fail("a field is longer than its place in the header (pattern 39, versions 4, date 8)", 2);
+    std::string bytes = FirmwareBuildHeader(h);
+    if (size < bytes.size())
+        return Fail("--size is smaller than the 128-byte header", 2);
+    uint32_t x = 0x12345678u;
+    while (bytes.size() < size) {
+        x = x * 1103515245u + 12345u;
+        bytes += static_cast<char>(x >> 16);
+    }
+    if (!FileWriteAtomic(args.Rest()[3], bytes))
+        return Fail("cannot write " + args.Rest()[3], 1);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> words(argv + 1, argv + argc);
+    if (!words.empty() && words[0] == "make-upx")
+        return MakeUpx(std::vector<std::string>(words.begin() + 1, words.end()));
     CliArgs args(words);
     if (args.Flag("--help", "-h")) {
         PrintHelp();
@@ -187,6 +248,10 @@ int main(int argc, char** argv)
         || !Number(args, "--delay-ms", 60000, &s.faults.delayMs)
         || !Number(args, "--silent-after", 1000000, &silentAfter))
         return 2;
+    uint32_t images = 2;
+    if (!Number(args, "--images", 2, &images) || images == 0)
+        return images == 0 ? Fail("--images takes 1 or 2", 2) : 2;
+    s.device.images = images;
     bool optionGiven = false;
     auto flag = [&](const char* name, bool* target) {
         if (args.Flag(name)) {
@@ -206,6 +271,8 @@ int main(int argc, char** argv)
     flag("--echo-wrong-password", &s.device.echoWrongPassword);
     flag("--refuse-access", &s.device.refuseAccess);
     flag("--truncated-oack", &s.device.truncatedOack);
+    flag("--fw-fails-to-start", &s.device.firmwareFailsToStart);
+    flag("--fw-no-return", &s.device.firmwareNoReturn);
     s.overrideOptions = optionGiven;
     s.faults.strayPort = args.Flag("--stray-port");
     s.verbose = args.Flag("--verbose", "-v");
@@ -267,6 +334,18 @@ int main(int argc, char** argv)
         return Fail(StrFormat("unsupported --console-baud: %u", consoleBaud), 2);
     console.baud = consoleBaud;
     console.silent = args.Flag("--console-silent");
+    console.bootLoader = args.Flag("--boot-loader");
+    uint32_t cancelAfter = 0, silentAfterBlock = 0, naks = 0;
+    bool hadCancel = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--xmodem-cancel-after");
+    bool hadSilentBlock
+        = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--xmodem-silent-after");
+    if (!Number(args, "--xmodem-cancel-after", 1000000, &cancelAfter)
+        || !Number(args, "--xmodem-silent-after", 1000000, &silentAfterBlock)
+        || !Number(args, "--xmodem-naks", 1000, &naks))
+        return 2;
+    console.xmodem.cancelAfter = hadCancel ? static_cast<int>(cancelAfter) : -1;
+    console.xmodem.silentAfter = hadSilentBlock ? static_cast<int>(silentAfterBlock) : -1;
+    console.xmodem.naksPerBlock = static_cast<int>(naks);
     if (std::optional<std::string> banner = args.Value("--banner")) {
         if (*banner == "unquoted")
             console.banner = SimConsoleOptions::Banner::Unquoted;

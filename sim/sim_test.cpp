@@ -3,6 +3,7 @@
 #include "config/device/devcmd.h"
 #include "config/device/deviceentry.h"
 #include "config/device/devstatus.h"
+#include "config/device/firmware.h"
 #include "config/device/sysinfo.h"
 #include "sim/simfleet.h"
 
@@ -191,7 +192,12 @@ TEST(SimDevice, NegotiatesBlockSize)
         s.device.truncatedOack = row.truncated;
         s.device.maxBlockSize = row.maxBlock;
         LiveFleet live(s);
-        std::string content(5000, 'p');
+        FirmwareHeader header;
+        header.letter = 'F';
+        header.pattern = "Morvak_1100";
+        header.version = "3.30";
+        header.date = "01062024";
+        std::string content = FirmwareBuildHeader(header) + std::string(5000, 'p');
         TftpMemoryStream up(content);
         // A firmware image goes through the same transfer; the device keeps it.
         auto link = std::make_unique<TftpUdpLink>();

@@ -3,6 +3,7 @@
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
+#include "config/device/firmware.h"
 #include "config/device/sysinfo.h"
 
 #include <map>
@@ -158,13 +159,14 @@ void SimDevice::Create(const std::string& directory, uint32_t index, const std::
     mac = StrFormat("00a05a%06x", index & 0xffffff);
     images.clear();
     images.push_back({ firmware, ReleaseDate(firmware) });
-    // Devices keep a second image: the other shipped version.
+    // Devices with two images keep the other shipped version as the second.
     for (const std::string& version : SimFirmwareVersions())
-        if (version != firmware) {
+        if (version != firmware && options.images > 1) {
             images.push_back({ version, ReleaseDate(version) });
             break;
         }
     activeImage = 0;
+    runningImage = 0;
     config = SimInitialConfig(type, StrFormat("MORVAK-%04u", index), serial, address, initialPassword);
     ApplyConfig();
     address = at;
@@ -180,6 +182,7 @@ int SimDevice::Save() const
     put("Mac", mac);
     put("Address", NetAddressText(address));
     put("ActiveImage", std::to_string(activeImage));
+    put("RunningImage", std::to_string(runningImage));
     for (size_t i = 0; i < images.size(); ++i)
         put(StrFormat("Image%zu", i).c_str(), images[i].version + " " + images[i].date);
     put("ClockOffset", std::to_string(clockOffset));
@@ -189,6 +192,8 @@ int SimDevice::Save() const
     put("RefuseAccess", options.refuseAccess ? "1" : "0");
     put("TruncatedOack", options.truncatedOack ? "1" : "0");
     put("MaxBlockSize", std::to_string(options.maxBlockSize));
+    put("FirmwareFailsToStart", options.firmwareFailsToStart ? "1" : "0");
+    put("FirmwareNoReturn", options.firmwareNoReturn ? "1" : "0");
     return FileWriteAtomic(Join(dir, kStateFile), state) && FileWriteAtomic(Join(dir, kConfigFile), config);
 }
 
@@ -233,12 +238,18 @@ int SimDevice::Load(const std::string& directory, std::string* error)
     activeImage = ParseDecimal(values["ActiveImage"]);
     if (activeImage < 0 || static_cast<size_t>(activeImage) >= images.size())
         activeImage = 0;
+    runningImage = values.count("RunningImage") ? ParseDecimal(values["RunningImage"]) : activeImage;
+    if (runningImage < 0 || static_cast<size_t>(runningImage) >= images.size())
+        runningImage = activeImage;
+    options.images = static_cast<uint32_t>(images.size());
     clockOffset = std::strtoll(values["ClockOffset"].c_str(), nullptr, 10);
     options.restartMs = values.count("RestartMs") ? ParseUnsigned(values["RestartMs"]) : options.restartMs;
     options.noRestart = values["NoRestart"] == "1";
     options.echoWrongPassword = values["EchoWrongPassword"] == "1";
     options.refuseAccess = values["RefuseAccess"] == "1";
     options.truncatedOack = values["TruncatedOack"] == "1";
+    options.firmwareFailsToStart = values["FirmwareFailsToStart"] == "1";
+    options.firmwareNoReturn = values["FirmwareNoReturn"] == "1";
     if (values.count("MaxBlockSize"))
         options.maxBlockSize = ParseUnsigned(values["MaxBlockSize"]);
     uint32_t saved = address;
@@ -265,7 +276,7 @@ void SimDevice::ApplyConfig()
 std::string SimDevice::SysInfoText() const
 {
     SysInfoFields f;
-    const SimImage& image = images[static_cast<size_t>(activeImage)];
+    const SimImage& image = images[static_cast<size_t>(runningImage)];
     const SimDeviceType* info = SimFindDeviceType(type);
     f.device_type = type;
     f.hw_release = hwRelease;
@@ -278,10 +289,13 @@ std::string SimDevice::SysInfoText() const
     f.ip_netmask = SimConfigValue(config, "/ip/netmask");
     f.config_status = options.noRestart ? 0x20 : 0;
     f.time = SimTimeText(std::time(nullptr) + clockOffset);
-    std::string status = StrFormat("%d;0;0", activeImage);
-    for (const SimImage& i : images)
-        status += ";" + i.version + "." + i.date + ".bin";
-    f.fw_status = status;
+    // Several images: the activated one, then the running one twice (test mode when they differ).
+    if (images.size() > 1) {
+        std::string status = StrFormat("%d;%d;%d", activeImage, runningImage, runningImage);
+        for (const SimImage& i : images)
+            status += ";" + i.version + "." + i.date + ".bin";
+        f.fw_status = status;
+    }
     f.solvane_port = 0;
     f.feature_word = "101";
     f.hw_mask = Binary(info ? info->hwMask : 1);
@@ -346,6 +360,7 @@ SimAnswer SimDevice::Read(const std::string& file, SimEffect* effect)
             return answer;
         }
         activeImage = static_cast<int32_t>(*image);
+        runningImage = activeImage;
         Save();
         answer.data = StrFormat("activating image %u\r\n", *image);
         *effect = SimEffect::Restart;
@@ -392,20 +407,59 @@ SimEffect SimDevice::Written(const std::string& file, const std::string& data)
         return options.noRestart ? SimEffect::ApplyConfig : SimEffect::Restart;
     }
     if (Split(file, "writeflash_", &argument)) {
-        // The new image goes into the slot that is not running and is started after the restart. A
-        // firmware file names its version at offset 80 and its date at offset 69.
-        SimImage image { "unknown", "00000000" };
-        if (data.size() >= 127 && data.compare(62, 3, "QTX") == 0) {
-            std::string v = data.substr(80, 4);
-            image.version = StrFormat("%c.%c%c.%c000", v[0], v[1], v[2], v[3]);
-            image.date = data.substr(69, 8);
-        }
-        size_t slot = images.size() > 1 ? static_cast<size_t>(1 - std::min(activeImage, 1)) : 0;
-        images[slot] = image;
-        activeImage = static_cast<int32_t>(slot);
-        FileWriteAtomic(Join(dir, StrFormat("image-%zu.bin", slot)), data);
-        Save();
-        return SimEffect::Restart;
+        // "writeflash_0" or "writeflash_<low>_<high>": the low half names the image.
+        return Flash(data, ParseUnsigned(argument));
     }
     return SimEffect::None;
+}
+
+bool SimDevice::Acceptable(const std::string& data, std::string* message) const
+{
+    FirmwareHeader header;
+    if (!FirmwareReadHeader(data.data(), data.size(), &header)) {
+        *message = "Not a firmware file";
+        return false;
+    }
+    if (!FirmwarePatternFits(header.pattern, type, hwRelease)) {
+        *message = "Firmware for another device type";
+        return false;
+    }
+    return true;
+}
+
+bool SimDevice::Inspect(
+    const std::string& file, const std::string& received, bool complete, uint16_t* code, std::string* message) const
+{
+    if (file.find("writeflash_") == std::string::npos || (received.size() < kFirmwareHeaderSize && !complete))
+        return true;
+    if (Acceptable(received, message))
+        return true;
+    *code = 0;
+    return false;
+}
+
+SimEffect SimDevice::Flash(const std::string& data, uint32_t imageParam)
+{
+    FirmwareHeader header;
+    FirmwareReadHeader(data.data(), data.size(), &header);
+    SimImage image { header.version.empty() ? std::string("unknown") : header.version,
+        header.date.empty() ? std::string("00000000") : header.date };
+    uint32_t wanted = imageParam & 0xffff;
+    size_t slot = 0;
+    if (images.size() > 1)
+        slot = wanted > 0 && wanted <= images.size() ? wanted - 1 : static_cast<size_t>(runningImage == 0 ? 1 : 0);
+    // A one-image device whose new firmware fails to start keeps running the old one.
+    if (!(options.firmwareFailsToStart && images.size() == 1))
+        images[slot] = image;
+    FileWriteAtomic(Join(dir, StrFormat("image-%zu.bin", slot)), data);
+    if (options.firmwareNoReturn)
+        gone = true;
+    if (!options.firmwareFailsToStart) {
+        // One image: the new firmware is the device's firmware. Two: it runs in test mode.
+        runningImage = static_cast<int32_t>(slot);
+        if (images.size() == 1)
+            activeImage = runningImage;
+    }
+    Save();
+    return SimEffect::Restart;
 }

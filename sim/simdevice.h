@@ -16,6 +16,9 @@ struct SimDeviceOptions {
     bool refuseAccess = false; // every command with a password gets ERROR 2 (access denied)
     bool truncatedOack = false; // answers the block-size option with the two bytes "bl"
     uint32_t maxBlockSize = 8192; // the largest block size it agrees to
+    uint32_t images = 2; // firmware images kept (1 or 2); a one-image device reports no FIRMWARE-STATUS
+    bool firmwareFailsToStart = false; // fault: new firmware does not start, the previous one runs again
+    bool firmwareNoReturn = false; // fault: after a firmware upload the device never answers again
 };
 
 // The shipped device types and what their hardware reports.
@@ -60,6 +63,16 @@ public:
     SimAnswer Write(const std::string& file);
     // A completed write: stores it; returns what the device does next.
     SimEffect Written(const std::string& file, const std::string& data);
+    // A write in progress, after each block (`complete`: the last one came): false refuses it with the
+    // TFTP error `code` and `message` (a firmware file for another device type, or no firmware file).
+    bool Inspect(const std::string& file, const std::string& received, bool complete, uint16_t* code,
+        std::string* message) const;
+    // Whether `data` is a firmware file this device takes; `message` tells why not.
+    bool Acceptable(const std::string& data, std::string* message) const;
+    // Stores a firmware file (checked with Acceptable) into an image: `imageParam` 0 the image that is
+    // not running, n the image n - 1. A device with two images then runs the new one in test mode
+    // until "activateimage". Returns the restart.
+    SimEffect Flash(const std::string& data, uint32_t imageParam);
 
     std::string SysInfoText() const;
     // Ends a restart: the address, name and password of the stored configuration take effect; after a
@@ -76,7 +89,9 @@ public:
     std::string password; // from the configuration
     std::string config; // the configuration text
     std::vector<SimImage> images;
-    int32_t activeImage = 0;
+    int32_t activeImage = 0; // the activated image, which starts after a restart
+    int32_t runningImage = 0; // the image running now (test mode when it is not the activated one)
+    bool gone = false; // fault firmwareNoReturn struck: never answers again
     int64_t clockOffset = 0; // device clock minus the host clock, seconds
     SimDeviceOptions options;
     // Not configured yet: "sysinfo" reports IP-ADDRESS 0.0.0.0 until a written configuration gives the

@@ -175,6 +175,14 @@ void SimFleet::OnRequest(size_t index, uint32_t now)
     ts.truncatedOack = node.device.options.truncatedOack;
     ts.silentAfter = settings_.faults.silentAfter;
     active->transfer = std::make_unique<SimTransfer>(request, from, std::move(answer.data), ts);
+    if (request.write) {
+        const SimDevice* device = &node.device;
+        std::string file = request.file;
+        active->transfer->SetInspector(
+            [device, file](const std::string& received, bool complete, uint16_t* code, std::string* message) {
+                return device->Inspect(file, received, complete, code, message);
+            });
+    }
     active->transfer->Start(now);
     Flush(*active, now);
     active_.push_back(std::move(active));
@@ -253,7 +261,7 @@ void SimFleet::Tick(uint32_t now)
         active_.end());
     for (size_t i = 0; i < nodes_.size(); ++i) {
         Node& node = *nodes_[i];
-        if (node.restarting && static_cast<int32_t>(now - node.restartEnd) >= 0) {
+        if (node.restarting && !node.device.gone && static_cast<int32_t>(now - node.restartEnd) >= 0) {
             node.restarting = false;
             uint32_t old = node.device.address;
             node.device.ApplyConfig();

@@ -169,6 +169,13 @@ void SimTransfer::Receive(const uint8_t* data, size_t size, NetAddress from, uin
             data_.append(reinterpret_cast<const char*>(data) + 4, size - 4);
             if (size - 4 < blockSize_)
                 state_ = State::Done;
+            uint16_t code = 0;
+            std::string message;
+            if (inspector_ && !inspector_(data_, state_ == State::Done, &code, &message)) {
+                Send(SimErrorPacket(code, message), now);
+                state_ = State::Failed;
+                return;
+            }
         }
         // The last good block is acknowledged again, also after the end (a lost final ACK).
         std::vector<uint8_t> ack;

@@ -6,6 +6,7 @@
 #include "common/platform/net.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,15 @@ public:
 
     // A read serves `data`; a write collects into Received().
     SimTransfer(const SimRequest& request, NetAddress client, std::string data, const Settings& settings);
+
+    // A write: looks at the data so far after each block (`complete`: the last block came); false
+    // refuses the file with the ERROR `code`/`message` instead of the block's ACK.
+    using Inspector
+        = std::function<bool(const std::string& received, bool complete, uint16_t* code, std::string* message)>;
+    void SetInspector(Inspector inspector)
+    {
+        inspector_ = std::move(inspector);
+    }
 
     void Start(uint32_t now);
     void Receive(const uint8_t* data, size_t size, NetAddress from, uint32_t now);
@@ -84,4 +94,5 @@ private:
     uint32_t lastSentAt_ = 0;
     std::vector<uint8_t> lastPacket_;
     std::vector<Datagram> outbox_;
+    Inspector inspector_;
 };

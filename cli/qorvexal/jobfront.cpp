@@ -357,11 +357,10 @@ void QvJobFront::JobDone(uint32_t message, int32_t result, DeviceJob* job)
 int QvJobFront::Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain)
 {
     // A command typed on the command line is the user's answer to its own confirmation.
-    (void)text;
     (void)dontAskKey;
     if (dontAskAgain)
         *dontAskAgain = false;
-    return 1;
+    return answer ? answer(text) : 1;
 }
 
 void QvJobFront::Error(const std::string& text)

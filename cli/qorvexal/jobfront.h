@@ -76,6 +76,18 @@ public:
     int BackupBeforeWrite(DeviceEntry& entry);
 
     int errors = 0; // messages shown
+    // Answers the questions of the command rules; unset: every question is answered Yes (a command
+    // typed on the command line is the user's consent to its own confirmation).
+    std::function<int(const std::string& text)> answer;
+    // The message and result of the last job a command ran (a command may run a follow-up job).
+    uint32_t LastMessage() const
+    {
+        return lastMessage_;
+    }
+    int32_t LastResult() const
+    {
+        return lastResult_;
+    }
 
     // JobWindow
     void Redraw(DeviceEntry& entry) override;

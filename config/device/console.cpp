@@ -6,6 +6,7 @@
 #include "config/device/devstatus.h"
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
+#include "config/device/xmodem.h"
 #include "config/startup/startup.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ const ConsoleProbeRow kConsoleProbeTable[3] = {
 };
 
 const char* const kConsoleMakers[3] = { "| Zevra ", "| Norvane ", "| Keltra " };
+const char kConsoleBootLoaderWake[8] = { 0x18, 0x18, 0x18, 0x0d, 0x0d, 0x0d, 0x0d, 0x0d };
 
 namespace {
 constexpr uint32_t kBreakMs = 500;
@@ -30,6 +32,10 @@ constexpr int kSysInfoLines = 50;
 constexpr size_t kConfigLineMax = 1024;
 constexpr uint32_t kReadConfigPauseMs = 500; // between "readconfig" and its CR
 constexpr uint32_t kWriteLinePauseMs = 20; // after each configuration line sent
+constexpr uint32_t kFlashPromptMs = 10000; // "FLASHROM-Upload" after "do f/f"
+constexpr int kBootLoaderSeconds = 12; // the boot loader's prompt: 12 waits of a second
+constexpr uint32_t kUploadPauseMs = 2000; // before the transfer and after its end
+constexpr const char* kFlashPrompt = "FLASHROM-Upload";
 
 ConsoleEnvironment g_env;
 
@@ -306,6 +312,75 @@ public:
         return DevStatusOk;
     }
 
+    // Up to the upload prompt: "do f/f" on the console, or the boot loader woken at 38400 baud when the
+    // console did not answer the probe. 110 once "FLASHROM-Upload" came.
+    int32_t FlashPrompt()
+    {
+        int32_t status = Probe();
+        if (status == DevStatusOk) {
+            if ((status = Login(false)) != DevStatusOk)
+                return status;
+            if (!reader_->Write("do f/f\r"))
+                return DevStatusSerialError;
+            return reader_->WaitFor({ kFlashPrompt }, kFlashPromptMs) == 0 ? DevStatusOk : DevStatusNoResponse;
+        }
+        if (status != DevStatusNoResponse)
+            return status;
+        if (!port_->SetBaud(kConsoleBootLoaderBaud))
+            return DevStatusSerialError;
+        for (int second = 0; second < kBootLoaderSeconds; ++second) {
+            if (Cancelled())
+                return DevStatusCancelled;
+            if (reader_->WaitFor({ kFlashPrompt }, 1000) == 0)
+                return DevStatusOk;
+            if (second < kBootLoaderSeconds - 1
+                && !port_->Write(kConsoleBootLoaderWake, sizeof(kConsoleBootLoaderWake)))
+                return DevStatusSerialError;
+        }
+        return Cancelled() ? DevStatusCancelled : DevStatusNoResponse;
+    }
+
+    int32_t Upload(std::FILE* firmware)
+    {
+        int32_t status = FlashPrompt();
+        if (status != DevStatusOk)
+            return status;
+        entry_.cancel = 1; // from here on the upload must not be interrupted
+        ConsoleClock().SleepMs(kUploadPauseMs);
+        long start = std::ftell(firmware);
+        std::fseek(firmware, 0, SEEK_END);
+        long end = std::ftell(firmware);
+        if (start < 0 || end < 0 || std::fseek(firmware, start, SEEK_SET) != 0)
+            return DevStatusIpError;
+        entry_.progress_total = static_cast<int32_t>(end > start ? end - start : 0);
+        entry_.progress_kind = 202;
+        entry_.progress = 0;
+        bool readFailed = false;
+        XmodemSender sender([&](void* data, size_t size) {
+            size_t n = std::fread(data, 1, size, firmware);
+            readFailed = readFailed || std::ferror(firmware);
+            return n;
+        });
+        bool portFailed = false;
+        XmodemSender::State state = XmodemSend(sender, *port_, ConsoleClock(), &entry_.progress, &portFailed);
+        entry_.progress_kind = 0;
+        if (portFailed)
+            return DevStatusSerialError;
+        if (readFailed)
+            return DevStatusIpError;
+        switch (state) {
+        case XmodemSender::State::Done:
+            ConsoleClock().SleepMs(kUploadPauseMs);
+            return DevStatusOk;
+        case XmodemSender::State::Cancelled:
+            return DevStatusUnknown;
+        case XmodemSender::State::SourceFailed:
+            return DevStatusIpError;
+        default:
+            return DevStatusNoResponse;
+        }
+    }
+
 private:
     DeviceEntry& entry_;
     std::unique_ptr<SerialPort> port_;
@@ -384,6 +459,17 @@ int32_t ConsoleWriteConfig(DeviceEntry& entry, CfgTempStream& stream)
     int32_t status = Begin(session, false);
     if (status == DevStatusOk)
         status = session.WriteConfig(stream);
+    entry.progress_kind = 0;
+    return status;
+}
+
+int32_t ConsoleUploadFirmware(DeviceEntry& entry, std::FILE* firmware)
+{
+    entry.cancel = 0;
+    ConsoleSession session(entry);
+    int32_t status = session.Open();
+    if (status == DevStatusOk)
+        status = session.Upload(firmware);
     entry.progress_kind = 0;
     return status;
 }

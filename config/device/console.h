@@ -10,6 +10,7 @@
 #include "config/device/deviceentry.h"
 #include "config/device/search.h"
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,6 +49,16 @@ int32_t ConsoleCheck(DeviceEntry& entry);
 int32_t ConsoleReadConfig(DeviceEntry& entry, std::shared_ptr<CfgTempStream>* stream);
 // Probe, login, "writeconfig" and the stream's lines; cannot be cancelled once the lines go out.
 int32_t ConsoleWriteConfig(DeviceEntry& entry, CfgTempStream& stream);
+
+// Firmware over the console: the console's "do f/f" (probe, login) or, when the console stays silent
+// (a device in its boot loader), the boot loader's upload prompt at 38400 baud; then XMODEM from the
+// file's current position. 110 all acknowledged, 118 the device cancelled (CAN), 115 no prompt or no
+// answer, 112 the port failed, 116 wrong password, 113 the file could not be read, 0 cancelled before
+// the transfer began. `progress` counts the bytes acknowledged (kind 202 of progress_total).
+int32_t ConsoleUploadFirmware(DeviceEntry& entry, std::FILE* firmware);
+// The boot loader's speed and the bytes that wake its upload prompt (three CAN, five CR).
+constexpr uint32_t kConsoleBootLoaderBaud = 38400;
+extern const char kConsoleBootLoaderWake[8];
 
 // The device name on the line after the banner: the text between the first two double quotes, or else
 // the word before the last comma (63 characters).

@@ -236,8 +236,14 @@ int DevOpUploadFirmware(DeviceEntry& entry, std::FILE* firmware, uint32_t imageP
         return IpUploadFirmware(entry, firmware, imageParam);
     case LinkDialUp:
         return OverDialUp(entry, [&] { return IpUploadFirmware(entry, firmware, imageParam); });
+    case LinkSerial: {
+        entry.uploading = 1;
+        int32_t status = ConsoleUploadFirmware(entry, firmware);
+        entry.uploading = 0;
+        return Done(entry, status);
+    }
     default:
-        return Done(entry, DevStatusNoInterface); // the serial upload comes with the firmware files
+        return Done(entry, DevStatusNoInterface);
     }
 }
 

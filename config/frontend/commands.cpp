@@ -7,6 +7,7 @@
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
 #include "config/device/dialup.h"
+#include "config/device/firmware.h"
 #include "config/device/sysinfo.h"
 #include "config/frontend/jobs.h"
 
@@ -124,6 +125,14 @@ std::string JobResultMessage(uint32_t message, int32_t result, const DeviceJob& 
             if (e->status.load() != DevStatusOk)
                 failed = e;
         bool images = failed && (failed->flags & DevFlagFirmwareImages);
+        if (result == JobUploadOk && first) {
+            // Back, but not with the new firmware: the device went back to the previous one.
+            FirmwareHeader header;
+            if (FirmwareReadFile(first->file_name, &header) && !header.version.empty())
+                for (const DeviceEntry* e = first; e; e = e->next)
+                    if (!FirmwareVersionIs(e->fw_version.str(), header.version))
+                        return FirmwareText(FwStrFailedToStart);
+        }
         id = result == JobUploadNoFile     ? CmdStrCantOpenFile
             : result == JobUploadFailed    ? CmdStrCantUpload
             : result == JobUploadBroken    ? (images ? CmdStrCantUpload : CmdStrUploadInoperable)
@@ -247,8 +256,9 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
             return;
         }
         if (count == 1 && failedEntry->link == LinkSerial && IsUpload(command)) {
-            if (ui_.Ask(Text(CmdStrForceSerialUpload), nullptr, nullptr))
-                PostOwnJob(command);
+            if (ui_.Ask(Text(CmdStrForceSerialUpload), nullptr, nullptr) && PostOwnJob(command))
+                return;
+            ui_.Finished(notice.message, notice.result, job_); // not forced: the command ends here
             return;
         }
         int32_t status = failedEntry->status.load();
@@ -267,7 +277,28 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
     std::string text = JobResultMessage(notice.message, notice.result, job_);
     if (!text.empty())
         ui_.Error(text);
+    else if (notice.message == JobUploadFirmware && notice.result == JobUploadOk && AskActivateTestImage())
+        return;
     ui_.Finished(notice.message, notice.result, job_);
+}
+
+int DeviceCommands::AskActivateTestImage()
+{
+    DeviceEntry* e = job_.first;
+    if (!e || e->next || !(e->flags & DevFlagFirmwareImages))
+        return 0;
+    const FirmwareStatusInfo& images = e->fw_status;
+    if (images.number2 != images.number3 || images.number2 == images.active)
+        return 0;
+    if (!ui_.Ask(FirmwareText(FwStrActivateTestMode), nullptr, nullptr))
+        return 0;
+    e->image_number = images.number2;
+    waiting_ = JobActivateImage;
+    if (!PostDeviceJob(JobActivateImage, &job_, 0)) {
+        waiting_ = 0;
+        return 0;
+    }
+    return 1;
 }
 
 ShellCommand MonitorCommand(const std::vector<DeviceEntry*>& entries)

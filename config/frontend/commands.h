@@ -139,6 +139,9 @@ public:
 
 private:
     int PostOwnJob(uint32_t command);
+    // After an upload to one device with several images whose new image runs in test mode: asks
+    // whether to activate it and posts that job on Yes. 1 when the job was posted.
+    int AskActivateTestImage();
 
     CommandUi& ui_;
     std::string iniPath_;

@@ -320,7 +320,7 @@ int32_t UploadFirmware(const Run& run, DeviceJob& job)
     DeviceEntry* first = job.first;
     const std::string path = first->file_name;
     uint32_t imageParam = static_cast<uint32_t>(first->image_number);
-    int kind = run.context.options.firmware_kind ? run.context.options.firmware_kind(path) : JobFirmwareKind(path);
+    int kind = FirmwareReadFile(path, nullptr);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
         return JobUploadNoFile;
@@ -379,30 +379,6 @@ int32_t SetTime(const Run& run, DeviceJob& job)
     return result;
 }
 } // namespace
-
-int JobFirmwareKind(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return FirmwareNone;
-    unsigned char header[128];
-    size_t got = std::fread(header, 1, sizeof(header), file);
-    std::fclose(file);
-    if (got < sizeof(header) || std::memcmp(header + 62, "QTX", 3) != 0)
-        return FirmwareNone;
-    switch (header[65]) {
-    case 'L':
-        return FirmwareBootLoader;
-    case 'F':
-        return FirmwareFull;
-    case 'U':
-        return FirmwareUpdate;
-    case 'D':
-        return FirmwareKindD;
-    default:
-        return FirmwareUnknown;
-    }
-}
 
 std::string JobConfigName(const CfgDescription& desc)
 {

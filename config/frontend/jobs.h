@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/device/deviceentry.h"
+#include "config/device/firmware.h"
 #include "config/device/search.h"
 #include "config/frontend/worker.h"
 
@@ -13,25 +14,10 @@
 #include <string>
 #include <vector>
 
-// Firmware file kinds: 0 not a firmware file, 1 unknown, 2 boot loader, 3 firmware, 4 update firmware,
-// 5 "D".
-enum FirmwareKind : int {
-    FirmwareNone = 0,
-    FirmwareUnknown = 1,
-    FirmwareBootLoader = 2,
-    FirmwareFull = 3,
-    FirmwareUpdate = 4,
-    FirmwareKindD = 5,
-};
-// The kind of a firmware file from its 128-byte header (magic "QTX" at 62, kind letter at 65).
-int JobFirmwareKind(const std::string& path);
-
 // What the jobs take from the program's settings.
 struct JobOptions {
     int32_t easy_config = 1; // "EasyConfig" of section "Options": editing reads load the simplified set
     std::string language; // description language; empty: any
-    // The kind of a firmware file; empty: JobFirmwareKind.
-    std::function<int(const std::string& path)> firmware_kind;
     // Comment line of configuration files written by the save job; empty: the entry's name.
     std::string file_comment;
 };

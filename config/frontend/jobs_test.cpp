@@ -110,30 +110,6 @@ TEST(JobsDiff, AssignmentsThatAreRefused)
     EXPECT_EQ(*CfgFindItem(*d, "/sys/name")->value, "a=b");
 }
 
-TEST(JobsFirmware, KindFromHeader)
-{
-    struct Row {
-        std::string header;
-        int kind;
-    } rows[] = {
-        { std::string(62, ' ') + "QTXL", FirmwareBootLoader },
-        { std::string(62, ' ') + "QTXF", FirmwareFull },
-        { std::string(62, ' ') + "QTXU", FirmwareUpdate },
-        { std::string(62, ' ') + "QTXD", FirmwareKindD },
-        { std::string(62, ' ') + "QTXZ", FirmwareUnknown },
-        { std::string(62, ' ') + "QTYF", FirmwareNone },
-    };
-    std::string path = TempPath("fw.upx");
-    for (const Row& row : rows) {
-        std::ofstream(path, std::ios::binary) << row.header << std::string(128 - row.header.size(), '_');
-        EXPECT_EQ(JobFirmwareKind(path), row.kind) << row.header;
-    }
-    std::ofstream(path, std::ios::binary) << std::string(62, ' ') << "QTXF" << std::string(61, '_'); // 127 bytes
-    EXPECT_EQ(JobFirmwareKind(path), FirmwareNone);
-    std::remove(path.c_str());
-    EXPECT_EQ(JobFirmwareKind(path), FirmwareNone);
-}
-
 TEST(JobsCommands, JobsOfCommandsAndTheirConfirmations)
 {
     struct Row {

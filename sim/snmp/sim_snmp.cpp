@@ -124,7 +124,17 @@ void SimSnmpAgent::SetValue(const SimOidKey& key, uint8_t tag, const SnmpValue& 
     o.value = value;
 }
 
-std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint32_t nowMs)
+std::vector<NetAddress> SimSnmpAgent::TrapDestinations() const
+{
+    std::vector<NetAddress> out;
+    if (config_.trapTo)
+        out.push_back(*config_.trapTo);
+    if (registered_ && registered_ != config_.trapTo)
+        out.push_back(*registered_);
+    return out;
+}
+
+std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint32_t nowMs, const NetAddress* from)
 {
     SnmpMessage req;
     if (SnmpDecodeMessage(data, size, &req) != kSnmpDecodeOk || !req.complete)
@@ -165,6 +175,13 @@ std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint
                 SimObject& o = mib.objects[key];
                 o.dynamic = SimObject::Dynamic::Fixed;
                 o.value = value;
+                SimOidKey registration;
+                if (from && SimOidKeyFromText(kSimRegistrationOid, &registration) && key == registration) {
+                    if (value.text.empty())
+                        registered_.reset();
+                    else
+                        registered_ = *from;
+                }
                 for (const SimOidKey& prefix : o.clears)
                     for (auto it = mib.objects.begin(); it != mib.objects.end();)
                         it = StartsWith(it->first, prefix) && it->first != key ? mib.objects.erase(it) : std::next(it);
@@ -309,11 +326,17 @@ int SimSnmpServer::SendTrap(uint32_t address, uint32_t specific, const std::vect
     }
     std::lock_guard<std::mutex> guard(lock_);
     Device* d = Find(address);
-    if (!d || !d->agent->Config().trapTo)
+    if (!d)
+        return 0;
+    std::vector<NetAddress> to = d->agent->TrapDestinations();
+    if (to.empty())
         return 0;
     std::vector<uint8_t> trap = d->agent->BuildTrap(specific, keys, clock_.TickMs());
     // From the device's own address, so the monitor knows which device it is.
-    return d->socket.SendTo(trap.data(), trap.size(), *d->agent->Config().trapTo) > 0 ? 1 : 0;
+    int sent = 0;
+    for (const NetAddress& a : to)
+        sent += d->socket.SendTo(trap.data(), trap.size(), a) > 0 ? 1 : 0;
+    return sent > 0 ? 1 : 0;
 }
 
 void SimSnmpServer::Run()
@@ -352,7 +375,8 @@ void SimSnmpServer::Run()
                     std::vector<uint8_t> answer;
                     {
                         std::lock_guard<std::mutex> guard(lock_);
-                        answer = devices[i]->agent->Handle(buffer.data(), static_cast<size_t>(size), clock_.TickMs());
+                        answer = devices[i]->agent->Handle(
+                            buffer.data(), static_cast<size_t>(size), clock_.TickMs(), &from);
                     }
                     ++requests_;
                     if (!answer.empty())
@@ -369,7 +393,8 @@ void SimSnmpServer::Run()
             for (Device* d : devices)
                 if (d->agent->WantsTraps())
                     for (auto& trap : d->agent->DueTraps(now))
-                        d->socket.SendTo(trap.data(), trap.size(), *d->agent->Config().trapTo);
+                        for (const NetAddress& a : d->agent->TrapDestinations())
+                            d->socket.SendTo(trap.data(), trap.size(), a);
         }
     }
 }
@@ -428,7 +453,7 @@ void SimSnmpEndpoint::OnReadable(uint32_t nowMs)
         int size = socket_.ReceiveFrom(buffer.data(), buffer.size(), &from);
         if (size <= 0)
             continue;
-        std::vector<uint8_t> answer = agent_->Handle(buffer.data(), static_cast<size_t>(size), nowMs);
+        std::vector<uint8_t> answer = agent_->Handle(buffer.data(), static_cast<size_t>(size), nowMs, &from);
         if (!answer.empty())
             socket_.SendTo(answer.data(), answer.size(), from);
     }
@@ -440,5 +465,6 @@ void SimSnmpEndpoint::OnTick(uint32_t nowMs)
         return;
     lastTrapCheck_ = nowMs;
     for (auto& trap : agent_->DueTraps(nowMs))
-        socket_.SendTo(trap.data(), trap.size(), *config_.trapTo);
+        for (const NetAddress& a : agent_->TrapDestinations())
+            socket_.SendTo(trap.data(), trap.size(), a);
 }

@@ -33,8 +33,10 @@ class SimSnmpAgent {
 public:
     SimSnmpAgent(const SimSnmpDeviceConfig& config, std::shared_ptr<const SimMib> mib, uint32_t nowMs);
 
-    // One request datagram; the answer to send back (empty: no answer, e.g. a wrong community).
-    std::vector<uint8_t> Handle(const uint8_t* data, size_t size, uint32_t nowMs);
+    // One request datagram; the answer to send back (empty: no answer, e.g. a wrong community). `from`, the
+    // sender: a set of the registration object makes it a destination of the enterprise traps (an empty
+    // value ends that).
+    std::vector<uint8_t> Handle(const uint8_t* data, size_t size, uint32_t nowMs, const NetAddress* from = nullptr);
     // An enterprise trap (generic 6) carrying the current values of `oids`.
     std::vector<uint8_t> BuildTrap(uint32_t specific, const std::vector<SimOidKey>& oids, uint32_t nowMs);
     // Traps for objects marked "trap" whose value changed since the last call.
@@ -50,8 +52,10 @@ public:
     }
     bool WantsTraps() const
     {
-        return config_.trapTo.has_value() && hasTrapObjects_;
+        return (config_.trapTo.has_value() || registered_.has_value()) && hasTrapObjects_;
     }
+    // Where traps go: --trap's destination and the monitor registered last.
+    std::vector<NetAddress> TrapDestinations() const;
 
 private:
     SimMib& Own(); // copy on first write: devices of one type share their MIB until then
@@ -64,7 +68,11 @@ private:
     uint32_t startMs_;
     bool hasTrapObjects_ = false;
     std::vector<std::pair<SimOidKey, size_t>> trapState_; // last cycle step seen per trap object
+    std::optional<NetAddress> registered_; // the sender of the last non-empty registration set
 };
+
+// The object a monitor sets to register itself with the device (its name, or name and trap port).
+constexpr const char* kSimRegistrationOid = "1.3.6.1.4.1.58127.2.7.0";
 
 // One device's agent with its own socket, for a host loop that waits on the socket itself (morvaksim's
 // fleet loop): the loop calls OnReadable when the socket has datagrams and OnTick now and then.

@@ -327,7 +327,12 @@ TEST_F(Jobs, UploadStopsAtTheFirstDeviceThatFails)
     Fleet fleet("upload", kBase + 97, 3, "secret");
     ASSERT_TRUE(fleet.started);
     std::string firmware = fleet.dir + "/fw.upx";
-    std::string header = std::string(62, ' ') + "QTXF" + "   " + "01012024" + "000" + "3220";
+    FirmwareHeader fw;
+    fw.letter = 'F';
+    fw.pattern = "Morvak_1100";
+    fw.version = "3.30";
+    fw.date = "01012024";
+    std::string header = FirmwareBuildHeader(fw);
     std::ofstream(firmware, std::ios::binary) << header << std::string(4000 - header.size(), 'x');
 
     std::vector<std::unique_ptr<DeviceEntry>> e;
@@ -341,13 +346,12 @@ TEST_F(Jobs, UploadStopsAtTheFirstDeviceThatFails)
     ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
     EXPECT_EQ(RunJob(JobUploadFirmware, job), JobUploadFailed);
     EXPECT_EQ(e[0]->status.load(), DevStatusOk);
-    EXPECT_EQ(
-        fleet.fleet.Device(0).images[static_cast<size_t>(fleet.fleet.Device(0).activeImage)].version, "3.22.0000");
+    EXPECT_EQ(fleet.fleet.Device(0).images[static_cast<size_t>(fleet.fleet.Device(0).runningImage)].version, "3.30");
     EXPECT_EQ(e[1]->status.load(), DevStatusWrongPassword);
     EXPECT_EQ(e[2]->status.load(), DevStatusOk);
     EXPECT_EQ(e[2]->progress.load(), 0); // never started
-    EXPECT_EQ(fleet.fleet.Device(2).images[static_cast<size_t>(fleet.fleet.Device(2).activeImage)].version,
-        fleet.fleet.Device(1).images[static_cast<size_t>(fleet.fleet.Device(1).activeImage)].version);
+    EXPECT_EQ(fleet.fleet.Device(2).images[static_cast<size_t>(fleet.fleet.Device(2).runningImage)].version,
+        fleet.fleet.Device(1).images[static_cast<size_t>(fleet.fleet.Device(1).runningImage)].version);
 
     // One device alone: uploaded and back.
     std::vector<std::unique_ptr<DeviceEntry>> one;
@@ -355,7 +359,7 @@ TEST_F(Jobs, UploadStopsAtTheFirstDeviceThatFails)
     one[0]->file_name = firmware;
     DeviceJob single = Job(one);
     EXPECT_EQ(RunJob(JobUploadFirmware, single), JobUploadOk);
-    EXPECT_EQ(one[0]->fw_version.str(), "3.22.0000");
+    EXPECT_EQ(one[0]->fw_version.str(), "3.30");
 }
 
 TEST_F(Jobs, SaveRestoreClockAndImages)

@@ -4,6 +4,7 @@
 #include "common/platform/file.h"
 #include "common/text.h"
 #include "config/device/deviceentry.h"
+#include "config/device/firmware.h"
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
 
@@ -183,7 +184,12 @@ TEST(MorvaksimDuplicates, APutSendsEveryBlockOnce)
                             auto link = std::make_unique<CountingLink>(&opcodes);
                             return link->Open() ? std::move(link) : nullptr;
                         } });
-    std::string image = Pattern(40 * 512 - 100);
+    FirmwareHeader header;
+    header.letter = 'F';
+    header.pattern = "Morvak_1100";
+    header.version = "3.30";
+    header.date = "01062024";
+    std::string image = FirmwareBuildHeader(header) + Pattern(40 * 512 - 100 - kFirmwareHeaderSize);
     TftpMemoryStream source(image);
     int ok = TftpPut(0x7f002d01, port, "writeflash_0", source, 5000, 512);
     TftpSetEnvironment({});

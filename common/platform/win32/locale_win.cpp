@@ -6,6 +6,24 @@
 #include <string>
 
 namespace {
+// The search of LanguageForCountry: EnumSystemLocalesA's callback has no context argument.
+thread_local int t_country = 0;
+thread_local std::string t_language;
+
+BOOL CALLBACK FindCountryLocale(LPSTR idText)
+{
+    LCID id = static_cast<LCID>(ParseUnsigned(std::string("0x") + idText));
+    char buffer[128];
+    int n = GetLocaleInfoA(id, LOCALE_ICOUNTRY, buffer, sizeof buffer);
+    if (n <= 1 || ParseDecimal(std::string(buffer, static_cast<size_t>(n - 1))) != t_country)
+        return TRUE;
+    n = GetLocaleInfoA(id, LOCALE_SLANGUAGE, buffer, sizeof buffer);
+    if (n <= 1)
+        return TRUE;
+    t_language.assign(buffer, static_cast<size_t>(n - 1));
+    return FALSE; // the first installed locale of the country
+}
+
 std::string Info(LCTYPE type, const char* fallback)
 {
     char buffer[32];
@@ -89,6 +107,13 @@ public:
     int CountryCode() const override
     {
         return ParseDecimal(Info(LOCALE_ICOUNTRY, "1"));
+    }
+    std::string LanguageForCountry(int country) const override
+    {
+        t_country = country;
+        t_language.clear();
+        EnumSystemLocalesA(FindCountryLocale, LCID_INSTALLED);
+        return t_language;
     }
 };
 } // namespace

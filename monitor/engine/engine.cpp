@@ -1,0 +1,984 @@
+// The monitor engine: devices, polling, states, actions, clones, registration and the device list.
+#include "monitor/engine/engine.h"
+
+#include "common/ini.h"
+#include "common/platform/file.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "monitor/snmp/snmp.h"
+#include "monitor/views/log.h"
+
+#include <algorithm>
+
+namespace {
+ScriptContext ItemContext(EngineDevice& d, const EngineItem* item)
+{
+    ScriptContext ctx;
+    ctx.kind = ScriptContextKind::Item;
+    ctx.item = item ? item->object : nullptr;
+    ctx.device = d.object.get();
+    ctx.runtime = &d;
+    return ctx;
+}
+
+std::string ValueText(const SnmpValue& v)
+{
+    return ExprValueText(v);
+}
+
+// Notification from the SNMP worker (the client's lock held): record the outcome, queue the rest.
+void ItemCallback(void* context, int status)
+{
+    EngineItem* item = static_cast<EngineItem*>(context);
+    EngineDevice* d = item->device;
+    bool noAnswer = status == -1;
+    if (noAnswer == d->noAnswer.load()) {
+        d->engine->Post(Engine::Message::Item, item, d->id, status);
+    } else {
+        d->noAnswer.store(noAnswer);
+        d->engine->Post(Engine::Message::Device, nullptr, d->id, status);
+    }
+}
+
+// A set whose completion someone waits for.
+struct SetCall {
+    std::function<void(int)> done;
+};
+
+void SetCallback(void* context, int status)
+{
+    SetCall* call = static_cast<SetCall*>(context);
+    if (call->done)
+        call->done(status);
+    delete call;
+}
+
+uint32_t RefreshInterval(const ItemObject& object, uint32_t state)
+{
+    const ItemRefresh* r = object.Refresh(state);
+    return r ? r->interval * 100 : 0;
+}
+
+bool Due(uint32_t now, uint32_t due)
+{
+    return static_cast<int32_t>(now - due) >= 0;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Items and devices
+
+std::string EngineItem::Name() const
+{
+    return rowOffset ? object->ref + "+" + std::to_string(rowOffset) : object->ref;
+}
+
+std::string EngineDevice::AddressText() const
+{
+    return SnmpAddressText(address);
+}
+
+bool EngineDevice::HasRegistration() const
+{
+    if (!object || object->registerInterval == 0)
+        return false;
+    return std::any_of(object->registerActions.begin(), object->registerActions.end(),
+        [](const ActionObject& a) { return a.event == kKwEnter; });
+}
+
+bool EngineDevice::Cached(const SnmpOid& oid, SnmpValue* out)
+{
+    return SnmpGetCached(oid, address, out) == 1;
+}
+
+uint32_t EngineDevice::OptionValue(const OptionObject& option)
+{
+    auto it = options.find(StrLower(option.name));
+    return it == options.end() ? option.defaultValue : it->second;
+}
+
+uint32_t EngineDevice::RowOffset(const ItemObject& item)
+{
+    auto it = byObject.find(&item);
+    return it == byObject.end() ? 0 : it->second->rowOffset;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Detection
+
+struct Engine::Detection {
+    struct Probe {
+        Detection* detection;
+        SnmpOid oid {};
+        std::string expected;
+        std::string type;
+        bool notified = false;
+    };
+    Engine* engine = nullptr;
+    uint32_t address = 0;
+    std::string community;
+    bool logging = false;
+    bool messages = true;
+    std::vector<std::unique_ptr<Probe>> probes;
+    std::mutex lock; // the fields below: the worker's callbacks write them
+    bool missing = false; // a probe got no answer
+    bool errorAnswer = false; // a probe got an error status (outranks a missing answer)
+    std::string type;
+    bool posted = false;
+
+    static void Callback(void* context, int status)
+    {
+        Probe* probe = static_cast<Probe*>(context);
+        Detection* det = probe->detection;
+        std::lock_guard<std::mutex> guard(det->lock);
+        if (det->posted)
+            return;
+        probe->notified = true;
+        if (status == -1)
+            det->missing = true;
+        else if (status > 0)
+            det->errorAnswer = true;
+        else {
+            for (const auto& p : det->probes) {
+                SnmpValue v;
+                if (SnmpGetCached(p->oid, det->address, &v) == 1 && SnmpValueText(v) == p->expected) {
+                    det->type = p->type;
+                    break;
+                }
+            }
+        }
+        bool all = std::all_of(det->probes.begin(), det->probes.end(), [](const auto& p) { return p->notified; });
+        if (!det->type.empty() || all) {
+            det->posted = true;
+            det->engine->Post(Message::Detect, nullptr, 0, 0, det);
+        }
+    }
+};
+
+Engine::Engine(const EngineSettings& settings, EngineFrontEnd* frontEnd)
+    : settings_(settings)
+    , frontEnd_(frontEnd)
+    , clock_(settings.clock ? settings.clock : &SystemClock())
+{
+}
+
+Engine::~Engine()
+{
+    closing_ = true;
+    for (auto& det : detections_)
+        for (const auto& p : det->probes)
+            SnmpUnsubscribe(p->oid, det->address, p.get());
+    detections_.clear();
+    for (auto& d : devices_) {
+        for (auto& item : d->items)
+            FreeItem(*item);
+        for (auto& item : d->display)
+            FreeItem(*item);
+    }
+    std::lock_guard<std::mutex> guard(queueLock_);
+    queue_.clear();
+}
+
+size_t Engine::Detecting() const
+{
+    return detections_.size();
+}
+
+bool Engine::AddDevice(uint32_t address, const std::string& community, bool logging, bool messages)
+{
+    if (FindDevice(address))
+        return false;
+    for (const auto& det : detections_)
+        if (det->address == address)
+            return false;
+    auto det = std::make_unique<Detection>();
+    det->engine = this;
+    det->address = address;
+    det->community = community.substr(0, 255);
+    det->logging = logging;
+    det->messages = messages;
+    std::string oidText, value, type;
+    for (size_t n = 0; ScriptDetectEntry(n, &oidText); ++n) {
+        auto probe = std::make_unique<Detection::Probe>();
+        probe->detection = det.get();
+        ScriptDetectValue(n, &probe->expected);
+        ScriptDetectType(n, &probe->type);
+        if (SnmpOidFromText(oidText.c_str(), &probe->oid) != 1)
+            continue;
+        det->probes.push_back(std::move(probe));
+    }
+    Detection* raw = det.get();
+    detections_.push_back(std::move(det));
+    if (raw->probes.empty()) {
+        raw->posted = true;
+        Post(Message::Detect, nullptr, 0, 0, raw);
+        return true;
+    }
+    // A probe not yet subscribed is not notified, so "every probe notified" waits for all of them; a match
+    // before that is handled on this thread after this call (the probes are removed there).
+    for (const auto& p : raw->probes)
+        SnmpSubscribe(p->oid, address, raw->community.c_str(), 1, p.get(), Detection::Callback);
+    return true;
+}
+
+void Engine::FinishDetection(Detection* det)
+{
+    for (const auto& p : det->probes)
+        SnmpUnsubscribe(p->oid, det->address, p.get());
+    std::string type;
+    bool missing, errorAnswer;
+    {
+        std::lock_guard<std::mutex> guard(det->lock);
+        type = det->type;
+        missing = det->missing;
+        errorAnswer = det->errorAnswer;
+    }
+    uint32_t address = det->address;
+    std::string community = det->community;
+    bool logging = det->logging, messages = det->messages;
+    detections_.remove_if([det](const auto& d) { return d.get() == det; });
+    if (closing_)
+        return;
+    std::string addressText = SnmpAddressText(address);
+    if (!type.empty() && !FindDevice(address)) {
+        EngineDevice* d = AddKnownDevice(address, community, type);
+        if (d) {
+            LogWriteDeviceKeys(settings_.settingsPath, addressText, logging);
+            StartDevice(*d);
+            return;
+        }
+    }
+    if (!messages)
+        return;
+    const StrCatalog& catalog = talvine_Strings();
+    // A device that answers but matches no type is not supported, as one that answers with an error.
+    if (errorAnswer || !missing)
+        frontEnd_->DetectFailed(
+            address, EngineDetectResult::NotSupported, StrFormat(StrLoad(catalog, 2022).c_str(), addressText.c_str()));
+    else
+        frontEnd_->DetectFailed(
+            address, EngineDetectResult::NoAnswer, StrFormat(StrLoad(catalog, 2021).c_str(), addressText.c_str()));
+}
+
+int Engine::AddDevicesFromMessage(const uint8_t* data, size_t size)
+{
+    int started = 0;
+    for (const auto& [address, community] : EngineParseAddRecords(data, size))
+        if (AddDevice(address, community, false, false))
+            ++started;
+    return started;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building, loading, saving, removing
+
+void Engine::BuildItems(EngineDevice& d, EngineItem* parent, const std::vector<std::unique_ptr<ItemObject>>& objects,
+    std::vector<std::unique_ptr<EngineItem>>& out, bool display)
+{
+    for (const auto& object : objects) {
+        auto item = std::make_unique<EngineItem>();
+        item->object = object.get();
+        item->device = &d;
+        item->parent = parent;
+        item->display = display;
+        item->oids.resize(object->uses.size());
+        d.byObject[object.get()] = item.get();
+        if (!display)
+            BuildItems(d, item.get(), object->children, item->children, false);
+        out.push_back(std::move(item));
+    }
+}
+
+void Engine::ReadOptions(EngineDevice& d)
+{
+    IniFile ini(settings_.settingsPath);
+    ini.Load();
+    std::string prefix = d.AddressText() + "_";
+    for (const OptionObject& o : d.object->options)
+        d.options[StrLower(o.name)]
+            = static_cast<uint32_t>(ini.GetInt("Advanced", prefix + o.name, static_cast<int32_t>(o.defaultValue)));
+}
+
+std::unique_ptr<EngineDevice> Engine::Build(uint32_t address, const std::string& community, const std::string& type)
+{
+    std::unique_ptr<DeviceObject> object = ScriptInstantiate(type);
+    if (!object)
+        return nullptr;
+    auto d = std::make_unique<EngineDevice>();
+    d->engine = this;
+    d->id = nextId_++;
+    d->object = std::move(object);
+    d->address = address;
+    d->community = community.substr(0, 255);
+    d->registered = !d->HasRegistration();
+    BuildItems(*d, nullptr, d->object->items, d->items, false);
+    BuildItems(*d, nullptr, d->object->display, d->display, true);
+    ReadOptions(*d);
+    return d;
+}
+
+EngineDevice* Engine::AddKnownDevice(uint32_t address, const std::string& community, const std::string& type,
+    uint32_t mode, const std::string& treeState)
+{
+    if (FindDevice(address))
+        return nullptr;
+    std::unique_ptr<EngineDevice> d = Build(address, community, type);
+    if (!d)
+        return nullptr;
+    d->mode = mode;
+    EngineTreeStateDecode(treeState, d->items);
+    // A line kept for a type without a script gives way to the device now listed at its address.
+    std::string addressText = d->AddressText();
+    keptLines_.erase(std::remove_if(keptLines_.begin(), keptLines_.end(),
+                         [&](const std::string& line) {
+                             EngineListLine l;
+                             return EngineParseListLine(line, &l) && l.address == addressText;
+                         }),
+        keptLines_.end());
+    devices_.push_back(std::move(d));
+    EngineDevice* raw = devices_.back().get();
+    frontEnd_->DeviceAdded(*raw);
+    return raw;
+}
+
+int Engine::LoadDevices()
+{
+    std::string data;
+    bool missing = false;
+    if (!FileReadAll(settings_.listPath, &data, &missing))
+        return missing ? 1 : 0;
+    size_t pos = 0;
+    while (pos < data.size()) {
+        size_t end = data.find('\n', pos);
+        if (end == std::string::npos)
+            end = data.size();
+        std::string_view line = TrimLineEnd(std::string_view(data).substr(pos, end - pos));
+        pos = end + 1;
+        EngineListLine l;
+        if (!EngineParseListLine(line, &l))
+            continue;
+        auto ip = NetParseAddress(l.address);
+        if (!ip)
+            continue;
+        uint32_t address = SnmpAddressFromHost(*ip);
+        if (FindDevice(address))
+            continue;
+        if (!AddKnownDevice(address, l.community, l.type, l.mode, l.treeState))
+            keptLines_.emplace_back(line);
+    }
+    return 1;
+}
+
+int Engine::SaveDevices()
+{
+    std::string text;
+    for (const auto& d : devices_) {
+        EngineListLine l;
+        l.type = d->object->type;
+        l.address = d->AddressText();
+        l.community = d->community;
+        l.mode = d->mode;
+        l.treeState = EngineTreeStateEncode(d->items);
+        text += EngineFormatListLine(l) + "\r\n";
+    }
+    for (const std::string& line : keptLines_)
+        text += line + "\r\n";
+    return FileWriteAtomic(settings_.listPath, text);
+}
+
+void Engine::StartAll()
+{
+    for (size_t i = 0; i < devices_.size(); ++i)
+        StartDevice(*devices_[i]);
+}
+
+bool Engine::RemoveDevice(EngineDevice* device)
+{
+    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const auto& d) { return d.get() == device; });
+    if (it == devices_.end())
+        return false;
+    EngineDevice& d = **it;
+    for (auto& item : d.items) {
+        Hide(*item);
+        FreeItem(*item);
+    }
+    for (auto& item : d.display) {
+        Hide(*item);
+        FreeItem(*item);
+    }
+    std::string address = d.AddressText();
+    {
+        IniTransaction t(settings_.settingsPath);
+        for (const OptionObject& o : d.object->options)
+            t->DeleteKey("Advanced", address + "_" + o.name);
+        t.Commit();
+    }
+    LogDeleteDeviceKeys(settings_.settingsPath, address);
+    frontEnd_->DeviceRemoved(d);
+    devices_.erase(it);
+    return true;
+}
+
+EngineDevice* Engine::FindDevice(uint32_t address) const
+{
+    for (const auto& d : devices_)
+        if (d->address == address)
+            return d.get();
+    return nullptr;
+}
+
+EngineDevice* Engine::DeviceById(uint32_t id) const
+{
+    for (const auto& d : devices_)
+        if (d->id == id)
+            return d.get();
+    return nullptr;
+}
+
+void Engine::SetOption(EngineDevice& device, const std::string& name, uint32_t value)
+{
+    device.options[StrLower(name)] = value;
+    IniWriteInt(settings_.settingsPath, "Advanced", device.AddressText() + "_" + name, static_cast<int32_t>(value));
+    for (auto& item : device.items)
+        UpdateItem(*item, -1, false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Polling
+
+void Engine::Subscribe(EngineItem& item, uint32_t state, bool atOnce)
+{
+    EngineDevice& d = *item.device;
+    uint32_t interval = atOnce ? 1 : RefreshInterval(*item.object, state);
+    ScriptContext ctx = ItemContext(d, &item);
+    for (size_t i = 0; i < item.object->uses.size(); ++i) {
+        const ItemUse& use = item.object->uses[i];
+        EngineOid& o = item.oids[i];
+        if (!use.valid)
+            continue;
+        SnmpOid oid = use.oid;
+        bool missing = false;
+        if (!use.indexTemplate.empty()) {
+            SnmpValue index = TemplateExpand(use.indexTemplate, ctx);
+            missing = index.kind == kSnmpNone || (index.kind == kSnmpInteger && index.integer == 0);
+            if (!missing)
+                SnmpOidAppendIndex(&oid, index);
+        }
+        bool changed = !o.valid || missing != o.missing || !SnmpOidEqual(oid, o.oid);
+        if (o.subscribed && changed) {
+            SnmpUnsubscribe(o.oid, d.address, &item);
+            o.subscribed = false;
+        }
+        o.valid = true;
+        o.missing = missing;
+        o.oid = oid;
+        if (!missing) {
+            uint32_t ms = changed && item.subscribed ? 1 : interval;
+            o.subscribed = SnmpSubscribe(oid, d.address, d.community.c_str(), ms, &item, ItemCallback) == 1;
+        }
+    }
+    if (!atOnce) {
+        std::vector<std::string> wanted;
+        if (const ItemRefresh* r = item.object->Refresh(state))
+            for (const std::string& e : r->events)
+                wanted.push_back(StrLower(e));
+        for (const std::string& e : item.events)
+            if (std::find(wanted.begin(), wanted.end(), e) == wanted.end()) {
+                auto& list = d.events[e];
+                list.erase(std::remove(list.begin(), list.end(), &item), list.end());
+            }
+        for (const std::string& e : wanted)
+            if (std::find(item.events.begin(), item.events.end(), e) == item.events.end())
+                d.events[e].push_back(&item);
+        item.events = wanted;
+    }
+    item.subscribed = true;
+}
+
+void Engine::Unsubscribe(EngineItem& item)
+{
+    EngineDevice& d = *item.device;
+    for (EngineOid& o : item.oids) {
+        if (o.subscribed)
+            SnmpUnsubscribe(o.oid, d.address, &item);
+        o = EngineOid {};
+    }
+    for (const std::string& e : item.events) {
+        auto& list = d.events[e];
+        list.erase(std::remove(list.begin(), list.end(), &item), list.end());
+    }
+    item.events.clear();
+    item.subscribed = false;
+}
+
+void Engine::Purge(EngineItem& item)
+{
+    std::lock_guard<std::mutex> guard(queueLock_);
+    queue_.erase(
+        std::remove_if(queue_.begin(), queue_.end(), [&](const Entry& e) { return e.item == &item; }), queue_.end());
+    item.queued = 0;
+}
+
+void Engine::FreeItem(EngineItem& item)
+{
+    for (auto& child : item.children)
+        FreeItem(*child);
+    Unsubscribe(item);
+    Purge(item);
+    item.device->byObject.erase(item.object);
+}
+
+void Engine::Refresh(EngineItem* item)
+{
+    if (item) {
+        Subscribe(*item, item->state, true);
+        return;
+    }
+    for (auto& d : devices_)
+        StartDevice(*d);
+}
+
+void Engine::AttachDisplay(EngineDevice& device, bool attached)
+{
+    device.displayAttached = attached;
+    for (auto& item : device.display) {
+        if (attached) {
+            UpdateItem(*item, -1, true);
+        } else {
+            Hide(*item);
+            Unsubscribe(*item);
+            Purge(*item);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// States and the tree
+
+uint32_t Engine::Evaluate(EngineItem& item)
+{
+    return ItemState(*item.object, ItemContext(*item.device, &item));
+}
+
+void Engine::RunEventActions(EngineItem& item, uint32_t state, ScriptKeyword event)
+{
+    const ActionList* actions = item.object->Actions(state);
+    if (!actions)
+        return;
+    for (const ActionObject& a : *actions)
+        if (a.event == event)
+            ActionRun(&item, *item.device, a);
+}
+
+void Engine::ChangeState(EngineItem& item, uint32_t state)
+{
+    if (state == item.state)
+        return;
+    uint32_t old = item.state;
+    RunEventActions(item, old, kKwLeave);
+    item.state = state;
+    RunEventActions(item, state, kKwEnter);
+}
+
+bool Engine::Visible(const EngineItem& item, uint32_t flags) const
+{
+    if (flags & kItemHide)
+        return false;
+    if (item.display)
+        return item.device->displayAttached;
+    if (item.parent && (item.device->noAnswer.load() || !item.device->registered))
+        return false;
+    return !item.parent || item.parent->shown;
+}
+
+void Engine::Count(EngineDevice& d, uint32_t oldFlags, uint32_t newFlags)
+{
+    uint32_t errors = d.errors + ((newFlags & kItemError) ? 1 : 0) - ((oldFlags & kItemError) ? 1 : 0);
+    uint32_t connects = d.connects + ((newFlags & kItemConnect) ? 1 : 0) - ((oldFlags & kItemConnect) ? 1 : 0);
+    if (errors != d.errors || connects != d.connects) {
+        d.errors = errors;
+        d.connects = connects;
+        frontEnd_->DeviceChanged(d);
+    }
+}
+
+EngineItem* Engine::PreviousShown(EngineItem& item)
+{
+    EngineItem* last = nullptr;
+    for (auto& s : Siblings(item)) {
+        if (s.get() == &item)
+            break;
+        if (s->shown)
+            last = s.get();
+    }
+    return last;
+}
+
+std::vector<std::unique_ptr<EngineItem>>& Engine::Siblings(EngineItem& item)
+{
+    if (item.parent)
+        return item.parent->children;
+    return item.display ? item.device->display : item.device->items;
+}
+
+void Engine::Hide(EngineItem& item)
+{
+    for (auto& child : item.children) {
+        Hide(*child);
+        // Children out of the tree are not polled until they are inserted again.
+        if (child->subscribed) {
+            Unsubscribe(*child);
+            Purge(*child);
+        }
+    }
+    if (!item.shown)
+        return;
+    frontEnd_->ItemRemoved(item);
+    item.shown = false;
+    if (!item.display)
+        Count(*item.device, item.flags, 0);
+    item.flags = 0;
+}
+
+void Engine::Show(EngineItem& item)
+{
+    if (item.parent && !item.parent->shown) {
+        frontEnd_->ErrorMessage("Extraordinary fatal error:\r\rParent item isn't visible, can't insert this item!");
+        return;
+    }
+    item.shown = true;
+    item.flags = item.object->Flags(item.state);
+    frontEnd_->ItemInserted(item, PreviousShown(item));
+    if (!item.display)
+        Count(*item.device, 0, item.flags);
+}
+
+void Engine::UpdateItem(EngineItem& item, int state, bool initial)
+{
+    if (state < 0)
+        ChangeState(item, Evaluate(item));
+    else
+        ChangeState(item, static_cast<uint32_t>(state));
+    uint32_t flags = item.object->Flags(item.state);
+    bool visible = Visible(item, flags);
+    if (item.shown && visible) {
+        uint32_t old = item.flags;
+        item.flags = flags;
+        frontEnd_->ItemUpdated(item);
+        if (!item.display)
+            Count(*item.device, old, flags);
+        for (size_t i = 0; i < item.children.size(); ++i)
+            UpdateItem(*item.children[i], -1, !item.children[i]->subscribed);
+    } else if (item.shown) {
+        Hide(item);
+    } else if (visible) {
+        Show(item);
+        if (item.shown)
+            for (size_t i = 0; i < item.children.size(); ++i)
+                UpdateItem(*item.children[i], -1, true);
+    }
+    if (initial || item.subscribed)
+        Subscribe(item, item.state, initial);
+    UpdateClones(item, flags);
+}
+
+void Engine::UpdateClones(EngineItem& item, uint32_t flags)
+{
+    auto& siblings = Siblings(item);
+    size_t at = 0;
+    while (at < siblings.size() && siblings[at].get() != &item)
+        ++at;
+    if (at == siblings.size())
+        return;
+    auto isClone = [&](size_t i) {
+        return i < siblings.size() && siblings[i]->object->ref == item.object->ref
+            && siblings[i]->rowOffset > item.rowOffset;
+    };
+    if (flags & kItemClone) {
+        if (item.rowOffset >= 99 || isClone(at + 1))
+            return;
+        auto clone = std::make_unique<EngineItem>();
+        EngineDevice& d = *item.device;
+        clone->own = ItemClone(*item.object, item.parent ? item.parent->object : nullptr);
+        clone->object = clone->own.get();
+        clone->device = &d;
+        clone->parent = item.parent;
+        clone->display = item.display;
+        clone->rowOffset = item.rowOffset + 1;
+        clone->oids.resize(clone->object->uses.size());
+        d.byObject[clone->object] = clone.get();
+        if (!clone->display)
+            BuildItems(d, clone.get(), clone->object->children, clone->children, false);
+        EngineItem* raw = clone.get();
+        siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(at + 1), std::move(clone));
+        Subscribe(*raw, 0, true);
+        return;
+    }
+    size_t end = at + 1;
+    while (isClone(end))
+        ++end;
+    if (end == at + 1)
+        return;
+    for (size_t i = at + 1; i < end; ++i) {
+        Hide(*siblings[i]);
+        FreeItem(*siblings[i]);
+    }
+    siblings.erase(
+        siblings.begin() + static_cast<std::ptrdiff_t>(at + 1), siblings.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+void Engine::StartDevice(EngineDevice& d)
+{
+    d.started = true;
+    if (!d.registered && d.HasRegistration() && !d.registering) {
+        d.registerArmed = true;
+        d.registerDue = clock_->TickMs();
+    } else if (d.HasRegistration() && !d.registerArmed) {
+        d.registerArmed = true;
+        d.registerDue = clock_->TickMs() + d.object->registerInterval * 100;
+    }
+    frontEnd_->DeviceChanged(d);
+    for (size_t i = 0; i < d.items.size(); ++i)
+        UpdateItem(*d.items[i], -1, true);
+    if (d.displayAttached)
+        for (size_t i = 0; i < d.display.size(); ++i)
+            UpdateItem(*d.display[i], -1, true);
+    RunTimers();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration and timers
+
+void Engine::Register(EngineDevice& d)
+{
+    const ActionObject* chosen = nullptr;
+    int n = 0;
+    for (const ActionObject& a : d.object->registerActions) {
+        if (a.event != kKwEnter)
+            continue;
+        if (!chosen || (d.mode == 2 && n == 1))
+            chosen = &a;
+        if (++n == 2)
+            break;
+    }
+    if (!chosen)
+        return;
+    d.registering = true;
+    uint32_t id = d.id;
+    ActionRun(nullptr, d, *chosen, [this, id](int status) { Post(Message::Registered, nullptr, id, status); });
+}
+
+void Engine::RunTimers()
+{
+    uint32_t now = clock_->TickMs();
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        EngineDevice& d = *devices_[i];
+        if (!d.registerArmed || d.registering || !Due(now, d.registerDue))
+            continue;
+        d.registerDue = now + d.object->registerInterval * 100;
+        Register(d);
+    }
+}
+
+uint32_t Engine::NextTimerMs()
+{
+    uint32_t now = clock_->TickMs(), best = UINT32_MAX;
+    for (const auto& d : devices_) {
+        if (!d->registerArmed || d->registering)
+            continue;
+        uint32_t left = Due(now, d->registerDue) ? 0 : d->registerDue - now;
+        best = std::min(best, left);
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
+
+void Engine::ActionRun(EngineItem* item, EngineDevice& d, const ActionObject& action, std::function<void(int)> done)
+{
+    ScriptContext itemCtx = ItemContext(d, item);
+    std::vector<SnmpValue> args = ActionArguments(action.arguments, itemCtx);
+    ScriptContext ctx = itemCtx;
+    ctx.kind = ScriptContextKind::Action;
+    ctx.args = &args;
+    auto expand = [&](const std::string& text) { return ValueText(TemplateExpand(text, ctx)); };
+    auto finish = [&](int status) {
+        if (done)
+            done(status);
+    };
+
+    if (action.hasQuery) {
+        std::string message = action.queryTexts.size() > 0 ? expand(action.queryTexts[0]) : "";
+        std::string check = action.queryTexts.size() > 1 ? expand(action.queryTexts[1]) : "";
+        std::string key = action.queryTexts.size() > 2 ? expand(action.queryTexts[2]) : "";
+        bool withBox = !check.empty() && !key.empty();
+        bool positive;
+        bool checked = false;
+        if (withBox && IniGetInt(settings_.settingsPath, "Options", key, 0) != 0)
+            positive = true;
+        else {
+            positive = frontEnd_->Query(d, action.queryFlags, message, withBox ? check : "", &checked);
+            if (positive && checked && withBox)
+                IniWriteString(settings_.settingsPath, "Options", key.c_str(), "1");
+        }
+        // Flag 0x100 asks for the action on a negative answer instead.
+        bool run = (action.queryFlags & 0x100) ? !positive : positive;
+        if (!run) {
+            finish(1);
+            return;
+        }
+    }
+
+    const std::vector<std::string>& v = action.values;
+    auto value = [&](size_t i) { return i < v.size() ? expand(v[i]) : std::string(); };
+    switch (action.kind) {
+    case ActionKind::SetEvent: {
+        if (!v.empty()) {
+            auto it = d.events.find(StrLower(v[0]));
+            if (it != d.events.end()) {
+                std::vector<EngineItem*> items = it->second;
+                for (EngineItem* target : items)
+                    Subscribe(*target, target->state, true);
+            }
+        }
+        break;
+    }
+    case ActionKind::SnmpSet: {
+        SnmpOid oid;
+        if (action.setOid.empty() || SnmpOidFromText(action.setOid.c_str(), &oid) != 1) {
+            finish(-1);
+            return;
+        }
+        if (!action.setIndexTemplate.empty())
+            SnmpOidAppendIndex(&oid, TemplateExpand(action.setIndexTemplate, ctx));
+        SnmpValue setValue = TemplateExpand(action.setValue, ctx);
+        SetCall* call = done ? new SetCall { std::move(done) } : nullptr;
+        if (SnmpQueueSet(oid, d.address, d.community.c_str(), setValue, call, call ? SetCallback : nullptr, 1) != 1
+            && call) {
+            call->done(-1);
+            delete call;
+        }
+        return;
+    }
+    case ActionKind::Log:
+        LogWrite(d.AddressText(), ParseUnsigned(value(0)), value(1));
+        break;
+    case ActionKind::Infotip:
+        frontEnd_->Balloon(d, ParseUnsigned(value(0)), value(1));
+        break;
+    case ActionKind::Execute:
+    case ActionKind::ExecHidden: {
+        std::string command = value(0);
+        size_t blank = command.find(' ');
+        std::string program = command.substr(0, blank);
+        std::string parameters = blank == std::string::npos ? "" : command.substr(blank + 1);
+        frontEnd_->Run(d, program, parameters, action.kind == ActionKind::ExecHidden);
+        break;
+    }
+    case ActionKind::ExecPlugin:
+        frontEnd_->Plugin(d, v.empty() ? "" : v[0], value(1));
+        break;
+    case ActionKind::None:
+        break;
+    }
+    finish(0);
+}
+
+void Engine::RunExitActions()
+{
+    struct Wait {
+        std::mutex lock;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    std::function<void(EngineItem&)> run = [&](EngineItem& item) {
+        if (const ActionList* actions = item.object->Actions(item.state))
+            for (const ActionObject& a : *actions) {
+                if (a.event != kKwExit)
+                    continue;
+                auto wait = std::make_shared<Wait>();
+                ActionRun(&item, *item.device, a, [wait](int) {
+                    std::lock_guard<std::mutex> guard(wait->lock);
+                    wait->done = true;
+                    wait->cv.notify_all();
+                });
+                std::unique_lock<std::mutex> guard(wait->lock);
+                wait->cv.wait(guard, [&] { return wait->done; });
+            }
+        for (auto& child : item.children)
+            run(*child);
+    };
+    for (auto& d : devices_)
+        for (auto& item : d->items)
+            run(*item);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The queue
+
+void Engine::Post(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data)
+{
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        if (kind == Message::Item) {
+            // One waiting notification per item is enough: its state is evaluated when it is handled.
+            if (item->queued)
+                return;
+            ++item->queued;
+        }
+        queue_.push_back(Entry { kind, item, deviceId, status, data });
+    }
+    frontEnd_->Wake();
+}
+
+size_t Engine::Process()
+{
+    if (processing_)
+        return 0; // a nested message loop (a query dialog): the outer call handles what comes meanwhile
+    processing_ = true;
+    size_t handled = 0;
+    for (;;) {
+        Entry e;
+        {
+            std::lock_guard<std::mutex> guard(queueLock_);
+            if (queue_.empty())
+                break;
+            e = queue_.front();
+            queue_.pop_front();
+            if (e.item)
+                --e.item->queued;
+        }
+        Handle(e);
+        ++handled;
+    }
+    RunTimers();
+    processing_ = false;
+    return handled;
+}
+
+void Engine::Handle(const Entry& e)
+{
+    switch (e.kind) {
+    case Message::Item:
+        UpdateItem(*e.item, -1, false);
+        break;
+    case Message::Device:
+        if (EngineDevice* d = DeviceById(e.deviceId))
+            StartDevice(*d);
+        break;
+    case Message::Registered:
+        if (EngineDevice* d = DeviceById(e.deviceId)) {
+            d->registering = false;
+            bool registered = e.status == 0;
+            if (registered != d->registered) {
+                d->registered = registered;
+                StartDevice(*d);
+            }
+        }
+        break;
+    case Message::Detect:
+        FinishDetection(static_cast<Detection*>(e.data));
+        break;
+    }
+}

@@ -1,0 +1,284 @@
+// The monitor engine: the monitored devices, each an object tree built from the scripts plus its run-time
+// state; type detection of new devices; SNMP polling of every shown item; states, actions, clones of
+// table rows, registration; the device list talvine.lst.
+//
+// Threads. SNMP answers arrive on the SNMP worker, which only records the outcome (the device's no-answer
+// flag) and queues an item or device notification. Everything else happens on the front end's thread
+// (the window's, the command line's): it is woken through EngineFrontEnd::Wake and calls Engine::Process,
+// which evaluates states, runs enter and leave actions and updates the front end's tree model. So an
+// item's state changes on one thread only, and queries, plug-in calls and program starts never hold up
+// the SNMP worker. An item leaves its subscriptions and the queue before it is freed.
+#pragma once
+
+#include "common/clock.h"
+#include "monitor/objtree/objtree.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct EngineDevice;
+class Engine;
+
+// A `uses` entry as polled: the OID with its index appended, and whether the index is missing.
+struct EngineOid {
+    SnmpOid oid {};
+    bool valid = false; // the entry resolves to an OID
+    bool missing = true; // the index template gave none or 0: not polled
+    bool subscribed = false;
+};
+
+struct EngineItem {
+    ItemObject* object = nullptr; // the definitions (a clone's own copy)
+    std::unique_ptr<ItemObject> own; // a clone's copy of its origin's definitions
+    EngineDevice* device = nullptr;
+    EngineItem* parent = nullptr; // null at top level and for display items
+    std::vector<std::unique_ptr<EngineItem>> children; // in tree order; clones follow their origin
+    bool display = false; // an item of the display window
+    uint32_t state = 0;
+    bool shown = false; // in the front end's tree (display items: in the display window)
+    bool subscribed = false;
+    bool expanded = false; // the front end's expansion, kept in the device list
+    uint32_t rowOffset = 0; // k for the k-th clone after its origin
+    uint32_t flags = 0; // current flags while shown (for the counters)
+    std::vector<EngineOid> oids;
+    std::vector<std::string> events; // device events it is registered with (lower case)
+    uint32_t queued = 0; // notifications waiting in the queue (guarded by the queue's lock)
+    void* frontData = nullptr; // the front end's own record for the item
+
+    // "REF" or "REF+K" for a clone.
+    std::string Name() const;
+};
+
+struct EngineDevice : public ScriptRuntime {
+    Engine* engine = nullptr;
+    uint32_t id = 0; // unique for the engine's lifetime (asynchronous completions name devices by it)
+    std::unique_ptr<DeviceObject> object;
+    uint32_t address = 0; // network byte order
+    std::string community;
+    std::atomic<bool> noAnswer { true };
+    bool registered = false;
+    uint32_t mode = 0; // 2 selects the second registration action
+    uint32_t details = 0; // the main window's details mask
+    uint32_t errors = 0; // shown items whose flags include error
+    uint32_t connects = 0; // shown items whose flags include connect
+    bool registering = false; // a registration action is under way
+    uint32_t registerDue = 0; // clock time of the next registration (when registerArmed)
+    bool registerArmed = false;
+    bool displayAttached = false; // display items are polled while a display is attached
+    bool started = false;
+    std::vector<std::unique_ptr<EngineItem>> items;
+    std::vector<std::unique_ptr<EngineItem>> display;
+    std::map<std::string, std::vector<EngineItem*>> events; // lower-cased event name -> items
+    std::map<std::string, uint32_t> options; // lower-cased option name -> value
+    std::unordered_map<const ItemObject*, EngineItem*> byObject;
+    void* frontData = nullptr;
+
+    std::string AddressText() const;
+    bool HasRegistration() const;
+
+    // What the expressions read of the running monitor.
+    bool Cached(const SnmpOid& oid, SnmpValue* out) override;
+    uint32_t Address() override
+    {
+        return address;
+    }
+    std::string Community() override
+    {
+        return community;
+    }
+    bool Error() override
+    {
+        return noAnswer.load() || !registered;
+    }
+    uint32_t Details() override
+    {
+        return details;
+    }
+    uint32_t OptionValue(const OptionObject& option) override;
+    uint32_t RowOffset(const ItemObject& item) override;
+};
+
+// Outcome of a detection.
+enum class EngineDetectResult : uint8_t { Added, Exists, NoAnswer, NotSupported, Failed };
+
+// What the engine hands to the front end. Every call but Wake runs on the front end's thread, inside
+// Engine::Process or a front-end call into the engine.
+class EngineFrontEnd {
+public:
+    virtual ~EngineFrontEnd() = default;
+    // Any thread: something waits in the queue; the front end calls Engine::Process on its thread soon.
+    virtual void Wake() = 0;
+    // The tree model. `after` is the shown item the new one follows (null: first under its parent, or
+    // after the previous device's items at top level).
+    virtual void ItemInserted(EngineItem& item, EngineItem* after) = 0;
+    virtual void ItemUpdated(EngineItem& item) = 0;
+    virtual void ItemRemoved(EngineItem& item) = 0;
+    // A field of the device line changed (no-answer, registered, counters), or it was added or removed.
+    virtual void DeviceChanged(EngineDevice& device) = 0;
+    virtual void DeviceAdded(EngineDevice& device) = 0;
+    virtual void DeviceRemoved(EngineDevice& device) = 0;
+    // A detection ended without adding a device (the message text of string 2021 or 2022, address filled
+    // in); `result` tells which.
+    virtual void DetectFailed(uint32_t address, EngineDetectResult result, const std::string& message) = 0;
+    // A query before an action: true for a positive answer (OK or Yes). `checkText` non-empty: the dialog
+    // has a check box, whose state goes to *checked.
+    virtual bool Query(
+        EngineDevice& device, uint32_t flags, const std::string& message, const std::string& checkText, bool* checked)
+        = 0;
+    virtual void Balloon(EngineDevice& device, uint32_t kind, const std::string& text) = 0;
+    virtual void Plugin(EngineDevice& device, const std::string& name, const std::string& argument) = 0;
+    virtual void Run(EngineDevice& device, const std::string& program, const std::string& parameters, bool hidden) = 0;
+    virtual void ErrorMessage(const std::string& text) = 0;
+};
+
+struct EngineSettings {
+    std::string listPath; // talvine.lst
+    std::string settingsPath; // talvine.ini (options in "Advanced", logging keys)
+    Clock* clock = nullptr; // registration timers; null = the system clock
+};
+
+class Engine {
+public:
+    Engine(const EngineSettings& settings, EngineFrontEnd* frontEnd);
+    ~Engine(); // unsubscribes and frees every device (no exit actions: see RunExitActions)
+
+    // The device list. Load adds the listed devices (not yet started: StartAll); lines of a type without
+    // a script are kept and written back. Save returns 1 when the file was written.
+    int LoadDevices();
+    int SaveDevices();
+    void StartAll();
+
+    // Detects the type of the device at `address` and adds it (logging settings written, started). The
+    // outcome reaches the front end: DeviceAdded, or DetectFailed. Returns false at once when the address
+    // is listed or being detected (nothing else happens).
+    bool AddDevice(uint32_t address, const std::string& community, bool logging, bool messages = true);
+    // Another instance's packed records (32-bit length of the record, 32-bit address, community text).
+    int AddDevicesFromMessage(const uint8_t* data, size_t size);
+    // Detections under way.
+    size_t Detecting() const;
+    // Adds a device of a known type without detection (tests, the list). Null when the type is unknown.
+    EngineDevice* AddKnownDevice(uint32_t address, const std::string& community, const std::string& type,
+        uint32_t mode = 0, const std::string& treeState = {});
+    bool RemoveDevice(EngineDevice* device);
+    void StartDevice(EngineDevice& device);
+    // The tree update of an item: `state` < 0 evaluates it now (with its actions).
+    void UpdateItem(EngineItem& item, int state, bool initial);
+    // Polls the item (at once, or with the interval of `state`).
+    void Subscribe(EngineItem& item, uint32_t state, bool atOnce);
+    void Unsubscribe(EngineItem& item);
+    // Runs one action (menu entries, enter, leave, exit, registration); `done` gets the status (sets:
+    // the set's status, on the SNMP worker; else 0 at once; 1 when a query said no).
+    void ActionRun(
+        EngineItem* item, EngineDevice& device, const ActionObject& action, std::function<void(int)> done = {});
+    // The exit actions of every device's items, one at a time, each waited for.
+    void RunExitActions();
+    // Refresh commands: one item, or every device's items, polled at once.
+    void Refresh(EngineItem* item);
+    void AttachDisplay(EngineDevice& device, bool attached);
+    void SetOption(EngineDevice& device, const std::string& name, uint32_t value);
+
+    // Front end's thread: handles every queued notification and due timer. Returns the number handled.
+    size_t Process();
+    // Milliseconds until the next timer (registration) is due; UINT32_MAX when none.
+    uint32_t NextTimerMs();
+
+    const std::vector<std::unique_ptr<EngineDevice>>& Devices() const
+    {
+        return devices_;
+    }
+    EngineDevice* FindDevice(uint32_t address) const;
+    Clock& GetClock()
+    {
+        return *clock_;
+    }
+    const EngineSettings& Settings() const
+    {
+        return settings_;
+    }
+    EngineFrontEnd* FrontEnd()
+    {
+        return frontEnd_;
+    }
+
+    // Queue entries (the SNMP worker posts them).
+    enum class Message : uint8_t { Item, Device, Registered, Detect };
+    void Post(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data = nullptr);
+
+    struct Detection; // a type detection under way
+
+private:
+    struct Entry {
+        Message kind;
+        EngineItem* item;
+        uint32_t deviceId;
+        int status;
+        void* data;
+    };
+    void Handle(const Entry& e);
+    EngineDevice* DeviceById(uint32_t id) const;
+    std::unique_ptr<EngineDevice> Build(uint32_t address, const std::string& community, const std::string& type);
+    void BuildItems(EngineDevice& d, EngineItem* parent, const std::vector<std::unique_ptr<ItemObject>>& objects,
+        std::vector<std::unique_ptr<EngineItem>>& out, bool display);
+    void ReadOptions(EngineDevice& d);
+    void FreeItem(EngineItem& item); // unsubscribes the item and its children, purges the queue
+    void Purge(EngineItem& item);
+    uint32_t Evaluate(EngineItem& item);
+    void ChangeState(EngineItem& item, uint32_t state);
+    void RunEventActions(EngineItem& item, uint32_t state, ScriptKeyword event);
+    bool Visible(const EngineItem& item, uint32_t flags) const;
+    void Show(EngineItem& item);
+    void Hide(EngineItem& item);
+    void Count(EngineDevice& d, uint32_t oldFlags, uint32_t newFlags);
+    EngineItem* PreviousShown(EngineItem& item);
+    void UpdateClones(EngineItem& item, uint32_t flags);
+    std::vector<std::unique_ptr<EngineItem>>& Siblings(EngineItem& item);
+    void Register(EngineDevice& d);
+    void FinishDetection(Detection* det);
+    void RunTimers();
+
+    EngineSettings settings_;
+    EngineFrontEnd* frontEnd_;
+    Clock* clock_;
+    std::vector<std::unique_ptr<EngineDevice>> devices_;
+    std::vector<std::string> keptLines_; // list lines of types without a script, written back as read
+    uint32_t nextId_ = 1;
+    mutable std::mutex queueLock_;
+    std::deque<Entry> queue_;
+    std::list<std::unique_ptr<Detection>> detections_;
+    std::atomic<bool> closing_ { false };
+    bool processing_ = false; // inside Process (a query dialog may run a nested message loop)
+};
+
+// The device list's line: "TYPE;ADDRESS;COMMUNITY;MODE;TREESTATE" (community scrambled, " " when empty).
+struct EngineListLine {
+    std::string type;
+    std::string address;
+    std::string community; // plain
+    uint32_t mode = 0;
+    std::string treeState;
+};
+bool EngineParseListLine(std::string_view line, EngineListLine* out);
+std::string EngineFormatListLine(const EngineListLine& line);
+
+// The tree-state text of a device's items (expanded flags), and reading one back onto them. Clones are
+// not part of it.
+std::string EngineTreeStateEncode(const std::vector<std::unique_ptr<EngineItem>>& items);
+void EngineTreeStateDecode(std::string_view text, const std::vector<std::unique_ptr<EngineItem>>& items);
+
+// `add:` records of another instance: (address, community) pairs; parsing stops at a record shorter than
+// 12 bytes or running past the end.
+std::vector<std::pair<uint32_t, std::string>> EngineParseAddRecords(const uint8_t* data, size_t size);
+
+// A program's parameters split at blanks (programs are never started through a shell elsewhere than on
+// Windows: the values come from devices).
+std::vector<std::string> EngineSplitParameters(std::string_view parameters);

@@ -1,0 +1,546 @@
+// The monitor engine against the simulator's SNMP agent over loopback: detection, polling, states,
+// clones, registration, queries and exit actions through the real SNMP client, in simulated time (one
+// ManualClock moves the client's scheduler and the simulated devices).
+#include "common/ini.h"
+#include "common/platform/net.h"
+#include "common/scramble.h"
+#include "monitor/engine/engine.h"
+#include "monitor/snmp/snmp.h"
+#include "monitor/snmp/snmp_ber.h"
+#include "sim/snmp/sim_snmp.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+std::string SourceDir()
+{
+    const char* s = std::getenv("SUITE_SOURCE_DIR");
+    return s ? s : ".";
+}
+
+uint16_t FreePort(uint32_t ip)
+{
+    UdpSocket s;
+    s.Open();
+    s.Bind(ip, 0);
+    return s.LocalAddress()->port;
+}
+
+// Records what the engine hands to its front end.
+class Recorder : public EngineFrontEnd {
+public:
+    std::mutex lock;
+    std::condition_variable cv;
+    bool woken = false;
+    std::vector<std::string> events; // front end's thread only
+    std::vector<std::pair<uint32_t, std::string>> failed;
+    bool answer = true; // the answer to queries
+    int queries = 0;
+
+    void Wake() override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        woken = true;
+        cv.notify_all();
+    }
+    bool WaitWake(int ms)
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        bool got = cv.wait_for(guard, std::chrono::milliseconds(ms), [&] { return woken; });
+        woken = false;
+        return got;
+    }
+    void ItemInserted(EngineItem& item, EngineItem*) override
+    {
+        events.push_back("insert " + item.Name());
+    }
+    void ItemUpdated(EngineItem& item) override
+    {
+        ++updates[item.Name()];
+    }
+    std::map<std::string, int> updates;
+    void ItemRemoved(EngineItem& item) override
+    {
+        events.push_back("remove " + item.Name());
+    }
+    void DeviceChanged(EngineDevice&) override { }
+    void DeviceAdded(EngineDevice& d) override
+    {
+        events.push_back("added " + d.object->type);
+    }
+    void DeviceRemoved(EngineDevice&) override { }
+    void DetectFailed(uint32_t address, EngineDetectResult, const std::string& message) override
+    {
+        failed.emplace_back(address, message);
+    }
+    bool Query(EngineDevice&, uint32_t, const std::string& message, const std::string&, bool*) override
+    {
+        ++queries;
+        events.push_back("query " + message);
+        return answer;
+    }
+    void Balloon(EngineDevice&, uint32_t kind, const std::string& text) override
+    {
+        events.push_back("balloon " + std::to_string(kind) + " " + text);
+    }
+    void Plugin(EngineDevice&, const std::string& name, const std::string& argument) override
+    {
+        events.push_back("plugin " + name + " " + argument);
+    }
+    void Run(EngineDevice&, const std::string& program, const std::string& parameters, bool) override
+    {
+        events.push_back("run " + program + " " + parameters);
+    }
+    void ErrorMessage(const std::string& text) override
+    {
+        events.push_back("error " + text);
+    }
+};
+
+const char* const kTestScript = R"(
+device Plain
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  childs   Top
+
+device Registering
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  register 600, enter:Register
+  childs   Top
+
+device Trapped
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  register 600, enter:Register
+  childs   Line
+
+device Refused
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  register 600, enter:RegisterReadOnly
+  childs   Top
+
+device Timed
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  childs   Timed, Evented
+
+device Accounting
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  childs   Acc:1
+
+item Top
+  uses     2.1.5.0
+  states   $e
+  text     "$1", "down"
+  refresh  time:10
+  action   menu:Ask menu:Clear exit:Bye
+  childs   Child
+
+item Line
+  uses     1.2.5.0
+  states   $1 == 1, $1 == 2, $1 == 3
+  text     "line $1"
+
+item Child
+  uses     1.2.2.0
+  text     "fw $1"
+  refresh  time:600
+
+item Timed
+  uses     2.1.3.0
+  states   1
+  refresh  time:100, time:50
+
+item Evented
+  uses     2.1.5.0
+  refresh  event:x
+  action   menu:Poke
+
+item Acc
+  uses     1.3.1.1.4.$i
+  states   $1 != ""
+  text     , "row $i: $1"
+  flags    hide, clone
+  refresh  time:10
+
+function Register
+  set      1.2.7.0, "Travik"
+
+function RegisterReadOnly
+  set      2.1.1.0, "Travik"
+
+function Bye
+  set      1.2.7.0, "bye"
+
+function Ask
+  query    0x120, "Sure?"
+  infotip  2, "ran"
+
+function Clear
+  set      1.3.2.0, ""
+
+function Poke
+  setevent x
+)";
+
+struct Rig {
+    ManualClock clock { 1000 };
+    SimSnmpServer server { clock };
+    uint16_t port = 0;
+    Recorder front;
+    std::string dir;
+    std::unique_ptr<Engine> engine;
+    uint32_t first;
+
+    // `types`: the simulated device types at first, first + 1, ...; `customScript`: the test's script
+    // instead of the shipped ones.
+    Rig(uint32_t firstAddress, const std::vector<std::string>& types, bool customScript)
+        : first(firstAddress)
+    {
+        dir = (std::filesystem::temp_directory_path()
+            / ("engine-test-" + std::to_string(getpid()) + "-" + std::to_string(firstAddress)))
+                  .string();
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        ScriptGlobal().Clear();
+        if (customScript)
+            ScriptGlobal().LoadText(kTestScript, "talvtest.dsc", "English");
+        else
+            ScriptLoadAll(SourceDir() + "/data/talv*.dsc", "English");
+        port = FreePort(firstAddress);
+        for (size_t i = 0; i < types.size(); ++i)
+            AddAgent(firstAddress + static_cast<uint32_t>(i), types[i]);
+        EXPECT_EQ(server.Start(), 1);
+        SnmpStartOptions options;
+        options.agentPort = port;
+        options.clock = &clock;
+        EXPECT_EQ(SnmpStartWith(options), 1);
+        EngineSettings settings;
+        settings.listPath = dir + "/talvine.lst";
+        settings.settingsPath = dir + "/talvine.ini";
+        settings.clock = &clock;
+        engine = std::make_unique<Engine>(settings, &front);
+    }
+    ~Rig()
+    {
+        engine.reset();
+        SnmpStop();
+        server.Stop();
+        std::filesystem::remove_all(dir);
+    }
+    void AddAgent(uint32_t address, const std::string& type)
+    {
+        std::string error;
+        auto mib = SimMibLoad(SourceDir() + "/sim/snmp/data/" + SimMibFileFor(type), &error);
+        ASSERT_TRUE(mib) << error;
+        SimSnmpDeviceConfig c;
+        c.address = address;
+        c.port = port;
+        c.name = "sim";
+        ASSERT_EQ(server.AddDevice(c, mib), 1);
+    }
+    uint32_t Address(uint32_t n) const
+    {
+        return SnmpAddressFromHost(first + n);
+    }
+    // One scheduler tick: the clock moves 100 ms and the test waits until the worker ran it.
+    void Tick()
+    {
+        uint32_t before = SnmpTickCount();
+        clock.Advance(kSnmpTickMs);
+        for (int i = 0; i < 5000 && SnmpTickCount() == before; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_NE(SnmpTickCount(), before) << "the SNMP worker did not tick";
+    }
+    // Handles notifications until `done` holds, moving the clock a tick whenever nothing arrives for a
+    // while; false after `ticks` ticks.
+    template<class F> bool Until(F done, int ticks)
+    {
+        for (int t = 0; t <= ticks; ++t) {
+            for (int i = 0; i < 200; ++i) {
+                engine->Process();
+                if (done())
+                    return true;
+                if (!front.WaitWake(i == 0 ? 30 : 15))
+                    break;
+            }
+            Tick();
+        }
+        engine->Process();
+        return done();
+    }
+    // Handles what arrives for a few ticks' worth of answers without moving the clock.
+    void Settle()
+    {
+        while (front.WaitWake(50))
+            engine->Process();
+        engine->Process();
+    }
+    EngineItem* Find(EngineDevice& d, const std::string& name)
+    {
+        std::function<EngineItem*(std::vector<std::unique_ptr<EngineItem>>&)> walk
+            = [&](std::vector<std::unique_ptr<EngineItem>>& items) -> EngineItem* {
+            for (auto& i : items) {
+                if (i->Name() == name)
+                    return i.get();
+                if (EngineItem* c = walk(i->children))
+                    return c;
+            }
+            return nullptr;
+        };
+        return walk(d.items);
+    }
+    std::vector<std::string> Shown(const std::vector<std::unique_ptr<EngineItem>>& items)
+    {
+        std::vector<std::string> out;
+        for (auto& i : items) {
+            if (i->shown)
+                out.push_back(i->Name());
+            for (auto& s : Shown(i->children))
+                out.push_back(s);
+        }
+        return out;
+    }
+    const ActionObject* Menu(EngineItem& item, const std::string& function)
+    {
+        for (const ActionObject& a : *item.object->Actions(item.state))
+            if (a.function == function)
+                return &a;
+        return nullptr;
+    }
+    // The agent's value of an object, read with a request of its own.
+    std::string Get(uint32_t n, const std::string& oidText)
+    {
+        UdpSocket s;
+        s.Open();
+        s.Bind(0x7F000001, 0);
+        SnmpBinding b;
+        SnmpOidFromText(oidText.c_str(), &b.oid);
+        SnmpMessage answer;
+        if (SnmpRequestJob(&s, SnmpAddressFromHost(first + n), port, "private", kPduGet, { b }, 1000, &answer) != 1
+            || answer.bindings.empty())
+            return "<none>";
+        return SnmpValueText(answer.bindings[0].value);
+    }
+};
+} // namespace
+
+TEST(EngineWithSimulator, DetectsEachShippedTypeAndRefusesAnAddressTwice)
+{
+    std::vector<std::string> types = { "Morvak 1100", "Morvak 1100 Plus", "Morvak 2400", "Morvak 5000" };
+    Rig rig(0x7F005101, types, false); // 127.0.81.1 ...
+    for (uint32_t i = 0; i < types.size(); ++i)
+        EXPECT_TRUE(rig.engine->AddDevice(rig.Address(i), "public", false));
+    EXPECT_FALSE(rig.engine->AddDevice(rig.Address(0), "public", false)) << "being detected";
+    ASSERT_TRUE(rig.Until([&] { return rig.engine->Devices().size() == 4 && rig.engine->Detecting() == 0; }, 50));
+    for (uint32_t i = 0; i < types.size(); ++i) {
+        EngineDevice* d = rig.engine->FindDevice(rig.Address(i));
+        ASSERT_TRUE(d);
+        EXPECT_EQ(d->object->type, types[i]);
+    }
+    EXPECT_FALSE(rig.engine->AddDevice(rig.Address(2), "other", false)) << "listed";
+    EXPECT_EQ(rig.engine->Devices().size(), 4u);
+    EXPECT_TRUE(rig.front.failed.empty());
+    // Logging settings of an added device: switched off.
+    EXPECT_EQ(IniGetInt(rig.dir + "/talvine.ini", "Logging", "127.0.81.1_LogMask", 99), 0);
+}
+
+TEST(EngineWithSimulator, WrongCommunityGivesNoAnswerAndAnUnknownDeviceIsNotSupported)
+{
+    Rig rig(0x7F005201, { "Morvak 1100", "Morvak 2400" }, false);
+    // The agent ignores a request with a community it does not know: no answer at all.
+    ASSERT_TRUE(rig.engine->AddDevice(rig.Address(0), "wrong", false));
+    // A device that answers with a description no script knows.
+    rig.server.SetValue(0x7F005202, "1.3.6.1.2.1.1.1.0", 0x04, SnmpValue::String("Another router"));
+    ASSERT_TRUE(rig.engine->AddDevice(rig.Address(1), "public", false));
+    ASSERT_TRUE(rig.Until([&] { return rig.front.failed.size() == 2; }, 800));
+    EXPECT_TRUE(rig.engine->Devices().empty());
+    std::map<uint32_t, std::string> byAddress(rig.front.failed.begin(), rig.front.failed.end());
+    EXPECT_EQ(byAddress[rig.Address(0)].substr(0, 47), "No device responded at IP address 127.0.82.1.\r\r");
+    EXPECT_EQ(byAddress[rig.Address(1)], "The device at 127.0.82.2 is not supported.");
+}
+
+TEST(EngineWithSimulator, DeviceWithoutAnswerShowsTopLevelOnlyUntilItAnswers)
+{
+    Rig rig(0x7F005301, {}, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Plain");
+    ASSERT_TRUE(d);
+    rig.engine->StartDevice(*d);
+    rig.Settle();
+    EXPECT_EQ(rig.Shown(d->items), std::vector<std::string> { "Top" });
+    EXPECT_TRUE(d->Error());
+    // The client gives up: still the top-level item only, "error" 1 (state 1).
+    ASSERT_TRUE(rig.Until([&] { return d->noAnswer.load() && rig.Find(*d, "Top")->state == 1; }, 800));
+    EXPECT_EQ(rig.Shown(d->items), std::vector<std::string> { "Top" });
+    // The device comes up: its first answer brings the children.
+    rig.AddAgent(0x7F005301, "Morvak 1100");
+    ASSERT_TRUE(rig.Until([&] { return rig.Shown(d->items).size() == 2; }, 800));
+    EXPECT_FALSE(d->Error());
+    EXPECT_EQ(rig.Find(*d, "Top")->state, 0u);
+    EXPECT_EQ(rig.Shown(d->items), (std::vector<std::string> { "Top", "Child" }));
+}
+
+TEST(EngineWithSimulator, RegistrationSetsAndARefusedOneHidesSubItems)
+{
+    Rig rig(0x7F005401, { "Morvak 1100", "Morvak 1100" }, true);
+    EngineDevice* ok = rig.engine->AddKnownDevice(rig.Address(0), "private", "Registering");
+    EngineDevice* refused = rig.engine->AddKnownDevice(rig.Address(1), "private", "Refused");
+    ASSERT_TRUE(ok && refused);
+    EXPECT_FALSE(ok->registered);
+    rig.engine->StartAll();
+    ASSERT_TRUE(rig.Until([&] { return rig.Shown(ok->items).size() == 2 && !refused->noAnswer.load(); }, 50));
+    EXPECT_TRUE(ok->registered);
+    EXPECT_EQ(rig.Get(0, "1.3.6.1.4.1.58127.2.7.0"), "Travik");
+    rig.Until([&] { return false; }, 5);
+    EXPECT_FALSE(refused->registered);
+    EXPECT_TRUE(refused->Error());
+    EXPECT_EQ(rig.Shown(refused->items), std::vector<std::string> { "Top" });
+}
+
+TEST(EngineWithSimulator, RegisteredDeviceSendsItsTrapsToTheMonitor)
+{
+    Rig rig(0x7F005A01, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "private", "Trapped");
+    rig.engine->StartDevice(*d);
+    EngineItem* line = rig.Find(*d, "Line");
+    ASSERT_TRUE(rig.Until([&] { return d->registered && line->shown && line->state != 0; }, 50));
+    // Polled once at start and never again (no refresh): a change of the line (every 20 s in the simulated
+    // device) reaches the item only by the device's trap to the address that registered.
+    uint32_t first = line->state;
+    uint64_t requests = rig.server.Requests();
+    ASSERT_TRUE(rig.Until([&] { return line->state != first; }, 1200));
+    EXPECT_LE(rig.server.Requests(), requests + 2) << "no polls of the line (the registration may be repeated)";
+}
+
+TEST(EngineWithSimulator, QueryWithNoRunsTheActionOnlyWithFlag0x100)
+{
+    Rig rig(0x7F005501, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Plain");
+    rig.engine->StartDevice(*d);
+    EngineItem* top = rig.Find(*d, "Top");
+    const ActionObject* ask = rig.Menu(*top, "Ask");
+    ASSERT_TRUE(ask);
+    rig.front.answer = false;
+    int status = -5;
+    rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
+    EXPECT_EQ(rig.front.queries, 1);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(rig.front.events.back(), "balloon 2 ran");
+    // Yes with 0x120: nothing runs, the completion gets 1.
+    rig.front.answer = true;
+    rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(rig.front.events.back(), "query Sure?");
+}
+
+TEST(EngineWithSimulator, RefreshTimeAndEvent)
+{
+    Rig rig(0x7F005601, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Timed");
+    rig.engine->StartDevice(*d);
+    EngineItem* timed = rig.Find(*d, "Timed");
+    EngineItem* evented = rig.Find(*d, "Evented");
+    ASSERT_TRUE(rig.Until([&] { return !d->noAnswer.load() && evented->shown; }, 20));
+    rig.Until([&] { return false; }, 3); // the at-once polls are answered
+    // Polled at once; its answer re-arms the poll with the interval of state 1.
+    int updates = rig.front.updates["Timed"];
+    rig.engine->Refresh(timed);
+    ASSERT_TRUE(rig.Until([&] { return rig.front.updates["Timed"] == updates + 1; }, 3));
+    EXPECT_EQ(timed->state, 1u);
+    uint64_t before = rig.server.Requests();
+    // State 1 refreshes with time:50: one request in 5 s (the other item waits for its event).
+    for (int i = 0; i < 49; ++i)
+        rig.Tick();
+    rig.Settle();
+    EXPECT_EQ(rig.server.Requests(), before);
+    ASSERT_TRUE(rig.Until([&] { return rig.server.Requests() == before + 1; }, 3));
+    rig.Until([&] { return false; }, 2);
+    EXPECT_EQ(rig.server.Requests(), before + 1);
+    // The event polls the evented item at once.
+    const ActionObject* poke = rig.Menu(*evented, "Poke");
+    ASSERT_TRUE(poke);
+    uint64_t beforeEvent = rig.server.Requests();
+    rig.engine->ActionRun(evented, *d, *poke);
+    rig.Tick();
+    ASSERT_TRUE(rig.Until([&] { return rig.server.Requests() == beforeEvent + 1; }, 3));
+}
+
+TEST(EngineWithSimulator, ClonesGrowRowByRowAndShrinkWhenARowGoes)
+{
+    Rig rig(0x7F005701, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "private", "Accounting");
+    rig.engine->StartDevice(*d);
+    // Three rows: three shown, the fourth row's clone hidden and no fifth.
+    ASSERT_TRUE(rig.Until([&] { return rig.Shown(d->items).size() == 3 && d->items.size() == 4; }, 50));
+    rig.Until([&] { return false; }, 5);
+    EXPECT_EQ(rig.Shown(d->items), (std::vector<std::string> { "Acc:1", "Acc:1+1", "Acc:1+2" }));
+    EXPECT_EQ(d->items.size(), 4u);
+    // The table is cleared and two rows come back: row 3 answers noSuchName.
+    ActionObject clear;
+    clear.kind = ActionKind::SnmpSet;
+    clear.setOid = "1.3.6.1.4.1.58127.3.2.0";
+    clear.setValue = "\"\"";
+    int status = -5;
+    rig.engine->ActionRun(nullptr, *d, clear, [&](int s) { status = s; });
+    ASSERT_TRUE(rig.Until([&] { return status != -5; }, 20));
+    EXPECT_EQ(status, 0);
+    rig.server.SetValue(0x7F005701, "1.3.6.1.4.1.58127.3.1.1.4.1", 0x02, SnmpValue::Integer(6));
+    rig.server.SetValue(0x7F005701, "1.3.6.1.4.1.58127.3.1.1.4.2", 0x02, SnmpValue::Integer(7));
+    ASSERT_TRUE(rig.Until([&] { return d->items.size() == 3; }, 50));
+    rig.Until([&] { return false; }, 20);
+    EXPECT_EQ(rig.Shown(d->items), (std::vector<std::string> { "Acc:1", "Acc:1+1" }));
+    EXPECT_EQ(d->items.size(), 3u) << "no clone after the row that went";
+}
+
+TEST(EngineWithSimulator, ExitActionsWaitForTheirSet)
+{
+    Rig rig(0x7F005801, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "private", "Plain");
+    rig.engine->StartDevice(*d);
+    ASSERT_TRUE(rig.Until([&] { return !d->noAnswer.load(); }, 20));
+    // The client's worker sends the set on its next tick: move the clock from another thread while
+    // RunExitActions waits.
+    std::atomic<bool> done { false };
+    std::thread ticker([&] {
+        for (int i = 0; i < 200 && !done; ++i)
+            rig.Tick();
+    });
+    rig.engine->RunExitActions();
+    done = true;
+    ticker.join();
+    EXPECT_EQ(rig.Get(0, "1.3.6.1.4.1.58127.2.7.0"), "bye");
+}
+
+TEST(EngineWithSimulator, DeviceListKeepsTypesWithoutScriptAndTheTreeState)
+{
+    Rig rig(0x7F005901, {}, true);
+    std::ofstream(rig.dir + "/talvine.lst", std::ios::binary) << "Plain;127.0.89.1; ;2;\r\n"
+                                                                 "Gone Type;127.0.89.2;0102;0;@\r\n"
+                                                                 "short;127.0.89.3\r\n"
+                                                                 "Timed;127.0.89.4;"
+                                                              << CfgScramble("secret") << ";0;\r\n";
+    ASSERT_EQ(rig.engine->LoadDevices(), 1);
+    ASSERT_EQ(rig.engine->Devices().size(), 2u);
+    EngineDevice& plain = *rig.engine->Devices()[0];
+    EXPECT_EQ(plain.community, "");
+    EXPECT_EQ(plain.mode, 2u);
+    EXPECT_TRUE(plain.noAnswer.load());
+    EXPECT_EQ(rig.engine->Devices()[1]->community, "secret");
+    plain.items[0]->expanded = true;
+    ASSERT_EQ(rig.engine->SaveDevices(), 1);
+    std::ifstream in(rig.dir + "/talvine.lst", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text,
+        "Plain;127.0.89.1; ;2;" + EngineTreeStateEncode(plain.items) + "\r\n" + "Timed;127.0.89.4;"
+            + CfgScramble("secret") + ";0;" + EngineTreeStateEncode(rig.engine->Devices()[1]->items)
+            + "\r\nGone Type;127.0.89.2;0102;0;@\r\n");
+    // Read back: the same expansion.
+    Recorder front2;
+    EngineSettings settings = rig.engine->Settings();
+    Engine again(settings, &front2);
+    ASSERT_EQ(again.LoadDevices(), 1);
+    EXPECT_TRUE(again.Devices()[0]->items[0]->expanded);
+    EXPECT_FALSE(again.Devices()[0]->items[0]->children[0]->expanded);
+}

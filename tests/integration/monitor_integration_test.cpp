@@ -1,0 +1,280 @@
+// talvine-cli monitor and remove end to end: against net-snmp's snmpd (detection by its sysDescr,
+// registration by a set through its rw community, an item updated by a trap from snmptrap) and against
+// morvaksim (the shipped scripts, --once, the device list, removal).
+#include "common/platform/net.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <random>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+std::string Env(const char* name)
+{
+    const char* s = std::getenv(name);
+    return s ? s : ".";
+}
+
+uint16_t FreePort(uint32_t ip = 0x7F000001)
+{
+    UdpSocket s;
+    s.Open();
+    s.Bind(ip, 0);
+    return s.LocalAddress()->port;
+}
+
+std::filesystem::path TempDir(const std::string& name)
+{
+    auto dir = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+int Shell(const std::string& command, std::string* out)
+{
+    out->clear();
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p)
+        return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        out->append(buffer, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A program started with its standard output on a pipe, read line by line.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {})
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        std::vector<char*> args;
+        std::vector<std::string> a = argv;
+        for (auto& s : a)
+            args.push_back(s.data());
+        args.push_back(nullptr);
+        std::vector<std::string> e = env;
+        std::vector<char*> envp;
+        for (auto& s : e)
+            envp.push_back(s.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        if (posix_spawn(&pid_, a[0].c_str(), &actions, nullptr, args.data(), env.empty() ? environ : envp.data()) != 0)
+            pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        fd_ = fds[0];
+    }
+    ~Child()
+    {
+        Stop();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    // The next line, waiting up to `ms`; false at the end of the output or the time.
+    bool Line(std::string* line, int ms)
+    {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            size_t nl = buffer_.find('\n');
+            if (nl != std::string::npos) {
+                *line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                all_ += *line + "\n";
+                return true;
+            }
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+            if (left <= 0 || fd_ < 0)
+                return false;
+            pollfd p { fd_, POLLIN, 0 };
+            if (poll(&p, 1, left) <= 0)
+                return false;
+            char chunk[4096];
+            ssize_t n = read(fd_, chunk, sizeof chunk);
+            if (n <= 0)
+                return false;
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    // Reads lines until one starts with `prefix`.
+    bool WaitFor(const std::string& prefix, int ms, std::string* found = nullptr)
+    {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::string line;
+        while (std::chrono::steady_clock::now() < end) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+            if (!Line(&line, left))
+                return false;
+            if (line.rfind(prefix, 0) == 0) {
+                if (found)
+                    *found = line;
+                return true;
+            }
+        }
+        return false;
+    }
+    int Stop(int signal = SIGTERM)
+    {
+        if (pid_ <= 0)
+            return status_;
+        kill(pid_, signal);
+        std::string line;
+        while (Line(&line, 20000)) { }
+        int status;
+        waitpid(pid_, &status, 0);
+        pid_ = 0;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status_;
+    }
+    const std::string& All() const
+    {
+        return all_;
+    }
+
+private:
+    pid_t pid_ = 0;
+    int fd_ = -1;
+    std::string buffer_, all_;
+    int status_ = -1;
+};
+
+const char* const kSnmpdScript = R"(
+device Testbox
+  root     1.3.6.1.2.1, 1.3.6.1.4.1.58127
+  detect   1.1.1.0, "Testbox agent"
+  register 600, enter:Register
+  childs   Name, Line
+
+item Name
+  uses     1.1.5.0
+  text     "name $1"
+  refresh  time:600
+  childs   Contact
+
+item Contact
+  uses     1.1.4.0
+  text     "contact $1"
+  refresh  time:10
+
+item Line
+  uses     2.2.5.0
+  states   $1 == 3
+  text     "line $1", "line up"
+  refresh  time:6000
+
+function Register
+  set      1.1.4.0, "Travik"
+)";
+} // namespace
+
+TEST(MonitorCliAgainstSnmpd, DetectsRegistersAndTakesATrap)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli";
+    if (access("/usr/sbin/snmpd", X_OK) != 0 || access("/usr/bin/snmptrap", X_OK) != 0
+        || access(cli.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "snmpd, snmptrap or talvine-cli is missing";
+    auto dir = TempDir("monitor-snmpd");
+    uint16_t agentPort = FreePort(), trapPort = FreePort();
+    std::ofstream(dir / "snmpd.conf") << "agentAddress udp:127.0.0.1:" << agentPort << "\n"
+                                      << "rocommunity public 127.0.0.1\n"
+                                      << "rwcommunity private 127.0.0.1\n"
+                                      << "sysDescr Testbox agent\n";
+    std::ofstream(dir / "talvtest.dsc") << kSnmpdScript;
+    Child snmpd({ "/usr/sbin/snmpd", "-f", "-Lo", "-C", "-r", "-c", (dir / "snmpd.conf").string(), "-p",
+                    (dir / "snmpd.pid").string() },
+        { "SNMP_PERSISTENT_DIR=" + dir.string(), "MIBS=", "HOME=" + dir.string() });
+    // snmpd answers once it is up: a bounded number of tries.
+    std::string out;
+    int rc = 1;
+    for (int i = 0; i < 50 && rc != 0; ++i) {
+        rc = Shell(
+            "snmpget -v1 -c public -t 0.2 -r 0 127.0.0.1:" + std::to_string(agentPort) + " 1.3.6.1.2.1.1.1.0", &out);
+    }
+    ASSERT_EQ(rc, 0) << out;
+
+    Child monitor({ cli, "monitor", "--dir", dir.string(), "-p", std::to_string(agentPort), "--local-port",
+        std::to_string(trapPort), "-t", "60", "127.0.0.1:private" });
+    std::string line;
+    ASSERT_TRUE(monitor.WaitFor("127.0.0.1 Contact state=0 image=0 flags=0: contact Travik", 20000, &line))
+        << monitor.All();
+    // The device line follows the first answer (it may come before or after the items).
+    EXPECT_TRUE(monitor.All().find("device 127.0.0.1 Testbox noanswer=0 registered=1") != std::string::npos
+        || monitor.WaitFor("device 127.0.0.1 Testbox noanswer=0 registered=1", 10000))
+        << monitor.All();
+    EXPECT_NE(monitor.All().find("127.0.0.1 Line state=0"), std::string::npos) << monitor.All();
+    ASSERT_EQ(Shell("snmptrap -v 1 -c public 127.0.0.1:" + std::to_string(trapPort)
+                      + " 1.3.6.1.4.1.58127 127.0.0.1 6 1 '' 1.3.6.1.4.1.58127.2.5.0 i 3",
+                  &out),
+        0)
+        << out;
+    EXPECT_TRUE(monitor.WaitFor("127.0.0.1 Line state=1 image=0 flags=0: line up", 10000)) << monitor.All();
+    EXPECT_EQ(monitor.Stop(SIGINT), 0);
+    std::ifstream list(dir / "talvine.lst", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.substr(0, 26), "Testbox;127.0.0.1;3d1d1b11") << "the rw community scrambled";
+    std::filesystem::remove_all(dir);
+}
+
+TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli", sim = Env("SUITE_BIN_DIR") + "/morvaksim";
+    if (access(cli.c_str(), X_OK) != 0 || access(sim.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "talvine-cli or morvaksim is missing";
+    auto dir = TempDir("monitor-sim");
+    std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir / "talvmorv.dsc");
+    uint32_t host = 0x7F005F01; // 127.0.95.1
+    uint16_t snmpPort = FreePort(host), tftpPort = FreePort(host);
+    Child device({ sim, "--port", std::to_string(tftpPort), "--type", "Morvak 5000", "--snmp-port",
+        std::to_string(snmpPort), "127.0.95.1" });
+    ASSERT_TRUE(device.WaitFor("morvaksim: SNMP agents", 10000)) << device.All();
+
+    std::string out;
+    std::string base = cli + " monitor --dir " + dir.string() + " -p " + std::to_string(snmpPort) + " --once ";
+    int rc = Shell(base + "127.0.95.1:private 127.0.95.9:private -t 20", &out);
+    EXPECT_EQ(rc, 1) << "a detection failed";
+    EXPECT_NE(out.find("talvine-cli: No device responded at IP address 127.0.95.9.\n"), std::string::npos) << out;
+    for (const char* expected : {
+             "device 127.0.95.1 Morvak 5000 noanswer=0 registered=1 ",
+             "\n  Device state=0 image=0 flags=0: MORVAK-", // the device's name
+             "\n    Line state=",
+             "\n      Interface:1 state=",
+             "\n      Interface:1+1 state=",
+             "\n      Vpn:1+1 state=",
+         })
+        EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
+    EXPECT_EQ(out.find("Interface:1+2"), std::string::npos) << "the third row does not exist";
+
+    // Listed now: the second run starts from the list.
+    rc = Shell(base + "-t 20", &out);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("device 127.0.95.1 Morvak 5000 noanswer=0 registered=1"), std::string::npos) << out;
+
+    EXPECT_EQ(Shell(cli + " remove --dir " + dir.string() + " 127.0.95.1", &out), 0) << out;
+    EXPECT_EQ(Shell(cli + " remove --dir " + dir.string() + " 127.0.95.1", &out), 1) << out;
+    std::ifstream list(dir / "talvine.lst", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "");
+    std::filesystem::remove_all(dir);
+}
