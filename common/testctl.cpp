@@ -148,21 +148,22 @@ uintptr_t TestCtlParseHandle(std::string_view text)
 
 uint16_t TestCtlServer::Start(uint16_t port, Runner run, std::function<bool()> isIdle, uint32_t idleLimitMs)
 {
-    return server_.Start(port, [run = std::move(run), isIdle = std::move(isIdle), idleLimitMs](const std::string& line) {
-        TestCtlCommand c = TestCtlParse(line);
-        if (c.verb.empty())
-            return TestCtlError("empty command");
-        if (c.verb == "idle") {
-            auto start = std::chrono::steady_clock::now();
-            while (!isIdle()) {
-                if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(idleLimitMs))
-                    return TestCtlError("still busy");
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return server_.Start(
+        port, [run = std::move(run), isIdle = std::move(isIdle), idleLimitMs](const std::string& line) {
+            TestCtlCommand c = TestCtlParse(line);
+            if (c.verb.empty())
+                return TestCtlError("empty command");
+            if (c.verb == "idle") {
+                auto start = std::chrono::steady_clock::now();
+                while (!isIdle()) {
+                    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(idleLimitMs))
+                        return TestCtlError("still busy");
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                return TestCtlOk();
             }
-            return TestCtlOk();
-        }
-        return run(c);
-    });
+            return run(c);
+        });
 }
 
 void TestCtlServer::Stop()

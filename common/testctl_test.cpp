@@ -83,7 +83,8 @@ TEST(TestCtl, ServerAnswersLineByLineAndWaitsForIdle)
 TEST(TestCtl, IdleGivesUpAfterItsLimit)
 {
     TestCtlServer server;
-    uint16_t port = server.Start(0, [](const TestCtlCommand&) { return TestCtlOk(); }, [] { return false; }, 100);
+    uint16_t port = server.Start(
+        0, [](const TestCtlCommand&) { return TestCtlOk(); }, [] { return false; }, 100);
     ASSERT_NE(port, 0);
     TcpLineClient client;
     ASSERT_TRUE(client.Connect(port));

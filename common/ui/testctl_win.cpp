@@ -3,7 +3,6 @@
 #include "common/text.h"
 
 #include <commctrl.h>
-
 #include <memory>
 #include <vector>
 
@@ -214,8 +213,8 @@ std::string Controls(const std::string& rest)
         if ((kind == "checkbox" || kind == "radio") && SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED)
             state += "c";
         std::string text = kind == "edit" || kind == "combo" ? TextOf(c) : TestCtlLabel(TextOf(c));
-        lines.push_back(std::to_string(IdOf(c)) + "\t" + ClassOf(c) + "\t" + kind + "\t" + state + "\t"
-            + TestCtlEscape(text));
+        lines.push_back(
+            std::to_string(IdOf(c)) + "\t" + ClassOf(c) + "\t" + kind + "\t" + state + "\t" + TestCtlEscape(text));
         for (std::string& entry : Entries(c, kind))
             lines.push_back(std::move(entry));
     }
@@ -279,15 +278,16 @@ int MenuCommandState(HWND owner, HMENU menu, UINT id)
 
 void Notify(HWND control, WORD code)
 {
-    SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), code),
-        reinterpret_cast<LPARAM>(control));
+    SendMessageA(
+        GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), code), reinterpret_cast<LPARAM>(control));
 }
 
 std::string Pick(HWND c, const std::string& text)
 {
     std::string kind = KindOf(c);
     if (kind == "list") {
-        LRESULT i = SendMessageA(c, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+        LRESULT i
+            = SendMessageA(c, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
         if (i == LB_ERR)
             return TestCtlError("no entry " + text);
         LONG style = GetWindowLongA(c, GWL_STYLE);
@@ -301,7 +301,8 @@ std::string Pick(HWND c, const std::string& text)
         return TestCtlOk();
     }
     if (kind == "combo") {
-        LRESULT i = SendMessageA(c, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+        LRESULT i
+            = SendMessageA(c, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
         if (i == CB_ERR)
             return TestCtlError("no entry " + text);
         SendMessageA(c, CB_SETCURSEL, i, 0);
@@ -541,8 +542,8 @@ uint16_t StartTestControl(uint16_t port, TestCtlHooks hooks)
         [target](const TestCtlCommand& c) {
             Call call { &c, {} };
             DWORD_PTR result = 0;
-            if (!SendMessageTimeoutA(target, kRunMessage, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 600000,
-                    &result)
+            if (!SendMessageTimeoutA(
+                    target, kRunMessage, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 600000, &result)
                 || !result)
                 return TestCtlError("the program does not answer");
             return call.answer;

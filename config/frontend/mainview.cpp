@@ -302,8 +302,7 @@ int DeviceMove(DeviceList& list, DeviceEntry* entry, DeviceFolder& to)
         return 0;
     if (from == &to)
         return 1;
-    auto it = std::find_if(
-        from->entries.begin(), from->entries.end(), [&](const auto& e) { return e.get() == entry; });
+    auto it = std::find_if(from->entries.begin(), from->entries.end(), [&](const auto& e) { return e.get() == entry; });
     std::unique_ptr<DeviceEntry> owned = std::move(*it);
     from->entries.erase(it);
     to.entries.push_back(std::move(owned));

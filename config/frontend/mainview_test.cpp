@@ -1,11 +1,10 @@
-#include "config/frontend/mainview.h"
-
 #include "common/ini.h"
 #include "common/platform/net.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/device/devstatus.h"
 #include "config/device/search.h"
 #include "config/frontend/commands.h"
+#include "config/frontend/mainview.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/device/console.h"
+#include "config/device/firmware.h"
 #include "config/device/mru.h"
 #include "config/device/search.h"
 #include "config/frontend/commands.h"
@@ -14,10 +15,9 @@
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <commdlg.h>
-
-#include <algorithm>
 
 namespace {
 std::string Text(unsigned id)
@@ -136,8 +136,9 @@ INT_PTR CALLBACK DeviceProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         SetDlgItemInt(d, IDC_DEV_TIMEOUT, static_cast<UINT>(e.timeout_s), FALSE);
         HWND port = GetDlgItem(d, IDC_DEV_PORT);
         std::vector<std::string> ports = ConsoleEnumeratePorts(&ini);
-        if (!e.line_name.empty()
-            && std::none_of(ports.begin(), ports.end(), [&](const std::string& p) { return StrEqualNoCase(p, e.line_name); }))
+        if (!e.line_name.empty() && std::none_of(ports.begin(), ports.end(), [&](const std::string& p) {
+                return StrEqualNoCase(p, e.line_name);
+            }))
             ports.insert(ports.begin(), e.line_name.str());
         FillCombo(port, ports);
         SetWindowTextA(port, e.line_name.empty() && !ports.empty() ? ports[0].c_str() : e.line_name.c_str());
@@ -548,8 +549,8 @@ INT_PTR CALLBACK FirmwareProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
         const FirmwareStatusInfo& s = f->entry->fw_status;
         HWND list = GetDlgItem(d, IDC_FW_IMAGES);
         for (size_t i = 0; i < s.versions.size(); ++i) {
-            std::string item = StrFormat(Text(MainStrImage).c_str(), s.versions[i].c_str(),
-                i < s.dates.size() ? s.dates[i].c_str() : "");
+            std::string item = StrFormat(
+                Text(MainStrImage).c_str(), s.versions[i].c_str(), i < s.dates.size() ? s.dates[i].c_str() : "");
             if (static_cast<int32_t>(i) == s.active)
                 item += " *";
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
@@ -601,7 +602,8 @@ bool DateTimeDialog(HWND owner, const std::string& deviceClock, std::string* tim
     return LanguageDialog(IDD_DATETIME, owner, DateTimeProc, reinterpret_cast<LPARAM>(&data)) == IDOK;
 }
 
-bool AskDialog(HWND owner, const std::string& text, const std::string& title, const std::string& checkText, bool* ticked)
+bool AskDialog(
+    HWND owner, const std::string& text, const std::string& title, const std::string& checkText, bool* ticked)
 {
     *ticked = false;
     if (checkText.empty()) {
@@ -647,13 +649,71 @@ std::string FileDialog(HWND owner, bool save, const std::string& title, const st
     ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.lpstrTitle = title.c_str();
     ofn.lpstrDefExt = save ? "lcf" : nullptr;
-    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR
-        | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    ofn.Flags
+        = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn)))
         return std::string();
     std::string chosen = file;
     size_t slash = chosen.find_last_of("\\/");
     if (slash != std::string::npos)
         IniWriteString(IniPath(), "Options", folderKey, chosen.substr(0, slash).c_str());
+    return chosen;
+}
+
+namespace {
+UINT_PTR CALLBACK FirmwareFileHook(HWND hook, UINT message, WPARAM, LPARAM lParam)
+{
+    if (message != WM_NOTIFY)
+        return 0;
+    auto* n = reinterpret_cast<OFNOTIFYA*>(lParam);
+    if (n->hdr.code != CDN_SELCHANGE && n->hdr.code != CDN_INITDONE)
+        return 0;
+    char path[MAX_PATH] = {};
+    SendMessageA(GetParent(hook), CDM_GETFILEPATH, sizeof path, reinterpret_cast<LPARAM>(path));
+    FirmwareHeader header;
+    std::string text;
+    if (path[0] && FirmwareReadFile(path, &header))
+        text = FirmwareDescribe(header);
+    SetDlgItemTextA(hook, IDC_FWFILE_TEXT, text.c_str());
+    return 0;
+}
+} // namespace
+
+std::string FirmwareFileDialog(HWND owner, const std::string& title)
+{
+    // "lc_*u.*;*.upx" of the string table, then every file.
+    std::string pattern = FirmwareText(FwStrFileFilter);
+    std::string filters = StrFormat("%s (%s)",
+        Text(MainStrFirmwareFilter).substr(0, Text(MainStrFirmwareFilter).find(" (")).c_str(), pattern.c_str());
+    filters += '\0';
+    filters += pattern;
+    filters += '\0';
+    std::string all = Text(MainStrFirmwareFilter);
+    size_t bar = all.find('|', all.find('|') + 1);
+    std::string rest = bar == std::string::npos ? std::string() : all.substr(bar + 1);
+    std::replace(rest.begin(), rest.end(), '|', '\0');
+    filters += rest;
+    filters += '\0';
+    std::string folder = IniGetString(IniPath(), "Options", "UPXPath", "");
+    char file[MAX_PATH] = {};
+    OPENFILENAMEA ofn {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.hInstance = GetModuleHandleA(nullptr);
+    ofn.lpstrFilter = filters.c_str();
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrTitle = title.c_str();
+    ofn.lpTemplateName = MAKEINTRESOURCEA(IDD_FWFILE);
+    ofn.lpfnHook = FirmwareFileHook;
+    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER
+        | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE;
+    if (!GetOpenFileNameA(&ofn))
+        return std::string();
+    std::string chosen = file;
+    size_t slash = chosen.find_last_of("\\/");
+    if (slash != std::string::npos)
+        IniWriteString(IniPath(), "Options", "UPXPath", chosen.substr(0, slash).c_str());
     return chosen;
 }

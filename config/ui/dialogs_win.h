@@ -25,12 +25,16 @@ void OptionsDialog(HWND owner);
 bool DateTimeDialog(HWND owner, const std::string& deviceClock, std::string* time);
 // A question with Yes and No; with `checkText` the check box is offered and `*ticked` tells whether
 // the user ticked it. Returns true for Yes.
-bool AskDialog(HWND owner, const std::string& text, const std::string& title, const std::string& checkText, bool* ticked);
+bool AskDialog(
+    HWND owner, const std::string& text, const std::string& title, const std::string& checkText, bool* ticked);
 // The address conflicts of a search with the details shown by ">>".
 void ConflictDialog(HWND owner, const std::string& text, const std::string& details);
 // Firmware management of one device: returns the command to issue (activate image n: 1323 + n, the test
 // image: 1322), 0 when closed.
 uint32_t FirmwareDialog(HWND owner, const DeviceEntry& entry);
+// The firmware file dialog: starts in "UPXPath" (kept), shows the chosen file's header text below the
+// file list. Returns "" when cancelled.
+std::string FirmwareFileDialog(HWND owner, const std::string& title);
 // A file dialog starting in the folder stored under `folderKey` ("CFGPath", "UPXPath"), which keeps
 // the chosen file's folder. `filter`: "Text|*.x|...|". Returns "" when cancelled.
 std::string FileDialog(HWND owner, bool save, const std::string& title, const std::string& filter,

@@ -9,6 +9,7 @@
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
 #include "config/device/dialup.h"
+#include "config/device/firmware.h"
 #include "config/device/search.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
@@ -17,12 +18,11 @@
 #include "config/ui/dialogs_win.h"
 #include "config/ui/resource.h"
 
-#include <commctrl.h>
-#include <shellapi.h>
-
 #include <algorithm>
 #include <atomic>
+#include <commctrl.h>
 #include <memory>
+#include <shellapi.h>
 
 namespace {
 const char kMainClass[] = "VelquinWindowClass";
@@ -152,18 +152,19 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     dropped.swap(g_droppedFile);
     switch (command) {
     case CmdSaveConfig: {
-        std::string file = FileDialog(g_main, true, StrFormat(Text(CmdStrSaveTitle).c_str(), EntryTitle(*first).c_str()),
-            Text(MainStrConfigFilter), "CFGPath", EntryTitle(*first) + ".lcf");
+        std::string file
+            = FileDialog(g_main, true, StrFormat(Text(CmdStrSaveTitle).c_str(), EntryTitle(*first).c_str()),
+                Text(MainStrConfigFilter), "CFGPath", EntryTitle(*first) + ".lcf");
         if (file.empty())
             return 0;
         first->file_name = file;
         return 1;
     }
     case CmdRestoreConfig: {
-        std::string file = !dropped.empty() ? dropped
-                                            : FileDialog(g_main, false,
-                                                StrFormat(Text(CmdStrRestoreTitle).c_str(), EntryTitle(*first).c_str()),
-                                                Text(MainStrConfigFilter), "CFGPath");
+        std::string file = !dropped.empty()
+            ? dropped
+            : FileDialog(g_main, false, StrFormat(Text(CmdStrRestoreTitle).c_str(), EntryTitle(*first).c_str()),
+                Text(MainStrConfigFilter), "CFGPath");
         if (file.empty())
             return 0;
         first->file_name = file;
@@ -173,10 +174,21 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     case CmdUploadFirmwareMany: {
         std::string title = job.count > 1 ? StrFormat(Text(CmdStrFirmwareTitleMany).c_str(), job.count)
                                           : StrFormat(Text(CmdStrFirmwareTitleOne).c_str(), EntryTitle(*first).c_str());
-        std::string file
-            = !dropped.empty() ? dropped : FileDialog(g_main, false, title, Text(MainStrFirmwareFilter), "UPXPath");
+        std::string file = !dropped.empty() ? dropped : FirmwareFileDialog(g_main, title);
         if (file.empty())
             return 0;
+        // The file's header against the devices: the mismatch and downgrade questions before the upload.
+        FirmwareHeader header;
+        if (!FirmwareReadFile(file, &header)) {
+            Error(Text(CmdStrCantOpenFile));
+            return 0;
+        }
+        std::vector<const DeviceEntry*> devices;
+        for (const DeviceEntry* e = first; e; e = e->next)
+            devices.push_back(e);
+        for (const std::string& question : FirmwareUploadQuestions(header, devices))
+            if (!Ask(question, nullptr, nullptr))
+                return 0;
         first->file_name = file;
         return 1;
     }
@@ -307,16 +319,16 @@ void AddFolderItems(HTREEITEM parent, DeviceFolder& folder, HTREEITEM* select)
     std::string text = folder.parent ? folder.name : Text(MainStrDevices);
     ins.item.pszText = text.data();
     ins.item.lParam = reinterpret_cast<LPARAM>(&folder);
-    HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageA(g_tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+    HTREEITEM item
+        = reinterpret_cast<HTREEITEM>(SendMessageA(g_tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
     if (&folder == CurrentFolder())
         *select = item;
     for (auto& sub : folder.folders)
         AddFolderItems(item, *sub, select);
     std::string path = DeviceList::FolderPath(folder);
     bool expanded = !folder.parent
-        || std::any_of(g_view.expanded.begin(), g_view.expanded.end(), [&](const std::string& p) {
-               return StrEqualNoCase(p, path);
-           });
+        || std::any_of(g_view.expanded.begin(), g_view.expanded.end(),
+            [&](const std::string& p) { return StrEqualNoCase(p, path); });
     if (expanded)
         TreeView_Expand(g_tree, item, TVE_EXPAND);
 }
@@ -446,9 +458,9 @@ const ToolButton kToolButtons[] = {
 
 void CreateToolBar()
 {
-    g_toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "",
-        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0, g_main,
-        reinterpret_cast<HMENU>(IDC_MAIN_TOOLBAR), g_instance, nullptr);
+    g_toolbar
+        = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP,
+            0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_TOOLBAR), g_instance, nullptr);
     SendMessageA(g_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     TBADDBITMAP std { HINST_COMMCTRL, IDB_STD_SMALL_COLOR };
     int stdBase = static_cast<int>(SendMessageA(g_toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&std)));
@@ -583,7 +595,8 @@ void ShowProgress(uint32_t message)
 {
     g_progressMessage = message;
     if (!g_progress) {
-        g_progress = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main,
+        g_progress = CreateDialogParamA(
+            g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main,
             [](HWND dialog, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
                 if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
                     // The cancel is asked for once; the button stays grey while it is under way.
@@ -639,8 +652,8 @@ void UpdateProgress()
 
 void StartShell(const std::string& program, const std::string& arguments)
 {
-    auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(g_main, "open", program.c_str(),
-        arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(
+        g_main, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
     if (result <= 32)
         g_ui.Error(Text(CmdStrCantExecute));
 }
@@ -764,9 +777,8 @@ void DeleteDevices()
     std::vector<DeviceEntry*> sel = Selected();
     if (sel.empty())
         return;
-    std::string text = sel.size() == 1
-        ? StrFormat(Text(CmdStrDeleteOne).c_str(), EntryTitle(*sel[0]).c_str())
-        : StrFormat(Text(CmdStrDeleteMany).c_str(), static_cast<int>(sel.size()));
+    std::string text = sel.size() == 1 ? StrFormat(Text(CmdStrDeleteOne).c_str(), EntryTitle(*sel[0]).c_str())
+                                       : StrFormat(Text(CmdStrDeleteMany).c_str(), static_cast<int>(sel.size()));
     if (!g_commands->Confirm(text, "DontAskForDeviceDelete"))
         return;
     ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
@@ -799,8 +811,9 @@ void NewFolder()
     if (!folder)
         return;
     std::string parentPath = DeviceList::FolderPath(*parent);
-    if (!parentPath.empty() && std::none_of(g_view.expanded.begin(), g_view.expanded.end(),
-            [&](const std::string& p) { return StrEqualNoCase(p, parentPath); }))
+    if (!parentPath.empty() && std::none_of(g_view.expanded.begin(), g_view.expanded.end(), [&](const std::string& p) {
+            return StrEqualNoCase(p, parentPath);
+        }))
         g_view.expanded.push_back(parentPath);
     FillTree();
     HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
@@ -1422,8 +1435,8 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
         return false;
     if (!RestoreWindowPlacement(w, IniPath().c_str(), "Window", nullptr, kMainPlacementFlags)) {
         int32_t width, height;
-        MainWindowDefaultSize(LOWORD(GetDialogBaseUnits()), GetSystemMetrics(SM_CXFRAME),
-            GetSystemMetrics(SM_CXEDGE), &width, &height);
+        MainWindowDefaultSize(
+            LOWORD(GetDialogBaseUnits()), GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CXEDGE), &width, &height);
         SetWindowPos(w, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         CenterWindow(w, nullptr);
         ShowWindow(w, showCommand);

@@ -97,3 +97,6 @@
 #define IDC_MAIN_LIST 101
 #define IDC_MAIN_TOOLBAR 102
 #define IDC_MAIN_STATUS 103
+// The part the firmware file dialog adds: the chosen file's header text.
+#define IDD_FWFILE 3190
+#define IDC_FWFILE_TEXT 3191

@@ -55,3 +55,9 @@ ctl_wait_title() {
   ctl windows >&2
   return 1
 }
+
+# A text as the channel takes it: a backslash written "\\" (Windows paths).
+ctl_text() {
+  local t=${1//\\/\\\\}
+  printf '%s' "$t"
+}

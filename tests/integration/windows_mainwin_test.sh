@@ -6,12 +6,13 @@
 # time, the view styles, a real key press flow (xdotool), and placement and window keys saved.
 # Screenshots of the window and the dialogs (English and German) are kept in the work directory.
 # The program never searches at start-up here (SearchAtStartup=0), and searches only 127.0.0.0/8.
-#   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory>
+#   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory> <stand-in program>
 # Exits 77 (skipped) without a display or without the native simulator.
 wine_run=$1
 exe=$2
 sim=$3
 work=$4
+standin=$5
 . "$(dirname "$0")/windows_preamble.sh"
 . "$(dirname "$0")/testctl.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
@@ -51,6 +52,10 @@ silent=${base%.1}.9
 app=$work/app
 mkdir -p "$app"
 cp "$exe" "$app/qorvexal.exe"
+# "Monitor device" starts this stand-in, which writes down its command line.
+cp "$standin" "$app/talvine.exe"
+mkdir -p "$app/Firmware"
+"$sim" make-upx "Morvak_1100[_Plus;]" 9.90 31122099 "$app/Firmware/new.upx" >/dev/null || fail "make-upx"
 ini=$app/qorvexal.ini
 printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" \
   "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=Head office" "1_Parameters=0;;IP;$base:$port;2;" \
@@ -71,7 +76,7 @@ start_app() {
 shot() {
   local name=$1 windows
   windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
-  ctl shot "$windows" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
+  ctl shot "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
     || fail "screenshot $name"
 }
 
@@ -168,7 +173,31 @@ shot datetime
 ctl press 1
 ctl idle
 row MORVAK-0001 | grep -q $'\tOk\t' || fail "device after set time: $(ctl list)"
-grep -q "clock" "$work/sim.log" || true
+
+# A firmware upload from the file dialog; the new firmware runs in test mode and stays there (No).
+ctl select MORVAK-0001 && ctl menu "Edit|Firmware upload" || fail "Edit|Firmware upload"
+ctl_wait_title Warning || fail "no upload warning"
+ctl controls | grep -q "Uploading new firmware will force the device to reboot" || fail "upload warning text"
+ctl press 6
+ctl_wait_title "Select Firmware for MORVAK-0001" || fail "no firmware file dialog"
+ctl set 1148 "$(ctl_text "$(winepath -w "$app/Firmware/new.upx")")" || fail "file name"
+shot firmware-file
+ctl press 1
+ctl idle || fail "not idle after the upload"
+ctl_wait_title Warning || fail "no test-mode question"
+ctl controls | grep -q "running in test mode" || fail "test-mode question text: $(ctl controls)"
+ctl press 7
+ctl idle
+row MORVAK-0001 | grep -q $'\tOk\t.*\t9.90' || fail "firmware after the upload: $(ctl list)"
+grep -q '^UPXPath=' "$ini" || fail "UPXPath not kept"
+
+# "Monitor device" starts the monitor with the device's address.
+ctl select MORVAK-0001 && ctl menu "Device|Monitor device" || fail "Device|Monitor device"
+for _ in $(seq 1 100); do
+  [ -s "$app/talvine.exe.cmdline" ] && break
+  sleep 0.1
+done
+grep -q "/add:$base:$port:" "$app/talvine.exe.cmdline" 2>/dev/null || fail "monitor command line: $(cat "$app/talvine.exe.cmdline" 2>/dev/null)"
 
 # The four view styles.
 for v in 40012:icons 40013:small-icons 40014:list 40015:details; do
