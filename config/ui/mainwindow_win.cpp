@@ -1464,11 +1464,13 @@ bool MainWindowTranslate(MSG* msg)
     static HACCEL accelerators = LoadAcceleratorsA(g_instance, MAKEINTRESOURCEA(IDA_QORVEXAL));
     if (g_progress && IsDialogMessageA(g_progress, msg))
         return true;
-    // A label being edited keeps its keys (Del, Ins, F2, Esc).
+    // The window's keys belong to the window: other windows of the thread (a box the loop also
+    // serves) and a label being edited keep theirs (Del, Ins, F2, Esc).
     char cls[32] = {};
     GetClassNameA(GetFocus(), cls, sizeof cls);
     bool editing = StrEqualNoCase(cls, "Edit");
-    if (!editing && accelerators && TranslateAcceleratorA(g_main, accelerators, msg))
+    bool ours = msg->hwnd == g_main || IsChild(g_main, msg->hwnd);
+    if (ours && !editing && accelerators && TranslateAcceleratorA(g_main, accelerators, msg))
         return true;
     if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && IsDialogMessageA(g_main, msg))
         return true;
