@@ -2,6 +2,7 @@
 
 option(SUITE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(SUITE_WERROR "Treat warnings as errors" ON)
+option(SUITE_TSAN "Build with ThreadSanitizer (the tsan preset: the monitor's libraries and tests)" OFF)
 
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT CMAKE_CROSSCOMPILING)
   set(SUITE_FUZZ ON)
@@ -13,6 +14,11 @@ if(SUITE_SANITIZE)
   # -O1: a few times faster under the sanitizers (fuzz targets run that many more inputs), stacks intact.
   add_compile_options(-O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(SUITE_TSAN)
+  add_compile_options(-O1 -fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
 endif()
 
 if(WIN32)
@@ -81,7 +87,8 @@ endfunction()
 # suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n] [MAX_LEN bytes])
 # Built only with clang. The CTest test replays the committed corpus fuzz/corpus/NAME, then fuzzes for
 # a short fixed time; new inputs go to the build tree, never into the source tree. MAX_LEN bounds the
-# inputs the fuzzer makes (otherwise the largest seed sets the bound).
+# inputs the fuzzer makes (otherwise the largest seed sets the bound). fuzz/sanitizer_options.cpp sets
+# the sanitizers' defaults for every target.
 function(suite_fuzz name)
   if(NOT SUITE_FUZZ)
     return()
@@ -94,7 +101,7 @@ function(suite_fuzz name)
   if(A_MAX_LEN)
     set(max_len -max_len=${A_MAX_LEN})
   endif()
-  add_executable(${name} ${A_SOURCES})
+  add_executable(${name} ${A_SOURCES} ${CMAKE_SOURCE_DIR}/fuzz/sanitizer_options.cpp)
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)

@@ -102,12 +102,19 @@ bool StationLess(const FilterStation& a, const FilterStation& b)
         bool bSingle = b.first == b.last;
         if (aSingle != bSingle)
             return aSingle;
-        return a.first < b.first;
-    }
-    case FilterStationNetwork:
         if (a.first != b.first)
             return a.first < b.first;
-        return LowestSetBit(a.last) < LowestSetBit(b.last);
+        return a.last < b.last;
+    }
+    case FilterStationNetwork:
+        // By address, then the narrower network first; masks with holes (as a cell may hold) can share
+        // their lowest bit, and then the whole mask decides, so that any order of the same stations
+        // normalises alike.
+        if (a.first != b.first)
+            return a.first < b.first;
+        if (LowestSetBit(a.last) != LowestSetBit(b.last))
+            return LowestSetBit(a.last) < LowestSetBit(b.last);
+        return a.last < b.last;
     default:
         return false;
     }

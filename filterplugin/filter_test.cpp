@@ -168,6 +168,17 @@ TEST(FilterNormalize, ListsAndStations)
         Net(0x0A000000, 0xFFFF0000), Net(0x0A000000, 0xFF000000) };
     EXPECT_EQ(r.sources, expected);
     EXPECT_TRUE(r.dests.empty()); // the network 0.0.0.0 / 0.0.0.0: all stations
+
+    // Stations that agree in address and in the mask's lowest bit (a mask with holes) or in a range's
+    // start: any order of them normalises to one (a rule written and read back compares equal).
+    std::vector<FilterStation> ties
+        = { Net(0x0A000000, 0x19030900), Net(0x0A000000, 0xFF000100), Range(5, 9), Range(5, 7) };
+    FilterRule forward, backward;
+    forward.sources = ties;
+    backward.sources.assign(ties.rbegin(), ties.rend());
+    FilterNormalize(&forward);
+    FilterNormalize(&backward);
+    EXPECT_EQ(forward.sources, backward.sources);
 }
 
 TEST(FilterWrite, CellsFixedObjectsAndGrouping)

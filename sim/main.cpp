@@ -172,8 +172,12 @@ bool StartSnmp(SimFleet& fleet, const SimSnmpDeviceConfig& base, const std::opti
             return;
         if (address != oldAddress && !agents[index]->Rebind(address))
             std::fprintf(stderr, "morvaksim: SNMP agent stays at its old address\n");
-        // sysName follows the name the written configuration gave the device.
+        // sysName follows the name the written configuration gave the device, the communities its
+        // /snmp/communities rows (they replace --snmp-read and --snmp-write for this device).
         const SimDevice& device = fleet.Device(index);
+        std::string read, write;
+        if (SimCommunitiesFromConfig(device.config, &read, &write))
+            agents[index]->Agent()->SetCommunities(read, write);
         if (!device.name.empty())
             agents[index]->Agent()->SetValue(
                 { 1, 3, 6, 1, 2, 1, 1, 5, 0 }, kBerOctetString, SnmpValue::String(device.name));

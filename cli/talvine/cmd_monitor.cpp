@@ -5,6 +5,7 @@
 #include "cli/cli.h"
 #include "common/platform/file.h"
 #include "common/platform/net.h"
+#include "common/platform/process.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "monitor/engine/engine.h"
@@ -18,12 +19,6 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
-
-#ifndef _WIN32
-#include <spawn.h>
-#include <sys/wait.h>
-extern char** environ;
-#endif
 
 namespace {
 std::atomic<bool> g_stop { false };
@@ -61,27 +56,6 @@ std::string DeviceLine(EngineDevice& d)
 {
     return StrFormat("device %s %s noanswer=%d registered=%d errors=%u connects=%u", d.AddressText().c_str(),
         d.object->type.c_str(), d.noAnswer.load() ? 1 : 0, d.registered ? 1 : 0, d.errors, d.connects);
-}
-
-void StartProgram(const std::string& program, const std::string& parameters)
-{
-#ifndef _WIN32
-    // Values come from devices: the parameters become arguments one by one, never a shell's command line.
-    std::vector<std::string> words = EngineSplitParameters(parameters);
-    words.insert(words.begin(), program);
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
-        int status;
-        waitpid(pid, &status, WNOHANG);
-    }
-#else
-    (void)program;
-    (void)parameters;
-#endif
 }
 
 class CliFrontEnd : public EngineFrontEnd {
@@ -168,11 +142,11 @@ public:
     {
         Print("plugin " + d.AddressText() + " " + name + " " + argument);
     }
-    void Run(EngineDevice& d, const std::string& program, const std::string& parameters, bool) override
+    void Run(EngineDevice& d, const std::string& program, const std::string& parameters, bool hidden) override
     {
         Print("run " + d.AddressText() + " " + program + " " + parameters);
-        if (exec)
-            StartProgram(program, parameters);
+        if (exec && ProcessStart(program, parameters, hidden) != 1)
+            std::fprintf(stderr, "%s: cannot start %s\n", CliProgramName(), program.c_str());
     }
     void ErrorMessage(const std::string& text) override
     {

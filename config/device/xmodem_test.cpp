@@ -392,6 +392,16 @@ TEST(SerialUpload, ConsoleAndBootLoaderPaths)
         EXPECT_EQ(u.entry.progress.load(), 128); // data went to the device
     }
     {
+        // The device falls silent after the third block: ten 5-s waits for the fourth, "No response".
+        SerialUpload u;
+        u.console.receiver.answer
+            = [](int packet, const std::string&) { return packet > 3 ? std::string() : std::string("-"); };
+        EXPECT_EQ(u.Upload(Pattern(1000)), 0);
+        EXPECT_EQ(u.entry.status.load(), DevStatusNoResponse);
+        EXPECT_EQ(u.console.receiver.packets, 13);
+        EXPECT_EQ(u.entry.progress.load(), 3 * 128);
+    }
+    {
         // A wrong password ends before anything is sent.
         SerialUpload u;
         u.entry.password = "wrong";

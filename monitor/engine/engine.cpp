@@ -31,6 +31,7 @@ void ItemCallback(void* context, int status)
 {
     EngineItem* item = static_cast<EngineItem*>(context);
     EngineDevice* d = item->device;
+    d->engine->CountCallback();
     bool noAnswer = status == -1;
     if (noAnswer == d->noAnswer.load()) {
         d->engine->Post(Engine::Message::Item, item, d->id, status);
@@ -170,6 +171,8 @@ Engine::~Engine()
             SnmpUnsubscribe(p->oid, det->address, p.get());
     detections_.clear();
     for (auto& d : devices_) {
+        // Queued sets (registration, exit actions) would complete into a gone engine.
+        SnmpCancelSets(d->address);
         for (auto& item : d->items)
             FreeItem(*item);
         for (auto& item : d->display)
@@ -216,8 +219,20 @@ bool Engine::AddDevice(uint32_t address, const std::string& community, bool logg
     }
     // A probe not yet subscribed is not notified, so "every probe notified" waits for all of them; a match
     // before that is handled on this thread after this call (the probes are removed there).
+    bool refused = false;
     for (const auto& p : raw->probes)
-        SnmpSubscribe(p->oid, address, raw->community.c_str(), 1, p.get(), Detection::Callback);
+        if (SnmpSubscribe(p->oid, address, raw->community.c_str(), 1, p.get(), Detection::Callback) != 1)
+            refused = true;
+    if (refused) {
+        // The client takes no subscription (not running, or the OID's subscribers are full): no answer
+        // will come, so the detection ends now as one without an answer.
+        std::lock_guard<std::mutex> guard(raw->lock);
+        if (!raw->posted) {
+            raw->missing = true;
+            raw->posted = true;
+            Post(Message::Detect, nullptr, 0, 0, raw);
+        }
+    }
     return true;
 }
 

@@ -137,6 +137,7 @@ public:
         = 0;
     virtual void Balloon(EngineDevice& device, uint32_t kind, const std::string& text) = 0;
     virtual void Plugin(EngineDevice& device, const std::string& name, const std::string& argument) = 0;
+    // A run action: the front end starts it with ProcessStart (common/platform/process.h) or shows it.
     virtual void Run(EngineDevice& device, const std::string& program, const std::string& parameters, bool hidden) = 0;
     virtual void ErrorMessage(const std::string& text) = 0;
 };
@@ -216,6 +217,16 @@ public:
 
     struct Detection; // a type detection under way
 
+    // SNMP callbacks for items so far (the worker counts them; benchmarks read them).
+    void CountCallback()
+    {
+        callbacks_.store(callbacks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    uint64_t Callbacks() const
+    {
+        return callbacks_.load(std::memory_order_relaxed);
+    }
+
 private:
     struct Entry {
         Message kind;
@@ -256,6 +267,7 @@ private:
     std::deque<Entry> queue_;
     std::list<std::unique_ptr<Detection>> detections_;
     std::atomic<bool> closing_ { false };
+    std::atomic<uint64_t> callbacks_ { 0 };
     bool processing_ = false; // inside Process (a query dialog may run a nested message loop)
 };
 
@@ -278,7 +290,3 @@ void EngineTreeStateDecode(std::string_view text, const std::vector<std::unique_
 // `add:` records of another instance: (address, community) pairs; parsing stops at a record shorter than
 // 12 bytes or running past the end.
 std::vector<std::pair<uint32_t, std::string>> EngineParseAddRecords(const uint8_t* data, size_t size);
-
-// A program's parameters split at blanks (programs are never started through a shell elsewhere than on
-// Windows: the values come from devices).
-std::vector<std::string> EngineSplitParameters(std::string_view parameters);

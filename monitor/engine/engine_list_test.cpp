@@ -128,10 +128,3 @@ TEST(EngineList, AddRecords)
     std::string past = record(40, a1, "abcd");
     EXPECT_TRUE(EngineParseAddRecords(reinterpret_cast<const uint8_t*>(past.data()), past.size()).empty());
 }
-
-TEST(EngineList, ParametersSplitAtBlanks)
-{
-    EXPECT_EQ(EngineSplitParameters("  -n 3\t10.0.0.1; rm -rf / "),
-        (std::vector<std::string> { "-n", "3", "10.0.0.1;", "rm", "-rf", "/" }));
-    EXPECT_TRUE(EngineSplitParameters("   ").empty());
-}

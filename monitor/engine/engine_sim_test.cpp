@@ -7,10 +7,12 @@
 #include "monitor/engine/engine.h"
 #include "monitor/snmp/snmp.h"
 #include "monitor/snmp/snmp_ber.h"
+#include "monitor/views/log.h"
 #include "sim/snmp/sim_snmp.h"
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -125,6 +127,15 @@ device Refused
 device Timed
   root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
   childs   Timed, Evented
+
+device Endless
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  childs   Row:1
+
+item Row
+  uses     2.1.5.0
+  states   1
+  flags    , clone
 
 device Accounting
   root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
@@ -482,7 +493,7 @@ TEST(EngineWithSimulator, ClonesGrowRowByRowAndShrinkWhenARowGoes)
     clear.kind = ActionKind::SnmpSet;
     clear.setOid = "1.3.6.1.4.1.58127.3.2.0";
     clear.setValue = "\"\"";
-    int status = -5;
+    std::atomic<int> status { -5 }; // the set's completion comes on the SNMP worker
     rig.engine->ActionRun(nullptr, *d, clear, [&](int s) { status = s; });
     ASSERT_TRUE(rig.Until([&] { return status != -5; }, 20));
     EXPECT_EQ(status, 0);
@@ -492,6 +503,18 @@ TEST(EngineWithSimulator, ClonesGrowRowByRowAndShrinkWhenARowGoes)
     rig.Until([&] { return false; }, 20);
     EXPECT_EQ(rig.Shown(d->items), (std::vector<std::string> { "Acc:1", "Acc:1+1" }));
     EXPECT_EQ(d->items.size(), 3u) << "no clone after the row that went";
+}
+
+TEST(EngineWithSimulator, ClonesStopAtRow99)
+{
+    Rig rig(0x7F005C01, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Endless");
+    rig.engine->StartDevice(*d);
+    // Every row answers with the clone flag: the item and 99 clones, no more.
+    ASSERT_TRUE(rig.Until([&] { return rig.Shown(d->items).size() == 100; }, 400));
+    rig.Until([&] { return false; }, 5);
+    EXPECT_EQ(d->items.size(), 100u);
+    EXPECT_EQ(d->items.back()->Name(), "Row:1+99");
 }
 
 TEST(EngineWithSimulator, ExitActionsWaitForTheirSet)
@@ -543,4 +566,76 @@ TEST(EngineWithSimulator, DeviceListKeepsTypesWithoutScriptAndTheTreeState)
     ASSERT_EQ(again.LoadDevices(), 1);
     EXPECT_TRUE(again.Devices()[0]->items[0]->expanded);
     EXPECT_FALSE(again.Devices()[0]->items[0]->children[0]->expanded);
+}
+
+TEST(EngineWithSimulator, AnotherInstancesRecordsLogActionsOptionsDisplayAndRemoval)
+{
+    Rig rig(0x7F005B01, { "Morvak 1100", "Morvak 2400" }, false); // 127.0.91.1, .2
+    std::string ini = rig.dir + "/talvine.ini";
+    ASSERT_EQ(LogInit(rig.dir, ini, false), 1);
+    auto record = [](uint32_t address, const std::string& community) {
+        std::string r(8, '\0');
+        uint32_t length = static_cast<uint32_t>(8 + community.size() + 1);
+        for (int i = 0; i < 4; ++i)
+            r[static_cast<size_t>(i)] = static_cast<char>(length >> (8 * i));
+        std::memcpy(&r[4], &address, 4);
+        return r + community + std::string(1, '\0');
+    };
+    std::string data = record(rig.Address(0), "private") + record(rig.Address(1), "private");
+    EXPECT_EQ(rig.engine->AddDevicesFromMessage(reinterpret_cast<const uint8_t*>(data.data()), data.size()), 2);
+    ASSERT_TRUE(rig.Until([&] { return rig.engine->Devices().size() == 2 && rig.engine->Detecting() == 0; }, 50));
+    EXPECT_EQ(rig.engine->AddDevicesFromMessage(reinterpret_cast<const uint8_t*>(data.data()), data.size()), 0)
+        << "listed already";
+    EXPECT_EQ(IniGetString(ini, "Logging", "127.0.91.1_Filename", "-"), "") << "added with logging off";
+    EngineDevice* d = rig.engine->FindDevice(rig.Address(0));
+    ASSERT_TRUE(d);
+
+    // Logging on: the line's enter actions write the device's log (category: the option LogLine, 1).
+    LogWriteDeviceKeys(ini, "127.0.91.1", true);
+    rig.server.SetValue(0x7F005B01, "1.3.6.1.4.1.58127.2.5.0", 0x02, SnmpValue::Integer(3));
+    EngineItem* line = rig.Find(*d, "Line");
+    ASSERT_TRUE(line);
+    rig.engine->Refresh(line);
+    ASSERT_TRUE(rig.Until([&] { return line->state == 4; }, 50));
+    rig.server.SetValue(0x7F005B01, "1.3.6.1.4.1.58127.2.5.0", 0x02, SnmpValue::Integer(1));
+    rig.engine->Refresh(line);
+    ASSERT_TRUE(rig.Until([&] { return line->state == 1; }, 50)) << "line lost, with a balloon (option Warn 1)";
+    EXPECT_NE(std::find(rig.front.events.begin(), rig.front.events.end(),
+                  "balloon 3 The line of the device has been disconnected."),
+        rig.front.events.end());
+    std::string logName = LogOpenFile();
+    ASSERT_FALSE(logName.empty());
+    LogClose();
+    std::ifstream log(rig.dir + "/Log/" + logName, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("] Line connected\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("] Line disconnected\r\n"), std::string::npos) << text;
+
+    // The option Warn at 0: the same answer gives state 2 (no balloon); the value is kept per device.
+    rig.engine->SetOption(*d, "Warn", 0);
+    EXPECT_EQ(line->state, 2u);
+    EXPECT_EQ(IniGetInt(ini, "Advanced", "127.0.91.1_Warn", 9), 0);
+
+    // A display attached: its items are polled and shown.
+    EngineDevice* other = rig.engine->FindDevice(rig.Address(1));
+    rig.engine->AttachDisplay(*other, true);
+    ASSERT_TRUE(rig.Until(
+        [&] {
+            return std::all_of(other->display.begin(), other->display.end(), [](const auto& i) { return i->shown; });
+        },
+        50));
+    EXPECT_EQ(other->display.size(), 3u);
+
+    // Removal: its items leave the tree, its option and logging keys go, the other device stays.
+    size_t shown = rig.Shown(d->items).size();
+    size_t removedBefore = static_cast<size_t>(std::count_if(rig.front.events.begin(), rig.front.events.end(),
+        [](const std::string& e) { return e.rfind("remove ", 0) == 0; }));
+    ASSERT_TRUE(rig.engine->RemoveDevice(d));
+    size_t removedAfter = static_cast<size_t>(std::count_if(rig.front.events.begin(), rig.front.events.end(),
+        [](const std::string& e) { return e.rfind("remove ", 0) == 0; }));
+    EXPECT_GE(removedAfter - removedBefore, shown);
+    EXPECT_EQ(IniGetString(ini, "Advanced", "127.0.91.1_Warn", "-"), "-");
+    EXPECT_EQ(IniGetString(ini, "Logging", "127.0.91.1_Filename", "-"), "-");
+    EXPECT_EQ(rig.engine->Devices().size(), 1u);
+    rig.Until([&] { return false; }, 5); // nothing of the removed device arrives any more
 }

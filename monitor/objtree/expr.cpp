@@ -654,12 +654,22 @@ const OpSpelling kOps[] = { { "!=", kOpNe }, { "&&", kOpLogAnd }, { "||", kOpLog
     { "(", kOpOpen }, { ")", kOpClose }, { "*", kOpMul }, { "+", kOpAdd }, { "-", kOpSub }, { "/", kOpDiv },
     { "<", kOpLt }, { ">", kOpGt }, { "^", kOpXor }, { "|", kOpOr } };
 
-// The operator at `text[i]`, 0 when none starts there; `length` its spelling's length.
+// The operator at `text[i]`, 0 when none starts there; `length` its spelling's length. The two-character
+// spellings are tried before the one-character ones (kOps lists them first); only spellings that start
+// with that character are compared.
 uint8_t OperatorAt(std::string_view text, size_t i, size_t* length)
 {
+    if (i >= text.size())
+        return 0;
+    char c = text[i];
+    static constexpr char kStarts[] = "!&|<>=%()*+-/^"; // the first characters of the spellings
+    if (!std::memchr(kStarts, c, sizeof kStarts - 1))
+        return 0;
     for (const OpSpelling& o : kOps) {
-        size_t n = std::strlen(o.text);
-        if (text.compare(i, n, o.text) == 0) {
+        if (o.text[0] != c)
+            continue;
+        size_t n = o.text[1] ? 2 : 1;
+        if (n == 1 || (i + 1 < text.size() && text[i + 1] == o.text[1])) {
             *length = n;
             return o.op;
         }

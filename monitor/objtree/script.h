@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -247,18 +248,18 @@ struct ScriptAttr {
     ScriptValues values; // for a function's action: the action keyword, then the line's values
 };
 
-// One definition (device, item, function, map or plugin).
+// One definition (device, item, function, map or plugin). Definitions, their constraint lists and
+// their attributes live in their file's arena: a file of thousands of definitions makes no heap
+// allocation per definition (a name longer than the string's own room excepted).
 struct ScriptDef {
     ScriptKeyword kind = kKwNone; // kKwDevice, kKwItem, kKwFunction, kKwMap, kKwPlugin
     std::string name;
-    std::vector<std::string> bases;
     bool constrained = false;
-    std::vector<std::string> constraints; // device-type names
-    std::vector<ScriptAttr> attrs; // replacing attributes once each; option and term once per line
+    ScriptValues constraints; // device-type names
+    std::span<ScriptAttr> attrs; // replacing attributes once each; option and term once per line
 
     // The value list of a replacing attribute, null when it is not set.
     const ScriptValues* Get(ScriptKeyword keyword) const;
-    ScriptValues* Get(ScriptKeyword keyword);
     // True when the constraints name the device type (ignoring case).
     bool Names(std::string_view deviceType) const;
 };
@@ -297,10 +298,15 @@ private:
 
 // The definitions of one file, in file order.
 struct ScriptFile {
+    ScriptFile() = default;
+    ScriptFile(const ScriptFile&) = delete;
+    ScriptFile& operator=(const ScriptFile&) = delete;
+    ~ScriptFile();
+
     std::string path;
     std::string name; // without directory (for diagnostics)
-    ScriptArena arena; // the value lists of the definitions (declared before them: freed after them)
-    std::vector<std::unique_ptr<ScriptDef>> defs;
+    ScriptArena arena; // the definitions and their value lists
+    std::vector<ScriptDef*> defs; // in the arena; the file's destructor ends them
     std::vector<const ScriptDef*> devices; // device definitions in file order
     // Item, function, map and plugin definitions by kind and name (ignoring case), in file order.
     ScriptNameIndex byName[4];

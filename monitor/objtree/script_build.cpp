@@ -253,26 +253,40 @@ std::unique_ptr<ItemObject> Builder::MakeItem(std::string_view ref, ItemObject* 
     item->parent = parent;
     item->device = device;
     item->level = level;
-    if (const ScriptValues* uses = def->Get(kKwUses))
+    if (const ScriptValues* uses = def->Get(kKwUses)) {
+        item->uses.reserve(uses->size());
         ForEachResolved(*uses, [&](std::string_view u) { item->uses.push_back(MakeUse(u)); });
-    if (const ScriptValues* states = def->Get(kKwStates))
+    }
+    if (const ScriptValues* states = def->Get(kKwStates)) {
+        item->stateTexts.reserve(states->size());
+        item->states.reserve(states->size());
         ForEachResolved(*states, [&](std::string_view s) {
             item->stateTexts.emplace_back(s);
             item->states.push_back(ExprParse(s));
         });
+    }
     if (const ScriptValues* text = def->Get(kKwText))
         item->texts = text->Strings();
-    if (const ScriptValues* images = def->Get(kKwImage))
+    if (const ScriptValues* images = def->Get(kKwImage)) {
+        item->images.reserve(images->size());
         ForEachResolved(*images, [&](std::string_view s) { item->images.push_back(ParseDecimal(s)); });
-    if (const ScriptValues* flags = def->Get(kKwFlags))
+    }
+    if (const ScriptValues* flags = def->Get(kKwFlags)) {
+        item->flagWords.reserve(flags->size());
+        item->flags.reserve(flags->size());
         ForEachResolved(*flags, [&](std::string_view s) {
             item->flagWords.emplace_back(s);
             item->flags.push_back(FlagsOf(s));
         });
-    if (const ScriptValues* actions = def->Get(kKwAction))
+    }
+    if (const ScriptValues* actions = def->Get(kKwAction)) {
+        item->actions.reserve(actions->size());
         ForEachResolved(*actions, [&](std::string_view s) { item->actions.push_back(MakeActions(s)); });
-    if (const ScriptValues* refresh = def->Get(kKwRefresh))
+    }
+    if (const ScriptValues* refresh = def->Get(kKwRefresh)) {
+        item->refresh.reserve(refresh->size());
         ForEachResolved(*refresh, [&](std::string_view s) { item->refresh.push_back(RefreshOf(s)); });
+    }
     for (const ScriptAttr& a : def->attrs) {
         if (a.keyword != kKwTerm || a.values.size() < 2)
             continue;
@@ -283,10 +297,12 @@ std::unique_ptr<ItemObject> Builder::MakeItem(std::string_view ref, ItemObject* 
         item->terms.push_back(std::move(term));
     }
     if (withChildren)
-        if (const ScriptValues* childs = def->Get(kKwChilds))
+        if (const ScriptValues* childs = def->Get(kKwChilds)) {
+            item->children.reserve(childs->size());
             for (std::string_view c : *childs)
                 if (auto child = MakeItem(c, item.get(), level + 1, true))
                     item->children.push_back(std::move(child));
+        }
     return item;
 }
 } // namespace

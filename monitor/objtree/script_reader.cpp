@@ -19,16 +19,39 @@ const char* const kKeywordTexts[kKwCount] = { "", "action", "childs", "clone", "
     "option", "plugin", "plugins", "query", "refresh", "register", "root", "set", "setevent", "states", "string",
     "stringtable", "term", "text", "to", "uses", "vendor" };
 
-// Hash tables of at least 5000 buckets keep keyword and string lookups flat.
+// Hash tables of at least 5000 buckets keep string lookups flat.
 constexpr size_t kScriptBuckets = 5003;
 
+// The keywords by first letter (every keyword is lower-case ASCII): a lookup compares a handful of
+// words of the same initial instead of hashing the word.
 struct KeywordTable {
-    std::unordered_map<std::string_view, ScriptKeyword> map;
+    uint8_t first[27] = {}; // keywords starting with letter c: index first[c - 'a'] up to first[c - 'a' + 1]
+    ScriptKeyword order[kKwCount] = {};
+    uint8_t length[kKwCount] = {}; // of order[i]
     KeywordTable()
     {
-        map.reserve(kScriptBuckets);
-        for (int k = 1; k < kKwCount; ++k)
-            map.emplace(kKeywordTexts[k], static_cast<ScriptKeyword>(k));
+        int n = 0;
+        for (int c = 0; c < 26; ++c) {
+            first[c] = static_cast<uint8_t>(n);
+            for (int k = 1; k < kKwCount; ++k)
+                if (kKeywordTexts[k][0] == 'a' + c) {
+                    length[n] = static_cast<uint8_t>(std::strlen(kKeywordTexts[k]));
+                    order[n++] = static_cast<ScriptKeyword>(k);
+                }
+        }
+        first[26] = static_cast<uint8_t>(n);
+    }
+    ScriptKeyword Find(std::string_view word) const
+    {
+        if (word.empty() || word[0] < 'a' || word[0] > 'z')
+            return kKwNone;
+        int c = word[0] - 'a';
+        for (int i = first[c]; i < first[c + 1]; ++i) {
+            const char* text = kKeywordTexts[order[i]];
+            if (length[i] == word.size() && std::memcmp(text, word.data(), word.size()) == 0)
+                return order[i];
+        }
+        return kKwNone;
     }
 };
 
@@ -38,9 +61,34 @@ const KeywordTable& Keywords()
     return table;
 }
 
+// Character classes of the reader, one table lookup per character.
+enum : uint8_t {
+    kClassBlank = 1, // " \t\n\r\v\f"
+    kClassValueEnd = 2, // ",", ";", a quote or a backslash: ends a run of ordinary value characters
+    kClassWordEnd = 4, // blanks, ",", ";", "<", a quote or a backslash: ends a keyword
+    kClassQuotedEnd = 8, // a quote or a backslash: ends a run of quoted characters
+    kClassCheck = 16, // "s" (a "str." reference) and ">" (the end of a constraint list): looked at more closely
+};
+struct CharClasses {
+    uint8_t of[256] = {};
+    constexpr CharClasses()
+    {
+        for (char c : { ' ', '\t', '\n', '\r', '\v', '\f' })
+            of[static_cast<uint8_t>(c)] |= kClassBlank | kClassWordEnd;
+        for (char c : { ',', ';', '"', '\\' })
+            of[static_cast<uint8_t>(c)] |= kClassValueEnd | kClassWordEnd;
+        of[static_cast<uint8_t>('<')] |= kClassWordEnd;
+        of[static_cast<uint8_t>('"')] |= kClassQuotedEnd;
+        of[static_cast<uint8_t>('\\')] |= kClassQuotedEnd;
+        of[static_cast<uint8_t>('s')] |= kClassCheck;
+        of[static_cast<uint8_t>('>')] |= kClassCheck;
+    }
+};
+constexpr CharClasses kClasses;
+
 inline bool IsBlank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    return kClasses.of[static_cast<uint8_t>(c)] & kClassBlank;
 }
 
 std::string_view TrimBlanks(std::string_view s)
@@ -135,7 +183,7 @@ struct ScriptLine {
     std::string_view keywordText;
     ScriptKeyword keyword = kKwNone;
     bool constrained = false;
-    std::vector<std::string> constraints;
+    ScriptValuesBuilder constraints; // each cut to kScriptMaxName
     ScriptValuesBuilder values;
 };
 
@@ -178,10 +226,12 @@ private:
     bool AtContinuation(size_t pos) const;
     bool Continue();
     void SkipBlanks();
-    void ReadValue(std::string* out, char stop);
+    std::string_view ReadValue(char stop);
+    void ReadComplexValue(std::string* out, char stop);
     void StartDefinition(ScriptLine& line);
     void EndDefinition();
     void Inherit(ScriptDef& def);
+    ScriptValues* OwnAttr(ScriptKeyword keyword);
 
     void Refill();
 
@@ -207,6 +257,12 @@ private:
     int tables_ = 0;
     std::unordered_map<std::string, std::string> strings_;
     ScriptDef* def_ = nullptr; // the open definition
+    // The open definition's attributes and bases, until it ends (then its attributes go to the arena).
+    std::vector<ScriptAttr> attrs_;
+    std::vector<std::string> bases_;
+    size_t baseCount_ = 0;
+    std::vector<const ScriptDef*> baseDefs_; // scratch for Inherit
+    std::vector<const ScriptValues*> givers_;
     ScriptValuesBuilder merged_; // scratch for inherited lists
     std::string value_; // scratch for the value being split (keeps its capacity from line to line)
 };
@@ -319,10 +375,37 @@ void Reader::SkipBlanks()
     }
 }
 
+// The next value (see ReadComplexValue): valid until the next value is read. A value of ordinary
+// characters only (the most common kind) is a view into the line, without a copy.
+std::string_view Reader::ReadValue(char stop)
+{
+    size_t end = pos_;
+    while (end < cur_.size()) {
+        char d = cur_[end];
+        uint8_t cls = kClasses.of[static_cast<uint8_t>(d)];
+        if (cls & (kClassValueEnd | kClassCheck)) {
+            if (d == ',' || d == ';' || (stop && d == stop))
+                break; // the value ends here
+            if ((cls & kClassValueEnd) || (d == 's' && cur_.compare(end, 4, "str.") == 0))
+                end = std::string_view::npos; // a quote, a backslash or perhaps a reference: the whole way
+        }
+        if (end == std::string_view::npos)
+            break;
+        ++end;
+    }
+    if (end == std::string_view::npos) {
+        ReadComplexValue(&value_, stop);
+        return value_;
+    }
+    std::string_view v = TrimBlanks(cur_.substr(pos_, end - pos_));
+    pos_ = end;
+    return v;
+}
+
 // One value up to "," or ";" (or `stop`, the end of a constraint list) outside quotes, or the line's end.
 // Quoted parts are kept with their quotes (escapes resolved) unless the value is exactly one of them;
 // a quoted part that follows another with nothing but blanks between continues it.
-void Reader::ReadValue(std::string* out, char stop)
+void Reader::ReadComplexValue(std::string* out, char stop)
 {
     out->clear();
     int quotedParts = 0;
@@ -355,6 +438,15 @@ void Reader::ReadValue(std::string* out, char stop)
             ++pos_;
             openQuoted();
             while (pos_ < cur_.size() && cur_[pos_] != '"') {
+                // A run without escapes in one piece.
+                size_t run = pos_;
+                while (run < cur_.size() && !(kClasses.of[static_cast<uint8_t>(cur_[run])] & kClassQuotedEnd))
+                    ++run;
+                if (run > pos_) {
+                    out->append(cur_.data() + pos_, run - pos_);
+                    pos_ = run;
+                    continue;
+                }
                 char q = cur_[pos_++];
                 if (q == '\\' && pos_ < cur_.size()) {
                     char e = cur_[pos_++];
@@ -422,18 +514,21 @@ void Reader::ReadValue(std::string* out, char stop)
             pos_ = end;
             continue;
         }
-        // A run of ordinary characters (an "s" stops it only where a word starts).
+        // A run of ordinary characters (a "str." reference stops it where a word starts).
         size_t end = pos_;
         while (end < cur_.size()) {
             char d = cur_[end];
-            if (d == ',' || d == ';' || d == '"' || d == '\\' || (stop && d == stop))
-                break;
-            if (d == 's' && (end == pos_ ? wordStart : IsBlank(cur_[end - 1])))
-                break;
-            if (!IsBlank(d))
-                plain = true;
+            uint8_t cls = kClasses.of[static_cast<uint8_t>(d)];
+            if (cls & (kClassValueEnd | kClassCheck)) {
+                if ((cls & kClassValueEnd) || (stop && d == stop))
+                    break;
+                if (d == 's' && (end == pos_ ? wordStart : IsBlank(cur_[end - 1])) && cur_.compare(end, 4, "str.") == 0)
+                    break;
+            }
             ++end;
         }
+        for (size_t i = pos_; !plain && i < end; ++i)
+            plain = !IsBlank(cur_[i]);
         if (end == pos_) { // a lone "\", "s" that starts no reference
             out->push_back(c);
             if (!IsBlank(c))
@@ -470,17 +565,12 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
     if (pos_ == cur_.size() || cur_[pos_] == ';')
         return false;
     size_t k = pos_;
-    while (k < cur_.size()) {
-        char c = cur_[k];
-        if (c == ';' || c == ',' || c == '<' || c == '"' || c == '\\' || IsBlank(c))
-            break;
+    while (k < cur_.size() && !(kClasses.of[static_cast<uint8_t>(cur_[k])] & kClassWordEnd))
         ++k;
-    }
     out->keywordText = cur_.substr(pos_, k - pos_);
-    auto it = Keywords().map.find(out->keywordText);
-    out->keyword = it == Keywords().map.end() ? kKwNone : it->second;
+    out->keyword = Keywords().Find(out->keywordText);
     out->constrained = false;
-    out->constraints.clear();
+    out->constraints.Clear();
     out->values.Clear();
     pos_ = k;
     SkipBlanks();
@@ -494,8 +584,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
         out->constrained = true;
         for (;;) {
             SkipBlanks();
-            ReadValue(&value_, '>');
-            out->constraints.push_back(value_);
+            out->constraints.Add(ReadValue('>').substr(0, kScriptMaxName));
             if (pos_ < cur_.size() && cur_[pos_] == ',') {
                 ++pos_;
                 continue;
@@ -514,8 +603,7 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
 
     for (;;) {
         SkipBlanks();
-        ReadValue(&value_, 0);
-        out->values.Add(value_);
+        out->values.Add(ReadValue(0));
         if (pos_ < cur_.size() && cur_[pos_] == ',') {
             ++pos_;
             continue;
@@ -530,14 +618,18 @@ bool Reader::Tokenize(std::string_view line, ScriptLine* out)
 
 void Reader::StartDefinition(ScriptLine& line)
 {
-    auto def = std::make_unique<ScriptDef>();
-    def->attrs.reserve(8); // one allocation for the attributes of nearly every definition
+    auto* def = new (file_.arena.Allocate(sizeof(ScriptDef))) ScriptDef;
+    file_.defs.push_back(def);
     def->kind = line.keyword;
     def->constrained = line.constrained;
-    def->constraints = std::move(line.constraints);
-    for (std::string& c : def->constraints)
-        if (c.size() > kScriptMaxName)
-            c.resize(kScriptMaxName);
+    def->constraints = line.constraints.Finish(&file_.arena);
+    attrs_.clear();
+    baseCount_ = 0;
+    auto addBase = [&](std::string_view name) {
+        if (baseCount_ == bases_.size())
+            bases_.emplace_back();
+        bases_[baseCount_++].assign(name);
+    };
     if (!line.values.empty()) {
         std::string_view first = line.values[0];
         size_t colon = first.find(':');
@@ -545,25 +637,34 @@ void Reader::StartDefinition(ScriptLine& line)
             def->name = std::string(first);
         } else {
             def->name = std::string(TrimBlanks(first.substr(0, colon)));
-            def->bases.emplace_back(TrimBlanks(first.substr(colon + 1)));
+            addBase(TrimBlanks(first.substr(colon + 1)));
             for (size_t i = 1; i < line.values.size(); ++i)
-                def->bases.emplace_back(line.values[i]);
+                addBase(line.values[i]);
         }
     }
     if (def->name.size() > kScriptMaxName)
         def->name.resize(kScriptMaxName);
-    def_ = def.get();
-    file_.defs.push_back(std::move(def));
+    def_ = def;
+}
+
+ScriptValues* Reader::OwnAttr(ScriptKeyword keyword)
+{
+    for (ScriptAttr& a : attrs_)
+        if (a.keyword == keyword)
+            return &a.values;
+    return nullptr;
 }
 
 void Reader::Inherit(ScriptDef& def)
 {
-    if (def.bases.empty())
+    if (baseCount_ == 0)
         return;
     // Bases by exact name among the definitions of the same kind finished so far (for items,
     // functions, maps and plugins the unconstrained ones), the first in file order.
-    std::vector<const ScriptDef*> bases;
-    for (const std::string& name : def.bases) {
+    std::vector<const ScriptDef*>& bases = baseDefs_;
+    bases.clear();
+    for (size_t i = 0; i < baseCount_; ++i) {
+        const std::string& name = bases_[i];
         const ScriptDef* base = nullptr;
         if (def.kind == kKwDevice) {
             for (const ScriptDef* d : file_.devices)
@@ -581,7 +682,8 @@ void Reader::Inherit(ScriptDef& def)
     if (bases.empty())
         return;
     for (ScriptKeyword k : ReplacingAttrs(def.kind)) {
-        std::vector<const ScriptValues*> givers;
+        std::vector<const ScriptValues*>& givers = givers_;
+        givers.clear();
         for (const ScriptDef* b : bases) {
             const ScriptValues* v = b->Get(k);
             if (v && !v->empty())
@@ -589,10 +691,10 @@ void Reader::Inherit(ScriptDef& def)
         }
         if (givers.empty())
             continue;
-        ScriptValues* own = def.Get(k);
+        ScriptValues* own = OwnAttr(k);
         if (!own) {
             if (givers.size() == 1) {
-                def.attrs.push_back({ k, givers[0]->ShareWithinFile() });
+                attrs_.push_back({ k, givers[0]->ShareWithinFile() });
                 continue;
             }
         } else {
@@ -622,7 +724,7 @@ void Reader::Inherit(ScriptDef& def)
     for (const ScriptDef* b : bases)
         for (const ScriptAttr& a : b->attrs)
             if (IsAccumulating(a.keyword))
-                def.attrs.push_back({ a.keyword, a.values.ShareWithinFile() });
+                attrs_.push_back({ a.keyword, a.values.ShareWithinFile() });
 }
 
 void Reader::EndDefinition()
@@ -632,6 +734,13 @@ void Reader::EndDefinition()
     ScriptDef& def = *def_;
     def_ = nullptr;
     Inherit(def);
+    if (!attrs_.empty()) {
+        auto* at = static_cast<ScriptAttr*>(file_.arena.Allocate(sizeof(ScriptAttr) * attrs_.size()));
+        for (size_t i = 0; i < attrs_.size(); ++i)
+            new (at + i) ScriptAttr(std::move(attrs_[i]));
+        def.attrs = std::span<ScriptAttr>(at, attrs_.size());
+    }
+    attrs_.clear();
     if (def.kind == kKwDevice) {
         file_.devices.push_back(&def);
     } else {
@@ -665,11 +774,11 @@ void Reader::Run()
                 }
                 ScriptValues values = line.values.Finish(&file_.arena);
                 if (IsAccumulating(k)) {
-                    def_->attrs.push_back({ k, std::move(values) });
-                } else if (ScriptValues* v = def_->Get(slot)) {
+                    attrs_.push_back({ k, std::move(values) });
+                } else if (ScriptValues* v = OwnAttr(slot)) {
                     *v = std::move(values);
                 } else {
-                    def_->attrs.push_back({ slot, std::move(values) });
+                    attrs_.push_back({ slot, std::move(values) });
                 }
                 continue;
             }
@@ -921,8 +1030,7 @@ ScriptValues ScriptValuesBuilder::Finish(ScriptArena* arena) const
 
 ScriptKeyword ScriptFindKeyword(std::string_view word)
 {
-    auto it = Keywords().map.find(word);
-    return it == Keywords().map.end() ? kKwNone : it->second;
+    return Keywords().Find(word);
 }
 
 const char* ScriptKeywordText(ScriptKeyword keyword)
@@ -938,20 +1046,22 @@ const ScriptValues* ScriptDef::Get(ScriptKeyword keyword) const
     return nullptr;
 }
 
-ScriptValues* ScriptDef::Get(ScriptKeyword keyword)
-{
-    for (ScriptAttr& a : attrs)
-        if (a.keyword == keyword)
-            return &a.values;
-    return nullptr;
-}
-
 bool ScriptDef::Names(std::string_view deviceType) const
 {
-    for (const std::string& c : constraints)
+    for (std::string_view c : constraints)
         if (StrEqualNoCase(c, deviceType))
             return true;
     return false;
+}
+
+ScriptFile::~ScriptFile()
+{
+    // The definitions live in the arena: end them (their attribute lists first) before it goes.
+    for (ScriptDef* def : defs) {
+        for (ScriptAttr& a : def->attrs)
+            a.~ScriptAttr();
+        def->~ScriptDef();
+    }
 }
 
 const ScriptDef* ScriptFile::Find(ScriptKeyword kind, std::string_view name, std::string_view deviceType) const

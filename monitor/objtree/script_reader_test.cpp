@@ -46,6 +46,8 @@ TEST_F(ScriptReaderTest, ValuesQuotesJoinsAndStringReferences)
         { "\"A\" str.KEY", { "AC" } }, // a known str. key is a quoted part joined to the one before
         { "str.KEY \"D\"", { "CD" } },
         { "str.NOPE, x", { "str.NOPE", "x" } }, // unknown keys stay as written
+        { "xstr.KEY, str, stretch", { "xstr.KEY", "str", "stretch" } }, // a reference starts a word
+        { "a str.KEY", { "a \"C\"" } },
         { "$1 == \"up\"", { "$1 == \"up\"" } }, // quotes stay inside a value with more than one part
         { "\"a,b;c<d\"", { "a,b;c<d" } },
         { "\"esc\\\"\\'\\\\\\t\\q\"", { "esc\"'\\\tq" } },
@@ -96,7 +98,7 @@ TEST_F(ScriptReaderTest, ConstraintsAndTheirErrors)
                                "map <Morvak 1100 Line\n"
                                "  from 1\n"
                                "device Morvak 1100\n");
-    EXPECT_EQ(f.defs[0]->constraints, (std::vector<std::string> { "Morvak 1100", "Morvak 2400" }));
+    EXPECT_EQ(f.defs[0]->constraints.Strings(), (std::vector<std::string> { "Morvak 1100", "Morvak 2400" }));
     EXPECT_EQ((*f.Find(kKwItem, "LINE", "morvak 2400")->Get(kKwText))[0], "constrained");
     EXPECT_EQ((*f.Find(kKwItem, "line", "Morvak 5000")->Get(kKwText))[0], "plain");
     ASSERT_EQ(diags.size(), 1u);

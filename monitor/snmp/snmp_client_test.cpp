@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -184,7 +185,8 @@ struct ScriptedDevice {
     std::thread thread;
     std::atomic<bool> stop { false };
     std::atomic<int> requests { 0 };
-    std::vector<SnmpMessage> seen;
+    std::mutex seenLock; // the peer's thread appends while the test reads (a retransmission may come)
+    std::vector<SnmpMessage> seenMessages;
     std::function<bool(const SnmpMessage&, SnmpMessage*)> script;
 
     void Start()
@@ -199,18 +201,38 @@ struct ScriptedDevice {
                 SnmpMessage m, reply;
                 if (n <= 0 || SnmpDecodeMessage(buffer, static_cast<size_t>(n), &m) != kSnmpDecodeOk)
                     continue;
-                seen.push_back(m);
+                {
+                    std::lock_guard<std::mutex> guard(seenLock);
+                    seenMessages.push_back(m);
+                }
                 ++requests;
                 if (script(m, &reply))
                     device.Send(reply, from);
             }
         });
     }
-    ~ScriptedDevice()
+    // The requests seen once the device's thread has taken `n` of them (bounded): a job that gave up
+    // after its last try returns while that request may still wait in the device's socket.
+    int RequestsAfter(int n)
+    {
+        WaitFor(requests, n);
+        return requests.load();
+    }
+    // A copy of the requests received so far.
+    std::vector<SnmpMessage> Seen()
+    {
+        std::lock_guard<std::mutex> guard(seenLock);
+        return seenMessages;
+    }
+    void Stop()
     {
         stop = true;
         if (thread.joinable())
             thread.join();
+    }
+    ~ScriptedDevice()
+    {
+        Stop();
     }
 };
 
@@ -292,12 +314,13 @@ TEST(SnmpJobs, WalkDeliversRowsUntilAColumnLeavesItsPrefix)
     EXPECT_EQ(log.finished, 1);
     EXPECT_EQ(log.rows, (std::vector<std::string> { "19|19", "19|19" })) << "no row for the step that left";
     ASSERT_EQ(peer.requests.load(), 3);
-    EXPECT_EQ(peer.seen[0].community, "public");
-    EXPECT_EQ(peer.seen[0].pdu, kPduGetNext);
+    std::vector<SnmpMessage> seen = peer.Seen();
+    EXPECT_EQ(seen[0].community, "public");
+    EXPECT_EQ(seen[0].pdu, kPduGetNext);
     for (int i = 1; i < 3; ++i)
-        EXPECT_EQ(peer.seen[i].requestId, peer.seen[0].requestId + static_cast<uint32_t>(i)) << "one id per step";
-    EXPECT_EQ(SnmpOidText(peer.seen[0].bindings[1].oid), "1.3.6.1.4.1.9.1.5");
-    EXPECT_EQ(SnmpOidText(peer.seen[2].bindings[0].oid), "1.3.6.1.4.1.9.1.2.2");
+        EXPECT_EQ(seen[i].requestId, seen[0].requestId + static_cast<uint32_t>(i)) << "one id per step";
+    EXPECT_EQ(SnmpOidText(seen[0].bindings[1].oid), "1.3.6.1.4.1.9.1.5");
+    EXPECT_EQ(SnmpOidText(seen[2].bindings[0].oid), "1.3.6.1.4.1.9.1.2.2");
     EXPECT_EQ(SnmpOidText(columns[0].oid), "1.3.6.1.4.1.9.1.2.2");
     EXPECT_EQ(columns[0].kind, kSnmpInteger);
 }
@@ -334,7 +357,7 @@ TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
     p.port = peer.device.port;
     p.waitMs = 20;
     SnmpWalkJob(&p);
-    EXPECT_EQ(peer.requests.load(), 10);
+    EXPECT_EQ(peer.RequestsAfter(10), 10);
     EXPECT_EQ(log.finished, 1);
     EXPECT_TRUE(log.rows.empty());
     EXPECT_EQ(p.answers, 0u);
@@ -355,7 +378,7 @@ TEST(SnmpJobs, SilentDeviceGetsTenAttemptsAndASetReportsItsOutcome)
         s.waitMs = 500;
         SnmpSetJob(&s);
         EXPECT_EQ(result, status == 0 ? 1 : 0);
-        const SnmpMessage& sent = peer.seen.back();
+        const SnmpMessage sent = peer.Seen().back();
         EXPECT_EQ(sent.community, "") << "exactly as entered";
         EXPECT_EQ(SnmpOidText(sent.bindings[0].oid), "1.3.6.1.4.1.9.3");
         EXPECT_EQ(sent.bindings[0].tag, kBerOctetString);
@@ -495,16 +518,17 @@ TEST(SnmpJobs, AnswersOnlyFromTheAgentsPortWithUnguessableIds)
     };
     peer.Start();
     EXPECT_EQ(SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 20, &answer), 0);
-    EXPECT_EQ(peer.requests.load(), 10);
+    ASSERT_EQ(peer.RequestsAfter(10), 10);
     // Request ids do not start at a fixed value: two jobs in a row start apart (not 0, not one after
     // the other).
-    uint32_t first = peer.seen[0].requestId;
-    EXPECT_EQ(peer.seen[9].requestId, first) << "one request, repeated";
+    std::vector<SnmpMessage> seen = peer.Seen();
+    uint32_t first = seen[0].requestId;
+    EXPECT_EQ(seen[9].requestId, first) << "one request, repeated";
     SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), peer.device.port, "", oids, 1, &answer);
-    for (int i = 0; i < 3000 && peer.requests.load() < 11; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_GE(peer.requests.load(), 11);
-    uint32_t second = peer.seen[10].requestId;
+    ASSERT_GE(peer.RequestsAfter(11), 11);
+    seen = peer.Seen();
+    uint32_t second = seen[10].requestId;
     EXPECT_FALSE(first == 0 && second == 0);
     EXPECT_NE(second, first + 1);
+    peer.Stop(); // its script sends through `other` to `socket`, which go before it
 }

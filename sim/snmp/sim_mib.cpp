@@ -257,6 +257,28 @@ bool ParseLine(const std::vector<std::string>& w, SimMib* mib, std::string* erro
             }
             o.clears.push_back(prefix);
             i += 2;
+        } else if (w[i] == "present" && i + 2 < w.size()) {
+            // (Plain numbers with a flag: g++ 12 sees optionals here as maybe uninitialised.)
+            size_t comma = w[i + 1].find(',');
+            bool ok = comma != std::string::npos;
+            uint32_t from = 0, to = 0, period = 0;
+            if (ok) {
+                auto f = ParseUnsignedStrict(w[i + 1].substr(0, comma));
+                auto t = ParseUnsignedStrict(w[i + 1].substr(comma + 1));
+                auto p = ParseUnsignedStrict(w[i + 2]);
+                ok = f && t && p;
+                from = f.value_or(0);
+                to = t.value_or(0);
+                period = p.value_or(0);
+            }
+            if (!ok || period == 0 || period > 4000000 || from >= to || to > period) {
+                *error = "present needs FROM,TO and a period in seconds (FROM < TO <= PERIOD)";
+                return false;
+            }
+            o.presentFrom = from;
+            o.presentTo = to;
+            o.presentPeriod = period;
+            i += 3;
         } else {
             *error = "unexpected word: " + w[i];
             return false;

@@ -2,7 +2,7 @@
 // change over time (up time, counters growing at a rate, states cycling through a list).
 //
 // File format, one object a line ('#' starts a comment):
-//     OID TYPE ACCESS VALUE [trap] [clears PREFIX]
+//     OID TYPE ACCESS VALUE [trap] [clears PREFIX] [present FROM,TO PERIOD]
 //   TYPE   i INTEGER, s OCTET STRING, o OBJECT IDENTIFIER, a IpAddress, c Counter, g Gauge, t TimeTicks
 //   ACCESS ro or rw
 //   VALUE  a literal ("quoted text" for strings; $name and $address are replaced per device), or
@@ -11,6 +11,8 @@
 //          cycle V1,V2,... SECONDS the values in turn, each for SECONDS (phase differs per device)
 //   trap   an enterprise trap (generic 6, specific 1) carries the object whenever its value changes
 //   clears setting the object clears every object under PREFIX (a table's rows)
+//   present FROM,TO PERIOD  the object exists only from second FROM to before second TO of every PERIOD
+//          seconds since the device started (rows that come and go, the same on every run)
 //   include FILE   reads another file (relative to this one) first; later lines replace earlier ones.
 #pragma once
 
@@ -36,6 +38,17 @@ struct SimObject {
     uint32_t periodMs = 1000;
     bool trap = false;
     std::vector<SimOidKey> clears;
+    // present FROM,TO PERIOD: the object exists only from second FROM to before second TO of every
+    // PERIOD seconds since the device started (the same on every run and every device); 0 = always.
+    uint32_t presentFrom = 0, presentTo = 0, presentPeriod = 0;
+
+    bool PresentAt(uint32_t elapsedMs) const
+    {
+        if (presentPeriod == 0)
+            return true;
+        uint32_t second = (elapsedMs / 1000) % presentPeriod;
+        return second >= presentFrom && second < presentTo;
+    }
 };
 
 struct SimMib {

@@ -113,7 +113,7 @@ bool SimSnmpAgent::Binding(const SimObject& o, const SimOidKey& key, uint32_t no
 bool SimSnmpAgent::Value(const SimOidKey& key, uint32_t nowMs, SnmpBinding* out) const
 {
     auto it = mib_->objects.find(key);
-    return it != mib_->objects.end() && Binding(it->second, key, nowMs, out);
+    return it != mib_->objects.end() && it->second.PresentAt(nowMs - startMs_) && Binding(it->second, key, nowMs, out);
 }
 
 void SimSnmpAgent::SetValue(const SimOidKey& key, uint8_t tag, const SnmpValue& value)
@@ -141,7 +141,7 @@ std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint
         return {};
     if (req.pdu != kPduGet && req.pdu != kPduGetNext && req.pdu != kPduSet)
         return {};
-    bool canWrite = req.community == config_.writeCommunity;
+    bool canWrite = !config_.writeCommunity.empty() && req.community == config_.writeCommunity;
     if (!canWrite && req.community != config_.readCommunity)
         return {}; // a wrong community gets no answer
     SnmpMessage resp;
@@ -162,7 +162,7 @@ std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint
             SnmpValue stored;
             // SNMPv1 has no "not writable" answer for a set: an object the community may not write, or
             // that cannot be written at all, is noSuchName (readOnly is never sent by agents).
-            if (it == objects.end() || !canWrite || !it->second.writable)
+            if (it == objects.end() || !canWrite || !it->second.writable || !it->second.PresentAt(nowMs - startMs_))
                 fail(kSnmpNoSuchName, i + 1);
             else if (!Fits(it->second.tag, req.bindings[i], &stored))
                 fail(kSnmpBadValue, i + 1);
@@ -192,6 +192,11 @@ std::vector<uint8_t> SimSnmpAgent::Handle(const uint8_t* data, size_t size, uint
         for (size_t i = 0; i < req.bindings.size() && resp.errorStatus == 0; ++i) {
             SimOidKey key = SimOidKeyFromOid(req.bindings[i].oid);
             auto it = req.pdu == kPduGet ? objects.find(key) : objects.upper_bound(key);
+            // Rows that are gone at this moment do not exist: a get finds nothing, a getnext passes them.
+            if (req.pdu == kPduGet && it != objects.end() && !it->second.PresentAt(nowMs - startMs_))
+                it = objects.end();
+            while (req.pdu != kPduGet && it != objects.end() && !it->second.PresentAt(nowMs - startMs_))
+                ++it;
             if (key.empty() || it == objects.end()) {
                 fail(kSnmpNoSuchName, i + 1);
                 break;
@@ -412,6 +417,52 @@ std::vector<std::string> SimPolledObjects()
     for (int i = 1; i <= 7; ++i)
         objects.push_back("1.3.6.1.4.1.58127.2." + std::to_string(i) + ".0");
     return objects;
+}
+
+bool SimCommunitiesFromConfig(const std::string& config, std::string* read, std::string* write)
+{
+    // Column lines of the table, a row beginning at each column 1.
+    struct Row {
+        std::string community;
+        uint32_t access = 0;
+    };
+    std::vector<Row> rows;
+    const std::string_view prefix = "/snmp/communities-";
+    size_t pos = 0;
+    while (pos < config.size()) {
+        size_t end = config.find_first_of("\r\n", pos);
+        if (end == std::string::npos)
+            end = config.size();
+        std::string_view line = Trim(std::string_view(config).substr(pos, end - pos));
+        pos = end + 1;
+        size_t eq = line.find('=');
+        if (eq == std::string_view::npos || !StrStartsWithNoCase(line, prefix))
+            continue;
+        uint32_t column
+            = ParseUnsigned(std::string("0x") + std::string(Trim(line.substr(prefix.size(), eq - prefix.size()))));
+        std::string value(Trim(line.substr(eq + 1)));
+        if (column == 1)
+            rows.push_back({ value, 0 });
+        else if (column == 2 && !rows.empty())
+            rows.back().access = ParseUnsigned(value);
+    }
+    if (rows.empty())
+        return false;
+    const Row* reader = nullptr;
+    const Row* writer = nullptr;
+    for (const Row& r : rows) {
+        if (r.community.empty())
+            continue;
+        if (r.access == 1 && !reader)
+            reader = &r;
+        if (r.access == 2 && !writer)
+            writer = &r;
+    }
+    if (!reader)
+        reader = writer;
+    *read = reader ? reader->community : "";
+    *write = writer ? writer->community : "";
+    return true;
 }
 
 std::string SimMibFileFor(const std::string& deviceType)

@@ -56,6 +56,12 @@ public:
     }
     // Where traps go: --trap's destination and the monitor registered last.
     std::vector<NetAddress> TrapDestinations() const;
+    // The communities a written configuration gave the device (an empty write community: no writes).
+    void SetCommunities(const std::string& read, const std::string& write)
+    {
+        config_.readCommunity = read;
+        config_.writeCommunity = write;
+    }
 
 private:
     SimMib& Own(); // copy on first write: devices of one type share their MIB until then
@@ -101,6 +107,11 @@ private:
     std::shared_ptr<const SimMib> mib_;
     uint32_t lastTrapCheck_ = 0;
 };
+
+// The communities of a configuration text's /snmp/communities rows (columns: community, access 1 read or
+// 2 read and write, manager address): the first read-only row's community reads (else the first
+// read-write row's), the first read-write row's writes (else none: ""). False when the text has no row.
+bool SimCommunitiesFromConfig(const std::string& config, std::string* read, std::string* write);
 
 // The MIB file of a device type: "Morvak 1100 Plus" -> "morvak1100plus.mib".
 std::string SimMibFileFor(const std::string& deviceType);

@@ -183,6 +183,88 @@ TEST(SimAgent, ClearingTheAccountingTableRemovesItsRows)
     EXPECT_EQ(a.bindings[0].value.text, "LANUSER-maria") << "another device of the type keeps its table";
 }
 
+TEST(SimAgent, SessionRowsComeAndGoTheSameOnEveryRun)
+{
+    auto mib = LoadType("morvak1100.mib");
+    // The rows of the sessions table a walk of its first column finds at a moment (seconds from the start).
+    auto rows = [&](Exchange& x, uint32_t second) {
+        std::string out;
+        SnmpMessage a;
+        std::string at = "1.3.6.1.4.1.58127.5.1.1.1";
+        for (int i = 0; i < 10 && x.Ask(kPduGetNext, "public", { Null(at) }, &a, second * 1000 + 500); ++i) {
+            at = SnmpOidText(a.bindings[0].oid);
+            if (a.errorStatus || at.rfind("1.3.6.1.4.1.58127.5.1.1.1.", 0) != 0)
+                break;
+            out += at.substr(at.rfind('.') + 1);
+        }
+        return out;
+    };
+    Exchange x(mib), other(mib);
+    EXPECT_EQ(rows(x, 5), "12");
+    EXPECT_EQ(rows(x, 15), "123");
+    EXPECT_EQ(rows(x, 35), "12");
+    EXPECT_EQ(rows(x, 42), "1");
+    EXPECT_EQ(rows(x, 50), "14");
+    EXPECT_EQ(rows(x, 75), "123") << "every minute again";
+    EXPECT_EQ(rows(other, 15), "123") << "the same on every device";
+    // A get of a row that is gone: noSuchName.
+    SnmpMessage a;
+    ASSERT_TRUE(x.Ask(kPduGet, "public", { Null("1.3.6.1.4.1.58127.5.1.1.3.3") }, &a, 35000));
+    EXPECT_EQ(a.errorStatus, kSnmpNoSuchName);
+    ASSERT_TRUE(x.Ask(kPduGet, "public", { Null("1.3.6.1.4.1.58127.5.1.1.3.3") }, &a, 15000));
+    EXPECT_EQ(a.bindings[0].value.text, "pptp");
+
+    std::string error;
+    EXPECT_FALSE(SimMibParse("1.3.6.1.1 s ro \"x\" present 5,5 60\n", "t.mib", ".", &error));
+    EXPECT_FALSE(SimMibParse("1.3.6.1.1 s ro \"x\" present 1,70 60\n", "t.mib", ".", &error));
+}
+
+TEST(SimAgent, RegistrationMakesTheSenderATrapDestination)
+{
+    Exchange x(LoadType("morvak1100.mib"));
+    EXPECT_TRUE(x.agent.TrapDestinations().empty());
+    auto set = [&](const std::string& value, const NetAddress& from) {
+        SnmpMessage req;
+        req.pdu = kPduSet;
+        req.community = "private";
+        req.requestId = 5;
+        req.bindings = { Text(kSimRegistrationOid, value) };
+        uint8_t buffer[512];
+        size_t n = SnmpEncodeMessage(req, buffer, sizeof buffer);
+        return !x.agent.Handle(buffer, n, 1000, &from).empty();
+    };
+    NetAddress monitor { 0x7F000001, 40162 };
+    ASSERT_TRUE(set("Travik:162", monitor));
+    EXPECT_EQ(x.agent.TrapDestinations(), std::vector<NetAddress> { monitor });
+    EXPECT_TRUE(x.agent.WantsTraps());
+    ASSERT_TRUE(set("", monitor));
+    EXPECT_TRUE(x.agent.TrapDestinations().empty()) << "an empty value ends it";
+}
+
+TEST(SimAgent, CommunitiesOfAWrittenConfiguration)
+{
+    std::string read, write;
+    EXPECT_FALSE(SimCommunitiesFromConfig("[sys]\r\n    /sys/name = x\r\n", &read, &write));
+    const char* config = "[snmp]\r\n    </snmp/communities>\r\n      /snmp/communities-01 = ops\r\n"
+                         "      /snmp/communities-02 = 2\r\n      /snmp/communities-03 = 0.0.0.0\r\n"
+                         "    </snmp/communities>\r\n      /snmp/communities-01 = watch\r\n"
+                         "      /snmp/communities-02 = 1\r\n      /snmp/communities-03 = 0.0.0.0\r\n";
+    ASSERT_TRUE(SimCommunitiesFromConfig(config, &read, &write));
+    EXPECT_EQ(read, "watch");
+    EXPECT_EQ(write, "ops");
+    // Read-only rows alone: nobody writes, not even with an empty community.
+    ASSERT_TRUE(
+        SimCommunitiesFromConfig("/snmp/communities-01 = public\r\n/snmp/communities-02 = 1\r\n", &read, &write));
+    EXPECT_EQ(read, "public");
+    EXPECT_EQ(write, "");
+    Exchange x(LoadType("morvak1100.mib"));
+    x.agent.SetCommunities(read, write);
+    SnmpMessage a;
+    ASSERT_TRUE(x.Ask(kPduSet, "", { Text("1.3.6.1.2.1.1.4.0", "x") }, &a) == false || a.errorStatus != 0);
+    EXPECT_FALSE(x.Ask(kPduGet, "private", { Null("1.3.6.1.2.1.1.4.0") }, &a)) << "--snmp-write replaced";
+    EXPECT_TRUE(x.Ask(kPduGet, "public", { Null("1.3.6.1.2.1.1.4.0") }, &a));
+}
+
 TEST(SimAgent, ValuesChangeOverTime)
 {
     Exchange x(LoadType("morvak1100.mib"));

@@ -12,6 +12,7 @@
 #include "config/description/cfg_index.h"
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
+#include "config/device/firmware.h"
 #include "config/device/tftp.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
@@ -360,6 +361,37 @@ TEST_F(Jobs, UploadStopsAtTheFirstDeviceThatFails)
     DeviceJob single = Job(one);
     EXPECT_EQ(RunJob(JobUploadFirmware, single), JobUploadOk);
     EXPECT_EQ(one[0]->fw_version.str(), "3.30");
+}
+
+TEST_F(Jobs, UploadToThreeStopsWhenTheSecondDoesNotComeBack)
+{
+    Fleet fleet("noreturn", kBase + 180, 3);
+    ASSERT_TRUE(fleet.started);
+    fleet.fleet.Device(1).options.firmwareNoReturn = true;
+    std::string firmware = fleet.dir + "/fw.upx";
+    FirmwareHeader fw;
+    fw.letter = 'F';
+    fw.pattern = "Morvak_1100";
+    fw.version = "3.30";
+    fw.date = "01012024";
+    std::ofstream(firmware, std::ios::binary) << FirmwareBuildHeader(fw) << std::string(3000, 'x');
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    for (uint32_t i = 0; i < 3; ++i) {
+        e.push_back(Entry(kBase + 180 + i));
+        e.back()->timeout_s = 1; // the wait for the lost device: 1 s plus the restart's 10
+    }
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    e[0]->file_name = firmware;
+    EXPECT_EQ(RunJob(JobUploadFirmware, job), JobUploadNoRestart);
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[0]->fw_version.str(), "3.30");
+    EXPECT_EQ(e[1]->status.load(), DevStatusNoResponse);
+    EXPECT_EQ(e[2]->fw_version.str(), "3.10.0012"); // never uploaded to
+    EXPECT_EQ(
+        fleet.fleet.Device(2).images[static_cast<size_t>(fleet.fleet.Device(2).runningImage)].version, "3.10.0012");
+    EXPECT_EQ(JobResultMessage(JobUploadFirmware, JobUploadNoRestart, job),
+        "Couldn't reach the device after uploading the new firmware.");
 }
 
 TEST_F(Jobs, SaveRestoreClockAndImages)

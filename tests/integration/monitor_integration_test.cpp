@@ -35,13 +35,21 @@ uint16_t FreePort(uint32_t ip = 0x7F000001)
     return s.LocalAddress()->port;
 }
 
-std::filesystem::path TempDir(const std::string& name)
-{
-    auto dir = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
+// A scratch folder, removed with everything in it when the test ends (also after a failed assertion).
+struct TempDir {
+    std::filesystem::path path;
+    explicit TempDir(const std::string& name)
+        : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}())))
+    {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
 
 int Shell(const std::string& command, std::string* out)
 {
@@ -195,7 +203,8 @@ TEST(MonitorCliAgainstSnmpd, DetectsRegistersAndTakesATrap)
     if (access("/usr/sbin/snmpd", X_OK) != 0 || access("/usr/bin/snmptrap", X_OK) != 0
         || access(cli.c_str(), X_OK) != 0)
         GTEST_SKIP() << "snmpd, snmptrap or talvine-cli is missing";
-    auto dir = TempDir("monitor-snmpd");
+    TempDir scratch("monitor-snmpd");
+    const std::filesystem::path& dir = scratch.path;
     uint16_t agentPort = FreePort(), trapPort = FreePort();
     std::ofstream(dir / "snmpd.conf") << "agentAddress udp:127.0.0.1:" << agentPort << "\n"
                                       << "rocommunity public 127.0.0.1\n"
@@ -234,7 +243,6 @@ TEST(MonitorCliAgainstSnmpd, DetectsRegistersAndTakesATrap)
     std::ifstream list(dir / "talvine.lst", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text.substr(0, 26), "Testbox;127.0.0.1;3d1d1b11") << "the rw community scrambled";
-    std::filesystem::remove_all(dir);
 }
 
 TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
@@ -242,7 +250,8 @@ TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
     std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli", sim = Env("SUITE_BIN_DIR") + "/morvaksim";
     if (access(cli.c_str(), X_OK) != 0 || access(sim.c_str(), X_OK) != 0)
         GTEST_SKIP() << "talvine-cli or morvaksim is missing";
-    auto dir = TempDir("monitor-sim");
+    TempDir scratch("monitor-sim");
+    const std::filesystem::path& dir = scratch.path;
     std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir / "talvmorv.dsc");
     uint32_t host = 0x7F005F01; // 127.0.95.1
     uint16_t snmpPort = FreePort(host), tftpPort = FreePort(host);
@@ -276,5 +285,4 @@ TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
     std::ifstream list(dir / "talvine.lst", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "");
-    std::filesystem::remove_all(dir);
 }

@@ -1,0 +1,200 @@
+// qorvexal-cli update: the update package. Searches the network, then updates each device found as the
+// update description (or the first suitable file of a list) says, printing each device's steps and a
+// summary. The search runs as the search job of the device worker; the updates run in this thread once
+// the worker is idle, one device after the other.
+#include "cli/cli.h"
+#include "cli/qorvexal/devices.h"
+#include "cli/qorvexal/jobfront.h"
+#include "common/ini.h"
+#include "common/platform/net.h"
+#include "common/text.h"
+#include "config/device/devop.h"
+#include "config/device/devstatus.h"
+#include "config/device/sysinfo.h"
+#include "config/device/update.h"
+
+#include <cstdio>
+
+namespace {
+#define UPDATE_USAGE                                                                                                   \
+    "update [--yes] [--password PW] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT] [-t SECONDS] "               \
+    "(UPDATEINI | --files FILE[,FILE...])"
+
+bool ParseNetwork(const std::string& text, uint32_t* address, uint32_t* mask)
+{
+    size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return false;
+    std::optional<uint32_t> a = NetParseAddress(text.substr(0, slash));
+    std::string m = text.substr(slash + 1);
+    if (!a)
+        return false;
+    if (std::optional<uint32_t> dotted = NetParseAddress(m)) {
+        *mask = *dotted;
+    } else {
+        std::optional<uint32_t> bits = ParseUnsignedStrict(m);
+        if (!bits || *bits > 32 || m.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        *mask = *bits == 0 ? 0 : 0xFFFFFFFFu << (32 - *bits);
+    }
+    *address = *a;
+    return true;
+}
+
+std::string Where(const DeviceEntry& e)
+{
+    return e.link == LinkSerial ? e.line_name.str() : e.AddressText();
+}
+
+// A device running a new image in test mode: with --yes it is activated, as after an upload.
+bool ActivateTestImage(DeviceEntry& e, bool yes, const UpdateUi& ui)
+{
+    const FirmwareStatusInfo& images = e.fw_status;
+    if (!(e.flags & DevFlagFirmwareImages) || images.number2 != images.number3 || images.number2 == images.active)
+        return true;
+    if (!yes) {
+        ui.step(e, "activate: the new image runs in test mode (activate it with --yes)");
+        return true;
+    }
+    e.status = DevStatusActivating;
+    if (!DevOpActivateImage(e, images.number2)) {
+        ui.step(e, "activate: " + DevStatusText(e.status.load()));
+        return false;
+    }
+    e.cancel = 0;
+    e.status = DevStatusRestarting;
+    bool ok = DevOpWaitRestart(e, DevWaitRestarts, 0) != 0;
+    ui.step(e, "activate: " + (ok ? "Ok, image " + std::to_string(images.number2) : DevStatusText(e.status.load())));
+    return ok;
+}
+
+int RunUpdate(std::vector<std::string>& words)
+{
+    CliArgs a(words);
+    bool yes = a.Flag("--yes", "-y");
+    std::optional<std::string> password = a.Value("--password");
+    bool noLocal = a.Flag("--no-local");
+    std::vector<std::string> nets = a.Values("--net");
+    std::optional<std::string> portText = a.Value("--port");
+    std::optional<std::string> seconds = a.Value("-t", "--timeout");
+    std::optional<std::string> fileList = a.Value("--files");
+    if (std::optional<std::string> unknown = a.UnknownOption())
+        return CliFail(*unknown, 2);
+    if (a.Rest().size() != (fileList ? 0u : 1u))
+        return CliFail("usage: " UPDATE_USAGE, 2);
+    unsigned long long timeout = 0, port = kTftpPort;
+    if (!CliNumber(seconds, 3600, &timeout, "time-out") || !CliNumber(portText, 65535, &port, "port"))
+        return 2;
+    std::vector<std::pair<uint32_t, uint32_t>> remote;
+    for (const std::string& n : nets) {
+        uint32_t address = 0, mask = 0;
+        if (!ParseNetwork(n, &address, &mask))
+            return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
+        remote.emplace_back(address, mask);
+    }
+    if (noLocal && remote.empty())
+        return CliFail("nothing to search: --no-local without --net", 2);
+
+    // What to upload: the description, or the list of files. Nothing is sent when it cannot be read.
+    UpdateDescription desc;
+    std::vector<UpdateFile> files;
+    std::string error;
+    if (fileList) {
+        std::vector<std::string> skipped;
+        files = UpdateReadFileList(*fileList, &skipped);
+        for (const std::string& s : skipped)
+            std::fprintf(stderr, "%s: %s\n", CliProgramName(),
+                (s + (FirmwareReadFile(s, nullptr) ? ": more than 32 files, left out" : ": not a firmware file"))
+                    .c_str());
+        if (files.empty())
+            return CliFail("no firmware file in the list", 1);
+    } else if (!UpdateReadDescription(a.Rest()[0], &desc, &error)) {
+        return CliFail(error, 1);
+    }
+
+    IniFile ini;
+    ini.Load(QvIniPath());
+    SearchSettings settings = SearchReadSettings(ini);
+    if (seconds) {
+        settings.timeout_lan_s = static_cast<int32_t>(timeout);
+        settings.timeout_wan_s = static_cast<int32_t>(timeout);
+    }
+    QvJobFront front;
+    if (int rc = front.Start(false))
+        return rc;
+    std::vector<DeviceEntry> found;
+    auto search = [&](SearchRequest request) {
+        JobSearchRecord record;
+        record.request = request;
+        record.settings = settings;
+        record.env.port = static_cast<uint16_t>(port);
+        front.Search(record);
+        for (DeviceEntry& e : record.results)
+            found.push_back(std::move(e));
+    };
+    if (!noLocal) {
+        SearchRequest request;
+        request.what = SearchLocalNet;
+        search(request);
+    }
+    for (const auto& [address, mask] : remote) {
+        SearchRequest request;
+        request.what = SearchRemoteNet;
+        request.remote_address = address;
+        request.remote_netmask = mask;
+        search(request);
+    }
+    std::printf("%u device(s) found\n", static_cast<unsigned>(found.size()));
+
+    bool passwordTried = false;
+    UpdateUi ui;
+    ui.step = [](const DeviceEntry& e, const std::string& text) {
+        std::printf("%s: %s\n", Where(e).c_str(), text.c_str());
+        std::fflush(stdout);
+    };
+    ui.askPassword = [&](DeviceEntry& e, std::string* pw) {
+        // The password of the command line stands for the user's answer, once per device.
+        if (!password || passwordTried)
+            return false;
+        passwordTried = true;
+        ui.step(e, "password: " + std::string(password->empty() ? "(empty)" : "from --password"));
+        *pw = *password;
+        return true;
+    };
+    int passed = 0, leftAlone = 0, failed = 0;
+    for (DeviceEntry& e : found) {
+        if (port != kTftpPort && e.link == LinkIp)
+            e.port = static_cast<uint16_t>(port);
+        passwordTried = false;
+        ui.step(e, e.device_type.str() + ", firmware " + e.fw_version.str());
+        int outcome = UpdateFailed;
+        if (fileList) {
+            const UpdateFile* f = UpdatePickFile(files, e);
+            if (!f) {
+                ui.step(e, "result: no file for this device, left alone");
+                outcome = UpdateLeftAlone;
+            } else {
+                ui.step(e, "file: " + f->path);
+                outcome = UpdateUploadFile(f->path, e, ui) ? UpdatePassed : UpdateFailed;
+                ui.step(e, outcome == UpdatePassed ? "result: Ok, firmware " + e.fw_version.str() : "result: failed");
+            }
+        } else {
+            outcome = UpdateDevice(desc, e, ui);
+        }
+        if (outcome == UpdatePassed && !ActivateTestImage(e, yes, ui))
+            outcome = UpdateFailed;
+        passed += outcome == UpdatePassed;
+        leftAlone += outcome == UpdateLeftAlone;
+        failed += outcome == UpdateFailed;
+    }
+    std::printf("%d updated, %d left alone, %d failed\n", passed, leftAlone, failed);
+    return failed ? 1 : 0;
+}
+
+CliRegistrar g_update { { "update",
+    "[--ini FILE] " UPDATE_USAGE
+    "\n    search the network (as search does) and update every device found as the update "
+    "description says (chains of files evaluated again after each restart), or with the first file of the list that "
+    "suits it; prints each device's steps and a summary; exit 0 only when no device failed",
+    RunUpdate } };
+} // namespace
