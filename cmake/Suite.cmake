@@ -29,6 +29,12 @@ if(WIN32)
   if(CMAKE_CROSSCOMPILING)
     # Test executables run under Wine in a private prefix inside the build tree.
     set(SUITE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    # The width of the preset's programs: wine-run starts 64-bit ones with the 64-bit loader itself.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(SUITE_WINE_BITS 64)
+    else()
+      set(SUITE_WINE_BITS 32)
+    endif()
     configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)

@@ -37,3 +37,4 @@ bool StrHasLanguage(const StrCatalog& catalog, uint16_t lang);
 const StrCatalog& qorvexal_Strings();
 const StrCatalog& kardell_Strings();
 const StrCatalog& talvine_Strings();
+const StrCatalog& ostrel_Strings();

@@ -83,26 +83,30 @@ int QvWithProgress(DeviceEntry& entry, const std::function<int()>& work)
         result = work();
         done = true;
     });
+    // The rate counts from the start of the current kind of progress (a dial-up link dials first).
     auto start = std::chrono::steady_clock::now();
+    int32_t shownKind = DevProgressNone;
+    size_t shownWidth = 0;
     bool shown = false;
     while (!done.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         int32_t kind = entry.progress_kind.load();
-        if (kind != 201 && kind != 202)
-            continue;
+        if (kind != shownKind) {
+            shownKind = kind;
+            start = std::chrono::steady_clock::now();
+        }
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         int32_t count = entry.progress.load();
-        int32_t rate = seconds > 0.5 ? static_cast<int32_t>(count / seconds) : 0;
-        std::string line;
-        if (kind == 202 && entry.progress_total.load() > 0) {
-            int32_t percent = static_cast<int32_t>(100.0 * count / entry.progress_total.load());
-            line = rate ? StrFormat(StrLoad(qorvexal_Strings(), 204).c_str(), percent, rate)
-                        : StrFormat(StrLoad(qorvexal_Strings(), 202).c_str(), percent);
-        } else {
-            line = rate ? StrFormat(StrLoad(qorvexal_Strings(), 203).c_str(), count, rate)
-                        : StrFormat(StrLoad(qorvexal_Strings(), 201).c_str(), count);
-        }
-        std::fprintf(stderr, "\r%s   ", line.c_str());
+        bool bytes = kind == DevProgressBytes || kind == DevProgressPercent;
+        int32_t rate = bytes && seconds > 0.5 ? static_cast<int32_t>(count / seconds) : 0;
+        std::string line = DevProgressText(kind, count, entry.progress_total.load(), rate, entry.phone_number.str());
+        if (line.empty())
+            continue;
+        // A shorter text than the last one blanks the rest of the line.
+        size_t width = line.size();
+        line.append(shownWidth > width ? shownWidth - width : 0, ' ');
+        shownWidth = width;
+        std::fprintf(stderr, "\r%s", line.c_str());
         shown = true;
     }
     worker.join();

@@ -166,6 +166,7 @@ int QvJobFront::Select(const std::vector<std::string>& words)
         }
     }
     shown_.assign(selected_.size(), -1);
+    shownProgress_.assign(selected_.size(), DevProgressNone);
     return 0;
 }
 
@@ -207,7 +208,7 @@ int32_t QvJobFront::Command(
     if (!commands_->Issue(command, only.empty() ? selected_ : only))
         return 0;
     while (!finished_) {
-        JobNotice notice = notices.Get();
+        JobNotice notice = NextNotice();
         commands_->OnJobNotice(notice);
     }
     // A command that ended with its check has no result of its own.
@@ -235,7 +236,7 @@ int32_t QvJobFront::WaitForJob(uint32_t message, DeviceJob& job)
 {
     int32_t result = 0;
     for (;;) {
-        JobNotice notice = notices.Get();
+        JobNotice notice = NextNotice();
         if (notice.message == message) {
             result = notice.result;
             std::string text = JobResultMessage(message, result, job);
@@ -339,6 +340,31 @@ void QvJobFront::Redraw(DeviceEntry& entry)
         std::fprintf(stderr, "  %s: %s\n", who.c_str(), text.c_str());
         return;
     }
+}
+
+JobNotice QvJobFront::NextNotice()
+{
+    JobNotice notice;
+    if (!showStatus_)
+        return notices.Get();
+    // While waiting: a line when a device starts dialling (its status stays "Checking ..." meanwhile).
+    while (!notices.Wait(&notice, 250)) {
+        shownProgress_.resize(selected_.size(), DevProgressNone);
+        for (size_t i = 0; i < selected_.size(); ++i) {
+            DeviceEntry& entry = *selected_[i];
+            int32_t kind = entry.progress_kind.load();
+            if (kind == shownProgress_[i])
+                continue;
+            shownProgress_[i] = kind;
+            if (kind != DevProgressDialing)
+                continue;
+            std::string who
+                = entry.name.empty() ? entry.AddressText() : entry.name.str() + " (" + entry.AddressText() + ")";
+            std::string text = DevProgressText(kind, 0, 0, 0, entry.phone_number.str());
+            std::fprintf(stderr, "  %s: %s\n", who.c_str(), text.c_str());
+        }
+    }
+    return notice;
 }
 
 void QvJobFront::EntryChanged(DeviceEntry& entry)

@@ -102,6 +102,9 @@ public:
 private:
     // Waits for the end of the posted job `message`, showing its result message. Returns its result.
     int32_t WaitForJob(uint32_t message, DeviceJob& job);
+    // The next notice of the worker; meanwhile, with status shown, a line for each device that starts
+    // dialling.
+    JobNotice NextNotice();
     DeviceList list_;
     bool listLoaded_ = false;
     bool changed_ = false;
@@ -118,6 +121,7 @@ private:
     uint32_t lastMessage_ = 0;
     std::function<int(DeviceJob&)> prepare_;
     std::vector<int32_t> shown_; // last status shown per entry (by position in selected_)
+    std::vector<int32_t> shownProgress_; // last progress kind seen per entry
     bool showStatus_ = false; // status changes on standard error: a terminal, or QORVEXAL_PROGRESS set
 };
 

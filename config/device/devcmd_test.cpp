@@ -104,6 +104,21 @@ TEST(DevStatus, TranslatesTransferOutcome)
     EXPECT_EQ(DevStatusText(0), "");
 }
 
+// Progress texts: each kind with and without a rate; the dialling text has an id of its own (203 is
+// the byte rate's), per cent stays within 0..100 and needs a total.
+TEST(DevCommands, ProgressTexts)
+{
+    EXPECT_EQ(DevProgressText(DevProgressLines, 12, 0, 0, ""), "Line 12");
+    EXPECT_EQ(DevProgressText(DevProgressBytes, 4096, 0, 0, ""), "4096 bytes");
+    EXPECT_EQ(DevProgressText(DevProgressBytes, 4096, 0, 2048, ""), "4096 bytes (2048 bytes/sec)");
+    EXPECT_EQ(DevProgressText(DevProgressPercent, 512, 2048, 0, ""), "25% finished");
+    EXPECT_EQ(DevProgressText(DevProgressPercent, 4096, 2048, 100, ""), "100% finished (100 bytes/sec)");
+    EXPECT_EQ(DevProgressText(DevProgressPercent, 300, 0, 0, ""), "300 bytes");
+    EXPECT_EQ(DevProgressText(DevProgressDialing, 0, 0, 0, "0301234"), "Dialing 0301234 ...");
+    EXPECT_EQ(DevProgressText(DevProgressNone, 5, 0, 0, ""), "");
+    EXPECT_EQ(DevProgressText(204, 5, 0, 0, ""), "");
+}
+
 TEST(DevCommands, FileNames)
 {
     EXPECT_EQ(DevCommandName("", "readconfig"), "readconfig");

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 enum DeviceStatus : int32_t {
     DevStatusCancelled = 0, // the user cancelled the operation (empty text)
@@ -29,6 +30,20 @@ enum DeviceStatus : int32_t {
 
 // The display text of a status in the current language ("" for 0 and for codes without a text).
 std::string DevStatusText(int32_t status);
+
+// Progress kinds of `DeviceEntry::progress_kind`; the display texts come from the string table.
+enum DeviceProgressKind : int32_t {
+    DevProgressNone = 0,
+    DevProgressLines = 200, // "Line %d"
+    DevProgressBytes = 201, // "%d bytes", with a rate "%d bytes (%d bytes/sec)"
+    DevProgressPercent = 202, // "%d%% finished", with a rate "%d%% finished (%d bytes/sec)"
+    DevProgressDialing = 203, // "Dialing %s ..." (the number dialled)
+};
+
+// The text a progress display shows for an entry's progress: `count` is `progress`, `total`
+// `progress_total`, `rate` bytes per second (0: not known yet), `dialled` the number being dialled.
+// "" for no progress and for kinds without a text.
+std::string DevProgressText(int32_t kind, int32_t count, int32_t total, int32_t rate, std::string_view dialled);
 
 // The one translation from the outcome of a TFTP transfer to a DeviceStatus. `ok`: the transfer's
 // result; `lastError`: TftpLastError after it; `withPassword`: the command carried a password (ERROR 4

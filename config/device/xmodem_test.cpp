@@ -308,7 +308,7 @@ struct FlashConsole {
 
 struct SerialUpload {
     ManualClock clock;
-    std::vector<ScriptedPort*> opened;
+    std::vector<std::pair<uint32_t, std::string>> writes; // every write on every port, with its moment
     FlashConsole console;
     DeviceEntry entry;
     std::string path;
@@ -318,9 +318,11 @@ struct SerialUpload {
         TftpSetEnvironment({ &clock, nullptr });
         ConsoleSetEnvironment({ [this](std::string_view, const SerialOptions&, std::string*) {
             auto port = std::make_unique<ScriptedPort>(clock);
-            port->peer = [this](const std::string& w) { return console(w); };
+            port->peer = [this](const std::string& w) {
+                writes.push_back({ clock.TickMs(), w });
+                return console(w);
+            };
             console.port = port.get();
-            opened.push_back(port.get());
             return std::unique_ptr<SerialPort>(std::move(port));
         } });
         entry.link = LinkSerial;
@@ -357,7 +359,7 @@ TEST(SerialUpload, ConsoleAndBootLoaderPaths)
         EXPECT_EQ(u.entry.progress_total.load(), 1000);
         EXPECT_EQ(u.entry.progress.load(), 1000);
         // Two seconds between the prompt and the first packet, two after the EOT's ACK.
-        auto& writes = u.opened.front()->writes;
+        auto& writes = u.writes;
         auto first = std::find_if(writes.begin(), writes.end(), [](auto& w) { return w.second.size() == 132; });
         ASSERT_NE(first, writes.end());
         EXPECT_GE(first->first - (first - 1)->first, 2000u);

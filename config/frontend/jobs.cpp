@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 constexpr size_t kAddressTextMax = 128; // addresses taken from a written configuration, as text
@@ -389,6 +390,12 @@ std::string JobConfigName(const CfgDescription& desc)
 int32_t RunDeviceJob(uint32_t message, DeviceJob& job, uint32_t argument, JobSearchRecord* search, JobContext& context)
 {
     Run run { context };
+    // A dial-up entry without a phone-book entry gets one named when it is first dialled: the name
+    // goes into the device list, so the next dial reuses that entry instead of making another.
+    std::vector<DeviceEntry*> unnamed;
+    for (DeviceEntry* e = job.first; e; e = e->next)
+        if (e->link == LinkDialUp && e->ras_entry.empty())
+            unnamed.push_back(e);
     int32_t result = 0;
     switch (message) {
     case JobStartupCheck:
@@ -442,6 +449,9 @@ int32_t RunDeviceJob(uint32_t message, DeviceJob& job, uint32_t argument, JobSea
         Diag("device worker: unknown job %u\n", message);
         break;
     }
+    for (DeviceEntry* e : unnamed)
+        if (!e->ras_entry.empty())
+            run.Changed(*e);
     run.Working(nullptr);
     return result;
 }

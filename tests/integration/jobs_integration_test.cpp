@@ -12,6 +12,7 @@
 #include "config/description/cfg_index.h"
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
+#include "config/device/dialup.h"
 #include "config/device/firmware.h"
 #include "config/device/tftp.h"
 #include "config/frontend/commands.h"
@@ -211,6 +212,48 @@ TEST_F(Jobs, CheckAboveTheCommandRangeLeavesOkDevicesAlone)
     EXPECT_EQ(e[1]->status.load(), DevStatusOk);
     EXPECT_EQ(RunJob(JobCheckAll, job), 0);
     EXPECT_NE(e[0]->status.load(), DevStatusUnknown);
+}
+
+// A dial-up entry dialled for the first time gets a phone-book entry named for it; the window hears
+// that the list must keep the name (also when the dial itself then fails: the entry exists). Named
+// entries are not reported again.
+TEST_F(Jobs, FirstDialNamesThePhoneBookEntryForTheList)
+{
+    Fleet fleet("dialname", kBase + 40, 1);
+    ASSERT_TRUE(fleet.started);
+    DialupScript script(clock, { DialupScriptStep(), { DialupScriptStep::Fail, 100, 678 } });
+    script.entries = { "Velquin Dial-Up Connection #1" };
+    DialupSetEnvironment({ &script, &clock, [] { return 0x12345678u; }, {} });
+    struct Restore {
+        ~Restore()
+        {
+            DialupSetEnvironment({});
+        }
+    } restore;
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 40));
+    e[0]->link = LinkDialUp;
+    e[0]->phone_number = "0301234";
+    e[0]->ras_idle_s = 0;
+    DeviceJob job = Job(e);
+    EXPECT_EQ(RunJob(JobCheck, job, 0), 0);
+    EXPECT_EQ(e[0]->status.load(), DevStatusOk);
+    EXPECT_EQ(e[0]->ras_entry.str(), "Velquin Dial-Up Connection #2");
+    EXPECT_EQ(window.changed.size(), 1u);
+
+    // Named already: nothing new to keep, whatever the dial's outcome.
+    window.changed.clear();
+    DialupHangUp();
+    EXPECT_EQ(RunJob(JobCheck, job, 0), 0);
+    EXPECT_EQ(e[0]->status.load(), DevStatusDialUpError);
+    EXPECT_TRUE(window.changed.empty());
+
+    // A failed first dial still names the entry it made.
+    e[0]->ras_entry.clear();
+    EXPECT_EQ(RunJob(JobCheck, job, 0), 0);
+    EXPECT_EQ(e[0]->status.load(), DevStatusDialUpError);
+    EXPECT_EQ(e[0]->ras_entry.str(), "Velquin Dial-Up Connection #3");
+    EXPECT_EQ(window.changed.size(), 1u);
 }
 
 TEST_F(Jobs, ConfiguringThreeDevicesStopsAtTheSecondThatFails)

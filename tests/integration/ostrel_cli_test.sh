@@ -36,7 +36,20 @@ echo "$out" | grep -qx 'record kind=9 length=12' || fail "decode badtext: unknow
 [ $? = 1 ] || fail "an unreadable file does not exit 1"
 "$cli" decode 2>/dev/null
 [ $? = 2 ] || fail "decode without a file does not exit 2"
-for command in "watch" "settings" "suspend 1" "disconnect 5"; do
+# view: the status buffer as the task shows it, tooltips under their items.
+out=$("$cli" view --name "Hall CAPI" "$seeds/full") || fail "view full: exit $?"
+echo "$out" | head -n 5 | tr '\n' '|' | grep -qx 'icon 2|tip Hall CAPI - One device available|CAPI devices: 1|Applications: 2|Connections: 2|' \
+  || { echo "$out"; fail "view: tray and counters"; }
+echo "$out" | grep -qx '    Connected to 0301234 \[image 9\]' || fail "view: call item"
+echo "$out" | grep -qx '      > Connected for 10 seconds' || fail "view: call tooltip"
+out=$("$cli" view --deactivated "$seeds/short") || fail "view short: exit $?"
+[ "$out" = 'icon 4
+tip Zevra Remote CAPI - Deactivated
+CAPI devices: 0
+Applications: 0
+Connections: 0' ] || { echo "$out"; fail "view short"; }
+
+for command in "watch" "settings" "suspend 1" "disconnect 5" "state" "activate" "deactivate --force" "reload"; do
   err=$("$cli" $command 2>&1)
   rc=$?
   [ $rc = 2 ] && [ "$err" = "ostrel-cli: not available on this system" ] || fail "$command: exit $rc, '$err'"

@@ -16,6 +16,10 @@ mkdir -p "$work"
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1
 WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+# The programs are 64-bit: the 64-bit loader directly, as wine-run does (with 32-bit Wine installed the
+# launcher starts them through the 32-bit loader, whose emulated start would count as the watch's CPU).
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
 
 failures=0
 fail() {
@@ -102,7 +106,7 @@ grep -q '^walked 1500 of 1500 bytes' "$work/decode.out" || fail "decode: walk"
 
 # 2. watch: a line for the (empty) status at open, then one per push. The 1500-byte status needs the
 # second request size; status-b differs in every count, so a line seen twice would show.
-wine "$cli" watch --count 3 >"$work/watch.out" 2>"$work/watch.err" &
+"$wine" "$cli" watch --count 3 >"$work/watch.out" 2>"$work/watch.err" &
 watch_pid=$!
 wait_lines "$work/watch.out" 1 || fail "watch printed nothing"
 "$wine_run" "$capisim" push "$work/status-a.bin" || fail "push a"
@@ -115,7 +119,7 @@ printf 'devices 0 available 0 applications 0 connections 0\ndevices 1 available 
 cmp -s "$work/watch.out" "$work/watch.expected" || { cat "$work/watch.out" "$work/watch.err"; fail "watch lines"; }
 
 # 3. watch --count 1 ends within a second of its line, though its next request is pending in the driver.
-wine "$cli" watch --count 1 >"$work/watch1.out" 2>&1 &
+"$wine" "$cli" watch --count 1 >"$work/watch1.out" 2>&1 &
 watch_pid=$!
 wait_lines "$work/watch1.out" 1 || fail "watch --count 1 printed nothing"
 t0=$(now_ms)
@@ -128,7 +132,7 @@ echo "watch --count 1 ended $((t1 - t0)) ms after its line"
 # 4. Every request failing: the status thread pauses (100 ms doubling to 2 s), so watch idles. Measured
 # over 4 s after its start-up; then "fail 0" lets the next request through at once.
 "$wine_run" "$capisim" fail 1 || fail "fail 1"
-wine "$cli" watch --count 1 >"$work/watchf.out" 2>&1 &
+"$wine" "$cli" watch --count 1 >"$work/watchf.out" 2>&1 &
 watch_pid=$!
 sleep 1
 c0=$(cpu_ticks "$watch_pid")
@@ -202,7 +206,7 @@ unix "$work/log2.out"
 cmp -s "$work/log2.out" "$work/log2.expected" || { diff "$work/log2.expected" "$work/log2.out"; fail "log after malformed buffers"; }
 
 # The drop took the call out of the driver's status.
-wine "$cli" watch --count 1 >"$work/after-drop.out" 2>&1
+"$wine" "$cli" watch --count 1 >"$work/after-drop.out" 2>&1
 unix "$work/after-drop.out"
 [ "$(cat "$work/after-drop.out")" = "devices 1 available 0 applications 1 connections 0" ] \
   || fail "after the drop: $(cat "$work/after-drop.out")"
