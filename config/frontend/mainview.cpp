@@ -52,18 +52,15 @@ std::string DeviceCellText(const DeviceEntry& e, int column)
     case ColName:
         return e.name.str();
     case ColStatus: {
-        // A running transfer shows its progress (lines, bytes or per cent) in place of the status.
-        int32_t kind = e.progress_kind.load();
+        // A running transfer shows its progress (lines, bytes, per cent, the number dialled) in place
+        // of the status.
         int32_t busy = e.status.load();
-        bool running = busy != DevStatusOk && busy >= DevStatusChecking && busy <= DevStatusRestarting;
-        if (running && kind >= 200 && kind <= 202) {
-            if (kind == 202) {
-                int percent = DeviceProgressPercent(e);
-                if (percent >= 0)
-                    return StrFormat(Text(202).c_str(), percent);
-                return DeviceStatusCellText(e);
-            }
-            return StrFormat(Text(static_cast<unsigned>(kind)).c_str(), static_cast<int>(e.progress.load()));
+        bool running = busy >= DevStatusChecking && busy < DevStatusOk;
+        if (running && e.progress_kind.load() != DevProgressNone) {
+            std::string text = DevProgressText(
+                e.progress_kind.load(), e.progress.load(), e.progress_total.load(), 0, e.phone_number.str());
+            if (!text.empty())
+                return text;
         }
         return DeviceStatusCellText(e);
     }

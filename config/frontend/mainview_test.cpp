@@ -44,11 +44,12 @@ TEST(MainView, StatusCellShowsTransferProgressOnlyWhileRunning)
     EXPECT_EQ(DeviceCellText(e, ColStatus), "Status unknown: File not found (1)");
     e.status = DevStatusCancelled;
     EXPECT_EQ(DeviceCellText(e, ColStatus), "");
-    // A total of 0 (not known yet) shows the status, not a division by zero.
+    // A total of 0 (not known yet) shows the bytes so far, not a division by zero.
     e.status = DevStatusUploading;
     e.progress_kind = 202;
     e.progress_total = 0;
-    EXPECT_EQ(DeviceCellText(e, ColStatus), "Uploading UPX ...");
+    EXPECT_EQ(DeviceCellText(e, ColStatus), "7 bytes");
+    EXPECT_EQ(DeviceProgressPercent(e), -1);
 }
 
 TEST(MainView, CellsByLinkAndSortOrder)

@@ -18,6 +18,9 @@ standin=$5
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 # The environment of wine-run, for a program whose output is read while it runs.
 eval "$(grep '^export ' "$wine_run")"
+# The launcher wine-run uses for a 64-bit program.
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
 
 sim_pid=
@@ -64,7 +67,7 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" \
   "[DeviceList/Customers]" "Count=0" >"$ini"
 
 start_app() {
-  wine "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
   app_pid=$!
   local p
   p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }

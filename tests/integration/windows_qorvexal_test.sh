@@ -18,7 +18,10 @@ printf '[Options]\r\nSearchAtStartup=0\r\nDontAskForExit=1\r\n' >"$work/app/qorv
 # The first instance runs with its test control channel (its output is read while it runs).
 . "$(dirname "$0")/testctl.sh"
 eval "$(grep '^export ' "$wine_run")"
-wine "$app" /testctl:0 >"$work/first.log" 2>&1 </dev/null &
+# The launcher wine-run uses for a 64-bit program.
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+"$wine" "$app" /testctl:0 >"$work/first.log" 2>&1 </dev/null &
 first=$!
 cleanup() {
   kill "$first" 2>/dev/null
