@@ -794,6 +794,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         Trace("system message");
         MessageBoxA(
             g.window, CdSystemMessage(g.ctx.env).c_str(), g.menu.windowTitle.c_str(), MB_OK | MB_ICONINFORMATION);
+        Trace("system message closed");
     }
 
     MSG msg;

@@ -88,14 +88,20 @@ int Shell(const std::string& command, std::string* out = nullptr, bool stdoutOnl
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-bool WaitForSysinfo(uint32_t ip, uint16_t port)
+// Waits (a bounded number of tries) until the server at `port` hands out `file`: it has bound its port.
+bool WaitForFile(uint32_t ip, uint16_t port, const char* file)
 {
     for (int i = 0; i < 50; ++i) {
         TftpMemoryStream s;
-        if (TftpGet(ip, port, "sysinfo", s, 200, 512))
+        if (TftpGet(ip, port, file, s, 200, 512))
             return true;
     }
     return false;
+}
+
+bool WaitForSysinfo(uint32_t ip, uint16_t port)
+{
+    return WaitForFile(ip, port, "sysinfo");
 }
 } // namespace
 
@@ -114,7 +120,7 @@ TEST(TftpAgainstTftpdHpa, GetPutBlockSizesAndMissingFile)
         argv.push_back("root");
     }
     Child server(argv);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitForFile(0x7f000001, port, "small.bin")) << "in.tftpd did not answer";
 
     struct {
         int32_t requested;
