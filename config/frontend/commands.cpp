@@ -250,6 +250,11 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
                 ui_.Finished(notice.message, 0, job_);
             return;
         }
+        // Check, New device and Properties end with their check: every device answered.
+        if (failed == 0) {
+            ui_.Finished(notice.message, notice.result, job_);
+            return;
+        }
         if (count == 1 && failedEntry->link == LinkSerial && IsUpload(command)) {
             if (ui_.Ask(Text(CmdStrForceSerialUpload), nullptr, nullptr) && PostOwnJob(command))
                 return;

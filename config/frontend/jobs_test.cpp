@@ -252,6 +252,27 @@ TEST(JobsCommands, ConfirmationKeysAreKept)
     std::remove(ini.c_str());
 }
 
+TEST(JobsCommands, CheckCommandThatSucceededEndsQuietly)
+{
+    std::string ini = TempPath("checkok.ini");
+    ScriptUi ui;
+    DeviceCommands commands(ui, ini);
+    DeviceEntry e;
+    e.status = DevStatusOk;
+    // No worker runs: the job is formed, nothing is posted.
+    EXPECT_EQ(commands.Issue(CmdNewDevice, { &e }), 0);
+    // The check's result comes back with every device "Ok": the command ends without a message.
+    commands.OnJobNotice(JobNotice { JobCheck, static_cast<int32_t>(CmdNewDevice), &commands.Job() });
+    EXPECT_TRUE(ui.errors.empty());
+    ASSERT_EQ(ui.finished.size(), 1u);
+    EXPECT_EQ(ui.finished[0].first, static_cast<uint32_t>(JobCheck));
+    // A device that did not answer is reported.
+    e.status = DevStatusNoResponse;
+    commands.OnJobNotice(JobNotice { JobCheck, static_cast<int32_t>(CmdCheck), &commands.Job() });
+    ASSERT_EQ(ui.errors.size(), 1u);
+    EXPECT_EQ(ui.errors[0], "Couldn't get system information from this device.");
+}
+
 // The worker records what it was told; jobs that need no device run on it for real.
 struct RecordingWindow : JobWindow {
     std::mutex mutex;

@@ -97,6 +97,10 @@ void ParseOptions(std::string_view line, StartupOptions* options)
             options->noCrypt = true;
         } else if (StrStartsWithNoCase(*text, "wizstyle:")) {
             options->wizardStyle = ParseDecimal(text->substr(9));
+        } else if (StrStartsWithNoCase(*text, "testctl:")) {
+            std::optional<uint32_t> port = ParseUnsignedStrict(text->substr(8));
+            if (port && *port <= 65535)
+                options->testControlPort = static_cast<uint16_t>(*port);
         } else if (StrStartsWithNoCase(*text, "lang:")) {
             bool named = false;
             for (const NamedLanguage& l : kLanguages) {

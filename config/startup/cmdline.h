@@ -24,6 +24,9 @@ struct StartupOptions {
     bool noCrypt = false; // "nocrypt": hidden values written in plain to configuration files
     std::optional<int32_t> wizardStyle; // "wizstyle:" + number
     std::optional<uint16_t> language; // "lang:" + name or number
+    // "testctl:" + port: the test control channel on 127.0.0.1 (0: a free port, written to the
+    // diagnostic output).
+    std::optional<uint16_t> testControlPort;
 };
 
 // The option pass. Never fails: unknown tokens are ignored.

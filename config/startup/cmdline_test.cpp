@@ -53,6 +53,23 @@ TEST(CommandLine, OptionPass)
     }
 }
 
+TEST(CommandLine, TestControlPort)
+{
+    StartupOptions o;
+    ParseOptions("/testctl:40123 /lang:ger", &o);
+    EXPECT_EQ(o.testControlPort, 40123);
+    EXPECT_EQ(o.language, 1031);
+    // A port out of range or not a number leaves the channel off; 0 asks for a free port.
+    for (const char* line : { "/testctl:70000", "/testctl:", "/testctl:12ab", "testctl:1" }) {
+        StartupOptions none;
+        ParseOptions(line, &none);
+        EXPECT_FALSE(none.testControlPort) << line;
+    }
+    StartupOptions any;
+    ParseOptions("-TESTCTL:0", &any);
+    EXPECT_EQ(any.testControlPort, 0);
+}
+
 TEST(CommandLine, PrintToSplitsAtCommasOutsideQuotes)
 {
     EXPECT_EQ(SplitPrintTo("\"C:\\a,b.lcf\",\"HP, 4\",drv,LPT1:"),

@@ -60,6 +60,9 @@ int RunQorvexal(std::string_view commandLine, StartupPlatform& p)
         g.wizardStyle = *options.wizardStyle;
     if (options.language)
         g.uiLanguage = *options.language;
+    // The channel runs before the verbs, so that the dialogs the verbs open can be driven too.
+    if (options.testControlPort)
+        p.StartTestControl(*options.testControlPort);
 
     // 3. On Windows NT every later resource load uses the chosen language.
     if (!p.IsWin9x())

@@ -39,6 +39,11 @@ public:
     virtual bool IsWin9x() = 0;
     virtual uint32_t MajorVersion() = 0;
     virtual uint16_t ChooseResourceLanguage(int dialogId) = 0;
+    // Right after the option pass: the test control channel on 127.0.0.1 (only with "testctl:").
+    virtual void StartTestControl(uint16_t port)
+    {
+        (void)port;
+    }
     // Step 3.
     virtual void SetThreadLocale(uint16_t lang) = 0;
     // Step 4: the full path of the running program.

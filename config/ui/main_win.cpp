@@ -5,7 +5,9 @@
 #include "common/strings.h"
 #include "common/ui/aboutbox.h"
 #include "common/ui/desktop.h"
+#include "common/ui/testctl_win.h"
 #include "config/startup/startup.h"
+#include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/services.h"
 
@@ -19,56 +21,9 @@
 namespace {
 const char kMainClass[] = "VelquinWindowClass";
 const char kDummyClass[] = "DummyWindowClass";
-// Window data of the main window: four pointer-sized slots; the second holds the modeless dialog
-// that gets the first look at every message of the loop.
-constexpr int kModelessSlot = sizeof(LONG_PTR);
-constexpr int kWindowExtra = 4 * sizeof(LONG_PTR);
-// The main window remembers whether it was maximised; it is shown activated.
-constexpr unsigned kMainPlacementFlags = kPlaceMaximized | kPlaceActivate;
 
 HINSTANCE g_instance;
 int g_showCommand = SW_SHOWDEFAULT;
-HWND g_mainWindow;
-
-// Help, About: the program's version, the compiler's build date and the about texts of the string table.
-void ShowQorvexalAbout(HWND owner)
-{
-    AboutBoxRecord r;
-    r.instance = g_instance;
-    r.strings = &qorvexal_Strings();
-    r.flags
-        = kAboutTitleId | kAboutProductId | kAboutProduct2Id | kAboutWebId | kAboutBuildVersion | kAboutBuildCopyright;
-    r.titleId = 1613;
-    r.productId = 1612;
-    r.product2Id = 1614;
-    r.webId = 1615;
-    r.major = QORVEXAL_VERSION_MAJOR;
-    r.minor = QORVEXAL_VERSION_MINOR;
-    r.build = QORVEXAL_VERSION_BUILD;
-    AboutParseCompilerDate(__DATE__, &r.buildDate);
-    ShowAboutBox(owner, r);
-}
-
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDM_FILE_EXIT) {
-            DestroyWindow(window);
-            return 0;
-        }
-        if (LOWORD(wParam) == IDM_HELP_ABOUT) {
-            ShowQorvexalAbout(window);
-            return 0;
-        }
-        break;
-    case WM_DESTROY:
-        SaveWindowPlacement(window, Globals().paths.settingsFile.c_str(), "Window", nullptr, kMainPlacementFlags);
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
 
 struct CheckWarning {
     std::string text, title, check;
@@ -254,8 +209,11 @@ public:
     }
     void StartDeviceWorker() override
     {
-        if (!Services().startDeviceWorker)
+        // The window's own worker unless another one is plugged in.
+        if (!Services().startDeviceWorker) {
+            MainWindowStartWorker();
             return;
+        }
         DWORD thread = Services().startDeviceWorker();
         if (thread == 0)
             return;
@@ -267,48 +225,30 @@ public:
     }
     bool CreateMainWindow(const std::string& title) override
     {
-        WNDCLASSA wc {};
-        wc.lpfnWndProc = MainWindowProc;
-        wc.cbWndExtra = kWindowExtra;
-        wc.hInstance = g_instance;
-        wc.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_QORVEXAL));
-        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        wc.lpszMenuName = MAKEINTRESOURCEA(IDM_QORVEXAL);
-        wc.lpszClassName = kMainClass;
-        if (!RegisterClassA(&wc))
-            return false;
-        g_mainWindow = CreateWindowA(kMainClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-            CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, g_instance, nullptr);
-        if (!g_mainWindow)
-            return false;
-        if (!RestoreWindowPlacement(
-                g_mainWindow, Globals().paths.settingsFile.c_str(), "Window", nullptr, kMainPlacementFlags)) {
-            int32_t width, height;
-            MainWindowDefaultSize(LOWORD(GetDialogBaseUnits()), GetSystemMetrics(SM_CXFRAME),
-                GetSystemMetrics(SM_CXEDGE), &width, &height);
-            SetWindowPos(g_mainWindow, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-            CenterWindow(g_mainWindow, nullptr);
-            ShowWindow(g_mainWindow, g_showCommand);
-        }
-        UpdateWindow(g_mainWindow);
-        return true;
+        return MainWindowCreate(g_instance, title, g_showCommand);
     }
     void RunMessageLoop() override
     {
-        HACCEL accelerators = LoadAcceleratorsA(g_instance, MAKEINTRESOURCEA(IDA_QORVEXAL));
         MSG msg;
         while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            HWND modeless = reinterpret_cast<HWND>(GetWindowLongPtrA(g_mainWindow, kModelessSlot));
-            if (modeless && IsDialogMessageA(modeless, &msg))
-                continue;
-            if (accelerators && TranslateAcceleratorA(g_mainWindow, accelerators, &msg))
-                continue;
-            if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && IsDialogMessageA(g_mainWindow, &msg))
+            if (MainWindowTranslate(&msg))
                 continue;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
+        StopTestControl();
+    }
+    void StartTestControl(uint16_t port) override
+    {
+        TestCtlHooks hooks;
+        hooks.mainWindow = [] { return MainWindowHandle(); };
+        hooks.extra = [](const TestCtlCommand& c) { return MainWindowTestCommand(c); };
+        hooks.isIdle = [] { return MainWindowIdle(); };
+        uint16_t listening = ::StartTestControl(port, std::move(hooks));
+        if (listening)
+            Diag("test control: port %u\n", static_cast<unsigned>(listening));
+        else
+            Diag("test control: cannot listen on port %u\n", static_cast<unsigned>(port));
     }
     void StopNetwork() override
     {
@@ -321,6 +261,25 @@ public:
     }
 };
 } // namespace
+
+// Help, About: the program's version, the compiler's build date and the about texts of the string table.
+void ShowQorvexalAbout(HWND owner)
+{
+    AboutBoxRecord r;
+    r.instance = g_instance;
+    r.strings = &qorvexal_Strings();
+    r.flags
+        = kAboutTitleId | kAboutProductId | kAboutProduct2Id | kAboutWebId | kAboutBuildVersion | kAboutBuildCopyright;
+    r.titleId = 1613;
+    r.productId = 1612;
+    r.product2Id = 1614;
+    r.webId = 1615;
+    r.major = QORVEXAL_VERSION_MAJOR;
+    r.minor = QORVEXAL_VERSION_MINOR;
+    r.build = QORVEXAL_VERSION_BUILD;
+    AboutParseCompilerDate(__DATE__, &r.buildDate);
+    ShowAboutBox(owner, r);
+}
 
 QorvexalServices& Services()
 {

@@ -96,6 +96,8 @@ grep -q '^result 1' "$work/cursor.log" || fail "Enter on OK did not end the box 
 if [ -n "$qorvexal" ] && [ -f "$qorvexal" ]; then
   mkdir -p "$work/app"
   cp "$qorvexal" "$work/app/qorvexal.exe"
+  # No start-up search reaches the machine's network; closing needs no confirmation.
+  printf '[Options]\r\nSearchAtStartup=0\r\nDontAskForExit=1\r\n' >"$work/app/qorvexal.ini"
   "$wine_run" "$work/app/qorvexal.exe" >"$work/qorvexal.log" 2>&1 &
   app=$!
   pids="$pids $app"

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # qorvexal.exe under Wine on an X display: the main window appears (screenshot kept in the build tree),
 # a second start without verbs brings the first to the front and ends, a start with "edit:" on a file
 # nobody edits still runs its verb, "close" ends after the verbs, and the window's placement is saved
@@ -12,8 +12,16 @@ work=$3
 mkdir -p "$work/app"
 cp "$exe" "$work/app/qorvexal.exe"
 app=$work/app/qorvexal.exe
+# No start-up search reaches the machine's network; closing needs no confirmation.
+printf '[Options]\r\nSearchAtStartup=0\r\nDontAskForExit=1\r\n' >"$work/app/qorvexal.ini"
 
-"$wine_run" "$app" >"$work/first.log" 2>&1 &
+# The first instance runs with its test control channel (its output is read while it runs).
+. "$(dirname "$0")/testctl.sh"
+eval "$(grep '^export ' "$wine_run")"
+# The launcher wine-run uses for a 64-bit program.
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+"$wine" "$app" /testctl:0 >"$work/first.log" 2>&1 </dev/null &
 first=$!
 cleanup() {
   kill "$first" 2>/dev/null
@@ -54,7 +62,7 @@ printf "%s\n" "$out" | grep -q 'verb print: a.lcf' || fail "print verb did not r
 printf "%s\n" "$out" | grep -q 'another instance' && fail "close did not end after the verbs"
 
 # Closing the window ends the first instance and saves its placement.
-"$wine_run" taskkill /im qorvexal.exe >/dev/null 2>&1
+ctl_open "$(ctl_wait_port "$work/first.log")" && ctl command 40001 || fail "File, Exit"
 for _ in $(seq 1 40); do
   kill -0 "$first" 2>/dev/null || break
   sleep 0.5

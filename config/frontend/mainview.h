@@ -1,0 +1,109 @@
+// What the main window shows of the device list, without the window: the texts of the details
+// columns (the status with the progress of a running transfer), their order when sorted, the view
+// settings of section "Window", the folder commands (new, rename, delete, move devices), and the
+// texts of the status bar. The Win32 window (config/ui/) draws what these compute.
+#pragma once
+
+#include "config/device/devicelist.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class IniFile;
+struct SearchRequest;
+
+// The details columns in their order.
+enum DeviceColumn : int {
+    ColName,
+    ColStatus,
+    ColAddress,
+    ColType,
+    ColFirmware,
+    ColSerial,
+    ColMac,
+    ColDescription,
+    kDeviceColumnCount,
+};
+// String ids of the column headers (1100 + column) and of the window's own texts.
+constexpr unsigned MainStrColumn0 = 1100;
+constexpr unsigned MainStrDevices = 1110; // root of the folder tree
+constexpr unsigned MainStrCount = 1111; // "%d devices"
+constexpr unsigned MainStrSelected = 1112; // "%d selected"
+constexpr unsigned MainStrSearching = 1113; // "%s %d found"
+constexpr unsigned MainStrBusy = 1114; // "Busy"
+constexpr unsigned MainStrNewFolder = 1115; // "New Folder"
+constexpr unsigned MainStrNoHelp = 1116; // "The help file %s could not be found."
+constexpr unsigned MainStrAskExit = 1117; // quit confirmation
+constexpr unsigned MainStrBadAddress = 1118; // "Please enter a valid IP address."
+constexpr unsigned MainStrFolderExists = 1119; // "A folder with this name already exists."
+constexpr unsigned MainStrDropUnknown = 1120; // "'%s' is neither a firmware file nor a configuration file."
+constexpr unsigned MainStrConfigFilter = 1121; // file dialog filters, "|" between the parts
+constexpr unsigned MainStrFirmwareFilter = 1122;
+constexpr unsigned MainStrNoName = 1123; // "Please enter a name for the device."
+constexpr unsigned MainStrNoImages = 1124; // "The device reports no firmware images."
+constexpr unsigned MainStrImage = 1125; // "Ver. %s (%s)"
+constexpr unsigned MainStrNotYet = 1126; // a command this version does not offer yet
+
+// The text of one cell. The status column shows the progress of a running transfer (strings 200 to
+// 204) instead of the status text while the entry reports one.
+std::string DeviceCellText(const DeviceEntry& entry, int column);
+// The status text (with what the device said about a failure, or the dial-up error).
+std::string DeviceStatusCellText(const DeviceEntry& entry);
+// The per cent for the in-cell bar, -1 when the entry shows no bar (no transfer of a known size).
+int DeviceProgressPercent(const DeviceEntry& entry);
+
+// Sort order of the details view: <0, 0, >0. Addresses compare as numbers (then by port), the status
+// by its text, the other columns by their text ignoring case; ties by name.
+int CompareDeviceEntries(const DeviceEntry& a, const DeviceEntry& b, int column);
+// `rows` sorted by `column` (ascending unless `descending`), stable.
+void SortDeviceRows(std::vector<DeviceEntry*>& rows, int column, bool descending);
+
+// The view settings of section "Window".
+struct MainViewSettings {
+    int32_t show_tool_bar = 1; // "ShowToolBar"
+    int32_t show_status_bar = 1; // "ShowStatusBar"
+    int32_t view_style = 1; // "ViewStyle": 0 icons, 1 details, 2 small icons, 3 list
+    int32_t auto_arrange = 0; // "AutoArrange"
+    std::vector<int32_t> columns; // "ListColumns": widths in pixels, one per column
+    std::vector<std::string> expanded; // "FolderTree": paths of the expanded folders
+};
+constexpr int32_t kViewIcons = 0, kViewDetails = 1, kViewSmallIcons = 2, kViewList = 3;
+// Default widths of the columns.
+std::vector<int32_t> DefaultColumnWidths();
+MainViewSettings MainViewRead(const IniFile& ini);
+void MainViewStore(const MainViewSettings& settings, IniFile& ini);
+// "ListColumns": widths separated by ","; a missing, unreadable or unreasonable width (below 0 or
+// above 4000) takes its default.
+std::vector<int32_t> ListColumnsParse(std::string_view text);
+std::string ListColumnsFormat(const std::vector<int32_t>& widths);
+// "FolderTree": the expanded folders' paths, each followed by ";".
+std::vector<std::string> FolderTreeParse(std::string_view text);
+std::string FolderTreeFormat(const std::vector<std::string>& paths);
+
+// Folder commands. A folder name is not empty, holds no "/" and differs (ignoring case) from the
+// other sub-folders of its parent.
+bool FolderNameValid(const DeviceFolder& parent, std::string_view name, const DeviceFolder* self = nullptr);
+// A name for a new sub-folder: `base`, else "base (2)", "base (3)" ...
+std::string FolderNewName(const DeviceFolder& parent, std::string_view base);
+// Creates the sub-folder; null when the name is not valid.
+DeviceFolder* FolderCreate(DeviceFolder& parent, std::string_view name);
+// Renames a folder (not the root). Returns 1, or 0 when the name is not valid.
+int FolderRename(DeviceFolder& folder, std::string_view name);
+// Deletes a folder (not the root): its devices and sub-folders move to its parent, where a sub-folder
+// of the same name takes them in, so that no device is lost. The list's current folder follows.
+// Returns 1, or 0 for the root.
+int FolderDelete(DeviceList& list, DeviceFolder& folder);
+// Moves an entry to the end of `to`. Returns 1, or 0 when the list does not hold it.
+int DeviceMove(DeviceList& list, DeviceEntry* entry, DeviceFolder& to);
+// True when `folder` is `ancestor` or lies inside it.
+bool FolderInside(const DeviceFolder* folder, const DeviceFolder* ancestor);
+
+// The status bar: the device count of the folder or the selection, and while a search runs its phase
+// and the devices found so far.
+std::string MainStatusText(size_t devices, size_t selected, const SearchRequest* search);
+
+// Files dropped onto a device: the command they start (1319 firmware, 1315 configuration), 0 when the
+// file is neither. `head`: the file's first bytes.
+uint32_t DroppedFileCommand(std::string_view fileName, std::string_view head);

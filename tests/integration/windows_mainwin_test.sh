@@ -1,0 +1,257 @@
+#!/bin/bash
+# qorvexal.exe's main window under Wine and Xvfb, driven through its test control channel, against
+# morvaksim on loopback: folders from the device list's sections, check all with one silent device,
+# moving a device to another folder, delete with its confirmation and "Don't show" box, the Options
+# dialog's keys, the device dialog and its address list, a loopback search and its merge, set date and
+# time, the view styles, a real key press flow (xdotool), and placement and window keys saved.
+# Screenshots of the window and the dialogs (English and German) are kept in the work directory.
+# The program never searches at start-up here (SearchAtStartup=0), and searches only 127.0.0.0/8.
+#   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory> <stand-in program>
+# Exits 77 (skipped) without a display or without the native simulator.
+wine_run=$1
+exe=$2
+sim=$3
+work=$4
+standin=$5
+. "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/testctl.sh"
+[ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
+# The environment of wine-run, for a program whose output is read while it runs.
+eval "$(grep '^export ' "$wine_run")"
+# The launcher wine-run uses for a 64-bit program.
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+"$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
+
+sim_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+}
+trap cleanup EXIT
+
+# One simulated device on a loopback address and a free port (another run may hold a port: try again).
+base=
+port=
+for _ in 1 2 3 4 5 6 7 8; do
+  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
+  port=$((RANDOM % 20000 + 30000))
+  "$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 1 50); do
+    grep -q "device(s) from" "$work/sim.log" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q "device(s) from" "$work/sim.log" && break
+  kill "$sim_pid" 2>/dev/null
+  sim_pid=
+done
+[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+second=${base%.1}.2
+silent=${base%.1}.9
+
+app=$work/app
+mkdir -p "$app"
+cp "$exe" "$app/qorvexal.exe"
+# "Monitor device" starts this stand-in, which writes down its command line.
+cp "$standin" "$app/talvine.exe"
+mkdir -p "$app/Firmware"
+"$sim" make-upx "Morvak_1100[_Plus;]" 9.90 31122099 "$app/Firmware/new.upx" >/dev/null || fail "make-upx"
+ini=$app/qorvexal.ini
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" \
+  "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=Head office" "1_Parameters=0;;IP;$base:$port;2;" \
+  "2_Name=silent" "2_Description=" "2_Parameters=0;;IP;$silent:$port;1;" \
+  "[devicelist/Customers/Branch]" "Count=1" "1_Name=branch1" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
+  "[DeviceList/Customers]" "Count=0" >"$ini"
+
+start_app() {
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
+  app_pid=$!
+  local p
+  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
+  ctl_open "$p"
+  ctl idle || fail "not idle after start"
+}
+
+# The active window as a PNG in the work directory.
+shot() {
+  local name=$1 windows
+  windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
+  ctl shot "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
+    || fail "screenshot $name"
+}
+
+row() { # the list's row of device $1
+  ctl list | awk -F '\t' -v n="$1" '$1 == n'
+}
+
+stop_app() {
+  ctl command 40001 || fail "File, Exit"
+  for _ in $(seq 1 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$app_pid" 2>/dev/null && fail "program did not end on File|Exit"
+  app_pid=
+  exec 3>&-
+}
+
+start_app
+shot main-en
+
+# Folders: the lower-case section loads into the folder of the same name.
+ctl folder Customers/Branch || fail "no folder Customers/Branch"
+[ "$(ctl list | cut -f 1)" = branch1 ] || fail "branch folder: $(ctl list)"
+ctl folder / || fail "root folder"
+
+# Check all: the simulated device "Ok" (with what it reports), the silent one "No response".
+ctl command 1309 || fail "check all"
+ctl idle || fail "not idle after check all"
+row MORVAK-0001 | grep -q $'\tOk\t'"$base:$port"$'\tMorvak 1100\t3.10.0012' || fail "device after check all: $(ctl list)"
+row silent | grep -q $'\tNo response\t' || fail "silent after check all: $(ctl list)"
+shot check-all
+
+# A device moved to another folder: the list is saved at once.
+ctl select silent && ctl move Customers || fail "move silent"
+row silent | grep -q . && fail "silent still in the root folder"
+awk '/^\[DeviceList\/Customers\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=silent' \
+  || fail "moved device not saved in its folder: $(cat "$ini")"
+
+# Delete asks first; a ticked "Don't show" box writes its key.
+ctl folder Customers && ctl select silent && ctl command 1310 || fail "delete"
+ctl_wait_title Warning || fail "no delete question"
+ctl controls | grep -q "Are you sure you want to delete 'silent'?" || fail "delete text: $(ctl controls)"
+shot ask-delete
+ctl check 3153 1 && ctl press 6 || fail "answer the delete question"
+ctl idle
+ctl list | grep -q silent && fail "silent not deleted"
+grep -q '^DontAskForDeviceDelete=1' "$ini" || fail "DontAskForDeviceDelete not written"
+
+# Options: five boxes that ask (checked while the key is 0), the EasyConfig pair.
+ctl menu "Tools|Options" || fail "Tools|Options"
+ctl_wait_title Options || fail "no Options dialog"
+opts=$(ctl controls)
+printf '%s\n' "$opts" | grep -q $'^3132\tButton\tcheckbox\te\t' || fail "delete box checked: $opts"
+printf '%s\n' "$opts" | grep -q $'^3131\tButton\tcheckbox\tec\t' || fail "exit box not checked: $opts"
+shot options
+ctl check 3131 0 && ctl check 3137 1 && ctl press 1 || fail "Options OK"
+ctl idle
+grep -q '^DontAskForExit=1' "$ini" || fail "DontAskForExit not written"
+grep -q '^EasyConfig=0' "$ini" || fail "EasyConfig not written"
+grep -q '^DontAskForUploadFirmware=0' "$ini" || fail "DontAskForUploadFirmware not written"
+
+# The device dialog: a new device is checked at once; its address joins the address list.
+ctl folder / && ctl command 1306 || fail "new device"
+ctl_wait_title Device || fail "no device dialog"
+ctl set 3104 "$second:$port" && ctl set 3109 added && ctl set 3110 "typed in" || fail "device dialog input"
+shot device
+ctl press 1
+ctl idle
+# The check takes over the name the device reports.
+row MORVAK-0002 | grep -q $'\tOk\t.*\ttyped in$' || fail "new device not Ok: $(ctl list)"
+grep -q "^MorvakAddressMRU=$second:$port;" "$ini" || fail "address list not saved"
+ctl command 1306 && ctl_wait_title Device || fail "device dialog again"
+ctl controls | grep -q $'^\t'"$second:$port\$" || fail "address list not offered: $(ctl controls)"
+ctl press 2
+
+# A search of the loopback network finds the known device again: no new devices.
+ctl menu "Device|Find devices" || fail "Device|Find devices"
+ctl_wait_title "Find Devices" || fail "no search dialog"
+ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
+  || fail "search dialog input"
+shot search
+ctl press 1
+ctl idle
+ctl_wait_title Velquin
+ctl controls | grep -q "No new devices found during search." || fail "no 'no new devices' message: $(ctl controls)"
+ctl press 1
+grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
+
+# Set date and time on the device.
+ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"
+ctl_wait_title "Set Date/Time" || fail "no date and time dialog"
+shot datetime
+ctl press 1
+ctl idle
+row MORVAK-0001 | grep -q $'\tOk\t' || fail "device after set time: $(ctl list)"
+
+# A firmware upload from the file dialog; the new firmware runs in test mode and stays there (No).
+ctl select MORVAK-0001 && ctl menu "Edit|Firmware upload" || fail "Edit|Firmware upload"
+ctl_wait_title Warning || fail "no upload warning"
+ctl controls | grep -q "Uploading new firmware will force the device to reboot" || fail "upload warning text"
+ctl press 6
+ctl_wait_title "Select Firmware for MORVAK-0001" || fail "no firmware file dialog"
+ctl set 1148 "$(ctl_text "$(winepath -w "$app/Firmware/new.upx")")" || fail "file name"
+shot firmware-file
+ctl press 1
+ctl idle || fail "not idle after the upload"
+ctl_wait_title Warning || fail "no test-mode question"
+ctl controls | grep -q "running in test mode" || fail "test-mode question text: $(ctl controls)"
+ctl press 7
+ctl idle
+row MORVAK-0001 | grep -q $'\tOk\t.*\t9.90' || fail "firmware after the upload: $(ctl list)"
+grep -q '^UPXPath=' "$ini" || fail "UPXPath not kept"
+
+# "Monitor device" starts the monitor with the device's address.
+ctl select MORVAK-0001 && ctl menu "Device|Monitor device" || fail "Device|Monitor device"
+for _ in $(seq 1 100); do
+  [ -s "$app/talvine.exe.cmdline" ] && break
+  sleep 0.1
+done
+grep -q "/add:$base:$port:" "$app/talvine.exe.cmdline" 2>/dev/null || fail "monitor command line: $(cat "$app/talvine.exe.cmdline" 2>/dev/null)"
+
+# The four view styles.
+for v in 40012:icons 40013:small-icons 40014:list 40015:details; do
+  ctl command "${v%%:*}" && shot "view-${v#*:}" || fail "view ${v#*:}"
+done
+ctl command 40014
+stop_app
+grep -q '^ViewStyle=3' "$ini" || fail "ViewStyle not saved"
+grep -q '^XSize=' "$ini" || fail "placement not saved"
+grep -q '^ListColumns=' "$ini" || fail "ListColumns not saved"
+
+# German: the window and a dialog; the view style comes back.
+start_app /lang:ger
+shot main-de
+ctl command 40020 || fail "Extras|Optionen"
+ctl_wait_title Optionen || fail "no German Options dialog"
+shot options-de
+ctl press 2
+ctl idle
+
+# Real key input: Ins opens the device dialog, typed text, Enter, F5 checks all.
+window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
+if [ -n "$window" ]; then
+  ctl folder / && ctl select MORVAK-0001
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  xdotool key --window "$window" Insert
+  ctl_wait_title "$(printf 'Ger\344t')" || fail "Ins opened no dialog"
+  # As a user fills it in: Tab from the kind to the address, on past the time-out to the name and the
+  # description.
+  xdotool key --delay 50 Tab
+  xdotool type --delay 30 "$base:$port"
+  xdotool key --delay 50 Tab Tab
+  xdotool type --delay 30 "keyed"
+  xdotool key --delay 50 Tab
+  xdotool type --delay 30 "keyed flow"
+  dialog=$(ctl controls)
+  printf '%s\n' "$dialog" | grep -q $'^3109\tEdit\tedit\te\tkeyed$' || fail "typed name not in the dialog: $dialog"
+  printf '%s\n' "$dialog" | grep -q $'^3104\tComboBox\tcombo\te\t'"$base:$port"'$' || fail "typed address: $dialog"
+  xdotool key Return
+  ctl idle
+  ctl list | grep -q $'\tOk\t.*\tkeyed flow$' || fail "keyed device not Ok: $(ctl list)"
+  xdotool key --window "$window" F5
+  ctl idle
+  shot keys
+else
+  fail "no X window of the program"
+fi
+stop_app
+
+if [ $failures -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all passed; screenshots in $work"
