@@ -169,22 +169,26 @@ std::vector<std::string> Entries(HWND w, const std::string& kind)
     return lines;
 }
 
+// The visible top-level windows of one process, as EnumWindows lists them.
+struct Found {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectVisible(HWND w, LPARAM p)
+{
+    auto* f = reinterpret_cast<Found*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == f->pid && IsWindowVisible(w))
+        f->windows.push_back(w);
+    return TRUE;
+}
+
 std::string Windows()
 {
-    struct Found {
-        DWORD pid;
-        std::vector<HWND> windows;
-    } found { GetCurrentProcessId(), {} };
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* f = reinterpret_cast<Found*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            if (pid == f->pid && IsWindowVisible(w))
-                f->windows.push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    Found found { GetCurrentProcessId(), {} };
+    EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&found));
     HWND active = ActiveWindow();
     std::vector<std::string> lines;
     auto line = [](HWND w) {

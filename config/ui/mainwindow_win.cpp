@@ -591,22 +591,22 @@ bool CommandEnabled(UINT id)
     return true;
 }
 
+INT_PTR CALLBACK ProgressProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
+{
+    if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+        // The cancel is asked for once; the button stays grey while it is under way.
+        CancelDeviceJob();
+        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+        return TRUE;
+    }
+    return FALSE;
+}
+
 void ShowProgress(uint32_t message)
 {
     g_progressMessage = message;
     if (!g_progress) {
-        g_progress = CreateDialogParamA(
-            g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main,
-            [](HWND dialog, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
-                if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-                    // The cancel is asked for once; the button stays grey while it is under way.
-                    CancelDeviceJob();
-                    EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
-                    return TRUE;
-                }
-                return FALSE;
-            },
-            0);
+        g_progress = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main, ProgressProc, 0);
         SetWindowLongPtrA(g_main, kModelessSlot, reinterpret_cast<LONG_PTR>(g_progress));
     }
     EnableWindow(GetDlgItem(g_progress, IDCANCEL), TRUE);

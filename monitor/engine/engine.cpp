@@ -41,19 +41,6 @@ void ItemCallback(void* context, int status)
     }
 }
 
-// A set whose completion someone waits for.
-struct SetCall {
-    std::function<void(int)> done;
-};
-
-void SetCallback(void* context, int status)
-{
-    SetCall* call = static_cast<SetCall*>(context);
-    if (call->done)
-        call->done(status);
-    delete call;
-}
-
 uint32_t RefreshInterval(const ItemObject& object, uint32_t state)
 {
     const ItemRefresh* r = object.Refresh(state);
@@ -178,8 +165,35 @@ Engine::~Engine()
         for (auto& item : d->display)
             FreeItem(*item);
     }
+    // Cancelled sets are never reported: their calls are freed here, without running them. Sets of devices
+    // removed earlier are cancelled too (outside the lock: a completing set's callback takes it).
+    std::vector<uint32_t> addresses;
+    {
+        std::lock_guard<std::mutex> guard(setsLock_);
+        for (SetCall* call : sets_)
+            addresses.push_back(call->address);
+    }
+    for (uint32_t address : addresses)
+        SnmpCancelSets(address);
+    {
+        std::lock_guard<std::mutex> guard(setsLock_);
+        for (SetCall* call : sets_)
+            delete call;
+        sets_.clear();
+    }
     std::lock_guard<std::mutex> guard(queueLock_);
     queue_.clear();
+}
+
+void Engine::SetDone(void* context, int status)
+{
+    SetCall* call = static_cast<SetCall*>(context);
+    {
+        std::lock_guard<std::mutex> guard(call->engine->setsLock_);
+        call->engine->sets_.erase(call);
+    }
+    call->done(status);
+    delete call;
 }
 
 size_t Engine::Detecting() const
@@ -868,9 +882,18 @@ void Engine::ActionRun(EngineItem* item, EngineDevice& d, const ActionObject& ac
         if (!action.setIndexTemplate.empty())
             SnmpOidAppendIndex(&oid, TemplateExpand(action.setIndexTemplate, ctx));
         SnmpValue setValue = TemplateExpand(action.setValue, ctx);
-        SetCall* call = done ? new SetCall { std::move(done) } : nullptr;
-        if (SnmpQueueSet(oid, d.address, d.community.c_str(), setValue, call, call ? SetCallback : nullptr, 1) != 1
+        SetCall* call = nullptr;
+        if (done) {
+            call = new SetCall { this, d.address, std::move(done) };
+            std::lock_guard<std::mutex> guard(setsLock_);
+            sets_.insert(call);
+        }
+        if (SnmpQueueSet(oid, d.address, d.community.c_str(), setValue, call, call ? SetDone : nullptr, 1) != 1
             && call) {
+            {
+                std::lock_guard<std::mutex> guard(setsLock_);
+                sets_.erase(call);
+            }
             call->done(-1);
             delete call;
         }

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -256,6 +257,14 @@ private:
     void Register(EngineDevice& d);
     void FinishDetection(Detection* det);
     void RunTimers();
+    // A queued set whose completion someone waits for. The engine owns it until the SNMP client reports
+    // the set done; sets cancelled when the engine closes are never reported, so the engine frees those.
+    struct SetCall {
+        Engine* engine;
+        uint32_t address;
+        std::function<void(int)> done;
+    };
+    static void SetDone(void* context, int status);
 
     EngineSettings settings_;
     EngineFrontEnd* frontEnd_;
@@ -269,6 +278,8 @@ private:
     std::atomic<bool> closing_ { false };
     std::atomic<uint64_t> callbacks_ { 0 };
     bool processing_ = false; // inside Process (a query dialog may run a nested message loop)
+    std::mutex setsLock_;
+    std::set<SetCall*> sets_;
 };
 
 // The device list's line: "TYPE;ADDRESS;COMMUNITY;MODE;TREESTATE" (community scrambled, " " when empty).
