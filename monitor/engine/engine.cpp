@@ -13,6 +13,9 @@
 namespace {
 ScriptContext ItemContext(EngineDevice& d, const EngineItem* item)
 {
+    // The item's own row offset is asked for with every "$i": kept at hand instead of looked up.
+    d.evaluatingObject = item ? item->object : nullptr;
+    d.evaluatingOffset = item ? item->rowOffset : 0;
     ScriptContext ctx;
     ctx.kind = ScriptContextKind::Item;
     ctx.item = item ? item->object : nullptr;
@@ -51,6 +54,14 @@ bool Due(uint32_t now, uint32_t due)
 {
     return static_cast<int32_t>(now - due) >= 0;
 }
+
+// An item whose instance text (after ":" in its reference) holds a reference reads its parent item's
+// context: it follows the parent's values, which bring no notification of its own.
+bool FollowsParent(const ItemObject& object)
+{
+    size_t colon = object.ref.find(':');
+    return object.parent && colon != std::string::npos && object.ref.find('$', colon) != std::string::npos;
+}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -76,7 +87,23 @@ bool EngineDevice::HasRegistration() const
 
 bool EngineDevice::Cached(const SnmpOid& oid, SnmpValue* out)
 {
-    return SnmpGetCached(oid, address, out) == 1;
+    if (!memoOn)
+        return SnmpGetCached(oid, address, out) == 1;
+    for (size_t i = 0; i < memoCount; ++i)
+        if (SnmpOidEqual(memo[i].oid, oid)) {
+            if (memo[i].found)
+                *out = memo[i].value;
+            return memo[i].found;
+        }
+    bool found = SnmpGetCached(oid, address, out) == 1;
+    if (memoCount < std::size(memo)) {
+        Memo& m = memo[memoCount++];
+        m.oid = oid;
+        m.found = found;
+        if (found)
+            m.value = *out;
+    }
+    return found;
 }
 
 uint32_t EngineDevice::OptionValue(const OptionObject& option)
@@ -87,6 +114,8 @@ uint32_t EngineDevice::OptionValue(const OptionObject& option)
 
 uint32_t EngineDevice::RowOffset(const ItemObject& item)
 {
+    if (&item == evaluatingObject)
+        return evaluatingOffset;
     auto it = byObject.find(&item);
     return it == byObject.end() ? 0 : it->second->rowOffset;
 }
@@ -311,6 +340,7 @@ void Engine::BuildItems(EngineDevice& d, EngineItem* parent, const std::vector<s
         item->parent = parent;
         item->display = display;
         item->oids.resize(object->uses.size());
+        item->followsParent = FollowsParent(*object);
         d.byObject[object.get()] = item.get();
         if (!display)
             BuildItems(d, item.get(), object->children, item->children, false);
@@ -467,6 +497,7 @@ EngineDevice* Engine::DeviceById(uint32_t id) const
 void Engine::SetOption(EngineDevice& device, const std::string& name, uint32_t value)
 {
     device.options[StrLower(name)] = value;
+    ++device.epoch;
     IniWriteInt(settings_.settingsPath, "Advanced", device.AddressText() + "_" + name, static_cast<int32_t>(value));
     for (auto& item : device.items)
         UpdateItem(*item, -1, false);
@@ -480,6 +511,7 @@ void Engine::Subscribe(EngineItem& item, uint32_t state, bool atOnce)
     EngineDevice& d = *item.device;
     uint32_t interval = atOnce ? 1 : RefreshInterval(*item.object, state);
     ScriptContext ctx = ItemContext(d, &item);
+    item.indexMissing = false;
     for (size_t i = 0; i < item.object->uses.size(); ++i) {
         const ItemUse& use = item.object->uses[i];
         EngineOid& o = item.oids[i];
@@ -501,12 +533,15 @@ void Engine::Subscribe(EngineItem& item, uint32_t state, bool atOnce)
         o.valid = true;
         o.missing = missing;
         o.oid = oid;
+        item.indexMissing = item.indexMissing || missing;
         if (!missing) {
             uint32_t ms = changed && item.subscribed ? 1 : interval;
             o.subscribed = SnmpSubscribe(oid, d.address, d.community.c_str(), ms, &item, ItemCallback) == 1;
         }
     }
-    if (!atOnce) {
+    // The events of a state never change: registered again only when the state is another.
+    if (!atOnce && state != item.eventsState) {
+        item.eventsState = state;
         std::vector<std::string> wanted;
         if (const ItemRefresh* r = item.object->Refresh(state))
             for (const std::string& e : r->events)
@@ -537,6 +572,7 @@ void Engine::Unsubscribe(EngineItem& item)
         list.erase(std::remove(list.begin(), list.end(), &item), list.end());
     }
     item.events.clear();
+    item.eventsState = UINT32_MAX;
     item.subscribed = false;
 }
 
@@ -554,6 +590,8 @@ void Engine::FreeItem(EngineItem& item)
         FreeItem(*child);
     Unsubscribe(item);
     Purge(item);
+    if (item.device->evaluatingObject == item.object)
+        item.device->evaluatingObject = nullptr;
     item.device->byObject.erase(item.object);
 }
 
@@ -586,7 +624,12 @@ void Engine::AttachDisplay(EngineDevice& device, bool attached)
 
 uint32_t Engine::Evaluate(EngineItem& item)
 {
-    return ItemState(*item.object, ItemContext(*item.device, &item));
+    EngineDevice& d = *item.device;
+    d.memoCount = 0;
+    d.memoOn = true;
+    uint32_t state = ItemState(*item.object, ItemContext(d, &item));
+    d.memoOn = false;
+    return state;
 }
 
 void Engine::RunEventActions(EngineItem& item, uint32_t state, ScriptKeyword event)
@@ -682,8 +725,28 @@ void Engine::Show(EngineItem& item)
         Count(*item.device, 0, item.flags);
 }
 
+uint32_t Engine::Epoch(EngineDevice& d)
+{
+    bool error = d.Error();
+    if (error != d.epochError || d.details != d.epochDetails) {
+        d.epochError = error;
+        d.epochDetails = d.details;
+        ++d.epoch;
+    }
+    return d.epoch;
+}
+
+bool Engine::Unchanged(EngineItem& child)
+{
+    // Its state, text and polling would come out as they are; only its visibility is worth a look (the
+    // device's no-answer flag may have changed before its notification is handled).
+    return child.subscribed && !child.followsParent && !child.indexMissing && child.epoch == Epoch(*child.device)
+        && child.shown == Visible(child, child.object->Flags(child.state));
+}
+
 void Engine::UpdateItem(EngineItem& item, int state, bool initial)
 {
+    item.epoch = Epoch(*item.device);
     if (state < 0)
         ChangeState(item, Evaluate(item));
     else
@@ -697,7 +760,8 @@ void Engine::UpdateItem(EngineItem& item, int state, bool initial)
         if (!item.display)
             Count(*item.device, old, flags);
         for (size_t i = 0; i < item.children.size(); ++i)
-            UpdateItem(*item.children[i], -1, !item.children[i]->subscribed);
+            if (!Unchanged(*item.children[i]))
+                UpdateItem(*item.children[i], -1, !item.children[i]->subscribed);
     } else if (item.shown) {
         Hide(item);
     } else if (visible) {
@@ -713,6 +777,8 @@ void Engine::UpdateItem(EngineItem& item, int state, bool initial)
 
 void Engine::UpdateClones(EngineItem& item, uint32_t flags)
 {
+    if (item.cloned == ((flags & kItemClone) != 0) || (!item.cloned && item.rowOffset >= 99))
+        return; // as it should be: a clone follows exactly while the state asks for one
     auto& siblings = Siblings(item);
     size_t at = 0;
     while (at < siblings.size() && siblings[at].get() != &item)
@@ -735,14 +801,17 @@ void Engine::UpdateClones(EngineItem& item, uint32_t flags)
         clone->display = item.display;
         clone->rowOffset = item.rowOffset + 1;
         clone->oids.resize(clone->object->uses.size());
+        clone->followsParent = FollowsParent(*clone->object);
         d.byObject[clone->object] = clone.get();
         if (!clone->display)
             BuildItems(d, clone.get(), clone->object->children, clone->children, false);
         EngineItem* raw = clone.get();
         siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(at + 1), std::move(clone));
+        item.cloned = true;
         Subscribe(*raw, 0, true);
         return;
     }
+    item.cloned = false;
     size_t end = at + 1;
     while (isClone(end))
         ++end;
@@ -759,6 +828,8 @@ void Engine::UpdateClones(EngineItem& item, uint32_t flags)
 void Engine::StartDevice(EngineDevice& d)
 {
     d.started = true;
+    ++d.epoch; // every item evaluated again
+    timersDirty_ = true;
     if (!d.registered && d.HasRegistration() && !d.registering) {
         d.registerArmed = true;
         d.registerDue = clock_->TickMs();
@@ -800,18 +871,31 @@ void Engine::Register(EngineDevice& d)
 void Engine::RunTimers()
 {
     uint32_t now = clock_->TickMs();
+    if (!timersDirty_ && (!timerPending_ || !Due(now, timerDue_)))
+        return;
+    timersDirty_ = false;
+    timerPending_ = false;
+    uint32_t best = UINT32_MAX;
     for (size_t i = 0; i < devices_.size(); ++i) {
         EngineDevice& d = *devices_[i];
-        if (!d.registerArmed || d.registering || !Due(now, d.registerDue))
-            continue;
-        d.registerDue = now + d.object->registerInterval * 100;
-        Register(d);
+        if (d.registerArmed && !d.registering && Due(now, d.registerDue)) {
+            d.registerDue = now + d.object->registerInterval * 100;
+            Register(d);
+        }
+        if (d.registerArmed && !d.registering) {
+            timerPending_ = true;
+            best = std::min(best, Due(now, d.registerDue) ? 0 : d.registerDue - now);
+        }
     }
+    timerDue_ = now + (timerPending_ ? best : 0);
 }
 
 uint32_t Engine::NextTimerMs()
 {
-    uint32_t now = clock_->TickMs(), best = UINT32_MAX;
+    uint32_t now = clock_->TickMs();
+    if (!timersDirty_)
+        return !timerPending_ ? UINT32_MAX : Due(now, timerDue_) ? 0 : timerDue_ - now;
+    uint32_t best = UINT32_MAX;
     for (const auto& d : devices_) {
         if (!d->registerArmed || d->registering)
             continue;
@@ -957,6 +1041,7 @@ void Engine::RunExitActions()
 
 void Engine::Post(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data)
 {
+    bool wake;
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         if (kind == Message::Item) {
@@ -965,9 +1050,13 @@ void Engine::Post(Message kind, EngineItem* item, uint32_t deviceId, int status,
                 return;
             ++item->queued;
         }
+        // Process takes entries until the queue is empty: only the first entry of a batch wakes the front
+        // end (a wake per answer would cost the worker and the front end a switch each).
+        wake = queue_.empty();
         queue_.push_back(Entry { kind, item, deviceId, status, data });
     }
-    frontEnd_->Wake();
+    if (wake)
+        frontEnd_->Wake();
 }
 
 size_t Engine::Process()
@@ -1008,6 +1097,7 @@ void Engine::Handle(const Entry& e)
     case Message::Registered:
         if (EngineDevice* d = DeviceById(e.deviceId)) {
             d->registering = false;
+            timersDirty_ = true;
             bool registered = e.status == 0;
             if (registered != d->registered) {
                 d->registered = registered;

@@ -53,7 +53,15 @@ struct EngineItem {
     uint32_t flags = 0; // current flags while shown (for the counters)
     std::vector<EngineOid> oids;
     std::vector<std::string> events; // device events it is registered with (lower case)
+    uint32_t eventsState = UINT32_MAX; // the state whose refresh events `events` holds (UINT32_MAX: none yet)
+    bool cloned = false; // its clone follows it
     uint32_t queued = 0; // notifications waiting in the queue (guarded by the queue's lock)
+    // The device's epoch at the item's last update. A parent's update passes over a child updated in the
+    // same epoch that follows nothing of its parent: nothing it reads has changed since, and a change of
+    // its own polled values brings a notification of its own.
+    uint32_t epoch = 0;
+    bool followsParent = false; // its instance text reads the parent item's context
+    bool indexMissing = false; // an index template gave no index: it reads what no poll of its own brings
     void* frontData = nullptr; // the front end's own record for the item
 
     // "REF" or "REF+K" for a clone.
@@ -83,6 +91,24 @@ struct EngineDevice : public ScriptRuntime {
     std::map<std::string, uint32_t> options; // lower-cased option name -> value
     std::unordered_map<const ItemObject*, EngineItem*> byObject;
     void* frontData = nullptr;
+    // Changes whenever something every item may read changes: the device (re)started, an option set, the
+    // details mask or the error reference ("error") seen different. Front end's thread.
+    uint32_t epoch = 1;
+    uint32_t epochDetails = 0; // details and error as the epoch last saw them
+    bool epochError = true;
+    // The item whose expressions are being evaluated, for RowOffset (cleared when that item goes).
+    const ItemObject* evaluatingObject = nullptr;
+    uint32_t evaluatingOffset = 0;
+    // Values read during one state evaluation: an expression reading an object twice asks the SNMP client
+    // (its lock, its lookup) once, and sees one value throughout.
+    struct Memo {
+        SnmpOid oid;
+        SnmpValue value;
+        bool found;
+    };
+    bool memoOn = false;
+    size_t memoCount = 0;
+    Memo memo[4];
 
     std::string AddressText() const;
     bool HasRegistration() const;
@@ -237,6 +263,8 @@ private:
         void* data;
     };
     void Handle(const Entry& e);
+    uint32_t Epoch(EngineDevice& d);
+    bool Unchanged(EngineItem& child);
     EngineDevice* DeviceById(uint32_t id) const;
     std::unique_ptr<EngineDevice> Build(uint32_t address, const std::string& community, const std::string& type);
     void BuildItems(EngineDevice& d, EngineItem* parent, const std::vector<std::unique_ptr<ItemObject>>& objects,
@@ -278,6 +306,11 @@ private:
     std::atomic<bool> closing_ { false };
     std::atomic<uint64_t> callbacks_ { 0 };
     bool processing_ = false; // inside Process (a query dialog may run a nested message loop)
+    // The earliest registration due, so that Process does not walk every device each time; recomputed
+    // when a device's timer may have moved earlier (timersDirty_).
+    bool timersDirty_ = true;
+    bool timerPending_ = false;
+    uint32_t timerDue_ = 0;
     std::mutex setsLock_;
     std::set<SetCall*> sets_;
 };

@@ -108,6 +108,8 @@ uint32_t Instance(const ItemObject& item, const ScriptContext& ctx, Eval& ev)
     Nest nest(ev);
     if (!nest.ok)
         return 0;
+    if (text.find('$') == std::string_view::npos) // literal text (mostly a row number): read as it stands
+        return ParseUnsigned(text.substr(0, kExprMaxText)) + offset;
     SnmpValue v = Expand(text, ItemContextOf(ctx, item.parent), ev);
     return ExprNumber(v) + offset;
 }
@@ -198,10 +200,22 @@ SnmpValue Expand(std::string_view text, const ScriptContext& ctx, Eval& ev)
     size_t references = 0;
     bool literal = false; // any text besides references
     SnmpValue single;
+    // A template of one reference alone (most operands of state expressions) gives that value with its
+    // kind: its text is only made once something else follows.
+    bool pending = false; // `single` not yet in `out`
+    auto flush = [&] {
+        if (pending)
+            out += ExprValueText(single);
+        pending = false;
+    };
     auto add = [&](SnmpValue v) {
         ++references;
-        if (references == 1)
-            single = v;
+        if (references == 1 && !literal) {
+            single = std::move(v);
+            pending = true;
+            return;
+        }
+        flush();
         out += ExprValueText(v);
     };
     size_t i = 0;
@@ -211,6 +225,7 @@ SnmpValue Expand(std::string_view text, const ScriptContext& ctx, Eval& ev)
             size_t next = text.find('$', i);
             if (next == std::string_view::npos)
                 next = text.size();
+            flush();
             out.append(text.substr(i, next - i));
             literal = true;
             i = next;
@@ -222,6 +237,7 @@ SnmpValue Expand(std::string_view text, const ScriptContext& ctx, Eval& ev)
         }
         char d = text[i + 1];
         if (d == '$') {
+            flush();
             out.push_back('$');
             literal = true;
             i += 2;
@@ -262,6 +278,7 @@ SnmpValue Expand(std::string_view text, const ScriptContext& ctx, Eval& ev)
             CutText(&single.text);
         return single;
     }
+    flush();
     return StringValue(std::move(out));
 }
 
