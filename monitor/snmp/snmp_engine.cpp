@@ -180,6 +180,93 @@ const SnmpAgent* SnmpEngine::FindAgent(uint32_t address) const
     return index == UINT32_MAX ? nullptr : agents_[index].get();
 }
 
+uint32_t SnmpNodeIndex::Hash(const uint8_t* oid, uint32_t length)
+{
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ length;
+    uint32_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, oid + i, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    }
+    if (i < length) {
+        uint64_t w = 0;
+        std::memcpy(&w, oid + i, length - i);
+        h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+        h ^= h >> 29;
+    }
+    return static_cast<uint32_t>(h ^ h >> 32);
+}
+
+bool SnmpNodeIndex::Matches(const Slot& slot, uint32_t hash, const uint8_t* oid, uint32_t length) const
+{
+    if (slot.hash != hash || slot.length != length)
+        return false;
+    if (length <= kInline)
+        return SameBytes(slot.bytes, oid, length);
+    uint32_t at;
+    std::memcpy(&at, slot.bytes, sizeof at);
+    return SameBytes(long_[at].data(), oid, length);
+}
+
+SnmpNode* SnmpNodeIndex::Find(const uint8_t* oid, uint32_t length) const
+{
+    if (count_ == 0)
+        return nullptr;
+    uint32_t hash = Hash(oid, length);
+    size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (!slot.node)
+            return nullptr;
+        if (Matches(slot, hash, oid, length))
+            return slot.node;
+    }
+}
+
+void SnmpNodeIndex::Place(const Slot& slot)
+{
+    size_t mask = slots_.size() - 1;
+    size_t i = slot.hash & mask;
+    while (slots_[i].node)
+        i = (i + 1) & mask;
+    slots_[i] = slot;
+}
+
+void SnmpNodeIndex::Insert(const uint8_t* oid, uint32_t length, SnmpNode* node)
+{
+    if (2 * (count_ + 1) > slots_.size()) {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(std::max<size_t>(16, 2 * old.size()), Slot {});
+        for (const Slot& slot : old)
+            if (slot.node)
+                Place(slot);
+    }
+    Slot slot {};
+    slot.node = node;
+    slot.hash = Hash(oid, length);
+    slot.length = static_cast<uint16_t>(length);
+    if (length <= kInline) {
+        std::memcpy(slot.bytes, oid, length);
+    } else {
+        uint32_t at = static_cast<uint32_t>(long_.size());
+        long_.emplace_back(reinterpret_cast<const char*>(oid), length);
+        std::memcpy(slot.bytes, &at, sizeof at);
+    }
+    Place(slot);
+    ++count_;
+}
+
+void SnmpNodeIndex::Clear()
+{
+    if (count_ == 0)
+        return;
+    std::fill(slots_.begin(), slots_.end(), Slot {});
+    long_.clear();
+    count_ = 0;
+}
+
 SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLength, bool create) const
 {
     if (!agent)
@@ -187,10 +274,8 @@ SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLen
     if (recent_.agent == agent && recent_.generation == generation_ && recent_.treeVersion == agent->treeVersion
         && recent_.oidLength == oidLength && SameBytes(recent_.oid, oid, oidLength))
         return recent_.node;
-    std::string_view key(reinterpret_cast<const char*>(oid), oidLength);
-    auto known = agent->nodeIndex.find(key);
-    if (known != agent->nodeIndex.end())
-        return known->second;
+    if (SnmpNode* known = agent->nodeIndex.Find(oid, oidLength))
+        return known;
     uint32_t subs[kSnmpMaxOid];
     size_t count;
     if (!Subidentifiers(oid, oidLength, subs, &count))
@@ -212,7 +297,7 @@ SnmpNode* SnmpEngine::Node(SnmpAgent* agent, const uint8_t* oid, uint32_t oidLen
         }
         node = child;
     }
-    agent->nodeIndex.emplace(key, node);
+    agent->nodeIndex.Insert(oid, oidLength, node);
     return node;
 }
 
@@ -297,7 +382,7 @@ int SnmpEngine::Unsubscribe(const SnmpOid& oid, uint32_t address, void* context)
         std::unique_ptr<SnmpNode> removed = std::move(*link);
         *link = std::move(removed->next);
         agent->preorderStale = true;
-        agent->nodeIndex.clear();
+        agent->nodeIndex.Clear();
         ++agent->treeVersion;
     }
     return 1;
