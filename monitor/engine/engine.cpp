@@ -32,16 +32,21 @@ std::string ValueText(const SnmpValue& v)
 // Notification from the SNMP worker (the client's lock held): record the outcome, queue the rest.
 void ItemCallback(void* context, int status)
 {
-    EngineItem* item = static_cast<EngineItem*>(context);
-    EngineDevice* d = item->device;
+    EngineOid* o = static_cast<EngineOid*>(context);
+    EngineDevice* d = o->item->device;
     d->engine->CountCallback();
     bool noAnswer = status == -1;
     if (noAnswer == d->noAnswer.load()) {
-        d->engine->Post(Engine::Message::Item, item, d->id, status);
+        d->engine->Answered(*o, status);
     } else {
         d->noAnswer.store(noAnswer);
         d->engine->Post(Engine::Message::Device, nullptr, d->id, status);
     }
+}
+
+bool SameValue(const SnmpValue& a, const SnmpValue& b)
+{
+    return a.kind == b.kind && a.integer == b.integer && a.address == b.address && a.text == b.text;
 }
 
 uint32_t RefreshInterval(const ItemObject& object, uint32_t state)
@@ -340,6 +345,8 @@ void Engine::BuildItems(EngineDevice& d, EngineItem* parent, const std::vector<s
         item->parent = parent;
         item->display = display;
         item->oids.resize(object->uses.size());
+        for (EngineOid& o : item->oids)
+            o.item = item.get();
         item->followsParent = FollowsParent(*object);
         d.byObject[object.get()] = item.get();
         if (!display)
@@ -527,17 +534,29 @@ void Engine::Subscribe(EngineItem& item, uint32_t state, bool atOnce)
         }
         bool changed = !o.valid || missing != o.missing || !SnmpOidEqual(oid, o.oid);
         if (o.subscribed && changed) {
-            SnmpUnsubscribe(o.oid, d.address, &item);
+            SnmpUnsubscribe(o.oid, d.address, &o);
             o.subscribed = false;
         }
         o.valid = true;
         o.missing = missing;
-        o.oid = oid;
+        // (Written only while not subscribed: the worker reads it in the subscription's callbacks.)
+        if (changed)
+            o.oid = oid;
         item.indexMissing = item.indexMissing || missing;
         if (!missing) {
             uint32_t ms = changed && item.subscribed ? 1 : interval;
-            o.subscribed = SnmpSubscribe(oid, d.address, d.community.c_str(), ms, &item, ItemCallback) == 1;
+            if (changed || atOnce) {
+                std::lock_guard<std::mutex> guard(queueLock_);
+                o.seen = o.seen && !changed;
+                o.force = o.force || atOnce;
+            }
+            o.subscribed = SnmpSubscribe(oid, d.address, d.community.c_str(), ms, &o, ItemCallback) == 1;
         }
+    }
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        item.armMs = RefreshInterval(*item.object, state);
+        item.quiet = !item.indexMissing;
     }
     // The events of a state never change: registered again only when the state is another.
     if (!atOnce && state != item.eventsState) {
@@ -564,8 +583,11 @@ void Engine::Unsubscribe(EngineItem& item)
     EngineDevice& d = *item.device;
     for (EngineOid& o : item.oids) {
         if (o.subscribed)
-            SnmpUnsubscribe(o.oid, d.address, &item);
+            SnmpUnsubscribe(o.oid, d.address, &o);
+        std::lock_guard<std::mutex> guard(queueLock_);
+        EngineItem* owner = o.item;
         o = EngineOid {};
+        o.item = owner;
     }
     for (const std::string& e : item.events) {
         auto& list = d.events[e];
@@ -582,6 +604,8 @@ void Engine::Purge(EngineItem& item)
     queue_.erase(
         std::remove_if(queue_.begin(), queue_.end(), [&](const Entry& e) { return e.item == &item; }), queue_.end());
     item.queued = 0;
+    if (handling_ == &item)
+        handling_ = nullptr;
 }
 
 void Engine::FreeItem(EngineItem& item)
@@ -801,6 +825,8 @@ void Engine::UpdateClones(EngineItem& item, uint32_t flags)
         clone->display = item.display;
         clone->rowOffset = item.rowOffset + 1;
         clone->oids.resize(clone->object->uses.size());
+        for (EngineOid& o : clone->oids)
+            o.item = clone.get();
         clone->followsParent = FollowsParent(*clone->object);
         d.byObject[clone->object] = clone.get();
         if (!clone->display)
@@ -1039,22 +1065,59 @@ void Engine::RunExitActions()
 // ---------------------------------------------------------------------------------------------
 // The queue
 
+bool Engine::Queue(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data)
+{
+    if (kind == Message::Item) {
+        // One waiting notification per item is enough: its state is evaluated when it is handled.
+        if (item->queued)
+            return false;
+        ++item->queued;
+    }
+    // Process takes entries until the queue is empty: only the first entry of a batch wakes the front end
+    // (a wake per answer would cost the worker and the front end a switch each).
+    bool wake = queue_.empty();
+    queue_.push_back(Entry { kind, item, deviceId, status, data });
+    return wake;
+}
+
 void Engine::Post(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data)
 {
     bool wake;
     {
         std::lock_guard<std::mutex> guard(queueLock_);
-        if (kind == Message::Item) {
-            // One waiting notification per item is enough: its state is evaluated when it is handled.
-            if (item->queued)
-                return;
-            ++item->queued;
-        }
-        // Process takes entries until the queue is empty: only the first entry of a batch wakes the front
-        // end (a wake per answer would cost the worker and the front end a switch each).
-        wake = queue_.empty();
-        queue_.push_back(Entry { kind, item, deviceId, status, data });
+        wake = Queue(kind, item, deviceId, status, data);
     }
+    if (wake)
+        frontEnd_->Wake();
+}
+
+void Engine::Answered(EngineOid& o, int status)
+{
+    EngineItem& item = *o.item;
+    EngineDevice& d = *item.device;
+    // The client's lock is held and this object's node is the one being delivered: reading its value
+    // and re-arming its poll need no search.
+    SnmpValue value;
+    bool cached = status != -1 && SnmpGetCached(o.oid, d.address, &value) == 1;
+    uint32_t rearm = 0;
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        bool same = o.seen && status == o.status && cached == o.cached && (!cached || SameValue(value, o.value));
+        o.seen = true;
+        o.status = status;
+        o.cached = cached;
+        if (!same)
+            o.value = std::move(value);
+        if (same && !o.force && item.quiet && status != -1 && !item.queued && handling_ != &item) {
+            rearm = item.armMs;
+        } else {
+            o.force = false;
+            wake = Queue(Message::Item, &item, d.id, status, nullptr);
+        }
+    }
+    if (rearm)
+        SnmpSubscribe(o.oid, d.address, d.community.c_str(), rearm, &o, ItemCallback);
     if (wake)
         frontEnd_->Wake();
 }
@@ -1075,8 +1138,13 @@ size_t Engine::Process()
             queue_.pop_front();
             if (e.item)
                 --e.item->queued;
+            handling_ = e.item;
         }
         Handle(e);
+        {
+            std::lock_guard<std::mutex> guard(queueLock_);
+            handling_ = nullptr;
+        }
         ++handled;
     }
     RunTimers();

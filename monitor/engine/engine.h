@@ -30,12 +30,23 @@
 struct EngineDevice;
 class Engine;
 
-// A `uses` entry as polled: the OID with its index appended, and whether the index is missing.
+struct EngineItem;
+
+// A `uses` entry as polled: the OID with its index appended, and whether the index is missing. It is the
+// context of its subscription, so that an answer names the object it brings.
 struct EngineOid {
     SnmpOid oid {};
     bool valid = false; // the entry resolves to an OID
     bool missing = true; // the index template gave none or 0: not polled
     bool subscribed = false;
+    EngineItem* item = nullptr;
+    // The last answer (the SNMP worker's; guarded by the engine's queue lock): an answer that brings the
+    // same outcome and value again changes nothing the item shows.
+    bool seen = false; // an answer was recorded since the OID was subscribed
+    bool force = false; // the next answer is handed on whatever it brings (polled at once)
+    bool cached = false;
+    int status = 0;
+    SnmpValue value;
 };
 
 struct EngineItem {
@@ -56,6 +67,10 @@ struct EngineItem {
     uint32_t eventsState = UINT32_MAX; // the state whose refresh events `events` holds (UINT32_MAX: none yet)
     bool cloned = false; // its clone follows it
     uint32_t queued = 0; // notifications waiting in the queue (guarded by the queue's lock)
+    // What the SNMP worker may do by itself when an answer brings nothing new (guarded by the queue's
+    // lock): re-arm the poll with this interval (that of the current state), unless `quiet` is false.
+    uint32_t armMs = 0;
+    bool quiet = false;
     // The device's epoch at the item's last update. A parent's update passes over a child updated in the
     // same epoch that follows nothing of its parent: nothing it reads has changed since, and a change of
     // its own polled values brings a notification of its own.
@@ -241,6 +256,11 @@ public:
     // Queue entries (the SNMP worker posts them).
     enum class Message : uint8_t { Item, Device, Registered, Detect };
     void Post(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data = nullptr);
+    // SNMP worker: an answer for a polled object of an item whose device's no-answer flag it agrees with.
+    // An answer that brings the outcome and value of the one before, for an item with no update waiting
+    // or under way, changes no state, text or flag: the worker re-arms the poll as the update would (the
+    // interval of the current state) and the front end does nothing. Any other answer queues the item.
+    void Answered(EngineOid& o, int status);
 
     struct Detection; // a type detection under way
 
@@ -263,6 +283,7 @@ private:
         void* data;
     };
     void Handle(const Entry& e);
+    bool Queue(Message kind, EngineItem* item, uint32_t deviceId, int status, void* data); // queue lock held
     uint32_t Epoch(EngineDevice& d);
     bool Unchanged(EngineItem& child);
     EngineDevice* DeviceById(uint32_t id) const;
@@ -302,6 +323,7 @@ private:
     uint32_t nextId_ = 1;
     mutable std::mutex queueLock_;
     std::deque<Entry> queue_;
+    EngineItem* handling_ = nullptr; // the item whose notification Process handles now (queue lock)
     std::list<std::unique_ptr<Detection>> detections_;
     std::atomic<bool> closing_ { false };
     std::atomic<uint64_t> callbacks_ { 0 };
