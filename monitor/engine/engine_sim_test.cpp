@@ -141,6 +141,30 @@ device Accounting
   root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
   childs   Acc:1
 
+device Follower
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  childs   Ports
+
+device Quiet
+  root     1.3.6.1.4.1.58127, 1.3.6.1.2.1
+  childs   Steady
+
+item Ports
+  uses     2.2.1.0
+  refresh  time:10
+  childs   Port:$1
+
+item Port
+  uses     2.2.2.1.2.$i
+  states   $1 == "WAN", $1 == "LAN"
+  text     "port $i: $1"
+  refresh  time:600
+
+item Steady
+  uses     2.1.5.0
+  states   $1 == "other"
+  refresh  time:10
+
 item Top
   uses     2.1.5.0
   states   $e
@@ -638,4 +662,49 @@ TEST(EngineWithSimulator, AnotherInstancesRecordsLogActionsOptionsDisplayAndRemo
     EXPECT_EQ(IniGetString(ini, "Logging", "127.0.91.1_Filename", "-"), "-");
     EXPECT_EQ(rig.engine->Devices().size(), 1u);
     rig.Until([&] { return false; }, 5); // nothing of the removed device arrives any more
+}
+
+TEST(EngineWithSimulator, ChildWhoseRowComesFromItsParentFollowsTheParentsValue)
+{
+    Rig rig(0x7F005D01, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Follower");
+    rig.engine->StartDevice(*d);
+    EngineItem* port = rig.Find(*d, "Port:$1");
+    ASSERT_TRUE(port);
+    ASSERT_TRUE(rig.Until([&] { return port->shown && port->state == 1; }, 30)) << "row 2 (the interface count)";
+    // The parent's value names another row: the child, polled only once a minute by itself, reads and
+    // polls that row at once with the parent's next answer.
+    rig.server.SetValue(0x7F005D01, "1.3.6.1.2.1.2.1.0", 0x02, SnmpValue::Integer(1));
+    ASSERT_TRUE(rig.Until([&] { return port->state == 2; }, 40));
+    EXPECT_TRUE(SnmpOidEqual(port->oids[0].oid, [] {
+        SnmpOid o;
+        SnmpOidFromText("1.3.6.1.2.1.2.2.1.2.1", &o);
+        return o;
+    }()));
+}
+
+TEST(EngineWithSimulator, AnswersBringingNothingNewKeepThePollGoingWithoutUpdates)
+{
+    Rig rig(0x7F005E01, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Quiet");
+    rig.engine->StartDevice(*d);
+    EngineItem* steady = rig.Find(*d, "Steady");
+    ASSERT_TRUE(rig.Until([&] { return steady->shown && !d->noAnswer.load(); }, 20));
+    rig.Until([&] { return false; }, 15);
+    // Polled once a second, the same name every time: the poll goes on, the front end hears nothing.
+    int updates = rig.front.updates["Steady"];
+    uint64_t requests = rig.server.Requests();
+    rig.Until([&] { return false; }, 50);
+    EXPECT_GE(rig.server.Requests(), requests + 4);
+    EXPECT_EQ(rig.front.updates["Steady"], updates);
+    // A new value is an update (and a state) at the next poll.
+    rig.server.SetValue(0x7F005E01, "1.3.6.1.2.1.1.5.0", 0x04, SnmpValue::String("other"));
+    ASSERT_TRUE(rig.Until([&] { return steady->state == 1; }, 20));
+    EXPECT_EQ(rig.front.updates["Steady"], updates + 1);
+    // A refresh command updates the item whatever its answer brings.
+    rig.engine->Refresh(steady);
+    ASSERT_TRUE(rig.Until([&] { return rig.front.updates["Steady"] == updates + 2; }, 5));
+    requests = rig.server.Requests();
+    ASSERT_TRUE(rig.Until([&] { return rig.server.Requests() >= requests + 3; }, 40)) << "polled on after it";
+    EXPECT_EQ(rig.front.updates["Steady"], updates + 2);
 }
