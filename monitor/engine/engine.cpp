@@ -377,6 +377,7 @@ std::unique_ptr<EngineDevice> Engine::Build(uint32_t address, const std::string&
     d->address = address;
     d->community = community.substr(0, 255);
     d->registered = !d->HasRegistration();
+    d->details = details_;
     BuildItems(*d, nullptr, d->object->items, d->items, false);
     BuildItems(*d, nullptr, d->object->display, d->display, true);
     ReadOptions(*d);
@@ -508,6 +509,25 @@ void Engine::SetOption(EngineDevice& device, const std::string& name, uint32_t v
     IniWriteInt(settings_.settingsPath, "Advanced", device.AddressText() + "_" + name, static_cast<int32_t>(value));
     for (auto& item : device.items)
         UpdateItem(*item, -1, false);
+    if (device.displayAttached)
+        for (auto& item : device.display)
+            UpdateItem(*item, -1, false);
+}
+
+void Engine::SetDetails(uint32_t mask)
+{
+    details_ = mask;
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        EngineDevice& d = *devices_[i];
+        if (d.details == mask)
+            continue;
+        d.details = mask;
+        for (auto& item : d.items)
+            UpdateItem(*item, -1, false);
+        for (auto& item : d.display)
+            if (d.displayAttached)
+                UpdateItem(*item, -1, false);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

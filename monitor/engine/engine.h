@@ -92,7 +92,7 @@ struct EngineDevice : public ScriptRuntime {
     std::atomic<bool> noAnswer { true };
     bool registered = false;
     uint32_t mode = 0; // 2 selects the second registration action
-    uint32_t details = 0; // the main window's details mask
+    uint32_t details = 0; // the main window's details mask (set through Engine::SetDetails)
     uint32_t errors = 0; // shown items whose flags include error
     uint32_t connects = 0; // shown items whose flags include connect
     bool registering = false; // a registration action is under way
@@ -229,6 +229,9 @@ public:
     void Refresh(EngineItem* item);
     void AttachDisplay(EngineDevice& device, bool attached);
     void SetOption(EngineDevice& device, const std::string& name, uint32_t value);
+    // The main window's details mask (the reference "details"), the same for every device: items are
+    // evaluated again (an answer that brings nothing new no longer reaches the front end to notice it).
+    void SetDetails(uint32_t mask);
 
     // Front end's thread: handles every queued notification and due timer. Returns the number handled.
     size_t Process();
@@ -320,6 +323,7 @@ private:
     Clock* clock_;
     std::vector<std::unique_ptr<EngineDevice>> devices_;
     std::vector<std::string> keptLines_; // list lines of types without a script, written back as read
+    uint32_t details_ = 0;
     uint32_t nextId_ = 1;
     mutable std::mutex queueLock_;
     std::deque<Entry> queue_;

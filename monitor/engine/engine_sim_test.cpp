@@ -162,7 +162,7 @@ item Port
 
 item Steady
   uses     2.1.5.0
-  states   $1 == "other"
+  states   $1 == "other", $d == 4
   refresh  time:10
 
 item Top
@@ -691,6 +691,11 @@ TEST(EngineWithSimulator, AnswersBringingNothingNewKeepThePollGoingWithoutUpdate
     EngineItem* steady = rig.Find(*d, "Steady");
     ASSERT_TRUE(rig.Until([&] { return steady->shown && !d->noAnswer.load(); }, 20));
     rig.Until([&] { return false; }, 15);
+    // The details mask is read at once (no answer brings it).
+    rig.engine->SetDetails(4);
+    EXPECT_EQ(steady->state, 2u);
+    rig.engine->SetDetails(0);
+    EXPECT_EQ(steady->state, 0u);
     // Polled once a second, the same name every time: the poll goes on, the front end hears nothing.
     int updates = rig.front.updates["Steady"];
     uint64_t requests = rig.server.Requests();
