@@ -6,7 +6,8 @@
 //
 // Figures: CPU seconds (user and system, getrusage, the whole process) per 100,000 notifications (SNMP
 // callbacks: one per polled OID answered; the engine also shows how many item notifications its front
-// end handled, fewer, since one waiting notification per item is enough) and their RATIO (aim 2), and the
+// end handled, far fewer: one waiting notification per item is enough, and an answer that brings an
+// object's value again is re-armed on the SNMP worker) and their RATIO (aim 2), and the
 // largest N at which the engine keeps every device (none given up) and gets at least 80% of the answers
 // its polls call for, on one core.
 //
