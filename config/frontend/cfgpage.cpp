@@ -299,7 +299,8 @@ public:
             for (int b : buttons) {
                 Add(item, CfgRole::TableButton, CfgCtl::Button, CfgCtlTabStop, right - kButtonWidth, by, kButtonWidth,
                     kButtonHeight, ButtonText(b))
-                    .index = b;
+                    .index
+                    = b;
                 by += kButtonHeight + 3;
             }
             y_ += std::max(kListHeight, by - y_) + kRowGap;
@@ -381,8 +382,8 @@ public:
     int y_ = 0;
 
 private:
-    CfgLayoutControl& Add(const CfgItem& item, CfgRole role, CfgCtl control, uint32_t flags, int x, int y, int w,
-        int h, std::string text)
+    CfgLayoutControl& Add(
+        const CfgItem& item, CfgRole role, CfgCtl control, uint32_t flags, int x, int y, int w, int h, std::string text)
     {
         CfgLayoutControl c;
         c.item = &item;
@@ -416,8 +417,23 @@ private:
 CfgPageLayout CfgLayoutPage(
     const CfgSection& section, const CfgLayoutOptions& options, const std::vector<std::string>& buttonTexts)
 {
+    std::vector<const CfgItem*> items;
+    for (const CfgItemPtr& item : section.items)
+        items.push_back(item.get());
+    return CfgLayoutItems(items, options, buttonTexts);
+}
+
+bool CfgValueEnables(const CfgItem& item, const std::string& value)
+{
+    if (item.kind == CfgKindOnOff && item.List(CfgAttrValueList) && !item.List(CfgAttrValueList)->Empty())
+        return value != item.List(CfgAttrValueList)->At(0);
+    return !value.empty() && value != "0";
+}
+
+CfgPageLayout CfgLayoutItems(const std::vector<const CfgItem*>& items, const CfgLayoutOptions& options,
+    const std::vector<std::string>& buttonTexts)
+{
     Layouter l(options, buttonTexts);
-    const auto& items = section.items;
     for (size_t i = 0; i < items.size();) {
         const CfgItem& item = *items[i];
         if (item.kind == CfgKindGroupEnd) {

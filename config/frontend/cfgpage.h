@@ -106,8 +106,15 @@ struct CfgPageLayout {
 // Lays out the items of `section` (group_end closes the innermost frame; consecutive items with the
 // same non-zero `arrange` share a row). Texts of buttons come from `buttonTexts` (Add, Edit, Delete,
 // Copy, in CfgTableButton order from index 1; empty: the English words).
-CfgPageLayout CfgLayoutPage(const CfgSection& section, const CfgLayoutOptions& options,
+CfgPageLayout CfgLayoutPage(
+    const CfgSection& section, const CfgLayoutOptions& options, const std::vector<std::string>& buttonTexts = {});
+// The same for a list of items (a table's columns in its entry dialog).
+CfgPageLayout CfgLayoutItems(const std::vector<const CfgItem*>& items, const CfgLayoutOptions& options,
     const std::vector<std::string>& buttonTexts = {});
+
+// True when an item holding `value` enables the items its enable_item names: a switch that is not
+// off (the first entry of its value_list, else "0"), any other item whose value is neither empty nor "0".
+bool CfgValueEnables(const CfgItem& item, const std::string& value);
 
 // Number of lines `text` takes wrapped at `columns` characters (words kept whole where they fit; a
 // word longer than a line is broken). At least 1.

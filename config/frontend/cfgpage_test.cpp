@@ -67,8 +67,8 @@ TEST(CfgPage, ControlPerKindAndAttribute)
             CfgCtl::Edit, CfgCtlBold, 0, true, false, false, false, 0 },
         { "numbers hidden", CfgKindEntryNumbers, [](CfgItem& i) { i.SetNumber(CfgAttrHidden, 1); }, CfgCtl::Edit,
             CfgCtlPassword | CfgCtlFiltered | CfgCtlRightAlign, 0, true, false, false, false, 0 },
-        { "hex", CfgKindEntryHex, None, CfgCtl::Edit, CfgCtlUpper | CfgCtlFiltered, CfgCtlPassword, true, false,
-            false, false, 0 },
+        { "hex", CfgKindEntryHex, None, CfgCtl::Edit, CfgCtlUpper | CfgCtlFiltered, CfgCtlPassword, true, false, false,
+            false, 0 },
         { "address", CfgKindEntryIpAddress, None, CfgCtl::IpAddress, CfgCtlTabStop, CfgCtlBold, true, false, false,
             false, 0 },
         { "address very important", CfgKindEntryIpAddress, [](CfgItem& i) { i.SetNumber(CfgAttrVeryImportant, 1); },
@@ -76,14 +76,14 @@ TEST(CfgPage, ControlPerKindAndAttribute)
         { "numeric", CfgKindEntryNumeric, [](CfgItem& i) { i.SetText(CfgAttrUnit, "min"); }, CfgCtl::Edit,
             CfgCtlRightAlign, CfgCtlPassword, true, true, true, false, 0 },
         { "date", CfgKindEntryDate, None, CfgCtl::Date, 0, CfgCtlEveryYear, true, false, false, false, 0 },
-        { "date every year", CfgKindEntryDate, [](CfgItem& i) { i.SetNumber(CfgAttrYearIsWildcard, 1); },
-            CfgCtl::Date, CfgCtlEveryYear, 0, true, false, false, false, 0 },
+        { "date every year", CfgKindEntryDate, [](CfgItem& i) { i.SetNumber(CfgAttrYearIsWildcard, 1); }, CfgCtl::Date,
+            CfgCtlEveryYear, 0, true, false, false, false, 0 },
         { "time", CfgKindEntryTime, None, CfgCtl::Time, 0, CfgCtlShowSeconds, true, false, false, false, 0 },
         { "time seconds", CfgKindEntryTime, [](CfgItem& i) { i.SetNumber(CfgAttrShowSeconds, 1); }, CfgCtl::Time,
             CfgCtlShowSeconds, 0, true, false, false, false, 0 },
         { "date and time", CfgKindEntryDateTime, None, CfgCtl::Date, 0, 0, true, false, false, true, 0 },
-        { "slider", CfgKindSlider, [](CfgItem& i) { i.SetText(CfgAttrUnit, "%"); }, CfgCtl::TrackBar, CfgCtlTabStop,
-            0, true, true, false, false, 0 },
+        { "slider", CfgKindSlider, [](CfgItem& i) { i.SetText(CfgAttrUnit, "%"); }, CfgCtl::TrackBar, CfgCtlTabStop, 0,
+            true, true, false, false, 0 },
         { "buttons", CfgKindSelectionButtons, None, CfgCtl::Radio, 0, 0, true, false, false, false, 0 },
         { "list", CfgKindSelectionList, None, CfgCtl::DropList, CfgCtlTabStop, 0, true, false, false, false, 0 },
         { "from table editable", CfgKindSelectionFromTable, None, CfgCtl::Combo, CfgCtlFiltered,
@@ -95,11 +95,16 @@ TEST(CfgPage, ControlPerKindAndAttribute)
                 i.SetNumber(CfgAttrNoDuplicates, 1);
             },
             CfgCtl::DropList, CfgCtlSorted | CfgCtlNoDuplicates, CfgCtlFiltered, true, false, false, false, 0 },
-        { "switch", CfgKindOnOff, [](CfgItem& i) { i.SetList(CfgAttrValueList, List({ "0", "1" })); },
+        { "switch", CfgKindOnOff,
+            [](CfgItem& i) {
+                i.SetList(CfgAttrValueList, List({ "0", "1" }));
+            },
             CfgCtl::CheckBox, 0, CfgCtlThreeState, false, false, false, false, 0 },
         { "switch three values", CfgKindOnOff,
-            [](CfgItem& i) { i.SetList(CfgAttrValueList, List({ "0", "1", "2" })); }, CfgCtl::CheckBox,
-            CfgCtlThreeState, 0, false, false, false, false, 0 },
+            [](CfgItem& i) {
+                i.SetList(CfgAttrValueList, List({ "0", "1", "2" }));
+            },
+            CfgCtl::CheckBox, CfgCtlThreeState, 0, false, false, false, false, 0 },
         { "table", CfgKindTable, None, CfgCtl::ListView, 0, 0, true, false, false, false, 0 },
     };
     CfgDescription desc;
@@ -162,8 +167,9 @@ protected:
 
 TEST_F(PageLayout, FramesHoldTheirItemsAndNothingOverlaps)
 {
-    Add(section, CfgKindStaticText, nullptr, "A long explanation that needs more than one line on a page of this width, "
-                                             "so that the text below must start lower.");
+    Add(section, CfgKindStaticText, nullptr,
+        "A long explanation that needs more than one line on a page of this width, "
+        "so that the text below must start lower.");
     Add(section, CfgKindGroup, nullptr, "Addresses");
     CfgItem* addr = Add(section, CfgKindEntryIpAddress, "ip", "IP address");
     addr->SetNumber(CfgAttrVeryImportant, 1);
@@ -266,5 +272,23 @@ TEST_F(PageLayout, WizardPageStartsBelowItsHeaderAndButtonsTakeTheGivenTexts)
     EXPECT_EQ(layout.controls[2].text, "&Hinzufügen...");
     EXPECT_EQ(layout.controls[2].index, CfgTableAdd);
     EXPECT_EQ(layout.controls[3].text, "&Löschen");
+}
+} // namespace
+
+namespace {
+TEST(CfgPage, EnablingValues)
+{
+    CfgDescription desc;
+    CfgSection* section = desc.AddSection("s", std::nullopt);
+    CfgItem* sw = Add(section, CfgKindOnOff, "dhcp");
+    sw->SetList(CfgAttrValueList, List({ "no", "yes" }));
+    EXPECT_FALSE(CfgValueEnables(*sw, "no"));
+    EXPECT_TRUE(CfgValueEnables(*sw, "yes"));
+    CfgItem* plain = Add(section, CfgKindOnOff, "plain");
+    EXPECT_FALSE(CfgValueEnables(*plain, "0"));
+    EXPECT_TRUE(CfgValueEnables(*plain, "1"));
+    CfgItem* text = Add(section, CfgKindEntryText, "host");
+    EXPECT_FALSE(CfgValueEnables(*text, ""));
+    EXPECT_TRUE(CfgValueEnables(*text, "x"));
 }
 } // namespace
