@@ -258,11 +258,12 @@ bool VpnSort(std::vector<VpnRow>& rows, size_t column)
 std::string AccountingFileText(const std::vector<AccountingRow>& rows, const AccountingVersion& v)
 {
     std::string out = StrFormat("%s;%d.%02d.%04d\r\n", kAccountingFileTag, v.major, v.minor, v.build);
+    // Texts are joined as they are (a NUL inside one would end a "%s" conversion).
     for (const AccountingRow& r : rows)
-        out += StrFormat("%s;%s;%s;%d;%lu;%lu;%lu;%lu\r\n", Field(r.identifier).c_str(), Field(r.user).c_str(),
-            Field(r.remoteSite).c_str(), r.type, static_cast<unsigned long>(r.received),
-            static_cast<unsigned long>(r.transmitted), static_cast<unsigned long>(r.onlineTime),
-            static_cast<unsigned long>(r.connections));
+        out += Field(r.identifier) + ";" + Field(r.user) + ";" + Field(r.remoteSite) + ";"
+            + StrFormat("%d;%lu;%lu;%lu;%lu\r\n", r.type, static_cast<unsigned long>(r.received),
+                static_cast<unsigned long>(r.transmitted), static_cast<unsigned long>(r.onlineTime),
+                static_cast<unsigned long>(r.connections));
     return out;
 }
 

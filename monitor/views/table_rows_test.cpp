@@ -239,6 +239,11 @@ TEST_F(AccountingFile, SavedRowsReadBackTheSame)
     ASSERT_TRUE(AccountingFileParse(text, &back));
     EXPECT_EQ(back, rows);
 
+    // A NUL inside a text stays in the line (it does not end the text).
+    std::vector<AccountingRow> nul { Row(std::string("a\0b", 3), "u", "s", 1, 1, 1, 1, 1) };
+    ASSERT_TRUE(AccountingFileParse(AccountingFileText(nul, {}), &back));
+    EXPECT_EQ(back, nul);
+
     // ";" and line breaks in a text would split the line: they are written as blanks.
     std::vector<AccountingRow> odd { Row("id;1", "a;b\r\nc", "x\ny", 2, 1, 1, 1, 1) };
     ASSERT_TRUE(AccountingFileParse(AccountingFileText(odd, {}), &back));

@@ -488,6 +488,8 @@ bool TableView::Load(const std::string& path)
     if (kind_ != TableKind::Accounting || JobRunning())
         return false;
     int ok = AccountingFileRead(path, &accRows_);
+    file_ = true; // from now on the view shows the file: nothing to refresh or delete
+    refreshWaiting_ = false;
     std::string name = std::filesystem::path(path).filename().string();
     size_t slash = name.find_last_of("\\/");
     if (slash != std::string::npos)

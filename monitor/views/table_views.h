@@ -126,8 +126,9 @@ public:
     // Sets the clear object to the empty string; on success the view refreshes, else DeleteFailed. The
     // window asks string 5250 first.
     bool Delete();
-    // Shows the file (the title becomes string 5201 with the file's name); a file that is no accounting
-    // file leaves the list empty. False then, or when it cannot be read.
+    // Shows the file (the title becomes string 5201 with the file's name; a device's view then shows the
+    // file, not the device); a file that is no accounting file leaves the list empty. False then, or when
+    // it cannot be read.
     bool Load(const std::string& path);
     // Writes the rows as shown. False when the file cannot be written.
     bool Save(const std::string& path) const;

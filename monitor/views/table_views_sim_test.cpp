@@ -362,6 +362,13 @@ TEST_F(TableViews, FilesSaveLoadAndTitles)
     ViewsRememberAccountingPath(rig.dir + "/Accounting");
     EXPECT_EQ(ViewsLastAccountingPath(), rig.dir + "/Accounting");
 
+    // A device's view that loads a file shows the file from then on.
+    EXPECT_TRUE(acc->Load(path));
+    EXPECT_TRUE(acc->IsFile());
+    EXPECT_FALSE(acc->CanRefresh());
+    EXPECT_FALSE(acc->Refresh());
+    EXPECT_EQ(acc->Title(), "device.acc - Accounting Information");
+
     // A closed view goes once its job has ended.
     acc->Close();
     ViewsProcess();
