@@ -95,7 +95,7 @@ bool ParseSort(TableCommand& c, size_t columns)
         return true;
     std::optional<uint32_t> n = ParseUnsignedStrict(*c.sort);
     if (!n || *n < 1 || *n > columns) {
-        CliFail(StrFormat("invalid column '%s' (1 to %zu)", c.sort->c_str(), columns), 2);
+        CliFail("invalid column '" + *c.sort + "' (1 to " + std::to_string(columns) + ")", 2);
         return false;
     }
     c.sortColumn = *n;

@@ -1,10 +1,11 @@
 // Opens the accounting and VPN view windows of one simulated device as the monitor does, for the Wine
 // test (until the monitor's main window opens them itself). Every 200 ms it prints, for each open view
-// whose state changed, one line: kind, rows, the first row's texts, the window's rectangle, the first
+// whose state changed, one line to DIR\\trace.log: kind, rows, the first row's texts, the window's rectangle, the first
 // column's width, and the screen points of the second column's header (Remote Site), of the first column's right edge
 // and of the Close button.
 //   windows_views_prog.exe DIR ADDRESS PORT [acc|vpn|both]
 // DIR holds talvmorv.dsc and talvine.ini; the program ends when its last view window closes.
+#include "common/platform/net.h"
 #include "common/strings.h"
 #include "monitor/objtree/objtree.h"
 #include "monitor/objtree/script.h"
@@ -17,11 +18,19 @@
 
 namespace {
 
+std::map<const TableView*, std::string> g_last;
+FILE* g_trace = stdout; // DIR\\trace.log: read by the test while the program runs
+
+void Say(const char* line)
+{
+    std::fputs(line, g_trace);
+    std::fflush(g_trace);
+}
+
 struct Owner : ViewsWindowOwner {
     void ViewWindowClosed(HWND) override
     {
-        std::printf("closed\n");
-        std::fflush(stdout);
+        Say("closed\n");
         // The last visible view window ends the test program (the monitor's main window decides itself).
         int open = 0;
         for (TableView* v : ViewsOpen())
@@ -30,8 +39,6 @@ struct Owner : ViewsWindowOwner {
             PostQuitMessage(0);
     }
 };
-
-std::map<const TableView*, std::string> g_last;
 
 POINT Center(HWND window, const RECT& r)
 {
@@ -65,14 +72,14 @@ void CALLBACK Trace(HWND, UINT, UINT_PTR, DWORD)
                 texts += t + "|";
         char line[1024];
         std::snprintf(line, sizeof line,
-            "view %s rows=%zu running=%d first=%s rect=%ld,%ld,%ld,%ld col0=%d header1=%ld,%ld edge0=%ld,%ld "
+            "view %s rows=%u running=%d first=%s rect=%ld,%ld,%ld,%ld col0=%d header1=%ld,%ld edge0=%ld,%ld "
             "close=%ld,%ld\n",
-            v->Kind() == TableKind::Accounting ? "acc" : "vpn", v->RowCount(), v->JobRunning() ? 1 : 0, texts.c_str(),
-            wr.left, wr.top, wr.right, wr.bottom, ListView_GetColumnWidth(list, 0), h.x, h.y, edge.x, edge.y, c.x, c.y);
+            v->Kind() == TableKind::Accounting ? "acc" : "vpn", static_cast<unsigned>(v->RowCount()),
+            v->JobRunning() ? 1 : 0, texts.c_str(), wr.left, wr.top, wr.right, wr.bottom,
+            ListView_GetColumnWidth(list, 0), h.x, h.y, edge.x, edge.y, c.x, c.y);
         if (g_last[v] != line) {
             g_last[v] = line;
-            std::fputs(line, stdout);
-            std::fflush(stdout);
+            Say(line);
         }
     }
 }
@@ -87,6 +94,9 @@ int main(int argc, char** argv)
     }
     std::string dir = argv[1];
     std::string which = argc > 4 ? argv[4] : "both";
+    NetStartup();
+    if (FILE* f = std::fopen((dir + "\\trace.log").c_str(), "w"))
+        g_trace = f;
     StrSetLanguage(1033);
     ScriptLoadAll(dir + "/talv*.dsc", "English");
     std::unique_ptr<DeviceObject> device = ScriptInstantiate("Morvak 2400");
@@ -121,7 +131,6 @@ int main(int argc, char** argv)
     }
     ViewsWindowsClose();
     ViewsShutdown();
-    std::printf("end\n");
-    std::fflush(stdout);
+    Say("end\n");
     return 0;
 }
