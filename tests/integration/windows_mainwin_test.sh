@@ -5,7 +5,8 @@
 # dialog's keys, the device dialog and its address list, a loopback search and its merge, set date and
 # time, the view styles, a real key press flow (xdotool), and placement and window keys saved.
 # Screenshots of the window and the dialogs (English and German) are kept in the work directory.
-# The program never searches at start-up here (SearchAtStartup=0), and searches only 127.0.0.0/8.
+# The test runs in a private network namespace (with a Wine prefix and server of its own): no search
+# can reach the machine's network, and the loopback network is the test's alone.
 #   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory> <stand-in program>
 # Exits 77 (skipped) without a display or without the native simulator.
 wine_run=$1
@@ -14,6 +15,8 @@ sim=$3
 work=$4
 standin=$5
 . "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/windows_netns.sh"
+netns_enter "$wine_run" "$@"
 . "$(dirname "$0")/testctl.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 # The environment of wine-run, for a program whose output is read while it runs.
@@ -21,13 +24,14 @@ eval "$(grep '^export ' "$wine_run")"
 # The launcher wine-run uses for a 64-bit program.
 wine=wine
 [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
+netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
 
 sim_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  netns_stop
 }
 trap cleanup EXIT
 
