@@ -74,14 +74,16 @@ std::string KindOf(HWND w)
     return "other";
 }
 
-// The controls of a window in tab order; the visible child dialogs (a property sheet's page) are
-// entered, hidden ones are left out.
+// The controls of a window in tab order; the visible child dialogs (a property sheet's page, a file
+// dialog's own part) and a file dialog's folder view (holding the list of files) are entered, hidden
+// ones are left out.
 void Collect(HWND parent, std::vector<HWND>* out)
 {
     for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         if (!IsWindowVisible(c))
             continue;
-        if (ClassOf(c) == "#32770") {
+        std::string cls = ClassOf(c);
+        if (cls == "#32770" || cls == "SHELLDLL_DefView") {
             Collect(c, out);
             continue;
         }

@@ -815,6 +815,7 @@ void NewFolder()
             return StrEqualNoCase(p, parentPath);
         }))
         g_view.expanded.push_back(parentPath);
+    SaveList(); // kept also when the user leaves the name as offered
     FillTree();
     HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
     SetFocus(g_tree);
@@ -1509,6 +1510,38 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
             MoveSelectionTo(folder); // what dropping the selection onto the folder does
         UpdateCommands();
         return TestCtlOk();
+    }
+    if (c.verb == "locate") {
+        // Where a pointer aims at a device's row ("row NAME") or a folder of the tree ("folder PATH"):
+        // the screen position of the centre of its label, for input with the real mouse.
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        if (words.size() != 2)
+            return TestCtlError("locate row NAME or locate folder PATH");
+        RECT r {};
+        HWND owner = nullptr;
+        if (words[0] == "row") {
+            auto it = std::find_if(
+                g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
+            if (it == g_rows.end())
+                return TestCtlError("no device " + words[1]);
+            int row = static_cast<int>(it - g_rows.begin());
+            ListView_EnsureVisible(g_list, row, FALSE);
+            ListView_GetItemRect(g_list, row, &r, LVIR_LABEL);
+            owner = g_list;
+        } else if (words[0] == "folder") {
+            DeviceFolder* folder = g_devices.FindFolder(words[1] == "/" ? std::string() : words[1]);
+            HTREEITEM item = folder ? FindTreeItem(TreeView_GetRoot(g_tree), folder) : nullptr;
+            if (!item)
+                return TestCtlError("no folder " + words[1]);
+            TreeView_EnsureVisible(g_tree, item);
+            TreeView_GetItemRect(g_tree, item, &r, TRUE);
+            owner = g_tree;
+        } else {
+            return TestCtlError("locate row NAME or locate folder PATH");
+        }
+        POINT centre { (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
+        ClientToScreen(owner, &centre);
+        return TestCtlOkLines({ StrFormat("%ld %ld", centre.x, centre.y) });
     }
     if (c.verb == "select") {
         std::vector<std::string> names = TestCtlWords(c.rest);

@@ -27,10 +27,12 @@ wine=wine
 netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
 
 sim_pid=
+sim2_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
   netns_stop
 }
 trap cleanup EXIT
@@ -64,7 +66,7 @@ cp "$standin" "$app/talvine.exe"
 mkdir -p "$app/Firmware"
 "$sim" make-upx "Morvak_1100[_Plus;]" 9.90 31122099 "$app/Firmware/new.upx" >/dev/null || fail "make-upx"
 ini=$app/qorvexal.ini
-printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" \
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "UPXPath=$(winepath -w "$app/Firmware")" \
   "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=Head office" "1_Parameters=0;;IP;$base:$port;2;" \
   "2_Name=silent" "2_Description=" "2_Parameters=0;;IP;$silent:$port;1;" \
   "[devicelist/Customers/Branch]" "Count=1" "1_Name=branch1" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
@@ -173,6 +175,42 @@ ctl controls | grep -q "No new devices found during search." || fail "no 'no new
 ctl press 1
 grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 
+# Two devices in shipping state answer with one address: the conflict box with the devices in its
+# details; neither joins the list.
+# Their MAC addresses and serial numbers differ from the first simulator's (which numbers its devices
+# the same way): its state is made once, changed, and taken up by a second start.
+base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
+start_sim2() {
+  "$sim" --dir "$work/sim2" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
+  sim2_pid=$!
+  for _ in $(seq 1 50); do
+    grep -q "device(s) from" "$work/sim2.log" && break
+    sleep 0.1
+  done
+  grep -q "device(s) from" "$work/sim2.log" || fail "second simulator did not start: $(cat "$work/sim2.log")"
+}
+start_sim2
+kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
+sed -i 's/^Mac=00a05a/Mac=00a05b/; s/^Serial=M/Serial=S/' "$work"/sim2/device-*/device.ini
+start_sim2
+ctl menu "Device|Find devices" && ctl_wait_title "Find Devices" || fail "search dialog again"
+ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
+  && ctl press 1 || fail "second search"
+ctl idle
+ctl_wait_title Warning || fail "no conflict box"
+ctl controls | grep -q "Several devices with the same IP address were found" || fail "conflict text: $(ctl controls)"
+ctl controls | grep -q $'^3174\t' && fail "details shown before >>"
+ctl press 3173 || fail "press >>"
+details=$(ctl controls | awk -F '\t' '$1 == 3174 { print $5 }')
+[ "$(printf '%s' "$details" | grep -o "IP address: $base2\\\\n" | wc -l)" = 2 ] \
+  || fail "conflict details: $details"
+printf '%s' "$details" | grep -q 'MAC address:' || fail "no MAC address in the details: $details"
+shot conflict
+ctl press 1
+ctl idle
+ctl list | grep -q "$base2" && fail "a conflicting device joined the list: $(ctl list)"
+kill "$sim2_pid" 2>/dev/null
+
 # Set date and time on the device.
 ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"
 ctl_wait_title "Set Date/Time" || fail "no date and time dialog"
@@ -187,6 +225,15 @@ ctl_wait_title Warning || fail "no upload warning"
 ctl controls | grep -q "Uploading new firmware will force the device to reboot" || fail "upload warning text"
 ctl press 6
 ctl_wait_title "Select Firmware for MORVAK-0001" || fail "no firmware file dialog"
+# It opens in the firmware folder (UPXPath); the file picked in the list shows its header's text below.
+files=$(ctl controls)
+view=$(printf '%s\n' "$files" | awk -F '\t' '$3 == "listview" { print $1; exit }')
+name=$(printf '%s\n' "$files" | grep -m 1 -o $'^\tnew[^\t]*' | tr -d '\t')
+[ -n "$view" ] && [ -n "$name" ] || fail "no file list with new.upx: $files"
+ctl pick "$view" "$name" || fail "pick $name"
+header=$(ctl controls | awk -F '\t' '$1 == 3191 { print $5 }')
+printf '%s\n' "$header" | grep -q '9\.90' || fail "firmware header text: '$header'"
+echo "firmware header text: $header"
 ctl set 1148 "$(ctl_text "$(winepath -w "$app/Firmware/new.upx")")" || fail "file name"
 shot firmware-file
 ctl press 1
@@ -196,7 +243,8 @@ ctl controls | grep -q "running in test mode" || fail "test-mode question text: 
 ctl press 7
 ctl idle
 row MORVAK-0001 | grep -q $'\tOk\t.*\t9.90' || fail "firmware after the upload: $(ctl list)"
-grep -q '^UPXPath=' "$ini" || fail "UPXPath not kept"
+grep -qiF "UPXPath=$(winepath -w "$app/Firmware")" "$ini" \
+  || fail "UPXPath not kept: $(grep UPXPath "$ini")"
 
 # "Monitor device" starts the monitor with the device's address.
 ctl select MORVAK-0001 && ctl menu "Device|Monitor device" || fail "Device|Monitor device"
@@ -211,14 +259,19 @@ for v in 40012:icons 40013:small-icons 40014:list 40015:details; do
   ctl command "${v%%:*}" && shot "view-${v#*:}" || fail "view ${v#*:}"
 done
 ctl command 40014
+# A new folder is saved at once, also when it stays empty and keeps the name offered.
+ctl folder / && ctl command 40030 || fail "new folder"
+grep -q '^\[DeviceList/New Folder\]' "$ini" || fail "empty folder not saved: $(cat "$ini")"
 stop_app
 grep -q '^ViewStyle=3' "$ini" || fail "ViewStyle not saved"
 grep -q '^XSize=' "$ini" || fail "placement not saved"
 grep -q '^ListColumns=' "$ini" || fail "ListColumns not saved"
 
-# German: the window and a dialog; the view style comes back.
+# German: the window and a dialog; the view style and the empty folder come back.
 start_app /lang:ger
 shot main-de
+ctl folder "New Folder" || fail "empty folder lost on restart"
+[ -z "$(ctl list)" ] || fail "empty folder not empty: $(ctl list)"
 ctl command 40020 || fail "Extras|Optionen"
 ctl_wait_title Optionen || fail "no German Options dialog"
 shot options-de
@@ -249,6 +302,17 @@ if [ -n "$window" ]; then
   xdotool key --window "$window" F5
   ctl idle
   shot keys
+  # The keyed device dragged with the mouse onto the empty folder moves there and is saved there.
+  ctl folder / || fail "root folder"
+  from=$(ctl locate row keyed) && to=$(ctl locate folder '"New Folder"') || fail "locate: $from, $to"
+  xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
+  xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
+  xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0 mouseup 1
+  ctl idle
+  row keyed | grep -q . && fail "dragged device still in the root folder: $(ctl list)"
+  awk '/^\[DeviceList\/New Folder\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=keyed' \
+    || fail "dragged device not saved in its folder: $(cat "$ini")"
+  ctl folder "New Folder" && row keyed | grep -q . || fail "dragged device not in the folder: $(ctl list)"
 else
   fail "no X window of the program"
 fi
