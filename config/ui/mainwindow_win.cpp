@@ -1520,8 +1520,8 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         RECT r {};
         HWND owner = nullptr;
         if (words[0] == "row") {
-            auto it = std::find_if(
-                g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
+            auto it
+                = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
             if (it == g_rows.end())
                 return TestCtlError("no device " + words[1]);
             int row = static_cast<int>(it - g_rows.begin());
