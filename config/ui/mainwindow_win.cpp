@@ -68,6 +68,37 @@ std::unique_ptr<ConsoleSerialSearch> g_serial;
 std::string g_droppedFile;
 uint32_t g_progressMessage = 0; // the job the progress window shows
 
+// What the window thread spends on the worker's status updates (the handlers of its messages and the
+// list's paints they cause), in performance-counter ticks, and the number of updates the worker made:
+// the test channel's "timing" reads them for the benchmark.
+std::atomic<uint64_t> g_statusUpdates { 0 };
+LONGLONG g_statusTicks = 0;
+
+struct StatusTimer {
+    LARGE_INTEGER start;
+    StatusTimer()
+    {
+        QueryPerformanceCounter(&start);
+    }
+    ~StatusTimer()
+    {
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&end);
+        g_statusTicks += end.QuadPart - start.QuadPart;
+    }
+    StatusTimer(const StatusTimer&) = delete;
+    StatusTimer& operator=(const StatusTimer&) = delete;
+};
+
+LRESULT CALLBACK ListTimingProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_PAINT) {
+        StatusTimer timer;
+        return DefSubclassProc(list, message, wParam, lParam);
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
 // The worker's notices as messages of the window: JobMsgBusy sent at the start and end of a job,
 // results and JobMsgEnded posted with their job numbers, and the end of every job posted as
 // JobMsgBusy with wParam 2.
@@ -81,6 +112,7 @@ public:
     void Redraw(DeviceEntry& entry) override
     {
         (void)entry;
+        ++g_statusUpdates;
         // Many changes between two paints make one redraw.
         if (g_main && !g_redrawPosted.exchange(true)) {
             ++g_pending;
@@ -90,6 +122,7 @@ public:
     void EntryChanged(DeviceEntry& entry) override
     {
         (void)entry;
+        ++g_statusUpdates;
         ++g_pending;
         PostMessageA(g_main, kChangedMessage, 0, 0);
     }
@@ -510,6 +543,7 @@ void CreateChildren()
         SendMessageA(g_list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
     }
     DragAcceptFiles(g_list, TRUE);
+    SetWindowSubclass(g_list, ListTimingProc, 1, 0);
     ApplyViewStyle();
     FillTree();
     Layout();
@@ -1296,18 +1330,22 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             UpdateProgress();
         }
         return 0;
-    case kRedrawMessage:
+    case kRedrawMessage: {
+        StatusTimer timer;
         --g_pending;
         g_redrawPosted = false;
         InvalidateRect(g_list, nullptr, FALSE);
         UpdateProgress();
         UpdateStatusBar();
         return 0;
-    case kChangedMessage:
+    }
+    case kChangedMessage: {
+        StatusTimer timer;
         --g_pending;
         SaveList();
         InvalidateRect(g_list, nullptr, FALSE);
         return 0;
+    }
     case WM_LBUTTONDOWN: {
         int x = static_cast<short>(LOWORD(lParam));
         if (x >= g_splitX && x < g_splitX + kSplitterWidth) {
@@ -1510,6 +1548,18 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
             MoveSelectionTo(folder); // what dropping the selection onto the folder does
         UpdateCommands();
         return TestCtlOk();
+    }
+    if (c.verb == "timing") {
+        // "timing" reports, "timing reset" starts counting again.
+        if (c.rest == "reset") {
+            g_statusUpdates = 0;
+            g_statusTicks = 0;
+            return TestCtlOk();
+        }
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return TestCtlOkLines({ StrFormat("updates %llu", static_cast<unsigned long long>(g_statusUpdates.load())),
+            StrFormat("window_us %lld", static_cast<long long>(g_statusTicks * 1000000 / frequency.QuadPart)) });
     }
     if (c.verb == "locate") {
         // Where a pointer aims at a device's row ("row NAME") or a folder of the tree ("folder PATH"):

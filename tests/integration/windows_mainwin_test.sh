@@ -261,6 +261,10 @@ done
 ctl command 40014
 # A new folder is saved at once, also when it stays empty and keeps the name offered.
 ctl folder / && ctl command 40030 || fail "new folder"
+for _ in $(seq 1 100); do
+  grep -q '^\[DeviceList/New Folder\]' "$ini" && break
+  sleep 0.1
+done
 grep -q '^\[DeviceList/New Folder\]' "$ini" || fail "empty folder not saved: $(cat "$ini")"
 stop_app
 grep -q '^ViewStyle=3' "$ini" || fail "ViewStyle not saved"
@@ -302,17 +306,25 @@ if [ -n "$window" ]; then
   xdotool key --window "$window" F5
   ctl idle
   shot keys
-  # The keyed device dragged with the mouse onto the empty folder moves there and is saved there.
-  ctl folder / || fail "root folder"
-  from=$(ctl locate row keyed) && to=$(ctl locate folder '"New Folder"') || fail "locate: $from, $to"
+  # The device added earlier, dragged with the mouse onto the empty folder, moves there and is saved
+  # there (the X input reaches the program on its own time: a bounded wait for the saved list).
+  ctl folder / && ctl select MORVAK-0002 || fail "select MORVAK-0002"
+  from=$(ctl locate row MORVAK-0002) && to=$(ctl locate folder '"New Folder"') || fail "locate: $from, $to"
   xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
   xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
   xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0 mouseup 1
+  in_folder() { awk '/^\[DeviceList\/New Folder\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=MORVAK-0002'; }
+  for _ in $(seq 1 100); do
+    in_folder && break
+    sleep 0.1
+  done
+  in_folder || fail "dragged device not saved in its folder: $(cat "$ini")"
   ctl idle
-  row keyed | grep -q . && fail "dragged device still in the root folder: $(ctl list)"
-  awk '/^\[DeviceList\/New Folder\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=keyed' \
-    || fail "dragged device not saved in its folder: $(cat "$ini")"
-  ctl folder "New Folder" && row keyed | grep -q . || fail "dragged device not in the folder: $(ctl list)"
+  row MORVAK-0002 | grep -q . && fail "dragged device still in the root folder: $(ctl list)"
+  [ "$(ctl list | cut -f 1)" = MORVAK-0001$'\n'MORVAK-0001 ] || fail "root folder after the drag: $(ctl list)"
+  ctl folder "New Folder" || fail "folder New Folder"
+  [ "$(ctl list | cut -f 1)" = MORVAK-0002 ] || fail "dragged device not alone in the folder: $(ctl list)"
+  shot dragged
 else
   fail "no X window of the program"
 fi
