@@ -176,23 +176,18 @@ ctl press 1
 grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 
 # Two devices in shipping state answer with one address: the conflict box with the devices in its
-# details; neither joins the list.
-# Their MAC addresses and serial numbers differ from the first simulator's (which numbers its devices
-# the same way): its state is made once, changed, and taken up by a second start.
+# details; neither joins the list. They answer on the search's port, which one fleet holds at a time:
+# the first fleet makes way for them meanwhile.
 base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-start_sim2() {
-  "$sim" --dir "$work/sim2" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
-  sim2_pid=$!
-  for _ in $(seq 1 50); do
-    grep -q "device(s) from" "$work/sim2.log" && break
-    sleep 0.1
-  done
-  grep -q "device(s) from" "$work/sim2.log" || fail "second simulator did not start: $(cat "$work/sim2.log")"
-}
-start_sim2
-kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
-sed -i 's/^Mac=00a05a/Mac=00a05b/; s/^Serial=M/Serial=S/' "$work"/sim2/device-*/device.ini
-start_sim2
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+sim_pid=
+"$sim" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
+sim2_pid=$!
+for _ in $(seq 1 50); do
+  grep -q "device(s) from" "$work/sim2.log" && break
+  sleep 0.1
+done
+grep -q "device(s) from" "$work/sim2.log" || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
 ctl menu "Device|Find devices" && ctl_wait_title "Find Devices" || fail "search dialog again"
 ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
   && ctl press 1 || fail "second search"
@@ -209,7 +204,15 @@ shot conflict
 ctl press 1
 ctl idle
 ctl list | grep -q "$base2" && fail "a conflicting device joined the list: $(ctl list)"
-kill "$sim2_pid" 2>/dev/null
+kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
+sim2_pid=
+"$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 50); do
+  grep -q "device(s) from" "$work/sim.log" && break
+  sleep 0.1
+done
+grep -q "device(s) from" "$work/sim.log" || fail "first fleet did not start again: $(cat "$work/sim.log")"
 
 # Set date and time on the device.
 ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"
