@@ -327,11 +327,24 @@ bool WinSetupHost::ServiceStop(const std::string& name)
     if (service == nullptr) {
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; // a missing service counts as stopped
     }
-    SERVICE_STATUS status;
-    bool ok = QueryServiceStatus(service, &status) != 0;
-    if (ok && status.dwCurrentState != SERVICE_STOPPED) {
+    SERVICE_STATUS_PROCESS process = {};
+    DWORD size = 0;
+    bool ok = QueryServiceStatusEx(
+                  service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process, &size)
+        != 0;
+    if (ok && process.dwCurrentState != SERVICE_STOPPED) {
+        // A service reports "stopped" before its process has ended, and the process still holds its
+        // program file: the files queued next could not be deleted yet. Its end is waited for too.
+        HANDLE handle = process.dwProcessId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId) : nullptr;
+        SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         ok = WaitForState(service, SERVICE_STOPPED);
+        if (handle != nullptr) {
+            if (ok) {
+                WaitForSingleObject(handle, kServicePollMs * kServicePolls);
+            }
+            CloseHandle(handle);
+        }
     }
     CloseServiceHandle(service);
     if (!ok) {
