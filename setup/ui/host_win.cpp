@@ -30,6 +30,78 @@ std::string Parent(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// A folder the removal may take away: any below a drive's root (a drive letter's or a share's).
+bool IsRemovableFolder(const std::string& folder)
+{
+    size_t root = 0;
+    if (folder.size() >= 2 && folder[1] == ':') {
+        root = 3;
+    } else if (folder.starts_with("\\\\")) {
+        size_t server = folder.find('\\', 2);
+        size_t share = server == std::string::npos ? std::string::npos : folder.find('\\', server + 1);
+        if (share == std::string::npos) {
+            return false;
+        }
+        root = share + 1;
+    } else {
+        return false;
+    }
+    return folder.size() > root;
+}
+
+// True when the folder holds exactly one entry besides "." and "..".
+bool HoldsOnlyOneEntry(const std::string& folder)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    int entries = 0;
+    do {
+        if (lstrcmpA(data.cFileName, ".") != 0 && lstrcmpA(data.cFileName, "..") != 0) {
+            ++entries;
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return entries == 1;
+}
+
+std::string FileName(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void MakeFolders(const std::string& folder)
+{
+    if (folder.empty() || GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    MakeFolders(Parent(folder));
+    CreateDirectoryA(folder.c_str(), nullptr);
+}
+
+// A cabinet whose source and target names agree is the product's own archive, not a compressed
+// form of one file: copied byte for byte instead of being unpacked by the queue.
+bool CopyCabinetAsItIs(const FILEPATHS_A& paths)
+{
+    if (paths.Source == nullptr || paths.Target == nullptr) {
+        return false;
+    }
+    std::string source = paths.Source;
+    std::string target = paths.Target;
+    if (!StrEndsWithNoCase(target, ".cab") || !StrEqualNoCase(FileName(source), FileName(target))) {
+        return false;
+    }
+    MakeFolders(Parent(target));
+    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+        Diag("setup: %s cannot be copied: %s\n", target.c_str(), SetupSystemMessage(GetLastError()).c_str());
+        return false; // the queue tries it itself and reports the failure
+    }
+    return true;
+}
+
 class Scm {
 public:
     Scm()
@@ -250,6 +322,9 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
         if (nt_ && paths != nullptr && paths->Target != nullptr) {
             CancelDeleteAtRestart(paths->Target);
         }
+        if (paths != nullptr && CopyCabinetAsItIs(*paths)) {
+            return FILEOP_SKIP;
+        }
         break;
     }
     case SPFILENOTIFY_FILEOPDELAYED:
@@ -281,18 +356,38 @@ bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
     queue_ = INVALID_HANDLE_VALUE;
     // Folders whose files are all gone are removed; a folder that still holds files deleted at the
     // next restart is deleted then too (after them: registered later).
+    // The folders above them that held nothing else go as well (a product whose files all lie in
+    // subfolders leaves no empty shell of folders behind).
     std::vector<std::string> dirs = deletedDirs_;
     dirs.insert(dirs.end(), delayedDirs_.begin(), delayedDirs_.end());
+    std::vector<std::string> registered;
     for (const std::string& dir : dirs) {
-        if (dir.empty() || RemoveDirectoryA(dir.c_str())) {
-            continue;
-        }
         bool pending = false;
         for (const std::string& delayed : delayedDirs_) {
             pending = pending || StrEqualNoCase(delayed, dir);
         }
-        if (pending && nt_) {
-            MoveFileExA(dir.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        for (std::string folder = dir; IsRemovableFolder(folder); folder = Parent(folder)) {
+            if (RemoveDirectoryA(folder.c_str())) {
+                continue;
+            }
+            // Still holding files deleted at the restart (or only the folders registered for it):
+            // deleted then, after what it holds (registered later).
+            bool registeredChild = false;
+            for (const std::string& r : registered) {
+                registeredChild = registeredChild || StrEqualNoCase(Parent(r), folder);
+            }
+            if (!nt_ || !(pending || (registeredChild && HoldsOnlyOneEntry(folder)))) {
+                break;
+            }
+            bool already = false;
+            for (const std::string& r : registered) {
+                already = already || StrEqualNoCase(r, folder);
+            }
+            if (!already) {
+                MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                registered.push_back(folder);
+            }
+            pending = false;
         }
     }
     deletedDirs_.clear();

@@ -60,6 +60,9 @@ cp "$prog" "$src/prog.exe"
 printf 'readme of the sample\r\n' >"$src/readme.txt"
 printf 'data of the sample\r\n' >"$src/held.txt"
 printf 'more data\r\n' >"$src/more.txt"
+printf 'a guide\r\n' >"$src/guide.txt"
+# A cabinet's signature and header: copied byte for byte, not unpacked.
+printf 'MSCF\000\000\000\000\054\000\000\000\000\000\000\000\054\000\000\000\000\000\000\000\003\001\001\000\000\000\000\000\000\000\000\000' >"$src/sample.cab"
 cat >"$src/setup.inf" <<'INF'
 [Version]
 Signature = "$Chicago$"
@@ -69,6 +72,7 @@ DefaultDestDir = 24, "\Zevra Setup Test"
 Setup.Files = 32768
 Sample.Files = 32768
 Sample.Sub = 32768, data
+Sample.Docs = 32768, docs\en
 
 [Install]
 CopyFiles = Setup.Files
@@ -92,7 +96,7 @@ setup_testplugin_steps.dll
 
 [Sample.Install]
 Conditions = Sample.Conditions
-CopyFiles = Sample.Files, Sample.Sub
+CopyFiles = Sample.Files, Sample.Sub, Sample.Docs
 AddReg = Sample.Reg
 MakeIcons = Sample.Icons
 Exec = @prog.exe, Sample.Exec
@@ -116,6 +120,10 @@ ServiceBinary = %32768%\testsvc.exe
 [Sample.Files]
 testsvc.exe
 readme.txt
+sample.cab
+
+[Sample.Docs]
+guide.txt
 
 [Sample.Sub]
 held.txt
@@ -134,7 +142,7 @@ HKLM, "Software\Zevra Setup Test", "Dir", 0, "%32768%"
 CPRG, "Zevra Setup Test\Sample Tool", "%32768%\testsvc.exe", "--from-link", "%32768%\testsvc.exe", 0, 0
 
 [Sample.Remove]
-DelFiles = Sample.Files, Sample.Sub
+DelFiles = Sample.Files, Sample.Sub, Sample.Docs
 DelReg = Sample.Reg
 DelIcons = Sample.Icons
 
@@ -153,7 +161,7 @@ SETUP_TESTPLUGIN_MARKER=$(winpath "$marker")
 export SETUP_TEST_LOG SETUP_TESTPLUGIN_MARKER
 
 installed_files() {
-  for f in setup.exe setup.inf testsvc.exe readme.txt data/held.txt data/more.txt; do
+  for f in setup.exe setup.inf testsvc.exe readme.txt sample.cab data/held.txt data/more.txt docs/en/guide.txt; do
     [ -f "$target/$f" ] || echo "missing $f"
   done
 }
@@ -177,6 +185,7 @@ w "$src/setup.exe" /quiet /reboot:0
 [ "$rc" = 0 ] || fail "install: exit $rc: $(cat "$work/out.txt")"
 missing=$(installed_files)
 [ -z "$missing" ] || fail "install: $missing"
+cmp -s "$src/sample.cab" "$target/sample.cab" || fail "install: the cabinet was not copied as it is"
 [ "$(reg_value Version)" = 1.2.0 ] || fail "install: registry value Version: '$(reg_value Version)'"
 [ "$(reg_value Dir)" = "$target_win" ] || fail "install: registry value Dir: '$(reg_value Dir)'"
 [ "$(service_state)" = RUNNING ] || fail "install: service not running: $(cat "$work/out.txt")"
@@ -252,7 +261,7 @@ pid=$!
 if page remove_1_page 'Next >'; then
   click 'Next >'
   page remove_2_finish Finish || fail "removal: no finish page"
-  grep -qF 'Your computer must be restarted' "$work/remove_2_finish.txt" \
+  grep -qF 'Your computer must be restarted to complete the deinstallation.' "$work/remove_2_finish.txt" \
     || fail "removal: no restart note: $(cat "$work/remove_2_finish.txt")"
   click Finish
 else
@@ -267,6 +276,7 @@ pgrep -f 'Zevra Setup Test.setup\.exe' >/dev/null && fail "removal: the installe
 grep -q SetupPromptReboot "$work/remove.txt" || fail "removal: no restart question"
 left=$(cd "$target" 2>/dev/null && find . -type f)
 [ "$left" = ./setup.exe ] || fail "removal: left before the restart: $left"
+[ -e "$target/docs" ] && fail "removal: the emptied folder docs is left"
 w reg query 'HKLM\System\CurrentControlSet\Services\SetupTestSvc' /reg:64
 [ "$rc" = 0 ] && fail "removal: service still there"
 [ -z "$(reg_value Version)" ] || fail "removal: registry value left"
