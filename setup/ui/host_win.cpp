@@ -300,6 +300,10 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     case SPFILENOTIFY_DELETEERROR: {
         // Only a file that cannot be deleted now is deleted at the next restart; its folder after it.
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
+        if (paths != nullptr
+            && (paths->Win32Error == ERROR_FILE_NOT_FOUND || paths->Win32Error == ERROR_PATH_NOT_FOUND)) {
+            return FILEOP_SKIP; // already gone: nothing to delete at a restart
+        }
         if (paths != nullptr && paths->Target != nullptr) {
             std::string target = paths->Target;
             Diag("setup: %s is in use (error %u); it is deleted at the next restart\n", target.c_str(),

@@ -85,8 +85,8 @@ std::string ControlText(HWND control)
 {
     char text[1024] = {};
     DWORD_PTR len = 0;
-    if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
-            &len)) {
+    if (!SendMessageTimeoutA(
+            control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &len)) {
         return {};
     }
     return std::string(text, std::min<size_t>(len, sizeof text - 1));
