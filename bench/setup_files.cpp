@@ -1,15 +1,17 @@
 // setup.exe installing and removing 5,000 small files in 100 folders (quiet mode, the SetupAPI file
 // queue), against a plain Win32 copy and delete of the same tree in the same run. Windows build, under
-// Wine:  wine-run setup_files.exe [SETUP.EXE]  (default: the setup.exe beside this program).
+// Wine:  wine-run setup_files.exe [SETUP.EXE [FOLDERS]]  (default: the setup.exe beside this program,
+// 100 folders).
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
 
-constexpr int kFolders = 100;
+int kFolders = 100; // a second argument gives fewer, for a quick look
 constexpr int kFilesPerFolder = 50;
 
 double Seconds(std::chrono::steady_clock::duration d)
@@ -65,7 +67,10 @@ int main(int argc, char** argv)
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string selfDir(self);
     selfDir.erase(selfDir.find_last_of('\\'));
-    std::string setupExe = argc > 1 ? argv[1] : selfDir + "\\setup.exe";
+    std::string setupExe = argc > 1 && argv[1][0] != '\0' ? argv[1] : selfDir + "\\setup.exe";
+    if (argc > 2 && std::atoi(argv[2]) > 0 && std::atoi(argv[2]) <= 100) {
+        kFolders = std::atoi(argv[2]);
+    }
 
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -117,7 +122,8 @@ int main(int argc, char** argv)
     auto t0 = std::chrono::steady_clock::now();
     long installed = Run(quoted + " /quiet /reboot:0");
     auto t1 = std::chrono::steady_clock::now();
-    bool allThere = Exists(setupTarget + "\\d99\\" + FileName(99, kFilesPerFolder - 1));
+    bool allThere = Exists(
+        setupTarget + "\\d" + std::to_string(kFolders - 1) + "\\" + FileName(kFolders - 1, kFilesPerFolder - 1));
     long removed = Run(quoted + " /quiet /remove:bench /reboot:0");
     auto t2 = std::chrono::steady_clock::now();
     bool allGone = !Exists(setupTarget + "\\d0");

@@ -141,6 +141,41 @@ bool WaitForState(SC_HANDLE service, DWORD wanted)
     return false;
 }
 
+// The files the session manager deletes at the next restart (targetless entries of its list).
+std::vector<std::string> PendingDeletes()
+{
+    std::vector<std::string> files;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(
+            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE, &key)
+        != ERROR_SUCCESS) {
+        return files;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    const char* name = "PendingFileRenameOperations";
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
+        && size > 0) {
+        std::string data(size, '\0');
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size);
+        std::vector<std::string> items;
+        for (size_t pos = 0; pos < data.size();) {
+            size_t nul = data.find('\0', pos);
+            nul = nul == std::string::npos ? data.size() : nul;
+            items.push_back(data.substr(pos, nul - pos));
+            pos = nul + 1;
+        }
+        for (size_t i = 0; i + 1 < items.size(); i += 2) {
+            if (items[i + 1].empty()) {
+                files.push_back(items[i].starts_with("\\??\\") ? items[i].substr(4) : items[i]);
+            }
+        }
+    }
+    RegCloseKey(key);
+    return files;
+}
+
 // A file copied now must not be deleted by a restart that an earlier removal asked for (the removal
 // could not delete it then): its pending deletion is taken back (NT: the session manager's list).
 void CancelDeleteAtRestart(const std::string& target)
@@ -324,7 +359,13 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     case SPFILENOTIFY_STARTCOPY: {
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
         if (nt_ && paths != nullptr && paths->Target != nullptr) {
-            CancelDeleteAtRestart(paths->Target);
+            // The list is read once per queue; the registry only when this file is on it.
+            for (const std::string& pending : pendingDeletes_) {
+                if (StrEqualNoCase(pending, paths->Target)) {
+                    CancelDeleteAtRestart(paths->Target);
+                    break;
+                }
+            }
         }
         if (paths != nullptr && CopyCabinetAsItIs(*paths)) {
             return FILEOP_SKIP;
@@ -352,7 +393,9 @@ bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
     HWND owner = quiet_ ? static_cast<HWND>(INVALID_HANDLE_VALUE) : GetParent(progress_);
     defaultContext_
         = SetupInitDefaultQueueCallbackEx(owner, quiet_ ? nullptr : progress_, kMsgQueueProgress, 0, nullptr);
+    pendingDeletes_ = nt_ ? PendingDeletes() : std::vector<std::string>();
     BOOL ok = SetupCommitFileQueueA(owner, queue_, QueueCallback, this);
+    pendingDeletes_.clear();
     DWORD commitError = ok ? NO_ERROR : GetLastError();
     SetupTermDefaultQueueCallback(defaultContext_);
     defaultContext_ = nullptr;
