@@ -104,8 +104,7 @@ std::string FilterActionExplanation(uint32_t action)
 std::string FilterMacText(const uint8_t mac[6])
 {
     char text[13];
-    std::snprintf(
-        text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return text;
 }
 

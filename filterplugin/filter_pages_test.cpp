@@ -1,6 +1,7 @@
 // The pages' portable half: finish texts, presets, proposed masks, the summary, field rules and the
 // wizard's steps and counters on a real configuration store.
 #include "filterplugin/filter_pages.h"
+#include "filterplugin/filter_template.h"
 #include "filterplugin/filter_test_util.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,14 @@ TEST(FilterPages, FinishTextForEveryCombinationOfCounts)
     EXPECT_EQ(FilterFinishText(0, 2), std::string("You have deleted 2 filter rules.") + save);
     EXPECT_EQ(FilterFinishText(1, 0), std::string("You have defined one new filter rule.") + save);
     EXPECT_EQ(FilterFinishText(2, 0), std::string("You have defined 2 new filter rules.") + save);
-    EXPECT_EQ(FilterFinishText(1, 1), std::string("You have defined one new filter rule and deleted one filter rule.") + save);
-    EXPECT_EQ(FilterFinishText(1, 2), std::string("You have defined one new filter rule and deleted 2 filter rules.") + save);
-    EXPECT_EQ(FilterFinishText(2, 1), std::string("You have defined 2 new filter rules and deleted one filter rule.") + save);
-    EXPECT_EQ(FilterFinishText(12, 7), std::string("You have defined 12 new filter rules and deleted 7 filter rules.") + save);
+    EXPECT_EQ(FilterFinishText(1, 1),
+        std::string("You have defined one new filter rule and deleted one filter rule.") + save);
+    EXPECT_EQ(
+        FilterFinishText(1, 2), std::string("You have defined one new filter rule and deleted 2 filter rules.") + save);
+    EXPECT_EQ(
+        FilterFinishText(2, 1), std::string("You have defined 2 new filter rules and deleted one filter rule.") + save);
+    EXPECT_EQ(FilterFinishText(12, 7),
+        std::string("You have defined 12 new filter rules and deleted 7 filter rules.") + save);
 
     // Every language of the library has every text, with the counts in it.
     for (uint16_t lang : { 1031, 1036, 1040, 1043 }) {
@@ -245,8 +250,8 @@ TEST(FilterPages, WizardDeletesRulesAndKeepsRowsItCouldNotRead)
     t.Rule("b", "UDP", "ANYHOST", "ANYHOST");
     t.Rule("c", "ICMP", "ANYHOST", "ANYHOST");
     for (FilterTables* tables : { &t })
-        for (auto [name, definition] : { std::pair { "TCP", "%P6" }, { "UDP", "%P17" }, { "ICMP", "%P1" },
-                 { "ANYHOST", "%A0.0.0.0 %M0.0.0.0" } })
+        for (auto [name, definition] :
+            { std::pair { "TCP", "%P6" }, { "UDP", "%P17" }, { "ICMP", "%P1" }, { "ANYHOST", "%A0.0.0.0 %M0.0.0.0" } })
             tables->Object(name, definition);
     FilterWizardState w;
     w.host = t.host;
@@ -294,6 +299,107 @@ TEST(FilterPages, RuleEditorNameCheck)
     English en;
     EXPECT_EQ(FilterRuleCaption("web"), "Filter rule web");
     EXPECT_EQ(FilterRuleCaption("%s%d"), "Filter rule %s%d");
+}
+
+} // namespace
+
+// ---- dialog templates rebuilt with header texts ----
+
+namespace {
+
+struct TemplateWriter {
+    std::vector<uint8_t> bytes;
+    void U16(uint16_t v)
+    {
+        bytes.push_back(static_cast<uint8_t>(v));
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    void U32(uint32_t v)
+    {
+        U16(static_cast<uint16_t>(v));
+        U16(static_cast<uint16_t>(v >> 16));
+    }
+    void Text(const std::u16string& t)
+    {
+        for (char16_t c : t)
+            U16(c);
+        U16(0);
+    }
+    void Align()
+    {
+        while (bytes.size() % 4)
+            bytes.push_back(0);
+    }
+};
+
+// A template as the resource compiler writes it: caption, font, a text control and a list control
+// with a class name and two bytes of creation data.
+std::vector<uint8_t> SampleTemplate()
+{
+    TemplateWriter w;
+    w.U16(1);
+    w.U16(0xFFFF);
+    w.U32(0);
+    w.U32(0);
+    w.U32(0x40 | 0x40000000u); // DS_SETFONT | WS_CHILD
+    w.U16(2);
+    w.U16(0), w.U16(0), w.U16(300), w.U16(140);
+    w.U16(0); // no menu
+    w.U16(0); // default class
+    w.Text(u"IP Filter");
+    w.U16(8), w.U16(400), w.U16(0);
+    w.Text(u"MS Shell Dlg");
+    w.Align();
+    w.U32(0), w.U32(0), w.U32(0x50000000u);
+    w.U16(20), w.U16(8), w.U16(260), w.U16(20);
+    w.U32(1072);
+    w.U16(0xFFFF), w.U16(0x0082);
+    w.Text(u"Intro");
+    w.U16(0);
+    w.Align();
+    w.U32(0), w.U32(0), w.U32(0x50000000u);
+    w.U16(20), w.U16(40), w.U16(260), w.U16(60);
+    w.U32(1095);
+    w.Text(u"SysListView32");
+    w.U16(0);
+    w.U16(2), w.U16(0xABCD);
+    return w.bytes;
+}
+
+TEST(FilterTemplate, HeaderTextsAddedAboveTheControls)
+{
+    std::vector<uint8_t> sample = SampleTemplate();
+    FilterTemplateInfo before;
+    ASSERT_TRUE(FilterTemplateRead(sample.data(), sample.size(), &before));
+    EXPECT_EQ(before.count, 2);
+    EXPECT_EQ(before.texts[0], u"Intro");
+
+    FilterHeaderControls header;
+    header.title = u"Configurer le filtre TCP/IP";
+    header.subtitle = u"Voulez-vous ajouter ou supprimer des r\u00E8gles de filtrage ?";
+    header.titleId = 1120;
+    header.subtitleId = 1121;
+    std::vector<uint8_t> rebuilt = FilterTemplateWithHeader(sample.data(), sample.size(), header);
+    FilterTemplateInfo after;
+    ASSERT_TRUE(FilterTemplateRead(rebuilt.data(), rebuilt.size(), &after));
+    EXPECT_EQ(after.count, 4);
+    EXPECT_EQ(after.height, 140 + header.height);
+    EXPECT_EQ(after.ids, (std::vector<uint32_t> { 1120, 1121, 1072, 1095 }));
+    EXPECT_EQ(after.texts[0], header.title);
+    EXPECT_EQ(after.texts[1], header.subtitle);
+    EXPECT_EQ(after.ys[2], 8 + header.height);
+    EXPECT_EQ(after.ys[3], 40 + header.height);
+    // The list control's creation data came along.
+    EXPECT_EQ(rebuilt[rebuilt.size() - 2], 0xCD);
+    EXPECT_EQ(rebuilt[rebuilt.size() - 1], 0xAB);
+
+    // A template cut anywhere, or not an extended one, gives nothing (and reads nothing past its end).
+    for (size_t n = 0; n < sample.size(); ++n) {
+        std::vector<uint8_t> cut(sample.begin(), sample.begin() + static_cast<ptrdiff_t>(n));
+        EXPECT_TRUE(FilterTemplateWithHeader(cut.data(), cut.size(), header).empty()) << n;
+    }
+    sample[2] = 0;
+    EXPECT_TRUE(FilterTemplateWithHeader(sample.data(), sample.size(), header).empty());
 }
 
 } // namespace
