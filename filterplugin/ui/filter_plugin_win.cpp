@@ -307,7 +307,8 @@ void FilterApplyTexts(HWND dialog)
 
 int FilterMessage(HWND owner, unsigned id, UINT flags)
 {
-    bool warning = (flags & MB_ICONEXCLAMATION) || (flags & MB_ICONQUESTION);
+    UINT icon = flags & MB_ICONMASK;
+    bool warning = icon == MB_ICONEXCLAMATION || icon == MB_ICONQUESTION;
     return MessageBoxA(
         owner, FilterStr(id).c_str(), FilterStr(warning ? FilterStrWarning : FilterStrError).c_str(), flags);
 }

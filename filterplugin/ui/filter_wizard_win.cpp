@@ -58,8 +58,8 @@ void SetButtons(HWND page, bool finish)
 {
     HWND sheet = GetParent(page);
     int index = static_cast<int>(SendMessageA(sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page), 0));
-    int count = TabCtrl_GetItemCount(PropSheet_GetTabControl(sheet));
-    bool last = count <= 0 || index == count - 1;
+    // The sheet's last page offers Finish (pages of the host may follow the wizard's).
+    bool last = index >= 0 && !PropSheet_IndexToPage(sheet, index + 1);
     DWORD buttons = index > 0 ? PSWIZB_BACK : 0;
     buttons |= finish && last ? PSWIZB_FINISH : PSWIZB_NEXT;
     PropSheet_SetWizButtons(sheet, buttons);
