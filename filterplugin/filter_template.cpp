@@ -9,7 +9,6 @@ namespace {
 
 constexpr uint32_t k_setFont = 0x40; // DS_SETFONT
 constexpr size_t k_headerSize = 26;
-constexpr size_t k_itemFixed = 24;
 
 struct Reader {
     const uint8_t* data;

@@ -61,7 +61,7 @@ BOOL CALLBACK PrintWindowTitle(HWND window, LPARAM)
 HWND WaitWindow(const std::string& prefix)
 {
     std::fprintf(stderr, "wait %s\n", prefix.c_str());
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 1200; ++i) {
         Search s { prefix };
         EnumWindows(FindByTitle, reinterpret_cast<LPARAM>(&s));
         if (s.found)
@@ -133,7 +133,7 @@ void WithModal(const std::function<void()>& act, const std::function<void()>& ha
     std::atomic<bool> done { false }, acted { false };
     std::thread helper([&] {
         handle();
-        for (int i = 0; i < 200 && !acted; ++i)
+        for (int i = 0; i < 1200 && !acted; ++i)
             Sleep(25);
         for (int i = 0; i < 20 && !acted; ++i) {
             ADD_FAILURE() << "modal windows left open";
