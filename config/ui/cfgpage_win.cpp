@@ -289,7 +289,7 @@ struct CfgPageWin::Impl {
             DWORD exStyle = lc.control == CfgCtl::Edit || lc.control == CfgCtl::ListView ? WS_EX_CLIENTEDGE : 0;
             HWND w = CreateWindowExA(exStyle, ClassOf(lc.control), lc.text.c_str(), StyleOf(lc), r.left, r.top,
                 r.right - r.left, r.bottom - r.top, page,
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCfgPageFirstId + k)), instance, nullptr);
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(options.firstId + static_cast<int>(k))), instance, nullptr);
             windows.push_back(w);
             if (!w)
                 continue;
