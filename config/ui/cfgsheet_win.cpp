@@ -312,7 +312,7 @@ bool CfgRunSheet(HWND owner, CfgDescription& desc, const std::string& subject, D
         titles.push_back(section->title.value_or(section->name));
     DeviceEntry fileEntry; // plug-in pages of a file's configuration see a device without an address
     if (!device) {
-        fileEntry.config = std::shared_ptr<CfgDescription>(&desc, [](CfgDescription*) { });
+        fileEntry.config = std::shared_ptr<CfgDescription>(&desc, [](CfgDescription*) {});
         device = &fileEntry;
     }
     size_t k = 0;
@@ -503,8 +503,8 @@ bool CfgEditFile(HWND owner, const std::string& path)
     }
     const char* language = Globals().dscLanguage.empty() ? nullptr : Globals().dscLanguage.c_str();
     bool easy = EasyConfig();
-    CfgDescriptionPtr desc
-        = CfgLoadDescription(header.deviceType, header.version, language, header.featureMask, header.hardwareMask, easy);
+    CfgDescriptionPtr desc = CfgLoadDescription(
+        header.deviceType, header.version, language, header.featureMask, header.hardwareMask, easy);
     if (!desc) {
         MessageBoxA(owner,
             StrFormat(Text(CmdStrNoDescription).c_str(), header.deviceType.c_str(), header.version.c_str()).c_str(),
@@ -526,8 +526,8 @@ bool CfgEditFile(HWND owner, const std::string& path)
     if (!CfgCommentDialog(owner, &comment))
         return false;
     CfgTempStream out = CfgWriteFile(std::move(text), *desc);
-    if (!CfgExportFileWith(out, desc.get(), header.deviceType, header.version, header.featureMask,
-            header.hardwareMask, path, comment, Globals().noCrypt)) {
+    if (!CfgExportFileWith(out, desc.get(), header.deviceType, header.version, header.featureMask, header.hardwareMask,
+            path, comment, Globals().noCrypt)) {
         MessageBoxA(owner, Text(CmdStrCantCreateFile).c_str(), Text(CfgStrError).c_str(), MB_OK | MB_ICONSTOP);
         return false;
     }
