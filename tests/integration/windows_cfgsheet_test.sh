@@ -203,7 +203,7 @@ ctl press 1
 stop_app
 shown=$("$cli" show --unmasked --dir "$app" "$file" 2>/dev/null)
 # Times as stored (show gives them in the user's format).
-raw=$("$cli" import --dir "$app" "$file" 2>/dev/null)
+raw=$("$cli" import --dir "$app" "$file" 2>/dev/null | tr -d "\r")
 for want in "/t/from = 10:00" "/t/to = 18:30"; do
   grep -q "^ *$want\$" <<<"$raw" || fail "not written: $want"
 done
