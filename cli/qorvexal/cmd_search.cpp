@@ -15,29 +15,6 @@ namespace {
 
 constexpr unsigned kIdNoNewDevices = 2303;
 
-// "a.b.c.d/m.m.m.m" or "a.b.c.d/bits".
-bool ParseNet(const std::string& text, uint32_t* address, uint32_t* mask)
-{
-    size_t slash = text.find('/');
-    if (slash == std::string::npos)
-        return false;
-    std::optional<uint32_t> a = NetParseAddress(text.substr(0, slash));
-    std::string m = text.substr(slash + 1);
-    std::optional<uint32_t> dotted = NetParseAddress(m);
-    if (!a)
-        return false;
-    if (dotted) {
-        *mask = *dotted;
-    } else {
-        std::optional<uint32_t> bits = ParseUnsignedStrict(m);
-        if (!bits || *bits > 32 || m.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *mask = *bits == 0 ? 0 : 0xFFFFFFFFu << (32 - *bits);
-    }
-    *address = *a;
-    return true;
-}
-
 int RunSearch(std::vector<std::string>& args)
 {
     CliArgs a(args);
@@ -57,7 +34,7 @@ int RunSearch(std::vector<std::string>& args)
     std::vector<std::pair<uint32_t, uint32_t>> remote;
     for (const std::string& n : nets) {
         uint32_t address = 0, mask = 0;
-        if (!ParseNet(n, &address, &mask))
+        if (!SearchParseNet(n, &address, &mask))
             return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
         remote.emplace_back(address, mask);
     }
