@@ -27,7 +27,6 @@ private:
 
     std::function<std::string(const std::string&)> handler_;
     std::atomic<intptr_t> listen_ { -1 };
-    std::atomic<intptr_t> client_ { -1 };
     std::atomic<bool> stop_ { false };
     std::thread thread_;
 };

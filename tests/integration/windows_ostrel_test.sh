@@ -22,6 +22,10 @@ work=$6
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1
 WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+# The programs are 64-bit: the 64-bit loader directly, as wine-run does (with 32-bit Wine installed the
+# launcher would first try them in the emulated 32-bit loader, seconds per start).
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
 
 settings='HKLM\System\CurrentControlSet\Services\ZevraCapiCtl\Settings'
 rcapi='HKLM\System\CurrentControlSet\Services\ZevraCapiDrv\Parameters\RCapi'
@@ -149,7 +153,7 @@ cp "$ostrel" "$WINEPREFIX/drive_c/ostrel/ostrel.exe"
 
 # ---- 1. /nosvc ------------------------------------------------------------------------------------------
 xdotool mousemove 640 500
-wine "$ostrel" /nosvc >"$work/nosvc.log" 2>&1 &
+"$wine" "$ostrel" /nosvc >"$work/nosvc.log" 2>&1 &
 app_pid=$!
 wait_state "calls 2, active" || fail "state: $(cli state)"
 set -- $(tray_icon) || fail "no tray window"
@@ -188,7 +192,7 @@ if [ -n "$status" ]; then
 fi
 
 # deactivate with calls open waits for the question; No keeps the CAPI active.
-wine "$cli" deactivate >"$work/deactivate1.out" 2>&1 &
+"$wine" "$cli" deactivate >"$work/deactivate1.out" 2>&1 &
 d1=$!
 bg_pids="$bg_pids $d1"
 question=$(wait_window '^Zevra Remote CAPI$') || fail "no deactivation question"
@@ -202,7 +206,7 @@ fi
 wait_end "$d1" || fail "deactivate did not end after No"
 wait_line "$work/deactivate1.out" '^calls 2, active$' || fail "after No: $(cat "$work/deactivate1.out")"
 # Yes deactivates.
-wine "$cli" deactivate >"$work/deactivate2.out" 2>&1 &
+"$wine" "$cli" deactivate >"$work/deactivate2.out" 2>&1 &
 d2=$!
 bg_pids="$bg_pids $d2"
 question=$(wait_window '^Zevra Remote CAPI$') || fail "no second deactivation question"
@@ -229,7 +233,7 @@ zeros=$(suspend_lines 0)
 "$wine_run" "$power" 7 0 >/dev/null 2>&1
 [ "$(suspend_lines 0)" = $((zeros + 1)) ] || fail "resume while active did not send 0"
 # The suspend warning: the check box and Yes store SuspendPermission; the next query is not asked.
-wine "$power" 0 1 >"$work/query1.out" 2>&1 &
+"$wine" "$power" 0 1 >"$work/query1.out" 2>&1 &
 q1=$!
 bg_pids="$bg_pids $q1"
 warning=$(wait_window '^Zevra Remote CAPI$') || fail "no suspend warning"
@@ -244,7 +248,7 @@ wait_line "$work/query1.out" '^result 1$' || fail "query suspend: $(cat "$work/q
 "$wine_run" "$power" 0 1 >"$work/query2.out" 2>&1
 grep -q '^result 1' "$work/query2.out" || fail "second query suspend: $(cat "$work/query2.out")"
 "$wine_run" reg add "$settings" /v SuspendPermission /t REG_DWORD /d 0 /f >/dev/null 2>&1
-wine "$power" 0 1 >"$work/query3.out" 2>&1 &
+"$wine" "$power" 0 1 >"$work/query3.out" 2>&1 &
 q3=$!
 bg_pids="$bg_pids $q3"
 warning=$(wait_window '^Zevra Remote CAPI$') || fail "no suspend warning after the permission was taken back"
@@ -290,7 +294,7 @@ app_pid=
 
 # ---- 2. the interactive service ---------------------------------------------------------------------------
 # Under Wine a service's windows join the user's desktop only while a user program keeps it running.
-wine "$power" hold >"$work/hold.out" 2>&1 &
+"$wine" "$power" hold >"$work/hold.out" 2>&1 &
 hold_pid=$!
 wait_line "$work/hold.out" '^holding' || fail "no desktop holder"
 "$wine_run" sc create ZevraCapiCtl 'binPath=' 'C:\ostrel\ostrel.exe' 'type=' own 'type=' interact >"$work/create.out" 2>&1 \
@@ -354,7 +358,7 @@ code=$(awk '/WIN32_EXIT_CODE/ { print $3 }' "$work/query.out")
 echo "exit code without the driver: $code"
 [ -n "$code" ] && [ "$code" != 0 ] || fail "no exit code without the driver: $(cat "$work/query.out")"
 # As "/nosvc" the program ends with the open's error.
-wine "$WINEPREFIX/drive_c/ostrel/ostrel.exe" /nosvc >/dev/null 2>&1
+"$wine" "$WINEPREFIX/drive_c/ostrel/ostrel.exe" /nosvc >/dev/null 2>&1
 rc=$?
 [ $rc != 0 ] || fail "/nosvc without the driver exited 0"
 "$wine_run" "$capisim" install >/dev/null 2>&1 || fail "capisim install again"
