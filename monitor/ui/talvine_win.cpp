@@ -19,6 +19,7 @@
 #include "monitor/startup/rules.h"
 #include "monitor/startup/startup.h"
 #include "monitor/ui/display_win.h"
+#include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/views/log.h"
 
@@ -413,6 +414,14 @@ EngineItem* SelectedItem()
     return reinterpret_cast<EngineItem*>(tv.lParam);
 }
 
+// The device of the selected item; the first device while nothing is selected.
+EngineDevice* SelectedDevice()
+{
+    if (EngineItem* item = SelectedItem())
+        return item->device;
+    return A().engine && !A().engine->Devices().empty() ? A().engine->Devices().front().get() : nullptr;
+}
+
 // The new-device dialog: the address with its history, rewritten as dotted decimal on leaving the field.
 INT_PTR CALLBACK NewDeviceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -650,12 +659,20 @@ void OnCommand(int id, LPARAM lParam)
     case IDC_DELETE:
         DeleteSelected();
         break;
-    case IDC_PROPERTIES:
-        // A menu action that got no answer: the password may be wrong. (The properties sheet that Yes
-        // opens is not built yet.)
-        if (lParam)
-            MessageBoxA(A().main, Text(2023).c_str(), Text(2011).c_str(), MB_YESNO | MB_ICONQUESTION);
+    case IDC_PROPERTIES: {
+        // A menu action that got no answer (lParam: the device's address): the password may be wrong.
+        EngineDevice* device = nullptr;
+        if (lParam) {
+            if (MessageBoxA(A().main, Text(2023).c_str(), Text(2011).c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
+                break;
+            device = engine.FindDevice(static_cast<uint32_t>(lParam));
+        } else {
+            device = SelectedDevice();
+        }
+        if (device && ShowDeviceProperties(A().instance, A().main, *device))
+            engine.SaveDevices();
         break;
+    }
     case IDC_CLOSE:
         PostMessageA(A().main, WM_CLOSE, 0, 0);
         break;
@@ -697,10 +714,8 @@ void OnCommand(int id, LPARAM lParam)
         ShowMain();
         break;
     case IDC_DISPLAY:
-        if (EngineItem* item = SelectedItem())
-            DisplayOpen(*item->device);
-        else if (!engine.Devices().empty())
-            DisplayOpen(*engine.Devices().front());
+        if (EngineDevice* device = SelectedDevice())
+            DisplayOpen(*device);
         break;
     default:
         if (id >= IDC_ITEM_ACTIONS && id < IDC_ITEM_ACTIONS + 100)

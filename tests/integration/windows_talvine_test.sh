@@ -111,6 +111,14 @@ c windows | grep -q $'\tNew Device$' || fail "no new-device dialog: $(c windows)
 shot newdevice-en
 c press 2 || fail "cancel the dialog"
 
+# The properties sheet of the first device (nothing selected): the device page with its password.
+c command 3005 || fail "Properties"
+for _ in $(seq 1 50); do c windows | grep -q $'\tMORVAK-0001$' && break; sleep 0.1; done
+c windows | grep -q $'\tMORVAK-0001$' || fail "no properties sheet: $(c windows)"
+c controls | grep -q "Morvak 5000" || fail "device type not on the device page: $(c controls)"
+shot properties-en
+c press 2 || fail "cancel the properties sheet"
+
 # The taskbar icon: shown, idle or connected image (no device is in error); closing the main window then
 # only hides it.
 c command 3009 || fail "Show Status in Taskbar"
