@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "common/diag.h"
+#include "common/platform/net.h"
 #include "common/text.h"
 
 #include <algorithm>
@@ -59,6 +60,27 @@ bool CliNumber(
         return false;
     }
     *out = *value;
+    return true;
+}
+
+bool CliParseNetwork(const std::string& text, uint32_t* address, uint32_t* mask)
+{
+    size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return false;
+    std::optional<uint32_t> a = NetParseAddress(text.substr(0, slash));
+    std::string m = text.substr(slash + 1);
+    if (!a)
+        return false;
+    if (std::optional<uint32_t> dotted = NetParseAddress(m)) {
+        *mask = *dotted;
+    } else {
+        std::optional<uint32_t> bits = ParseUnsignedStrict(m);
+        if (!bits || *bits > 32 || m.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        *mask = *bits == 0 ? 0 : 0xFFFFFFFFu << (32 - *bits);
+    }
+    *address = *a;
     return true;
 }
 

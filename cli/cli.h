@@ -2,6 +2,7 @@
 // option parser they use. Results go to standard output, diagnostics and errors to standard error.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -54,3 +55,5 @@ int CliFail(const std::string& message, int code = 1);
 bool CliNumber(
     const std::optional<std::string>& text, unsigned long long maxValue, unsigned long long* out, const char* what);
 const char* CliProgramName();
+// A network option's value: "a.b.c.d/m.m.m.m" or "a.b.c.d/bits".
+bool CliParseNetwork(const std::string& text, uint32_t* address, uint32_t* mask);

@@ -97,7 +97,9 @@ int SimSearchResponder::Start(SimFleet& fleet, const SimSearchOptions& options, 
         auto listener = std::make_unique<Listener>();
         listener->address = address;
         UdpSocket& s = listener->socket;
-        if (!s.Open() || !s.SetReuseAddress(true) || !s.SetBroadcast(true) || !s.Bind(address, options.port)) {
+        // Not shared (no SO_REUSEADDR): a second fleet on the same port would answer this fleet's
+        // searches with devices of its own, so it fails to start instead.
+        if (!s.Open() || !s.SetBroadcast(true) || !s.Bind(address, options.port)) {
             if (error)
                 *error = StrFormat("search listener: cannot bind %s:%u", NetAddressText(address).c_str(), options.port);
             Stop();
@@ -168,6 +170,8 @@ void SimSearchResponder::OnReadable(size_t which)
     if (!StrEqualNoCase(file, "sysinfo"))
         return;
     ++requests;
+    if (options_.pacer)
+        options_.pacer->Begin();
     uint32_t sent = 0;
     for (size_t i = 0; i < fleet_->Count(); ++i) {
         std::string text;
@@ -180,7 +184,13 @@ void SimSearchResponder::OnReadable(size_t which)
             ++answers;
         // Real devices answer spread over the network's jitter; a burst of a thousand answers at once
         // would only overflow the searching PC's receive buffer.
-        if (options_.burst && ++sent % options_.burst == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (options_.burst && ++sent % options_.burst == 0) {
+            if (options_.pacer)
+                options_.pacer->Pause(1);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
+    if (options_.pacer)
+        options_.pacer->End();
 }

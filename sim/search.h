@@ -12,6 +12,18 @@
 
 class SimFleet;
 
+// The pace of the answers to one request: told when the run of answers starts and ends, and asked for
+// the pause after each burst. By default the pauses are real sleeps; a test's clock may follow the
+// fleet instead (its time runs by the pauses while the fleet answers, however long a busy machine
+// holds the fleet's thread).
+class SimSearchPacer {
+public:
+    virtual ~SimSearchPacer() = default;
+    virtual void Begin() = 0;
+    virtual void Pause(uint32_t ms) = 0;
+    virtual void End() = 0;
+};
+
 struct SimSearchOptions {
     // Addresses the listener takes requests on: broadcast addresses (127.255.255.255 for a fleet on
     // loopback; 255.255.255.255 and the network's directed broadcast inside a test's network
@@ -29,6 +41,7 @@ struct SimSearchOptions {
     uint32_t shipping_address = 0; // 0: the first shipping device's own address
     uint32_t full_block = 0;
     uint32_t burst = 16; // answers sent back to back before a pause of 1 ms
+    SimSearchPacer* pacer = nullptr; // null: the pauses are real sleeps
 };
 
 // The search role of one device.

@@ -156,7 +156,9 @@ void SimDevice::Create(const std::string& directory, uint32_t index, const std::
     options = deviceOptions;
     const SimDeviceType* info = SimFindDeviceType(type);
     serial = StrFormat("%s%06u", info ? info->serialPrefix : "M0000", index);
-    mac = StrFormat("00a05a%06x", index & 0xffffff);
+    // From the address, not the index: fleets side by side on loopback (each numbering its devices from
+    // 1) never share a MAC address, as real devices never do, so a search that meets two fleets keeps both.
+    mac = StrFormat("00a05a%06x", at & 0xffffff);
     images.clear();
     images.push_back({ firmware, ReleaseDate(firmware) });
     // Devices with two images keep the other shipped version as the second.

@@ -34,7 +34,7 @@ int RunSearch(std::vector<std::string>& args)
     std::vector<std::pair<uint32_t, uint32_t>> remote;
     for (const std::string& n : nets) {
         uint32_t address = 0, mask = 0;
-        if (!SearchParseNet(n, &address, &mask))
+        if (!CliParseNetwork(n, &address, &mask))
             return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
         remote.emplace_back(address, mask);
     }
@@ -63,32 +63,10 @@ int RunSearch(std::vector<std::string>& args)
     QvJobFront front;
     if (int rc = front.Start(false))
         return rc;
-    std::vector<DeviceEntry> results;
     // The serial ports: those named, else the enumeration (natively the settings' "SerialPorts").
     ConsoleSerialSearch serialSearch(serialPorts.empty() ? ConsoleEnumeratePorts(&ini) : serialPorts);
-    auto search = [&](SearchRequest request) {
-        JobSearchRecord record;
-        record.request = request;
-        record.settings = settings;
-        record.env.port = static_cast<uint16_t>(port);
-        record.env.serial = &serialSearch;
-        front.Search(record);
-        for (DeviceEntry& e : record.results)
-            results.push_back(std::move(e)); // every device found, however many
-    };
-    if (!noLocal || serial) {
-        // One job: the serial phase comes before the network phases.
-        SearchRequest request;
-        request.what = (noLocal ? 0 : SearchLocalNet) | (serial ? SearchSerialPorts : 0);
-        search(request);
-    }
-    for (const auto& [address, mask] : remote) {
-        SearchRequest request;
-        request.what = SearchRemoteNet;
-        request.remote_address = address;
-        request.remote_netmask = mask;
-        search(request);
-    }
+    std::vector<DeviceEntry> results
+        = front.SearchAll(!noLocal, remote, settings, static_cast<uint16_t>(port), serial ? &serialSearch : nullptr);
 
     // Devices found on another port than the standard one take their commands there too: the entries
     // keep the port, so that the device list reaches them without further setup.

@@ -20,27 +20,6 @@ namespace {
     "update [--yes] [--password PW] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT] [-t SECONDS] "               \
     "(UPDATEINI | --files FILE[,FILE...])"
 
-bool ParseNetwork(const std::string& text, uint32_t* address, uint32_t* mask)
-{
-    size_t slash = text.find('/');
-    if (slash == std::string::npos)
-        return false;
-    std::optional<uint32_t> a = NetParseAddress(text.substr(0, slash));
-    std::string m = text.substr(slash + 1);
-    if (!a)
-        return false;
-    if (std::optional<uint32_t> dotted = NetParseAddress(m)) {
-        *mask = *dotted;
-    } else {
-        std::optional<uint32_t> bits = ParseUnsignedStrict(m);
-        if (!bits || *bits > 32 || m.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *mask = *bits == 0 ? 0 : 0xFFFFFFFFu << (32 - *bits);
-    }
-    *address = *a;
-    return true;
-}
-
 std::string Where(const DeviceEntry& e)
 {
     return e.link == LinkSerial ? e.line_name.str() : e.AddressText();
@@ -88,7 +67,7 @@ int RunUpdate(std::vector<std::string>& words)
     std::vector<std::pair<uint32_t, uint32_t>> remote;
     for (const std::string& n : nets) {
         uint32_t address = 0, mask = 0;
-        if (!ParseNetwork(n, &address, &mask))
+        if (!CliParseNetwork(n, &address, &mask))
             return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
         remote.emplace_back(address, mask);
     }
@@ -122,28 +101,7 @@ int RunUpdate(std::vector<std::string>& words)
     QvJobFront front;
     if (int rc = front.Start(false))
         return rc;
-    std::vector<DeviceEntry> found;
-    auto search = [&](SearchRequest request) {
-        JobSearchRecord record;
-        record.request = request;
-        record.settings = settings;
-        record.env.port = static_cast<uint16_t>(port);
-        front.Search(record);
-        for (DeviceEntry& e : record.results)
-            found.push_back(std::move(e));
-    };
-    if (!noLocal) {
-        SearchRequest request;
-        request.what = SearchLocalNet;
-        search(request);
-    }
-    for (const auto& [address, mask] : remote) {
-        SearchRequest request;
-        request.what = SearchRemoteNet;
-        request.remote_address = address;
-        request.remote_netmask = mask;
-        search(request);
-    }
+    std::vector<DeviceEntry> found = front.SearchAll(!noLocal, remote, settings, static_cast<uint16_t>(port));
     std::printf("%u device(s) found\n", static_cast<unsigned>(found.size()));
 
     bool passwordTried = false;

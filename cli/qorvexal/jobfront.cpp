@@ -232,6 +232,36 @@ int32_t QvJobFront::Search(JobSearchRecord& record)
     return WaitForJob(JobSearch, job);
 }
 
+std::vector<DeviceEntry> QvJobFront::SearchAll(bool local, const std::vector<std::pair<uint32_t, uint32_t>>& remote,
+    const SearchSettings& settings, uint16_t port, SerialSearch* serial)
+{
+    std::vector<DeviceEntry> found;
+    auto search = [&](SearchRequest request) {
+        JobSearchRecord record;
+        record.request = request;
+        record.settings = settings;
+        record.env.port = port;
+        record.env.serial = serial;
+        Search(record);
+        for (DeviceEntry& e : record.results)
+            found.push_back(std::move(e)); // every device found, however many
+    };
+    if (local || serial) {
+        // One job: the serial phase comes before the network phase.
+        SearchRequest request;
+        request.what = (local ? SearchLocalNet : 0) | (serial ? SearchSerialPorts : 0);
+        search(request);
+    }
+    for (const auto& [address, mask] : remote) {
+        SearchRequest request;
+        request.what = SearchRemoteNet;
+        request.remote_address = address;
+        request.remote_netmask = mask;
+        search(request);
+    }
+    return found;
+}
+
 int32_t QvJobFront::WaitForJob(uint32_t message, DeviceJob& job)
 {
     int32_t result = 0;

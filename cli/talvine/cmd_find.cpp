@@ -135,7 +135,7 @@ int RunFind(std::vector<std::string>& args)
     std::vector<std::pair<uint32_t, uint32_t>> remote;
     for (const std::string& n : nets) {
         uint32_t address = 0, mask = 0;
-        if (!SearchParseNet(n, &address, &mask))
+        if (!CliParseNetwork(n, &address, &mask))
             return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
         remote.emplace_back(address, mask);
     }

@@ -164,28 +164,6 @@ std::vector<std::pair<uint32_t, uint32_t>> SearchParseNetList(std::string_view t
     return nets;
 }
 
-bool SearchParseNet(std::string_view text, uint32_t* address, uint32_t* mask)
-{
-    size_t slash = text.find('/');
-    if (slash == std::string::npos)
-        return false;
-    std::optional<uint32_t> a = NetParseAddress(text.substr(0, slash));
-    std::string_view m = text.substr(slash + 1);
-    std::optional<uint32_t> dotted = NetParseAddress(m);
-    if (!a)
-        return false;
-    if (dotted) {
-        *mask = *dotted;
-    } else {
-        std::optional<uint32_t> bits = ParseUnsignedStrict(m);
-        if (!bits || *bits > 32 || m.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *mask = *bits == 0 ? 0 : 0xFFFFFFFFu << (32 - *bits);
-    }
-    *address = *a;
-    return true;
-}
-
 SearchSettings SearchReadSettings(const IniFile& ini)
 {
     SearchSettings s;

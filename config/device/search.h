@@ -92,8 +92,6 @@ struct SearchSettings {
 SearchSettings SearchReadSettings(const IniFile& ini);
 // "a.b.c.d;m.m.m.m;..." into address and netmask pairs (an unpaired or unreadable item is skipped).
 std::vector<std::pair<uint32_t, uint32_t>> SearchParseNetList(std::string_view text);
-// A network given as "a.b.c.d/m.m.m.m" or "a.b.c.d/bits" (host order); false when it is neither.
-bool SearchParseNet(std::string_view text, uint32_t* address, uint32_t* mask);
 
 // Runs the phases the request asks for; appends every device found to `results` (entries from a
 // local-network or serial phase are marked local). Returns the number of devices found.

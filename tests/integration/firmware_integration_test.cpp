@@ -8,6 +8,7 @@
 #include "config/device/firmware.h"
 #include "config/device/tftp.h"
 #include "config/device/xmodem.h"
+#include "tests/integration/child_process.h"
 
 #include <cstring>
 #include <filesystem>
@@ -19,46 +20,9 @@
 namespace {
 namespace fs = std::filesystem;
 
-struct Child {
-    pid_t pid = -1;
-    Child(std::vector<std::string> argv, const std::string& out)
-    {
-        pid = fork();
-        if (pid == 0) {
-            FILE* f = std::freopen(out.c_str(), "w", stdout);
-            f = std::freopen(out.c_str(), "a", stderr);
-            (void)f;
-            std::vector<char*> args;
-            for (auto& a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-std::string Bin(const char* name)
-{
-    const char* dir = std::getenv("SUITE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-uint16_t FreePort()
-{
-    UdpSocket s;
-    if (!s.Open() || !s.Bind(0x7f000001, 0))
-        return 0;
-    std::optional<NetAddress> at = s.LocalAddress();
-    return at ? at->port : 0;
-}
+using testing_child::Bin;
+using testing_child::Child;
+using testing_child::FreePort;
 
 std::string ReadText(const std::string& path)
 {
@@ -86,7 +50,7 @@ struct Sim {
     std::string log;
     uint16_t port = FreePort();
     uint32_t address;
-    std::unique_ptr<Child> child;
+    std::unique_ptr<testing_child::Morvaksim> child;
 
     // `name`: the log and state of this simulator in the scratch directory; `at`: a port shared with
     // another simulator (0: a free one).
@@ -97,20 +61,16 @@ struct Sim {
         if (shared)
             port = shared;
         log = s.dir + "/" + name + ".log";
-        std::vector<std::string> argv = { Bin("morvaksim"), "--dir", s.dir + "/" + name, "--port", std::to_string(port),
-            "--restart-ms", "500", "--verbose" };
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        argv.push_back(NetAddressText(at));
-        child = std::make_unique<Child>(argv, log);
+        std::vector<std::string> args
+            = { "--dir", s.dir + "/" + name, "--port", std::to_string(port), "--restart-ms", "500", "--verbose" };
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(NetAddressText(at));
+        child = std::make_unique<testing_child::Morvaksim>(args, log);
     }
-    bool Ready(const std::string& link = {})
+    // Every device, and the console when one was asked for, listens.
+    bool Ready()
     {
-        for (int i = 0; i < 50; ++i) {
-            TftpMemoryStream s;
-            if (TftpGet(address, port, "sysinfo", s, 200, 512) && (link.empty() || fs::is_symlink(link)))
-                return true;
-        }
-        return false;
+        return child->Ready();
     }
     std::string Device() const
     {
@@ -206,7 +166,7 @@ TEST(FirmwareUpload, OverTheConsoleAndIntoTheBootLoader)
     Scratch s;
     std::string link = s.dir + "/tty";
     Sim sim(s, 0x7f004a21, { "--serial", link, "--password", "pw" });
-    ASSERT_TRUE(sim.Ready(link)) << ReadText(sim.log);
+    ASSERT_TRUE(sim.Ready()) << ReadText(sim.log);
     std::string mine = MakeUpx(s, "new.upx", "--size 30000 'Morvak_1100[_Plus;]' 9.90 31122099");
     std::string out;
     EXPECT_EQ(Cli(s, "upload -p pw " + mine + " serial:" + link, &out), 0) << out;
@@ -218,7 +178,7 @@ TEST(FirmwareUpload, OverTheConsoleAndIntoTheBootLoader)
     Scratch b;
     std::string bootLink = b.dir + "/tty";
     Sim boot(b, 0x7f004a31, { "--serial", bootLink, "--boot-loader" });
-    ASSERT_TRUE(boot.Ready(bootLink)) << ReadText(boot.log);
+    ASSERT_TRUE(boot.Ready()) << ReadText(boot.log);
     std::string file = MakeUpx(b, "new.upx", "--size 5000 Morvak_1100 9.90 31122099");
     // The console is silent: without --force nothing is sent.
     EXPECT_EQ(Cli(b, "upload " + file + " serial:" + bootLink, &out), 1) << out;
@@ -321,16 +281,16 @@ TEST(FirmwareUpload, OurSenderAgainstLrzszRx)
         GTEST_SKIP() << "lrzsz or socat is not installed";
     Scratch s;
     std::string a = s.dir + "/a", b = s.dir + "/b";
-    Child socat({ "socat", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b }, s.dir + "/socat.log");
-    for (int i = 0; i < 100 && !(fs::is_symlink(a) && fs::is_symlink(b)); ++i)
-        usleep(20000);
+    // socat says when both ends are there and it passes data.
+    Child socat({ "socat", "-d", "-d", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b }, s.dir + "/socat.log");
+    ASSERT_TRUE(socat.WaitFor("starting data transfer loop", 60000)) << socat.All();
     ASSERT_TRUE(fs::is_symlink(a) && fs::is_symlink(b));
     std::string received = s.dir + "/received.bin";
     // The shell keeps the terminal open after rx ends, so that socat does not end with it before rx's
     // last ACK (the answer to EOT) went across.
     Child rx({ "sh", "-c",
                  "exec 3<>" + b + "; rx -vv " + received + " <&3 >&3 2>/dev/null; echo $? > " + received
-                     + ".rc; exec sleep 60" },
+                     + ".rc; echo rx ended; exec sleep 60" },
         s.dir + "/rx.log");
     std::string error;
     SerialOptions options;
@@ -354,8 +314,7 @@ TEST(FirmwareUpload, OurSenderAgainstLrzszRx)
     });
     bool failed = false;
     XmodemSender::State state = XmodemSend(sender, *port, SystemClock(), nullptr, &failed);
-    for (int i = 0; i < 250 && !fs::exists(received + ".rc"); ++i)
-        usleep(20000);
+    EXPECT_TRUE(rx.WaitFor("rx ended", 60000)) << rx.All();
     EXPECT_EQ(ReadText(received + ".rc"), "0\n") << ReadText(s.dir + "/rx.log");
     // Every block acknowledged; the transfer done, or rx gone after the EOT (its ACK lost on the pair).
     EXPECT_EQ(sender.Blocks(), (file.size() + kXmBlock - 1) / kXmBlock);

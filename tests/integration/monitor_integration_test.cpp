@@ -3,6 +3,7 @@
 // morvaksim (the shipped scripts, --once, the device list, removal).
 #include "common/platform/net.h"
 #include "common/testctl.h"
+#include "tests/integration/child_process.h"
 
 #include <chrono>
 #include <csignal>
@@ -66,108 +67,7 @@ int Shell(const std::string& command, std::string* out)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A program started with its standard output on a pipe, read line by line.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {})
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        std::vector<char*> args;
-        std::vector<std::string> a = argv;
-        for (auto& s : a)
-            args.push_back(s.data());
-        args.push_back(nullptr);
-        std::vector<std::string> e = env;
-        std::vector<char*> envp;
-        for (auto& s : e)
-            envp.push_back(s.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        if (posix_spawn(&pid_, a[0].c_str(), &actions, nullptr, args.data(), env.empty() ? environ : envp.data()) != 0)
-            pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        fd_ = fds[0];
-    }
-    ~Child()
-    {
-        Stop();
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    // The next line, waiting up to `ms`; false at the end of the output or the time.
-    bool Line(std::string* line, int ms)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            size_t nl = buffer_.find('\n');
-            if (nl != std::string::npos) {
-                *line = buffer_.substr(0, nl);
-                buffer_.erase(0, nl + 1);
-                all_ += *line + "\n";
-                return true;
-            }
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-            if (left <= 0 || fd_ < 0)
-                return false;
-            pollfd p { fd_, POLLIN, 0 };
-            if (poll(&p, 1, left) <= 0)
-                return false;
-            char chunk[4096];
-            ssize_t n = read(fd_, chunk, sizeof chunk);
-            if (n <= 0)
-                return false;
-            buffer_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-    // Reads lines until one starts with `prefix`.
-    bool WaitFor(const std::string& prefix, int ms, std::string* found = nullptr)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        std::string line;
-        while (std::chrono::steady_clock::now() < end) {
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-            if (!Line(&line, left))
-                return false;
-            if (line.rfind(prefix, 0) == 0) {
-                if (found)
-                    *found = line;
-                return true;
-            }
-        }
-        return false;
-    }
-    int Stop(int signal = SIGTERM)
-    {
-        if (pid_ <= 0)
-            return status_;
-        kill(pid_, signal);
-        std::string line;
-        while (Line(&line, 20000)) { }
-        int status;
-        waitpid(pid_, &status, 0);
-        pid_ = 0;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return status_;
-    }
-    const std::string& All() const
-    {
-        return all_;
-    }
-
-private:
-    pid_t pid_ = 0;
-    int fd_ = -1;
-    std::string buffer_, all_;
-    int status_ = -1;
-};
+using testing_child::Child;
 
 const char* const kSnmpdScript = R"(
 device Testbox
@@ -214,8 +114,9 @@ TEST(MonitorCliAgainstSnmpd, DetectsRegistersAndTakesATrap)
     std::ofstream(dir / "talvtest.dsc") << kSnmpdScript;
     Child snmpd({ "/usr/sbin/snmpd", "-f", "-Lo", "-C", "-r", "-c", (dir / "snmpd.conf").string(), "-p",
                     (dir / "snmpd.pid").string() },
-        { "SNMP_PERSISTENT_DIR=" + dir.string(), "MIBS=", "HOME=" + dir.string() });
-    // snmpd answers once it is up: a bounded number of tries.
+        "", { "SNMP_PERSISTENT_DIR=" + dir.string(), "MIBS=", "HOME=" + dir.string() });
+    // snmpd names its version once it listens; then it answers (a bounded number of tries).
+    ASSERT_TRUE(snmpd.WaitFor("NET-SNMP version", 60000)) << snmpd.All();
     std::string out;
     int rc = 1;
     for (int i = 0; i < 50 && rc != 0; ++i) {
@@ -256,9 +157,9 @@ TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
     std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir / "talvmorv.dsc");
     uint32_t host = 0x7F005F01; // 127.0.95.1
     uint16_t snmpPort = FreePort(host), tftpPort = FreePort(host);
-    Child device({ sim, "--port", std::to_string(tftpPort), "--type", "Morvak 5000", "--snmp-port",
+    testing_child::Morvaksim device({ "--port", std::to_string(tftpPort), "--type", "Morvak 5000", "--snmp-port",
         std::to_string(snmpPort), "127.0.95.1" });
-    ASSERT_TRUE(device.WaitFor("morvaksim: SNMP agents", 10000)) << device.All();
+    ASSERT_TRUE(device.Ready()) << device.All();
 
     std::string out;
     std::string base = cli + " monitor --dir " + dir.string() + " -p " + std::to_string(snmpPort) + " --once ";
@@ -298,9 +199,9 @@ TEST(MonitorCliWithMorvaksim, FindListsTheFleetAndAddsIt)
     std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir / "talvmorv.dsc");
     uint32_t host = 0x7F006001; // 127.0.96.1
     uint16_t snmpPort = FreePort(host), tftpPort = FreePort(host), silentPort = FreePort(host);
-    Child fleet({ sim, "--port", std::to_string(tftpPort), "--type", "Morvak 5000", "--count", "2", "--search",
-        "--snmp-port", std::to_string(snmpPort), "127.0.96.1" });
-    ASSERT_TRUE(fleet.WaitFor("morvaksim: SNMP agents", 10000)) << fleet.All();
+    testing_child::Morvaksim fleet({ "--port", std::to_string(tftpPort), "--type", "Morvak 5000", "--count", "2",
+        "--search", "--snmp-port", std::to_string(snmpPort), "127.0.96.1" });
+    ASSERT_TRUE(fleet.Ready()) << fleet.All();
 
     // The search reaches the fleet by the loopback broadcast; every device is one line.
     std::string out;

@@ -3,6 +3,7 @@
 // talvine-cli's tree, types, expr, expand and state print what the scripts define.
 #include "common/platform/net.h"
 #include "monitor/objtree/script.h"
+#include "tests/integration/child_process.h"
 
 #include <chrono>
 #include <csignal>
@@ -46,33 +47,6 @@ int Shell(const std::string& command, std::string* out)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// One simulated device of a type, stopped when the test ends.
-struct Simulator {
-    pid_t pid = 0;
-    Simulator(const std::string& type, const std::string& address, uint16_t snmpPort, uint16_t tftpPort)
-    {
-        std::string sim = Env("SUITE_BIN_DIR") + "/morvaksim";
-        std::vector<std::string> argv = { sim, "--port", std::to_string(tftpPort), "--type", type, "--snmp-port",
-            std::to_string(snmpPort), address };
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        EXPECT_EQ(posix_spawn(&pid, sim.c_str(), &actions, nullptr, args.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Simulator()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status;
-            waitpid(pid, &status, 0);
-        }
-    }
-};
 } // namespace
 
 TEST(ShippedScriptsWithMorvaksim, DetectValuesSelectExactlyTheirType)
@@ -93,19 +67,18 @@ TEST(ShippedScriptsWithMorvaksim, DetectValuesSelectExactlyTheirType)
         SCOPED_TRACE(type);
         uint16_t snmpPort = FreePort(host), tftpPort = FreePort(host);
         std::string address = "127.0.44.1";
-        Simulator device(type, address, snmpPort, tftpPort);
+        testing_child::Morvaksim device(
+            { "--port", std::to_string(tftpPort), "--type", type, "--snmp-port", std::to_string(snmpPort), address });
+        ASSERT_TRUE(device.Ready()) << device.All();
         std::vector<std::string> selected;
         for (const ScriptLibrary::DetectEntry& entry : entries) {
             std::string out;
             int rc = 1;
-            // The simulator answers once it is up: a bounded number of tries.
-            for (int i = 0; i < 50 && rc != 0; ++i) {
-                rc = Shell("snmpget -v1 -c public -On -Oqv -t 1 -r 0 " + address + ":" + std::to_string(snmpPort) + " "
+            // The simulator listens: a lost datagram is all a retry is for.
+            for (int i = 0; i < 3 && rc != 0; ++i)
+                rc = Shell("snmpget -v1 -c public -On -Oqv -t 2 -r 0 " + address + ":" + std::to_string(snmpPort) + " "
                         + entry.oidText,
                     &out);
-                if (rc != 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
             ASSERT_EQ(rc, 0) << entry.oidText;
             while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
                 out.pop_back();

@@ -14,6 +14,7 @@
 #include "config/device/search.h"
 #include "config/device/tftp.h"
 #include "config/startup/startup.h"
+#include "tests/integration/child_process.h"
 
 #include <atomic>
 #include <filesystem>
@@ -26,46 +27,8 @@
 namespace {
 namespace fs = std::filesystem;
 
-struct Child {
-    pid_t pid = -1;
-    explicit Child(std::vector<std::string> argv, const std::string& out)
-    {
-        pid = fork();
-        if (pid == 0) {
-            FILE* f = std::freopen(out.c_str(), "w", stdout);
-            (void)f;
-            std::vector<char*> args;
-            for (auto& a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-std::string Bin(const char* name)
-{
-    const char* dir = std::getenv("SUITE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-// A free UDP port on 127.0.0.1 at this moment.
-uint16_t FreePort()
-{
-    UdpSocket s;
-    if (!s.Open() || !s.Bind(0x7f000001, 0))
-        return 0;
-    std::optional<NetAddress> at = s.LocalAddress();
-    return at ? at->port : 0;
-}
+using testing_child::Bin;
+using testing_child::FreePort;
 
 int Shell(const std::string& command, std::string* out)
 {
@@ -84,7 +47,7 @@ struct SimWithConsole {
     std::string log;
     uint16_t port = 0;
     uint32_t address;
-    std::unique_ptr<Child> child;
+    std::unique_ptr<testing_child::Morvaksim> child;
 
     SimWithConsole(uint32_t at, std::vector<std::string> extra)
         : address(at)
@@ -94,11 +57,11 @@ struct SimWithConsole {
         link = dir + "/ttyA";
         log = dir + "/sim.log";
         port = FreePort();
-        std::vector<std::string> argv = { Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port),
-            "--serial", link, "--console-baud", "38400", "--verbose", "--restart-ms", "1500" };
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        argv.push_back(NetAddressText(at));
-        child = std::make_unique<Child>(argv, log);
+        std::vector<std::string> args = { "--dir", dir + "/state", "--port", std::to_string(port), "--serial", link,
+            "--console-baud", "38400", "--verbose", "--restart-ms", "1500" };
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(NetAddressText(at));
+        child = std::make_unique<testing_child::Morvaksim>(args, log);
     }
     ~SimWithConsole()
     {
@@ -106,15 +69,10 @@ struct SimWithConsole {
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
-    // Ready once the device answers over TFTP and the console's link is there (bounded tries).
+    // Ready once the simulator says that the device and its console listen.
     bool Ready()
     {
-        for (int i = 0; i < 50; ++i) {
-            TftpMemoryStream s;
-            if (TftpGet(address, port, "sysinfo", s, 200, 512) && fs::is_symlink(link))
-                return true;
-        }
-        return false;
+        return child->Ready();
     }
     std::string Log()
     {

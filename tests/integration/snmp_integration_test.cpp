@@ -3,6 +3,7 @@
 #include "common/clock.h"
 #include "monitor/snmp/snmp.h"
 #include "sim/snmp/sim_snmp.h"
+#include "tests/integration/child_process.h"
 
 #include <atomic>
 #include <chrono>
@@ -136,46 +137,27 @@ public:
              << "sysLocation lab\n";
         conf.close();
         std::string confPath = (dir_ / "snmpd.conf").string();
-        std::string persistent = "SNMP_PERSISTENT_DIR=" + dir_.string();
-        std::vector<std::string> argv
-            = { "/usr/sbin/snmpd", "-f", "-Lo", "-C", "-r", "-c", confPath, "-p", (dir_ / "snmpd.pid").string() };
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        std::vector<std::string> envText = { persistent, "MIBS=", "HOME=" + dir_.string() };
-        std::vector<char*> env;
-        for (auto& e : envText)
-            env.push_back(e.data());
-        env.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "snmpd.log").c_str(), O_WRONLY | O_CREAT, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "snmpd.log").c_str(), O_WRONLY | O_CREAT, 0644);
-        if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0)
-            pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
+        child_ = std::make_unique<testing_child::Child>(std::vector<std::string> { "/usr/sbin/snmpd", "-f", "-Lo", "-C",
+                                                            "-r", "-c", confPath, "-p", (dir_ / "snmpd.pid").string() },
+            (dir_ / "snmpd.log").string(),
+            std::vector<std::string> { "SNMP_PERSISTENT_DIR=" + dir_.string(), "MIBS=", "HOME=" + dir_.string() });
     }
     ~Snmpd()
     {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status;
-            waitpid(pid_, &status, 0);
-        }
+        child_.reset();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
-    // Waits until the agent answers (a getnext job), up to a few seconds.
+    // Waits until the agent names its version (it listens then) and answers a getnext job.
     bool Ready()
     {
-        if (pid_ <= 0)
+        if (!child_->WaitFor("NET-SNMP version", 60000))
             return false;
         auto socket = SnmpOpenJobSocket();
         SnmpMessage answer;
         for (int i = 0; i < 5; ++i)
             if (SnmpGetNextJob(socket.get(), SnmpAddressFromHost(kLoopback), port_, "public", { Oid("1.3.6.1.2.1.1") },
-                    100, &answer))
+                    1000, &answer))
                 return true;
         return false;
     }
@@ -187,7 +169,7 @@ public:
 private:
     std::filesystem::path dir_;
     uint16_t port_ = 0;
-    pid_t pid_ = 0;
+    std::unique_ptr<testing_child::Child> child_;
 };
 
 struct Rows {
@@ -431,47 +413,37 @@ TEST(SimAgentWithEngine, TrapsAndTheCommandLine)
     EXPECT_EQ(Shell(cli + " snmp walk -t 1 -p " + std::to_string(FreePort()) + " 127.0.0.1 1.3.6.1.2.1", &out), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << out;
 
-    // talvine-cli trap prints what the simulator sends
-    uint16_t cliTrapPort = FreePort();
-    SimFleet trapping(1, 0x7F000C01, NetAddress { kLoopback, cliTrapPort });
-    std::string file = (std::filesystem::temp_directory_path() / ("traps-" + std::to_string(getpid()))).string();
+    // talvine-cli trap prints what the simulator sends. It listens on a port of its own choosing and
+    // names it once it listens.
+    auto listen = [&](int count, int* port) {
+        auto child = std::make_unique<testing_child::Child>(
+            std::vector<std::string> { cli, "trap", "-n", std::to_string(count), "-p", "0" });
+        std::string line;
+        *port = child->WaitFor("waiting for traps on UDP port ", 60000, &line)
+            ? std::atoi(line.c_str() + line.rfind(' ') + 1)
+            : 0;
+        return child;
+    };
+    int cliTrapPort = 0;
+    auto listener = listen(2, &cliTrapPort);
+    ASSERT_GT(cliTrapPort, 0) << listener->All();
+    SimFleet trapping(1, 0x7F000C01, NetAddress { kLoopback, static_cast<uint16_t>(cliTrapPort) });
     // The simulated device also announces its line state by a trap every 20 s, at a phase of its own,
     // so the listener takes two traps and the test sends its own twice: one of the two printed is ours.
-    std::thread listener([&] { Shell(cli + " trap -n 2 -p " + std::to_string(cliTrapPort) + " > " + file, &out); });
-    bool sent = false;
-    for (int i = 0; i < 100 && !sent; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::ifstream check(file);
-        // the listener is up once its port is taken
-        UdpSocket probe;
-        probe.Open();
-        if (!probe.Bind(kLoopback, cliTrapPort))
-            sent = trapping.server.SendTrap(0x7F000C01, 1, { "1.3.6.1.2.1.1.5.0" }) == 1
-                && trapping.server.SendTrap(0x7F000C01, 1, { "1.3.6.1.2.1.1.5.0" }) == 1;
-    }
-    listener.join();
-    std::ifstream in(file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(file);
-    EXPECT_NE(text.find("trap from 127.0.12.1: enterprise 1.3.6.1.4.1.58127.1.1, agent 127.0.12.1, generic 6, "
-                        "specific 1"),
+    ASSERT_EQ(trapping.server.SendTrap(0x7F000C01, 1, { "1.3.6.1.2.1.1.5.0" }), 1);
+    ASSERT_EQ(trapping.server.SendTrap(0x7F000C01, 1, { "1.3.6.1.2.1.1.5.0" }), 1);
+    EXPECT_TRUE(listener->WaitFor("  1.3.6.1.2.1.1.5.0 = string: sim-1", 60000)) << listener->All();
+    EXPECT_NE(listener->All().find("trap from 127.0.12.1: enterprise 1.3.6.1.4.1.58127.1.1, agent 127.0.12.1, "
+                                   "generic 6, specific 1"),
         std::string::npos)
-        << text;
-    EXPECT_NE(text.find("  1.3.6.1.2.1.1.5.0 = string: sim-1"), std::string::npos) << text;
+        << listener->All();
 
     // net-snmp's snmptrap: an octet string holding NUL and line-feed bytes is printed whole in hex on its
     // own line, a negative integer signed.
     if (HaveProgram("/usr/bin/snmptrap")) {
-        uint16_t port = FreePort();
-        std::thread trapListener(
-            [&] { Shell(cli + " trap -n 1 -p " + std::to_string(port) + " > " + file + " 2>/dev/null", &out); });
-        bool up = false;
-        for (int i = 0; i < 200 && !up; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            UdpSocket probe;
-            probe.Open();
-            up = !probe.Bind(kLoopback, port);
-        }
+        int port = 0;
+        auto trapListener = listen(1, &port);
+        ASSERT_GT(port, 0) << trapListener->All();
         std::string trapOut;
         EXPECT_EQ(Shell("snmptrap -v 1 -c public 127.0.0.1:" + std::to_string(port)
                           + " 1.3.6.1.4.1.58127.1.1 127.0.0.1 6 1 '' 1.3.6.1.4.1.58127.9.1.0 x 41004243440A45"
@@ -479,13 +451,10 @@ TEST(SimAgentWithEngine, TrapsAndTheCommandLine)
                       &trapOut),
             0)
             << trapOut;
-        trapListener.join();
-        std::ifstream again(file);
-        std::string printed((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
-        std::filesystem::remove(file);
-        EXPECT_NE(printed.find("  1.3.6.1.4.1.58127.9.1.0 = hex: 41 00 42 43 44 0A 45\n"), std::string::npos)
-            << printed;
-        EXPECT_NE(printed.find("  1.3.6.1.4.1.58127.9.2.0 = integer: -5\n"), std::string::npos) << printed;
+        EXPECT_TRUE(trapListener->WaitFor("  1.3.6.1.4.1.58127.9.2.0 = integer: -5", 60000)) << trapListener->All();
+        EXPECT_NE(
+            trapListener->All().find("  1.3.6.1.4.1.58127.9.1.0 = hex: 41 00 42 43 44 0A 45\n"), std::string::npos)
+            << trapListener->All();
     }
 }
 
@@ -626,38 +595,12 @@ TEST(MorvaksimSnmp, DevicesAnswerAndSendTraps)
     if (!HaveProgram(sim.c_str()) || !HaveProgram(cli.c_str()))
         GTEST_SKIP() << "morvaksim or talvine-cli is not built";
     uint16_t snmpPort = FreePort(0x7F001E01), tftpPort = FreePort(0x7F001E01), trapPort = FreePort();
-    std::string log = (std::filesystem::temp_directory_path() / ("morvaksim-" + std::to_string(getpid()))).string();
-    std::vector<std::string> argv = { sim, "--port", std::to_string(tftpPort), "--count", "2", "--snmp-port",
-        std::to_string(snmpPort), "--trap", "127.0.0.1:" + std::to_string(trapPort), "127.0.30.1" };
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, sim.c_str(), &actions, nullptr, args.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    struct Stop {
-        pid_t pid;
-        std::string log;
-        ~Stop()
-        {
-            kill(pid, SIGTERM);
-            int status;
-            waitpid(pid, &status, 0);
-            std::filesystem::remove(log);
-        }
-    } stop { pid, log };
+    testing_child::Morvaksim device({ "--port", std::to_string(tftpPort), "--count", "2", "--snmp-port",
+        std::to_string(snmpPort), "--trap", "127.0.0.1:" + std::to_string(trapPort), "127.0.30.1" });
+    ASSERT_TRUE(device.Ready()) << device.All();
     std::string host = " -p " + std::to_string(snmpPort) + " 127.0.30.2 ";
     std::string out;
-    int rc = 1;
-    for (int i = 0; i < 50 && rc != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        rc = Shell(cli + " snmp get -t 1" + host + "1.3.6.1.2.1.1.1.0 1.3.6.1.4.1.58127.2.1.0", &out);
-    }
-    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(Shell(cli + " snmp get -t 5" + host + "1.3.6.1.2.1.1.1.0 1.3.6.1.4.1.58127.2.1.0", &out), 0) << out;
     EXPECT_EQ(out, "1.3.6.1.2.1.1.1.0 = string: Zevra Morvak 1100\n1.3.6.1.4.1.58127.2.1.0 = string: Morvak 1100\n");
     EXPECT_EQ(Shell(cli + " snmp walk" + host + "1.3.6.1.2.1.2.2.1.2", &out), 0);
     EXPECT_EQ(out, "1.3.6.1.2.1.2.2.1.2.1 = string: LAN\n1.3.6.1.2.1.2.2.1.2.2 = string: WAN\n");

@@ -7,6 +7,7 @@
 #include "config/device/firmware.h"
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
+#include "tests/integration/child_process.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,36 +21,9 @@
 namespace {
 namespace fs = std::filesystem;
 
-// A child process killed when the test ends.
-struct Child {
-    pid_t pid = -1;
-    explicit Child(std::vector<std::string> argv, const std::string& out = "/dev/null")
-    {
-        pid = fork();
-        if (pid == 0) {
-            FILE* f = std::freopen(out.c_str(), "w", stdout);
-            (void)f;
-            std::vector<char*> args;
-            for (auto& a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-uint16_t Port(int k)
-{
-    return static_cast<uint16_t>(30000 + (getpid() * 7 + k) % 20000);
-}
+using testing_child::Bin;
+using testing_child::Child;
+using testing_child::FreePort;
 
 std::string Dir(const char* name)
 {
@@ -58,12 +32,6 @@ std::string Dir(const char* name)
     fs::create_directories(p);
     fs::permissions(p, fs::perms::all);
     return p.string();
-}
-
-std::string Bin(const char* name)
-{
-    const char* dir = std::getenv("SUITE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
 }
 
 std::string Pattern(size_t n)
@@ -88,20 +56,25 @@ int Shell(const std::string& command, std::string* out = nullptr, bool stdoutOnl
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-// Waits (a bounded number of tries) until the server at `port` hands out `file`: it has bound its port.
+// Waits until in.tftpd at `port` hands out `file` (it names no moment it listens): a bounded number
+// of tries, each a second long at most, with a pause after a refusal (before it has bound its port).
 bool WaitForFile(uint32_t ip, uint16_t port, const char* file)
 {
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 120; ++i) {
         TftpMemoryStream s;
-        if (TftpGet(ip, port, file, s, 200, 512))
+        if (TftpGet(ip, port, file, s, 1000, 512))
             return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
 }
 
-bool WaitForSysinfo(uint32_t ip, uint16_t port)
+// morvaksim with `args`, waited for until it says that its devices listen.
+std::unique_ptr<testing_child::Morvaksim> Sim(const std::vector<std::string>& args)
 {
-    return WaitForFile(ip, port, "sysinfo");
+    auto sim = std::make_unique<testing_child::Morvaksim>(args);
+    EXPECT_TRUE(sim->Ready()) << sim->All();
+    return sim;
 }
 } // namespace
 
@@ -110,7 +83,7 @@ TEST(TftpAgainstTftpdHpa, GetPutBlockSizesAndMissingFile)
     if (!fs::exists("/usr/sbin/in.tftpd"))
         GTEST_SKIP() << "tftpd-hpa is not installed";
     std::string dir = Dir("tftpd");
-    uint16_t port = Port(1);
+    uint16_t port = FreePort();
     FileWriteAtomic(dir + "/small.bin", Pattern(1024));
     FileWriteAtomic(dir + "/big.bin", Pattern(300000));
     std::vector<std::string> argv
@@ -181,10 +154,8 @@ TEST(MorvaksimDuplicates, APutSendsEveryBlockOnce)
     // The simulator sends every second datagram twice: every other ACK arrives twice. Each block still
     // goes out once (answering a duplicate ACK with DATA would double every later block).
     std::string dir = Dir("duplicates");
-    uint16_t port = Port(4);
-    Child sim({ Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port), "--duplicate-every", "2",
-        "127.0.45.1" });
-    ASSERT_TRUE(WaitForSysinfo(0x7f002d01, port));
+    uint16_t port = FreePort();
+    auto sim = Sim({ "--dir", dir + "/state", "--port", std::to_string(port), "--duplicate-every", "2", "127.0.45.1" });
     std::vector<uint16_t> opcodes;
     TftpSetEnvironment({ nullptr, [&]() -> std::unique_ptr<TftpLink> {
                             auto link = std::make_unique<CountingLink>(&opcodes);
@@ -210,10 +181,8 @@ TEST(MorvaksimAgainstTftpHpa, ServesTheTftpClient)
     if (!fs::exists("/usr/bin/tftp"))
         GTEST_SKIP() << "tftp-hpa is not installed";
     std::string dir = Dir("simclient");
-    uint16_t port = Port(2);
-    Child sim(
-        { Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port), "--count", "2", "127.0.44.1" });
-    ASSERT_TRUE(WaitForSysinfo(0x7f002c02, port));
+    uint16_t port = FreePort();
+    auto sim = Sim({ "--dir", dir + "/state", "--port", std::to_string(port), "--count", "2", "127.0.44.1" });
     std::string out;
     EXPECT_EQ(
         Shell(StrFormat("tftp -m binary 127.0.44.2 %u -c get sysinfo %s/sysinfo.txt", port, dir.c_str()), &out), 0)
@@ -233,10 +202,9 @@ TEST(MorvaksimAgainstTftpHpa, ServesTheTftpClient)
 TEST(QorvexalCliAgainstMorvaksim, CheckReadWriteRestartCheck)
 {
     std::string dir = Dir("cycle");
-    uint16_t port = Port(3);
-    Child sim({ Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port), "--restart-ms", "1500",
-        "--password", "geheim", "127.0.45.1" });
-    ASSERT_TRUE(WaitForSysinfo(0x7f002d01, port));
+    uint16_t port = FreePort();
+    auto sim = Sim({ "--dir", dir + "/state", "--port", std::to_string(port), "--restart-ms", "1500", "--password",
+        "geheim", "127.0.45.1" });
     std::string cli = Bin("qorvexal-cli");
     std::string device = StrFormat("127.0.45.1:%u", port);
     std::string out;

@@ -7,6 +7,7 @@
 #include "config/device/deviceentry.h"
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
+#include "tests/integration/child_process.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -17,50 +18,8 @@
 namespace {
 namespace fs = std::filesystem;
 
-struct Child {
-    pid_t pid = -1;
-    explicit Child(std::vector<std::string> argv)
-    {
-        pid = fork();
-        if (pid == 0) {
-            FILE* f = std::freopen("/dev/null", "w", stdout);
-            (void)f;
-            std::vector<char*> args;
-            for (auto& a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
-    bool Running()
-    {
-        return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
-    }
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-std::string Bin(const char* name)
-{
-    const char* dir = std::getenv("SUITE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-// A port free on `ip` now (the kernel's choice).
-uint16_t FreePort(uint32_t ip)
-{
-    UdpSocket s;
-    if (!s.Open() || !s.Bind(ip, 0))
-        return 0;
-    std::optional<NetAddress> local = s.LocalAddress();
-    return local ? local->port : 0;
-}
+using testing_child::Bin;
+using testing_child::FreePort;
 
 int Shell(const std::string& command, std::string* out, std::string* err)
 {
@@ -75,14 +34,14 @@ int Shell(const std::string& command, std::string* out, std::string* err)
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-// The device's system information, read directly (bounded tries while it starts or restarts).
-bool SysInfo(uint32_t ip, uint16_t port, DeviceEntry* entry, int tries = 50)
+// The device's system information, read directly (the simulator listens; the tries are for a lost
+// datagram).
+bool SysInfo(uint32_t ip, uint16_t port, DeviceEntry* entry)
 {
-    for (int i = 0; i < tries; ++i) {
+    for (int i = 0; i < 3; ++i) {
         TftpMemoryStream s;
-        if (TftpGet(ip, port, "sysinfo", s, 200, 512)) {
+        if (TftpGet(ip, port, "sysinfo", s, 2000, 512))
             return SysInfoParseInto(s.Data(), *entry) == 1;
-        }
     }
     return false;
 }
@@ -98,11 +57,10 @@ protected:
         for (int attempt = 0; attempt < 5 && !sim; ++attempt) {
             port = FreePort(0x7f002e01);
             ASSERT_NE(port, 0);
-            sim = std::make_unique<Child>(
-                std::vector<std::string> { Bin("morvaksim"), "--dir", dir + "/state", "--port", std::to_string(port),
-                    "--count", "2", "--unconfigured", "1", "--restart-ms", "1000", "127.0.46.1" });
-            DeviceEntry e;
-            if (!SysInfo(0x7f002e02, port, &e) || !sim->Running())
+            sim = std::make_unique<testing_child::Morvaksim>(
+                std::vector<std::string> { "--dir", dir + "/state", "--port", std::to_string(port), "--count", "2",
+                    "--unconfigured", "1", "--restart-ms", "1000", "127.0.46.1" });
+            if (!sim->Ready())
                 sim.reset();
         }
         ASSERT_TRUE(sim);
@@ -121,7 +79,7 @@ protected:
 
     std::string dir;
     uint16_t port = 0;
-    std::unique_ptr<Child> sim;
+    std::unique_ptr<testing_child::Morvaksim> sim;
     std::string cli;
 };
 
