@@ -1,11 +1,11 @@
 // The monitor's outside inputs: its command line, the "add:" records another instance sends, and the
 // display window's saved strings. The first byte picks which; what is read back after writing must read
 // the same again.
+#include "fuzz/fuzz_check.h"
 #include "monitor/startup/options.h"
 #include "monitor/startup/rules.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -20,26 +20,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 0: {
         TalvineOptions options = ParseTalvineOptions(text);
         std::vector<uint8_t> records = PackAddRecords(options.adds);
-        if (UnpackAddRecords(records.data(), records.size()) != options.adds)
-            std::abort();
+        Check(UnpackAddRecords(records.data(), records.size()) == options.adds);
         break;
     }
     case 1: {
         std::vector<TalvineAdd> adds = UnpackAddRecords(data, size);
         std::vector<uint8_t> records = PackAddRecords(adds);
-        if (UnpackAddRecords(records.data(), records.size()) != adds)
-            std::abort();
+        Check(UnpackAddRecords(records.data(), records.size()) == adds);
         break;
     }
     case 2:
         if (std::optional<DisplayOptions> o = ParseDisplayOptions(text))
-            if (ParseDisplayOptions(FormatDisplayOptions(*o)) != o)
-                std::abort();
+            Check(ParseDisplayOptions(FormatDisplayOptions(*o)) == o);
         break;
     default: {
         LcdCustomColors colors = ParseLcdColors(text);
-        if (ParseLcdColors(FormatLcdColors(colors)) != colors)
-            std::abort();
+        Check(ParseLcdColors(FormatLcdColors(colors)) == colors);
         break;
     }
     }
