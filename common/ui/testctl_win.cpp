@@ -74,14 +74,16 @@ std::string KindOf(HWND w)
     return "other";
 }
 
-// The controls of a window in tab order; the visible child dialogs (a property sheet's page) are
-// entered, hidden ones are left out.
+// The controls of a window in tab order; the visible child dialogs (a property sheet's page, a file
+// dialog's own part) and a file dialog's folder view (holding the list of files) are entered, hidden
+// ones are left out.
 void Collect(HWND parent, std::vector<HWND>* out)
 {
     for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         if (!IsWindowVisible(c))
             continue;
-        if (ClassOf(c) == "#32770") {
+        std::string cls = ClassOf(c);
+        if (cls == "#32770" || cls == "SHELLDLL_DefView") {
             Collect(c, out);
             continue;
         }
@@ -103,14 +105,24 @@ HWND ActiveWindow()
     return main;
 }
 
-HWND FindControl(HWND top, int id)
+// The control with the id. Where two share it (a file dialog's list of files and its Open button are
+// both 1), `pick` takes the one with entries and the other commands the one without.
+HWND FindControl(HWND top, int id, bool entries)
 {
     std::vector<HWND> controls;
     Collect(top, &controls);
-    for (HWND c : controls)
-        if (IdOf(c) == id)
+    HWND first = nullptr;
+    for (HWND c : controls) {
+        if (IdOf(c) != id)
+            continue;
+        std::string kind = KindOf(c);
+        bool hasEntries = kind == "list" || kind == "combo" || kind == "listview" || kind == "tab";
+        if (hasEntries == entries)
             return c;
-    return nullptr;
+        if (!first)
+            first = c;
+    }
+    return first;
 }
 
 std::vector<std::string> Entries(HWND w, const std::string& kind)
@@ -413,7 +425,7 @@ std::string Run(const TestCtlCommand& c)
         if (!IdAndText(c.rest, &id, &text))
             return TestCtlError("bad control id");
         HWND top = ActiveWindow();
-        HWND control = top ? FindControl(top, id) : nullptr;
+        HWND control = top ? FindControl(top, id, v == "pick") : nullptr;
         if (!control)
             return TestCtlError("no control " + std::to_string(id));
         if (v == "set") {
