@@ -172,6 +172,18 @@ int DeviceCommands::Confirm(const std::string& text, const char* key)
     return 1;
 }
 
+int DeviceCommands::PostJob(uint32_t message)
+{
+    if (waiting_ || !job_.first)
+        return 0;
+    waiting_ = message;
+    if (!PostDeviceJob(message, &job_, 0)) {
+        waiting_ = 0;
+        return 0;
+    }
+    return 1;
+}
+
 int DeviceCommands::Issue(uint32_t commandWord, const std::vector<DeviceEntry*>& selected)
 {
     if (waiting_ || DeviceWorkerBusy())

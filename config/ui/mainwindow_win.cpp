@@ -15,6 +15,7 @@
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
+#include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/resource.h"
 
@@ -171,6 +172,8 @@ void UpdateCommands();
 void RefreshRows();
 void SaveList();
 
+void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job);
+
 class WindowUi : public CommandUi {
 public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
@@ -188,15 +191,20 @@ public:
     int Prepare(uint32_t command, DeviceJob& job) override;
     void Finished(uint32_t message, int32_t result, DeviceJob& job) override
     {
-        (void)message;
-        (void)result;
-        (void)job;
+        // Configure: the sheet after the read job, then the write and release jobs.
+        ConfigureFlow(message, result, job);
         RefreshRows();
         UpdateCommands();
     }
 };
 WindowUi g_ui;
 std::unique_ptr<DeviceCommands> g_commands;
+
+void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
+{
+    if (g_commands)
+        CfgConfigureFlow(g_main, *g_commands, message, result, job);
+}
 
 std::string EntryTitle(const DeviceEntry& e)
 {
@@ -635,6 +643,7 @@ std::vector<CommandState> CommandStates()
     bool folderNotRoot = CurrentFolder()->parent != nullptr;
     bool images = n == 1 && sel[0]->fw_status.image_count > 0;
     return {
+        { CmdConfigure, !busy && n >= 1, false },
         { CmdSaveConfig, !busy && n == 1, false },
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
@@ -1015,6 +1024,10 @@ void OnCommand(UINT id)
             PostOwnSearch(std::move(record), JobSearch, true);
         return;
     }
+    case IDM_FILE_OPENCONFIG:
+        CfgOpenConfigurationCommand(g_main);
+        return;
+    case CmdConfigure:
     case CmdCheck:
     case CmdSaveConfig:
     case CmdRestoreConfig:
