@@ -318,8 +318,12 @@ ShellCommand MonitorCommand(const std::vector<DeviceEntry*>& entries)
     ShellCommand command;
     command.program = Text(CmdStrMonitorProgram);
     for (const DeviceEntry* e : entries)
-        if (e->link == LinkIp)
-            command.arguments += StrFormat("/add:%s:%s ", e->AddressText().c_str(), e->password.c_str());
+        if (e->link == LinkIp) {
+            // A password with a blank would split the option: the whole word is quoted then.
+            std::string option = StrFormat("/add:%s:%s", e->AddressText().c_str(), e->password.c_str());
+            bool blank = option.find_first_of(" \t") != std::string::npos;
+            command.arguments += blank ? "\"" + option + "\" " : option + " ";
+        }
     return command;
 }
 
