@@ -5,6 +5,7 @@
 
 #include "capictl/capi_format.h"
 #include "capictl/capi_records.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,12 +14,6 @@
 #include <vector>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void CheckText(const CapiRecordView& r, uint32_t field)
 {
     std::string_view text = r.Text(field);

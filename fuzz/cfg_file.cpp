@@ -5,6 +5,7 @@
 #include "cfg_text_desc.h"
 #include "common/diag.h"
 #include "common/platform/file.h"
+#include "fuzz/fuzz_check.h"
 #include "fuzz_scratch.h"
 
 #include <cstddef>
@@ -14,12 +15,6 @@
 #include <string>
 
 namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 std::string TempPath(const char* name)
 {

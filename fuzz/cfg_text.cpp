@@ -4,6 +4,7 @@
 #include "common/diag.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/store/cfg_store.h"
+#include "fuzz/fuzz_check.h"
 #include "fuzz_scratch.h"
 
 #include <cstddef>
@@ -12,12 +13,6 @@
 #include <string>
 
 namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // Reads `text` into a fresh description and writes it over the same text.
 std::string Pass(const std::string& text)

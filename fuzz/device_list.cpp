@@ -4,6 +4,7 @@
 #include "common/ini.h"
 #include "common/text.h"
 #include "config/device/devicelist.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,12 +12,6 @@
 #include <string_view>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void CheckFields(DeviceList& list)
 {
     for (DeviceEntry* e : list.All()) {

@@ -2,6 +2,7 @@
 // crashes and reports a position inside the text; every rule read is written and read again to the same
 // normalised rule, with every cell within its capacity and every definition within 64 characters.
 #include "filterplugin/filter_test_util.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,12 +10,6 @@
 #include <string>
 
 namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void Clear(FilterTables& t)
 {

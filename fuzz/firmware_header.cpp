@@ -1,19 +1,12 @@
 // The firmware file header on arbitrary bytes: every text stays within its field, a header rebuilt
 // from what was read reads back the same, and the pattern matcher and the dialog text take any field.
 #include "config/device/firmware.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

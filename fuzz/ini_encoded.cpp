@@ -3,18 +3,11 @@
 // the bytes as they come. After one save the text is stable; lines no call touches keep every byte;
 // the functions see ANSI text and what they write reads back.
 #include "common/ini.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

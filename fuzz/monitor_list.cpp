@@ -2,6 +2,7 @@
 // instance. The first byte chooses: even, list text; odd, records. A list line that reads must write
 // back as it read, and its tree state, read onto an item tree shaped by the input, must encode to a text
 // that reads back to the same expansion and encodes unchanged.
+#include "fuzz/fuzz_check.h"
 #include "monitor/engine/engine.h"
 
 #include <cstddef>
@@ -11,12 +12,6 @@
 #include <string_view>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 struct Tree {
     std::vector<std::unique_ptr<ItemObject>> objects;
     std::vector<std::unique_ptr<EngineItem>> top;

@@ -8,6 +8,7 @@
 //  - the tree: a second update with the same buffer changes nothing; every item has its tooltip.
 #include "capictl/ostrel_task.h"
 #include "capictl/ostrel_tree.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +18,6 @@
 #include <vector>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 std::string_view TakePart(std::string_view* rest)
 {
     size_t nul = rest->find('\0');

@@ -6,6 +6,7 @@
 #include "config/device/console.h"
 #include "config/device/devop.h"
 #include "config/device/tftp.h"
+#include "fuzz/fuzz_check.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -15,12 +16,6 @@
 #include <string>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 // A port that answers the first 0x1A with the input, a few bytes per read, then stays silent.
 class FuzzPort : public SerialPort {
 public:

@@ -1,19 +1,12 @@
 // morvaksim's XMODEM receiver on arbitrary sender bytes and time steps: it stores only whole blocks
 // that passed their checks, answers within the protocol's bytes, and its counters stay consistent.
+#include "fuzz/fuzz_check.h"
 #include "sim/xmodem_rx.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,6 +3,7 @@
 // unchanged, bindings read in place lie within the datagram, and the engine takes any datagram as an
 // answer or a trap without harm. Every decoded binding prints (SnmpBindingText) and its OID is well
 // formed and orders consistently against the others.
+#include "fuzz/fuzz_check.h"
 #include "monitor/snmp/snmp_ber.h"
 #include "monitor/snmp/snmp_engine.h"
 
@@ -13,12 +14,6 @@
 #include <vector>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void CheckSizes(const SnmpMessage& m)
 {
     Check(m.community.size() <= kSnmpMaxText);

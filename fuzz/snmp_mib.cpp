@@ -3,6 +3,7 @@
 // apart. The reader either refuses the text with a located message or gives objects whose values fit
 // their sizes and whose identifiers encode and decode unchanged; the agent answers every request with a
 // message that decodes, or not at all, whatever its time values.
+#include "fuzz/fuzz_check.h"
 #include "monitor/snmp/snmp_ber.h"
 #include "sim/snmp/sim_mib.h"
 #include "sim/snmp/sim_snmp.h"
@@ -12,14 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,6 +3,7 @@
 #include "config/device/sysinfo.h"
 
 #include "config/device/deviceentry.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,12 +26,6 @@ Fields Parse(std::string_view text)
         &f.hw_release, &f.time, &f.fw, &f.flags, &f.feature_word, &f.hw_mask };
     f.valid = SysInfoParse(text, out);
     return f;
-}
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
 }
 
 size_t ListBytes(const std::vector<std::string>& list)

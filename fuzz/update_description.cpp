@@ -4,19 +4,12 @@
 #include "config/device/deviceentry.h"
 #include "config/device/sysinfo.h"
 #include "config/device/update.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

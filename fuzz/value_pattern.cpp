@@ -5,6 +5,7 @@
 #include "config/description/cfg_types.h"
 #include "config/store/display.h"
 #include "config/store/display_pattern.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,12 +13,6 @@
 #include <string>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 // True when no field letter has two runs: a field written twice takes its last value, which an
 // earlier fixed-width run cannot hold.
 bool FieldsOnce(const std::string& pattern)

@@ -3,6 +3,7 @@
 // number that follows the last acknowledged one, a packet goes out at most ten times, and the
 // transfer ends within the script or stays waiting.
 #include "config/device/xmodem.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,12 +11,6 @@
 #include <string>
 
 namespace {
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void CheckStep(const XmodemSender& s, const XmodemSender::Step& step, uint32_t* lastBlock, int* sends)
 {
     if (step.send.empty())

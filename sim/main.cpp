@@ -80,6 +80,8 @@ void PrintHelp()
                 "  --snmp-max BYTES      answers larger than this are refused with tooBig (default 1472)\n"
                 "  --trap HOST:PORT      send enterprise traps (generic 6, specific 1) to the monitor there\n"
                 "  --mib-dir DIR         where the MIB files are (default: snmp/ beside the program)\n"
+                "  --accounting-rows N   each device's accounting table holds N generated rows instead (every\n"
+                "                        type, LANUSER- users, plain and empty ones, counters past 2^20 and 2^30 KB)\n"
                 "\n"
                 "Serial console of the first device (a pseudo-terminal):\n"
                 "  --serial PATH         link the terminal side at PATH (removed at exit); a client opens PATH\n"
@@ -140,7 +142,7 @@ bool Number(CliArgs& args, const char* name, unsigned long long max, uint32_t* o
 // One SNMP agent per device on the fleet's loop, with the MIB of the device's type; it follows the device
 // to a new address after a restart.
 bool StartSnmp(SimFleet& fleet, const SimSnmpDeviceConfig& base, const std::optional<std::string>& mibDir,
-    std::vector<std::unique_ptr<SimSnmpEndpoint>>& agents, std::string* error)
+    std::optional<uint32_t> accountingRows, std::vector<std::unique_ptr<SimSnmpEndpoint>>& agents, std::string* error)
 {
     std::string dir = mibDir.value_or(std::string());
     if (dir.empty()) {
@@ -152,8 +154,12 @@ bool StartSnmp(SimFleet& fleet, const SimSnmpDeviceConfig& base, const std::opti
     for (size_t i = 0; i < fleet.Count(); ++i) {
         SimDevice& device = fleet.Device(i);
         std::shared_ptr<SimMib>& mib = mibs[device.type];
-        if (!mib && !(mib = SimMibLoad(dir + "/" + SimMibFileFor(device.type), error)))
-            return false;
+        if (!mib) {
+            if (!(mib = SimMibLoad(dir + "/" + SimMibFileFor(device.type), error)))
+                return false;
+            if (accountingRows)
+                SimMibGenerateAccounting(*mib, *accountingRows);
+        }
         SimSnmpDeviceConfig config = base;
         config.address = device.address;
         config.name = device.name.empty() ? device.serial : device.name;
@@ -327,6 +333,12 @@ int main(int argc, char** argv)
         snmp.trapTo = NetAddress { *host, static_cast<uint16_t>(*trapPort) };
     }
     std::optional<std::string> mibDir = args.Value("--mib-dir");
+    std::optional<uint32_t> accountingRows;
+    uint32_t rowsGiven = UINT32_MAX;
+    if (!Number(args, "--accounting-rows", 1000000, &rowsGiven))
+        return 2;
+    if (rowsGiven != UINT32_MAX)
+        accountingRows = rowsGiven;
     // The serial console.
     SimConsoleOptions console;
     std::optional<std::string> consolePath = args.Value("--serial");
@@ -399,7 +411,7 @@ int main(int argc, char** argv)
         code = Fail(error, 1);
     } else if (search && !responder.Start(fleet, so, &error)) {
         code = Fail(error, 1);
-    } else if (snmp.port && !StartSnmp(fleet, snmp, mibDir, snmpAgents, &error)) {
+    } else if (snmp.port && !StartSnmp(fleet, snmp, mibDir, accountingRows, snmpAgents, &error)) {
         code = Fail(error, 1);
     } else {
         std::signal(SIGINT, OnSignal);

@@ -855,3 +855,8 @@ uint32_t ItemInstance(const ItemObject& item, const ScriptContext& context)
     uint32_t n = Instance(item, context, ev);
     return ev.aborted ? 0 : n;
 }
+
+std::string ExprDuration(uint32_t seconds)
+{
+    return Duration(seconds);
+}

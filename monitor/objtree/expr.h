@@ -130,6 +130,9 @@ std::string ItemText(const ItemObject& item, uint32_t state, const ScriptContext
 // The instance number of an item (`$i`).
 uint32_t ItemInstance(const ItemObject& item, const ScriptContext& context);
 
+// The duration text of "as duration" (strings 2025-2038 in the language selected).
+std::string ExprDuration(uint32_t seconds);
+
 // Texts made by templates and formats are cut to this (the 256-byte buffers).
 constexpr size_t kExprMaxText = 255;
 // Nested evaluations (terms, instance texts, index templates, map to-values) deeper than this fail.

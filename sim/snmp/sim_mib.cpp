@@ -2,7 +2,10 @@
 
 #include "common/platform/net.h"
 #include "common/text.h"
+#include "monitor/snmp/snmp_ber.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -346,4 +349,38 @@ std::shared_ptr<SimMib> SimMibLoad(const std::string& path, std::string* error)
     size_t slash = path.find_last_of('/');
     std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
     return SimMibParse(content.str(), path, directory, error);
+}
+
+void SimMibGenerateAccounting(SimMib& mib, uint32_t rows)
+{
+    const SimOidKey table { 1, 3, 6, 1, 4, 1, 58127, 3, 1, 1 };
+    for (auto it = mib.objects.lower_bound(table); it != mib.objects.end() && it->first.size() > table.size()
+         && std::equal(table.begin(), table.end(), it->first.begin());)
+        it = mib.objects.erase(it);
+    auto put = [&](uint32_t column, uint32_t row, uint8_t tag, const SnmpValue& value) {
+        SimOidKey key = table;
+        key.push_back(column);
+        key.push_back(row);
+        SimObject o;
+        o.tag = tag;
+        o.value = value;
+        mib.objects[key] = o;
+    };
+    // Received counts: small, just below and at 2^20 KB (the MB step), past 2^30 KB (the GB step).
+    const uint32_t sizes[] = { 0, 1048575, 1048576, (1u << 30) + 1 };
+    for (uint32_t i = 1; i <= rows; ++i) {
+        std::string user = i % 3 == 0 ? "LANUSER-user" + std::to_string(i)
+            : i % 3 == 1              ? "user" + std::to_string(i)
+                                      : std::string();
+        char identifier[16];
+        std::snprintf(identifier, sizeof identifier, i % 2 ? "000000%06X" : "0A%010X", i);
+        put(1, i, kBerOctetString, SnmpValue::String(user));
+        put(2, i, kBerOctetString, SnmpValue::String(identifier));
+        put(3, i, kBerOctetString, SnmpValue::String(i % 4 == 0 ? std::string() : "Site " + std::to_string(i)));
+        put(4, i, kBerInteger, SnmpValue::Integer((i - 1) % 9 + 1));
+        put(5, i, kBerGauge, SnmpValue::Integer(sizes[i % 4] + i));
+        put(6, i, kBerGauge, SnmpValue::Integer(sizes[(i + 1) % 4] + 2 * i));
+        put(8, i, kBerGauge, SnmpValue::Integer(i * 37));
+        put(9, i, kBerInteger, SnmpValue::Integer(i % 50));
+    }
 }

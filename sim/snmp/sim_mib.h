@@ -65,3 +65,9 @@ bool SimOidKeyFromText(const std::string& text, SimOidKey* key);
 SimOidKey SimOidKeyFromOid(const SnmpOid& oid); // empty when the OID is malformed
 SnmpOid SimOidFromKey(const SimOidKey& key);
 std::string SimOidKeyText(const SimOidKey& key);
+
+// The accounting table's generated rows (morvaksim --accounting-rows): replaces the rows of the table
+// 1.3.6.1.4.1.58127.3.1.1 by `rows` fixed ones that cover what a viewer must show: every type (1 to 8
+// and the unknown 9), users with "LANUSER-", plain and empty, identifiers with and without "000000",
+// empty remote sites, counters past 2^20 and 2^30 kilobytes.
+void SimMibGenerateAccounting(SimMib& mib, uint32_t rows);
