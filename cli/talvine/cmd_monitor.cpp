@@ -40,24 +40,6 @@ void SelectLanguage(const std::string& language)
     StrSetLanguage(1033);
 }
 
-std::string ItemLine(EngineItem& item)
-{
-    EngineDevice& d = *item.device;
-    ScriptContext ctx;
-    ctx.item = item.object;
-    ctx.device = d.object.get();
-    ctx.runtime = &d;
-    std::string text = ItemText(*item.object, item.state, ctx);
-    return StrFormat("%s%s state=%u image=%d flags=%u: %s", item.display ? "display " : "", item.Name().c_str(),
-        item.state, item.object->Image(item.state), item.object->Flags(item.state), text.c_str());
-}
-
-std::string DeviceLine(EngineDevice& d)
-{
-    return StrFormat("device %s %s noanswer=%d registered=%d errors=%u connects=%u", d.AddressText().c_str(),
-        d.object->type.c_str(), d.noAnswer.load() ? 1 : 0, d.registered ? 1 : 0, d.errors, d.connects);
-}
-
 class CliFrontEnd : public EngineFrontEnd {
 public:
     bool once = false;
@@ -87,7 +69,7 @@ public:
     {
         if (item.display && !display)
             return;
-        std::string line = ItemLine(item);
+        std::string line = EngineItemLine(item);
         std::string& last = items_[&item];
         if (line == last)
             return;
@@ -104,7 +86,7 @@ public:
     }
     void DeviceChanged(EngineDevice& d) override
     {
-        std::string line = DeviceLine(d);
+        std::string line = EngineDeviceLine(d);
         std::string& last = devices_[&d];
         if (line == last)
             return;
@@ -156,12 +138,8 @@ public:
     // The tree as shown: device lines, their shown items below in tree order, two blanks per level.
     void PrintTree(Engine& engine)
     {
-        for (const auto& d : engine.Devices()) {
-            Print(DeviceLine(*d));
-            PrintItems(d->items, 1);
-            if (display)
-                PrintItems(d->display, 1);
-        }
+        for (const std::string& line : EngineTreeLines(engine, display))
+            Print(line);
     }
 
 private:
@@ -173,15 +151,6 @@ private:
     {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
-    }
-    void PrintItems(const std::vector<std::unique_ptr<EngineItem>>& items, int level)
-    {
-        for (const auto& item : items) {
-            if (!item->shown)
-                continue;
-            Print(std::string(static_cast<size_t>(level) * 2, ' ') + ItemLine(*item));
-            PrintItems(item->children, level + 1);
-        }
     }
 
     std::mutex lock_;

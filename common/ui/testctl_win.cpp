@@ -3,6 +3,7 @@
 #include "common/text.h"
 
 #include <commctrl.h>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -74,14 +75,16 @@ std::string KindOf(HWND w)
     return "other";
 }
 
-// The controls of a window in tab order; the visible child dialogs (a property sheet's page) are
-// entered, hidden ones are left out.
+// The controls of a window in tab order; the visible child dialogs (a property sheet's page, a file
+// dialog's own part) and a file dialog's folder view (holding the list of files) are entered, hidden
+// ones are left out.
 void Collect(HWND parent, std::vector<HWND>* out)
 {
     for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         if (!IsWindowVisible(c))
             continue;
-        if (ClassOf(c) == "#32770") {
+        std::string cls = ClassOf(c);
+        if (cls == "#32770" || cls == "SHELLDLL_DefView") {
             Collect(c, out);
             continue;
         }
@@ -103,14 +106,24 @@ HWND ActiveWindow()
     return main;
 }
 
-HWND FindControl(HWND top, int id)
+// The control with the id. Where two share it (a file dialog's list of files and its Open button are
+// both 1), `pick` takes the one with entries and the other commands the one without.
+HWND FindControl(HWND top, int id, bool entries)
 {
     std::vector<HWND> controls;
     Collect(top, &controls);
-    for (HWND c : controls)
-        if (IdOf(c) == id)
+    HWND first = nullptr;
+    for (HWND c : controls) {
+        if (IdOf(c) != id)
+            continue;
+        std::string kind = KindOf(c);
+        bool hasEntries = kind == "list" || kind == "combo" || kind == "listview" || kind == "tab";
+        if (hasEntries == entries)
             return c;
-    return nullptr;
+        if (!first)
+            first = c;
+    }
+    return first;
 }
 
 std::vector<std::string> Entries(HWND w, const std::string& kind)
@@ -286,6 +299,40 @@ void Notify(HWND control, WORD code)
         GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), code), reinterpret_cast<LPARAM>(control));
 }
 
+// A date-time picker set as a user would: "D.M.YYYY", "hh:mm[:ss]" or both, then the change notice.
+std::string SetPicker(HWND c, const std::string& text)
+{
+    SYSTEMTIME st {};
+    if (SendMessageA(c, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)) != GDT_VALID)
+        GetLocalTime(&st);
+    unsigned a = 0, b = 0, y = 0, h = 0, m = 0, sec = 0;
+    std::string date, time;
+    for (const std::string& part : TestCtlWords(text))
+        (part.find('.') != std::string::npos ? date : time) = part;
+    if (!date.empty()) {
+        if (sscanf(date.c_str(), "%u.%u.%u", &a, &b, &y) != 3)
+            return TestCtlError("bad date " + date);
+        st.wDay = static_cast<WORD>(a);
+        st.wMonth = static_cast<WORD>(b);
+        st.wYear = static_cast<WORD>(y);
+    }
+    if (!time.empty()) {
+        if (sscanf(time.c_str(), "%u:%u:%u", &h, &m, &sec) < 2)
+            return TestCtlError("bad time " + time);
+        st.wHour = static_cast<WORD>(h);
+        st.wMinute = static_cast<WORD>(m);
+        st.wSecond = static_cast<WORD>(sec);
+    }
+    if (!SendMessageA(c, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st)))
+        return TestCtlError("the picker refused " + text);
+    NMDATETIMECHANGE change {};
+    change.nmhdr = { c, static_cast<UINT_PTR>(GetDlgCtrlID(c)), DTN_DATETIMECHANGE };
+    change.dwFlags = GDT_VALID;
+    change.st = st;
+    SendMessageA(GetParent(c), WM_NOTIFY, change.nmhdr.idFrom, reinterpret_cast<LPARAM>(&change));
+    return TestCtlOk();
+}
+
 std::string Pick(HWND c, const std::string& text)
 {
     std::string kind = KindOf(c);
@@ -413,7 +460,7 @@ std::string Run(const TestCtlCommand& c)
         if (!IdAndText(c.rest, &id, &text))
             return TestCtlError("bad control id");
         HWND top = ActiveWindow();
-        HWND control = top ? FindControl(top, id) : nullptr;
+        HWND control = top ? FindControl(top, id, v == "pick") : nullptr;
         if (!control)
             return TestCtlError("no control " + std::to_string(id));
         if (v == "set") {
@@ -422,6 +469,20 @@ std::string Run(const TestCtlCommand& c)
             std::string value;
             for (char ch : text)
                 value += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+            if (Is(ClassOf(control), DATETIMEPICK_CLASSA))
+                return SetPicker(control, text);
+            if (Is(ClassOf(control), WC_IPADDRESSA)) {
+                // The fields as typed, then the change notice the control sends.
+                unsigned a = 0, b = 0, c3 = 0, d = 0;
+                if (text.empty())
+                    SendMessageA(control, IPM_CLEARADDRESS, 0, 0);
+                else if (sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c3, &d) == 4)
+                    SendMessageA(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(MAKEIPADDRESS(a, b, c3, d)));
+                else
+                    return TestCtlError("bad address " + text);
+                Notify(control, EN_CHANGE);
+                return TestCtlOk();
+            }
             SetWindowTextA(control, value.c_str());
             if (kind == "combo")
                 Notify(control, CBN_EDITCHANGE);

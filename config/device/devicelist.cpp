@@ -89,7 +89,11 @@ void CollectEntries(DeviceFolder& folder, const std::function<void(DeviceFolder&
 
 void StoreFolder(const DeviceFolder& folder, IniFile& ini)
 {
-    if (!folder.entries.empty()) {
+    // A folder without entries and sub-folders gets a section of its own ("Count=0"), so that an empty
+    // folder the user made is still there at the next start; the other folders follow from the
+    // sections of their entries or sub-folders.
+    bool emptyLeaf = folder.parent && folder.entries.empty() && folder.folders.empty();
+    if (!folder.entries.empty() || emptyLeaf) {
         std::string path = DeviceList::FolderPath(folder);
         std::string section = path.empty() ? std::string(kListSection) : std::string(kListSection) + "/" + path;
         std::vector<std::pair<std::string, std::string>> values;
@@ -367,6 +371,7 @@ int DeviceListLoad(DeviceList& list, const IniFile& ini)
 
     int loaded = 0;
     for (FoundPart& part : parts) {
+        DeviceFolder* folder = folderAt(part.path); // also a folder without entries
         std::sort(part.entries.begin(), part.entries.end(),
             [](const FoundEntry& a, const FoundEntry& b) { return a.number < b.number; });
         for (const FoundEntry& found : part.entries) {
@@ -379,7 +384,7 @@ int DeviceListLoad(DeviceList& list, const IniFile& ini)
             entry->name = name;
             entry->description = Trim(OneLine(CutTo(found.description.value_or(std::string()), kDescriptionMax)));
             DeviceParseParameters(OneLine(CutTo(found.parameters.value_or(std::string()), kParametersMax)), *entry);
-            list.Add(std::move(entry), folderAt(part.path));
+            list.Add(std::move(entry), folder);
             ++loaded;
         }
     }

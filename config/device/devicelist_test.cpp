@@ -129,6 +129,8 @@ TEST(DeviceList, FoldersAreStoredInTheirSections)
     r->name = "top";
     list.Add(std::move(r));
     list.current_folder = "B/A";
+    list.MakeFolder("B/Empty");
+    list.MakeFolder("C");
 
     IniFile ini;
     ini.Parse("[Options]\r\nSearchAtStartup=0\r\n[DeviceList/"
@@ -140,11 +142,19 @@ TEST(DeviceList, FoldersAreStoredInTheirSections)
     EXPECT_EQ(ini.GetString("Options", "CurrentFolder", "?"), "B/A");
     EXPECT_EQ(ini.GetString("Options", "SearchAtStartup", ""), "0");
     EXPECT_FALSE(ini.HasSection("DeviceList/Old"));
-    EXPECT_FALSE(ini.HasSection("DeviceList/B")); // a folder without entries has no section
+    // A folder whose sub-folders have sections needs none; empty folders keep theirs, in order.
+    EXPECT_FALSE(ini.HasSection("DeviceList/B"));
+    EXPECT_EQ(ini.GetString("DeviceList/B/Empty", "Count", ""), "0");
+    EXPECT_EQ(ini.GetString("DeviceList/C", "Count", ""), "0");
 
     DeviceList back;
     EXPECT_EQ(DeviceListLoad(back, ini), 2);
     ASSERT_NE(back.FindFolder("b/a"), nullptr);
+    ASSERT_EQ(back.FindFolder("B")->folders.size(), 2u);
+    EXPECT_EQ(back.FindFolder("B")->folders[1]->name, "Empty");
+    EXPECT_TRUE(back.FindFolder("B/Empty")->entries.empty());
+    ASSERT_EQ(back.Root().folders.size(), 2u);
+    EXPECT_EQ(back.Root().folders[1]->name, "C");
     EXPECT_EQ(back.FindFolder("B/A")->entries.at(0)->password.str(), "pw");
     EXPECT_EQ(back.current_folder, "B/A");
 }

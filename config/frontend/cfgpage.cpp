@@ -1,5 +1,6 @@
 #include "config/frontend/cfgpage.h"
 
+#include "common/text.h"
 #include "config/description/cfg_types.h"
 #include "config/frontend/valuerules.h"
 
@@ -24,6 +25,7 @@ constexpr int kUnitWidth = 36;
 constexpr int kValueWidth = 30;
 constexpr int kIconSize = 20;
 constexpr int kLogoSize = 20;
+constexpr int kScrollBarWidth = 10;
 
 const char* const kEnglishButtons[] = { "", "&Add...", "&Edit...", "&Delete", "&Copy..." };
 
@@ -257,8 +259,16 @@ public:
             return;
         }
         case CfgCtl::Icon: {
-            Add(item, CfgRole::Decoration, CfgCtl::Icon, 0, left, y_, kIconSize, kIconSize, "");
+            // A number names the icon (1 error, 2 question, 3 warning, 4 information); a text stands beside
+            // the information icon.
             std::string text = CfgDecorationText(item);
+            std::optional<uint32_t> number = ParseUnsignedStrict(text);
+            Add(item, CfgRole::Decoration, CfgCtl::Icon, 0, left, y_, kIconSize, kIconSize, "").index
+                = number ? static_cast<int>(*number) : 4;
+            if (number) {
+                y_ += kIconSize + kRowGap;
+                return;
+            }
             int tw = width - kIconSize - 6;
             int h = CfgWrappedLines(text, tw / kCharWidth) * kLineHeight;
             Add(item, CfgRole::Decoration, CfgCtl::Text, CfgCtlWrapped, left + kIconSize + 6, y_, tw, h, text);
@@ -430,7 +440,27 @@ bool CfgValueEnables(const CfgItem& item, const std::string& value)
     return !value.empty() && value != "0";
 }
 
+namespace {
+CfgPageLayout LayOut(const std::vector<const CfgItem*>& items, const CfgLayoutOptions& options,
+    const std::vector<std::string>& buttonTexts);
+}
+
 CfgPageLayout CfgLayoutItems(const std::vector<const CfgItem*>& items, const CfgLayoutOptions& options,
+    const std::vector<std::string>& buttonTexts)
+{
+    CfgPageLayout layout = LayOut(items, options, buttonTexts);
+    if (!layout.scrolls)
+        return layout;
+    // A page that scrolls loses the scroll bar's width.
+    CfgLayoutOptions narrower = options;
+    narrower.width -= kScrollBarWidth;
+    layout = LayOut(items, narrower, buttonTexts);
+    layout.scrolls = true;
+    return layout;
+}
+
+namespace {
+CfgPageLayout LayOut(const std::vector<const CfgItem*>& items, const CfgLayoutOptions& options,
     const std::vector<std::string>& buttonTexts)
 {
     Layouter l(options, buttonTexts);
@@ -466,3 +496,4 @@ CfgPageLayout CfgLayoutItems(const std::vector<const CfgItem*>& items, const Cfg
     }
     return l.Finish();
 }
+} // namespace

@@ -95,6 +95,7 @@ struct CfgLayoutOptions {
     int height = 190; // the page's visible height; a taller layout scrolls
     int top = 0; // where the first item goes (a wizard page's header above it)
     int margin = 7;
+    int firstId = 3000; // control id of the first control; the others follow in layout order
 };
 
 struct CfgPageLayout {

@@ -177,6 +177,7 @@ TEST_F(PageLayout, FramesHoldTheirItemsAndNothingOverlaps)
     lease->SetText(CfgAttrUnit, "min");
     Add(section, CfgKindGroupEnd, nullptr);
     Add(section, CfgKindSeparator, nullptr);
+    Add(section, CfgKindStaticIcon, nullptr, "3"); // a number: that icon alone
     CfgItem* radio = Add(section, CfgKindSelectionButtons, "mode", "Mode");
     radio->SetList(CfgAttrButtonText, List({ "Off", "Client", "Server" }));
     Add(section, CfgKindOnOff, "dns", "DNS forwarding");
@@ -187,13 +188,23 @@ TEST_F(PageLayout, FramesHoldTheirItemsAndNothingOverlaps)
     std::vector<const CfgLayoutControl*> mains;
     for (const CfgLayoutControl& c : layout.controls) {
         EXPECT_GE(c.x, options.margin);
-        EXPECT_LE(c.x + c.width, options.width - options.margin) << c.text;
+        // A page that scrolls leaves room for the scroll bar.
+        EXPECT_LE(c.x + c.width, options.width - options.margin - 10) << c.text;
         if (c.control == CfgCtl::GroupBox)
             frame = &c;
         if (c.role == CfgRole::Main)
             mains.push_back(&c);
     }
     ASSERT_NE(frame, nullptr);
+    int icons = 0;
+    for (const CfgLayoutControl& c : layout.controls)
+        if (c.control == CfgCtl::Icon) {
+            EXPECT_EQ(c.index, 3);
+            ++icons;
+        }
+    EXPECT_EQ(icons, 1);
+    for (const CfgLayoutControl& c : layout.controls)
+        EXPECT_NE(c.text, "3");
     EXPECT_EQ(frame->text, "Addresses");
     int inFrame = 0;
     for (const CfgLayoutControl& c : layout.controls) {

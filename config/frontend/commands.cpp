@@ -172,6 +172,18 @@ int DeviceCommands::Confirm(const std::string& text, const char* key)
     return 1;
 }
 
+int DeviceCommands::PostJob(uint32_t message)
+{
+    if (waiting_ || !job_.first)
+        return 0;
+    waiting_ = message;
+    if (!PostDeviceJob(message, &job_, 0)) {
+        waiting_ = 0;
+        return 0;
+    }
+    return 1;
+}
+
 int DeviceCommands::Issue(uint32_t commandWord, const std::vector<DeviceEntry*>& selected)
 {
     if (waiting_ || DeviceWorkerBusy())
@@ -306,8 +318,12 @@ ShellCommand MonitorCommand(const std::vector<DeviceEntry*>& entries)
     ShellCommand command;
     command.program = Text(CmdStrMonitorProgram);
     for (const DeviceEntry* e : entries)
-        if (e->link == LinkIp)
-            command.arguments += StrFormat("/add:%s:%s ", e->AddressText().c_str(), e->password.c_str());
+        if (e->link == LinkIp) {
+            // A password with a blank would split the option: the whole word is quoted then.
+            std::string option = StrFormat("/add:%s:%s", e->AddressText().c_str(), e->password.c_str());
+            bool blank = option.find_first_of(" \t") != std::string::npos;
+            command.arguments += blank ? "\"" + option + "\" " : option + " ";
+        }
     return command;
 }
 

@@ -136,6 +136,9 @@ public:
     // A confirmation with its DontAskFor key: 1 when the key is set or the user said Yes (a ticked
     // check box stores 1 under the key).
     int Confirm(const std::string& text, const char* key);
+    // Posts a follow-up job on the entries of the current job (the configuration sheet's write and
+    // release jobs); its result comes back through OnJobNotice. 0 when it could not be posted.
+    int PostJob(uint32_t message);
 
 private:
     int PostOwnJob(uint32_t command);

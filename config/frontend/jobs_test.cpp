@@ -200,6 +200,9 @@ TEST(JobsCommands, ShellCommands)
     ShellCommand monitor = MonitorCommand({ &a, &serial, &b });
     EXPECT_EQ(monitor.program, "talvine.exe");
     EXPECT_EQ(monitor.arguments, "/add:127.0.0.1:pw /add:127.0.0.2:6969: ");
+    // A password with a blank keeps the option one word.
+    a.password = "my pw";
+    EXPECT_EQ(MonitorCommand({ &a }).arguments, "\"/add:127.0.0.1:my pw\" ");
     EXPECT_EQ(BrowserCommand(a).program, "http://127.0.0.1/");
     std::string ini = TempPath("telnet.ini");
     std::remove(ini.c_str());

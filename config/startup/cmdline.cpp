@@ -1,27 +1,8 @@
 #include "config/startup/cmdline.h"
 
-#include "common/language.h"
 #include "common/text.h"
 
 namespace {
-bool IsWhite(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-struct NamedLanguage {
-    const char* option;
-    uint16_t lang;
-};
-const NamedLanguage kLanguages[] = {
-    { "lang:eng", kLangEnglish },
-    { "lang:ger", kLangGerman },
-    { "lang:fre", kLangFrench },
-    { "lang:ita", kLangItalian },
-    { "lang:dut", kLangDutch },
-    { "lang:spa", kLangSpanish },
-};
-
 // The value after a verb's colon when `text` starts with `verb` (ignoring case).
 std::optional<std::string> VerbValue(std::string_view text, std::string_view verb)
 {
@@ -30,41 +11,6 @@ std::optional<std::string> VerbValue(std::string_view text, std::string_view ver
     return StripEnclosingQuotes(text.substr(verb.size()));
 }
 } // namespace
-
-std::vector<std::string> SplitCommandLine(std::string_view line)
-{
-    std::vector<std::string> tokens;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && IsWhite(line[i]))
-            ++i;
-        if (i >= line.size())
-            break;
-        std::string token;
-        bool quoted = false;
-        while (i < line.size() && (quoted || !IsWhite(line[i]))) {
-            if (line[i] == '"')
-                quoted = !quoted;
-            token += line[i++];
-        }
-        tokens.push_back(StripEnclosingQuotes(token));
-    }
-    return tokens;
-}
-
-std::string StripEnclosingQuotes(std::string_view value)
-{
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.substr(1, value.size() - 2);
-    return std::string(value);
-}
-
-std::optional<std::string_view> OptionText(std::string_view token)
-{
-    if (token.empty() || (token[0] != '-' && token[0] != '/'))
-        return std::nullopt;
-    return token.substr(1);
-}
 
 std::vector<std::string> SplitPrintTo(std::string_view value)
 {
@@ -101,19 +47,8 @@ void ParseOptions(std::string_view line, StartupOptions* options)
             std::optional<uint32_t> port = ParseUnsignedStrict(text->substr(8));
             if (port && *port <= 65535)
                 options->testControlPort = static_cast<uint16_t>(*port);
-        } else if (StrStartsWithNoCase(*text, "lang:")) {
-            bool named = false;
-            for (const NamedLanguage& l : kLanguages) {
-                if (StrEqualNoCase(*text, l.option)) {
-                    options->language = l.lang;
-                    named = true;
-                }
-            }
-            // A number with base prefixes; a value without any digit leaves the language as chosen.
-            size_t used = 0;
-            uint32_t number = named ? 0 : ParseUnsigned(text->substr(5), &used);
-            if (!named && used > 0)
-                options->language = static_cast<uint16_t>(number);
+        } else if (std::optional<uint16_t> lang = LanguageOption(*text)) {
+            options->language = *lang;
         }
     }
 }

@@ -1,6 +1,8 @@
 // The command line of the configuration tool: the option pass and the verb pass share one splitting.
 #pragma once
 
+#include "common/cmdline.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -8,13 +10,6 @@
 #include <string_view>
 #include <vector>
 
-// Tokens: separated by white space outside double quotes; a token that begins and ends with a double
-// quote loses both.
-std::vector<std::string> SplitCommandLine(std::string_view line);
-// The text of an option token after its "-" or "/", or none for every other token.
-std::optional<std::string_view> OptionText(std::string_view token);
-// A verb's value without enclosing double quotes.
-std::string StripEnclosingQuotes(std::string_view value);
 // "file,printer,driver,port": split at commas outside double quotes, each part without enclosing quotes.
 std::vector<std::string> SplitPrintTo(std::string_view value);
 

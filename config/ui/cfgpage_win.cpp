@@ -6,6 +6,7 @@
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
 #include "config/store/display_pattern.h"
+#include "config/ui/resource.h"
 
 #include <algorithm>
 #include <commctrl.h>
@@ -24,6 +25,7 @@ struct ItemCtl {
     std::vector<std::pair<HWND, int>> buttons; // table buttons with their CfgTableButton
     bool changed = false;
     bool everyYear = false; // a date shown (and kept) with the wildcard year
+    std::string filled; // the value the control held after filling (a change without notice shows)
 };
 
 std::string WindowText(HWND w)
@@ -226,6 +228,11 @@ LRESULT CALLBACK FilterProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam, 
         RemoveWindowSubclass(w, FilterProc, id);
     return DefSubclassProc(w, message, wParam, lParam);
 }
+HICON IconOf(int number)
+{
+    LPCSTR id = number == 1 ? IDI_HAND : number == 2 ? IDI_QUESTION : number == 3 ? IDI_EXCLAMATION : IDI_ASTERISK;
+    return LoadIconA(nullptr, id);
+}
 } // namespace
 
 struct CfgPageWin::Impl {
@@ -238,6 +245,7 @@ struct CfgPageWin::Impl {
     std::vector<HWND> windows; // by layout index
     HFONT bold = nullptr;
     HICON info = nullptr;
+    HICON logo = nullptr;
     bool filling = false;
     int scroll = 0; // pixels scrolled down
     int pageHeight = 0; // pixels of the whole layout
@@ -273,6 +281,8 @@ struct CfgPageWin::Impl {
             bold = CreateFontIndirectA(&lf);
         }
         info = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_INFORMATION));
+        // The logo of group_logo frames: the program's own icon.
+        logo = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_QORVEXAL));
         HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(page, GWLP_HINSTANCE));
         for (CfgItem* item : list)
             if (!CfgKindIsDecoration(item->kind) && item->kind != CfgKindGroupEnd) {
@@ -289,15 +299,18 @@ struct CfgPageWin::Impl {
             DWORD exStyle = lc.control == CfgCtl::Edit || lc.control == CfgCtl::ListView ? WS_EX_CLIENTEDGE : 0;
             HWND w = CreateWindowExA(exStyle, ClassOf(lc.control), lc.text.c_str(), StyleOf(lc), r.left, r.top,
                 r.right - r.left, r.bottom - r.top, page,
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCfgPageFirstId + k)), instance, nullptr);
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(options.firstId + static_cast<int>(k))), instance,
+                nullptr);
             windows.push_back(w);
             if (!w)
                 continue;
             SendMessageA(w, WM_SETFONT,
                 reinterpret_cast<WPARAM>((lc.flags & CfgCtlBold) && lc.role == CfgRole::Label && bold ? bold : font),
                 0);
-            if (lc.control == CfgCtl::Icon || lc.control == CfgCtl::Logo)
-                SendMessageA(w, STM_SETICON, reinterpret_cast<WPARAM>(info), 0);
+            if (lc.control == CfgCtl::Logo)
+                SendMessageA(w, STM_SETICON, reinterpret_cast<WPARAM>(logo ? logo : info), 0);
+            if (lc.control == CfgCtl::Icon)
+                SendMessageA(w, STM_SETICON, reinterpret_cast<WPARAM>(IconOf(lc.index)), 0);
             ItemCtl* ic = Find(lc.item);
             if (!ic)
                 continue;
@@ -890,8 +903,10 @@ void CfgPageWin::Fill()
 {
     impl_->filling = true;
     for (ItemCtl& c : impl_->items)
-        if (c.main)
+        if (c.main) {
             impl_->FillItem(c);
+            c.filled = impl_->Current(c);
+        }
     impl_->filling = false;
     impl_->changedAny = false;
     UpdateStates();
@@ -904,6 +919,9 @@ void CfgPageWin::UpdateStates()
 
 bool CfgPageWin::Changed() const
 {
+    for (ItemCtl& c : impl_->items)
+        if (c.main && !c.item->IsTable() && c.item->kind != CfgKindReadonlyText && impl_->Current(c) != c.filled)
+            return true;
     return impl_->changedAny;
 }
 
@@ -1022,6 +1040,8 @@ bool CfgPageWin::Take(HWND owner)
             continue;
         // An untouched control of a time period still takes part: its partner may have moved.
         bool period = c.item->kind == CfgKindEntryTime && c.item->Number(CfgAttrLowerBuddy);
+        if (!c.changed && m.Current(c) != c.filled)
+            c.changed = true;
         if (!c.changed && !period)
             continue;
         CfgControlState state = m.State(c);

@@ -21,8 +21,8 @@ struct CfgDescription;
 struct CfgItem;
 struct CfgSection;
 
-// Control ids of a page: the first id plus the control's index in the layout.
-constexpr int kCfgPageFirstId = 3000;
+// Control ids of a page: CfgLayoutOptions::firstId plus the control's index in the layout (a sheet
+// gives each page ids of its own, 200 apart).
 
 // The texts the pages need beyond the description (the sheet passes them in the user's language).
 struct CfgPageTexts {

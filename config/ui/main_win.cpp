@@ -7,6 +7,7 @@
 #include "common/ui/desktop.h"
 #include "common/ui/testctl_win.h"
 #include "config/startup/startup.h"
+#include "config/ui/cfgsheet_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/services.h"
@@ -288,6 +289,11 @@ QorvexalServices& Services()
         QorvexalServices s;
         s.loadDialupLibrary = [] { DialupLoad(); };
         s.unloadDialupLibrary = [] { DialupUnload(); };
+        s.startDescriptionIndex = [](const StartupPaths&) { CfgEnsureDescriptionIndex(); };
+        s.verbs.edit = [](uintptr_t owner, const std::string& file) {
+            Diag("verb edit: %s\n", file.c_str());
+            CfgEditFile(reinterpret_cast<HWND>(owner), file);
+        };
         return s;
     }();
     return services;

@@ -15,6 +15,7 @@
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
+#include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/resource.h"
 
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <commctrl.h>
 #include <memory>
+#include <mutex>
 #include <shellapi.h>
 
 namespace {
@@ -32,6 +34,11 @@ constexpr unsigned kMainPlacementFlags = kPlaceMaximized | kPlaceActivate;
 constexpr UINT kRedrawMessage = WM_APP + 1;
 constexpr UINT kChangedMessage = WM_APP + 2;
 constexpr UINT_PTR kSearchTimer = 1;
+// While a job changes entries, the list is saved at the first change and then at most once per period
+// (a check-all changes every device: a save per change would write the whole list a thousand times),
+// and at once when the job ends.
+constexpr UINT_PTR kSaveTimer = 2;
+constexpr UINT kSavePeriodMs = 1000;
 constexpr int kSplitterWidth = 4;
 
 std::string Text(unsigned id)
@@ -59,6 +66,10 @@ bool g_closing = false;
 bool g_fillingTree = false;
 std::atomic<int> g_pending { 0 }; // notices posted and not yet handled
 std::atomic<bool> g_redrawPosted { false };
+// The entries the worker changed since the last redraw: only their rows are painted again.
+std::mutex g_redrawMutex;
+std::vector<const DeviceEntry*> g_redrawEntries;
+constexpr size_t kRedrawRowsMax = 64; // more changed rows than this: the whole list
 bool g_workerBusy = false; // between the two JobMsgBusy of a job
 bool g_ownJobQueued = false; // a job the window posted itself (start-up check, search) is not done yet
 std::unique_ptr<JobSearchRecord> g_search;
@@ -68,10 +79,58 @@ std::unique_ptr<ConsoleSerialSearch> g_serial;
 std::string g_droppedFile;
 uint32_t g_progressMessage = 0; // the job the progress window shows
 
+// What the window thread spends on the worker's status updates (the handlers of its messages and the
+// list's paints they cause), in performance-counter ticks, and the number of updates the worker made:
+// the test channel's "timing" reads them for the benchmark.
+std::atomic<uint64_t> g_statusUpdates { 0 };
+std::atomic<bool> g_changedPosted { false };
+bool g_listDirty = false; // changed by a job, not saved yet (kSaveTimer runs)
+bool g_saveTimer = false;
+LONGLONG g_statusTicks = 0;
+
+struct StatusTimer {
+    LARGE_INTEGER start;
+    StatusTimer()
+    {
+        QueryPerformanceCounter(&start);
+    }
+    ~StatusTimer()
+    {
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&end);
+        g_statusTicks += end.QuadPart - start.QuadPart;
+    }
+    StatusTimer(const StatusTimer&) = delete;
+    StatusTimer& operator=(const StatusTimer&) = delete;
+};
+
+LRESULT CALLBACK ListTimingProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_PAINT) {
+        StatusTimer timer;
+        return DefSubclassProc(list, message, wParam, lParam);
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
 // The worker's notices as messages of the window: JobMsgBusy sent at the start and end of a job,
 // results and JobMsgEnded posted with their job numbers, and the end of every job posted as
 // JobMsgBusy with wParam 2.
 class WindowJobs : public JobWindow {
+    // The entry's row is painted again at the next redraw; many changes between two redraws make one.
+    static void QueueRedraw(const DeviceEntry& entry)
+    {
+        {
+            std::lock_guard<std::mutex> lock(g_redrawMutex);
+            if (g_redrawEntries.size() <= kRedrawRowsMax)
+                g_redrawEntries.push_back(&entry);
+        }
+        if (g_main && !g_redrawPosted.exchange(true)) {
+            ++g_pending;
+            PostMessageA(g_main, kRedrawMessage, 0, 0);
+        }
+    }
+
 public:
     void OnBusy(int busy) override
     {
@@ -80,18 +139,18 @@ public:
     }
     void Redraw(DeviceEntry& entry) override
     {
-        (void)entry;
-        // Many changes between two paints make one redraw.
-        if (g_main && !g_redrawPosted.exchange(true)) {
-            ++g_pending;
-            PostMessageA(g_main, kRedrawMessage, 0, 0);
-        }
+        ++g_statusUpdates;
+        QueueRedraw(entry);
     }
     void EntryChanged(DeviceEntry& entry) override
     {
-        (void)entry;
-        ++g_pending;
-        PostMessageA(g_main, kChangedMessage, 0, 0);
+        ++g_statusUpdates;
+        QueueRedraw(entry);
+        // Many changes before the window hears of them make one message (and one save).
+        if (g_main && !g_changedPosted.exchange(true)) {
+            ++g_pending;
+            PostMessageA(g_main, kChangedMessage, 0, 0);
+        }
     }
     void JobDone(uint32_t message, int32_t result, DeviceJob* job) override
     {
@@ -113,6 +172,8 @@ void UpdateCommands();
 void RefreshRows();
 void SaveList();
 
+void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job);
+
 class WindowUi : public CommandUi {
 public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
@@ -130,15 +191,20 @@ public:
     int Prepare(uint32_t command, DeviceJob& job) override;
     void Finished(uint32_t message, int32_t result, DeviceJob& job) override
     {
-        (void)message;
-        (void)result;
-        (void)job;
+        // Configure: the sheet after the read job, then the write and release jobs.
+        ConfigureFlow(message, result, job);
         RefreshRows();
         UpdateCommands();
     }
 };
 WindowUi g_ui;
 std::unique_ptr<DeviceCommands> g_commands;
+
+void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
+{
+    if (g_commands)
+        CfgConfigureFlow(g_main, *g_commands, message, result, job);
+}
 
 std::string EntryTitle(const DeviceEntry& e)
 {
@@ -231,6 +297,20 @@ void SaveList()
         Diag("device list: cannot save %s\n", IniPath().c_str());
 }
 
+// The changes a job made since the last save, saved now; with none, the period ends.
+void SaveChangedList()
+{
+    if (g_listDirty) {
+        g_listDirty = false;
+        SaveList();
+        return;
+    }
+    if (g_saveTimer) {
+        KillTimer(g_main, kSaveTimer);
+        g_saveTimer = false;
+    }
+}
+
 // Image list index: link type times three plus the state (0 unknown, 1 "Ok", 2 failed).
 int ImageOf(const DeviceEntry& e)
 {
@@ -286,9 +366,38 @@ void UpdateStatusBar()
         return;
     size_t selected = static_cast<size_t>(ListView_GetSelectedCount(g_list));
     std::string text = MainStatusText(g_rows.size(), selected, g_search ? &g_search->request : nullptr);
-    SendMessageA(g_status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
     std::string busy = AnyJob() ? Text(MainStrBusy) : std::string();
-    SendMessageA(g_status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(busy.c_str()));
+    // Set only when changed: each setting paints the bar again, and status updates come by the thousand.
+    static std::string shownText, shownBusy;
+    static HWND shownOn = nullptr;
+    if (shownOn != g_status || text != shownText)
+        SendMessageA(g_status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (shownOn != g_status || busy != shownBusy)
+        SendMessageA(g_status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(busy.c_str()));
+    shownOn = g_status;
+    shownText = text;
+    shownBusy = busy;
+}
+
+// Paints again the rows of the entries the worker changed (all rows when many changed).
+void RedrawChangedRows()
+{
+    std::vector<const DeviceEntry*> changed;
+    {
+        std::lock_guard<std::mutex> lock(g_redrawMutex);
+        changed.swap(g_redrawEntries);
+    }
+    if (changed.size() > kRedrawRowsMax) {
+        InvalidateRect(g_list, nullptr, FALSE);
+        return;
+    }
+    for (const DeviceEntry* e : changed) {
+        auto it = std::find(g_rows.begin(), g_rows.end(), e);
+        if (it != g_rows.end()) {
+            int row = static_cast<int>(it - g_rows.begin());
+            ListView_RedrawItems(g_list, row, row);
+        }
+    }
 }
 
 void RefreshRows()
@@ -510,6 +619,7 @@ void CreateChildren()
         SendMessageA(g_list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
     }
     DragAcceptFiles(g_list, TRUE);
+    SetWindowSubclass(g_list, ListTimingProc, 1, 0);
     ApplyViewStyle();
     FillTree();
     Layout();
@@ -533,6 +643,7 @@ std::vector<CommandState> CommandStates()
     bool folderNotRoot = CurrentFolder()->parent != nullptr;
     bool images = n == 1 && sel[0]->fw_status.image_count > 0;
     return {
+        { CmdConfigure, !busy && n >= 1, false },
         { CmdSaveConfig, !busy && n == 1, false },
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
@@ -645,9 +756,15 @@ void UpdateProgress()
             }
         }
     }
-    SetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, text.c_str());
+    // Set only when changed (each setting paints the window again).
+    char shown[512] = {};
+    GetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, shown, sizeof shown);
+    if (text != shown)
+        SetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, text.c_str());
     HWND bar = GetDlgItem(g_progress, IDC_PROGRESS_BAR);
-    SendMessageA(bar, PBM_SETPOS, percent < 0 ? 0 : percent, 0);
+    int position = percent < 0 ? 0 : percent;
+    if (SendMessageA(bar, PBM_GETPOS, 0, 0) != position)
+        SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void StartShell(const std::string& program, const std::string& arguments)
@@ -815,6 +932,7 @@ void NewFolder()
             return StrEqualNoCase(p, parentPath);
         }))
         g_view.expanded.push_back(parentPath);
+    SaveList(); // kept also when the user leaves the name as offered
     FillTree();
     HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
     SetFocus(g_tree);
@@ -906,6 +1024,10 @@ void OnCommand(UINT id)
             PostOwnSearch(std::move(record), JobSearch, true);
         return;
     }
+    case IDM_FILE_OPENCONFIG:
+        CfgOpenConfigurationCommand(g_main);
+        return;
+    case CmdConfigure:
     case CmdCheck:
     case CmdSaveConfig:
     case CmdRestoreConfig:
@@ -1020,6 +1142,8 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
         // As the command layer hears it: the number of the job that ended.
         if (g_commands)
             g_commands->OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(job), nullptr });
+        if (g_listDirty)
+            SaveChangedList();
         if (!AnyJob())
             HideProgress();
         RefreshRows();
@@ -1293,20 +1417,31 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == kSearchTimer) {
             UpdateStatusBar();
             UpdateProgress();
+        } else if (wParam == kSaveTimer) {
+            SaveChangedList();
         }
         return 0;
-    case kRedrawMessage:
+    case kRedrawMessage: {
+        StatusTimer timer;
         --g_pending;
         g_redrawPosted = false;
-        InvalidateRect(g_list, nullptr, FALSE);
+        RedrawChangedRows();
         UpdateProgress();
         UpdateStatusBar();
         return 0;
-    case kChangedMessage:
+    }
+    case kChangedMessage: {
+        StatusTimer timer;
         --g_pending;
-        SaveList();
-        InvalidateRect(g_list, nullptr, FALSE);
+        g_changedPosted = false;
+        if (g_saveTimer) {
+            g_listDirty = true;
+        } else {
+            SaveList();
+            g_saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
+        }
         return 0;
+    }
     case WM_LBUTTONDOWN: {
         int x = static_cast<short>(LOWORD(lParam));
         if (x >= g_splitX && x < g_splitX + kSplitterWidth) {
@@ -1366,6 +1501,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         KillTimer(window, kSearchTimer);
+        KillTimer(window, kSaveTimer);
         HideProgress();
         SaveViewSettings();
         SaveList();
@@ -1479,7 +1615,7 @@ bool MainWindowTranslate(MSG* msg)
 
 bool MainWindowIdle()
 {
-    return !AnyJob() && g_pending.load() == 0 && !g_search;
+    return !AnyJob() && g_pending.load() == 0 && !g_search && !g_listDirty;
 }
 
 std::string MainWindowTestCommand(const TestCtlCommand& c)
@@ -1509,6 +1645,50 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
             MoveSelectionTo(folder); // what dropping the selection onto the folder does
         UpdateCommands();
         return TestCtlOk();
+    }
+    if (c.verb == "timing") {
+        // "timing" reports, "timing reset" starts counting again.
+        if (c.rest == "reset") {
+            g_statusUpdates = 0;
+            g_statusTicks = 0;
+            return TestCtlOk();
+        }
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return TestCtlOkLines({ StrFormat("updates %llu", static_cast<unsigned long long>(g_statusUpdates.load())),
+            StrFormat("window_us %lld", static_cast<long long>(g_statusTicks * 1000000 / frequency.QuadPart)) });
+    }
+    if (c.verb == "locate") {
+        // Where a pointer aims at a device's row ("row NAME") or a folder of the tree ("folder PATH"):
+        // the screen position of the centre of its label, for input with the real mouse.
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        if (words.size() != 2)
+            return TestCtlError("locate row NAME or locate folder PATH");
+        RECT r {};
+        HWND owner = nullptr;
+        if (words[0] == "row") {
+            auto it
+                = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
+            if (it == g_rows.end())
+                return TestCtlError("no device " + words[1]);
+            int row = static_cast<int>(it - g_rows.begin());
+            ListView_EnsureVisible(g_list, row, FALSE);
+            ListView_GetItemRect(g_list, row, &r, LVIR_LABEL);
+            owner = g_list;
+        } else if (words[0] == "folder") {
+            DeviceFolder* folder = g_devices.FindFolder(words[1] == "/" ? std::string() : words[1]);
+            HTREEITEM item = folder ? FindTreeItem(TreeView_GetRoot(g_tree), folder) : nullptr;
+            if (!item)
+                return TestCtlError("no folder " + words[1]);
+            TreeView_EnsureVisible(g_tree, item);
+            TreeView_GetItemRect(g_tree, item, &r, TRUE);
+            owner = g_tree;
+        } else {
+            return TestCtlError("locate row NAME or locate folder PATH");
+        }
+        POINT centre { (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
+        ClientToScreen(owner, &centre);
+        return TestCtlOkLines({ StrFormat("%ld %ld", centre.x, centre.y) });
     }
     if (c.verb == "select") {
         std::vector<std::string> names = TestCtlWords(c.rest);

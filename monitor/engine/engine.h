@@ -301,3 +301,12 @@ void EngineTreeStateDecode(std::string_view text, const std::vector<std::unique_
 // `add:` records of another instance: (address, community) pairs; parsing stops at a record shorter than
 // 12 bytes or running past the end.
 std::vector<std::pair<uint32_t, std::string>> EngineParseAddRecords(const uint8_t* data, size_t size);
+
+// The text lines of the shown tree, as talvine-cli monitor prints them and the monitor's test channel
+// answers `tree`: "device ADDRESS TYPE noanswer=.. registered=.. errors=.. connects=..", and per shown item
+// "[display ]REF state=.. image=.. flags=..: TEXT".
+std::string EngineItemLine(EngineItem& item);
+std::string EngineDeviceLine(EngineDevice& device);
+// Each device line with its shown items below in tree order, two blanks per level (display items too when
+// `display`).
+std::vector<std::string> EngineTreeLines(const Engine& engine, bool display);

@@ -2,6 +2,7 @@
 #include "common/scramble.h"
 #include "common/text.h"
 #include "monitor/engine/engine.h"
+#include "monitor/objtree/expr.h"
 
 #include <cstring>
 
@@ -159,6 +160,48 @@ std::vector<std::pair<uint32_t, std::string>> EngineParseAddRecords(const uint8_
         size_t textLength = strnlen(text, textMax);
         out.emplace_back(address, std::string(text, std::min<size_t>(textLength, 255)));
         pos += length;
+    }
+    return out;
+}
+
+std::string EngineItemLine(EngineItem& item)
+{
+    EngineDevice& d = *item.device;
+    ScriptContext ctx;
+    ctx.item = item.object;
+    ctx.device = d.object.get();
+    ctx.runtime = &d;
+    std::string text = ItemText(*item.object, item.state, ctx);
+    return StrFormat("%s%s state=%u image=%d flags=%u: %s", item.display ? "display " : "", item.Name().c_str(),
+        item.state, item.object->Image(item.state), item.object->Flags(item.state), text.c_str());
+}
+
+std::string EngineDeviceLine(EngineDevice& d)
+{
+    return StrFormat("device %s %s noanswer=%d registered=%d errors=%u connects=%u", d.AddressText().c_str(),
+        d.object->type.c_str(), d.noAnswer.load() ? 1 : 0, d.registered ? 1 : 0, d.errors, d.connects);
+}
+
+namespace {
+void TreeItemLines(const std::vector<std::unique_ptr<EngineItem>>& items, int level, std::vector<std::string>& out)
+{
+    for (const auto& item : items) {
+        if (!item->shown)
+            continue;
+        out.push_back(std::string(static_cast<size_t>(level) * 2, ' ') + EngineItemLine(*item));
+        TreeItemLines(item->children, level + 1, out);
+    }
+}
+} // namespace
+
+std::vector<std::string> EngineTreeLines(const Engine& engine, bool display)
+{
+    std::vector<std::string> out;
+    for (const auto& d : engine.Devices()) {
+        out.push_back(EngineDeviceLine(*d));
+        TreeItemLines(d->items, 1, out);
+        if (display)
+            TreeItemLines(d->display, 1, out);
     }
     return out;
 }

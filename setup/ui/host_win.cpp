@@ -30,6 +30,78 @@ std::string Parent(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// A folder the removal may take away: any below a drive's root (a drive letter's or a share's).
+bool IsRemovableFolder(const std::string& folder)
+{
+    size_t root = 0;
+    if (folder.size() >= 2 && folder[1] == ':') {
+        root = 3;
+    } else if (folder.starts_with("\\\\")) {
+        size_t server = folder.find('\\', 2);
+        size_t share = server == std::string::npos ? std::string::npos : folder.find('\\', server + 1);
+        if (share == std::string::npos) {
+            return false;
+        }
+        root = share + 1;
+    } else {
+        return false;
+    }
+    return folder.size() > root;
+}
+
+// True when the folder holds exactly one entry besides "." and "..".
+bool HoldsOnlyOneEntry(const std::string& folder)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    int entries = 0;
+    do {
+        if (lstrcmpA(data.cFileName, ".") != 0 && lstrcmpA(data.cFileName, "..") != 0) {
+            ++entries;
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return entries == 1;
+}
+
+std::string FileName(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void MakeFolders(const std::string& folder)
+{
+    if (folder.empty() || GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    MakeFolders(Parent(folder));
+    CreateDirectoryA(folder.c_str(), nullptr);
+}
+
+// A cabinet whose source and target names agree is the product's own archive, not a compressed
+// form of one file: copied byte for byte instead of being unpacked by the queue.
+bool CopyCabinetAsItIs(const FILEPATHS_A& paths)
+{
+    if (paths.Source == nullptr || paths.Target == nullptr) {
+        return false;
+    }
+    std::string source = paths.Source;
+    std::string target = paths.Target;
+    if (!StrEndsWithNoCase(target, ".cab") || !StrEqualNoCase(FileName(source), FileName(target))) {
+        return false;
+    }
+    MakeFolders(Parent(target));
+    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+        Diag("setup: %s cannot be copied: %s\n", target.c_str(), SetupSystemMessage(GetLastError()).c_str());
+        return false; // the queue tries it itself and reports the failure
+    }
+    return true;
+}
+
 class Scm {
 public:
     Scm()
@@ -67,6 +139,41 @@ bool WaitForState(SC_HANDLE service, DWORD wanted)
         Sleep(kServicePollMs);
     }
     return false;
+}
+
+// The files the session manager deletes at the next restart (targetless entries of its list).
+std::vector<std::string> PendingDeletes()
+{
+    std::vector<std::string> files;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(
+            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE, &key)
+        != ERROR_SUCCESS) {
+        return files;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    const char* name = "PendingFileRenameOperations";
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
+        && size > 0) {
+        std::string data(size, '\0');
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size);
+        std::vector<std::string> items;
+        for (size_t pos = 0; pos < data.size();) {
+            size_t nul = data.find('\0', pos);
+            nul = nul == std::string::npos ? data.size() : nul;
+            items.push_back(data.substr(pos, nul - pos));
+            pos = nul + 1;
+        }
+        for (size_t i = 0; i + 1 < items.size(); i += 2) {
+            if (items[i + 1].empty()) {
+                files.push_back(items[i].starts_with("\\??\\") ? items[i].substr(4) : items[i]);
+            }
+        }
+    }
+    RegCloseKey(key);
+    return files;
 }
 
 // A file copied now must not be deleted by a restart that an earlier removal asked for (the removal
@@ -228,6 +335,10 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     case SPFILENOTIFY_DELETEERROR: {
         // Only a file that cannot be deleted now is deleted at the next restart; its folder after it.
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
+        if (paths != nullptr
+            && (paths->Win32Error == ERROR_FILE_NOT_FOUND || paths->Win32Error == ERROR_PATH_NOT_FOUND)) {
+            return FILEOP_SKIP; // already gone: nothing to delete at a restart
+        }
         if (paths != nullptr && paths->Target != nullptr) {
             std::string target = paths->Target;
             Diag("setup: %s is in use (error %u); it is deleted at the next restart\n", target.c_str(),
@@ -248,7 +359,16 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     case SPFILENOTIFY_STARTCOPY: {
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
         if (nt_ && paths != nullptr && paths->Target != nullptr) {
-            CancelDeleteAtRestart(paths->Target);
+            // The list is read once per queue; the registry only when this file is on it.
+            for (const std::string& pending : pendingDeletes_) {
+                if (StrEqualNoCase(pending, paths->Target)) {
+                    CancelDeleteAtRestart(paths->Target);
+                    break;
+                }
+            }
+        }
+        if (paths != nullptr && CopyCabinetAsItIs(*paths)) {
+            return FILEOP_SKIP;
         }
         break;
     }
@@ -273,7 +393,9 @@ bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
     HWND owner = quiet_ ? static_cast<HWND>(INVALID_HANDLE_VALUE) : GetParent(progress_);
     defaultContext_
         = SetupInitDefaultQueueCallbackEx(owner, quiet_ ? nullptr : progress_, kMsgQueueProgress, 0, nullptr);
+    pendingDeletes_ = nt_ ? PendingDeletes() : std::vector<std::string>();
     BOOL ok = SetupCommitFileQueueA(owner, queue_, QueueCallback, this);
+    pendingDeletes_.clear();
     DWORD commitError = ok ? NO_ERROR : GetLastError();
     SetupTermDefaultQueueCallback(defaultContext_);
     defaultContext_ = nullptr;
@@ -281,18 +403,38 @@ bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
     queue_ = INVALID_HANDLE_VALUE;
     // Folders whose files are all gone are removed; a folder that still holds files deleted at the
     // next restart is deleted then too (after them: registered later).
+    // The folders above them that held nothing else go as well (a product whose files all lie in
+    // subfolders leaves no empty shell of folders behind).
     std::vector<std::string> dirs = deletedDirs_;
     dirs.insert(dirs.end(), delayedDirs_.begin(), delayedDirs_.end());
+    std::vector<std::string> registered;
     for (const std::string& dir : dirs) {
-        if (dir.empty() || RemoveDirectoryA(dir.c_str())) {
-            continue;
-        }
         bool pending = false;
         for (const std::string& delayed : delayedDirs_) {
             pending = pending || StrEqualNoCase(delayed, dir);
         }
-        if (pending && nt_) {
-            MoveFileExA(dir.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        for (std::string folder = dir; IsRemovableFolder(folder); folder = Parent(folder)) {
+            if (RemoveDirectoryA(folder.c_str())) {
+                continue;
+            }
+            // Still holding files deleted at the restart (or only the folders registered for it):
+            // deleted then, after what it holds (registered later).
+            bool registeredChild = false;
+            for (const std::string& r : registered) {
+                registeredChild = registeredChild || StrEqualNoCase(Parent(r), folder);
+            }
+            if (!nt_ || !(pending || (registeredChild && HoldsOnlyOneEntry(folder)))) {
+                break;
+            }
+            bool already = false;
+            for (const std::string& r : registered) {
+                already = already || StrEqualNoCase(r, folder);
+            }
+            if (!already) {
+                MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                registered.push_back(folder);
+            }
+            pending = false;
         }
     }
     deletedDirs_.clear();
@@ -327,11 +469,24 @@ bool WinSetupHost::ServiceStop(const std::string& name)
     if (service == nullptr) {
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; // a missing service counts as stopped
     }
-    SERVICE_STATUS status;
-    bool ok = QueryServiceStatus(service, &status) != 0;
-    if (ok && status.dwCurrentState != SERVICE_STOPPED) {
+    SERVICE_STATUS_PROCESS process = {};
+    DWORD size = 0;
+    bool ok = QueryServiceStatusEx(
+                  service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process, &size)
+        != 0;
+    if (ok && process.dwCurrentState != SERVICE_STOPPED) {
+        // A service reports "stopped" before its process has ended, and the process still holds its
+        // program file: the files queued next could not be deleted yet. Its end is waited for too.
+        HANDLE handle = process.dwProcessId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId) : nullptr;
+        SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         ok = WaitForState(service, SERVICE_STOPPED);
+        if (handle != nullptr) {
+            if (ok) {
+                WaitForSingleObject(handle, kServicePollMs * kServicePolls);
+            }
+            CloseHandle(handle);
+        }
     }
     CloseServiceHandle(service);
     if (!ok) {

@@ -68,6 +68,7 @@ private:
     bool restart_ = false; // a file could not be replaced or deleted now
     std::vector<std::string> delayedDirs_; // folders of files deleted at restart
     std::vector<std::string> deletedDirs_; // folders from which files were deleted
+    std::vector<std::string> pendingDeletes_; // files an earlier removal left to the restart (NT)
     void* defaultContext_ = nullptr;
 };
 

@@ -545,7 +545,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
             case IDD_FINISH:
             case IDD_REMOVEFINISH:
                 SetText(page, IDC_TEXT, Str(info->dialog == IDD_FINISH ? 1012 : 1013));
-                SetText(page, IDC_RESTARTNOTE, g.restartNeeded ? Str(1011) : "");
+                SetText(page, IDC_RESTARTNOTE, g.restartNeeded ? Str(info->dialog == IDD_FINISH ? 1011 : 1020) : "");
                 SetButtons(PSWIZB_FINISH);
                 EnableCancel(false);
                 break;

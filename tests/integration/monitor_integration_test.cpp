@@ -2,6 +2,7 @@
 // registration by a set through its rw community, an item updated by a trap from snmptrap) and against
 // morvaksim (the shipped scripts, --once, the device list, removal).
 #include "common/platform/net.h"
+#include "common/testctl.h"
 #include "tests/integration/child_process.h"
 
 #include <chrono>
@@ -172,4 +173,82 @@ TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
     std::ifstream list(dir / "talvine.lst", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "");
+}
+
+TEST(MonitorCliWithMorvaksim, FindListsTheFleetAndAddsIt)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli", sim = Env("SUITE_BIN_DIR") + "/morvaksim";
+    if (access(cli.c_str(), X_OK) != 0 || access(sim.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "talvine-cli or morvaksim is missing";
+    TempDir scratch("monitor-find");
+    const std::filesystem::path& dir = scratch.path;
+    std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir / "talvmorv.dsc");
+    uint32_t host = 0x7F006001; // 127.0.96.1
+    uint16_t snmpPort = FreePort(host), tftpPort = FreePort(host), silentPort = FreePort(host);
+    testing_child::Morvaksim fleet({ "--port", std::to_string(tftpPort), "--type", "Morvak 5000", "--count", "2",
+        "--search", "--snmp-port", std::to_string(snmpPort), "127.0.96.1" });
+    ASSERT_TRUE(fleet.Ready()) << fleet.All();
+
+    // The search reaches the fleet by the loopback broadcast; every device is one line.
+    std::string out;
+    std::string base = cli + " find --dir " + dir.string() + " --no-local --net 127.255.255.255/8 --port "
+        + std::to_string(tftpPort) + " -t 2 ";
+    EXPECT_EQ(Shell(base, &out), 0) << out;
+    EXPECT_NE(out.find("127.0.96.1\tMorvak 5000\tMORVAK-0001\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("127.0.96.2\tMorvak 5000\tMORVAK-0002\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 device(s) found"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "talvine.lst")) << "nothing added without --add";
+
+    // Agents that do not answer: each device fails with the message of a new device that did not answer.
+    EXPECT_EQ(Shell(base + "--add -p " + std::to_string(silentPort), &out), 1) << out;
+    EXPECT_NE(out.find("talvine-cli: No device responded at IP address 127.0.96.2."), std::string::npos) << out;
+
+    // Added with the agents' port: detected, listed without community.
+    EXPECT_EQ(Shell(base + "--add -p " + std::to_string(snmpPort), &out), 0) << out;
+    std::ifstream list(dir / "talvine.lst", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Morvak 5000;127.0.96.1; ;0;"), std::string::npos) << text;
+    EXPECT_NE(text.find("Morvak 5000;127.0.96.2; ;0;"), std::string::npos) << text;
+
+    EXPECT_EQ(Shell(cli + " find --no-local", &out), 2) << out;
+    EXPECT_EQ(Shell(cli + " find --net 10.0.0.0/33", &out), 2) << out;
+}
+
+// talvine-cli ctl against a channel server in this process: the answers without their framing.
+TEST(MonitorCliCtl, PrintsAnswersWithoutTheirFraming)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli";
+    if (access(cli.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "talvine-cli is missing";
+    std::string last;
+    TestCtlServer server;
+    uint16_t port = server.Start(
+        0,
+        [&](const TestCtlCommand& c) {
+            last = c.verb + "|" + c.rest;
+            if (c.verb == "tray")
+                return std::string("ok shown=1 image=2\n");
+            if (c.verb == "tree")
+                return TestCtlOkLines({ "device 127.0.0.1 Morvak 5000", ".", "  Line\\nstate=1" });
+            if (c.verb == "exit")
+                return TestCtlOk();
+            return TestCtlError("unknown command: " + c.verb);
+        },
+        [] { return true; });
+    ASSERT_NE(port, 0);
+    std::string out, p = " --port " + std::to_string(port) + " ";
+    EXPECT_EQ(Shell(cli + " ctl" + p + "tray", &out), 0);
+    EXPECT_EQ(out, "shown=1 image=2\n");
+    EXPECT_EQ(Shell(cli + " ctl" + p + "tree", &out), 0);
+    EXPECT_EQ(out, "device 127.0.0.1 Morvak 5000\n.\n  Line\nstate=1\n");
+    EXPECT_EQ(Shell(cli + " ctl" + p + "exit", &out), 0);
+    EXPECT_EQ(out, "");
+    // Arguments with blanks are quoted for the channel.
+    EXPECT_EQ(Shell(cli + " ctl" + p + "press \"Yes please\" now", &out), 1);
+    EXPECT_EQ(last, "press|\"Yes please\" now");
+    EXPECT_EQ(out, "talvine-cli: unknown command: press\n");
+    server.Stop();
+    // Nobody listening.
+    EXPECT_EQ(Shell(cli + " ctl" + p + "tray", &out), 2) << out;
+    EXPECT_EQ(Shell(cli + " ctl tray", &out), 2) << out;
 }

@@ -20,7 +20,7 @@ ctl() {
   # not leave lines behind for the next command.
   local answer=
   case $1 in
-    windows|controls|list)
+    windows|controls|list|locate|timing)
       while IFS= read -r -t 60 line <&3; do
         [ "$line" = . ] && break
         answer+=$line$'\n'

@@ -5,7 +5,8 @@
 # dialog's keys, the device dialog and its address list, a loopback search and its merge, set date and
 # time, the view styles, a real key press flow (xdotool), and placement and window keys saved.
 # Screenshots of the window and the dialogs (English and German) are kept in the work directory.
-# The program never searches at start-up here (SearchAtStartup=0), and searches only 127.0.0.0/8.
+# The test runs in a private network namespace (with a Wine prefix and server of its own): no search
+# can reach the machine's network, and the loopback network is the test's alone.
 #   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory> <stand-in program>
 # Exits 77 (skipped) without a display or without the native simulator.
 wine_run=$1
@@ -14,6 +15,8 @@ sim=$3
 work=$4
 standin=$5
 . "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/windows_netns.sh"
+netns_enter "$wine_run" "$@"
 . "$(dirname "$0")/testctl.sh"
 . "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
@@ -22,13 +25,16 @@ eval "$(grep '^export ' "$wine_run")"
 # The launcher wine-run uses for a 64-bit program.
 wine=wine
 [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
+netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
 
 sim_pid=
+sim2_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
+  netns_stop
 }
 trap cleanup EXIT
 
@@ -52,7 +58,7 @@ cp "$standin" "$app/talvine.exe"
 mkdir -p "$app/Firmware"
 "$sim" make-upx "Morvak_1100[_Plus;]" 9.90 31122099 "$app/Firmware/new.upx" >/dev/null || fail "make-upx"
 ini=$app/qorvexal.ini
-printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" \
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "UPXPath=$(winepath -w "$app/Firmware")" \
   "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=Head office" "1_Parameters=0;;IP;$base:$port;2;" \
   "2_Name=silent" "2_Description=" "2_Parameters=0;;IP;$silent:$port;1;" \
   "[devicelist/Customers/Branch]" "Count=1" "1_Name=branch1" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
@@ -161,6 +167,45 @@ ctl controls | grep -q "No new devices found during search." || fail "no 'no new
 ctl press 1
 grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 
+# Two devices in shipping state answer with one address: the conflict box with the devices in its
+# details; neither joins the list. They answer on the search's port, which one fleet holds at a time:
+# the first fleet makes way for them meanwhile.
+base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+sim_pid=
+"$sim" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
+sim2_pid=$!
+for _ in $(seq 1 50); do
+  grep -q "device(s) from" "$work/sim2.log" && break
+  sleep 0.1
+done
+grep -q "device(s) from" "$work/sim2.log" || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+ctl menu "Device|Find devices" && ctl_wait_title "Find Devices" || fail "search dialog again"
+ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
+  && ctl press 1 || fail "second search"
+ctl idle
+ctl_wait_title Warning || fail "no conflict box"
+ctl controls | grep -q "Several devices with the same IP address were found" || fail "conflict text: $(ctl controls)"
+ctl controls | grep -q $'^3174\t' && fail "details shown before >>"
+ctl press 3173 || fail "press >>"
+details=$(ctl controls | awk -F '\t' '$1 == 3174 { print $5 }')
+[ "$(printf '%s' "$details" | grep -o "IP address: $base2\\\\n" | wc -l)" = 2 ] \
+  || fail "conflict details: $details"
+printf '%s' "$details" | grep -q 'MAC address:' || fail "no MAC address in the details: $details"
+shot conflict
+ctl press 1
+ctl idle
+ctl list | grep -q "$base2" && fail "a conflicting device joined the list: $(ctl list)"
+kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
+sim2_pid=
+"$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 50); do
+  grep -q "device(s) from" "$work/sim.log" && break
+  sleep 0.1
+done
+grep -q "device(s) from" "$work/sim.log" || fail "first fleet did not start again: $(cat "$work/sim.log")"
+
 # Set date and time on the device.
 ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"
 ctl_wait_title "Set Date/Time" || fail "no date and time dialog"
@@ -175,6 +220,15 @@ ctl_wait_title Warning || fail "no upload warning"
 ctl controls | grep -q "Uploading new firmware will force the device to reboot" || fail "upload warning text"
 ctl press 6
 ctl_wait_title "Select Firmware for MORVAK-0001" || fail "no firmware file dialog"
+# It opens in the firmware folder (UPXPath); the file picked in the list shows its header's text below.
+files=$(ctl controls)
+view=$(printf '%s\n' "$files" | awk -F '\t' '$3 == "listview" { print $1; exit }')
+name=$(printf '%s\n' "$files" | grep -m 1 -o $'^\tnew[^\t]*' | tr -d '\t')
+[ -n "$view" ] && [ -n "$name" ] || fail "no file list with new.upx: $files"
+ctl pick "$view" "$name" || fail "pick $name"
+header=$(ctl controls | awk -F '\t' '$1 == 3191 { print $5 }')
+printf '%s\n' "$header" | grep -q '9\.90' || fail "firmware header text: '$header'"
+echo "firmware header text: $header"
 ctl set 1148 "$(ctl_text "$(winepath -w "$app/Firmware/new.upx")")" || fail "file name"
 shot firmware-file
 ctl press 1
@@ -184,7 +238,8 @@ ctl controls | grep -q "running in test mode" || fail "test-mode question text: 
 ctl press 7
 ctl idle
 row MORVAK-0001 | grep -q $'\tOk\t.*\t9.90' || fail "firmware after the upload: $(ctl list)"
-grep -q '^UPXPath=' "$ini" || fail "UPXPath not kept"
+grep -qiF "UPXPath=$(winepath -w "$app/Firmware")" "$ini" \
+  || fail "UPXPath not kept: $(grep UPXPath "$ini")"
 
 # "Monitor device" starts the monitor with the device's address.
 ctl select MORVAK-0001 && ctl menu "Device|Monitor device" || fail "Device|Monitor device"
@@ -199,14 +254,23 @@ for v in 40012:icons 40013:small-icons 40014:list 40015:details; do
   ctl command "${v%%:*}" && shot "view-${v#*:}" || fail "view ${v#*:}"
 done
 ctl command 40014
+# A new folder is saved at once, also when it stays empty and keeps the name offered.
+ctl folder / && ctl command 40030 || fail "new folder"
+for _ in $(seq 1 100); do
+  grep -q '^\[DeviceList/New Folder\]' "$ini" && break
+  sleep 0.1
+done
+grep -q '^\[DeviceList/New Folder\]' "$ini" || fail "empty folder not saved: $(cat "$ini")"
 stop_app
 grep -q '^ViewStyle=3' "$ini" || fail "ViewStyle not saved"
 grep -q '^XSize=' "$ini" || fail "placement not saved"
 grep -q '^ListColumns=' "$ini" || fail "ListColumns not saved"
 
-# German: the window and a dialog; the view style comes back.
+# German: the window and a dialog; the view style and the empty folder come back.
 start_app /lang:ger
 shot main-de
+ctl folder "New Folder" || fail "empty folder lost on restart"
+[ -z "$(ctl list)" ] || fail "empty folder not empty: $(ctl list)"
 ctl command 40020 || fail "Extras|Optionen"
 ctl_wait_title Optionen || fail "no German Options dialog"
 shot options-de
@@ -237,6 +301,25 @@ if [ -n "$window" ]; then
   xdotool key --window "$window" F5
   ctl idle
   shot keys
+  # The device added earlier, dragged with the mouse onto the empty folder, moves there and is saved
+  # there (the X input reaches the program on its own time: a bounded wait for the saved list).
+  ctl folder / && ctl select MORVAK-0002 || fail "select MORVAK-0002"
+  from=$(ctl locate row MORVAK-0002) && to=$(ctl locate folder '"New Folder"') || fail "locate: $from, $to"
+  xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
+  xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
+  xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0 mouseup 1
+  in_folder() { awk '/^\[DeviceList\/New Folder\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=MORVAK-0002'; }
+  for _ in $(seq 1 100); do
+    in_folder && break
+    sleep 0.1
+  done
+  in_folder || fail "dragged device not saved in its folder: $(cat "$ini")"
+  ctl idle
+  row MORVAK-0002 | grep -q . && fail "dragged device still in the root folder: $(ctl list)"
+  [ "$(ctl list | cut -f 1)" = MORVAK-0001$'\n'MORVAK-0001 ] || fail "root folder after the drag: $(ctl list)"
+  ctl folder "New Folder" || fail "folder New Folder"
+  [ "$(ctl list | cut -f 1)" = MORVAK-0002 ] || fail "dragged device not alone in the folder: $(ctl list)"
+  shot dragged
 else
   fail "no X window of the program"
 fi

@@ -49,11 +49,27 @@ printf "%s\n" "second start: $out"
 printf "%s\n" "$out" | grep -q "another instance runs: window activated" || fail "second start did not find the first"
 kill -0 "$first" 2>/dev/null || fail "first instance ended"
 
-# "edit:" on a file that no instance edits runs even while the first instance runs. (Wine escapes
-# double quotes in the arguments it is given, so quoted values are tested natively.)
-out=$(timeout 60 "$wine_run" "$app" '/edit:C:\cfg\office1.lcf')
-printf "%s\n" "edit start: $out"
-printf "%s\n" "$out" | grep -q 'verb edit: C:\\cfg\\office1.lcf' || fail "edit verb did not run"
+# "edit:" on a file that no instance edits runs even while the first instance runs: the file does not
+# exist, so the verb says "Can't open file." (answered through the second instance's own channel), then
+# the start finds the first instance and ends. (Wine escapes double quotes in the arguments it is given,
+# so quoted values are tested natively.)
+"$wine" "$app" /testctl:0 '/edit:C:\cfg\office1.lcf' >"$work/edit.log" 2>&1 </dev/null &
+second=$!
+port=$(ctl_wait_port "$work/edit.log") || fail "edit start: no test control port"
+for _ in $(seq 1 100); do
+  ctl_open "$port" 2>/dev/null && break
+  sleep 0.2
+done
+ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "edit verb did not report the missing file"
+ctl press 1
+exec 3>&-
+for _ in $(seq 1 100); do
+  kill -0 "$second" 2>/dev/null || break
+  sleep 0.2
+done
+kill -0 "$second" 2>/dev/null && { fail "edit start did not end"; kill "$second"; }
+printf "%s\n" "edit start: $(cat "$work/edit.log")"
+grep -q 'verb edit: C:\\cfg\\office1.lcf' "$work/edit.log" || fail "edit verb did not run"
 
 # "close" ends after the verbs, before the single-instance test.
 out=$(timeout 60 "$wine_run" "$app" /close -PRINT:a.lcf)

@@ -2,9 +2,13 @@
 //   (as testsvc.exe, no arguments)  the test service SetupTestSvc: runs until it is told to stop
 //   readlink LINK           prints a shortcut read back through the shell link object
 //   hold FILE READY         holds FILE open without delete sharing, creates READY, waits to be killed
+//   page TITLE BUTTON OUT   waits (bounded) until a window TITLE shows BUTTON enabled, has it drawn,
+//                           and writes the texts of its visible controls to OUT, one a line
+//   click TITLE BUTTON      waits the same way, then clicks BUTTON (returns once the click is handled)
 //   anything else           appends "args: ..." to the file named by SETUP_TEST_LOG (the Exec lines)
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +79,124 @@ int ReadLink(const char* path)
     return 0;
 }
 
+// The texts of the wizard's controls, read through WM_GETTEXT (an edit field's text lives in the
+// control, not in the window manager).
+std::string ControlText(HWND control)
+{
+    char text[1024] = {};
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutA(
+            control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &len)) {
+        return {};
+    }
+    return std::string(text, std::min<size_t>(len, sizeof text - 1));
+}
+
+// A button's text without its mnemonic marks.
+std::string Plain(std::string text)
+{
+    std::string plain;
+    for (char c : text) {
+        if (c != '&') {
+            plain += c;
+        }
+    }
+    return plain;
+}
+
+struct Search {
+    const char* title;
+    const char* button;
+    HWND window;
+    HWND found;
+};
+
+BOOL CALLBACK FindButton(HWND child, LPARAM param)
+{
+    Search* search = reinterpret_cast<Search*>(param);
+    char cls[32] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child) && IsWindowEnabled(child)
+        && Plain(ControlText(child)) == search->button) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindWindowWithButton(HWND window, LPARAM param)
+{
+    Search* search = reinterpret_cast<Search*>(param);
+    char title[256] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (!IsWindowVisible(window) || std::strcmp(title, search->title) != 0) {
+        return TRUE;
+    }
+    EnumChildWindows(window, FindButton, param);
+    if (search->found != nullptr) {
+        search->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits at most 60 s (polls of 100 ms) for the button; its window is then idle and drawn.
+bool WaitForButton(Search* search)
+{
+    for (int i = 0; i < 600; ++i) {
+        search->window = nullptr;
+        search->found = nullptr;
+        EnumWindows(FindWindowWithButton, reinterpret_cast<LPARAM>(search));
+        if (search->found != nullptr) {
+            RedrawWindow(search->window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutA(search->window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+            return true;
+        }
+        Sleep(100);
+    }
+    std::fprintf(stderr, "no window \"%s\" with an enabled button \"%s\"\n", search->title, search->button);
+    return false;
+}
+
+BOOL CALLBACK WriteControlText(HWND child, LPARAM param)
+{
+    if (IsWindowVisible(child)) {
+        std::string text = ControlText(child);
+        if (!text.empty()) {
+            std::fprintf(reinterpret_cast<FILE*>(param), "%s\n", text.c_str());
+        }
+    }
+    return TRUE;
+}
+
+int Page(const char* title, const char* button, const char* outPath)
+{
+    Search search = { title, button, nullptr, nullptr };
+    if (!WaitForButton(&search)) {
+        return 1;
+    }
+    FILE* out = std::fopen(outPath, "wb");
+    if (out == nullptr) {
+        return 1;
+    }
+    EnumChildWindows(search.window, WriteControlText, reinterpret_cast<LPARAM>(out));
+    std::fclose(out);
+    return 0;
+}
+
+int Click(const char* title, const char* button)
+{
+    Search search = { title, button, nullptr, nullptr };
+    if (!WaitForButton(&search)) {
+        return 1;
+    }
+    // Sent, not posted: the page has changed (or the sheet has ended) when this returns.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(search.found, BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -87,10 +209,11 @@ int main(int argc, char** argv)
         SERVICE_TABLE_ENTRYA table[] = { { const_cast<char*>("SetupTestSvc"), ServiceMain }, { nullptr, nullptr } };
         return StartServiceCtrlDispatcherA(table) ? 0 : 1;
     }
-    if (std::strcmp(argv[1], "readlink") == 0 && argc == 3) {
+    const char* role = argc > 1 ? argv[1] : "";
+    if (std::strcmp(role, "readlink") == 0 && argc == 3) {
         return ReadLink(argv[2]);
     }
-    if (std::strcmp(argv[1], "hold") == 0 && argc == 4) {
+    if (std::strcmp(role, "hold") == 0 && argc == 4) {
         HANDLE held = CreateFileA(
             argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (held == INVALID_HANDLE_VALUE) {
@@ -102,6 +225,12 @@ int main(int argc, char** argv)
         }
         Sleep(INFINITE);
         return 0;
+    }
+    if (std::strcmp(role, "page") == 0 && argc == 5) {
+        return Page(argv[2], argv[3], argv[4]);
+    }
+    if (std::strcmp(role, "click") == 0 && argc == 4) {
+        return Click(argv[2], argv[3]);
     }
     const char* log = std::getenv("SETUP_TEST_LOG");
     FILE* out = log != nullptr ? std::fopen(log, "a") : nullptr;

@@ -1,0 +1,100 @@
+#include "monitor/startup/startup.h"
+
+#include "common/platform/instance.h"
+#include "common/strings.h"
+#include "common/text.h"
+
+namespace {
+std::string Text(unsigned id)
+{
+    return StrLoad(talvine_Strings(), id);
+}
+} // namespace
+
+TalvineGlobals& TalvineGlobalsGet()
+{
+    static TalvineGlobals globals;
+    return globals;
+}
+
+TalvinePaths BuildTalvinePaths(std::string_view programPath)
+{
+    TalvinePaths p;
+    size_t slash = programPath.find_last_of("\\/");
+    p.directory = slash == std::string_view::npos ? std::string() : std::string(programPath.substr(0, slash + 1));
+    p.settingsFile = p.directory + Text(2001);
+    p.scriptPattern = p.directory + Text(2002);
+    p.listFile = p.directory + Text(2003);
+    std::string help = Text(2004);
+    size_t at = help.find("%s");
+    if (at != std::string::npos)
+        help.replace(at, 2, Text(2005));
+    p.helpFile = p.directory + help;
+    return p;
+}
+
+std::string TalvineLockName(std::string_view programPath)
+{
+    return InstanceLockName(programPath, "");
+}
+
+int RunTalvine(std::string_view commandLine, TalvinePlatform& p)
+{
+    TalvineGlobals& g = TalvineGlobalsGet();
+
+    // 1. Common controls, the user-interface language and the options; the language's name for the
+    // scripts.
+    p.InitCommonControls();
+    g.uiLanguage = p.ChooseResourceLanguage(kTalvineLanguageDialogId);
+    g.options = ParseTalvineOptions(commandLine);
+    if (g.options.language)
+        g.uiLanguage = *g.options.language;
+    p.SetThreadLocale(g.uiLanguage);
+    StrSetLanguage(g.uiLanguage);
+    g.languageName = Text(2000);
+    if (g.options.testControlPort)
+        p.StartTestControl(*g.options.testControlPort);
+
+    // 2. Single instance: the running one is shown and takes this command line's devices. Its window is
+    // waited for a bounded time: a first start stuck before its window must not keep this one alive.
+    std::string programPath = p.ProgramPath();
+    if (p.IsOtherInstance(TalvineLockName(programPath))) {
+        for (uint32_t waited = 0; !p.FindOtherMainWindow(); waited += kOtherWindowWaitStepMs) {
+            if (waited >= kOtherWindowWaitLimitMs)
+                return 0;
+            p.Sleep(kOtherWindowWaitStepMs);
+        }
+        p.ShowOtherMainWindow();
+        if (!g.options.adds.empty())
+            p.SendAddRecords(PackAddRecords(g.options.adds), false);
+        return 0;
+    }
+
+    // 3. Paths.
+    g.paths = BuildTalvinePaths(programPath);
+
+    // 4. The SNMP client; without it nothing can be watched.
+    if (!p.StartSnmp(g.options.port)) {
+        p.ErrorBox(Text(2019), Text(2011));
+        return 0;
+    }
+
+    // 5. Scripts, logs, views.
+    p.LoadScripts(g.paths.scriptPattern, g.languageName);
+    p.InitLog(g.paths.directory, g.paths.settingsFile, g.options.log2stdout);
+    p.InitViews();
+
+    // 6. Windows; 7. this command line's devices; 8. the message loop.
+    if (p.CreateWindows(Text(2011))) {
+        if (!g.options.adds.empty())
+            p.SendAddRecords(PackAddRecords(g.options.adds), true);
+        p.RunMessageLoop();
+    }
+
+    // Clean-up.
+    p.CloseJobSockets();
+    p.CloseLog();
+    p.FreeScripts();
+    p.StopSnmp();
+    return 0;
+}

@@ -1,0 +1,222 @@
+#!/bin/bash
+# The configuration sheet under Wine and Xvfb, driven through qorvexal.exe's test control channel:
+# "edit:" on a configuration file of each shipped description opens every page, a changed value is
+# written back after the comment dialog and `qorvexal-cli show` reads it; on a test description with
+# every element kind: the control class of each kind, the checks' messages (mandatory, zero address,
+# time period, secret repetition, not in the list) and a table row added in the entry dialog.
+# Screenshots of the pages are kept in the work directory. No search at start-up (SearchAtStartup=0).
+#   windows_cfgsheet_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory>
+# Exits 77 (skipped) without a display or without the native command-line tool.
+wine_run=$1
+exe=$2
+cli=$3
+data=$4
+work=$5
+. "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/testctl.sh"
+[ -x "$cli" ] || { echo "no native qorvexal-cli at $cli: skipped"; exit 77; }
+eval "$(grep '^export ' "$wine_run")"
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+"$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
+
+app=$work/app
+rm -rf "$app"
+mkdir -p "$app"
+cp "$exe" "$app/qorvexal.exe"
+cp "$data"/*.dsc "$app/"
+cp "$(dirname "$0")/data/qorv9901.dsc" "$app/"
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" >"$app/qorvexal.ini"
+: >"$work/empty.txt"
+
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+}
+trap cleanup EXIT
+
+# Starts the program on a file with "edit:" and waits for its sheet.
+starts=0
+edit_file() {
+  local file=$1 windows log p
+  starts=$((starts + 1))
+  log=$work/app-$starts.log
+  windows=$(winepath -w "$file")
+  "$wine" "$app/qorvexal.exe" /testctl:0 "/edit:$windows" >"$log" 2>&1 </dev/null &
+  app_pid=$!
+  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
+  # The port is named as the channel starts listening: a bounded number of tries to connect.
+  for _ in $(seq 1 100); do
+    ctl_open "$p" 2>/dev/null && break
+    sleep 0.2
+  done
+  ctl_wait_title "Configuration of $(basename "$file")" || { fail "no sheet for $file"; return 1; }
+}
+
+# After the sheet: the main window comes up; File, Exit ends the program.
+stop_app() {
+  ctl_wait_title Velquin || fail "main window after the sheet"
+  ctl command 40001 || fail "File, Exit"
+  for _ in $(seq 1 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    fail "program did not end on File|Exit"
+    kill "$app_pid"
+  fi
+  app_pid=
+  exec 3>&-
+}
+
+# The id of the control after the label $1 (the label's own line is a static).
+after_label() {
+  ctl controls | awk -F '\t' -v l="$1" 'found && $3 != "static" { print $1; exit } $5 == l { found = 1 }'
+}
+
+# The pages of the active sheet (the tab control's entries).
+pages() {
+  ctl controls | awk -F '\t' '$3 == "tab" { tab = 1; next } tab && /^\t/ { sub(/^\t/, ""); print; next } { tab = 0 }'
+}
+
+# Answers the message box titled $1 that says $2 with the button $3 (1 OK, 6 Yes, 7 No).
+answer() {
+  ctl_wait_title "$1" || { fail "no box \"$1\" for: $2"; return 1; }
+  ctl controls | grep -qF "$2" || { fail "box \"$1\" does not say: $2"; ctl controls >&2; }
+  ctl press "$3"
+}
+
+shot() {
+  local windows
+  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
+  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
+    || fail "screenshot $1"
+}
+
+# ---- a file of each shipped description: every page opens, a value goes back into the file
+for device in "Morvak 1100:3.22" "Morvak 2400:3.22" "Morvak 5000:3.22"; do
+  type=${device%%:*}
+  version=${device#*:}
+  file=$app/${type// /_}.lcf
+  "$cli" export --comment "before" --dir "$app" "$type" "$version" "$work/empty.txt" "$file" >/dev/null 2>&1 \
+    || fail "export $type"
+  edit_file "$file" || continue
+  classes=
+  n=0
+  while IFS= read -r page; do
+    ctl pick 12320 "$page" || fail "$type: page $page"
+    classes+=$(ctl controls | cut -f 2)$'\n'
+    [ "$type" = "Morvak 5000" ] && shot "sheet-5000-$n"
+    n=$((n + 1))
+  done < <(pages)
+  [ "$n" -ge 4 ] || fail "$type: only $n pages"
+  want="Edit SysIPAddress32"
+  [ "$type" = "Morvak 5000" ] && want+=" ComboBox SysListView32 SysDateTimePick32 msctls_trackbar32 msctls_updown32"
+  for class in $want; do
+    grep -qx "$class" <<<"$classes" || fail "$type: no $class on any page"
+  done
+  ctl pick 12320 System || fail "$type: back to System"
+  name=$(after_label "Device name")
+  ctl set "$name" "office-${type##* }" || fail "$type: device name"
+  ctl press 1 || fail "$type: OK"
+  ctl_wait_title Comment || fail "$type: no comment dialog"
+  ctl controls | grep -q $'\tbefore$' || fail "$type: the file's comment is not the default"
+  ctl set 100 "after" && ctl press 1
+  stop_app
+  shown=$("$cli" show --dir "$app" "$file" 2>/dev/null)
+  grep -qx "/sys/name = office-${type##* }" <<<"$shown" || fail "$type: name not written: $(head -3 <<<"$shown")"
+  head -n 1 "$file" | grep -q "(after)" || fail "$type: comment not written"
+done
+
+# ---- the test description: control classes of every kind, checks and their messages, a table row
+file=$app/testbox.lcf
+"$cli" export --dir "$app" Testbox 1.00 "$work/empty.txt" "$file" >/dev/null 2>&1 || fail "export Testbox"
+edit_file "$file"
+ctl pick 12320 Kinds || fail "Kinds page"
+kinds=$(ctl controls)
+for label in Serial Number MAC; do
+  id=$(after_label "$label")
+  grep -q "^$id	Edit	" <<<"$kinds" || fail "$label is no edit"
+done
+grep -q "	msctls_updown32	" <<<"$kinds" || fail "no up-down beside the numeric field"
+[ "$(grep -c "	SysDateTimePick32	" <<<"$kinds")" -eq 3 ] || fail "date, and date and time: three pickers"
+grep -q "	msctls_trackbar32	" <<<"$kinds" || fail "no track bar"
+[ "$(grep -c "	radio	" <<<"$kinds")" -eq 3 ] || fail "three radio buttons"
+grep -q "	checkbox	.*DHCP" <<<"$kinds" || fail "no check box"
+grep -q "	SysListView32	" <<<"$kinds" || fail "no list view"
+for b in Add... Edit... Copy... Delete; do
+  grep -q "	button	.*	$b$" <<<"$kinds" || fail "no table button $b"
+done
+# enable_item: the pool follows the switch.
+pool=$(after_label Pool)
+dhcp=$(grep "	checkbox	" <<<"$kinds" | cut -f 1)
+grep -q "^$pool	.*	d	" <<<"$kinds" || fail "pool enabled while DHCP is off"
+ctl check "$dhcp" 1
+ctl controls | grep -q "^$pool	[^	]*	[^	]*	e	" || fail "pool not enabled by DHCP"
+shot testbox-kinds
+# A table row through the entry dialog.
+add=$(grep "	button	.*	Add...$" <<<"$kinds" | cut -f 1)
+ctl press "$add"
+ctl_wait_title Routes || fail "no entry dialog"
+ctl set "$(after_label Network)" lan2
+ctl set "$(after_label Router)" 10.0.0.9
+ctl press 1
+ctl_wait_title "Configuration of testbox.lcf" || fail "entry dialog did not close"
+ctl controls | grep -q "	lan2" || fail "new row not listed"
+
+ctl pick 12320 Checks
+name=$(after_label Name)
+addr=$(after_label Address)
+from=$(after_label From)
+to=$(after_label To)
+secret=$(after_label Secret)
+gw=$(after_label Gateway)
+ctl set "$name" x && ctl set "$name" ""
+ctl press 1
+answer Warning "Please enter a value for 'Name'!" 1
+ctl_wait_title "Configuration of testbox.lcf"
+ctl set "$name" box1
+ctl set "$addr" 0.0.0.0
+ctl press 1
+answer Warning "Please enter a valid ip address for 'Address'!" 1
+ctl_wait_title "Configuration of testbox.lcf"
+ctl set "$addr" 10.1.2.3
+ctl set "$from" 10:00 && ctl set "$to" 09:00
+ctl press 1
+answer Warning "The time period between 'From' and 'To' is invalid." 1
+ctl_wait_title "Configuration of testbox.lcf"
+ctl set "$to" 18:30
+ctl set "$gw" 9.9.9.9
+ctl press 1
+answer Warning "The input value '9.9.9.9' is not contained in the selection list for 'Gateway'." 7
+ctl_wait_title "Configuration of testbox.lcf"
+ctl set "$gw" 10.0.0.9
+ctl set "$secret" abc
+ctl press 1
+ctl_wait_title "Secret" || fail "no repetition dialog"
+ctl set 100 abd && ctl press 1
+answer Error "You haven't repeated your entry correctly!" 1
+ctl_wait_title "Secret" || fail "repetition dialog not shown again"
+ctl set 100 abc && ctl press 1
+ctl_wait_title Comment || fail "no comment dialog after the checks"
+ctl press 1
+stop_app
+shown=$("$cli" show --unmasked --dir "$app" "$file" 2>/dev/null)
+# Times as stored (show gives them in the user's format).
+raw=$("$cli" import --dir "$app" "$file" 2>/dev/null | tr -d "\r")
+for want in "/t/from = 10:00" "/t/to = 18:30"; do
+  grep -q "^ *$want\$" <<<"$raw" || fail "not written: $want"
+done
+for want in "/t/name = box1" "/t/addr = 10.1.2.3" "/t/secret = abc" \
+  "/t/gw = 10.0.0.9" "/t/dhcp = On" "/t/routes[1].net = lan2" "/t/routes[1].router = 10.0.0.9"; do
+  grep -qxF "$want" <<<"$shown" || fail "not written: $want"
+done
+# The secret is scrambled in the file.
+grep -q "abc" "$file" && fail "secret stored in clear"
+
+if [ $failures -gt 0 ]; then
+  echo "$failures failure(s)"
+  printf '%s\n' "$shown"
+  exit 1
+fi
+echo "all passed; screenshots in $work"

@@ -1,0 +1,180 @@
+#!/bin/bash
+# talvine.exe under Wine and Xvfb, driven through its test control channel (talvine-cli ctl), in a network
+# namespace of its own where morvaksim answers on the devices' own ports (TFTP 69, SNMP 161) at
+# 127.0.77.1-2: a device added by /add: detected and shown, a second start with /add: handing its device
+# to the first and ending, the new-device dialog, the taskbar icon's image, closing the main window with
+# the icon shown only hiding it, a log-off saving talvine.lst without a question, German texts.
+# Screenshots are kept in the work directory.
+#   windows_talvine_test.sh <wine-run> <talvine.exe> <morvaksim> <talvine-cli> <script> <work directory>
+# Exits 77 (skipped) without a display, without the native programs, or where no network namespace can
+# be made (not root).
+wine_run=$1
+exe=$2
+sim=$3
+cli=$4
+script=$5
+work=$6
+
+# The namespace: the script runs again inside a new one (loopback only, nothing else reachable), where
+# the wineserver is started too, so that the sockets Wine opens for the program are in it.
+if [ -z "$TALVINE_TEST_NETNS" ]; then
+  [ -n "$DISPLAY" ] || { echo "no DISPLAY: skipped"; exit 77; }
+  [ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or talvine-cli: skipped"; exit 77; }
+  unshare -n true 2>/dev/null || { echo "cannot make a network namespace: skipped"; exit 77; }
+  TALVINE_TEST_NETNS=1 exec unshare -n bash "$0" "$@"
+fi
+ip link set lo up || { echo "loopback not up"; exit 1; }
+
+. "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/testctl.sh"
+eval "$(grep '^export ' "$wine_run")"
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+# A prefix of its own, copied from the build's: the build's wineserver lives outside this namespace.
+"$wine_run" cmd /c exit 0 >/dev/null 2>&1
+cp -a "$WINEPREFIX" "$work/prefix" || { echo "cannot copy the prefix"; exit 1; }
+export WINEPREFIX=$work/prefix
+wineserver -p
+
+sim_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  wineserver -k 2>/dev/null
+}
+trap cleanup EXIT
+
+"$sim" --port 69 --snmp-port 161 --count 2 --search --type "Morvak 5000" 127.0.77.1 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 100); do
+  grep -q "SNMP agents" "$work/sim.log" && break
+  sleep 0.1
+done
+grep -q "SNMP agents" "$work/sim.log" || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+
+app=$work/app
+mkdir -p "$app"
+cp "$exe" "$app/talvine.exe"
+cp "$script" "$app/"
+
+port=
+c() { "$cli" ctl --port "$port" "$@"; }
+
+start_app() {
+  "$wine" "$app/talvine.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
+  app_pid=$!
+  port=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
+}
+
+# Waits (a bounded number of tries) until the tree has a line matching $1.
+wait_tree() {
+  for _ in $(seq 1 150); do
+    c tree 2>/dev/null | grep -qE "$1" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+shot() {
+  local name=$1 windows
+  windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
+  c shot "${windows//\\/\\\\}" >/dev/null && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
+    || fail "screenshot $name"
+}
+
+wait_gone() {
+  for _ in $(seq 1 200); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# A first start with a device to add: detected through its SNMP agent, its tree shown.
+start_app /add:127.0.77.1:private
+wait_tree '^device 127\.0\.77\.1 Morvak 5000 noanswer=0 registered=1' || fail "device not detected: $(c tree)"
+wait_tree '^  Device state=' || fail "device tree not shown: $(c tree)"
+c windows | grep -q $'\tTravikWindowClass\tTravik$' || fail "main window: $(c windows)"
+shot main-en
+
+# A second start hands its device over and ends.
+"$wine" "$app/talvine.exe" "/ADD:127.0.77.2:private" >"$work/second.log" 2>&1 </dev/null &
+second=$!
+wait_gone "$second" || fail "the second start did not end"
+wait_tree '^device 127\.0\.77\.2 Morvak 5000 noanswer=0' || fail "second device not added: $(c tree)"
+
+# The new-device dialog.
+c command 3000 || fail "New"
+for _ in $(seq 1 50); do c windows | grep -q $'\tNew Device$' && break; sleep 0.1; done
+c windows | grep -q $'\tNew Device$' || fail "no new-device dialog: $(c windows)"
+shot newdevice-en
+c press 2 || fail "cancel the dialog"
+
+# The properties sheet of the first device (nothing selected): the device page with its password.
+c command 3005 || fail "Properties"
+for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000$' && break; sleep 0.1; done
+c windows | grep -q $'\t#32770\tMorvak 5000$' || fail "no properties sheet: $(c windows)"
+c controls | grep -q "Morvak 5000" || fail "device type not on the device page: $(c controls)"
+shot properties-en
+c press 2 || fail "cancel the properties sheet"
+
+# The taskbar icon: shown, idle or connected image (no device is in error); closing the main window then
+# only hides it.
+c command 3009 || fail "Show Status in Taskbar"
+# The image follows the devices' lines (the simulated devices change their states now and then: a few
+# tries until a reading of the tree and the icon agree).
+agree=
+for _ in $(seq 1 20); do
+  expected=$(c tree | awk '/^device / {
+      if ($4 == "noanswer=1" || $5 == "registered=0" || $6 != "errors=0") e = 1
+      if ($7 != "connects=0") k = 1 }
+    END { print e ? 2 : (k ? 1 : 0) }')
+  [ "$(c tray)" = "shown=1 image=$expected" ] && { agree=1; break; }
+  sleep 0.2
+done
+[ -n "$agree" ] || fail "tray: $(c tray), tree: $(c tree)"
+c command 3006 || fail "Close"
+for _ in $(seq 1 50); do c windows | grep -q TravikWindowClass || break; sleep 0.1; done
+c windows | grep -q TravikWindowClass && fail "main window still visible after Close with the icon shown"
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended on Close with the icon shown"
+c command 3020 || fail "Show"
+c windows | grep -q TravikWindowClass || fail "main window not shown again"
+
+# Log-off: settings and list saved without a question.
+rm -f "$app/talvine.lst"
+"$wine" wineboot --end-session >/dev/null 2>&1
+for _ in $(seq 1 100); do [ -s "$app/talvine.lst" ] && break; sleep 0.1; done
+grep -q "127.0.77.1" "$app/talvine.lst" && grep -q "127.0.77.2" "$app/talvine.lst" \
+  || fail "talvine.lst not saved at log-off: $(cat "$app/talvine.lst" 2>/dev/null)"
+grep -q "ShowTrayStatus=1" "$app/talvine.ini" || fail "settings not saved at log-off: $(cat "$app/talvine.ini")"
+kill "$app_pid" 2>/dev/null
+wait_gone "$app_pid"
+app_pid=
+
+# German, from the list saved, with a display window saved as open in green on black: restored with its
+# colours. The exit command ends the program with the display open.
+printf '%s\r\n' "[DisplayWindow]" "127.0.77.1_Options=1,0,0,0x0000ff00,0x00000000" >>"$app/talvine.ini"
+start_app -LANG:GER
+wait_tree '^device 127\.0\.77\.2 Morvak 5000 noanswer=0' || fail "list not loaded: $(c tree)"
+shot main-de
+c command 3000 || fail "Neu"
+for _ in $(seq 1 50); do c windows | grep -q $'\tNeues Ger' && break; sleep 0.1; done
+c windows | grep -q $'\tNeues Ger' || fail "no German new-device dialog: $(c windows)"
+shot newdevice-de
+c press 2 || fail "cancel the German dialog"
+for _ in $(seq 1 50); do c windows | grep -q $'\tTravikDisplayWindowClass\t' && break; sleep 0.1; done
+display=$(c windows | awk -F '\t' '$2 == "TravikDisplayWindowClass" { print $1 }')
+[ -n "$display" ] || fail "display window not restored: $(c windows)"
+wait_tree '^  Device state=' >/dev/null
+if [ -n "$display" ]; then
+  c display 127.0.77.1 || fail "activate the display window"
+  shot display-de
+  convert "$work/display-de.png" -format %c histogram:info:- | grep -qi '#00FF00' || fail "display not drawn in green"
+fi
+c exit || fail "exit"
+wait_gone "$app_pid" || fail "the program did not end on exit"
+app_pid=
+
+echo "$failures failure(s)"
+[ "$failures" = 0 ]
