@@ -28,8 +28,9 @@ SimFleet::~SimFleet() = default;
 int SimFleet::OpenNode(Node& node, std::string* error)
 {
     node.socket.Close();
-    if (!node.socket.Open() || !node.socket.SetReuseAddress(true)
-        || !node.socket.Bind(node.device.address, settings_.port)) {
+    // Not shared (no SO_REUSEADDR): a second simulator at the same address and port would take half of
+    // this device's requests; it fails to start instead, and its caller tries another port.
+    if (!node.socket.Open() || !node.socket.Bind(node.device.address, settings_.port)) {
         *error = StrFormat("cannot listen on %s port %u (%s)", NetAddressText(node.device.address).c_str(),
             settings_.port, settings_.port < 1024 ? "a port below 1024 needs root; try --port" : "in use?");
         return 0;

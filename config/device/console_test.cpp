@@ -6,6 +6,7 @@
 #include "config/device/console.h"
 #include "config/device/devop.h"
 #include "config/device/devstatus.h"
+#include "config/device/serial_testport.h"
 #include "config/device/tftp.h"
 #include "config/startup/startup.h"
 
@@ -15,16 +16,15 @@
 #include <gtest/gtest.h>
 
 namespace {
-// The port: output of the device is queued with the moment it arrives; reads advance the clock.
-class RecordingPort : public SerialPort {
+// The port: every call is logged with its moment; the device's output is queued in order.
+class RecordingPort : public TimedTestPort {
 public:
     RecordingPort(ManualClock& clock, std::vector<std::string>& log)
-        : clock_(clock)
+        : TimedTestPort(clock)
         , log_(log)
     {
     }
     std::function<void(RecordingPort&, std::string_view)> onWrite;
-    uint32_t baud = 0;
     bool failWrites = false;
 
     void Log(const std::string& what)
@@ -34,17 +34,13 @@ public:
     // The device sends `text`, arriving `delayMs` from now (after what is queued already).
     void Send(std::string_view text, uint32_t delayMs = 2)
     {
-        uint32_t at = clock_.TickMs() + delayMs;
-        if (!queue_.empty() && static_cast<int32_t>(queue_.back().first - at) > 0)
-            at = queue_.back().first;
-        queue_.push_back({ at, std::string(text) });
+        Arrive(std::string(text), delayMs, true);
     }
 
     int SetBaud(uint32_t b) override
     {
-        baud = b;
         Log("baud " + std::to_string(b));
-        return 1;
+        return TimedTestPort::SetBaud(b);
     }
     int Write(const void* data, size_t size) override
     {
@@ -56,32 +52,10 @@ public:
             onWrite(*this, text);
         return 1;
     }
-    int Read(void* data, size_t size, uint32_t timeoutMs) override
-    {
-        if (queue_.empty() || static_cast<int32_t>(queue_.front().first - (clock_.TickMs() + timeoutMs)) > 0) {
-            clock_.Advance(timeoutMs);
-            return 0;
-        }
-        auto& [at, text] = queue_.front();
-        if (static_cast<int32_t>(at - clock_.TickMs()) > 0)
-            clock_.Advance(at - clock_.TickMs());
-        size_t n = std::min(size, text.size());
-        std::memcpy(data, text.data(), n);
-        text.erase(0, n);
-        if (text.empty())
-            queue_.pop_front();
-        return static_cast<int>(n);
-    }
     void SendBreak(uint32_t ms) override
     {
         Log("break " + std::to_string(ms));
-        clock_.Advance(ms);
-    }
-    void Discard() override
-    {
-        // Only what has arrived by now is dropped.
-        while (!queue_.empty() && static_cast<int32_t>(queue_.front().first - clock_.TickMs()) <= 0)
-            queue_.pop_front();
+        TimedTestPort::SendBreak(ms);
     }
 
     static std::string Printable(std::string_view text)
@@ -93,9 +67,7 @@ public:
     }
 
 private:
-    ManualClock& clock_;
     std::vector<std::string>& log_;
-    std::deque<std::pair<uint32_t, std::string>> queue_;
 };
 
 // A scripted console: answers 0x1A at one speed, then banner, name line, password prompt, commands.

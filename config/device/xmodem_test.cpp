@@ -3,6 +3,7 @@
 #include "config/device/console.h"
 #include "config/device/devop.h"
 #include "config/device/devstatus.h"
+#include "config/device/serial_testport.h"
 #include "config/device/tftp.h"
 #include "config/device/xmodem.h"
 
@@ -13,31 +14,16 @@
 #include <gtest/gtest.h>
 
 namespace {
-// A port whose peer answers each write; answers arrive `delayMs` after the write. Reads advance the
-// clock; Discard drops what has arrived by now.
-class ScriptedPort : public SerialPort {
+// A port whose peer answers each write; answers arrive `delayMs` after the write.
+class ScriptedPort : public TimedTestPort {
 public:
-    explicit ScriptedPort(ManualClock& clock)
-        : clock_(clock)
-    {
-    }
+    using TimedTestPort::TimedTestPort;
     // The peer: gets every write, returns its answer.
     std::function<std::string(const std::string& written)> peer;
     uint32_t delayMs = 5;
-    uint32_t baud = 0;
     std::vector<std::pair<uint32_t, std::string>> writes; // moment and bytes
     int discards = 0;
 
-    void Arrive(std::string bytes, uint32_t delay)
-    {
-        if (!bytes.empty())
-            queue_.push_back({ clock_.TickMs() + delay, std::move(bytes) });
-    }
-    int SetBaud(uint32_t b) override
-    {
-        baud = b;
-        return 1;
-    }
     int Write(const void* data, size_t size) override
     {
         std::string text(static_cast<const char*>(data), size);
@@ -46,36 +32,11 @@ public:
             Arrive(peer(text), delayMs);
         return 1;
     }
-    int Read(void* data, size_t size, uint32_t timeoutMs) override
-    {
-        if (queue_.empty() || static_cast<int32_t>(queue_.front().first - (clock_.TickMs() + timeoutMs)) > 0) {
-            clock_.Advance(timeoutMs);
-            return 0;
-        }
-        auto& [at, text] = queue_.front();
-        if (static_cast<int32_t>(at - clock_.TickMs()) > 0)
-            clock_.Advance(at - clock_.TickMs());
-        size_t n = std::min(size, text.size());
-        std::memcpy(data, text.data(), n);
-        text.erase(0, n);
-        if (text.empty())
-            queue_.pop_front();
-        return static_cast<int>(n);
-    }
-    void SendBreak(uint32_t ms) override
-    {
-        clock_.Advance(ms);
-    }
     void Discard() override
     {
         ++discards;
-        while (!queue_.empty() && static_cast<int32_t>(queue_.front().first - clock_.TickMs()) <= 0)
-            queue_.pop_front();
+        TimedTestPort::Discard();
     }
-
-private:
-    ManualClock& clock_;
-    std::deque<std::pair<uint32_t, std::string>> queue_;
 };
 
 // A receiver that checks each packet as a device does: NAK to a bad one, ACK to a duplicate without

@@ -41,6 +41,21 @@ inline uint16_t FreePort(uint32_t ip = 0x7f000001)
     return at ? at->port : 0;
 }
 
+// Runs a shell command; its standard output (and standard error when `withErrors`) and exit code.
+inline int Shell(const std::string& command, std::string* out, bool withErrors = false)
+{
+    out->clear();
+    FILE* p = popen((command + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+    if (!p)
+        return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        out->append(buffer, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class Child {
 public:
     // Starts argv[0] (a path, or a name looked up in PATH) with its standard output and error on a pipe; `log`: also

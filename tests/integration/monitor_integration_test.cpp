@@ -29,13 +29,7 @@ std::string Env(const char* name)
     return s ? s : ".";
 }
 
-uint16_t FreePort(uint32_t ip = 0x7F000001)
-{
-    UdpSocket s;
-    s.Open();
-    s.Bind(ip, 0);
-    return s.LocalAddress()->port;
-}
+using testing_child::FreePort;
 
 // A scratch folder, removed with everything in it when the test ends (also after a failed assertion).
 struct TempDir {
@@ -53,18 +47,10 @@ struct TempDir {
     }
 };
 
+// A shell command's output (with its errors) and exit code.
 int Shell(const std::string& command, std::string* out)
 {
-    out->clear();
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p)
-        return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out->append(buffer, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testing_child::Shell(command, out, true);
 }
 
 using testing_child::Child;

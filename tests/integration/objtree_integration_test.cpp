@@ -25,27 +25,8 @@ std::string Env(const char* name)
     return s ? s : ".";
 }
 
-uint16_t FreePort(uint32_t ip)
-{
-    UdpSocket s;
-    s.Open();
-    s.Bind(ip, 0);
-    return s.LocalAddress()->port;
-}
-
-int Shell(const std::string& command, std::string* out)
-{
-    out->clear();
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p)
-        return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out->append(buffer, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing_child::FreePort;
+using testing_child::Shell;
 
 } // namespace
 

@@ -219,6 +219,15 @@ TEST(SearchLoopback, FleetsSideBySideNeverAnswerForEachOther)
     EXPECT_FALSE(b.Start(Settings(dirB, 0x7f4f0001, 2, port), o));
     EXPECT_NE(b.error.find("search listener: cannot bind 127.255.255.255"), std::string::npos) << b.error;
     b.Stop();
+    // Nor can it take a device's address and port (it would take half of that device's requests).
+    FleetThread overlapping;
+    SimSearchOptions elsewhere = o;
+    elsewhere.port = FreePort();
+    std::string dirC = TempDir("sideC");
+    EXPECT_FALSE(overlapping.Start(Settings(dirC, 0x7f4e0002, 2, port), elsewhere));
+    EXPECT_NE(overlapping.error.find("cannot listen on 127.78.0.2 port"), std::string::npos) << overlapping.error;
+    overlapping.Stop();
+    std::filesystem::remove_all(dirC);
 
     FleetThread c;
     o.port = FreePort();

@@ -47,28 +47,8 @@ SnmpOid Oid(const std::string& text)
 }
 
 // A UDP port that was free a moment ago.
-uint16_t FreePort(uint32_t ip = kLoopback)
-{
-    UdpSocket s;
-    s.Open();
-    s.Bind(ip, 0);
-    return s.LocalAddress()->port;
-}
-
-// Runs a shell command; its standard output and exit code.
-int Shell(const std::string& command, std::string* out)
-{
-    out->clear();
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p)
-        return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out->append(buffer, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing_child::FreePort;
+using testing_child::Shell;
 
 bool HaveProgram(const char* path)
 {

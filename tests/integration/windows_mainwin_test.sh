@@ -18,6 +18,7 @@ standin=$5
 . "$(dirname "$0")/windows_netns.sh"
 netns_enter "$wine_run" "$@"
 . "$(dirname "$0")/testctl.sh"
+. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 # The environment of wine-run, for a program whose output is read while it runs.
 eval "$(grep '^export ' "$wine_run")"
@@ -43,16 +44,7 @@ port=
 for _ in 1 2 3 4 5 6 7 8; do
   base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
   port=$((RANDOM % 20000 + 30000))
-  "$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 1 50); do
-    grep -q "device(s) from" "$work/sim.log" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q "device(s) from" "$work/sim.log" && break
-  kill "$sim_pid" 2>/dev/null
-  sim_pid=
+  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" && break
 done
 [ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
 second=${base%.1}.2

@@ -34,19 +34,12 @@ fi
 # port chosen here; a port in use ends morvaksim at once, and another is tried.
 link=$work/ttyA
 address=127.0.$((($$ % 200) + 20)).$((($$ / 200) % 200 + 20))
+. "$(dirname "$0")/morvaksim.sh"
 sim=
 for try in 1 2 3 4 5 6 7 8; do
   port=$((20000 + ($$ * 7 + try * 1237) % 30000))
-  "$morvaksim" --dir "$work/state" --port "$port" --serial "$link" --console-baud 38400 --verbose \
-    --restart-ms 1000 "$address" >"$work/sim.log" 2>&1 &
-  sim=$!
-  for _ in $(seq 1 100); do
-    grep -q "serial console of" "$work/sim.log" && [ -L "$link" ] && break
-    kill -0 "$sim" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$sim" 2>/dev/null && [ -L "$link" ] && break
-  sim=
+  sim_start "$work/sim.log" "$morvaksim" --dir "$work/state" --port "$port" --serial "$link" --console-baud 38400 \
+    --verbose --restart-ms 1000 "$address" && sim=$sim_pid && break
 done
 prefix=$work/prefix
 cleanup() {
@@ -76,10 +69,17 @@ run() {
   cat "$work/out"
   return $rc
 }
-run reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$link" /f >/dev/null || fail "COM7 not mapped"
+# The mapping is written once the prefix's first server has ended and saved the registry (the first
+# program in a new prefix also starts its services, which a loaded machine may hold past reg's own
+# bound): decided by the saved value, with a bounded number of attempts.
+mapped() { grep -qF "\"COM7\"=\"$link\"" "$prefix/system.reg"; }
+for _ in 1 2 3; do
+  run reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$link" /f >/dev/null
+  timeout 120 wineserver -w 2>/dev/null || { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
+  mapped && break
+done
+mapped || fail "COM7 not mapped: $(cat "$work/out")"
 # A server of the prefix's own that reads the mapping, kept for the test's programs.
-wineserver -k 2>/dev/null
-wineserver -w 2>/dev/null
 wineserver -p 2>/dev/null
 
 cp "$cli" "$work/qorvexal-cli.exe"
