@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 
 #ifndef _WIN32
@@ -24,7 +25,7 @@ std::string ScratchIni(const char* name)
     if (!tmp || !*tmp)
         tmp = "/tmp";
 #endif
-    std::string path = std::string(tmp ? tmp : ".") + "/" + name + std::to_string(std::rand()) + ".ini";
+    std::string path = std::string(tmp ? tmp : ".") + "/" + name + std::to_string(std::random_device {}()) + ".ini";
     std::remove(path.c_str());
     return path;
 }
@@ -176,7 +177,7 @@ TEST(Instance, LockNameIsLowerCaseWithoutBackslashes)
 
 TEST(Instance, SecondHolderSeesTheFirst)
 {
-    std::string path = "C:\\Test\\Instance" + std::to_string(std::rand());
+    std::string path = "C:\\Test\\Instance" + std::to_string(std::random_device {}());
     EXPECT_FALSE(IsOtherInstance(path));
     EXPECT_TRUE(IsOtherInstance(path)); // the lock is kept, even against the same process
     EXPECT_FALSE(IsOtherInstance(path, "edit")); // a suffix names another lock

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -31,11 +32,12 @@ std::string TestDir()
 #endif
 }
 
-// A settings file of its own per test, removed afterwards.
+// A settings file of its own per test (named at random: test programs of other builds may run at the
+// same moment), removed afterwards.
 struct ScratchFile {
     std::string path;
     explicit ScratchFile(const char* name)
-        : path(TestDir() + "/" + name + std::to_string(std::rand()) + ".ini")
+        : path(TestDir() + "/" + name + std::to_string(std::random_device {}()) + ".ini")
     {
         std::remove(path.c_str());
     }

@@ -36,6 +36,16 @@ struct Index {
     // Feature lists read so far, per header entry and device key / language.
     std::mutex featureLock;
     std::map<std::pair<const CfgIndexEntry*, std::string>, std::vector<CfgFeature>> features;
+
+    // A program that ends without stopping the index (a second start that hands over to the first
+    // after a verb started it, or the window closed while it still reads) stops the thread here: a
+    // running thread destroyed with the program would end it with an abort.
+    ~Index()
+    {
+        run = false;
+        if (thread.joinable())
+            thread.join();
+    }
 };
 
 Index& TheIndex()

@@ -969,6 +969,23 @@ TEST(CfgLoadDescription, DumpIsStable)
         "      item_text \"a\", \"b\"\n");
 }
 
+// A program that ends with the index still started (a second start that hands over to the first after
+// a verb started the index) ends normally, not with an abort from the running thread. (The child
+// process of a death test does not start under Wine; windows_qorvexal_test covers that start there.)
+#ifndef _WIN32
+TEST(CfgIndexDeathTest, ProgramEndingWithTheIndexStartedExitsNormally)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc", "version A 1\nsection a\n");
+    EXPECT_EXIT(
+        {
+            dir.Start(false);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
+
 TEST(CfgIndex, SearchWaitsForEntriesTheThreadAddsLater)
 {
     IndexDir dir;

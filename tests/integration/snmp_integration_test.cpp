@@ -388,10 +388,11 @@ TEST(SimAgentWithEngine, TrapsAndTheCommandLine)
     EXPECT_NE(out.find("1.3.6.1.2.1.1.5.0 = string: sim-1\n"), std::string::npos) << out;
     EXPECT_NE(out.find("1.3.6.1.2.1.2.2.1.7.2 = integer: -5\n"), std::string::npos) << out;
     EXPECT_NE(out.find("1.3.6.1.4.1.58127.4.1.1.1.2 = string: Warehouse\n"), std::string::npos) << out;
-    // A walk honours -t for every request: against a closed port it ends within about a second.
+    // A walk honours -t for every request: against a closed port it ends after about a second, far from
+    // the default 15 s (the bound leaves room for starting a sanitizer build on a busy machine).
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(Shell(cli + " snmp walk -t 1 -p " + std::to_string(FreePort()) + " 127.0.0.1 1.3.6.1.2.1", &out), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << out;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5)) << out;
 
     // talvine-cli trap prints what the simulator sends. It listens on a port of its own choosing and
     // names it once it listens.

@@ -70,6 +70,9 @@ done
 kill -0 "$second" 2>/dev/null && { fail "edit start did not end"; kill "$second"; }
 printf "%s\n" "edit start: $(cat "$work/edit.log")"
 grep -q 'verb edit: C:\\cfg\\office1.lcf' "$work/edit.log" || fail "edit verb did not run"
+# The verb started the description index; the start that hands over to the first still ends cleanly.
+wait "$second" || fail "edit start ended with exit code $?"
+grep -q "terminate called" "$work/edit.log" && fail "edit start ended with an abort"
 
 # "close" ends after the verbs, before the single-instance test.
 out=$(timeout 60 "$wine_run" "$app" /close -PRINT:a.lcf)
