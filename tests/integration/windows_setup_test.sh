@@ -256,9 +256,22 @@ w "$src/setup.exe" /quiet /reboot:0
 # installer cannot delete itself: it is deleted at the restart, with its folder, and the finish page
 # says that a restart is needed. Then the restart question goes to SetupPromptReboot (under Wine a
 # stub that shows nothing and answers No: the trace shows the call).
-WINEDEBUG=fixme+setupapi "$wine" uninstaller --remove sample >"$work/remove.txt" 2>&1 </dev/null &
-pid=$!
-if page remove_1_page 'Next >'; then
+start_removal() {
+  WINEDEBUG=fixme+setupapi "$wine" uninstaller --remove sample >"$work/remove.txt" 2>&1 </dev/null &
+  pid=$!
+}
+start_removal
+shown=
+page remove_1_page 'Next >' && shown=1
+# Now and then Wine itself fails to start the program the uninstaller launches, before setup.exe runs
+# ("failed to map the shared user data"): then the uninstaller is started once more.
+if [ -z "$shown" ] && grep -q 'failed to map the shared user data' "$work/remove.txt"; then
+  echo "removal: Wine did not start the installer; once more"
+  wait_end $pid
+  start_removal
+  page remove_1_page 'Next >' && shown=1
+fi
+if [ -n "$shown" ]; then
   click 'Next >'
   page remove_2_finish Finish || fail "removal: no finish page"
   grep -qF 'Your computer must be restarted to complete the deinstallation.' "$work/remove_2_finish.txt" \
