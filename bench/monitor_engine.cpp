@@ -70,23 +70,8 @@ struct PollRecord {
     uint8_t bytes[64];
 };
 
-class BenchFront : public EngineFrontEnd {
+class BenchFront : public EngineWaitingFrontEnd {
 public:
-    std::mutex lock;
-    std::condition_variable cv;
-    bool woken = false;
-    void Wake() override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        woken = true;
-        cv.notify_one();
-    }
-    void Wait()
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        cv.wait_for(guard, std::chrono::milliseconds(100), [&] { return woken; });
-        woken = false;
-    }
     void ItemInserted(EngineItem&, EngineItem*) override { }
     void ItemUpdated(EngineItem&) override { }
     void ItemRemoved(EngineItem&) override { }
@@ -162,7 +147,7 @@ Result RunEngine(int devices, uint16_t port, int seconds, bool scriptIntervals, 
         auto begin = std::chrono::steady_clock::now();
         while (std::chrono::steady_clock::now() < begin + kSettle) {
             engine.Process();
-            front.Wait();
+            front.WaitMs(100);
         }
         polls->clear();
         for (const auto& d : engine.Devices())
@@ -175,7 +160,7 @@ Result RunEngine(int devices, uint16_t port, int seconds, bool scriptIntervals, 
         auto start = std::chrono::steady_clock::now();
         while (std::chrono::steady_clock::now() < start + std::chrono::seconds(seconds)) {
             r.notifications += engine.Process();
-            front.Wait();
+            front.WaitMs(100);
         }
         r.cpu = CpuNow() - cpu;
         r.callbacks = engine.Callbacks() - callbacks;

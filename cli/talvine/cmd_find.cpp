@@ -20,22 +20,10 @@
 
 namespace {
 // The engine's front end while devices are added: failures go to standard error, nothing is asked.
-class AddFrontEnd : public EngineFrontEnd {
+class AddFrontEnd : public EngineWaitingFrontEnd {
 public:
     int failed = 0;
 
-    void Wake() override
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        woken_ = true;
-        cv_.notify_all();
-    }
-    void WaitMs(uint32_t ms)
-    {
-        std::unique_lock<std::mutex> guard(lock_);
-        cv_.wait_for(guard, std::chrono::milliseconds(ms), [&] { return woken_; });
-        woken_ = false;
-    }
     void ItemInserted(EngineItem&, EngineItem*) override { }
     void ItemUpdated(EngineItem&) override { }
     void ItemRemoved(EngineItem&) override { }
@@ -67,11 +55,6 @@ public:
     {
         std::fprintf(stderr, "%s: %s\n", CliProgramName(), text.c_str());
     }
-
-private:
-    std::mutex lock_;
-    std::condition_variable cv_;
-    bool woken_ = false;
 };
 
 // Adds the devices through the engine (type detection, logging off) and saves the list.

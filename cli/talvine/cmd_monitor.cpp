@@ -40,7 +40,7 @@ void SelectLanguage(const std::string& language)
     StrSetLanguage(1033);
 }
 
-class CliFrontEnd : public EngineFrontEnd {
+class CliFrontEnd : public EngineWaitingFrontEnd {
 public:
     bool once = false;
     bool display = false;
@@ -48,18 +48,6 @@ public:
     int status = 0;
     std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
 
-    void Wake() override
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        woken_ = true;
-        cv_.notify_all();
-    }
-    void WaitMs(uint32_t ms)
-    {
-        std::unique_lock<std::mutex> guard(lock_);
-        cv_.wait_for(guard, std::chrono::milliseconds(ms), [&] { return woken_; });
-        woken_ = false;
-    }
     void ItemInserted(EngineItem& item, EngineItem*) override
     {
         Changed();
@@ -153,9 +141,6 @@ private:
         std::fflush(stdout);
     }
 
-    std::mutex lock_;
-    std::condition_variable cv_;
-    bool woken_ = false;
     std::map<EngineItem*, std::string> items_;
     std::map<EngineDevice*, std::string> devices_;
 };

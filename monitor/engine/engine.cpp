@@ -1198,3 +1198,18 @@ void Engine::Handle(const Entry& e)
         break;
     }
 }
+
+void EngineWaitingFrontEnd::Wake()
+{
+    std::lock_guard<std::mutex> guard(wakeLock_);
+    woken_ = true;
+    wakeCv_.notify_all();
+}
+
+bool EngineWaitingFrontEnd::WaitMs(uint32_t ms)
+{
+    std::unique_lock<std::mutex> guard(wakeLock_);
+    bool got = wakeCv_.wait_for(guard, std::chrono::milliseconds(ms), [&] { return woken_; });
+    woken_ = false;
+    return got;
+}

@@ -184,6 +184,20 @@ public:
     virtual void ErrorMessage(const std::string& text) = 0;
 };
 
+// A front end whose own thread waits for the engine's wake-ups (the command-line tools, tests,
+// benchmarks): Wake notes the call from any thread; WaitMs returns at the first wake-up since the last
+// wait (true) or after `ms` (false).
+class EngineWaitingFrontEnd : public EngineFrontEnd {
+public:
+    void Wake() override;
+    bool WaitMs(uint32_t ms);
+
+private:
+    std::mutex wakeLock_;
+    std::condition_variable wakeCv_;
+    bool woken_ = false;
+};
+
 struct EngineSettings {
     std::string listPath; // talvine.lst
     std::string settingsPath; // talvine.ini (options in "Advanced", logging keys)

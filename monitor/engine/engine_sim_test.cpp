@@ -34,29 +34,13 @@ uint16_t FreePort(uint32_t ip)
 }
 
 // Records what the engine hands to its front end.
-class Recorder : public EngineFrontEnd {
+class Recorder : public EngineWaitingFrontEnd {
 public:
-    std::mutex lock;
-    std::condition_variable cv;
-    bool woken = false;
     std::vector<std::string> events; // front end's thread only
     std::vector<std::pair<uint32_t, std::string>> failed;
     bool answer = true; // the answer to queries
     int queries = 0;
 
-    void Wake() override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        woken = true;
-        cv.notify_all();
-    }
-    bool WaitWake(int ms)
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        bool got = cv.wait_for(guard, std::chrono::milliseconds(ms), [&] { return woken; });
-        woken = false;
-        return got;
-    }
     void ItemInserted(EngineItem& item, EngineItem*) override
     {
         events.push_back("insert " + item.Name());
@@ -298,7 +282,7 @@ struct Rig {
                 engine->Process();
                 if (done())
                     return true;
-                if (!front.WaitWake(i == 0 ? 30 : 15))
+                if (!front.WaitMs(i == 0 ? 30 : 15))
                     break;
             }
             Tick();
@@ -309,7 +293,7 @@ struct Rig {
     // Handles what arrives for a few ticks' worth of answers without moving the clock.
     void Settle()
     {
-        while (front.WaitWake(50))
+        while (front.WaitMs(50))
             engine->Process();
         engine->Process();
     }
