@@ -18,6 +18,7 @@
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/resource.h"
+#include "config/ui/wizard_win.h"
 
 #include <algorithm>
 #include <atomic>
@@ -33,6 +34,7 @@ constexpr int kModelessSlot = sizeof(LONG_PTR);
 constexpr unsigned kMainPlacementFlags = kPlaceMaximized | kPlaceActivate;
 constexpr UINT kRedrawMessage = WM_APP + 1;
 constexpr UINT kChangedMessage = WM_APP + 2;
+constexpr UINT kLaunchWizardMessage = WM_APP + 3; // after a search: the wizard of a new device
 constexpr UINT_PTR kSearchTimer = 1;
 // While a job changes entries, the list is saved at the first change and then at most once per period
 // (a check-all changes every device: a save per change would write the whole list a thousand times),
@@ -73,6 +75,7 @@ constexpr size_t kRedrawRowsMax = 64; // more changed rows than this: the whole 
 bool g_workerBusy = false; // between the two JobMsgBusy of a job
 bool g_ownJobQueued = false; // a job the window posted itself (start-up check, search) is not done yet
 std::unique_ptr<JobSearchRecord> g_search;
+DeviceEntry* g_launchWizard = nullptr;
 bool g_userSearch = false;
 DeviceJob g_ownJob;
 std::unique_ptr<ConsoleSerialSearch> g_serial;
@@ -202,7 +205,7 @@ std::unique_ptr<DeviceCommands> g_commands;
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
-    if (g_commands)
+    if (g_commands && !WizSetupFlow(g_main, *g_commands, message, result, job))
         CfgConfigureFlow(g_main, *g_commands, message, result, job);
 }
 
@@ -644,6 +647,7 @@ std::vector<CommandState> CommandStates()
     bool images = n == 1 && sel[0]->fw_status.image_count > 0;
     return {
         { CmdConfigure, !busy && n >= 1, false },
+        { CmdSetupWizard, !busy && n == 1, false },
         { CmdSaveConfig, !busy && n == 1, false },
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
@@ -819,6 +823,13 @@ void MergeSearch()
     RefreshRows();
     if (merged.conflicts > 0) {
         ConflictDialog(g_main, SearchConflictMessage(), SearchConflictDetails(record->results, merged.conflicts));
+    } else if (merged.first_unconfigured && record->settings.launch_wizard
+        && !merged.first_unconfigured->wizard_done) {
+        // The set-up wizard for the first new device that is not configured yet, once the search job
+        // has ended.
+        g_launchWizard = merged.first_unconfigured;
+        ++g_pending;
+        PostMessageA(g_main, kLaunchWizardMessage, 0, 0);
     } else if (g_userSearch && merged.new_devices == 0) {
         MessageBoxA(g_main, Text(2303).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
     }
@@ -1028,6 +1039,7 @@ void OnCommand(UINT id)
         CfgOpenConfigurationCommand(g_main);
         return;
     case CmdConfigure:
+    case CmdSetupWizard:
     case CmdCheck:
     case CmdSaveConfig:
     case CmdRestoreConfig:
@@ -1428,6 +1440,22 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         RedrawChangedRows();
         UpdateProgress();
         UpdateStatusBar();
+        return 0;
+    }
+    case kLaunchWizardMessage: {
+        --g_pending;
+        DeviceEntry* e = std::exchange(g_launchWizard, nullptr);
+        std::vector<DeviceEntry*> all = g_devices.All();
+        if (!e || std::find(all.begin(), all.end(), e) == all.end() || AnyJob())
+            return 0;
+        auto it = std::find(g_rows.begin(), g_rows.end(), e);
+        if (it != g_rows.end()) {
+            int row = static_cast<int>(it - g_rows.begin());
+            ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
+            ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+            ListView_EnsureVisible(g_list, row, FALSE);
+        }
+        IssueCommand(CmdSetupWizard, { e });
         return 0;
     }
     case kChangedMessage: {

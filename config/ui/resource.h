@@ -101,3 +101,11 @@
 // The part the firmware file dialog adds: the chosen file's header text.
 #define IDD_FWFILE 3190
 #define IDC_FWFILE_TEXT 3191
+// The set-up wizard sheet.
+#define IDB_WIZ_WATERMARK 1035
+#define IDB_WIZ_HEADER 1036
+#define IDD_WIZ_SELECT 3015
+#define IDD_WIZ_PLACEHOLDER 3016
+#define IDC_WIZ_SELECT_TITLE 3017
+#define IDC_WIZ_SELECT_TEXT 3018
+#define IDC_WIZ_SELECT_LIST 3019

@@ -245,7 +245,7 @@ WizControl* WizRunner::ControlOf(const CfgItem* item)
     return nullptr;
 }
 
-WizRunner::Opened WizRunner::Open()
+WizRunner::Opened WizRunner::Open(bool enter)
 {
     bool unconfigured = (entry_.flags & DevFlagUnconfigured) != 0;
     list_ = WizList(entry_.device_type.str(), entry_.fw_version.str(), Language(), entry_.feature_word, unconfigured);
@@ -260,6 +260,13 @@ WizRunner::Opened WizRunner::Open()
     if (unconfigured) {
         if (!Load("DEFAULT"))
             return Opened::Selection;
+        if (!enter) {
+            int count = static_cast<int>(Wizard()->pages.sections.size());
+            for (int i = 0; i < count; ++i)
+                if (!Refused(i))
+                    return Opened::Running;
+            return Opened::Selection;
+        }
         if (!MoveFrom(-1, 1))
             return Opened::Selection;
         return Opened::Running;
@@ -438,6 +445,55 @@ int WizRunner::Finish(const WizAskFn& ask, CfgTakeResult* rejected)
             return 0;
         WizRunActions(*wiz, entry_.config.get(), page->onNext, &entry_, WizMode::Page);
     }
+    WizRunActions(*wiz, entry_.config.get(), wiz->onApply, &entry_, WizMode::Apply);
+    bool isDefault = wiz->defaultFlag != 0;
+    Free();
+    entry_.wizard_done = isDefault ? 1 : 0;
+    return 1;
+}
+
+bool WizRunner::Select(const std::string& name)
+{
+    WizScript* wiz = Wizard();
+    if (!(wiz && wiz->name == name) && !Load(name))
+        return false;
+    page_ = -1;
+    controls_.clear();
+    int count = static_cast<int>(Wizard()->pages.sections.size());
+    for (int i = 0; i < count; ++i)
+        if (!Refused(i))
+            return true;
+    return false;
+}
+
+bool WizRunner::Enter(int index)
+{
+    WizScript* wiz = Wizard();
+    if (!wiz || index < 0 || static_cast<size_t>(index) >= wiz->pages.sections.size())
+        return false;
+    return Activate(index);
+}
+
+void WizRunner::EnterSelection()
+{
+    page_ = -1;
+    controls_.clear();
+}
+
+void WizRunner::Leave(bool forward)
+{
+    WizScript* wiz = Wizard();
+    const CfgSection* page = PageSection();
+    if (!wiz || !page || page->IsPlugin())
+        return;
+    WizRunActions(*wiz, entry_.config.get(), forward ? page->onNext : page->onBack, &entry_, WizMode::Page);
+}
+
+int WizRunner::Complete()
+{
+    WizScript* wiz = Wizard();
+    if (!wiz)
+        return 0;
     WizRunActions(*wiz, entry_.config.get(), wiz->onApply, &entry_, WizMode::Apply);
     bool isDefault = wiz->defaultFlag != 0;
     Free();

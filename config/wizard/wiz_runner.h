@@ -55,8 +55,9 @@ public:
         Running, // an unconfigured device: DEFAULT is loaded and its first page shown
     };
     // Opens the sheet: lists the wizards (DEFAULT included for an unconfigured device) and, for an
-    // unconfigured device, loads DEFAULT at once and moves past the selection page.
-    Opened Open();
+    // unconfigured device, loads DEFAULT at once and moves past the selection page (`enter` false: a
+    // sheet that moves by itself enters the first page; only the wizard is loaded).
+    Opened Open(bool enter = true);
     const std::vector<WizListEntry>& List() const
     {
         return list_;
@@ -102,6 +103,23 @@ public:
     int Finish(const WizAskFn& ask, CfgTakeResult* rejected = nullptr);
     // Cancel: the wizard is freed and the mark cleared. Returns 0.
     int Cancel();
+
+    // ---- for a sheet that moves over its pages itself (the Win32 sheet: a page refuses its
+    // activation, the sheet passes on in the direction of travel; the page builder takes the controls)
+    // Next on the selection page without moving: keeps or loads the wizard `name`. False when loading
+    // failed or no page of it would take the activation (the selection page stays).
+    bool Select(const std::string& name);
+    // The activation of page `index`: false (refused) when one of its conditions holds; otherwise it
+    // becomes the page shown, its show list runs and the controls hold the items' values.
+    bool Enter(int index);
+    // The selection page is shown again.
+    void EnterSelection();
+    // Leaving the page shown with Next (its Next list) or Back (its Back list), its controls already
+    // taken when forwards.
+    void Leave(bool forward);
+    // After Finish (the page shown already left forwards): on_apply in apply mode, the wizard freed,
+    // the default-wizard-completed mark set (DEFAULT) or cleared. Returns 1, 0 without a wizard.
+    int Complete();
 
     // The header of a non-plug-in page: page name and subtitle when there is a subtitle; else the
     // wizard's title and the page name when the page has a name; else the device name and the title.

@@ -802,6 +802,53 @@ TEST_F(WizRun, SelectionKeepOrReloadAndFinishBeforeSkippedPages)
     EXPECT_EQ(none.Open(), WizRunner::Opened::NoWizard);
 }
 
+// A sheet that moves by itself: it asks each page in turn to take the activation, takes the controls
+// with its page builder and only has the runner run the lists.
+TEST_F(WizRun, SheetDrivenPagesRefuseAndRunTheirListsOnce)
+{
+    entry.flags = DevFlagUnconfigured;
+    WizRunner r(entry, "");
+    ASSERT_EQ(r.Open(false), WizRunner::Opened::Running);
+    EXPECT_EQ(r.Page(), -1); // loaded, on_init run, no page entered yet
+    EXPECT_EQ(W("addr").value, "192.168.0.1");
+    ASSERT_TRUE(r.Enter(0));
+    W("wname").value = "skip"; // what the page builder took
+    r.Leave(true);
+    EXPECT_EQ(W("copy").value, "skip"); // the Next list ran
+    EXPECT_FALSE(r.Enter(1)); // refused: the sheet passes on
+    EXPECT_EQ(PageName(r), "name");
+    ASSERT_TRUE(r.Enter(2));
+    EXPECT_EQ(W("copy2").value, "skip"); // the show list ran once
+    EXPECT_TRUE(r.Buttons().finish);
+    r.Leave(false);
+    EXPECT_FALSE(r.Enter(1)); // backwards too
+    ASSERT_TRUE(r.Enter(0));
+    EXPECT_FALSE(r.Buttons().back);
+    EXPECT_FALSE(r.Enter(7)); // no such page
+    W("wname").value = "box";
+    r.Leave(true);
+    EXPECT_EQ(r.Complete(), 1);
+    EXPECT_EQ(*CfgFindItem(*entry.config, "/sys/name")->value, "box");
+    EXPECT_EQ(entry.wizard_done, 1);
+    EXPECT_EQ(r.Complete(), 0); // freed
+
+    // Choosing on the selection page: an unknown name keeps it, the loaded wizard is kept.
+    entry.flags = 0;
+    WizRunner task(entry, "");
+    ASSERT_EQ(task.Open(false), WizRunner::Opened::Selection);
+    EXPECT_FALSE(task.Select("Nope"));
+    ASSERT_TRUE(task.Select("Task"));
+    WizScript* first = task.Wizard();
+    ASSERT_TRUE(task.Select("Task"));
+    EXPECT_EQ(task.Wizard(), first); // kept
+    ASSERT_TRUE(task.Enter(0));
+    EXPECT_TRUE(task.Buttons().back);
+    task.EnterSelection();
+    EXPECT_EQ(task.Page(), -1);
+    EXPECT_EQ(task.Cancel(), 0);
+    EXPECT_FALSE(entry.wizard_config);
+}
+
 TEST(WizControls, AnswersAsTyped)
 {
     WizScriptPtr w = LoadText(R"(wizard W, T

@@ -1,0 +1,255 @@
+#!/bin/bash
+# The set-up wizard sheet of qorvexal.exe under Wine and Xvfb, driven through its test control channel,
+# against morvaksim on loopback in a private network namespace: the wizard of an unconfigured device
+# opens without the selection page and Finish writes the device, which comes back at the address the
+# wizard gave it; on a configured device the selection page, a page whose condition holds passed over
+# forwards and backwards, Finish offered instead of a Next that leads nowhere, an item disabled by a
+# show action greyed, an invalid entry keeping its page. Screenshots of every page in wizard styles 0
+# and 1, English and German, are kept in the work directory.
+#   windows_wizard_test.sh <wine-run> <qorvexal.exe> <qorvexal.dll> <morvaksim> <data directory> <work directory>
+# Exits 77 (skipped) without a display, a namespace or the native simulator.
+wine_run=$1
+exe=$2
+dll=$3
+sim=$4
+data=$5
+work=$6
+. "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/windows_netns.sh"
+netns_enter "$wine_run" "$@"
+. "$(dirname "$0")/testctl.sh"
+. "$(dirname "$0")/morvaksim.sh"
+[ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
+eval "$(grep '^export ' "$wine_run")"
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
+
+sim_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  netns_stop
+}
+trap cleanup EXIT
+
+# Two simulated devices, the first not configured yet.
+base=
+port=
+for _ in 1 2 3 4 5 6 7 8; do
+  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
+  port=$((RANDOM % 20000 + 30000))
+  sim_start "$work/sim.log" "$sim" --dir "$work/simstate" --port "$port" --count 2 --unconfigured 1 \
+    --restart-ms 1000 "$base" && break
+done
+[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+second=${base%.1}.2
+moved=${base%.1}.9
+
+app=$work/app
+rm -rf "$app"
+mkdir -p "$app"
+cp "$exe" "$app/qorvexal.exe"
+cp "$dll" "$app/qorvexal.dll"
+cp "$data"/*.dsc "$data"/*.wiz "$app/"
+# A wizard of the test's own: its middle page is passed over while the box on the first is set; its
+# last page disables an item when shown.
+cat >"$app/qorv9902.wiz" <<'WIZ'
+wizard SKIPTEST, "Skip test", *, "Morvak 1100[ Plus;] 3.10"
+section "First", "A switch decides"
+onoff_switch skip
+  description "Pass over the middle page"
+  value_list "0", "1"
+  value_text "Off", "On"
+section "Middle", "Shown while the switch is off"
+entryfield_text note
+  description "Note"
+skip_when wizard.skip, 1, equal
+section "Last"
+entryfield_text name
+  description "Device name"
+  never_empty 1
+entryfield_text greyed
+  description "Disabled when shown"
+on_show
+disable wizard.greyed
+on_init
+set wizard.name, config./sys/name
+on_apply
+set config./sys/name, wizard.name
+WIZ
+ini=$app/qorvexal.ini
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "DontAskForExit=1" "EasyConfig=0" \
+  "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
+  "2_Name=MORVAK-0002" "2_Description=" "2_Parameters=0;;IP;$second:$port;2;" >"$ini"
+
+start_app() {
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
+  app_pid=$!
+  local p
+  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
+  ctl_open "$p"
+  ctl idle || fail "not idle after start"
+}
+
+stop_app() {
+  ctl command 40001 || fail "File, Exit"
+  for _ in $(seq 1 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$app_pid" 2>/dev/null && { fail "program did not end on File|Exit"; kill "$app_pid"; }
+  app_pid=
+  exec 3>&-
+}
+
+shot() {
+  local windows
+  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
+  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
+    || fail "screenshot $1"
+}
+
+row() { ctl list | awk -F '\t' -v n="$1" '$1 == n'; }
+
+# The id of the control after the label $1.
+after_label() {
+  ctl controls | awk -F '\t' -v l="$1" 'found && $3 != "static" { print $1; exit } $5 == l { found = 1 }'
+}
+
+# The sheet's buttons: Back, Next, Finish as "b n f" with 1 for enabled and visible.
+NEXT=12324
+BACK=12323
+FINISH=12325
+buttons() {
+  ctl controls | awk -F '\t' -v b=$BACK -v n=$NEXT -v f=$FINISH '
+    $1 == b { back = ($4 ~ /e/) } $1 == n { next_ = ($4 ~ /e/) } $1 == f { fin = ($4 ~ /e/) }
+    END { printf "%d %d %d\n", back, next_, fin }'
+}
+
+# Waits for the page whose controls show the text $1.
+wait_page() {
+  for _ in $(seq 1 100); do
+    ctl controls | grep -qF "$1" && return 0
+    sleep 0.1
+  done
+  fail "no page showing: $1"
+  ctl controls >&2
+  return 1
+}
+
+# The selection page, the test wizard's pages and Cancel, in one style and language; screenshots.
+walk_task_wizards() {
+  local tag=$1 caption=$2 device=$3
+  ctl select "$device" && ctl command 1349 || { fail "$tag: setup wizard"; return; }
+  ctl_wait_title "$caption" || { fail "$tag: no sheet"; return; }
+  ctl controls | grep -q $'^3019\t' || fail "$tag: no selection list"
+  [ "$(buttons)" = "0 0 0" ] || fail "$tag: buttons before a selection: $(buttons)"
+  ctl pick 3019 "Skip test" || fail "$tag: pick"
+  [ "$(buttons | cut -d ' ' -f 2)" = 1 ] || fail "$tag: Next not offered with a selection"
+  shot "wizard-$tag-select"
+  ctl press $NEXT
+  wait_page "Pass over the middle page" || return
+  shot "wizard-$tag-first"
+  [ "$(buttons)" = "1 1 0" ] || fail "$tag: first page buttons: $(buttons)"
+  ctl press $NEXT
+  wait_page "Note" || return
+  shot "wizard-$tag-middle"
+  ctl press $NEXT
+  wait_page "Disabled when shown" || return
+  ctl controls | grep -q $'\tEdit\tedit\td\t' || fail "$tag: disabled item not grey: $(ctl controls)"
+  [ "$(buttons | cut -d ' ' -f 3)" = 1 ] || fail "$tag: no Finish on the last page"
+  shot "wizard-$tag-last"
+  ctl press $BACK
+  wait_page "Note"
+  ctl press $BACK
+  wait_page "Pass over the middle page"
+  ctl press $BACK
+  wait_page "Skip test"
+  ctl press 2
+  ctl idle
+}
+
+start_app /wizstyle:1
+ctl command 1309 && ctl idle || fail "check all"
+row MORVAK-0001 | grep -q $'\tOk\t' || fail "unconfigured device not Ok: $(ctl list)"
+
+# ---- a configured device: the selection page and the test wizard
+walk_task_wizards en1 "Setup Wizard for MORVAK-0002" MORVAK-0002
+ctl select MORVAK-0002 && ctl command 1349 && ctl_wait_title "Setup Wizard for MORVAK-0002" || fail "sheet again"
+ctl pick 3019 "Skip test" && ctl press $NEXT
+wait_page "Pass over the middle page"
+check=$(ctl controls | awk -F '\t' '$3 == "checkbox" { print $1; exit }')
+ctl check "$check" 1 || fail "switch"
+# The middle page's condition holds: Next goes to the last page, Back comes back over it.
+ctl press $NEXT
+wait_page "Disabled when shown"
+ctl controls | grep -q "Note" && fail "middle page shown though its condition holds"
+ctl press $BACK
+wait_page "Pass over the middle page"
+ctl controls | grep -q "Note" && fail "middle page shown going back"
+ctl press $NEXT
+wait_page "Disabled when shown"
+# An invalid entry keeps the page.
+name=$(after_label "Device name")
+ctl set "$name" "" && ctl press $FINISH
+ctl_wait_title Warning || fail "no message for the empty name"
+ctl controls | grep -q "Please enter a value for 'Device name'!" || fail "empty name message: $(ctl controls)"
+ctl press 1
+ctl_wait_title "Setup Wizard for MORVAK-0002" || fail "sheet closed on an invalid entry"
+ctl set "$name" "renamed"
+ctl press $FINISH
+ctl idle
+for _ in $(seq 1 100); do
+  row renamed | grep -q $'\tOk\t' && break
+  sleep 0.2
+  ctl idle
+done
+row renamed | grep -q $'\tOk\t'"$second:$port" || fail "MORVAK-0002 not written as renamed: $(ctl list)"
+
+# ---- the unconfigured device: DEFAULT without the selection page, written at a new address
+ctl select MORVAK-0001 && ctl command 1349 || fail "setup wizard on MORVAK-0001"
+ctl_wait_title "Setup Wizard for MORVAK-0001" || fail "no sheet for MORVAK-0001"
+wait_page "Device name"
+ctl controls | grep -q $'^3019\t' && fail "selection page shown for an unconfigured device"
+[ "$(buttons)" = "0 1 0" ] || fail "DEFAULT first page buttons: $(buttons)"
+shot wizard-en1-default-device
+ctl set "$(after_label "Device name")" "branch" && ctl set "$(after_label "Configuration password")" "pw1"
+ctl press $NEXT
+wait_page "Netmask"
+ctl set "$(after_label "IP address")" "$moved" && ctl set "$(after_label "Netmask")" 255.255.255.0
+shot wizard-en1-default-lan
+ctl press $NEXT
+wait_page "DHCP server"
+shot wizard-en1-default-dhcp
+ctl press $NEXT
+wait_page "Press Finish"
+shot wizard-en1-default-ready
+ctl press $FINISH
+ctl idle
+for _ in $(seq 1 150); do
+  row branch | grep -q $'\tOk\t'"$moved:$port" && break
+  sleep 0.2
+  ctl idle
+done
+row branch | grep -q $'\tOk\t'"$moved:$port" || fail "device not back at the wizard's address: $(ctl list)"
+stop_app
+
+# ---- classic style, and German in both styles: the pages as a user sees them
+start_app /wizstyle:0
+ctl command 1309 && ctl idle
+walk_task_wizards en0 "Setup Wizard for renamed" renamed
+stop_app
+for style in 0 1; do
+  start_app /wizstyle:$style /lang:ger
+  ctl command 1309 && ctl idle
+  walk_task_wizards "de$style" "$(printf 'Einrichtungsassistent f\374r renamed')" renamed
+  stop_app
+done
+
+if [ $failures -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all passed; screenshots in $work"
