@@ -321,6 +321,22 @@ TEST(JobsWorker, LifecycleBusyAndRelease)
         EXPECT_EQ(window.busy, (std::vector<int> { 1, 0 }));
     }
 
+    // A release posted by the commands (after a sheet) posts no result: its end completes it.
+    ScriptUi ui;
+    DeviceCommands commands(ui, TempPath("release.ini"));
+    a.config = std::make_shared<CfgDescription>();
+    commands.Job() = DeviceJobBuild(entries);
+    ASSERT_EQ(commands.PostJob(JobRelease), 1);
+    EXPECT_TRUE(commands.Waiting());
+    ASSERT_TRUE(window.notices.Wait(&notice, 5000));
+    commands.OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(JobCheck), nullptr }); // another job's end
+    EXPECT_TRUE(commands.Waiting());
+    commands.OnJobNotice(notice);
+    EXPECT_FALSE(commands.Waiting());
+    EXPECT_FALSE(a.config);
+    ASSERT_EQ(ui.finished.size(), 1u);
+    EXPECT_EQ(ui.finished[0].first, static_cast<uint32_t>(JobRelease));
+
     // Stopping with a window: the window hears JobMsgEnded once the worker has gone.
     EXPECT_EQ(StopDeviceWorker(&window), 0);
     ASSERT_TRUE(window.notices.Wait(&notice, 5000));

@@ -823,8 +823,7 @@ void MergeSearch()
     RefreshRows();
     if (merged.conflicts > 0) {
         ConflictDialog(g_main, SearchConflictMessage(), SearchConflictDetails(record->results, merged.conflicts));
-    } else if (merged.first_unconfigured && record->settings.launch_wizard
-        && !merged.first_unconfigured->wizard_done) {
+    } else if (merged.first_unconfigured && record->settings.launch_wizard && !merged.first_unconfigured->wizard_done) {
         // The set-up wizard for the first new device that is not configured yet, once the search job
         // has ended.
         g_launchWizard = merged.first_unconfigured;

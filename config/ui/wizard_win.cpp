@@ -15,9 +15,8 @@
 #include "config/wizard/wiz_runner.h"
 
 #include <commctrl.h>
-#include <prsht.h>
-
 #include <memory>
+#include <prsht.h>
 #include <string>
 #include <vector>
 
@@ -116,9 +115,9 @@ void AddClassicHeader(HWND page, ItemPage& p)
     p.bold = BoldFont(page);
     auto label = [&](const std::string& text, int id, RECT r, HFONT f) {
         MapDialogRect(page, &r);
-        HWND w = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r.left, r.top,
-            r.right - r.left, r.bottom - r.top, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
-            nullptr);
+        HWND w = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r.left,
+            r.top, r.right - r.left, r.bottom - r.top, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+            Instance(), nullptr);
         SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(f ? f : font), 0);
     };
     label(p.title, kHeaderTitleId, { 7, 4, kPageWidth - 7, 14 }, p.bold);
@@ -298,11 +297,11 @@ void DrawEntry(const DRAWITEMSTRUCT& di)
     FillRect(di.hDC, &di.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     int icon = GetSystemMetrics(SM_CXSMICON);
     int height = di.rcItem.bottom - di.rcItem.top;
-    static HICON small = static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDI_QORVEXAL), IMAGE_ICON, icon,
-        GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    static HICON small = static_cast<HICON>(LoadImageA(
+        Instance(), MAKEINTRESOURCEA(IDI_QORVEXAL), IMAGE_ICON, icon, GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     if (small)
-        DrawIconEx(di.hDC, di.rcItem.left + 2, di.rcItem.top + (height - icon) / 2, small, icon, icon, 0, nullptr,
-            DI_NORMAL);
+        DrawIconEx(
+            di.hDC, di.rcItem.left + 2, di.rcItem.top + (height - icon) / 2, small, icon, icon, 0, nullptr, DI_NORMAL);
     char text[256] = "";
     SendMessageA(di.hwndItem, LB_GETTEXT, di.itemID, reinterpret_cast<LPARAM>(text));
     SetBkMode(di.hDC, TRANSPARENT);

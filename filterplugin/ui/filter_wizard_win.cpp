@@ -292,6 +292,14 @@ bool LeavePage(HWND dialog, Wizard* w, int page, bool forward)
         }
         s.MarkPending();
         return true;
+    case IDD_WIZ_FINISH:
+        // Pages of the host may follow the wizard's (a set-up wizard's last page, where Finish is
+        // pressed): the pending rule goes into the tables when the finish page is left forwards.
+        if (forward && !s.Finish()) {
+            FilterMessage(dialog, FilterStrNotAllWritten);
+            return false;
+        }
+        return true;
     case IDD_WIZ_DELETE:
         if (forward && s.WriteDeletions() != 0) {
             FilterMessage(dialog, FilterStrNotAllWritten);

@@ -80,7 +80,7 @@ on_apply
 set config./sys/name, wizard.name
 WIZ
 ini=$app/qorvexal.ini
-printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "DontAskForExit=1" "EasyConfig=0" \
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "DontAskForExit=1" "EasyConfig=0" "DontAskForUploadConfig=1" \
   "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
   "2_Name=MORVAK-0002" "2_Description=" "2_Parameters=0;;IP;$second:$port;2;" >"$ini"
 
@@ -128,6 +128,26 @@ buttons() {
     END { printf "%d %d %d\n", back, next_, fin }'
 }
 
+# Waits (bounded) until the buttons match the pattern $1 ("1 ? 0").
+buttons_are() {
+  for _ in $(seq 1 50); do
+    # shellcheck disable=SC2053
+    [[ "$(buttons)" == $1 ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Presses the sheet's button $1 once it is enabled: the sheet sets its buttons by posted messages.
+press() {
+  for _ in $(seq 1 50); do
+    ctl press "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "button $1 not enabled: $(ctl controls | grep "^$1	")"
+  return 1
+}
+
 # Waits for the page whose controls show the text $1.
 wait_page() {
   for _ in $(seq 1 100); do
@@ -145,27 +165,27 @@ walk_task_wizards() {
   ctl select "$device" && ctl command 1349 || { fail "$tag: setup wizard"; return; }
   ctl_wait_title "$caption" || { fail "$tag: no sheet"; return; }
   ctl controls | grep -q $'^3019\t' || fail "$tag: no selection list"
-  [ "$(buttons)" = "0 0 0" ] || fail "$tag: buttons before a selection: $(buttons)"
+  buttons_are "0 0 0" || fail "$tag: buttons before a selection: $(buttons)"
   ctl pick 3019 "Skip test" || fail "$tag: pick"
-  [ "$(buttons | cut -d ' ' -f 2)" = 1 ] || fail "$tag: Next not offered with a selection"
+  buttons_are "? 1 ?" || fail "$tag: Next not offered with a selection"
   shot "wizard-$tag-select"
-  ctl press $NEXT
+  press $NEXT
   wait_page "Pass over the middle page" || return
   shot "wizard-$tag-first"
-  [ "$(buttons)" = "1 1 0" ] || fail "$tag: first page buttons: $(buttons)"
-  ctl press $NEXT
+  buttons_are "1 1 0" || fail "$tag: first page buttons: $(buttons)"
+  press $NEXT
   wait_page "Note" || return
   shot "wizard-$tag-middle"
-  ctl press $NEXT
+  press $NEXT
   wait_page "Disabled when shown" || return
   ctl controls | grep -q $'\tEdit\tedit\td\t' || fail "$tag: disabled item not grey: $(ctl controls)"
-  [ "$(buttons | cut -d ' ' -f 3)" = 1 ] || fail "$tag: no Finish on the last page"
+  buttons_are "? ? 1" || fail "$tag: no Finish on the last page"
   shot "wizard-$tag-last"
-  ctl press $BACK
+  press $BACK
   wait_page "Note"
-  ctl press $BACK
+  press $BACK
   wait_page "Pass over the middle page"
-  ctl press $BACK
+  press $BACK
   wait_page "Skip test"
   ctl press 2
   ctl idle
@@ -178,28 +198,28 @@ row MORVAK-0001 | grep -q $'\tOk\t' || fail "unconfigured device not Ok: $(ctl l
 # ---- a configured device: the selection page and the test wizard
 walk_task_wizards en1 "Setup Wizard for MORVAK-0002" MORVAK-0002
 ctl select MORVAK-0002 && ctl command 1349 && ctl_wait_title "Setup Wizard for MORVAK-0002" || fail "sheet again"
-ctl pick 3019 "Skip test" && ctl press $NEXT
+ctl pick 3019 "Skip test" && press $NEXT
 wait_page "Pass over the middle page"
 check=$(ctl controls | awk -F '\t' '$3 == "checkbox" { print $1; exit }')
 ctl check "$check" 1 || fail "switch"
 # The middle page's condition holds: Next goes to the last page, Back comes back over it.
-ctl press $NEXT
+press $NEXT
 wait_page "Disabled when shown"
 ctl controls | grep -q "Note" && fail "middle page shown though its condition holds"
-ctl press $BACK
+press $BACK
 wait_page "Pass over the middle page"
 ctl controls | grep -q "Note" && fail "middle page shown going back"
-ctl press $NEXT
+press $NEXT
 wait_page "Disabled when shown"
 # An invalid entry keeps the page.
 name=$(after_label "Device name")
-ctl set "$name" "" && ctl press $FINISH
+ctl set "$name" "" && press $FINISH
 ctl_wait_title Warning || fail "no message for the empty name"
 ctl controls | grep -q "Please enter a value for 'Device name'!" || fail "empty name message: $(ctl controls)"
 ctl press 1
 ctl_wait_title "Setup Wizard for MORVAK-0002" || fail "sheet closed on an invalid entry"
 ctl set "$name" "renamed"
-ctl press $FINISH
+press $FINISH
 ctl idle
 for _ in $(seq 1 100); do
   row renamed | grep -q $'\tOk\t' && break
@@ -213,20 +233,20 @@ ctl select MORVAK-0001 && ctl command 1349 || fail "setup wizard on MORVAK-0001"
 ctl_wait_title "Setup Wizard for MORVAK-0001" || fail "no sheet for MORVAK-0001"
 wait_page "Device name"
 ctl controls | grep -q $'^3019\t' && fail "selection page shown for an unconfigured device"
-[ "$(buttons)" = "0 1 0" ] || fail "DEFAULT first page buttons: $(buttons)"
+buttons_are "0 1 0" || fail "DEFAULT first page buttons: $(buttons)"
 shot wizard-en1-default-device
 ctl set "$(after_label "Device name")" "branch" && ctl set "$(after_label "Configuration password")" "pw1"
-ctl press $NEXT
+press $NEXT
 wait_page "Netmask"
 ctl set "$(after_label "IP address")" "$moved" && ctl set "$(after_label "Netmask")" 255.255.255.0
 shot wizard-en1-default-lan
-ctl press $NEXT
+press $NEXT
 wait_page "DHCP server"
 shot wizard-en1-default-dhcp
-ctl press $NEXT
+press $NEXT
 wait_page "Press Finish"
 shot wizard-en1-default-ready
-ctl press $FINISH
+press $FINISH
 ctl idle
 for _ in $(seq 1 150); do
   row branch | grep -q $'\tOk\t'"$moved:$port" && break
@@ -234,6 +254,85 @@ for _ in $(seq 1 150); do
   ctl idle
 done
 row branch | grep -q $'\tOk\t'"$moved:$port" || fail "device not back at the wizard's address: $(ctl list)"
+
+# ---- the filter plug-in: its page on Configure, and its wizard inside the set-up wizard sheet
+wait_title_prefix() {
+  for _ in $(seq 1 100); do
+    case $(ctl windows | head -n 1 | cut -f 3) in "$1"*) return 0 ;; esac
+    sleep 0.1
+  done
+  fail "no window titled $1..."
+  return 1
+}
+wait_control() { # the control $1 on the active window
+  for _ in $(seq 1 100); do
+    ctl controls | grep -q "^$1	" && return 0
+    sleep 0.1
+  done
+  fail "no control $1"
+  return 1
+}
+filter_rules() { # the rule names the filter page lists
+  ctl controls | awk -F '\t' '$1 == 1001 { l = 1; next } l && /^\t/ { print $2; next } { l = 0 }'
+}
+wait_ok() { # device $1 answers again after a write
+  for _ in $(seq 1 150); do
+    row "$1" | grep -q $'\tOk\t' && return 0
+    sleep 0.2
+    ctl idle
+  done
+  fail "$1 not Ok after the write: $(ctl list)"
+}
+configured_rules() { # the rules of the device's configuration, as the filter page of Configure lists them
+  ctl select renamed && ctl command 1304 && ctl_wait_title "Configuration of renamed" || { fail "configure"; return; }
+  ctl pick 12320 "IP filter" || fail "no filter page"
+  filter_rules
+  ctl press 2
+  ctl idle
+}
+rules_before=$(configured_rules)
+ctl select renamed && ctl command 1304 && ctl_wait_title "Configuration of renamed" || fail "configure"
+ctl pick 12320 "IP filter" || fail "no filter page"
+[ "$(filter_rules)" = "$rules_before" ] || fail "filter page lists other rules: $(filter_rules)"
+shot configure-filter
+ctl press 1002 || fail "New"
+wait_title_prefix "Filter rule"
+ctl set 1010 ssh && ctl press 1 || fail "rule editor"
+ctl_wait_title "Configuration of renamed" || fail "rule editor did not close"
+filter_rules | grep -qx ssh || fail "new rule not listed: $(filter_rules)"
+ctl press 1
+ctl idle
+wait_ok renamed
+configured_rules | grep -qx ssh || fail "new rule not in the device's configuration"
+
+ctl select renamed && ctl command 1349 && ctl_wait_title "Setup Wizard for renamed" || fail "filter wizard sheet"
+ctl pick 3019 "IP filter" && press $NEXT
+wait_page "This wizard sets up the rules of the IP filter"
+shot wizard-en1-filter-intro
+press $NEXT
+wait_control 1070 && shot wizard-en1-filter-start
+for rule in term all; do
+  press $NEXT
+  wait_control 1010
+  ctl set 1010 "$rule"
+  for page in 1022 1032 1080 1090; do
+    press $NEXT
+    wait_control $page
+  done
+  [ $rule = term ] && ctl check 1091 1
+done
+press $NEXT
+wait_page "You have defined 2 new filter rules." && shot wizard-en1-filter-finish
+press $NEXT
+wait_page "Press Finish to write the new filter rules"
+shot wizard-en1-filter-ready
+press $FINISH
+ctl idle
+wait_ok renamed
+after=$(configured_rules)
+for rule in ssh term all; do
+  grep -qx $rule <<<"$after" || fail "rule $rule not in the device's configuration: $after"
+done
 stop_app
 
 # ---- classic style, and German in both styles: the pages as a user sees them
