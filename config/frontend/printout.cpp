@@ -240,9 +240,18 @@ void Builder::Table(const CfgItem& table, int indent)
             natural[c] = std::max(natural[c], static_cast<int>(cells.back()[c].size()));
         }
     }
+    // A column's least width: its header's longest word, or kMinColumn when that is more.
     std::vector<int> least(n);
-    for (size_t c = 0; c < n; ++c)
-        least[c] = std::min(natural[c], std::min(kMinColumn, room));
+    for (size_t c = 0; c < n; ++c) {
+        int word = kMinColumn;
+        for (size_t at = 0; at < headers[c].size();) {
+            size_t end = headers[c].find(' ', at);
+            end = end == std::string::npos ? headers[c].size() : end;
+            word = std::max(word, static_cast<int>(end - at));
+            at = end + 1;
+        }
+        least[c] = std::min({ natural[c], word, room });
+    }
 
     // The columns side by side when they fit; otherwise bands of as many as fit at their least width,
     // each band after the first led by the key column again when there is room for it.
