@@ -31,28 +31,113 @@ bool IsBlank(char c)
     return c == ' ' || IsControl(c);
 }
 
-// One unit of the pagination: lines that stay together on a page when they fit on one.
-struct Block {
-    uint32_t first = 0; // the first of its lines in the body
-    uint32_t count = 0;
-    bool keepWithNext = false; // headings, captions, column headers: never last on a page
-    bool gapBefore = false; // a blank line before it, unless it starts a page
-    int32_t header = -1; // a table row: the block of its column headers, repeated on a new page
+using Block = PrintBlock;
+
+// Wrapped lines of a text: each piece is `size` characters at `at` in `text`.
+struct Pieces {
+    std::string text;
+    std::vector<std::pair<uint32_t, uint32_t>> at;
+    size_t size() const
+    {
+        return at.size();
+    }
+    std::string_view operator[](size_t n) const
+    {
+        return std::string_view(text.data() + at[n].first, at[n].second);
+    }
+    void clear()
+    {
+        text.clear();
+        at.clear();
+    }
 };
+
+// Appends `text` wrapped at `width` to `out` (see CfgWrapText).
+void WrapInto(std::string_view text, int width, Pieces* out)
+{
+    width = std::max(width, 1);
+    const size_t w = static_cast<size_t>(width);
+    auto piece = [&](size_t from) {
+        out->at.emplace_back(static_cast<uint32_t>(from), static_cast<uint32_t>(out->text.size() - from));
+    };
+    // Most values are short and plain: one line as they stand.
+    if (text.size() <= w && !text.empty() && !IsBlank(text.front())
+        && std::none_of(text.begin(), text.end(), IsControl)) {
+        size_t from = out->text.size();
+        out->text.append(text);
+        piece(from);
+        return;
+    }
+    size_t line = out->text.size(); // where the line being filled starts
+    size_t at = 0;
+    while (at < text.size()) {
+        // The blanks before the next word, then the word.
+        size_t blanks = at;
+        while (blanks < text.size() && IsBlank(text[blanks]))
+            ++blanks;
+        if (blanks == text.size())
+            break;
+        size_t end = blanks;
+        while (end < text.size() && !IsBlank(text[end]))
+            ++end;
+        size_t used = out->text.size() - line;
+        size_t space = used ? blanks - at : 0;
+        size_t word = end - blanks;
+        if (used && used + space + word > w) {
+            piece(line);
+            line = out->text.size();
+            used = 0;
+            space = 0;
+        }
+        if (used + space + word <= w) {
+            out->text.append(space, ' ');
+            out->text.append(text.substr(blanks, word));
+        } else {
+            // A word longer than a line: broken where the line ends.
+            size_t p = blanks;
+            while (p < end) {
+                size_t take = std::min(w - (out->text.size() - line), end - p);
+                out->text.append(text.substr(p, take));
+                p += take;
+                if (p < end) {
+                    piece(line);
+                    line = out->text.size();
+                }
+            }
+        }
+        at = end;
+    }
+    if (out->text.size() > line)
+        piece(line);
+}
 
 class Builder {
 public:
-    Builder(const PrintOptions& options, const std::string& on, const std::string& off)
+    Builder(const PrintOptions& options, const std::string& on, const std::string& off, Printout& out)
         : columns_(std::max(options.columns, PrintMinColumns))
         , mask_(options.hidePasswords)
         , on_(on)
         , off_(off)
+        , out_(out)
+        , lines_(out.body)
+        , blocks_(out.blocks)
     {
+        out_.cells.clear();
+        out_.texts.clear();
+        lines_.clear();
+        blocks_.clear();
     }
 
+    void Reserve(size_t lines)
+    {
+        lines_.reserve(lines + 16);
+        blocks_.reserve(lines + 16);
+        out_.cells.reserve(2 * lines + 16);
+        out_.texts.reserve(24 * lines);
+    }
     void Header(const PrintHeader& header);
     void Section(const CfgSection& section);
-    std::vector<PrintPage> Paginate(int linesPerPage);
+    void Paginate(int linesPerPage);
 
 private:
     int Begin(bool keepWithNext, bool gapBefore = false, int32_t header = -1)
@@ -69,11 +154,17 @@ private:
     {
         blocks_.back().count = static_cast<uint32_t>(lines_.size()) - blocks_.back().first;
     }
-    PrintLine& NewLine(PrintStyle style)
+    void NewLine(PrintStyle style)
     {
-        lines_.emplace_back();
-        lines_.back().style = style;
-        return lines_.back();
+        lines_.push_back(PrintLine { style, static_cast<uint32_t>(out_.cells.size()), 0 });
+    }
+    // A cell at the end of the last line.
+    void Cell(int x, std::string_view text, PrintPart part, const CfgItem* item = nullptr, const CfgRow* row = nullptr)
+    {
+        out_.cells.push_back(PrintCell {
+            x, static_cast<uint32_t>(out_.texts.size()), static_cast<uint32_t>(text.size()), part, item, row });
+        out_.texts.append(text);
+        ++lines_.back().cellCount;
     }
     // A text wrapped at `x` to the line's end, one line each.
     void Wrapped(PrintStyle style, int x, std::string_view text, PrintPart part, const CfgItem* item = nullptr);
@@ -89,70 +180,19 @@ private:
     bool mask_;
     const std::string& on_;
     const std::string& off_;
-    std::vector<PrintLine> lines_;
-    std::vector<Block> blocks_;
-    std::vector<std::string> wrapA_, wrapB_; // reused by the wrapping
+    Printout& out_;
+    std::vector<PrintLine>& lines_; // every line of the body in order
+    std::vector<Block>& blocks_;
+    Pieces wrapA_, wrapB_; // reused by the wrapping
 };
-
-// Appends `text` wrapped at `width` to `out` (see CfgWrapText).
-void WrapInto(std::string_view text, int width, std::vector<std::string>* out)
-{
-    width = std::max(width, 1);
-    // Most values are short and plain: one line as they stand.
-    if (text.size() <= static_cast<size_t>(width) && !text.empty() && !IsBlank(text.front())
-        && std::none_of(text.begin(), text.end(), IsControl)) {
-        out->emplace_back(text);
-        return;
-    }
-    std::string line;
-    size_t at = 0;
-    const size_t w = static_cast<size_t>(width);
-    while (at < text.size()) {
-        // The blanks before the next word, then the word.
-        size_t blanks = at;
-        while (blanks < text.size() && IsBlank(text[blanks]))
-            ++blanks;
-        if (blanks == text.size())
-            break;
-        size_t end = blanks;
-        while (end < text.size() && !IsBlank(text[end]))
-            ++end;
-        size_t space = line.empty() ? 0 : blanks - at;
-        size_t word = end - blanks;
-        if (!line.empty() && line.size() + space + word > w) {
-            out->push_back(std::move(line));
-            line.clear();
-            space = 0;
-        }
-        if (line.size() + space + word <= w) {
-            line.append(space, ' ');
-            line.append(text.substr(blanks, word));
-        } else {
-            // A word longer than a line: broken where the line ends.
-            size_t p = blanks;
-            while (p < end) {
-                size_t take = std::min(w - line.size(), end - p);
-                line.append(text.substr(p, take));
-                p += take;
-                if (p < end) {
-                    out->push_back(std::move(line));
-                    line.clear();
-                }
-            }
-        }
-        at = end;
-    }
-    if (!line.empty())
-        out->push_back(std::move(line));
-}
 
 void Builder::Wrapped(PrintStyle style, int x, std::string_view text, PrintPart part, const CfgItem* item)
 {
     wrapA_.clear();
     WrapInto(text, columns_ - x, &wrapA_);
-    for (std::string& piece : wrapA_) {
-        PrintLine& line = NewLine(style);
-        line.cells.push_back(PrintCell { x, std::move(piece), part, item, nullptr });
+    for (size_t k = 0; k < wrapA_.size(); ++k) {
+        NewLine(style);
+        Cell(x, wrapA_[k], part, item);
     }
 }
 
@@ -181,16 +221,17 @@ void Builder::Header(const PrintHeader& header)
         WrapInto(*fields[i].second, columns_ - valueX, &wrapB_);
         size_t n = std::max<size_t>({ wrapA_.size(), wrapB_.size(), 1 });
         for (size_t k = 0; k < n; ++k) {
-            PrintLine& line = NewLine(PrintStyle::Header);
+            NewLine(PrintStyle::Header);
             if (k < wrapA_.size())
-                line.cells.push_back(PrintCell { 0, std::move(wrapA_[k]), PrintPart::Text, nullptr, nullptr });
+                Cell(0, wrapA_[k], PrintPart::Text);
             if (k < wrapB_.size())
-                line.cells.push_back(PrintCell { valueX, std::move(wrapB_[k]), PrintPart::Text, nullptr, nullptr });
+                Cell(valueX, wrapB_[k], PrintPart::Text);
         }
         End();
     }
     Begin(false);
-    NewLine(PrintStyle::Rule).cells.push_back(PrintCell { 0, std::string(static_cast<size_t>(columns_), '='), PrintPart::Text, nullptr, nullptr });
+    NewLine(PrintStyle::Rule);
+    Cell(0, std::string(static_cast<size_t>(columns_), '='), PrintPart::Text);
     End();
 }
 
@@ -207,12 +248,11 @@ void Builder::Item(const CfgItem& item, int indent, int labelColumn)
     WrapInto(*value, columns_ - valueX, &wrapB_);
     size_t n = std::max<size_t>({ wrapA_.size(), wrapB_.size(), 1 });
     for (size_t k = 0; k < n; ++k) {
-        PrintLine& line = NewLine(PrintStyle::Item);
-        line.cells.reserve(2);
+        NewLine(PrintStyle::Item);
         if (k < wrapA_.size())
-            line.cells.push_back(PrintCell { indent, std::move(wrapA_[k]), PrintPart::Label, &item, nullptr });
+            Cell(indent, wrapA_[k], PrintPart::Label, &item);
         if (k < wrapB_.size())
-            line.cells.push_back(PrintCell { valueX, std::move(wrapB_[k]), PrintPart::Value, &item, nullptr });
+            Cell(valueX, wrapB_[k], PrintPart::Value, &item);
     }
     End();
 }
@@ -324,20 +364,18 @@ void Builder::Table(const CfgItem& table, int indent)
         End();
 
         // A row of wrapped texts, one per column of the band, with the separators between them.
-        std::vector<std::vector<std::string>> pieces(k);
+        std::vector<Pieces> pieces(k);
         auto gridLines = [&](PrintStyle style, PrintPart part, const CfgRow* row) {
             size_t height = 1;
             for (size_t i = 0; i < k; ++i)
                 height = std::max(height, pieces[i].size());
             for (size_t h = 0; h < height; ++h) {
-                PrintLine& line = NewLine(style);
-                line.cells.reserve(2 * k);
+                NewLine(style);
                 for (size_t i = 0; i < k; ++i) {
                     if (i > 0)
-                        line.cells.push_back(PrintCell { x[i] - 2, "|", PrintPart::Grid, nullptr, nullptr });
+                        Cell(x[i] - 2, "|", PrintPart::Grid);
                     if (h < pieces[i].size())
-                        line.cells.push_back(
-                            PrintCell { x[i], std::move(pieces[i][h]), part, table.columns[band[i]].get(), row });
+                        Cell(x[i], pieces[i][h], part, table.columns[band[i]].get(), row);
                 }
             }
         };
@@ -353,7 +391,8 @@ void Builder::Table(const CfgItem& table, int indent)
                 rule += "-+-";
             rule.append(static_cast<size_t>(width[i]), '-');
         }
-        NewLine(PrintStyle::Rule).cells.push_back(PrintCell { indent, std::move(rule), PrintPart::Text, nullptr, nullptr });
+        NewLine(PrintStyle::Rule);
+        Cell(indent, rule, PrintPart::Text);
         End();
         for (size_t r = 0; r < rows.size(); ++r) {
             Begin(false, false, header);
@@ -432,10 +471,20 @@ void Builder::Section(const CfgSection& section)
     }
 }
 
-std::vector<PrintPage> Builder::Paginate(int linesPerPage)
+void Builder::Paginate(int linesPerPage)
 {
     const size_t body = static_cast<size_t>(std::max(linesPerPage, PrintMinLines) - kFooterLines);
-    std::vector<PrintPage> pages(1);
+    // The pages of an earlier layout keep their storage for the new ones.
+    std::vector<PrintPage>& pages = out_.pages;
+    size_t pageCount = 0;
+    auto newPage = [&] {
+        if (pageCount == pages.size())
+            pages.emplace_back();
+        pages[pageCount].lines.clear();
+        pages[pageCount].lines.reserve(body + kFooterLines);
+        ++pageCount;
+    };
+    newPage();
     size_t used = 0;
     // The column headers of the table whose row is being placed, repeated at the top of a page the
     // table continues on (unless they would take half of the page).
@@ -444,16 +493,16 @@ std::vector<PrintPage> Builder::Paginate(int linesPerPage)
         if (!inTable || inTable->count * 2 > body)
             return;
         for (uint32_t l = 0; l < inTable->count; ++l)
-            pages.back().lines.push_back(lines_[inTable->first + l]);
+            pages[pageCount - 1].lines.push_back(lines_[inTable->first + l]);
         used = inTable->count;
     };
     auto put = [&](const PrintLine& line) {
         if (used >= body) {
-            pages.emplace_back();
+            newPage();
             used = 0;
             repeatHeaders();
         }
-        pages.back().lines.push_back(line);
+        pages[pageCount - 1].lines.push_back(line);
         ++used;
     };
     // Lines a block needs on the page together with the blocks it keeps with it: all of the last one
@@ -475,72 +524,95 @@ std::vector<PrintPage> Builder::Paginate(int linesPerPage)
         size_t gap = b.gapBefore && used > 0 ? 1 : 0;
         size_t need = gap + needed(i);
         if (used > 0 && used + need > body && need - gap <= body) {
-            pages.emplace_back();
+            newPage();
             used = 0;
             gap = 0;
             repeatHeaders();
         }
         if (gap && used < body) {
-            pages.back().lines.emplace_back();
+            pages[pageCount - 1].lines.emplace_back();
             ++used;
         }
         for (uint32_t l = 0; l < b.count; ++l)
             put(lines_[b.first + l]);
     }
-    // The foot of every page.
+    pages.resize(pageCount);
+    // The foot of every page (its line added to the body's end).
     const std::string pattern = StrLoad(qorvexal_Strings(), PrintStrPage);
     const int total = static_cast<int>(pages.size());
     for (int p = 0; p < total; ++p) {
         PrintPage& page = pages[static_cast<size_t>(p)];
-        while (page.lines.size() < body + 1)
-            page.lines.emplace_back();
+        page.lines.resize(std::max(page.lines.size(), body + 1));
         std::string text = StrFormat(pattern.c_str(), p + 1, total);
         text.resize(std::min(text.size(), static_cast<size_t>(columns_)));
-        PrintLine& line = page.lines.emplace_back();
-        line.style = PrintStyle::Footer;
-        line.cells.push_back(PrintCell { (columns_ - static_cast<int>(text.size())) / 2, std::move(text), PrintPart::Text, nullptr, nullptr });
+        NewLine(PrintStyle::Footer);
+        Cell((columns_ - static_cast<int>(text.size())) / 2, text, PrintPart::Text);
+        page.lines.push_back(lines_.back());
     }
-    return pages;
 }
 
 } // namespace
 
 std::vector<std::string> CfgWrapText(std::string_view text, int width)
 {
+    Pieces pieces;
+    WrapInto(text, width, &pieces);
     std::vector<std::string> out;
-    WrapInto(text, width, &out);
+    for (size_t k = 0; k < pieces.size(); ++k)
+        out.emplace_back(pieces[k]);
     return out;
 }
 
-std::vector<PrintPage> CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options)
+void CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options, Printout* out)
 {
     const std::string on = StrLoad(qorvexal_Strings(), CfgStrOn);
     const std::string off = StrLoad(qorvexal_Strings(), CfgStrOff);
-    Builder b(options, on, off);
+    Builder b(options, on, off, *out);
+    // Room for about one line of two cells per item and row, so that the buffers do not grow by copying.
+    size_t count = 0;
+    for (const auto& section : desc.sections)
+        for (const auto& item : section->items)
+            count += 1 + item->rows.size();
+    b.Reserve(count);
     b.Header(header);
     for (const auto& section : desc.sections)
         b.Section(*section);
-    return b.Paginate(options.lines);
+    b.Paginate(options.lines);
 }
 
-std::string CfgPrintoutText(const std::vector<PrintPage>& pages)
+Printout CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options)
+{
+    Printout out;
+    CfgLayoutPrintout(desc, header, options, &out);
+    return out;
+}
+
+std::string CfgPrintoutText(const Printout& printout)
 {
     std::string out;
-    for (size_t p = 0; p < pages.size(); ++p) {
+    CfgPrintoutText(printout, &out);
+    return out;
+}
+
+void CfgPrintoutText(const Printout& printout, std::string* text)
+{
+    std::string& out = *text;
+    out.clear();
+    out.reserve(printout.texts.size() * 2);
+    for (size_t p = 0; p < printout.pages.size(); ++p) {
         if (p > 0)
             out += '\f';
-        for (const PrintLine& line : pages[p].lines) {
+        for (const PrintLine& line : printout.pages[p].lines) {
             size_t start = out.size();
-            for (const PrintCell& cell : line.cells) {
+            for (const PrintCell& cell : printout.Cells(line)) {
                 size_t at = start + static_cast<size_t>(cell.x);
                 if (out.size() < at)
                     out.append(at - out.size(), ' ');
-                out += cell.text;
+                out += printout.Text(cell);
             }
             out += '\n';
         }
     }
-    return out;
 }
 
 PrintHeader CfgPrintHeader(

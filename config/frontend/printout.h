@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,9 +47,11 @@ enum class PrintPart : uint8_t {
     Grid, // a table's column separator
 };
 
+// A piece of a line: its text is `size` characters at `at` in the printout's texts.
 struct PrintCell {
     int x = 0; // first character column
-    std::string text; // at most as long as the room from x to the line's end
+    uint32_t at = 0;
+    uint32_t size = 0; // at most the room from x to the line's end
     PrintPart part = PrintPart::Text;
     const CfgItem* item = nullptr;
     const CfgRow* row = nullptr;
@@ -56,11 +59,41 @@ struct PrintCell {
 
 struct PrintLine {
     PrintStyle style = PrintStyle::Item;
-    std::vector<PrintCell> cells; // left to right, never overlapping
+    uint32_t firstCell = 0; // its cells, left to right and never overlapping, in the printout's cells
+    uint32_t cellCount = 0; // 0: a blank line
 };
 
 struct PrintPage {
-    std::vector<PrintLine> lines; // blank lines are lines without cells
+    std::vector<PrintLine> lines;
+};
+
+// Lines of the body that go on one page together when they fit on one (an item with its wrapped
+// lines, a table row), the units the pages are made of.
+struct PrintBlock {
+    uint32_t first = 0; // the first of its lines in the body
+    uint32_t count = 0;
+    bool keepWithNext = false; // headings, captions, column headers: never last on a page
+    bool gapBefore = false; // a blank line before it, unless it starts a page
+    int32_t header = -1; // a table row: the block of its column headers, repeated on a new page
+};
+
+// The pages, with every cell and its text kept once (a table's column headers repeated on a later
+// page are the same cells again). A layout into a record that held one before reuses its storage.
+struct Printout {
+    std::vector<PrintPage> pages;
+    std::vector<PrintCell> cells;
+    std::string texts;
+    std::vector<PrintLine> body; // the lines in reading order, before the pages were made
+    std::vector<PrintBlock> blocks;
+
+    std::span<const PrintCell> Cells(const PrintLine& line) const
+    {
+        return std::span<const PrintCell>(cells.data() + line.firstCell, line.cellCount);
+    }
+    std::string_view Text(const PrintCell& cell) const
+    {
+        return std::string_view(texts.data() + cell.at, cell.size);
+    }
 };
 
 // The header block's values.
@@ -82,11 +115,15 @@ struct PrintOptions {
 };
 
 // Lays out the printout of every section of `desc` with its values as the display texts show them.
-std::vector<PrintPage> CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options);
+Printout CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options);
+// The same into `out`, reusing its storage (a preview laid out again, a benchmark's rounds).
+void CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options, Printout* out);
 
 // The pages as text: each line's cells at their columns, lines ended by "\n", pages separated by a form
 // feed ("\f").
-std::string CfgPrintoutText(const std::vector<PrintPage>& pages);
+std::string CfgPrintoutText(const Printout& printout);
+// The same into `out` (its storage reused).
+void CfgPrintoutText(const Printout& printout, std::string* out);
 
 // `text` wrapped into lines of at most `width` (at least 1) characters: broken at blanks where a word
 // fits, inside a word where it does not; the blanks at a break are dropped, others kept; control

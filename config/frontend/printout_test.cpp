@@ -55,7 +55,8 @@ struct Printed {
 
 Printed Print(const CfgDescription& desc, const PrintOptions& options, PrintHeader header = {})
 {
-    std::vector<PrintPage> pages = CfgLayoutPrintout(desc, header, options);
+    Printout printout = CfgLayoutPrintout(desc, header, options);
+    const std::vector<PrintPage>& pages = printout.pages;
     Printed p;
     int total = static_cast<int>(pages.size());
     for (int n = 0; n < total; ++n) {
@@ -66,15 +67,16 @@ Printed Print(const CfgDescription& desc, const PrintOptions& options, PrintHead
         for (const PrintLine& line : page.lines) {
             int end = 0;
             std::string text;
-            for (const PrintCell& cell : line.cells) {
-                EXPECT_GE(cell.x, end) << "cells overlap: " << cell.text;
-                end = cell.x + static_cast<int>(cell.text.size());
+            for (const PrintCell& cell : printout.Cells(line)) {
+                std::string_view t = printout.Text(cell);
+                EXPECT_GE(cell.x, end) << "cells overlap: " << t;
+                end = cell.x + static_cast<int>(t.size());
                 text.resize(static_cast<size_t>(cell.x), ' ');
-                text += cell.text;
+                text += t;
                 if (cell.part == PrintPart::Value)
-                    p.values[{ cell.item, cell.row }] += cell.text;
+                    p.values[{ cell.item, cell.row }] += t;
                 if (cell.part == PrintPart::Label && !cell.row)
-                    p.labels[cell.item] += cell.text;
+                    p.labels[cell.item] += t;
             }
             EXPECT_LE(end, options.columns) << text;
             p.pages.back().push_back(text);
@@ -176,17 +178,17 @@ TEST_F(PrintoutTest, HeadingsAndCaptionsNeverEndAPageAndEveryPageHasItsFooter)
         o.lines = lines;
         Printed p = Print(desc, o);
         EXPECT_GT(p.pages.size(), 1u);
-        std::vector<PrintPage> pages = CfgLayoutPrintout(desc, {}, o);
-        for (const PrintPage& page : pages) {
+        Printout printout = CfgLayoutPrintout(desc, {}, o);
+        for (const PrintPage& page : printout.pages) {
             // The last line before the blank lines of the foot.
             size_t last = page.lines.size() - 2;
-            while (last > 0 && page.lines[last].cells.empty())
+            while (last > 0 && page.lines[last].cellCount == 0)
                 --last;
             PrintStyle style = page.lines[last].style;
             EXPECT_NE(style, PrintStyle::Heading) << lines << " lines a page";
             EXPECT_NE(style, PrintStyle::Caption) << lines << " lines a page";
             // A page never starts with a blank line.
-            EXPECT_FALSE(page.lines.front().cells.empty());
+            EXPECT_FALSE(page.lines.front().cellCount == 0);
         }
         // Every value whole, in one place.
         for (const auto& section : desc.sections)
