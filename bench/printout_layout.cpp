@@ -36,7 +36,8 @@ size_t PlainLines(const CfgDescription& desc, std::string* out)
             if (item->IsTable()) {
                 for (const CfgRow& row : item->rows) {
                     for (size_t c = 0; c < item->columns.size(); ++c) {
-                        std::optional<std::string> text = CfgDisplayText(*item->columns[c], row.cells[c], "On", "Off", true);
+                        std::optional<std::string> text
+                            = CfgDisplayText(*item->columns[c], row.cells[c], "On", "Off", true);
                         out->append(c ? " " : "").append(text ? *text : std::string());
                     }
                     out->push_back('\n');

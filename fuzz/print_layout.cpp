@@ -166,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (const CfgRow& row : item->rows)
                 for (size_t c = 0; c < std::min(item->columns.size(), CfgMaxColumns); ++c) {
                     const CfgItem& col = *item->columns[c];
-                    std::optional<std::string> shown = CfgDisplayText(col, row.cells[c], on, off, options.hidePasswords);
+                    std::optional<std::string> shown
+                        = CfgDisplayText(col, row.cells[c], on, off, options.hidePasswords);
                     Check(Whole(values[{ &col, &row }], shown.value_or(std::string())));
                 }
         }

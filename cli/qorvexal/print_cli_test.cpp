@@ -71,8 +71,10 @@ struct PrintCli : ::testing::Test {
                            "/sys/location = "
             + std::string(40, 'L') + " second floor, room " + std::string(30, 'R') + "\r\n";
         for (int r = 0; r < 16; ++r)
-            text += "/ip/routes-01 = 10." + std::to_string(r) + ".0.0\r\n/ip/routes-02 = 255.255.0.0\r\n"
-                "/ip/routes-03 = 192.168.0.1\r\n/ip/routes-04 = " + std::to_string(r % 16) + "\r\n";
+            text += "/ip/routes-01 = 10." + std::to_string(r)
+                + ".0.0\r\n/ip/routes-02 = 255.255.0.0\r\n"
+                  "/ip/routes-03 = 192.168.0.1\r\n/ip/routes-04 = "
+                + std::to_string(r % 16) + "\r\n";
         FileWriteAtomic(dir + "/text.txt", text);
         ASSERT_EQ(Cli("export \"Morvak 1100\" 3.10 " + dir + "/text.txt " + lcf), 0);
     }

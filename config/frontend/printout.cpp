@@ -563,7 +563,8 @@ std::vector<std::string> CfgWrapText(std::string_view text, int width)
     return out;
 }
 
-void CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options, Printout* out)
+void CfgLayoutPrintout(
+    const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options, Printout* out)
 {
     const std::string on = StrLoad(qorvexal_Strings(), CfgStrOn);
     const std::string off = StrLoad(qorvexal_Strings(), CfgStrOff);
@@ -624,7 +625,7 @@ PrintHeader CfgPrintHeader(
     h.firmware = firmware;
     h.source = source;
     CfgToday today = CfgCurrentDate();
-    h.date = CurrentLocale().ShortDate(LocaleDate { static_cast<uint16_t>(today.year),
-        static_cast<uint16_t>(today.month), static_cast<uint16_t>(today.day) });
+    h.date = CurrentLocale().ShortDate(LocaleDate {
+        static_cast<uint16_t>(today.year), static_cast<uint16_t>(today.month), static_cast<uint16_t>(today.day) });
     return h;
 }

@@ -117,7 +117,8 @@ struct PrintOptions {
 // Lays out the printout of every section of `desc` with its values as the display texts show them.
 Printout CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options);
 // The same into `out`, reusing its storage (a preview laid out again, a benchmark's rounds).
-void CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options, Printout* out);
+void CfgLayoutPrintout(
+    const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options, Printout* out);
 
 // The pages as text: each line's cells at their columns, lines ended by "\n", pages separated by a form
 // feed ("\f").

@@ -3,7 +3,6 @@
 #include "config/frontend/printout.h"
 
 #include <gtest/gtest.h>
-
 #include <map>
 
 namespace {
@@ -81,7 +80,9 @@ Printed Print(const CfgDescription& desc, const PrintOptions& options, PrintHead
             EXPECT_LE(end, options.columns) << text;
             p.pages.back().push_back(text);
         }
-        EXPECT_EQ(p.pages.back().back().find("Page " + std::to_string(n + 1) + " of " + std::to_string(total)) != std::string::npos, true)
+        EXPECT_EQ(p.pages.back().back().find("Page " + std::to_string(n + 1) + " of " + std::to_string(total))
+                != std::string::npos,
+            true)
             << p.pages.back().back();
     }
     return p;
@@ -291,7 +292,8 @@ TEST_F(PrintoutTest, LongDescriptionsAndValuesWrapInTheirColumns)
     for (int i = 0; i < 30; ++i)
         value += "word" + std::to_string(i) + " ";
     value += std::string(90, 'z');
-    CfgItem* item = Add(s, CfgKindEntryText, "/x", "A description far longer than two fifths of the line", value.c_str());
+    CfgItem* item
+        = Add(s, CfgKindEntryText, "/x", "A description far longer than two fifths of the line", value.c_str());
     PrintOptions o;
     o.columns = 32;
     o.lines = 12;
