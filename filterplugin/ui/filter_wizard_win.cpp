@@ -327,6 +327,20 @@ INT_PTR CALLBACK FilterWizardPageProc(HWND dialog, UINT message, WPARAM wParam, 
             SetHeaderFont(dialog, w);
         if (id == IDD_WIZ_NAME)
             FilterAttachField(dialog, IDC_NAME, FilterFieldRuleName);
+        if (id == IDD_WIZ_FINISH && w && w->headers) {
+            // The page has no header: the sheet draws its watermark on the left, the texts go beside it.
+            RECT band { 0, 0, 115, 0 };
+            MapDialogRect(dialog, &band);
+            for (int control : { IDC_FINISH_TITLE, IDC_FINISH_TEXT }) {
+                HWND c = GetDlgItem(dialog, control);
+                RECT r;
+                GetWindowRect(c, &r);
+                MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+                int width = r.right - band.right;
+                SetWindowPos(c, nullptr, band.right, r.top, width > 40 ? width : r.right - r.left, r.bottom - r.top,
+                    SWP_NOZORDER | SWP_NOACTIVATE);
+            }
+        }
         if (id == IDD_WIZ_FINISH && w) {
             HFONT large = BoldFont(dialog, 12);
             SetPropA(dialog, "QvFilterFont", large);

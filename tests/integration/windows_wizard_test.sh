@@ -237,6 +237,8 @@ buttons_are "0 1 0" || fail "DEFAULT first page buttons: $(buttons)"
 shot wizard-en1-default-device
 ctl set "$(after_label "Device name")" "branch" && ctl set "$(after_label "Configuration password")" "pw1"
 press $NEXT
+# A secret is asked for once more.
+ctl_wait_title "Configuration password" && ctl set 100 pw1 && ctl press 1 || fail "password repetition"
 wait_page "Netmask"
 ctl set "$(after_label "IP address")" "$moved" && ctl set "$(after_label "Netmask")" 255.255.255.0
 shot wizard-en1-default-lan
@@ -272,6 +274,9 @@ wait_control() { # the control $1 on the active window
   fail "no control $1"
   return 1
 }
+filter_tab() { # the filter page's tab (its title differs between the views)
+  ctl controls | awk -F '\t' '$3 == "tab" { t = 1; next } t && /^\t/ { if (tolower($2) == "ip filter") print $2; next } { t = 0 }' | head -n 1
+}
 filter_rules() { # the rule names the filter page lists
   ctl controls | awk -F '\t' '$1 == 1001 { l = 1; next } l && /^\t/ { print $2; next } { l = 0 }'
 }
@@ -285,14 +290,14 @@ wait_ok() { # device $1 answers again after a write
 }
 configured_rules() { # the rules of the device's configuration, as the filter page of Configure lists them
   ctl select renamed && ctl command 1304 && ctl_wait_title "Configuration of renamed" || { fail "configure"; return; }
-  ctl pick 12320 "IP filter" || fail "no filter page"
+  ctl pick 12320 "$(filter_tab)" || fail "no filter page"
   filter_rules
   ctl press 2
   ctl idle
 }
 rules_before=$(configured_rules)
 ctl select renamed && ctl command 1304 && ctl_wait_title "Configuration of renamed" || fail "configure"
-ctl pick 12320 "IP filter" || fail "no filter page"
+ctl pick 12320 "$(filter_tab)" || fail "no filter page"
 [ "$(filter_rules)" = "$rules_before" ] || fail "filter page lists other rules: $(filter_rules)"
 shot configure-filter
 ctl press 1002 || fail "New"
