@@ -16,8 +16,8 @@
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
 #include "config/ui/cfgsheet_win.h"
-#include "config/ui/print_win.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 
 #include <algorithm>

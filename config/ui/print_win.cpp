@@ -17,12 +17,11 @@
 #include "config/store/display.h"
 #include "config/ui/cfgsheet_win.h"
 
+#include <algorithm>
 #include <cderr.h>
 #include <commdlg.h>
-#include <winspool.h>
-
-#include <algorithm>
 #include <memory>
+#include <winspool.h>
 
 namespace {
 constexpr int kPointSize = 10;
@@ -54,8 +53,8 @@ bool AnyPrinter()
     if (needed == 0)
         return false;
     std::vector<BYTE> buffer(needed);
-    if (!EnumPrintersA(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, buffer.data(), needed, &needed,
-            &count))
+    if (!EnumPrintersA(
+            PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, buffer.data(), needed, &needed, &count))
         return false;
     return count > 0;
 }
@@ -150,8 +149,8 @@ UINT_PTR CALLBACK PrintHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         MapDialogRect(dialog, &button);
         int y = client.bottom + (row.bottom - box.bottom) / 2;
         HWND check = CreateWindowExA(0, "BUTTON", Text(CfgStrHidePasswords).c_str(),
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, box.left, y, box.right - box.left, box.bottom,
-            dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kHideBox)), Instance(), nullptr);
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, box.left, y, box.right - box.left, box.bottom, dialog,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kHideBox)), Instance(), nullptr);
         SendMessageA(check, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
         SendMessageA(check, BM_SETCHECK, extras->hide ? BST_CHECKED : BST_UNCHECKED, 0);
         HWND preview = CreateWindowExA(0, "BUTTON", Text(PrintStrPreview).c_str(),
@@ -306,10 +305,10 @@ bool RunPreview(HWND owner, Preview& p, const std::string& documentName)
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     int height = (work.bottom - work.top) * 9 / 10;
     int width = std::min(static_cast<int>(work.right - work.left), height * 4 / 5 + 40);
-    HWND window = CreateWindowExA(0, kPreviewClass,
-        StrFormat(Text(PrintStrPreviewTitle).c_str(), documentName.c_str()).c_str(),
-        WS_OVERLAPPEDWINDOW | WS_VISIBLE, work.left + (work.right - work.left - width) / 2,
-        work.top + (work.bottom - work.top - height) / 2, width, height, owner, nullptr, Instance(), &p);
+    HWND window
+        = CreateWindowExA(0, kPreviewClass, StrFormat(Text(PrintStrPreviewTitle).c_str(), documentName.c_str()).c_str(),
+            WS_OVERLAPPEDWINDOW | WS_VISIBLE, work.left + (work.right - work.left - width) / 2,
+            work.top + (work.bottom - work.top - height) / 2, width, height, owner, nullptr, Instance(), &p);
     if (!window)
         return false;
     if (owner)
@@ -341,8 +340,7 @@ CfgDescriptionPtr OpenFile(HWND owner, const std::string& path, CfgFileHeader* h
     CfgDescriptionPtr desc = CfgLoadDescription(
         header->deviceType, header->version, language, header->featureMask, header->hardwareMask, easy);
     if (!desc) {
-        Error(owner,
-            StrFormat(Text(CmdStrNoDescription).c_str(), header->deviceType.c_str(), header->version.c_str()));
+        Error(owner, StrFormat(Text(CmdStrNoDescription).c_str(), header->deviceType.c_str(), header->version.c_str()));
         return nullptr;
     }
     CfgTempStream text = CfgImportFile(path);
@@ -435,7 +433,8 @@ void CfgDrawPrintPage(HDC dc, const Printout& printout, size_t page, const Print
     SelectObject(dc, old);
 }
 
-std::vector<std::string> CfgPrintToMetafiles(const std::vector<PrintJobPart>& parts, const std::string& prefix, bool hidePasswords)
+std::vector<std::string> CfgPrintToMetafiles(
+    const std::vector<PrintJobPart>& parts, const std::string& prefix, bool hidePasswords)
 {
     std::vector<std::string> files;
     HDC screen = GetDC(nullptr);
@@ -518,8 +517,8 @@ bool CfgPrintWithDialog(HWND owner, const std::vector<PrintJobPart>& parts, cons
     return true;
 }
 
-bool CfgPrintFile(HWND owner, const std::string& path, const std::string& printer, const std::string& driver,
-    const std::string& port)
+bool CfgPrintFile(
+    HWND owner, const std::string& path, const std::string& printer, const std::string& driver, const std::string& port)
 {
     CfgFileHeader header;
     CfgDescriptionPtr desc = OpenFile(owner, path, &header);

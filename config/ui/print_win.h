@@ -60,11 +60,13 @@ PrintPageMetrics CfgPrintMetrics(HDC dc, const RECT& area, const PrintFonts& fon
 // The printable area of a printer DC less a margin of half an inch.
 RECT CfgPrinterArea(HDC dc);
 // Draws page `page` of `printout` on `dc`.
-void CfgDrawPrintPage(HDC dc, const Printout& printout, size_t page, const PrintPageMetrics& metrics, const PrintFonts& fonts);
+void CfgDrawPrintPage(
+    HDC dc, const Printout& printout, size_t page, const PrintPageMetrics& metrics, const PrintFonts& fonts);
 
 // Writes every page of the configurations as enhanced metafiles `prefix`1.emf, `prefix`2.emf, ...
 // (an A4 page on the screen's resolution). Returns the files written, none when one failed.
-std::vector<std::string> CfgPrintToMetafiles(const std::vector<PrintJobPart>& parts, const std::string& prefix, bool hidePasswords);
+std::vector<std::string> CfgPrintToMetafiles(
+    const std::vector<PrintJobPart>& parts, const std::string& prefix, bool hidePasswords);
 
 // File, Print: the print dialog (with its hide-passwords box and preview), then the pages on the
 // chosen printer. False when nothing was printed (no printer, cancelled, failed; messages shown).
