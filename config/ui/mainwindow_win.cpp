@@ -17,6 +17,7 @@
 #include "config/startup/startup.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/wizard_win.h"
 
@@ -205,7 +206,8 @@ std::unique_ptr<DeviceCommands> g_commands;
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
-    if (g_commands && !WizSetupFlow(g_main, *g_commands, message, result, job))
+    if (g_commands && !WizSetupFlow(g_main, *g_commands, message, result, job)
+        && !CfgPrintFlow(g_main, *g_commands, message, result, job))
         CfgConfigureFlow(g_main, *g_commands, message, result, job);
 }
 
@@ -648,6 +650,7 @@ std::vector<CommandState> CommandStates()
     return {
         { CmdConfigure, !busy && n >= 1, false },
         { CmdSetupWizard, !busy && n == 1, false },
+        { CmdPrint, !busy && n >= 1, false },
         { CmdSaveConfig, !busy && n == 1, false },
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
@@ -1039,6 +1042,7 @@ void OnCommand(UINT id)
         return;
     case CmdConfigure:
     case CmdSetupWizard:
+    case CmdPrint:
     case CmdCheck:
     case CmdSaveConfig:
     case CmdRestoreConfig:
@@ -1649,6 +1653,8 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
 {
     if (!g_main)
         return std::string();
+    if (std::string printed = CfgPrintTestCommand(c.verb, c.rest); !printed.empty())
+        return printed;
     if (c.verb == "list") {
         std::vector<std::string> lines;
         for (DeviceEntry* e : g_rows) {
