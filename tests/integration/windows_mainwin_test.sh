@@ -191,7 +191,9 @@ ctl press 3173 || fail "press >>"
 details=$(ctl controls | awk -F '\t' '$1 == 3174 { print $5 }')
 [ "$(printf '%s' "$details" | grep -o "IP address: $base2\\\\n" | wc -l)" = 2 ] \
   || fail "conflict details: $details"
-printf '%s' "$details" | grep -q 'MAC address:' || fail "no MAC address in the details: $details"
+# The MAC addresses as the list shows them: pairs of hex digits separated by ":".
+[ "$(printf '%s' "$details" | grep -oE 'MAC address: ([0-9a-f]{2}:){5}[0-9a-f]{2}\\n' | wc -l)" = 2 ] \
+  || fail "MAC addresses in the details: $details"
 shot conflict
 ctl press 1
 ctl idle
