@@ -660,6 +660,29 @@ std::string FileDialog(HWND owner, bool save, const std::string& title, const st
     return chosen;
 }
 
+std::string FirmwareForJob(HWND owner, const DeviceJob& job, CommandUi& ui, const std::string& dropped)
+{
+    const DeviceEntry* first = job.first;
+    std::string name = first->name.empty() ? DeviceCellText(*first, ColAddress) : first->name.str();
+    std::string title = job.count > 1 ? StrFormat(Text(CmdStrFirmwareTitleMany).c_str(), job.count)
+                                      : StrFormat(Text(CmdStrFirmwareTitleOne).c_str(), name.c_str());
+    std::string file = !dropped.empty() ? dropped : FirmwareFileDialog(owner, title);
+    if (file.empty())
+        return file;
+    FirmwareHeader header;
+    if (!FirmwareReadFile(file, &header)) {
+        ui.Error(Text(CmdStrCantOpenFile));
+        return std::string();
+    }
+    std::vector<const DeviceEntry*> devices;
+    for (const DeviceEntry* e = first; e; e = e->next)
+        devices.push_back(e);
+    for (const std::string& question : FirmwareUploadQuestions(header, devices))
+        if (!ui.Ask(question, nullptr, nullptr))
+            return std::string();
+    return file;
+}
+
 namespace {
 UINT_PTR CALLBACK FirmwareFileHook(HWND hook, UINT message, WPARAM, LPARAM lParam)
 {
