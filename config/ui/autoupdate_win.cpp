@@ -1,5 +1,3 @@
-#include <winsock2.h>
-
 #include "config/ui/autoupdate_win.h"
 
 #include "common/diag.h"
@@ -20,6 +18,8 @@
 #include "config/ui/dialogs_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
+
+#include <winsock2.h>
 
 #include <atomic>
 #include <commctrl.h>
@@ -195,7 +195,8 @@ public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
     {
         bool ticked = false;
-        bool yes = AskDialog(window_, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+        bool yes
+            = AskDialog(window_, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -555,7 +556,7 @@ void UpdateChosen(Package* p)
         std::string text = outcome == UpdatePassed ? StrFormat(Text(UpdStrUpdated).c_str(), e.fw_version.c_str())
             : outcome == UpdateLeftAlone           ? Text(UpdStrNoSection)
             : status == DevStatusCancelled         ? Text(UpdStrCancelled)
-                                                   : StrFormat(Text(UpdStrFailed).c_str(), DeviceStatusCellText(e).c_str());
+                                           : StrFormat(Text(UpdStrFailed).c_str(), DeviceStatusCellText(e).c_str());
         p->outcome[i] = text;
         p->updated += outcome == UpdatePassed;
         p->failed += outcome == UpdateFailed && status != DevStatusCancelled;
