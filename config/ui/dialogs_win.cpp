@@ -549,8 +549,8 @@ INT_PTR CALLBACK FirmwareProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
         const FirmwareStatusInfo& s = f->entry->fw_status;
         HWND list = GetDlgItem(d, IDC_FW_IMAGES);
         for (size_t i = 0; i < s.versions.size(); ++i) {
-            std::string item = StrFormat(
-                Text(MainStrImage).c_str(), s.versions[i].c_str(), i < s.dates.size() ? s.dates[i].c_str() : "");
+            std::string item = StrFormat(Text(MainStrImage).c_str(), s.versions[i].c_str(),
+                i < s.dates.size() ? FirmwareDateText(s.dates[i]).c_str() : "");
             if (static_cast<int32_t>(i) == s.active)
                 item += " *";
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));

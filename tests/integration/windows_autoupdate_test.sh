@@ -162,6 +162,28 @@ shot update-upload
 ctl press 2
 wait_end
 
+# In German: the dialogs again; the password question cancelled fails that device, and says so.
+start_app /lang:ger "/autoupdate:$(winepath -w "$app/package/update.ini")" /close
+ctl_wait_title "Firmware-Aktualisierung - Suche" || fail "no German search dialog"
+ctl check 3402 0 && ctl check 3403 1 && ctl set 3404 127.0.0.0 && ctl set 3405 255.0.0.0 || fail "German search input"
+shot update-search-de
+ctl press 1
+ctl idle
+ctl_wait_title "$(printf 'Firmware-Aktualisierung - Ger\344te ausw\344hlen')" || fail "no German selection dialog"
+shot update-select-de
+ctl pick 3411 MORVAK-0001 && ctl press 1 || fail "German selection"
+ctl_wait_title Warnung && ctl press 6 || fail "no German upload warning"
+ctl_wait_title Passwort || fail "no German password question"
+shot update-password-de
+ctl press 2
+ctl idle
+ctl_wait_title Firmware-Aktualisierung || fail "no German upload dialog"
+wait_controls "Fertig: 0 aktualisiert, 1 fehlgeschlagen." || fail "German outcome: $(ctl controls)"
+ctl controls | grep -q $'^\tMORVAK-0001\t[^\t]*\tFehlgeschlagen: ' || fail "failed row: $(ctl controls)"
+shot update-upload-de
+ctl press 2
+wait_end
+
 # A package that cannot be read: a message, nothing searched.
 start_app "/autoupdate:$(winepath -w "$app/package/missing.ini")" /close
 ctl_wait_title Error || fail "no message for a missing package"
