@@ -151,8 +151,8 @@ std::vector<std::string> ReadPendingRenames(HKEY key)
     std::vector<std::string> items;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, nullptr, &size) != ERROR_SUCCESS
-        || type != REG_MULTI_SZ || size == 0) {
+    if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ
+        || size == 0) {
         return items;
     }
     std::string data(size, '\0');
@@ -202,8 +202,7 @@ std::vector<std::string> PendingDeletes()
 void CancelDeleteAtRestart(const std::string& target)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
-        != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
         return;
     }
     std::vector<std::string> items = ReadPendingRenames(key);
