@@ -3,8 +3,14 @@
 //   readlink LINK           prints a shortcut read back through the shell link object
 //   hold FILE READY         holds FILE open without delete sharing, creates READY, waits to be killed
 //   page TITLE BUTTON OUT   waits (bounded) until a window TITLE shows BUTTON enabled, has it drawn,
-//                           and writes the texts of its visible controls to OUT, one a line
+//                           writes the texts of its visible controls to OUT, one a line, and prints
+//                           the window's rectangle on the screen ("WxH+X+Y")
 //   click TITLE BUTTON      waits the same way, then clicks BUTTON (returns once the click is handled)
+//   next TITLE CLICK BUTTON OUT   click TITLE CLICK, then page TITLE BUTTON OUT
+//   window TITLE            waits (bounded) for a top-level window TITLE, closes it (waiting, bounded,
+//                           until it is gone) and prints its class
+//                           A BUTTON written "#N" is the button with control id N (the wizard's own
+//                           buttons are labelled in the language of the system's resources).
 //   anything else           appends "args: ..." to the file named by SETUP_TEST_LOG (the Exec lines)
 #include <windows.h>
 
@@ -116,8 +122,9 @@ BOOL CALLBACK FindButton(HWND child, LPARAM param)
     Search* search = reinterpret_cast<Search*>(param);
     char cls[32] = {};
     GetClassNameA(child, cls, sizeof cls);
-    if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child) && IsWindowEnabled(child)
-        && Plain(ControlText(child)) == search->button) {
+    bool named = search->button[0] == '#' ? GetDlgCtrlID(child) == std::atoi(search->button + 1)
+                                          : Plain(ControlText(child)) == search->button;
+    if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child) && IsWindowEnabled(child) && named) {
         search->found = child;
         return FALSE;
     }
@@ -140,10 +147,10 @@ BOOL CALLBACK FindWindowWithButton(HWND window, LPARAM param)
     return TRUE;
 }
 
-// Waits at most 60 s (polls of 100 ms) for the button; its window is then idle and drawn.
+// Waits at most 120 s (polls of 100 ms) for the button; its window is then idle and drawn.
 bool WaitForButton(Search* search)
 {
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 1200; ++i) {
         search->window = nullptr;
         search->found = nullptr;
         EnumWindows(FindWindowWithButton, reinterpret_cast<LPARAM>(search));
@@ -182,6 +189,52 @@ int Page(const char* title, const char* button, const char* outPath)
     }
     EnumChildWindows(search.window, WriteControlText, reinterpret_cast<LPARAM>(out));
     std::fclose(out);
+    RECT r = {};
+    GetWindowRect(search.window, &r);
+    std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    std::fflush(stdout);
+    return 0;
+}
+
+struct TopLevel {
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindTitled(HWND window, LPARAM param)
+{
+    TopLevel* search = reinterpret_cast<TopLevel*>(param);
+    char title[256] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (IsWindowVisible(window) && std::strcmp(title, search->title) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits at most 60 s (polls of 100 ms) for the window, then closes it and waits as long for its end.
+int CloseWindowTitled(const char* title)
+{
+    TopLevel search = { title, nullptr };
+    for (int i = 0; i < 600 && search.found == nullptr; ++i) {
+        EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr) {
+            Sleep(100);
+        }
+    }
+    if (search.found == nullptr) {
+        std::fprintf(stderr, "no window \"%s\"\n", title);
+        return 1;
+    }
+    char cls[64] = {};
+    GetClassNameA(search.found, cls, sizeof cls);
+    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 600 && IsWindow(search.found); ++i) {
+        Sleep(100);
+    }
+    std::printf("%s\n", cls);
+    std::fflush(stdout);
     return 0;
 }
 
@@ -231,6 +284,12 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(role, "click") == 0 && argc == 4) {
         return Click(argv[2], argv[3]);
+    }
+    if (std::strcmp(role, "next") == 0 && argc == 6) {
+        return Click(argv[2], argv[3]) != 0 ? 1 : Page(argv[2], argv[4], argv[5]);
+    }
+    if (std::strcmp(role, "window") == 0 && argc == 3) {
+        return CloseWindowTitled(argv[2]);
     }
     const char* log = std::getenv("SETUP_TEST_LOG");
     FILE* out = log != nullptr ? std::fopen(log, "a") : nullptr;
