@@ -2,8 +2,9 @@
 # setup.exe's eight wizard pages (1107-1114) in each style (0, 1, 2) and each language of its string
 # table (English, German, French, Italian), under Wine in a prefix of its own. For every pair the
 # wizard installs a small product to the end and the installed setup.exe removes it again:
-#   - each page is shot (PNG in the work directory: LANG/sS_N_PAGE.png) and its texts are read back;
-#     the texts that stand in controls are those of the language's string table;
+#   - each page is kept (its picture as LANG/sS_N_PAGE.png in the work directory) and its texts are
+#     read back: the texts that stand in controls, the wizard's buttons among them, are those of the
+#     language's string table;
 #   - the shortcut line's open-folder flag opens the link's folder once the installation is done;
 #   - the restart notes (a product flagged for them; the running setup.exe deleted at the restart),
 #     the exit code 3010 of both runs ("/reboot:0"), and nothing left of the product afterwards.
@@ -114,44 +115,39 @@ prog() {
   done
   return 1
 }
-# show NAME BUTTON [CLICK]: clicks CLICK (when given), waits for the page showing BUTTON and keeps its
-# texts in NAME.txt.
-show() {
-  if [ -n "$3" ]; then
-    prog next "$title" "$3" "$2" "$(winpath "$work/$lang/$1.txt")" >/dev/null
-  else
-    prog page "$title" "$2" "$(winpath "$work/$lang/$1.txt")" >/dev/null
-  fi || { fail "$lang style $style: no page $1: $(cat "$work/prog.err")"; return 1; }
-}
-# shoot NAME: the wizard's window as NAME.png.
-shoot() {
-  window=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
-  [ -n "$window" ] && import -window "$window" "$work/$lang/$1.png"
-}
-page() {
-  show "$@" && shoot "$1"
-}
-click() {
-  prog click "$title" "$1" >/dev/null || fail "$lang style $style: no button $1 to click: $(cat "$work/prog.err")"
-}
 # run_setup EXE ARGS...: starts the installer in the background (bounded: 300 s), its pid in $pid.
 run_setup() {
   timeout -k 10 300 "$wine" "$@" >"$work/setup.txt" 2>&1 </dev/null &
   pid=$!
 }
-# first_page NAME ARGS...: starts the installer with ARGS and waits for its first page NAME; when Wine
-# failed to start it, once more.
-first_page() {
-  name=$1
+# wizard STEP... -- EXE ARGS...: starts the installer and walks its wizard (the test program's walk:
+# each page's texts and picture in $work/$lang); once more when Wine failed to start the installer.
+wizard() {
+  steps=
+  while [ "$1" != -- ]; do
+    steps="$steps$1
+"
+    shift
+  done
   shift
-  run_setup "$@"
-  if ! prog page "$title" "$next" "$(winpath "$work/$lang/$name.txt")" >/dev/null \
-    && grep -q 'failed to map the shared user data' "$work/setup.txt"; then
+  for try in 1 2; do
+    run_setup "$@"
+    # The steps one a line (a step may hold blanks).
+    saved_ifs=$IFS
+    IFS='
+'
+    # shellcheck disable=SC2086
+    prog walk "$title" "$(winpath "$work/$lang")" $steps >/dev/null
+    walked=$?
+    IFS=$saved_ifs
+    [ $walked = 0 ] && return 0
+    grep -q 'failed to map the shared user data' "$work/setup.txt" && [ $try = 1 ] || break
     echo "$lang style $style: Wine did not start the installer; once more"
     wait $pid
-    run_setup "$@"
-  fi
-  page "$name" "$next"
+  done
+  fail "$lang style $style: $(cat "$work/prog.err")"
+  kill $pid 2>/dev/null
+  return 1
 }
 
 for lang in en de fr it; do
@@ -165,17 +161,12 @@ for lang in en de fr it; do
   title=$(str 1300 | sed "s/%+1/$(str 1301)/")
   for style in 0 1 2; do
     s=s$style
-    if first_page "${s}_1_welcome" "$src/setup.exe" /style:$style /lang:$option /reboot:0 \
-      && page "${s}_2_license" "$next" "$next" \
-      && page "${s}_3_components" "$next" "$next" \
-      && page "${s}_4_target" "$next" "$next" \
-      && page "${s}_5_carryout" "$next" "$next" \
-      && show "${s}_6_finish" "$finish" "$next"; then
-      # The open-folder flag: the link's folder is shown once the installation is done (closed again
-      # before the page is shot: it would stand in front of it).
-      class=$(prog window 'Zevra Pages Test')
-      [ -n "$class" ] || fail "$lang style $style: the shortcut's folder was not opened"
-      shoot "${s}_6_finish"
+    # The finish page is kept once the shortcut's folder, opened by the open-folder flag when the
+    # installation is done, is closed again (it would stand in front of the page).
+    if wizard page:${s}_1_welcome:$next click:$next page:${s}_2_license:$next click:$next \
+      page:${s}_3_components:$next click:$next page:${s}_4_target:$next click:$next \
+      page:${s}_5_carryout:$next click:$next "close:Zevra Pages Test" page:${s}_6_finish:$finish \
+      click:$finish -- "$src/setup.exe" /style:$style /lang:$option /reboot:0; then
       expect "$work/$lang/${s}_4_target.txt" 1010
       expect "$work/$lang/${s}_5_carryout.txt" 1014 1011
       expect "$work/$lang/${s}_6_finish.txt" 1012 1011
@@ -187,22 +178,19 @@ for lang in en de fr it; do
         expect "$work/$lang/${s}_4_target.txt" 1034
         expect "$work/$lang/${s}_5_carryout.txt" 1036
       fi
-      click "$finish"
-    else
-      kill $pid 2>/dev/null
+      # The wizard's own buttons in the language of the pages.
+      expect "$work/$lang/${s}_5_carryout.txt" 1040 1041 1043
+      expect "$work/$lang/${s}_6_finish.txt" 1042
     fi
     wait $pid
     rc=$?
     [ $rc = $exit_restart ] || fail "$lang style $style: installation exit $rc, not 3010: $(cat "$work/setup.txt")"
     [ -f "$links/Zevra Pages Test/Sample Tool.lnk" ] || fail "$lang style $style: no shortcut"
 
-    if first_page "${s}_7_remove" "$target/setup.exe" /remove:tool /style:$style /lang:$option /reboot:0 \
-      && page "${s}_8_removefinish" "$finish" "$next"; then
+    if wizard page:${s}_7_remove:$next click:$next page:${s}_8_removefinish:$finish click:$finish \
+      -- "$target/setup.exe" /remove:tool /style:$style /lang:$option /reboot:0; then
       [ $style = 0 ] && expect "$work/$lang/${s}_7_remove.txt" 1018
       expect "$work/$lang/${s}_8_removefinish.txt" 1013 1020
-      click "$finish"
-    else
-      kill $pid 2>/dev/null
     fi
     wait $pid
     rc=$?
@@ -210,6 +198,10 @@ for lang in en de fr it; do
     left=$(cd "$target" 2>/dev/null && find . -type f)
     [ "$left" = ./setup.exe ] || fail "$lang style $style: left after the removal: $left"
     [ -e "$links/Zevra Pages Test" ] && fail "$lang style $style: the shortcut's folder is left"
+  done
+  # The pictures as PNG.
+  for bmp in "$work/$lang"/*.bmp; do
+    [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
   done
 done
 

@@ -9,6 +9,8 @@
 //   next TITLE CLICK BUTTON OUT   click TITLE CLICK, then page TITLE BUTTON OUT
 //   window TITLE            waits (bounded) for a top-level window TITLE, closes it (waiting, bounded,
 //                           until it is gone) and prints its class
+//   walk TITLE DIR STEP...  a whole wizard in one run: pages kept (texts and pictures), clicks, windows
+//                           closed (see Walk)
 //                           A BUTTON written "#N" is the button with control id N (the wizard's own
 //                           buttons are labelled in the language of the system's resources).
 //   anything else           appends "args: ..." to the file named by SETUP_TEST_LOG (the Exec lines)
@@ -115,7 +117,19 @@ struct Search {
     const char* button;
     HWND window;
     HWND found;
+    HWND pinned = nullptr; // when set: only this window is searched
 };
+
+// Shown as far as the window `top`: the control and each parent below `top` have the visible style.
+bool ShownWithin(HWND control, HWND top)
+{
+    for (HWND w = control; w != nullptr && w != top; w = GetParent(w)) {
+        if ((GetWindowLongA(w, GWL_STYLE) & WS_VISIBLE) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
 
 BOOL CALLBACK FindButton(HWND child, LPARAM param)
 {
@@ -124,7 +138,8 @@ BOOL CALLBACK FindButton(HWND child, LPARAM param)
     GetClassNameA(child, cls, sizeof cls);
     bool named = search->button[0] == '#' ? GetDlgCtrlID(child) == std::atoi(search->button + 1)
                                           : Plain(ControlText(child)) == search->button;
-    if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child) && IsWindowEnabled(child) && named) {
+    HWND top = search->pinned != nullptr ? search->pinned : GetAncestor(child, GA_ROOT);
+    if (lstrcmpiA(cls, "Button") == 0 && ShownWithin(child, top) && IsWindowEnabled(child) && named) {
         search->found = child;
         return FALSE;
     }
@@ -151,9 +166,13 @@ BOOL CALLBACK FindWindowWithButton(HWND window, LPARAM param)
 bool WaitForButton(Search* search)
 {
     for (int i = 0; i < 1200; ++i) {
-        search->window = nullptr;
+        search->window = search->pinned;
         search->found = nullptr;
-        EnumWindows(FindWindowWithButton, reinterpret_cast<LPARAM>(search));
+        if (search->pinned != nullptr) {
+            EnumChildWindows(search->pinned, FindButton, reinterpret_cast<LPARAM>(search));
+        } else {
+            EnumWindows(FindWindowWithButton, reinterpret_cast<LPARAM>(search));
+        }
         if (search->found != nullptr) {
             RedrawWindow(search->window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
             DWORD_PTR ignored = 0;
@@ -166,29 +185,91 @@ bool WaitForButton(Search* search)
     return false;
 }
 
+struct TextSink {
+    FILE* file;
+    HWND top;
+};
+
 BOOL CALLBACK WriteControlText(HWND child, LPARAM param)
 {
-    if (IsWindowVisible(child)) {
+    TextSink* out = reinterpret_cast<TextSink*>(param);
+    if (ShownWithin(child, out->top)) {
         std::string text = ControlText(child);
         if (!text.empty()) {
-            std::fprintf(reinterpret_cast<FILE*>(param), "%s\n", text.c_str());
+            std::fprintf(out->file, "%s\n", text.c_str());
         }
     }
     return TRUE;
 }
 
+bool WriteTexts(HWND window, const std::string& path)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    TextSink out = { file, window };
+    EnumChildWindows(window, WriteControlText, reinterpret_cast<LPARAM>(&out));
+    std::fclose(file);
+    return true;
+}
+
+// The window's client area (the pages and the buttons) as a 24-bit bitmap file.
+bool SaveClientBitmap(HWND window, const std::string& path)
+{
+    RECT r = {};
+    GetClientRect(window, &r);
+    const int width = r.right;
+    const int height = r.bottom;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height; // bottom-up, as bitmap files keep their rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    const DWORD size = stride * static_cast<DWORD>(height);
+    FILE* file = ok ? std::fopen(path.c_str(), "wb") : nullptr;
+    if (file != nullptr) {
+        BITMAPFILEHEADER header = {};
+        header.bfType = 0x4D42;
+        header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+        header.bfSize = header.bfOffBits + size;
+        info.bmiHeader.biSizeImage = size;
+        ok = std::fwrite(&header, sizeof header, 1, file) == 1
+            && std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, file) == 1
+            && std::fwrite(bits, size, 1, file) == 1;
+        std::fclose(file);
+    }
+    if (bitmap != nullptr) {
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return ok && file != nullptr;
+}
+
 int Page(const char* title, const char* button, const char* outPath)
 {
     Search search = { title, button, nullptr, nullptr };
-    if (!WaitForButton(&search)) {
+    if (!WaitForButton(&search) || !WriteTexts(search.window, outPath)) {
         return 1;
     }
-    FILE* out = std::fopen(outPath, "wb");
-    if (out == nullptr) {
-        return 1;
-    }
-    EnumChildWindows(search.window, WriteControlText, reinterpret_cast<LPARAM>(out));
-    std::fclose(out);
     RECT r = {};
     GetWindowRect(search.window, &r);
     std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
@@ -250,6 +331,46 @@ int Click(const char* title, const char* button)
     return 0;
 }
 
+// A whole wizard in one run, the window found by its title once and kept. Steps:
+//   page:NAME:BUTTON  wait for the page showing BUTTON, its texts to DIR\NAME.txt, its picture to
+//                     DIR\NAME.bmp
+//   click:BUTTON      wait for BUTTON and click it
+//   close:TITLE       wait for the top-level window TITLE and close it (the test program window role)
+int Walk(const char* title, const std::string& dir, int count, char** steps)
+{
+    Search search = { title, nullptr, nullptr, nullptr };
+    for (int i = 0; i < count; ++i) {
+        std::string step = steps[i];
+        size_t colon = step.find(':');
+        std::string verb = step.substr(0, colon);
+        std::string rest = colon == std::string::npos ? std::string() : step.substr(colon + 1);
+        bool ok = false;
+        if (verb == "close") {
+            ok = CloseWindowTitled(rest.c_str()) == 0;
+        } else if (verb == "click" || verb == "page") {
+            size_t second = verb == "page" ? rest.find(':') : std::string::npos;
+            std::string name = second == std::string::npos ? std::string() : rest.substr(0, second);
+            std::string button = second == std::string::npos ? rest : rest.substr(second + 1);
+            search.button = button.c_str();
+            ok = WaitForButton(&search);
+            search.pinned = search.window;
+            if (ok && verb == "click") {
+                DWORD_PTR ignored = 0;
+                SendMessageTimeoutA(search.found, BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &ignored);
+            } else if (ok) {
+                ok = WriteTexts(search.window, dir + "\\" + name + ".txt")
+                    && SaveClientBitmap(search.window, dir + "\\" + name + ".bmp");
+            }
+            search.button = nullptr;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "step %s failed\n", step.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -290,6 +411,9 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(role, "window") == 0 && argc == 3) {
         return CloseWindowTitled(argv[2]);
+    }
+    if (std::strcmp(role, "walk") == 0 && argc >= 4) {
+        return Walk(argv[2], argv[3], argc - 4, argv + 4);
     }
     const char* log = std::getenv("SETUP_TEST_LOG");
     FILE* out = log != nullptr ? std::fopen(log, "a") : nullptr;
