@@ -1,18 +1,23 @@
 #!/bin/bash
 # Printing under Wine and Xvfb, through qorvexal.exe's test control channel: a configuration file laid
 # out into enhanced metafiles, read back record by record (the texts drawn), with hidden and with shown
-# passwords; the "print:" verb without a printer shows its message and leaves the file as it was. No
-# search at start-up (SearchAtStartup=0).
+# passwords; the "print:" verb without a printer shows its message and leaves the file as it was; File,
+# Print on a simulated device reads its configuration (job 1033), says that no printer is installed and
+# leaves the device "Ok". No search at start-up (SearchAtStartup=0).
 #   windows_print_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory>
-# Exits 77 (skipped) without a display or without the native command-line tool.
+#                         <morvaksim (native)>
+# Exits 77 (skipped) without a display or without the native command-line tool or simulator.
 wine_run=$1
 exe=$2
 cli=$3
 data=$4
 work=$5
+sim=$6
 . "$(dirname "$0")/windows_preamble.sh"
 . "$(dirname "$0")/testctl.sh"
+. "$(dirname "$0")/morvaksim.sh"
 [ -x "$cli" ] || { echo "no native qorvexal-cli at $cli: skipped"; exit 77; }
+[ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 command -v python3 >/dev/null || { echo "no python3: skipped"; exit 77; }
 eval "$(grep '^export ' "$wine_run")"
 wine=wine
@@ -38,8 +43,10 @@ file=$work/front.lcf
 before=$(md5sum <"$file")
 
 app_pid=
+sim_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
 }
 trap cleanup EXIT
 
@@ -125,7 +132,7 @@ stop_app
 start_app verb "/print:$(winepath -w "$file")"
 if ctl_wait_title Error 2>/dev/null; then
   ctl controls | grep -q "No printer is installed" || fail "print: the message's text"
-  ctl press 2 || ctl press 1 || fail "print: OK on the message"
+  ctl press 1 || fail "print: OK on the message"
   stop_app
 else
   echo "a printer is installed under Wine: the no-printer message is not tested"
@@ -133,6 +140,31 @@ else
 fi
 [ "$(md5sum <"$file")" = "$before" ] || fail "print: the file changed"
 grep -q "verb print: " "$work/app-verb.log" || fail "print: no diagnostic line"
+
+# File, Print on a device: the read job, the message (Wine has no printer), the release; the device Ok.
+if grep -q "print: no printer" "$work/app-verb.log"; then
+  for _ in 1 2 3 4 5 6 7 8; do
+    base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
+    port=$((RANDOM % 20000 + 30000))
+    sim_start "$work/sim.log" "$sim" --port "$port" "$base" && break
+  done
+  [ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+  printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" \
+    "[DeviceList]" "Count=1" "1_Name=MORVAK-0001" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
+    >"$app/qorvexal.ini"
+  start_app device
+  ctl_wait_title Velquin || fail "device: no main window"
+  ctl select MORVAK-0001 && ctl command 1312 || fail "device: File, Print"
+  if ctl_wait_title Error; then
+    ctl controls | grep -q "No printer is installed" || fail "device: the message's text"
+    ctl press 1 || fail "device: OK on the message"
+  else
+    fail "device: no message without a printer"
+  fi
+  ctl idle || fail "device: not idle after printing"
+  ctl list | awk -F '\t' '$1 == "MORVAK-0001"' | grep -q $'\tOk\t' || fail "device after File, Print: $(ctl list)"
+  stop_app
+fi
 
 if [ $failures -gt 0 ]; then
   echo "$failures failure(s)"
