@@ -333,6 +333,33 @@ TEST(JobsWorker, LifecycleBusyAndRelease)
     EXPECT_EQ(StopDeviceWorker(nullptr), 1);
 }
 
+// A command's last job that posts no result (the release after the configuration sheet) ends the
+// command when the worker says it is done; until then the window counts as busy.
+TEST(JobsWorker, ReleaseWithoutResultEndsTheCommand)
+{
+    ScriptUi ui;
+    DeviceCommands commands(ui, TempPath("release.ini"));
+    DeviceEntry e;
+    e.status = DevStatusOk;
+    EXPECT_EQ(commands.Issue(CmdNewDevice, { &e }), 0); // no worker yet: the job is only formed
+    commands.OnJobNotice(JobNotice { JobCheck, static_cast<int32_t>(CmdNewDevice), &commands.Job() });
+    ui.finished.clear();
+    RecordingWindow window;
+    ASSERT_EQ(StartDeviceWorker(window, JobOptions {}), 1);
+    ASSERT_EQ(commands.PostJob(JobRelease), 1);
+    EXPECT_TRUE(commands.Waiting());
+    JobNotice notice;
+    ASSERT_TRUE(window.notices.Wait(&notice, 5000));
+    // Another job's end changes nothing.
+    commands.OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(JobCheckAll), nullptr });
+    EXPECT_TRUE(commands.Waiting());
+    commands.OnJobNotice(notice);
+    EXPECT_FALSE(commands.Waiting());
+    ASSERT_EQ(ui.finished.size(), 1u);
+    EXPECT_EQ(ui.finished[0].first, static_cast<uint32_t>(JobRelease));
+    EXPECT_EQ(StopDeviceWorker(nullptr), 1);
+}
+
 TEST(JobsWorker, QueueKeepsOrderAcrossThreads)
 {
     MessageQueue<int> queue;

@@ -1126,6 +1126,8 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
     JobNotice notice { message, static_cast<int32_t>(wParam), reinterpret_cast<DeviceJob*>(lParam) };
     if (message == JobMsgEnded) {
         g_workerBusy = false;
+        // The worker has gone: join its thread, which must not outlive the program.
+        StopDeviceWorker(nullptr);
         if (g_closing)
             DestroyWindow(g_main);
         return;
