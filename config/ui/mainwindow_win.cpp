@@ -15,6 +15,7 @@
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
+#include "config/ui/cfgnew_win.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/resource.h"
@@ -1026,6 +1027,9 @@ void OnCommand(UINT id)
     }
     case IDM_FILE_OPENCONFIG:
         CfgOpenConfigurationCommand(g_main);
+        return;
+    case IDM_FILE_NEWCONFIG:
+        CfgNewConfigurationFile(g_main, std::string());
         return;
     case CmdConfigure:
     case CmdCheck:
