@@ -19,6 +19,7 @@
 #include "monitor/startup/rules.h"
 #include "monitor/startup/startup.h"
 #include "monitor/ui/display_win.h"
+#include "monitor/ui/find_win.h"
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/views/log.h"
@@ -117,9 +118,10 @@ public:
         TVINSERTSTRUCTA ins {};
         ins.hParent = parent;
         ins.hInsertAfter = insertAfter;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
         ins.item.pszText = text.data();
         ins.item.lParam = reinterpret_cast<LPARAM>(&item);
+        ins.item.iImage = ins.item.iSelectedImage = item.object->Image(item.state);
         item.frontData
             = reinterpret_cast<void*>(SendMessageA(A().tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
         if (item.parent && item.parent->expanded)
@@ -132,9 +134,10 @@ public:
             return;
         std::string text = ItemText(item);
         TVITEMA tv {};
-        tv.mask = TVIF_TEXT;
+        tv.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
         tv.hItem = static_cast<HTREEITEM>(item.frontData);
         tv.pszText = text.data();
+        tv.iImage = tv.iSelectedImage = item.object->Image(item.state);
         SendMessageA(A().tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
     }
     void ItemRemoved(EngineItem& item) override
@@ -474,6 +477,8 @@ INT_PTR CALLBACK NewDeviceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
+void HandleFailures();
+
 void NewDevice(NewDeviceInput input)
 {
     if (DialogBoxParamA(
@@ -487,12 +492,19 @@ void NewDevice(NewDeviceInput input)
     std::optional<uint32_t> ip = NetParseAddress(input.address);
     uint32_t address = SnmpAddressFromHost(*ip);
     A().pendingInput[address] = input;
-    A().engine->AddDevice(address, input.password, input.logging);
+    if (!A().engine->AddDevice(address, input.password, input.logging))
+        return;
+    // The detection, shown until it ends; its failure is asked about once the dialog has closed.
+    if (!DetectDialog(A().instance, A().main, *A().engine, address))
+        A().pendingInput.erase(address);
+    HandleFailures();
 }
 
 // Failed detections, asked about on the window thread once Process has returned.
 void HandleFailures()
 {
+    if (DetectDialogOpen())
+        return; // asked once the detection dialog has closed
     std::vector<Failure> failures;
     failures.swap(A().failures);
     for (const Failure& f : failures) {
@@ -669,7 +681,7 @@ void OnCommand(int id, LPARAM lParam)
         } else {
             device = SelectedDevice();
         }
-        if (device && ShowDeviceProperties(A().instance, A().main, *device))
+        if (device && ShowDeviceProperties(A().instance, A().main, engine, *device))
             engine.SaveDevices();
         break;
     }
@@ -713,6 +725,9 @@ void OnCommand(int id, LPARAM lParam)
     case IDC_SHOW:
         ShowMain();
         break;
+    case IDC_FIND:
+        FindDevicesDialog(A().instance, A().main, engine);
+        break;
     case IDC_DISPLAY:
         if (EngineDevice* device = SelectedDevice())
             DisplayOpen(*device);
@@ -744,6 +759,10 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         A().tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
             WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS, 0, 0, 0, 0,
             window, nullptr, A().instance, nullptr);
+        // The image strip: each item shows the image of its state.
+        if (HIMAGELIST images = ImageList_LoadImageA(
+                A().instance, "MONITORIMAGES", 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION))
+            SendMessageA(A().tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
         return 0;
     case WM_SIZE:
         MoveWindow(A().tree, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
@@ -945,6 +964,31 @@ std::string TestCommand(const TestCtlCommand& c)
         DisplayOpen(*d);
         return TestCtlOk();
     }
+    if (c.verb == "treeview") {
+        // The tree view's items in tree order, each "IMAGE<TAB>TEXT" (what the window shows of `tree`).
+        std::vector<std::string> lines;
+        std::vector<HTREEITEM> stack { reinterpret_cast<HTREEITEM>(
+            SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)) };
+        while (!stack.empty()) {
+            HTREEITEM h = stack.back();
+            stack.pop_back();
+            if (!h)
+                continue;
+            char text[512] = {};
+            TVITEMA tv {};
+            tv.mask = TVIF_TEXT | TVIF_IMAGE;
+            tv.hItem = h;
+            tv.pszText = text;
+            tv.cchTextMax = sizeof text;
+            SendMessageA(A().tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+            lines.push_back(std::to_string(tv.iImage) + "\t" + TestCtlEscape(text));
+            stack.push_back(reinterpret_cast<HTREEITEM>(
+                SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(h))));
+            stack.push_back(reinterpret_cast<HTREEITEM>(
+                SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(h))));
+        }
+        return TestCtlOkLines(lines);
+    }
     if (c.verb == "detecting")
         return "ok " + std::to_string(A().engine ? A().engine->Detecting() : 0) + "\n";
     return "";
@@ -954,7 +998,8 @@ class Win32TalvinePlatform : public TalvinePlatform {
 public:
     void InitCommonControls() override
     {
-        INITCOMMONCONTROLSEX icc { static_cast<DWORD>(sizeof icc), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES };
+        INITCOMMONCONTROLSEX icc { static_cast<DWORD>(sizeof icc),
+            ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES };
         InitCommonControlsEx(&icc);
     }
     uint16_t ChooseResourceLanguage(int dialogId) override
