@@ -16,7 +16,6 @@
 #include "config/ui/dialogs_win.h"
 
 #include <commctrl.h>
-
 #include <vector>
 
 namespace {
@@ -111,11 +110,11 @@ INT_PTR CALLBACK NewProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         data = reinterpret_cast<NewDialog*>(lParam);
         SetWindowLongPtrA(d, DWLP_USER, lParam);
         CfgDialogControl(d, "STATIC", Text(NewStrDeviceType), SS_LEFT, -1, { 7, 9, 80, 19 });
-        HWND types = CfgDialogControl(d, "COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-            NewIdDeviceType, { 84, 7, kWidth - 7, 107 });
+        HWND types = CfgDialogControl(
+            d, "COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, NewIdDeviceType, { 84, 7, kWidth - 7, 107 });
         CfgDialogControl(d, "STATIC", Text(NewStrVersion), SS_LEFT, -1, { 7, 27, 80, 37 });
-        CfgDialogControl(d, "COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, NewIdVersion,
-            { 84, 25, kWidth - 7, 125 });
+        CfgDialogControl(
+            d, "COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, NewIdVersion, { 84, 25, kWidth - 7, 125 });
         CfgDialogControl(d, "BUTTON", Text(NewStrFeatures), BS_GROUPBOX, -1,
             { 7, kFeatureTop, kWidth - 7, kFeatureTop + 16 + kRows * 12 });
         int bottom = kFeatureTop + 22 + kRows * 12;
@@ -144,8 +143,7 @@ INT_PTR CALLBACK NewProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             if (c.deviceType.empty() || c.version.empty())
                 return false; // nothing to make a configuration of
             for (size_t k = 0; k < c.features.size(); ++k)
-                c.features[k].checked
-                    = IsDlgButtonChecked(d, NewIdFirstFeature + static_cast<int>(k)) == BST_CHECKED;
+                c.features[k].checked = IsDlgButtonChecked(d, NewIdFirstFeature + static_cast<int>(k)) == BST_CHECKED;
             return true;
         });
     default:

@@ -242,19 +242,21 @@ grep -q "abc" "$file" && fail "secret stored in clear"
 
 # ---- new configurations: "shellnew:" cancelled leaves no file; one made, saved and reopened; File,
 # New configuration saved through Save configuration as
-start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows
-  local log p verb=()
+start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows;
+  # further arguments are options
+  local log p verb=() title=$3
   starts=$((starts + 1))
   log=$work/app-$starts.log
   [ -n "$1" ] && verb=("/$1:$(winepath -w "$2")")
-  "$wine" "$app/qorvexal.exe" /testctl:0 "${verb[@]}" >"$log" 2>&1 </dev/null &
+  shift 3
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" "${verb[@]}" >"$log" 2>&1 </dev/null &
   app_pid=$!
   p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
   for _ in $(seq 1 100); do
     ctl_open "$p" 2>/dev/null && break
     sleep 0.2
   done
-  ctl_wait_title "$3" || { fail "no window $3 for $1 $2"; return 1; }
+  ctl_wait_title "$title" || { fail "no window $title for ${verb[*]}"; return 1; }
 }
 selected() { # the text of combo box $1
   ctl controls | awk -F '\t' -v id="$1" '$1 == id { print $5; exit }'
@@ -311,6 +313,32 @@ ctl press 1
 stop_app
 "$cli" show --dir "$app" "$saved" 2>/dev/null | grep -q "^/sys/name = " || fail "saved file does not read back"
 grep -q "^CFGPath=" "$app/qorvexal.ini" || fail "CFGPath not kept"
+
+# ---- screenshots of every page of the fullest description in English and German, full and simplified
+for lang in eng ger; do
+  for easy in 0 1; do
+    printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=$easy" \
+      "DontWarnAboutEasyConfig=1" >"$app/qorvexal.ini"
+    caption="Configuration of Morvak_5000.lcf"
+    if [ $lang = ger ]; then
+      printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$app/qorvexal.ini"
+      caption="Konfiguration von Morvak_5000.lcf"
+    fi
+    mode=full
+    [ $easy = 1 ] && mode=simplified
+    start_verb edit "$app/Morvak_5000.lcf" "$caption" "/lang:$lang" || continue
+    n=0
+    while IFS= read -r page; do
+      ctl pick 12320 "$page" || fail "$lang $mode: page $page"
+      shot "pages-5000-$lang-$mode-$n-$(tr -c 'A-Za-z0-9\n' _ <<<"$page")"
+      n=$((n + 1))
+    done < <(pages)
+    echo "Morvak 5000 3.22, $lang, $mode: $n pages shot"
+    [ "$n" -ge 4 ] || fail "$lang $mode: only $n pages"
+    ctl press 2
+    stop_app
+  done
+done
 
 if [ $failures -gt 0 ]; then
   echo "$failures failure(s)"
