@@ -5,13 +5,14 @@
 # every element kind: the control class of each kind, the checks' messages (mandatory, zero address,
 # time period, secret repetition, not in the list) and a table row added in the entry dialog.
 # Screenshots of the pages are kept in the work directory. No search at start-up (SearchAtStartup=0).
-#   windows_cfgsheet_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory>
+#   windows_cfgsheet_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory> [shots]
 # Exits 77 (skipped) without a display or without the native command-line tool.
 wine_run=$1
 exe=$2
 cli=$3
 data=$4
 work=$5
+part=${6:-checks} # "shots": only the screenshots of every page
 . "$(dirname "$0")/windows_preamble.sh"
 . "$(dirname "$0")/testctl.sh"
 [ -x "$cli" ] || { echo "no native qorvexal-cli at $cli: skipped"; exit 77; }
@@ -96,6 +97,57 @@ shot() {
   ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
     || fail "screenshot $1"
 }
+
+start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows;
+  # further arguments are options
+  local log p verb=() title=$3
+  starts=$((starts + 1))
+  log=$work/app-$starts.log
+  [ -n "$1" ] && verb=("/$1:$(winepath -w "$2")")
+  shift 3
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" "${verb[@]}" >"$log" 2>&1 </dev/null &
+  app_pid=$!
+  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
+  for _ in $(seq 1 100); do
+    ctl_open "$p" 2>/dev/null && break
+    sleep 0.2
+  done
+  ctl_wait_title "$title" || { fail "no window $title for ${verb[*]}"; return 1; }
+}
+# The screenshots run as a test of their own ("shots"): every page of the fullest description.
+if [ "$part" = shots ]; then
+  "$cli" export --dir "$app" "Morvak 5000" 3.22 "$work/empty.txt" "$app/Morvak_5000.lcf" >/dev/null 2>&1 \
+    || fail "export Morvak 5000"
+  # ---- screenshots of every page of the fullest description in English and German, full and simplified
+  for lang in eng ger; do
+    for easy in 0 1; do
+      printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=$easy" \
+        "DontWarnAboutEasyConfig=1" >"$app/qorvexal.ini"
+      caption="Configuration of Morvak_5000.lcf"
+      if [ $lang = ger ]; then
+        printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$app/qorvexal.ini"
+        caption="Konfiguration von Morvak_5000.lcf"
+      fi
+      mode=full
+      [ $easy = 1 ] && mode=simplified
+      start_verb edit "$app/Morvak_5000.lcf" "$caption" "/lang:$lang" || continue
+      n=0
+      while IFS= read -r page; do
+        ctl pick 12320 "$page" || fail "$lang $mode: page $page"
+        shot "pages-5000-$lang-$mode-$n-$(tr -c 'A-Za-z0-9\n' _ <<<"$page")"
+        n=$((n + 1))
+      done < <(pages)
+      echo "Morvak 5000 3.22, $lang, $mode: $n pages shot"
+      [ "$n" -ge 4 ] || fail "$lang $mode: only $n pages"
+      ctl press 2
+      stop_app
+    done
+  done
+
+  [ $failures -gt 0 ] && { echo "$failures failure(s)"; exit 1; }
+  echo "all passed; screenshots in $work"
+  exit 0
+fi
 
 # ---- a file of each shipped description: every page opens, a value goes back into the file
 for device in "Morvak 1100:3.22" "Morvak 2400:3.22" "Morvak 5000:3.22"; do
@@ -242,22 +294,6 @@ grep -q "abc" "$file" && fail "secret stored in clear"
 
 # ---- new configurations: "shellnew:" cancelled leaves no file; one made, saved and reopened; File,
 # New configuration saved through Save configuration as
-start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows;
-  # further arguments are options
-  local log p verb=() title=$3
-  starts=$((starts + 1))
-  log=$work/app-$starts.log
-  [ -n "$1" ] && verb=("/$1:$(winepath -w "$2")")
-  shift 3
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" "${verb[@]}" >"$log" 2>&1 </dev/null &
-  app_pid=$!
-  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
-  for _ in $(seq 1 100); do
-    ctl_open "$p" 2>/dev/null && break
-    sleep 0.2
-  done
-  ctl_wait_title "$title" || { fail "no window $title for ${verb[*]}"; return 1; }
-}
 selected() { # the text of combo box $1
   ctl controls | awk -F '\t' -v id="$1" '$1 == id { print $5; exit }'
 }
@@ -313,32 +349,6 @@ ctl press 1
 stop_app
 "$cli" show --dir "$app" "$saved" 2>/dev/null | grep -q "^/sys/name = " || fail "saved file does not read back"
 grep -q "^CFGPath=" "$app/qorvexal.ini" || fail "CFGPath not kept"
-
-# ---- screenshots of every page of the fullest description in English and German, full and simplified
-for lang in eng ger; do
-  for easy in 0 1; do
-    printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=$easy" \
-      "DontWarnAboutEasyConfig=1" >"$app/qorvexal.ini"
-    caption="Configuration of Morvak_5000.lcf"
-    if [ $lang = ger ]; then
-      printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$app/qorvexal.ini"
-      caption="Konfiguration von Morvak_5000.lcf"
-    fi
-    mode=full
-    [ $easy = 1 ] && mode=simplified
-    start_verb edit "$app/Morvak_5000.lcf" "$caption" "/lang:$lang" || continue
-    n=0
-    while IFS= read -r page; do
-      ctl pick 12320 "$page" || fail "$lang $mode: page $page"
-      shot "pages-5000-$lang-$mode-$n-$(tr -c 'A-Za-z0-9\n' _ <<<"$page")"
-      n=$((n + 1))
-    done < <(pages)
-    echo "Morvak 5000 3.22, $lang, $mode: $n pages shot"
-    [ "$n" -ge 4 ] || fail "$lang $mode: only $n pages"
-    ctl press 2
-    stop_app
-  done
-done
 
 if [ $failures -gt 0 ]; then
   echo "$failures failure(s)"
