@@ -237,10 +237,9 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
     if (notice.message == JobMsgEnded)
         return;
     if (notice.message == JobMsgBusy) {
-        // The end of a job that posted no result (check all, release, a result of 0): the command
-        // is complete. A job with a result was taken off `waiting_` by its result, which comes first.
+        // The end of a job that has no result (check all, release): the command is complete.
         uint32_t ended = static_cast<uint32_t>(notice.result);
-        if (waiting_ != 0 && waiting_ == ended) {
+        if (waiting_ != 0 && ended == waiting_ && (ended == JobCheckAll || ended == JobRelease)) {
             waiting_ = 0;
             ui_.Finished(ended, 0, job_);
         }

@@ -333,31 +333,50 @@ TEST(JobsWorker, LifecycleBusyAndRelease)
     EXPECT_EQ(StopDeviceWorker(nullptr), 1);
 }
 
-// A command's last job that posts no result (the release after the configuration sheet) ends the
-// command when the worker says it is done; until then the window counts as busy.
-TEST(JobsWorker, ReleaseWithoutResultEndsTheCommand)
+// The main window ends once it hears JobMsgEnded, with nothing joining the ended thread: the program
+// still ends normally, not with an abort from the thread left behind. (The child process of a death test
+// does not start under Wine; windows_mainwin_test covers the window's end there.)
+#ifndef _WIN32
+TEST(JobsWorkerDeathTest, ProgramEndingAfterTheWorkerEndedExitsNormally)
 {
+    EXPECT_EXIT(
+        {
+            RecordingWindow window;
+            if (StartDeviceWorker(window, JobOptions {}) != 1 || StopDeviceWorker(&window) != 0)
+                std::exit(2);
+            JobNotice notice;
+            if (!window.notices.Wait(&notice, 5000) || notice.message != JobMsgEnded)
+                std::exit(3);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
+
+// The release after a configure or print flow posts no result: its end completes the command, so that
+// the window is free for the next one.
+TEST(JobsWorker, ReleaseEndsTheCommand)
+{
+    std::string ini = TempPath("release.ini");
     ScriptUi ui;
-    DeviceCommands commands(ui, TempPath("release.ini"));
+    DeviceCommands commands(ui, ini);
     DeviceEntry e;
     e.status = DevStatusOk;
-    EXPECT_EQ(commands.Issue(CmdNewDevice, { &e }), 0); // no worker yet: the job is only formed
-    commands.OnJobNotice(JobNotice { JobCheck, static_cast<int32_t>(CmdNewDevice), &commands.Job() });
-    ui.finished.clear();
+    EXPECT_EQ(commands.Issue(CmdPrint, { &e }), 0); // forms the job; no worker runs yet
     RecordingWindow window;
     ASSERT_EQ(StartDeviceWorker(window, JobOptions {}), 1);
+    e.config = std::make_shared<CfgDescription>();
     ASSERT_EQ(commands.PostJob(JobRelease), 1);
     EXPECT_TRUE(commands.Waiting());
     JobNotice notice;
     ASSERT_TRUE(window.notices.Wait(&notice, 5000));
-    // Another job's end changes nothing.
-    commands.OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(JobCheckAll), nullptr });
-    EXPECT_TRUE(commands.Waiting());
     commands.OnJobNotice(notice);
     EXPECT_FALSE(commands.Waiting());
-    ASSERT_EQ(ui.finished.size(), 1u);
-    EXPECT_EQ(ui.finished[0].first, static_cast<uint32_t>(JobRelease));
+    EXPECT_FALSE(e.config);
+    ASSERT_FALSE(ui.finished.empty());
+    EXPECT_EQ(ui.finished.back().first, static_cast<uint32_t>(JobRelease));
     EXPECT_EQ(StopDeviceWorker(nullptr), 1);
+    std::remove(ini.c_str());
 }
 
 TEST(JobsWorker, QueueKeepsOrderAcrossThreads)

@@ -18,6 +18,7 @@
 #include "config/ui/cfgnew_win.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 
 #include <algorithm>
@@ -203,7 +204,7 @@ std::unique_ptr<DeviceCommands> g_commands;
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
-    if (g_commands)
+    if (g_commands && !CfgPrintFlow(g_main, *g_commands, message, result, job))
         CfgConfigureFlow(g_main, *g_commands, message, result, job);
 }
 
@@ -239,23 +240,9 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     }
     case CmdUploadFirmware:
     case CmdUploadFirmwareMany: {
-        std::string title = job.count > 1 ? StrFormat(Text(CmdStrFirmwareTitleMany).c_str(), job.count)
-                                          : StrFormat(Text(CmdStrFirmwareTitleOne).c_str(), EntryTitle(*first).c_str());
-        std::string file = !dropped.empty() ? dropped : FirmwareFileDialog(g_main, title);
+        std::string file = FirmwareForJob(g_main, job, *this, dropped);
         if (file.empty())
             return 0;
-        // The file's header against the devices: the mismatch and downgrade questions before the upload.
-        FirmwareHeader header;
-        if (!FirmwareReadFile(file, &header)) {
-            Error(Text(CmdStrCantOpenFile));
-            return 0;
-        }
-        std::vector<const DeviceEntry*> devices;
-        for (const DeviceEntry* e = first; e; e = e->next)
-            devices.push_back(e);
-        for (const std::string& question : FirmwareUploadQuestions(header, devices))
-            if (!Ask(question, nullptr, nullptr))
-                return 0;
         first->file_name = file;
         return 1;
     }
@@ -645,6 +632,7 @@ std::vector<CommandState> CommandStates()
     bool images = n == 1 && sel[0]->fw_status.image_count > 0;
     return {
         { CmdConfigure, !busy && n >= 1, false },
+        { CmdPrint, !busy && n >= 1, false },
         { CmdSaveConfig, !busy && n == 1, false },
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
@@ -1032,6 +1020,7 @@ void OnCommand(UINT id)
         CfgNewConfigurationFile(g_main, std::string());
         return;
     case CmdConfigure:
+    case CmdPrint:
     case CmdCheck:
     case CmdSaveConfig:
     case CmdRestoreConfig:
@@ -1628,6 +1617,8 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
 {
     if (!g_main)
         return std::string();
+    if (std::string printed = CfgPrintTestCommand(c.verb, c.rest); !printed.empty())
+        return printed;
     if (c.verb == "list") {
         std::vector<std::string> lines;
         for (DeviceEntry* e : g_rows) {

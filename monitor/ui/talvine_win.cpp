@@ -22,6 +22,7 @@
 #include "monitor/ui/find_win.h"
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
+#include "monitor/ui/talvine_views.h"
 #include "monitor/views/log.h"
 
 #include <windows.h>
@@ -189,7 +190,9 @@ public:
     }
     void Plugin(EngineDevice& d, const std::string& name, const std::string& argument) override
     {
-        Diag("plug-in call for %s: %s %s\n", d.AddressText().c_str(), name.c_str(), argument.c_str());
+        // The accounting and VPN views; a name or argument they do not know does nothing.
+        if (!PluginCall(d, name, argument))
+            Diag("plug-in call for %s: %s %s: no such view\n", d.AddressText().c_str(), name.c_str(), argument.c_str());
     }
     void Run(EngineDevice&, const std::string& program, const std::string& parameters, bool hidden) override
     {
@@ -302,6 +305,7 @@ VisibleThings Visible()
     v.mainWindow = A().main && IsWindowVisible(A().main);
     v.trayIcon = A().trayShown;
     v.displayWindows = DisplayCount();
+    v.views = TalvineViewsVisible();
     return v;
 }
 
@@ -366,6 +370,7 @@ void EndProgram(bool runExitActions)
         A().engine->RunExitActions();
     SaveSettings();
     DisplaySaveAndCloseAll();
+    TalvineViewsCloseWindows();
     DestroyWindow(A().main);
 }
 
@@ -716,6 +721,9 @@ void OnCommand(int id, LPARAM lParam)
     case IDC_OPTIONS:
         DialogBoxParamA(A().instance, MAKEINTRESOURCEA(IDD_OPTIONS), A().main, OptionsProc, 0);
         break;
+    case IDC_ACCOUNTING:
+        TalvineViewsOpenFile(A().main);
+        break;
     case IDC_HELP_TOPICS:
         ShowHelp();
         break;
@@ -831,6 +839,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         if (wParam) {
             SaveSettings();
             DisplaySaveAndCloseAll();
+            TalvineViewsCloseWindows();
             A().ended = true;
             if (A().engine) {
                 SnmpClearAll();
@@ -940,6 +949,24 @@ bool CreateMonitorWindows(const std::string& title)
     return true;
 }
 
+HTREEITEM TreeItemByText(HTREEITEM h, const std::string& prefix)
+{
+    for (; h; h = TreeView_GetNextSibling(A().tree, h)) {
+        char text[512] = {};
+        TVITEMA tv {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = h;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        if (SendMessageA(A().tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv))
+            && std::string(text).compare(0, prefix.size(), prefix) == 0)
+            return h;
+        if (HTREEITEM found = TreeItemByText(TreeView_GetChild(A().tree, h), prefix))
+            return found;
+    }
+    return nullptr;
+}
+
 // The monitor's own commands of the test channel.
 std::string TestCommand(const TestCtlCommand& c)
 {
@@ -991,7 +1018,17 @@ std::string TestCommand(const TestCtlCommand& c)
     }
     if (c.verb == "detecting")
         return "ok " + std::to_string(A().engine ? A().engine->Detecting() : 0) + "\n";
-    return "";
+    if (c.verb == "select") {
+        // Selects the first tree item (depth first) whose text begins with the given one, as a click would.
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        std::string text = words.empty() ? std::string() : words[0];
+        HTREEITEM h = TreeItemByText(TreeView_GetRoot(A().tree), text);
+        if (!h)
+            return TestCtlError("no tree item " + text);
+        TreeView_SelectItem(A().tree, h);
+        return TestCtlOk();
+    }
+    return TalvineViewsTestCommand(c);
 }
 
 class Win32TalvinePlatform : public TalvinePlatform {
@@ -1075,7 +1112,10 @@ public:
     {
         LogInit(directory, settingsFile, toStdout);
     }
-    void InitViews() override { }
+    void InitViews() override
+    {
+        TalvineViewsStart(A().instance);
+    }
     bool CreateWindows(const std::string& title) override
     {
         return CreateMonitorWindows(title);
@@ -1091,7 +1131,10 @@ public:
         }
         StopTestControl();
     }
-    void CloseJobSockets() override { }
+    void CloseJobSockets() override
+    {
+        TalvineViewsStop();
+    }
     void CloseLog() override
     {
         LogClose();
