@@ -65,6 +65,8 @@ void PrintHelp()
                 "\n"
                 "Device search (answers the search's broadcast to 127.255.255.255 from each device's address):\n"
                 "  --search              answer device searches\n"
+                "  --search-limited      ... and the limited broadcast 255.255.255.255 too (in a test's network\n"
+                "                        namespace whose loopback carries it)\n"
                 "  --unconfigured N      the first N devices report IP-ADDRESS 0.0.0.0 (not configured yet), to\n"
                 "                        searches and to \"sysinfo\", until a written configuration gives an address\n"
                 "  --no-probe            ... and CONFIG-STATUS bit 0x80 (never probed on a pseudo address)\n"
@@ -308,6 +310,8 @@ int main(int argc, char** argv)
         || !Number(args, "--full-block", 65536, &so.full_block))
         return 2;
     so.no_probe = args.Flag("--no-probe");
+    if (args.Flag("--search-limited"))
+        so.bind.push_back(0xFFFFFFFFu);
     if (std::optional<std::string> shipping = args.Value("--shipping-address")) {
         std::optional<uint32_t> at = NetParseAddress(*shipping);
         if (!at || *at >> 24 != 127)

@@ -1,4 +1,4 @@
-// qorvexal-cli rewrite, export, import, show: offline work on configuration texts and configuration
+// qorvexal-cli rewrite, export, import, show, print: offline work on configuration texts and configuration
 // files (".lcf"), with the descriptions chosen as by describe.
 #include "cli/cli.h"
 #include "cli/qorvexal/dscopts.h"
@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
+#include "config/frontend/printout.h"
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
 
@@ -58,6 +59,7 @@ int TakeArgs(CliArgs& opts, QvDscOptions* dsc, size_t positional, const char* us
 #define EXPORT_USAGE "export [--comment TEXT] [--nocrypt] " QV_DSC_USAGE " TYPE VERSION TEXTFILE LCFFILE"
 #define IMPORT_USAGE "import " QV_DSC_USAGE " LCFFILE"
 #define SHOW_USAGE "show [--unmasked] " QV_DSC_USAGE " LCFFILE"
+#define PRINT_USAGE "print " QV_DSC_USAGE " [--show-passwords] [--width COLUMNS] LCFFILE"
 
 int RunRewrite(std::vector<std::string>& args)
 {
@@ -212,9 +214,32 @@ int RunShow(std::vector<std::string>& args)
     return 0;
 }
 
+// The printout of a configuration file as text: the pages the printer gets, at COLUMNS characters a
+// line, separated by form feeds.
+int RunPrint(std::vector<std::string>& args)
+{
+    CliArgs opts(args);
+    PrintOptions options;
+    options.hidePasswords = !opts.Flag("--show-passwords");
+    if (std::optional<std::string> width = opts.Value("--width")) {
+        std::optional<uint32_t> n = ParseUnsignedStrict(*width);
+        if (!n || *n < static_cast<uint32_t>(PrintMinColumns) || *n > 1000)
+            return CliFail(StrFormat("--width takes a number of columns from %d to 1000", PrintMinColumns), 2);
+        options.columns = static_cast<int>(*n);
+    }
+    OpenedFile file;
+    if (int rc = OpenConfigFile(opts, PRINT_USAGE, &file))
+        return rc;
+    CfgReadFile(file.text, *file.desc);
+    PrintHeader header = CfgPrintHeader(*file.desc, file.header.deviceType, file.header.version, opts.Rest()[0]);
+    Print(CfgPrintoutText(CfgLayoutPrintout(*file.desc, header, options)));
+    return 0;
+}
+
 CliRegistrar g_rewrite { { "rewrite", REWRITE_USAGE, RunRewrite } };
 CliRegistrar g_export { { "export", EXPORT_USAGE, RunExport } };
 CliRegistrar g_import { { "import", IMPORT_USAGE, RunImport } };
 CliRegistrar g_show { { "show", SHOW_USAGE, RunShow } };
+CliRegistrar g_print { { "print", PRINT_USAGE, RunPrint } };
 
 } // namespace

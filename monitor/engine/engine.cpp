@@ -235,6 +235,33 @@ size_t Engine::Detecting() const
     return detections_.size();
 }
 
+bool Engine::Detecting(uint32_t address) const
+{
+    return std::any_of(
+        detections_.begin(), detections_.end(), [address](const auto& det) { return det->address == address; });
+}
+
+bool Engine::CancelDetection(uint32_t address)
+{
+    auto it = std::find_if(
+        detections_.begin(), detections_.end(), [address](const auto& det) { return det->address == address; });
+    if (it == detections_.end())
+        return false;
+    Detection* det = it->get();
+    // Once unsubscribed, no callback of the probes runs any more (the client's lock); an outcome already
+    // queued leaves the queue with it.
+    for (const auto& p : det->probes)
+        SnmpUnsubscribe(p->oid, det->address, p.get());
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                         [det](const Entry& e) { return e.kind == Message::Detect && e.data == det; }),
+            queue_.end());
+    }
+    detections_.erase(it);
+    return true;
+}
+
 bool Engine::AddDevice(uint32_t address, const std::string& community, bool logging, bool messages)
 {
     if (FindDevice(address))

@@ -242,8 +242,12 @@ public:
     bool AddDevice(uint32_t address, const std::string& community, bool logging, bool messages = true);
     // Another instance's packed records (32-bit length of the record, 32-bit address, community text).
     int AddDevicesFromMessage(const uint8_t* data, size_t size);
-    // Detections under way.
+    // Detections under way (all, or the one of an address).
     size_t Detecting() const;
+    bool Detecting(uint32_t address) const;
+    // Ends the detection of `address` at once: nothing is added and the front end hears nothing of it.
+    // False when none runs.
+    bool CancelDetection(uint32_t address);
     // Adds a device of a known type without detection (tests, the list). Null when the type is unknown.
     EngineDevice* AddKnownDevice(uint32_t address, const std::string& community, const std::string& type,
         uint32_t mode = 0, const std::string& treeState = {});

@@ -379,6 +379,33 @@ TEST(EngineWithSimulator, WrongCommunityGivesNoAnswerAndAnUnknownDeviceIsNotSupp
     EXPECT_EQ(byAddress[rig.Address(1)], "The device at 127.0.82.2 is not supported.");
 }
 
+TEST(EngineWithSimulator, CancelledDetectionAddsNothingAndSaysNothing)
+{
+    Rig rig(0x7F005301, { "Morvak 1100" }, false);
+    // Cancelled while its outcome waits in the queue: the device answered, yet nothing is added.
+    ASSERT_TRUE(rig.engine->AddDevice(rig.Address(0), "public", false));
+    bool woken = false;
+    for (int t = 0; t < 50 && !woken; ++t) {
+        rig.Tick();
+        woken = rig.front.WaitMs(30);
+    }
+    ASSERT_TRUE(woken) << "the detection's outcome was never queued";
+    EXPECT_TRUE(rig.engine->Detecting(rig.Address(0)));
+    EXPECT_TRUE(rig.engine->CancelDetection(rig.Address(0)));
+    EXPECT_FALSE(rig.engine->Detecting(rig.Address(0)));
+    EXPECT_FALSE(rig.engine->CancelDetection(rig.Address(0))) << "cancelled twice";
+    rig.Settle();
+    EXPECT_TRUE(rig.engine->Devices().empty());
+    EXPECT_TRUE(rig.front.failed.empty());
+
+    // Cancelled while no answer has come (a community the agent ignores): no message later either.
+    ASSERT_TRUE(rig.engine->AddDevice(rig.Address(0), "wrong", false));
+    rig.Tick();
+    EXPECT_TRUE(rig.engine->CancelDetection(rig.Address(0)));
+    EXPECT_EQ(rig.engine->Detecting(), 0u);
+    EXPECT_FALSE(rig.Until([&] { return !rig.front.failed.empty(); }, 60));
+}
+
 TEST(EngineWithSimulator, DeviceWithoutAnswerShowsTopLevelOnlyUntilItAnswers)
 {
     Rig rig(0x7F005301, {}, true);

@@ -61,3 +61,16 @@
 #define IDC_LOG_CUSTOM_NAME 4219
 #define IDC_LOG_OPEN_DIR 4220
 #define IDC_LOG_DELETE_ALL 4221
+// The options page of the properties sheet.
+#define IDD_PROP_OPTIONS 4230
+#define IDC_OPTIONS_TREE 4231
+// Find: the search and its results.
+#define IDD_FIND 4300
+#define IDC_FIND_STATUS 4301
+#define IDC_FIND_LIST 4302
+#define IDC_FIND_ANIMATION 4303
+#define IDC_FIND_AGAIN 4304
+// The type detection of a new device.
+#define IDD_DETECT 4310
+#define IDC_DETECT_TEXT 4311
+#define IDC_DETECT_ANIMATION 4312

@@ -19,6 +19,7 @@
 #include "monitor/startup/rules.h"
 #include "monitor/startup/startup.h"
 #include "monitor/ui/display_win.h"
+#include "monitor/ui/find_win.h"
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/views/log.h"
@@ -474,6 +475,8 @@ INT_PTR CALLBACK NewDeviceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
+void HandleFailures();
+
 void NewDevice(NewDeviceInput input)
 {
     if (DialogBoxParamA(
@@ -487,12 +490,19 @@ void NewDevice(NewDeviceInput input)
     std::optional<uint32_t> ip = NetParseAddress(input.address);
     uint32_t address = SnmpAddressFromHost(*ip);
     A().pendingInput[address] = input;
-    A().engine->AddDevice(address, input.password, input.logging);
+    if (!A().engine->AddDevice(address, input.password, input.logging))
+        return;
+    // The detection, shown until it ends; its failure is asked about once the dialog has closed.
+    if (!DetectDialog(A().instance, A().main, *A().engine, address))
+        A().pendingInput.erase(address);
+    HandleFailures();
 }
 
 // Failed detections, asked about on the window thread once Process has returned.
 void HandleFailures()
 {
+    if (DetectDialogOpen())
+        return; // asked once the detection dialog has closed
     std::vector<Failure> failures;
     failures.swap(A().failures);
     for (const Failure& f : failures) {
@@ -712,6 +722,9 @@ void OnCommand(int id, LPARAM lParam)
         break;
     case IDC_SHOW:
         ShowMain();
+        break;
+    case IDC_FIND:
+        FindDevicesDialog(A().instance, A().main, engine);
         break;
     case IDC_DISPLAY:
         if (EngineDevice* device = SelectedDevice())
@@ -954,7 +967,8 @@ class Win32TalvinePlatform : public TalvinePlatform {
 public:
     void InitCommonControls() override
     {
-        INITCOMMONCONTROLSEX icc { static_cast<DWORD>(sizeof icc), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES };
+        INITCOMMONCONTROLSEX icc { static_cast<DWORD>(sizeof icc),
+            ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES };
         InitCommonControlsEx(&icc);
     }
     uint16_t ChooseResourceLanguage(int dialogId) override

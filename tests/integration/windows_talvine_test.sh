@@ -1,8 +1,9 @@
 #!/bin/bash
 # talvine.exe under Wine and Xvfb, driven through its test control channel (talvine-cli ctl), in a network
 # namespace of its own where morvaksim answers on the devices' own ports (TFTP 69, SNMP 161) at
-# 127.0.77.1-2: a device added by /add: detected and shown, a second start with /add: handing its device
-# to the first and ending, the new-device dialog, the taskbar icon's image, closing the main window with
+# 127.0.77.1-3: a device added by /add: detected and shown, a second start with /add: handing its device
+# to the first and ending, the new-device dialog, Find adding the device chosen, the detection dialog
+# (cancelled, no answer and back to the address, a device of a type no script knows), the taskbar icon's image, closing the main window with
 # the icon shown only hiding it, a log-off saving talvine.lst without a question, German texts.
 # Screenshots are kept in the work directory.
 #   windows_talvine_test.sh <wine-run> <talvine.exe> <morvaksim> <talvine-cli> <script> <work directory>
@@ -24,6 +25,9 @@ if [ -z "$TALVINE_TEST_NETNS" ]; then
   TALVINE_TEST_NETNS=1 exec unshare -n bash "$0" "$@"
 fi
 ip link set lo up || { echo "loopback not up"; exit 1; }
+# Find broadcasts to 255.255.255.255: the loopback carries it here, where morvaksim hears it.
+ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1 table local \
+  || { echo "no route for the limited broadcast"; exit 1; }
 
 . "$(dirname "$0")/windows_preamble.sh"
 . "$(dirname "$0")/testctl.sh"
@@ -37,21 +41,32 @@ export WINEPREFIX=$work/prefix
 wineserver -p
 
 sim_pid=
+sim2_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
   wineserver -k 2>/dev/null
 }
 trap cleanup EXIT
 
-"$sim" --port 69 --snmp-port 161 --count 2 --search --type "Morvak 5000" 127.0.77.1 >"$work/sim.log" 2>&1 &
+"$sim" --port 69 --snmp-port 161 --count 3 --search --search-limited --type "Morvak 5000" 127.0.77.1 \
+  >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "SNMP agents" "$work/sim.log" && break
-  sleep 0.1
+# A device whose description no script knows (its MIB's sysDescr changed), at 127.0.78.1.
+rm -rf "$work/mib" && cp -r "$(dirname "$sim")/snmp" "$work/mib" \
+  && sed -i 's/"Zevra Morvak 5000"/"Zevra Morvak 9999"/' "$work/mib/morvak5000.mib" \
+  || { echo "cannot copy the MIB files"; exit 1; }
+"$sim" --port 69 --snmp-port 161 --mib-dir "$work/mib" --type "Morvak 5000" 127.0.78.1 >"$work/sim2.log" 2>&1 &
+sim2_pid=$!
+for log in "$work/sim.log" "$work/sim2.log"; do
+  for _ in $(seq 1 100); do
+    grep -q "SNMP agents" "$log" && break
+    sleep 0.1
+  done
+  grep -q "SNMP agents" "$log" || { cat "$log"; fail "morvaksim did not start"; exit 1; }
 done
-grep -q "SNMP agents" "$work/sim.log" || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
 
 app=$work/app
 mkdir -p "$app"
@@ -72,6 +87,15 @@ wait_tree() {
   for _ in $(seq 1 150); do
     c tree 2>/dev/null | grep -qE "$1" && return 0
     sleep 0.2
+  done
+  return 1
+}
+
+# Waits (a bounded number of tries, $2 tenths of a second, default 100) for a visible window matching $1.
+wait_window() {
+  for _ in $(seq 1 "${2:-100}"); do
+    c windows 2>/dev/null | grep -qE "$1" && return 0
+    sleep 0.1
   done
   return 1
 }
@@ -110,6 +134,45 @@ for _ in $(seq 1 50); do c windows | grep -q $'\tNew Device$' && break; sleep 0.
 c windows | grep -q $'\tNew Device$' || fail "no new-device dialog: $(c windows)"
 shot newdevice-en
 c press 2 || fail "cancel the dialog"
+
+# Find: the search finds the three simulated devices; the one chosen is added (detected, no password).
+c command 3021 || fail "Find"
+wait_window $'\tFind Devices$' || fail "no Find dialog: $(c windows)"
+for _ in $(seq 1 100); do c controls | grep -q $'\t3 device(s) found$' && break; sleep 0.1; done
+c controls | grep -q $'\t3 device(s) found$' || fail "search did not find 3 devices: $(c controls)"
+c controls | grep -q $'^\t127\.0\.77\.3\tMorvak 5000\t' || fail "127.0.77.3 not listed: $(c controls)"
+shot find-en
+c pick 4302 127.0.77.3 && c press 1 || fail "add the device found"
+wait_tree '^device 127\.0\.77\.3 Morvak 5000 noanswer=0' || fail "device found not added: $(c tree)"
+[ "$(c tree | grep -c '^device ')" = 3 ] || fail "Find added more than the device chosen: $(c tree)"
+
+# The detection dialog: Cancel ends the detection without a message.
+new_device() {
+  c command 3000 || fail "New"
+  wait_window $'\tNew Device$' || { fail "no new-device dialog: $(c windows)"; return 1; }
+  c set 4101 "$1" && c press 1 || fail "enter $1"
+}
+new_device 127.0.78.9
+wait_window $'\tDetecting Device$' || fail "no detection dialog: $(c windows)"
+shot detect-en
+c press 2 || fail "cancel the detection"
+for _ in $(seq 1 50); do [ "$(c detecting)" = 0 ] && break; sleep 0.1; done
+[ "$(c detecting)" = 0 ] || fail "detection not cancelled"
+c windows | grep -v TravikWindowClass | grep -qE $'\t(Detecting Device|Travik)$' \
+  && fail "a window after the cancelled detection: $(c windows)"
+# No answer: 2021, and Yes returns to the address.
+new_device 127.0.78.9
+wait_window $'\t#32770\tTravik$' 600 || fail "no question after the detection: $(c windows)"
+c controls | grep -q "No device responded at IP address 127.0.78.9." || fail "not 2021: $(c controls)"
+c press 6 || fail "Yes"
+wait_window $'\tNew Device$' || fail "not back to the address: $(c windows)"
+c controls | grep -q $'^4101\t.*\t127\.0\.78\.9$' || fail "address not kept: $(c controls)"
+c press 2
+# A device that answers with a description no script knows: 2022.
+new_device 127.0.78.1
+wait_window $'\t#32770\tTravik$' 300 || fail "no message after the detection: $(c windows)"
+c controls | grep -q "The device at 127.0.78.1 is not supported." || fail "not 2022: $(c controls)"
+c press 1
 
 # The properties sheet of the first device (nothing selected): the device page with its password.
 c command 3005 || fail "Properties"

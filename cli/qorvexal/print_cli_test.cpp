@@ -1,0 +1,137 @@
+// qorvexal-cli print on configuration files of the shipped descriptions: pages of the given width and
+// length separated by form feeds, each with its footer; secrets hidden unless asked for; a table that
+// continues on the next page repeats its column headers; a file that does not open.
+#include "common/platform/file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Bin(const char* name)
+{
+    const char* dir = std::getenv("SUITE_BIN_DIR");
+    return std::string(dir ? dir : ".") + "/" + name;
+}
+
+// Runs the tool; its standard output into `out`, its errors into `err`; returns the exit code.
+int Cli(const std::string& args, std::string* out = nullptr, std::string* err = nullptr)
+{
+    std::string errFile = fs::temp_directory_path() / ("print_cli_err_" + std::to_string(::getpid()));
+    std::string command = Bin("qorvexal-cli") + " " + args + " 2>" + errFile;
+    FILE* p = ::popen(command.c_str(), "r");
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
+    int status = ::pclose(p);
+    if (out)
+        *out = text;
+    std::string errors;
+    FileReadAll(errFile, &errors);
+    std::remove(errFile.c_str());
+    if (err)
+        *err = errors;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::vector<std::string>> Pages(const std::string& text)
+{
+    std::vector<std::vector<std::string>> pages(1);
+    std::string line;
+    for (char c : text) {
+        if (c == '\f') {
+            pages.emplace_back();
+        } else if (c == '\n') {
+            pages.back().push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    return pages;
+}
+
+struct PrintCli : ::testing::Test {
+    std::string dir;
+    std::string lcf;
+    void SetUp() override
+    {
+        dir = (fs::temp_directory_path() / ("print_cli_" + std::to_string(::getpid()))).string();
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        lcf = dir + "/a.lcf";
+        std::string text = "[Morvak 1100]\r\n/sys/name = frontdesk\r\n/sys/password = s3cret\r\n"
+                           "/sys/location = "
+            + std::string(40, 'L') + " second floor, room " + std::string(30, 'R') + "\r\n";
+        for (int r = 0; r < 16; ++r)
+            text += "/ip/routes-01 = 10." + std::to_string(r)
+                + ".0.0\r\n/ip/routes-02 = 255.255.0.0\r\n"
+                  "/ip/routes-03 = 192.168.0.1\r\n/ip/routes-04 = "
+                + std::to_string(r % 16) + "\r\n";
+        FileWriteAtomic(dir + "/text.txt", text);
+        ASSERT_EQ(Cli("export \"Morvak 1100\" 3.10 " + dir + "/text.txt " + lcf), 0);
+    }
+    void TearDown() override
+    {
+        fs::remove_all(dir);
+    }
+};
+
+TEST_F(PrintCli, PagesOfTheWidthWithFootersAndRepeatedTableHeaders)
+{
+    for (int width : { 80, 44 }) {
+        std::string out, err;
+        ASSERT_EQ(Cli("print --width " + std::to_string(width) + " " + lcf, &out, &err), 0) << err;
+        std::vector<std::vector<std::string>> pages = Pages(out);
+        ASSERT_GE(pages.size(), 2u);
+        bool headersRepeated = false;
+        for (size_t n = 0; n < pages.size(); ++n) {
+            ASSERT_EQ(pages[n].size(), 66u) << "page " << n + 1;
+            for (const std::string& line : pages[n])
+                EXPECT_LE(line.size(), static_cast<size_t>(width)) << line;
+            EXPECT_NE(pages[n].back().find("Page " + std::to_string(n + 1) + " of " + std::to_string(pages.size())),
+                std::string::npos);
+            if (n > 0 && pages[n][0].rfind("Network", 0) == 0 && pages[n][1].rfind("----", 0) == 0
+                && pages[n][2].rfind("10.", 0) == 0)
+                headersRepeated = true;
+        }
+        // At 44 columns the addresses wrap and the table goes on on the next page.
+        EXPECT_EQ(headersRepeated, width == 44) << out;
+        EXPECT_EQ(pages[0][0].substr(0, 12), "Device name:");
+        EXPECT_NE(pages[0][0].find("frontdesk"), std::string::npos);
+        EXPECT_NE(pages[0][1].find("Morvak 1100"), std::string::npos);
+        EXPECT_NE(pages[0][3].find(lcf.substr(lcf.size() - 5)), std::string::npos);
+        // The long location wrapped, not cut.
+        std::string joined;
+        for (char c : out)
+            if (c != ' ' && c != '\n')
+                joined += c;
+        EXPECT_NE(joined.find(std::string(40, 'L') + "secondfloor,room" + std::string(30, 'R')), std::string::npos)
+            << out;
+        EXPECT_EQ(out.find("s3cret"), std::string::npos);
+    }
+}
+
+TEST_F(PrintCli, PasswordsShownOnRequestAndErrors)
+{
+    std::string out, err;
+    ASSERT_EQ(Cli("print --show-passwords " + lcf, &out), 0);
+    EXPECT_NE(out.find("s3cret"), std::string::npos);
+    ASSERT_EQ(Cli("print " + lcf, &out), 0);
+    EXPECT_EQ(out.find("s3cret"), std::string::npos);
+
+    EXPECT_EQ(Cli("print " + dir + "/missing.lcf", &out, &err), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("Can't open file."), std::string::npos) << err;
+    EXPECT_EQ(Cli("print --width 5 " + lcf, &out, &err), 2);
+    EXPECT_EQ(Cli("print --width wide " + lcf, &out, &err), 2);
+}
+
+} // namespace

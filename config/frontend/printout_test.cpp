@@ -1,0 +1,304 @@
+#include "common/strings.h"
+#include "config/description/cfg_types.h"
+#include "config/frontend/printout.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+CfgArgList List(std::initializer_list<const char*> texts)
+{
+    CfgArgList list;
+    for (const char* t : texts)
+        list.Append(t);
+    return list;
+}
+
+CfgItem* Add(CfgSection* section, uint32_t kind, const char* name, const char* label, const char* value = nullptr)
+{
+    CfgItem* item = CfgAddItem(section, kind);
+    if (name)
+        item->name = name;
+    if (label)
+        item->description = List({ label });
+    if (value)
+        item->value = value;
+    return item;
+}
+
+CfgItem* AddColumn(CfgItem* table, const char* name, const char* label)
+{
+    CfgItem* c = CfgAddColumn(table, CfgKindEntryText);
+    c->name = name;
+    c->description = List({ label });
+    return c;
+}
+
+std::string Squeeze(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > ' ')
+            out += c;
+    return out;
+}
+
+// The pages' lines as text, and the properties every printout has: no line over the width, pages of
+// the given length with the footer last, and the text of each value and label (by item and row) in
+// reading order.
+struct Printed {
+    std::vector<std::vector<std::string>> pages;
+    std::map<std::pair<const CfgItem*, const CfgRow*>, std::string> values;
+    std::map<const CfgItem*, std::string> labels;
+};
+
+Printed Print(const CfgDescription& desc, const PrintOptions& options, PrintHeader header = {})
+{
+    Printout printout = CfgLayoutPrintout(desc, header, options);
+    const std::vector<PrintPage>& pages = printout.pages;
+    Printed p;
+    int total = static_cast<int>(pages.size());
+    for (int n = 0; n < total; ++n) {
+        const PrintPage& page = pages[static_cast<size_t>(n)];
+        EXPECT_EQ(page.lines.size(), static_cast<size_t>(options.lines)) << "page " << n + 1;
+        EXPECT_EQ(page.lines.back().style, PrintStyle::Footer);
+        p.pages.emplace_back();
+        for (const PrintLine& line : page.lines) {
+            int end = 0;
+            std::string text;
+            for (const PrintCell& cell : printout.Cells(line)) {
+                std::string_view t = printout.Text(cell);
+                EXPECT_GE(cell.x, end) << "cells overlap: " << t;
+                end = cell.x + static_cast<int>(t.size());
+                text.resize(static_cast<size_t>(cell.x), ' ');
+                text += t;
+                if (cell.part == PrintPart::Value)
+                    p.values[{ cell.item, cell.row }] += t;
+                if (cell.part == PrintPart::Label && !cell.row)
+                    p.labels[cell.item] += t;
+            }
+            EXPECT_LE(end, options.columns) << text;
+            p.pages.back().push_back(text);
+        }
+        EXPECT_EQ(p.pages.back().back().find("Page " + std::to_string(n + 1) + " of " + std::to_string(total))
+                != std::string::npos,
+            true)
+            << p.pages.back().back();
+    }
+    return p;
+}
+
+struct PrintoutTest : ::testing::Test {
+    void SetUp() override
+    {
+        StrSetLanguage(1033);
+    }
+};
+
+TEST(PrintWrap, BreaksAtBlanksOrInsideLongWordsAndKeepsEveryCharacter)
+{
+    struct Case {
+        const char* text;
+        int width;
+        std::vector<std::string> lines;
+    } cases[] = {
+        { "", 10, {} },
+        { "   ", 10, {} },
+        { "short", 10, { "short" } },
+        { "exactly10!", 10, { "exactly10!" } },
+        { "two words", 5, { "two", "words" } },
+        { "a  b   c", 20, { "a  b   c" } }, // blanks inside a line kept
+        { "aaa bbb ccc", 7, { "aaa bbb", "ccc" } },
+        { "abcdefghijkl", 5, { "abcde", "fghij", "kl" } },
+        { "ab abcdefghijkl", 5, { "ab", "abcde", "fghij", "kl" } },
+        { "tab\there\r\nnext", 20, { "tab here  next" } }, // control characters show as blanks
+        { "  lead", 10, { "lead" } },
+        { "x", 0, { "x" } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CfgWrapText(c.text, c.width), c.lines) << c.text << " at " << c.width;
+}
+
+TEST_F(PrintoutTest, HeaderHeadingsGroupsAndItemsAsText)
+{
+    CfgDescription desc;
+    CfgSection* s = desc.AddSection("sys", std::string("System"));
+    Add(s, CfgKindEntryText, "/sys/name", "Device name", "router");
+    CfgItem* group = CfgAddItem(s, CfgKindGroup);
+    group->description = List({ "LAN" });
+    CfgItem* mtu = Add(s, CfgKindEntryNumbers, "/lan/mtu", "Packet size", "1500");
+    mtu->SetText(CfgAttrUnit, "bytes");
+    CfgAddItem(s, CfgKindGroupEnd);
+    Add(s, CfgKindStaticText, nullptr, "Some help that is not printed");
+    desc.AddSection("empty", std::string("Nothing to print"));
+
+    PrintOptions o;
+    o.columns = 40;
+    o.lines = 16;
+    PrintHeader h { "router", "Morvak 1100", "3.10.0012", "192.168.0.1", "12/8/2026" };
+    std::string text = CfgPrintoutText(CfgLayoutPrintout(desc, h, o));
+    EXPECT_EQ(text,
+        "Device name:      router\n"
+        "Device type:      Morvak 1100\n"
+        "Firmware version: 3.10.0012\n"
+        "Source:           192.168.0.1\n"
+        "Printed:          12/8/2026\n"
+        "========================================\n"
+        "\n"
+        "System\n"
+        "Device name    router\n"
+        "\n"
+        "LAN\n"
+        "  Packet size  1500 bytes\n"
+        "\n"
+        "\n"
+        "\n"
+        "              Page 1 of 1\n");
+}
+
+TEST_F(PrintoutTest, HeadingsAndCaptionsNeverEndAPageAndEveryPageHasItsFooter)
+{
+    CfgDescription desc;
+    for (int s = 0; s < 12; ++s) {
+        CfgSection* section = desc.AddSection("s" + std::to_string(s), "Section " + std::to_string(s));
+        for (int i = 0; i < s % 4 + 1; ++i) {
+            if (i == 1) {
+                CfgItem* g = CfgAddItem(section, CfgKindGroup);
+                g->description = List({ "Group" });
+            }
+            std::string name = "i" + std::to_string(s) + "_" + std::to_string(i);
+            CfgItem* item = CfgAddItem(section, CfgKindEntryText);
+            item->name = name;
+            // Some values take three lines.
+            item->value = i == 2 ? std::string(70, 'v') : "v";
+        }
+    }
+    for (int lines : { 12, 13, 17, 20 }) {
+        PrintOptions o;
+        o.columns = 40;
+        o.lines = lines;
+        Printed p = Print(desc, o);
+        EXPECT_GT(p.pages.size(), 1u);
+        Printout printout = CfgLayoutPrintout(desc, {}, o);
+        for (const PrintPage& page : printout.pages) {
+            // The last line before the blank lines of the foot.
+            size_t last = page.lines.size() - 2;
+            while (last > 0 && page.lines[last].cellCount == 0)
+                --last;
+            PrintStyle style = page.lines[last].style;
+            EXPECT_NE(style, PrintStyle::Heading) << lines << " lines a page";
+            EXPECT_NE(style, PrintStyle::Caption) << lines << " lines a page";
+            // A page never starts with a blank line.
+            EXPECT_FALSE(page.lines.front().cellCount == 0);
+        }
+        // Every value whole, in one place.
+        for (const auto& section : desc.sections)
+            for (const auto& item : section->items) {
+                if (item->name) {
+                    EXPECT_EQ((p.values[{ item.get(), nullptr }]), *item->value);
+                }
+            }
+    }
+}
+
+TEST_F(PrintoutTest, TableHeadersRepeatOnEveryContinuedPage)
+{
+    CfgDescription desc;
+    CfgSection* s = desc.AddSection("ip", std::string("Routes"));
+    CfgItem* table = Add(s, CfgKindTable, "/ip/routes", "Static routes");
+    CfgItem* net = AddColumn(table, "net", "Network");
+    AddColumn(table, "gw", "Gateway");
+    for (int r = 0; r < 40; ++r) {
+        CfgRow& row = table->rows.emplace_back();
+        row.cells[0] = "10.0." + std::to_string(r) + ".0";
+        row.cells[1] = r == 7 ? "a gateway whose name is far too long for its column and wraps" : "10.0.0.254";
+    }
+    PrintOptions o;
+    o.columns = 40;
+    o.lines = 14;
+    Printed p = Print(desc, o);
+    ASSERT_GE(p.pages.size(), 4u);
+    // The heading, caption, column headers and first row do not fit below the header block.
+    EXPECT_EQ(p.pages[0][7], "");
+    EXPECT_EQ(p.pages[1][0], "Routes");
+    EXPECT_EQ(p.pages[1][2], "Static routes");
+    for (size_t n = 2; n < p.pages.size(); ++n) {
+        EXPECT_EQ(p.pages[n][0].substr(0, 7), "Network") << "page " << n + 1;
+        EXPECT_EQ(p.pages[n][1].substr(0, 4), "----");
+    }
+    for (const CfgRow& row : table->rows) {
+        EXPECT_EQ(Squeeze(p.values[{ net, &row }]), *row.cells[0]);
+        EXPECT_EQ(Squeeze(p.values[{ table->columns[1].get(), &row }]), Squeeze(*row.cells[1]));
+    }
+}
+
+TEST_F(PrintoutTest, WideTablesSplitIntoBandsLedByTheKeyColumn)
+{
+    CfgDescription desc;
+    CfgSection* s = desc.AddSection("t", std::string("Wide"));
+    CfgItem* table = Add(s, CfgKindTable, "/t", "Many columns");
+    for (int c = 0; c < 20; ++c)
+        AddColumn(table, ("c" + std::to_string(c)).c_str(), ("Column " + std::to_string(c)).c_str());
+    for (int r = 0; r < 3; ++r) {
+        CfgRow& row = table->rows.emplace_back();
+        for (int c = 0; c < 20; ++c)
+            row.cells[static_cast<size_t>(c)] = "r" + std::to_string(r) + "c" + std::to_string(c) + " value";
+    }
+    PrintOptions o;
+    o.columns = 30;
+    o.lines = 60;
+    Printed p = Print(desc, o);
+    for (const CfgRow& row : table->rows)
+        for (size_t c = 0; c < 20; ++c) {
+            std::string shown = p.values[{ table->columns[c].get(), &row }];
+            // The key column appears once per band.
+            if (c == 0) {
+                EXPECT_GT(shown.size(), row.cells[0]->size());
+            } else {
+                EXPECT_EQ(Squeeze(shown), Squeeze(*row.cells[c]));
+            }
+        }
+}
+
+TEST_F(PrintoutTest, SecretsMaskedUnlessPasswordsAreShown)
+{
+    CfgDescription desc;
+    CfgSection* s = desc.AddSection("sec", std::string("Security"));
+    CfgItem* secret = Add(s, CfgKindEntryText, "/sys/password", "Password", "verysecret");
+    secret->SetNumber(CfgAttrHidden, 1);
+    CfgItem* table = Add(s, CfgKindTable, "/users", "Users");
+    AddColumn(table, "name", "Name");
+    CfgItem* pw = AddColumn(table, "pw", "Password");
+    pw->SetNumber(CfgAttrHidden, 1);
+    CfgRow& row = table->rows.emplace_back();
+    row.cells[0] = "admin";
+    row.cells[1] = "rowsecret";
+
+    PrintOptions o;
+    Printed hidden = Print(desc, o);
+    EXPECT_EQ((hidden.values[{ secret, nullptr }]), "*");
+    EXPECT_EQ((hidden.values[{ pw, &row }]), "*");
+    o.hidePasswords = false;
+    Printed shown = Print(desc, o);
+    EXPECT_EQ((shown.values[{ secret, nullptr }]), "verysecret");
+    EXPECT_EQ((shown.values[{ pw, &row }]), "rowsecret");
+}
+
+TEST_F(PrintoutTest, LongDescriptionsAndValuesWrapInTheirColumns)
+{
+    CfgDescription desc;
+    CfgSection* s = desc.AddSection("x", std::string("A section title long enough to take two lines here"));
+    std::string value;
+    for (int i = 0; i < 30; ++i)
+        value += "word" + std::to_string(i) + " ";
+    value += std::string(90, 'z');
+    CfgItem* item
+        = Add(s, CfgKindEntryText, "/x", "A description far longer than two fifths of the line", value.c_str());
+    PrintOptions o;
+    o.columns = 32;
+    o.lines = 12;
+    Printed p = Print(desc, o);
+    EXPECT_EQ(Squeeze(p.values[{ item, nullptr }]), Squeeze(value));
+    EXPECT_EQ(Squeeze(p.labels[item]), "Adescriptionfarlongerthantwofifthsoftheline");
+}
+} // namespace
