@@ -108,6 +108,7 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
     plan.push_back(MakeStep(StepKind::PluginSteps, {}, 4));
     AddServices(inf, sections, nt, { ServiceAction::Add, ServiceAction::Delete }, plan);
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageShortcuts));
+    bool openFolders = false;
     for (const std::string& section : sections) {
         for (const char* key : { "MakeIcons", "DelIcons" }) {
             const bool make = key[0] == 'M';
@@ -115,6 +116,7 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
                 for (const InfLine& line : inf.Lines(list)) {
                     SetupStep step = MakeStep(make ? StepKind::MakeIcon : StepKind::DeleteIcon, list);
                     step.shortcut = SetupReadShortcutLine(line);
+                    openFolders = openFolders || (make && step.shortcut.openFolder);
                     plan.push_back(std::move(step));
                 }
             }
@@ -127,6 +129,10 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
     plan.push_back(MakeStep(StepKind::AllowShutdown));
     AddExecPass(inf, sections, 3, plan);
     plan.push_back(MakeStep(StepKind::RefuseShutdown));
+    if (openFolders) {
+        // Opened once everything is in place: the folder shows the finished installation's links.
+        plan.push_back(MakeStep(StepKind::OpenFolders));
+    }
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageDone));
     return plan;
 }
@@ -192,6 +198,8 @@ std::string SetupStepText(const SetupStep& step)
         return "allow shutdown";
     case StepKind::RefuseShutdown:
         return "refuse shutdown";
+    case StepKind::OpenFolders:
+        return "open shortcut folders";
     }
     return "?";
 }
@@ -208,7 +216,9 @@ std::optional<std::string> LinkFolder(const std::string& code)
     return folder;
 }
 
-void MakeIcon(const ShortcutLine& line, SetupHost& host)
+// Creates the link and the folders of its path; a written link with the open-folder flag adds its
+// folder to `toOpen` (once).
+void MakeIcon(const ShortcutLine& line, SetupHost& host, std::vector<std::string>& toOpen)
 {
     std::optional<std::string> folder = LinkFolder(line.folder);
     if (!folder || line.link.empty()) {
@@ -217,10 +227,15 @@ void MakeIcon(const ShortcutLine& line, SetupHost& host)
     std::string linkFile = *folder + "\\" + line.link + ".lnk";
     std::string linkDir = SetupParentPath(linkFile);
     host.CreateDirectories(linkDir);
-    host.CreateLink(linkFile, line, SetupParentPath(line.target));
-    if (line.openFolder) {
-        host.OpenFolder(linkDir);
+    if (!host.CreateLink(linkFile, line, SetupParentPath(line.target)) || !line.openFolder) {
+        return;
     }
+    for (const std::string& dir : toOpen) {
+        if (StrEqualNoCase(dir, linkDir)) {
+            return;
+        }
+    }
+    toOpen.push_back(linkDir);
 }
 
 void DeleteIcon(const ShortcutLine& line, SetupHost& host)
@@ -244,6 +259,7 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
 {
     SetupResult result;
     std::vector<PluginStepInfo> steps; // latest first
+    std::vector<std::string> foldersToOpen;
     auto fail = [&](uint32_t error) {
         result.ok = false;
         result.error = error;
@@ -314,7 +330,7 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             }
             break;
         case StepKind::MakeIcon:
-            MakeIcon(step.shortcut, host);
+            MakeIcon(step.shortcut, host, foldersToOpen);
             break;
         case StepKind::DeleteIcon:
             DeleteIcon(step.shortcut, host);
@@ -332,6 +348,11 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             break;
         case StepKind::RefuseShutdown:
             host.AllowShutdown(false);
+            break;
+        case StepKind::OpenFolders:
+            for (const std::string& folder : foldersToOpen) {
+                host.OpenFolder(folder);
+            }
             break;
         }
     }

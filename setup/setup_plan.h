@@ -28,6 +28,7 @@ enum class StepKind : uint8_t {
     FreePlugins,
     AllowShutdown, // shutdown requests allowed during the level-3 pass ...
     RefuseShutdown, // ... and refused again after it
+    OpenFolders, // the folders of shortcuts with the open-folder flag, each once, in the shell
 };
 
 struct SetupStep {
@@ -69,6 +70,7 @@ public:
     virtual bool FileExists(const std::string& path) = 0;
     virtual bool CreateDirectories(const std::string& path) = 0;
     virtual bool CreateLink(const std::string& linkFile, const ShortcutLine& line, const std::string& workDir) = 0;
+    // Shows the folder in the shell (not in quiet mode).
     virtual void OpenFolder(const std::string& path) = 0;
     virtual bool RemoveFile(const std::string& path) = 0;
     // Removes the directory when it is empty; false otherwise.

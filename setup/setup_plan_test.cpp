@@ -1,6 +1,7 @@
 #include "common/platform/registry.h"
 #include "setup/setup_plan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,14 @@ void EmptyRegistry()
 {
     RegUseMemory(true);
     RegMemoryClear();
+}
+
+// One value of the Shell Folders key (the common ones under LocalMachine, the user's under CurrentUser).
+void WriteShellFolder(RegRoot root, const char* name, const char* folder)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(root, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"), RegStatus::Ok);
+    key.WriteString(name, folder);
 }
 
 // A host that records every call as one line and fails the calls it is told to fail.
@@ -216,6 +225,7 @@ TEST(SetupPlan, OrderOfSteps)
         "allow shutdown",
         "exec 3: \"last.exe\" \"\" (directory \"\", flags 0)",
         "refuse shutdown",
+        "open shortcut folders",
         "stage 7",
     };
     EXPECT_EQ(PlanText(inf, { "Install", "Cfg.Install" }, true), expected);
@@ -229,11 +239,7 @@ TEST(SetupPlan, OrderOfSteps)
 TEST(SetupPlan, RunsThroughTheHost)
 {
     EmptyRegistry();
-    RegKey folders;
-    ASSERT_EQ(
-        folders.Create(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
-        RegStatus::Ok);
-    folders.WriteString("Common Programs", "C:\\ProgramData\\Programs");
+    WriteShellFolder(RegRoot::LocalMachine, "Common Programs", "C:\\ProgramData\\Programs");
     InfText inf = Script();
     RecordingHost host;
     host.files.insert("C:\\Program Files\\Zevra\\svc.exe");
@@ -249,8 +255,9 @@ TEST(SetupPlan, RunsThroughTheHost)
         "add:Svc \"C:\\Program Files\\Zevra\\svc.exe\"", "stage 5", "mkdir:C:\\ProgramData\\Programs\\Zevra",
         "link:C:\\ProgramData\\Programs\\Zevra\\Tool.lnk -> C:\\Program Files\\Zevra\\tool.exe in C:\\Program "
         "Files\\Zevra",
-        "open:C:\\ProgramData\\Programs\\Zevra", "stage 6", "start:Svc", "exec:late.exe", "allow shutdown",
-        "exec:last.exe", "refuse shutdown", "stage 7" };
+        "stage 6", "start:Svc", "exec:late.exe", "allow shutdown", "exec:last.exe", "refuse shutdown",
+        // The link's folder opens once the installation is complete.
+        "open:C:\\ProgramData\\Programs\\Zevra", "stage 7" };
     EXPECT_EQ(host.calls, expected);
     RegKey order;
     ASSERT_EQ(
@@ -297,11 +304,7 @@ TEST(SetupPlan, FailuresAndRestarts)
 TEST(SetupPlan, DeletedShortcutTakesEmptyFoldersWithIt)
 {
     EmptyRegistry();
-    RegKey folders;
-    ASSERT_EQ(
-        folders.Create(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
-        RegStatus::Ok);
-    folders.WriteString("Programs", "C:\\P\\");
+    WriteShellFolder(RegRoot::CurrentUser, "Programs", "C:\\P\\");
     InfText inf;
     ASSERT_TRUE(inf.Parse("[R]\nDelIcons = I\n[I]\nUPRG, A\\B\\Link\nUPRG, Kept\\Link\nBAD, X\n"));
     RecordingHost host;
@@ -316,6 +319,51 @@ TEST(SetupPlan, DeletedShortcutTakesEmptyFoldersWithIt)
     EXPECT_EQ(shortcutCalls,
         (std::vector<std::string> {
             "del:C:\\P\\A\\B\\Link.lnk", "rmdir:C:\\P\\A\\B", "rmdir:C:\\P\\A", "del:C:\\P\\Kept\\Link.lnk" }));
+}
+
+TEST(SetupPlan, ShortcutFoldersOpenOnceAtTheEnd)
+{
+    EmptyRegistry();
+    WriteShellFolder(RegRoot::CurrentUser, "Programs", "C:\\P");
+    WriteShellFolder(RegRoot::CurrentUser, "Desktop", "C:\\D");
+    InfText inf;
+    ASSERT_TRUE(inf.Parse("[I]\nMakeIcons = A, B\nDelIcons = C\n"
+                          "[A]\nUPRG, Zevra\\Tools\\One, C:\\Z\\one.exe, , , 0, 1\n"
+                          // The same folder spelled otherwise is opened once.
+                          "UPRG, ZEVRA\\tools\\Two, C:\\Z\\two.exe, , , 0, 1\n"
+                          "UPRG, Zevra\\Plain, C:\\Z\\plain.exe\n"
+                          // A link that cannot be written leaves its folder closed.
+                          "UDSK, Broken\\Link, C:\\Z\\broken.exe, , , 0, 1\n"
+                          "[B]\nUDSK, Zevra, C:\\Z\\desk.exe, , , 0, 2\n"
+                          // A deleted shortcut never opens its folder.
+                          "[C]\nUPRG, Old\\Link, , , , 0, 1\n"));
+    std::vector<std::string> text;
+    for (const SetupStep& step : SetupBuildPlan(inf, { "I" }, true)) {
+        text.push_back(SetupStepText(step));
+    }
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text[text.size() - 2], "open shortcut folders");
+
+    RecordingHost host;
+    host.failing.insert("link:C:\\D\\Broken\\Link.lnk -> C:\\Z\\broken.exe in C:\\Z");
+    EXPECT_TRUE(SetupRunPlan(SetupBuildPlan(inf, { "I" }, true), host).ok);
+    std::vector<std::string> tail;
+    bool refused = false;
+    for (const std::string& call : host.calls) {
+        refused = refused || call == "refuse shutdown";
+        if (call.starts_with("open:")) {
+            EXPECT_TRUE(refused) << call << " opened before the installation ended";
+            tail.push_back(call);
+        }
+    }
+    EXPECT_EQ(tail, (std::vector<std::string> { "open:C:\\P\\Zevra\\Tools", "open:C:\\D" }));
+    EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "mkdir:C:\\P\\Zevra\\Tools"), host.calls.end());
+
+    // Without a flag the plan has no such step.
+    ASSERT_TRUE(inf.Parse("[I]\nMakeIcons = A\n[A]\nUPRG, Zevra\\Plain, C:\\Z\\plain.exe, , , 0, 0\n"));
+    for (const SetupStep& step : SetupBuildPlan(inf, { "I" }, true)) {
+        EXPECT_NE(step.kind, StepKind::OpenFolders);
+    }
 }
 
 SetupJob Job(const InfText& inf, std::vector<std::string> selected)

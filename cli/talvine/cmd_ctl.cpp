@@ -14,7 +14,8 @@ constexpr uint32_t kAnswerTimeoutMs = 10000;
 // The commands whose answer is a list: "ok", its lines, then ".".
 bool ListAnswer(const std::string& verb)
 {
-    return verb == "windows" || verb == "controls" || verb == "tree" || verb == "list";
+    return verb == "windows" || verb == "controls" || verb == "tree" || verb == "list" || verb == "treeview"
+        || verb == "views";
 }
 
 int RunCtl(std::vector<std::string>& args)

@@ -454,6 +454,29 @@ std::string Run(const TestCtlCommand& c)
         PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
         return TestCtlOk();
     }
+    if (v == "key") {
+        // A key pressed and released on a control, as the keyboard sends it to the control with the focus
+        // ("space", "up", "down", "return", or the virtual-key number).
+        int id = 0;
+        std::string name;
+        if (!IdAndText(c.rest, &id, &name))
+            return TestCtlError("bad control id");
+        HWND top = ActiveWindow();
+        HWND control = top ? FindControl(top, id, false) : nullptr;
+        if (!control)
+            return TestCtlError("no control " + std::to_string(id));
+        UINT vk = name == "space" ? VK_SPACE
+            : name == "up"        ? VK_UP
+            : name == "down"      ? VK_DOWN
+            : name == "return"    ? VK_RETURN
+                                  : static_cast<UINT>(strtoul(name.c_str(), nullptr, 10));
+        if (vk == 0 || vk > 0xFE)
+            return TestCtlError("bad key " + name);
+        SetFocus(control);
+        SendMessageA(control, WM_KEYDOWN, vk, 1);
+        SendMessageA(control, WM_KEYUP, vk, 1 | 0xC0000000u);
+        return TestCtlOk();
+    }
     if (v == "set" || v == "check" || v == "pick" || v == "press") {
         int id = 0;
         std::string text;

@@ -237,10 +237,11 @@ void DeviceCommands::OnJobNotice(const JobNotice& notice)
     if (notice.message == JobMsgEnded)
         return;
     if (notice.message == JobMsgBusy) {
-        // The end of a job that has no result (check all): the command is complete.
-        if (waiting_ == JobCheckAll && static_cast<uint32_t>(notice.result) == JobCheckAll) {
+        // The end of a job that has no result (check all, release): the command is complete.
+        uint32_t ended = static_cast<uint32_t>(notice.result);
+        if (waiting_ != 0 && ended == waiting_ && (ended == JobCheckAll || ended == JobRelease)) {
             waiting_ = 0;
-            ui_.Finished(JobCheckAll, 0, job_);
+            ui_.Finished(ended, 0, job_);
         }
         return;
     }

@@ -333,6 +333,32 @@ TEST(JobsWorker, LifecycleBusyAndRelease)
     EXPECT_EQ(StopDeviceWorker(nullptr), 1);
 }
 
+// The release after a configure or print flow posts no result: its end completes the command, so that
+// the window is free for the next one.
+TEST(JobsWorker, ReleaseEndsTheCommand)
+{
+    std::string ini = TempPath("release.ini");
+    ScriptUi ui;
+    DeviceCommands commands(ui, ini);
+    DeviceEntry e;
+    e.status = DevStatusOk;
+    EXPECT_EQ(commands.Issue(CmdPrint, { &e }), 0); // forms the job; no worker runs yet
+    RecordingWindow window;
+    ASSERT_EQ(StartDeviceWorker(window, JobOptions {}), 1);
+    e.config = std::make_shared<CfgDescription>();
+    ASSERT_EQ(commands.PostJob(JobRelease), 1);
+    EXPECT_TRUE(commands.Waiting());
+    JobNotice notice;
+    ASSERT_TRUE(window.notices.Wait(&notice, 5000));
+    commands.OnJobNotice(notice);
+    EXPECT_FALSE(commands.Waiting());
+    EXPECT_FALSE(e.config);
+    ASSERT_FALSE(ui.finished.empty());
+    EXPECT_EQ(ui.finished.back().first, static_cast<uint32_t>(JobRelease));
+    EXPECT_EQ(StopDeviceWorker(nullptr), 1);
+    std::remove(ini.c_str());
+}
+
 TEST(JobsWorker, QueueKeepsOrderAcrossThreads)
 {
     MessageQueue<int> queue;

@@ -9,6 +9,7 @@
 #include "config/startup/startup.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/mainwindow_win.h"
+#include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/services.h"
 
@@ -293,6 +294,15 @@ QorvexalServices& Services()
         s.verbs.edit = [](uintptr_t owner, const std::string& file) {
             Diag("verb edit: %s\n", file.c_str());
             CfgEditFile(reinterpret_cast<HWND>(owner), file);
+        };
+        s.verbs.print = [](uintptr_t owner, const std::string& file) {
+            Diag("verb print: %s\n", file.c_str());
+            CfgPrintFile(reinterpret_cast<HWND>(owner), file);
+        };
+        s.verbs.printTo = [](uintptr_t owner, const std::string& file, const std::string& printer,
+                              const std::string& driver, const std::string& port) {
+            Diag("verb printto: %s on %s (%s, %s)\n", file.c_str(), printer.c_str(), driver.c_str(), port.c_str());
+            CfgPrintFile(reinterpret_cast<HWND>(owner), file, printer, driver, port);
         };
         return s;
     }();

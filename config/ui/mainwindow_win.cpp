@@ -17,6 +17,7 @@
 #include "config/startup/startup.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 
 #include <algorithm>
@@ -202,7 +203,7 @@ std::unique_ptr<DeviceCommands> g_commands;
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
-    if (g_commands)
+    if (g_commands && !CfgPrintFlow(g_main, *g_commands, message, result, job))
         CfgConfigureFlow(g_main, *g_commands, message, result, job);
 }
 
@@ -644,6 +645,7 @@ std::vector<CommandState> CommandStates()
     bool images = n == 1 && sel[0]->fw_status.image_count > 0;
     return {
         { CmdConfigure, !busy && n >= 1, false },
+        { CmdPrint, !busy && n >= 1, false },
         { CmdSaveConfig, !busy && n == 1, false },
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
@@ -1028,6 +1030,7 @@ void OnCommand(UINT id)
         CfgOpenConfigurationCommand(g_main);
         return;
     case CmdConfigure:
+    case CmdPrint:
     case CmdCheck:
     case CmdSaveConfig:
     case CmdRestoreConfig:
@@ -1622,6 +1625,8 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
 {
     if (!g_main)
         return std::string();
+    if (std::string printed = CfgPrintTestCommand(c.verb, c.rest); !printed.empty())
+        return printed;
     if (c.verb == "list") {
         std::vector<std::string> lines;
         for (DeviceEntry* e : g_rows) {

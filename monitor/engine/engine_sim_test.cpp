@@ -404,6 +404,13 @@ TEST(EngineWithSimulator, CancelledDetectionAddsNothingAndSaysNothing)
     EXPECT_TRUE(rig.engine->CancelDetection(rig.Address(0)));
     EXPECT_EQ(rig.engine->Detecting(), 0u);
     EXPECT_FALSE(rig.Until([&] { return !rig.front.failed.empty(); }, 60));
+
+    // Detected again at once with the right community: added, although the request sent with the wrong one
+    // is still waiting for its answer.
+    ASSERT_TRUE(rig.engine->AddDevice(rig.Address(0), "public", false));
+    ASSERT_TRUE(rig.Until([&] { return rig.engine->Devices().size() == 1 || !rig.front.failed.empty(); }, 300));
+    EXPECT_TRUE(rig.front.failed.empty());
+    EXPECT_EQ(rig.engine->Devices().size(), 1u);
 }
 
 TEST(EngineWithSimulator, DeviceWithoutAnswerShowsTopLevelOnlyUntilItAnswers)

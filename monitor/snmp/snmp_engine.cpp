@@ -327,8 +327,16 @@ int SnmpEngine::Subscribe(const SnmpOid& oid, uint32_t address, const char* read
     std::string_view community = readCommunity && *readCommunity ? std::string_view(readCommunity) : "public";
     if (community.size() > kSnmpMaxText)
         community = community.substr(0, kSnmpMaxText);
-    if (agent->readCommunity != community)
+    if (agent->readCommunity != community) {
         agent->readCommunity.assign(community);
+        // Another community (a device added again with its right password): what waits goes out with it at
+        // the next tick, and the sends made with the old one count no longer (nor do their late answers).
+        if (!agent->queue.empty()) {
+            agent->tickCounter = 0;
+            agent->sendCounter = 0;
+            ++agent->requestId;
+        }
+    }
     if (intervalMs > 0) {
         uint32_t ticks = (intervalMs + kSnmpTickMs - 1) / kSnmpTickMs;
         uint32_t left = Countdown(*node);

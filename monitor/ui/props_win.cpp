@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "monitor/engine/engine.h"
 #include "monitor/startup/logpage.h"
+#include "monitor/startup/optionspage.h"
 #include "monitor/startup/startup.h"
 #include "monitor/ui/resource.h"
 #include "monitor/views/log.h"
@@ -12,12 +13,15 @@
 #include <ctime>
 #include <shellapi.h>
 #include <string>
+#include <vector>
 
 namespace {
 struct Sheet {
     EngineDevice* device = nullptr;
     std::string password;
     LogPageState log;
+    std::vector<OptionsPageEntry> options;
+    std::vector<uint32_t> values;
     bool saved = false;
 };
 
@@ -138,9 +142,191 @@ INT_PTR CALLBACK LoggingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
     }
     return FALSE;
 }
+// The options page: a tree of check and radio entries drawn with state images (1 box, 2 box checked,
+// 3 radio, 4 radio chosen), a radio group with its image from the strip.
+HIMAGELIST StateImages()
+{
+    static HIMAGELIST list = [] {
+        HIMAGELIST l = ImageList_Create(16, 16, ILC_COLOR24, 5, 0);
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HPEN frame = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_WINDOWTEXT));
+        HBRUSH mark = CreateSolidBrush(GetSysColor(COLOR_WINDOWTEXT));
+        for (int kind = 0; kind < 5; ++kind) {
+            HBITMAP bits = CreateCompatibleBitmap(screen, 16, 16);
+            HGDIOBJ old = SelectObject(dc, bits);
+            RECT all { 0, 0, 16, 16 };
+            FillRect(dc, &all, GetSysColorBrush(COLOR_WINDOW));
+            HGDIOBJ oldPen = SelectObject(dc, frame);
+            HGDIOBJ oldBrush = SelectObject(dc, GetSysColorBrush(COLOR_WINDOW));
+            if (kind == 1 || kind == 2) {
+                Rectangle(dc, 2, 2, 15, 15);
+                if (kind == 2) {
+                    // The tick: two strokes, three pixels thick.
+                    for (int t = 0; t < 3; ++t) {
+                        MoveToEx(dc, 4, 7 + t, nullptr);
+                        LineTo(dc, 7, 10 + t);
+                        LineTo(dc, 13, 4 + t);
+                    }
+                }
+            } else if (kind == 3 || kind == 4) {
+                Ellipse(dc, 2, 2, 15, 15);
+                if (kind == 4) {
+                    SelectObject(dc, mark);
+                    Ellipse(dc, 6, 6, 11, 11);
+                }
+            }
+            SelectObject(dc, oldBrush);
+            SelectObject(dc, oldPen);
+            SelectObject(dc, old);
+            ImageList_Add(l, bits, nullptr);
+            DeleteObject(bits);
+        }
+        DeleteObject(frame);
+        DeleteObject(mark);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+        return l;
+    }();
+    return list;
+}
+
+UINT StateImageOf(const Sheet& s, const OptionsPageEntry& e)
+{
+    switch (e.kind) {
+    case OptionsPageEntry::Kind::Check:
+        return OptionsPageChecked(e, s.values) ? 2 : 1;
+    case OptionsPageEntry::Kind::Radio:
+        return OptionsPageChecked(e, s.values) ? 4 : 3;
+    case OptionsPageEntry::Kind::Group:
+        break;
+    }
+    return 0;
+}
+
+// Every entry's state image again (a radio entry chosen clears the others of its group).
+void ShowOptionStates(HWND tree, const Sheet& s)
+{
+    std::vector<HTREEITEM> stack { reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)) };
+    while (!stack.empty()) {
+        HTREEITEM h = stack.back();
+        stack.pop_back();
+        if (!h)
+            continue;
+        stack.push_back(
+            reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(h))));
+        stack.push_back(
+            reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(h))));
+        TVITEMA tv {};
+        tv.mask = TVIF_PARAM;
+        tv.hItem = h;
+        SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+        TVITEMA set {};
+        set.mask = TVIF_STATE;
+        set.hItem = h;
+        set.stateMask = TVIS_STATEIMAGEMASK;
+        set.state = INDEXTOSTATEIMAGEMASK(StateImageOf(s, s.options[static_cast<size_t>(tv.lParam)]));
+        SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&set));
+    }
+}
+
+void FillOptionsTree(HWND tree, const Sheet& s)
+{
+    SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(StateImages()));
+    HIMAGELIST strip = ImageList_LoadImageA(
+        GetModuleHandleA(nullptr), "MONITORIMAGES", 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    if (strip)
+        SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(strip));
+    HTREEITEM group = nullptr;
+    for (size_t i = 0; i < s.options.size(); ++i) {
+        const OptionsPageEntry& e = s.options[i];
+        std::string label = e.label;
+        TVINSERTSTRUCTA ins {};
+        ins.hParent = e.kind == OptionsPageEntry::Kind::Radio && group ? group : TVI_ROOT;
+        ins.hInsertAfter = TVI_LAST;
+        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+        ins.item.pszText = label.data();
+        ins.item.lParam = static_cast<LPARAM>(i);
+        // Only a group shows an image of the strip; the other entries ask for one beyond it (none drawn).
+        ins.item.iImage = ins.item.iSelectedImage
+            = e.kind == OptionsPageEntry::Kind::Group && e.image >= 0 ? e.image : 0xFFFF;
+        HTREEITEM h
+            = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+        if (e.kind == OptionsPageEntry::Kind::Group)
+            group = h;
+        else if (e.kind == OptionsPageEntry::Kind::Check)
+            group = nullptr;
+    }
+    for (HTREEITEM h = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); h;
+         h = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(h))))
+        SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(h));
+    ShowOptionStates(tree, s);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+}
+
+// A click or the space key on an entry.
+void ActivateOption(HWND tree, Sheet& s, HTREEITEM h)
+{
+    if (!h)
+        return;
+    TVITEMA tv {};
+    tv.mask = TVIF_PARAM;
+    tv.hItem = h;
+    if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv)))
+        return;
+    if (OptionsPageActivate(s.options[static_cast<size_t>(tv.lParam)], s.values))
+        ShowOptionStates(tree, s);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+}
+
+INT_PTR CALLBACK OptionsPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        Remember(page, lParam);
+        FillOptionsTree(GetDlgItem(page, IDC_OPTIONS_TREE), *Of(page));
+        return TRUE;
+    case WM_NOTIFY: {
+        const auto* h = reinterpret_cast<const NMHDR*>(lParam);
+        HWND tree = GetDlgItem(page, IDC_OPTIONS_TREE);
+        if (h->hwndFrom == tree && h->code == NM_CLICK) {
+            TVHITTESTINFO hit {};
+            GetCursorPos(&hit.pt);
+            ScreenToClient(tree, &hit.pt);
+            HTREEITEM item
+                = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+            if (item && (hit.flags & (TVHT_ONITEMSTATEICON | TVHT_ONITEMLABEL | TVHT_ONITEMICON))) {
+                SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+                ActivateOption(tree, *Of(page), item);
+            }
+            return TRUE;
+        }
+        if (h->hwndFrom == tree && h->code == TVN_KEYDOWN) {
+            if (reinterpret_cast<const NMTVKEYDOWN*>(lParam)->wVKey == VK_SPACE) {
+                ActivateOption(
+                    tree, *Of(page), reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)));
+                SetWindowLongPtrA(page, DWLP_MSGRESULT, TRUE);
+                return TRUE;
+            }
+            break;
+        }
+        if (h->code == PSN_SETACTIVE) {
+            SetFocus(tree);
+            break;
+        }
+        if (h->code == PSN_APPLY) {
+            Of(page)->saved = true;
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+            return TRUE;
+        }
+        break;
+    }
+    }
+    return FALSE;
+}
 } // namespace
 
-bool ShowDeviceProperties(HINSTANCE instance, HWND owner, EngineDevice& device)
+bool ShowDeviceProperties(HINSTANCE instance, HWND owner, Engine& engine, EngineDevice& device)
 {
     const std::string& settings = TalvineGlobalsGet().paths.settingsFile;
     std::string address = device.AddressText();
@@ -148,11 +334,15 @@ bool ShowDeviceProperties(HINSTANCE instance, HWND owner, EngineDevice& device)
     sheet.device = &device;
     sheet.password = device.community;
     sheet.log = LogPageLoad(settings, address);
+    sheet.options = OptionsPageEntries(device.object->options);
+    sheet.values = OptionsPageValues(device);
 
-    PROPSHEETPAGEA pages[2] {};
-    const int templates[2] = { IDD_PROP_DEVICE, IDD_PROP_LOGGING };
-    DLGPROC procs[2] = { DevicePageProc, LoggingPageProc };
-    for (int i = 0; i < 2; ++i) {
+    // The options page only for a device whose script has options.
+    PROPSHEETPAGEA pages[3] {};
+    const int templates[3] = { IDD_PROP_DEVICE, IDD_PROP_LOGGING, IDD_PROP_OPTIONS };
+    DLGPROC procs[3] = { DevicePageProc, LoggingPageProc, OptionsPageProc };
+    const UINT count = sheet.options.empty() ? 2 : 3;
+    for (UINT i = 0; i < count; ++i) {
         pages[i].dwSize = sizeof pages[i];
         pages[i].hInstance = instance;
         pages[i].pszTemplate = MAKEINTRESOURCEA(templates[i]);
@@ -166,12 +356,13 @@ bool ShowDeviceProperties(HINSTANCE instance, HWND owner, EngineDevice& device)
     header.hwndParent = owner;
     header.hInstance = instance;
     header.pszCaption = caption.c_str();
-    header.nPages = 2;
+    header.nPages = count;
     header.ppsp = pages;
     PropertySheetA(&header);
     if (!sheet.saved)
         return false;
     device.community = sheet.password;
     LogPageSave(settings, address, sheet.log);
+    OptionsPageSave(engine, device, sheet.values);
     return true;
 }

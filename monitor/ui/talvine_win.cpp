@@ -22,6 +22,7 @@
 #include "monitor/ui/find_win.h"
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
+#include "monitor/ui/talvine_views.h"
 #include "monitor/views/log.h"
 
 #include <windows.h>
@@ -118,9 +119,10 @@ public:
         TVINSERTSTRUCTA ins {};
         ins.hParent = parent;
         ins.hInsertAfter = insertAfter;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
         ins.item.pszText = text.data();
         ins.item.lParam = reinterpret_cast<LPARAM>(&item);
+        ins.item.iImage = ins.item.iSelectedImage = item.object->Image(item.state);
         item.frontData
             = reinterpret_cast<void*>(SendMessageA(A().tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
         if (item.parent && item.parent->expanded)
@@ -133,9 +135,10 @@ public:
             return;
         std::string text = ItemText(item);
         TVITEMA tv {};
-        tv.mask = TVIF_TEXT;
+        tv.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
         tv.hItem = static_cast<HTREEITEM>(item.frontData);
         tv.pszText = text.data();
+        tv.iImage = tv.iSelectedImage = item.object->Image(item.state);
         SendMessageA(A().tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
     }
     void ItemRemoved(EngineItem& item) override
@@ -187,7 +190,9 @@ public:
     }
     void Plugin(EngineDevice& d, const std::string& name, const std::string& argument) override
     {
-        Diag("plug-in call for %s: %s %s\n", d.AddressText().c_str(), name.c_str(), argument.c_str());
+        // The accounting and VPN views; a name or argument they do not know does nothing.
+        if (!PluginCall(d, name, argument))
+            Diag("plug-in call for %s: %s %s: no such view\n", d.AddressText().c_str(), name.c_str(), argument.c_str());
     }
     void Run(EngineDevice&, const std::string& program, const std::string& parameters, bool hidden) override
     {
@@ -300,6 +305,7 @@ VisibleThings Visible()
     v.mainWindow = A().main && IsWindowVisible(A().main);
     v.trayIcon = A().trayShown;
     v.displayWindows = DisplayCount();
+    v.views = TalvineViewsVisible();
     return v;
 }
 
@@ -364,6 +370,7 @@ void EndProgram(bool runExitActions)
         A().engine->RunExitActions();
     SaveSettings();
     DisplaySaveAndCloseAll();
+    TalvineViewsCloseWindows();
     DestroyWindow(A().main);
 }
 
@@ -679,7 +686,7 @@ void OnCommand(int id, LPARAM lParam)
         } else {
             device = SelectedDevice();
         }
-        if (device && ShowDeviceProperties(A().instance, A().main, *device))
+        if (device && ShowDeviceProperties(A().instance, A().main, engine, *device))
             engine.SaveDevices();
         break;
     }
@@ -713,6 +720,9 @@ void OnCommand(int id, LPARAM lParam)
     }
     case IDC_OPTIONS:
         DialogBoxParamA(A().instance, MAKEINTRESOURCEA(IDD_OPTIONS), A().main, OptionsProc, 0);
+        break;
+    case IDC_ACCOUNTING:
+        TalvineViewsOpenFile(A().main);
         break;
     case IDC_HELP_TOPICS:
         ShowHelp();
@@ -757,6 +767,10 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         A().tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
             WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS, 0, 0, 0, 0,
             window, nullptr, A().instance, nullptr);
+        // The image strip: each item shows the image of its state.
+        if (HIMAGELIST images = ImageList_LoadImageA(
+                A().instance, "MONITORIMAGES", 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION))
+            SendMessageA(A().tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
         return 0;
     case WM_SIZE:
         MoveWindow(A().tree, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
@@ -825,6 +839,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         if (wParam) {
             SaveSettings();
             DisplaySaveAndCloseAll();
+            TalvineViewsCloseWindows();
             A().ended = true;
             if (A().engine) {
                 SnmpClearAll();
@@ -934,6 +949,24 @@ bool CreateMonitorWindows(const std::string& title)
     return true;
 }
 
+HTREEITEM TreeItemByText(HTREEITEM h, const std::string& prefix)
+{
+    for (; h; h = TreeView_GetNextSibling(A().tree, h)) {
+        char text[512] = {};
+        TVITEMA tv {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = h;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        if (SendMessageA(A().tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv))
+            && std::string(text).compare(0, prefix.size(), prefix) == 0)
+            return h;
+        if (HTREEITEM found = TreeItemByText(TreeView_GetChild(A().tree, h), prefix))
+            return found;
+    }
+    return nullptr;
+}
+
 // The monitor's own commands of the test channel.
 std::string TestCommand(const TestCtlCommand& c)
 {
@@ -958,9 +991,44 @@ std::string TestCommand(const TestCtlCommand& c)
         DisplayOpen(*d);
         return TestCtlOk();
     }
+    if (c.verb == "treeview") {
+        // The tree view's items in tree order, each "IMAGE<TAB>TEXT" (what the window shows of `tree`).
+        std::vector<std::string> lines;
+        std::vector<HTREEITEM> stack { reinterpret_cast<HTREEITEM>(
+            SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)) };
+        while (!stack.empty()) {
+            HTREEITEM h = stack.back();
+            stack.pop_back();
+            if (!h)
+                continue;
+            char text[512] = {};
+            TVITEMA tv {};
+            tv.mask = TVIF_TEXT | TVIF_IMAGE;
+            tv.hItem = h;
+            tv.pszText = text;
+            tv.cchTextMax = sizeof text;
+            SendMessageA(A().tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+            lines.push_back(std::to_string(tv.iImage) + "\t" + TestCtlEscape(text));
+            stack.push_back(reinterpret_cast<HTREEITEM>(
+                SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(h))));
+            stack.push_back(reinterpret_cast<HTREEITEM>(
+                SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(h))));
+        }
+        return TestCtlOkLines(lines);
+    }
     if (c.verb == "detecting")
         return "ok " + std::to_string(A().engine ? A().engine->Detecting() : 0) + "\n";
-    return "";
+    if (c.verb == "select") {
+        // Selects the first tree item (depth first) whose text begins with the given one, as a click would.
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        std::string text = words.empty() ? std::string() : words[0];
+        HTREEITEM h = TreeItemByText(TreeView_GetRoot(A().tree), text);
+        if (!h)
+            return TestCtlError("no tree item " + text);
+        TreeView_SelectItem(A().tree, h);
+        return TestCtlOk();
+    }
+    return TalvineViewsTestCommand(c);
 }
 
 class Win32TalvinePlatform : public TalvinePlatform {
@@ -1044,7 +1112,10 @@ public:
     {
         LogInit(directory, settingsFile, toStdout);
     }
-    void InitViews() override { }
+    void InitViews() override
+    {
+        TalvineViewsStart(A().instance);
+    }
     bool CreateWindows(const std::string& title) override
     {
         return CreateMonitorWindows(title);
@@ -1060,7 +1131,10 @@ public:
         }
         StopTestControl();
     }
-    void CloseJobSockets() override { }
+    void CloseJobSockets() override
+    {
+        TalvineViewsStop();
+    }
     void CloseLog() override
     {
         LogClose();

@@ -164,34 +164,6 @@ struct ViewWin : TableViewHost {
             hwnd, g_settings.c_str(), view->SettingsSection(), view->PlacementKey().c_str(), kPlacementFlags);
     }
 
-    // The file dialogs: filter 5212 ("|" between the parts), starting in the last directory used.
-    bool AskFile(bool save, std::string* path)
-    {
-        std::string filter = Text(5212);
-        for (char& c : filter)
-            if (c == '|')
-                c = '\0';
-        filter.push_back('\0');
-        char name[MAX_PATH] = "";
-        std::string dir = ViewsLastAccountingPath();
-        OPENFILENAMEA ofn {};
-        ofn.lStructSize = sizeof ofn;
-        ofn.hwndOwner = hwnd;
-        ofn.lpstrFilter = filter.c_str();
-        ofn.lpstrFile = name;
-        ofn.nMaxFile = sizeof name;
-        ofn.lpstrInitialDir = dir.c_str();
-        ofn.lpstrDefExt = "acc";
-        ofn.Flags = OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-        if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn)))
-            return false;
-        *path = name;
-        size_t slash = path->find_last_of("\\/");
-        if (slash != std::string::npos)
-            ViewsRememberAccountingPath(path->substr(0, slash));
-        return true;
-    }
-
     void Command(int id)
     {
         std::string path;
@@ -200,11 +172,11 @@ struct ViewWin : TableViewHost {
             view->Refresh();
             break;
         case kViewCmdLoad:
-            if (view->CanLoadSave() && AskFile(false, &path))
+            if (view->CanLoadSave() && ViewsAskAccountingFile(hwnd, false, &path))
                 view->Load(path);
             break;
         case kViewCmdSave:
-            if (view->CanLoadSave() && AskFile(true, &path))
+            if (view->CanLoadSave() && ViewsAskAccountingFile(hwnd, true, &path))
                 view->Save(path);
             break;
         case kViewCmdDelete:
@@ -218,7 +190,8 @@ struct ViewWin : TableViewHost {
             break;
         }
         case kViewCmdClose:
-            DestroyWindow(hwnd);
+            // As the window's own close box: the owner decides (this object may be gone afterwards).
+            PostMessageA(hwnd, WM_CLOSE, 0, 0);
             break;
         default:
             break;
@@ -281,7 +254,10 @@ LRESULT CALLBACK ViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NOTIFY:
         return w ? w->Notify(reinterpret_cast<NMHDR*>(lParam)) : 0;
     case WM_CLOSE:
-        DestroyWindow(hwnd);
+        if (!g_owner || g_owner->ViewWindowMayClose(hwnd)) {
+            if (IsWindow(hwnd))
+                DestroyWindow(hwnd);
+        }
         return 0;
     case WM_DESTROY:
         if (w && w->view) {
@@ -385,4 +361,39 @@ HWND ViewWindow(const TableView& view)
 {
     auto it = Windows().find(&view);
     return it == Windows().end() ? nullptr : it->second->hwnd;
+}
+
+bool ViewsAskAccountingFile(HWND owner, bool save, std::string* path)
+{
+    std::string filter = Text(5212);
+    for (char& c : filter)
+        if (c == '|')
+            c = '\0';
+    filter.push_back('\0');
+    char name[MAX_PATH] = "";
+    std::string dir = ViewsLastAccountingPath();
+    OPENFILENAMEA ofn {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = name;
+    ofn.nMaxFile = sizeof name;
+    ofn.lpstrInitialDir = dir.c_str();
+    ofn.lpstrDefExt = "acc";
+    ofn.Flags = OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn)))
+        return false;
+    *path = name;
+    size_t slash = path->find_last_of("\\/");
+    if (slash != std::string::npos)
+        ViewsRememberAccountingPath(path->substr(0, slash));
+    return true;
+}
+
+uint32_t ViewWindowsVisible()
+{
+    uint32_t n = 0;
+    for (const auto& [view, w] : Windows())
+        n += IsWindowVisible(w->hwnd) ? 1 : 0;
+    return n;
 }

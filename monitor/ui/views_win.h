@@ -9,11 +9,18 @@
 
 #include <commctrl.h>
 
-// What the program's main window decides for the views: a view window closed (the main window applies
-// its rules for ending the program when it was the last visible window).
+// What the program's main window decides for the views. A view window that the user closes asks first:
+// true closes it (other things stay visible); false keeps it, unless the owner ended the program
+// meanwhile (closing every view window itself). ViewWindowClosed tells that a window went, also when
+// ViewsWindowsClose closed it.
 class ViewsWindowOwner {
 public:
     virtual ~ViewsWindowOwner() = default;
+    virtual bool ViewWindowMayClose(HWND window)
+    {
+        (void)window;
+        return true;
+    }
     virtual void ViewWindowClosed(HWND window) = 0;
 };
 
@@ -26,8 +33,13 @@ void ViewsWindowsClose();
 // The monitor's image strip (bitmap resource "MONITORIMAGES", 16 x 16, magenta transparent); made once.
 HIMAGELIST MonitorImageList();
 
-// The window of a view (null when it has none).
+// The window of a view (null when it has none), and how many view windows are visible.
 HWND ViewWindow(const TableView& view);
+uint32_t ViewWindowsVisible();
+
+// The file dialog of the accounting files: filter 5212, starting in the last directory used, which it
+// remembers ("ACCPath"). False when the user cancels.
+bool ViewsAskAccountingFile(HWND owner, bool save, std::string* path);
 
 // Command identifiers of the view windows (buttons; the test channel sends them as WM_COMMAND).
 enum : int {

@@ -141,38 +141,59 @@ bool WaitForState(SC_HANDLE service, DWORD wanted)
     return false;
 }
 
+constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingRenames[] = "PendingFileRenameOperations";
+
+// The session manager's renames at the next restart: pairs of source ("\??\" and the path) and
+// target, a deletion having an empty target. Empty when there are none.
+std::vector<std::string> ReadPendingRenames(HKEY key)
+{
+    std::vector<std::string> items;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ
+        || size == 0) {
+        return items;
+    }
+    std::string data(size, '\0');
+    if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size)
+        != ERROR_SUCCESS) {
+        return items;
+    }
+    data.resize(size);
+    for (size_t pos = 0; pos < data.size();) {
+        size_t nul = data.find('\0', pos);
+        nul = nul == std::string::npos ? data.size() : nul;
+        items.push_back(data.substr(pos, nul - pos));
+        pos = nul + 1;
+    }
+    // The list's closing empty string is no pair's target.
+    while (!items.empty() && items.back().empty() && items.size() % 2 == 1) {
+        items.pop_back();
+    }
+    return items;
+}
+
+std::string WithoutNtPrefix(const std::string& path)
+{
+    return path.starts_with("\\??\\") ? path.substr(4) : path;
+}
+
 // The files the session manager deletes at the next restart (targetless entries of its list).
 std::vector<std::string> PendingDeletes()
 {
     std::vector<std::string> files;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(
-            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE, &key)
-        != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         return files;
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    const char* name = "PendingFileRenameOperations";
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
-        && size > 0) {
-        std::string data(size, '\0');
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-        data.resize(size);
-        std::vector<std::string> items;
-        for (size_t pos = 0; pos < data.size();) {
-            size_t nul = data.find('\0', pos);
-            nul = nul == std::string::npos ? data.size() : nul;
-            items.push_back(data.substr(pos, nul - pos));
-            pos = nul + 1;
-        }
-        for (size_t i = 0; i + 1 < items.size(); i += 2) {
-            if (items[i + 1].empty()) {
-                files.push_back(items[i].starts_with("\\??\\") ? items[i].substr(4) : items[i]);
-            }
+    std::vector<std::string> items = ReadPendingRenames(key);
+    RegCloseKey(key);
+    for (size_t i = 0; i + 1 < items.size(); i += 2) {
+        if (items[i + 1].empty()) {
+            files.push_back(WithoutNtPrefix(items[i]));
         }
     }
-    RegCloseKey(key);
     return files;
 }
 
@@ -181,50 +202,26 @@ std::vector<std::string> PendingDeletes()
 void CancelDeleteAtRestart(const std::string& target)
 {
     HKEY key = nullptr;
-    const char* path = "System\\CurrentControlSet\\Control\\Session Manager";
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
         return;
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    const char* name = "PendingFileRenameOperations";
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
-        && size > 0) {
-        std::string data(size, '\0');
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-        data.resize(size);
-        // Pairs of source and target; a deletion has an empty target.
-        std::vector<std::string> items;
-        for (size_t pos = 0; pos < data.size();) {
-            size_t nul = data.find('\0', pos);
-            nul = nul == std::string::npos ? data.size() : nul;
-            items.push_back(data.substr(pos, nul - pos));
-            pos = nul + 1;
+    std::vector<std::string> items = ReadPendingRenames(key);
+    std::string kept;
+    bool changed = false;
+    for (size_t i = 0; i + 1 < items.size(); i += 2) {
+        if (items[i + 1].empty() && StrEqualNoCase(WithoutNtPrefix(items[i]), target)) {
+            changed = true;
+            continue;
         }
-        while (!items.empty() && items.back().empty() && items.size() % 2 == 1) {
-            items.pop_back();
-        }
-        std::string kept;
-        bool changed = false;
-        for (size_t i = 0; i + 1 < items.size(); i += 2) {
-            std::string source = items[i];
-            if (source.starts_with("\\??\\")) {
-                source.erase(0, 4);
-            }
-            if (items[i + 1].empty() && StrEqualNoCase(source, target)) {
-                changed = true;
-                continue;
-            }
-            kept += items[i] + '\0' + items[i + 1] + '\0';
-        }
-        if (changed) {
-            if (kept.empty()) {
-                RegDeleteValueA(key, name);
-            } else {
-                kept += '\0';
-                RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                    static_cast<DWORD>(kept.size()));
-            }
+        kept += items[i] + '\0' + items[i + 1] + '\0';
+    }
+    if (changed) {
+        if (kept.empty()) {
+            RegDeleteValueA(key, kPendingRenames);
+        } else {
+            kept += '\0';
+            RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                static_cast<DWORD>(kept.size()));
         }
     }
     RegCloseKey(key);
@@ -621,8 +618,19 @@ bool WinSetupHost::CreateLink(const std::string& linkFile, const ShortcutLine& l
 
 void WinSetupHost::OpenFolder(const std::string& path)
 {
-    if (!quiet_) {
-        ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (quiet_) {
+        Diag("setup: quiet: the folder %s is not opened\n", path.c_str());
+        return;
+    }
+    // The worker thread ends soon after: the shell finishes the call before it returns.
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = "open";
+    info.lpFile = path.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info)) {
+        Diag("setup: the folder %s cannot be opened: %s\n", path.c_str(), SetupSystemMessage(GetLastError()).c_str());
     }
 }
 

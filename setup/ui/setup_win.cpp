@@ -24,6 +24,10 @@
 namespace {
 
 constexpr DWORD kDirTarget = 32768;
+// The wizard sheet's own buttons.
+constexpr int kSheetBack = 0x3023;
+constexpr int kSheetNext = 0x3024;
+constexpr int kSheetFinish = 0x3025;
 constexpr int kExitDone = 0;
 constexpr int kExitRestartNeeded = 3010;
 constexpr int kExitFailed = 1603;
@@ -227,6 +231,19 @@ void InitCommon(HWND page, const PageInfo& info)
     }
 }
 
+// The wizard's own buttons speak the pages' language (the system labels them in its own, and the
+// pages tell the user which of them to click).
+void TranslateSheetButtons()
+{
+    static const struct {
+        int control;
+        unsigned text;
+    } kButtons[] = { { kSheetBack, 1040 }, { kSheetNext, 1041 }, { kSheetFinish, 1042 }, { IDCANCEL, 1043 } };
+    for (const auto& button : kButtons) {
+        SetDlgItemTextA(g.sheet, button.control, Str(button.text).c_str());
+    }
+}
+
 void SetButtons(DWORD buttons)
 {
     PropSheet_SetWizButtons(g.sheet, buttons);
@@ -327,9 +344,21 @@ DWORD CALLBACK StreamLicense(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* d
     return 0;
 }
 
+// The licence in the wizard's language, else in English, else in any language the program has.
+HRSRC LicenseResource()
+{
+    const LANGID languages[] = { StrGetLanguage(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US) };
+    for (LANGID lang : languages) {
+        if (HRSRC res = FindResourceExA(g.instance, "RTF", MAKEINTRESOURCEA(IDR_LICENSE), lang)) {
+            return res;
+        }
+    }
+    return FindResourceA(g.instance, MAKEINTRESOURCEA(IDR_LICENSE), "RTF");
+}
+
 std::string LicenseText()
 {
-    HRSRC res = FindResourceA(g.instance, MAKEINTRESOURCEA(IDR_LICENSE), "RTF");
+    HRSRC res = LicenseResource();
     HGLOBAL data = res != nullptr ? LoadResource(g.instance, res) : nullptr;
     if (data == nullptr) {
         return {};
@@ -430,6 +459,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
         if (g.sheet != GetParent(page)) {
             g.sheet = GetParent(page);
             CenterWindow(g.sheet, nullptr);
+            TranslateSheetButtons();
         }
         InitCommon(page, *info);
         switch (info->dialog) {
@@ -604,9 +634,7 @@ void RunWizard()
     } else {
         for (const PageInfo& p : kInstall) {
             bool skip = (p.dialog == IDD_WELCOME || p.dialog == IDD_LICENSE || p.dialog == IDD_TARGET) && g.cmd.quiet;
-            skip = skip
-                || (p.dialog == IDD_LICENSE
-                    && FindResourceA(g.instance, MAKEINTRESOURCEA(IDR_LICENSE), "RTF") == nullptr);
+            skip = skip || (p.dialog == IDD_LICENSE && LicenseResource() == nullptr);
             skip = skip || (p.dialog == IDD_COMPONENTS && (g.cmd.keysGiven || g.cmd.quiet));
             if (!skip) {
                 pages.push_back(&p);

@@ -71,8 +71,24 @@ grep -q 'verb edit: C:\\cfg\\office1.lcf' "$work/edit.log" || fail "edit verb di
 wait "$second" || fail "edit start ended with exit code $?"
 grep -q "terminate called" "$work/edit.log" && fail "edit start ended with an abort"
 
-# "close" ends after the verbs, before the single-instance test.
-out=$(timeout 60 "$wine_run" "$app" /close -PRINT:a.lcf)
+# "close" ends after the verbs, before the single-instance test. The file to print does not exist:
+# "Can't open file." (answered through the start's own channel).
+"$wine" "$app" /testctl:0 /close -PRINT:a.lcf >"$work/close.log" 2>&1 </dev/null &
+third=$!
+port=$(ctl_wait_port "$work/close.log") || fail "close start: no test control port"
+for _ in $(seq 1 100); do
+  ctl_open "$port" 2>/dev/null && break
+  sleep 0.2
+done
+ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "print verb did not report the missing file"
+ctl press 1
+exec 3>&-
+for _ in $(seq 1 100); do
+  kill -0 "$third" 2>/dev/null || break
+  sleep 0.2
+done
+kill -0 "$third" 2>/dev/null && { fail "close start did not end"; kill "$third"; }
+out=$(cat "$work/close.log")
 printf "%s\n" "close start: $out"
 printf "%s\n" "$out" | grep -q 'verb print: a.lcf' || fail "print verb did not run"
 printf "%s\n" "$out" | grep -q 'another instance' && fail "close did not end after the verbs"

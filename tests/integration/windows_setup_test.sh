@@ -40,10 +40,14 @@ cleanup() {
 trap cleanup EXIT
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-# Runs a Windows program; its output in $work/out.txt, its exit code in $rc.
+# Runs a Windows program; its output in $work/out.txt, its exit code in $rc. Started once more when
+# Wine itself fails to start it ("failed to map the shared user data", before the program runs).
 w() {
-  "$wine" "$@" >"$work/out.txt" 2>&1 </dev/null
-  rc=$?
+  for _ in 1 2 3; do
+    "$wine" "$@" >"$work/out.txt" 2>&1 </dev/null
+    rc=$?
+    grep -q 'failed to map the shared user data' "$work/out.txt" || return
+  done
 }
 drive_c="$WINEPREFIX/drive_c"
 target="$drive_c/Program Files/Zevra Setup Test"
@@ -139,7 +143,7 @@ HKLM, "Software\Zevra Setup Test", "Version", 0, "1.2.0"
 HKLM, "Software\Zevra Setup Test", "Dir", 0, "%32768%"
 
 [Sample.Icons]
-CPRG, "Zevra Setup Test\Sample Tool", "%32768%\testsvc.exe", "--from-link", "%32768%\testsvc.exe", 0, 0
+CPRG, "Zevra Setup Test\Sample Tool", "%32768%\testsvc.exe", "--from-link", "%32768%\testsvc.exe", 0, 1
 
 [Sample.Remove]
 DelFiles = Sample.Files, Sample.Sub, Sample.Docs
@@ -183,6 +187,7 @@ grep -q 'The test condition does not hold' "$work/out.txt" || fail "failing cond
 # 2. Quiet installation.
 w "$src/setup.exe" /quiet /reboot:0
 [ "$rc" = 0 ] || fail "install: exit $rc: $(cat "$work/out.txt")"
+cp "$work/out.txt" "$work/install.txt"
 missing=$(installed_files)
 [ -z "$missing" ] || fail "install: $missing"
 cmp -s "$src/sample.cab" "$target/sample.cab" || fail "install: the cabinet was not copied as it is"
@@ -194,6 +199,9 @@ grep -qF "\"$target_win\\testsvc.exe\"" "$work/out.txt" \
   || fail "install: ImagePath not quoted: $(cat "$work/out.txt")"
 lnk="$links/Zevra Setup Test/Sample Tool.lnk"
 [ -f "$lnk" ] || fail "install: no shortcut $lnk"
+# Quiet: the shortcut's folder is not opened (the wizard opens it: windows_setup_pages_test).
+grep -qF 'Zevra Setup Test is not opened' "$work/install.txt" \
+  || fail "install: quiet run and the open-folder flag: $(cat "$work/install.txt")"
 w "$src/prog.exe" readlink 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Zevra Setup Test\Sample Tool.lnk'
 tr -d '\r' <"$work/out.txt" >"$work/link.txt"
 grep -qxF "target=$target_win\\testsvc.exe" "$work/link.txt" || fail "link target: $(cat "$work/link.txt")"
@@ -215,15 +223,16 @@ tr -d '\r' <"$log" | diff "$work/exec.expected" - >/dev/null || fail "Exec passe
 title='Morvak Software Setup'
 # page NAME BUTTON: waits for the page showing BUTTON, keeps its texts in NAME.txt and a screenshot.
 page() {
-  "$wine" "$src/prog.exe" page "$title" "$2" "$(winpath "$work/$1.txt")" >/dev/null 2>&1 </dev/null \
-    && import -window root "$work/$1.png"
+  w "$src/prog.exe" page "$title" "$2" "$(winpath "$work/$1.txt")"
+  [ "$rc" = 0 ] && import -window root "$work/$1.png"
 }
 click() {
-  "$wine" "$src/prog.exe" click "$title" "$1" >/dev/null 2>&1 </dev/null
+  w "$src/prog.exe" click "$title" "$1"
+  [ "$rc" = 0 ]
 }
-# Waits (bounded: 30 s) until process $1 has ended.
+# Waits (bounded: 120 s) until process $1 has ended.
 wait_end() {
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 1200); do
     kill -0 "$1" 2>/dev/null || return 0
     sleep 0.1
   done
@@ -281,11 +290,19 @@ else
   fail "removal: no removal page"
 fi
 wait_end $pid || fail "removal: the uninstaller did not end"
-for _ in $(seq 1 300); do
-  pgrep -f 'Zevra Setup Test.setup\.exe' >/dev/null || break
+# The installed setup.exe the uninstaller started, in this prefix (other runs of this test may be at
+# work on the same machine).
+installer_running() {
+  for p in $(pgrep -f 'Zevra Setup Test.setup\.exe'); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+for _ in $(seq 1 1200); do
+  installer_running || break
   sleep 0.1
 done
-pgrep -f 'Zevra Setup Test.setup\.exe' >/dev/null && fail "removal: the installer did not end"
+installer_running && fail "removal: the installer did not end"
 grep -q SetupPromptReboot "$work/remove.txt" || fail "removal: no restart question"
 left=$(cd "$target" 2>/dev/null && find . -type f)
 [ "$left" = ./setup.exe ] || fail "removal: left before the restart: $left"
@@ -305,7 +322,7 @@ w "$src/setup.exe" /quiet /reboot:0
 [ "$rc" = 0 ] || fail "reinstall: exit $rc"
 "$wine" "$src/prog.exe" hold "$target_win\\data\\held.txt" "$(winpath "$work/held.ready")" >/dev/null 2>&1 </dev/null &
 holder_pid=$!
-for _ in $(seq 1 80); do [ -e "$work/held.ready" ] && break; sleep 0.25; done
+for _ in $(seq 1 240); do [ -e "$work/held.ready" ] && break; sleep 0.25; done
 [ -e "$work/held.ready" ] || fail "holder did not start"
 w "$target/setup.exe" /quiet /remove:sample /reboot:0
 [ "$rc" = $exit_restart ] || fail "removal with a held file: exit $rc, not 3010: $(cat "$work/out.txt")"
@@ -320,7 +337,7 @@ w "$src/setup.exe" /quiet /reboot:0
 [ "$rc" = 0 ] || fail "install before a restart: exit $rc"
 "$wine" "$src/prog.exe" hold "$target_win\\data\\held.txt" "$(winpath "$work/held2.ready")" >/dev/null 2>&1 </dev/null &
 holder_pid=$!
-for _ in $(seq 1 80); do [ -e "$work/held2.ready" ] && break; sleep 0.25; done
+for _ in $(seq 1 240); do [ -e "$work/held2.ready" ] && break; sleep 0.25; done
 [ -e "$work/held2.ready" ] || fail "second holder did not start"
 w "$target/setup.exe" /quiet /remove:sample /reboot:0
 kill "$holder_pid" 2>/dev/null

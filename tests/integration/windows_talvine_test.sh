@@ -120,7 +120,25 @@ start_app /add:127.0.77.1:private
 wait_tree '^device 127\.0\.77\.1 Morvak 5000 noanswer=0 registered=1' || fail "device not detected: $(c tree)"
 wait_tree '^  Device state=' || fail "device tree not shown: $(c tree)"
 c windows | grep -q $'\tTravikWindowClass\tTravik$' || fail "main window: $(c windows)"
+# The tree view shows the engine's items with the image of their state (a few tries: the simulated
+# devices change their states now and then).
+same=
+for _ in $(seq 1 20); do
+  engine=$(c tree | sed -n 's/^ *[^ ]* state=[0-9]* image=\([-0-9]*\) flags=[0-9]*: \(.*\)$/\1\t\2/p')
+  [ -n "$engine" ] && [ "$engine" = "$(c treeview)" ] && { same=1; break; }
+  sleep 0.2
+done
+[ -n "$same" ] || fail "tree view differs from the engine's tree: $(c treeview) / $(c tree)"
 shot main-en
+# The display window in English (it stays open; its state saved at log-off is replaced below).
+c display 127.0.77.1 || fail "open the display window"
+drawn=
+for _ in $(seq 1 20); do
+  shot display-en
+  [ "$(convert "$work/display-en.png" -format %k info:)" -gt 2 ] && { drawn=1; break; }
+  sleep 0.2
+done
+[ -n "$drawn" ] || fail "English display window not drawn"
 
 # A second start hands its device over and ends.
 "$wine" "$app/talvine.exe" "/ADD:127.0.77.2:private" >"$work/second.log" 2>&1 </dev/null &
@@ -180,7 +198,16 @@ for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000$' && break;
 c windows | grep -q $'\t#32770\tMorvak 5000$' || fail "no properties sheet: $(c windows)"
 c controls | grep -q "Morvak 5000" || fail "device type not on the device page: $(c controls)"
 shot properties-en
-c press 2 || fail "cancel the properties sheet"
+c pick 12320 Logging && shot properties-logging-en || fail "logging page"
+# The options page: the space key toggles the check entry under the caret (the first) and chooses the
+# radio entry three lines below it ("Do nothing" of the group "When the line is lost"); OK saves both.
+c pick 12320 Options && shot properties-options-en || fail "options page"
+c key 4231 space && c key 4231 down && c key 4231 down && c key 4231 down && c key 4231 space \
+  || fail "keys on the options"
+c press 1 || fail "OK on the properties sheet"
+for _ in $(seq 1 50); do grep -q "^127.0.77.1_Warn=0" "$app/talvine.ini" && break; sleep 0.1; done
+grep -q "^127.0.77.1_Traffic=1" "$app/talvine.ini" && grep -q "^127.0.77.1_Warn=0" "$app/talvine.ini" \
+  && ! grep -q "^127.0.77.1_LogLine=" "$app/talvine.ini" || fail "options not saved: $(cat "$app/talvine.ini")"
 
 # The taskbar icon: shown, idle or connected image (no device is in error); closing the main window then
 # only hides it.
@@ -218,7 +245,12 @@ app_pid=
 
 # German, from the list saved, with a display window saved as open in green on black: restored with its
 # colours. The exit command ends the program with the display open.
-printf '%s\r\n' "[DisplayWindow]" "127.0.77.1_Options=1,0,0,0x0000ff00,0x00000000" >>"$app/talvine.ini"
+options="127.0.77.1_Options=1,0,0,0x0000ff00,0x00000000"
+if grep -q "^127.0.77.1_Options=" "$app/talvine.ini"; then
+  sed -i "s/^127.0.77.1_Options=.*/$options\r/" "$app/talvine.ini"
+else
+  printf '%s\r\n' "[DisplayWindow]" "$options" >>"$app/talvine.ini"
+fi
 start_app -LANG:GER
 wait_tree '^device 127\.0\.77\.2 Morvak 5000 noanswer=0' || fail "list not loaded: $(c tree)"
 shot main-de
@@ -227,6 +259,12 @@ for _ in $(seq 1 50); do c windows | grep -q $'\tNeues Ger' && break; sleep 0.1;
 c windows | grep -q $'\tNeues Ger' || fail "no German new-device dialog: $(c windows)"
 shot newdevice-de
 c press 2 || fail "cancel the German dialog"
+c command 3005 || fail "Eigenschaften"
+for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000$' && break; sleep 0.1; done
+shot properties-de
+c pick 12320 Protokoll && shot properties-logging-de || fail "German logging page"
+c pick 12320 Optionen && shot properties-options-de || fail "German options page"
+c press 2 || fail "cancel the German properties sheet"
 for _ in $(seq 1 50); do c windows | grep -q $'\tTravikDisplayWindowClass\t' && break; sleep 0.1; done
 display=$(c windows | awk -F '\t' '$2 == "TravikDisplayWindowClass" { print $1 }')
 [ -n "$display" ] || fail "display window not restored: $(c windows)"
