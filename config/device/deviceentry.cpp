@@ -12,6 +12,20 @@ std::string DeviceEntry::AddressText() const
     return text;
 }
 
+std::string DeviceEntry::MacText() const
+{
+    const std::string& mac = mac_address.str();
+    if (mac.size() != 12)
+        return mac;
+    std::string out;
+    for (size_t i = 0; i < 12; i += 2) {
+        if (i)
+            out += ':';
+        out += mac.substr(i, 2);
+    }
+    return out;
+}
+
 void DeviceEntry::TakeSysInfo(const DeviceEntry& other)
 {
     name = other.name;

@@ -178,6 +178,9 @@ struct DeviceEntry {
 
     // The address the device is reached at as text: "a.b.c.d", with ":port" when the port is not 0.
     std::string AddressText() const;
+    // The MAC address as users read it: twelve hex digits in pairs separated by ":" (any other text
+    // as it stands).
+    std::string MacText() const;
     // Copies what the device reported about itself (system information fields) from `other`.
     void TakeSysInfo(const DeviceEntry& other);
 };

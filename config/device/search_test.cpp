@@ -123,9 +123,9 @@ TEST(SearchMerge, ConflictsSortingUpdatesAndNewDevices)
 
     std::string details = SearchConflictDetails(results, m.conflicts);
     EXPECT_EQ(details,
-        "- IP address:\t172.23.56.1 (pseudo IP - device isn't configured yet)\r\n  MAC address:\t00a0570000a1\r\n"
+        "- IP address:\t172.23.56.1 (pseudo IP - device isn't configured yet)\r\n  MAC address:\t00:a0:57:00:00:a1\r\n"
         "  Serial number:\tS00a0570000a1\r\n\r\n"
-        "- IP address:\t172.23.56.1\r\n  MAC address:\t00a0570000a2\r\n  Serial number:\tS00a0570000a2\r\n\r\n");
+        "- IP address:\t172.23.56.1\r\n  MAC address:\t00:a0:57:00:00:a2\r\n  Serial number:\tS00a0570000a2\r\n\r\n");
     EXPECT_EQ(
         SearchConflictMessage().rfind("Several devices with the same IP address were found during the search.", 0), 0u);
 }

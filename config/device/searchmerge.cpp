@@ -118,7 +118,7 @@ std::string SearchConflictDetails(const std::vector<DeviceEntry>& results, int c
         const DeviceEntry& e = results[static_cast<size_t>(i)];
         const std::string& format = (e.flags & DevFlagUnconfigured) ? unconfigured : configured;
         details
-            += StrFormat(format.c_str(), NetAddressText(e.address).c_str(), e.mac_address.c_str(), e.serial_no.c_str());
+            += StrFormat(format.c_str(), NetAddressText(e.address).c_str(), e.MacText().c_str(), e.serial_no.c_str());
     }
     return details;
 }

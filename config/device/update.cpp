@@ -2,6 +2,7 @@
 
 #include "common/ini.h"
 #include "common/platform/file.h"
+#include "common/strings.h"
 #include "common/text.h"
 #include "config/device/deviceentry.h"
 #include "config/device/devop.h"
@@ -151,6 +152,44 @@ UpdateChain UpdateEvaluate(const UpdateDescription& desc, const UpdateSection& s
     chain.more = chain.keys.size() > 1;
     chain.path = desc.dir + "/" + chain.file;
     return chain;
+}
+
+UpdateOffer UpdateOfferFor(const UpdateDescription& desc, const DeviceEntry& entry)
+{
+    UpdateOffer offer;
+    offer.section = UpdateFindSection(desc, entry);
+    if (!offer.section)
+        return offer;
+    offer.chain = UpdateEvaluate(desc, *offer.section, entry);
+    offer.version = offer.section->version;
+    offer.date = offer.section->date;
+    if (offer.version.empty()) {
+        // The chain ends with the file of "UpxFile": its header tells what the device ends up with.
+        const std::string* last = offer.section->Find("UpxFile");
+        FirmwareHeader header;
+        if (last && FirmwareReadFile(desc.dir + "/" + SplitComma(*last)[0], &header)) {
+            offer.version = header.version;
+            offer.date = header.date;
+        }
+    }
+    offer.suggested = offer.chain.ok
+        && (offer.version.empty() || FirmwareVersionCompare(entry.fw_version.str(), offer.version) < 0);
+    return offer;
+}
+
+std::string UpdateOfferText(const UpdateOffer& offer)
+{
+    const StrCatalog& table = qorvexal_Strings();
+    if (!offer.section)
+        return StrLoad(table, UpdStrNoSection);
+    if (!offer.chain.ok)
+        return StrLoad(table, UpdStrNoFile);
+    if (offer.version.empty())
+        return offer.chain.file;
+    if (offer.date.empty())
+        return offer.version;
+    return StrFormat(
+        StrLoad(table, UpdStrVersion).c_str(), offer.version.c_str(), FirmwareDateText(offer.date).c_str());
 }
 
 int UpdateUploadFile(const std::string& path, DeviceEntry& entry, const UpdateUi& ui)

@@ -54,6 +54,24 @@ struct UpdateChain {
 };
 UpdateChain UpdateEvaluate(const UpdateDescription& desc, const UpdateSection& section, const DeviceEntry& entry);
 
+// What an update package offers a device its search found (a row of the selection dialog).
+struct UpdateOffer {
+    const UpdateSection* section = nullptr; // none: the package has nothing for the device's type
+    UpdateChain chain; // the file to upload first
+    // The version the package brings: its "Version" key, else the header of the file "UpxFile" names.
+    std::string version;
+    std::string date; // as written in "Version", or the header's "DDMMYYYY"
+    // Selected at first: a usable chain and a version above the device's (or none known).
+    bool suggested = false;
+};
+UpdateOffer UpdateOfferFor(const UpdateDescription& desc, const DeviceEntry& entry);
+// The offer as the selection dialog shows it: "Ver. %s (%s)", or why there is none.
+std::string UpdateOfferText(const UpdateOffer& offer);
+// String ids of the update package's texts.
+constexpr unsigned UpdStrNoSection = 2205;
+constexpr unsigned UpdStrNoFile = 2206;
+constexpr unsigned UpdStrVersion = 1125; // "Ver. %s (%s)"
+
 // What an update package asks and tells its user.
 struct UpdateUi {
     // The device refused the password: a new one into `password`; false when the user cancelled.

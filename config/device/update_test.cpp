@@ -116,3 +116,55 @@ TEST(UpdateDescription, ListOfFilesKeepsThirtyTwoAndPicksTheFirstSuitable)
     EXPECT_EQ(skipped.size(), 8u);
     fs::remove_all(dir);
 }
+
+TEST(UpdateDescription, OffersToTheDevicesOfASearch)
+{
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / ("update_offer_" + std::to_string(::getpid()))).string();
+    fs::create_directories(dir);
+    FirmwareHeader h;
+    h.letter = 'F';
+    h.pattern = "Morvak_2400";
+    h.version = "4.10";
+    h.date = "15032030";
+    std::ofstream(dir + "/m2400.upx", std::ios::binary) << FirmwareBuildHeader(h);
+    UpdateDescription d;
+    UpdateParseDescription("[Morvak_1100]\nUpxFile=final.upx, 3.0\nUpx.3.0=step.upx\nVersion=3.30, 01.02.2030\n"
+                           "[Morvak_2400]\nUpxFile=m2400.upx\n[Morvak_5000]\nUpxFile=, 3.0\n",
+        dir, &d);
+
+    // The "Version" key tells what the device ends up with, also when the chain starts elsewhere.
+    UpdateOffer o = UpdateOfferFor(d, Device("Morvak 1100", "2.5"));
+    ASSERT_EQ(o.section, &d.sections[0]);
+    EXPECT_EQ(o.chain.file, "step.upx");
+    EXPECT_EQ(o.version, "3.30");
+    EXPECT_TRUE(o.suggested);
+    EXPECT_EQ(UpdateOfferText(o).rfind("Ver. 3.30 (", 0), 0u) << UpdateOfferText(o);
+    // A device at that version already (or above it) is offered the update but not chosen for it.
+    EXPECT_FALSE(UpdateOfferFor(d, Device("Morvak 1100", "3.30.0012")).suggested);
+    EXPECT_FALSE(UpdateOfferFor(d, Device("Morvak 1100", "3.31")).suggested);
+    EXPECT_TRUE(UpdateOfferFor(d, Device("Morvak 1100", "3.29.0099")).suggested);
+
+    // Without "Version": the header of the file "UpxFile" names.
+    o = UpdateOfferFor(d, Device("Morvak 2400", "4.0"));
+    EXPECT_EQ(o.version, "4.10");
+    EXPECT_EQ(o.date, "15032030");
+    EXPECT_TRUE(o.suggested);
+    // ... and when that file is missing, no version is known: the file's name is shown, still chosen.
+    fs::remove(dir + "/m2400.upx");
+    o = UpdateOfferFor(d, Device("Morvak 2400", "4.0"));
+    EXPECT_TRUE(o.version.empty());
+    EXPECT_TRUE(o.suggested);
+    EXPECT_EQ(UpdateOfferText(o), "m2400.upx");
+
+    // No section, or a section that names no file: nothing chosen, and the reason shown.
+    o = UpdateOfferFor(d, Device("Morvak 9000", "1.0"));
+    EXPECT_EQ(o.section, nullptr);
+    EXPECT_FALSE(o.suggested);
+    EXPECT_EQ(UpdateOfferText(o), "No update for this device type");
+    o = UpdateOfferFor(d, Device("Morvak 5000", "2.0"));
+    EXPECT_FALSE(o.chain.ok);
+    EXPECT_FALSE(o.suggested);
+    EXPECT_EQ(UpdateOfferText(o), "The update package names no usable firmware file for this device.");
+    fs::remove_all(dir);
+}

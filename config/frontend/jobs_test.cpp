@@ -333,6 +333,26 @@ TEST(JobsWorker, LifecycleBusyAndRelease)
     EXPECT_EQ(StopDeviceWorker(nullptr), 1);
 }
 
+// The main window ends once it hears JobMsgEnded, with nothing joining the ended thread: the program
+// still ends normally, not with an abort from the thread left behind. (The child process of a death test
+// does not start under Wine; windows_mainwin_test covers the window's end there.)
+#ifndef _WIN32
+TEST(JobsWorkerDeathTest, ProgramEndingAfterTheWorkerEndedExitsNormally)
+{
+    EXPECT_EXIT(
+        {
+            RecordingWindow window;
+            if (StartDeviceWorker(window, JobOptions {}) != 1 || StopDeviceWorker(&window) != 0)
+                std::exit(2);
+            JobNotice notice;
+            if (!window.notices.Wait(&notice, 5000) || notice.message != JobMsgEnded)
+                std::exit(3);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
+
 // The release after a configure or print flow posts no result: its end completes the command, so that
 // the window is free for the next one.
 TEST(JobsWorker, ReleaseEndsTheCommand)

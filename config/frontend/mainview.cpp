@@ -78,19 +78,8 @@ std::string DeviceCellText(const DeviceEntry& e, int column)
         return e.fw_date.empty() ? e.fw_version.str() : e.fw_version.str() + " (" + e.fw_date.str() + ")";
     case ColSerial:
         return e.serial_no.str();
-    case ColMac: {
-        // Twelve hex digits shown in pairs.
-        const std::string& mac = e.mac_address.str();
-        if (mac.size() != 12)
-            return mac;
-        std::string out;
-        for (size_t i = 0; i < 12; i += 2) {
-            if (i)
-                out += ':';
-            out += mac.substr(i, 2);
-        }
-        return out;
-    }
+    case ColMac:
+        return e.MacText();
     case ColDescription:
         return e.description.str();
     default:

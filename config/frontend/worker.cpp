@@ -73,6 +73,12 @@ void Reap()
     }
 }
 
+// A window that ends on JobMsgEnded leaves the ended thread unjoined; the program's end joins it (and
+// stops a worker still running), as a joinable thread at exit would abort the program.
+struct WorkerOwner {
+    ~WorkerOwner();
+} g_workerOwner;
+
 int Post(const WorkerMessage& message)
 {
     std::lock_guard<std::mutex> lock(g_control);
@@ -121,6 +127,11 @@ int StopDeviceWorker(JobWindow* window)
     std::lock_guard<std::mutex> lock(g_control);
     Reap();
     return 1;
+}
+
+WorkerOwner::~WorkerOwner()
+{
+    StopDeviceWorker(nullptr);
 }
 
 int CancelDeviceJob()

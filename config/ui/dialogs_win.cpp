@@ -549,8 +549,8 @@ INT_PTR CALLBACK FirmwareProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
         const FirmwareStatusInfo& s = f->entry->fw_status;
         HWND list = GetDlgItem(d, IDC_FW_IMAGES);
         for (size_t i = 0; i < s.versions.size(); ++i) {
-            std::string item = StrFormat(
-                Text(MainStrImage).c_str(), s.versions[i].c_str(), i < s.dates.size() ? s.dates[i].c_str() : "");
+            std::string item = StrFormat(Text(MainStrImage).c_str(), s.versions[i].c_str(),
+                i < s.dates.size() ? FirmwareDateText(s.dates[i]).c_str() : "");
             if (static_cast<int32_t>(i) == s.active)
                 item += " *";
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
@@ -658,6 +658,29 @@ std::string FileDialog(HWND owner, bool save, const std::string& title, const st
     if (slash != std::string::npos)
         IniWriteString(IniPath(), "Options", folderKey, chosen.substr(0, slash).c_str());
     return chosen;
+}
+
+std::string FirmwareForJob(HWND owner, const DeviceJob& job, CommandUi& ui, const std::string& dropped)
+{
+    const DeviceEntry* first = job.first;
+    std::string name = first->name.empty() ? DeviceCellText(*first, ColAddress) : first->name.str();
+    std::string title = job.count > 1 ? StrFormat(Text(CmdStrFirmwareTitleMany).c_str(), job.count)
+                                      : StrFormat(Text(CmdStrFirmwareTitleOne).c_str(), name.c_str());
+    std::string file = !dropped.empty() ? dropped : FirmwareFileDialog(owner, title);
+    if (file.empty())
+        return file;
+    FirmwareHeader header;
+    if (!FirmwareReadFile(file, &header)) {
+        ui.Error(Text(CmdStrCantOpenFile));
+        return std::string();
+    }
+    std::vector<const DeviceEntry*> devices;
+    for (const DeviceEntry* e = first; e; e = e->next)
+        devices.push_back(e);
+    for (const std::string& question : FirmwareUploadQuestions(header, devices))
+        if (!ui.Ask(question, nullptr, nullptr))
+            return std::string();
+    return file;
 }
 
 namespace {

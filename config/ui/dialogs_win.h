@@ -12,6 +12,7 @@
 #include <vector>
 
 struct JobSearchRecord;
+class CommandUi;
 
 // The device dialog on `entry` (a new entry: its defaults). Returns true on OK with the entry filled;
 // the address and phone lists are saved then.
@@ -35,6 +36,10 @@ uint32_t FirmwareDialog(HWND owner, const DeviceEntry& entry);
 // The firmware file dialog: starts in "UPXPath" (kept), shows the chosen file's header text below the
 // file list. Returns "" when cancelled.
 std::string FirmwareFileDialog(HWND owner, const std::string& title);
+// The firmware for a firmware upload job: `dropped` (a file dropped on a device) or the file dialog,
+// then the file's header against the job's devices with the mismatch and downgrade questions through
+// `ui`. Returns "" when cancelled or refused.
+std::string FirmwareForJob(HWND owner, const DeviceJob& job, CommandUi& ui, const std::string& dropped);
 // A file dialog starting in the folder stored under `folderKey` ("CFGPath", "UPXPath"), which keeps
 // the chosen file's folder. `filter`: "Text|*.x|...|". Returns "" when cancelled.
 std::string FileDialog(HWND owner, bool save, const std::string& title, const std::string& filter,

@@ -7,6 +7,7 @@
 #include "common/ui/desktop.h"
 #include "common/ui/testctl_win.h"
 #include "config/startup/startup.h"
+#include "config/ui/autoupdate_win.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/print_win.h"
@@ -116,12 +117,6 @@ public:
                             const std::string& port) {
                 Diag("verb printto: %s on %s (%s, %s)\n", f.c_str(), p.c_str(), d.c_str(), port.c_str());
             };
-        if (!h.autoUpdateFromFile)
-            h.autoUpdateFromFile
-                = [](uintptr_t, const std::string& f) { Diag("verb autoupdate file: %s\n", f.c_str()); };
-        if (!h.autoUpdateDevice)
-            h.autoUpdateDevice
-                = [](uintptr_t, const std::string& d) { Diag("verb autoupdate device: %s\n", d.c_str()); };
         // A new file only: an existing file with content is never emptied (and deleted on a cancel).
         h.createEmptyFile = [](const std::string& f) {
             HANDLE file
@@ -245,7 +240,7 @@ public:
         TestCtlHooks hooks;
         hooks.mainWindow = [] { return MainWindowHandle(); };
         hooks.extra = [](const TestCtlCommand& c) { return MainWindowTestCommand(c); };
-        hooks.isIdle = [] { return MainWindowIdle(); };
+        hooks.isIdle = [] { return MainWindowIdle() && AutoUpdateIdle(); };
         uint16_t listening = ::StartTestControl(port, std::move(hooks));
         if (listening)
             Diag("test control: port %u\n", static_cast<unsigned>(listening));
@@ -304,6 +299,10 @@ QorvexalServices& Services()
             Diag("verb printto: %s on %s (%s, %s)\n", file.c_str(), printer.c_str(), driver.c_str(), port.c_str());
             CfgPrintFile(reinterpret_cast<HWND>(owner), file, printer, driver, port);
         };
+        s.verbs.autoUpdateDevice
+            = [](uintptr_t owner, const std::string& name) { AutoUpdateDevice(reinterpret_cast<HWND>(owner), name); };
+        s.verbs.autoUpdateFromFile
+            = [](uintptr_t owner, const std::string& file) { AutoUpdateFromFile(reinterpret_cast<HWND>(owner), file); };
         return s;
     }();
     return services;

@@ -239,23 +239,9 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     }
     case CmdUploadFirmware:
     case CmdUploadFirmwareMany: {
-        std::string title = job.count > 1 ? StrFormat(Text(CmdStrFirmwareTitleMany).c_str(), job.count)
-                                          : StrFormat(Text(CmdStrFirmwareTitleOne).c_str(), EntryTitle(*first).c_str());
-        std::string file = !dropped.empty() ? dropped : FirmwareFileDialog(g_main, title);
+        std::string file = FirmwareForJob(g_main, job, *this, dropped);
         if (file.empty())
             return 0;
-        // The file's header against the devices: the mismatch and downgrade questions before the upload.
-        FirmwareHeader header;
-        if (!FirmwareReadFile(file, &header)) {
-            Error(Text(CmdStrCantOpenFile));
-            return 0;
-        }
-        std::vector<const DeviceEntry*> devices;
-        for (const DeviceEntry* e = first; e; e = e->next)
-            devices.push_back(e);
-        for (const std::string& question : FirmwareUploadQuestions(header, devices))
-            if (!Ask(question, nullptr, nullptr))
-                return 0;
         first->file_name = file;
         return 1;
     }

@@ -101,3 +101,20 @@
 // The part the firmware file dialog adds: the chosen file's header text.
 #define IDD_FWFILE 3190
 #define IDC_FWFILE_TEXT 3191
+// The firmware update started by the shell: the update package's search, selection and upload
+// dialogs, and the password question of an upload (autoupdate.rc).
+#define IDD_UPD_SEARCH 3400
+#define IDC_UPD_PACKAGE 3401
+#define IDC_UPD_LOCAL 3402
+#define IDC_UPD_REMOTE 3403
+#define IDC_UPD_ADDRESS 3404
+#define IDC_UPD_NETMASK 3405
+#define IDC_UPD_STATUS 3406
+#define IDD_UPD_SELECT 3410
+#define IDC_UPD_DEVICES 3411
+#define IDD_UPD_UPLOAD 3420
+#define IDC_UPD_RESULTS 3421
+#define IDC_UPD_BAR 3423
+#define IDD_UPD_PASSWORD 3430
+#define IDC_UPD_PASSWORD_TEXT 3431
+#define IDC_UPD_PASSWORD 3432

@@ -191,7 +191,9 @@ ctl press 3173 || fail "press >>"
 details=$(ctl controls | awk -F '\t' '$1 == 3174 { print $5 }')
 [ "$(printf '%s' "$details" | grep -o "IP address: $base2\\\\n" | wc -l)" = 2 ] \
   || fail "conflict details: $details"
-printf '%s' "$details" | grep -q 'MAC address:' || fail "no MAC address in the details: $details"
+# The MAC addresses as the list shows them: pairs of hex digits separated by ":".
+[ "$(printf '%s' "$details" | grep -oE 'MAC address: ([0-9a-f]{2}:){5}[0-9a-f]{2}\\n' | wc -l)" = 2 ] \
+  || fail "MAC addresses in the details: $details"
 shot conflict
 ctl press 1
 ctl idle
@@ -241,6 +243,14 @@ row MORVAK-0001 | grep -q $'\tOk\t.*\t9.90' || fail "firmware after the upload: 
 grep -qiF "UPXPath=$(winepath -w "$app/Firmware")" "$ini" \
   || fail "UPXPath not kept: $(grep UPXPath "$ini")"
 
+# Firmware Management: the device's images, the new one left in test mode among them.
+ctl select MORVAK-0001 && ctl command 40040 || fail "Edit|Firmware Management"
+ctl_wait_title "Firmware Management" || fail "no firmware management"
+[ "$(ctl controls | grep -c $'^\tVer\. ')" -ge 2 ] || fail "firmware images: $(ctl controls)"
+ctl controls | grep -q $'^\tVer\. 9.90' || fail "new image not listed: $(ctl controls)"
+shot firmware-management
+ctl press 2
+
 # "Monitor device" starts the monitor with the device's address.
 ctl select MORVAK-0001 && ctl menu "Device|Monitor device" || fail "Device|Monitor device"
 for _ in $(seq 1 100); do
@@ -276,6 +286,22 @@ ctl_wait_title Optionen || fail "no German Options dialog"
 shot options-de
 ctl press 2
 ctl idle
+# Every dialog of the window in German (the conflict box only in English: it needs the shipping fleet).
+ctl folder / && ctl select MORVAK-0001 || fail "select MORVAK-0001 (German)"
+german_shot() { # title, screenshot name, button that closes it
+  ctl_wait_title "$1" || fail "no German dialog $1"
+  shot "$2"
+  ctl press "$3"
+  ctl idle
+}
+ctl command 1306 && german_shot "$(printf 'Ger\344t')" device-de 2
+ctl command 1307 && german_shot "$(printf 'Ger\344te suchen')" search-de 2
+ctl command 1350 && german_shot "Datum/Uhrzeit setzen" datetime-de 2
+ctl command 40040 && german_shot "Firmware-Verwaltung" firmware-management-de 2
+# The upload warning with its "Don't show" box (the question dialog), then the firmware file dialog.
+ctl command 1319 && ctl_wait_title Warnung && shot ask-de && ctl press 6 || fail "German upload warning"
+german_shot "$(printf 'Firmware f\374r MORVAK-0001 ausw\344hlen')" firmware-file-de 2
+ctl command 40003 && german_shot "$(printf 'Info \374ber Velquin')" about-de 1
 
 # Real key input: Ins opens the device dialog, typed text, Enter, F5 checks all.
 window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)

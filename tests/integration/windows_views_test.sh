@@ -99,9 +99,16 @@ for w in acc vpn; do
   convert "$work/screen.png" -crop "$((rr - l))x$((b - t))+$l+$t" +repage "$work/$w-window.png"
   mean=$(convert "$work/$w-window.png" -colorspace Gray -format "%[fx:mean]" info:)
   awk "BEGIN { exit !($mean > 0.3) }" || fail "$w window screenshot is empty (mean $mean)"
-  # The row images in the list's first column: the accounting rows' blue user, the VPN rows' green tunnel.
-  colour=$(convert "$work/$w-window.png" -crop "30x$((b - t))+0+0" +repage \
-    -fx "((g>0.5 && r<0.2 && b<0.2) || (b>0.6 && r<0.2 && g<0.4)) ? 1 : 0" -format "%[fx:mean*w*h]" info:)
+  # The row images in the list's first column: the accounting rows' blue user; the VPN rows' tunnel,
+  # green while connected, grey otherwise (the simulated tunnels change their states), so for them any
+  # drawing left of the names' texts in the two rows counts.
+  if [ $w = acc ]; then
+    colour=$(convert "$work/$w-window.png" -crop "30x$((b - t))+0+0" +repage \
+      -fx "(b>0.6 && r<0.2 && g<0.4) ? 1 : 0" -format "%[fx:mean*w*h]" info:)
+  else
+    colour=$(convert "$work/$w-window.png" -crop "18x40+6+70" +repage \
+      -fx "(r<0.8 || g<0.8 || b<0.8) ? 1 : 0" -format "%[fx:mean*w*h]" info:)
+  fi
   awk "BEGIN { exit !($colour > 20) }" || fail "$w window shows no row images ($colour pixels)"
 done
 
@@ -120,8 +127,9 @@ edge=$(field "$moved" edge0)
 ex=$(echo "$edge" | cut -d, -f1)
 ey=$(echo "$edge" | cut -d, -f2)
 xdotool mousemove "$((ex - 1))" "$ey" mousedown 1 mousemove "$((ex + 30))" "$ey" mousemove "$((ex + 61))" "$ey" mouseup 1
-sleep 1
-before=$(wait_line "$work/trace.log" '^view acc ' 10)
+# The trace shows the wider column once the program has handled the drag (slowly under emulation).
+before=$(wait_line "$work/trace.log" '^view acc .* col0=(1[5-9][0-9]|[2-9][0-9][0-9]) ' 20 \
+  || wait_line "$work/trace.log" '^view acc ' 10)
 echo "before close: $before"
 rect1=$(field "$before" rect)
 col1=$(field "$before" col0)
