@@ -357,6 +357,12 @@ public:
         if (unitWidth)
             Add(item, CfgRole::Unit, CfgCtl::Text, 0, after, top + 2, unitWidth, kLineHeight, *item.Text(CfgAttrUnit));
         y_ += h + kRowGap;
+        if (choice.flags & CfgCtlEveryYear) {
+            // The switch between a date of one year and the same day every year (its text comes from
+            // the page builder, in the user's language).
+            Add(item, CfgRole::EveryYear, CfgCtl::CheckBox, CfgCtlTabStop, cx, y_, cw, kCheckHeight, "");
+            y_ += kCheckHeight + kRowGap;
+        }
     }
 
     void CloseFrame()

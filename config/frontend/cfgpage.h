@@ -78,6 +78,7 @@ enum class CfgRole : uint8_t {
     Unit, // the unit after the control
     Value, // a slider's value text
     TableButton, // `index` is the CfgTableButton
+    EveryYear, // check box under a date whose year may be a wildcard: ticked, the date recurs every year
 };
 
 struct CfgLayoutControl {

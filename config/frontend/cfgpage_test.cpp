@@ -247,6 +247,40 @@ TEST_F(PageLayout, FramesHoldTheirItemsAndNothingOverlaps)
     EXPECT_GT(layout.height, options.height);
 }
 
+// A date whose year may be a wildcard gets its "(Every year)" switch under the picker, in the tab
+// order after it and before the next item; a plain date gets none.
+TEST_F(PageLayout, EveryYearSwitchUnderWildcardDates)
+{
+    CfgItem* holiday = Add(section, CfgKindEntryDate, "holiday", "Holiday");
+    holiday->SetNumber(CfgAttrYearIsWildcard, 1);
+    CfgItem* plain = Add(section, CfgKindEntryDate, "start", "Start");
+    CfgItem* both = Add(section, CfgKindEntryDateTime, "at", "At");
+    both->SetNumber(CfgAttrYearIsWildcard, 1);
+    Add(section, CfgKindEntryText, "note", "Note");
+    CfgPageLayout layout = CfgLayoutPage(*section, options);
+    std::vector<const CfgItem*> switches;
+    for (size_t k = 0; k < layout.controls.size(); ++k) {
+        const CfgLayoutControl& c = layout.controls[k];
+        if (c.role != CfgRole::EveryYear)
+            continue;
+        switches.push_back(c.item);
+        EXPECT_EQ(c.control, CfgCtl::CheckBox);
+        EXPECT_TRUE(c.flags & CfgCtlTabStop);
+        const CfgLayoutControl& picker = layout.controls[k - (c.item == both ? 2 : 1)];
+        EXPECT_EQ(picker.item, c.item);
+        EXPECT_EQ(picker.role, CfgRole::Main);
+        EXPECT_EQ(c.x, picker.x);
+        EXPECT_GE(c.y, picker.y + picker.height);
+        ASSERT_LT(k + 1, layout.controls.size());
+        EXPECT_GE(layout.controls[k + 1].y, c.y + c.height); // the next item's label below it
+    }
+    EXPECT_EQ(switches, (std::vector<const CfgItem*> { holiday, both }));
+    (void)plain;
+    for (size_t a = 0; a < layout.controls.size(); ++a)
+        for (size_t b = a + 1; b < layout.controls.size(); ++b)
+            EXPECT_FALSE(Overlap(layout.controls[a], layout.controls[b])) << a << " / " << b;
+}
+
 TEST_F(PageLayout, ArrangedItemsShareARowAndOpenFramesClose)
 {
     Add(section, CfgKindGroupLogo, nullptr, "Identification");

@@ -21,11 +21,13 @@ struct ItemCtl {
     HWND second = nullptr; // date-and-time: the time picker
     HWND buddy = nullptr; // up-down
     HWND value = nullptr; // slider value text
+    HWND everyYearBox = nullptr; // the "(Every year)" switch of a date with a wildcard year
     std::vector<HWND> radios;
     std::vector<std::pair<HWND, int>> buttons; // table buttons with their CfgTableButton
     bool changed = false;
     bool everyYear = false; // a date shown (and kept) with the wildcard year
     std::string filled; // the value the control held after filling (a change without notice shows)
+    std::string taken; // the value last taken into the store (or filled): not taken twice
 };
 
 std::string WindowText(HWND w)
@@ -195,6 +197,16 @@ std::string TimePicture(bool seconds)
     return p;
 }
 
+// The switch's text: the literal of the picture without its quotes ("'(Every year)'").
+std::string EveryYearSwitchText(const std::string& literal)
+{
+    std::string text;
+    for (char ch : literal)
+        if (ch != '\'')
+            text += ch;
+    return text;
+}
+
 // The short-date picture with every year run replaced by the "(Every year)" literal.
 std::string EveryYearPicture(const std::string& literal)
 {
@@ -261,7 +273,7 @@ struct CfgPageWin::Impl {
     ItemCtl* FindByWindow(HWND w)
     {
         for (ItemCtl& c : items) {
-            if (c.main == w || c.second == w || c.buddy == w)
+            if (c.main == w || c.second == w || c.buddy == w || (w && c.everyYearBox == w))
                 return &c;
             for (HWND r : c.radios)
                 if (r == w)
@@ -335,6 +347,10 @@ struct CfgPageWin::Impl {
                 break;
             case CfgRole::TableButton:
                 ic->buttons.push_back({ w, lc.index });
+                break;
+            case CfgRole::EveryYear:
+                ic->everyYearBox = w;
+                SetWindowTextA(w, EveryYearSwitchText(texts.everyYear).c_str());
                 break;
             default:
                 break;
@@ -471,11 +487,7 @@ struct CfgPageWin::Impl {
         bool ok = value && !differ && CfgPatternRead(CfgItemPattern(item), *value, &m, &found);
         CfgToday today = CfgCurrentDate();
         c.everyYear = ok && m.year == 0 && item.Number(CfgAttrYearIsWildcard);
-        if (c.everyYear)
-            SendMessageA(
-                c.main, DTM_SETFORMATA, 0, reinterpret_cast<LPARAM>(EveryYearPicture(texts.everyYear).c_str()));
-        else
-            SendMessageA(c.main, DTM_SETFORMATA, 0, 0);
+        ShowEveryYear(c);
         SYSTEMTIME st {};
         st.wYear = static_cast<WORD>(ok && m.year ? m.year : today.year);
         st.wMonth = static_cast<WORD>(ok && m.month ? m.month : today.month);
@@ -493,6 +505,18 @@ struct CfgPageWin::Impl {
         SendMessageA(c.main, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
         if (c.second)
             SendMessageA(c.second, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+    }
+
+    // The picture of a date with the wildcard year, or the user's own; the switch as it stands.
+    void ShowEveryYear(ItemCtl& c)
+    {
+        if (c.everyYear)
+            SendMessageA(
+                c.main, DTM_SETFORMATA, 0, reinterpret_cast<LPARAM>(EveryYearPicture(texts.everyYear).c_str()));
+        else
+            SendMessageA(c.main, DTM_SETFORMATA, 0, 0);
+        if (c.everyYearBox)
+            SendMessageA(c.everyYearBox, BM_SETCHECK, c.everyYear ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 
     void FillItem(ItemCtl& c)
@@ -741,7 +765,7 @@ struct CfgPageWin::Impl {
         }
         for (ItemCtl& c : items) {
             bool enabled = !(c.item->state & CfgItemDisabled) && std::find(off.begin(), off.end(), c.item) == off.end();
-            for (HWND w : { c.label, c.main, c.second, c.buddy, c.value })
+            for (HWND w : { c.label, c.main, c.second, c.buddy, c.value, c.everyYearBox })
                 if (w)
                     EnableWindow(w, enabled);
             for (HWND r : c.radios)
@@ -906,6 +930,7 @@ void CfgPageWin::Fill()
         if (c.main) {
             impl_->FillItem(c);
             c.filled = impl_->Current(c);
+            c.taken = c.filled;
         }
     impl_->filling = false;
     impl_->changedAny = false;
@@ -953,6 +978,10 @@ bool CfgPageWin::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         ItemCtl* c = m.FindByWindow(w);
         if (!c)
             return false;
+        if (w == c->everyYearBox && code == BN_CLICKED) {
+            c->everyYear = SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            m.ShowEveryYear(*c);
+        }
         if (code == EN_CHANGE || code == BN_CLICKED || code == CBN_SELCHANGE || code == CBN_EDITCHANGE)
             m.Changed(*c);
         if (code == EN_SETFOCUS || code == BN_SETFOCUS || code == CBN_SETFOCUS)
@@ -1040,7 +1069,7 @@ bool CfgPageWin::Take(HWND owner)
             continue;
         // An untouched control of a time period still takes part: its partner may have moved.
         bool period = c.item->kind == CfgKindEntryTime && c.item->Number(CfgAttrLowerBuddy);
-        if (!c.changed && m.Current(c) != c.filled)
+        if (!c.changed && m.Current(c) != c.taken)
             c.changed = true;
         if (!c.changed && !period)
             continue;
@@ -1069,10 +1098,13 @@ bool CfgPageWin::Take(HWND owner)
             CfgTakeResult r = CfgTakeValue(*m.desc, *c.item, state, answers, context);
             if (r.status == CfgTakeStatus::Taken || r.status == CfgTakeStatus::Kept) {
                 c.changed = false;
+                c.taken = m.Current(c);
                 break;
             }
             if (r.status == CfgTakeStatus::Reset) {
                 m.Reset(c);
+                c.changed = false;
+                c.taken = m.Current(c);
                 break;
             }
             if (r.status == CfgTakeStatus::Rejected) {
@@ -1157,41 +1189,56 @@ INT_PTR CALLBACK RepeatProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_INITDIALOG: {
         data = reinterpret_cast<RepeatData*>(lParam);
         SetWindowLongPtrA(d, DWLP_USER, lParam);
-        HFONT font = reinterpret_cast<HFONT>(SendMessageA(d, WM_GETFONT, 0, 0));
-        HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(d, GWLP_HINSTANCE));
-        auto make = [&](const char* cls, const std::string& text, DWORD style, int id, RECT r) {
-            MapDialogRect(d, &r);
-            HWND w
-                = CreateWindowExA(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left,
-                    r.bottom - r.top, d, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-            SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
-            return w;
-        };
-        make("STATIC", data->texts->repeatLabel, SS_LEFT, -1, { 7, 7, 193, 17 });
-        HWND edit
-            = make("EDIT", "", WS_BORDER | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, kRepeatEdit, { 7, 19, 193, 31 });
+        CfgDialogControl(d, "STATIC", data->texts->repeatLabel, SS_LEFT, -1, { 7, 7, 193, 17 });
+        HWND edit = CfgDialogControl(
+            d, "EDIT", "", WS_BORDER | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, kRepeatEdit, { 7, 19, 193, 31 });
         SendMessageA(edit, EM_LIMITTEXT, 255, 0);
-        make("BUTTON", data->texts->ok, WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK, { 89, 38, 139, 52 });
-        make("BUTTON", data->texts->cancel, WS_TABSTOP | BS_PUSHBUTTON, IDCANCEL, { 143, 38, 193, 52 });
+        CfgDialogButtons(d, *data->texts, 193, 38);
         SetFocus(edit);
         return FALSE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
+        return CfgDialogOkCancel(d, wParam, [&] {
             data->text = WindowText(GetDlgItem(d, kRepeatEdit));
-            EndDialog(d, IDOK);
-            return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(d, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
+            return true;
+        });
     default:
         return FALSE;
     }
 }
 } // namespace
+
+HWND CfgDialogControl(HWND dialog, const char* cls, const std::string& text, DWORD style, int id, RECT r, DWORD exStyle)
+{
+    MapDialogRect(dialog, &r);
+    HWND w = CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left,
+        r.bottom - r.top, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)), nullptr);
+    SendMessageA(w, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), 0);
+    return w;
+}
+
+void CfgDialogButtons(HWND dialog, const CfgPageTexts& texts, int right, int top)
+{
+    CfgDialogControl(
+        dialog, "BUTTON", texts.ok, WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK, { right - 104, top, right - 54, top + 14 });
+    CfgDialogControl(
+        dialog, "BUTTON", texts.cancel, WS_TABSTOP | BS_PUSHBUTTON, IDCANCEL, { right - 50, top, right, top + 14 });
+}
+
+BOOL CfgDialogOkCancel(HWND dialog, WPARAM wParam, const std::function<bool()>& ok)
+{
+    if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
+        if (!ok || ok())
+            EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
 
 bool CfgRepeatDialog(HWND owner, const std::string& caption, const CfgPageTexts& texts, std::string* text)
 {

@@ -77,6 +77,16 @@ private:
 // The repetition dialog of a secret value: `caption` as its title. Returns false when cancelled.
 bool CfgRepeatDialog(HWND owner, const std::string& caption, const CfgPageTexts& texts, std::string* text);
 
+// The parts of the small modal dialogs built on in-memory templates (repetition, comment, table
+// entry, new configuration): a control at `r` in dialog units with the dialog's font; OK and Cancel
+// in a row ending at `right`; and their commands: OK ends the dialog with IDOK once `ok` agrees
+// (nullptr: at once; false keeps it open), Cancel (also Esc) with IDCANCEL. CfgDialogOkCancel returns
+// TRUE when the command was one of the two.
+HWND CfgDialogControl(
+    HWND dialog, const char* cls, const std::string& text, DWORD style, int id, RECT r, DWORD exStyle = 0);
+void CfgDialogButtons(HWND dialog, const CfgPageTexts& texts, int right, int top);
+BOOL CfgDialogOkCancel(HWND dialog, WPARAM wParam, const std::function<bool()>& ok = nullptr);
+
 // An in-memory dialog template: an empty dialog of `width` x `height` dialog units with the caption,
 // the style (DS_SETFONT is added) and the font "MS Shell Dlg" 8, to which a page builder adds controls.
 std::vector<WORD> CfgDialogTemplate(int width, int height, const std::string& caption, DWORD style);

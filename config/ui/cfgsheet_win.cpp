@@ -107,17 +107,7 @@ INT_PTR CALLBACK EntryProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         options.height = 400;
         data->page = std::make_unique<CfgPageWin>(d, *data->desc, columns, options, data->texts);
         int bottom = data->page->Layout().height;
-        HFONT font = reinterpret_cast<HFONT>(SendMessageA(d, WM_GETFONT, 0, 0));
-        auto button = [&](const std::string& text, int id, int x, DWORD style) {
-            RECT r { x, bottom, x + 50, bottom + 14 };
-            MapDialogRect(d, &r);
-            HWND w = CreateWindowExA(0, "BUTTON", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, r.left,
-                r.top, r.right - r.left, r.bottom - r.top, d, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                Instance(), nullptr);
-            SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
-        };
-        button(data->texts.ok, IDOK, kEntryWidth - 7 - 104, BS_DEFPUSHBUTTON);
-        button(data->texts.cancel, IDCANCEL, kEntryWidth - 7 - 50, BS_PUSHBUTTON);
+        CfgDialogButtons(d, data->texts, kEntryWidth - 7, bottom);
         RECT size { 0, 0, kEntryWidth, bottom + 21 };
         MapDialogRect(d, &size);
         AdjustWindowRectEx(&size, static_cast<DWORD>(GetWindowLongA(d, GWL_STYLE)), FALSE,
@@ -126,27 +116,22 @@ INT_PTR CALLBACK EntryProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
-            if (!data->page->Take(d))
-                return TRUE;
-            CfgItem& table = *data->table;
-            std::vector<std::string> texts;
-            for (auto& column : table.columns)
-                texts.push_back(column->value.value_or(std::string()));
-            CfgTakeResult check = CfgCheckTableEntry(table, data->editing ? data->row : nullptr, texts);
-            if (check.status == CfgTakeStatus::Rejected) {
+        if (CfgDialogOkCancel(d, wParam, [&] {
+                if (!data->page->Take(d))
+                    return false;
+                CfgItem& table = *data->table;
+                std::vector<std::string> texts;
+                for (auto& column : table.columns)
+                    texts.push_back(column->value.value_or(std::string()));
+                CfgTakeResult check = CfgCheckTableEntry(table, data->editing ? data->row : nullptr, texts);
+                if (check.status != CfgTakeStatus::Rejected)
+                    return true;
                 MessageBoxA(d, check.message.c_str(), check.title.c_str(), MB_OK | MB_ICONSTOP);
                 if (HWND w = data->page->ControlOf(check.focus))
                     SetFocus(w);
-                return TRUE;
-            }
-            EndDialog(d, IDOK);
+                return false;
+            }))
             return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(d, IDCANCEL);
-            return TRUE;
-        }
         [[fallthrough]];
     default: {
         LRESULT result = 0;
@@ -237,6 +222,13 @@ INT_PTR CALLBACK PageProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         if (param && h->hwndFrom == GetParent(d)) {
             SheetState& s = *param->state;
             CfgPageWin* page = s.pages[param->index].get();
+            if (h->code == PSN_KILLACTIVE) {
+                // Leaving the page for another tab: its values are checked and taken now; a failing
+                // check keeps the page (its message shown, its control focused).
+                bool keep = page && !page->Take(GetParent(d));
+                SetWindowLongPtrA(d, DWLP_MSGRESULT, keep ? TRUE : FALSE);
+                return TRUE;
+            }
             if (h->code == PSN_APPLY) {
                 // Every page that was shown takes its values; a failing check turns to its page.
                 if (page && !page->Take(GetParent(d))) {
@@ -384,35 +376,20 @@ INT_PTR CALLBACK CommentProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_INITDIALOG: {
         data = reinterpret_cast<CommentData*>(lParam);
         SetWindowLongPtrA(d, DWLP_USER, lParam);
-        HFONT font = reinterpret_cast<HFONT>(SendMessageA(d, WM_GETFONT, 0, 0));
-        auto make = [&](const char* cls, const std::string& text, DWORD style, int id, RECT r) {
-            MapDialogRect(d, &r);
-            HWND w = CreateWindowExA(cls == std::string("EDIT") ? WS_EX_CLIENTEDGE : 0, cls, text.c_str(),
-                WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left, r.bottom - r.top, d,
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-            SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
-            return w;
-        };
-        make("STATIC", Text(SheetStrCommentLabel), SS_LEFT, -1, { 7, 7, 253, 17 });
-        HWND edit = make("EDIT", data->text, WS_TABSTOP | ES_AUTOHSCROLL, kCommentEdit, { 7, 19, 253, 31 });
+        CfgDialogControl(d, "STATIC", Text(SheetStrCommentLabel), SS_LEFT, -1, { 7, 7, 253, 17 });
+        HWND edit = CfgDialogControl(
+            d, "EDIT", data->text, WS_TABSTOP | ES_AUTOHSCROLL, kCommentEdit, { 7, 19, 253, 31 }, WS_EX_CLIENTEDGE);
         SendMessageA(edit, EM_LIMITTEXT, 259, 0);
-        make("BUTTON", Text(SheetStrOk), WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK, { 149, 38, 199, 52 });
-        make("BUTTON", Text(SheetStrCancel), WS_TABSTOP | BS_PUSHBUTTON, IDCANCEL, { 203, 38, 253, 52 });
+        CfgDialogButtons(d, CfgSheetTexts(), 253, 38);
         SetFocus(edit);
         SendMessageA(edit, EM_SETSEL, 0, -1);
         return FALSE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
+        return CfgDialogOkCancel(d, wParam, [&] {
             data->text = WindowText(GetDlgItem(d, kCommentEdit));
-            EndDialog(d, IDOK);
-            return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(d, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
+            return true;
+        });
     default:
         return FALSE;
     }

@@ -7,6 +7,7 @@
 #include "common/ui/desktop.h"
 #include "common/ui/testctl_win.h"
 #include "config/startup/startup.h"
+#include "config/ui/cfgnew_win.h"
 #include "config/ui/autoupdate_win.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/mainwindow_win.h"
@@ -289,6 +290,10 @@ QorvexalServices& Services()
         s.verbs.edit = [](uintptr_t owner, const std::string& file) {
             Diag("verb edit: %s\n", file.c_str());
             CfgEditFile(reinterpret_cast<HWND>(owner), file);
+        };
+        s.verbs.newConfiguration = [](uintptr_t owner, const std::string& file) {
+            Diag("verb shellnew: %s\n", file.c_str());
+            return CfgNewConfigurationFile(reinterpret_cast<HWND>(owner), file);
         };
         s.verbs.print = [](uintptr_t owner, const std::string& file) {
             Diag("verb print: %s\n", file.c_str());

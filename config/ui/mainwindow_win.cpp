@@ -15,6 +15,7 @@
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
+#include "config/ui/cfgnew_win.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/print_win.h"
@@ -1015,6 +1016,9 @@ void OnCommand(UINT id)
     case IDM_FILE_OPENCONFIG:
         CfgOpenConfigurationCommand(g_main);
         return;
+    case IDM_FILE_NEWCONFIG:
+        CfgNewConfigurationFile(g_main, std::string());
+        return;
     case CmdConfigure:
     case CmdPrint:
     case CmdCheck:
@@ -1115,6 +1119,8 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
     JobNotice notice { message, static_cast<int32_t>(wParam), reinterpret_cast<DeviceJob*>(lParam) };
     if (message == JobMsgEnded) {
         g_workerBusy = false;
+        // The worker has gone: join its thread, which must not outlive the program.
+        StopDeviceWorker(nullptr);
         if (g_closing)
             DestroyWindow(g_main);
         return;

@@ -5,13 +5,14 @@
 # every element kind: the control class of each kind, the checks' messages (mandatory, zero address,
 # time period, secret repetition, not in the list) and a table row added in the entry dialog.
 # Screenshots of the pages are kept in the work directory. No search at start-up (SearchAtStartup=0).
-#   windows_cfgsheet_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory>
+#   windows_cfgsheet_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory> [shots]
 # Exits 77 (skipped) without a display or without the native command-line tool.
 wine_run=$1
 exe=$2
 cli=$3
 data=$4
 work=$5
+part=${6:-checks} # "shots": only the screenshots of every page
 . "$(dirname "$0")/windows_preamble.sh"
 . "$(dirname "$0")/testctl.sh"
 [ -x "$cli" ] || { echo "no native qorvexal-cli at $cli: skipped"; exit 77; }
@@ -74,6 +75,10 @@ after_label() {
   ctl controls | awk -F '\t' -v l="$1" 'found && $3 != "static" { print $1; exit } $5 == l { found = 1 }'
 }
 
+text_of() {
+  ctl controls | awk -F '\t' -v id="$1" '$1 == id { print $5; exit }'
+}
+
 # The pages of the active sheet (the tab control's entries).
 pages() {
   ctl controls | awk -F '\t' '$3 == "tab" { tab = 1; next } tab && /^\t/ { sub(/^\t/, ""); print; next } { tab = 0 }'
@@ -92,6 +97,57 @@ shot() {
   ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
     || fail "screenshot $1"
 }
+
+start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows;
+  # further arguments are options
+  local log p verb=() title=$3
+  starts=$((starts + 1))
+  log=$work/app-$starts.log
+  [ -n "$1" ] && verb=("/$1:$(winepath -w "$2")")
+  shift 3
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" "${verb[@]}" >"$log" 2>&1 </dev/null &
+  app_pid=$!
+  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
+  for _ in $(seq 1 100); do
+    ctl_open "$p" 2>/dev/null && break
+    sleep 0.2
+  done
+  ctl_wait_title "$title" || { fail "no window $title for ${verb[*]}"; return 1; }
+}
+# The screenshots run as a test of their own ("shots"): every page of the fullest description.
+if [ "$part" = shots ]; then
+  "$cli" export --dir "$app" "Morvak 5000" 3.22 "$work/empty.txt" "$app/Morvak_5000.lcf" >/dev/null 2>&1 \
+    || fail "export Morvak 5000"
+  # ---- screenshots of every page of the fullest description in English and German, full and simplified
+  for lang in eng ger; do
+    for easy in 0 1; do
+      printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=$easy" \
+        "DontWarnAboutEasyConfig=1" >"$app/qorvexal.ini"
+      caption="Configuration of Morvak_5000.lcf"
+      if [ $lang = ger ]; then
+        printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$app/qorvexal.ini"
+        caption="Konfiguration von Morvak_5000.lcf"
+      fi
+      mode=full
+      [ $easy = 1 ] && mode=simplified
+      start_verb edit "$app/Morvak_5000.lcf" "$caption" "/lang:$lang" || continue
+      n=0
+      while IFS= read -r page; do
+        ctl pick 12320 "$page" || fail "$lang $mode: page $page"
+        shot "pages-5000-$lang-$mode-$n-$(tr -c 'A-Za-z0-9\n' _ <<<"$page")"
+        n=$((n + 1))
+      done < <(pages)
+      echo "Morvak 5000 3.22, $lang, $mode: $n pages shot"
+      [ "$n" -ge 4 ] || fail "$lang $mode: only $n pages"
+      ctl press 2
+      stop_app
+    done
+  done
+
+  [ $failures -gt 0 ] && { echo "$failures failure(s)"; exit 1; }
+  echo "all passed; screenshots in $work"
+  exit 0
+fi
 
 # ---- a file of each shipped description: every page opens, a value goes back into the file
 for device in "Morvak 1100:3.22" "Morvak 2400:3.22" "Morvak 5000:3.22"; do
@@ -132,6 +188,21 @@ done
 file=$app/testbox.lcf
 "$cli" export --dir "$app" Testbox 1.00 "$work/empty.txt" "$file" >/dev/null 2>&1 || fail "export Testbox"
 edit_file "$file"
+# Leaving a page checks it: the name typed and erased again (the sheet opens on it), then the tabs
+# with Shift+Tab and the next page with Right, as a user does; the warning keeps the page.
+sheet=$(xdotool search --name '^Configuration of testbox.lcf$' 2>/dev/null | head -n 1)
+if [ -n "$sheet" ]; then
+  xdotool windowactivate --sync "$sheet" 2>/dev/null || xdotool windowfocus --sync "$sheet"
+  xdotool type --delay 50 "x"
+  xdotool key --delay 80 BackSpace shift+Tab Right
+  answer Warning "Please enter a value for 'Name'!" 1
+  ctl_wait_title "Configuration of testbox.lcf"
+  ctl controls | grep -q $'\tName$' || fail "the failing page was left"
+  ctl controls | grep -q $'\tSerial$' && fail "the next page shows after a failing check"
+else
+  fail "no X window of the sheet"
+fi
+ctl set "$(after_label Name)" box0 # a valid name lets the page go
 ctl pick 12320 Kinds || fail "Kinds page"
 kinds=$(ctl controls)
 for label in Serial Number MAC; do
@@ -149,10 +220,17 @@ for b in Add... Edit... Copy... Delete; do
 done
 # enable_item: the pool follows the switch.
 pool=$(after_label Pool)
-dhcp=$(grep "	checkbox	" <<<"$kinds" | cut -f 1)
+dhcp=$(grep "	checkbox	.*DHCP" <<<"$kinds" | cut -f 1)
 grep -q "^$pool	.*	d	" <<<"$kinds" || fail "pool enabled while DHCP is off"
 ctl check "$dhcp" 1
 ctl controls | grep -q "^$pool	[^	]*	[^	]*	e	" || fail "pool not enabled by DHCP"
+# The wildcard year's switch: off for a date of one year, on shows "(Every year)" in the picker.
+everyyear=$(grep "	checkbox	.*(Every year)$" <<<"$kinds" | cut -f 1)
+day=$(after_label Day)
+[ -n "$everyyear" ] || fail "no (Every year) switch under the day"
+grep -q "^$everyyear	[^	]*	checkbox	e	" <<<"$kinds" || fail "(Every year) on for a date of this year"
+ctl check "$everyyear" 1
+text_of "$day" | grep -q "(Every year)" || fail "picker without (Every year): $(text_of "$day")"
 shot testbox-kinds
 # A table row through the entry dialog.
 add=$(grep "	button	.*	Add...$" <<<"$kinds" | cut -f 1)
@@ -204,8 +282,8 @@ stop_app
 shown=$("$cli" show --unmasked --dir "$app" "$file" 2>/dev/null)
 # Times as stored (show gives them in the user's format).
 raw=$("$cli" import --dir "$app" "$file" 2>/dev/null | tr -d "\r")
-for want in "/t/from = 10:00" "/t/to = 18:30"; do
-  grep -q "^ *$want\$" <<<"$raw" || fail "not written: $want"
+for want in "/t/from = 10:00" "/t/to = 18:30" "/t/day = [0-9]{4}0000"; do
+  grep -Eq "^ *$want\$" <<<"$raw" || fail "not written: $want"
 done
 for want in "/t/name = box1" "/t/addr = 10.1.2.3" "/t/secret = abc" \
   "/t/gw = 10.0.0.9" "/t/dhcp = On" "/t/routes[1].net = lan2" "/t/routes[1].router = 10.0.0.9"; do
@@ -213,6 +291,64 @@ for want in "/t/name = box1" "/t/addr = 10.1.2.3" "/t/secret = abc" \
 done
 # The secret is scrambled in the file.
 grep -q "abc" "$file" && fail "secret stored in clear"
+
+# ---- new configurations: "shellnew:" cancelled leaves no file; one made, saved and reopened; File,
+# New configuration saved through Save configuration as
+selected() { # the text of combo box $1
+  ctl controls | awk -F '\t' -v id="$1" '$1 == id { print $5; exit }'
+}
+new=$app/new.lcf
+start_verb shellnew "$new" "New configuration"
+[ -f "$new" ] && [ ! -s "$new" ] || fail "shellnew: no empty file while the dialog runs"
+dialog=$(ctl controls)
+for type in "Morvak 1100" "Morvak 2400" "Morvak 5000"; do
+  grep -qx $'\t'"$type" <<<"$dialog" || fail "new configuration: $type not offered: $dialog"
+done
+shot new-dialog
+ctl press 2
+stop_app
+[ -e "$new" ] && fail "shellnew: the file stays after Cancel"
+
+start_verb shellnew "$new" "New configuration"
+ctl pick 101 "Morvak 5000" || fail "pick Morvak 5000"
+[ "$(selected 102)" = 3.22 ] || fail "the last version is not preselected: $(selected 102)"
+vpn=$(ctl controls | awk -F '\t' '$3 == "checkbox" && $5 == "VPN tunnels" { print $1 }')
+[ -n "$vpn" ] || fail "no feature box VPN tunnels: $(ctl controls)"
+ctl controls | grep -q $'^'"$vpn"$'\t[^\t]*\tcheckbox\tec\t' || fail "features not ticked at first"
+ctl check "$vpn" 0
+shot new-5000
+ctl press 1
+ctl_wait_title "Configuration of new.lcf" || fail "no sheet on the new configuration"
+ctl pick 12320 System
+ctl set "$(after_label "Device name")" fresh-5000 || fail "device name of the new configuration"
+ctl press 1
+ctl_wait_title Comment || fail "no comment dialog for the new configuration"
+ctl controls | grep -q $'\t'"Configuration of 'Morvak 5000' from " || fail "default comment: $(ctl controls)"
+ctl press 1
+stop_app
+shown=$("$cli" show --dir "$app" "$new" 2>/dev/null)
+grep -qx "/sys/name = fresh-5000" <<<"$shown" || fail "new configuration not written: $(head -c 300 "$new")"
+sed -n 2p "$new" | grep -qi "^(3.22) (0xfffffffd;" || fail "feature mask of the new file: $(sed -n 2p "$new")"
+sed -n 3p "$new" | grep -q "^\[Morvak 5000\]" || fail "device type of the new file: $(sed -n 3p "$new")"
+edit_file "$new" && ctl pick 12320 System
+[ "$(text_of "$(after_label "Device name")")" = fresh-5000 ] || fail "reopened: name not shown"
+ctl press 2
+stop_app
+
+start_verb "" "" Velquin
+ctl command 40051 || fail "File, New configuration"
+ctl_wait_title "New configuration" || fail "no dialog from File, New configuration"
+ctl press 1
+ctl_wait_title "Configuration of Morvak 1100" || fail "no sheet on the new Morvak 1100"
+ctl press 1
+ctl_wait_title "Save configuration as" || fail "no Save configuration as dialog"
+saved=$app/saved.lcf
+ctl set 1148 "$(ctl_text "$(winepath -w "$saved")")" && ctl press 1 || fail "file name"
+ctl_wait_title Comment || fail "no comment dialog after Save configuration as"
+ctl press 1
+stop_app
+"$cli" show --dir "$app" "$saved" 2>/dev/null | grep -q "^/sys/name = " || fail "saved file does not read back"
+grep -q "^CFGPath=" "$app/qorvexal.ini" || fail "CFGPath not kept"
 
 if [ $failures -gt 0 ]; then
   echo "$failures failure(s)"

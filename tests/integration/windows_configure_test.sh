@@ -1,0 +1,203 @@
+#!/bin/bash
+# Edit, Configure in qorvexal.exe under Wine and Xvfb against morvaksim on loopback: three devices
+# configured together (the common value shown, the control empty where their values differ; a changed
+# differing value asks and No keeps every device's own; a changed common value reaches all three after
+# the upload warning), and a user's whole flow typed with real X input (xdotool): Ins and the device
+# dialog for a simulated device, Enter to configure, a new device name and LAN address typed, OK, Yes
+# to the warning; the device comes back at its new address and `qorvexal-cli read` shows the values.
+# The test runs in a private network namespace (with a Wine prefix and server of its own).
+#   windows_configure_test.sh <wine-run> <qorvexal.exe> <morvaksim> <qorvexal-cli> <data directory> <work directory>
+# Exits 77 (skipped) without a display or without the native simulator and command-line tool.
+wine_run=$1
+exe=$2
+sim=$3
+cli=$4
+data=$5
+work=$6
+. "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/windows_netns.sh"
+netns_enter "$wine_run" "$@"
+. "$(dirname "$0")/testctl.sh"
+. "$(dirname "$0")/morvaksim.sh"
+[ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or qorvexal-cli: skipped"; exit 77; }
+eval "$(grep '^export ' "$wine_run")"
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
+
+sim_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  netns_stop
+}
+trap cleanup EXIT
+
+# Four simulated devices: three configured together, the fourth added with the keyboard.
+base=
+port=
+for _ in 1 2 3 4 5 6 7 8; do
+  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 150 + 100)).1
+  port=$((RANDOM % 20000 + 30000))
+  sim_start "$work/sim.log" "$sim" --port "$port" --count 4 --restart-ms 300 --verbose "$base" && break
+done
+[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+net=${base%.1}
+fourth=$net.4
+moved=$net.177
+
+app=$work/app
+mkdir -p "$app"
+cp "$exe" "$app/qorvexal.exe"
+cp "$data"/*.dsc "$app/"
+ini=$app/qorvexal.ini
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" \
+  "[DeviceList]" "Count=3" "1_Name=MORVAK-0001" "1_Description=" "1_Parameters=0;;IP;$net.1:$port;2;" \
+  "2_Name=MORVAK-0002" "2_Description=" "2_Parameters=0;;IP;$net.2:$port;2;" \
+  "3_Name=MORVAK-0003" "3_Description=" "3_Parameters=0;;IP;$net.3:$port;2;" >"$ini"
+
+start_app() {
+  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
+  app_pid=$!
+  local p
+  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
+  ctl_open "$p"
+  ctl idle || fail "not idle after start"
+}
+
+stop_app() {
+  ctl_wait_title Velquin || fail "main window at the end"
+  ctl command 40001 || fail "File, Exit"
+  for _ in $(seq 1 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$app_pid" 2>/dev/null && fail "program did not end on File|Exit"
+  app_pid=
+  exec 3>&-
+}
+
+shot() {
+  local windows
+  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
+  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
+    || fail "screenshot $1"
+}
+
+# The id of the control after the label $1, and that control's text.
+after_label() {
+  ctl controls | awk -F '\t' -v l="$1" 'found && $3 != "static" { print $1; exit } $5 == l { found = 1 }'
+}
+text_of() {
+  ctl controls | awk -F '\t' -v id="$1" '$1 == id { print $5; exit }'
+}
+
+# A value of a device's configuration as the device holds it now.
+device_value() {
+  "$cli" read --dir "$app" "$1:$port" "$work/read.txt" >/dev/null 2>&1 || { echo "(no answer)"; return; }
+  tr -d '\r' <"$work/read.txt" | sed -n "s|^ *$2 = ||p"
+}
+
+# Types an address into the focused address control as a user does: each field's old text selected
+# and typed over; a field of fewer than three digits is left with ".", a full one moves on by itself.
+type_address() {
+  local octet
+  local -a octets
+  IFS=. read -r -a octets <<<"$1"
+  for octet in "${octets[@]}"; do
+    xdotool key --delay 50 Home shift+End
+    xdotool type --delay 60 "$octet"
+    [ ${#octet} -lt 3 ] && xdotool key --delay 50 period
+  done
+}
+
+row() { # the list's row of device $1
+  ctl list | awk -F '\t' -v n="$1" '$1 == n'
+}
+
+# Waits (a bounded number of tries) until device $1's row matches $2: X input reaches the program on
+# its own time, so the job it starts may not have begun when the channel is asked.
+wait_row() {
+  for _ in $(seq 1 150); do
+    ctl idle >/dev/null 2>&1 && row "$1" | grep -q "$2" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+start_app
+
+# ---- three devices together: names and addresses differ, the netmask is common
+ctl select MORVAK-0001 MORVAK-0002 MORVAK-0003 && ctl command 1304 || fail "Configure three devices"
+ctl_wait_title "Configuration of 3 devices" || { fail "no sheet for three devices"; exit 1; }
+name=$(after_label "Device name")
+[ -n "$name" ] || fail "no device name field: $(ctl controls)"
+[ -z "$(text_of "$name")" ] || fail "differing names shown as: $(text_of "$name")"
+shot together-system
+ctl pick 12320 "Local network" || fail "LAN page"
+addr=$(after_label "IP address")
+mask=$(after_label "Netmask")
+[ "$(text_of "$mask")" = 255.0.0.0 ] || fail "common netmask shown as: '$(text_of "$mask")'"
+# (an address control without a value reads 0.0.0.0)
+[ -z "$(text_of "$addr" | tr -d .0)" ] || fail "differing addresses shown as: $(text_of "$addr")"
+shot together-lan
+ctl set "$mask" 255.255.0.0 || fail "netmask"
+ctl pick 12320 System
+ctl set "$name" SAME || fail "device name"
+ctl press 1
+# The name differs between the devices: No keeps every device's own name.
+ctl_wait_title Warning || fail "no question for the differing name"
+ctl controls | grep -qF "The selected devices have different settings for the 'Device name' parameter." \
+  || fail "differ question text: $(ctl controls)"
+shot together-differ
+ctl press 7
+ctl_wait_title Warning || fail "no upload warning"
+ctl controls | grep -qF "Sending a new configuration to the device will force it to reboot." \
+  || fail "upload warning text: $(ctl controls)"
+ctl press 6
+ctl idle || fail "not idle after the write"
+for n in 1 2 3; do
+  row MORVAK-000$n | grep -q $'\tOk\t' || fail "MORVAK-000$n after the write: $(row MORVAK-000$n)"
+  [ "$(device_value "$net.$n" /ip/netmask)" = 255.255.0.0 ] || fail "MORVAK-000$n: netmask not written"
+  [ "$(device_value "$net.$n" /sys/name)" = MORVAK-000$n ] || fail "MORVAK-000$n lost its own name"
+done
+
+# ---- the keyed flow: Ins, the device dialog, Enter, the sheet, OK, Yes
+window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
+[ -n "$window" ] || { fail "no X window of the program"; exit 1; }
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+xdotool key --window "$window" Insert
+ctl_wait_title Device || fail "Ins opened no device dialog"
+# From the kind to the address, past the time-out to the name.
+xdotool key --delay 50 Tab
+xdotool type --delay 30 "$fourth:$port"
+xdotool key --delay 50 Tab Tab
+xdotool type --delay 30 "fourth"
+xdotool key Return
+wait_row MORVAK-0004 $'\tOk\t'"$fourth:$port" || fail "fourth device not Ok: $(ctl list)"
+# The new device is the selected one: Enter configures it.
+xdotool key Return
+ctl_wait_title "Configuration of MORVAK-0004" || { fail "Enter opened no sheet"; ctl windows; exit 1; }
+# The first page opens on the device name; Shift+Tab goes to the tabs, Right turns to the LAN page,
+# Tab reaches its first field, the address.
+xdotool type --delay 30 "KEYED-7"
+xdotool key --delay 80 shift+Tab Right Tab
+type_address "$moved"
+shot keyed-lan
+xdotool key Return
+ctl_wait_title Warning || fail "no upload warning after OK"
+xdotool key Return
+wait_row KEYED-7 $'\tOk\t'"$moved:$port" || fail "device not back at its new address: $(ctl list)"
+[ "$(device_value "$moved" /sys/name)" = KEYED-7 ] || fail "name not read back from $moved"
+[ "$(device_value "$moved" /ip/address)" = "$moved" ] || fail "address not read back from $moved"
+shot keyed-done
+stop_app
+grep -q "terminate called" "$work/app.log" && fail "the program aborted at its end: $(tail -n 3 "$work/app.log")"
+grep -q "$moved:$port" "$ini" || fail "new address not saved in the device list: $(cat "$ini")"
+
+if [ $failures -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all passed; screenshots in $work"
