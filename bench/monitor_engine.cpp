@@ -70,25 +70,6 @@ struct PollRecord {
     uint8_t bytes[64];
 };
 
-class BenchFront : public EngineWaitingFrontEnd {
-public:
-    void ItemInserted(EngineItem&, EngineItem*) override { }
-    void ItemUpdated(EngineItem&) override { }
-    void ItemRemoved(EngineItem&) override { }
-    void DeviceChanged(EngineDevice&) override { }
-    void DeviceAdded(EngineDevice&) override { }
-    void DeviceRemoved(EngineDevice&) override { }
-    void DetectFailed(uint32_t, EngineDetectResult, const std::string&) override { }
-    bool Query(EngineDevice&, uint32_t, const std::string&, const std::string&, bool*) override
-    {
-        return true;
-    }
-    void Balloon(EngineDevice&, uint32_t, const std::string&) override { }
-    void Plugin(EngineDevice&, const std::string&, const std::string&) override { }
-    void Run(EngineDevice&, const std::string&, const std::string&, bool) override { }
-    void ErrorMessage(const std::string&) override { }
-};
-
 void OneSecond(std::vector<std::unique_ptr<ItemObject>>& items)
 {
     for (auto& item : items) {
@@ -126,7 +107,8 @@ Result RunEngine(int devices, uint16_t port, int seconds, bool scriptIntervals, 
     options.agentPort = port;
     if (!SnmpStartWith(options))
         std::exit(1);
-    BenchFront front;
+    EngineWaitingFrontEnd front;
+    front.queryAnswer = true;
     char dir[] = "/tmp/monitor-engine-XXXXXX";
     if (!mkdtemp(dir))
         std::exit(1);

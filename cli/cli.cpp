@@ -84,6 +84,38 @@ bool CliParseNetwork(const std::string& text, uint32_t* address, uint32_t* mask)
     return true;
 }
 
+CliSearchOptions::CliSearchOptions(CliArgs& a, unsigned long long defaultTimeout, unsigned long long defaultPort)
+    : noLocal(a.Flag("--no-local"))
+    , timeoutText(a.Value("-t", "--timeout"))
+    , timeout(defaultTimeout)
+    , port(defaultPort)
+    , portText_(a.Value("--port"))
+    , nets_(a.Values("--net"))
+{
+}
+
+bool CliSearchOptions::Check(bool other, const char* otherName)
+{
+    if (!CliNumber(timeoutText, 3600, &timeout, "time-out") || !CliNumber(portText_, 65535, &port, "port"))
+        return false;
+    remote.clear();
+    for (const std::string& n : nets_) {
+        uint32_t address = 0, mask = 0;
+        if (!CliParseNetwork(n, &address, &mask)) {
+            CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
+            return false;
+        }
+        remote.emplace_back(address, mask);
+    }
+    if (noLocal && remote.empty() && !other) {
+        CliFail(std::string("nothing to search: --no-local without --net") + (otherName ? " or " : "")
+                + (otherName ? otherName : ""),
+            2);
+        return false;
+    }
+    return true;
+}
+
 bool CliArgs::Flag(const char* name, const char* alias)
 {
     bool found = false;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CliCommand {
@@ -57,3 +58,21 @@ bool CliNumber(
 const char* CliProgramName();
 // A network option's value: "a.b.c.d/m.m.m.m" or "a.b.c.d/bits".
 bool CliParseNetwork(const std::string& text, uint32_t* address, uint32_t* mask);
+
+// The options of the commands that search for devices: --no-local, --net ADDRESS/MASK (repeatable),
+// --port and -t/--timeout. Taken from the arguments with the command's own options; Check reads them
+// once no unknown option is left.
+struct CliSearchOptions {
+    CliSearchOptions(CliArgs& a, unsigned long long defaultTimeout, unsigned long long defaultPort);
+    // False, with the error printed (exit code 2), for a bad number or network, or for --no-local without
+    // --net when no other source is searched (`other`: named `otherName` in the message, e.g. "--serial").
+    bool Check(bool other = false, const char* otherName = nullptr);
+
+    bool noLocal = false;
+    std::optional<std::string> timeoutText; // -t as given (empty: the default holds)
+    unsigned long long timeout = 0, port = 0; // seconds; the devices' port
+    std::vector<std::pair<uint32_t, uint32_t>> remote; // address and mask of each --net
+private:
+    std::optional<std::string> portText_;
+    std::vector<std::string> nets_;
+};

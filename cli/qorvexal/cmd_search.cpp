@@ -18,26 +18,15 @@ constexpr unsigned kIdNoNewDevices = 2303;
 int RunSearch(std::vector<std::string>& args)
 {
     CliArgs a(args);
-    std::optional<std::string> seconds = a.Value("-t", "--timeout");
-    bool noLocal = a.Flag("--no-local");
-    std::vector<std::string> nets = a.Values("--net");
-    std::optional<std::string> portText = a.Value("--port");
+    CliSearchOptions search(a, 0, kTftpPort);
     bool serial = a.Flag("--serial");
     std::vector<std::string> serialPorts = a.Values("--serial-port");
     if (std::optional<std::string> unknown = a.UnknownOption())
         return CliFail(*unknown, 2);
     if (!a.Rest().empty())
         return CliFail("search takes no arguments besides its options (see --help)", 2);
-    unsigned long long timeout = 0, port = kTftpPort;
-    if (!CliNumber(seconds, 3600, &timeout, "time-out") || !CliNumber(portText, 65535, &port, "port"))
+    if (!search.Check(serial, "--serial"))
         return 2;
-    std::vector<std::pair<uint32_t, uint32_t>> remote;
-    for (const std::string& n : nets) {
-        uint32_t address = 0, mask = 0;
-        if (!CliParseNetwork(n, &address, &mask))
-            return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
-        remote.emplace_back(address, mask);
-    }
     if (!serialPorts.empty() && !serial)
         return CliFail("--serial-port needs --serial", 2);
     for (const std::string& p : serialPorts)
@@ -45,19 +34,12 @@ int RunSearch(std::vector<std::string>& args)
             return CliFail(StrFormat("serial port name too long (at most %u characters): %s",
                                static_cast<unsigned>(kConsolePortNameMax), p.c_str()),
                 2);
-    if (noLocal && remote.empty() && !serial)
-        return CliFail("nothing to search: --no-local without --net or --serial", 2);
 
     DeviceList list;
     if (!QvLoadDevices(list))
         return 1;
     IniFile ini;
     ini.Load(QvIniPath());
-    SearchSettings settings = SearchReadSettings(ini);
-    if (seconds) {
-        settings.timeout_lan_s = static_cast<int32_t>(timeout);
-        settings.timeout_wan_s = static_cast<int32_t>(timeout);
-    }
     // The search runs as the window's Find command does: as job 1028 on the device worker, one job
     // for the local network and one for each remote network.
     QvJobFront front;
@@ -65,15 +47,8 @@ int RunSearch(std::vector<std::string>& args)
         return rc;
     // The serial ports: those named, else the enumeration (natively the settings' "SerialPorts").
     ConsoleSerialSearch serialSearch(serialPorts.empty() ? ConsoleEnumeratePorts(&ini) : serialPorts);
-    std::vector<DeviceEntry> results
-        = front.SearchAll(!noLocal, remote, settings, static_cast<uint16_t>(port), serial ? &serialSearch : nullptr);
+    std::vector<DeviceEntry> results = front.SearchAll(search, ini, serial ? &serialSearch : nullptr);
 
-    // Devices found on another port than the standard one take their commands there too: the entries
-    // keep the port, so that the device list reaches them without further setup.
-    if (port != kTftpPort)
-        for (DeviceEntry& e : results)
-            if (e.link == LinkIp)
-                e.port = static_cast<uint16_t>(port);
     size_t total = results.size();
     SearchMergeResult merge = DeviceSearchMerge(list, results, list.FindFolder(list.current_folder));
     for (size_t i = 0; i < results.size(); ++i) {

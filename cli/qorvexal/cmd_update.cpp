@@ -52,27 +52,14 @@ int RunUpdate(std::vector<std::string>& words)
     CliArgs a(words);
     bool yes = a.Flag("--yes", "-y");
     std::optional<std::string> password = a.Value("--password");
-    bool noLocal = a.Flag("--no-local");
-    std::vector<std::string> nets = a.Values("--net");
-    std::optional<std::string> portText = a.Value("--port");
-    std::optional<std::string> seconds = a.Value("-t", "--timeout");
+    CliSearchOptions search(a, 0, kTftpPort);
     std::optional<std::string> fileList = a.Value("--files");
     if (std::optional<std::string> unknown = a.UnknownOption())
         return CliFail(*unknown, 2);
     if (a.Rest().size() != (fileList ? 0u : 1u))
         return CliFail("usage: " UPDATE_USAGE, 2);
-    unsigned long long timeout = 0, port = kTftpPort;
-    if (!CliNumber(seconds, 3600, &timeout, "time-out") || !CliNumber(portText, 65535, &port, "port"))
+    if (!search.Check())
         return 2;
-    std::vector<std::pair<uint32_t, uint32_t>> remote;
-    for (const std::string& n : nets) {
-        uint32_t address = 0, mask = 0;
-        if (!CliParseNetwork(n, &address, &mask))
-            return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
-        remote.emplace_back(address, mask);
-    }
-    if (noLocal && remote.empty())
-        return CliFail("nothing to search: --no-local without --net", 2);
 
     // What to upload: the description, or the list of files. Nothing is sent when it cannot be read.
     UpdateDescription desc;
@@ -93,15 +80,10 @@ int RunUpdate(std::vector<std::string>& words)
 
     IniFile ini;
     ini.Load(QvIniPath());
-    SearchSettings settings = SearchReadSettings(ini);
-    if (seconds) {
-        settings.timeout_lan_s = static_cast<int32_t>(timeout);
-        settings.timeout_wan_s = static_cast<int32_t>(timeout);
-    }
     QvJobFront front;
     if (int rc = front.Start(false))
         return rc;
-    std::vector<DeviceEntry> found = front.SearchAll(!noLocal, remote, settings, static_cast<uint16_t>(port));
+    std::vector<DeviceEntry> found = front.SearchAll(search, ini);
     std::printf("%u device(s) found\n", static_cast<unsigned>(found.size()));
 
     bool passwordTried = false;
@@ -121,8 +103,6 @@ int RunUpdate(std::vector<std::string>& words)
     };
     int passed = 0, leftAlone = 0, failed = 0;
     for (DeviceEntry& e : found) {
-        if (port != kTftpPort && e.link == LinkIp)
-            e.port = static_cast<uint16_t>(port);
         passwordTried = false;
         ui.step(e, e.device_type.str() + ", firmware " + e.fw_version.str());
         int outcome = UpdateFailed;

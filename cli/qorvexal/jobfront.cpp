@@ -232,9 +232,16 @@ int32_t QvJobFront::Search(JobSearchRecord& record)
     return WaitForJob(JobSearch, job);
 }
 
-std::vector<DeviceEntry> QvJobFront::SearchAll(bool local, const std::vector<std::pair<uint32_t, uint32_t>>& remote,
-    const SearchSettings& settings, uint16_t port, SerialSearch* serial)
+std::vector<DeviceEntry> QvJobFront::SearchAll(
+    const CliSearchOptions& options, const IniFile& ini, SerialSearch* serial)
 {
+    SearchSettings settings = SearchReadSettings(ini);
+    if (options.timeoutText) {
+        settings.timeout_lan_s = static_cast<int32_t>(options.timeout);
+        settings.timeout_wan_s = static_cast<int32_t>(options.timeout);
+    }
+    const bool local = !options.noLocal;
+    const uint16_t port = static_cast<uint16_t>(options.port);
     std::vector<DeviceEntry> found;
     auto search = [&](SearchRequest request) {
         JobSearchRecord record;
@@ -243,8 +250,13 @@ std::vector<DeviceEntry> QvJobFront::SearchAll(bool local, const std::vector<std
         record.env.port = port;
         record.env.serial = serial;
         Search(record);
-        for (DeviceEntry& e : record.results)
+        for (DeviceEntry& e : record.results) {
+            // Devices found on another port than the standard one take their commands there too: the
+            // entries keep the port, so that the device list reaches them without further setup.
+            if (e.link == LinkIp && port != kTftpPort)
+                e.port = port;
             found.push_back(std::move(e)); // every device found, however many
+        }
     };
     if (local || serial) {
         // One job: the serial phase comes before the network phase.
@@ -252,7 +264,7 @@ std::vector<DeviceEntry> QvJobFront::SearchAll(bool local, const std::vector<std
         request.what = (local ? SearchLocalNet : 0) | (serial ? SearchSerialPorts : 0);
         search(request);
     }
-    for (const auto& [address, mask] : remote) {
+    for (const auto& [address, mask] : options.remote) {
         SearchRequest request;
         request.what = SearchRemoteNet;
         request.remote_address = address;

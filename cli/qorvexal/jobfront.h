@@ -49,10 +49,11 @@ public:
     // `record.results`. Returns the job's result.
     int32_t Search(JobSearchRecord& record);
     // Searches as the window's Find command does: the serial ports (when `serial` is given) and the local
-    // network in one job, then one job for each remote network (address, mask), each with `settings`
-    // and the TFTP `port`. Returns every device found, in that order.
-    std::vector<DeviceEntry> SearchAll(bool local, const std::vector<std::pair<uint32_t, uint32_t>>& remote,
-        const SearchSettings& settings, uint16_t port, SerialSearch* serial = nullptr);
+    // network (unless --no-local) in one job, then one job for each --net, each with the search settings
+    // of `ini` (-t, when given, for both time-outs) and the TFTP port of --port, which the entries found
+    // keep. Returns every device found, in that order.
+    std::vector<DeviceEntry> SearchAll(
+        const CliSearchOptions& options, const IniFile& ini, SerialSearch* serial = nullptr);
     // Saves the device list when a job changed an entry that the list holds.
     int SaveListIfChanged();
 

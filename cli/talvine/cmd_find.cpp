@@ -24,15 +24,10 @@ class AddFrontEnd : public EngineWaitingFrontEnd {
 public:
     int failed = 0;
 
-    void ItemInserted(EngineItem&, EngineItem*) override { }
-    void ItemUpdated(EngineItem&) override { }
-    void ItemRemoved(EngineItem&) override { }
-    void DeviceChanged(EngineDevice&) override { }
     void DeviceAdded(EngineDevice& d) override
     {
         std::printf("added %s %s\n", d.AddressText().c_str(), d.object->type.c_str());
     }
-    void DeviceRemoved(EngineDevice&) override { }
     void DetectFailed(uint32_t, EngineDetectResult, const std::string& message) override
     {
         // The message box's text on one line.
@@ -43,14 +38,6 @@ public:
         std::fprintf(stderr, "%s: %s\n", CliProgramName(), line.c_str());
         ++failed;
     }
-    bool Query(EngineDevice&, uint32_t, const std::string&, const std::string&, bool* checked) override
-    {
-        *checked = false;
-        return false;
-    }
-    void Balloon(EngineDevice&, uint32_t, const std::string&) override { }
-    void Plugin(EngineDevice&, const std::string&, const std::string&) override { }
-    void Run(EngineDevice&, const std::string&, const std::string&, bool) override { }
     void ErrorMessage(const std::string& text) override
     {
         std::fprintf(stderr, "%s: %s\n", CliProgramName(), text.c_str());
@@ -101,44 +88,31 @@ int RunFind(std::vector<std::string>& args)
 {
     CliArgs a(args);
     std::optional<std::string> dir = a.Value("--dir");
-    std::optional<std::string> seconds = a.Value("-t", "--timeout");
-    bool noLocal = a.Flag("--no-local");
-    std::vector<std::string> nets = a.Values("--net");
-    std::optional<std::string> portText = a.Value("--port");
+    CliSearchOptions search(a, 3, kTftpPort);
     std::optional<std::string> agentText = a.Value("-p");
     bool add = a.Flag("--add");
     if (std::optional<std::string> unknown = a.UnknownOption())
         return CliFail(*unknown, 2);
     if (!a.Rest().empty())
         return CliFail("find takes no arguments besides its options (see --help)", 2);
-    unsigned long long timeout = 3, port = kTftpPort, agentPort = kSnmpAgentPort;
-    if (!CliNumber(seconds, 3600, &timeout, "time-out") || !CliNumber(portText, 65535, &port, "port")
-        || !CliNumber(agentText, 65535, &agentPort, "agents' port"))
+    unsigned long long agentPort = kSnmpAgentPort;
+    if (!search.Check() || !CliNumber(agentText, 65535, &agentPort, "agents' port"))
         return 2;
-    std::vector<std::pair<uint32_t, uint32_t>> remote;
-    for (const std::string& n : nets) {
-        uint32_t address = 0, mask = 0;
-        if (!CliParseNetwork(n, &address, &mask))
-            return CliFail("not a network (ADDRESS/NETMASK or ADDRESS/BITS): " + n, 2);
-        remote.emplace_back(address, mask);
-    }
-    if (noLocal && remote.empty())
-        return CliFail("nothing to search: --no-local without --net", 2);
     if (NetStartup() != 1)
         return CliFail("the network is not available");
 
     SearchSettings settings;
-    settings.timeout_lan_s = static_cast<int32_t>(timeout);
-    settings.timeout_wan_s = static_cast<int32_t>(timeout);
+    settings.timeout_lan_s = static_cast<int32_t>(search.timeout);
+    settings.timeout_wan_s = static_cast<int32_t>(search.timeout);
     SearchEnv env;
-    env.port = static_cast<uint16_t>(port);
+    env.port = static_cast<uint16_t>(search.port);
     std::vector<DeviceEntry> results;
-    if (!noLocal) {
+    if (!search.noLocal) {
         SearchRequest request;
         request.what = SearchLocalNet;
         DeviceSearch(request, results, settings, env);
     }
-    for (const auto& [address, mask] : remote) {
+    for (const auto& [address, mask] : search.remote) {
         SearchRequest request;
         request.what = SearchRemoteNet;
         request.remote_address = address;

@@ -2,13 +2,17 @@
 // start-up does (WSAStartup on Windows), then GoogleTest runs.
 #include "common/platform/net.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (!NetStartup())
+    if (!NetStartup()) {
+        // Said, so that a test program that ends at once is never a failure without a word.
+        std::fprintf(stderr, "%s: the network stack did not start\n", argc > 0 ? argv[0] : "test");
         return 1;
+    }
     int result = RUN_ALL_TESTS();
     NetCleanup();
     return result;

@@ -186,11 +186,32 @@ public:
 
 // A front end whose own thread waits for the engine's wake-ups (the command-line tools, tests,
 // benchmarks): Wake notes the call from any thread; WaitMs returns at the first wake-up since the last
-// wait (true) or after `ms` (false).
+// wait (true) or after `ms` (false). What a subclass does not override is ignored; queries are answered
+// no (`queryAnswer`), so no action waits on a user nobody asks.
 class EngineWaitingFrontEnd : public EngineFrontEnd {
 public:
+    bool queryAnswer = false;
+
     void Wake() override;
     bool WaitMs(uint32_t ms);
+
+    void ItemInserted(EngineItem&, EngineItem*) override { }
+    void ItemUpdated(EngineItem&) override { }
+    void ItemRemoved(EngineItem&) override { }
+    void DeviceChanged(EngineDevice&) override { }
+    void DeviceAdded(EngineDevice&) override { }
+    void DeviceRemoved(EngineDevice&) override { }
+    void DetectFailed(uint32_t, EngineDetectResult, const std::string&) override { }
+    bool Query(EngineDevice&, uint32_t, const std::string&, const std::string&, bool* checked) override
+    {
+        if (checked)
+            *checked = false;
+        return queryAnswer;
+    }
+    void Balloon(EngineDevice&, uint32_t, const std::string&) override { }
+    void Plugin(EngineDevice&, const std::string&, const std::string&) override { }
+    void Run(EngineDevice&, const std::string&, const std::string&, bool) override { }
+    void ErrorMessage(const std::string&) override { }
 
 private:
     std::mutex wakeLock_;

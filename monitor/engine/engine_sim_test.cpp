@@ -54,12 +54,10 @@ public:
     {
         events.push_back("remove " + item.Name());
     }
-    void DeviceChanged(EngineDevice&) override { }
     void DeviceAdded(EngineDevice& d) override
     {
         events.push_back("added " + d.object->type);
     }
-    void DeviceRemoved(EngineDevice&) override { }
     void DetectFailed(uint32_t address, EngineDetectResult, const std::string& message) override
     {
         failed.emplace_back(address, message);

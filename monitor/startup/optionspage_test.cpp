@@ -23,24 +23,8 @@ std::string TempPath(const char* name)
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + name;
 }
 
-class NoFrontEnd : public EngineWaitingFrontEnd {
-public:
-    void ItemInserted(EngineItem&, EngineItem*) override { }
-    void ItemUpdated(EngineItem&) override { }
-    void ItemRemoved(EngineItem&) override { }
-    void DeviceChanged(EngineDevice&) override { }
-    void DeviceAdded(EngineDevice&) override { }
-    void DeviceRemoved(EngineDevice&) override { }
-    void DetectFailed(uint32_t, EngineDetectResult, const std::string&) override { }
-    bool Query(EngineDevice&, uint32_t, const std::string&, const std::string&, bool*) override
-    {
-        return false;
-    }
-    void Balloon(EngineDevice&, uint32_t, const std::string&) override { }
-    void Plugin(EngineDevice&, const std::string&, const std::string&) override { }
-    void Run(EngineDevice&, const std::string&, const std::string&, bool) override { }
-    void ErrorMessage(const std::string&) override { }
-};
+// Ignores what the engine says and answers its queries no.
+using NoFrontEnd = EngineWaitingFrontEnd;
 
 using Kind = OptionsPageEntry::Kind;
 

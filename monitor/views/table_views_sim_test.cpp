@@ -375,30 +375,10 @@ TEST_F(TableViews, FilesSaveLoadAndTitles)
     EXPECT_EQ(ViewsOpen().size(), 1u);
 }
 
-// A front end that ignores everything: the engine only builds devices here.
-struct QuietFront : EngineFrontEnd {
-    void Wake() override { }
-    void ItemInserted(EngineItem&, EngineItem*) override { }
-    void ItemUpdated(EngineItem&) override { }
-    void ItemRemoved(EngineItem&) override { }
-    void DeviceChanged(EngineDevice&) override { }
-    void DeviceAdded(EngineDevice&) override { }
-    void DeviceRemoved(EngineDevice&) override { }
-    void DetectFailed(uint32_t, EngineDetectResult, const std::string&) override { }
-    bool Query(EngineDevice&, uint32_t, const std::string&, const std::string&, bool*) override
-    {
-        return false;
-    }
-    void Balloon(EngineDevice&, uint32_t, const std::string&) override { }
-    void Plugin(EngineDevice&, const std::string&, const std::string&) override { }
-    void Run(EngineDevice&, const std::string&, const std::string&, bool) override { }
-    void ErrorMessage(const std::string&) override { }
-};
-
 TEST_F(TableViews, PluginCallsOfTheScripts)
 {
     Rig rig(0x7F000A27);
-    QuietFront front;
+    EngineWaitingFrontEnd front; // the engine only builds devices here
     EngineSettings settings;
     settings.listPath = rig.dir + "/talvine.lst";
     settings.settingsPath = rig.dir + "/talvine.ini";

@@ -1,8 +1,9 @@
 // Shows the about box the way a program does, for the about-box test under Wine:
-//   windows_about_box [/lang:<id>] [/cursor] [/plain] [/owner]
+//   windows_about_box [/lang:<id>] [/cursor] [/plain] [/owner] [/log:<file>]
 // Texts come from qorvexal's string tables; /plain gives every line as a text field instead of by id;
 // /owner centres the box on a small owner window, /cursor on the mouse cursor. Prints the dialog's
-// result ("result 1" for OK, "result 2" for Escape) and every link it was asked to open.
+// result ("result 1" for OK, "result 2" for Escape) and every link it was asked to open, each line
+// as it happens, to <file> (read by the test while the box runs) or standard output.
 #include "common/aboutbox.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -14,10 +15,12 @@
 #include <cstring>
 
 namespace {
+FILE* g_log = stdout;
+
 void PrintLink(HWND, const char* address)
 {
-    std::printf("open link %s\n", address);
-    std::fflush(stdout);
+    std::fprintf(g_log, "open link %s\n", address);
+    std::fflush(g_log);
 }
 } // namespace
 
@@ -46,7 +49,10 @@ int main(int argc, char** argv)
             StrSetLanguage(static_cast<uint16_t>(ParseDecimal(argv[i] + 6)));
         else if (StrEqualNoCase(argv[i], "/cursor"))
             r.flags |= kAboutCenterOnCursor;
-        else if (StrEqualNoCase(argv[i], "/owner"))
+        else if (StrStartsWithNoCase(argv[i], "/log:")) {
+            if (FILE* f = std::fopen(argv[i] + 5, "w"))
+                g_log = f;
+        } else if (StrEqualNoCase(argv[i], "/owner"))
             withOwner = true;
         else if (StrEqualNoCase(argv[i], "/plain")) {
             r.flags &= ~(kAboutTitleId | kAboutProductId | kAboutProduct2Id | kAboutWebId);
@@ -61,7 +67,8 @@ int main(int argc, char** argv)
         owner = CreateWindowA("STATIC", "About test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 400, 300, nullptr,
             nullptr, GetModuleHandleA(nullptr), nullptr);
     INT_PTR result = ShowAboutBox(owner, r);
-    std::printf("result %d\n", static_cast<int>(result));
+    std::fprintf(g_log, "result %d\n", static_cast<int>(result));
+    std::fflush(g_log);
     if (owner)
         DestroyWindow(owner);
     return result == IDOK || result == IDCANCEL ? 0 : 1;

@@ -103,23 +103,28 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits (bounded) for a line matching the pattern in the trace file.
+# Waits (bounded) for a line matching the pattern in the trace file (after its first $2 lines).
 wait_trace() {
   for _ in $(seq 1 80); do
-    grep -q "$1" "$trace" 2>/dev/null && return 0
+    tail -n +"$((${2:-0} + 1))" "$trace" 2>/dev/null | tr -d '\r' | LC_ALL=C grep -q "$1" && return 0
     sleep 0.25
   done
   return 1
+}
+trace_lines() {
+  wc -l <"$trace" 2>/dev/null || echo 0
 }
 # The screen position of the middle of a shown line, from the trace's last layout ("line N kind depth X Y W H text").
 line_xy() {
   awk -v t="$1" '/^layout /{pos=""} /^line /{ text=$9; for (i=10;i<=NF;i++) text=text" "$i; if (text==t) pos=($5+12)" "($6+int($8/2)) } END { if (pos!="") print pos }' "$trace"
 }
+# Clicks the shown line once Kardell has seen the mouse over it (it traces the line turning hot).
 click_line() {
   xy=$(line_xy "$1")
   [ -n "$xy" ] || { fail "line '$1' not shown"; return 1; }
+  n=$(trace_lines)
   xdotool mousemove $xy
-  sleep 0.3
+  wait_trace "^hot $1\$" "$n" || fail "line '$1' did not turn hot under the mouse"
   xdotool click 1
 }
 shot() {
@@ -141,22 +146,26 @@ grep -q '^environment German 0x0407 Austria ' "$trace" || fail "plug-in did not 
 grep -q '^condition PlugCond$' "$trace" && grep -q '^condition Second$' "$trace" || fail "plug-in conditions missing"
 grep -q '^line .* Programm starten$' "$trace" || fail "line of the plug-in's conditions not shown"
 grep -q 'Nur Englisch' "$trace" && fail "English-only line shown in German"
-sleep 1
-shot kardell-menu
+menu=$(xdotool search --name '^Kardell Test Menu$' 2>/dev/null | head -n 1)
+shot_drawn "$work/kardell-menu.png" "$menu" 0.1 || fail "menu not drawn (mean $mean)"
 
 # --- hot spot under the mouse: highlight and help panel ---
 xy=$(line_xy "Programm starten")
 xdotool mousemove $xy
 wait_trace '^hot Programm starten' || fail "hot spot not highlighted"
-sleep 0.5
-shot kardell-hotspot-help
-# The help panel (352,150 260x150 of the picture) is drawn only while the hot spot is hot.
+# The help panel (352,150 260x150 of the picture) is drawn only while the hot spot is hot: shot until
+# it is there (its drawing reaches the screen a little after the trace), a bounded number of times.
 origin=$(awk '/^layout /{o=$2" "$3} END{print o}' "$trace")
 set -- $origin
 crop="260x150+$(($1 + 352))+$(($2 + 150))"
 convert "$work/kardell-menu.png" -crop "$crop" "$work/panel-before.png"
-convert "$work/kardell-hotspot-help.png" -crop "$crop" "$work/panel-after.png"
-diff=$(compare -metric AE "$work/panel-before.png" "$work/panel-after.png" null: 2>&1)
+for _ in $(seq 1 40); do
+  shot kardell-hotspot-help
+  convert "$work/kardell-hotspot-help.png" -crop "$crop" "$work/panel-after.png"
+  diff=$(compare -metric AE "$work/panel-before.png" "$work/panel-after.png" null: 2>&1)
+  [ "${diff%%.*}" -gt 1000 ] 2>/dev/null && break
+  sleep 0.25
+done
 [ "${diff%%.*}" -gt 1000 ] 2>/dev/null || fail "help panel not drawn (changed pixels: $diff)"
 
 # --- a click starts the test program from the CD folder with its parameters ---
@@ -169,7 +178,6 @@ grep -qi 'current folder: .*\\cd.\?$' "$cd/launched.txt" 2>/dev/null || fail "te
 # --- a document without an associated program: rundll32.exe with OpenAs_RunDLL ---
 click_line "Dokument ohne Programm"
 wait_trace 'noassoc: rundll32.exe shell32.dll,OpenAs_RunDLL .*notes.zzq ok' || fail "rundll32.exe not started for the document: $(grep '^launch' "$trace" | tail -n 1)"
-sleep 1
 "$wine_run" taskkill /f /im rundll32.exe >/dev/null 2>&1
 
 # --- a sub-menu opens below its line ---
@@ -177,7 +185,6 @@ click_line "Untermen$(printf '\374')"
 wait_trace '^open Untermen' || fail "sub-menu did not open"
 grep -q '^line [0-9]* hotspot 1 .*Eintrag im Untermen' "$trace" || fail "sub-menu line not shown at depth 1"
 xdotool mousemove 5 5
-sleep 0.7
 shot kardell-submenu
 
 # --- a second start raises the first and ends ---
@@ -196,8 +203,17 @@ kardell_pid=
 "$wine_run" "$cd/kardell.exe" /system >"$work/system.log" 2>&1 &
 kardell_pid=$!
 wait_trace '^system message' || fail "System message not shown"
-sleep 1.5
-shot kardell-system
+# The message box has the menu's title: the smaller of the two windows.
+box=
+for _ in $(seq 1 40); do
+  box=$(for w in $(xdotool search --name '^Kardell Test Menu$' 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
+    echo "$((WIDTH * HEIGHT)) $w"
+  done | sort -n | awk 'NR == 1 && NF == 2 { print $2 } END { if (NR < 2) exit 1 }') && break
+  box=
+  sleep 0.25
+done
+[ -n "$box" ] && shot_drawn "$work/kardell-system.png" "$box" || fail "System message not drawn (mean ${mean:-})"
 # Return closes the box once it has the keyboard, which takes longer on a busy machine: pressed again
 # (the menu itself takes no keys) until the trace says the box closed, a bounded number of times.
 closed=

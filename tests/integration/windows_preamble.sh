@@ -15,3 +15,16 @@ fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
+# A screenshot of the screen into $1 once window $2 is drawn: the mean grey of its area above $3
+# (default 0.2), where the black root stood before Wine drew it. Under load the drawing reaches the X
+# server some time after the window maps: shot again, a bounded number of times. False when never.
+shot_drawn() {
+  for _ in $(seq 1 60); do
+    import -window root "$1"
+    eval "$(xdotool getwindowgeometry --shell "$2" 2>/dev/null)"
+    mean=$(convert "$1" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -colorspace Gray -format "%[fx:mean]" info: 2>/dev/null)
+    awk "BEGIN { exit !(\"$mean\" + 0 > ${3:-0.2}) }" && return 0
+    sleep 0.25
+  done
+  return 1
+}
