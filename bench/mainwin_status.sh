@@ -94,10 +94,14 @@ end=$(date +%s.%N)
 timing=$(ctl timing)
 ok=$(ctl list | awk -F '\t' '$2 == "Ok"' | wc -l)
 ctl command 40001 >/dev/null
-updates=$(printf '%s\n' "$timing" | awk '$1 == "updates" { print $2 }')
-window_us=$(printf '%s\n' "$timing" | awk '$1 == "window_us" { print $2 }')
+field() { printf '%s\n' "$timing" | awk -v k="$1" '$1 == k { print $2 }'; }
+updates=$(field updates)
+window_us=$(field window_us)
 peer_us=$("$wine" "$bin/mainwin_status_peer.exe" "$updates" 2>/dev/null | awk '$1 == "peer_us" { print $2 }' | tr -d '\r')
 printf 'check all: %d devices, %d Ok, %.1f s\n' "$count" "$ok" "$(echo "$end - $start" | bc)"
 printf 'status updates: %d; window thread %.1f ms; bare list-view text updates %.1f ms\n' \
   "$updates" "$(echo "$window_us / 1000" | bc -l)" "$(echo "$peer_us / 1000" | bc -l)"
+printf 'window thread by part: %d redraw messages %.1f ms, %d list paints %.1f ms (%d display-info and %d custom-draw notifications); apart: %d list saves %.1f ms\n' \
+  "$(field redraws)" "$(echo "$(field redraw_us) / 1000" | bc -l)" "$(field paints)" "$(echo "$(field paint_us) / 1000" | bc -l)" \
+  "$(field dispinfo)" "$(field customdraw)" "$(field saves)" "$(echo "$(field save_us) / 1000" | bc -l)"
 printf 'ratio %.2f (aim: within 2)\n' "$(echo "$window_us / $peer_us" | bc -l)"
