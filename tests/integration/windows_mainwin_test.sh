@@ -73,11 +73,11 @@ start_app() {
   ctl idle || fail "not idle after start"
 }
 
-# The active window as a PNG in the work directory.
+# The active window (or the one of handle $2) as a PNG in the work directory.
 shot() {
   local name=$1 windows
   windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
+  ctl shot ${2:+"$2"} "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
     || fail "screenshot $name"
 }
 
@@ -171,20 +171,38 @@ grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 # details; neither joins the list. They answer on the search's port, which one fleet holds at a time:
 # the first fleet makes way for them meanwhile.
 base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
-sim_pid=
-"$sim" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
-sim2_pid=$!
-for _ in $(seq 1 50); do
-  grep -q "device(s) from" "$work/sim2.log" && break
-  sleep 0.1
-done
-grep -q "device(s) from" "$work/sim2.log" || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+shipping_fleet() {
+  kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+  sim_pid=
+  "$sim" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
+  sim2_pid=$!
+  for _ in $(seq 1 50); do
+    grep -q "device(s) from" "$work/sim2.log" && break
+    sleep 0.1
+  done
+  grep -q "device(s) from" "$work/sim2.log" || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+}
+first_fleet() {
+  kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
+  sim2_pid=
+  "$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 1 50); do
+    grep -q "device(s) from" "$work/sim.log" && break
+    sleep 0.1
+  done
+  grep -q "device(s) from" "$work/sim.log" || fail "first fleet did not start again: $(cat "$work/sim.log")"
+}
+# The search of the loopback network from the open search dialog, up to the conflict box ($1 its title).
+conflict_search() {
+  ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
+    && ctl press 1 || fail "search for the conflict"
+  ctl idle
+  ctl_wait_title "$1" || fail "no conflict box ($1)"
+}
+shipping_fleet
 ctl menu "Device|Find devices" && ctl_wait_title "Find Devices" || fail "search dialog again"
-ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
-  && ctl press 1 || fail "second search"
-ctl idle
-ctl_wait_title Warning || fail "no conflict box"
+conflict_search Warning
 ctl controls | grep -q "Several devices with the same IP address were found" || fail "conflict text: $(ctl controls)"
 ctl controls | grep -q $'^3174\t' && fail "details shown before >>"
 ctl press 3173 || fail "press >>"
@@ -198,15 +216,7 @@ shot conflict
 ctl press 1
 ctl idle
 ctl list | grep -q "$base2" && fail "a conflicting device joined the list: $(ctl list)"
-kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
-sim2_pid=
-"$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 50); do
-  grep -q "device(s) from" "$work/sim.log" && break
-  sleep 0.1
-done
-grep -q "device(s) from" "$work/sim.log" || fail "first fleet did not start again: $(cat "$work/sim.log")"
+first_fleet
 
 # Set date and time on the device.
 ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"
@@ -276,7 +286,10 @@ grep -q '^ViewStyle=3' "$ini" || fail "ViewStyle not saved"
 grep -q '^XSize=' "$ini" || fail "placement not saved"
 grep -q '^ListColumns=' "$ini" || fail "ListColumns not saved"
 
-# German: the window and a dialog; the view style and the empty folder come back.
+# German: the window and a dialog; the view style and the empty folder come back. A device that does
+# not answer, with a time-out long enough to see the progress window while it is checked, in a folder
+# of its own.
+printf '%s\r\n' "[DeviceList/Slow]" "Count=1" "1_Name=slow" "1_Description=" "1_Parameters=0;;IP;$silent:$port;8;" >>"$ini"
 start_app /lang:ger
 shot main-de
 ctl folder "New Folder" || fail "empty folder lost on restart"
@@ -286,7 +299,7 @@ ctl_wait_title Optionen || fail "no German Options dialog"
 shot options-de
 ctl press 2
 ctl idle
-# Every dialog of the window in German (the conflict box only in English: it needs the shipping fleet).
+# Every dialog of the window in German.
 ctl folder / && ctl select MORVAK-0001 || fail "select MORVAK-0001 (German)"
 german_shot() { # title, screenshot name, button that closes it
   ctl_wait_title "$1" || fail "no German dialog $1"
@@ -302,6 +315,35 @@ ctl command 40040 && german_shot "Firmware-Verwaltung" firmware-management-de 2
 ctl command 1319 && ctl_wait_title Warnung && shot ask-de && ctl press 6 || fail "German upload warning"
 german_shot "$(printf 'Firmware f\374r MORVAK-0001 ausw\344hlen')" firmware-file-de 2
 ctl command 40003 && german_shot "$(printf 'Info \374ber Velquin')" about-de 1
+# The search's conflict box with its details.
+shipping_fleet
+ctl command 1307 && ctl_wait_title "$(printf 'Ger\344te suchen')" || fail "German search dialog"
+conflict_search Warnung
+ctl press 3173 || fail "press >> (German)"
+ctl controls | grep -q $'^3174\t.*'"$base2" || fail "German conflict details: $(ctl controls)"
+shot conflict-de
+ctl press 1
+ctl idle
+first_fleet
+# The progress window while a command checks the device first (shown beside the active window).
+ctl folder Slow && ctl select slow && ctl command 1350 || fail "set date/time on the slow device"
+progress=
+for _ in $(seq 1 100); do
+  progress=$(ctl windows | awk -F '\t' '$2 == "#32770" { print $1; exit }')
+  [ -n "$progress" ] && ctl controls "$progress" | grep -q $'\tslow: ' && break
+  progress=
+  sleep 0.1
+done
+if [ -n "$progress" ]; then
+  ctl controls "$progress" | grep -q $'\tAbbrechen$' || fail "progress window's Cancel: $(ctl controls "$progress")"
+  shot progress-de "$progress"
+else
+  fail "no progress window with the device's status: $(ctl windows)"
+fi
+ctl idle
+ctl_wait_title Fehler || fail "no error after the check of the slow device"
+ctl press 1
+ctl idle
 
 # Real key input: Ins opens the device dialog, typed text, Enter, F5 checks all.
 window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
