@@ -15,35 +15,12 @@ cli=$4
 data=$5
 work=$6
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or qorvexal-cli: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
-
-sim_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
+wine_begin "$work/wineprefix" "$@"
 
 # Four simulated devices: three configured together, the fourth added with the keyboard.
-base=
-port=
-for _ in 1 2 3 4 5 6 7 8; do
-  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 150 + 100)).1
-  port=$((RANDOM % 20000 + 30000))
-  sim_start "$work/sim.log" "$sim" --port "$port" --count 4 --restart-ms 300 --verbose "$base" && break
-done
-[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
-net=${base%.1}
+sim_start_loopback "$work/sim.log" "$sim" --count 4 --restart-ms 300 --verbose \
+  || { fail "morvaksim did not start"; exit 1; }
 fourth=$net.4
 moved=$net.177
 
@@ -58,31 +35,13 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0
   "3_Name=MORVAK-0003" "3_Description=" "3_Parameters=0;;IP;$net.3:$port;2;" >"$ini"
 
 start_app() {
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
-  app_pid=$!
-  local p
-  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
-  ctl_open "$p"
+  app_start "$work/app.log" "$app/qorvexal.exe" "$@"
   ctl idle || fail "not idle after start"
 }
 
 stop_app() {
   ctl_wait_title Velquin || fail "main window at the end"
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app_pid" 2>/dev/null && fail "program did not end on File|Exit"
-  app_pid=
-  exec 3>&-
-}
-
-shot() {
-  local windows
-  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
-    || fail "screenshot $1"
+  app_stop
 }
 
 # The id of the control after the label $1, and that control's text.

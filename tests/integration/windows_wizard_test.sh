@@ -21,40 +21,18 @@ data=$5
 work=$6
 mode=${7:-full}
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
-# A 64-bit program goes to the 64-bit loader itself, a 32-bit one to the launcher.
-wine=wine
+wine_begin "$work/wineprefix" "$@"
+# A 32-bit program (the i686 build) goes to the launcher, which takes the 32-bit loader.
 case $(file -b "$exe") in
-  PE32+*) [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64 ;;
+  PE32+*) ;;
+  *) wine=wine ;;
 esac
-netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
-
-sim_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
 
 # Three simulated devices, the first two not configured yet: the first is set up by the basic wizard,
 # the second stays unconfigured for the basic wizard's pages in each style and language.
-base=
-port=
-for _ in 1 2 3 4 5 6 7 8; do
-  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-  port=$((RANDOM % 20000 + 30000))
-  sim_start "$work/sim.log" "$sim" --dir "$work/simstate" --port "$port" --count 3 --unconfigured 2 \
-    --restart-ms 1000 --search "$base" && break
-done
-[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
-second=${base%.1}.2
+sim_start_loopback "$work/sim.log" "$sim" --dir "$work/simstate" --count 3 --unconfigured 2 --restart-ms 1000 \
+  --search || { fail "morvaksim did not start"; exit 1; }
 third=${base%.1}.3
 moved=${base%.1}.9
 
@@ -103,31 +81,11 @@ write_ini() {
 }
 
 start_app() {
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
-  app_pid=$!
-  local p
-  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
-  ctl_open "$p"
+  app_start "$work/app.log" "$app/qorvexal.exe" "$@"
   ctl idle || fail "not idle after start"
 }
 
-stop_app() {
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app_pid" 2>/dev/null && { fail "program did not end on File|Exit"; kill "$app_pid"; }
-  app_pid=
-  exec 3>&-
-}
-
-shot() {
-  local windows
-  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
-    || fail "screenshot $1"
-}
+stop_app() { app_stop; }
 
 row() { ctl list | awk -F '\t' -v n="$1" '$1 == n'; }
 
