@@ -5,6 +5,8 @@
 # the upload warning), and a user's whole flow typed with real X input (xdotool): Ins and the device
 # dialog for a simulated device, Enter to configure, a new device name and LAN address typed, OK, Yes
 # to the warning; the device comes back at its new address and `qorvexal-cli read` shows the values.
+# File, Save configuration as on a device writes the comment typed in the comment dialog (read back
+# with `qorvexal-cli header`), and Cancel there writes no file.
 # The test runs in a private network namespace (with a Wine prefix and server of its own).
 #   windows_configure_test.sh <wine-run> <qorvexal.exe> <morvaksim> <qorvexal-cli> <data directory> <work directory>
 # Exits 77 (skipped) without a display or without the native simulator and command-line tool.
@@ -121,6 +123,31 @@ for n in 1 2 3; do
   [ "$(device_value "$net.$n" /ip/netmask)" = 255.255.0.0 ] || fail "MORVAK-000$n: netmask not written"
   [ "$(device_value "$net.$n" /sys/name)" = MORVAK-000$n ] || fail "MORVAK-000$n lost its own name"
 done
+
+# ---- File, Save configuration as: the file dialog, then the comment dialog offering "Configuration of
+# '<name>' from <date>"; the comment typed there is the file's; Cancel on it writes nothing
+saved=$work/saved.lcf
+rm -f "$saved" "$work/cancelled.lcf"
+ctl select MORVAK-0002 && ctl command 1314 || fail "Save configuration of MORVAK-0002"
+ctl_wait_title "Save Configuration of MORVAK-0002 To" || fail "no file dialog for the save"
+ctl set 1148 "$(ctl_text "$(winepath -w "$saved")")" && ctl press 1 || fail "file name"
+ctl_wait_title Comment || fail "no comment dialog after the file dialog"
+offered=$(text_of 100)
+[[ $offered == "Configuration of 'MORVAK-0002' from "*"$(date +%Y)"* ]] || fail "comment offered: '$offered'"
+shot save-comment
+ctl set 100 "Before the move, typed" && ctl press 1 || fail "comment"
+ctl idle || fail "not idle after the save"
+"$cli" header "$saved" >"$work/header.txt" 2>&1 || fail "saved file has no header: $(cat "$work/header.txt")"
+grep -qx "comment: Before the move, typed" "$work/header.txt" || fail "comment not written: $(cat "$work/header.txt")"
+grep -qx "device type: Morvak 1100" "$work/header.txt" || fail "device type: $(cat "$work/header.txt")"
+ctl command 1314 || fail "Save configuration again"
+ctl_wait_title "Save Configuration of MORVAK-0002 To" || fail "no file dialog for the second save"
+ctl set 1148 "$(ctl_text "$(winepath -w "$work/cancelled.lcf")")" && ctl press 1 || fail "file name"
+ctl_wait_title Comment || fail "no comment dialog the second time"
+ctl press 2
+ctl_wait_title Velquin || fail "main window after Cancel"
+ctl idle || fail "not idle after Cancel"
+[ -e "$work/cancelled.lcf" ] && fail "Cancel on the comment dialog wrote a file"
 
 # ---- the keyed flow: Ins, the device dialog, Enter, the sheet, OK, Yes
 window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
