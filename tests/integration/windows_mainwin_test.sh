@@ -4,7 +4,8 @@
 # moving a device to another folder, delete with its confirmation and "Don't show" box, the Options
 # dialog's keys, the device dialog and its address list, a loopback search and its merge, set date and
 # time, the view styles, a real key press flow (xdotool), and placement and window keys saved.
-# Screenshots of the window and the dialogs (English and German) are kept in the work directory.
+# Screenshots of the window, the dialogs and the progress window (English and German) are kept in the
+# work directory.
 # The test runs in a private network namespace (with a Wine prefix and server of its own): no search
 # can reach the machine's network, and the loopback network is the test's alone.
 #   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory> <stand-in program>
@@ -15,38 +16,11 @@ sim=$3
 work=$4
 standin=$5
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
-# The environment of wine-run, for a program whose output is read while it runs.
-eval "$(grep '^export ' "$wine_run")"
-# The launcher wine-run uses for a 64-bit program.
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
+wine_begin "$work/wineprefix" "$@"
 
-sim_pid=
-sim2_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
-
-# One simulated device on a loopback address and a free port (another run may hold a port: try again).
-base=
-port=
-for _ in 1 2 3 4 5 6 7 8; do
-  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-  port=$((RANDOM % 20000 + 30000))
-  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" && break
-done
-[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+# One simulated device on a loopback address and a free port.
+sim_start_loopback "$work/sim.log" "$sim" --count 2 --search || { fail "morvaksim did not start"; exit 1; }
 second=${base%.1}.2
 silent=${base%.1}.9
 
@@ -65,37 +39,15 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "UPXPath=$(wi
   "[DeviceList/Customers]" "Count=0" >"$ini"
 
 start_app() {
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
-  app_pid=$!
-  local p
-  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
-  ctl_open "$p"
+  app_start "$work/app.log" "$app/qorvexal.exe" "$@"
   ctl idle || fail "not idle after start"
-}
-
-# The active window (or the one of handle $2) as a PNG in the work directory.
-shot() {
-  local name=$1 windows
-  windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
-  ctl shot ${2:+"$2"} "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
-    || fail "screenshot $name"
 }
 
 row() { # the list's row of device $1
   ctl list | awk -F '\t' -v n="$1" '$1 == n'
 }
 
-stop_app() {
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app_pid" 2>/dev/null && fail "program did not end on File|Exit"
-  app_pid=
-  exec 3>&-
-}
-
+stop_app() { app_stop; }
 start_app
 shot main-en
 
@@ -173,25 +125,13 @@ grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
 shipping_fleet() {
   kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
-  sim_pid=
-  "$sim" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
-  sim2_pid=$!
-  for _ in $(seq 1 50); do
-    grep -q "device(s) from" "$work/sim2.log" && break
-    sleep 0.1
-  done
-  grep -q "device(s) from" "$work/sim2.log" || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+  sim_start "$work/sim2.log" "$sim" --port "$port" --count 2 --search --shipping 2 "$base2" \
+    || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
 }
 first_fleet() {
-  kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
-  sim2_pid=
-  "$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 1 50); do
-    grep -q "device(s) from" "$work/sim.log" && break
-    sleep 0.1
-  done
-  grep -q "device(s) from" "$work/sim.log" || fail "first fleet did not start again: $(cat "$work/sim.log")"
+  kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" \
+    || fail "first fleet did not start again: $(cat "$work/sim.log")"
 }
 # The search of the loopback network from the open search dialog, up to the conflict box ($1 its title).
 conflict_search() {
@@ -370,12 +310,29 @@ if [ -n "$window" ]; then
   ctl idle
   shot keys
   # The device added earlier, dragged with the mouse onto the empty folder, moves there and is saved
-  # there (the X input reaches the program on its own time: a bounded wait for the saved list).
+  # there (the X input reaches the program on its own time: a bounded wait for the saved list). Wine
+  # gives X input its window when the program next looks for messages: input that piled up while the
+  # program was busy arrives at once, the release before the drag holds the mouse. So each step waits
+  # until the program answers its channel (it has taken the input so far), and a drag that moved
+  # nothing is tried again, a bounded number of times (a drag left holding the mouse ends with the
+  # next release).
   ctl folder / && ctl select MORVAK-0002 || fail "select MORVAK-0002"
   from=$(ctl locate row MORVAK-0002) && to=$(ctl locate folder '"New Folder"') || fail "locate: $from, $to"
-  xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
-  xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
-  xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0 mouseup 1
+  for _ in 1 2 3; do
+    xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
+    ctl windows >/dev/null
+    xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
+    ctl windows >/dev/null
+    xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0
+    ctl windows >/dev/null
+    xdotool mouseup 1
+    for _ in $(seq 1 50); do
+      row MORVAK-0002 | grep -q . || break
+      sleep 0.1
+    done
+    row MORVAK-0002 | grep -q . || break
+    echo "the drag moved nothing: again"
+  done
   in_folder() { awk '/^\[DeviceList\/New Folder\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=MORVAK-0002'; }
   for _ in $(seq 1 100); do
     in_folder && break
