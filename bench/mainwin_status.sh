@@ -122,7 +122,7 @@ done
 printf 'check all: %d devices, %d Ok, %.1f s (the first round)\n' "$count" "$ok" "$first_s"
 printf 'fastest of %d: status updates %d; window thread %.1f ms; bare list-view text updates %.1f ms\n' \
   "$rounds" "$updates" "$(echo "$window_us / 1000" | bc -l)" "$(echo "$peer_us / 1000" | bc -l)"
-printf 'window thread by part: %d redraw messages %.1f ms (%s cells in sight to paint again), %d list paints %.1f ms (%d display-info and %d custom-draw notifications); apart: %d list saves %.1f ms\n' \
+printf 'window thread by part: %d redraws (messages and timer ticks) %.1f ms (%s cells in sight to paint again), %d list paints %.1f ms (%d display-info and %d custom-draw notifications); apart: %d list saves %.1f ms\n' \
   "$(field redraws)" "$(echo "$(field redraw_us) / 1000" | bc -l)" "$(field cells)" "$(field paints)" "$(echo "$(field paint_us) / 1000" | bc -l)" \
   "$(field dispinfo)" "$(field customdraw)" "$(field saves)" "$(echo "$(field save_us) / 1000" | bc -l)"
 printf 'processor time (10 ms steps): the window thread during that check-all %.0f ms, the peer during its updates %.0f ms\n' \
