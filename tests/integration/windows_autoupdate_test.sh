@@ -95,7 +95,15 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" >"$ini"
 start_app "/autoupdate:$(winepath -w "$app/package/update.ini")" /close
 ctl_wait_title "Firmware Update - Search" || fail "no search dialog"
 ctl controls | grep -q "Update package: .*update.ini" || fail "package not named: $(ctl controls)"
-ctl check 3402 0 && ctl check 3403 1 && ctl set 3404 127.0.0.0 && ctl set 3405 255.0.0.0 || fail "search input"
+# A remote network without a valid netmask is refused with a message; the dialog stays.
+ctl check 3402 0 && ctl check 3403 1 && ctl set 3404 127.0.0.0 && ctl set 3405 255.0.0 && ctl press 1 \
+  || fail "invalid search input"
+ctl_wait_title Error || fail "no message for an invalid remote network"
+ctl controls | grep -q "Please enter a valid IP address and netmask for the remote network." \
+  || fail "invalid remote network text: $(ctl controls)"
+ctl press 1
+ctl_wait_title "Firmware Update - Search" || fail "the search dialog did not stay after the message"
+ctl set 3405 255.0.0.0 || fail "search input"
 shot update-search
 ctl press 1
 ctl idle
