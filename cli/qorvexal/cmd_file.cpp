@@ -1,4 +1,4 @@
-// qorvexal-cli rewrite, export, import, show, print: offline work on configuration texts and configuration
+// qorvexal-cli rewrite, export, import, show, print, header: offline work on configuration texts and configuration
 // files (".lcf"), with the descriptions chosen as by describe.
 #include "cli/cli.h"
 #include "cli/qorvexal/dscopts.h"
@@ -60,6 +60,7 @@ int TakeArgs(CliArgs& opts, QvDscOptions* dsc, size_t positional, const char* us
 #define IMPORT_USAGE "import " QV_DSC_USAGE " LCFFILE"
 #define SHOW_USAGE "show [--unmasked] " QV_DSC_USAGE " LCFFILE"
 #define PRINT_USAGE "print " QV_DSC_USAGE " [--show-passwords] [--width COLUMNS] LCFFILE"
+#define HEADER_USAGE "header LCFFILE"
 
 int RunRewrite(std::vector<std::string>& args)
 {
@@ -236,10 +237,29 @@ int RunPrint(std::vector<std::string>& args)
     return 0;
 }
 
+// The three header lines of a configuration file as read: comment, device type, firmware version and
+// the masks.
+int RunHeader(std::vector<std::string>& args)
+{
+    CliArgs opts(args);
+    if (auto unknown = opts.UnknownOption())
+        return CliFail(*unknown, 2);
+    if (opts.Rest().size() != 1)
+        return CliFail("usage: " HEADER_USAGE, 2);
+    CfgFileHeader header;
+    if (!CfgReadFileHeader(opts.Rest()[0], &header))
+        return CantOpen();
+    Print(StrFormat("comment: %s\ndevice type: %s\nfirmware version: %s\nfeature mask: 0x%08x\nhardware mask: 0x%08x\n",
+        header.comment.c_str(), header.deviceType.c_str(), header.version.c_str(), header.featureMask,
+        header.hardwareMask));
+    return 0;
+}
+
 CliRegistrar g_rewrite { { "rewrite", REWRITE_USAGE, RunRewrite } };
 CliRegistrar g_export { { "export", EXPORT_USAGE, RunExport } };
 CliRegistrar g_import { { "import", IMPORT_USAGE, RunImport } };
 CliRegistrar g_show { { "show", SHOW_USAGE, RunShow } };
 CliRegistrar g_print { { "print", PRINT_USAGE, RunPrint } };
+CliRegistrar g_header { { "header", HEADER_USAGE "    the header lines of a configuration file", RunHeader } };
 
 } // namespace

@@ -1,67 +1,17 @@
 // qorvexal-cli filter on configuration files of the shipped descriptions: rules added, shown, deleted,
 // packed and corrected, and every refusal leaving the file as it was.
-#include "common/platform/file.h"
+#include "cli/qorvexal/cli_fixture.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace qv_cli_test;
 
-std::string Bin(const char* name)
-{
-    const char* dir = std::getenv("SUITE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-// Runs the tool; its standard output into `out` (errors into `err`), returns the exit code.
-int Cli(const std::string& args, std::string* out = nullptr, std::string* err = nullptr)
-{
-    std::string errFile = fs::temp_directory_path() / ("filter_cli_err_" + std::to_string(::getpid()));
-    std::string command = Bin("qorvexal-cli") + " " + args + " 2>" + errFile;
-    FILE* p = ::popen(command.c_str(), "r");
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    int status = ::pclose(p);
-    if (out)
-        *out = text;
-    std::string errors;
-    FileReadAll(errFile, &errors);
-    std::remove(errFile.c_str());
-    if (err)
-        *err = errors;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Read(const std::string& path)
-{
-    std::string data;
-    FileReadAll(path, &data);
-    return data;
-}
-
-struct FilterCli : ::testing::Test {
-    std::string dir;
-    std::string lcf;
+struct FilterCli : LcfTest {
     void SetUp() override
     {
-        dir = (fs::temp_directory_path() / ("filter_cli_" + std::to_string(::getpid()))).string();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        lcf = dir + "/a.lcf";
-        FileWriteAtomic(dir + "/empty.txt", "");
-        ASSERT_EQ(Cli("export \"Morvak 1100\" 3.10 " + dir + "/empty.txt " + lcf), 0);
-    }
-    void TearDown() override
-    {
-        fs::remove_all(dir);
+        MakeFile("filter_cli", "");
     }
 };
 

@@ -1,45 +1,16 @@
 // qorvexal-cli print on configuration files of the shipped descriptions: pages of the given width and
 // length separated by form feeds, each with its footer; secrets hidden unless asked for; a table that
-// continues on the next page repeats its column headers; a file that does not open.
-#include "common/platform/file.h"
+// continues on the next page repeats its column headers; a file that does not open. qorvexal-cli header
+// on the same files: the comment line as written.
+#include "cli/qorvexal/cli_fixture.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <string>
+#include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Bin(const char* name)
-{
-    const char* dir = std::getenv("SUITE_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-// Runs the tool; its standard output into `out`, its errors into `err`; returns the exit code.
-int Cli(const std::string& args, std::string* out = nullptr, std::string* err = nullptr)
-{
-    std::string errFile = fs::temp_directory_path() / ("print_cli_err_" + std::to_string(::getpid()));
-    std::string command = Bin("qorvexal-cli") + " " + args + " 2>" + errFile;
-    FILE* p = ::popen(command.c_str(), "r");
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    int status = ::pclose(p);
-    if (out)
-        *out = text;
-    std::string errors;
-    FileReadAll(errFile, &errors);
-    std::remove(errFile.c_str());
-    if (err)
-        *err = errors;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using namespace qv_cli_test;
 
 std::vector<std::vector<std::string>> Pages(const std::string& text)
 {
@@ -58,15 +29,9 @@ std::vector<std::vector<std::string>> Pages(const std::string& text)
     return pages;
 }
 
-struct PrintCli : ::testing::Test {
-    std::string dir;
-    std::string lcf;
+struct PrintCli : LcfTest {
     void SetUp() override
     {
-        dir = (fs::temp_directory_path() / ("print_cli_" + std::to_string(::getpid()))).string();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        lcf = dir + "/a.lcf";
         std::string text = "[Morvak 1100]\r\n/sys/name = frontdesk\r\n/sys/password = s3cret\r\n"
                            "/sys/location = "
             + std::string(40, 'L') + " second floor, room " + std::string(30, 'R') + "\r\n";
@@ -75,12 +40,7 @@ struct PrintCli : ::testing::Test {
                 + ".0.0\r\n/ip/routes-02 = 255.255.0.0\r\n"
                   "/ip/routes-03 = 192.168.0.1\r\n/ip/routes-04 = "
                 + std::to_string(r % 16) + "\r\n";
-        FileWriteAtomic(dir + "/text.txt", text);
-        ASSERT_EQ(Cli("export \"Morvak 1100\" 3.10 " + dir + "/text.txt " + lcf), 0);
-    }
-    void TearDown() override
-    {
-        fs::remove_all(dir);
+        MakeFile("print_cli", text);
     }
 };
 
@@ -132,6 +92,21 @@ TEST_F(PrintCli, PasswordsShownOnRequestAndErrors)
     EXPECT_NE(err.find("Can't open file."), std::string::npos) << err;
     EXPECT_EQ(Cli("print --width 5 " + lcf, &out, &err), 2);
     EXPECT_EQ(Cli("print --width wide " + lcf, &out, &err), 2);
+}
+
+// The comment given on export comes back as written, blanks and quotes included; a text without the
+// header lines is no configuration file.
+TEST_F(PrintCli, HeaderShowsTheCommentAsWritten)
+{
+    std::string out, err;
+    const std::string comment = "Configuration of 'frontdesk' from 08.12.2026";
+    ASSERT_EQ(
+        Cli("export --comment \"" + comment + "\" \"Morvak 1100\" 3.10 " + dir + "/text.txt " + dir + "/c.lcf"), 0);
+    ASSERT_EQ(Cli("header " + dir + "/c.lcf", &out, &err), 0) << err;
+    EXPECT_EQ(out.substr(0, out.find("feature mask")),
+        "comment: " + comment + "\ndevice type: Morvak 1100\nfirmware version: 3.10\n");
+    EXPECT_EQ(Cli("header " + dir + "/text.txt", &out, &err), 1);
+    EXPECT_NE(err.find("Can't open file."), std::string::npos) << err;
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -167,6 +168,7 @@ struct DeviceEntry {
     std::shared_ptr<WizScript> wizard_config;
     int32_t wizard_done = 0;
     std::string file_name; // configuration or firmware file of the job
+    std::optional<std::string> file_comment; // comment line of the file a save job writes; none: the entry's name
     int32_t reserved = 0; // reserved word, written by the user interface
     int32_t image_number = 0; // argument of an activate-image job
     SharedWord progress_kind = 0; // 0 none, 200 lines, 201 bytes, 202 per cent of progress_total

@@ -279,10 +279,9 @@ int32_t SaveToFile(const Run& run, DeviceEntry& e)
         return JobSaveReadFailed;
     }
     run.Redraw(e);
-    const std::string& comment
-        = run.context.options.file_comment.empty() ? e.name.str() : run.context.options.file_comment;
-    bool written = CfgExportFile(
-        *stream, e.device_type.str(), e.fw_version.str(), FeatureMask(e), HardwareMask(e), e.file_name, comment);
+    const std::string comment = e.file_comment.value_or(e.name.str());
+    bool written = CfgExportFile(*stream, e.device_type.str(), e.fw_version.str(), FeatureMask(e), HardwareMask(e),
+        e.file_name, comment, run.context.options.no_crypt);
     stream->Close();
     return written ? JobSaveOk : JobSaveFileFailed;
 }

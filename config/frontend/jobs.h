@@ -18,8 +18,7 @@
 struct JobOptions {
     int32_t easy_config = 1; // "EasyConfig" of section "Options": editing reads load the simplified set
     std::string language; // description language; empty: any
-    // Comment line of configuration files written by the save job; empty: the entry's name.
-    std::string file_comment;
+    bool no_crypt = false; // "nocrypt": the save job writes secret values in plain
 };
 
 // A search job's record: the request (phase, found count and cancel flag shared with the window), the

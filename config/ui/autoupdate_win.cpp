@@ -75,16 +75,9 @@ void PostCounted(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0
         --g_posted;
 }
 
-std::string ItemText(HWND dialog, int id)
-{
-    char text[256] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
 void SetTextIfChanged(HWND dialog, int id, const std::string& text)
 {
-    if (ItemText(dialog, id) != text)
+    if (DialogText(dialog, id) != text)
         SetDlgItemTextA(dialog, id, text.c_str());
 }
 
@@ -365,7 +358,7 @@ INT_PTR CALLBACK PasswordProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            q->password = ItemText(d, IDC_UPD_PASSWORD);
+            q->password = DialogText(d, IDC_UPD_PASSWORD);
             q->yes = true;
             EndDialog(d, IDOK);
             return TRUE;
@@ -416,10 +409,10 @@ INT_PTR CALLBACK SearchProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             SearchRequest& r = p->search.request;
             r.what = (IsDlgButtonChecked(d, IDC_UPD_LOCAL) == BST_CHECKED ? SearchLocalNet : 0);
             if (IsDlgButtonChecked(d, IDC_UPD_REMOTE) == BST_CHECKED) {
-                std::optional<uint32_t> address = NetParseAddress(Trim(ItemText(d, IDC_UPD_ADDRESS)));
-                std::optional<uint32_t> mask = NetParseAddress(Trim(ItemText(d, IDC_UPD_NETMASK)));
+                std::optional<uint32_t> address = NetParseAddress(Trim(DialogText(d, IDC_UPD_ADDRESS)));
+                std::optional<uint32_t> mask = NetParseAddress(Trim(DialogText(d, IDC_UPD_NETMASK)));
                 if (!address || !mask || *address == 0) {
-                    MessageBoxA(d, Text(UpdStrBadRemote).c_str(), Text(1951).c_str(), MB_OK | MB_ICONEXCLAMATION);
+                    DialogWarn(d, UpdStrBadRemote, !address || *address == 0 ? IDC_UPD_ADDRESS : IDC_UPD_NETMASK);
                     return TRUE;
                 }
                 r.what |= SearchRemoteNet;

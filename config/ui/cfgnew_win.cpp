@@ -161,13 +161,6 @@ bool NewConfigurationDialog(HWND owner, NewChoice* choice)
         == IDOK;
 }
 
-std::string Today()
-{
-    char date[64] = {};
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
-    return date;
-}
-
 std::string FileName(const std::string& path)
 {
     return path.substr(path.find_last_of("\\/") + 1);
@@ -205,7 +198,7 @@ bool CfgNewConfigurationFile(HWND owner, const std::string& path)
     }
     if (file.empty())
         return false;
-    std::string comment = StrFormat(Text(SheetStrCommentDefault).c_str(), choice.deviceType.c_str(), Today().c_str());
+    std::string comment = CfgCommentDefault(choice.deviceType);
     if (!CfgCommentDialog(owner, &comment))
         return false;
     // The file holds the store's values only: the initial text's own header lines stay behind.

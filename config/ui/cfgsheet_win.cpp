@@ -275,6 +275,40 @@ int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM lParam)
     (void)lParam;
     return 0;
 }
+
+// The sheet's modal loop, run here rather than by the sheet itself: every message passes through
+// PropSheet_IsDialogMessage first, so Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgDn and Ctrl+PgUp turn the
+// pages (a modal sheet's own loop may hand keys to IsDialogMessage alone, which does not). The owner
+// is disabled while the sheet runs; OK and Cancel leave the sheet without a current page.
+void RunModal(HWND sheet, HWND owner)
+{
+    if (!sheet || sheet == reinterpret_cast<HWND>(-1))
+        return;
+    bool enabled = owner && IsWindowEnabled(owner);
+    if (enabled)
+        EnableWindow(owner, FALSE);
+    MSG msg {};
+    bool quit = false;
+    while (PropSheet_GetCurrentPageHwnd(sheet)) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            quit = true;
+            break;
+        }
+        if (got == -1)
+            break;
+        if (!PropSheet_IsDialogMessage(sheet, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    // The owner is enabled before the sheet goes, so that it becomes the active window again.
+    if (enabled)
+        EnableWindow(owner, TRUE);
+    DestroyWindow(sheet);
+    if (quit)
+        PostQuitMessage(static_cast<int>(msg.wParam));
+}
 } // namespace
 
 CfgPageTexts CfgSheetTexts()
@@ -349,14 +383,14 @@ bool CfgRunSheet(HWND owner, CfgDescription& desc, const std::string& subject, D
     std::string caption = StrFormat(Text(SheetStrCaption).c_str(), subject.c_str());
     PROPSHEETHEADERA h {};
     h.dwSize = sizeof h;
-    h.dwFlags = PSH_NOAPPLYNOW | PSH_USECALLBACK;
+    h.dwFlags = PSH_NOAPPLYNOW | PSH_USECALLBACK | PSH_MODELESS;
     h.hwndParent = owner;
     h.hInstance = Instance();
     h.pszCaption = caption.c_str();
     h.nPages = static_cast<UINT>(handles.size());
     h.phpage = handles.data();
     h.pfnCallback = SheetCallback;
-    PropertySheetA(&h);
+    RunModal(reinterpret_cast<HWND>(PropertySheetA(&h)), owner);
     ForEachTable(desc, [](CfgItem& table) { CfgSplitEntries(table); });
     return s.ok;
 }
@@ -407,6 +441,13 @@ bool CfgCommentDialog(HWND owner, std::string* comment)
         return false;
     *comment = data.text;
     return true;
+}
+
+std::string CfgCommentDefault(const std::string& name)
+{
+    char date[64] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
+    return StrFormat(Text(SheetStrCommentDefault).c_str(), name.c_str(), date);
 }
 
 // ---- flows

@@ -46,6 +46,10 @@ bool CfgRunSheet(HWND owner, CfgDescription& desc, const std::string& subject, D
 // the text (at most 259 characters). False when cancelled.
 bool CfgCommentDialog(HWND owner, std::string* comment);
 
+// The comment a saved configuration of `name` starts with: "Configuration of '%s' from %s" with
+// today's date in the user's short date format.
+std::string CfgCommentDefault(const std::string& name);
+
 // Configure on devices: after the read job (1031) ended, the sheet; on OK with changes the upload
 // warning (DontAskForUploadConfig), then the write job; otherwise, and after the write, the release.
 // Called with every job result the window's commands report; returns true when it took the result.

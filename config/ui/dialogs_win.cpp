@@ -30,7 +30,9 @@ std::string IniPath()
     return Globals().paths.settingsFile;
 }
 
-std::string ItemText(HWND dialog, int id)
+} // namespace
+
+std::string DialogText(HWND dialog, int id)
 {
     HWND item = GetDlgItem(dialog, id);
     int length = GetWindowTextLengthA(item);
@@ -40,6 +42,14 @@ std::string ItemText(HWND dialog, int id)
     return text;
 }
 
+void DialogWarn(HWND owner, unsigned id, int focus)
+{
+    MessageBoxA(owner, Text(id).c_str(), Text(1951).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    if (focus)
+        SetFocus(GetDlgItem(owner, focus));
+}
+
+namespace {
 std::vector<std::string> ComboItems(HWND combo)
 {
     std::vector<std::string> items;
@@ -57,13 +67,6 @@ void FillCombo(HWND combo, const std::vector<std::string>& items)
 {
     for (const std::string& item : items)
         SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-}
-
-void Warn(HWND owner, unsigned id, int focus)
-{
-    MessageBoxA(owner, Text(id).c_str(), Text(1951).c_str(), MB_OK | MB_ICONEXCLAMATION);
-    if (focus)
-        SetFocus(GetDlgItem(owner, focus));
 }
 
 // "a.b.c.d" or "a.b.c.d:port".
@@ -172,16 +175,16 @@ INT_PTR CALLBACK DeviceProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         case IDOK: {
             DeviceEntry& e = *data->entry;
             int link = KindChecked(d);
-            std::string name(Trim(ItemText(d, IDC_DEV_NAME)));
+            std::string name(Trim(DialogText(d, IDC_DEV_NAME)));
             uint32_t ip = 0;
             uint16_t port = 0;
-            std::string addressText = ItemText(d, IDC_DEV_ADDRESS);
+            std::string addressText = DialogText(d, IDC_DEV_ADDRESS);
             if (link == LinkIp && !ParseAddressPort(addressText, &ip, &port)) {
-                Warn(d, MainStrBadAddress, IDC_DEV_ADDRESS);
+                DialogWarn(d, MainStrBadAddress, IDC_DEV_ADDRESS);
                 return TRUE;
             }
             if (name.empty()) {
-                Warn(d, MainStrNoName, IDC_DEV_NAME);
+                DialogWarn(d, MainStrNoName, IDC_DEV_NAME);
                 return TRUE;
             }
             e.link = link;
@@ -192,16 +195,16 @@ INT_PTR CALLBACK DeviceProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
                 UINT timeout = GetDlgItemInt(d, IDC_DEV_TIMEOUT, &ok, FALSE);
                 e.timeout_s = ok && timeout > 0 ? static_cast<int32_t>(std::min(timeout, 3600u)) : 10;
             } else if (link == LinkSerial) {
-                e.line_name = std::string(Trim(ItemText(d, IDC_DEV_PORT)));
+                e.line_name = std::string(Trim(DialogText(d, IDC_DEV_PORT)));
             } else {
-                e.ras_entry = ItemText(d, IDC_DEV_RASENTRY);
-                e.phone_number = std::string(Trim(ItemText(d, IDC_DEV_PHONE)));
+                e.ras_entry = DialogText(d, IDC_DEV_RASENTRY);
+                e.phone_number = std::string(Trim(DialogText(d, IDC_DEV_PHONE)));
                 if (data->isNew)
                     e.ras_idle_s = 20;
             }
             e.name = name;
-            e.description = ItemText(d, IDC_DEV_DESCRIPTION);
-            std::string password = ItemText(d, IDC_DEV_PASSWORD);
+            e.description = DialogText(d, IDC_DEV_DESCRIPTION);
+            std::string password = DialogText(d, IDC_DEV_PASSWORD);
             if (!e.password_unsaved || !password.empty()) {
                 CharToOemBuffA(password.data(), password.data(), static_cast<DWORD>(password.size()));
                 e.password = password;
@@ -254,7 +257,7 @@ INT_PTR CALLBACK SearchProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         int id = LOWORD(wParam);
         if ((id == IDC_SEARCH_ADDRESS || id == IDC_SEARCH_NETMASK) && HIWORD(wParam) == CBN_KILLFOCUS) {
             // The text in dotted form when it reads as an address.
-            std::string text = ItemText(d, id);
+            std::string text = DialogText(d, id);
             std::optional<uint32_t> a = NetParseAddress(Trim(text));
             if (a && NetAddressText(*a) != text)
                 SetDlgItemTextA(d, id, NetAddressText(*a).c_str());
@@ -264,11 +267,11 @@ INT_PTR CALLBACK SearchProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             bool serial = IsDlgButtonChecked(d, IDC_SEARCH_SERIAL) == BST_CHECKED;
             bool local = IsDlgButtonChecked(d, IDC_SEARCH_LOCAL) == BST_CHECKED;
             bool remote = IsDlgButtonChecked(d, IDC_SEARCH_REMOTE) == BST_CHECKED;
-            std::string address(Trim(ItemText(d, IDC_SEARCH_ADDRESS)));
-            std::string mask(Trim(ItemText(d, IDC_SEARCH_NETMASK)));
+            std::string address(Trim(DialogText(d, IDC_SEARCH_ADDRESS)));
+            std::string mask(Trim(DialogText(d, IDC_SEARCH_NETMASK)));
             std::optional<uint32_t> a = NetParseAddress(address), m = NetParseAddress(mask);
             if (remote && (!a || !m)) {
-                Warn(d, MainStrBadAddress, !a ? IDC_SEARCH_ADDRESS : IDC_SEARCH_NETMASK);
+                DialogWarn(d, MainStrBadAddress, !a ? IDC_SEARCH_ADDRESS : IDC_SEARCH_NETMASK);
                 return TRUE;
             }
             record->request.what

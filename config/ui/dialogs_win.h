@@ -14,6 +14,11 @@
 struct JobSearchRecord;
 class CommandUi;
 
+// The whole text of the dialog's control `id`.
+std::string DialogText(HWND dialog, int id);
+// The message `id` (a string of the program) with the exclamation mark, titled "Error"; then the
+// keyboard focus to the control `focus` (none: 0).
+void DialogWarn(HWND owner, unsigned id, int focus = 0);
 // The device dialog on `entry` (a new entry: its defaults). Returns true on OK with the entry filled;
 // the address and phone lists are saved then.
 bool DeviceDialog(HWND owner, DeviceEntry& entry, bool isNew);

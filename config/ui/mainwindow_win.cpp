@@ -229,7 +229,12 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
                 Text(MainStrConfigFilter), "CFGPath", EntryTitle(*first) + ".lcf");
         if (file.empty())
             return 0;
+        // The comment travels with the entry: the worker reads it only once the job is posted.
+        std::string comment = CfgCommentDefault(EntryTitle(*first));
+        if (!CfgCommentDialog(g_main, &comment))
+            return 0;
         first->file_name = file;
+        first->file_comment = comment;
         return 1;
     }
     case CmdRestoreConfig: {
@@ -1564,6 +1569,7 @@ void MainWindowStartWorker()
     JobOptions options;
     options.easy_config = IniGetInt(IniPath(), "Options", "EasyConfig", 1);
     options.language = Globals().dscLanguage;
+    options.no_crypt = Globals().noCrypt;
     StartDeviceWorker(g_jobs, options);
 }
 

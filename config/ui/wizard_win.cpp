@@ -460,10 +460,14 @@ int WizRunSheet(HWND owner, DeviceEntry& entry)
     PROPSHEETHEADERA h {};
     h.dwSize = sizeof h;
     h.dwFlags = PSH_WIZARD | PSH_NOAPPLYNOW;
+    HBITMAP header = nullptr;
     if (s.style == 1) {
-        h.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER | PSH_NOAPPLYNOW;
+        // The header bitmap by its handle: a sheet given only the resource loads it but draws no
+        // bitmap in the header of an interior page on every common-controls version.
+        header = LoadBitmapA(Instance(), MAKEINTRESOURCEA(IDB_WIZ_HEADER));
+        h.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER | PSH_NOAPPLYNOW | (header ? PSH_USEHBMHEADER : 0);
         h.pszbmWatermark = MAKEINTRESOURCEA(IDB_WIZ_WATERMARK);
-        h.pszbmHeader = MAKEINTRESOURCEA(IDB_WIZ_HEADER);
+        h.hbmHeader = header;
     }
     h.hwndParent = owner;
     h.hInstance = Instance();
@@ -475,6 +479,8 @@ int WizRunSheet(HWND owner, DeviceEntry& entry)
     int result = s.finished ? runner.Complete() : runner.Cancel();
     if (s.watermark)
         DeleteObject(s.watermark);
+    if (header)
+        DeleteObject(header);
     return result;
 }
 

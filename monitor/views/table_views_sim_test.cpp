@@ -160,11 +160,13 @@ protected:
     }
 };
 
-// snmpwalk's numeric output of one column: the values by row.
+// snmpwalk's numeric output of one column: the values by row. Only its standard output: the first
+// snmpwalk on a fresh machine reports on standard error the directories it creates for itself.
 std::vector<std::string> SnmpwalkColumn(uint32_t host, uint16_t port, uint32_t column)
 {
-    std::string command = StrFormat("snmpwalk -v1 -c public -Oqv -Oe -t 2 -r 2 %s:%u 1.3.6.1.4.1.58127.3.1.1.%u 2>&1",
-        NetAddressText(host).c_str(), port, column);
+    std::string command
+        = StrFormat("snmpwalk -v1 -c public -Oqv -Oe -t 2 -r 2 %s:%u 1.3.6.1.4.1.58127.3.1.1.%u 2>/dev/null",
+            NetAddressText(host).c_str(), port, column);
     std::vector<std::string> out;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)

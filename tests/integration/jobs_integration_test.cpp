@@ -29,8 +29,11 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 uint16_t TestPort()
@@ -475,6 +478,42 @@ TEST_F(Jobs, SaveRestoreClockAndImages)
     EXPECT_EQ(RunJob(JobActivateImage, job), JobActivateFailed);
     e[0]->image_number = 0;
     EXPECT_EQ(RunJob(JobActivateImage, job), JobActivateOk);
+}
+
+// The save job's comment line: the entry's name by default, else the one the user gave (also an
+// empty one); secret values scrambled unless the program runs with "nocrypt".
+TEST_F(Jobs, SaveWritesTheGivenCommentAndHonoursNoCrypt)
+{
+    Fleet fleet("comment", kBase + 117, 1, "Geheim7");
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 117, "Geheim7"));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    auto save = [&](const std::string& file) {
+        e[0]->file_name = fleet.dir + "/" + file;
+        EXPECT_EQ(RunJob(JobSaveToFile, job), JobSaveOk);
+        CfgFileHeader header;
+        EXPECT_TRUE(CfgReadFileHeader(e[0]->file_name, &header));
+        std::ifstream in(e[0]->file_name, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return std::make_pair(header.comment, text);
+    };
+
+    auto [comment, text] = save("default.lcf");
+    EXPECT_EQ(comment, "MORVAK-0001");
+    EXPECT_EQ(text.find("Geheim7"), std::string::npos) << "the password is scrambled";
+    EXPECT_NE(text.find("/sys/password == "), std::string::npos);
+
+    e[0]->file_comment = "Configuration of 'MORVAK-0001' before the move";
+    std::tie(comment, text) = save("typed.lcf");
+    EXPECT_EQ(comment, "Configuration of 'MORVAK-0001' before the move");
+    e[0]->file_comment = "";
+    EXPECT_EQ(save("empty.lcf").first, "");
+
+    context.options.no_crypt = true;
+    std::tie(comment, text) = save("plain.lcf");
+    EXPECT_NE(text.find("/sys/password = Geheim7\r\n"), std::string::npos) << text.substr(0, 400);
 }
 
 // The whole path of a command through the worker thread: check first, then the command's own job.

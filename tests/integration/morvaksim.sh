@@ -21,3 +21,18 @@ sim_start() {
   sim_pid=
   return 1
 }
+
+# sim_start_loopback LOG MORVAKSIM ARGS...
+# sim_start on a random loopback network (its first device at $base, "$net.N" the others) and a random
+# port ($port); another run may hold the port, so a few tries. False, with LOG shown, when none started.
+sim_start_loopback() {
+  local log=$1
+  for _ in 1 2 3 4 5 6 7 8; do
+    base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
+    net=${base%.1}
+    port=$((RANDOM % 20000 + 30000))
+    sim_start "$log" "$2" --port "$port" "${@:3}" "$base" && return 0
+  done
+  cat "$log"
+  return 1
+}

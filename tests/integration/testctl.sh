@@ -61,3 +61,45 @@ ctl_text() {
   local t=${1//\\/\\\\}
   printf '%s' "$t"
 }
+
+# The program under test (bash, after wine_begin):
+#   app_start LOG EXE ARGS...  runs EXE with its test channel and ARGS (output in LOG, pid in $app_pid)
+#                              and connects to the channel; the test ends when there is none
+#   app_stop                   File, Exit; the program ends within ten seconds (or fails and is killed)
+#   shot NAME                  the active window as $work/NAME.png
+app_start() {
+  local log=$1 exe=$2 p
+  shift 2
+  "$wine" "$exe" /testctl:0 "$@" >"$log" 2>&1 </dev/null &
+  app_pid=$!
+  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
+  # The port is named as the channel starts listening: a bounded number of tries to connect.
+  for _ in $(seq 1 100); do
+    ctl_open "$p" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  cat "$log"
+  fail "no connection to the test control port $p"
+  exit 1
+}
+
+app_stop() {
+  ctl command 40001 || fail "File, Exit"
+  for _ in $(seq 1 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    fail "program did not end on File|Exit"
+    kill "$app_pid"
+  fi
+  app_pid=
+  exec 3>&-
+}
+
+shot() {
+  local windows
+  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
+  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
+    || fail "screenshot $1"
+}

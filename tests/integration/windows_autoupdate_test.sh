@@ -16,36 +16,13 @@ exe=$2
 sim=$3
 work=$4
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
-
-sim_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
+wine_begin "$work/wineprefix" "$@"
 
 # A fleet of two simulated devices on a loopback network and a free port ($1...: more options).
 start_fleet() {
   [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; sim_pid=; }
-  for _ in 1 2 3 4 5 6 7 8; do
-    base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-    port=$((RANDOM % 20000 + 30000))
-    sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$@" "$base" && return 0
-  done
-  cat "$work/sim.log"
-  fail "morvaksim did not start"
-  exit 1
+  sim_start_loopback "$work/sim.log" "$sim" --count 2 --search "$@" || { fail "morvaksim did not start"; exit 1; }
 }
 
 app=$work/app
@@ -59,13 +36,7 @@ printf '%s\r\n' "[Morvak_1100[_Plus;]]" "UpxFile=m1100.upx" "[Morvak_2400]" "Upx
 ini=$app/qorvexal.ini
 
 # Runs the program with the verb; returns once its test channel answers.
-start_app() {
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
-  app_pid=$!
-  local p
-  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
-  ctl_open "$p"
-}
+start_app() { app_start "$work/app.log" "$app/qorvexal.exe" "$@"; }
 
 # The program ends by itself after the verb ("close").
 wait_end() {
@@ -76,13 +47,6 @@ wait_end() {
   kill -0 "$app_pid" 2>/dev/null && fail "program did not end after the verb: $(ctl windows)"
   app_pid=
   exec 3>&-
-}
-
-shot() {
-  local name=$1 windows
-  windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
-    || fail "screenshot $name"
 }
 
 # Waits (bounded) until the controls of the active window show $1.
@@ -131,7 +95,15 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" >"$ini"
 start_app "/autoupdate:$(winepath -w "$app/package/update.ini")" /close
 ctl_wait_title "Firmware Update - Search" || fail "no search dialog"
 ctl controls | grep -q "Update package: .*update.ini" || fail "package not named: $(ctl controls)"
-ctl check 3402 0 && ctl check 3403 1 && ctl set 3404 127.0.0.0 && ctl set 3405 255.0.0.0 || fail "search input"
+# A remote network without a valid netmask is refused with a message; the dialog stays.
+ctl check 3402 0 && ctl check 3403 1 && ctl set 3404 127.0.0.0 && ctl set 3405 255.0.0 && ctl press 1 \
+  || fail "invalid search input"
+ctl_wait_title Error || fail "no message for an invalid remote network"
+ctl controls | grep -q "Please enter a valid IP address and netmask for the remote network." \
+  || fail "invalid remote network text: $(ctl controls)"
+ctl press 1
+ctl_wait_title "Firmware Update - Search" || fail "the search dialog did not stay after the message"
+ctl set 3405 255.0.0.0 || fail "search input"
 shot update-search
 ctl press 1
 ctl idle

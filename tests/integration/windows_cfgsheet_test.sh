@@ -203,6 +203,23 @@ else
   fail "no X window of the sheet"
 fi
 ctl set "$(after_label Name)" box0 # a valid name lets the page go
+# Ctrl+Tab turns to the next page and Ctrl+Shift+Tab back, typed while a field of the page has the
+# focus (X input reaches the program on its own time: a bounded wait for the page's labels).
+has_label() {
+  for _ in $(seq 1 50); do
+    ctl controls | grep -q $'\t'"$1"'$' && return 0
+    sleep 0.2
+  done
+  return 1
+}
+if [ -n "$sheet" ]; then
+  xdotool windowactivate --sync "$sheet" 2>/dev/null || xdotool windowfocus --sync "$sheet"
+  xdotool key --delay 80 ctrl+Tab
+  has_label Serial || fail "Ctrl+Tab did not turn to the next page"
+  ctl controls | grep -q $'\tName$' && fail "Ctrl+Tab: the first page still shows"
+  xdotool key --delay 80 ctrl+shift+Tab
+  has_label Name || fail "Ctrl+Shift+Tab did not turn back to the first page"
+fi
 ctl pick 12320 Kinds || fail "Kinds page"
 kinds=$(ctl controls)
 for label in Serial Number MAC; do

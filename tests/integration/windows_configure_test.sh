@@ -5,6 +5,8 @@
 # the upload warning), and a user's whole flow typed with real X input (xdotool): Ins and the device
 # dialog for a simulated device, Enter to configure, a new device name and LAN address typed, OK, Yes
 # to the warning; the device comes back at its new address and `qorvexal-cli read` shows the values.
+# File, Save configuration as on a device writes the comment typed in the comment dialog (read back
+# with `qorvexal-cli header`), and Cancel there writes no file.
 # The test runs in a private network namespace (with a Wine prefix and server of its own).
 #   windows_configure_test.sh <wine-run> <qorvexal.exe> <morvaksim> <qorvexal-cli> <data directory> <work directory>
 # Exits 77 (skipped) without a display or without the native simulator and command-line tool.
@@ -15,35 +17,12 @@ cli=$4
 data=$5
 work=$6
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or qorvexal-cli: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
-
-sim_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
+wine_begin "$work/wineprefix" "$@"
 
 # Four simulated devices: three configured together, the fourth added with the keyboard.
-base=
-port=
-for _ in 1 2 3 4 5 6 7 8; do
-  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 150 + 100)).1
-  port=$((RANDOM % 20000 + 30000))
-  sim_start "$work/sim.log" "$sim" --port "$port" --count 4 --restart-ms 300 --verbose "$base" && break
-done
-[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
-net=${base%.1}
+sim_start_loopback "$work/sim.log" "$sim" --count 4 --restart-ms 300 --verbose \
+  || { fail "morvaksim did not start"; exit 1; }
 fourth=$net.4
 moved=$net.177
 
@@ -58,31 +37,13 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0
   "3_Name=MORVAK-0003" "3_Description=" "3_Parameters=0;;IP;$net.3:$port;2;" >"$ini"
 
 start_app() {
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
-  app_pid=$!
-  local p
-  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
-  ctl_open "$p"
+  app_start "$work/app.log" "$app/qorvexal.exe" "$@"
   ctl idle || fail "not idle after start"
 }
 
 stop_app() {
   ctl_wait_title Velquin || fail "main window at the end"
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app_pid" 2>/dev/null && fail "program did not end on File|Exit"
-  app_pid=
-  exec 3>&-
-}
-
-shot() {
-  local windows
-  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
-    || fail "screenshot $1"
+  app_stop
 }
 
 # The id of the control after the label $1, and that control's text.
@@ -162,6 +123,31 @@ for n in 1 2 3; do
   [ "$(device_value "$net.$n" /ip/netmask)" = 255.255.0.0 ] || fail "MORVAK-000$n: netmask not written"
   [ "$(device_value "$net.$n" /sys/name)" = MORVAK-000$n ] || fail "MORVAK-000$n lost its own name"
 done
+
+# ---- File, Save configuration as: the file dialog, then the comment dialog offering "Configuration of
+# '<name>' from <date>"; the comment typed there is the file's; Cancel on it writes nothing
+saved=$work/saved.lcf
+rm -f "$saved" "$work/cancelled.lcf"
+ctl select MORVAK-0002 && ctl command 1314 || fail "Save configuration of MORVAK-0002"
+ctl_wait_title "Save Configuration of MORVAK-0002 To" || fail "no file dialog for the save"
+ctl set 1148 "$(ctl_text "$(winepath -w "$saved")")" && ctl press 1 || fail "file name"
+ctl_wait_title Comment || fail "no comment dialog after the file dialog"
+offered=$(text_of 100)
+[[ $offered == "Configuration of 'MORVAK-0002' from "*"$(date +%Y)"* ]] || fail "comment offered: '$offered'"
+shot save-comment
+ctl set 100 "Before the move, typed" && ctl press 1 || fail "comment"
+ctl idle || fail "not idle after the save"
+"$cli" header "$saved" >"$work/header.txt" 2>&1 || fail "saved file has no header: $(cat "$work/header.txt")"
+grep -qx "comment: Before the move, typed" "$work/header.txt" || fail "comment not written: $(cat "$work/header.txt")"
+grep -qx "device type: Morvak 1100" "$work/header.txt" || fail "device type: $(cat "$work/header.txt")"
+ctl command 1314 || fail "Save configuration again"
+ctl_wait_title "Save Configuration of MORVAK-0002 To" || fail "no file dialog for the second save"
+ctl set 1148 "$(ctl_text "$(winepath -w "$work/cancelled.lcf")")" && ctl press 1 || fail "file name"
+ctl_wait_title Comment || fail "no comment dialog the second time"
+ctl press 2
+ctl_wait_title Velquin || fail "main window after Cancel"
+ctl idle || fail "not idle after Cancel"
+[ -e "$work/cancelled.lcf" ] && fail "Cancel on the comment dialog wrote a file"
 
 # ---- the keyed flow: Ins, the device dialog, Enter, the sheet, OK, Yes
 window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)

@@ -98,7 +98,11 @@ sed "s/\\\\374/$(printf '\374')/g" "$cd/autorun.inf" >"$cd/autorun.tmp" && mv "$
 
 kardell_pid=
 cleanup() {
-  [ -n "$kardell_pid" ] && kill "$kardell_pid" 2>/dev/null
+  # The pid is wine-run's: a menu a failed step left open is ended by its name.
+  if [ -n "$kardell_pid" ]; then
+    "$wine_run" taskkill /f /im kardell.exe /im embedded.exe >/dev/null 2>&1
+    kill "$kardell_pid" 2>/dev/null
+  fi
   "$wine_run" taskkill /f /im rundll32.exe >/dev/null 2>&1
 }
 trap cleanup EXIT
@@ -113,6 +117,18 @@ wait_trace() {
 }
 trace_lines() {
   wc -l <"$trace" 2>/dev/null || echo 0
+}
+# The screen rectangle (WxH+X+Y) of a shown line, from the trace's last layout.
+line_rect() {
+  awk -v t="$1" '/^layout /{r=""} /^line /{ text=$9; for (i=10;i<=NF;i++) text=text" "$i; if (text==t) r=$7"x"$8"+"$5"+"$6 } END { if (r!="") print r }' "$trace"
+}
+# The pixels of the hot colour (255,214,0) in the rectangle $2 of the screenshot $1.
+hot_pixels() {
+  convert "$1[$2]" -fx "(r>0.9 && g>0.75 && g<0.95 && b<0.2) ? 1 : 0" -format "%[fx:round(mean*w*h)]" info: 2>/dev/null
+}
+# The pixels that differ in the rectangle $3 between the screenshots $1 and $2.
+changed_pixels() {
+  compare -metric AE "$1[$3]" "$2[$3]" null: 2>&1 | cut -d. -f1
 }
 # The screen position of the middle of a shown line, from the trace's last layout ("line N kind depth X Y W H text").
 line_xy() {
@@ -167,6 +183,8 @@ for _ in $(seq 1 40); do
   sleep 0.25
 done
 [ "${diff%%.*}" -gt 1000 ] 2>/dev/null || fail "help panel not drawn (changed pixels: $diff)"
+[ "$(hot_pixels "$work/kardell-hotspot-help.png" "$(line_rect "Programm starten")")" -gt 50 ] 2>/dev/null \
+  || fail "hot spot not drawn in its hot colour"
 
 # --- a click starts the test program from the CD folder with its parameters ---
 xdotool click 1
@@ -181,11 +199,23 @@ wait_trace 'noassoc: rundll32.exe shell32.dll,OpenAs_RunDLL .*notes.zzq ok' || f
 "$wine_run" taskkill /f /im rundll32.exe >/dev/null 2>&1
 
 # --- a sub-menu opens below its line ---
-click_line "Untermen$(printf '\374')"
+submenu="Untermen$(printf '\374')"
+click_line "$submenu"
 wait_trace '^open Untermen' || fail "sub-menu did not open"
 grep -q '^line [0-9]* hotspot 1 .*Eintrag im Untermen' "$trace" || fail "sub-menu line not shown at depth 1"
+# The shot once the screen shows the sub-menu's line where the menu had another (or none) and its own
+# line no longer hot (the pointer moved off the menu): shot again, a bounded number of times.
 xdotool mousemove 5 5
-shot kardell-submenu
+entry=$(line_rect "Eintrag im $submenu")
+own=$(line_rect "$submenu")
+drawn=
+for _ in $(seq 1 60); do
+  shot kardell-submenu
+  [ "$(changed_pixels "$work/kardell-menu.png" "$work/kardell-submenu.png" "$entry")" -gt 200 ] 2>/dev/null \
+    && [ "$(hot_pixels "$work/kardell-submenu.png" "$own")" = 0 ] && drawn=1 && break
+  sleep 0.25
+done
+[ -n "$drawn" ] || fail "sub-menu not drawn (entry $entry changed $(changed_pixels "$work/kardell-menu.png" "$work/kardell-submenu.png" "$entry"), hot pixels of its line $(hot_pixels "$work/kardell-submenu.png" "$own"))"
 
 # --- a second start raises the first and ends ---
 timeout 60 "$wine_run" "$cd/kardell.exe" >"$work/second.log" 2>&1

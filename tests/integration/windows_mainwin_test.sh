@@ -15,38 +15,11 @@ sim=$3
 work=$4
 standin=$5
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
-# The environment of wine-run, for a program whose output is read while it runs.
-eval "$(grep '^export ' "$wine_run")"
-# The launcher wine-run uses for a 64-bit program.
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-netns_prefix "$work/wineprefix" || { fail "no private Wine prefix"; exit 1; }
+wine_begin "$work/wineprefix" "$@"
 
-sim_pid=
-sim2_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
-
-# One simulated device on a loopback address and a free port (another run may hold a port: try again).
-base=
-port=
-for _ in 1 2 3 4 5 6 7 8; do
-  base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-  port=$((RANDOM % 20000 + 30000))
-  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" && break
-done
-[ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+# One simulated device on a loopback address and a free port.
+sim_start_loopback "$work/sim.log" "$sim" --count 2 --search || { fail "morvaksim did not start"; exit 1; }
 second=${base%.1}.2
 silent=${base%.1}.9
 
@@ -65,37 +38,15 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "SearchPort=$port" "UPXPath=$(wi
   "[DeviceList/Customers]" "Count=0" >"$ini"
 
 start_app() {
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$work/app.log" 2>&1 </dev/null &
-  app_pid=$!
-  local p
-  p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; fail "no test control port"; exit 1; }
-  ctl_open "$p"
+  app_start "$work/app.log" "$app/qorvexal.exe" "$@"
   ctl idle || fail "not idle after start"
-}
-
-# The active window as a PNG in the work directory.
-shot() {
-  local name=$1 windows
-  windows=$(winepath -w "$work/$name.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$name.bmp" "$work/$name.png" && rm -f "$work/$name.bmp" \
-    || fail "screenshot $name"
 }
 
 row() { # the list's row of device $1
   ctl list | awk -F '\t' -v n="$1" '$1 == n'
 }
 
-stop_app() {
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app_pid" 2>/dev/null && fail "program did not end on File|Exit"
-  app_pid=
-  exec 3>&-
-}
-
+stop_app() { app_stop; }
 start_app
 shot main-en
 
@@ -172,14 +123,8 @@ grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 # the first fleet makes way for them meanwhile.
 base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
 kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
-sim_pid=
-"$sim" --port "$port" --count 2 --search --shipping 2 "$base2" >"$work/sim2.log" 2>&1 &
-sim2_pid=$!
-for _ in $(seq 1 50); do
-  grep -q "device(s) from" "$work/sim2.log" && break
-  sleep 0.1
-done
-grep -q "device(s) from" "$work/sim2.log" || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+sim_start "$work/sim2.log" "$sim" --port "$port" --count 2 --search --shipping 2 "$base2" \
+  || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
 ctl menu "Device|Find devices" && ctl_wait_title "Find Devices" || fail "search dialog again"
 ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
   && ctl press 1 || fail "second search"
@@ -198,15 +143,9 @@ shot conflict
 ctl press 1
 ctl idle
 ctl list | grep -q "$base2" && fail "a conflicting device joined the list: $(ctl list)"
-kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
-sim2_pid=
-"$sim" --port "$port" --count 2 --search "$base" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 50); do
-  grep -q "device(s) from" "$work/sim.log" && break
-  sleep 0.1
-done
-grep -q "device(s) from" "$work/sim.log" || fail "first fleet did not start again: $(cat "$work/sim.log")"
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" \
+  || fail "first fleet did not start again: $(cat "$work/sim.log")"
 
 # Set date and time on the device.
 ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"

@@ -124,11 +124,40 @@ wait_state() {
 shot() {
   import -window root "$work/$1.png"
 }
-# The screenshot $1 cropped to window $2 is not one flat colour.
-check_drawn() {
-  eval "$(xdotool getwindowgeometry --shell "$2")"
-  sd=$(convert "$work/$1.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -colorspace Gray -format "%[fx:standard_deviation]" info:)
-  awk "BEGIN { exit !($sd > 0.02) }" || fail "$1: nothing drawn (deviation $sd)"
+# The screenshot $1 once window $2 shows a drawing (its area not one flat colour): shot again, a bounded
+# number of times, as the drawing reaches the X server some time after the window maps.
+shot_drawn_window() {
+  for _ in $(seq 1 40); do
+    shot "$1"
+    eval "$(xdotool getwindowgeometry --shell "$2")"
+    sd=$(convert "$work/$1.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -colorspace Gray -format "%[fx:standard_deviation]" info:)
+    awk "BEGIN { exit !($sd > 0.02) }" && return 0
+    sleep 0.25
+  done
+  fail "$1: nothing drawn (deviation $sd)"
+}
+# The visible windows without a title: a popup menu is one of them.
+untitled() {
+  xdotool search --onlyvisible --name '^$' 2>/dev/null | sort
+}
+# Right-clicks at $1 $2 and waits (bounded) for the popup menu: a new untitled window. Prints its id.
+popup_menu() {
+  untitled >"$work/untitled.txt"
+  xdotool mousemove "$1" "$2" click 3
+  for _ in $(seq 1 40); do
+    menu=$(untitled | comm -23 - "$work/untitled.txt" | head -n 1)
+    [ -n "$menu" ] && { echo "$menu"; return 0; }
+    sleep 0.25
+  done
+  return 1
+}
+# Waits (bounded) until the geometry of window $1 has the line matching $2 (as "Position: 400,300").
+wait_geometry() {
+  for _ in $(seq 1 40); do
+    xdotool getwindowgeometry "$1" 2>/dev/null | grep -q "$2" && return 0
+    sleep 0.25
+  done
+  return 1
 }
 suspend_lines() {
   "$wine_run" "$capisim" log 2>/dev/null | tr -d '\r' | grep -c "name=\"RCapi\\\\RCapiSuspended\" data=0$1000000"
@@ -159,36 +188,40 @@ wait_state "calls 2, active" || fail "state: $(cli state)"
 set -- $(tray_icon) || fail "no tray window"
 tx=$1
 ty=$2
-sleep 1
-shot tray
-tray=$(wait_window '^Wine System Tray$') && check_drawn tray "$tray"
+tray=$(wait_window '^Wine System Tray$') && shot_drawn_window tray "$tray"
 
 # The tray menu: screenshot, then Escape.
-xdotool mousemove "$tx" "$ty" click 3
-sleep 1
-shot tray-menu
-xdotool key Escape
-sleep 0.5
+if menu=$(popup_menu "$tx" "$ty"); then
+  shot_drawn_window tray-menu "$menu"
+  xdotool key Escape
+  for _ in $(seq 1 40); do
+    untitled | grep -qx "$menu" || break
+    sleep 0.25
+  done
+  untitled | grep -qx "$menu" && fail "Escape did not close the tray menu"
+else
+  fail "no tray menu"
+fi
 
 # Double click: the status window, collapsed, then expanded.
 xdotool mousemove "$tx" "$ty" click --repeat 2 --delay 80 1
 status=$(wait_window '^Zevra Remote CAPI Status$') || fail "double click opened no status window"
 if [ -n "$status" ]; then
-  sleep 1
-  shot status-collapsed
-  check_drawn status-collapsed "$status"
+  shot_drawn_window status-collapsed "$status"
   eval "$(xdotool getwindowgeometry --shell "$status")"
   collapsed=$HEIGHT
   # Alt+D: "&Details >>".
   keys "$status" alt+d
-  sleep 1
-  eval "$(xdotool getwindowgeometry --shell "$status")"
+  for _ in $(seq 1 40); do
+    eval "$(xdotool getwindowgeometry --shell "$status")"
+    [ "$HEIGHT" -gt $((collapsed + 60)) ] && break
+    sleep 0.25
+  done
   [ "$HEIGHT" -gt $((collapsed + 60)) ] || fail "details did not expand the window ($collapsed -> $HEIGHT)"
-  shot status-expanded
-  check_drawn status-expanded "$status"
+  shot_drawn_window status-expanded "$status"
   # Move it out of the tray's way.
   xdotool windowmove "$status" 400 300
-  sleep 0.5
+  wait_geometry "$status" "Position: 400,300" || fail "the status window did not move: $(xdotool getwindowgeometry "$status")"
 fi
 
 # deactivate with calls open waits for the question; No keeps the CAPI active.
@@ -198,9 +231,7 @@ bg_pids="$bg_pids $d1"
 question=$(wait_window '^Zevra Remote CAPI$') || fail "no deactivation question"
 kill -0 "$d1" 2>/dev/null || fail "deactivate did not wait for the question"
 if [ -n "$question" ]; then
-  sleep 0.5
-  shot question
-  check_drawn question "$question"
+  shot_drawn_window question "$question"
   keys "$question" n
 fi
 wait_end "$d1" || fail "deactivate did not end after No"
@@ -214,8 +245,7 @@ question=$(wait_window '^Zevra Remote CAPI$') || fail "no second deactivation qu
 wait_line "$work/deactivate2.out" '^calls 2, deactivated$' || fail "after Yes: $(cat "$work/deactivate2.out")"
 [ "$(reg_value "$rcapi" RCapiSuspended)" = 0x1 ] || fail "RCapiSuspended not 1 in the registry"
 [ "$(suspend_lines 1)" = 1 ] || fail "the driver did not get RCapiSuspended 1"
-sleep 1
-shot tray-deactivated
+tray=$(wait_window '^Wine System Tray$') && shot_drawn_window tray-deactivated "$tray"
 # activate; deactivate --force asks nothing.
 [ "$(cli activate)" = "calls 2, active" ] || fail "activate"
 [ "$(reg_value "$rcapi" RCapiSuspended)" = 0x0 ] || fail "RCapiSuspended not 0 after activate"
@@ -238,9 +268,7 @@ q1=$!
 bg_pids="$bg_pids $q1"
 warning=$(wait_window '^Zevra Remote CAPI$') || fail "no suspend warning"
 if [ -n "$warning" ]; then
-  sleep 0.5
-  shot suspend-warning
-  check_drawn suspend-warning "$warning"
+  shot_drawn_window suspend-warning "$warning"
   keys "$warning" space y
 fi
 wait_line "$work/query1.out" '^result 1$' || fail "query suspend: $(cat "$work/query1.out")"
@@ -262,32 +290,30 @@ wait_line "$work/query3.out" '^result 1112363332$' || fail "No did not deny: $(c
 
 # "&Disconnect" on the incoming call, the tree's third row (LAN, device, call): the call goes.
 if [ -n "$status" ]; then
-  xdotool mousemove --window "$status" 150 165 click 3
-  sleep 1
-  shot status-context-menu
-  xdotool key d
+  eval "$(xdotool getwindowgeometry --shell "$status")"
+  if menu=$(popup_menu $((X + 150)) $((Y + 165))); then
+    shot_drawn_window status-context-menu "$menu"
+    xdotool key d
+  else
+    fail "no context menu on the call"
+  fi
   wait_state "calls 1, active" || fail "disconnect: $(cli state)"
   "$wine_run" "$capisim" log 2>/dev/null | tr -d '\r' | grep -q '^drop id=9 ' || fail "no drop of call 9"
-  sleep 1
-  shot status-after-disconnect
+  shot_drawn_window status-after-disconnect "$status"
 fi
 
 # The about box from the tray menu.
-xdotool mousemove "$tx" "$ty" click 3
-sleep 1
+popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for the about box"
 xdotool key a
 about=$(wait_window '^About Zevra Remote CAPI$') || fail "no about box"
 if [ -n "$about" ]; then
-  sleep 1
-  shot about
-  check_drawn about "$about"
+  shot_drawn_window about "$about"
   keys "$about" Escape
   wait_gone '^About Zevra Remote CAPI$' || fail "about box did not close"
 fi
 
 # E&xit: only with /nosvc.
-xdotool mousemove "$tx" "$ty" click 3
-sleep 1
+popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for E&xit"
 xdotool key x
 wait_end "$app_pid" || fail "E&xit did not end the program"
 app_pid=
@@ -319,15 +345,14 @@ echo "service running after $ms ms"
 [ "${ms:-99999}" -le 10000 ] || fail "service took $ms ms to run"
 wait_state "calls 1, active" || fail "service state: $(cli state)"
 set -- $(tray_icon) || fail "no tray icon of the service"
-sleep 1
-shot service-tray
+tray=$(wait_window '^Wine System Tray$') && shot_drawn_window service-tray "$tray"
 xdotool mousemove "$1" "$2" click --repeat 2 --delay 80 1
 status=$(wait_window '^Zevra Remote CAPI Status$') || fail "the service's status window did not open"
 if [ -n "$status" ]; then
   xdotool windowmove "$status" 300 200
-  sleep 1
+  wait_geometry "$status" "Position: 300,200" || fail "the service's status window did not move"
   before=$(xdotool getwindowgeometry "$status" | grep Position)
-  shot service-status
+  shot_drawn_window service-status "$status"
 fi
 "$wine_run" sc stop ZevraCapiCtl >/dev/null 2>&1
 ms=$(wait_service 1) || fail "service not stopped"
@@ -341,9 +366,8 @@ echo "StatusWindow $value"
 wait_service 4 >/dev/null || fail "service not running again"
 status=$(wait_window '^Zevra Remote CAPI Status$') || fail "the status window did not reopen"
 if [ -n "$status" ]; then
-  sleep 1
-  after=$(xdotool getwindowgeometry "$status" | grep Position)
-  [ "$before" = "$after" ] || fail "reopened at $after, not $before"
+  wait_geometry "$status" "^$before\$" \
+    || fail "reopened at $(xdotool getwindowgeometry "$status" | grep Position), not $before"
 fi
 "$wine_run" sc stop ZevraCapiCtl >/dev/null 2>&1
 wait_service 1 >/dev/null || fail "service not stopped again"

@@ -28,3 +28,40 @@ shot_drawn() {
   done
   return 1
 }
+# The start the Wine tests that drive a program through its test channel share (bash only):
+#   wine_begin PREFIX SCRIPT-ARGS...
+# PREFIX "shared": the build tree's prefix and its persistent server (booted here). Otherwise the
+# script runs again in a private network namespace (windows_netns.sh; SCRIPT-ARGS are its own, the first
+# its wine-run) with a copy of that prefix at the directory PREFIX. Then wine-run's environment is
+# exported, $wine is the launcher wine-run uses for a 64-bit program, testctl.sh and morvaksim.sh are
+# sourced, and at the exit the program ($app_pid), the simulators ($sim_pid, $sim2_pid) and a private
+# prefix's server end.
+wine_begin() {
+  wine_prefix=$1
+  shift
+  if [ "$wine_prefix" != shared ]; then
+    . "$(dirname "$0")/windows_netns.sh"
+    netns_enter "$1" "$@"
+  fi
+  . "$(dirname "$0")/testctl.sh"
+  . "$(dirname "$0")/morvaksim.sh"
+  eval "$(grep '^export ' "$1")"
+  wine=wine
+  [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+  if [ "$wine_prefix" = shared ]; then
+    "$1" cmd /c exit 0 >/dev/null 2>&1
+  else
+    netns_prefix "$wine_prefix" || { fail "no private Wine prefix"; exit 1; }
+  fi
+  app_pid=
+  sim_pid=
+  sim2_pid=
+  trap wine_end EXIT
+}
+
+wine_end() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
+  [ "$wine_prefix" = shared ] || netns_stop
+}

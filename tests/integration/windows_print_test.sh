@@ -14,15 +14,10 @@ data=$4
 work=$5
 sim=$6
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/testctl.sh"
-. "$(dirname "$0")/morvaksim.sh"
 [ -x "$cli" ] || { echo "no native qorvexal-cli at $cli: skipped"; exit 77; }
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 command -v python3 >/dev/null || { echo "no python3: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
+wine_begin shared "$@"
 
 app=$work/app
 mkdir -p "$app"
@@ -42,39 +37,11 @@ file=$work/front.lcf
 "$cli" export --dir "$app" "Morvak 1100" 3.10 "$work/text.txt" "$file" >/dev/null 2>&1 || { fail "export"; exit 1; }
 before=$(md5sum <"$file")
 
-app_pid=
-sim_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-}
-trap cleanup EXIT
-
-start_app() {
-  local log=$work/app-$1.log p
-  shift
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" >"$log" 2>&1 </dev/null &
-  app_pid=$!
-  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
-  for _ in $(seq 1 100); do
-    ctl_open "$p" 2>/dev/null && break
-    sleep 0.2
-  done
-}
+start_app() { app_start "$work/app-$1.log" "$app/qorvexal.exe" "${@:2}"; }
 
 stop_app() {
   ctl_wait_title Velquin || fail "main window"
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$app_pid" 2>/dev/null; then
-    fail "program did not end on File|Exit"
-    kill "$app_pid"
-  fi
-  app_pid=
-  exec 3>&-
+  app_stop
 }
 
 # The texts an enhanced metafile draws, one line per text record: "x y text".
@@ -143,12 +110,7 @@ grep -q "verb print: " "$work/app-verb.log" || fail "print: no diagnostic line"
 
 # File, Print on a device: the read job, the message (Wine has no printer), the release; the device Ok.
 if grep -q "print: no printer" "$work/app-verb.log"; then
-  for _ in 1 2 3 4 5 6 7 8; do
-    base=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-    port=$((RANDOM % 20000 + 30000))
-    sim_start "$work/sim.log" "$sim" --port "$port" "$base" && break
-  done
-  [ -n "$sim_pid" ] || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+  sim_start_loopback "$work/sim.log" "$sim" || { fail "morvaksim did not start"; exit 1; }
   printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" \
     "[DeviceList]" "Count=1" "1_Name=MORVAK-0001" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
     >"$app/qorvexal.ini"

@@ -19,31 +19,11 @@ work=$6
 
 . "$(dirname "$0")/windows_preamble.sh"
 [ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or talvine-cli: skipped"; exit 77; }
-. "$(dirname "$0")/windows_netns.sh"
-netns_enter "$wine_run" "$@"
-. "$(dirname "$0")/testctl.sh"
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-netns_prefix "$work/prefix" || { fail "no private Wine prefix"; exit 1; }
-
-sim_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  netns_stop
-}
-trap cleanup EXIT
+wine_begin "$work/prefix" "$@"
 
 host=127.0.77.1
-"$sim" --port 69 --snmp-port 161 --type "Morvak 5000" --accounting-rows 12 $host >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "SNMP agents" "$work/sim.log" && break
-  sleep 0.1
-done
-grep -q "SNMP agents" "$work/sim.log" || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
+sim_start "$work/sim.log" "$sim" --port 69 --snmp-port 161 --type "Morvak 5000" --accounting-rows 12 $host \
+  || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
 
 app=$work/app
 rm -rf "$app"

@@ -12,6 +12,11 @@ data=$5
 . "$(dirname "$0")/windows_preamble.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 eval "$(grep '^export ' "$wine_run")"
+# The program runs under the loader itself (as wine-run starts a 64-bit program), so that its process
+# id is the program's: ending it ends the program, not only a script around it.
+"$wine_run" cmd /c exit 0 >/dev/null 2>&1
+wine=wine
+[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
 pids=
 cleanup() {
   for p in $pids; do kill "$p" 2>/dev/null; done
@@ -58,7 +63,7 @@ cp "$data/talvmorv.dsc" "$work/"
 dir=$(winepath -w "$work" 2>/dev/null)
 
 # 1. Both views with their rows; screenshots of each window.
-"$wine_run" "$prog" "$dir" $host "$port" both >"$work/run1.log" 2>&1 &
+"$wine" "$prog" "$dir" $host "$port" both >"$work/run1.log" 2>&1 &
 run=$!
 pids="$pids $run"
 acc=$(wait_line "$work/trace.log" '^view acc rows=12 running=0') || fail "the accounting view did not show 12 rows"
@@ -72,45 +77,55 @@ case "$vpn" in *"first=HQ|"*"|AES (256 bit)|HMAC-SHA1 (160 bit)|SHA1 (160 bit)|"
 accwin=$(wait_window '^Accounting test$') || fail "no accounting window"
 vpnwin=$(wait_window '^VPN test$') || fail "no VPN window"
 # Both windows open at the same place without a window manager: the VPN window moves out of the way.
-# Wine may miss a move made from outside while the window maps, so it is repeated until the trace shows it.
+# Wine may miss a move made from outside while the window maps, so it is repeated until the trace shows it
+# (each move watched for a bounded number of trace lines).
 move() { # TITLE KIND X Y [W H]
   for _ in 1 2 3 4 5; do
     for id in $(xdotool search --name "$1" 2>/dev/null); do
       xdotool windowmove "$id" "$3" "$4" 2>/dev/null
       [ -n "$5" ] && xdotool windowsize "$id" "$5" "$6" 2>/dev/null
     done
-    sleep 1
-    r=$(field "$(wait_line "$work/trace.log" "^view $2 " 5)" rect)
-    [ "${r%%,*}" -ge $(($3 - 20)) ] 2>/dev/null && [ "${r%%,*}" -le $(($3 + 20)) ] && return 0
+    for _ in $(seq 1 10); do
+      r=$(field "$(wait_line "$work/trace.log" "^view $2 " 5)" rect)
+      [ "${r%%,*}" -ge $(($3 - 20)) ] 2>/dev/null && [ "${r%%,*}" -le $(($3 + 20)) ] && return 0
+      sleep 0.2
+    done
   done
   return 1
 }
 move '^VPN test$' vpn 480 600 || fail "the VPN window did not move"
 xdotool windowactivate --sync "$accwin" 2>/dev/null || xdotool windowfocus "$accwin"
-sleep 1
+# Both windows on the screen with their rows and row images: the screen shot again until they are,
+# a bounded number of times (under load the drawing reaches the X server late).
 acc=$(wait_line "$work/trace.log" '^view acc ' 10)
 vpn=$(wait_line "$work/trace.log" '^view vpn ' 10)
-import -window root "$work/screen.png"
-for w in acc vpn; do
-  line=$acc
-  [ $w = vpn ] && line=$vpn
+# The window of view $1 in the screenshot: empty when its area is, otherwise the pixels of its row images.
+window_check() {
+  local line=$acc r l t rr b
+  [ "$1" = vpn ] && line=$vpn
   r=$(field "$line" rect)
   l=$(echo "$r" | cut -d, -f1); t=$(echo "$r" | cut -d, -f2); rr=$(echo "$r" | cut -d, -f3); b=$(echo "$r" | cut -d, -f4)
-  convert "$work/screen.png" -crop "$((rr - l))x$((b - t))+$l+$t" +repage "$work/$w-window.png"
-  mean=$(convert "$work/$w-window.png" -colorspace Gray -format "%[fx:mean]" info:)
-  awk "BEGIN { exit !($mean > 0.3) }" || fail "$w window screenshot is empty (mean $mean)"
+  convert "$work/screen.png" -crop "$((rr - l))x$((b - t))+$l+$t" +repage "$work/$1-window.png"
+  mean=$(convert "$work/$1-window.png" -colorspace Gray -format "%[fx:mean]" info:)
+  awk "BEGIN { exit !($mean > 0.3) }" || { echo "$1 window screenshot is empty (mean $mean)"; return 1; }
   # The row images in the list's first column: the accounting rows' blue user; the VPN rows' tunnel,
   # green while connected, grey otherwise (the simulated tunnels change their states), so for them any
   # drawing left of the names' texts in the two rows counts.
-  if [ $w = acc ]; then
-    colour=$(convert "$work/$w-window.png" -crop "30x$((b - t))+0+0" +repage \
+  if [ "$1" = acc ]; then
+    colour=$(convert "$work/$1-window.png" -crop "30x$((b - t))+0+0" +repage \
       -fx "(b>0.6 && r<0.2 && g<0.4) ? 1 : 0" -format "%[fx:mean*w*h]" info:)
   else
-    colour=$(convert "$work/$w-window.png" -crop "18x40+6+70" +repage \
+    colour=$(convert "$work/$1-window.png" -crop "18x40+6+70" +repage \
       -fx "(r<0.8 || g<0.8 || b<0.8) ? 1 : 0" -format "%[fx:mean*w*h]" info:)
   fi
-  awk "BEGIN { exit !($colour > 20) }" || fail "$w window shows no row images ($colour pixels)"
+  awk "BEGIN { exit !($colour > 20) }" || { echo "$1 window shows no row images ($colour pixels)"; return 1; }
+}
+for _ in $(seq 1 40); do
+  import -window root "$work/screen.png"
+  problem=$(window_check acc) && problem=$(window_check vpn) && break
+  sleep 0.25
 done
+[ -z "$problem" ] || fail "$problem"
 
 # 2. A click on the Remote Site header sorts by that text: the rows without a remote site (4, 8, 12)
 #    come first, so row 4 (user4) leads.
@@ -144,7 +159,7 @@ grep -A3 AccountingWindow "$work/talvine.ini" || fail "no AccountingWindow secti
 
 # 4. Opened again: the same rectangle and width.
 mv "$work/trace.log" "$work/trace1.log"
-"$wine_run" "$prog" "$dir" $host "$port" acc >"$work/run2.log" 2>&1 &
+"$wine" "$prog" "$dir" $host "$port" acc >"$work/run2.log" 2>&1 &
 run=$!
 pids="$pids $run"
 again=$(wait_line "$work/trace.log" '^view acc rows=12 running=0') || fail "the view did not open again"
