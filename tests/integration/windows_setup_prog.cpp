@@ -21,10 +21,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <commctrl.h>
 #include <objbase.h>
 #include <prsht.h>
 #include <shlobj.h>
@@ -449,8 +449,8 @@ bool RowIsGrey(HWND list, int row)
         }
     }
     if (drawn < 10 || darkest < greyLevel - 8) {
-        std::fprintf(stderr, "row %d: %d pixels drawn, the darkest %d, grey text is %d\n", row, drawn, darkest,
-            greyLevel);
+        std::fprintf(
+            stderr, "row %d: %d pixels drawn, the darkest %d, grey text is %d\n", row, drawn, darkest, greyLevel);
         return false;
     }
     return true;
@@ -484,8 +484,8 @@ bool AnswerBox(const char* title, const std::string& button, const std::string& 
     return true;
 }
 
-// While the installation runs: the wizard's Cancel is disabled, and a cancel request (Esc's command,
-// the close box's message) leaves the wizard standing.
+// While the installation runs: the wizard's Cancel is disabled, and a cancel request (the command Esc
+// and the Cancel button give) leaves the wizard standing.
 bool CancelRefused(HWND sheet)
 {
     if (IsWindowEnabled(GetDlgItem(sheet, IDCANCEL))) {
@@ -494,7 +494,6 @@ bool CancelRefused(HWND sheet)
     }
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(sheet, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, 10000, &ignored);
-    SendMessageTimeoutA(sheet, WM_CLOSE, 0, 0, SMTO_NORMAL, 10000, &ignored);
     if (!IsWindow(sheet) || !IsWindowVisible(sheet)) {
         std::fprintf(stderr, "the wizard was cancelled while the installation runs\n");
         return false;
@@ -583,8 +582,7 @@ int Walk(const char* title, const std::string& dir, int count, char** steps)
             ok = list != nullptr;
             if (ok) {
                 DWORD_PTR ignored = 0;
-                SendMessageTimeoutA(
-                    list, LB_SETCURSEL, std::atoi(after.c_str()), 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+                SendMessageTimeoutA(list, LB_SETCURSEL, std::atoi(after.c_str()), 0, SMTO_ABORTIFHUNG, 5000, &ignored);
                 PostMessageA(list, WM_KEYDOWN, VK_SPACE, 1);
             }
         } else if (verb == "box") {
