@@ -267,12 +267,29 @@ if [ -n "$window" ]; then
   ctl idle
   shot keys
   # The device added earlier, dragged with the mouse onto the empty folder, moves there and is saved
-  # there (the X input reaches the program on its own time: a bounded wait for the saved list).
+  # there (the X input reaches the program on its own time: a bounded wait for the saved list). Wine
+  # gives X input its window when the program next looks for messages: input that piled up while the
+  # program was busy arrives at once, the release before the drag holds the mouse. So each step waits
+  # until the program answers its channel (it has taken the input so far), and a drag that moved
+  # nothing is tried again, a bounded number of times (a drag left holding the mouse ends with the
+  # next release).
   ctl folder / && ctl select MORVAK-0002 || fail "select MORVAK-0002"
   from=$(ctl locate row MORVAK-0002) && to=$(ctl locate folder '"New Folder"') || fail "locate: $from, $to"
-  xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
-  xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
-  xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0 mouseup 1
+  for _ in 1 2 3; do
+    xdotool mousemove --sync ${from% *} ${from#* } mousedown 1
+    ctl windows >/dev/null
+    xdotool mousemove_relative --sync 10 10 mousemove_relative --sync 10 0
+    ctl windows >/dev/null
+    xdotool mousemove --sync ${to% *} ${to#* } mousemove_relative --sync 1 0
+    ctl windows >/dev/null
+    xdotool mouseup 1
+    for _ in $(seq 1 50); do
+      row MORVAK-0002 | grep -q . || break
+      sleep 0.1
+    done
+    row MORVAK-0002 | grep -q . || break
+    echo "the drag moved nothing: again"
+  done
   in_folder() { awk '/^\[DeviceList\/New Folder\]/ { s = 1; next } /^\[/ { s = 0 } s' "$ini" | grep -q '_Name=MORVAK-0002'; }
   for _ in $(seq 1 100); do
     in_folder && break
