@@ -4,6 +4,7 @@
 // on the same files: the comment line as written.
 #include "cli/qorvexal/cli_fixture.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -92,6 +93,29 @@ TEST_F(PrintCli, PasswordsShownOnRequestAndErrors)
     EXPECT_NE(err.find("Can't open file."), std::string::npos) << err;
     EXPECT_EQ(Cli("print --width 5 " + lcf, &out, &err), 2);
     EXPECT_EQ(Cli("print --width wide " + lcf, &out, &err), 2);
+}
+
+// The IP filter's tables, which its plug-in section declares by column count only, print with their
+// columns' meanings as headers rather than the columns' numbers.
+TEST_F(PrintCli, FilterTablesPrintWithTheirColumnsMeanings)
+{
+    ASSERT_EQ(Cli("filter add --proto 6 --dport 23 --src local telnet " + lcf), 0);
+    std::string out, err;
+    ASSERT_EQ(Cli("print --width 100 " + lcf, &out, &err), 0) << err;
+    std::vector<std::string> heads;
+    for (const std::vector<std::string>& page : Pages(out))
+        for (size_t n = 0; n + 1 < page.size(); ++n)
+            if (page[n + 1].rfind("---", 0) == 0) {
+                std::string squeezed;
+                for (char c : page[n])
+                    if (c != ' ')
+                        squeezed += c;
+                heads.push_back(squeezed);
+            }
+    EXPECT_NE(std::find(heads.begin(), heads.end(), "Name|Protocol|Source|Destination|Action|Option"), heads.end())
+        << out;
+    EXPECT_NE(std::find(heads.begin(), heads.end(), "Name|Definition"), heads.end()) << out;
+    EXPECT_EQ(std::find(heads.begin(), heads.end(), "1|2"), heads.end()) << out;
 }
 
 // The comment given on export comes back as written, blanks and quotes included; a text without the

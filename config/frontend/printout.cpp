@@ -33,6 +33,16 @@ bool IsBlank(char c)
 
 using Block = PrintBlock;
 
+// The columns of the plug-in tables the suite knows, in cell order.
+struct KnownTable {
+    const char* name;
+    std::vector<const char*> columns;
+};
+const KnownTable kKnownTables[] = {
+    { "RuleTable", { "Name", "Protocol", "Source", "Destination", "Action", "Option" } },
+    { "ObjectTable", { "Name", "Definition" } },
+};
+
 // Wrapped lines of a text: each piece is `size` characters at `at` in `text`.
 struct Pieces {
     std::string text;
@@ -266,7 +276,7 @@ void Builder::Table(const CfgItem& table, int indent)
     std::vector<std::string> headers(n);
     std::vector<int> natural(n, 1);
     for (size_t c = 0; c < n; ++c) {
-        headers[c] = CfgItemLabel(*table.columns[c]);
+        headers[c] = CfgColumnHeader(table, c);
         natural[c] = std::max(natural[c], static_cast<int>(headers[c].size()));
     }
     std::vector<std::vector<std::string>> cells;
@@ -552,6 +562,20 @@ void Builder::Paginate(int linesPerPage)
 }
 
 } // namespace
+
+std::string CfgColumnHeader(const CfgItem& table, size_t column)
+{
+    if (column >= table.columns.size())
+        return std::string();
+    const CfgItem& item = *table.columns[column];
+    if ((item.description && !item.description->Empty()) || !table.name || !item.name
+        || *item.name != std::to_string(column + 1))
+        return CfgItemLabel(item);
+    for (const KnownTable& known : kKnownTables)
+        if (*table.name == known.name && column < known.columns.size())
+            return known.columns[column];
+    return CfgItemLabel(item);
+}
 
 std::vector<std::string> CfgWrapText(std::string_view text, int width)
 {

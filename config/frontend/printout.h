@@ -131,6 +131,11 @@ void CfgPrintoutText(const Printout& printout, std::string* out);
 // characters show as blanks. No line for an empty text.
 std::vector<std::string> CfgWrapText(std::string_view text, int width);
 
+// The header of a table's column: its description; for a column a plug-in table declares by count only
+// (named "1", "2", ...), the column's meaning where the table is one the suite knows (the IP filter's
+// RuleTable and ObjectTable), else its name.
+std::string CfgColumnHeader(const CfgItem& table, size_t column);
+
 // The header's values for a configuration: its device name ("/sys/name"), `type` and `firmware`,
 // `source`, and today's date in the user's short-date format.
 PrintHeader CfgPrintHeader(

@@ -260,6 +260,49 @@ TEST_F(PrintoutTest, WideTablesSplitIntoBandsLedByTheKeyColumn)
         }
 }
 
+// A plug-in section declares its tables by column count only: the columns are named "1", "2", ...
+// without descriptions. The filter's tables print with their columns' meanings; a column with a
+// description of its own, one past the known columns and an unknown table keep what they have.
+TEST_F(PrintoutTest, PluginTablesDeclaredByCountGetTheirColumnsMeanings)
+{
+    CfgDescription desc;
+    CfgSection* s = desc.AddSection("filter", std::string("IP filter"));
+    auto plugin = [&](const char* name, int count) {
+        CfgItem* table = Add(s, CfgKindTable, name, nullptr);
+        for (int c = 1; c <= count; ++c)
+            CfgAddColumn(table, CfgKindReadonlyText)->name = std::to_string(c);
+        CfgRow& row = table->rows.emplace_back();
+        for (int c = 0; c < count; ++c)
+            row.cells[static_cast<size_t>(c)] = "v" + std::to_string(c + 1);
+        return table;
+    };
+    CfgItem* rules = plugin("RuleTable", 6);
+    CfgItem* objects = plugin("ObjectTable", 3);
+    objects->columns[1]->description = List({ "Object text" });
+    CfgItem* other = plugin("OtherTable", 2);
+
+    std::vector<std::string> headers;
+    for (const CfgItem* table : { rules, objects, other })
+        for (size_t c = 0; c < table->columns.size(); ++c)
+            headers.push_back(CfgColumnHeader(*table, c));
+    EXPECT_EQ(headers,
+        (std::vector<std::string> {
+            "Name", "Protocol", "Source", "Destination", "Action", "Option", "Name", "Object text", "3", "1", "2" }));
+    EXPECT_EQ(CfgColumnHeader(*rules, 6), "");
+
+    PrintOptions o;
+    o.lines = 40;
+    Printed p = Print(desc, o);
+    auto line = [&](const std::string& start) {
+        for (const std::string& l : p.pages[0])
+            if (l.rfind(start, 0) == 0)
+                return Squeeze(l);
+        return std::string();
+    };
+    EXPECT_EQ(line("Name "), "Name|Protocol|Source|Destination|Action|Option");
+    EXPECT_EQ(line("1 "), "1|2");
+}
+
 TEST_F(PrintoutTest, SecretsMaskedUnlessPasswordsAreShown)
 {
     CfgDescription desc;

@@ -14,12 +14,8 @@ data=$4
 work=$5
 part=${6:-checks} # "shots": only the screenshots of every page
 . "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/testctl.sh"
 [ -x "$cli" ] || { echo "no native qorvexal-cli at $cli: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its persistent server
+wine_begin shared "$@"
 
 app=$work/app
 rm -rf "$app"
@@ -30,44 +26,19 @@ cp "$(dirname "$0")/data/qorv9901.dsc" "$app/"
 printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" >"$app/qorvexal.ini"
 : >"$work/empty.txt"
 
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-}
-trap cleanup EXIT
-
 # Starts the program on a file with "edit:" and waits for its sheet.
 starts=0
 edit_file() {
-  local file=$1 windows log p
+  local file=$1
   starts=$((starts + 1))
-  log=$work/app-$starts.log
-  windows=$(winepath -w "$file")
-  "$wine" "$app/qorvexal.exe" /testctl:0 "/edit:$windows" >"$log" 2>&1 </dev/null &
-  app_pid=$!
-  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
-  # The port is named as the channel starts listening: a bounded number of tries to connect.
-  for _ in $(seq 1 100); do
-    ctl_open "$p" 2>/dev/null && break
-    sleep 0.2
-  done
+  app_start "$work/app-$starts.log" "$app/qorvexal.exe" "/edit:$(winepath -w "$file")"
   ctl_wait_title "Configuration of $(basename "$file")" || { fail "no sheet for $file"; return 1; }
 }
 
 # After the sheet: the main window comes up; File, Exit ends the program.
 stop_app() {
   ctl_wait_title Velquin || fail "main window after the sheet"
-  ctl command 40001 || fail "File, Exit"
-  for _ in $(seq 1 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$app_pid" 2>/dev/null; then
-    fail "program did not end on File|Exit"
-    kill "$app_pid"
-  fi
-  app_pid=
-  exec 3>&-
+  app_stop
 }
 
 # The id of the control after the label $1 (the label's own line is a static).
@@ -91,27 +62,13 @@ answer() {
   ctl press "$3"
 }
 
-shot() {
-  local windows
-  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
-  ctl shot "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
-    || fail "screenshot $1"
-}
-
 start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows;
   # further arguments are options
-  local log p verb=() title=$3
+  local verb=() title=$3
   starts=$((starts + 1))
-  log=$work/app-$starts.log
   [ -n "$1" ] && verb=("/$1:$(winepath -w "$2")")
   shift 3
-  "$wine" "$app/qorvexal.exe" /testctl:0 "$@" "${verb[@]}" >"$log" 2>&1 </dev/null &
-  app_pid=$!
-  p=$(ctl_wait_port "$log") || { cat "$log"; fail "no test control port"; exit 1; }
-  for _ in $(seq 1 100); do
-    ctl_open "$p" 2>/dev/null && break
-    sleep 0.2
-  done
+  app_start "$work/app-$starts.log" "$app/qorvexal.exe" "$@" "${verb[@]}"
   ctl_wait_title "$title" || { fail "no window $title for ${verb[*]}"; return 1; }
 }
 # The screenshots run as a test of their own ("shots"): every page of the fullest description.
@@ -125,7 +82,6 @@ if [ "$part" = shots ]; then
         "DontWarnAboutEasyConfig=1" >"$app/qorvexal.ini"
       caption="Configuration of Morvak_5000.lcf"
       if [ $lang = ger ]; then
-        printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$app/qorvexal.ini"
         caption="Konfiguration von Morvak_5000.lcf"
       fi
       mode=full

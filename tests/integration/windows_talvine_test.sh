@@ -8,7 +8,7 @@
 # Screenshots are kept in the work directory.
 #   windows_talvine_test.sh <wine-run> <talvine.exe> <morvaksim> <talvine-cli> <script> <work directory>
 # Exits 77 (skipped) without a display, without the native programs, or where no network namespace can
-# be made (not root).
+# be made.
 wine_run=$1
 exe=$2
 sim=$3
@@ -16,57 +16,22 @@ cli=$4
 script=$5
 work=$6
 
-# The namespace: the script runs again inside a new one (loopback only, nothing else reachable), where
-# the wineserver is started too, so that the sockets Wine opens for the program are in it.
-if [ -z "$TALVINE_TEST_NETNS" ]; then
-  [ -n "$DISPLAY" ] || { echo "no DISPLAY: skipped"; exit 77; }
-  [ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or talvine-cli: skipped"; exit 77; }
-  unshare -n true 2>/dev/null || { echo "cannot make a network namespace: skipped"; exit 77; }
-  TALVINE_TEST_NETNS=1 exec unshare -n bash "$0" "$@"
-fi
-ip link set lo up || { echo "loopback not up"; exit 1; }
-# Find broadcasts to 255.255.255.255: the loopback carries it here, where morvaksim hears it.
+. "$(dirname "$0")/windows_preamble.sh"
+[ -x "$sim" ] && [ -x "$cli" ] || { echo "no native morvaksim or talvine-cli: skipped"; exit 77; }
+wine_begin "$work/prefix" "$@"
+# Find broadcasts to 255.255.255.255: the namespace's loopback carries it here, where morvaksim hears it.
 ip route add broadcast 255.255.255.255 dev lo src 127.0.0.1 table local \
   || { echo "no route for the limited broadcast"; exit 1; }
 
-. "$(dirname "$0")/windows_preamble.sh"
-. "$(dirname "$0")/testctl.sh"
-eval "$(grep '^export ' "$wine_run")"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-# A prefix of its own, copied from the build's: the build's wineserver lives outside this namespace.
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1
-cp -a "$WINEPREFIX" "$work/prefix" || { echo "cannot copy the prefix"; exit 1; }
-export WINEPREFIX=$work/prefix
-wineserver -p
-
-sim_pid=
-sim2_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  [ -n "$sim2_pid" ] && kill "$sim2_pid" 2>/dev/null
-  wineserver -k 2>/dev/null
-}
-trap cleanup EXIT
-
-"$sim" --port 69 --snmp-port 161 --count 3 --search --search-limited --type "Morvak 5000" 127.0.77.1 \
-  >"$work/sim.log" 2>&1 &
-sim_pid=$!
 # A device whose description no script knows (its MIB's sysDescr changed), at 127.0.78.1.
 rm -rf "$work/mib" && cp -r "$(dirname "$sim")/snmp" "$work/mib" \
   && sed -i 's/"Zevra Morvak 5000"/"Zevra Morvak 9999"/' "$work/mib/morvak5000.mib" \
   || { echo "cannot copy the MIB files"; exit 1; }
-"$sim" --port 69 --snmp-port 161 --mib-dir "$work/mib" --type "Morvak 5000" 127.0.78.1 >"$work/sim2.log" 2>&1 &
-sim2_pid=$!
-for log in "$work/sim.log" "$work/sim2.log"; do
-  for _ in $(seq 1 100); do
-    grep -q "SNMP agents" "$log" && break
-    sleep 0.1
-  done
-  grep -q "SNMP agents" "$log" || { cat "$log"; fail "morvaksim did not start"; exit 1; }
-done
+sim_start "$work/sim2.log" "$sim" --port 69 --snmp-port 161 --mib-dir "$work/mib" --type "Morvak 5000" 127.0.78.1 \
+  || { cat "$work/sim2.log"; fail "morvaksim did not start"; exit 1; }
+sim2_pid=$sim_pid
+sim_start "$work/sim.log" "$sim" --port 69 --snmp-port 161 --count 3 --search --search-limited --type "Morvak 5000" \
+  127.0.77.1 || { cat "$work/sim.log"; fail "morvaksim did not start"; exit 1; }
 
 app=$work/app
 mkdir -p "$app"
