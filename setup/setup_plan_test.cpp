@@ -477,7 +477,7 @@ TEST(SetupPlugins, RealLibraries)
     EXPECT_EQ(message.substr(0, 18), "The test condition");
 
     std::vector<PluginStepInfo> steps = loader.CollectSteps(std::string("setup_testplugin_steps") + ext);
-    ASSERT_EQ(steps.size(), 3u);
+    ASSERT_EQ(steps.size(), 4u);
     EXPECT_EQ(steps[0].level, 4u);
     EXPECT_EQ(steps[0].entry, "WriteMarker");
     EXPECT_EQ(steps[0].maximum, 10u);
@@ -498,6 +498,8 @@ TEST(SetupPlugins, RealLibraries)
     EXPECT_TRUE(loader.RunStep(steps[0], [](int position) { positions.push_back(position); }));
     EXPECT_FALSE(loader.RunStep(steps[1], [](int) {}));
     EXPECT_EQ(positions, (std::vector<int> { 0, 5, 10 }));
+    EXPECT_EQ(steps[3].entry, "WaitAtGate"); // without a gate named it returns at once
+    EXPECT_TRUE(loader.RunStep(steps[3], [](int) {}));
     std::ifstream in(marker);
     std::stringstream text;
     text << in.rdbuf();

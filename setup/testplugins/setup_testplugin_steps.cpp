@@ -1,12 +1,17 @@
 // Test plug-in of the installer: steps. Step 0 (level 4, progress maximum 10) appends "marker" and
 // each progress position to the file named by SETUP_TESTPLUGIN_MARKER; step 1 (level 4) names an entry
-// point the library lacks; step 2 (level 5, never run) fills its texts to the last byte without a NUL.
+// point the library lacks; step 2 (level 5, never run) fills its texts to the last byte without a NUL;
+// step 3 (level 4) is a gate: with SETUP_TESTPLUGIN_GATE naming a path P it creates P.ready and waits
+// (bounded: 120 s) for P.go, so that a test acts while the installation runs; without it, it returns.
 #include "setup/testplugins/setup_testplugin.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -31,7 +36,7 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetVersionNumber()
 
 TESTPLUGIN_EXPORT int TESTPLUGIN_CALL QuerySteps()
 {
-    return 3;
+    return 4;
 }
 
 TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetStepNumber(uint8_t* record, int index)
@@ -47,6 +52,11 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetStepNumber(uint8_t* record, int index)
         Put32(record, 4);
         PutText(record + 4, "NoSuchEntry");
         PutText(record + 260, "A step without entry point");
+        break;
+    case 3:
+        Put32(record, 4);
+        PutText(record + 4, "WaitAtGate");
+        PutText(record + 260, "Waiting at the test gate ...");
         break;
     default:
         Put32(record, 5);
@@ -76,4 +86,25 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WriteMarker(void(TESTPLUGIN_CALL* progress
         std::fclose(out);
     }
     return 1;
+}
+
+TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WaitAtGate(void(TESTPLUGIN_CALL*)(int))
+{
+    const char* gate = std::getenv("SETUP_TESTPLUGIN_GATE");
+    if (gate == nullptr) {
+        return 1;
+    }
+    std::string ready = std::string(gate) + ".ready";
+    std::string go = std::string(gate) + ".go";
+    if (FILE* out = std::fopen(ready.c_str(), "wb")) {
+        std::fclose(out);
+    }
+    for (int i = 0; i < 1200; ++i) {
+        if (FILE* in = std::fopen(go.c_str(), "rb")) {
+            std::fclose(in);
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
 }

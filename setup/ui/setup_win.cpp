@@ -684,10 +684,19 @@ void RunWizard()
         psh.hbmWatermark = g.watermark;
         psh.hbmHeader = g.header;
     } else if (g.style == 2) {
-        // Wizard-97 with the bitmaps taken from the resources by the property sheet.
+        // Wizard-97 with the bitmaps taken from the resources as the property sheet takes them (its
+        // system colours mapped). The watermark goes by resource id; the header goes as the bitmap
+        // made from its resource: some property sheets load a header named by id but paint only one
+        // given as a bitmap, and the page headers would stand without it.
+        g.header = CreateMappedBitmap(g.instance, IDB_HEADER, 0, nullptr, 0);
         psh.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER;
         psh.pszbmWatermark = MAKEINTRESOURCEA(IDB_WATERMARK);
-        psh.pszbmHeader = MAKEINTRESOURCEA(IDB_HEADER);
+        if (g.header != nullptr) {
+            psh.dwFlags |= PSH_USEHBMHEADER;
+            psh.hbmHeader = g.header;
+        } else {
+            psh.pszbmHeader = MAKEINTRESOURCEA(IDB_HEADER);
+        }
     }
     g.exitCode = kExitFailed;
     PropertySheetA(&psh);
@@ -864,6 +873,41 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     }
 }
 
+struct ShownSearch {
+    HWND enabled = nullptr; // the window the user works in (a message box before the wizard)
+    HWND visible = nullptr;
+};
+
+BOOL CALLBACK FindShown(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<ShownSearch*>(param);
+    if (!IsWindowVisible(window)) {
+        return TRUE;
+    }
+    if (search->visible == nullptr) {
+        search->visible = window;
+    }
+    if (IsWindowEnabled(window)) {
+        search->enabled = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// What a running installer shows for its hidden "SETUP" window: the wizard stands on its own (not
+// owned, so that it has its own taskbar button), so the window is looked up among the thread's
+// top-level windows, front first. The hidden window itself when nothing is shown.
+HWND ShownWindowOf(HWND setup)
+{
+    HWND popup = GetLastActivePopup(setup);
+    if (popup != setup && IsWindowVisible(popup)) {
+        return popup;
+    }
+    ShownSearch search;
+    EnumThreadWindows(GetWindowThreadProcessId(setup, nullptr), FindShown, reinterpret_cast<LPARAM>(&search));
+    return search.enabled != nullptr ? search.enabled : search.visible != nullptr ? search.visible : setup;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -872,7 +916,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     std::string path = GetProgramPath();
     if (IsOtherInstance(path)) {
         if (HWND other = FindWindowA("SETUP", nullptr)) {
-            HWND shown = GetLastActivePopup(other);
+            HWND shown = ShownWindowOf(other);
             if (IsIconic(shown)) {
                 ShowWindow(shown, SW_RESTORE);
             }

@@ -82,7 +82,6 @@ if [ "$part" = shots ]; then
         "DontWarnAboutEasyConfig=1" >"$app/qorvexal.ini"
       caption="Configuration of Morvak_5000.lcf"
       if [ $lang = ger ]; then
-        printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$app/qorvexal.ini"
         caption="Konfiguration von Morvak_5000.lcf"
       fi
       mode=full

@@ -7,13 +7,20 @@
 #     language's string table;
 #   - the shortcut line's open-folder flag opens the link's folder once the installation is done;
 #   - the restart notes (a product flagged for them; the running setup.exe deleted at the restart),
-#     the exit code 3010 of both runs ("/reboot:0"), and nothing left of the product afterwards.
-#   windows_setup_pages_test.sh <setup.exe> <work directory> <test program> <string tables folder>
+#     the exit code 3010 of both runs ("/reboot:0"), and nothing left of the product afterwards;
+#   - the wizard-97 styles (1 and 2) draw the watermark and the header bitmaps;
+#   - a product installed in a more recent version is drawn grey; in the English runs also:
+#     checking it asks the question (default No) and No keeps it (style 0); while the installation
+#     runs Cancel is disabled and a cancel request refused (style 1, the steps plug-in holding the
+#     installation at a gate); a second start brings the minimised wizard back to the front (style 2).
+#   windows_setup_pages_test.sh <setup.exe> <work directory> <test program> <steps plug-in>
+#                               <resources folder: string tables and bitmaps>
 # Exits 77 (skipped) without a display.
 setup_exe=$1
 work=$2
 prog=$3
-strings=$4
+plug_steps=$4
+strings=$5
 . "$(dirname "$0")/windows_preamble.sh"
 
 export WINEPREFIX="$work/prefix"
@@ -40,6 +47,7 @@ mkdir -p "$src"
 cp "$setup_exe" "$src/setup.exe"
 cp "$prog" "$src/tool.exe"
 cp "$prog" "$src/prog.exe"
+cp "$plug_steps" "$src/setup_testplugin_steps.dll"
 printf 'notes\r\n' >"$src/notes.txt"
 cat >"$src/setup.inf" <<'INF'
 [Version]
@@ -71,6 +79,7 @@ notes.txt
 [Tool.Install]
 CopyFiles = Tool.Files
 MakeIcons = Tool.Icons
+Plugins = setup_testplugin_steps.dll
 
 [Tool.Icons]
 CPRG, "Zevra Pages Test\Sample Tool", "%32768%\tool.exe", , , 0, 1
@@ -114,6 +123,18 @@ prog() {
     grep -q 'failed to map the shared user data' "$work/prog.err" || return 1
   done
   return 1
+}
+# bitmap_drawn PICTURE GEOMETRY BITMAP [GRAVITY]: the area GEOMETRY of the page's picture (from the
+# corner GRAVITY names, default the top left) holds the bitmap: its most frequent colour other than
+# white at least as often as the bitmap itself.
+bitmap_drawn() {
+  top=$(convert "$3" -format %c histogram:info: | grep -v '#FFFFFF' | sort -rn | head -n 1)
+  colour=$(printf '%s' "$top" | grep -o '#[0-9A-F]\{6\}')
+  count=$(printf '%s' "$top" | awk -F: '{ print $1 + 0 }')
+  [ -n "$colour" ] || return 1
+  found=$(convert "$1" ${4:+-gravity "$4"} -crop "$2" +repage -format %c histogram:info: | grep -F "$colour" \
+    | awk -F: '{ s += $1 } END { print s + 0 }')
+  [ "$found" -ge "$count" ]
 }
 # run_setup EXE ARGS...: starts the installer in the background (bounded: 300 s), its pid in $pid.
 run_setup() {
@@ -161,12 +182,33 @@ for lang in en de fr it; do
   title=$(str 1300 | sed "s/%+1/$(str 1301)/")
   for style in 0 1 2; do
     s=s$style
+    # The English runs: one check more each, in the steps the wizard takes anyway.
+    # (Steps one a line.)
+    welcome_extra=
+    components_extra=
+    running_extra=
+    unset SETUP_TESTPLUGIN_GATE
+    if [ $lang = en ]; then
+      case $style in
+        0) components_extra="toggle:2020:1
+box:q_newer:#7:$(str 1002)" ;;
+        1)
+          # The gate's name goes to the steps plug-in through the environment.
+          SETUP_TESTPLUGIN_GATE=$(winpath "$work/gate")
+          export SETUP_TESTPLUGIN_GATE
+          running_extra="wait:$SETUP_TESTPLUGIN_GATE.ready
+refuse
+touch:$SETUP_TESTPLUGIN_GATE.go"
+          ;;
+        2) welcome_extra="second:\"$(winpath "$src/setup.exe")\" /style:$style /lang:$option" ;;
+      esac
+    fi
     # The finish page is kept once the shortcut's folder, opened by the open-folder flag when the
     # installation is done, is closed again (it would stand in front of the page).
-    if wizard page:${s}_1_welcome:$next click:$next page:${s}_2_license:$next click:$next \
-      page:${s}_3_components:$next click:$next page:${s}_4_target:$next click:$next \
-      page:${s}_5_carryout:$next click:$next "close:Zevra Pages Test" page:${s}_6_finish:$finish \
-      click:$finish -- "$src/setup.exe" /style:$style /lang:$option /reboot:0; then
+    if wizard page:${s}_1_welcome:$next "$welcome_extra" click:$next page:${s}_2_license:$next click:$next \
+      page:${s}_3_components:$next grey:2020:1 "$components_extra" click:$next page:${s}_4_target:$next \
+      click:$next page:${s}_5_carryout:$next click:$next "$running_extra" "close:Zevra Pages Test" \
+      page:${s}_6_finish:$finish click:$finish -- "$src/setup.exe" /style:$style /lang:$option /reboot:0; then
       expect "$work/$lang/${s}_4_target.txt" 1010
       expect "$work/$lang/${s}_5_carryout.txt" 1014 1011
       expect "$work/$lang/${s}_6_finish.txt" 1012 1011
@@ -181,11 +223,28 @@ for lang in en de fr it; do
       # The wizard's own buttons in the language of the pages.
       expect "$work/$lang/${s}_5_carryout.txt" 1040 1041 1043
       expect "$work/$lang/${s}_6_finish.txt" 1042
+      if [ $style != 0 ]; then
+        bitmap_drawn "$work/$lang/${s}_1_welcome.bmp" 164x314+0+0 "$strings/watermark.bmp" \
+          || fail "$lang style $style: no watermark on the welcome page"
+        bitmap_drawn "$work/$lang/${s}_3_components.bmp" 100x70+0+0 "$strings/header.bmp" NorthEast \
+          || fail "$lang style $style: no header bitmap on the components page"
+      fi
+      if [ -n "$components_extra" ]; then
+        question=$(str 1005 | sed 's/%s/Newer Product/' | tr -d '\r')
+        tr -d '\r' <"$work/$lang/q_newer.txt" | grep -qxF "$question" || fail "$lang style $style: question: $(cat "$work/$lang/q_newer.txt")"
+        grep -qx 'default:7' "$work/$lang/q_newer.txt" || fail "$lang style $style: the question's default is not No"
+      fi
     fi
     wait $pid
     rc=$?
+    unset SETUP_TESTPLUGIN_GATE
     [ $rc = $exit_restart ] || fail "$lang style $style: installation exit $rc, not 3010: $(cat "$work/setup.txt")"
     [ -f "$links/Zevra Pages Test/Sample Tool.lnk" ] || fail "$lang style $style: no shortcut"
+    if [ -n "$components_extra" ]; then
+      # Answered No: the more recent version stays (installed, its entry would say 1.0).
+      w reg query "$newer_key" /v ProductVersion /reg:64
+      grep -q 'ProductVersion.*9\.0' "$work/out.txt" || fail "$lang style $style: the newer product was replaced: $(cat "$work/out.txt")"
+    fi
 
     if wizard page:${s}_7_remove:$next click:$next page:${s}_8_removefinish:$finish click:$finish \
       -- "$target/setup.exe" /remove:tool /style:$style /lang:$option /reboot:0; then

@@ -2,6 +2,7 @@
 //   (as testsvc.exe, no arguments)  the test service SetupTestSvc: runs until it is told to stop
 //   readlink LINK           prints a shortcut read back through the shell link object
 //   hold FILE READY         holds FILE open without delete sharing, creates READY, waits to be killed
+//                           or for the session's end (a restart), when it closes FILE
 //   page TITLE BUTTON OUT   waits (bounded) until a window TITLE shows BUTTON enabled, has it drawn,
 //                           writes the texts of its visible controls to OUT, one a line, and prints
 //                           the window's rectangle on the screen ("WxH+X+Y")
@@ -11,6 +12,8 @@
 //                           until it is gone) and prints its class
 //   walk TITLE DIR STEP...  a whole wizard in one run: pages kept (texts and pictures), clicks, windows
 //                           closed (see Walk)
+//                           the second instance ("second"), the grey list row ("grey"), message
+//                           boxes ("box") and the refused Cancel ("refuse"): see Walk
 //                           A BUTTON written "#N" is the button with control id N (the wizard's own
 //                           buttons are labelled in the language of the system's resources).
 //   anything else           appends "args: ..." to the file named by SETUP_TEST_LOG (the Exec lines)
@@ -18,13 +21,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <objbase.h>
+#include <prsht.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +62,22 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
     Report(SERVICE_RUNNING);
     WaitForSingleObject(g_stop, INFINITE);
     Report(SERVICE_STOPPED);
+}
+
+HANDLE g_held = INVALID_HANDLE_VALUE;
+
+LRESULT CALLBACK HolderProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_QUERYENDSESSION) {
+        return TRUE;
+    }
+    if (msg == WM_ENDSESSION && wParam) {
+        CloseHandle(g_held);
+        g_held = INVALID_HANDLE_VALUE;
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, msg, wParam, lParam);
 }
 
 int ReadLink(const char* path)
@@ -166,6 +188,10 @@ BOOL CALLBACK FindWindowWithButton(HWND window, LPARAM param)
 bool WaitForButton(Search* search)
 {
     for (int i = 0; i < 1200; ++i) {
+        if (search->pinned != nullptr && !IsWindow(search->pinned)) {
+            std::fprintf(stderr, "the window \"%s\" is gone\n", search->title);
+            return false;
+        }
         search->window = search->pinned;
         search->found = nullptr;
         if (search->pinned != nullptr) {
@@ -331,11 +357,197 @@ int Click(const char* title, const char* button)
     return 0;
 }
 
+// Waits at most 120 s (polls of 100 ms) for a file.
+bool WaitForFile(const std::string& path)
+{
+    for (int i = 0; i < 1200; ++i) {
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        Sleep(100);
+    }
+    std::fprintf(stderr, "no file %s\n", path.c_str());
+    return false;
+}
+
+// The pixels of a window's client area, 32 bits each, top row first.
+std::vector<DWORD> ClientPixels(HWND window, int* width, int* height)
+{
+    RECT r = {};
+    GetClientRect(window, &r);
+    *width = r.right;
+    *height = r.bottom;
+    std::vector<DWORD> pixels;
+    if (*width <= 0 || *height <= 0) {
+        return pixels;
+    }
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = *width;
+    info.bmiHeader.biHeight = -*height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (BitBlt(memory, 0, 0, *width, *height, screen, 0, 0, SRCCOPY)) {
+            GdiFlush();
+            const DWORD* p = static_cast<const DWORD*>(bits);
+            pixels.assign(p, p + static_cast<size_t>(*width) * static_cast<size_t>(*height));
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return pixels;
+}
+
+int Luminance(DWORD rgb)
+{
+    return static_cast<int>((rgb >> 16 & 0xFF) * 30 + (rgb >> 8 & 0xFF) * 59 + (rgb & 0xFF) * 11) / 100;
+}
+
+// Row ROW of the list box: its text (right of the check box and the icon) is drawn, and in grey:
+// no pixel darker than the system's grey text (black text would have them).
+bool RowIsGrey(HWND list, int row)
+{
+    const int height = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+    const int top = (row - static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0))) * height;
+    // Read through the top-level window (its device context is the one that reaches the screen).
+    HWND root = GetAncestor(list, GA_ROOT);
+    POINT origin = { 0, 0 };
+    ClientToScreen(list, &origin);
+    ScreenToClient(root, &origin);
+    RECT client = {};
+    GetClientRect(list, &client);
+    int w = 0;
+    int h = 0;
+    std::vector<DWORD> pixels = ClientPixels(root, &w, &h);
+    if (pixels.empty() || height <= 0 || top < 0 || top + height > client.bottom || origin.x < 0 || origin.y < 0
+        || origin.x + client.right > w || origin.y + client.bottom > h) {
+        std::fprintf(stderr, "row %d is not shown\n", row);
+        return false;
+    }
+    const DWORD grey = GetSysColor(COLOR_GRAYTEXT);
+    const int greyLevel = Luminance((grey & 0xFF) << 16 | (grey & 0xFF00) | (grey >> 16 & 0xFF));
+    auto at = [&](int x, int y) { return pixels[static_cast<size_t>(origin.y + y) * w + origin.x + x] & 0xFFFFFF; };
+    const DWORD background = at(client.right - 1, top);
+    int drawn = 0;
+    int darkest = 255;
+    for (int y = top; y < top + height; ++y) {
+        for (int x = 38; x < client.right; ++x) {
+            DWORD p = at(x, y);
+            if (p != background) {
+                ++drawn;
+                darkest = std::min(darkest, Luminance(p));
+            }
+        }
+    }
+    if (drawn < 10 || darkest < greyLevel - 8) {
+        std::fprintf(
+            stderr, "row %d: %d pixels drawn, the darkest %d, grey text is %d\n", row, drawn, darkest, greyLevel);
+        return false;
+    }
+    return true;
+}
+
+// A message box (a top-level window TITLE with an enabled BUTTON, not the wizard): its texts to OUT,
+// then a line "default:ID" with its default button, then BUTTON clicked.
+bool AnswerBox(const char* title, const std::string& button, const std::string& outPath)
+{
+    Search search = { title, button.c_str(), nullptr, nullptr };
+    if (!WaitForButton(&search) || !WriteTexts(search.window, outPath)) {
+        return false;
+    }
+    // The default button: the one drawn as such, which also holds the focus (Enter presses it).
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(search.window, nullptr), &thread);
+    int def = 0;
+    for (HWND child = GetWindow(search.window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON && thread.hwndFocus == child) {
+            def = GetDlgCtrlID(child);
+        }
+    }
+    FILE* file = std::fopen(outPath.c_str(), "ab");
+    if (file != nullptr) {
+        std::fprintf(file, "default:%d\n", def);
+        std::fclose(file);
+    }
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(search.found, BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    return true;
+}
+
+// While the installation runs: the wizard's Cancel is disabled, and a cancel request (the command Esc
+// and the Cancel button give) leaves the wizard standing.
+bool CancelRefused(HWND sheet)
+{
+    if (IsWindowEnabled(GetDlgItem(sheet, IDCANCEL))) {
+        std::fprintf(stderr, "Cancel is enabled while the installation runs\n");
+        return false;
+    }
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(sheet, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, 10000, &ignored);
+    if (!IsWindow(sheet) || !IsWindowVisible(sheet)) {
+        std::fprintf(stderr, "the wizard was cancelled while the installation runs\n");
+        return false;
+    }
+    return true;
+}
+
+// A second start of the installer while the wizard stands minimised: the second one ends (bounded:
+// 120 s) and the wizard is restored and in front.
+bool SecondStart(HWND sheet, const std::string& commandLine)
+{
+    ShowWindow(sheet, SW_MINIMIZE);
+    if (!IsIconic(sheet)) {
+        std::fprintf(stderr, "the wizard could not be minimised\n");
+        return false;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        std::fprintf(stderr, "%s cannot be started: %lu\n", commandLine.c_str(), GetLastError());
+        return false;
+    }
+    bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+    if (!ended) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (!ended) {
+        std::fprintf(stderr, "the second installer did not end\n");
+        return false;
+    }
+    if (IsIconic(sheet) || !IsWindowVisible(sheet) || GetForegroundWindow() != sheet) {
+        std::fprintf(stderr, "the wizard was not brought forward: minimised %d, visible %d, in front %d\n",
+            IsIconic(sheet) ? 1 : 0, IsWindowVisible(sheet) ? 1 : 0, GetForegroundWindow() == sheet ? 1 : 0);
+        return false;
+    }
+    return true;
+}
+
 // A whole wizard in one run, the window found by its title once and kept. Steps:
 //   page:NAME:BUTTON  wait for the page showing BUTTON, its texts to DIR\NAME.txt, its picture to
 //                     DIR\NAME.bmp
 //   click:BUTTON      wait for BUTTON and click it
 //   close:TITLE       wait for the top-level window TITLE and close it (the test program window role)
+//   wait:FILE         wait for FILE to exist;  touch:FILE  create FILE
+//   refuse            the installation runs: Cancel is disabled and a cancel request is refused
+//   grey:ID:ROW       row ROW of list box ID is drawn in grey text
+//   toggle:ID:ROW     row ROW of list box ID selected and the space key sent to it (not waited for)
+//   box:NAME:BUTTON:TITLE  a message box TITLE: texts to DIR\NAME.txt and "default:ID" (the default
+//                     button with the focus; 0: none), BUTTON clicked
+//   second:COMMAND    the wizard minimised, COMMAND run to its end: the wizard is restored and in front
 int Walk(const char* title, const std::string& dir, int count, char** steps)
 {
     Search search = { title, nullptr, nullptr, nullptr };
@@ -345,8 +557,40 @@ int Walk(const char* title, const std::string& dir, int count, char** steps)
         std::string verb = step.substr(0, colon);
         std::string rest = colon == std::string::npos ? std::string() : step.substr(colon + 1);
         bool ok = false;
+        size_t split = rest.find(':');
+        std::string first = rest.substr(0, split);
+        std::string after = split == std::string::npos ? std::string() : rest.substr(split + 1);
+        // A control of the wizard's current page by its id.
+        auto control = [&]() -> HWND {
+            HWND page = search.pinned != nullptr ? PropSheet_GetCurrentPageHwnd(search.pinned) : nullptr;
+            return page != nullptr ? GetDlgItem(page, std::atoi(first.c_str())) : nullptr;
+        };
         if (verb == "close") {
             ok = CloseWindowTitled(rest.c_str()) == 0;
+        } else if (verb == "wait") {
+            ok = WaitForFile(rest);
+        } else if (verb == "touch") {
+            FILE* file = std::fopen(rest.c_str(), "wb");
+            ok = file != nullptr && std::fclose(file) == 0;
+        } else if (verb == "refuse") {
+            ok = search.pinned != nullptr && CancelRefused(search.pinned);
+        } else if (verb == "grey") {
+            HWND list = control();
+            ok = list != nullptr && RowIsGrey(list, std::atoi(after.c_str()));
+        } else if (verb == "toggle") {
+            HWND list = control();
+            ok = list != nullptr;
+            if (ok) {
+                DWORD_PTR ignored = 0;
+                SendMessageTimeoutA(list, LB_SETCURSEL, std::atoi(after.c_str()), 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+                PostMessageA(list, WM_KEYDOWN, VK_SPACE, 1);
+            }
+        } else if (verb == "box") {
+            size_t third = after.find(':');
+            ok = third != std::string::npos
+                && AnswerBox(after.substr(third + 1).c_str(), after.substr(0, third), dir + "\\" + first + ".txt");
+        } else if (verb == "second") {
+            ok = search.pinned != nullptr && SecondStart(search.pinned, rest);
         } else if (verb == "click" || verb == "page") {
             size_t second = verb == "page" ? rest.find(':') : std::string::npos;
             std::string name = second == std::string::npos ? std::string() : rest.substr(0, second);
@@ -393,11 +637,23 @@ int main(int argc, char** argv)
         if (held == INVALID_HANDLE_VALUE) {
             return 1;
         }
+        // A hidden window of its own: a restart of the system ends the session, and the file is
+        // released then, as an application closes its files when the session ends.
+        g_held = held;
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = HolderProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "SetupTestHolder";
+        RegisterClassA(&wc);
+        CreateWindowA("SetupTestHolder", "holder", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
         FILE* ready = std::fopen(argv[3], "w");
         if (ready != nullptr) {
             std::fclose(ready);
         }
-        Sleep(INFINITE);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            DispatchMessageA(&msg);
+        }
         return 0;
     }
     if (std::strcmp(role, "page") == 0 && argc == 5) {

@@ -6,12 +6,14 @@
 #   - "/quiet /reboot:0" installs it: files, values, the running service (sc query), the shortcut read
 #     back through the shell link object, the uninstall entries (uninstaller --list), the Exec passes
 #     and the plug-in step in order;
-#   - the wizard's pages in styles 0, 1 and 2 (screenshots; Cancel before the installation);
+#   - the wizard's pages in styles 0, 1 and 2 (pictures; Cancel before the installation), the last one
+#     with a product whose service cannot be created: the failure text with the system's message,
+#     then Back, Next and Cancel offered again;
 #   - an upgrade over the running service;
 #   - "uninstaller --remove" runs the entry's command: the removal page and its finish page
 #     (screenshots), and everything is gone, the emptied folders included;
-#   - a file held open while the product is removed is deleted by "wineboot -r"; a reinstall made
-#     before that restart survives it;
+#   - a file held open while the product is removed is deleted by the restart "/reboot:2" makes at
+#     once (exit code 0); one deleted by "wineboot -r" does not take a reinstall made before it;
 #   - the per-application Windows version (win98, winme, nt40, win2k) picks the install section.
 #   windows_setup_test.sh <setup.exe> <work directory> <condition plug-in> <steps plug-in> <test program>
 # Exits 77 (skipped) without a display.
@@ -91,6 +93,7 @@ DelFiles = Setup.Files
 
 [Products]
 sample = "Sample Product", Sample.Install, Sample.Remove, 1, 0, "Files, registry values, a service and a shortcut", 1.2.0
+broken = "Broken Product", Broken.Install
 
 [Setup.Files]
 setup.exe
@@ -153,6 +156,20 @@ DelIcons = Sample.Icons
 [Sample.Remove.Services]
 StopService = SetupTestSvc
 DelService = SetupTestSvc
+
+; A start type the service control manager refuses: the installation fails. Offered under the sample's
+; condition (with it failing, nothing is offered).
+[Broken.Install]
+Conditions = Sample.Conditions
+[Broken.Install.Services]
+AddService = SetupTestBroken, 0, Broken.Service
+
+[Broken.Service]
+DisplayName = "Broken Service"
+ServiceType = 16
+StartType = 9
+ErrorControl = 1
+ServiceBinary = %32768%\testsvc.exe
 INF
 
 # Exit codes 1603 (failed) and 3010 (restart needed, not made) as the shell sees them (modulo 256).
@@ -218,9 +235,6 @@ printf 'args:\nargs: level1 0x00000000\nargs: level2\nargs: level3\n' >"$work/ex
 tr -d '\r' <"$log" | diff "$work/exec.expected" - >/dev/null || fail "Exec passes: $(cat "$log")"
 [ "$(tr -d '\r' <"$marker")" = "marker 0 5 10" ] || fail "plug-in step: '$(cat "$marker" 2>/dev/null)'"
 
-# 3. The wizard's pages in each style, walked with Next up to the carry-out page, then cancelled. The
-# test program waits for each page's button and clicks it; a page is shot once its button is enabled.
-title='Morvak Software Setup'
 # page NAME BUTTON: waits for the page showing BUTTON, keeps its texts in NAME.txt and a screenshot.
 page() {
   w "$src/prog.exe" page "$title" "$2" "$(winpath "$work/$1.txt")"
@@ -238,22 +252,56 @@ wait_end() {
   done
   return 1
 }
+
+# 3. The wizard's pages in each style, walked with Next up to the carry-out page (the test program's
+# walk: each page's texts and picture), then cancelled. The last one installs only the broken product
+# (no component page): Next on the carry-out page fails, the failure text names the system's message
+# for the error (the one the diagnostic line gives), and the page offers Back, Next and Cancel again.
+title='Morvak Software Setup'
+next='#12324'
 for style in 0 1 2; do
-  "$wine" "$src/setup.exe" /style:$style >/dev/null 2>&1 </dev/null &
+  s=style$style
+  if [ $style = 2 ]; then
+    components=
+    product=/install:broken
+    failed="click:$next
+box:${s}_failed:#1:Error
+page:${s}_6_again:#12323
+page:${s}_6_again:$next"
+  else
+    components="page:${s}_3_components:$next
+click:$next"
+    product=
+    failed=
+  fi
+  "$wine" "$src/setup.exe" /style:$style $product >"$work/wizard.txt" 2>&1 </dev/null &
   pid=$!
-  n=1
-  for name in welcome license components target carryout; do
-    shot="style${style}_${n}_$name"
-    page "$shot" 'Next >' || { fail "style $style: no $name page"; break; }
-    [ $name = carryout ] || click 'Next >'
-    n=$((n + 1))
-  done
-  grep -qF 'Please click Next to start the installation.' "$work/style${style}_1_welcome.txt" 2>/dev/null \
-    || fail "style $style: welcome text: $(cat "$work/style${style}_1_welcome.txt" 2>/dev/null)"
-  grep -qxF "$target_win" "$work/style${style}_4_target.txt" 2>/dev/null \
-    || fail "style $style: target directory: $(cat "$work/style${style}_4_target.txt" 2>/dev/null)"
-  click Cancel || fail "style $style: Cancel"
+  saved_ifs=$IFS
+  IFS='
+'
+  # shellcheck disable=SC2086
+  w "$src/prog.exe" walk "$title" "$(winpath "$work")" page:${s}_1_welcome:$next click:$next \
+    page:${s}_2_license:$next click:$next $components page:${s}_4_target:$next click:$next \
+    page:${s}_5_carryout:$next $failed click:#2
+  IFS=$saved_ifs
+  [ "$rc" = 0 ] || fail "style $style: $(cat "$work/out.txt")"
+  grep -qF 'Please click Next to start the installation.' "$work/${s}_1_welcome.txt" 2>/dev/null \
+    || fail "style $style: welcome text: $(cat "$work/${s}_1_welcome.txt" 2>/dev/null)"
+  grep -qxF "$target_win" "$work/${s}_4_target.txt" 2>/dev/null \
+    || fail "style $style: target directory: $(cat "$work/${s}_4_target.txt" 2>/dev/null)"
   wait_end $pid || { fail "style $style: the wizard did not end"; kill $pid; }
+  wait $pid
+  wizard_rc=$?
+  if [ -n "$failed" ]; then
+    [ $wizard_rc = $exit_failed ] || fail "style $style: the failed installation's exit $wizard_rc, not 1603"
+    system=$(tr -d '\r' <"$work/wizard.txt" | sed -n 's/^setup: the service SetupTestBroken cannot be created: //p')
+    printf 'The installation did not complete successfully.\n\n%s\n' "$system" >"$work/failed.expected"
+    tr -d '\r' <"$work/${s}_failed.txt" | grep -v '^OK$\|^default:' | diff "$work/failed.expected" - >/dev/null \
+      && [ -n "$system" ] || fail "style $style: failure text: $(cat "$work/${s}_failed.txt" 2>/dev/null) ($(cat "$work/wizard.txt"))"
+  fi
+done
+for bmp in "$work"/style*.bmp; do
+  [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 
 # 4. An upgrade over the running service.
@@ -294,7 +342,7 @@ wait_end $pid || fail "removal: the uninstaller did not end"
 # work on the same machine).
 installer_running() {
   for p in $(pgrep -f 'Zevra Setup Test.setup\.exe'); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }
@@ -324,15 +372,29 @@ w "$src/setup.exe" /quiet /reboot:0
 holder_pid=$!
 for _ in $(seq 1 240); do [ -e "$work/held.ready" ] && break; sleep 0.25; done
 [ -e "$work/held.ready" ] || fail "holder did not start"
-w "$target/setup.exe" /quiet /remove:sample /reboot:0
-[ "$rc" = $exit_restart ] || fail "removal with a held file: exit $rc, not 3010: $(cat "$work/out.txt")"
-[ -e "$target/data/held.txt" ] || fail "held file deleted at once"
-[ -e "$target/data/more.txt" ] && fail "a free file was not deleted at once"
+# "/reboot:2": the restart is made at once and the exit code is 0. Wine's restart (a wineboot the
+# installer starts and does not wait for) ends the session, the holder releasing its file then, and
+# carries out the deletes registered for the restart: waited for (bounded) until the held file is gone
+# and no wineboot of this prefix runs.
+w "$target/setup.exe" /quiet /remove:sample /reboot:2
+[ "$rc" = 0 ] || fail "removal with a held file, /reboot:2: exit $rc, not 0: $(cat "$work/out.txt")"
+grep -qF 'held.txt is in use' "$work/out.txt" || fail "held file deleted at once: $(cat "$work/out.txt")"
+grep -qF 'more.txt is in use' "$work/out.txt" && fail "a free file was not deleted at once"
+wineboot_running() {
+  for p in $(pgrep -f 'wineboot'); do
+    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+for _ in $(seq 1 480); do
+  [ -e "$target/data/held.txt" ] || wineboot_running || break
+  sleep 0.25
+done
+[ -e "$target/data/held.txt" ] && fail "held file still there after the restart"
+wineboot_running && fail "the restart did not end"
 kill "$holder_pid" 2>/dev/null
 wait "$holder_pid" 2>/dev/null
 holder_pid=
-"$wine" wineboot -r >/dev/null 2>&1 </dev/null
-[ -e "$target/data/held.txt" ] && fail "held file still there after the restart"
 w "$src/setup.exe" /quiet /reboot:0
 [ "$rc" = 0 ] || fail "install before a restart: exit $rc"
 "$wine" "$src/prog.exe" hold "$target_win\\data\\held.txt" "$(winpath "$work/held2.ready")" >/dev/null 2>&1 </dev/null &

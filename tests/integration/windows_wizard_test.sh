@@ -477,8 +477,7 @@ ctl command 1309 && ctl idle
 walk_task_wizards en0 "Setup Wizard for renamed" renamed
 walk_shipped_wizards en0 "Setup Wizard for " "IP filter"
 stop_app
-# German wizards: the description language the program would otherwise take from its own texts.
-printf '%s\r\n' "[Override]" "DscLanguage=German" >>"$ini"
+# German wizards: the German program takes the descriptions' and wizards' German texts by itself.
 german=$(printf 'Einrichtungsassistent f\374r ')
 for style in 0 1; do
   start_app /wizstyle:$style /lang:ger
