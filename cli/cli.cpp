@@ -43,6 +43,21 @@ const char* CliProgramName()
     return g_program;
 }
 
+std::string CliText(std::string_view ansi)
+{
+#ifdef _WIN32
+    return std::string(ansi);
+#else
+    return Utf8FromAnsi(ansi);
+#endif
+}
+
+void CliPrint(std::FILE* to, std::string_view ansi)
+{
+    std::string text = CliText(ansi);
+    std::fwrite(text.data(), 1, text.size(), to);
+}
+
 int CliFail(const std::string& message, int code)
 {
     std::fprintf(stderr, "%s: %s\n", g_program, message.c_str());

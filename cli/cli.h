@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,6 +52,11 @@ private:
     std::vector<std::string>& args_;
 };
 
+// A text of the suite (ANSI, Windows-1252: string tables, scripts, device texts) as the terminal shows
+// it: UTF-8 on Linux, unchanged on Windows, whose console and files take the ANSI bytes.
+std::string CliText(std::string_view ansi);
+// Writes such a text to `to` as CliText gives it.
+void CliPrint(std::FILE* to, std::string_view ansi);
 // Prints "PROGRAM: message" to standard error and returns `code`.
 int CliFail(const std::string& message, int code = 1);
 // Reads a number option: false with an error message when the text is not a number.

@@ -106,6 +106,18 @@ TEST_F(KardellCli, LanguageSystemAndConditionOptions)
     EXPECT_NE(english.out.find("Install"), std::string::npos);
 }
 
+// Scripts and the program's own texts are Windows-1252; the terminal of a Linux user reads UTF-8.
+TEST_F(KardellCli, GermanTextsReachTheTerminalAsUtf8)
+{
+    Write("menu.inf",
+        "[1.Static.407]\r\nLine=Gr\xFC\xDF Gott \x80 5\r\n"
+        "[2.Hotspot]\r\n1.Line=Alt;alt.exe\r\n");
+    CliRun r = Menu("menu --lang German");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "static\t1\t0\tGr\xC3\xBC\xC3\x9F Gott \xE2\x82\xAC 5\t\t\n");
+    EXPECT_NE(r.err.find("Das Men\xC3\xBCskript verwendet nummerierte Eintr\xC3\xA4ge"), std::string::npos) << r.err;
+}
+
 TEST_F(KardellCli, ExitCodes)
 {
     Write("menu.inf", kScript);

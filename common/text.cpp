@@ -209,3 +209,140 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
         ++p;
     return p == pattern.size();
 }
+
+namespace {
+// Windows-1252, the ANSI code page of Western Windows: 0x80-0x9F hold these characters (the five bytes
+// without a character stand for the control character of their own number); every other byte is the
+// character of its number.
+const char16_t kAnsi80[32] = { 0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC,
+    0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178 };
+
+void AppendUtf8(std::string& out, uint32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The next character of UTF-8 text, advancing `i`; a byte that starts no well-formed sequence is one
+// character of its own, reported as 0xFFFFFFFF. Surrogates (read from UTF-16 without their pair) pass.
+uint32_t NextUtf8(std::string_view s, size_t& i)
+{
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char b = byte(i);
+    size_t n = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : 9;
+    if (n == 0) {
+        ++i;
+        return b;
+    }
+    if (n == 9 || i + n >= s.size()) {
+        ++i;
+        return 0xFFFFFFFF;
+    }
+    uint32_t c = b & (0x3F >> n);
+    for (size_t k = 1; k <= n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFFFFFF;
+        }
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    uint32_t least = n == 1 ? 0x80 : n == 2 ? 0x800 : 0x10000;
+    if (c < least || c > 0x10FFFF) {
+        ++i;
+        return 0xFFFFFFFF;
+    }
+    i += n + 1;
+    return c;
+}
+} // namespace
+
+std::string Utf8FromAnsi(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char ch : text) {
+        auto b = static_cast<unsigned char>(ch);
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kAnsi80[b - 0x80] : b);
+    }
+    return out;
+}
+
+// Characters without an ANSI byte become "?", as the A functions give them.
+std::string AnsiFromUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = NextUtf8(text, i);
+        char b = '?';
+        if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
+            b = static_cast<char>(c);
+        } else {
+            for (unsigned k = 0; k < 32; ++k)
+                if (kAnsi80[k] == c)
+                    b = static_cast<char>(0x80 + k);
+        }
+        out += b;
+    }
+    return out;
+}
+
+// UTF-16 LE to UTF-8; a surrogate without its pair is kept (as its own three bytes) so that it is
+// written back unchanged, and an odd last byte is dropped.
+std::string Utf8FromUtf16Le(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() / 2 + bytes.size() / 8);
+    auto unit = [&](size_t k) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(bytes[k]))
+            | static_cast<uint32_t>(static_cast<unsigned char>(bytes[k + 1])) << 8;
+    };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string Utf16LeFromUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    auto put = [&](uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = NextUtf8(text, i);
+        if (c == 0xFFFFFFFF)
+            c = 0xFFFD;
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+    }
+    return out;
+}

@@ -49,5 +49,14 @@ std::string CutTo(std::string_view text, size_t limit);
 // above 0x7F and the backslash itself are written as escapes (\n, \t, \r, \\, \x1B).
 std::string StrEscapeControls(std::string_view text);
 
+// Text encodings: ANSI is Windows-1252, the code page of Western Windows and of every text the suite
+// stores, shows and receives from devices. Utf8FromAnsi converts every byte (the five unassigned bytes
+// of 0x80-0x9F stand for the control character of their number); AnsiFromUtf8 gives "?" for a character
+// without an ANSI byte. The UTF-16 LE pair keeps a lone surrogate (as three bytes) so it round-trips.
+std::string Utf8FromAnsi(std::string_view text);
+std::string AnsiFromUtf8(std::string_view text);
+std::string Utf8FromUtf16Le(std::string_view bytes);
+std::string Utf16LeFromUtf8(std::string_view text);
+
 // printf-style formatting into a std::string.
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -65,7 +65,7 @@ int RunMenu(std::vector<std::string>& args)
     IniFile script;
     script.Parse(text);
     ctx.report = [](CdMessageKind, const std::string& message) {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        CliPrint(stderr, message + "\n");
         std::fflush(stderr);
     };
     std::error_code ec;
@@ -73,7 +73,7 @@ int RunMenu(std::vector<std::string>& args)
     CdDirFileSystem files(dir.string());
     CdEstablishFileConditions(script, files, &ctx.established);
     CdMenu menu = CdReadMenu(script, ctx);
-    std::fputs(CdListMenu(menu).c_str(), stdout);
+    CliPrint(stdout, CdListMenu(menu));
     return 0;
 }
 

@@ -27,7 +27,7 @@ int RunView(std::vector<std::string>& args)
         return CliFail("cannot read " + args[0]);
     std::string text = OstrelViewText(reinterpret_cast<const uint8_t*>(buffer.data()), buffer.size(),
         name.value_or(StrLoad(ostrel_Strings(), kOstrelStrName)), deactivated);
-    std::fputs(text.c_str(), stdout);
+    CliPrint(stdout, text);
     return 0;
 }
 

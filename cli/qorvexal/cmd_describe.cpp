@@ -30,7 +30,7 @@ int RunDescribe(std::vector<std::string>& args)
     }
     if (!desc)
         return QvNoDescription(type, version);
-    std::fputs(CfgDumpDescription(*desc).c_str(), stdout);
+    CliPrint(stdout, CfgDumpDescription(*desc));
     return 0;
 }
 

@@ -68,7 +68,7 @@ int QvReportStatus(const DeviceEntry& entry, const char* what)
         text += ": " + entry.status_text;
     if (status == DevStatusOk)
         return 0;
-    std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, entry.AddressText().c_str(), text.c_str());
+    std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, entry.AddressText().c_str(), CliText(text).c_str());
     return 1;
 }
 

@@ -32,9 +32,17 @@ bool ReadTextFile(const std::string& path, CfgTempStream* out)
     return true;
 }
 
+// A configuration text as it is stored (the output of rewrite and import is read back as a file).
 void Print(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+// Text for the user to read.
+void Show(const std::string& text)
+{
+    CliPrint(stdout, text);
     std::fflush(stdout);
 }
 
@@ -211,7 +219,7 @@ int RunShow(std::vector<std::string>& args)
             }
         }
     }
-    Print(out);
+    Show(out);
     return 0;
 }
 
@@ -233,7 +241,7 @@ int RunPrint(std::vector<std::string>& args)
         return rc;
     CfgReadFile(file.text, *file.desc);
     PrintHeader header = CfgPrintHeader(*file.desc, file.header.deviceType, file.header.version, opts.Rest()[0]);
-    Print(CfgPrintoutText(CfgLayoutPrintout(*file.desc, header, options)));
+    Show(CfgPrintoutText(CfgLayoutPrintout(*file.desc, header, options)));
     return 0;
 }
 
@@ -249,7 +257,7 @@ int RunHeader(std::vector<std::string>& args)
     CfgFileHeader header;
     if (!CfgReadFileHeader(opts.Rest()[0], &header))
         return CantOpen();
-    Print(StrFormat("comment: %s\ndevice type: %s\nfirmware version: %s\nfeature mask: 0x%08x\nhardware mask: 0x%08x\n",
+    Show(StrFormat("comment: %s\ndevice type: %s\nfirmware version: %s\nfeature mask: 0x%08x\nhardware mask: 0x%08x\n",
         header.comment.c_str(), header.deviceType.c_str(), header.version.c_str(), header.featureMask,
         header.hardwareMask));
     return 0;

@@ -26,7 +26,7 @@ namespace {
 
 void Print(const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    CliPrint(stdout, text);
     std::fflush(stdout);
 }
 

@@ -100,7 +100,7 @@ int RunRead(std::vector<std::string>& words)
         if (toDirectory)
             std::printf("%s\n", path.c_str());
         else
-            std::printf("%s\n", DevStatusText(e->status.load()).c_str());
+            std::printf("%s\n", CliText(DevStatusText(e->status.load())).c_str());
     }
     front.SaveListIfChanged();
     return failed ? 1 : 0;

@@ -89,7 +89,7 @@ int RunUpdate(std::vector<std::string>& words)
     bool passwordTried = false;
     UpdateUi ui;
     ui.step = [](const DeviceEntry& e, const std::string& text) {
-        std::printf("%s: %s\n", Where(e).c_str(), text.c_str());
+        std::printf("%s: %s\n", Where(e).c_str(), CliText(text).c_str());
         std::fflush(stdout);
     };
     ui.askPassword = [&](DeviceEntry& e, std::string* pw) {

@@ -35,7 +35,7 @@ int NoWizard()
 void PrintList(const std::vector<WizListEntry>& list)
 {
     for (const WizListEntry& e : list)
-        std::printf("%s\t%s\n", e.name.c_str(), e.title.c_str());
+        std::printf("%s\t%s\n", CliText(e.name).c_str(), CliText(e.title).c_str());
 }
 
 // ---- list ----
@@ -112,7 +112,7 @@ int RunShow(std::vector<std::string>& words)
         wiz = WizLoad(name, rest[0], rest[1], nullptr, dsc.featureMask);
     if (!wiz)
         return NoWizard();
-    std::fputs(WizDumpScript(*wiz).c_str(), stdout);
+    CliPrint(stdout, WizDumpScript(*wiz));
     return 0;
 }
 
@@ -344,7 +344,7 @@ int DriveWizard(DeviceEntry& e, const RunOptions& o)
         }
     }
     for (const std::string& l : lines)
-        std::printf("%s\n", l.c_str());
+        CliPrint(stdout, l + "\n");
     return 0;
 }
 

@@ -35,7 +35,7 @@ std::string QvMessageLines(const std::string& text)
 
 void QvPrintMessage(const std::string& text)
 {
-    std::fprintf(stderr, "%s\n", QvMessageLines(text).c_str());
+    CliPrint(stderr, QvMessageLines(text) + "\n");
 }
 
 void QvPrintDiff(const CfgDescription& before, const CfgDescription& after)
@@ -80,7 +80,7 @@ int QvReportFailure(const DeviceEntry& e, const char* what)
     std::string text = status == DevStatusCancelled ? std::string("Cancelled") : QvStatusText(e);
     std::string where = e.link == LinkSerial ? e.line_name.str() : e.AddressText();
     std::string who = e.name.empty() ? where : e.name.str() + " (" + where + ")";
-    std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, who.c_str(), text.c_str());
+    std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, who.c_str(), CliText(text).c_str());
     return 1;
 }
 
@@ -379,7 +379,7 @@ void QvJobFront::Redraw(DeviceEntry& entry)
         std::string text = status == DevStatusCancelled ? std::string("Cancelled") : DevStatusText(status);
         std::string who
             = entry.name.empty() ? entry.AddressText() : entry.name.str() + " (" + entry.AddressText() + ")";
-        std::fprintf(stderr, "  %s: %s\n", who.c_str(), text.c_str());
+        std::fprintf(stderr, "  %s: %s\n", who.c_str(), CliText(text).c_str());
         return;
     }
 }
@@ -403,7 +403,7 @@ JobNotice QvJobFront::NextNotice()
             std::string who
                 = entry.name.empty() ? entry.AddressText() : entry.name.str() + " (" + entry.AddressText() + ")";
             std::string text = DevProgressText(kind, 0, 0, 0, entry.phone_number.str());
-            std::fprintf(stderr, "  %s: %s\n", who.c_str(), text.c_str());
+            std::fprintf(stderr, "  %s: %s\n", who.c_str(), CliText(text).c_str());
         }
     }
     return notice;

@@ -72,7 +72,7 @@ int RunInf(std::vector<std::string>& args)
         return 0;
     }
     if (!parsed) {
-        std::fprintf(stderr, "%s\n", StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line).c_str());
+        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
         std::fprintf(stderr, "(%s)\n", InfErrorText(error));
         return 1;
     }

@@ -36,7 +36,7 @@ int RunPlan(std::vector<std::string>& args)
     InfText inf;
     unsigned line = 0;
     if (!inf.Parse(text, nullptr, &line)) {
-        std::fprintf(stderr, "%s\n", StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line).c_str());
+        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
         return 1;
     }
     // The plan is made against an empty registry: nothing counts as installed.
@@ -52,7 +52,7 @@ int RunPlan(std::vector<std::string>& args)
     std::printf("remove section: %s\n", none(job.sections.remove).c_str());
     std::printf("products section: %s\n", none(job.sections.products).c_str());
     for (const ProductLine& product : job.products) {
-        std::printf("product %s \"%s\"\n", product.key.c_str(), product.name.c_str());
+        std::printf("product %s \"%s\"\n", product.key.c_str(), CliText(product.name).c_str());
     }
     std::string command = remove ? "/remove" : "/install";
     if (select) {

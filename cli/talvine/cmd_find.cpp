@@ -35,12 +35,12 @@ public:
         for (char c : message)
             if (c != '\r' || (!line.empty() && line.back() != ' '))
                 line += c == '\r' ? ' ' : c;
-        std::fprintf(stderr, "%s: %s\n", CliProgramName(), line.c_str());
+        std::fprintf(stderr, "%s: %s\n", CliProgramName(), CliText(line).c_str());
         ++failed;
     }
     void ErrorMessage(const std::string& text) override
     {
-        std::fprintf(stderr, "%s: %s\n", CliProgramName(), text.c_str());
+        std::fprintf(stderr, "%s: %s\n", CliProgramName(), CliText(text).c_str());
     }
 };
 
@@ -125,10 +125,11 @@ int RunFind(std::vector<std::string>& args)
         if (std::find(hosts.begin(), hosts.end(), e.address) != hosts.end())
             continue;
         hosts.push_back(e.address);
-        std::printf("%s\t%s\t%s\n", NetAddressText(e.address).c_str(), e.device_type.c_str(), e.name.c_str());
+        std::printf(
+            "%s\t%s\t%s\n", NetAddressText(e.address).c_str(), CliText(e.device_type).c_str(), CliText(e.name).c_str());
     }
-    std::fprintf(
-        stderr, "%s\n", StrFormat(StrLoad(talvine_Strings(), 2039).c_str(), static_cast<int>(hosts.size())).c_str());
+    std::fprintf(stderr, "%s\n",
+        CliText(StrFormat(StrLoad(talvine_Strings(), 2039).c_str(), static_cast<int>(hosts.size()))).c_str());
     std::fflush(stdout);
     if (!add || hosts.empty())
         return 0;

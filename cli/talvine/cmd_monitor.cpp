@@ -95,7 +95,7 @@ public:
     void DetectFailed(uint32_t, EngineDetectResult, const std::string& message) override
     {
         std::string first = message.substr(0, message.find_first_of("\r\n"));
-        std::fprintf(stderr, "%s: %s\n", CliProgramName(), first.c_str());
+        std::fprintf(stderr, "%s: %s\n", CliProgramName(), CliText(first).c_str());
         status = 1;
     }
     bool Query(EngineDevice& d, uint32_t, const std::string& message, const std::string&, bool* checked) override
@@ -120,7 +120,7 @@ public:
     }
     void ErrorMessage(const std::string& text) override
     {
-        std::fprintf(stderr, "%s: %s\n", CliProgramName(), text.c_str());
+        std::fprintf(stderr, "%s: %s\n", CliProgramName(), CliText(text).c_str());
     }
 
     // The tree as shown: device lines, their shown items below in tree order, two blanks per level.
@@ -137,7 +137,7 @@ private:
     }
     void Print(const std::string& line)
     {
-        std::printf("%s\n", line.c_str());
+        CliPrint(stdout, line + "\n");
         std::fflush(stdout);
     }
 

@@ -99,7 +99,7 @@ void PrintItem(const ItemObject& item, int level)
         std::printf("\n");
     }
     for (size_t i = 0; i < item.stateTexts.size(); ++i)
-        std::printf("%sstate %u %s\n", in.c_str(), static_cast<unsigned>(i + 1), item.stateTexts[i].c_str());
+        std::printf("%sstate %u %s\n", in.c_str(), static_cast<unsigned>(i + 1), CliText(item.stateTexts[i]).c_str());
     for (size_t i = 0; i < item.texts.size(); ++i)
         std::printf("%stext %u%s\n", in.c_str(), static_cast<unsigned>(i),
             Spaced(item.TextTemplate(static_cast<uint32_t>(i))).c_str());
@@ -114,7 +114,7 @@ void PrintItem(const ItemObject& item, int level)
             std::printf(
                 "%saction %u %s %s\n", in.c_str(), static_cast<unsigned>(i), a.entry.c_str(), ActionKindText(a.kind));
     for (const ItemTerm& t : item.terms)
-        std::printf("%sterm %s %s\n", in.c_str(), t.name.c_str(), t.text.c_str());
+        std::printf("%sterm %s %s\n", in.c_str(), t.name.c_str(), CliText(t.text).c_str());
     for (const auto& child : item.children)
         PrintItem(*child, level + 1);
 }
@@ -136,7 +136,7 @@ int RunTree(std::vector<std::string>& args)
     std::printf("device %s\n", d->type.c_str());
     const ScriptDef* def = ScriptGlobal().FindDevice(d->type, nullptr);
     if (def->Get(kKwName))
-        std::printf("name %s\n", d->name.c_str());
+        std::printf("name %s\n", CliText(d->name).c_str());
     if (def->Get(kKwVendor))
         std::printf("vendor %s\n", d->vendor.c_str());
     if (!d->roots.empty()) {
@@ -152,7 +152,7 @@ int RunTree(std::vector<std::string>& args)
     for (const OptionObject& opt : d->options) {
         std::printf("option %s %s %u", opt.kindText.c_str(), opt.name.c_str(), opt.defaultValue);
         for (const std::string& v : opt.values)
-            std::printf("\t%s", v.c_str());
+            std::printf("\t%s", CliText(v).c_str());
         std::printf("\n");
     }
     for (const MapObject& m : d->maps)
@@ -342,7 +342,7 @@ int PrintValue(const SnmpValue& v)
         std::printf("address: %s\n", SnmpAddressText(v.address).c_str());
         break;
     case kSnmpString:
-        std::printf("string: %s\n", v.text.c_str());
+        std::printf("string: %s\n", CliText(v.text).c_str());
         break;
     default:
         std::printf("none\n");
@@ -397,7 +397,7 @@ int RunState(std::vector<std::string>& args)
         return CliFail("usage: state --type TYPE --item REF [CONTEXT]", 2);
     uint32_t state = ItemState(*ev.item, ev.ctx);
     std::printf("state %u\n", state);
-    std::printf("text: %s\n", ItemText(*ev.item, state, ev.ctx).c_str());
+    std::printf("text: %s\n", CliText(ItemText(*ev.item, state, ev.ctx)).c_str());
     std::printf("flags: %s\n", FlagWords(ev.item->Flags(state)).c_str());
     return 0;
 }

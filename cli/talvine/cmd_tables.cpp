@@ -36,7 +36,7 @@ void PrintLine(const std::vector<std::string>& texts, const int* image)
         line += (i ? "\t" : "") + texts[i];
     if (image)
         line += "\t" + std::to_string(*image);
-    std::printf("%s\n", line.c_str());
+    CliPrint(stdout, line + "\n");
 }
 
 template<typename Row>
@@ -222,7 +222,7 @@ int RunTable(std::vector<std::string>& args, TableKind kind)
         for (char& ch : text)
             if (ch == '\r')
                 ch = '\n';
-        std::fprintf(stderr, "%s\n", text.c_str());
+        CliPrint(stderr, text + "\n");
         status = 1;
     }
     uint32_t answers = 0;

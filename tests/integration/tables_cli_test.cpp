@@ -223,6 +223,8 @@ TEST(TablesCli, AccountingListSortSaveAndReadBack)
     EXPECT_EQ(back, out);
     ASSERT_EQ(Shell(rig.cli + " accounting --lang Deutsch --sort 1 --file " + file, &back), 0);
     EXPECT_EQ(Lines(back)[0].substr(0, 9), "Benutzer\t");
+    // The German type name in UTF-8 for the terminal, not as its Windows-1252 bytes.
+    EXPECT_NE(back.find("\tW\xC3\xA4hlverbindung (ISDN)\t"), std::string::npos) << back;
 
     std::ofstream(rig.dir.path / "not.acc") << "SomethingElse;3.00.0000\r\n";
     EXPECT_EQ(Shell(rig.cli + " accounting --file " + (rig.dir.path / "not.acc").string(), &out, &err), 1);
