@@ -28,9 +28,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The window of this copy: its title, and the instance's process still running.
+# The window of this copy: its title, and the instance's process still running. The bounds below are
+# generous: a Wine start and end take many seconds on a busy machine, and only a failure waits them out.
 window=
-for _ in $(seq 1 60); do
+for _ in $(seq 1 120); do
   window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
   [ -n "$window" ] && break
   sleep 0.5
@@ -60,7 +61,7 @@ done
 ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "edit verb did not report the missing file"
 ctl press 1
 exec 3>&-
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   kill -0 "$second" 2>/dev/null || break
   sleep 0.2
 done
@@ -83,7 +84,7 @@ done
 ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "print verb did not report the missing file"
 ctl press 1
 exec 3>&-
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   kill -0 "$third" 2>/dev/null || break
   sleep 0.2
 done
@@ -95,7 +96,7 @@ printf "%s\n" "$out" | grep -q 'another instance' && fail "close did not end aft
 
 # Closing the window ends the first instance and saves its placement.
 ctl_open "$(ctl_wait_port "$work/first.log")" && ctl command 40001 || fail "File, Exit"
-for _ in $(seq 1 40); do
+for _ in $(seq 1 120); do
   kill -0 "$first" 2>/dev/null || break
   sleep 0.5
 done
