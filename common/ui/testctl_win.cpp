@@ -536,10 +536,22 @@ std::string Run(const TestCtlCommand& c)
         return TestCtlOk();
     }
     if (v == "shot") {
-        HWND top = ActiveWindow();
+        // "shot FILE": the active window; "shot HANDLE FILE": that one (a window shown without
+        // activation, a progress window beside the active one).
+        std::string rest = c.rest;
+        HWND top = nullptr;
+        size_t blank = rest.find(' ');
+        if (rest.rfind("0x", 0) == 0 && blank != std::string::npos) {
+            top = reinterpret_cast<HWND>(TestCtlParseHandle(rest.substr(0, blank)));
+            if (!top || !IsWindow(top))
+                return TestCtlError("no such window");
+            rest.erase(0, blank + 1);
+        } else {
+            top = ActiveWindow();
+        }
         if (!top)
             return TestCtlError("no window");
-        std::string file = TestCtlUnescape(c.rest);
+        std::string file = TestCtlUnescape(rest);
         if (file.empty())
             return TestCtlError("no file name");
         return SaveWindowBitmap(top, file) ? TestCtlOk() : TestCtlError("cannot write " + file);

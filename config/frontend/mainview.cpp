@@ -46,6 +46,42 @@ int DeviceProgressPercent(const DeviceEntry& e)
     return static_cast<int>(done * 100 / total);
 }
 
+int DeviceStatusBarPercent(const DeviceEntry& e)
+{
+    int32_t s = e.status.load();
+    return s >= DevStatusChecking && s < DevStatusOk ? DeviceProgressPercent(e) : -1;
+}
+
+std::string DeviceRowShown::Content(const std::string& text, int barPercent)
+{
+    // A text never holds a control character: the per cent after one cannot be mistaken for text.
+    return barPercent < 0 ? text : text + '\x1f' + std::to_string(barPercent);
+}
+
+void DeviceRowShown::Drawn(int column, const std::string& text, int barPercent)
+{
+    if (column < 0 || column >= kDeviceColumnCount)
+        return;
+    cells_[column] = Content(text, barPercent);
+    drawn_ |= 1u << column;
+}
+
+void DeviceRowShown::DrawnImage(int image)
+{
+    image_ = image;
+}
+
+uint32_t DeviceRowShown::Changed(const DeviceEntry& entry, int image) const
+{
+    uint32_t changed = image_ < 0 || image != image_ ? kImage : 0;
+    for (int c = 0; c < kDeviceColumnCount; ++c) {
+        if (!(drawn_ & (1u << c))
+            || cells_[c] != Content(DeviceCellText(entry, c), c == ColStatus ? DeviceStatusBarPercent(entry) : -1))
+            changed |= 1u << c;
+    }
+    return changed;
+}
+
 std::string DeviceCellText(const DeviceEntry& e, int column)
 {
     switch (column) {

@@ -54,6 +54,30 @@ std::string DeviceStatusCellText(const DeviceEntry& entry);
 // The per cent for the in-cell bar, -1 when the entry shows no bar (no transfer of a known size).
 int DeviceProgressPercent(const DeviceEntry& entry);
 
+// The per cent of the bar the status cell shows: the transfer's while the entry is busy, else -1.
+int DeviceStatusBarPercent(const DeviceEntry& entry);
+
+// What one row of the details view shows on the screen, cell by cell, as its paints drew it: a status
+// update repaints only the cells whose content differs (a check changes the status and the image, a
+// first check also the device's type, firmware, serial number and MAC address). A cell's content is
+// its text, the status cell's with the per cent of its bar.
+class DeviceRowShown {
+public:
+    static constexpr uint32_t kImage = 1u << kDeviceColumnCount; // the bit of the image in Changed()
+    // A cell drawn whole: `text` with the bar at `barPercent` (-1: no bar).
+    void Drawn(int column, const std::string& text, int barPercent = -1);
+    void DrawnImage(int image);
+    // The cells (bit 1 << column, kImage for the image) of `entry` that differ from the screen; a cell
+    // never drawn whole counts as different.
+    uint32_t Changed(const DeviceEntry& entry, int image) const;
+
+private:
+    static std::string Content(const std::string& text, int barPercent);
+    std::string cells_[kDeviceColumnCount];
+    uint32_t drawn_ = 0;
+    int image_ = -1;
+};
+
 // Sort order of the details view: <0, 0, >0. Addresses compare as numbers (then by port), the status
 // by its text, the other columns by their text ignoring case; ties by name.
 int CompareDeviceEntries(const DeviceEntry& a, const DeviceEntry& b, int column);

@@ -170,3 +170,52 @@ TEST(MainView, StatusBarAndDroppedFiles)
     std::string config = CfgFileHeaderText("office", "Morvak 1611", "3.42", 0xFFFFFFFFu, 0) + "[Section]\r\n";
     EXPECT_EQ(DroppedFileCommand("office.lcf", config), CmdRestoreConfig);
 }
+
+TEST(MainView, StatusUpdateRepaintsOnlyTheCellsThatDiffer)
+{
+    auto e = Ip("gw", "10.0.0.1");
+    e->status = DevStatusUnknown;
+    DeviceRowShown shown;
+    constexpr uint32_t kAll = (1u << kDeviceColumnCount) - 1;
+    // A row never drawn: every cell and the image.
+    EXPECT_EQ(shown.Changed(*e, 0), kAll | DeviceRowShown::kImage);
+    auto drawAll = [&](int image) {
+        for (int c = 0; c < kDeviceColumnCount; ++c)
+            shown.Drawn(c, DeviceCellText(*e, c), c == ColStatus ? DeviceStatusBarPercent(*e) : -1);
+        shown.DrawnImage(image);
+    };
+    drawAll(0);
+    EXPECT_EQ(shown.Changed(*e, 0), 0u);
+    e->status = DevStatusChecking;
+    EXPECT_EQ(shown.Changed(*e, 0), 1u << ColStatus);
+    // The first answer: the status, the image and what the device reports of itself.
+    e->status = DevStatusOk;
+    e->device_type = "Morvak 1100";
+    e->fw_version = "3.10";
+    e->serial_no = "M1100000001";
+    e->mac_address = "00a05a000001";
+    EXPECT_EQ(shown.Changed(*e, 1),
+        (1u << ColStatus) | (1u << ColType) | (1u << ColFirmware) | (1u << ColSerial) | (1u << ColMac)
+            | DeviceRowShown::kImage);
+    drawAll(1);
+    EXPECT_EQ(shown.Changed(*e, 1), 0u);
+
+    // A transfer: a step within the same per cent repaints nothing, the next per cent the status cell.
+    e->status = DevStatusUploading;
+    e->progress_kind = 202;
+    e->progress_total = 4000;
+    e->progress = 1000;
+    EXPECT_EQ(DeviceStatusBarPercent(*e), 25);
+    drawAll(0);
+    e->progress = 1020;
+    EXPECT_EQ(shown.Changed(*e, 0), 0u);
+    e->progress = 1040;
+    EXPECT_EQ(shown.Changed(*e, 0), 1u << ColStatus);
+    // The same text drawn without its bar (the bar came after the paint) still differs.
+    e->progress = 1000;
+    shown.Drawn(ColStatus, DeviceCellText(*e, ColStatus));
+    EXPECT_EQ(shown.Changed(*e, 0), 1u << ColStatus);
+    // Once the job ended the bar goes: no bar even with a transfer's numbers left in the entry.
+    e->status = DevStatusOk;
+    EXPECT_EQ(DeviceStatusBarPercent(*e), -1);
+}

@@ -4,7 +4,8 @@
 # moving a device to another folder, delete with its confirmation and "Don't show" box, the Options
 # dialog's keys, the device dialog and its address list, a loopback search and its merge, set date and
 # time, the view styles, a real key press flow (xdotool), and placement and window keys saved.
-# Screenshots of the window and the dialogs (English and German) are kept in the work directory.
+# Screenshots of the window, the dialogs and the progress window (English and German) are kept in the
+# work directory.
 # The test runs in a private network namespace (with a Wine prefix and server of its own): no search
 # can reach the machine's network, and the loopback network is the test's alone.
 #   windows_mainwin_test.sh <wine-run> <qorvexal.exe> <morvaksim> <work directory> <stand-in program>
@@ -122,14 +123,26 @@ grep -q '^SearchFlags=0;0;1' "$ini" || fail "SearchFlags not saved"
 # details; neither joins the list. They answer on the search's port, which one fleet holds at a time:
 # the first fleet makes way for them meanwhile.
 base2=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).1
-kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
-sim_start "$work/sim2.log" "$sim" --port "$port" --count 2 --search --shipping 2 "$base2" \
-  || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+shipping_fleet() {
+  kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+  sim_start "$work/sim2.log" "$sim" --port "$port" --count 2 --search --shipping 2 "$base2" \
+    || fail "shipping fleet did not start: $(cat "$work/sim2.log")"
+}
+first_fleet() {
+  kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" \
+    || fail "first fleet did not start again: $(cat "$work/sim.log")"
+}
+# The search of the loopback network from the open search dialog, up to the conflict box ($1 its title).
+conflict_search() {
+  ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
+    && ctl press 1 || fail "search for the conflict"
+  ctl idle
+  ctl_wait_title "$1" || fail "no conflict box ($1)"
+}
+shipping_fleet
 ctl menu "Device|Find devices" && ctl_wait_title "Find Devices" || fail "search dialog again"
-ctl check 3121 0 && ctl check 3122 0 && ctl check 3123 1 && ctl set 3124 127.0.0.0 && ctl set 3125 255.0.0.0 \
-  && ctl press 1 || fail "second search"
-ctl idle
-ctl_wait_title Warning || fail "no conflict box"
+conflict_search Warning
 ctl controls | grep -q "Several devices with the same IP address were found" || fail "conflict text: $(ctl controls)"
 ctl controls | grep -q $'^3174\t' && fail "details shown before >>"
 ctl press 3173 || fail "press >>"
@@ -143,9 +156,7 @@ shot conflict
 ctl press 1
 ctl idle
 ctl list | grep -q "$base2" && fail "a conflicting device joined the list: $(ctl list)"
-kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
-sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" \
-  || fail "first fleet did not start again: $(cat "$work/sim.log")"
+first_fleet
 
 # Set date and time on the device.
 ctl select MORVAK-0001 && ctl command 1350 || fail "set date/time"
@@ -215,7 +226,10 @@ grep -q '^ViewStyle=3' "$ini" || fail "ViewStyle not saved"
 grep -q '^XSize=' "$ini" || fail "placement not saved"
 grep -q '^ListColumns=' "$ini" || fail "ListColumns not saved"
 
-# German: the window and a dialog; the view style and the empty folder come back.
+# German: the window and a dialog; the view style and the empty folder come back. A device that does
+# not answer, with a time-out long enough to see the progress window while it is checked, in a folder
+# of its own.
+printf '%s\r\n' "[DeviceList/Slow]" "Count=1" "1_Name=slow" "1_Description=" "1_Parameters=0;;IP;$silent:$port;8;" >>"$ini"
 start_app /lang:ger
 shot main-de
 ctl folder "New Folder" || fail "empty folder lost on restart"
@@ -225,7 +239,7 @@ ctl_wait_title Optionen || fail "no German Options dialog"
 shot options-de
 ctl press 2
 ctl idle
-# Every dialog of the window in German (the conflict box only in English: it needs the shipping fleet).
+# Every dialog of the window in German.
 ctl folder / && ctl select MORVAK-0001 || fail "select MORVAK-0001 (German)"
 german_shot() { # title, screenshot name, button that closes it
   ctl_wait_title "$1" || fail "no German dialog $1"
@@ -241,6 +255,35 @@ ctl command 40040 && german_shot "Firmware-Verwaltung" firmware-management-de 2
 ctl command 1319 && ctl_wait_title Warnung && shot ask-de && ctl press 6 || fail "German upload warning"
 german_shot "$(printf 'Firmware f\374r MORVAK-0001 ausw\344hlen')" firmware-file-de 2
 ctl command 40003 && german_shot "$(printf 'Info \374ber Velquin')" about-de 1
+# The search's conflict box with its details.
+shipping_fleet
+ctl command 1307 && ctl_wait_title "$(printf 'Ger\344te suchen')" || fail "German search dialog"
+conflict_search Warnung
+ctl press 3173 || fail "press >> (German)"
+ctl controls | grep -q $'^3174\t.*'"$base2" || fail "German conflict details: $(ctl controls)"
+shot conflict-de
+ctl press 1
+ctl idle
+first_fleet
+# The progress window while a command checks the device first (shown beside the active window).
+ctl folder Slow && ctl select slow && ctl command 1350 || fail "set date/time on the slow device"
+progress=
+for _ in $(seq 1 100); do
+  progress=$(ctl windows | awk -F '\t' '$2 == "#32770" { print $1; exit }')
+  [ -n "$progress" ] && ctl controls "$progress" | grep -q $'\tslow: ' && break
+  progress=
+  sleep 0.1
+done
+if [ -n "$progress" ]; then
+  ctl controls "$progress" | grep -q $'\tAbbrechen$' || fail "progress window's Cancel: $(ctl controls "$progress")"
+  shot progress-de "$progress"
+else
+  fail "no progress window with the device's status: $(ctl windows)"
+fi
+ctl idle
+ctl_wait_title Fehler || fail "no error after the check of the slow device"
+ctl press 1
+ctl idle
 
 # Real key input: Ins opens the device dialog, typed text, Enter, F5 checks all.
 window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
