@@ -49,7 +49,7 @@ int RunRestore(std::vector<std::string>& words)
     front.SaveListIfChanged();
     if (result != JobRestoreOk)
         return 1;
-    std::printf("%s: restored, back at %s\n", e->name.c_str(), e->AddressText().c_str());
+    std::printf("%s: restored, back at %s\n", QvDeviceLabel(*e).c_str(), e->AddressText().c_str());
     return 0;
 }
 

@@ -430,7 +430,7 @@ int RunOnDevice(const std::string& word, QvJobFront& front, RunOptions& o)
     front.SaveListIfChanged();
     if (result != JobWriteOk)
         return 1;
-    std::printf("%s: written, back at %s\n", e->name.c_str(), e->AddressText().c_str());
+    std::printf("%s: written, back at %s\n", QvDeviceLabel(*e).c_str(), e->AddressText().c_str());
     return 0;
 }
 

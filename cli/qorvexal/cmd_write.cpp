@@ -64,7 +64,7 @@ int WriteWithoutDescription(QvJobFront& front, DeviceEntry* e, const std::string
         QvReportFailure(*e, "writing the configuration to");
         return 1;
     }
-    std::printf("%s: written, back at %s\n", QvDeviceFileBase(*e).c_str(), e->AddressText().c_str());
+    std::printf("%s: written, back at %s\n", QvDeviceLabel(*e).c_str(), e->AddressText().c_str());
     return 0;
 }
 
@@ -102,7 +102,7 @@ int WriteOne(QvJobFront& front, DeviceEntry* e, const std::string& path, const s
     stream->Rewind();
     if (diff) {
         if (front.Selected().size() > 1)
-            std::printf("%s:\n", QvDeviceFileBase(*e).c_str());
+            std::printf("%s:\n", QvDeviceLabel(*e).c_str());
         QvPrintDiff(*e->config, *after);
     }
     if (backup && front.BackupBeforeWrite(*e))
@@ -129,7 +129,7 @@ int WriteOne(QvJobFront& front, DeviceEntry* e, const std::string& path, const s
         QvReportFailure(*e, "writing the configuration to");
         return 1;
     }
-    std::printf("%s: written, back at %s\n", QvDeviceFileBase(*e).c_str(), e->AddressText().c_str());
+    std::printf("%s: written, back at %s\n", QvDeviceLabel(*e).c_str(), e->AddressText().c_str());
     return 0;
 }
 

@@ -16,7 +16,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <unistd.h>
+#include <unordered_map>
 
 std::string QvMessageLines(const std::string& text)
 {
@@ -61,6 +63,39 @@ std::string QvScratchFile(const DeviceEntry& e)
     return (dir / StrFormat("qorvexal-%d-%s.lcf", static_cast<int>(getpid()), QvDeviceFileBase(e).c_str())).string();
 }
 
+namespace {
+// The entries the front selected from the device list, with the name the list holds for each; the
+// worker thread updates a name when a job changes an entry for the list.
+std::mutex g_listNamesLock;
+std::unordered_map<const DeviceEntry*, std::string> g_listNames;
+
+void SetListName(const DeviceEntry& e, bool only_known)
+{
+    std::lock_guard<std::mutex> lock(g_listNamesLock);
+    if (only_known && g_listNames.find(&e) == g_listNames.end())
+        return;
+    g_listNames[&e] = e.name.str();
+}
+
+// "NAME (WHERE)", or WHERE for a device without a name.
+std::string Who(const DeviceEntry& e, const std::string& where)
+{
+    std::string name = QvDeviceLabel(e);
+    return name.empty() ? where : name + " (" + where + ")";
+}
+} // namespace
+
+std::string QvDeviceLabel(const DeviceEntry& e)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_listNamesLock);
+        auto known = g_listNames.find(&e);
+        if (known != g_listNames.end() && !known->second.empty())
+            return known->second;
+    }
+    return e.name.str();
+}
+
 std::string QvStatusText(const DeviceEntry& e)
 {
     int32_t status = e.status.load();
@@ -78,8 +113,7 @@ int QvReportFailure(const DeviceEntry& e, const char* what)
     if (status == DevStatusOk)
         return 0;
     std::string text = status == DevStatusCancelled ? std::string("Cancelled") : QvStatusText(e);
-    std::string where = e.link == LinkSerial ? e.line_name.str() : e.AddressText();
-    std::string who = e.name.empty() ? where : e.name.str() + " (" + where + ")";
+    std::string who = Who(e, e.link == LinkSerial ? e.line_name.str() : e.AddressText());
     std::fprintf(stderr, "%s: %s %s: %s\n", CliProgramName(), what, who.c_str(), CliText(text).c_str());
     return 1;
 }
@@ -90,6 +124,9 @@ QvJobFront::~QvJobFront()
 {
     if (started_)
         StopDeviceWorker(nullptr);
+    std::lock_guard<std::mutex> lock(g_listNamesLock);
+    for (DeviceEntry* e : selected_)
+        g_listNames.erase(e);
 }
 
 int QvJobFront::TakeOptions(CliArgs& args)
@@ -120,6 +157,7 @@ int QvJobFront::Select(const std::vector<std::string>& words)
     }
     for (const std::string& word : words) {
         std::vector<DeviceEntry*> found;
+        bool fromList = true;
         std::string path = word == "/" ? std::string() : word;
         DeviceFolder* folder = (word == "/" || word.find('/') != std::string::npos) ? list_.FindFolder(path) : nullptr;
         if (!folder && word != "/" && word.find('/') == std::string::npos)
@@ -149,6 +187,7 @@ int QvJobFront::Select(const std::vector<std::string>& words)
             }
             found.push_back(e.get());
             scratch_.push_back(std::move(e));
+            fromList = false;
         }
         if (found.empty())
             return CliFail("the folder \"" + word + "\" holds no devices", 2);
@@ -163,6 +202,8 @@ int QvJobFront::Select(const std::vector<std::string>& words)
                 e->address_list[0] = e->address;
             e->status = 0; // nothing is known yet: the command checks first
             selected_.push_back(e);
+            if (fromList)
+                SetListName(*e, false);
         }
     }
     shown_.assign(selected_.size(), -1);
@@ -377,8 +418,7 @@ void QvJobFront::Redraw(DeviceEntry& entry)
             return;
         shown_[i] = status;
         std::string text = status == DevStatusCancelled ? std::string("Cancelled") : DevStatusText(status);
-        std::string who
-            = entry.name.empty() ? entry.AddressText() : entry.name.str() + " (" + entry.AddressText() + ")";
+        std::string who = Who(entry, entry.AddressText());
         std::fprintf(stderr, "  %s: %s\n", who.c_str(), CliText(text).c_str());
         return;
     }
@@ -400,8 +440,7 @@ JobNotice QvJobFront::NextNotice()
             shownProgress_[i] = kind;
             if (kind != DevProgressDialing)
                 continue;
-            std::string who
-                = entry.name.empty() ? entry.AddressText() : entry.name.str() + " (" + entry.AddressText() + ")";
+            std::string who = Who(entry, entry.AddressText());
             std::string text = DevProgressText(kind, 0, 0, 0, entry.phone_number.str());
             std::fprintf(stderr, "  %s: %s\n", who.c_str(), CliText(text).c_str());
         }
@@ -411,7 +450,7 @@ JobNotice QvJobFront::NextNotice()
 
 void QvJobFront::EntryChanged(DeviceEntry& entry)
 {
-    (void)entry;
+    SetListName(entry, true); // the list is saved with the entry as it is now
     changed_ = true;
 }
 

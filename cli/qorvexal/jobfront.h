@@ -143,6 +143,11 @@ void QvPrintDiff(const CfgDescription& before, const CfgDescription& after);
 std::string QvDeviceFileBase(const DeviceEntry& entry);
 // A scratch file name for a configuration file of the entry, in the temporary directory.
 std::string QvScratchFile(const DeviceEntry& entry);
+// The name a user knows the device by: for a device selected from the device list, the name the list
+// holds for it (a job's check puts the name the device reports into the entry, which the list keeps
+// only when the job changed the entry for the list, as a configuration with a new name does); else the
+// name the device reports; "" when it has none.
+std::string QvDeviceLabel(const DeviceEntry& entry);
 // When the entry's status is not "Ok": prints "<program>: <what> <device>: <status text>" on standard
 // error and returns 1; else 0.
 int QvReportFailure(const DeviceEntry& entry, const char* what);

@@ -33,14 +33,16 @@ bool IsBlank(char c)
 
 using Block = PrintBlock;
 
-// The columns of the plug-in tables the suite knows, in cell order.
+// The plug-in tables the suite knows: the string id of the first column's header, the others follow
+// in cell order.
 struct KnownTable {
     const char* name;
-    std::vector<const char*> columns;
+    unsigned firstHeader;
+    size_t columns;
 };
 const KnownTable kKnownTables[] = {
-    { "RuleTable", { "Name", "Protocol", "Source", "Destination", "Action", "Option" } },
-    { "ObjectTable", { "Name", "Definition" } },
+    { "RuleTable", PrintStrRuleColumns, 6 },
+    { "ObjectTable", PrintStrObjectColumns, 2 },
 };
 
 // Wrapped lines of a text: each piece is `size` characters at `at` in `text`.
@@ -572,8 +574,8 @@ std::string CfgColumnHeader(const CfgItem& table, size_t column)
         || *item.name != std::to_string(column + 1))
         return CfgItemLabel(item);
     for (const KnownTable& known : kKnownTables)
-        if (*table.name == known.name && column < known.columns.size())
-            return known.columns[column];
+        if (*table.name == known.name && column < known.columns)
+            return StrLoad(qorvexal_Strings(), known.firstHeader + static_cast<unsigned>(column));
     return CfgItemLabel(item);
 }
 

@@ -25,6 +25,8 @@ enum : unsigned {
     PrintStrSource = 2163, // "Source:"
     PrintStrPrinted = 2164, // "Printed:"
     PrintStrPage = 2165, // "Page %d of %d"
+    PrintStrRuleColumns = 2175, // "Name" ... "Option": the six columns of the IP filter's RuleTable
+    PrintStrObjectColumns = 2181, // "Name", "Definition": the two columns of its ObjectTable
 };
 
 // What a line of the printout is.
@@ -132,8 +134,8 @@ void CfgPrintoutText(const Printout& printout, std::string* out);
 std::vector<std::string> CfgWrapText(std::string_view text, int width);
 
 // The header of a table's column: its description; for a column a plug-in table declares by count only
-// (named "1", "2", ...), the column's meaning where the table is one the suite knows (the IP filter's
-// RuleTable and ObjectTable), else its name.
+// (named "1", "2", ...), the column's meaning in the program's language where the table is one the
+// suite knows (the IP filter's RuleTable and ObjectTable), else its name.
 std::string CfgColumnHeader(const CfgItem& table, size_t column);
 
 // The header's values for a configuration: its device name ("/sys/name"), `type` and `firmware`,

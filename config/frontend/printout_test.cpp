@@ -289,6 +289,13 @@ TEST_F(PrintoutTest, PluginTablesDeclaredByCountGetTheirColumnsMeanings)
         (std::vector<std::string> {
             "Name", "Protocol", "Source", "Destination", "Action", "Option", "Name", "Object text", "3", "1", "2" }));
     EXPECT_EQ(CfgColumnHeader(*rules, 6), "");
+    // In the program's language.
+    StrSetLanguage(1031);
+    EXPECT_EQ(CfgColumnHeader(*rules, 1), "Protokoll");
+    EXPECT_EQ(CfgColumnHeader(*rules, 3), "Ziel");
+    StrSetLanguage(1036);
+    EXPECT_EQ(CfgColumnHeader(*objects, 0), "Nom");
+    StrSetLanguage(1033);
 
     PrintOptions o;
     o.lines = 40;

@@ -229,3 +229,23 @@ TEST(QorvexalCliAgainstMorvaksim, CheckReadWriteRestartCheck)
     EXPECT_EQ(Shell(cli + StrFormat(" tftp get -p %u 127.0.45.9 readconfig %s/none.txt", port, dir.c_str()), &out), 1);
     EXPECT_NE(out.find("Wrong password"), std::string::npos) << out;
 }
+
+// A device addressed by its name in the device list keeps that name in what the jobs print, although
+// the check reads the name the device reports into the entry.
+TEST(QorvexalCliAgainstMorvaksim, JobsNameTheDeviceByItsListName)
+{
+    std::string dir = Dir("listname");
+    uint16_t port = FreePort();
+    auto sim = Sim({ "--dir", dir + "/state", "--port", std::to_string(port), "--restart-ms", "300", "--password",
+        "geheim", "127.0.45.21" });
+    std::string cli = Bin("qorvexal-cli") + " --ini " + dir + "/q.ini";
+    std::string out;
+    ASSERT_EQ(Shell(cli + StrFormat(" add r1 127.0.45.21:%u", port), &out), 0) << out;
+    EXPECT_EQ(Shell(cli + " read -p wrong r1 " + dir + "/c.txt", &out), 1);
+    EXPECT_NE(out.find("reading the configuration of r1 (127.0.45.21"), std::string::npos) << out;
+    ASSERT_EQ(Shell(cli + " read -p geheim r1 " + dir + "/c.txt", &out), 0) << out;
+    ASSERT_EQ(Shell(cli + " write --no-diff -p geheim r1 " + dir + "/c.txt", &out, true), 0) << out;
+    EXPECT_NE(out.find(StrFormat("r1: written, back at 127.0.45.21:%u", port)), std::string::npos) << out;
+    ASSERT_EQ(Shell(cli + " list", &out, true), 0);
+    EXPECT_EQ(out.rfind("r1 ", 0), 0u) << out;
+}
