@@ -20,19 +20,26 @@ inline std::string Bin(const char* name)
     return std::string(dir ? dir : ".") + "/" + name;
 }
 
+// Runs a shell command; its standard output into `out`; returns its wait status.
+inline int RunCommand(const std::string& command, std::string* out)
+{
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out->append(buf, n);
+    return ::pclose(p);
+}
+
 // Runs the tool; its standard output into `out`, its errors into `err`; returns the exit code.
 inline int Cli(const std::string& args, std::string* out = nullptr, std::string* err = nullptr)
 {
     namespace fs = std::filesystem;
     std::string errFile = fs::temp_directory_path() / ("qorvexal_cli_err_" + std::to_string(::getpid()));
-    std::string command = Bin("qorvexal-cli") + " " + args + " 2>" + errFile;
-    FILE* p = ::popen(command.c_str(), "r");
     std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    int status = ::pclose(p);
+    int status = RunCommand(Bin("qorvexal-cli") + " " + args + " 2>" + errFile, &text);
     if (out)
         *out = text;
     std::string errors;

@@ -14,14 +14,8 @@ using namespace qv_cli_test;
 // The DscLanguage start-up reads with the user interface language `lang` and no settings file.
 std::string DefaultDscLanguage(const std::string& lang)
 {
-    std::string command = Bin("qorvexal-startup") + " --ini /nonexistent/qorvexal.ini /lang:" + lang;
-    FILE* p = ::popen(command.c_str(), "r");
     std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    ::pclose(p);
+    RunCommand(Bin("qorvexal-startup") + " --ini /nonexistent/qorvexal.ini /lang:" + lang, &text);
     const std::string key = "DscLanguage=";
     size_t at = text.find(key);
     if (at == std::string::npos)
