@@ -7,7 +7,11 @@
 #   [ROUNDS=N] bench/mainwin_status.sh [COUNT]
 # Needs the windows preset (qorvexal.exe, mainwin_status_peer.exe) and the native morvaksim built; uses
 # $DISPLAY or a private Xvfb. Runs in a private network namespace where one can be made.
+# Says on standard error what it waits for, with the seconds since it started.
 set -uo pipefail
+t0=${BENCH_T0:-$(date +%s.%N)} # kept across the start again in the network namespace
+export BENCH_T0=$t0
+phase() { printf '[%6.1f s] %s\n' "$(echo "$(date +%s.%N) - $t0" | bc)" "$*" >&2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-1000}
 bin=$root/build/windows/bin
@@ -16,6 +20,7 @@ for f in "$bin/qorvexal.exe" "$bin/mainwin_status_peer.exe" "$sim" "$root/build/
   [ -e "$f" ] || { echo "missing $f: build the windows and native presets first" >&2; exit 1; }
 done
 if [ -z "${BENCH_NETNS:-}" ]; then
+  phase "making the Wine prefix and its server ready"
   "$root/build/windows/wine-run" cmd /c exit 0 >/dev/null 2>&1 # the prefix and its server, made out here
   ns=(unshare -n)
   [ "$(id -u)" = 0 ] || ns=(unshare -rn)
@@ -53,6 +58,7 @@ wine=wine
 . "$root/tests/integration/testctl.sh"
 
 # The fleet on loopback, a free port (tried again when taken).
+phase "starting the simulator with $count devices (waiting up to 60 s for it to say it serves them)"
 for _ in 1 2 3 4 5; do
   base=127.$((RANDOM % 200 + 20)).0.1
   port=$((RANDOM % 20000 + 30000))
@@ -69,6 +75,7 @@ for _ in 1 2 3 4 5; do
   sim_pid=
 done
 [ -n "$sim_pid" ] || { cat "$work/sim.log"; exit 1; }
+phase "simulator ready ($count devices)"
 
 mkdir -p "$work/app"
 cp "$bin/qorvexal.exe" "$work/app/"
@@ -82,11 +89,14 @@ cp "$bin/qorvexal.exe" "$work/app/"
   done
 } >"$work/app/qorvexal.ini"
 
+phase "starting qorvexal.exe (waiting up to 120 s for its test channel)"
 "$wine" "$work/app/qorvexal.exe" /testctl:0 >"$work/app.log" 2>&1 </dev/null &
 app_pid=$!
 p=$(ctl_wait_port "$work/app.log") || { cat "$work/app.log"; exit 1; }
 ctl_open "$p"
-ctl idle >/dev/null
+phase "qorvexal.exe answers; waiting for it to be idle (up to 300 s)"
+ctl idle >/dev/null || exit 1
+phase "idle"
 # ROUNDS check-alls (the first one learns what the devices report, the others as F5 again), each timed
 # on its own, and as many runs of the peer: the fastest of each is compared (on a busy machine the
 # other programs' share of the processor varies from one second to the next, the fastest run is the
@@ -94,11 +104,13 @@ ctl idle >/dev/null
 rounds=${ROUNDS:-3}
 best= best_timing= first_s= ok=
 for round in $(seq 1 "$rounds"); do
-  ctl timing reset >/dev/null
+  ctl timing reset >/dev/null || exit 1
   start=$(date +%s.%N)
-  ctl command 1309 >/dev/null # Check all
-  ctl idle >/dev/null
+  phase "round $round: check all, waiting for it to end (up to 300 s)"
+  ctl command 1309 >/dev/null || exit 1 # Check all
+  ctl idle >/dev/null || exit 1
   end=$(date +%s.%N)
+  phase "round $round: idle after $(echo "$end - $start" | bc) s"
   timing=$(ctl timing)
   w=$(printf '%s\n' "$timing" | awk '$1 == "window_us" { print $2 }')
   [ -n "$first_s" ] || { first_s=$(echo "$end - $start" | bc); ok=$(ctl list | awk -F '\t' '$2 == "Ok"' | wc -l); }

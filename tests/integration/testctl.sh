@@ -18,14 +18,20 @@ ctl() {
   esac
   # The whole answer is read before any of it is printed: a reader that stops early (grep -q) must
   # not leave lines behind for the next command.
-  local answer=
+  # Multi-line answers end with a lone "."; "timing reset" answers with its "ok" alone (waiting for an
+  # end it does not have cost a minute).
+  local answer= multi=
   case $1 in
-    windows|controls|list|locate|timing)
-      while IFS= read -r -t 60 line <&3; do
-        [ "$line" = . ] && break
-        answer+=$line$'\n'
-      done ;;
+    windows|controls|list|locate) multi=1 ;;
+    timing) [ $# -eq 1 ] && multi=1 ;;
   esac
+  if [ -n "$multi" ]; then
+    while :; do
+      IFS= read -r -t 60 line <&3 || { echo "ctl: the answer to $* did not end (no \".\" within 60 s)" >&2; return 2; }
+      [ "$line" = . ] && break
+      answer+=$line$'\n'
+    done
+  fi
   printf '%s' "$answer"
   return 0
 }

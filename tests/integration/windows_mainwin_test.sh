@@ -59,6 +59,12 @@ ctl folder / || fail "root folder"
 # Check all: the simulated device "Ok" (with what it reports), the silent one "No response".
 ctl command 1309 || fail "check all"
 ctl idle || fail "not idle after check all"
+# The benchmark's counters: "timing reset" is answered with one line and taken at once (a client that
+# waited for the end of a longer answer sat a minute before every round).
+SECONDS=0
+ctl timing reset || fail "timing reset"
+[ "$SECONDS" -lt 20 ] || fail "timing reset took $SECONDS s"
+ctl timing | grep -Eq '^updates[[:space:]]+0$' || fail "timing after reset: $(ctl timing)"
 row MORVAK-0001 | grep -q $'\tOk\t'"$base:$port"$'\tMorvak 1100\t3.10.0012' || fail "device after check all: $(ctl list)"
 row silent | grep -q $'\tNo response\t' || fail "silent after check all: $(ctl list)"
 shot check-all
