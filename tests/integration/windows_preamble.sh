@@ -8,6 +8,20 @@ for tool in xdotool import convert; do
   command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
 done
 
+# A private Wine prefix in $1, booted, with one persistent wineserver (the caller ends it); $wine is the
+# launcher for the 64-bit programs: the 64-bit loader directly (with 32-bit Wine installed, the launcher
+# would start each one through the emulated 32-bit loader first).
+wine_private_prefix() {
+  export WINEPREFIX="$1"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+  wine=wine
+  [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+  "$wine" wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+  wineserver -p >/dev/null 2>&1 </dev/null
+}
+
 rm -rf "$work"
 mkdir -p "$work"
 failures=0

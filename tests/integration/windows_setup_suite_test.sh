@@ -10,14 +10,7 @@ inf=$2
 work=$3
 . "$(dirname "$0")/windows_preamble.sh"
 
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-"$wine" wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -w
-wineserver -p >/dev/null 2>&1 </dev/null
+wine_private_prefix "$work/prefix"
 trap 'wineserver -k >/dev/null 2>&1' EXIT
 
 # w ARGS...: a Windows program, its output in out.txt and its exit code in $rc; started once more when

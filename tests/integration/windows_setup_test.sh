@@ -24,16 +24,7 @@ plug_steps=$4
 prog=$5
 . "$(dirname "$0")/windows_preamble.sh"
 
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
-# The programs are 64-bit: the 64-bit loader directly (with 32-bit Wine installed, the launcher would
-# start each one through the emulated 32-bit loader first).
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-"$wine" wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -w
-wineserver -p >/dev/null 2>&1 </dev/null
+wine_private_prefix "$work/prefix"
 holder_pid=
 cleanup() {
   [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
