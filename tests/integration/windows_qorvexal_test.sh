@@ -51,21 +51,30 @@ kill -0 "$first" 2>/dev/null || fail "first instance ended"
 # exist, so the verb says "Can't open file." (answered through the second instance's own channel), then
 # the start finds the first instance and ends. (Wine escapes double quotes in the arguments it is given,
 # so quoted values are tested natively.)
-"$wine" "$app" /testctl:0 '/edit:C:\cfg\office1.lcf' >"$work/edit.log" 2>&1 </dev/null &
-second=$!
-port=$(ctl_wait_port "$work/edit.log") || fail "edit start: no test control port"
-for _ in $(seq 1 100); do
-  ctl_open "$port" 2>/dev/null && break
-  sleep 0.2
-done
-ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "edit verb did not report the missing file"
-ctl press 1
-exec 3>&-
-for _ in $(seq 1 300); do
-  kill -0 "$second" 2>/dev/null || break
-  sleep 0.2
-done
-kill -0 "$second" 2>/dev/null && { fail "edit start did not end"; kill "$second"; }
+# verb_start NAME VERB-TEXT ARGS...: a start with its own test channel whose verb meets a file that does
+# not exist: "Can't open file." is answered with OK, then the start must end by itself; its pid in $pid.
+verb_start() {
+  name=$1 verb=$2
+  shift 2
+  "$wine" "$app" /testctl:0 "$@" >"$work/$name.log" 2>&1 </dev/null &
+  pid=$!
+  port=$(ctl_wait_port "$work/$name.log") || fail "$name start: no test control port"
+  for _ in $(seq 1 100); do
+    ctl_open "$port" 2>/dev/null && break
+    sleep 0.2
+  done
+  ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "$verb verb did not report the missing file"
+  ctl press 1
+  exec 3>&-
+  for _ in $(seq 1 300); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.2
+  done
+  kill -0 "$pid" 2>/dev/null && { fail "$name start did not end"; kill "$pid"; }
+}
+
+verb_start edit edit '/edit:C:\cfg\office1.lcf'
+second=$pid
 printf "%s\n" "edit start: $(cat "$work/edit.log")"
 grep -q 'verb edit: C:\\cfg\\office1.lcf' "$work/edit.log" || fail "edit verb did not run"
 # The verb started the description index; the start that hands over to the first still ends cleanly.
@@ -74,21 +83,7 @@ grep -q "terminate called" "$work/edit.log" && fail "edit start ended with an ab
 
 # "close" ends after the verbs, before the single-instance test. The file to print does not exist:
 # "Can't open file." (answered through the start's own channel).
-"$wine" "$app" /testctl:0 /close -PRINT:a.lcf >"$work/close.log" 2>&1 </dev/null &
-third=$!
-port=$(ctl_wait_port "$work/close.log") || fail "close start: no test control port"
-for _ in $(seq 1 100); do
-  ctl_open "$port" 2>/dev/null && break
-  sleep 0.2
-done
-ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "print verb did not report the missing file"
-ctl press 1
-exec 3>&-
-for _ in $(seq 1 300); do
-  kill -0 "$third" 2>/dev/null || break
-  sleep 0.2
-done
-kill -0 "$third" 2>/dev/null && { fail "close start did not end"; kill "$third"; }
+verb_start close print /close -PRINT:a.lcf
 out=$(cat "$work/close.log")
 printf "%s\n" "close start: $out"
 printf "%s\n" "$out" | grep -q 'verb print: a.lcf' || fail "print verb did not run"
