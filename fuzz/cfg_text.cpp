@@ -10,12 +10,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
 
-// Reads `text` into a fresh description and writes it over the same text.
-std::string Pass(const std::string& text)
+// A table that the text filled with more rows than this ends the run after its reading: a short text
+// may name row 16,384, and writing and reading back that many rows three times makes a run slow without
+// reaching code that a few rows do not.
+constexpr size_t kMaxRows = 64;
+
+// Reads `text` into a fresh description and writes it over the same text; none when a table got more
+// than `maxRows` rows.
+std::optional<std::string> Pass(const std::string& text, size_t maxRows)
 {
     CfgDescriptionPtr desc = FuzzDescription();
     CfgTempStream in;
@@ -23,10 +30,13 @@ std::string Pass(const std::string& text)
     in.Write(text);
     CfgReadFile(in, *desc);
     for (const auto& section : desc->sections)
-        for (const auto& item : section->items)
+        for (const auto& item : section->items) {
+            if (item->rows.size() > maxRows)
+                return std::nullopt;
             for (const CfgRow& row : item->rows)
                 for (const auto& cell : row.cells)
                     Check(!cell || cell->size() <= CfgMaxTextLine);
+        }
     std::vector<uint32_t> addresses;
     CfgAlternativeAddresses(*desc, 0x7f000001, &addresses);
     Check(addresses.size() <= CfgMaxAltAddresses);
@@ -57,12 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > 1 << 16)
         return 0;
     std::string input(reinterpret_cast<const char*>(data), size);
-    std::string first = Pass(input);
-    std::string second = Pass(first);
-    // Lines the writer made longer than a line can be are cut when read again: no fixed point then.
-    if (!LinesFit(first) || !LinesFit(second) || input.find('\0') != std::string::npos)
+    std::optional<std::string> first = Pass(input, kMaxRows);
+    if (!first)
         return 0;
-    std::string third = Pass(second);
-    Check(third == second);
+    // Long values of merged tables are written over several rows: the later passes take any number.
+    std::string second = *Pass(*first, SIZE_MAX);
+    // Lines the writer made longer than a line can be are cut when read again: no fixed point then.
+    if (!LinesFit(*first) || !LinesFit(second) || input.find('\0') != std::string::npos)
+        return 0;
+    Check(*Pass(second, SIZE_MAX) == second);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "common/diag.h"
 #include "common/scramble.h"
+#include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_reader.h"
@@ -232,6 +233,40 @@ TEST(CfgText, ReaderDiagnosticsAndValues)
     EXPECT_EQ(CfgRowAt(*ab, 1)->cells[1], "deep");
     EXPECT_EQ(CfgRowAt(*ab, 0)->cells[0], std::nullopt);
     EXPECT_FALSE(CfgIsModified(*d));
+}
+
+TEST(CfgText, CellLinesFindTheirRowsByNumber)
+{
+    // Any order, also past a row that a column line of the same table appended in between.
+    auto d = Load(kDesc);
+    Diags diags;
+    Read("[T]\r\n{Changed}\r\n"
+         "(a.b.3.1) = third\r\n"
+         "a.b-01 = appended fourth\r\n"
+         "(a.b.5.2) = fifth\r\n"
+         "(a.b.1.2) = first\r\n"
+         "(a.b.4.2) = fourth\r\n",
+        *d);
+    EXPECT_TRUE(diags.lines.empty()) << diags.lines.front();
+    CfgItem& ab = *CfgFindItem(*d, "a.b");
+    ASSERT_EQ(ab.rows.size(), 5u);
+    EXPECT_EQ(CfgRowAt(ab, 0)->cells[1], "first");
+    EXPECT_EQ(CfgRowAt(ab, 2)->cells[0], "third");
+    EXPECT_EQ(CfgRowAt(ab, 3)->cells[0], "appended fourth");
+    EXPECT_EQ(CfgRowAt(ab, 3)->cells[1], "fourth");
+    EXPECT_EQ(CfgRowAt(ab, 4)->cells[1], "fifth");
+
+    // The longest table a text may give, from its last row to its first: every value in its row.
+    auto e = Load(kDesc);
+    std::string text = "[T]\r\n{Changed}\r\n";
+    for (int row = 16384; row >= 1; --row)
+        text += StrFormat("(a.b.%d.1) = v%d\r\n", row, row);
+    Read(text, *e);
+    CfgItem& big = *CfgFindItem(*e, "a.b");
+    ASSERT_EQ(big.rows.size(), 16384u);
+    int row = 0;
+    for (const CfgRow& r : big.rows)
+        ASSERT_EQ(r.cells[0], StrFormat("v%d", ++row));
 }
 
 TEST(CfgText, MergedValueSplitWrittenAndReadBack)

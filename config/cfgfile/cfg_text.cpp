@@ -6,8 +6,10 @@
 #include "config/store/cfg_store.h"
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -114,7 +116,31 @@ void ReadColumnLine(
     }
 }
 
-void ReadCellLine(const CfgTarget& t, int line, std::string_view value)
+// The rows of the tables that cell lines name, by number. A table keeps its rows in a list, which walks
+// to its n-th row; a text of many numbered cell lines must not cost the square of its rows.
+class RowIndex {
+public:
+    // Row `index` (from 0) of `table`, which grows to that many rows first. Reading only appends rows.
+    CfgRow& At(CfgItem& table, size_t index)
+    {
+        while (table.rows.size() <= index)
+            table.rows.emplace_back();
+        std::vector<CfgRow*>& rows = rows_[&table];
+        if (rows.size() > table.rows.size())
+            rows.clear();
+        if (rows.size() < table.rows.size()) {
+            auto it = std::prev(table.rows.end(), static_cast<std::ptrdiff_t>(table.rows.size() - rows.size()));
+            for (; it != table.rows.end(); ++it)
+                rows.push_back(&*it);
+        }
+        return *rows[index];
+    }
+
+private:
+    std::unordered_map<const CfgItem*, std::vector<CfgRow*>> rows_;
+};
+
+void ReadCellLine(const CfgTarget& t, int line, std::string_view value, RowIndex* index)
 {
     if (!t.item || !t.item->IsTable()) {
         std::string n(t.table);
@@ -128,9 +154,7 @@ void ReadCellLine(const CfgTarget& t, int line, std::string_view value)
         Diag("reading config, line %d - table entry invalid\n", line);
         return;
     }
-    while (table.rows.size() < row)
-        table.rows.emplace_back();
-    CfgRow& cells = *CfgRowAt(table, row - 1);
+    CfgRow& cells = index->At(table, row - 1);
     size_t count = std::min(table.columns.size(), CfgMaxColumns);
     for (size_t j = 0; j < count; ++j) {
         const CfgItem& col = *table.columns[j];
@@ -146,6 +170,7 @@ void CfgReadFile(CfgTempStream& text, CfgDescription& desc)
 {
     text.Rewind();
     Ordinals ord;
+    RowIndex rows;
     std::string raw;
     bool inside = false;
     int line = 0;
@@ -169,7 +194,7 @@ void CfgReadFile(CfgTempStream& text, CfgDescription& desc)
         CfgTarget target = CfgClassifyName(desc, name);
         switch (target.form) {
         case CfgTarget::Cell:
-            ReadCellLine(target, line, value);
+            ReadCellLine(target, line, value, &rows);
             break;
         case CfgTarget::Column:
             ReadColumnLine(target, line, name, value, target.table);
