@@ -5,8 +5,8 @@
 # be made.
 #
 # Wine opens sockets in the wineserver, so the programs need a wineserver inside the namespace: one
-# server serves one prefix, so the test works in a copy of the build tree's prefix (files hard-linked,
-# the registry files copied, as the server rewrites them) with a server of its own.
+# server serves one prefix, so the test works in a copy of the build tree's prefix (wine_prefix_copy:
+# Wine's own files hard-linked) with a server of its own.
 #   netns_enter WINE_RUN ARGS...   (outside) boots the build tree's prefix through WINE_RUN, then runs
 #                                  the script again inside: "$0" ARGS... ; returns inside
 #   netns_prefix DIR               (inside) the copy of the prefix at DIR, WINEPREFIX set, server started
@@ -29,13 +29,9 @@ netns_enter() {
 }
 
 netns_prefix() {
-  local dir=$1 shared=$WINEPREFIX f
+  local dir=$1 shared=$WINEPREFIX
   [ -f "$shared/system.reg" ] || { echo "no Wine prefix at $shared"; return 1; }
-  rm -rf "$dir"
-  cp -al "$shared" "$dir" || return 1
-  for f in "$dir"/*.reg; do
-    cp --remove-destination "$shared/$(basename "$f")" "$f" || return 1
-  done
+  wine_prefix_copy "$shared" "$dir" || return 1
   export WINEPREFIX=$dir
   wineserver -p >/dev/null 2>&1 </dev/null
 }

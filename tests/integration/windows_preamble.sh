@@ -8,17 +8,40 @@ for tool in xdotool import convert; do
   command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
 done
 
-# A private Wine prefix in $1, booted, with one persistent wineserver (the caller ends it); $wine is the
-# launcher for the 64-bit programs: the 64-bit loader directly (with 32-bit Wine installed, the launcher
-# would start each one through the emulated 32-bit loader first).
+# A copy of the Wine prefix $1 at $2 that costs little disk: Wine's programs, libraries and tables are
+# hard links to those of $1 (no test writes into them), every other file is a copy of its own, as the
+# wineserver replaces the registry files and programs may write their .ini files in place.
+wine_prefix_copy() {
+  rm -rf "$2"
+  cp -al "$1" "$2" || return 1
+  find "$2" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
+       -o -iname '*.nls' -o -iname '*.ocx' -o -iname '*.cpl' -o -iname '*.acm' -o -iname '*.tlb' \
+       -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.vxd' -o -iname '*.ax' \) \
+       -exec sh -c 'for f; do cp -p "$f" "$f.copy" && mv -f "$f.copy" "$f" || exit 1; done' sh {} +
+}
+
+# A private Wine prefix in $1 with one persistent wineserver (the caller ends it); $wine is the launcher
+# for the 64-bit programs: the 64-bit loader directly (with 32-bit Wine installed, the launcher would
+# start each one through the emulated 32-bit loader first). The prefix is a copy of the build tree's
+# (named by $WINE_RUN, its wine-run script) where there is one; otherwise booted afresh, which takes
+# more than a gigabyte of disk and a minute.
 wine_private_prefix() {
-  export WINEPREFIX="$1"
+  local shared=
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
   wine=wine
   [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-  "$wine" wineboot -i >/dev/null 2>&1 </dev/null
-  wineserver -w
+  if [ -n "${WINE_RUN:-}" ] && "$WINE_RUN" cmd /c exit 0 >/dev/null 2>&1; then
+    shared=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$WINE_RUN")
+  fi
+  if [ -n "$shared" ] && [ -f "$shared/system.reg" ] && wine_prefix_copy "$shared" "$1"; then
+    export WINEPREFIX="$1"
+  else
+    rm -rf "$1"
+    export WINEPREFIX="$1"
+    "$wine" wineboot -i >/dev/null 2>&1 </dev/null
+    wineserver -w
+  fi
   wineserver -p >/dev/null 2>&1 </dev/null
 }
 
