@@ -11,6 +11,8 @@
 #                                  the script again inside: "$0" ARGS... ; returns inside
 #   netns_prefix DIR               (inside) the copy of the prefix at DIR, WINEPREFIX set, server started
 #   netns_stop                     (inside) ends that prefix's server and its programs
+. "$(dirname "${BASH_SOURCE[0]}")/windows_prefix.sh"
+
 netns_enter() {
   local wine_run=$1
   shift

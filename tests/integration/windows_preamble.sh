@@ -8,17 +8,7 @@ for tool in xdotool import convert; do
   command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
 done
 
-# A copy of the Wine prefix $1 at $2 that costs little disk: Wine's programs, libraries and tables are
-# hard links to those of $1 (no test writes into them), every other file is a copy of its own, as the
-# wineserver replaces the registry files and programs may write their .ini files in place.
-wine_prefix_copy() {
-  rm -rf "$2"
-  cp -al "$1" "$2" || return 1
-  find "$2" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
-       -o -iname '*.nls' -o -iname '*.ocx' -o -iname '*.cpl' -o -iname '*.acm' -o -iname '*.tlb' \
-       -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.vxd' -o -iname '*.ax' \) \
-       -exec sh -c 'for f; do cp -p "$f" "$f.copy" && mv -f "$f.copy" "$f" || exit 1; done' sh {} +
-}
+. "$(dirname "$0")/windows_prefix.sh"
 
 # A private Wine prefix in $1 with one persistent wineserver (the caller ends it); $wine is the launcher
 # for the 64-bit programs: the 64-bit loader directly (with 32-bit Wine installed, the launcher would
