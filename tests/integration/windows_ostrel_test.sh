@@ -340,7 +340,7 @@ wait_service() {
   return 1
 }
 "$wine_run" sc start ZevraCapiCtl >/dev/null 2>&1
-ms=$(wait_service 4) || fail "service not running"
+ms=$(wait_service 4) || fail "service not running: $(grep -E "STATE|EXIT_CODE" "$work/query.out" | tr -s " \n" " ")"
 echo "service running after $ms ms"
 [ "${ms:-99999}" -le 10000 ] || fail "service took $ms ms to run"
 wait_state "calls 1, active" || fail "service state: $(cli state)"
@@ -363,7 +363,7 @@ echo "StatusWindow $value"
 [ "$(echo "$value" | cut -d, -f4)" = 1 ] || fail "StatusWindow not marked open at exit: $value"
 # Started again, it reopens the status window where it was.
 "$wine_run" sc start ZevraCapiCtl >/dev/null 2>&1
-wait_service 4 >/dev/null || fail "service not running again"
+wait_service 4 >/dev/null || fail "service not running again: $(grep -E "STATE|EXIT_CODE" "$work/query.out" | tr -s " \n" " ")"
 status=$(wait_window '^Zevra Remote CAPI Status$') || fail "the status window did not reopen"
 if [ -n "$status" ]; then
   wait_geometry "$status" "^$before\$" \
