@@ -1,13 +1,15 @@
 # Sourced by the Windows tests (sh or bash) and ./run: copies of the build tree's Wine prefix.
 
-# A copy of the Wine prefix $1 at $2 that costs little disk: Wine's programs, libraries and tables are
-# hard links to those of $1 (no test writes into them), every other file is a copy of its own, as the
-# wineserver replaces the registry files and programs may write their .ini files in place.
+# A copy of the Wine prefix $1 at $2 that costs little disk: Wine's own programs, libraries and tables
+# (under drive_c/windows) are hard links to those of $1, which no test writes into; every other file is
+# a copy of its own: the wineserver replaces the registry files, programs may write their .ini files in
+# place, and a test may install over a program another test left in $1.
 wine_prefix_copy() {
   rm -rf "$2"
   cp -al "$1" "$2" || return 1
-  find "$2" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
-       -o -iname '*.nls' -o -iname '*.ocx' -o -iname '*.cpl' -o -iname '*.acm' -o -iname '*.tlb' \
-       -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.vxd' -o -iname '*.ax' \) \
+  find "$2" -type f \( ! -path "$2/drive_c/windows/*" -o ! \( -iname '*.dll' -o -iname '*.exe' \
+       -o -iname '*.drv' -o -iname '*.sys' -o -iname '*.nls' -o -iname '*.ocx' -o -iname '*.cpl' \
+       -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.vxd' \
+       -o -iname '*.ax' \) \) \
        -exec sh -c 'for f; do cp -p "$f" "$f.copy" && mv -f "$f.copy" "$f" || exit 1; done' sh {} +
 }
