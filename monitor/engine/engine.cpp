@@ -676,6 +676,25 @@ void Engine::Refresh(EngineItem* item)
         StartDevice(*d);
 }
 
+void Engine::SetCommunity(EngineDevice& d, const std::string& community)
+{
+    std::string text = community.substr(0, 255);
+    if (text == d.community)
+        return;
+    d.community = std::move(text);
+    // The user gave the write community for a refused registration: tried now, not a minute later (or
+    // as soon as the one under way, made with the old community, has ended).
+    if (d.HasRegistration() && d.registering) {
+        d.registerAgain = true;
+    } else if (d.HasRegistration()) {
+        d.registerArmed = true;
+        d.registerDue = clock_->TickMs();
+        timersDirty_ = true;
+    }
+    if (d.started)
+        StartDevice(d);
+}
+
 void Engine::AttachDisplay(EngineDevice& device, bool attached)
 {
     device.displayAttached = attached;
@@ -1213,9 +1232,18 @@ void Engine::Handle(const Entry& e)
         if (EngineDevice* d = DeviceById(e.deviceId)) {
             d->registering = false;
             timersDirty_ = true;
+            if (d->registerAgain) {
+                d->registerAgain = false;
+                d->registerArmed = true;
+                d->registerDue = clock_->TickMs();
+            }
             bool registered = e.status == 0;
-            if (registered != d->registered) {
+            // Not registered while the polls are answered: the device refuses the set (an error answer,
+            // or silence towards a community that may only read).
+            bool refused = !registered && !d->noAnswer.load();
+            if (registered != d->registered || refused != d->refused) {
                 d->registered = registered;
+                d->refused = refused;
                 StartDevice(*d);
             }
         }

@@ -91,11 +91,16 @@ struct EngineDevice : public ScriptRuntime {
     std::string community;
     std::atomic<bool> noAnswer { true };
     bool registered = false;
+    // The last registration ended without success while the device answered its polls: an error answer
+    // to the set, or none at all (a community that may read but not write). Cleared by a registration
+    // that succeeds; kept while a new one runs.
+    bool refused = false;
     uint32_t mode = 0; // 2 selects the second registration action
     uint32_t details = 0; // the main window's details mask (set through Engine::SetDetails)
     uint32_t errors = 0; // shown items whose flags include error
     uint32_t connects = 0; // shown items whose flags include connect
     bool registering = false; // a registration action is under way
+    bool registerAgain = false; // the community changed while it was: registered again at once after it
     uint32_t registerDue = 0; // clock time of the next registration (when registerArmed)
     bool registerArmed = false;
     bool displayAttached = false; // display items are polled while a display is attached
@@ -141,6 +146,14 @@ struct EngineDevice : public ScriptRuntime {
     bool Error() override
     {
         return noAnswer.load() || !registered;
+    }
+    bool NoAnswer() override
+    {
+        return noAnswer.load();
+    }
+    bool Refused() override
+    {
+        return !noAnswer.load() && !registered && refused;
     }
     uint32_t Details() override
     {
@@ -268,6 +281,9 @@ public:
     void Refresh(EngineItem* item);
     void AttachDisplay(EngineDevice& device, bool attached);
     void SetOption(EngineDevice& device, const std::string& name, uint32_t value);
+    // Another community (the password of the properties): the device is registered again at once and its
+    // items polled with it.
+    void SetCommunity(EngineDevice& device, const std::string& community);
     // The main window's details mask (the reference "details"), the same for every device: items are
     // evaluated again (an answer that brings nothing new no longer reaches the front end to notice it).
     void SetDetails(uint32_t mask);
@@ -401,7 +417,8 @@ void EngineTreeStateDecode(std::string_view text, const std::vector<std::unique_
 std::vector<std::pair<uint32_t, std::string>> EngineParseAddRecords(const uint8_t* data, size_t size);
 
 // The text lines of the shown tree, as talvine-cli monitor prints them and the monitor's test channel
-// answers `tree`: "device ADDRESS TYPE noanswer=.. registered=.. errors=.. connects=..", and per shown item
+// answers `tree`: "device ADDRESS TYPE noanswer=.. registered=.. errors=.. connects=.. refused=..", and per
+// shown item
 // "[display ]REF state=.. image=.. flags=..: TEXT".
 std::string EngineItemLine(EngineItem& item);
 std::string EngineDeviceLine(EngineDevice& device);

@@ -178,8 +178,9 @@ std::string EngineItemLine(EngineItem& item)
 
 std::string EngineDeviceLine(EngineDevice& d)
 {
-    return StrFormat("device %s %s noanswer=%d registered=%d errors=%u connects=%u", d.AddressText().c_str(),
-        d.object->type.c_str(), d.noAnswer.load() ? 1 : 0, d.registered ? 1 : 0, d.errors, d.connects);
+    return StrFormat("device %s %s noanswer=%d registered=%d errors=%u connects=%u refused=%d", d.AddressText().c_str(),
+        d.object->type.c_str(), d.noAnswer.load() ? 1 : 0, d.registered ? 1 : 0, d.errors, d.connects,
+        d.Refused() ? 1 : 0);
 }
 
 namespace {

@@ -450,6 +450,55 @@ TEST(EngineWithSimulator, RegistrationSetsAndARefusedOneHidesSubItems)
     EXPECT_EQ(rig.Shown(refused->items), std::vector<std::string> { "Top" });
 }
 
+// The shipped script's device item tells the causes of "error" apart: a device that answers its polls but
+// refuses the registration (a read-only community; none at all, as Find adds devices) is not shown as not
+// answering, and says what to give; the write community given through the properties registers it at once.
+TEST(EngineWithSimulator, DeviceRefusingRegistrationAnswersAndSaysSo)
+{
+    Rig rig(0x7F005B01, { "Morvak 1100", "Morvak 1100" }, false);
+    EngineDevice* readOnly = rig.engine->AddKnownDevice(rig.Address(0), "public", "Morvak 1100");
+    EngineDevice* none = rig.engine->AddKnownDevice(rig.Address(1), "", "Morvak 1100");
+    EngineDevice* silent = rig.engine->AddKnownDevice(SnmpAddressFromHost(0x7F005B09), "public", "Morvak 1100");
+    ASSERT_TRUE(readOnly && none && silent);
+    rig.engine->StartAll();
+    EngineItem* top = rig.Find(*readOnly, "Device");
+    EngineItem* topNone = rig.Find(*none, "Device");
+    EngineItem* topSilent = rig.Find(*silent, "Device");
+    ASSERT_TRUE(top && topNone && topSilent);
+    ASSERT_TRUE(rig.Until([&] { return top->state == 2 && topNone->state == 2 && topSilent->state == 1; }, 800))
+        << EngineItemLine(*top) << "\n"
+        << EngineItemLine(*topNone) << "\n"
+        << EngineItemLine(*topSilent);
+    for (EngineDevice* d : { readOnly, none }) {
+        EngineItem* item = rig.Find(*d, "Device");
+        std::string line = EngineItemLine(*item);
+        EXPECT_FALSE(d->noAnswer.load());
+        EXPECT_FALSE(d->registered);
+        EXPECT_TRUE(d->Refused());
+        EXPECT_EQ(line.find("not answering"), std::string::npos) << line;
+        EXPECT_NE(line.find("answers, but refused the registration"), std::string::npos) << line;
+        EXPECT_NE(line.find("write community"), std::string::npos) << line;
+        EXPECT_NE(line.find("image=13"), std::string::npos) << line;
+        // Its details stay hidden while it is not registered.
+        EXPECT_EQ(rig.Shown(d->items), std::vector<std::string> { "Device" });
+        EXPECT_NE(EngineDeviceLine(*d).find("noanswer=0 registered=0"), std::string::npos) << EngineDeviceLine(*d);
+        EXPECT_NE(EngineDeviceLine(*d).find("refused=1"), std::string::npos) << EngineDeviceLine(*d);
+    }
+    // A device that does not answer at all is still shown as such, and is not "refused".
+    std::string silentLine = EngineItemLine(*topSilent);
+    EXPECT_NE(silentLine.find("(127.0.91.9) not answering"), std::string::npos) << silentLine;
+    EXPECT_NE(silentLine.find("image=1 "), std::string::npos) << silentLine;
+    EXPECT_FALSE(silent->Refused());
+
+    // The write community: registered without waiting for the next interval (a minute), details shown.
+    rig.engine->SetCommunity(*readOnly, "private");
+    ASSERT_TRUE(rig.Until([&] { return readOnly->registered && top->state == 0; }, 30)) << EngineItemLine(*top);
+    EXPECT_FALSE(readOnly->Refused());
+    EXPECT_GT(rig.Shown(readOnly->items).size(), 1u);
+    EXPECT_EQ(EngineItemLine(*top).find("refused"), std::string::npos) << EngineItemLine(*top);
+    EXPECT_EQ(rig.Get(0, "1.3.6.1.4.1.58127.2.7.0"), "Travik");
+}
+
 TEST(EngineWithSimulator, RegisteredDeviceSendsItsTrapsToTheMonitor)
 {
     Rig rig(0x7F005A01, { "Morvak 1100" }, true);

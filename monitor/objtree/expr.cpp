@@ -191,6 +191,12 @@ SnmpValue Resolve(std::string_view name, const ScriptContext& ctx, Eval& ev)
         if (const OptionObject* option = ctx.device->FindOption(name))
             return SnmpValue::Integer(ctx.runtime ? ctx.runtime->OptionValue(*option) : option->defaultValue);
     }
+    // Why "error" is 1, for the device's own item to tell: after terms and options, so that a script's own
+    // names stay as they were.
+    if (is("noanswer", "noanswer"))
+        return SnmpValue::Integer(ctx.runtime && ctx.runtime->NoAnswer() ? 1 : 0);
+    if (is("refused", "refused"))
+        return SnmpValue::Integer(ctx.runtime && ctx.runtime->Refused() ? 1 : 0);
     return {};
 }
 

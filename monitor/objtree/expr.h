@@ -56,6 +56,16 @@ public:
     virtual uint32_t Address() = 0; // IPv4, network byte order
     virtual std::string Community() = 0;
     virtual bool Error() = 0; // no answer to the last poll, or registration not (yet) successful
+    // The two causes of Error() apart: the device did not answer its last poll ("noanswer"); it answers,
+    // but refused its last registration, a set with the community entered ("refused").
+    virtual bool NoAnswer()
+    {
+        return Error();
+    }
+    virtual bool Refused()
+    {
+        return false;
+    }
     virtual uint32_t Details() = 0; // the details mask of the main window
     virtual uint32_t OptionValue(const OptionObject& option) = 0;
     virtual uint32_t RowOffset(const ItemObject& item) = 0; // a clone's row offset, else 0

@@ -15,6 +15,8 @@ public:
     uint32_t address = 0; // network byte order
     std::string community;
     bool error = false;
+    bool noAnswer = false; // "noanswer" (with `error` set: the device did not answer)
+    bool refused = false; // "refused" (with `error` set: the registration was refused)
     uint32_t details = 0;
     std::map<std::string, uint32_t> options; // lower-cased option name -> value (else its default)
     std::map<const ItemObject*, uint32_t> offsets; // clones' row offsets
@@ -38,6 +40,14 @@ public:
     bool Error() override
     {
         return error;
+    }
+    bool NoAnswer() override
+    {
+        return noAnswer;
+    }
+    bool Refused() override
+    {
+        return refused;
     }
     uint32_t Details() override
     {

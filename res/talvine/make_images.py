@@ -3,7 +3,8 @@
 # the image is transparent. Numbers as the object-tree scripts and the views use them:
 #  0 device answering, 1 device not answering, 2 line idle, 3 line connecting, 4 line connected,
 #  5 interface up, 6 interface down, 7 accounting table, 8 VPN tunnel up, 9 VPN tunnel down,
-#  10 information, 11 load high, 12 ISDN channels, 14 accounting row of a user,
+#  10 information, 11 load high, 12 ISDN channels, 13 device answering but refusing the registration
+#  (a yellow light and a padlock), 14 accounting row of a user,
 #  25/26 VPN connection not connected (26: second state 0), 27/28 connected (28: second state 0).
 # Images without a use yet are a small grey dot. Run: python3 make_images.py > images.bmp
 import struct, sys
@@ -74,6 +75,12 @@ for k, h in enumerate((3, 6, 9, 13)):
     rect(11, 1 + k * 4, 15 - h, 3 + k * 4, 15, BLACK, RED if h > 8 else YELLOW)
 for y, c in ((5, GREEN), (10, GREEN)):
     rect(12, 1, y - 1, 14, y + 1, BLACK, c)
+# 13: the router answers (yellow light), a padlock: it refuses the monitor's write
+router(13, YELLOW)
+rect(13, 9, 0, 13, 3, DARK)
+rect(13, 8, 3, 14, 8, BLACK, YELLOW)
+put(13, 11, 5, BLACK)
+put(13, 11, 6, BLACK)
 # 14: a user (head and shoulders)
 disc(14, 7.5, 4.5, 3, (232, 176, 120))
 rect(14, 2, 9, 13, 15, BLACK, BLUE)
