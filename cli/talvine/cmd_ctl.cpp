@@ -15,7 +15,7 @@ constexpr uint32_t kAnswerTimeoutMs = 10000;
 bool ListAnswer(const std::string& verb)
 {
     return verb == "windows" || verb == "controls" || verb == "tree" || verb == "list" || verb == "treeview"
-        || verb == "views";
+        || verb == "views" || verb == "traymenu";
 }
 
 int RunCtl(std::vector<std::string>& args)

@@ -223,3 +223,63 @@ TEST(TalvineRules, DisplayCellsAndLayout)
     EXPECT_TRUE(DisplayFlashShown(1100, 530));
 }
 } // namespace
+
+TEST(TalvineRules, TrayTipSummarisesTheDevicesWithinItsLength)
+{
+    TrayTipCounts none;
+    EXPECT_EQ(TrayTipText("Travik", none, 127), "Travik - no devices");
+    TrayTipCounts fine { 1, 0, 0 };
+    EXPECT_EQ(TrayTipText("Travik", fine, 127), "Travik - one device, all answering");
+    TrayTipCounts mixed { 5, 1, 2 };
+    EXPECT_EQ(TrayTipText("Travik", mixed, 127), "Travik - 5 devices, 1 not answering, 2 refusing registration");
+    // A shorter tip: the last part does not fit whole and is left out; a product name longer than the
+    // tip is cut.
+    EXPECT_EQ(TrayTipText("Travik", mixed, 50), "Travik - 5 devices, 1 not answering");
+    EXPECT_EQ(TrayTipText(std::string(80, 'x'), mixed, 63), std::string(63, 'x'));
+}
+
+TEST(TalvineRules, WindowsOpenBesideTheMainWindowInsideTheWorkArea)
+{
+    const ScreenRect work { 0, 0, 1024, 738 };
+    // Room on the right: beside it, at its top.
+    ScreenRect main { 100, 50, 600, 550 };
+    EXPECT_EQ(PlaceBesideMain(main, 90, 300, 120, work), (ScreenRect { 600, 50, 900, 170 }));
+    // The second one opened there is shifted, so that both can be seen.
+    EXPECT_EQ(PlaceBesideMain(main, 90, 300, 120, work, 1), (ScreenRect { 600, 74, 900, 194 }));
+    // No room on the right: on the left.
+    main = { 400, 50, 900, 550 };
+    EXPECT_EQ(PlaceBesideMain(main, 90, 300, 120, work), (ScreenRect { 100, 50, 400, 170 }));
+    // Neither side: below it; and above it when it stands at the bottom.
+    main = { 100, 50, 900, 550 };
+    EXPECT_EQ(PlaceBesideMain(main, 90, 300, 120, work), (ScreenRect { 100, 550, 400, 670 }));
+    main = { 100, 300, 900, 738 };
+    EXPECT_EQ(PlaceBesideMain(main, 340, 300, 120, work), (ScreenRect { 100, 180, 400, 300 }));
+    // A main window filling the screen: over its lower right corner, its title bar and menu free.
+    main = { 0, 0, 1024, 738 };
+    ScreenRect r = PlaceBesideMain(main, 42, 720, 400, work);
+    EXPECT_EQ(r, (ScreenRect { 304, 338, 1024, 738 }));
+    EXPECT_GE(r.top, 42);
+    // A window taller than the work area is cut to it.
+    r = PlaceBesideMain(main, 42, 300, 2000, work);
+    EXPECT_EQ(r.Height(), 738);
+    EXPECT_EQ(r.top, 0);
+}
+
+TEST(TalvineRules, DisplayWidthAndMainWindowSizeFitTheScreen)
+{
+    // At least 20 columns; a longer line widens it up to what the screen holds.
+    EXPECT_EQ(DisplayWindowColumns({ "Load: 3%" }, 100), 20);
+    EXPECT_EQ(DisplayWindowColumns({ "Load: 3%", "Up for 23 minutes and 12 seconds" }, 100), 32);
+    EXPECT_EQ(DisplayWindowColumns({ std::string(200, 'x') }, 100), 100);
+    EXPECT_EQ(DisplayWindowColumns({}, 12), 12);
+    int w = 0, h = 0;
+    MainWindowDefaultSize(ScreenRect { 0, 0, 1024, 738 }, &w, &h);
+    EXPECT_EQ(w, 560);
+    EXPECT_EQ(h, 480);
+    MainWindowDefaultSize(ScreenRect { 0, 0, 1920, 1040 }, &w, &h);
+    EXPECT_EQ(w, 768);
+    EXPECT_EQ(h, 624);
+    MainWindowDefaultSize(ScreenRect { 0, 0, 640, 440 }, &w, &h);
+    EXPECT_EQ(w, 560);
+    EXPECT_EQ(h, 440);
+}

@@ -1,5 +1,6 @@
 #include "monitor/startup/rules.h"
 
+#include "common/strings.h"
 #include "common/text.h"
 
 #include <algorithm>
@@ -137,4 +138,66 @@ bool DisplayFlashShown(uint64_t nowMs, uint32_t blinkMs)
     if (blinkMs == 0)
         return true;
     return (nowMs / blinkMs) % 2 == 0;
+}
+
+std::string TrayTipText(const std::string& product, const TrayTipCounts& counts, size_t maxLength)
+{
+    std::vector<std::string> parts;
+    if (counts.devices == 0)
+        parts.push_back(StrLoad(talvine_Strings(), 2074));
+    else if (counts.devices == 1)
+        parts.push_back(StrLoad(talvine_Strings(), 2075));
+    else
+        parts.push_back(StrFormat(StrLoad(talvine_Strings(), 2076).c_str(), counts.devices));
+    if (counts.devices > 0 && counts.noAnswer == 0 && counts.refused == 0)
+        parts.push_back(StrLoad(talvine_Strings(), 2077));
+    if (counts.noAnswer > 0)
+        parts.push_back(StrFormat(StrLoad(talvine_Strings(), 2078).c_str(), counts.noAnswer));
+    if (counts.refused > 0)
+        parts.push_back(StrFormat(StrLoad(talvine_Strings(), 2079).c_str(), counts.refused));
+    std::string tip = product;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string next = tip + (i == 0 ? " - " : ", ") + parts[i];
+        if (next.size() > maxLength)
+            break;
+        tip = std::move(next);
+    }
+    return tip.substr(0, maxLength);
+}
+
+ScreenRect PlaceBesideMain(
+    const ScreenRect& main, int mainClientTop, int width, int height, const ScreenRect& work, int cascade)
+{
+    width = std::max(1, std::min(width, work.Width()));
+    height = std::max(1, std::min(height, work.Height()));
+    int shift = cascade * 24;
+    auto clampX = [&](int x) { return std::clamp(x, work.left, work.right - width); };
+    auto clampY = [&](int y) { return std::clamp(y, work.top, work.bottom - height); };
+    auto at = [&](int x, int y) { return ScreenRect { x, y, x + width, y + height }; };
+    if (main.right + width <= work.right)
+        return at(main.right, clampY(main.top + shift));
+    if (main.left - width >= work.left)
+        return at(main.left - width, clampY(main.top + shift));
+    if (main.bottom + height <= work.bottom)
+        return at(clampX(main.left + shift), main.bottom);
+    if (main.top - height >= work.top)
+        return at(clampX(main.left + shift), main.top - height);
+    // No room outside it: over its lower right part, its title bar and menu left free where the work
+    // area allows.
+    int y = std::max(mainClientTop + shift, std::min(main.bottom, work.bottom) - height);
+    return at(clampX(std::min(main.right, work.right) - width - shift), clampY(y));
+}
+
+void MainWindowDefaultSize(const ScreenRect& work, int* width, int* height)
+{
+    *width = std::min(work.Width(), std::max(560, work.Width() * 2 / 5));
+    *height = std::min(work.Height(), std::max(480, work.Height() * 3 / 5));
+}
+
+int DisplayWindowColumns(const std::vector<std::string>& lines, int fitColumns)
+{
+    size_t longest = kDisplayColumns;
+    for (const std::string& line : lines)
+        longest = std::max(longest, line.size());
+    return std::max(1, std::min(static_cast<int>(longest), fitColumns));
 }

@@ -85,3 +85,43 @@ void DisplayClientSize(const GlyphCell& cell, int lines, int* width, int* height
 int32_t DisplayClampScroll(int32_t wanted, int lines, int visible);
 // A flashing line is shown in the first half of each period of twice the caret blink rate.
 bool DisplayFlashShown(uint64_t nowMs, uint32_t blinkMs);
+
+// The taskbar tip: the product name and a summary of the devices, "Travik - 3 devices, 1 not answering,
+// 1 refusing registration" (string table texts), no longer than `maxLength` characters: the parts that
+// do not fit whole are left out from the end.
+struct TrayTipCounts {
+    uint32_t devices = 0;
+    uint32_t noAnswer = 0;
+    uint32_t refused = 0; // answering, registration refused
+};
+std::string TrayTipText(const std::string& product, const TrayTipCounts& counts, size_t maxLength);
+
+// Screen rectangles (left, top, right, bottom) for the placement of the windows the main window opens.
+struct ScreenRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int Width() const
+    {
+        return right - left;
+    }
+    int Height() const
+    {
+        return bottom - top;
+    }
+    bool operator==(const ScreenRect&) const = default;
+};
+// Where a window of `width` x `height` opens first beside the main window `main` inside the work area
+// `work`: right of it, else left, else below, else above; where none has room, over the main window's
+// lower part, never above `mainClientTop` (the top of its client area: its title bar and menu stay
+// free). `cascade` shifts the n-th window opened so that windows placed together do not hide each
+// other. A window larger than the work area is cut to it. The window's rectangle is returned.
+ScreenRect PlaceBesideMain(
+    const ScreenRect& main, int mainClientTop, int width, int height, const ScreenRect& work, int cascade = 0);
+// The main window's size with no stored placement: a useful part of the work area, at least 560 x 480
+// where the screen has room.
+void MainWindowDefaultSize(const ScreenRect& work, int* width, int* height);
+// The display window's columns: wide enough for its longest line, at least 20, at most `fitColumns`
+// (what the work area holds; at least 1).
+int DisplayWindowColumns(const std::vector<std::string>& lines, int fitColumns);

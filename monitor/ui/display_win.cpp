@@ -19,13 +19,17 @@ constexpr UINT_PTR kFlashTimer = 1;
 constexpr UINT kCmdDefaultColors = 3101;
 constexpr UINT kCmdForeground = 3102;
 constexpr UINT kCmdBackground = 3103;
-constexpr int kDefaultVisibleLines = 4;
+constexpr int kMinColumns = 6; // the narrowest the user may make it
 
 struct Display {
     HWND window = nullptr;
     EngineDevice* device = nullptr;
     DisplayOptions options;
     bool flashShown = true;
+    // The size follows the lines (as tall as they are, as wide as the longest, within the work area)
+    // until the user sizes the window or a stored placement gives its size.
+    bool sized = false;
+    int columns = kDisplayColumns;
 };
 
 HINSTANCE g_instance;
@@ -112,19 +116,61 @@ int LineCount(const Display& d)
     return static_cast<int>(d.device->display.size());
 }
 
-// The window's size for its lines and the scroll bar's range.
+RECT WorkArea(HWND window)
+{
+    return GetMonitorWorkArea(window);
+}
+
+// The frame around a client area of the given size.
+SIZE FrameSize(HWND window, int clientWidth, int clientHeight)
+{
+    RECT r { 0, 0, clientWidth + GetSystemMetrics(SM_CXVSCROLL), clientHeight };
+    AdjustWindowRectEx(&r, GetWindowLongA(window, GWL_STYLE), FALSE, GetWindowLongA(window, GWL_EXSTYLE));
+    return SIZE { r.right - r.left, r.bottom - r.top };
+}
+
+// Whole lines and cells that the client area shows.
+int VisibleLines(const Display& d)
+{
+    RECT client;
+    GetClientRect(d.window, &client);
+    return std::max(1, static_cast<int>(client.bottom - 2) / std::max(g_cell.height, 1));
+}
+int VisibleColumns(const Display& d)
+{
+    RECT client;
+    GetClientRect(d.window, &client);
+    return std::max(1, static_cast<int>(client.right - 2) / std::max(g_cell.width, 1));
+}
+
+// The window's size for its lines (until the user sizes it) and the scroll bar's range.
 void Layout(Display& d)
 {
-    int lines = std::max(1, std::min(LineCount(d), kDefaultVisibleLines));
-    int width = 0, height = 0;
-    DisplayClientSize(g_cell, lines, &width, &height);
-    RECT r { 0, 0, width + GetSystemMetrics(SM_CXVSCROLL), height };
-    AdjustWindowRectEx(&r, GetWindowLongA(d.window, GWL_STYLE), FALSE, GetWindowLongA(d.window, GWL_EXSTYLE));
-    SetWindowPos(
-        d.window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    d.options.scroll = DisplayClampScroll(d.options.scroll, LineCount(d), lines);
+    if (!d.sized) {
+        RECT work = WorkArea(d.window);
+        SIZE frame = FrameSize(d.window, 0, 0);
+        int fitColumns = std::max(1, static_cast<int>(work.right - work.left - frame.cx - 2) / g_cell.width);
+        int fitLines = std::max(1, static_cast<int>(work.bottom - work.top - frame.cy - 2) / g_cell.height);
+        std::vector<std::string> texts;
+        for (const auto& item : d.device->display)
+            if (item->shown && !d.device->Error())
+                texts.push_back(LineText(*item));
+        // Wider when a line needs it, never narrower by itself (texts change every poll).
+        d.columns = std::max(d.columns, DisplayWindowColumns(texts, fitColumns));
+        int lines = std::max(1, std::min(LineCount(d), fitLines));
+        int width = 0, height = 0;
+        DisplayClientSize(g_cell, lines, &width, &height);
+        width += (d.columns - kDisplayColumns) * g_cell.width;
+        SIZE size = FrameSize(d.window, width, height);
+        RECT now;
+        GetWindowRect(d.window, &now);
+        if (now.right - now.left != size.cx || now.bottom - now.top != size.cy)
+            SetWindowPos(d.window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    int visible = VisibleLines(d);
+    d.options.scroll = DisplayClampScroll(d.options.scroll, LineCount(d), visible);
     SCROLLINFO si { sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL, 0, std::max(LineCount(d) - 1, 0),
-        static_cast<UINT>(lines), d.options.scroll, 0 };
+        static_cast<UINT>(visible), d.options.scroll, 0 };
     SetScrollInfo(d.window, SB_VERT, &si, TRUE);
 }
 
@@ -146,8 +192,9 @@ void Paint(Display& d, HDC dc)
         EngineItem& item = *d.device->display[static_cast<size_t>(line)];
         if (!error && (item.object->Flags(item.state) & 4) && !d.flashShown)
             continue;
-        std::string cells = DisplayLineCells(item.shown ? LineText(item) : std::string(), error);
-        for (int col = 0; col < kDisplayColumns && col < static_cast<int>(cells.size()); ++col) {
+        int columns = VisibleColumns(d);
+        std::string cells = DisplayLineCells(item.shown ? LineText(item) : std::string(), error, columns);
+        for (int col = 0; col < columns && col < static_cast<int>(cells.size()); ++col) {
             int gx = 0, gy = 0;
             DisplayGlyphOrigin(static_cast<uint8_t>(cells[static_cast<size_t>(col)]), g_cell, &gx, &gy);
             BitBlt(dc, 1 + col * g_cell.width, y, g_cell.width, g_cell.height, glyphs, gx, gy, SRCCOPY);
@@ -237,6 +284,26 @@ LRESULT CALLBACK DisplayProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     }
     case WM_ERASEBKGND:
         return 1;
+    case WM_SIZE:
+        if (g_cell.height > 0) {
+            Layout(*d);
+            InvalidateRect(window, nullptr, FALSE);
+        }
+        return 0;
+    case WM_EXITSIZEMOVE: {
+        // Sized by the user: kept as it is from now on.
+        RECT now;
+        GetWindowRect(window, &now);
+        SIZE wanted = FrameSize(window, d->columns * g_cell.width + 2, 0);
+        if (now.right - now.left != wanted.cx || VisibleLines(*d) < LineCount(*d))
+            d->sized = true;
+        return 0;
+    }
+    case WM_GETMINMAXINFO: {
+        SIZE least = FrameSize(window, kMinColumns * g_cell.width + 2, g_cell.height + 2);
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = { least.cx, least.cy };
+        return 0;
+    }
     case WM_TIMER:
         if (wParam == kFlashTimer) {
             d->flashShown = !d->flashShown;
@@ -341,19 +408,52 @@ void DisplayOpen(EngineDevice& device)
     std::string saved = IniGetString(Ini(), kSectionDisplayWindow, Key(device, "_Options"), "");
     if (std::optional<DisplayOptions> o = ParseDisplayOptions(saved))
         d.options = *o;
-    d.window
-        = CreateWindowExA(WS_EX_TOOLWINDOW, kTravikDisplayClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VSCROLL,
-            CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, g_instance, nullptr);
+    d.window = CreateWindowExA(WS_EX_TOOLWINDOW, kTravikDisplayClass, "",
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VSCROLL | WS_THICKFRAME, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100,
+        nullptr, nullptr, g_instance, nullptr);
     device.engine->AttachDisplay(device, true);
     Layout(d);
     UpdateTitle(d);
-    if (!RestoreWindowPlacement(d.window, Ini().c_str(), kSectionDisplayWindow, Key(device, "_WindowPos").c_str(), 0))
-        ShowWindow(d.window, SW_SHOWNORMAL);
-    else
-        ShowWindow(d.window, SW_SHOWNORMAL);
+    if (RestoreWindowPlacement(d.window, Ini().c_str(), kSectionDisplayWindow, Key(device, "_WindowPos").c_str(), 0)) {
+        d.sized = true;
+    } else {
+        PlaceBesideMainWindow(d.window, static_cast<int>(g_displays.size()) - 1);
+    }
+    ShowWindow(d.window, SW_SHOWNORMAL);
     ApplyOnTopAndOpacity(d);
     SetTimer(d.window, kFlashTimer, GetCaretBlinkTime(), nullptr);
     SaveState(d, true);
+}
+
+std::string DisplayFit(EngineDevice& device)
+{
+    auto found = g_displays.find(&device);
+    if (found == g_displays.end())
+        return {};
+    Display& d = found->second;
+    size_t longest = 0;
+    for (const auto& item : device.display)
+        if (item->shown)
+            longest = std::max(longest, LineText(*item).size());
+    return StrFormat("%d %d %d %d", VisibleColumns(d), VisibleLines(d), static_cast<int>(longest), LineCount(d));
+}
+
+void PlaceBesideMainWindow(HWND window, int cascade)
+{
+    HWND main = FindWindowA(kTravikWindowClass, nullptr);
+    RECT w {}, m {}, work = GetMonitorWorkArea(main ? main : window);
+    GetWindowRect(window, &w);
+    POINT client { 0, 0 };
+    if (main) {
+        GetWindowRect(main, &m);
+        ClientToScreen(main, &client);
+    } else {
+        m = RECT { work.left, work.top, work.left, work.top };
+        client.y = work.top;
+    }
+    ScreenRect r = PlaceBesideMain(ScreenRect { m.left, m.top, m.right, m.bottom }, client.y, w.right - w.left,
+        w.bottom - w.top, ScreenRect { work.left, work.top, work.right, work.bottom }, cascade);
+    SetWindowPos(window, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void DisplayItemChanged(EngineItem& item)

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 struct EngineDevice;
 struct EngineItem;
 class Engine;
@@ -22,6 +24,15 @@ unsigned DisplayCount();
 void DisplaySaveAndCloseAll();
 // At start: the windows saved as open are opened again.
 void DisplayRestoreAll(Engine& engine);
+
+// What the device's open display window shows against what it holds: "COLUMNS LINES LONGEST COUNT" (the
+// cells and lines it shows whole, its longest line's length and its number of lines); empty when none
+// is open.
+std::string DisplayFit(EngineDevice& device);
+
+// Moves a window that opens without a stored placement beside the main window ("TravikWindowClass"),
+// inside the work area, its title bar and menu left free; `cascade` shifts the n-th of several.
+void PlaceBesideMainWindow(HWND window, int cascade);
 
 // From the main window: what closing one visible thing does (true: just close it; otherwise the main
 // window asked or ended the program).

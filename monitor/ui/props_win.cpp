@@ -349,7 +349,10 @@ bool ShowDeviceProperties(HINSTANCE instance, HWND owner, Engine& engine, Engine
         pages[i].pfnDlgProc = procs[i];
         pages[i].lParam = reinterpret_cast<LPARAM>(&sheet);
     }
-    std::string caption = device.object->name.empty() ? address : device.object->name;
+    // Which device: its type and address ("Morvak 1100 (127.0.0.1)"), as several of a type may be watched.
+    std::string caption = device.object->name.empty()
+        ? address
+        : StrFormat(StrLoad(talvine_Strings(), 2080).c_str(), device.object->name.c_str(), address.c_str());
     PROPSHEETHEADERA header {};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW;
@@ -361,7 +364,8 @@ bool ShowDeviceProperties(HINSTANCE instance, HWND owner, Engine& engine, Engine
     PropertySheetA(&header);
     if (!sheet.saved)
         return false;
-    device.community = sheet.password;
+    // A new password registers the device again at once (the registration it refused may pass now).
+    engine.SetCommunity(device, sheet.password);
     LogPageSave(settings, address, sheet.log);
     OptionsPageSave(engine, device, sheet.values);
     return true;

@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -73,11 +74,14 @@ struct App {
     HWND main = nullptr;
     HWND tray = nullptr; // the hidden window of the taskbar icon
     HWND tree = nullptr;
+    HWND hint = nullptr; // says how to add devices while the tree is empty (the tree hidden meanwhile)
     HACCEL accelerators = nullptr;
     HICON icons[3] = {};
     TalvineSettings settings;
     bool trayShown = false;
     TrayImage trayImage = TrayImage::Idle;
+    std::string trayTip; // the product name and a summary of the devices
+    std::string lastBalloon; // title and text of the last balloon shown (the test channel reads it)
     bool onTop = false;
     bool ended = false; // settings and list saved, the window goes
     std::unique_ptr<WinFrontEnd> front;
@@ -174,19 +178,22 @@ public:
         int answer = MessageBoxA(A().main, message.c_str(), Text(2011).c_str(), flags ? flags : MB_OKCANCEL);
         return answer == IDOK || answer == IDYES;
     }
-    void Balloon(EngineDevice&, uint32_t kind, const std::string& text) override
+    void Balloon(EngineDevice& d, uint32_t kind, const std::string& text) override
     {
         if (!A().trayShown)
             return;
+        // Which device it is about: its name and address.
+        std::string title = StrFormat(Text(2080).c_str(), d.object->name.c_str(), d.AddressText().c_str());
         NOTIFYICONDATAA n {};
         n.cbSize = sizeof n;
         n.hWnd = A().tray;
         n.uID = kTrayId;
         n.uFlags = NIF_INFO;
         lstrcpynA(n.szInfo, text.c_str(), sizeof n.szInfo);
-        lstrcpynA(n.szInfoTitle, Text(2011).c_str(), sizeof n.szInfoTitle);
+        lstrcpynA(n.szInfoTitle, title.c_str(), sizeof n.szInfoTitle);
         n.dwInfoFlags = kind == 3 ? NIIF_ERROR : kind == 2 ? NIIF_WARNING : NIIF_INFO;
         Shell_NotifyIconA(NIM_MODIFY, &n);
+        A().lastBalloon = std::string(n.szInfoTitle) + "\t" + n.szInfo;
     }
     void Plugin(EngineDevice& d, const std::string& name, const std::string& argument) override
     {
@@ -270,7 +277,7 @@ void TrayIcon(DWORD action)
     n.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
     n.uCallbackMessage = kTrayMessage;
     n.hIcon = A().icons[static_cast<int>(A().trayImage)];
-    lstrcpynA(n.szTip, Text(2011).c_str(), sizeof n.szTip);
+    lstrcpynA(n.szTip, (A().trayTip.empty() ? Text(2011) : A().trayTip).c_str(), sizeof n.szTip);
     Shell_NotifyIconA(action, &n);
 }
 
@@ -289,12 +296,19 @@ void RefreshTray()
     if (!A().engine)
         return;
     std::vector<TrayDeviceState> states;
-    for (const auto& d : A().engine->Devices())
+    TrayTipCounts counts;
+    for (const auto& d : A().engine->Devices()) {
         states.push_back(TrayDeviceState { d->noAnswer.load(), d->registered, d->errors, d->connects });
+        ++counts.devices;
+        counts.noAnswer += d->noAnswer.load() ? 1 : 0;
+        counts.refused += d->Refused() ? 1 : 0;
+    }
     TrayImage image = ChooseTrayImage(states);
-    if (image == A().trayImage)
+    std::string tip = TrayTipText(Text(2011), counts, sizeof NOTIFYICONDATAA {}.szTip - 1);
+    if (image == A().trayImage && tip == A().trayTip)
         return;
     A().trayImage = image;
+    A().trayTip = tip;
     if (A().trayShown)
         TrayIcon(NIM_MODIFY);
 }
@@ -409,6 +423,24 @@ void ShowMain()
     SetForegroundWindow(A().main);
 }
 
+// The tip of a tree item. A device's own item says why its details are hidden and what to do about it;
+// every other item (and an answering device) shows its whole text, which a narrow window may cut.
+std::string ItemTip(EngineItem& item)
+{
+    EngineDevice& d = *item.device;
+    bool own = !item.parent && !item.display && !d.items.empty() && d.items.front().get() == &item;
+    if (own && d.Error()) {
+        std::string name = StrFormat(Text(2080).c_str(), d.object->name.c_str(), d.AddressText().c_str());
+        unsigned id = d.noAnswer.load() ? 2070 : d.Refused() ? 2071 : 2072;
+        return StrFormat(Text(id).c_str(), name.c_str());
+    }
+    ScriptContext ctx;
+    ctx.item = item.object;
+    ctx.device = d.object.get();
+    ctx.runtime = &d;
+    return ::ItemText(*item.object, item.state, ctx);
+}
+
 EngineItem* SelectedItem()
 {
     HTREEITEM selected = reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
@@ -483,6 +515,7 @@ INT_PTR CALLBACK NewDeviceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 }
 
 void HandleFailures();
+void ShowTreeOrHint();
 
 void NewDevice(NewDeviceInput input)
 {
@@ -541,6 +574,7 @@ void DeleteSelected()
         return;
     A().engine->RemoveDevice(item->device);
     RefreshTray();
+    ShowTreeOrHint();
 }
 
 void ShowHelp()
@@ -749,12 +783,24 @@ void OnCommand(int id, LPARAM lParam)
     UpdateMenu();
 }
 
+// The tree while devices are monitored, else the hint how to add them.
+void ShowTreeOrHint()
+{
+    bool empty = A().engine && A().engine->Devices().empty();
+    bool hintShown = (GetWindowLongA(A().hint, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (hintShown != empty) {
+        ShowWindow(A().hint, empty ? SW_SHOW : SW_HIDE);
+        ShowWindow(A().tree, empty ? SW_HIDE : SW_SHOW);
+    }
+}
+
 void ProcessEngine()
 {
     if (!A().engine)
         return;
     A().engine->Process();
     RefreshTray();
+    ShowTreeOrHint();
     uint32_t next = A().engine->NextTimerMs();
     if (next != UINT32_MAX)
         SetTimer(A().main, kTimerEngine, std::max<uint32_t>(next, 10), nullptr);
@@ -765,8 +811,16 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     switch (message) {
     case WM_CREATE:
         A().tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
-            WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS, 0, 0, 0, 0,
+            WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_INFOTIP,
+            0, 0, 0, 0, window, nullptr, A().instance, nullptr);
+        A().hint = CreateWindowExA(0, "STATIC", Text(2073).c_str(), WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0,
             window, nullptr, A().instance, nullptr);
+        SendMessageA(A().hint, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+        // Tips of several lines, shown long enough to be read.
+        if (HWND tips = reinterpret_cast<HWND>(SendMessageA(A().tree, TVM_GETTOOLTIPS, 0, 0))) {
+            SendMessageA(tips, TTM_SETMAXTIPWIDTH, 0, 420);
+            SendMessageA(tips, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
+        }
         // The image strip: each item shows the image of its state.
         if (HIMAGELIST images = ImageList_LoadImageA(
                 A().instance, "MONITORIMAGES", 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION))
@@ -774,7 +828,16 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_SIZE:
         MoveWindow(A().tree, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        // The hint a third down the empty window, with a margin.
+        MoveWindow(A().hint, 24, HIWORD(lParam) / 3, std::max(LOWORD(lParam) - 48, 0), HIWORD(lParam) / 2, TRUE);
         return 0;
+    case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lParam) == A().hint) {
+            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_GRAYTEXT));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+        break;
     case WM_SETFOCUS:
         SetFocus(A().tree);
         return 0;
@@ -811,6 +874,34 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             const auto* tv = reinterpret_cast<const NMTREEVIEWA*>(lParam);
             if (auto* item = reinterpret_cast<EngineItem*>(tv->itemNew.lParam))
                 item->expanded = (tv->itemNew.state & TVIS_EXPANDED) != 0;
+        } else if (header->code == TVN_GETINFOTIPA) {
+            auto* tip = reinterpret_cast<NMTVGETINFOTIPA*>(lParam);
+            if (auto* item = reinterpret_cast<EngineItem*>(tip->lParam); item && tip->pszText && tip->cchTextMax > 0)
+                lstrcpynA(tip->pszText, ItemTip(*item).c_str(), tip->cchTextMax);
+            return 0;
+        } else if (header->code == NM_DBLCLK) {
+            // A double click on an item runs its default (bold) menu entry; on an item without one it
+            // expands or collapses the item as usual.
+            DWORD pos = GetMessagePos();
+            TVHITTESTINFO hit {};
+            hit.pt = { static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos)) };
+            ScreenToClient(A().tree, &hit.pt);
+            HTREEITEM h
+                = reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+            if (!h || !(hit.flags & TVHT_ONITEM))
+                break;
+            SendMessageA(A().tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(h));
+            EngineItem* item = SelectedItem();
+            if (!item)
+                break;
+            std::vector<const ActionObject*> actions = ItemMenuActions(*item);
+            for (size_t i = 0; i < actions.size(); ++i) {
+                if (actions[i]->event == kKwMenudef) {
+                    RunItemAction(*item, i);
+                    return TRUE;
+                }
+            }
+            break;
         } else if (header->code == NM_RCLICK) {
             POINT at;
             GetCursorPos(&at);
@@ -865,15 +956,35 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// The "&About %s" entry with the product name.
+void FillAboutMenuText(HMENU menu)
+{
+    char text[256] = {};
+    if (GetMenuStringA(menu, IDC_ABOUT, text, sizeof text, MF_BYCOMMAND) > 0) {
+        std::string filled = StrFormat(text, Text(2011).c_str());
+        ModifyMenuA(menu, IDC_ABOUT, MF_BYCOMMAND | MF_STRING, IDC_ABOUT, filled.c_str());
+    }
+}
+
+// The taskbar icon's menu (the first of the context menus; `menus` to destroy afterwards): "&Show" the
+// default, the about entry with the product name.
+HMENU TrayMenu(HMENU* menus)
+{
+    *menus = LoadMenuA(A().instance, MAKEINTRESOURCEA(IDM_CONTEXT));
+    HMENU menu = GetSubMenu(*menus, 0);
+    SetMenuDefaultItem(menu, IDC_SHOW, FALSE);
+    FillAboutMenuText(menu);
+    return menu;
+}
+
 LRESULT CALLBACK TrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == kTrayMessage && wParam == kTrayId) {
         if (lParam == WM_LBUTTONDBLCLK) {
             PostMessageA(A().main, WM_COMMAND, IDC_SHOW, 0);
         } else if (lParam == WM_RBUTTONUP) {
-            HMENU menus = LoadMenuA(A().instance, MAKEINTRESOURCEA(IDM_CONTEXT));
-            HMENU menu = GetSubMenu(menus, 0);
-            SetMenuDefaultItem(menu, IDC_SHOW, FALSE);
+            HMENU menus = nullptr;
+            HMENU menu = TrayMenu(&menus);
             POINT at;
             GetCursorPos(&at);
             SetForegroundWindow(A().main);
@@ -883,16 +994,6 @@ LRESULT CALLBACK TrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// The "&About %s" entry with the product name.
-void FillAboutMenuText(HMENU menu)
-{
-    char text[256] = {};
-    if (GetMenuStringA(menu, IDC_ABOUT, text, sizeof text, MF_BYCOMMAND) > 0) {
-        std::string filled = StrFormat(text, Text(2011).c_str());
-        ModifyMenuA(menu, IDC_ABOUT, MF_BYCOMMAND | MF_STRING, IDC_ABOUT, filled.c_str());
-    }
 }
 
 bool CreateMonitorWindows(const std::string& title)
@@ -919,8 +1020,13 @@ bool CreateMonitorWindows(const std::string& title)
         return false;
     HMENU menu = LoadMenuA(app.instance, MAKEINTRESOURCEA(IDM_MAIN));
     FillAboutMenuText(menu);
-    app.main = CreateWindowA(kTravikWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 420,
-        480, nullptr, menu, app.instance, nullptr);
+    // Without a stored placement: a useful part of the screen, placed by the system.
+    RECT workArea {};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    int width = 0, height = 0;
+    MainWindowDefaultSize(ScreenRect { workArea.left, workArea.top, workArea.right, workArea.bottom }, &width, &height);
+    app.main = CreateWindowA(kTravikWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+        width, height, nullptr, menu, app.instance, nullptr);
     if (!app.main)
         return false;
     app.accelerators = LoadAcceleratorsA(app.instance, MAKEINTRESOURCEA(IDA_MAIN));
@@ -977,6 +1083,86 @@ std::string TestCommand(const TestCtlCommand& c)
     }
     if (c.verb == "tray")
         return "ok " + StrFormat("shown=%d image=%d", A().trayShown ? 1 : 0, static_cast<int>(A().trayImage)) + "\n";
+    if (c.verb == "traytip")
+        return "ok " + TestCtlEscape(A().trayTip) + "\n";
+    if (c.verb == "balloon")
+        return "ok " + TestCtlEscape(A().lastBalloon) + "\n";
+    if (c.verb == "traymenu") {
+        // The taskbar icon's menu as it opens: each entry's text, the default one marked "*".
+        HMENU menus = nullptr;
+        HMENU menu = TrayMenu(&menus);
+        std::vector<std::string> lines;
+        UINT def = GetMenuDefaultItem(menu, FALSE, 0);
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            char text[256] = {};
+            GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+            UINT id = GetMenuItemID(menu, i);
+            if (text[0])
+                lines.push_back((id == def ? "*" : "") + TestCtlEscape(text));
+        }
+        DestroyMenu(menus);
+        return TestCtlOkLines(lines);
+    }
+    if (c.verb == "rect") {
+        // A window's rectangle and the top of its client area, in screen coordinates: "HANDLE" or "main".
+        HWND w = c.rest == "main" ? A().main : reinterpret_cast<HWND>(TestCtlParseHandle(c.rest));
+        if (!w || !IsWindow(w))
+            return TestCtlError("no such window");
+        RECT r {};
+        GetWindowRect(w, &r);
+        POINT client { 0, 0 };
+        ClientToScreen(w, &client);
+        RECT work {};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        return "ok "
+            + StrFormat("%ld %ld %ld %ld client=%ld work=%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom, client.y,
+                work.left, work.top, work.right, work.bottom)
+            + "\n";
+    }
+    if (c.verb == "displayfit") {
+        std::optional<uint32_t> ip = NetParseAddress(c.rest);
+        EngineDevice* d = ip && A().engine ? A().engine->FindDevice(SnmpAddressFromHost(*ip)) : nullptr;
+        std::string fit = d ? DisplayFit(*d) : std::string();
+        return fit.empty() ? TestCtlError("no display window for " + c.rest) : "ok " + fit + "\n";
+    }
+    if (c.verb == "columns") {
+        // The list of a view window: the sum of its columns' widths and the width of its client area.
+        HWND w = reinterpret_cast<HWND>(TestCtlParseHandle(c.rest));
+        HWND list = w && IsWindow(w) ? FindWindowExA(w, nullptr, WC_LISTVIEWA, nullptr) : nullptr;
+        if (!list)
+            return TestCtlError("no list in " + c.rest);
+        HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+        int count = header ? static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+        long total = 0;
+        for (int i = 0; i < count; ++i)
+            total += static_cast<long>(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0));
+        RECT client {};
+        GetClientRect(list, &client);
+        return "ok " + StrFormat("%ld %ld", total, client.right) + "\n";
+    }
+    if (c.verb == "dblclick") {
+        // A double click of the left button on the first tree item whose text begins with the given one,
+        // at the middle of its text, as the mouse gives it.
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        HTREEITEM h = TreeItemByText(TreeView_GetRoot(A().tree), words.empty() ? std::string() : words[0]);
+        if (!h)
+            return TestCtlError("no tree item " + c.rest);
+        TreeView_EnsureVisible(A().tree, h);
+        RECT r {};
+        std::memcpy(&r, &h, sizeof h); // TVM_GETITEMRECT takes the item in the rectangle's first bytes
+        if (!SendMessageA(A().tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)))
+            return TestCtlError("tree item not visible");
+        POINT at { (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
+        POINT screen = at;
+        ClientToScreen(A().tree, &screen);
+        SetCursorPos(screen.x, screen.y);
+        LPARAM xy = MAKELPARAM(at.x, at.y);
+        PostMessageA(A().tree, WM_LBUTTONDOWN, MK_LBUTTON, xy);
+        PostMessageA(A().tree, WM_LBUTTONUP, 0, xy);
+        PostMessageA(A().tree, WM_LBUTTONDBLCLK, MK_LBUTTON, xy);
+        PostMessageA(A().tree, WM_LBUTTONUP, 0, xy);
+        return TestCtlOk();
+    }
     if (c.verb == "exit") {
         // Ends as the Exit of the question does, also with a display or dialog open.
         PostMessageA(A().main, kExitMessage, 0, 0);
@@ -1015,6 +1201,29 @@ std::string TestCommand(const TestCtlCommand& c)
                 SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(h))));
         }
         return TestCtlOkLines(lines);
+    }
+    if (c.verb == "tip") {
+        // The tip the tree asks for when the mouse rests on the first item whose text begins with the given
+        // one (through the tree's own notification to the window).
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        HTREEITEM h = TreeItemByText(TreeView_GetRoot(A().tree), words.empty() ? std::string() : words[0]);
+        if (!h)
+            return TestCtlError("no tree item " + c.rest);
+        TVITEMA tv {};
+        tv.mask = TVIF_PARAM;
+        tv.hItem = h;
+        SendMessageA(A().tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+        char text[INFOTIPSIZE] = {};
+        NMTVGETINFOTIPA tip {};
+        tip.hdr.hwndFrom = A().tree;
+        tip.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(A().tree));
+        tip.hdr.code = TVN_GETINFOTIPA;
+        tip.pszText = text;
+        tip.cchTextMax = sizeof text;
+        tip.hItem = h;
+        tip.lParam = tv.lParam;
+        SendMessageA(A().main, WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+        return "ok " + TestCtlEscape(text) + "\n";
     }
     if (c.verb == "detecting")
         return "ok " + std::to_string(A().engine ? A().engine->Detecting() : 0) + "\n";

@@ -2,6 +2,7 @@
 
 #include "common/strings.h"
 #include "common/ui/desktop.h"
+#include "monitor/ui/display_win.h"
 
 #include <algorithm>
 #include <commdlg.h>
@@ -45,16 +46,67 @@ struct ViewWin : TableViewHost {
     // The texts of the row the list asked for last (it asks column by column).
     size_t cachedRow = SIZE_MAX;
     std::vector<std::string> cached;
+    // Without stored column widths the columns fit their titles and texts, and a window without a stored
+    // placement grows to show them all (within the work area), as rows come.
+    bool fitColumns = false;
+    bool fitWindow = false;
 
     void RowsChanged(size_t) override
     {
         cachedRow = SIZE_MAX;
         ListView_SetItemCountEx(list, static_cast<int>(view->RowCount()), LVSICF_NOSCROLL);
         InvalidateRect(list, nullptr, FALSE);
+        if (fitColumns)
+            FitColumns();
     }
     void JobChanged() override
     {
         Enable();
+    }
+
+    // Each column as wide as its widest text (title or row), measured in the list's font; rows measured
+    // once each as they come.
+    std::vector<int> fitted;
+    size_t measured = 0;
+    void FitColumns()
+    {
+        std::vector<std::string> titles = view->ColumnTitles();
+        if (fitted.size() != titles.size()) {
+            fitted.assign(titles.size(), 0);
+            for (size_t c = 0; c < titles.size(); ++c)
+                fitted[c] = ListView_GetStringWidth(list, titles[c].c_str()) + 16;
+            fitted[0] += GetSystemMetrics(SM_CXSMICON) + 6; // the row's image
+        }
+        if (view->RowCount() < measured)
+            measured = 0; // emptied for a refresh
+        for (; measured < view->RowCount(); ++measured) {
+            std::vector<std::string> texts = view->RowTexts(measured);
+            for (size_t c = 0; c < texts.size() && c < fitted.size(); ++c) {
+                int image = c == 0 ? GetSystemMetrics(SM_CXSMICON) + 6 : 0;
+                fitted[c] = std::max(fitted[c], ListView_GetStringWidth(list, texts[c].c_str()) + 14 + image);
+            }
+        }
+        int total = 0;
+        for (size_t c = 0; c < fitted.size(); ++c) {
+            int now = ListView_GetColumnWidth(list, static_cast<int>(c));
+            if (fitted[c] > now)
+                ListView_SetColumnWidth(list, static_cast<int>(c), fitted[c]);
+            total += std::max(fitted[c], now);
+        }
+        if (!fitWindow)
+            return;
+        // The list spans the window's client area (its sunken edge inside it).
+        RECT r {}, client {};
+        GetWindowRect(hwnd, &r);
+        GetClientRect(hwnd, &client);
+        int wanted = (r.right - r.left) - client.right + total + GetSystemMetrics(SM_CXVSCROLL)
+            + 4 * GetSystemMetrics(SM_CXEDGE);
+        RECT work = GetMonitorWorkArea(hwnd);
+        wanted = std::min<int>(wanted, work.right - work.left);
+        if (wanted > r.right - r.left) {
+            SetWindowPos(hwnd, nullptr, 0, 0, wanted, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            PlaceBesideMainWindow(hwnd, static_cast<int>(Windows().size()) - 1);
+        }
     }
     void TitleChanged() override
     {
@@ -113,11 +165,12 @@ struct ViewWin : TableViewHost {
         ListView_SetImageList(list, MonitorImageList(), LVSIL_SMALL);
         std::vector<std::string> titles = view->ColumnTitles();
         std::vector<int> widths = view->ReadColumnWidths();
+        fitColumns = std::none_of(widths.begin(), widths.end(), [](int w) { return w > 0; });
         for (size_t i = 0; i < titles.size(); ++i) {
             LVCOLUMNA col {};
             col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
             col.pszText = titles[i].data();
-            col.cx = i < widths.size() && widths[i] > 0 ? widths[i] : kDefaultColumnWidth;
+            col.cx = i < widths.size() && widths[i] > 0 ? widths[i] : fitColumns ? 0 : kDefaultColumnWidth;
             col.iSubItem = static_cast<int>(i);
             ListView_InsertColumn(list, static_cast<int>(i), &col);
         }
@@ -247,6 +300,11 @@ LRESULT CALLBACK ViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = { 420, 160 };
         return 0;
+    case WM_EXITSIZEMOVE:
+        // Moved or sized by the user: it stays where it was put.
+        if (w)
+            w->fitWindow = false;
+        return 0;
     case WM_COMMAND:
         if (w && LOWORD(wParam) >= kViewCmdRefresh && LOWORD(wParam) <= kViewCmdClose)
             w->Command(LOWORD(wParam));
@@ -299,8 +357,14 @@ TableViewHost* CreateViewWindow(TableView& view)
         return nullptr; // WM_NCDESTROY freed it
     Windows()[&view] = w;
     if (!RestoreWindowPlacement(
-            hwnd, g_settings.c_str(), view.SettingsSection(), view.PlacementKey().c_str(), kPlacementFlags))
+            hwnd, g_settings.c_str(), view.SettingsSection(), view.PlacementKey().c_str(), kPlacementFlags)) {
+        // First shown: beside the main window, not over it.
+        w->fitWindow = true;
+        PlaceBesideMainWindow(hwnd, static_cast<int>(Windows().size()) - 1);
+        if (w->fitColumns)
+            w->FitColumns();
         ShowWindow(hwnd, SW_SHOW);
+    }
     UpdateWindow(hwnd);
     SetForegroundWindow(hwnd);
     return w;

@@ -394,7 +394,11 @@ TableView* OpenFor(EngineDevice& d, TableKind kind)
         return nullptr;
     t.address = d.address;
     t.community = d.community;
-    return ViewsOpenDevice(kind, t, DeviceTitle(d));
+    // A title of its own: the view and the device ("... - Accounting Information", "... - VPN Connections"),
+    // so that it differs from the display window's and from the other view's.
+    std::string title = StrFormat(
+        StrLoad(talvine_Strings(), kind == TableKind::Accounting ? 5201 : 6209).c_str(), DeviceTitle(d).c_str());
+    return ViewsOpenDevice(kind, t, title);
 }
 
 } // namespace

@@ -396,7 +396,14 @@ TEST_F(TableViews, PluginCallsOfTheScripts)
     ASSERT_TRUE(PluginCall(*d2400, "VPN", ""));
     std::vector<TableView*> open = ViewsOpen();
     ASSERT_EQ(open.size(), 2u);
-    EXPECT_FALSE(open[0]->Title().empty());
+    // Each view's title names the view and the device, so the two differ from each other (and from the
+    // display window's, the device's first item text alone).
+    std::string deviceText = open[0]->Title().substr(0, open[0]->Title().find(" - "));
+    EXPECT_FALSE(deviceText.empty());
+    for (TableView* v : open)
+        EXPECT_EQ(v->Title(),
+            deviceText + (v->Kind() == TableKind::Accounting ? " - Accounting Information" : " - VPN Connections"));
+    EXPECT_NE(open[0]->Title(), open[1]->Title());
     EXPECT_EQ(open[0]->KeyPrefix(), "127.0.10.39");
     rig.Settle(*open[0]);
     EXPECT_EQ(open[0]->RowCount(), 3u);

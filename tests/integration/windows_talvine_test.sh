@@ -159,8 +159,8 @@ c press 1
 
 # The properties sheet of the first device (nothing selected): the device page with its password.
 c command 3005 || fail "Properties"
-for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000$' && break; sleep 0.1; done
-c windows | grep -q $'\t#32770\tMorvak 5000$' || fail "no properties sheet: $(c windows)"
+for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000 (127.0.77.1)$' && break; sleep 0.1; done
+c windows | grep -q $'\t#32770\tMorvak 5000 (127.0.77.1)$' || fail "no properties sheet: $(c windows)"
 c controls | grep -q "Morvak 5000" || fail "device type not on the device page: $(c controls)"
 shot properties-en
 c pick 12320 Logging && shot properties-logging-en || fail "logging page"
@@ -225,7 +225,7 @@ c windows | grep -q $'\tNeues Ger' || fail "no German new-device dialog: $(c win
 shot newdevice-de
 c press 2 || fail "cancel the German dialog"
 c command 3005 || fail "Eigenschaften"
-for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000$' && break; sleep 0.1; done
+for _ in $(seq 1 50); do c windows | grep -q $'\t#32770\tMorvak 5000 (127.0.77.[0-9]*)$' && break; sleep 0.1; done
 shot properties-de
 c pick 12320 Protokoll && shot properties-logging-de || fail "German logging page"
 c pick 12320 Optionen && shot properties-options-de || fail "German options page"

@@ -117,9 +117,10 @@ c command 3500 || fail "the Accounting item's action"
 acc=$(wait_view '^acc rows=12 running=0') || fail "no accounting view with 12 rows: $(c views)"
 echo "$acc"
 accwin=$(field "$acc" window)
-# Its title is the device's first top-level item text.
+# Its title names the view and the device (its first top-level item text).
 top=$(c tree | sed -n 's/^  [^ ]* state=.*: //p' | head -n 1)
-[ -n "$top" ] && [ "${acc#* title=}" = "$top" ] || fail "accounting view's title: $acc, first item: $top"
+[ -n "$top" ] && [ "${acc#* title=}" = "$top - Accounting Information" ] \
+  || fail "accounting view's title: $acc, first item: $top"
 c windows | grep -q $'\tTravikAccountingPlugin\t' || fail "no TravikAccountingPlugin window: $(c windows)"
 list_rows "$accwin" >"$work/acc-list.txt"
 cli_rows accounting >"$work/acc-cli.txt"
