@@ -4,6 +4,7 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 // A "key=value" line of a whole-section read, split; false for a line without "=".
@@ -436,4 +437,53 @@ void CdAskPlugins(const IniFile& script, CdPluginLoader& loader, CdContext* cont
                 context->pluginResult = *examine;
         }
     }
+}
+
+CdBox CdPlaceHelpPanel(CdBox panel, const std::vector<CdBox>& lines, int textWidth, int pictureWidth, int pictureHeight)
+{
+    constexpr int kGap = 12;
+    int width = panel.right - panel.left, height = panel.bottom - panel.top;
+    if (textWidth > width)
+        width = std::min(textWidth, std::max(pictureWidth, width));
+    auto at = [&](int x, int y) { return CdBox { x, y, x + width, y + height }; };
+    CdBox placed = at(std::max(0, std::min(panel.left, pictureWidth - width)), panel.top);
+    auto covers = [&](const CdBox& box) {
+        for (const CdBox& line : lines)
+            if (box.Overlaps(line))
+                return true;
+        return false;
+    };
+    if (!covers(placed))
+        return placed;
+    // The nearest free place: at its own left edge or right of the lines beside it, at its own top or
+    // just below or above a line.
+    std::vector<int> xs { placed.left };
+    int right = 0;
+    for (const CdBox& line : lines)
+        if (line.top < placed.bottom && placed.top < line.bottom)
+            right = std::max(right, line.right);
+    if (right + kGap + width <= pictureWidth)
+        xs.push_back(right + kGap);
+    std::vector<int> ys { placed.top };
+    for (const CdBox& line : lines) {
+        ys.push_back(line.bottom + kGap);
+        ys.push_back(line.top - kGap - height);
+    }
+    bool found = false;
+    CdBox best;
+    long bestDistance = 0;
+    for (int x : xs) {
+        for (int y : ys) {
+            CdBox box = at(x, y);
+            if (y < 0 || box.bottom > pictureHeight || covers(box))
+                continue;
+            long distance = std::labs(long(x) - placed.left) + std::labs(long(y) - placed.top);
+            if (!found || distance < bestDistance) {
+                found = true;
+                best = box;
+                bestDistance = distance;
+            }
+        }
+    }
+    return found ? best : at(std::max(0, pictureWidth - width), placed.top);
 }

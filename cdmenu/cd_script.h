@@ -57,6 +57,21 @@ struct CdHelpPanel {
     std::vector<std::string> text; // "Text", its lines split at "\n"
 };
 
+// Where a hot spot's help panel is drawn (rectangles in the picture's pixels): at its place, widened to
+// its text (`textWidth`, margins included) within the picture, unless a shown line reaches into it; then
+// right of the lines it would cover, else below all lines, else at the picture's right edge. A panel
+// drawn over a line would cut the line's text.
+struct CdBox {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool Overlaps(const CdBox& o) const
+    {
+        return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
+    }
+    bool operator==(const CdBox&) const = default;
+};
+CdBox CdPlaceHelpPanel(
+    CdBox panel, const std::vector<CdBox>& lines, int textWidth, int pictureWidth, int pictureHeight);
+
 struct CdLine {
     bool separator = false; // "$Line"
     std::string text;

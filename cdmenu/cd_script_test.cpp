@@ -340,3 +340,27 @@ TEST(CdFiles, PatternsMatchFilesBelowTheRoot)
     EXPECT_FALSE(WildcardMatch("*a*b", "xxAyyBz"));
     EXPECT_TRUE(WildcardMatch("a**", "a"));
 }
+
+TEST(CdHelpPanel, StaysOffTheShownLines)
+{
+    // The shipped CD's panel (352,150 260x150) and a 640x480 picture.
+    const CdBox panel { 352, 150, 612, 300 };
+    std::vector<CdBox> lines = { { 56, 150, 230, 176 }, { 56, 180, 300, 206 } };
+    // Lines left of it: where the script puts it.
+    EXPECT_EQ(CdPlaceHelpPanel(panel, lines, 200, 640, 480), panel);
+    // A longer text widens it, within the picture.
+    EXPECT_EQ(CdPlaceHelpPanel(panel, lines, 300, 640, 480), (CdBox { 340, 150, 640, 300 }));
+    // A sub-menu line reaching under it ("Command-line tools (folder)" at depth 1): moved right of it.
+    lines.push_back({ 76, 210, 368, 236 });
+    EXPECT_EQ(CdPlaceHelpPanel(panel, lines, 200, 640, 480), (CdBox { 380, 150, 640, 300 }));
+    // No room on the right: the nearest place above or below the lines it would cover (above here).
+    lines.push_back({ 76, 240, 420, 266 });
+    EXPECT_EQ(CdPlaceHelpPanel(panel, lines, 200, 640, 480), (CdBox { 352, 48, 612, 198 }));
+    // Nowhere free: at the picture's right edge.
+    EXPECT_EQ(CdPlaceHelpPanel(panel, { { 0, 0, 640, 480 } }, 200, 640, 480), (CdBox { 380, 150, 640, 300 }));
+    // A long line in the middle of the menu and no room right of it: the nearest place above or below
+    // it beside the shorter lines (here above it).
+    std::vector<CdBox> menu = { { 40, 150, 200, 176 }, { 40, 184, 260, 210 }, { 40, 218, 170, 244 },
+        { 60, 252, 460, 278 }, { 60, 286, 200, 312 }, { 40, 320, 140, 346 } };
+    EXPECT_EQ(CdPlaceHelpPanel(panel, menu, 200, 640, 480), (CdBox { 352, 90, 612, 240 }));
+}

@@ -54,6 +54,7 @@ struct App {
     HWND window = nullptr;
     HBITMAP background = nullptr;
     HBITMAP help = nullptr;
+    RECT helpTraced {}; // the help panel's place last traced
     int width = 640, height = 480;
     std::vector<HFONT> blockFonts;
     HCURSOR standardCursor = nullptr, hotspotCursor = nullptr;
@@ -290,27 +291,49 @@ void DrawHelp(HDC dc, const CdHelpPanel& panel)
         w = g.help ? bm.bmWidth : 240;
     if (h <= 0)
         h = g.help ? bm.bmHeight : 120;
-    RECT r { panel.x, panel.y, panel.x + w, panel.y + h };
+    const CdTextStyle& style = panel.style;
+    HFONT font = MakeFont(style);
+    HGDIOBJ old = SelectObject(dc, font);
+    // Off the shown lines (an open sub-menu reaches under the panel's place), as wide as its text.
+    int textWidth = 0;
+    for (const std::string& line : panel.text) {
+        SIZE size {};
+        GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        textWidth = std::max(textWidth, static_cast<int>(size.cx) + 2 * panel.textOffset + std::abs(style.shadowX));
+    }
+    std::vector<CdBox> lines;
+    for (const ShownLine& s : g.shown)
+        if (!s.line->separator && !s.line->text.empty())
+            lines.push_back(CdBox { s.rect.left, s.rect.top, s.rect.right, s.rect.bottom });
+    CdBox box
+        = CdPlaceHelpPanel(CdBox { panel.x, panel.y, panel.x + w, panel.y + h }, lines, textWidth, g.width, g.height);
+    RECT r { box.left, box.top, box.right, box.bottom };
+    w = box.right - box.left;
+    if (g.trace && g.window
+        && (r.left != g.helpTraced.left || r.top != g.helpTraced.top || r.right != g.helpTraced.right)) {
+        POINT origin { 0, 0 };
+        ClientToScreen(g.window, &origin);
+        Trace(StrFormat("help %d %d %d %d", static_cast<int>(origin.x + r.left), static_cast<int>(origin.y + r.top),
+            static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top)));
+        g.helpTraced = r;
+    }
     if (g.help) {
         HDC mem = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(mem, g.help);
+        HGDIOBJ oldBitmap = SelectObject(mem, g.help);
         SetStretchBltMode(dc, COLORONCOLOR);
         StretchBlt(dc, r.left, r.top, w, h, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
-        SelectObject(mem, old);
+        SelectObject(mem, oldBitmap);
         DeleteDC(mem);
     } else {
         HBRUSH brush = CreateSolidBrush(Rgb(g.menu.helpColor));
         FillRect(dc, &r, brush);
         DeleteObject(brush);
     }
-    const CdTextStyle& style = panel.style;
     if (panel.frame) {
         HBRUSH frame = CreateSolidBrush(Rgb(style.colors.empty() ? CdColor { 255, 255, 255 } : style.colors[0]));
         FrameRect(dc, &r, frame);
         DeleteObject(frame);
     }
-    HFONT font = MakeFont(style);
-    HGDIOBJ old = SelectObject(dc, font);
     HRGN clip = CreateRectRgnIndirect(&r);
     SelectClipRgn(dc, clip);
     int y = r.top + panel.textOffset;
@@ -354,6 +377,8 @@ void Render(HDC dc)
     }
     if (g.hot >= 0 && g.shown[static_cast<size_t>(g.hot)].line->help)
         DrawHelp(dc, *g.shown[static_cast<size_t>(g.hot)].line->help);
+    else
+        g.helpTraced = {};
 }
 
 void Paint(HWND window)

@@ -79,7 +79,7 @@ Line=Kardell Testmen\374
 [1.Hotspot.German]
 Line=Programm starten;prog.exe;--alpha "two words" $PLUGINRESULT;;;FromPlugin;ProgHelp
 Line=Dokument ohne Programm;notes.zzq
-Line=Untermen\374;$SubMenu;Sub
+Line=Untermen\374;$SubMenu;Sub;;;;SubHelp
 Line=Nur Englisch;prog.exe;;English
 Line=Beenden;$Exit
 
@@ -87,14 +87,17 @@ Line=Beenden;$Exit
 Line=English: the plug-in did not answer;$Exit
 
 [Sub.Hotspot]
-Line=Eintrag im Untermen\374;prog.exe;sub
+Line=Eintrag im Untermen\374 mit langem Text;prog.exe;sub
 Line=Noch einmal;$SubMenu;Sub
 
 [ProgHelp]
 Text=Startet das Testprogramm\nmit seinen Parametern.
+
+[SubHelp]
+Text=\326ffnet ein Untermen\374\nmit einem langen Eintrag.
 INF
 # The script is an ANSI file: \374 above is the letter u with diaeresis in code page 1252.
-sed "s/\\\\374/$(printf '\374')/g" "$cd/autorun.inf" >"$cd/autorun.tmp" && mv "$cd/autorun.tmp" "$cd/autorun.inf"
+sed -e "s/\\\\374/$(printf '\374')/g" -e "s/\\\\326/$(printf '\326')/g" "$cd/autorun.inf" >"$cd/autorun.tmp" && mv "$cd/autorun.tmp" "$cd/autorun.inf"
 
 kardell_pid=
 cleanup() {
@@ -155,6 +158,8 @@ ended() {
 }
 
 # --- the menu, with the plug-in's language and conditions ---
+# (The pointer off the menu: where a run before left it, a hot spot would be hot at the start.)
+xdotool mousemove 5 5
 "$wine_run" "$cd/kardell.exe" >"$work/first.log" 2>&1 &
 kardell_pid=$!
 wait_trace '^layout ' || fail "menu did not appear"
@@ -200,13 +205,30 @@ wait_trace 'noassoc: rundll32.exe shell32.dll,OpenAs_RunDLL .*notes.zzq ok' || f
 
 # --- a sub-menu opens below its line ---
 submenu="Untermen$(printf '\374')"
+n=$(trace_lines)
 click_line "$submenu"
 wait_trace '^open Untermen' || fail "sub-menu did not open"
 grep -q '^line [0-9]* hotspot 1 .*Eintrag im Untermen' "$trace" || fail "sub-menu line not shown at depth 1"
+# Its help panel, with the sub-menu open, covers none of the lines (the long entry reaches under the
+# panel's place in the script), and is as wide as its text: its lines are not cut.
+# (The line stays hot after its click: its panel is drawn again once the sub-menu's lines are laid out.)
+panel=
+for _ in $(seq 1 80); do
+  panel=$(tail -n +"$((n + 1))" "$trace" | tr -d '\r' | LC_ALL=C awk '/^layout /{ p = "" } /^help /{ p = $0 } END { print p }')
+  [ -n "$panel" ] && break
+  sleep 0.25
+done
+[ -n "$panel" ] || fail "no help panel for the sub-menu's line"
+echo "$panel"
+covered=$(awk -v p="$panel" 'BEGIN { split(p, h, " ") } /^layout /{ n = 0; delete t } /^line /{ t[++n] = $0 }
+  END { for (i = 1; i <= n; i++) { split(t[i], l, " "); if (l[5] < h[2] + h[4] && h[2] < l[5] + l[7] && l[6] < h[3] + h[5] && h[3] < l[6] + l[8]) print t[i] } }' \
+  "$trace")
+[ -z "$covered" ] || fail "the help panel covers shown lines: $covered"
+shot kardell-submenu-help
 # The shot once the screen shows the sub-menu's line where the menu had another (or none) and its own
 # line no longer hot (the pointer moved off the menu): shot again, a bounded number of times.
 xdotool mousemove 5 5
-entry=$(line_rect "Eintrag im $submenu")
+entry=$(line_rect "Eintrag im $submenu mit langem Text")
 own=$(line_rect "$submenu")
 drawn=
 for _ in $(seq 1 60); do
@@ -229,6 +251,7 @@ grep -q '^exit' "$trace" || fail "no exit in the trace"
 kardell_pid=
 
 # --- the "System:" message ---
+cp "$trace" "$work/trace-menu.txt" # (kept for the record)
 : >"$trace"
 "$wine_run" "$cd/kardell.exe" /system >"$work/system.log" 2>&1 &
 kardell_pid=$!
