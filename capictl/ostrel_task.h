@@ -76,6 +76,8 @@ enum : unsigned {
     kOstrelStrMenuStatus = 1270, // 1271 properties, 1272 active, 1273 exit, 1274 what's this, 1275 about
     kOstrelStrMenuDisconnect = 1276,
     kOstrelStrTrayHelp = 1280,
+    kOstrelStrNoApplet = 1281, // the properties applet is missing
+    kOstrelStrNoHelp = 1282, // the help file is missing
     kOstrelStrAboutProduct2 = 1290,
     kOstrelStrAboutCompany = 1291,
 };

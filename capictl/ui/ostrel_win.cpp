@@ -277,6 +277,16 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             ToggleActiveFromUser(false);
             break;
         case IDM_EXIT:
+            // Ending closes the CAPI under the calls too: with calls open the user is asked first, as
+            // for deactivating it.
+            if (OstrelCountStatus().calls > 0) {
+                App().asking = true;
+                int answer = MessageBoxA(window, OstrelText(kOstrelStrAskDeactivate).c_str(), App().displayName.c_str(),
+                    MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+                App().asking = false;
+                if (answer != IDYES)
+                    break;
+            }
             PostQuitMessage(0);
             break;
         case IDM_WHATSTHIS:

@@ -111,10 +111,23 @@ void ShowDetails(HWND dialog, bool details)
     for (int id : { IDC_TREE, IDC_TREELABEL, IDC_GRIP })
         ShowWindow(GetDlgItem(dialog, id), details ? SW_SHOW : SW_HIDE);
     SetDlgItemTextA(dialog, IDC_DETAILS, OstrelText(details ? kOstrelStrDetailsLess : kOstrelStrDetailsMore).c_str());
+    // The window grows downwards from where it stands, and is pushed back onto the work area where that
+    // takes it off the screen (opened from the tray, it stands by the screen's bottom edge).
     RECT r;
     GetWindowRect(dialog, &r);
-    SIZE size = details ? g_s.expandedNow : SIZE { g_s.expandedNow.cx, g_s.collapsed.cy };
-    SetWindowPos(dialog, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    OstrelStatusWindowValue here;
+    here.count = 5;
+    here.left = r.left;
+    here.top = r.top;
+    here.details = details;
+    here.width = g_s.expandedNow.cx;
+    here.height = g_s.expandedNow.cy;
+    RECT work = GetMonitorWorkArea(dialog);
+    OstrelStatusPlacement p = OstrelPlaceStatusWindow(here, PlaceRect { 0, 0, g_s.expandedNow.cx, g_s.collapsed.cy },
+        PlaceRect { 0, 0, g_s.expandedNow.cx, g_s.expandedNow.cy }, 0, 0,
+        PlaceRect { work.left, work.top, work.right, work.bottom });
+    SetWindowPos(
+        dialog, nullptr, p.rect.left, p.rect.top, p.rect.Width(), p.rect.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
     Layout(dialog);
     EnableWindow(GetDlgItem(dialog, IDC_TREE), details && !App().deactivated);
 }
@@ -366,14 +379,49 @@ void ToggleActiveFromUser(bool force)
     PostMessageA(app.main, kOstrelMsgRefresh, 1, 0);
 }
 
+namespace {
+// Whether a file the driver brings is on this computer: where the program starts it from (the search
+// path of programs), or for help files also in the help folder of Windows.
+bool DriverFilePresent(const char* name, bool help)
+{
+    char found[MAX_PATH] = {};
+    if (SearchPathA(nullptr, name, nullptr, sizeof found, found, nullptr) > 0)
+        return true;
+    char windows[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    return help && n > 0 && n < sizeof windows
+        && GetFileAttributesA((std::string(windows) + "\\help\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The applet or help file is missing: said so, instead of nothing happening (what the tray's "What's
+// This?" would have shown comes first).
+void SayMissing(HWND owner, unsigned id, const char* name, const std::string& before = {})
+{
+    std::string text = StrFormat(OstrelText(id).c_str(), name);
+    if (!before.empty())
+        text = before + "\r\n\r\n" + text;
+    MessageBoxA(owner, text.c_str(), App().displayName.c_str(), MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+} // namespace
+
 void ShowHelpPopup(HWND owner, uint32_t control)
 {
     uint32_t context = OstrelHelpContext(control);
-    if (context)
-        WinHelpA(owner, "rcapi.hlp", HELP_CONTEXTPOPUP, context);
+    if (!context)
+        return;
+    if (!DriverFilePresent("rcapi.hlp", true)) {
+        SayMissing(owner, kOstrelStrNoHelp, "rcapi.hlp",
+            control == kOstrelTrayControl ? OstrelText(kOstrelStrTrayHelp) : std::string());
+        return;
+    }
+    WinHelpA(owner, "rcapi.hlp", HELP_CONTEXTPOPUP, context);
 }
 
 void RunProperties(HWND owner)
 {
+    if (!DriverFilePresent("rcapi.cpl", false)) {
+        SayMissing(owner, kOstrelStrNoApplet, "rcapi.cpl");
+        return;
+    }
     ShellExecuteA(owner, "open", "rundll32.exe", "shell32.dll,Control_RunDLL rcapi.cpl", nullptr, SW_SHOWNORMAL);
 }

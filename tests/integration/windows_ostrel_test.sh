@@ -302,6 +302,44 @@ if [ -n "$status" ]; then
   shot_drawn_window status-after-disconnect "$status"
 fi
 
+# The status window standing low on the screen (where it opens by the tray at the bottom): Details
+# grows it upwards as far as needed to keep it on the screen.
+if [ -n "$status" ]; then
+  keys "$status" Escape
+  wait_gone '^Zevra Remote CAPI Status$' || fail "the status window did not close"
+  screen_h=$(xdotool getdisplaygeometry | cut -d ' ' -f 2)
+  "$wine_run" reg add "$settings" /v StatusWindow /t REG_SZ /d "40,$((screen_h - 150)),0" /f >/dev/null 2>&1
+  xdotool mousemove "$tx" "$ty" click --repeat 2 --delay 80 1
+  status=$(wait_window '^Zevra Remote CAPI Status$') || fail "no status window opened low"
+  if [ -n "$status" ]; then
+    eval "$(xdotool getwindowgeometry --shell "$status")"
+    collapsed=$HEIGHT
+    keys "$status" alt+d
+    for _ in $(seq 1 40); do
+      eval "$(xdotool getwindowgeometry --shell "$status")"
+      [ "$HEIGHT" -gt $((collapsed + 60)) ] && break
+      sleep 0.25
+    done
+    [ "$HEIGHT" -gt $((collapsed + 60)) ] || fail "details did not expand the low window"
+    [ $((Y + HEIGHT)) -le "$screen_h" ] || fail "the expanded status window leaves the screen: y $Y + $HEIGHT > $screen_h"
+    shot_drawn_window status-expanded-low "$status"
+    keys "$status" Escape
+    wait_gone '^Zevra Remote CAPI Status$' || fail "the status window did not close"
+  fi
+fi
+
+# Properties and What's This without the driver's applet and help file: a message says so.
+for k in r w; do
+  popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for $k"
+  xdotool key "$k"
+  message=$(wait_window '^Zevra Remote CAPI$') || fail "no message for the missing file ($k)"
+  if [ -n "$message" ]; then
+    shot_drawn_window "missing-$k" "$message"
+    keys "$message" Return
+    wait_gone '^Zevra Remote CAPI$' || fail "the message ($k) did not close"
+  fi
+done
+
 # The about box from the tray menu.
 popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for the about box"
 xdotool key a
@@ -312,9 +350,22 @@ if [ -n "$about" ]; then
   wait_gone '^About Zevra Remote CAPI$' || fail "about box did not close"
 fi
 
-# E&xit: only with /nosvc.
+# E&xit: only with /nosvc. With a call open it asks first, as deactivating does: No keeps it running.
+wait_state "calls 1, active" || fail "before E&xit: $(cli state)"
 popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for E&xit"
 xdotool key x
+question=$(wait_window '^Zevra Remote CAPI$') || fail "E&xit with a call open did not ask"
+if [ -n "$question" ]; then
+  shot_drawn_window exit-question "$question"
+  keys "$question" n
+  wait_gone '^Zevra Remote CAPI$' || fail "the question did not close on No"
+  sleep 1
+  kill -0 "$app_pid" 2>/dev/null || fail "No ended the program"
+  popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for E&xit again"
+  xdotool key x
+  question=$(wait_window '^Zevra Remote CAPI$') || fail "E&xit did not ask again"
+  [ -n "$question" ] && keys "$question" y
+fi
 wait_end "$app_pid" || fail "E&xit did not end the program"
 app_pid=
 
