@@ -133,6 +133,47 @@ TEST(MonitorCliAgainstSnmpd, DetectsRegistersAndTakesATrap)
     EXPECT_EQ(text.substr(0, 26), "Testbox;127.0.0.1;3d1d1b11") << "the rw community scrambled";
 }
 
+// A router watched with its read-only community (snmpd with only an rocommunity): it answers every poll
+// but refuses the registration set, and the shipped script says so instead of "not answering".
+TEST(MonitorCliAgainstSnmpd, ReadOnlyCommunityAnswersAndTheRefusedRegistrationIsShown)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli";
+    if (access("/usr/sbin/snmpd", X_OK) != 0 || access(cli.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "snmpd or talvine-cli is missing";
+    TempDir scratch("monitor-snmpd-ro");
+    const std::filesystem::path& dir = scratch.path;
+    std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir / "talvmorv.dsc");
+    uint16_t agentPort = FreePort();
+    std::ofstream(dir / "snmpd.conf") << "agentAddress udp:127.0.0.1:" << agentPort << "\n"
+                                      << "rocommunity public 127.0.0.1\n"
+                                      << "sysDescr Zevra Morvak 1100\n"
+                                      << "sysName lab-router\n";
+    Child snmpd({ "/usr/sbin/snmpd", "-f", "-Lo", "-C", "-r", "-c", (dir / "snmpd.conf").string(), "-p",
+                    (dir / "snmpd.pid").string() },
+        "", { "SNMP_PERSISTENT_DIR=" + dir.string(), "MIBS=", "HOME=" + dir.string() });
+    ASSERT_TRUE(snmpd.WaitFor("NET-SNMP version", 60000)) << snmpd.All();
+    std::string out;
+    int rc = 1;
+    for (int i = 0; i < 50 && rc != 0; ++i) {
+        rc = Shell(
+            "snmpget -v1 -c public -t 0.2 -r 0 127.0.0.1:" + std::to_string(agentPort) + " 1.3.6.1.2.1.1.1.0", &out);
+    }
+    ASSERT_EQ(rc, 0) << out;
+
+    rc = Shell(
+        cli + " monitor --dir " + dir.string() + " -p " + std::to_string(agentPort) + " --once -t 40 127.0.0.1:public",
+        &out);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("device 127.0.0.1 Morvak 1100 noanswer=0 registered=0 "), std::string::npos) << out;
+    EXPECT_NE(out.find(" refused=1"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n  Device state=2 image=13 flags=8: lab-router (127.0.0.1) answers, but refused the "
+                       "registration: enter its write community as the password in Properties"),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("not answering"), std::string::npos) << out;
+    EXPECT_EQ(out.find("\n    "), std::string::npos) << "its details stay hidden:\n" << out;
+}
+
 TEST(MonitorCliWithMorvaksim, OnceListsTheTreeAndRemoveTakesTheDeviceOut)
 {
     std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli", sim = Env("SUITE_BIN_DIR") + "/morvaksim";
