@@ -1,7 +1,6 @@
 #include "monitor/engine/trend_store.h"
 
 #include "common/platform/file.h"
-#include "monitor/snmp/snmp.h"
 
 #include <algorithm>
 #include <chrono>
@@ -367,7 +366,11 @@ int TrendStore::Close()
 
 std::string TrendDeviceDir(const std::string& dir, uint32_t address)
 {
-    return dir + "/" + SnmpAddressText(address);
+    // The address is in network order: its first byte is the first number.
+    char text[20];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address & 0xff, (address >> 8) & 0xff, (address >> 16) & 0xff,
+        address >> 24);
+    return dir + "/" + text;
 }
 
 namespace {
