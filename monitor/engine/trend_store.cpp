@@ -24,6 +24,7 @@ struct TrendStore::SeriesState {
     std::string name;
     TrendKind kind = kTrendInteger;
     bool havePrevious = false; // counters: the last answer, for the next rate
+    uint32_t breaksSeen = 0; // the device's breaks when the last answer came
     uint32_t previous = 0;
     uint64_t previousMs = 0;
     bool kept = false; // a raw sample was kept at keptTime
@@ -46,6 +47,7 @@ struct TrendStore::DeviceState {
     uint32_t address = 0;
     std::string folder;
     bool started = false; // a sample was kept in this run (before the first one: a break)
+    uint32_t breaks = 0; // breaks so far: a counter's rate is not taken across one
     bool broken = false; // the last thing kept is a break
     std::vector<Pending> raw, averages;
     // The files this run appends to: their series ids (handle -> id), found by reading the file once.
@@ -161,6 +163,7 @@ void TrendStore::Apply(const Work& e)
         if (d.broken)
             return;
         d.broken = true;
+        ++d.breaks;
         d.raw.push_back(Pending { kTrendRecBreak, nullptr, time, 0, 0, 0, 0 });
         d.averages.push_back(Pending { kTrendRecBreak, nullptr, time, 0, 0, 0, 0 });
         return;
@@ -170,7 +173,10 @@ void TrendStore::Apply(const Work& e)
     double value;
     switch (s.kind) {
     case kTrendCounter: {
-        bool had = s.havePrevious;
+        // Across a time the device did not answer, the counter may have been reset: the next rate starts
+        // after it.
+        bool had = s.havePrevious && s.breaksSeen == d.breaks;
+        s.breaksSeen = d.breaks;
         uint32_t previous = s.previous;
         uint64_t previousMs = s.previousMs;
         s.havePrevious = true;
@@ -333,8 +339,9 @@ int TrendStore::Write(bool closing)
         std::lock_guard<std::mutex> guard(notesLock_);
         work_.clear();
         for (const Entry& e : notes_)
-            work_.push_back(Work { e.ms, e.series ? series_[e.series - 1].get() : nullptr,
-                e.series ? nullptr : devices_[e.raw].get(), e.raw });
+            if (e.series <= series_.size() && (e.series || e.raw < devices_.size()))
+                work_.push_back(Work { e.ms, e.series ? series_[e.series - 1].get() : nullptr,
+                    e.series ? nullptr : devices_[e.raw].get(), e.raw });
         notes_.clear();
         if (closing)
             for (auto& s : series_)
@@ -368,8 +375,8 @@ std::string TrendDeviceDir(const std::string& dir, uint32_t address)
 {
     // The address is in network order: its first byte is the first number.
     char text[20];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address & 0xff, (address >> 8) & 0xff, (address >> 16) & 0xff,
-        address >> 24);
+    std::snprintf(
+        text, sizeof text, "%u.%u.%u.%u", address & 0xff, (address >> 8) & 0xff, (address >> 16) & 0xff, address >> 24);
     return dir + "/" + text;
 }
 

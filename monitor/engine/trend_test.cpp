@@ -120,8 +120,11 @@ TEST(TrendStore, GapsWhereTheDeviceDidNotAnswerAndBetweenRuns)
 {
     SimStore s;
     uint32_t load = s.store->Series(kDevice, "Load", kTrendGauge);
+    uint32_t octets = s.store->Series(kDevice, "Octets", kTrendCounter);
+    uint32_t counted = 0;
     auto poll = [&](uint32_t v) {
         s.store->Note(load, v);
+        s.store->Note(octets, counted += 500);
         s.Advance(5000);
     };
     poll(1);
@@ -130,18 +133,23 @@ TEST(TrendStore, GapsWhereTheDeviceDidNotAnswerAndBetweenRuns)
         s.store->NoAnswer(kDevice);
         s.Advance(5000);
     }
+    counted += 1000000; // what the device counted while it did not answer (or after a reset): no rate
+    poll(3);
     poll(3);
     s.store->Flush();
     s.store.reset(); // the monitor ends; the next run starts an hour later
     s.Advance(3600000);
     s.Open();
     load = s.store->Series(kDevice, "Load", kTrendGauge);
+    octets = s.store->Series(kDevice, "Octets", kTrendCounter);
     poll(4);
     s.store->Flush();
     std::string shape;
     for (const TrendPoint& p : s.Read("Load").points)
         shape += p.gap ? "|" : std::to_string(static_cast<int>(p.value));
-    EXPECT_EQ("|12|3|4", shape);
+    EXPECT_EQ("|12|33|4", shape);
+    // Rates: one before the gap, one after it (not across it), none across the runs.
+    EXPECT_EQ((std::vector<double> { 100, 100 }), Values(s.Read("Octets")));
 }
 
 TEST(TrendStore, RawSamplesTwoDaysThenFiveMinuteAveragesWithMinimumAndMaximum)
