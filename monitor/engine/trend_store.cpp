@@ -49,6 +49,7 @@ struct TrendStore::DeviceState {
     bool started = false; // a sample was kept in this run (before the first one: a break)
     uint32_t breaks = 0; // breaks so far: a counter's rate is not taken across one
     bool broken = false; // the last thing kept is a break
+    bool folderMade = false;
     std::vector<Pending> raw, averages;
     // The files this run appends to: their series ids (handle -> id), found by reading the file once.
     struct FileIds {
@@ -251,17 +252,30 @@ int TrendStore::WriteDevice(DeviceState& d)
 {
     if (d.raw.empty() && d.averages.empty())
         return 1;
-    std::error_code ec;
-    fs::create_directories(d.folder, ec);
+    if (!d.folderMade) {
+        std::error_code ec;
+        fs::create_directories(d.folder, ec);
+        d.folderMade = !ec;
+    }
     int ok = 1;
     bool created = false;
     uint32_t newest = 0;
-    // Records go to the file of their time's period, in the order they came.
+    // Records go to the file of their time's period, in the order they came (the name made once per
+    // period: nearly every record of a flush falls into the same one).
     std::map<std::string, std::vector<const Pending*>> byFile;
-    for (const Pending& p : d.raw)
-        byFile[TrendRawFileName(p.time)].push_back(&p);
-    for (const Pending& p : d.averages)
-        byFile[TrendAverageFileName(p.time)].push_back(&p);
+    auto sort = [&](const std::vector<Pending>& records, uint32_t period, std::string (*name)(uint32_t)) {
+        uint32_t start = 1; // no period starts there
+        std::vector<const Pending*>* into = nullptr;
+        for (const Pending& p : records) {
+            if (p.time - p.time % period != start) {
+                start = p.time - p.time % period;
+                into = &byFile[name(p.time)];
+            }
+            into->push_back(&p);
+        }
+    };
+    sort(d.raw, kTrendRawPeriod, TrendRawFileName);
+    sort(d.averages, kTrendAveragePeriod, TrendAverageFileName);
     for (auto& [name, records] : byFile) {
         std::string path = d.folder + "/" + name;
         auto found = d.files.find(name);
