@@ -65,6 +65,7 @@ struct Graph {
     std::string title;
     std::vector<std::string> names; // every kept series of the device (the list's order)
     std::vector<std::string> wanted; // selected
+    std::vector<std::string> listFor; // the selection the list was last filled with
     std::vector<Series> shown;
     int range = 1; // 0 hour, 1 day, 2 week, 3 all
     uint32_t from = 0, to = 1;
@@ -163,6 +164,7 @@ void Load(Graph& g)
     g.from = g.range < 3 ? now - spans[g.range] : 0;
     g.shown.clear();
     g.points = 0;
+    std::vector<std::string> before = g.names;
     if (G().store) {
         g.names = TrendSeriesNames(G().store->Dir(), g.address);
         for (const std::string& name : g.wanted) {
@@ -184,8 +186,12 @@ void Load(Graph& g)
     if (g.to <= g.from)
         g.to = g.from + 1;
     g.dirty = true;
-    // The list shows every kept series; the selected ones are drawn.
-    if (g.list) {
+    // The list shows every kept series; the selected ones are drawn. (Filled again only when a series
+    // came: the periodic reading keeps its scroll position.)
+    if (g.list
+        && (g.names != before || SendMessageA(g.list, LB_GETCOUNT, 0, 0) != static_cast<LRESULT>(g.names.size())
+            || g.listFor != g.wanted)) {
+        g.listFor = g.wanted;
         SendMessageA(g.list, WM_SETREDRAW, FALSE, 0);
         SendMessageA(g.list, LB_RESETCONTENT, 0, 0);
         for (const std::string& n : g.names) {
