@@ -9,6 +9,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "monitor/engine/engine.h"
+#include "monitor/engine/trend_store.h"
 #include "monitor/snmp/snmp.h"
 #include "monitor/views/log.h"
 
@@ -204,9 +205,14 @@ int RunMonitor(std::vector<std::string>& args)
     std::signal(SIGTERM, OnSignal);
     int status = 0;
     {
+        // The polled values are kept as the monitor's window keeps them (written every five seconds, the
+        // rest when the engine is gone).
+        TrendStore trends(TrendStoreDir(m.dir));
+        trends.StartWriter();
         EngineSettings settings;
         settings.listPath = m.list;
         settings.settingsPath = m.settings;
+        settings.trends = &trends;
         Engine engine(settings, &front);
         engine.LoadDevices();
         engine.StartAll();

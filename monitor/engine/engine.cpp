@@ -39,6 +39,8 @@ void ItemCallback(void* context, int status)
     if (noAnswer == d->noAnswer.load()) {
         d->engine->Answered(*o, status);
     } else {
+        if (noAnswer && d->engine->Settings().trends)
+            d->engine->KeepValue(*o, status, nullptr);
         d->noAnswer.store(noAnswer);
         d->engine->Post(Engine::Message::Device, nullptr, d->id, status);
     }
@@ -1165,6 +1167,8 @@ void Engine::Answered(EngineOid& o, int status)
     // and re-arming its poll need no search.
     SnmpValue value;
     bool cached = status != -1 && SnmpGetCached(o.oid, d.address, &value) == 1;
+    if (settings_.trends)
+        KeepValue(o, status, cached ? &value : nullptr);
     uint32_t rearm = 0;
     bool wake = false;
     {

@@ -29,6 +29,7 @@
 
 struct EngineDevice;
 class Engine;
+class TrendStore;
 
 struct EngineItem;
 
@@ -47,6 +48,7 @@ struct EngineOid {
     bool cached = false;
     int status = 0;
     SnmpValue value;
+    uint32_t trend = 0; // its series among the kept values (SNMP worker; 0 until a numeric answer came)
 };
 
 struct EngineItem {
@@ -236,6 +238,7 @@ struct EngineSettings {
     std::string listPath; // talvine.lst
     std::string settingsPath; // talvine.ini (options in "Advanced", logging keys)
     Clock* clock = nullptr; // registration timers; null = the system clock
+    TrendStore* trends = nullptr; // keeps the polled numeric values (null: nothing kept)
 };
 
 class Engine {
@@ -319,6 +322,8 @@ public:
     // or under way, changes no state, text or flag: the worker re-arms the poll as the update would (the
     // interval of the current state) and the front end does nothing. Any other answer queues the item.
     void Answered(EngineOid& o, int status);
+    // SNMP worker: hands a polled value (null: none) or a missing answer (status -1) to the kept values.
+    void KeepValue(EngineOid& o, int status, const SnmpValue* value);
 
     struct Detection; // a type detection under way
 

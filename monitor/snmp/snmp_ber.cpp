@@ -436,18 +436,21 @@ void SnmpViewValue(const SnmpBindingView& v, SnmpValue* out)
     out->kind = kSnmpNone;
     out->integer = 0;
     out->address = 0;
+    out->tag = 0;
     out->text.clear();
     const uint8_t* c = v.content;
     size_t len = v.contentLength;
     switch (v.tag) {
     case kBerInteger:
         out->kind = kSnmpInteger;
+        out->tag = v.tag;
         Number(c, len, true, &out->integer);
         break;
     case kBerCounter:
     case kBerGauge:
     case kBerTimeTicks:
         out->kind = kSnmpInteger;
+        out->tag = v.tag;
         Number(c, len, false, &out->integer);
         break;
     case kBerOctetString:

@@ -19,12 +19,14 @@ struct SnmpValue {
     uint32_t integer = 0; // kind integer: the number (signed numbers as their two's complement)
     uint32_t address = 0; // kind ipAddress: IPv4 address in network byte order
     std::string text; // kind string: at most kSnmpMaxText characters
+    uint8_t tag = 0; // kind integer: the type the answer carried (INTEGER, Counter, Gauge, TimeTicks); 0 unknown
 
     void Clear()
     {
         kind = kSnmpNone;
         integer = 0;
         address = 0;
+        tag = 0;
         text.clear();
         text.shrink_to_fit();
     }

@@ -6,6 +6,7 @@
 #include "monitor/startup/logpage.h"
 #include "monitor/startup/optionspage.h"
 #include "monitor/startup/startup.h"
+#include "monitor/ui/graph_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/views/log.h"
 
@@ -43,7 +44,7 @@ std::string ItemString(HWND page, int id)
     return text;
 }
 
-INT_PTR CALLBACK DevicePageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
+INT_PTR CALLBACK DevicePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG: {
@@ -53,8 +54,16 @@ INT_PTR CALLBACK DevicePageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         SetDlgItemTextA(page, IDC_PROP_VENDOR, s->device->object->vendor.c_str());
         SetDlgItemTextA(page, IDC_PROP_ADDRESS, s->device->AddressText().c_str());
         SetDlgItemTextA(page, IDC_PROP_PASSWORD, s->password.c_str());
+        GraphAddButton(page, IDC_PROP_GRAPH);
         return TRUE;
     }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_PROP_GRAPH) {
+            // The graph of every kept value of the device, beside the sheet.
+            GraphOpen(nullptr, Of(page)->device->address, Of(page)->device->AddressText(), {});
+            return TRUE;
+        }
+        break;
     case WM_NOTIFY:
         if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_APPLY) {
             Of(page)->password = ItemString(page, IDC_PROP_PASSWORD);

@@ -20,6 +20,7 @@
 #include "monitor/startup/startup.h"
 #include "monitor/ui/display_win.h"
 #include "monitor/ui/find_win.h"
+#include "monitor/ui/graph_win.h"
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/ui/talvine_views.h"
@@ -689,6 +690,8 @@ void ItemContextMenu(POINT at)
                 SetMenuDefaultItem(menu, static_cast<UINT>(IDC_ITEM_ACTIONS + i), FALSE);
         }
     }
+    if (item)
+        GraphAddMenuEntry(menu, IDC_GRAPH);
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, A().main, nullptr);
     DestroyMenu(menus);
 }
@@ -697,6 +700,10 @@ void OnCommand(int id, LPARAM lParam)
 {
     Engine& engine = *A().engine;
     switch (id) {
+    case IDC_GRAPH:
+        if (EngineItem* item = SelectedItem())
+            GraphOpenItem(A().main, *item);
+        break;
     case IDC_NEW:
         NewDevice(NewDeviceInput {});
         break;
@@ -946,6 +953,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             A().engine->SaveDevices();
             A().engine.reset();
         }
+        GraphStop();
         if (A().trayShown)
             TrayIcon(NIM_DELETE);
         A().trayShown = false;
@@ -1037,6 +1045,7 @@ bool CreateMonitorWindows(const std::string& title)
     EngineSettings es;
     es.listPath = paths.listFile;
     es.settingsPath = paths.settingsFile;
+    es.trends = GraphStart(app.instance, paths.directory);
     app.engine = std::make_unique<Engine>(es, app.front.get());
     app.engine->LoadDevices();
     for (const auto& d : app.engine->Devices())
@@ -1237,7 +1246,8 @@ std::string TestCommand(const TestCtlCommand& c)
         TreeView_SelectItem(A().tree, h);
         return TestCtlOk();
     }
-    return TalvineViewsTestCommand(c);
+    std::string graph = GraphTestCommand(c);
+    return graph.empty() ? TalvineViewsTestCommand(c) : graph;
 }
 
 class Win32TalvinePlatform : public TalvinePlatform {
