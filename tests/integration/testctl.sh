@@ -105,7 +105,7 @@ app_stop() {
 
 shot() { # the active window (or the one of handle $2) as $1.png in the work directory
   local windows
-  windows=$(winepath -w "$work/$1.bmp" 2>/dev/null)
+  windows=$("$wine" winepath.exe -w "$work/$1.bmp" 2>/dev/null)
   ctl shot ${2:+"$2"} "$(ctl_text "$windows")" && convert "$work/$1.bmp" "$work/$1.png" && rm -f "$work/$1.bmp" \
     || fail "screenshot $1"
 }
