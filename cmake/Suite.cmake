@@ -3,6 +3,8 @@
 option(SUITE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(SUITE_WERROR "Treat warnings as errors" ON)
 option(SUITE_TSAN "Build with ThreadSanitizer (the tsan preset: the monitor's libraries and tests)" OFF)
+option(SUITE_BENCH "Build the benchmarks (run by hand, never by a test)" ON)
+option(SUITE_PCH "Precompile GoogleTest's and the standard library's headers for the test programs" ON)
 
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT CMAKE_CROSSCOMPILING)
   set(SUITE_FUZZ ON)
@@ -67,6 +69,21 @@ function(suite_library name)
   suite_warnings(${name})
 endfunction()
 
+# One precompiled header for every test program: GoogleTest, GoogleMock and the standard headers most
+# tests include, parsed once per build instead of once per test source (made on the first suite_test).
+function(suite_test_pch)
+  if(TARGET suite_test_pch)
+    return()
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/suite_test_pch.cpp "// The owner of the test programs' precompiled header.\n")
+  add_library(suite_test_pch STATIC ${CMAKE_BINARY_DIR}/suite_test_pch.cpp)
+  target_link_libraries(suite_test_pch PRIVATE GTest::gmock GTest::gtest)
+  target_include_directories(suite_test_pch PRIVATE ${CMAKE_SOURCE_DIR})
+  suite_warnings(suite_test_pch)
+  target_precompile_headers(suite_test_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <map>
+                            <memory> <functional> <algorithm> <chrono> <thread> <fstream> <sstream> <filesystem>)
+endfunction()
+
 # suite_test(NAME SOURCES a_test.cpp ... [LIBS dep ...] [LABELS unit ...] [TIMEOUT s])
 # One CTest test per executable: under Wine, starting a process costs seconds.
 function(suite_test name)
@@ -81,6 +98,14 @@ function(suite_test name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} suite_test_main GTest::gmock GTest::gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   suite_warnings(${name})
+  if(SUITE_PCH)
+    suite_test_pch()
+    target_precompile_headers(${name} REUSE_FROM suite_test_pch)
+  endif()
+  # The 32-bit Windows preset runs only the unit and abi tests: the others are not built there.
+  if(SUITE_WINE_BITS EQUAL 32 AND NOT "unit" IN_LIST A_LABELS AND NOT "abi" IN_LIST A_LABELS)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "SUITE_SOURCE_DIR=${CMAKE_SOURCE_DIR};SUITE_BIN_DIR=${SUITE_BIN_DIR}")

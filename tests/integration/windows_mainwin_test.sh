@@ -179,14 +179,24 @@ ctl controls | grep -q "Uploading new firmware will force the device to reboot" 
 ctl press 6
 ctl_wait_title "Select Firmware for MORVAK-0001" || fail "no firmware file dialog"
 # It opens in the firmware folder (UPXPath); the file picked in the list shows its header's text below.
-files=$(ctl controls)
-view=$(printf '%s\n' "$files" | awk -F '\t' '$3 == "listview" { print $1; exit }')
-name=$(printf '%s\n' "$files" | grep -m 1 -o $'^\tnew[^\t]*' | tr -d '\t')
-[ -n "$view" ] && [ -n "$name" ] || fail "no file list with new.upx: $files"
-ctl pick "$view" "$name" || fail "pick $name"
-header=$(ctl controls | awk -F '\t' '$1 == 3191 { print $5 }')
-printf '%s\n' "$header" | grep -q '9\.90' || fail "firmware header text: '$header'"
-echo "firmware header text: $header"
+# The dialog fills its list and then the text below it as its own messages come: both are waited for.
+file_listed() {
+  files=$(ctl controls)
+  view=$(printf '%s\n' "$files" | awk -F '\t' '$3 == "listview" { print $1; exit }')
+  name=$(printf '%s\n' "$files" | grep -m 1 -o $'^\tnew[^\t]*' | tr -d '\t')
+  [ -n "$view" ] && [ -n "$name" ] || { printf '%s\n' "$files"; return 1; }
+}
+header_shown() {
+  header=$(ctl controls | awk -F '\t' '$1 == 3191 { print $5 }')
+  printf '%s\n' "$header" | grep -q '9\.90' || { echo "header text '$header'"; return 1; }
+}
+if ctl_until 60 "the file dialog's list with new.upx" file_listed; then
+  ctl pick "$view" "$name" || fail "pick $name"
+  ctl_until 60 "the firmware header text of $name (9.90)" header_shown || fail "firmware header text: '$header'"
+  echo "firmware header text: $header"
+else
+  fail "no file list with new.upx"
+fi
 ctl set 1148 "$(ctl_text "$(winepath -w "$app/Firmware/new.upx")")" || fail "file name"
 shot firmware-file
 ctl press 1

@@ -1,5 +1,17 @@
 # Sourced by the Windows tests (sh or bash) and ./run: copies of the build tree's Wine prefix.
 
+# $wine: the loader of the 64-bit programs and of Wine's helpers beside them, /usr/lib/wine/wine64
+# itself where it is installed. With 32-bit Wine installed too, the `wine` launcher (and the `winepath`,
+# `reg` and `wineboot` scripts, which call it) start everything through the 32-bit loader first: seconds
+# a start where i386 programs run emulated. WINELOADER: the processes a program starts take the same
+# loader, as they do where 32-bit Wine is not installed.
+wine=wine
+if [ -x /usr/lib/wine/wine64 ]; then
+  wine=/usr/lib/wine/wine64
+  export WINELOADER=$wine
+fi
+winepath() { "$wine" winepath.exe "$@"; }
+
 # A copy of the Wine prefix $1 at $2 that costs little disk: Wine's own programs, libraries and tables
 # (under drive_c/windows) are hard links to those of $1, which no test writes into; every other file is
 # a copy of its own: the wineserver replaces the registry files, programs may write their .ini files in
