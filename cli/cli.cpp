@@ -1,6 +1,8 @@
 #include "cli/cli.h"
 
+#include "common/datafolder.h"
 #include "common/diag.h"
+#include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
 
@@ -222,4 +224,16 @@ int CliMain(const char* program, const char* summary, int argc, char** argv,
         }
     }
     return CliFail("unknown command '" + args[0] + "' (see --help)", 2);
+}
+
+CliFolders CliDataFolders(const std::optional<std::string>& given, std::string_view product, const std::string& seed)
+{
+    if (given)
+        return { *given, *given };
+    CliFolders folders;
+    folders.read = FileProgramDirectory();
+    folders.write = ChooseDataFolder(folders.read, product, { seed }).folder;
+    while (folders.write.size() > 1 && (folders.write.back() == '/' || folders.write.back() == '\\'))
+        folders.write.pop_back();
+    return folders;
 }

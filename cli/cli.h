@@ -83,3 +83,12 @@ private:
     std::optional<std::string> portText_;
     std::vector<std::string> nets_;
 };
+
+// Where a tool reads its shipped files (scripts, descriptions) and where it writes its own (settings,
+// device list, logs), without trailing separators: the folder given for both, else the program's
+// folder and the data folder common/datafolder.h chooses for the product, seeded with `seed`.
+struct CliFolders {
+    std::string read;
+    std::string write;
+};
+CliFolders CliDataFolders(const std::optional<std::string>& given, std::string_view product, const std::string& seed);
