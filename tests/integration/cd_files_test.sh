@@ -8,6 +8,7 @@
 wine_run=$1
 cli=$2
 cd=$3
+export LC_ALL=C
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -52,7 +53,7 @@ rm -f "$cd.files.txt"
 # addresses aside), and the files its conditions look for.
 tr -d '\r' <"$cd/autorun.inf" | sed -n 's/^Line=[^;]*;\([^;$][^;]*\).*/\1/p' | sort -u | while IFS= read -r target; do
   case $target in
-    *://*) continue ;;
+    *://* | .) continue ;;
   esac
   on_cd "$target" || echo "$target"
 done >"$cd.missing"

@@ -43,7 +43,7 @@ KARDELL_TRACE=$(winpath "$trace")
 export KARDELL_TRACE
 wait_trace() {
   for _ in $(seq 1 80); do
-    tr -d '\r' <"$trace" 2>/dev/null | LC_ALL=C grep -q "$1" && return 0
+    [ -f "$trace" ] && tr -d '\r' <"$trace" | LC_ALL=C grep -q "$1" && return 0
     sleep 0.25
   done
   return 1
@@ -80,8 +80,8 @@ kill "$kardell_pid" 2>/dev/null
 unset KARDELL_TRACE
 [ -e "$target" ] && fail "cancelling the wizard installed files: $(ls "$target")"
 
-# --- 2. Quiet installation from the CD ---
-w "$cd/setup.exe" /quiet /reboot:0
+# --- 2. Quiet installation from the CD: every product (Ostrel is not selected by default) ---
+w "$cd/setup.exe" /quiet:qorvexal,talvine,ostrel /reboot:0
 [ "$rc" = 0 ] || [ "$rc" = $((3010 % 256)) ] || fail "install: exit $rc: $(cat "$work/out.txt")"
 echo "install: exit $rc"
 # The files setup.inf copies (cd_files_test checks that the CD has every one of them).
