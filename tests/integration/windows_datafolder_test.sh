@@ -62,7 +62,7 @@ appdata=${appdata%/}
 [ -n "$appdata" ] && [ -d "$appdata" ] || { fail "no application-data folder ($appdata_win)"; exit 1; }
 velquin=$appdata/Zevra/Velquin
 travik=$appdata/Zevra/Travik
-echo "application data: $appdata_win"
+printf 'application data: %s\n' "$appdata_win"
 
 # Waits (bounded) until the path exists.
 appears() {
@@ -104,7 +104,8 @@ done
 w reg add 'HKLM\Software\Classes\.html' /ve /d VelquinTestHtml /f
 w reg add 'HKLM\Software\Classes\VelquinTestHtml\shell\open\command' /ve /d "cmd.exe /c echo %1> $(winpath "$work/opened.txt")" /f
 if [ -n "$window" ]; then
-  xdotool windowactivate --sync "$window" key F1 >/dev/null 2>&1
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  xdotool key --window "$window" F1
   appears "$work/opened.txt" || fail "F1 opened nothing"
   grep -qi 'ro\\velquin.html' "$work/opened.txt" 2>/dev/null || fail "F1 did not open the user's guide beside the program: $(cat "$work/opened.txt" 2>&1)"
 fi
