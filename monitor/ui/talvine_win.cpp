@@ -357,7 +357,9 @@ bool AskForExit(HWND owner)
 void SaveSettings()
 {
     const std::string& ini = TalvineGlobalsGet().paths.settingsFile;
-    WriteTalvineSettings(ini, A().settings);
+    // A failed save leaves the file as it was; the user learns that the changes are not kept.
+    if (!WriteTalvineSettings(ini, A().settings))
+        MessageBoxA(A().main, StrFormat(Text(2007).c_str(), ini.c_str()).c_str(), "Error", MB_OK | MB_ICONERROR);
     SaveWindowPlacement(A().main, ini.c_str(), kSectionMainWindow, nullptr, kMainPlacementFlags);
 }
 
