@@ -47,7 +47,7 @@ public:
 // Adds the devices through the engine (type detection, logging off) and saves the list.
 int AddFound(const std::optional<std::string>& dirOption, const std::vector<uint32_t>& hosts, uint16_t agentPort)
 {
-    CliFolders folders = CliDataFolders(dirOption, "Travik", StrLoad(talvine_Strings(), 2001));
+    CliFolders folders = CliDataFolders(dirOption, "Travik", StrLoad(talvine_Strings(), 2001), "talv", ".dsc");
     const std::string list = folders.write + "/" + StrLoad(talvine_Strings(), 2003);
     const std::string settingsPath = folders.write + "/" + StrLoad(talvine_Strings(), 2001);
     ScriptLoadAll(folders.read + "/" + StrLoad(talvine_Strings(), 2002), StrLoad(talvine_Strings(), 2000));

@@ -156,7 +156,7 @@ struct MonitorDir {
 MonitorDir Dir(const std::optional<std::string>& given)
 {
     MonitorDir m;
-    CliFolders folders = CliDataFolders(given, "Travik", StrLoad(talvine_Strings(), 2001));
+    CliFolders folders = CliDataFolders(given, "Travik", StrLoad(talvine_Strings(), 2001), "talv", ".dsc");
     m.dir = folders.read;
     m.data = folders.write;
     m.list = m.data + "/" + StrLoad(talvine_Strings(), 2003);

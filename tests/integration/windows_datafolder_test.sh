@@ -10,7 +10,8 @@
 #   3. talvine.exe from the read-only copy makes its Log folder in %APPDATA%\Zevra\Travik, seeded with
 #      its talvine.ini;
 #   4. a settings file that cannot be replaced (read-only) stays as it was, and the tool says so;
-#   5. F1 in qorvexal.exe opens its HTML user's guide from beside the program.
+#   5. F1 in qorvexal.exe opens its HTML user's guide from beside the program;
+#   6. the command-line tools in the CD's tools/ folder find the descriptions and scripts above them.
 #   windows_datafolder_test.sh <CD folder> <work directory>
 # Exits 77 (skipped) without a display or where no mount namespace can be made.
 cdsrc=$1
@@ -83,6 +84,12 @@ w "$rw/tools/qorvexal-cli.exe" add branch 127.0.0.2 --description "portable"
 grep -q 'portable' "$rw/tools/qorvexal.ini" 2>/dev/null || fail "qorvexal-cli from the writable folder: no device beside it"
 grep -q 'portable' "$velquin/qorvexal.ini" 2>/dev/null && fail "qorvexal-cli from the writable folder wrote into the user's folder"
 
+# The tools in tools/ find the descriptions and scripts of the CD's root above them.
+w "$ro/tools/qorvexal-cli.exe" describe "Morvak 1100" 3.10.0012
+grep -q '^version' "$work/out.txt" || fail "qorvexal-cli in the CD's tools/ finds no descriptions: $(head -n 3 "$work/out.txt")"
+w "$ro/tools/talvine-cli.exe" tree "Morvak 1100"
+[ "$rc" = 0 ] && [ -s "$work/out.txt" ] || fail "talvine-cli in the CD's tools/ finds no scripts: $(head -n 3 "$work/out.txt")"
+
 # --- 2. The configuration tool ---
 "$wine" "$ro/qorvexal.exe" >"$work/qorvexal-ro.log" 2>&1 </dev/null &
 app_pid=$!
@@ -106,7 +113,11 @@ w reg add 'HKLM\Software\Classes\VelquinTestHtml\shell\open\command' /ve /d "cmd
 if [ -n "$window" ]; then
   xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
   xdotool key --window "$window" F1
-  appears "$work/opened.txt" || fail "F1 opened nothing"
+  # The handler's file exists before its line is written: waited for until the line is there.
+  for _ in $(seq 1 120); do
+    grep -qi 'velquin.html' "$work/opened.txt" 2>/dev/null && break
+    sleep 0.25
+  done
   grep -qi 'ro\\velquin.html' "$work/opened.txt" 2>/dev/null || fail "F1 did not open the user's guide beside the program: $(cat "$work/opened.txt" 2>&1)"
 fi
 w taskkill /f /im qorvexal.exe
