@@ -1,11 +1,14 @@
 #include "cli/cli.h"
 
+#include "common/datafolder.h"
 #include "common/diag.h"
+#include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 std::vector<CliCommand>& Commands()
@@ -222,4 +225,36 @@ int CliMain(const char* program, const char* summary, int argc, char** argv,
         }
     }
     return CliFail("unknown command '" + args[0] + "' (see --help)", 2);
+}
+
+std::string CliShippedDirectory(std::string_view prefix, std::string_view suffix)
+{
+    auto holds = [&](const std::filesystem::path& dir) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+            std::string name = it->path().filename().string();
+            if (name.size() >= prefix.size() + suffix.size() && StrStartsWithNoCase(name, prefix)
+                && StrEqualNoCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+                return true;
+        }
+        return false;
+    };
+    std::string own = FileProgramDirectory();
+    std::filesystem::path parent = std::filesystem::path(own).parent_path();
+    if (!holds(own) && !parent.empty() && parent != std::filesystem::path(own) && holds(parent))
+        return parent.string();
+    return own;
+}
+
+CliFolders CliDataFolders(const std::optional<std::string>& given, std::string_view product, const std::string& seed,
+    std::string_view prefix, std::string_view suffix)
+{
+    if (given)
+        return { *given, *given };
+    CliFolders folders;
+    folders.read = CliShippedDirectory(prefix, suffix);
+    folders.write = ChooseDataFolder(FileProgramDirectory(), product, { seed }).folder;
+    while (folders.write.size() > 1 && (folders.write.back() == '/' || folders.write.back() == '\\'))
+        folders.write.pop_back();
+    return folders;
 }

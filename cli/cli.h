@@ -83,3 +83,19 @@ private:
     std::optional<std::string> portText_;
     std::vector<std::string> nets_;
 };
+
+// The folder of the shipped files whose names begin with `prefix` and end with `suffix` ("qorv",
+// ".dsc"): the tool's own folder, or, when that holds none of them and the folder above it does (the
+// CD, whose tools lie in tools/ below the programs and their files), the folder above it.
+std::string CliShippedDirectory(std::string_view prefix, std::string_view suffix);
+
+// Where a tool reads its shipped files (scripts, descriptions) and where it writes its own (settings,
+// device list, logs), without trailing separators: the folder given for both, else the shipped files'
+// folder (CliShippedDirectory) and the data folder common/datafolder.h chooses for the product from
+// the tool's own folder, seeded with `seed`.
+struct CliFolders {
+    std::string read;
+    std::string write;
+};
+CliFolders CliDataFolders(const std::optional<std::string>& given, std::string_view product, const std::string& seed,
+    std::string_view prefix, std::string_view suffix);

@@ -1,6 +1,7 @@
 // INF scripts: any text is read or refused with an error line inside the text; what is read gives
 // fields no longer than SetupAPI's bound (before expansion), and the installer's own reading of it
-// (sections, products, the plan of steps) takes any script.
+// (sections, products, the plan of steps, the files it copies) takes any script.
+#include "common/text.h"
 #include "setup/setup_plan.h"
 
 #include <algorithm>
@@ -48,6 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         for (const SetupStep& step : SetupBuildPlan(inf, list, nt)) {
             SetupStepText(step);
+        }
+        // The files a distribution must carry: each once (ignoring case), none empty.
+        std::vector<std::string> files = SetupCopiedFiles(inf, list);
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (files[i].empty()) {
+                std::abort();
+            }
+            for (size_t j = 0; j < i; ++j) {
+                if (StrEqualNoCase(files[i], files[j])) {
+                    std::abort();
+                }
+            }
         }
     }
     return 0;

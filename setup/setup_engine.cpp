@@ -533,7 +533,7 @@ std::string SetupUninstallString(std::string_view setupPath, std::string_view ke
     return path + " /remove:" + std::string(key);
 }
 
-bool SetupWriteUninstallEntry(const UninstallEntry& entry)
+bool SetupWriteUninstallEntry(const UninstallEntry& entry, const UninstallDisplay& display)
 {
     if (entry.key.empty()) {
         return false;
@@ -545,11 +545,24 @@ bool SetupWriteUninstallEntry(const UninstallEntry& entry)
     bool ok = key.WriteString("DisplayName", entry.displayName) == RegStatus::Ok
         && key.WriteString("UninstallString", entry.uninstallString) == RegStatus::Ok;
     if (!entry.version.empty()) {
-        ok = ok && key.WriteString("ProductVersion", entry.version) == RegStatus::Ok;
+        ok = ok && key.WriteString("ProductVersion", entry.version) == RegStatus::Ok
+            && key.WriteString("DisplayVersion", entry.version) == RegStatus::Ok;
     }
     if (!entry.targetDir.empty()) {
-        ok = ok && key.WriteString("UserTargetDir", entry.targetDir) == RegStatus::Ok;
+        ok = ok && key.WriteString("UserTargetDir", entry.targetDir) == RegStatus::Ok
+            && key.WriteString("InstallLocation", entry.targetDir) == RegStatus::Ok;
     }
+    if (!display.publisher.empty()) {
+        ok = ok && key.WriteString("Publisher", display.publisher) == RegStatus::Ok;
+    }
+    if (!display.displayIcon.empty()) {
+        ok = ok && key.WriteString("DisplayIcon", display.displayIcon) == RegStatus::Ok;
+    }
+    if (display.estimatedSizeKb != 0) {
+        ok = ok && key.WriteDword("EstimatedSize", display.estimatedSizeKb) == RegStatus::Ok;
+    }
+    // The installer neither modifies nor repairs an installation: the list offers removal only.
+    ok = ok && key.WriteDword("NoModify", 1) == RegStatus::Ok && key.WriteDword("NoRepair", 1) == RegStatus::Ok;
     return ok;
 }
 
@@ -577,6 +590,38 @@ std::optional<std::string> SetupInstalledValue(std::string_view key, std::string
         return std::nullopt;
     }
     return reg.ReadString(value);
+}
+
+std::vector<std::string> SetupCopiedFiles(const InfSource& inf, const std::vector<std::string>& sections)
+{
+    std::vector<std::string> files;
+    auto add = [&](std::string name) {
+        name = std::string(Trim(name));
+        if (name.empty()) {
+            return;
+        }
+        for (const std::string& known : files) {
+            if (StrEqualNoCase(known, name)) {
+                return;
+            }
+        }
+        files.push_back(std::move(name));
+    };
+    for (const std::string& section : sections) {
+        for (const std::string& list : InfKeyFields(inf, section, "CopyFiles")) {
+            if (list.starts_with('@')) {
+                add(list.substr(1));
+                continue;
+            }
+            for (const InfLine& line : inf.Lines(list)) {
+                // Destination, source: a line "a.exe, b.exe" copies b.exe from the source root.
+                std::string destination = line.hasKey ? line.key : line.Field(1);
+                std::string source = line.hasKey ? line.Field(1) : line.Field(2);
+                add(source.empty() ? destination : source);
+            }
+        }
+    }
+    return files;
 }
 
 std::optional<std::string> SetupFindSetupCopy(const InfSource& inf, std::string_view installSection,

@@ -153,13 +153,24 @@ struct UninstallEntry {
     std::string key;
     std::string displayName;
     std::string uninstallString;
-    std::string version; // "" writes none
-    std::string targetDir; // "" writes none
+    std::string version; // "ProductVersion" and "DisplayVersion"; "" writes none
+    std::string targetDir; // "UserTargetDir" and "InstallLocation"; "" writes none
 };
-bool SetupWriteUninstallEntry(const UninstallEntry& entry);
+// What the system's list of installed programs shows besides the name ("" or 0 writes none).
+struct UninstallDisplay {
+    std::string publisher; // "Publisher"
+    std::string displayIcon; // "DisplayIcon": a file, or a file, "," and an icon index
+    uint32_t estimatedSizeKb = 0; // "EstimatedSize"
+};
+bool SetupWriteUninstallEntry(const UninstallEntry& entry, const UninstallDisplay& display = UninstallDisplay());
 bool SetupDeleteUninstallEntry(std::string_view key);
 bool SetupHasUninstallEntry(std::string_view key);
 std::optional<std::string> SetupInstalledValue(std::string_view key, std::string_view value);
+
+// The files an installation of the sections copies, each once in script order: every entry of their
+// "CopyFiles" lists (a "@name" entry is the file itself, a file section's line names its source file in
+// the second field, else in the first).
+std::vector<std::string> SetupCopiedFiles(const InfSource& inf, const std::vector<std::string>& sections);
 
 // Where the script copies "setup.exe": the file section of a CopyFiles list that has it, and the name.
 // `targetPath` gives a file section's target directory (SetupAPI's DestinationDirs).

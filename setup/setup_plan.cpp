@@ -408,9 +408,71 @@ std::vector<std::string> SetupInstallSectionList(const SetupJob& job)
     return sections;
 }
 
+namespace {
+
+// "%32768%" (the target directory) in a path the platform's reader has not already expanded.
+std::string WithTargetDir(std::string path, const std::string& targetDir)
+{
+    const std::string id = "%32768%";
+    for (size_t at = path.find(id); at != std::string::npos && !targetDir.empty(); at = path.find(id, at)) {
+        path.replace(at, id.size(), targetDir);
+        at += targetDir.size();
+    }
+    return path;
+}
+
+// The icon the list of installed programs shows for the sections: the icon of their first shortcut,
+// else the first program they copy, in the target directory.
+std::string EntryIcon(const SetupJob& job, const std::vector<std::string>& sections)
+{
+    for (const std::string& section : sections) {
+        for (const std::string& list : InfKeyFields(*job.inf, section, "MakeIcons")) {
+            for (const InfLine& line : job.inf->Lines(list)) {
+                ShortcutLine shortcut = SetupReadShortcutLine(line);
+                std::string file = shortcut.iconFile.empty() ? shortcut.target : shortcut.iconFile;
+                if (!file.empty()) {
+                    file = WithTargetDir(file, job.targetDir);
+                    return shortcut.iconIndex != 0 ? StrFormat("%s,%d", file.c_str(), shortcut.iconIndex) : file;
+                }
+            }
+        }
+    }
+    for (const std::string& file : SetupCopiedFiles(*job.inf, sections)) {
+        if (file.size() > 4 && StrEqualNoCase(std::string_view(file).substr(file.size() - 4), ".exe")
+            && !job.targetDir.empty()) {
+            return job.targetDir + (job.targetDir.ends_with('\\') ? "" : "\\") + file;
+        }
+    }
+    return {};
+}
+
+// The size of the files the sections copy, in kilobytes rounded up (0 when unknown).
+uint32_t EntrySizeKb(const SetupJob& job, const std::vector<std::string>& sections)
+{
+    if (!job.fileSize) {
+        return 0;
+    }
+    uint64_t bytes = 0;
+    for (const std::string& file : SetupCopiedFiles(*job.inf, sections)) {
+        bytes += job.fileSize(file).value_or(0);
+    }
+    uint64_t kb = (bytes + 1023) / 1024;
+    return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kb);
+}
+
+std::string Publisher(const InfSource& inf)
+{
+    std::optional<InfLine> provider = InfFindLine(inf, "Version", "Provider");
+    return provider ? provider->Field(1) : std::string();
+}
+
+} // namespace
+
 void SetupWriteUninstallEntries(const SetupJob& job)
 {
     const InfSource& inf = *job.inf;
+    const std::string publisher = Publisher(inf);
+    std::string newest;
     for (const ProductLine& product : job.products) {
         if (!IsSelected(job, product.key) || product.name.empty() || product.installSection.empty()
             || product.removeSection.empty()) {
@@ -421,8 +483,16 @@ void SetupWriteUninstallEntries(const SetupJob& job)
         if (!setup) {
             return; // where the installer goes is unknown: no entry could remove anything
         }
+        UninstallDisplay display;
+        display.publisher = publisher;
+        display.displayIcon = EntryIcon(job, { product.installSection });
+        display.estimatedSizeKb = EntrySizeKb(job, { product.installSection });
         SetupWriteUninstallEntry(
-            { product.key, product.name, SetupUninstallString(*setup, product.key), product.version, job.targetDir });
+            { product.key, product.name, SetupUninstallString(*setup, product.key), product.version, job.targetDir },
+            display);
+        if (newest.empty() || SetupCompareVersions(product.version, newest) > 0) {
+            newest = product.version;
+        }
     }
     if (job.sections.install.empty()) {
         return;
@@ -437,7 +507,17 @@ void SetupWriteUninstallEntries(const SetupJob& job)
     }
     const std::string& key = whole->Field(1);
     std::string name = whole->Field(2).empty() ? key : whole->Field(2);
-    SetupWriteUninstallEntry({ key, name, SetupUninstallString(*setup, key), "", job.targetDir });
+    // The set's entry removes every product it stands for (SetupRemovalSelection); it shows the
+    // installer's icon and size and the newest version of the products installed with it.
+    std::string version = SetupInstalledValue(key, "ProductVersion").value_or("");
+    if (!newest.empty() && (version.empty() || SetupCompareVersions(newest, version) > 0)) {
+        version = newest;
+    }
+    UninstallDisplay display;
+    display.publisher = publisher;
+    display.displayIcon = *setup;
+    display.estimatedSizeKb = EntrySizeKb(job, { job.sections.install });
+    SetupWriteUninstallEntry({ key, name, SetupUninstallString(*setup, key), version, job.targetDir }, display);
 }
 
 SetupResult SetupInstall(const SetupJob& job, SetupHost& host)
@@ -463,7 +543,9 @@ SetupResult SetupInstall(const SetupJob& job, SetupHost& host)
 
 namespace {
 
-std::string WholeSetKey(const SetupJob& job)
+} // namespace
+
+std::string SetupWholeSetKey(const SetupJob& job)
 {
     if (job.sections.install.empty()) {
         return {};
@@ -472,7 +554,27 @@ std::string WholeSetKey(const SetupJob& job)
     return whole ? whole->Field(1) : std::string();
 }
 
-} // namespace
+std::vector<std::string> SetupRemovalSelection(const SetupJob& job)
+{
+    const std::string whole = SetupWholeSetKey(job);
+    bool wholeSet = false;
+    for (const std::string& key : job.selected) {
+        wholeSet = wholeSet || (!whole.empty() && StrEqualNoCase(key, whole) && FindProduct(job, key) == nullptr);
+    }
+    if (!wholeSet) {
+        return job.selected;
+    }
+    // Removing the set from the list of installed programs removes what it installed: every product
+    // with an entry, then (as the last product goes) the set itself.
+    std::vector<std::string> selected;
+    for (const ProductLine& product : job.products) {
+        if (SetupHasUninstallEntry(product.key)) {
+            selected.push_back(product.key);
+        }
+    }
+    selected.push_back(whole);
+    return selected;
+}
 
 std::string SetupRemovalTargetDir(const SetupJob& job)
 {
@@ -486,11 +588,13 @@ std::string SetupRemovalTargetDir(const SetupJob& job)
             return SetupInstalledValue(product.key, "UserTargetDir").value_or("");
         }
     }
-    return SetupInstalledValue(WholeSetKey(job), "UserTargetDir").value_or("");
+    return SetupInstalledValue(SetupWholeSetKey(job), "UserTargetDir").value_or("");
 }
 
-std::vector<std::string> SetupRemoveSectionList(const SetupJob& job)
+std::vector<std::string> SetupRemoveSectionList(const SetupJob& given)
 {
+    SetupJob job = given;
+    job.selected = SetupRemovalSelection(given);
     std::vector<std::string> sections;
     for (const std::string& key : job.selected) {
         const ProductLine* product = FindProduct(job, key);
@@ -510,16 +614,29 @@ std::vector<std::string> SetupRemoveSectionList(const SetupJob& job)
     return sections;
 }
 
-SetupResult SetupRemove(const SetupJob& job, SetupHost& host)
+SetupResult SetupRemove(const SetupJob& given, SetupHost& host)
 {
+    SetupJob job = given;
+    job.selected = SetupRemovalSelection(given);
     std::vector<std::string> sections = SetupRemoveSectionList(job);
-    const bool wholeSet = !job.sections.remove.empty() && !sections.empty() && sections.back() == job.sections.remove;
+    bool installed = false;
+    for (const std::string& key : job.selected) {
+        installed = installed || SetupHasUninstallEntry(key);
+    }
+    if (sections.empty() || !installed) {
+        // Nothing the selection names is installed: saying that it was removed would be untrue.
+        SetupResult result;
+        result.ok = false;
+        result.error = kSetupErrorNotInstalled;
+        return result;
+    }
+    const bool wholeSet = !job.sections.remove.empty() && sections.back() == job.sections.remove;
     for (const std::string& key : job.selected) {
         SetupDeleteUninstallEntry(key);
     }
     // With the whole set gone, its own entry would name a removed installer: it goes too.
     if (wholeSet) {
-        SetupDeleteUninstallEntry(WholeSetKey(job));
+        SetupDeleteUninstallEntry(SetupWholeSetKey(job));
     }
     return SetupRunPlan(SetupBuildPlan(*job.inf, sections, job.os.nt), host);
 }

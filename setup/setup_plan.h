@@ -8,6 +8,8 @@
 #include "setup/setup_engine.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,12 +105,21 @@ struct SetupJob {
     std::string targetDir; // "" when none was chosen
     // Target directory of a file section (SetupAPI's DestinationDirs, with directory 32768 set).
     std::function<std::string(const std::string&)> targetPath;
+    // Size in bytes of a source file of the installation (none: the entries carry no size).
+    std::function<std::optional<uint64_t>(const std::string&)> fileSize;
 };
 
 // The installation thread's sections: the install section, then each selected product's.
 std::vector<std::string> SetupInstallSectionList(const SetupJob& job);
-// Writes the uninstall entries of the selected products and the whole set's "Uninstall" line.
+// Writes the uninstall entries of the selected products and the whole set's "Uninstall" line: name,
+// removal command, version, target directory, the script's provider as publisher, the product's
+// program (its first shortcut's icon, else its first program file) as icon and the size of the files
+// it copies.
 void SetupWriteUninstallEntries(const SetupJob& job);
+// The whole set's own key (the "Uninstall" line of the install section; "" when there is none).
+std::string SetupWholeSetKey(const SetupJob& job);
+// The removal's products: the set's own key stands for every installed product and the set itself.
+std::vector<std::string> SetupRemovalSelection(const SetupJob& job);
 SetupResult SetupInstall(const SetupJob& job, SetupHost& host);
 
 // The removal thread's target directory: the "UserTargetDir" of the first product named that has an
@@ -117,7 +128,10 @@ std::string SetupRemovalTargetDir(const SetupJob& job);
 // The removal's sections: each named product's remove section, then the whole set's remove section
 // when no other product stays installed.
 std::vector<std::string> SetupRemoveSectionList(const SetupJob& job);
+// Fails with kSetupErrorNotInstalled when nothing the selection names is installed (has an entry).
 SetupResult SetupRemove(const SetupJob& job, SetupHost& host);
+// The system's error "This action is only valid for products that are currently installed."
+inline constexpr uint32_t kSetupErrorNotInstalled = 1605;
 
 // The product list: every products line with a key; in install mode only those whose install section
 // exists and whose conditions hold (`message` keeps the last failure text).

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -527,3 +528,160 @@ TEST(PluginStepRecord, DecodeAndLibraryField)
 }
 
 } // namespace
+
+namespace {
+// The suite's own kind of script: products with their files, shortcuts and a provider.
+const char kSuiteScript[] = R"([Version]
+Signature = "$Chicago$"
+Provider = %Maker%
+[Install]
+CopyFiles = Setup.Files
+Uninstall = VelquinSuite, %SuiteName%
+[Remove]
+DelFiles = Setup.Files
+[Products]
+qorvexal = Velquin, Cfg.Install, Cfg.Remove, 1, 0, "", 3.0.0
+talvine = Travik, Mon.Install, Mon.Remove, 1, 1, "", 3.1.0
+[Setup.Files]
+setup.exe
+setup.inf
+[Cfg.Install]
+CopyFiles = Cfg.Files, Cfg.Data, @extra.txt
+MakeIcons = Cfg.Icons
+[Cfg.Remove]
+DelFiles = Cfg.Files
+[Cfg.Files]
+qorvexal.exe
+qorvexal.dll, filter.dll
+[Cfg.Data]
+qorv1100.dsc
+QORVEXAL.EXE
+[Cfg.Icons]
+CPRG, "%SuiteName%\Velquin", "%32768%\qorvexal.exe", "", "%32768%\qorvexal.exe", 1, 0
+[Mon.Install]
+CopyFiles = Mon.Files
+[Mon.Remove]
+DelFiles = Mon.Files
+[Mon.Files]
+talvine.exe
+talvmorv.dsc
+[Strings]
+Maker = "Zevra"
+SuiteName = "Velquin Suite"
+)";
+
+std::string Value(const std::string& key, const char* name)
+{
+    return SetupInstalledValue(key, name).value_or("(none)");
+}
+
+uint32_t Dword(const std::string& key, const char* name)
+{
+    RegKey reg;
+    if (reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + key) != RegStatus::Ok) {
+        return 0xDEADBEEF;
+    }
+    return reg.ReadDword(name).value_or(0xDEADBEEF);
+}
+} // namespace
+
+TEST(SetupJobs, CopiedFilesAreTheSourcesOfEveryCopyList)
+{
+    InfText inf;
+    ASSERT_TRUE(inf.Parse(kSuiteScript));
+    // Each file once (names compared ignoring case), a second field naming the source, "@" single files.
+    EXPECT_EQ(SetupCopiedFiles(inf, { "Install", "Cfg.Install", "Mon.Install" }),
+        (std::vector<std::string> { "setup.exe", "setup.inf", "qorvexal.exe", "filter.dll", "qorv1100.dsc", "extra.txt",
+            "talvine.exe", "talvmorv.dsc" }));
+    EXPECT_TRUE(SetupCopiedFiles(inf, { "Remove", "Missing" }).empty());
+}
+
+TEST(SetupJobs, UninstallEntriesCarryWhatTheListOfProgramsShows)
+{
+    EmptyRegistry();
+    InfText inf;
+    ASSERT_TRUE(inf.Parse(kSuiteScript));
+    SetupJob job = Job(inf, { "qorvexal", "talvine" });
+    job.targetDir = "C:\\Program Files\\Zevra\\Velquin Suite";
+    job.targetPath = [](const std::string&) { return std::string("C:\\Program Files\\Zevra\\Velquin Suite"); };
+    const std::map<std::string, uint64_t> sizes
+        = { { "qorvexal.exe", 3000000 }, { "filter.dll", 48000 }, { "qorv1100.dsc", 1 }, { "talvine.exe", 2048 },
+              { "talvmorv.dsc", 1024 }, { "setup.exe", 1024 }, { "setup.inf", 10 } };
+    job.fileSize = [&](const std::string& name) -> std::optional<uint64_t> {
+        auto it = sizes.find(name);
+        return it == sizes.end() ? std::nullopt : std::optional<uint64_t>(it->second);
+    };
+    SetupWriteUninstallEntries(job);
+
+    EXPECT_EQ(Value("qorvexal", "DisplayName"), "Velquin");
+    EXPECT_EQ(Value("qorvexal", "DisplayVersion"), "3.0.0");
+    EXPECT_EQ(Value("qorvexal", "Publisher"), "Zevra");
+    EXPECT_EQ(Value("qorvexal", "InstallLocation"), "C:\\Program Files\\Zevra\\Velquin Suite");
+    // The shortcut's icon, its index after a comma; the native reader leaves "%32768%" to the installer.
+    EXPECT_EQ(Value("qorvexal", "DisplayIcon"), "C:\\Program Files\\Zevra\\Velquin Suite\\qorvexal.exe,1");
+    // 3,048,001 bytes (extra.txt is missing: counted as 0) are 2,977 KB rounded up.
+    EXPECT_EQ(Dword("qorvexal", "EstimatedSize"), 2977u);
+    EXPECT_EQ(Dword("qorvexal", "NoModify"), 1u);
+    // A product without a shortcut shows its first program.
+    EXPECT_EQ(Value("talvine", "DisplayIcon"), "C:\\Program Files\\Zevra\\Velquin Suite\\talvine.exe");
+    EXPECT_EQ(Dword("talvine", "EstimatedSize"), 3u);
+
+    // The set's entry: the same name as everywhere, the installer's icon, the newest product version.
+    EXPECT_EQ(Value("VelquinSuite", "DisplayName"), "Velquin Suite");
+    EXPECT_EQ(Value("VelquinSuite", "DisplayIcon"), "C:\\Program Files\\Zevra\\Velquin Suite\\setup.exe");
+    EXPECT_EQ(Value("VelquinSuite", "DisplayVersion"), "3.1.0");
+    EXPECT_EQ(Value("VelquinSuite", "UninstallString"),
+        "\"C:\\Program Files\\Zevra\\Velquin Suite\\setup.exe\" /remove:VelquinSuite");
+    EXPECT_EQ(Dword("VelquinSuite", "EstimatedSize"), 2u);
+
+    // Without sizes the entries carry none.
+    EmptyRegistry();
+    job.fileSize = nullptr;
+    SetupWriteUninstallEntries(job);
+    EXPECT_EQ(Dword("qorvexal", "EstimatedSize"), 0xDEADBEEFu);
+}
+
+TEST(SetupJobs, RemovingTheSetRemovesItsProductsAndNothingIsNoSuccess)
+{
+    EmptyRegistry();
+    InfText inf;
+    ASSERT_TRUE(inf.Parse(kSuiteScript));
+    RecordingHost host;
+    ASSERT_TRUE(SetupInstall(Job(inf, { "qorvexal", "talvine" }), host).ok);
+
+    // The set's key (as its entry's removal command gives it, in any case) stands for every
+    // installed product and the set's own files.
+    SetupJob whole = Job(inf, { "velquinsuite" });
+    EXPECT_EQ(SetupRemovalSelection(whole), (std::vector<std::string> { "qorvexal", "talvine", "VelquinSuite" }));
+    EXPECT_EQ(SetupRemoveSectionList(whole), (std::vector<std::string> { "Cfg.Remove", "Mon.Remove", "Remove" }));
+    host.calls.clear();
+    SetupResult removed = SetupRemove(whole, host);
+    EXPECT_TRUE(removed.ok);
+    EXPECT_EQ(host.calls[0], "queue:Cfg.Remove");
+    for (const char* key : { "qorvexal", "talvine", "VelquinSuite" }) {
+        EXPECT_FALSE(SetupHasUninstallEntry(key)) << key;
+    }
+
+    // Nothing left that the selection names: the removal fails instead of reporting success.
+    ASSERT_TRUE(SetupInstall(Job(inf, { "qorvexal", "talvine" }), host).ok);
+    SetupJob nothing = Job(inf, { "nosuchproduct" });
+    host.calls.clear();
+    SetupResult result = SetupRemove(nothing, host);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, kSetupErrorNotInstalled);
+    EXPECT_TRUE(host.calls.empty());
+    EXPECT_TRUE(SetupHasUninstallEntry("qorvexal"));
+}
+
+TEST(SetupJobs, RemovingTheSetWithNothingInstalledFails)
+{
+    EmptyRegistry();
+    InfText inf;
+    ASSERT_TRUE(inf.Parse(kSuiteScript));
+    RecordingHost host;
+    // The set's own files would be looked for in a target directory nobody recorded: nothing runs.
+    SetupResult result = SetupRemove(Job(inf, { "VelquinSuite" }), host);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, kSetupErrorNotInstalled);
+    EXPECT_TRUE(host.calls.empty());
+}

@@ -2,6 +2,8 @@
 
 #include "cli/cli.h"
 #include "cli/qorvexal/globals.h"
+#include "common/datafolder.h"
+#include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -21,7 +23,15 @@ std::string QvIniPath()
     if (const char* env = std::getenv("QORVEXAL_INI"); env && *env)
         return env;
     std::string name = StrLoad(qorvexal_Strings(), kIdIniFile);
-    return name.empty() ? "qorvexal.ini" : name;
+    if (name.empty())
+        name = "qorvexal.ini";
+#ifdef _WIN32
+    // As the configuration tool keeps it: beside the program, or in the user's folder when the
+    // program's folder takes no files (common/datafolder.h).
+    return ChooseDataFolder(FileProgramDirectory(), "Velquin", { name }).folder + name;
+#else
+    return name;
+#endif
 }
 
 std::string QvLegacyListPath()

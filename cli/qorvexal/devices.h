@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-// The settings file: --ini FILE, else $QORVEXAL_INI, else "qorvexal.ini" in the current directory.
+// The settings file: --ini FILE, else $QORVEXAL_INI, else "qorvexal.ini" in the current directory (on
+// Windows: in the configuration tool's data folder, beside the program or in the user's folder).
 std::string QvIniPath();
 // The legacy list file beside the settings file ("qorvexal.lst").
 std::string QvLegacyListPath();

@@ -10,7 +10,7 @@
 
 std::string QvProgramDirectory()
 {
-    return FileProgramDirectory();
+    return CliShippedDirectory("qorv", ".dsc");
 }
 
 int QvTakeDscOptions(CliArgs& opts, QvDscOptions* out)

@@ -45,12 +45,13 @@ public:
 };
 
 // Adds the devices through the engine (type detection, logging off) and saves the list.
-int AddFound(const std::string& dir, const std::vector<uint32_t>& hosts, uint16_t agentPort)
+int AddFound(const std::optional<std::string>& dirOption, const std::vector<uint32_t>& hosts, uint16_t agentPort)
 {
-    const std::string list = dir + "/" + StrLoad(talvine_Strings(), 2003);
-    const std::string settingsPath = dir + "/" + StrLoad(talvine_Strings(), 2001);
-    ScriptLoadAll(dir + "/" + StrLoad(talvine_Strings(), 2002), StrLoad(talvine_Strings(), 2000));
-    LogInit(dir, settingsPath, false);
+    CliFolders folders = CliDataFolders(dirOption, "Travik", StrLoad(talvine_Strings(), 2001), "talv", ".dsc");
+    const std::string list = folders.write + "/" + StrLoad(talvine_Strings(), 2003);
+    const std::string settingsPath = folders.write + "/" + StrLoad(talvine_Strings(), 2001);
+    ScriptLoadAll(folders.read + "/" + StrLoad(talvine_Strings(), 2002), StrLoad(talvine_Strings(), 2000));
+    LogInit(folders.write, settingsPath, false);
     SnmpStartOptions snmp;
     snmp.agentPort = agentPort;
     if (SnmpStartWith(snmp) != 1)
@@ -133,7 +134,7 @@ int RunFind(std::vector<std::string>& args)
     std::fflush(stdout);
     if (!add || hosts.empty())
         return 0;
-    return AddFound(dir.value_or(FileProgramDirectory()), hosts, static_cast<uint16_t>(agentPort));
+    return AddFound(dir, hosts, static_cast<uint16_t>(agentPort));
 }
 
 CliRegistrar g_find { { "find",

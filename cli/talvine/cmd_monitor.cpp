@@ -146,17 +146,22 @@ private:
     std::map<EngineDevice*, std::string> devices_;
 };
 
+// The scripts in `dir`; the list, the settings and the "Log" folder in `data` (the same folder with
+// --dir; otherwise the monitor's data folder beside the program or in the user's folder).
 struct MonitorDir {
     std::string dir;
+    std::string data;
     std::string list, settings;
 };
 
 MonitorDir Dir(const std::optional<std::string>& given)
 {
     MonitorDir m;
-    m.dir = given.value_or(FileProgramDirectory());
-    m.list = m.dir + "/" + StrLoad(talvine_Strings(), 2003);
-    m.settings = m.dir + "/talvine.ini";
+    CliFolders folders = CliDataFolders(given, "Travik", StrLoad(talvine_Strings(), 2001), "talv", ".dsc");
+    m.dir = folders.read;
+    m.data = folders.write;
+    m.list = m.data + "/" + StrLoad(talvine_Strings(), 2003);
+    m.settings = m.data + "/" + StrLoad(talvine_Strings(), 2001);
     return m;
 }
 
@@ -194,7 +199,7 @@ int RunMonitor(std::vector<std::string>& args)
     SelectLanguage(language);
     MonitorDir m = Dir(dirOption);
     ScriptLoadAll(m.dir + "/talv*.dsc", language);
-    LogInit(m.dir, m.settings, toStdout);
+    LogInit(m.data, m.settings, toStdout);
     SnmpStartOptions snmp;
     snmp.agentPort = static_cast<uint16_t>(portValue);
     snmp.localPort = static_cast<uint16_t>(localValue);

@@ -36,7 +36,7 @@ void SelectLanguage(const ScriptOptions& o)
 void LoadScripts(const ScriptOptions& o)
 {
     SelectLanguage(o);
-    std::string dir = o.dir.empty() ? FileProgramDirectory() : o.dir;
+    std::string dir = o.dir.empty() ? CliShippedDirectory("talv", ".dsc") : o.dir;
     ScriptLoadAll(dir + "/talv*.dsc", o.language);
 }
 

@@ -167,7 +167,7 @@ int RunTable(std::vector<std::string>& args, TableKind kind)
     auto ip = NetParseAddress(words[0]);
     if (!ip || *ip == 0)
         return CliFail("invalid device address '" + words[0] + "'", 2);
-    std::string dir = dirOption.value_or(FileProgramDirectory());
+    std::string dir = dirOption.value_or(CliShippedDirectory("talv", ".dsc"));
     ScriptLoadAll(dir + "/talv*.dsc", c.language);
 
     TableTarget t;

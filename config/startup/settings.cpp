@@ -66,22 +66,24 @@ std::string ProgramDirectoryOf(const std::string& programPath)
     return cut == std::string::npos ? std::string() : programPath.substr(0, cut + 1);
 }
 
-StartupPaths BuildStartupPaths(const std::string& programDirectory)
+StartupPaths BuildStartupPaths(const std::string& programDirectory, const std::string& dataDirectory)
 {
     const StrCatalog& table = qorvexal_Strings();
     StartupPaths p;
     p.programDirectory = programDirectory;
-    p.settingsFile = programDirectory + StrLoad(table, 1602);
+    p.dataDirectory = dataDirectory.empty() ? programDirectory : dataDirectory;
+    p.settingsFile = p.dataDirectory + StrLoad(table, 1602);
     p.descriptionPattern = programDirectory + StrLoad(table, 1603);
     p.wizardPattern = programDirectory + StrLoad(table, 1604);
-    p.deviceListFile = programDirectory + StrLoad(table, 1605);
+    p.deviceListFile = p.dataDirectory + StrLoad(table, 1605);
     // String 1606 holds one "%s" for string 1607; anything else in it is taken literally.
     std::string help = StrLoad(table, 1606);
     size_t at = help.find("%s");
     if (at != std::string::npos)
         help.replace(at, 2, StrLoad(table, 1607));
     p.helpFile = programDirectory + help;
-    p.configDirectory = programDirectory + "Config";
-    p.firmwareDirectory = programDirectory + "Firmware";
+    p.guideFile = programDirectory + StrLoad(table, 1608);
+    p.configDirectory = p.dataDirectory + "Config";
+    p.firmwareDirectory = p.dataDirectory + "Firmware";
     return p;
 }

@@ -52,18 +52,24 @@ QorvexalSettings ReadSettings(const IniFile& ini, const std::string& defaultDscL
 QorvexalSettings ReadSettingsFile(const std::string& path, const std::string& defaultDscLanguage);
 
 // The file names of the running program, from its directory and the string table (strings 1602-1607).
+// What the program reads comes from its own directory; what it writes goes to the data directory
+// (the program's own, or the user's when that one takes no files: common/datafolder.h).
 struct StartupPaths {
     std::string programDirectory; // ends with the separator
+    std::string dataDirectory; // ends with the separator
     std::string settingsFile; // qorvexal.ini
     std::string descriptionPattern; // qorv????.dsc
     std::string wizardPattern; // qorv????.wiz
     std::string deviceListFile; // qorvexal.lst
     std::string helpFile; // qorvexl%s.hlp with string 1607
+    std::string guideFile; // the user's guide in HTML (string 1608), opened when there is no help file
     std::string configDirectory; // "Config"
     std::string firmwareDirectory; // "Firmware"
 };
 
 // The directory of a program file: the path cut after its last "\" (or "/").
 std::string ProgramDirectoryOf(const std::string& programPath);
-// Strings are read from the qorvexal table in the language set with StrSetLanguage.
-StartupPaths BuildStartupPaths(const std::string& programDirectory);
+// Strings are read from the qorvexal table in the language set with StrSetLanguage. The settings file,
+// the legacy list file and the folders "Config" and "Firmware" lie in `dataDirectory` (empty: the
+// program directory).
+StartupPaths BuildStartupPaths(const std::string& programDirectory, const std::string& dataDirectory = {});

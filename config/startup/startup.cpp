@@ -70,7 +70,8 @@ int RunQorvexal(std::string_view commandLine, StartupPlatform& p)
     StrSetLanguage(g.uiLanguage);
 
     // 4. File paths and the description language.
-    g.paths = BuildStartupPaths(ProgramDirectoryOf(p.ProgramPath()));
+    std::string programDirectory = ProgramDirectoryOf(p.ProgramPath());
+    g.paths = BuildStartupPaths(programDirectory, p.DataDirectory(programDirectory));
     QorvexalSettings settings = ReadSettingsFile(g.paths.settingsFile, StrLoad(table, 1600));
     g.dscLanguage = settings.dscLanguage;
 

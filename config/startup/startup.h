@@ -48,6 +48,12 @@ public:
     virtual void SetThreadLocale(uint16_t lang) = 0;
     // Step 4: the full path of the running program.
     virtual std::string ProgramPath() = 0;
+    // Step 4: where the program writes its settings, list and folders (common/datafolder.h); the
+    // program directory unless the platform decides otherwise.
+    virtual std::string DataDirectory(const std::string& programDirectory)
+    {
+        return programDirectory;
+    }
     // Step 5: what the verbs do.
     virtual ShellVerbHooks VerbHooks() = 0;
     // Step 6 (an existing directory is no error; failures are ignored).

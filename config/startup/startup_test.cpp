@@ -300,6 +300,18 @@ TEST(StartupSettings, PathsAndHelpers)
     EXPECT_EQ(p.helpFile, "C:\\V\\qorvexl0.hlp");
     EXPECT_EQ(p.configDirectory, "C:\\V\\Config");
     EXPECT_EQ(p.firmwareDirectory, "C:\\V\\Firmware");
+    EXPECT_EQ(p.guideFile, "C:\\V\\velquin.html");
+    // A program folder that takes no files: what the program writes goes to the data folder, what it
+    // reads stays beside the program.
+    StartupPaths cd = BuildStartupPaths("D:\\", "C:\\Users\\u\\AppData\\Roaming\\Zevra\\Velquin\\");
+    EXPECT_EQ(cd.settingsFile, "C:\\Users\\u\\AppData\\Roaming\\Zevra\\Velquin\\qorvexal.ini");
+    EXPECT_EQ(cd.deviceListFile, "C:\\Users\\u\\AppData\\Roaming\\Zevra\\Velquin\\qorvexal.lst");
+    EXPECT_EQ(cd.configDirectory, "C:\\Users\\u\\AppData\\Roaming\\Zevra\\Velquin\\Config");
+    EXPECT_EQ(cd.firmwareDirectory, "C:\\Users\\u\\AppData\\Roaming\\Zevra\\Velquin\\Firmware");
+    EXPECT_EQ(cd.descriptionPattern, "D:\\qorv????.dsc");
+    EXPECT_EQ(cd.wizardPattern, "D:\\qorv????.wiz");
+    EXPECT_EQ(cd.helpFile, "D:\\qorvexl0.hlp");
+    EXPECT_EQ(cd.guideFile, "D:\\velquin.html");
 
     EXPECT_EQ(DefaultWizardStyle(4, 70, false, 4), 0);
     EXPECT_EQ(DefaultWizardStyle(4, 71, false, 4), 1);

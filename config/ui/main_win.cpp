@@ -1,4 +1,5 @@
 // qorvexal.exe: the Win32 side of the start-up sequence (config/startup/startup.h) and the main window.
+#include "common/datafolder.h"
 #include "common/diag.h"
 #include "common/platform/dialup.h"
 #include "common/platform/instance.h"
@@ -91,6 +92,10 @@ public:
     std::string ProgramPath() override
     {
         return GetProgramPath();
+    }
+    std::string DataDirectory(const std::string& programDirectory) override
+    {
+        return ChooseDataFolder(programDirectory, "Velquin", { StrLoad(qorvexal_Strings(), 1602) }).folder;
     }
     ShellVerbHooks VerbHooks() override
     {

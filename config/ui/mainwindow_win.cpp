@@ -5,6 +5,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui/desktop.h"
+#include "common/ui/help_win.h"
 #include "config/device/console.h"
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
@@ -376,8 +377,17 @@ std::vector<DeviceEntry*> Selected()
 void SaveList()
 {
     PartTimer timer(kTimeSave);
-    if (!DeviceListSave(g_devices, IniPath()))
-        Diag("device list: cannot save %s\n", IniPath().c_str());
+    // A failed save leaves the file as it was; the user is told once until a save succeeds again.
+    static bool failureShown = false;
+    if (DeviceListSave(g_devices, IniPath())) {
+        failureShown = false;
+        return;
+    }
+    Diag("device list: cannot save %s\n", IniPath().c_str());
+    if (!failureShown) {
+        failureShown = true;
+        g_ui.Error(StrFormat(Text(1609).c_str(), IniPath().c_str()));
+    }
 }
 
 // The changes a job made since the last save, saved now; with none, the period ends.
@@ -1106,13 +1116,9 @@ void DeleteFolder()
 
 void ShowHelp()
 {
-    const std::string& file = Globals().paths.helpFile;
-    if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        g_ui.Error(StrFormat(Text(MainStrNoHelp).c_str(), file.c_str()));
-        return;
-    }
-    if (!WinHelpA(g_main, file.c_str(), HELP_FINDER, 0))
-        g_ui.Error(StrFormat(Text(MainStrNoHelp).c_str(), file.c_str()));
+    std::string shown;
+    if (!OpenHelpTopics(g_main, Globals().paths.helpFile, Globals().paths.guideFile, &shown))
+        g_ui.Error(StrFormat(Text(MainStrNoHelp).c_str(), shown.c_str()));
 }
 
 void FirmwareManagement()

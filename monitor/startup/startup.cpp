@@ -17,19 +17,21 @@ TalvineGlobals& TalvineGlobalsGet()
     return globals;
 }
 
-TalvinePaths BuildTalvinePaths(std::string_view programPath)
+TalvinePaths BuildTalvinePaths(std::string_view programPath, const std::string& dataDirectory)
 {
     TalvinePaths p;
     size_t slash = programPath.find_last_of("\\/");
     p.directory = slash == std::string_view::npos ? std::string() : std::string(programPath.substr(0, slash + 1));
-    p.settingsFile = p.directory + Text(2001);
+    p.dataDirectory = dataDirectory.empty() ? p.directory : dataDirectory;
+    p.settingsFile = p.dataDirectory + Text(2001);
     p.scriptPattern = p.directory + Text(2002);
-    p.listFile = p.directory + Text(2003);
+    p.listFile = p.dataDirectory + Text(2003);
     std::string help = Text(2004);
     size_t at = help.find("%s");
     if (at != std::string::npos)
         help.replace(at, 2, Text(2005));
     p.helpFile = p.directory + help;
+    p.guideFile = p.directory + Text(2006);
     return p;
 }
 
@@ -72,6 +74,7 @@ int RunTalvine(std::string_view commandLine, TalvinePlatform& p)
 
     // 3. Paths.
     g.paths = BuildTalvinePaths(programPath);
+    g.paths = BuildTalvinePaths(programPath, p.DataDirectory(g.paths.directory)); // once the directory is known
 
     // 4. The SNMP client; without it nothing can be watched.
     if (!p.StartSnmp(g.options.port)) {
@@ -81,7 +84,7 @@ int RunTalvine(std::string_view commandLine, TalvinePlatform& p)
 
     // 5. Scripts, logs, views.
     p.LoadScripts(g.paths.scriptPattern, g.languageName);
-    p.InitLog(g.paths.directory, g.paths.settingsFile, g.options.log2stdout);
+    p.InitLog(g.paths.dataDirectory, g.paths.settingsFile, g.options.log2stdout);
     p.InitViews();
 
     // 6. Windows; 7. this command line's devices; 8. the message loop.

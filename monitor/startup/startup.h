@@ -9,15 +9,20 @@
 #include <string_view>
 #include <vector>
 
-// The files of the monitor, all in the program's directory.
+// The files of the monitor: what it reads in the program's directory, what it writes (settings, device
+// list, the "Log" and "Accounting" folders) in the data directory, which is the program's own unless
+// that takes no files (common/datafolder.h).
 struct TalvinePaths {
     std::string directory; // with its trailing separator
+    std::string dataDirectory; // with its trailing separator
     std::string settingsFile; // talvine.ini (string 2001)
     std::string scriptPattern; // talv*.dsc (string 2002)
     std::string listFile; // talvine.lst (string 2003)
     std::string helpFile; // talvine%s.hlp (string 2004) with string 2005 filled in
+    std::string guideFile; // the user's guide in HTML (string 2006), opened when there is no help file
 };
-TalvinePaths BuildTalvinePaths(std::string_view programPath);
+// `dataDirectory` empty: the program's directory.
+TalvinePaths BuildTalvinePaths(std::string_view programPath, const std::string& dataDirectory = {});
 
 // The process-wide settings fixed at start-up.
 struct TalvineGlobals {
@@ -50,6 +55,12 @@ public:
         (void)port;
     }
     virtual std::string ProgramPath() = 0;
+    // Step 3: where the monitor writes (common/datafolder.h); the program directory unless the
+    // platform decides otherwise.
+    virtual std::string DataDirectory(const std::string& programDirectory)
+    {
+        return programDirectory;
+    }
     // Step 2: takes the lock named `lockName`; true when another instance holds it.
     virtual bool IsOtherInstance(const std::string& lockName) = 0;
     // The other instance's main window: true once it exists.

@@ -29,7 +29,7 @@ void TalvineViewsStart(HINSTANCE instance)
 {
     const TalvinePaths& paths = TalvineGlobalsGet().paths;
     ViewsConfig config;
-    config.programDirectory = paths.directory;
+    config.programDirectory = paths.dataDirectory; // the "Accounting" folder is made below it
     while (!config.programDirectory.empty()
         && (config.programDirectory.back() == '\\' || config.programDirectory.back() == '/'))
         config.programDirectory.pop_back();

@@ -1,5 +1,6 @@
 // talvine.exe: the Win32 side of the monitor's start-up (monitor/startup/startup.h), the main window with
 // the engine's tree, the taskbar icon, the new-device dialog, the ending rules and the test control channel.
+#include "common/datafolder.h"
 #include "common/diag.h"
 #include "common/ini.h"
 #include "common/platform/instance.h"
@@ -9,6 +10,7 @@
 #include "common/text.h"
 #include "common/ui/aboutbox.h"
 #include "common/ui/desktop.h"
+#include "common/ui/help_win.h"
 #include "common/ui/testctl_win.h"
 #include "config/device/mru.h"
 #include "monitor/engine/engine.h"
@@ -370,7 +372,9 @@ bool AskForExit(HWND owner)
 void SaveSettings()
 {
     const std::string& ini = TalvineGlobalsGet().paths.settingsFile;
-    WriteTalvineSettings(ini, A().settings);
+    // A failed save leaves the file as it was; the user learns that the changes are not kept.
+    if (!WriteTalvineSettings(ini, A().settings))
+        MessageBoxA(A().main, StrFormat(Text(2007).c_str(), ini.c_str()).c_str(), "Error", MB_OK | MB_ICONERROR);
     SaveWindowPlacement(A().main, ini.c_str(), kSectionMainWindow, nullptr, kMainPlacementFlags);
 }
 
@@ -580,9 +584,9 @@ void DeleteSelected()
 
 void ShowHelp()
 {
-    const std::string& help = TalvineGlobalsGet().paths.helpFile;
-    if (GetFileAttributesA(help.c_str()) == INVALID_FILE_ATTRIBUTES
-        || !WinHelpA(A().main, help.c_str(), HELP_FINDER, 0))
+    const TalvinePaths& paths = TalvineGlobalsGet().paths;
+    std::string shown;
+    if (!OpenHelpTopics(A().main, paths.helpFile, paths.guideFile, &shown))
         MessageBoxA(A().main, Text(2020).c_str(), "Error", MB_OK | MB_ICONERROR);
 }
 
@@ -1282,6 +1286,10 @@ public:
     std::string ProgramPath() override
     {
         return GetProgramPath();
+    }
+    std::string DataDirectory(const std::string& programDirectory) override
+    {
+        return ChooseDataFolder(programDirectory, "Travik", { Text(2001) }).folder;
     }
     bool IsOtherInstance(const std::string& lockName) override
     {

@@ -328,6 +328,23 @@ void WinSetupHost::RegisterDeleteAtRestart(const std::string& path)
 
 UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR param2)
 {
+    // The page's progress bar: the range as each part of the queue starts (copies, or deletions),
+    // then one step per file. Posted here rather than by the platform's default callback, which not
+    // every SetupAPI posts from.
+    switch (notification) {
+    case SPFILENOTIFY_STARTSUBQUEUE:
+        if (param2 > 0) {
+            Post(kMsgQueueProgress, 0, static_cast<LPARAM>(param2));
+        }
+        break;
+    case SPFILENOTIFY_ENDCOPY:
+    case SPFILENOTIFY_ENDDELETE:
+    case SPFILENOTIFY_ENDRENAME:
+        Post(kMsgQueueProgress, 1, 0);
+        break;
+    default:
+        break;
+    }
     switch (notification) {
     case SPFILENOTIFY_DELETEERROR: {
         // Only a file that cannot be deleted now is deleted at the next restart; its folder after it.
@@ -388,8 +405,7 @@ bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
     }
     // Quiet: the default callback shows nothing (a window of INVALID_HANDLE_VALUE).
     HWND owner = quiet_ ? static_cast<HWND>(INVALID_HANDLE_VALUE) : GetParent(progress_);
-    defaultContext_
-        = SetupInitDefaultQueueCallbackEx(owner, quiet_ ? nullptr : progress_, kMsgQueueProgress, 0, nullptr);
+    defaultContext_ = SetupInitDefaultQueueCallbackEx(owner, nullptr, 0, 0, nullptr);
     pendingDeletes_ = nt_ ? PendingDeletes() : std::vector<std::string>();
     BOOL ok = SetupCommitFileQueueA(owner, queue_, QueueCallback, this);
     pendingDeletes_.clear();

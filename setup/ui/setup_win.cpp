@@ -147,6 +147,13 @@ DWORD WINAPI Worker(LPVOID)
     job.selected = g.selected;
     job.targetDir = g.targetDir;
     job.targetPath = TargetPathOf;
+    job.fileSize = [](const std::string& name) -> std::optional<uint64_t> {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA((g.programDir + name).c_str(), GetFileExInfoStandard, &data)) {
+            return std::nullopt;
+        }
+        return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    };
     SetupResult result;
     if (g.remove) {
         std::string dir = SetupRemovalTargetDir(job);
@@ -816,6 +823,15 @@ void Run()
         g.newer.push_back(!g.remove && SetupInstalledIsNewer(p));
     }
     g.selected = SetupInitialSelection(g.products, g.cmd);
+    if (g.remove) {
+        // The set's own key stands for the products it installed: the removal page lists them.
+        SetupJob job;
+        job.inf = g.inf.get();
+        job.sections = g.sections;
+        job.products = g.products;
+        job.selected = g.selected;
+        g.selected = SetupRemovalSelection(job);
+    }
     if (g.cmd.quiet && !g.remove) {
         // Quiet: the question about a more recent installed version counts as No.
         for (size_t i = 0; i < g.products.size(); ++i) {

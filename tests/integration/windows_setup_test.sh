@@ -248,7 +248,7 @@ wait_end() {
 # walk: each page's texts and picture), then cancelled. The last one installs only the broken product
 # (no component page): Next on the carry-out page fails, the failure text names the system's message
 # for the error (the one the diagnostic line gives), and the page offers Back, Next and Cancel again.
-title='Morvak Software Setup'
+title='Velquin Suite Software Setup'
 next='#12324'
 for style in 0 1 2; do
   s=style$style
