@@ -61,6 +61,23 @@ const char* Language(const JobContext& context)
     return context.options.language.empty() ? nullptr : context.options.language.c_str();
 }
 
+// Keeps a configuration read from or written to the device in its history. `desc` scrambles the
+// secrets; a simplified one may lack secret items, so then the full description is taken.
+void Keep(const Run& run, DeviceEntry& entry, CfgTempStream& text, const CfgDescription* desc, const char* source)
+{
+    HistSettings settings = run.context.options.history;
+    if (settings.root.empty())
+        return;
+    settings.noCrypt = settings.noCrypt || run.context.options.no_crypt;
+    HistKeepText(settings, entry, text, desc, source, entry.file_comment.value_or(entry.name.str()));
+}
+
+void KeepFile(const Run& run, DeviceEntry& entry, const std::string& path, const char* source)
+{
+    if (!run.context.options.history.root.empty())
+        HistKeepFile(run.context.options.history, entry, path, source);
+}
+
 void FreeConfig(DeviceEntry& entry)
 {
     entry.config.reset();
@@ -220,6 +237,10 @@ int32_t ReadConfig(const Run& run, DeviceJob& job, uint32_t message)
             break;
         }
         CfgReadFile(*stream, *desc);
+        Keep(run, *e, *stream, easy ? nullptr : desc.get(),
+            message == JobReadConfig          ? "read"
+                : message == JobReadForWizard ? "read-wizard"
+                                              : "read-print");
         if (previous)
             CfgLinkCounterparts(*previous, *desc);
         e->config = std::shared_ptr<CfgDescription>(std::move(desc));
@@ -249,6 +270,7 @@ int32_t WriteConfig(const Run& run, DeviceJob& job)
             run.Redraw(*e);
             return JobWriteFailed;
         }
+        Keep(run, *e, *text, nullptr, e->wizard_config ? "wizard" : "write");
         TakeOverFromConfig(run, *e, *e->config);
         if (!WaitAfterWrite(run, *e))
             result = JobWriteNoRestart;
@@ -283,6 +305,8 @@ int32_t SaveToFile(const Run& run, DeviceEntry& e)
     bool written = CfgExportFile(*stream, e.device_type.str(), e.fw_version.str(), FeatureMask(e), HardwareMask(e),
         e.file_name, comment, run.context.options.no_crypt);
     stream->Close();
+    if (written)
+        KeepFile(run, e, e.file_name, "backup");
     return written ? JobSaveOk : JobSaveFileFailed;
 }
 
@@ -308,6 +332,7 @@ int32_t RestoreFromFile(const Run& run, DeviceEntry& e)
         run.Redraw(e);
         return JobRestoreWriteFailed;
     }
+    KeepFile(run, e, e.file_name, "restore");
     if (desc)
         TakeOverFromConfig(run, e, *desc);
     int ok = WaitAfterWrite(run, e);
