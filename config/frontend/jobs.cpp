@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -72,6 +74,35 @@ void Keep(const Run& run, DeviceEntry& entry, CfgTempStream& text, const CfgDesc
     HistKeepText(settings, entry, text, desc, source, entry.file_comment.value_or(entry.name.str()));
 }
 
+// What a configuration held by an entry was read for, so that its write is kept as the wizard's or as
+// an edit's: the wizard has ended when its write job runs. Keys are only compared, never followed.
+class ReadPurposes {
+public:
+    void Set(const DeviceEntry* e, uint32_t message)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        purposes_[e] = message;
+    }
+    void Forget(const DeviceEntry* e)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        purposes_.erase(e);
+    }
+    // "wizard" for a configuration read for a wizard, else "write".
+    const char* WriteSource(const DeviceEntry* e)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = purposes_.find(e);
+        return found != purposes_.end() && found->second == JobReadForWizard ? "wizard" : "write";
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<const DeviceEntry*, uint32_t> purposes_;
+};
+
+ReadPurposes g_readPurposes;
+
 void KeepFile(const Run& run, DeviceEntry& entry, const std::string& path, const char* source)
 {
     if (!run.context.options.history.root.empty())
@@ -80,6 +111,7 @@ void KeepFile(const Run& run, DeviceEntry& entry, const std::string& path, const
 
 void FreeConfig(DeviceEntry& entry)
 {
+    g_readPurposes.Forget(&entry);
     entry.config.reset();
     entry.config_stream.reset();
 }
@@ -237,6 +269,7 @@ int32_t ReadConfig(const Run& run, DeviceJob& job, uint32_t message)
             break;
         }
         CfgReadFile(*stream, *desc);
+        g_readPurposes.Set(e, message);
         Keep(run, *e, *stream, easy ? nullptr : desc.get(),
             message == JobReadConfig          ? "read"
                 : message == JobReadForWizard ? "read-wizard"
@@ -270,7 +303,7 @@ int32_t WriteConfig(const Run& run, DeviceJob& job)
             run.Redraw(*e);
             return JobWriteFailed;
         }
-        Keep(run, *e, *text, nullptr, e->wizard_config ? "wizard" : "write");
+        Keep(run, *e, *text, nullptr, e->wizard_config ? "wizard" : g_readPurposes.WriteSource(e));
         TakeOverFromConfig(run, *e, *e->config);
         if (!WaitAfterWrite(run, *e))
             result = JobWriteNoRestart;
