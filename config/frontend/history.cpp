@@ -78,8 +78,9 @@ unsigned Number(std::string_view text)
     return n;
 }
 
-// "NNNNNN_YYYYMMDD-HHMMSS_SOURCE.lcf": false for any other name (a writer's temporary file among them).
-bool ParseName(const std::string& name, HistVersion* v)
+} // namespace
+
+bool HistParseFileName(std::string_view name, HistVersion* v)
 {
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lcf") != 0)
         return false;
@@ -95,24 +96,29 @@ bool ParseName(const std::string& name, HistVersion* v)
     std::string_view source = s.substr(first + 17);
     if (source.empty() || Sanitized(source) != source)
         return false;
-    unsigned month = Number(stamp.substr(4, 2)), day = Number(stamp.substr(6, 2));
+    unsigned year = Number(stamp.substr(0, 4)), month = Number(stamp.substr(4, 2)), day = Number(stamp.substr(6, 2));
     unsigned hour = Number(stamp.substr(9, 2)), minute = Number(stamp.substr(11, 2)),
              second = Number(stamp.substr(13, 2));
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    static const unsigned kDays[] = { 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 || second > 59)
+        return false;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leap)
         return false;
     v->number = Number(s.substr(0, first));
-    v->time = DaysFromCivil(Number(stamp.substr(0, 4)), month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    v->time = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     v->source = std::string(source);
     return v->number != 0;
 }
 
-std::string FileName(uint32_t number, int64_t time, std::string_view source)
+std::string HistFileName(uint32_t number, int64_t time, std::string_view source)
 {
     Civil c = CivilFromTime(time);
     return StrFormat("%06u_%04lld%02u%02u-%02u%02u%02u_%s.lcf", number, static_cast<long long>(c.year), c.month, c.day,
         c.hour, c.minute, c.second, Sanitized(source).c_str());
 }
 
+namespace {
 // The comment of a configuration file: its first line without the parentheses.
 std::string CommentOf(const std::string& path)
 {
@@ -181,7 +187,7 @@ std::string NextPath(const HistSettings& settings, const DeviceEntry& entry, std
     v->number = last + 1;
     v->time = static_cast<int64_t>(std::time(nullptr));
     v->source = Sanitized(source);
-    v->path = (fs::path(folder) / FileName(v->number, v->time, v->source)).string();
+    v->path = (fs::path(folder) / HistFileName(v->number, v->time, v->source)).string();
     return v->path;
 }
 
@@ -291,7 +297,7 @@ std::vector<HistVersion> HistList(const std::string& folder, bool comments)
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         HistVersion v;
         std::string name = it->path().filename().string();
-        if (!ParseName(name, &v) || !it->is_regular_file(ec))
+        if (!HistParseFileName(name, &v) || !it->is_regular_file(ec))
             continue;
         v.path = it->path().string();
         v.size = it->file_size(ec);

@@ -65,6 +65,11 @@ std::optional<HistVersion> HistFind(const std::string& folder, uint32_t number);
 // Removes the oldest versions beyond the bounds. Returns how many went.
 size_t HistPrune(const std::string& folder, uint32_t maxVersions, uint64_t maxBytes);
 
+// A version's file name, "NNNNNN_YYYYMMDD-HHMMSS_SOURCE.lcf" (UTC), and the fields it gives back: false
+// for any other name (a writer's temporary file, a date that is none, number 0).
+std::string HistFileName(uint32_t number, int64_t time, std::string_view source);
+bool HistParseFileName(std::string_view name, HistVersion* v);
+
 // "YYYY-MM-DD HH:MM:SS" (UTC) and "YYYY-MM-DDTHH:MM:SSZ" of a version's time.
 std::string HistTimeText(int64_t time);
 std::string HistTimeIso(int64_t time);

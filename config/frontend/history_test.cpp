@@ -157,7 +157,8 @@ TEST(HistoryStore, NamesTimesAndForeignFiles)
     // Not versions: a writer's temporary file, other names, a bad date, number 0.
     for (const char* name : { "000003_20000229-010101_write.lcf.~99999-1", "notes.txt", "x_20000229-010101_read.lcf",
              "000004_20001329-010101_read.lcf", "000000_20000229-010101_read.lcf", "000005_20000229-010101_.lcf",
-             "000006_20000229-0101_read.lcf" })
+             "000006_20000229-0101_read.lcf", "000007_20010229-000000_read.lcf", "000008_19000229-000000_read.lcf",
+             "000009_20000431-000000_read.lcf", "000011_20000101-000060_read.lcf" })
         touch(name);
     std::vector<HistVersion> versions = HistList(root.path);
     ASSERT_EQ(versions.size(), 2u);
