@@ -303,8 +303,9 @@ int32_t WriteConfig(const Run& run, DeviceJob& job)
             run.Redraw(*e);
             return JobWriteFailed;
         }
-        Keep(run, *e, *text, nullptr, e->wizard_config ? "wizard" : g_readPurposes.WriteSource(e));
+        // Kept under the name and addresses the configuration gives the device, by which it is found next.
         TakeOverFromConfig(run, *e, *e->config);
+        Keep(run, *e, *text, nullptr, e->wizard_config ? "wizard" : g_readPurposes.WriteSource(e));
         if (!WaitAfterWrite(run, *e))
             result = JobWriteNoRestart;
         if (e->status.load() == DevStatusCancelled)
@@ -365,9 +366,9 @@ int32_t RestoreFromFile(const Run& run, DeviceEntry& e)
         run.Redraw(e);
         return JobRestoreWriteFailed;
     }
-    KeepFile(run, e, e.file_name, "restore");
     if (desc)
         TakeOverFromConfig(run, e, *desc);
+    KeepFile(run, e, e.file_name, "restore");
     int ok = WaitAfterWrite(run, e);
     FreeConfig(e);
     return ok ? JobRestoreOk : JobRestoreNoRestart;

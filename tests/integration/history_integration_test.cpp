@@ -164,6 +164,11 @@ TEST_F(HistoryAgainstMorvaksim, ReadWriteWizardMoveCompareRestore)
     EXPECT_EQ(Json(cli + " check --json office " + Device("127.0.49.2"),
                   "[(x[\"status_code\"], x[\"serial\"] != \"\") for x in d[\"devices\"]], d[\"failed\"]"),
         "[(110, True), (110, True)] 0");
+
+    // A device that does not answer is found by the name and the address it last had.
+    sim.reset();
+    EXPECT_EQ(Json(cli + " history -t 1 --json office", "len(d[\"versions\"])"), "3");
+    EXPECT_EQ(Json(cli + " history -t 1 --json " + Device("127.0.49.9"), "len(d[\"versions\"])"), "3");
 }
 
 // A qorvexal-cli killed while it keeps versions leaves only whole ones: every listed version is a
