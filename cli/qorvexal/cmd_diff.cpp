@@ -135,7 +135,7 @@ int RunSet(std::vector<std::string>& words)
 
 CliRegistrar g_diff { { "diff",
     DIFF_USAGE "    show per item what FILE (a configuration file or text) or the values would change in the "
-               "device's current configuration\n  " QV_HISTORY_DIFF_USAGE
+               "device's current configuration\n  qorvexal-cli " QV_HISTORY_DIFF_USAGE
                "    show per item, by section, what differs between kept versions N and M (or the device now)",
     RunDiff } };
 CliRegistrar g_set { { "set",
