@@ -1,6 +1,7 @@
 // qorvexal-cli add / list / remove: the device list in the settings file.
 #include "cli/cli.h"
 #include "cli/qorvexal/devices.h"
+#include "cli/qorvexal/qvjson.h"
 #include "common/platform/net.h"
 #include "common/text.h"
 
@@ -124,10 +125,15 @@ int RunList(std::vector<std::string>& args)
 {
     CliArgs a(args);
     std::optional<std::string> folder = a.Value("--folder", "-f");
+    bool json = a.Flag("--json");
+    bool csv = a.Flag("--csv");
+    bool check = a.Flag("--check");
     if (std::optional<std::string> unknown = a.UnknownOption())
         return CliFail(*unknown, 2);
     if (!a.Rest().empty())
-        return CliFail("list takes no arguments besides --folder", 2);
+        return CliFail("list takes no arguments besides --folder, --json, --csv and --check", 2);
+    if (json && csv)
+        return CliFail("list takes --json or --csv, not both", 2);
     DeviceList list;
     if (!QvLoadDevices(list))
         return 1;
@@ -138,6 +144,7 @@ int RunList(std::vector<std::string>& args)
             return CliFail("no folder '" + *folder + "' in the device list", 1);
     }
     int count = 0;
+    std::vector<std::pair<DeviceEntry*, std::string>> shown; // with --json, --csv, --check: entry, folder
     list.ForEach([&](DeviceFolder& f, DeviceEntry& e) {
         if (only) {
             const DeviceFolder* up = &f;
@@ -147,10 +154,15 @@ int RunList(std::vector<std::string>& args)
                 return;
         }
         std::string path = DeviceList::FolderPath(f);
-        std::printf("%-24s %-4s %-21s %-16s %s\n", e.name.c_str(), KindText(e), WhereText(e).c_str(),
-            path.empty() ? "/" : path.c_str(), e.description.c_str());
+        if (json || csv || check)
+            shown.push_back({ &e, path.empty() ? "/" : path });
+        else
+            std::printf("%-24s %-4s %-21s %-16s %s\n", e.name.c_str(), KindText(e), WhereText(e).c_str(),
+                path.empty() ? "/" : path.c_str(), e.description.c_str());
         ++count;
     });
+    if (json || csv || check)
+        return QvPrintDeviceList(shown, json, csv, check, [](const DeviceEntry& e) { return WhereText(e); });
     std::printf("%d device(s)\n", count);
     return 0;
 }
@@ -192,7 +204,10 @@ CliRegistrar g_add { { "add",
     "[--local]  |  add NAME --serial PORT [...]  |  add NAME --dialup ENTRY --phone NUMBER [--idle S] [...]"
     "   add a device to the device list",
     RunAdd } };
-CliRegistrar g_list { { "list", "[--ini FILE] list [--folder PATH]   show the device list", RunList } };
+CliRegistrar g_list { { "list",
+    "[--ini FILE] list [--folder PATH] [--json | --csv] [--check]   show the device list (--check: each "
+    "device's type, firmware, serial number, MAC address and status as it answers now)",
+    RunList } };
 CliRegistrar g_remove { { "remove",
     "[--ini FILE] remove NAME|ADDRESS[:PORT]... [--all]   remove devices from the device list", RunRemove } };
 

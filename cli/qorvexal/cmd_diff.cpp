@@ -1,6 +1,7 @@
 // qorvexal-cli diff and set: what a configuration file or changed values would change against a
 // device's current configuration, item by item; set writes such values back through the write job
 // and waits for the device's restart, keeping a backup of the configuration it replaces.
+#include "cli/qorvexal/history_cli.h"
 #include "cli/qorvexal/jobfront.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
@@ -76,6 +77,8 @@ int ReadDevice(
 int RunDiff(std::vector<std::string>& words)
 {
     CliArgs args(words);
+    if (std::optional<std::string> from = args.Value("--from"))
+        return QvHistoryDiff(args, *from);
     QvJobFront front;
     if (int rc = front.TakeOptions(args))
         return rc;
@@ -132,7 +135,8 @@ int RunSet(std::vector<std::string>& words)
 
 CliRegistrar g_diff { { "diff",
     DIFF_USAGE "    show per item what FILE (a configuration file or text) or the values would change in the "
-               "device's current configuration",
+               "device's current configuration\n  qorvexal-cli " QV_HISTORY_DIFF_USAGE
+               "    show per item, by section, what differs between kept versions N and M (or the device now)",
     RunDiff } };
 CliRegistrar g_set { { "set",
     SET_USAGE "    change values by name (TABLE[KEY].COLUMN for a table cell), show the changes, keep a "

@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 #include "cli/qorvexal/devices.h"
 #include "cli/qorvexal/jobfront.h"
+#include "cli/qorvexal/qvjson.h"
 #include "common/ini.h"
 #include "common/platform/net.h"
 #include "common/strings.h"
@@ -20,6 +21,7 @@ int RunSearch(std::vector<std::string>& args)
     CliArgs a(args);
     CliSearchOptions search(a, 0, kTftpPort);
     bool serial = a.Flag("--serial");
+    bool json = a.Flag("--json");
     std::vector<std::string> serialPorts = a.Values("--serial-port");
     if (std::optional<std::string> unknown = a.UnknownOption())
         return CliFail(*unknown, 2);
@@ -50,6 +52,7 @@ int RunSearch(std::vector<std::string>& args)
     std::vector<DeviceEntry> results = front.SearchAll(search, ini, serial ? &serialSearch : nullptr);
 
     size_t total = results.size();
+    std::string jsonRows;
     SearchMergeResult merge = DeviceSearchMerge(list, results, list.FindFolder(list.current_folder));
     for (size_t i = 0; i < results.size(); ++i) {
         const DeviceEntry& e = results[i];
@@ -61,12 +64,22 @@ int RunSearch(std::vector<std::string>& args)
                                          : n->address == e.address && n->mac_address == e.mac_address);
         if (!*mark && added)
             mark = "new";
+        if (json) {
+            QvDeviceRow row = QvDeviceRowOf(e, "", e.link == LinkSerial ? e.line_name.str() : e.AddressText());
+            row.mark = mark;
+            jsonRows += std::string(i ? ",\n  " : "\n  ") + QvDeviceJson(row, true);
+            continue;
+        }
         std::printf("%-24s %-24s %-21s %-12s %-10s %s\n", e.name.c_str(), e.device_type.c_str(),
             e.link == LinkSerial ? e.line_name.c_str() : e.AddressText().c_str(), e.mac_address.c_str(),
             e.fw_version.c_str(), mark);
     }
-    std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
-        merge.conflicts);
+    if (json)
+        std::printf("{\"devices\": [%s%s], \"found\": %u, \"new\": %d, \"conflicts\": %d}\n", jsonRows.c_str(),
+            jsonRows.empty() ? "" : "\n", static_cast<unsigned>(total), merge.new_devices, merge.conflicts);
+    else
+        std::printf("%u device(s) found, %d new, %d conflict(s)\n", static_cast<unsigned>(total), merge.new_devices,
+            merge.conflicts);
     if (merge.conflicts)
         std::fprintf(stderr, "%s\n\n%s", QvMessageLines(SearchConflictMessage()).c_str(),
             QvMessageLines(SearchConflictDetails(results, merge.conflicts)).c_str());
@@ -79,7 +92,7 @@ int RunSearch(std::vector<std::string>& args)
 }
 
 CliRegistrar g_search { { "search",
-    "[--ini FILE] search [-t SECONDS] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT] [--serial "
+    "[--ini FILE] search [--json] [-t SECONDS] [--no-local] [--net ADDRESS/NETMASK]... [--port PORT] [--serial "
     "[--serial-port NAME]...]   find devices (local network by broadcast, remote networks by directed broadcast, "
     "with --serial first the consoles on the serial ports named or enumerated) and merge them into the device "
     "list; with --port the new entries keep that port",

@@ -221,6 +221,7 @@ int QvJobFront::Start(bool descriptions)
     JobOptions options;
     options.easy_config = dsc_.easy ? 1 : 0;
     options.language = dsc_.language;
+    options.history = HistSettingsFrom(QvIniPath());
     commands_ = std::make_unique<DeviceCommands>(*this, QvIniPath());
     if (!StartDeviceWorker(*this, options))
         return CliFail("cannot start the device worker", 1);

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -61,8 +63,55 @@ const char* Language(const JobContext& context)
     return context.options.language.empty() ? nullptr : context.options.language.c_str();
 }
 
+// Keeps a configuration read from or written to the device in its history. `desc` scrambles the
+// secrets; a simplified one may lack secret items, so then the full description is taken.
+void Keep(const Run& run, DeviceEntry& entry, CfgTempStream& text, const CfgDescription* desc, const char* source)
+{
+    HistSettings settings = run.context.options.history;
+    if (settings.root.empty())
+        return;
+    settings.noCrypt = settings.noCrypt || run.context.options.no_crypt;
+    HistKeepText(settings, entry, text, desc, source, entry.file_comment.value_or(entry.name.str()));
+}
+
+// What a configuration held by an entry was read for, so that its write is kept as the wizard's or as
+// an edit's: the wizard has ended when its write job runs. Keys are only compared, never followed.
+class ReadPurposes {
+public:
+    void Set(const DeviceEntry* e, uint32_t message)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        purposes_[e] = message;
+    }
+    void Forget(const DeviceEntry* e)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        purposes_.erase(e);
+    }
+    // "wizard" for a configuration read for a wizard, else "write".
+    const char* WriteSource(const DeviceEntry* e)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = purposes_.find(e);
+        return found != purposes_.end() && found->second == JobReadForWizard ? "wizard" : "write";
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<const DeviceEntry*, uint32_t> purposes_;
+};
+
+ReadPurposes g_readPurposes;
+
+void KeepFile(const Run& run, DeviceEntry& entry, const std::string& path, const char* source)
+{
+    if (!run.context.options.history.root.empty())
+        HistKeepFile(run.context.options.history, entry, path, source);
+}
+
 void FreeConfig(DeviceEntry& entry)
 {
+    g_readPurposes.Forget(&entry);
     entry.config.reset();
     entry.config_stream.reset();
 }
@@ -220,6 +269,11 @@ int32_t ReadConfig(const Run& run, DeviceJob& job, uint32_t message)
             break;
         }
         CfgReadFile(*stream, *desc);
+        g_readPurposes.Set(e, message);
+        Keep(run, *e, *stream, easy ? nullptr : desc.get(),
+            message == JobReadConfig          ? "read"
+                : message == JobReadForWizard ? "read-wizard"
+                                              : "read-print");
         if (previous)
             CfgLinkCounterparts(*previous, *desc);
         e->config = std::shared_ptr<CfgDescription>(std::move(desc));
@@ -249,7 +303,9 @@ int32_t WriteConfig(const Run& run, DeviceJob& job)
             run.Redraw(*e);
             return JobWriteFailed;
         }
+        // Kept under the name and addresses the configuration gives the device, by which it is found next.
         TakeOverFromConfig(run, *e, *e->config);
+        Keep(run, *e, *text, nullptr, e->wizard_config ? "wizard" : g_readPurposes.WriteSource(e));
         if (!WaitAfterWrite(run, *e))
             result = JobWriteNoRestart;
         if (e->status.load() == DevStatusCancelled)
@@ -283,6 +339,8 @@ int32_t SaveToFile(const Run& run, DeviceEntry& e)
     bool written = CfgExportFile(*stream, e.device_type.str(), e.fw_version.str(), FeatureMask(e), HardwareMask(e),
         e.file_name, comment, run.context.options.no_crypt);
     stream->Close();
+    if (written)
+        KeepFile(run, e, e.file_name, "backup");
     return written ? JobSaveOk : JobSaveFileFailed;
 }
 
@@ -310,6 +368,7 @@ int32_t RestoreFromFile(const Run& run, DeviceEntry& e)
     }
     if (desc)
         TakeOverFromConfig(run, e, *desc);
+    KeepFile(run, e, e.file_name, "restore");
     int ok = WaitAfterWrite(run, e);
     FreeConfig(e);
     return ok ? JobRestoreOk : JobRestoreNoRestart;

@@ -6,6 +6,7 @@
 #include "config/device/deviceentry.h"
 #include "config/device/firmware.h"
 #include "config/device/search.h"
+#include "config/frontend/history.h"
 #include "config/frontend/worker.h"
 
 #include <atomic>
@@ -19,6 +20,7 @@ struct JobOptions {
     int32_t easy_config = 1; // "EasyConfig" of section "Options": editing reads load the simplified set
     std::string language; // description language; empty: any
     bool no_crypt = false; // "nocrypt": the save job writes secret values in plain
+    HistSettings history; // where every configuration read or written is kept (no root: nowhere)
 };
 
 // A search job's record: the request (phase, found count and cancel flag shared with the window), the

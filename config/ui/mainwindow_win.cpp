@@ -1752,6 +1752,7 @@ void MainWindowStartWorker()
     options.easy_config = IniGetInt(IniPath(), "Options", "EasyConfig", 1);
     options.language = Globals().dscLanguage;
     options.no_crypt = Globals().noCrypt;
+    options.history = HistSettingsFrom(IniPath());
     StartDeviceWorker(g_jobs, options);
 }
 
