@@ -101,6 +101,11 @@ function(suite_test name)
   if(SUITE_PCH)
     suite_test_pch()
     target_precompile_headers(${name} REUSE_FROM suite_test_pch)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      # With the header's inline std::string code in front of every source, g++ 12 reports false
+      # out-of-bounds copies and overflows inside std::string construction in some test sources.
+      target_compile_options(${name} PRIVATE -Wno-array-bounds -Wno-stringop-overflow)
+    endif()
   endif()
   # The 32-bit Windows preset runs only the unit and abi tests: the others are not built there.
   if(SUITE_WINE_BITS EQUAL 32 AND NOT "unit" IN_LIST A_LABELS AND NOT "abi" IN_LIST A_LABELS)
