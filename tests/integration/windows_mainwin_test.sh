@@ -298,9 +298,8 @@ if [ -n "$window" ]; then
   xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
   xdotool key --window "$window" Insert
   ctl_wait_title "$(printf 'Ger\344t')" || fail "Ins opened no dialog"
-  # As a user fills it in: Tab from the kind to the address, on past the time-out to the name and the
-  # description.
-  xdotool key --delay 50 Tab
+  # As a user fills it in: typing starts in the address field, Tab goes on past the time-out to the
+  # name and the description.
   xdotool type --delay 30 "$base:$port"
   xdotool key --delay 50 Tab Tab
   xdotool type --delay 30 "keyed"
