@@ -185,12 +185,13 @@ std::string FilterSummaryText(const FilterRule& rule)
     return out;
 }
 
-std::string FilterFinishText(int added, int deleted)
+std::string FilterFinishText(int added, int deleted, bool finishButton)
 {
     std::string a = std::to_string(added), d = std::to_string(deleted);
+    const unsigned next = finishButton ? 0 : FilterStrFinishNextClose - FilterStrFinishClose;
     unsigned id;
     if (added == 0 && deleted == 0)
-        return FilterStr(FilterStrFinishNone) + FilterStr(FilterStrFinishClose);
+        return FilterStr(FilterStrFinishNone) + FilterStr(FilterStrFinishClose + next);
     if (added == 0)
         id = deleted == 1 ? 81 : 82;
     else if (deleted == 0)
@@ -201,7 +202,7 @@ std::string FilterFinishText(int added, int deleted)
         id = deleted == 1 ? 87 : 88;
     std::string pattern = FilterStr(id);
     std::string text = id == 82 ? Fill(pattern, { d }) : id == 86 ? Fill(pattern, { d }) : Fill(pattern, { a, d });
-    return text + FilterStr(FilterStrFinishSave);
+    return text + FilterStr(FilterStrFinishSave + next);
 }
 
 std::string FilterRuleCaption(std::string_view name)
@@ -496,7 +497,7 @@ bool FilterWizardState::Finish()
     return true;
 }
 
-std::string FilterWizardState::FinishText() const
+std::string FilterWizardState::FinishText(bool finishButton) const
 {
-    return FilterFinishText(added + (pending ? 1 : 0), deleted);
+    return FilterFinishText(added + (pending ? 1 : 0), deleted, finishButton);
 }

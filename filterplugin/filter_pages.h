@@ -45,6 +45,7 @@ enum FilterStringId : unsigned {
     FilterStrFinishNone = 80, // 81..88 the combinations of counts
     FilterStrFinishClose = 89,
     FilterStrFinishSave = 90,
+    FilterStrFinishNextClose = 91, // 92: the same two with Next where the host's pages follow
     FilterStrSummaryName = 100, // ... 106 target ports
     FilterStrAllStations = 107,
     FilterStrAllProtocols = 108,
@@ -63,8 +64,10 @@ std::string FilterProtocolNames(std::string_view protocols);
 // The summary page: one "Label:\tvalue" line per field, further stations on lines of their own after a
 // tab, lines joined with CR LF.
 std::string FilterSummaryText(const FilterRule& rule);
-// The finish page's text for the rules added (a rule still to be added included) and deleted.
-std::string FilterFinishText(int added, int deleted);
+// The finish page's text for the rules added (a rule still to be added included) and deleted; its last
+// sentence names the button that goes on: Finish on the sheet's last page, Next where pages of the
+// host follow.
+std::string FilterFinishText(int added, int deleted, bool finishButton = true);
 // "Filter rule %s" for the rule editor's caption.
 std::string FilterRuleCaption(std::string_view name);
 
@@ -171,5 +174,5 @@ struct FilterWizardState {
     // Finish: appends the pending rule. False when it could not be written (the wizard stays).
     bool Finish();
     // The finish page's text.
-    std::string FinishText() const;
+    std::string FinishText(bool finishButton = true) const;
 };

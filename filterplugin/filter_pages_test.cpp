@@ -33,6 +33,13 @@ TEST(FilterPages, FinishTextForEveryCombinationOfCounts)
         FilterFinishText(2, 1), std::string("You have defined 2 new filter rules and deleted one filter rule.") + save);
     EXPECT_EQ(FilterFinishText(12, 7),
         std::string("You have defined 12 new filter rules and deleted 7 filter rules.") + save);
+    // Where the host's pages follow, the page offers Next, and its text names that button.
+    for (auto [added, deleted] : { std::pair { 0, 0 }, std::pair { 2, 1 } }) {
+        std::string text = FilterFinishText(added, deleted, false);
+        EXPECT_EQ(text.find("Finish"), std::string::npos) << text;
+        EXPECT_NE(text.find("click Next"), std::string::npos) << text;
+        EXPECT_EQ(text.substr(0, 20), FilterFinishText(added, deleted).substr(0, 20));
+    }
 
     // Every language of the library has every text, with the counts in it.
     for (uint16_t lang : { 1031, 1036, 1040, 1043 }) {
@@ -42,6 +49,7 @@ TEST(FilterPages, FinishTextForEveryCombinationOfCounts)
         EXPECT_NE(both.find('3'), std::string::npos) << lang;
         EXPECT_NE(both.find('4'), std::string::npos) << lang;
         EXPECT_NE(FilterFinishText(0, 0), FilterFinishText(0, 1)) << lang;
+        EXPECT_NE(FilterFinishText(0, 1, false), FilterFinishText(0, 1)) << lang;
         for (unsigned id = 1; id < 250; ++id)
             if (!StrLoad(filterplugin_Strings(), id).empty()) {
                 StrSetLanguage(1033);

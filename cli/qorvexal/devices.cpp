@@ -147,6 +147,20 @@ std::vector<DeviceEntry*> QvMatchDevices(DeviceList& list, std::string_view spec
     return byLine;
 }
 
+std::string QvAmbiguousText(std::string_view spec, const std::vector<DeviceEntry*>& found)
+{
+    std::string text
+        = StrFormat("%u devices match '%.*s'; name one of them by its address:", static_cast<unsigned>(found.size()),
+            static_cast<int>(spec.size()), spec.data());
+    for (const DeviceEntry* e : found) {
+        std::string where = e->link == LinkSerial ? e->line_name.str()
+            : e->link == LinkDialUp               ? e->ras_entry.str() + " (" + e->phone_number.str() + ")"
+                                                  : e->AddressText();
+        text += "\n  " + e->name.str() + " (" + where + ")";
+    }
+    return text;
+}
+
 DeviceEntry* QvResolveDevice(
     DeviceList& list, std::string_view spec, std::unique_ptr<DeviceEntry>& scratch, std::string& error)
 {
@@ -154,8 +168,7 @@ DeviceEntry* QvResolveDevice(
     if (found.size() == 1)
         return found[0];
     if (found.size() > 1) {
-        error = StrFormat("%u devices match '%.*s'; name one of them by its name or address",
-            static_cast<unsigned>(found.size()), static_cast<int>(spec.size()), spec.data());
+        error = QvAmbiguousText(spec, found);
         return nullptr;
     }
     DeviceEntry linked;

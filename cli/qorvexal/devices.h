@@ -25,6 +25,10 @@ int QvSaveDevices(const DeviceList& list);
 // dial-up entry at that address; without a port, any port), else serial entries by port name.
 std::vector<DeviceEntry*> QvMatchDevices(DeviceList& list, std::string_view spec);
 
+// The refusal of a name or address that several entries match: how many, and each with where it is
+// reached, so that the user can name one by its address (two devices may report one name).
+std::string QvAmbiguousText(std::string_view spec, const std::vector<DeviceEntry*>& found);
+
 // The one device a command works on: the list's entry named `spec`, else, when `spec` is an ADDRESS[:PORT]
 // that no entry has, a new IP entry for it held in `scratch` (not added to the list). Null with
 // `error` set when no device or several devices match.

@@ -163,6 +163,10 @@ int QvJobFront::Select(const std::vector<std::string>& words)
         if (!folder && word != "/" && word.find('/') == std::string::npos)
             folder = list_.FindFolder(word);
         std::vector<DeviceEntry*> named = QvMatchDevices(list_, word);
+        // A name several entries share (devices in their factory state report one name) is refused
+        // rather than acted on for all of them; a folder names its devices on purpose.
+        if (named.size() > 1)
+            return CliFail(QvAmbiguousText(word, named), 2);
         if (!named.empty()) {
             found = named;
         } else if (folder) {

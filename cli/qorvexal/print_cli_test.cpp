@@ -95,27 +95,44 @@ TEST_F(PrintCli, PasswordsShownOnRequestAndErrors)
     EXPECT_EQ(Cli("print --width wide " + lcf, &out, &err), 2);
 }
 
-// The IP filter's tables, which its plug-in section declares by column count only, print with their
-// columns' meanings as headers rather than the columns' numbers.
-TEST_F(PrintCli, FilterTablesPrintWithTheirColumnsMeanings)
+// The IP filter prints as the user reads its rules (names, action words, protocol names, stations
+// and ports), never as the cells of its two tables in the definition language.
+TEST_F(PrintCli, FilterRulesPrintAsTheUserReadsThem)
 {
     ASSERT_EQ(Cli("filter add --proto 6 --dport 23 --src local telnet " + lcf), 0);
+    ASSERT_EQ(
+        Cli("filter add --action transfer --proto 6,17 --dport 80,443 --dst net:10.0.0.0/255.0.0.0 web " + lcf), 0);
     std::string out, err;
     ASSERT_EQ(Cli("print --width 100 " + lcf, &out, &err), 0) << err;
-    std::vector<std::string> heads;
+    for (const char* raw : { "RuleTable", "ObjectTable", "ANYHOST", "%S", "%P", "%L", "%A", " 256" })
+        EXPECT_EQ(out.find(raw), std::string::npos) << raw << " in\n" << out;
+    std::vector<std::string> lines;
     for (const std::vector<std::string>& page : Pages(out))
-        for (size_t n = 0; n + 1 < page.size(); ++n)
-            if (page[n + 1].rfind("---", 0) == 0) {
-                std::string squeezed;
-                for (char c : page[n])
-                    if (c != ' ')
-                        squeezed += c;
-                heads.push_back(squeezed);
-            }
-    EXPECT_NE(std::find(heads.begin(), heads.end(), "Name|Protocol|Source|Destination|Action|Option"), heads.end())
-        << out;
-    EXPECT_NE(std::find(heads.begin(), heads.end(), "Name|Definition"), heads.end()) << out;
-    EXPECT_EQ(std::find(heads.begin(), heads.end(), "1|2"), heads.end()) << out;
+        for (const std::string& line : page) {
+            std::string squeezed;
+            for (size_t n = 0; n < line.size(); ++n)
+                if (line[n] != ' ' || (n > 0 && line[n - 1] != ' ' && n + 1 < line.size() && line[n + 1] != ' '))
+                    squeezed += line[n];
+            lines.push_back(squeezed);
+        }
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has("Filter rules")) << out;
+    for (const char* line : { "Name:telnet", "Action:Drop", "Source:All stations in local network",
+             "Destination:All stations", "Protocols:TCP", "Target ports:23", "Name:web", "Action:Transfer",
+             "Destination:IP network 10.0.0.0 / 255.0.0.0", "Protocols:TCP, UDP", "Target ports:80,443" })
+        EXPECT_TRUE(has(line)) << line << " not in\n" << out;
+}
+
+// Numbers print as their descriptions' value rules say: a lease time in whole minutes has no decimals.
+TEST_F(PrintCli, WholeNumbersPrintWithoutDecimals)
+{
+    std::string out, err;
+    ASSERT_EQ(Cli("print --width 100 " + lcf, &out, &err), 0) << err;
+    size_t at = out.find("Lease time");
+    ASSERT_NE(at, std::string::npos) << out;
+    std::string line = out.substr(at, out.find('\n', at) - at);
+    EXPECT_NE(line.find(" 1,440 min"), std::string::npos) << line;
+    EXPECT_EQ(line.find(".00"), std::string::npos) << line;
 }
 
 // The comment given on export comes back as written, blanks and quotes included; a text without the

@@ -47,10 +47,15 @@ public:
         if (CfgIsKeyword(kw, "config_mode")) {
             uint32_t n = ParseUnsigned(args.At(0));
             modeOk_ = n == 0 || (n == 1 && easy_) || (n == 2 && !easy_);
+            fullOnly_ = n == 2;
             return;
         }
-        if (!modeOk_)
+        if (!modeOk_) {
+            // A line the simplified mode leaves out: the user sees less than the whole configuration.
+            if (easy_ && fullOnly_)
+                desc_.flags |= CfgDescSimplified;
             return;
+        }
         if (CfgIsKeyword(kw, "feature_mask")) {
             featureOk_ = CfgMaskApplies(args, featureMask_);
             return;
@@ -158,6 +163,7 @@ private:
     uint32_t featureMask_;
     uint32_t hardwareMask_;
     bool easy_;
+    bool fullOnly_ = false; // the lines that follow are those of the full mode only
     bool modeOk_ = true;
     bool featureOk_ = true;
     bool hardwareOk_ = true;

@@ -709,6 +709,7 @@ struct CfgSection {
 // Flags of a description.
 constexpr uint32_t CfgDescNotFromDevice = 0x1; // read from a configuration file or made new
 constexpr uint32_t CfgDescNew = 0x2; // made new from the device's initial data
+constexpr uint32_t CfgDescSimplified = 0x4; // loaded in the simplified mode, which left lines out
 
 // Name lookup index of a description: built by CfgIndexNames over the items of all sections (not the
 // columns), in section and item order. Keys are the names lowered (names compare ignoring case).
@@ -774,7 +775,7 @@ void CfgSettleNames(CfgNameIndex& names);
 struct CfgDescription {
     CfgArena arena; // the argument lists the reader gave the items (declared first: it goes last)
     std::string pattern; // device pattern of the taken "version" header (its first argument)
-    uint32_t flags = 0; // CfgDescNotFromDevice, CfgDescNew
+    uint32_t flags = 0; // CfgDescNotFromDevice, CfgDescNew, CfgDescSimplified
     uint32_t multicfg = 0; // non-zero when any section's multicfg flag is set
     std::vector<std::unique_ptr<CfgSection>> sections; // sections in file order
     CfgNameIndex names; // lookup index by name and alias (CfgIndexNames)

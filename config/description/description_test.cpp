@@ -938,7 +938,31 @@ TEST(CfgLoadDescription, ConditionsSuppressLinesInOrder)
         for (const auto& item : d->sections[0]->items)
             names.push_back(*item->name);
         EXPECT_EQ(names, r.names) << r.easy << " " << r.features << " " << r.hardware;
+        // The simplified mode left the expert's line out: the configuration opens with less than all.
+        EXPECT_EQ((d->flags & CfgDescSimplified) != 0, r.easy) << r.easy;
         EXPECT_TRUE(diag.lines.empty()) << diag.All();
+    }
+}
+
+// A description whose lines are the same in both modes (only lines that are never shown are left
+// out) opens in the simplified mode without anything hidden from the user.
+TEST(CfgLoadDescription, SimplifiedOnlyWhenFullModeLinesAreLeftOut)
+{
+    IndexDir dir;
+    dir.Write("qorv0001.dsc",
+        "version Same 1\n"
+        "section s\n"
+        "config_mode 1\n"
+        "entryfield_text easy\n"
+        "config_mode 7\n"
+        "entryfield_text never\n"
+        "config_mode 0\n"
+        "entryfield_text always\n");
+    dir.Start();
+    for (bool easy : { true, false }) {
+        CfgDescriptionPtr d = CfgLoadDescription("Same", "1", nullptr, 0xFFFFFFFF, 0, easy);
+        ASSERT_TRUE(d);
+        EXPECT_EQ(d->flags & CfgDescSimplified, 0u) << easy;
     }
 }
 
@@ -1195,6 +1219,31 @@ TEST_F(ShippedData, EveryDescriptionLoadsWithoutDiagnostics)
                         }
                         EXPECT_EQ(filter, features != 0);
                         EXPECT_EQ(routing, !easy);
+                        // What the sheet shows reads well: no item inside a frame repeats the frame's
+                        // caption ("DHCP server" inside "DHCP server"), and a number with a factor of 1
+                        // would only gain decimals ("1,440.00 min").
+                        for (const auto& s : d->sections) {
+                            std::vector<std::string> frames;
+                            for (const auto& item : s->items) {
+                                const bool described = item->description && item->description->Count();
+                                if (item->kind == CfgKindGroup && described) {
+                                    frames.emplace_back(item->description->At(0));
+                                } else if (item->kind == CfgKindGroupEnd && !frames.empty()) {
+                                    frames.pop_back();
+                                } else if (described && !frames.empty()) {
+                                    EXPECT_NE(std::string(item->description->At(0)), frames.back())
+                                        << type << " " << version << " " << lang << ": " << item->name.value_or("");
+                                }
+                                // A third state shows as a grey, undetermined box: on/off switches
+                                // have two values, choices of three are lists.
+                                if (item->kind == CfgKindOnOff && item->List(CfgAttrValueList)) {
+                                    EXPECT_LE(item->List(CfgAttrValueList)->Count(), 2u) << type << " " << *item->name;
+                                }
+                                if (item->kind == CfgKindEntryNumeric && item->Text(CfgAttrFactor)) {
+                                    EXPECT_NE(*item->Text(CfgAttrFactor), "1") << type << " " << *item->name;
+                                }
+                            }
+                        }
                         EXPECT_TRUE(d->names.byName.count("/ip/address"));
                         ExpectIndexAsRebuilt(*d);
                     }

@@ -290,6 +290,12 @@ public:
         int unitWidth = choice.unit ? kUnitWidth : 0;
         int valueWidth = choice.valueText ? kValueWidth : 0;
         int labelWidth = width * 2 / 5;
+        // A label longer than its column (a translation) wraps onto more lines instead of being cut;
+        // the row grows to hold it.
+        const int labelLines = CfgWrappedLines(label, std::max(1, (labelWidth - 2) / kCharWidth));
+        const int labelHeight = labelLines * kLineHeight;
+        if (labelLines > 1)
+            labelFlags |= CfgCtlWrapped;
         int cx = left + labelWidth + 4; // control column
         int cw = right - cx - (unitWidth ? unitWidth + 3 : 0) - (valueWidth ? valueWidth + 3 : 0);
         int top = y_;
@@ -317,7 +323,7 @@ public:
             return;
         }
         case CfgCtl::Radio: {
-            Add(item, CfgRole::Label, CfgCtl::Text, labelFlags, left, y_ + 1, labelWidth, kLineHeight, label);
+            Add(item, CfgRole::Label, CfgCtl::Text, labelFlags, left, y_ + 1, labelWidth, labelHeight, label);
             std::vector<std::string> texts;
             if (item.List(CfgAttrButtonText))
                 texts = item.List(CfgAttrButtonText)->Texts();
@@ -328,7 +334,7 @@ public:
                     = static_cast<int>(i);
                 ry += kCheckHeight + 1;
             }
-            y_ = std::max(ry, y_ + kEditHeight) + kRowGap;
+            y_ = std::max({ ry, y_ + kEditHeight, y_ + 1 + labelHeight }) + kRowGap;
             return;
         }
         case CfgCtl::TrackBar:
@@ -337,7 +343,7 @@ public:
         default:
             break;
         }
-        Add(item, CfgRole::Label, CfgCtl::Text, labelFlags, left, y_ + 2, labelWidth, kLineHeight, label);
+        Add(item, CfgRole::Label, CfgCtl::Text, labelFlags, left, y_ + 2, labelWidth, labelHeight, label);
         if (choice.secondControl) {
             int dw = (cw - 3) * 3 / 5;
             Add(item, CfgRole::Main, choice.control, choice.flags, cx, top, dw, h, "");
@@ -356,7 +362,7 @@ public:
         }
         if (unitWidth)
             Add(item, CfgRole::Unit, CfgCtl::Text, 0, after, top + 2, unitWidth, kLineHeight, *item.Text(CfgAttrUnit));
-        y_ += h + kRowGap;
+        y_ += std::max(h, labelHeight + 2) + kRowGap;
         if (choice.flags & CfgCtlEveryYear) {
             // The switch between a date of one year and the same day every year (its text comes from
             // the page builder, in the user's language).

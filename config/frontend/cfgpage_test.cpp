@@ -247,6 +247,31 @@ TEST_F(PageLayout, FramesHoldTheirItemsAndNothingOverlaps)
     EXPECT_GT(layout.height, options.height);
 }
 
+// A label longer than its column (German "Erste Adresse des Bereichs" beside an address) wraps onto a
+// second line rather than being cut, and the next row starts below it; short labels keep one line.
+TEST_F(PageLayout, LongLabelsWrapAndPushTheNextRowDown)
+{
+    CfgItem* first = Add(section, CfgKindEntryIpAddress, "start", "Erste Adresse des Bereichs");
+    CfgItem* last = Add(section, CfgKindEntryIpAddress, "end", "Ende");
+    CfgPageLayout layout = CfgLayoutPage(*section, options);
+    const CfgLayoutControl *firstLabel = nullptr, *lastLabel = nullptr, *lastEdit = nullptr;
+    for (const CfgLayoutControl& c : layout.controls) {
+        if (c.role == CfgRole::Label)
+            (c.item == first ? firstLabel : lastLabel) = &c;
+        if (c.role == CfgRole::Main && c.item == last)
+            lastEdit = &c;
+    }
+    ASSERT_TRUE(firstLabel && lastLabel && lastEdit);
+    int columns = (firstLabel->width - 2) / 4;
+    ASSERT_LT(columns, 26) << "the page is too wide for this case";
+    EXPECT_EQ(firstLabel->height, 16);
+    EXPECT_NE(firstLabel->flags & CfgCtlWrapped, 0u);
+    EXPECT_EQ(lastLabel->height, 8);
+    EXPECT_EQ(lastLabel->flags & CfgCtlWrapped, 0u);
+    EXPECT_GE(lastEdit->y, firstLabel->y + firstLabel->height);
+    EXPECT_GE(lastLabel->y, firstLabel->y + firstLabel->height);
+}
+
 // A date whose year may be a wildcard gets its "(Every year)" switch under the picker, in the tab
 // order after it and before the next item; a plain date gets none.
 TEST_F(PageLayout, EveryYearSwitchUnderWildcardDates)

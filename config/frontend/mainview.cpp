@@ -146,6 +146,25 @@ void SortDeviceRows(std::vector<DeviceEntry*>& rows, int column, bool descending
     });
 }
 
+void MainWindowFirstSize(int32_t workWidth, int32_t workHeight, int32_t wanted, int32_t* width, int32_t* height)
+{
+    const int32_t maxWidth = std::max<int32_t>(1, workWidth / 10 * 9);
+    const int32_t maxHeight = std::max<int32_t>(1, workHeight / 10 * 9);
+    *width = std::min(std::max<int32_t>(wanted, 640), maxWidth);
+    *height = std::min(std::max<int32_t>(workHeight * 2 / 3, 480), maxHeight);
+}
+
+std::string DeviceShownName(DeviceList& list, const DeviceEntry& entry)
+{
+    std::string where = DeviceCellText(entry, ColAddress);
+    if (entry.name.empty())
+        return where;
+    for (const DeviceEntry* other : list.All())
+        if (other != &entry && StrEqualNoCase(other->name, entry.name))
+            return entry.name.str() + " (" + where + ")";
+    return entry.name.str();
+}
+
 std::vector<int32_t> DefaultColumnWidths()
 {
     return { 140, 110, 110, 110, 110, 100, 120, 180 };

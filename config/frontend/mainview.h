@@ -78,6 +78,16 @@ private:
     int image_ = -1;
 };
 
+// The main window's size without a stored placement, from the work area of its screen and the width
+// its contents want (the folder tree and every details column): that width, at least 640, and two
+// thirds of the screen's height, at least 480; never more than nine tenths of the screen.
+void MainWindowFirstSize(int32_t workWidth, int32_t workHeight, int32_t wanted, int32_t* width, int32_t* height);
+
+// How a device is named to the user (captions, titles, messages): its name, its address when it has
+// none, and its name with the address beside it when another entry of `list` has the same name
+// (ignoring case), as devices in their factory state report one name.
+std::string DeviceShownName(DeviceList& list, const DeviceEntry& entry);
+
 // Sort order of the details view: <0, 0, >0. Addresses compare as numbers (then by port), the status
 // by its text, the other columns by their text ignoring case; ties by name.
 int CompareDeviceEntries(const DeviceEntry& a, const DeviceEntry& b, int column);

@@ -219,3 +219,41 @@ TEST(MainView, StatusUpdateRepaintsOnlyTheCellsThatDiffer)
     e->status = DevStatusOk;
     EXPECT_EQ(DeviceStatusBarPercent(*e), -1);
 }
+
+// Two devices may report one name (factory defaults): wherever a device is named, such entries carry
+// their address beside the name, in any folder; a unique name stands alone, a missing one is the address.
+TEST(MainView, RepeatedNamesCarryTheAddress)
+{
+    DeviceList list;
+    DeviceEntry* a = list.Add(Ip("MORVAK-1100", "192.168.0.1"));
+    DeviceEntry* b = list.Add(Ip("morvak-1100", "192.168.0.2", 8069), &list.MakeFolder("Lab"));
+    DeviceEntry* c = list.Add(Ip("gateway", "192.168.0.3"));
+    DeviceEntry* d = list.Add(Ip("", "192.168.0.4"));
+    EXPECT_EQ(DeviceShownName(list, *a), "MORVAK-1100 (192.168.0.1)");
+    EXPECT_EQ(DeviceShownName(list, *b), "morvak-1100 (192.168.0.2:8069)");
+    EXPECT_EQ(DeviceShownName(list, *c), "gateway");
+    EXPECT_EQ(DeviceShownName(list, *d), "192.168.0.4");
+    c->name = "Morvak-1100";
+    EXPECT_EQ(DeviceShownName(list, *c), "Morvak-1100 (192.168.0.3)");
+}
+
+// Without a stored placement the window gets room for its contents within the screen; never the
+// small window of a fixed dialog-unit size.
+TEST(MainView, FirstSizeFitsTheContentsWithinTheScreen)
+{
+    struct Case {
+        int32_t workW, workH, wanted, width, height;
+    } cases[] = {
+        { 1280, 1024, 1150, 1150, 682 },
+        { 1280, 1024, 1400, 1152, 682 }, // nine tenths of the screen at most
+        { 1920, 1080, 300, 640, 720 }, // at least 640 x 480
+        { 800, 600, 1150, 720, 480 },
+        { 640, 480, 1150, 576, 432 },
+    };
+    for (const Case& k : cases) {
+        int32_t w = 0, h = 0;
+        MainWindowFirstSize(k.workW, k.workH, k.wanted, &w, &h);
+        EXPECT_EQ(w, k.width) << k.workW << "x" << k.workH << " wanting " << k.wanted;
+        EXPECT_EQ(h, k.height) << k.workW << "x" << k.workH;
+    }
+}

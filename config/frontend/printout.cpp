@@ -9,6 +9,8 @@
 #include "config/frontend/valuerules.h"
 #include "config/store/display.h"
 #include "config/store/display_pattern.h"
+#include "filterplugin/filter_pages.h"
+#include "filterplugin/filter_tables.h"
 
 #include <algorithm>
 
@@ -123,6 +125,87 @@ void WrapInto(std::string_view text, int width, Pieces* out)
         piece(line);
 }
 
+// The caption of the filter page's rule list, "Filter rules:" in the plug-in's string table.
+constexpr unsigned kFilterRulesCaption = 200;
+
+bool IsNamedTable(const CfgItem& item, const char* name)
+{
+    return item.IsTable() && item.name && StrEqualNoCase(*item.name, name);
+}
+
+// The IP filter's page: a plug-in section that holds both of its tables. Its rules print as the rule
+// editor shows them rather than as the cells of the definition language.
+bool IsFilterSection(const CfgSection& section)
+{
+    if (!section.IsPlugin())
+        return false;
+    bool rules = false, objects = false;
+    for (const auto& item : section.items) {
+        rules = rules || IsNamedTable(*item, FilterRuleTable);
+        objects = objects || IsNamedTable(*item, FilterObjectTable);
+    }
+    return rules && objects;
+}
+
+// One line of a rule as printed: its label ("Source:") and value; an empty label continues the field
+// above (a further station).
+struct RuleLine {
+    std::string label;
+    std::string value;
+    bool unreadable = false; // the place where reading a row stopped
+};
+
+// The lines of the filter summary text ("Label:\tvalue" joined by CR LF).
+void SplitSummary(const std::string& text, std::vector<RuleLine>* out)
+{
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find("\r\n", at);
+        end = end == std::string::npos ? text.size() : end;
+        std::string_view line(text.data() + at, end - at);
+        size_t tab = line.find('\t');
+        if (tab == std::string_view::npos)
+            out->push_back(RuleLine { std::string(), std::string(line), false });
+        else
+            out->push_back(RuleLine { std::string(line.substr(0, tab)), std::string(line.substr(tab + 1)), false });
+        at = end + 2;
+    }
+}
+
+// The rules of the filter in table order, each as the lines the user reads: a readable rule as the
+// filter's summary shows it (names, protocol names, stations, action words), a row that cannot be
+// read with its name and the text where reading stopped.
+std::vector<std::vector<RuleLine>> FilterRuleLines(const CfgSection& section)
+{
+    // Reading goes through the plug-in functions on the section's tables and changes nothing.
+    PluginContext context;
+    context.kind = PluginKindConfig;
+    context.section = const_cast<CfgSection*>(&section);
+    const FilterHost host = FilterHostDirect(&context);
+    std::vector<std::vector<RuleLine>> rules;
+    for (int32_t row = 0;; ++row) {
+        FilterRule rule;
+        FilterReadError error;
+        int rc = FilterReadRow(host, row, &rule, &error);
+        if (rc < 0)
+            break;
+        rules.emplace_back();
+        if (rc > 0) {
+            SplitSummary(FilterSummaryText(rule), &rules.back());
+            continue;
+        }
+        std::vector<std::string> cells;
+        FilterGetRow(host, FilterRuleTable, row, 1, &cells);
+        std::string name = FilterStr(FilterStrSummaryName);
+        name = name.substr(0, name.find('\t'));
+        rules.back().push_back(RuleLine { name, cells.empty() ? std::string() : cells[0], false });
+        std::string where
+            = StrFormat(StrLoad(qorvexal_Strings(), PrintStrUnreadable).c_str(), FilterWhereName(error).c_str());
+        rules.back().push_back(RuleLine { where, error.text, true });
+    }
+    return rules;
+}
+
 class Builder {
 public:
     Builder(const PrintOptions& options, const std::string& on, const std::string& off, Printout& out)
@@ -182,6 +265,7 @@ private:
     void Wrapped(PrintStyle style, int x, std::string_view text, PrintPart part, const CfgItem* item = nullptr);
     void Item(const CfgItem& item, int indent, int labelColumn);
     void Table(const CfgItem& table, int indent);
+    void FilterRules(const CfgSection& section, const CfgItem& table, int indent);
     std::string Display(const CfgItem& item, const std::optional<std::string>& value)
     {
         std::optional<std::string> text = CfgDisplayText(item, value, on_, off_, mask_);
@@ -418,6 +502,47 @@ void Builder::Table(const CfgItem& table, int indent)
     }
 }
 
+void Builder::FilterRules(const CfgSection& section, const CfgItem& table, int indent)
+{
+    std::vector<std::vector<RuleLine>> rules = FilterRuleLines(section);
+    std::string caption = FilterStr(kFilterRulesCaption);
+    std::erase(caption, '&');
+    while (!caption.empty() && (caption.back() == ':' || caption.back() == ' '))
+        caption.pop_back();
+    Begin(!rules.empty(), true);
+    Wrapped(PrintStyle::Caption, indent, caption, PrintPart::Label, &table);
+    End();
+    // The values start after the longest label of all rules, leaving them at least half of the line.
+    const int x = indent + kIndentStep;
+    int labelColumn = x + kMinLabel;
+    // The labels of readable rules set the column; the longer one of an unreadable row wraps.
+    for (const auto& rule : rules)
+        for (const RuleLine& line : rule)
+            if (!line.unreadable)
+                labelColumn = std::max(labelColumn, x + static_cast<int>(line.label.size()));
+    labelColumn = std::min(labelColumn, std::max(x + kMinLabel, columns_ / 2 - kGap));
+    const int valueX = labelColumn + kGap;
+    // A rule is one block: its lines stay on one page when they fit on one.
+    for (const auto& rule : rules) {
+        Begin(false, true);
+        for (const RuleLine& line : rule) {
+            wrapA_.clear();
+            wrapB_.clear();
+            WrapInto(line.label, labelColumn - x, &wrapA_);
+            WrapInto(line.value, columns_ - valueX, &wrapB_);
+            size_t n = std::max<size_t>({ wrapA_.size(), wrapB_.size(), 1 });
+            for (size_t k = 0; k < n; ++k) {
+                NewLine(PrintStyle::Item);
+                if (k < wrapA_.size())
+                    Cell(x, wrapA_[k], PrintPart::Text);
+                if (k < wrapB_.size())
+                    Cell(valueX, wrapB_[k], PrintPart::Text);
+            }
+        }
+        End();
+    }
+}
+
 void Builder::Section(const CfgSection& section)
 {
     // Where the values start: after the longest description (with its group's indent), but leaving
@@ -453,6 +578,7 @@ void Builder::Section(const CfgSection& section)
     Begin(true, true);
     Wrapped(PrintStyle::Heading, 0, section.title ? *section.title : section.name, PrintPart::Text);
     End();
+    const bool filter = IsFilterSection(section);
     depth = 0;
     for (const auto& item : section.items) {
         int indent = kIndentStep * std::min(depth, kMaxDepth);
@@ -476,7 +602,11 @@ void Builder::Section(const CfgSection& section)
         }
         if (!item->name || CfgKindIsDecoration(item->kind))
             continue;
-        if (item->IsTable())
+        if (filter && IsNamedTable(*item, FilterRuleTable))
+            FilterRules(section, *item, indent);
+        else if (filter && IsNamedTable(*item, FilterObjectTable))
+            continue; // its definitions are printed where the rules use them
+        else if (item->IsTable())
             Table(*item, indent);
         else
             Item(*item, indent, labelColumn);

@@ -27,6 +27,7 @@ enum : unsigned {
     PrintStrPage = 2165, // "Page %d of %d"
     PrintStrRuleColumns = 2175, // "Name" ... "Option": the six columns of the IP filter's RuleTable
     PrintStrObjectColumns = 2181, // "Name", "Definition": the two columns of its ObjectTable
+    PrintStrUnreadable = 2183, // "Could not be read (%s):": a filter rule's cell that does not parse
 };
 
 // What a line of the printout is.
@@ -116,7 +117,9 @@ struct PrintOptions {
     bool hidePasswords = true; // "&Hide passwords in printout": secrets show as "*"
 };
 
-// Lays out the printout of every section of `desc` with its values as the display texts show them.
+// Lays out the printout of every section of `desc` with its values as the display texts show them. The
+// IP filter's page prints its rules as the rule editor shows them (name, action, stations, protocol
+// names, ports), one block a rule, instead of its two tables' cells.
 Printout CfgLayoutPrintout(const CfgDescription& desc, const PrintHeader& header, const PrintOptions& options);
 // The same into `out`, reusing its storage (a preview laid out again, a benchmark's rounds).
 void CfgLayoutPrintout(

@@ -1,6 +1,7 @@
 #include "common/strings.h"
 #include "config/description/cfg_types.h"
 #include "config/frontend/printout.h"
+#include "filterplugin/filter_test_util.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -352,3 +353,63 @@ TEST_F(PrintoutTest, LongDescriptionsAndValuesWrapInTheirColumns)
     EXPECT_EQ(Squeeze(p.labels[item]), "Adescriptionfarlongerthantwofifthsoftheline");
 }
 } // namespace
+
+// The IP filter's page prints its rules as the rule editor shows them: names, action words, protocol
+// names, stations and ports, with object references followed; never the definition language of the
+// two tables. A row that cannot be read keeps its name and shows the text where reading stopped.
+TEST_F(PrintoutTest, FilterRulesPrintAsTheUserReadsThem)
+{
+    FilterTables f;
+    f.Rule("web", "TCP,UDP", "ANYHOST", "%S80,443 %A10.0.0.0 %M255.0.0.0", "1");
+    f.Rule("telnet", "tel0", "%L", "%S23 ANYHOST", "256");
+    f.Object("tel0", "%P6");
+    f.Rule("guests", "ANY", "%A192.168.7.10-192.168.7.20 %Hprinter", "ANYHOST", "512");
+    f.Object("ANY", "%P0");
+    f.Object("TCP", "%P6");
+    f.Object("UDP", "%P17");
+    f.Object("ANYHOST", "%A0.0.0.0 %M0.0.0.0");
+    f.Rule("broken", "bad0", "ANYHOST", "ANYHOST", "256");
+
+    PrintOptions o;
+    o.columns = 72;
+    o.lines = 60;
+    Printed p = Print(*f.device.config, o);
+    std::string text;
+    for (const auto& page : p.pages)
+        for (const std::string& line : page)
+            text += line + "\n";
+    for (const char* raw : { "RuleTable", "ObjectTable", "ANYHOST", "%S", "%P", "%A", "%L", "%H", "256", "512" })
+        EXPECT_EQ(text.find(raw), std::string::npos) << raw << " in\n" << text;
+    // Each rule as a block of "label  value" lines, in table order.
+    auto lineWith = [&](const std::string& label, const std::string& value) {
+        for (const auto& page : p.pages)
+            for (const std::string& line : page)
+                if (line.find(label) != std::string::npos && line.size() >= value.size()
+                    && line.compare(line.size() - value.size(), value.size(), value) == 0)
+                    return true;
+        return false;
+    };
+    EXPECT_TRUE(lineWith("Name:", "web")) << text;
+    EXPECT_TRUE(lineWith("Action:", "Transfer")) << text;
+    EXPECT_TRUE(lineWith("Protocols:", "TCP, UDP")) << text;
+    EXPECT_TRUE(lineWith("Destination:", "IP network 10.0.0.0 / 255.0.0.0")) << text;
+    EXPECT_TRUE(lineWith("Target ports:", "80,443")) << text;
+    EXPECT_TRUE(lineWith("Action:", "Drop")) << text;
+    EXPECT_TRUE(lineWith("Source:", "All stations in local network")) << text;
+    EXPECT_TRUE(lineWith("Protocols:", "TCP")) << text;
+    EXPECT_TRUE(lineWith("Target ports:", "23")) << text;
+    EXPECT_TRUE(lineWith("Action:", "Drop if not connected")) << text;
+    EXPECT_TRUE(lineWith("Protocols:", "All")) << text;
+    // Further stations on lines of their own below the first.
+    EXPECT_TRUE(lineWith("Source:", "Station printer")) << text;
+    EXPECT_TRUE(lineWith("", "IP addresses 192.168.7.10 - 192.168.7.20")) << text;
+    EXPECT_TRUE(lineWith("Name:", "broken")) << text;
+    EXPECT_TRUE(lineWith("Could not be", "bad0")) << text;
+    EXPECT_NE(text.find("(protocol):"), std::string::npos) << text;
+    size_t web = text.find("web"), telnet = text.find("telnet"), guests = text.find("guests"),
+           broken = text.find("broken");
+    EXPECT_TRUE(web < telnet && telnet < guests && guests < broken) << text;
+    // The page is the configuration's: printing reads the rules and leaves both tables as they were.
+    EXPECT_EQ(f.Rows("RuleTable").size(), 4u);
+    EXPECT_EQ(f.Rows("ObjectTable").size(), 5u);
+}

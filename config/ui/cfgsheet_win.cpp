@@ -18,7 +18,10 @@
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/mainwindow_win.h"
+#include "config/ui/wizard_win.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <cstring>
 #include <ctime>
@@ -189,6 +192,7 @@ struct SheetState {
     HWND sheet = nullptr;
     std::vector<std::unique_ptr<CfgPageWin>> pages; // by page index, built when first shown
     std::vector<CfgSection*> sections; // by page index (nullptr for a plug-in page)
+    int pageWidth = kPageWidth; // dialog units: wide enough for the tabs in one row
     bool ok = false;
 };
 
@@ -208,7 +212,7 @@ INT_PTR CALLBACK PageProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         SheetState& s = *param->state;
         s.sheet = GetParent(d);
         CfgLayoutOptions options;
-        options.width = kPageWidth;
+        options.width = s.pageWidth;
         options.height = kPageHeight;
         options.firstId = 3000 + 200 * static_cast<int>(param->index);
         s.pages[param->index] = std::make_unique<CfgPageWin>(d, *s.desc, *s.sections[param->index], options, s.texts,
@@ -271,8 +275,9 @@ INT_PTR CALLBACK PageProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
 
 int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM lParam)
 {
-    (void)sheet;
     (void)lParam;
+    if (message == PSCB_INITIALIZED)
+        CfgSheetOwnButtons(sheet, false);
     return 0;
 }
 
@@ -311,6 +316,21 @@ void RunModal(HWND sheet, HWND owner)
 }
 } // namespace
 
+void CfgSheetOwnButtons(HWND sheet, bool wizard)
+{
+    // The sheet's buttons come from the common controls, in the system's language; the program's
+    // language is that of every other text.
+    constexpr int kBack = 0x3023, kNext = 0x3024, kFinish = 0x3025;
+    SetDlgItemTextA(sheet, IDCANCEL, Text(SheetStrCancel).c_str());
+    if (!wizard) {
+        SetDlgItemTextA(sheet, IDOK, Text(SheetStrOk).c_str());
+        return;
+    }
+    SetDlgItemTextA(sheet, kBack, Text(WizStrBack).c_str());
+    SetDlgItemTextA(sheet, kNext, Text(WizStrBack + 1).c_str());
+    SetDlgItemTextA(sheet, kFinish, Text(WizStrBack + 2).c_str());
+}
+
 CfgPageTexts CfgSheetTexts()
 {
     CfgPageTexts t;
@@ -336,6 +356,12 @@ bool CfgRunSheet(HWND owner, CfgDescription& desc, const std::string& subject, D
     std::vector<std::string> titles;
     for (auto& section : desc.sections)
         titles.push_back(section->title.value_or(section->name));
+    // The tabs in one row: a translation's longer titles widen the pages rather than wrap the tabs
+    // into a second row (about four dialog units a character and the tab's margins; at most 420).
+    int tabs = 0;
+    for (const std::string& title : titles)
+        tabs += static_cast<int>(title.size()) * 4 + 14;
+    s.pageWidth = std::clamp(tabs, kPageWidth, 420);
     DeviceEntry fileEntry; // plug-in pages of a file's configuration see a device without an address
     if (!device) {
         fileEntry.config = std::shared_ptr<CfgDescription>(&desc, [](CfgDescription*) {});
@@ -359,7 +385,7 @@ bool CfgRunSheet(HWND owner, CfgDescription& desc, const std::string& subject, D
             ++k;
             continue;
         }
-        templates.push_back(CfgDialogTemplate(kPageWidth, kPageHeight, titles[k], WS_CHILD | WS_CAPTION | DS_CONTROL));
+        templates.push_back(CfgDialogTemplate(s.pageWidth, kPageHeight, titles[k], WS_CHILD | WS_CAPTION | DS_CONTROL));
         auto param = std::make_unique<PageParam>(PageParam { &s, s.sections.size() });
         PROPSHEETPAGEA psp {};
         psp.dwSize = sizeof psp;
@@ -465,7 +491,7 @@ std::string Subject(const DeviceJob& job)
     for (DeviceEntry* e = job.first; e; e = e->next)
         ++n;
     if (n == 1)
-        return job.first->name.str();
+        return MainDeviceTitle(*job.first);
     return StrFormat(Text(SheetStrDevices).c_str(), n);
 }
 
@@ -474,15 +500,18 @@ bool EasyConfig()
     return IniGetInt(IniPath(), "Options", "EasyConfig", 1) != 0;
 }
 
-// The notice before a sheet in the simplified mode, until the user ticks its box.
-void EasyNotice(HWND owner)
+// Before a sheet that the simplified mode shows with fewer settings than the device has: the question
+// whether to open it so, until the user ticks its box. False when the user chose not to open it.
+bool EasyNotice(HWND owner, const CfgDescription& desc)
 {
-    if (!EasyConfig() || IniGetInt(IniPath(), "Options", "DontWarnAboutEasyConfig", 0) == 1)
-        return;
+    if (!(desc.flags & CfgDescSimplified) || IniGetInt(IniPath(), "Options", "DontWarnAboutEasyConfig", 0) == 1)
+        return true;
     bool ticked = false;
-    AskDialog(owner, Text(SheetStrEasyNotice), Text(SheetStrInformation), Text(CmdStrDontShowAgain), &ticked);
+    bool yes = AskDialog(
+        owner, Text(SheetStrEasyNotice), Text(SheetStrInformation), Text(CmdStrDontShowAgain), &ticked, IDI_QUESTION);
     if (ticked)
         IniWriteString(IniPath(), "Options", "DontWarnAboutEasyConfig", "1");
+    return yes;
 }
 } // namespace
 
@@ -493,7 +522,10 @@ bool CfgConfigureFlow(HWND owner, DeviceCommands& commands, uint32_t message, in
             commands.PostJob(JobRelease);
             return true;
         }
-        EasyNotice(owner);
+        if (!EasyNotice(owner, *job.first->config)) {
+            commands.PostJob(JobRelease);
+            return true;
+        }
         bool ok = CfgRunSheet(owner, *job.first->config, Subject(job), job.first, EasyConfig());
         bool changed = false;
         for (DeviceEntry* e = job.first; e; e = e->next)
@@ -537,8 +569,7 @@ bool CfgEditFile(HWND owner, const std::string& path)
     CfgReadFile(text, *desc);
     desc->flags |= CfgDescNotFromDevice;
     std::string name = path.substr(path.find_last_of("\\/") + 1);
-    EasyNotice(owner);
-    if (!CfgRunSheet(owner, *desc, name, nullptr, easy))
+    if (!EasyNotice(owner, *desc) || !CfgRunSheet(owner, *desc, name, nullptr, easy))
         return false;
     std::string comment = header.comment;
     if (!CfgCommentDialog(owner, &comment))

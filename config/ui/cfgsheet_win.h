@@ -35,6 +35,9 @@ enum : unsigned {
 
 // The texts of the pages in the user's language.
 CfgPageTexts CfgSheetTexts();
+// The sheet's own buttons (OK and Cancel; a wizard's Back, Next, Finish and Cancel) in the program's
+// language.
+void CfgSheetOwnButtons(HWND sheet, bool wizard);
 
 // Runs the sheet on `desc` (the first device's or the file's configuration; the other devices of a
 // group through the items' counterparts). `subject` names what is configured in the caption. Plug-in

@@ -4,6 +4,7 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "common/ui/desktop.h"
 #include "config/device/console.h"
 #include "config/device/firmware.h"
 #include "config/device/mru.h"
@@ -109,6 +110,12 @@ void ShowKind(HWND d, int link)
     show(IDC_DEV_PHONE, link == LinkDialUp);
 }
 
+// The first field of a kind of link: the address, the serial port or the phone-book entry.
+int KindField(int link)
+{
+    return link == LinkSerial ? IDC_DEV_PORT : link == LinkDialUp ? IDC_DEV_RASENTRY : IDC_DEV_ADDRESS;
+}
+
 int KindChecked(HWND d)
 {
     if (IsDlgButtonChecked(d, IDC_DEV_SERIAL) == BST_CHECKED)
@@ -162,7 +169,9 @@ INT_PTR CALLBACK DeviceProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         SendDlgItemMessageA(d, IDC_DEV_PASSWORD, EM_LIMITTEXT, DeviceEntry().password.kMax, 0);
         SendDlgItemMessageA(d, IDC_DEV_RASENTRY, EM_LIMITTEXT, DeviceEntry().ras_entry.kMax, 0);
         ShowKind(d, link);
-        return TRUE;
+        // Typing starts in the field that says how the device is reached, whatever its kind.
+        SetFocus(GetDlgItem(d, KindField(link)));
+        return FALSE;
     }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -470,8 +479,41 @@ INT_PTR CALLBACK DateTimeProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
 // ---- Question with check box
 struct AskData {
     std::string text, title, check;
+    LPCSTR icon = IDI_EXCLAMATION;
     bool ticked = false;
 };
+
+// The question's text at its full height: a longer text (a translation) moves the check box and the
+// buttons down and makes the dialog taller, so that nothing of it is cut.
+void FitAskText(HWND d)
+{
+    HWND text = GetDlgItem(d, IDC_ASK_TEXT);
+    RECT box;
+    GetWindowRect(text, &box);
+    MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&box), 2);
+    std::string s = DialogText(d, IDC_ASK_TEXT);
+    HDC dc = GetDC(text);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(text, WM_GETFONT, 0, 0)));
+    RECT need { 0, 0, box.right - box.left, 0 };
+    DrawTextA(dc, s.c_str(), static_cast<int>(s.size()), &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(dc, old);
+    ReleaseDC(text, dc);
+    int grow = need.bottom - (box.bottom - box.top);
+    if (grow <= 0)
+        return;
+    SetWindowPos(text, nullptr, 0, 0, box.right - box.left, need.bottom, SWP_NOMOVE | SWP_NOZORDER);
+    for (int id : { IDC_ASK_CHECK, IDYES, IDNO }) {
+        HWND c = GetDlgItem(d, id);
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&r), 2);
+        SetWindowPos(c, nullptr, r.left, r.top + grow, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    RECT w;
+    GetWindowRect(d, &w);
+    SetWindowPos(d, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + grow, SWP_NOMOVE | SWP_NOZORDER);
+    CenterWindow(d, GetParent(d));
+}
 
 INT_PTR CALLBACK AskProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -483,9 +525,9 @@ INT_PTR CALLBACK AskProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         SetWindowTextA(d, a->title.c_str());
         SetDlgItemTextA(d, IDC_ASK_TEXT, a->text.c_str());
         SetDlgItemTextA(d, IDC_ASK_CHECK, a->check.c_str());
-        SendDlgItemMessageA(
-            d, IDC_ASK_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_EXCLAMATION)), 0);
-        MessageBeep(MB_ICONEXCLAMATION);
+        SendDlgItemMessageA(d, IDC_ASK_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, a->icon)), 0);
+        FitAskText(d);
+        MessageBeep(a->icon == IDI_QUESTION ? MB_ICONQUESTION : MB_ICONEXCLAMATION);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDYES || LOWORD(wParam) == IDNO || LOWORD(wParam) == IDCANCEL) {
@@ -605,14 +647,15 @@ bool DateTimeDialog(HWND owner, const std::string& deviceClock, std::string* tim
     return LanguageDialog(IDD_DATETIME, owner, DateTimeProc, reinterpret_cast<LPARAM>(&data)) == IDOK;
 }
 
-bool AskDialog(
-    HWND owner, const std::string& text, const std::string& title, const std::string& checkText, bool* ticked)
+bool AskDialog(HWND owner, const std::string& text, const std::string& title, const std::string& checkText,
+    bool* ticked, LPCSTR icon)
 {
     *ticked = false;
     if (checkText.empty()) {
-        return MessageBoxA(owner, text.c_str(), title.c_str(), MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+        UINT style = icon == IDI_QUESTION ? MB_ICONQUESTION : MB_ICONEXCLAMATION;
+        return MessageBoxA(owner, text.c_str(), title.c_str(), MB_YESNO | style) == IDYES;
     }
-    AskData a { text, title, checkText };
+    AskData a { text, title, checkText, icon };
     bool yes = LanguageDialog(IDD_ASK, owner, AskProc, reinterpret_cast<LPARAM>(&a)) == IDYES;
     *ticked = a.ticked;
     return yes;
@@ -666,7 +709,7 @@ std::string FileDialog(HWND owner, bool save, const std::string& title, const st
 std::string FirmwareForJob(HWND owner, const DeviceJob& job, CommandUi& ui, const std::string& dropped)
 {
     const DeviceEntry* first = job.first;
-    std::string name = first->name.empty() ? DeviceCellText(*first, ColAddress) : first->name.str();
+    std::string name = MainDeviceTitle(*first);
     std::string title = job.count > 1 ? StrFormat(Text(CmdStrFirmwareTitleMany).c_str(), job.count)
                                       : StrFormat(Text(CmdStrFirmwareTitleOne).c_str(), name.c_str());
     std::string file = !dropped.empty() ? dropped : FirmwareFileDialog(owner, title);

@@ -30,9 +30,10 @@ void OptionsDialog(HWND owner);
 // text (empty when it reported none).
 bool DateTimeDialog(HWND owner, const std::string& deviceClock, std::string* time);
 // A question with Yes and No; with `checkText` the check box is offered and `*ticked` tells whether
-// the user ticked it. Returns true for Yes.
-bool AskDialog(
-    HWND owner, const std::string& text, const std::string& title, const std::string& checkText, bool* ticked);
+// the user ticked it. Returns true for Yes. `icon`: a warning (the default) or the question mark
+// (IDI_QUESTION) for a question without risk.
+bool AskDialog(HWND owner, const std::string& text, const std::string& title, const std::string& checkText,
+    bool* ticked, LPCSTR icon = IDI_EXCLAMATION);
 // The address conflicts of a search with the details shown by ">>".
 void ConflictDialog(HWND owner, const std::string& text, const std::string& details);
 // Firmware management of one device: returns the command to issue (activate image n: 1323 + n, the test

@@ -74,6 +74,7 @@ std::vector<DeviceRowShown> g_shown;
 HRGN g_paintRegion = nullptr;
 RECT g_paintBox {};
 bool g_paintSimple = false; // the region is g_paintBox
+bool g_fitColumns = false; // no stored widths: the details columns are sized to their texts
 int g_sortColumn = -1;
 bool g_sortDescending = false;
 MainViewSettings g_view;
@@ -300,7 +301,7 @@ void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 
 std::string EntryTitle(const DeviceEntry& e)
 {
-    return e.name.empty() ? DeviceCellText(e, ColAddress) : e.name.str();
+    return DeviceShownName(g_devices, e);
 }
 
 int WindowUi::Prepare(uint32_t command, DeviceJob& job)
@@ -443,6 +444,36 @@ HIMAGELIST MakeImages(int size)
             if (link == LinkSerial)
                 cable.left -= size / 8;
             FillRect(dc, &cable, static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
+            // The state as a badge over the lower right corner, large enough to tell at a glance in
+            // the small icons too: a green disc with a tick for "Ok", a red disc with a cross for a
+            // failure; no badge while the state is not known yet.
+            if (state != 0) {
+                int badgeSize = std::max(7, size / 2);
+                RECT badge { size - badgeSize, size - badgeSize, size, size };
+                HBRUSH fill = CreateSolidBrush(led[state]);
+                HPEN rim = CreatePen(PS_SOLID, 1, RGB(255, 255, 255));
+                HGDIOBJ oldBrush = SelectObject(dc, fill), oldPen = SelectObject(dc, rim);
+                Ellipse(dc, badge.left, badge.top, badge.right, badge.bottom);
+                int w = std::max(1, badgeSize / 6);
+                HPEN mark = CreatePen(PS_SOLID, w, RGB(255, 255, 255));
+                SelectObject(dc, mark);
+                int m = badgeSize / 4;
+                if (state == 2) {
+                    MoveToEx(dc, badge.left + m, badge.top + m, nullptr);
+                    LineTo(dc, badge.right - m, badge.bottom - m);
+                    MoveToEx(dc, badge.right - m - 1, badge.top + m, nullptr);
+                    LineTo(dc, badge.left + m - 1, badge.bottom - m);
+                } else {
+                    MoveToEx(dc, badge.left + m, badge.top + badgeSize / 2, nullptr);
+                    LineTo(dc, badge.left + badgeSize / 2 - 1, badge.bottom - m);
+                    LineTo(dc, badge.right - m, badge.top + m);
+                }
+                SelectObject(dc, oldBrush);
+                SelectObject(dc, oldPen);
+                DeleteObject(fill);
+                DeleteObject(rim);
+                DeleteObject(mark);
+            }
             SelectObject(dc, old);
             ImageList_AddMasked(list, bmp, RGB(255, 0, 255));
             DeleteObject(bmp);
@@ -547,6 +578,31 @@ bool RedrawChangedRows()
     return true;
 }
 
+// The details columns as wide as their header and the widest of their texts (the first rows of a
+// long list only), while the user has not sized them himself.
+void FitColumns()
+{
+    if (!g_fitColumns || !g_list)
+        return;
+    constexpr size_t kMeasuredRows = 500;
+    constexpr int kPadding = 16; // the list's margins on both sides of a text
+    for (int c = 0; c < kDeviceColumnCount; ++c) {
+        std::string header = Text(MainStrColumn0 + static_cast<unsigned>(c));
+        int width = ListView_GetStringWidth(g_list, header.c_str()) + kPadding;
+        for (size_t r = 0; r < g_rows.size() && r < kMeasuredRows; ++r) {
+            std::string text = DeviceCellText(*g_rows[r], c);
+            int w = ListView_GetStringWidth(g_list, text.c_str()) + kPadding;
+            if (c == ColName)
+                w += GetSystemMetrics(SM_CXSMICON) + 4;
+            width = std::max(width, w);
+        }
+        width = std::min(width, 400);
+        if (ListView_GetColumnWidth(g_list, c) != width)
+            ListView_SetColumnWidth(g_list, c, width);
+        g_view.columns[static_cast<size_t>(c)] = width;
+    }
+}
+
 void RefreshRows()
 {
     DeviceFolder* folder = CurrentFolder();
@@ -565,6 +621,7 @@ void RefreshRows()
     for (size_t i = 0; i < g_rows.size(); ++i)
         if (std::find(selected.begin(), selected.end(), g_rows[i]) != selected.end())
             ListView_SetItemState(g_list, static_cast<int>(i), LVIS_SELECTED, LVIS_SELECTED);
+    FitColumns();
     InvalidateRect(g_list, nullptr, FALSE);
     UpdateStatusBar();
 }
@@ -1144,6 +1201,9 @@ void SaveViewSettings()
     g_view.expanded = expanded;
     IniTransaction t(IniPath());
     MainViewStore(g_view, t.File());
+    // Widths that follow the contents are not the user's: they are fitted again at the next start.
+    if (g_fitColumns)
+        t.File().SetString("Window", "ListColumns", "");
     t.Commit();
 }
 
@@ -1412,6 +1472,11 @@ void ContextMenu(int which, POINT screen)
 
 LRESULT OnNotify(NMHDR* hdr)
 {
+    // A column the user sizes keeps its width from then on (and is stored).
+    if (g_list && hdr->hwndFrom == ListView_GetHeader(g_list)
+        && (hdr->code == HDN_ENDTRACKA || hdr->code == HDN_ENDTRACKW || hdr->code == HDN_DIVIDERDBLCLICKA
+            || hdr->code == HDN_DIVIDERDBLCLICKW))
+        g_fitColumns = false;
     if (hdr->hwndFrom == g_list) {
         switch (hdr->code) {
         case LVN_GETDISPINFOA: {
@@ -1765,6 +1830,8 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
         IniFile ini(IniPath());
         ini.Load();
         g_view = MainViewRead(ini);
+        // Until the user sets the column widths they follow the contents.
+        g_fitColumns = ini.GetString("Window", "ListColumns", "").empty();
     }
     WNDCLASSA wc {};
     wc.lpfnWndProc = MainWindowProc;
@@ -1782,9 +1849,16 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
     if (!w)
         return false;
     if (!RestoreWindowPlacement(w, IniPath().c_str(), "Window", nullptr, kMainPlacementFlags)) {
+        // No stored placement: room for the folder tree and every details column, within the screen.
+        RECT work = GetMonitorWorkArea(w);
+        int32_t columns = 0;
+        for (int c = 0; c < kDeviceColumnCount; ++c)
+            columns += ListView_GetColumnWidth(g_list, c);
         int32_t width, height;
-        MainWindowDefaultSize(
-            LOWORD(GetDialogBaseUnits()), GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CXEDGE), &width, &height);
+        MainWindowFirstSize(work.right - work.left, work.bottom - work.top,
+            columns + 200 + 2 * GetSystemMetrics(SM_CXFRAME) + 4 * GetSystemMetrics(SM_CXEDGE)
+                + GetSystemMetrics(SM_CXVSCROLL),
+            &width, &height);
         SetWindowPos(w, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         CenterWindow(w, nullptr);
         ShowWindow(w, showCommand);
@@ -1798,6 +1872,11 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
     record->request.what = record->settings.at_startup ? SearchStartup : 0;
     PostOwnSearch(std::move(record), JobStartupCheck, false);
     return true;
+}
+
+std::string MainDeviceTitle(const DeviceEntry& entry)
+{
+    return DeviceShownName(g_devices, entry);
 }
 
 HWND MainWindowHandle()
@@ -1846,6 +1925,24 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         }
         return TestCtlOkLines(lines);
     }
+    if (c.verb == "columns") {
+        // Each details column: its header, its width and the width its widest text needs (header and
+        // cells measured as the list draws them, with the list's margins), in pixels.
+        std::vector<std::string> lines;
+        for (int col = 0; col < kDeviceColumnCount; ++col) {
+            std::string header = Text(MainStrColumn0 + static_cast<unsigned>(col));
+            int needed = ListView_GetStringWidth(g_list, header.c_str()) + 12;
+            for (DeviceEntry* e : g_rows) {
+                int w = ListView_GetStringWidth(g_list, DeviceCellText(*e, col).c_str()) + 12;
+                if (col == ColName)
+                    w += GetSystemMetrics(SM_CXSMICON) + 4;
+                needed = std::max(needed, w);
+            }
+            lines.push_back(StrFormat("%s\t%d\t%d", TestCtlEscape(header).c_str(), ListView_GetColumnWidth(g_list, col),
+                std::min(needed, 400)));
+        }
+        return TestCtlOkLines(lines);
+    }
     if (c.verb == "folder" || c.verb == "move") {
         std::string path = TestCtlUnescape(c.rest);
         if (path == "/")
@@ -1891,17 +1988,17 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         // the screen position of the centre of its label, for input with the real mouse.
         std::vector<std::string> words = TestCtlWords(c.rest);
         if (words.size() != 2)
-            return TestCtlError("locate row NAME or locate folder PATH");
+            return TestCtlError("locate row NAME, locate icon NAME or locate folder PATH");
         RECT r {};
         HWND owner = nullptr;
-        if (words[0] == "row") {
+        if (words[0] == "row" || words[0] == "icon") {
             auto it
                 = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
             if (it == g_rows.end())
                 return TestCtlError("no device " + words[1]);
             int row = static_cast<int>(it - g_rows.begin());
             ListView_EnsureVisible(g_list, row, FALSE);
-            ListView_GetItemRect(g_list, row, &r, LVIR_LABEL);
+            ListView_GetItemRect(g_list, row, &r, words[0] == "row" ? LVIR_LABEL : LVIR_ICON);
             owner = g_list;
         } else if (words[0] == "folder") {
             DeviceFolder* folder = g_devices.FindFolder(words[1] == "/" ? std::string() : words[1]);

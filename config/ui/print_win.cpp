@@ -182,7 +182,8 @@ UINT_PTR CALLBACK PrintHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 struct Preview {
     const std::vector<PrintJobPart>* parts = nullptr;
-    HDC printer = nullptr; // the page is the printer's
+    HDC printer = nullptr; // the page is the printer's; without a printer, the screen's with a default page
+    bool defaultPage = false; // no printer: an A4 page in the screen's pixels, Print says that none is installed
     bool hide = true;
     size_t page = 0;
     size_t pages = 0;
@@ -191,12 +192,36 @@ struct Preview {
     HWND buttons[4] = {};
 };
 
+// The default page of a preview without a printer: A4 in the pixels of `dc`.
+SIZE DefaultPage(HDC dc)
+{
+    return SIZE { MulDiv(2100, GetDeviceCaps(dc, LOGPIXELSX), 254), MulDiv(2970, GetDeviceCaps(dc, LOGPIXELSY), 254) };
+}
+
+// The printed area of the default page: half an inch from each edge, as on a printer.
+RECT DefaultArea(HDC dc)
+{
+    SIZE page = DefaultPage(dc);
+    RECT area { 0, 0, page.cx, page.cy };
+    InflateRect(&area, -GetDeviceCaps(dc, LOGPIXELSX) / 2, -GetDeviceCaps(dc, LOGPIXELSY) / 2);
+    return area;
+}
+
+// The size of the preview's page in its device's units (the printable part on a printer).
+SIZE PreviewPage(const Preview& p)
+{
+    if (p.defaultPage)
+        return DefaultPage(p.printer);
+    return SIZE { GetDeviceCaps(p.printer, HORZRES), GetDeviceCaps(p.printer, VERTRES) };
+}
+
 // The page, scaled from the printer's units into `paper` of the window.
 void DrawPreviewPage(HDC dc, const RECT& paper, Preview& p)
 {
     FillRect(dc, &paper, reinterpret_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     FrameRect(dc, &paper, reinterpret_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    int pageWidth = GetDeviceCaps(p.printer, HORZRES), pageHeight = GetDeviceCaps(p.printer, VERTRES);
+    SIZE size = PreviewPage(p);
+    int pageWidth = size.cx, pageHeight = size.cy;
     int saved = SaveDC(dc);
     SetMapMode(dc, MM_ANISOTROPIC);
     SetWindowExtEx(dc, pageWidth, pageHeight, nullptr);
@@ -205,7 +230,7 @@ void DrawPreviewPage(HDC dc, const RECT& paper, Preview& p)
     // Laid out on the printer's page, drawn with the printer's fonts scaled to the window.
     size_t n = 0;
     p.pages = 0;
-    ForEachPage(p.printer, CfgPrinterArea(p.printer), *p.parts, p.hide,
+    ForEachPage(p.printer, p.defaultPage ? DefaultArea(p.printer) : CfgPrinterArea(p.printer), *p.parts, p.hide,
         [&](const Printout& printout, size_t page, const PrintPageMetrics& metrics, const PrintFonts& fonts) {
             // The printer's fonts: their heights are in the page's units, which the mapping scales.
             if (n++ == p.page)
@@ -242,7 +267,11 @@ LRESULT CALLBACK PreviewProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         FillRect(dc, &below, reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
         // The paper in the page's proportions, as large as the window allows.
         int pw = GetDeviceCaps(p->printer, PHYSICALWIDTH), ph = GetDeviceCaps(p->printer, PHYSICALHEIGHT);
-        if (pw <= 0 || ph <= 0) {
+        if (p->defaultPage) {
+            SIZE page = DefaultPage(p->printer);
+            pw = page.cx;
+            ph = page.cy;
+        } else if (pw <= 0 || ph <= 0) {
             pw = GetDeviceCaps(p->printer, HORZRES);
             ph = GetDeviceCaps(p->printer, VERTRES);
         }
@@ -264,6 +293,11 @@ LRESULT CALLBACK PreviewProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case kPreviewPrint:
+            // Without a printer the preview stays: only printing itself needs one.
+            if (p->defaultPage) {
+                Error(window, Text(PrintStrNoPrinter));
+                return 0;
+            }
             p->print = true;
             DestroyWindow(window);
             return 0;
@@ -473,7 +507,16 @@ std::vector<std::string> CfgPrintToMetafiles(
 bool CfgPrintWithDialog(HWND owner, const std::vector<PrintJobPart>& parts, const std::string& documentName)
 {
     if (!AnyPrinter()) {
-        Error(owner, Text(PrintStrNoPrinter));
+        // No print dialog without a printer: the preview on a default page, passwords hidden; its
+        // Print button says that no printer is installed.
+        Diag("print: no printer, preview on a default page\n");
+        HDC screen = GetDC(nullptr);
+        Preview p;
+        p.parts = &parts;
+        p.printer = screen;
+        p.defaultPage = true;
+        RunPreview(owner, p, documentName);
+        ReleaseDC(nullptr, screen);
         return false;
     }
     DialogExtras extras;

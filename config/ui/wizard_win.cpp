@@ -11,6 +11,7 @@
 #include "config/startup/startup.h"
 #include "config/ui/cfgpage_win.h"
 #include "config/ui/cfgsheet_win.h"
+#include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "config/wizard/wiz_runner.h"
 
@@ -84,6 +85,9 @@ void SetButtons(SheetState& s)
 {
     WizButtons b = s.runner->Buttons();
     PropSheet_SetWizButtons(s.sheet, (b.back ? PSWIZB_BACK : 0) | (b.finish ? PSWIZB_FINISH : PSWIZB_NEXT));
+    // Enter presses what the page offers: Finish on a last page, else Next.
+    constexpr WPARAM kNext = 0x3024, kFinish = 0x3025;
+    SendMessageA(s.sheet, DM_SETDEFID, b.finish ? kFinish : kNext, 0);
 }
 
 // Style 0: the watermark as a control on the left of a page without a header.
@@ -433,6 +437,13 @@ HPROPSHEETPAGE FixedPage(SheetState& s, int id, DLGPROC proc)
     return CreatePropertySheetPageA(&psp);
 }
 
+// The sheet's own buttons in the program's language once it exists.
+int CALLBACK WizardCallback(HWND sheet, UINT message, LPARAM)
+{
+    if (message == PSCB_INITIALIZED)
+        CfgSheetOwnButtons(sheet, true);
+    return 0;
+}
 } // namespace
 
 int WizRunSheet(HWND owner, DeviceEntry& entry)
@@ -449,7 +460,7 @@ int WizRunSheet(HWND owner, DeviceEntry& entry)
     s.entry = &entry;
     s.runner = &runner;
     s.style = Globals().wizardStyle == 1 ? 1 : 0;
-    s.caption = StrFormat(Text(WizStrCaption).c_str(), entry.name.str().c_str());
+    s.caption = StrFormat(Text(WizStrCaption).c_str(), MainDeviceTitle(entry).c_str());
     s.texts = CfgSheetTexts();
     std::vector<HPROPSHEETPAGE> handles { FixedPage(s, IDD_WIZ_SELECT, SelectionProc),
         FixedPage(s, IDD_WIZ_PLACEHOLDER, PlaceholderProc) };
@@ -469,6 +480,8 @@ int WizRunSheet(HWND owner, DeviceEntry& entry)
         h.pszbmWatermark = MAKEINTRESOURCEA(IDB_WIZ_WATERMARK);
         h.hbmHeader = header;
     }
+    h.dwFlags |= PSH_USECALLBACK;
+    h.pfnCallback = WizardCallback;
     h.hwndParent = owner;
     h.hInstance = Instance();
     h.pszCaption = s.caption.c_str();

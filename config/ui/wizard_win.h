@@ -19,6 +19,7 @@ enum : unsigned {
     WizStrCaption = 2190, // "Setup Wizard for %s"
     WizStrChoose = 2191, // the selection page's heading
     WizStrChooseText = 2192, // the selection page's text
+    WizStrBack = 2193, // "< &Back", then "&Next >", "Finish": a wizard sheet's own buttons
 };
 
 // Runs the wizard sheet for `entry` (its `config` is the configuration the wizard edits). Returns 1

@@ -16,6 +16,7 @@ struct Wizard {
     bool inserted = false;
     bool mac = false;
     std::string titles[8], subtitles[8]; // header texts of the inserted pages
+    std::string caption; // the host's title of the sheet, which the inserted pages keep
     FilterStationList source { IDC_SRC };
     FilterStationList dest { IDC_DST };
     FilterRule userServices; // what the services dialog gave for "user-defined"
@@ -53,16 +54,27 @@ HFONT BoldFont(HWND dialog, int points)
         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Shell Dlg");
 }
 
-// The buttons of a page: Back unless it is the sheet's first page; Finish on the last page.
-void SetButtons(HWND page, bool finish)
+// True when no page of the host follows `page` in the sheet.
+bool IsSheetsLastPage(HWND page)
 {
     HWND sheet = GetParent(page);
     int index = static_cast<int>(SendMessageA(sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page), 0));
+    return index >= 0 && !PropSheet_IndexToPage(sheet, index + 1);
+}
+
+// The buttons of a page: Back unless it is the sheet's first page; Finish on the last page, which is
+// then the default button (Enter finishes).
+void SetButtons(HWND page, bool finish)
+{
+    constexpr WPARAM kNext = 0x3024, kFinish = 0x3025;
+    HWND sheet = GetParent(page);
+    int index = static_cast<int>(SendMessageA(sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page), 0));
     // The sheet's last page offers Finish (pages of the host may follow the wizard's).
-    bool last = index >= 0 && !PropSheet_IndexToPage(sheet, index + 1);
+    bool last = IsSheetsLastPage(page);
     DWORD buttons = index > 0 ? PSWIZB_BACK : 0;
     buttons |= finish && last ? PSWIZB_FINISH : PSWIZB_NEXT;
     PropSheet_SetWizButtons(sheet, buttons);
+    SendMessageA(sheet, DM_SETDEFID, finish && last ? kFinish : kNext, 0);
 }
 
 void InsertPages(HWND first, Wizard* w)
@@ -72,6 +84,11 @@ void InsertPages(HWND first, Wizard* w)
     if (index < 0)
         return;
     int at = index + 1;
+    // A wizard sheet shows the title of its current page: the inserted pages carry the host's, not
+    // their templates' captions.
+    char caption[256] = {};
+    GetWindowTextA(sheet, caption, sizeof caption);
+    w->caption = caption;
     for (size_t i = 0; i < sizeof k_pages / sizeof k_pages[0]; ++i) {
         const PageInfo& info = k_pages[i];
         w->titles[i] = info.title ? FilterStr(info.title) : std::string();
@@ -83,6 +100,10 @@ void InsertPages(HWND first, Wizard* w)
         page.lParam = reinterpret_cast<LPARAM>(first);
         page.pfnCallback = FilterWizardPageCallback;
         page.dwFlags = PSP_USECALLBACK;
+        if (!w->caption.empty()) {
+            page.dwFlags |= PSP_USETITLE;
+            page.pszTitle = w->caption.c_str();
+        }
         if (w->headers) {
             page.pszTemplate = MAKEINTRESOURCEA(info.id);
             if (info.title) {
@@ -237,7 +258,7 @@ void ShowPage(HWND dialog, Wizard* w, int page)
         break;
     }
     case IDD_WIZ_FINISH:
-        SetDlgItemTextA(dialog, IDC_FINISH_TEXT, s.FinishText().c_str());
+        SetDlgItemTextA(dialog, IDC_FINISH_TEXT, s.FinishText(IsSheetsLastPage(dialog)).c_str());
         break;
     default:
         break;

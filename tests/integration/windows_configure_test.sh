@@ -155,8 +155,7 @@ window=$(xdotool search --name '^Velquin$' 2>/dev/null | head -n 1)
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
 xdotool key --window "$window" Insert
 ctl_wait_title Device || fail "Ins opened no device dialog"
-# From the kind to the address, past the time-out to the name.
-xdotool key --delay 50 Tab
+# Typing starts in the address field; Tab goes past the time-out to the name.
 xdotool type --delay 30 "$fourth:$port"
 xdotool key --delay 50 Tab Tab
 xdotool type --delay 30 "fourth"

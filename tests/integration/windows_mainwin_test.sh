@@ -177,7 +177,8 @@ ctl select MORVAK-0001 && ctl menu "Edit|Firmware upload" || fail "Edit|Firmware
 ctl_wait_title Warning || fail "no upload warning"
 ctl controls | grep -q "Uploading new firmware will force the device to reboot" || fail "upload warning text"
 ctl press 6
-ctl_wait_title "Select Firmware for MORVAK-0001" || fail "no firmware file dialog"
+# Two entries of the list carry the name MORVAK-0001 by now: the title names this one by its address.
+ctl_wait_title "Select Firmware for MORVAK-0001 ($base:$port)" || fail "no firmware file dialog"
 # It opens in the firmware folder (UPXPath); the file picked in the list shows its header's text below.
 # The dialog fills its list and then the text below it as its own messages come: both are waited for.
 file_listed() {
@@ -269,7 +270,7 @@ ctl command 1350 && german_shot "Datum/Uhrzeit setzen" datetime-de 2
 ctl command 40040 && german_shot "Firmware-Verwaltung" firmware-management-de 2
 # The upload warning with its "Don't show" box (the question dialog), then the firmware file dialog.
 ctl command 1319 && ctl_wait_title Warnung && shot ask-de && ctl press 6 || fail "German upload warning"
-german_shot "$(printf 'Firmware f\374r MORVAK-0001 ausw\344hlen')" firmware-file-de 2
+german_shot "$(printf 'Firmware f\374r MORVAK-0001 (%s) ausw\344hlen' "$base:$port")" firmware-file-de 2
 ctl command 40003 && german_shot "$(printf 'Info \374ber Velquin')" about-de 1
 # The search's conflict box with its details.
 shipping_fleet
@@ -308,9 +309,8 @@ if [ -n "$window" ]; then
   xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
   xdotool key --window "$window" Insert
   ctl_wait_title "$(printf 'Ger\344t')" || fail "Ins opened no dialog"
-  # As a user fills it in: Tab from the kind to the address, on past the time-out to the name and the
-  # description.
-  xdotool key --delay 50 Tab
+  # As a user fills it in: typing starts in the address field, Tab goes on past the time-out to the
+  # name and the description.
   xdotool type --delay 30 "$base:$port"
   xdotool key --delay 50 Tab Tab
   xdotool type --delay 30 "keyed"

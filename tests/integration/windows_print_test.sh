@@ -2,8 +2,8 @@
 # Printing under Wine and Xvfb, through qorvexal.exe's test control channel: a configuration file laid
 # out into enhanced metafiles, read back record by record (the texts drawn), with hidden and with shown
 # passwords; the "print:" verb without a printer shows its message and leaves the file as it was; File,
-# Print on a simulated device reads its configuration (job 1033), says that no printer is installed and
-# leaves the device "Ok". No search at start-up (SearchAtStartup=0).
+# Print on a simulated device reads its configuration (job 1033), opens the preview on a default page
+# (whose Print button says that no printer is installed) and leaves the device "Ok". No search at start-up (SearchAtStartup=0).
 #   windows_print_test.sh <wine-run> <qorvexal.exe> <qorvexal-cli (native)> <data directory> <work directory>
 #                         <morvaksim (native)>
 # Exits 77 (skipped) without a display or without the native command-line tool or simulator.
@@ -108,7 +108,8 @@ fi
 [ "$(md5sum <"$file")" = "$before" ] || fail "print: the file changed"
 grep -q "verb print: " "$work/app-verb.log" || fail "print: no diagnostic line"
 
-# File, Print on a device: the read job, the message (Wine has no printer), the release; the device Ok.
+# File, Print on a device: the read job, the preview on a default page (Wine has no printer), the
+# message from its Print button, the release; the device Ok.
 if grep -q "print: no printer" "$work/app-verb.log"; then
   sim_start_loopback "$work/sim.log" "$sim" || { fail "morvaksim did not start"; exit 1; }
   printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" \
@@ -117,11 +118,21 @@ if grep -q "print: no printer" "$work/app-verb.log"; then
   start_app device
   ctl_wait_title Velquin || fail "device: no main window"
   ctl select MORVAK-0001 && ctl command 1312 || fail "device: File, Print"
-  if ctl_wait_title Error; then
-    ctl controls | grep -q "No printer is installed" || fail "device: the message's text"
-    ctl press 1 || fail "device: OK on the message"
+  # No printer: the preview opens on a default page; only its Print button says that none is installed.
+  if ctl_wait_title "Print preview - Configuration of MORVAK-0001"; then
+    shot device-preview
+    ctl press 101 || fail "device: Print in the preview"
+    if ctl_wait_title Error; then
+      ctl controls | grep -q "No printer is installed" || fail "device: the message's text"
+      ctl press 1 || fail "device: OK on the message"
+    else
+      fail "device: no message on Print without a printer"
+    fi
+    ctl_wait_title "Print preview - Configuration of MORVAK-0001" || fail "device: the preview after the message"
+    ctl press 104 || fail "device: Close"
   else
-    fail "device: no message without a printer"
+    fail "device: no preview without a printer"
+    ctl windows
   fi
   ctl idle || fail "device: not idle after printing"
   ctl list | awk -F '\t' '$1 == "MORVAK-0001"' | grep -q $'\tOk\t' || fail "device after File, Print: $(ctl list)"
