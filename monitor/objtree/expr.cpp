@@ -800,10 +800,12 @@ std::optional<SnmpValue> ExprEvaluate(const ExprTokens& tokens, const ScriptCont
     return v;
 }
 
-SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context)
+SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context, bool* aborted)
 {
     Eval ev;
     SnmpValue v = Expand(text, context, ev);
+    if (aborted)
+        *aborted = ev.aborted;
     return ev.aborted ? SnmpValue() : v;
 }
 

@@ -112,7 +112,9 @@ ExprTokens ExprParse(std::string_view text);
 // Evaluates in the item context of `context` (its kind is ignored). nullopt on failure: division by
 // zero, a malformed expression, nesting too deep, a term that refers to itself.
 std::optional<SnmpValue> ExprEvaluate(const ExprTokens& tokens, const ScriptContext& context);
-SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context);
+// The template expanded in `context`; none when the expansion was abandoned (nesting too deep, a term
+// that refers to itself, too many references), which `aborted` then reports when given.
+SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context, bool* aborted = nullptr);
 SnmpValue ValueFormat(const SnmpValue& value, std::string_view format, const ScriptContext& context);
 
 // The action's numbered references: the argument text split at ":", "$" parts resolved in the item

@@ -166,6 +166,11 @@ TEST_F(ExprTest, SelfReferenceAndBudgetFailInsteadOfOverflowing)
     EXPECT_FALSE(Eval("$(self)").has_value());
     EXPECT_FALSE(Eval("$(ping) + 1").has_value());
     EXPECT_EQ(Expand("$(self)").kind, kSnmpNone);
+    bool aborted = false;
+    EXPECT_EQ(TemplateExpand("a $(ping) b", ctx, &aborted).kind, kSnmpNone);
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(TemplateExpand("a $(double) b", ctx, &aborted).kind, kSnmpString);
+    EXPECT_FALSE(aborted);
     // The instance text of a child that refers to its own instance through its parent.
     ScriptLibrary l;
     l.LoadText(
