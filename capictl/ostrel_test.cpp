@@ -8,8 +8,10 @@
 #include "capictl/ostrel_tree.h"
 #include "common/platform/registry.h"
 #include "common/strings.h"
+#include "common/text.h"
 
 #include <condition_variable>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -468,6 +470,30 @@ TEST(OstrelTree, ViewShowsRootsDevicesCallsAndTooltips)
     EXPECT_EQ(OstrelViewText(CapiBytes(s), s.size(), kName, false), expected);
     std::string deactivated = OstrelViewText(CapiBytes(s), s.size(), kName, true);
     EXPECT_EQ(deactivated.substr(0, deactivated.find('\n', 8) + 1), "icon 4\ntip Zevra Remote CAPI - Deactivated\n");
+}
+
+// A status buffer of 65,536 devices, each with a call, shows in time linear in its size (a lookup of each
+// item's record by walking the buffer took many seconds), and a record that does not fit is named.
+TEST(OstrelTree, ViewOfManyDevicesIsLinearAndSaysWhereTheBufferWasCut)
+{
+    constexpr uint32_t kDevices = 65536;
+    std::string s;
+    for (uint32_t id = 1; id <= kDevices; ++id)
+        s += CapiTestDevice(id, 1 + id % 3, 1, "", "d" + std::to_string(id)) + CapiTestConnection(id, id, 1000);
+    const std::clock_t start = std::clock();
+    std::string text = OstrelViewText(CapiBytes(s), s.size(), "CAPI", false);
+    EXPECT_LT(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC, 5.0);
+    EXPECT_NE(text.find("\n  d65536 [image "), std::string::npos);
+    EXPECT_NE(text.find("\n      > Connected for 1 seconds\n"), std::string::npos);
+    EXPECT_EQ(text.find("buffer cut"), std::string::npos);
+
+    // The last record claims four bytes more than are left.
+    std::string cut = s + CapiTestDevice(kDevices + 1, 1, 1);
+    cut.resize(cut.size() - 4);
+    text = OstrelViewText(CapiBytes(cut), cut.size(), "CAPI", false);
+    EXPECT_NE(text.find(StrFormat("buffer cut: a record at byte %zu does not fit; %zu of %zu bytes shown\n", s.size(),
+                  s.size(), cut.size())),
+        std::string::npos);
 }
 
 TEST(OstrelTree, ItemsMatchedByIdChangeOnlyWhatChanged)

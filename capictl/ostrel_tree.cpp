@@ -233,7 +233,9 @@ std::string OstrelBytesText(uint32_t bytes, bool sent)
     return StrFormat(Str(base + 2).c_str(), bytes / 1048576);
 }
 
-std::vector<std::string> OstrelTooltipLines(uint64_t key, const uint8_t* data, size_t bytes)
+namespace {
+// The tooltip of an item whose record (device or call) is given; null when there is none.
+std::vector<std::string> TooltipLinesOf(uint64_t key, const CapiRecordView* record)
 {
     std::vector<std::string> lines;
     uint32_t id = OstrelKeyId(key);
@@ -243,10 +245,9 @@ std::vector<std::string> OstrelTooltipLines(uint64_t key, const uint8_t* data, s
             lines.push_back(Str(kOstrelStrRootLanTip + id - 1));
         break;
     case OstrelItemKind::Device: {
-        CapiRecordCopy copy = capi_buffer::GetRecord(data, bytes, kCapiDeviceKind, id);
-        if (!copy)
+        if (!record)
             break;
-        CapiDeviceInfo d = CapiReadDevice(copy.View());
+        CapiDeviceInfo d = CapiReadDevice(*record);
         std::string location = d.attachment == 3 ? Str(kOstrelStrRootLan + 2) : d.location;
         unsigned form = d.state == 1 ? kOstrelStrDeviceTip
             : d.state == 2           ? kOstrelStrDeviceTip + 2
@@ -276,10 +277,9 @@ std::vector<std::string> OstrelTooltipLines(uint64_t key, const uint8_t* data, s
         break;
     }
     case OstrelItemKind::Call: {
-        CapiRecordCopy copy = capi_buffer::GetRecord(data, bytes, kCapiConnectionKind, id);
-        if (!copy)
+        if (!record)
             break;
-        CapiConnectionInfo c = CapiReadConnection(copy.View());
+        CapiConnectionInfo c = CapiReadConnection(*record);
         lines.push_back(OstrelConnectedText(c.connectedMs));
         if (c.connectedMs != 0) {
             lines.push_back(OstrelBytesText(c.sent, true));
@@ -289,6 +289,20 @@ std::vector<std::string> OstrelTooltipLines(uint64_t key, const uint8_t* data, s
     }
     }
     return lines;
+}
+} // namespace
+
+std::vector<std::string> OstrelTooltipLines(uint64_t key, const uint8_t* data, size_t bytes)
+{
+    OstrelItemKind kind = OstrelKeyKind(key);
+    if (kind != OstrelItemKind::Device && kind != OstrelItemKind::Call)
+        return TooltipLinesOf(key, nullptr);
+    CapiRecordCopy copy = capi_buffer::GetRecord(
+        data, bytes, kind == OstrelItemKind::Device ? kCapiDeviceKind : kCapiConnectionKind, OstrelKeyId(key));
+    if (!copy)
+        return {};
+    CapiRecordView view = copy.View();
+    return TooltipLinesOf(key, &view);
 }
 
 std::vector<std::string> OstrelTooltipLines(uint64_t key)
@@ -336,50 +350,66 @@ uintptr_t OstrelMemoryTree::Insert(uintptr_t parent, uintptr_t after, const std:
     if (after == 0) {
         pos = std::find_if(items_.begin(), items_.end(), [&](const Item& i) { return i.parent == parent; });
     } else if (after != kOstrelLast) {
-        pos = std::find_if(items_.begin(), items_.end(), [&](const Item& i) { return i.handle == after; });
-        if (pos != items_.end())
-            ++pos;
+        if (auto found = byHandle_.find(after); found != byHandle_.end())
+            pos = std::next(found->second);
     }
-    items_.insert(pos, item);
+    byHandle_[item.handle] = items_.insert(pos, item);
     return item.handle;
 }
 
 void OstrelMemoryTree::Update(uintptr_t handle, const std::string& label, int image)
 {
     ++updates;
-    for (auto& i : items_)
-        if (i.handle == handle) {
-            i.label = label;
-            i.image = image;
-        }
+    if (auto found = byHandle_.find(handle); found != byHandle_.end()) {
+        found->second->label = label;
+        found->second->image = image;
+    }
 }
 
 void OstrelMemoryTree::Delete(uintptr_t handle)
 {
     ++deletes;
+    if (!byHandle_.count(handle))
+        return;
+    std::unordered_map<uintptr_t, std::vector<const Item*>> children = Children();
     std::vector<uintptr_t> gone { handle };
     for (size_t k = 0; k < gone.size(); ++k)
-        for (const auto& i : items_)
-            if (i.parent == gone[k])
-                gone.push_back(i.handle);
-    std::unordered_set<uintptr_t> set(gone.begin(), gone.end());
-    items_.erase(std::remove_if(items_.begin(), items_.end(), [&](const Item& i) { return set.count(i.handle) > 0; }),
-        items_.end());
+        for (const Item* child : children[gone[k]])
+            gone.push_back(child->handle);
+    for (uintptr_t h : gone) {
+        items_.erase(byHandle_.at(h));
+        byHandle_.erase(h);
+    }
 }
 
-void OstrelMemoryTree::WalkFrom(uintptr_t parent, int depth, std::vector<std::pair<const Item*, int>>* out) const
+std::unordered_map<uintptr_t, std::vector<const OstrelMemoryTree::Item*>> OstrelMemoryTree::Children() const
 {
-    for (const auto& i : items_)
-        if (i.parent == parent) {
-            out->emplace_back(&i, depth);
-            WalkFrom(i.handle, depth + 1, out);
-        }
+    std::unordered_map<uintptr_t, std::vector<const Item*>> children;
+    for (const Item& i : items_)
+        children[i.parent].push_back(&i);
+    return children;
 }
 
 std::vector<std::pair<const OstrelMemoryTree::Item*, int>> OstrelMemoryTree::Walk() const
 {
+    std::unordered_map<uintptr_t, std::vector<const Item*>> children = Children();
     std::vector<std::pair<const Item*, int>> out;
-    WalkFrom(0, 0, &out);
+    // Depth first without recursion: a stack of (item, depth), the siblings pushed in reverse.
+    std::vector<std::pair<const Item*, int>> stack;
+    auto pushChildren = [&](uintptr_t parent, int depth) {
+        auto found = children.find(parent);
+        if (found == children.end())
+            return;
+        for (auto it = found->second.rbegin(); it != found->second.rend(); ++it)
+            stack.emplace_back(*it, depth);
+    };
+    pushChildren(0, 0);
+    while (!stack.empty()) {
+        auto [item, depth] = stack.back();
+        stack.pop_back();
+        out.emplace_back(item, depth);
+        pushChildren(item->handle, depth + 1);
+    }
     return out;
 }
 
@@ -395,11 +425,25 @@ std::string OstrelViewText(const uint8_t* data, size_t bytes, const std::string&
     OstrelMemoryTree tree;
     OstrelTreeUpdater updater(tree);
     updater.Update(data, bytes);
+    // Every item's record, found in one walk (the first record of an id, as a lookup finds it).
+    std::unordered_map<uint64_t, CapiRecordView> records;
+    CapiWalker walk(data, bytes);
+    for (CapiRecordView r; walk.Next(&r);) {
+        if (r.Kind() == kCapiDeviceKind)
+            records.emplace(OstrelItemKey(OstrelItemKind::Device, r.Field(8)), r);
+        else if (r.Kind() == kCapiConnectionKind)
+            records.emplace(OstrelItemKey(OstrelItemKind::Call, r.Field(8)), r);
+    }
     for (const auto& [item, depth] : tree.Walk()) {
         std::string indent(size_t(depth) * 2, ' ');
         out += indent + StrFormat("%s [image %d]\n", item->label.c_str(), item->image);
-        for (const auto& line : OstrelTooltipLines(item->key, data, bytes))
+        auto found = records.find(item->key);
+        for (const auto& line : TooltipLinesOf(item->key, found != records.end() ? &found->second : nullptr))
             out += indent + "  > " + line + "\n";
     }
+    if (walk.Walked() < bytes)
+        out += StrFormat("buffer cut: a record at byte %llu does not fit; %llu of %llu bytes shown\n",
+            static_cast<unsigned long long>(walk.Walked()), static_cast<unsigned long long>(walk.Walked()),
+            static_cast<unsigned long long>(bytes));
     return out;
 }

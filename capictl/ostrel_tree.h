@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // An item's identity: roots by attachment, devices and calls by their ids.
@@ -124,9 +126,11 @@ public:
     size_t inserts = 0, updates = 0, deletes = 0;
 
 private:
-    std::vector<Item> items_; // in sibling order
+    std::list<Item> items_; // in sibling order
+    std::unordered_map<uintptr_t, std::list<Item>::iterator> byHandle_;
     uintptr_t next_ = 1;
-    void WalkFrom(uintptr_t parent, int depth, std::vector<std::pair<const Item*, int>>* out) const;
+    // Each parent's children in sibling order, from one pass over the items.
+    std::unordered_map<uintptr_t, std::vector<const Item*>> Children() const;
 };
 
 // The text of `ostrel-cli view`: "icon N", "tip TEXT", the three counter lines, then the tree, one item

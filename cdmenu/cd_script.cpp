@@ -307,8 +307,6 @@ bool CdLine::IsExit() const
 std::optional<std::string> CdFindVariant(const IniFile& script, std::string_view base, const CdEnvironment& env)
 {
     std::string b(Trim(base));
-    if (script.HasSection(b))
-        return b;
     std::string hex = b + StrFormat(".%x", env.languageId);
     if (script.HasSection(hex))
         return hex;
@@ -323,6 +321,8 @@ std::optional<std::string> CdFindVariant(const IniFile& script, std::string_view
     std::string def = b + ".Default";
     if (script.HasSection(def))
         return def;
+    if (script.HasSection(b))
+        return b;
     return std::nullopt;
 }
 

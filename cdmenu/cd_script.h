@@ -103,9 +103,10 @@ struct CdMenu {
     std::vector<CdBlock> blocks;
 };
 
-// The section used for a base name ("1.Hotspot"): the base name itself; else base + "." + the language
-// id in hexadecimal; else base + "." + a name that the language name begins with (compared over the
-// length written, ignoring case); else base + ".Default". None when none exists.
+// The section used for a base name ("1.Hotspot"): base + "." + the language id in hexadecimal; else
+// base + "." + a name that the language name begins with (compared over the length written, ignoring
+// case); else base + ".Default"; else, for a script written without variants, the base name itself.
+// None when none exists.
 std::optional<std::string> CdFindVariant(const IniFile& script, std::string_view base, const CdEnvironment& env);
 
 // True when the section uses numbered keys for `key` ("1.Line", "2.DLL").

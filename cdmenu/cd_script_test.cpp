@@ -53,7 +53,9 @@ TEST(CdVariant, BaseThenHexIdThenNameThenDefault)
     EXPECT_EQ(CdFindVariant(s, "1.Hotspot", Env("French", 1036)), "1.Hotspot.40c");
     // The name is compared over the length written in the section name.
     EXPECT_EQ(CdFindVariant(s, "1.Hotspot", Env("Italian", 1040)), "1.Hotspot.Ital");
-    EXPECT_EQ(CdFindVariant(s, "2.Hotspot", Env("German", 1031)), "2.Hotspot");
+    // A language's own variant comes before the plain name, which serves only when no variant does.
+    EXPECT_EQ(CdFindVariant(s, "2.Hotspot", Env("German", 1031)), "2.Hotspot.German");
+    EXPECT_EQ(CdFindVariant(s, "2.Hotspot", Env("Dutch", 1043)), "2.Hotspot");
     EXPECT_EQ(CdFindVariant(s, "Bitmap", Env("English", 1033)), "Bitmap.Default");
     EXPECT_FALSE(CdFindVariant(s, "3.Hotspot", Env("German", 1031)));
     EXPECT_FALSE(CdFindVariant(s, "1.Hot", Env("German", 1031)));

@@ -1,6 +1,6 @@
 // INF scripts: any text is read or refused with an error line inside the text; what is read gives
-// fields no longer than SetupAPI's bound (before expansion), and the installer's own reading of it
-// (sections, products, the plan of steps, the files it copies) takes any script.
+// fields no longer than SetupAPI's bound, before and after string substitution, and the installer's
+// own reading of it (sections, products, the plan of steps, the files it copies) takes any script.
 #include "common/text.h"
 #include "setup/setup_plan.h"
 
@@ -25,6 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (name.size() > 255 || !inf.HasSection(name)) {
             std::abort();
         }
+        for (const InfLine& line : inf.Lines(name)) {
+            if (line.key.size() > kInfMaxField) {
+                std::abort();
+            }
+            for (const std::string& field : line.fields) {
+                if (field.size() > kInfMaxField) {
+                    std::abort();
+                }
+            }
+        }
         for (const InfLine& raw : *inf.RawLines(name)) {
             if (raw.key.size() > kInfMaxField) {
                 std::abort();
@@ -35,6 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 }
             }
         }
+    }
+    // A script that reads is opened only with its [Version] section, and refused at line 0 without.
+    InfText opened;
+    unsigned openLine = 1;
+    if (opened.Open(text, nullptr, &openLine) ? !inf.HasSection("Version") : openLine != 0) {
+        std::abort();
     }
     for (bool nt : { true, false }) {
         SetupOs os;

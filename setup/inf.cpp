@@ -5,6 +5,8 @@
 
 #include "common/text.h"
 
+#include <algorithm>
+
 namespace {
 
 const std::string kEmpty;
@@ -26,6 +28,49 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+std::string Lower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+// UTF-16 little-endian text (after its byte-order mark) in code page 1252: the characters of that
+// page as its bytes, every other character (and a lone surrogate) as "?". An odd last byte is dropped.
+std::string FromUtf16(std::string_view text)
+{
+    static constexpr uint16_t kHigh[32] = { 0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030,
+        0x0160, 0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122,
+        0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178 };
+    std::string out;
+    out.reserve(text.size() / 2);
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        const auto unit = static_cast<uint16_t>(static_cast<uint8_t>(text[i]) | static_cast<uint8_t>(text[i + 1]) << 8);
+        char c = '?';
+        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+            c = static_cast<char>(unit);
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < text.size()) {
+            const auto low
+                = static_cast<uint16_t>(static_cast<uint8_t>(text[i + 2]) | static_cast<uint8_t>(text[i + 3]) << 8);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                i += 2; // one character outside the page
+            }
+        } else {
+            for (unsigned k = 0; k < 32; ++k) {
+                if (kHigh[k] != 0 && kHigh[k] == unit) {
+                    c = static_cast<char>(0x80 + k);
+                }
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
 } // namespace
 
 const std::string& InfLine::Field(size_t n) const
@@ -44,6 +89,8 @@ const char* InfErrorText(InfError error)
         return "section name longer than 255 characters";
     case InfError::ExpectedSectionName:
         return "text before the first section";
+    case InfError::WrongInfStyle:
+        return "no [Version] section with a known signature";
     }
     return "unknown error";
 }
@@ -73,19 +120,45 @@ std::vector<std::string> InfKeyFields(const InfSource& inf, std::string_view sec
 
 const InfText::Section* InfText::Find(std::string_view name) const
 {
-    for (const Section& section : sections_) {
-        if (StrEqualNoCase(section.name, name)) {
-            return &section;
+    auto found = sectionIndex_.find(Lower(name));
+    return found != sectionIndex_.end() ? &sections_[found->second] : nullptr;
+}
+
+bool InfText::Open(std::string_view text, InfError* error, unsigned* errorLine)
+{
+    if (!Parse(text, error, errorLine)) {
+        return false;
+    }
+    std::optional<InfLine> signature = InfFindLine(*this, "Version", "Signature");
+    if (signature) {
+        for (const char* known : { "$Chicago$", "$Windows NT$", "$Windows 95$" }) {
+            if (StrEqualNoCase(signature->Field(1), known)) {
+                return true;
+            }
         }
     }
-    return nullptr;
+    sections_.clear();
+    sectionIndex_.clear();
+    stringIndex_.clear();
+    if (error != nullptr) {
+        *error = InfError::WrongInfStyle;
+    }
+    if (errorLine != nullptr) {
+        *errorLine = 0;
+    }
+    return false;
 }
 
 bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
 {
     sections_.clear();
-    strings_ = nullptr;
-    if (text.starts_with("\xEF\xBB\xBF")) {
+    sectionIndex_.clear();
+    stringIndex_.clear();
+    std::string wide;
+    if (text.starts_with("\xFF\xFE")) {
+        wide = FromUtf16(text.substr(2));
+        text = wide;
+    } else if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
     // A Ctrl-Z ends the text.
@@ -184,16 +257,11 @@ bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
                 failure = InfError::SectionNameTooLong;
                 break;
             }
-            current = nullptr;
-            for (Section& section : sections_) {
-                if (StrEqualNoCase(section.name, name)) {
-                    current = &section;
-                }
-            }
-            if (current == nullptr) {
+            auto [slot, added] = sectionIndex_.try_emplace(Lower(name), sections_.size());
+            if (added) {
                 sections_.push_back({ std::move(name), {} });
-                current = &sections_.back();
             }
+            current = &sections_[slot->second];
             line = nullptr;
             token.clear();
             push(State::LineStart);
@@ -366,10 +434,17 @@ done:
         failure = InfError::ExpectedSectionName;
         lineNo = brokenLine;
     }
-    strings_ = Find("Strings");
+    if (const Section* strings = Find("Strings"); failure == InfError::None && strings != nullptr) {
+        for (size_t i = 0; i < strings->lines.size(); ++i) {
+            const InfLine& entry = strings->lines[i];
+            if (entry.hasKey && !entry.fields.empty()) {
+                stringIndex_.try_emplace(Lower(entry.key), i); // the first one counts
+            }
+        }
+    }
     if (failure != InfError::None) {
         sections_.clear();
-        strings_ = nullptr;
+        sectionIndex_.clear();
         if (error != nullptr) {
             *error = failure;
         }
@@ -403,22 +478,18 @@ const std::vector<InfLine>* InfText::RawLines(std::string_view section) const
 
 const std::string* InfText::StringValue(std::string_view name) const
 {
-    if (strings_ == nullptr) {
-        return nullptr;
-    }
-    for (const InfLine& line : strings_->lines) {
-        if (line.hasKey && !line.fields.empty() && StrEqualNoCase(line.key, name)) {
-            return &line.fields[0];
-        }
-    }
-    return nullptr;
+    auto found = stringIndex_.find(Lower(name));
+    return found != stringIndex_.end() ? &Find("Strings")->lines[found->second].fields[0] : nullptr;
 }
 
 std::string InfText::Expand(std::string_view text) const
 {
     std::string out;
+    auto append = [&out](std::string_view part) {
+        out.append(part.substr(0, std::min(part.size(), kInfMaxField - out.size())));
+    };
     size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text.size() && out.size() < kInfMaxField) {
         size_t open = text.find('%', pos);
         if (open == std::string_view::npos) {
             break;
@@ -427,18 +498,20 @@ std::string InfText::Expand(std::string_view text) const
         if (close == std::string_view::npos) {
             break;
         }
-        out.append(text.substr(pos, open - pos));
+        append(text.substr(pos, open - pos));
         std::string_view name = text.substr(open + 1, close - open - 1);
         if (name.empty()) {
-            out += '%';
+            append("%");
         } else if (const std::string* value = StringValue(name)) {
-            out += *value;
+            append(*value);
         } else {
-            out.append(text.substr(open, close - open + 1));
+            append(text.substr(open, close - open + 1));
         }
         pos = close + 1;
     }
-    out.append(text.substr(pos));
+    if (pos < text.size()) {
+        append(text.substr(pos));
+    }
     return out;
 }
 

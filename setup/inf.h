@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct InfLine {
@@ -38,13 +39,20 @@ enum class InfError : uint32_t {
     BadSectionNameLine = 0xE0000001, // "[" without "]"
     SectionNameTooLong = 0xE0000002, // more than 255 characters
     ExpectedSectionName = 0xE0000000, // text before the first section (and no [Strings] section)
+    WrongInfStyle = 0xE0000100, // no [Version] section with a known "Signature" (reported at line 0)
 };
 const char* InfErrorText(InfError error);
 
 class InfText : public InfSource {
 public:
     // Reads the script; false with the error and its line (continuation lines counted) on failure.
+    // A text that starts with the UTF-16 little-endian byte-order mark is read as UTF-16 and handed on
+    // in the Windows ANSI code page (1252), as SetupAPI's ANSI functions hand it out.
     bool Parse(std::string_view text, InfError* error = nullptr, unsigned* errorLine = nullptr);
+    // Parse, then refuse a script whose [Version] section lacks a "Signature" of "$Chicago$",
+    // "$Windows NT$" or "$Windows 95$", as opening a script through SetupAPI does. Every reader of a
+    // script file goes through here; Parse alone serves scripts built in memory.
+    bool Open(std::string_view text, InfError* error = nullptr, unsigned* errorLine = nullptr);
 
     bool HasSection(std::string_view section) const override;
     std::vector<InfLine> Lines(std::string_view section) const override;
@@ -53,6 +61,7 @@ public:
     std::vector<std::string> SectionNames() const;
     const std::vector<InfLine>* RawLines(std::string_view section) const;
     // "%name%" references replaced from [Strings]; "%%" is "%"; unknown references stay as written.
+    // The result is cut to kInfMaxField like every field, so a script cannot grow by substitution.
     std::string Expand(std::string_view text) const;
 
 private:
@@ -63,7 +72,9 @@ private:
     const Section* Find(std::string_view name) const;
     const std::string* StringValue(std::string_view name) const;
     std::vector<Section> sections_;
-    const Section* strings_ = nullptr;
+    // Sections and strings by lower-case name, so that lookups stay linear in the script's size.
+    std::unordered_map<std::string, size_t> sectionIndex_;
+    std::unordered_map<std::string, size_t> stringIndex_; // line of [Strings]
 };
 
 // Longest field, as SetupAPI cuts them.

@@ -3,6 +3,7 @@
 #include "capictl/capi_records.h"
 #include "cli/cli.h"
 #include "common/platform/file.h"
+#include "common/text.h"
 
 #include <cstdio>
 
@@ -24,6 +25,11 @@ int RunDecode(std::vector<std::string>& args)
         std::printf("%s\n", CapiFormatStatusRecord(record).c_str());
     std::printf("walked %llu of %llu bytes\n", static_cast<unsigned long long>(walk.Walked()),
         static_cast<unsigned long long>(buffer.size()));
+    // A record that does not fit stops the walk: what follows it was not decoded.
+    if (walk.Walked() < buffer.size())
+        return CliFail(
+            StrFormat("a record at byte %llu does not fit the buffer", static_cast<unsigned long long>(walk.Walked())),
+            1);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // files (".lcf"), with the descriptions chosen as by describe.
 #include "cli/cli.h"
 #include "cli/qorvexal/dscopts.h"
+#include "cli/qorvexal/globals.h"
 #include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -138,7 +139,7 @@ int OpenConfigFile(CliArgs& opts, const char* usage, OpenedFile* file)
     if (int rc = TakeArgs(opts, dsc, 1, usage))
         return rc;
     if (!CfgReadFileHeader(opts.Rest()[0], header))
-        return CantOpen();
+        return QvNotConfigFile(opts.Rest()[0]);
     if (!dsc->featuresGiven)
         dsc->featureMask = header->featureMask;
     if (!dsc->hardwareGiven)
@@ -256,7 +257,7 @@ int RunHeader(std::vector<std::string>& args)
         return CliFail("usage: " HEADER_USAGE, 2);
     CfgFileHeader header;
     if (!CfgReadFileHeader(opts.Rest()[0], &header))
-        return CantOpen();
+        return QvNotConfigFile(opts.Rest()[0]);
     Show(StrFormat("comment: %s\ndevice type: %s\nfirmware version: %s\nfeature mask: 0x%08x\nhardware mask: 0x%08x\n",
         header.comment.c_str(), header.deviceType.c_str(), header.version.c_str(), header.featureMask,
         header.hardwareMask));

@@ -2,6 +2,7 @@
 // written through the plug-in interface's nine functions, as the filter plug-in's pages do.
 #include "cli/cli.h"
 #include "cli/qorvexal/dscopts.h"
+#include "cli/qorvexal/globals.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
@@ -64,7 +65,7 @@ struct FilterFile {
             return CliFail(std::string("usage: ") + usage, 2);
         path = opts.Rest().back();
         if (!CfgReadFileHeader(path, &header))
-            return CliFail(StrLoad(qorvexal_Strings(), 1924), 1);
+            return QvNotConfigFile(path);
         if (!dsc.featuresGiven)
             dsc.featureMask = header.featureMask;
         if (!dsc.hardwareGiven)

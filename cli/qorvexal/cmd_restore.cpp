@@ -1,5 +1,6 @@
 // qorvexal-cli restore: writes a configuration file to a device through the restore job and waits
 // for its restart; first shows what it changes and keeps a backup of the configuration it replaces.
+#include "cli/qorvexal/globals.h"
 #include "cli/qorvexal/history_cli.h"
 #include "cli/qorvexal/jobfront.h"
 #include "common/text.h"
@@ -24,7 +25,7 @@ int RunRestore(std::vector<std::string>& words)
         return CliFail("usage: " RESTORE_USAGE, 2);
     CfgFileHeader header;
     if (!version && !CfgReadFileHeader(rest[1], &header))
-        return CliFail(StrFormat("%s: not a configuration file", rest[1].c_str()), 1);
+        return QvNotConfigFile(rest[1]);
     DeviceEntry* e = nullptr;
     if (int rc = front.StartOne(rest[0], "restore", &e))
         return rc;

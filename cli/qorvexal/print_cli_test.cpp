@@ -146,8 +146,26 @@ TEST_F(PrintCli, HeaderShowsTheCommentAsWritten)
     ASSERT_EQ(Cli("header " + dir + "/c.lcf", &out, &err), 0) << err;
     EXPECT_EQ(out.substr(0, out.find("feature mask")),
         "comment: " + comment + "\ndevice type: Morvak 1100\nfirmware version: 3.10\n");
+    // A file that reads but has no header is named as what it is; one that does not read cannot be opened.
     EXPECT_EQ(Cli("header " + dir + "/text.txt", &out, &err), 1);
+    EXPECT_NE(err.find(dir + "/text.txt: not a configuration file"), std::string::npos) << err;
+    EXPECT_EQ(Cli("print " + dir + "/text.txt", &out, &err), 1);
+    EXPECT_NE(err.find("not a configuration file"), std::string::npos) << err;
+    EXPECT_EQ(Cli("header " + dir + "/missing.lcf", &out, &err), 1);
     EXPECT_NE(err.find("Can't open file."), std::string::npos) << err;
+}
+
+// The description index's progress lines are for a terminal or for -v; a log of a scripted run keeps
+// only what went wrong.
+TEST_F(PrintCli, IndexProgressOnlyWhenAskedOrOnATerminal)
+{
+    std::string out, err;
+    ASSERT_EQ(Cli("print " + lcf, &out, &err), 0) << err;
+    EXPECT_EQ(err.find("building index"), std::string::npos) << err;
+    EXPECT_EQ(err.find("index finished"), std::string::npos) << err;
+    ASSERT_EQ(Cli("-v print " + lcf, &out, &err), 0) << err;
+    EXPECT_NE(err.find("building index ....\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("index finished, time: "), std::string::npos) << err;
 }
 
 } // namespace

@@ -57,7 +57,7 @@ int RunInf(std::vector<std::string>& args)
     InfText inf;
     InfError error = InfError::None;
     unsigned line = 0;
-    bool parsed = inf.Parse(text, &error, &line);
+    bool parsed = inf.Open(text, &error, &line);
     if (setupApi) {
         // The sections are listed by the native reader (SetupAPI cannot enumerate them); their lines
         // come from SetupAPI.

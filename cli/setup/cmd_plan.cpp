@@ -35,7 +35,7 @@ int RunPlan(std::vector<std::string>& args)
     }
     InfText inf;
     unsigned line = 0;
-    if (!inf.Parse(text, nullptr, &line)) {
+    if (!inf.Open(text, nullptr, &line)) {
         CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
         return 1;
     }

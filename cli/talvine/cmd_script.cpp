@@ -384,7 +384,14 @@ int RunExpand(std::vector<std::string>& args)
         ctx.kind = ScriptContextKind::Action;
         ctx.args = &actionArgs;
     }
-    return PrintValue(TemplateExpand(words[0], ctx));
+    // An expansion the cycle guard stopped has no value: it fails as an expression does.
+    bool aborted = false;
+    SnmpValue v = TemplateExpand(words[0], ctx, &aborted);
+    if (aborted) {
+        std::printf("failed\n");
+        return 1;
+    }
+    return PrintValue(v);
 }
 
 int RunState(std::vector<std::string>& args)

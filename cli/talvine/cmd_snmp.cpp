@@ -87,24 +87,65 @@ int ParseTarget(std::vector<std::string>& args, const char* usage, size_t minOid
     return -1;
 }
 
-// One request on a job socket; prints the answer's bindings or says why there are none.
+// The bindings cut into runs that each fit the 1024-byte request buffer (with the largest request id
+// and the community the request carries), in order. Empty when a binding does not fit even alone.
+std::vector<std::vector<SnmpBinding>> Batches(const Target& t, uint8_t pdu, const std::vector<SnmpBinding>& bindings)
+{
+    SnmpMessage probe;
+    probe.pdu = pdu;
+    probe.community = t.community.empty() ? std::string("public") : t.community;
+    probe.requestId = 0x7FFFFFFFu;
+    std::vector<std::vector<SnmpBinding>> batches;
+    for (const SnmpBinding& b : bindings) {
+        probe.bindings.push_back(b);
+        if (SnmpEncodedSize(probe) <= kSnmpRequestBuffer)
+            continue;
+        probe.bindings.pop_back();
+        if (probe.bindings.empty())
+            return {};
+        batches.push_back(std::move(probe.bindings));
+        probe.bindings.assign(1, b);
+        if (SnmpEncodedSize(probe) > kSnmpRequestBuffer)
+            return {};
+    }
+    if (!probe.bindings.empty())
+        batches.push_back(std::move(probe.bindings));
+    return batches;
+}
+
+// The request on a job socket, in as many requests as the bindings need to fit; prints the answers'
+// bindings in order or says why there are none.
 int Request(const Target& t, uint8_t pdu, const std::vector<SnmpBinding>& bindings)
 {
     std::unique_ptr<UdpSocket> socket = SnmpOpenJobSocket();
     if (!socket)
         return CliFail("cannot open a UDP socket");
-    SnmpMessage answer;
-    if (!SnmpRequestJob(socket.get(), t.address, t.port, t.community, pdu, bindings, AttemptMs(t.waitSeconds), &answer))
-        return CliFail(StrFormat("no answer from %s within %u s", t.host.c_str(), t.waitSeconds));
-    if (answer.errorStatus != 0) {
-        std::string where = answer.errorIndex >= 1 && answer.errorIndex <= bindings.size()
-            ? SnmpOidText(bindings[answer.errorIndex - 1].oid) + ": "
-            : std::string();
-        return CliFail(where + StatusText(static_cast<int>(answer.errorStatus)));
+    std::vector<std::vector<SnmpBinding>> batches = Batches(t, pdu, bindings);
+    if (batches.empty())
+        return CliFail("request too large");
+    for (const std::vector<SnmpBinding>& batch : batches) {
+        SnmpMessage answer;
+        SnmpJobFault fault;
+        if (!SnmpRequestJob(
+                socket.get(), t.address, t.port, t.community, pdu, batch, AttemptMs(t.waitSeconds), &answer, &fault)) {
+            if (fault.requestTooLarge)
+                return CliFail("request too large");
+            if (fault.answerTooLarge)
+                return CliFail(StrFormat("answer of %zu bytes too large", fault.answerTooLarge));
+            return CliFail(StrFormat("no answer from %s within %u s", t.host.c_str(), t.waitSeconds));
+        }
+        if (answer.errorStatus != 0) {
+            std::string where = answer.errorIndex >= 1 && answer.errorIndex <= batch.size()
+                ? SnmpOidText(batch[answer.errorIndex - 1].oid) + ": "
+                : std::string();
+            return CliFail(where + StatusText(static_cast<int>(answer.errorStatus)));
+        }
+        for (const SnmpBinding& b : answer.bindings)
+            PrintBinding(b);
+        if (!answer.complete)
+            return CliFail("answer ended at a value of an unknown type");
     }
-    for (const SnmpBinding& b : answer.bindings)
-        PrintBinding(b);
-    return answer.complete ? 0 : CliFail("answer ended at a value of an unknown type");
+    return 0;
 }
 
 std::vector<SnmpBinding> Bindings(const std::vector<SnmpOid>& oids)

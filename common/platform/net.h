@@ -19,6 +19,9 @@ struct NetDatagram {
     void* data = nullptr; // the bytes to send, or the buffer to receive into
     size_t size = 0; // send: the bytes to send; receive: the buffer's size in, the datagram's size out
     NetAddress peer; // send: the destination; receive: the sender
+    // Receive: the datagram's whole size; larger than `size` when it did not fit the buffer and was cut
+    // (where the platform cannot tell its size, `size` + 1).
+    size_t whole = 0;
 };
 
 // Starts the network stack (WSAStartup 2.2 on Windows; nothing elsewhere). Returns 1 on success.

@@ -124,6 +124,14 @@ struct CfgDescription;
 class CfgTempStream;
 struct WizScript;
 
+// An entry of the settings file that could not be read whole (a field longer than the list reads): its
+// fields as the file held them, and what the list made of them. A save writes the file's fields back
+// while the entry is still as it was loaded, so that nothing the list could not read is lost.
+struct DeviceStoredFields {
+    std::string name, description, parameters; // as in the file
+    std::string loadedName, loadedDescription, loadedParameters; // as loaded
+};
+
 struct DeviceEntry {
     static constexpr size_t kAddressListSize = 32;
 
@@ -177,6 +185,7 @@ struct DeviceEntry {
     SharedWord cancel = 0; // nonzero: the user asked to stop (or the operation must not be interrupted)
     SharedWord uploading = 0; // 1 while a firmware upload runs
     DeviceEntry* next = nullptr; // next entry of a job's chain
+    std::shared_ptr<const DeviceStoredFields> stored_fields; // set by the list's load only
 
     // The address the device is reached at as text: "a.b.c.d", with ":port" when the port is not 0.
     std::string AddressText() const;

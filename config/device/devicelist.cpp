@@ -101,9 +101,19 @@ void StoreFolder(const DeviceFolder& folder, IniFile& ini)
         values.emplace_back("Count", std::to_string(folder.entries.size()));
         int i = 1;
         for (const auto& e : folder.entries) {
-            values.emplace_back(StrFormat("%d_Name", i), OneLine(e->name));
-            values.emplace_back(StrFormat("%d_Description", i), OneLine(e->description));
-            values.emplace_back(StrFormat("%d_Parameters", i), OneLine(DeviceParameters(*e)));
+            std::string parameters = DeviceParameters(*e);
+            const DeviceStoredFields* kept = e->stored_fields.get();
+            if (kept && kept->loadedName == e->name.str() && kept->loadedDescription == e->description.str()
+                && kept->loadedParameters == parameters) {
+                // Unchanged since the load: the fields as the file held them.
+                values.emplace_back(StrFormat("%d_Name", i), kept->name);
+                values.emplace_back(StrFormat("%d_Description", i), kept->description);
+                values.emplace_back(StrFormat("%d_Parameters", i), kept->parameters);
+            } else {
+                values.emplace_back(StrFormat("%d_Name", i), OneLine(e->name));
+                values.emplace_back(StrFormat("%d_Description", i), OneLine(e->description));
+                values.emplace_back(StrFormat("%d_Parameters", i), OneLine(parameters));
+            }
             ++i;
         }
         ini.AppendSection(section, values);
@@ -384,6 +394,18 @@ int DeviceListLoad(DeviceList& list, const IniFile& ini)
             entry->name = name;
             entry->description = Trim(OneLine(CutTo(found.description.value_or(std::string()), kDescriptionMax)));
             DeviceParseParameters(OneLine(CutTo(found.parameters.value_or(std::string()), kParametersMax)), *entry);
+            if (found.name.value_or(std::string()).size() > kNameMax
+                || found.description.value_or(std::string()).size() > kDescriptionMax
+                || found.parameters.value_or(std::string()).size() > kParametersMax) {
+                auto kept = std::make_shared<DeviceStoredFields>();
+                kept->name = found.name.value_or(std::string());
+                kept->description = found.description.value_or(std::string());
+                kept->parameters = found.parameters.value_or(std::string());
+                kept->loadedName = entry->name.str();
+                kept->loadedDescription = entry->description.str();
+                kept->loadedParameters = DeviceParameters(*entry);
+                entry->stored_fields = std::move(kept);
+            }
             list.Add(std::move(entry), folder);
             ++loaded;
         }

@@ -279,6 +279,32 @@ TEST(DeviceList, WhatIsLoadedSurvivesAStoreAndALoad)
         EXPECT_EQ(again.All()[i]->name.str(), names[i]);
 }
 
+// An entry the list cannot read whole (a name beyond 63 characters, parameters beyond 255) is written
+// back as the file held it while the user leaves it alone; once changed it is written as it now is.
+TEST(DeviceList, EntriesThatCannotBeReadWholeAreKeptAsTheyWere)
+{
+    const std::string longName(100, 'n');
+    const std::string longParameters = "0;;IP;" + std::string(2000, '1') + ";10;";
+    IniFile ini;
+    ini.Parse("[DeviceList]\r\nCount=2\r\n1_Name=" + longName + "\r\n1_Description=d\r\n1_Parameters=" + longParameters
+        + "\r\n2_Name=plain\r\n2_Parameters=0;;IP;10.0.0.2;10;\r\n");
+    DeviceList list;
+    ASSERT_EQ(DeviceListLoad(list, ini), 2);
+    IniFile stored;
+    DeviceListStore(list, stored);
+    EXPECT_EQ(stored.GetString("DeviceList", "1_Name", ""), longName);
+    EXPECT_EQ(stored.GetString("DeviceList", "1_Description", ""), "d");
+    EXPECT_EQ(stored.GetString("DeviceList", "1_Parameters", ""), longParameters);
+    EXPECT_EQ(stored.GetString("DeviceList", "2_Parameters", ""), "0;;IP;10.0.0.2;10;");
+
+    // The user gives the device an address: the entry is now what the list holds.
+    list.All()[0]->address = 0x0a000001u;
+    IniFile changed;
+    DeviceListStore(list, changed);
+    EXPECT_EQ(changed.GetString("DeviceList", "1_Name", ""), longName.substr(0, 63));
+    EXPECT_EQ(changed.GetString("DeviceList", "1_Parameters", ""), "0;;IP;10.0.0.1;10;");
+}
+
 TEST(DeviceList, LegacyListIsImportedSavedThenDeleted)
 {
     std::string dir = TempDir();

@@ -281,6 +281,12 @@ struct RecordingWindow : JobWindow {
     std::mutex mutex;
     std::vector<int> busy;
     std::vector<uint32_t> done;
+    std::thread::id startedOn;
+    void OnWorkerStart() override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        startedOn = std::this_thread::get_id();
+    }
     void OnBusy(int b) override
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -302,6 +308,12 @@ TEST(JobsWorker, LifecycleBusyAndRelease)
     ASSERT_EQ(StartDeviceWorker(window, JobOptions {}), 1);
     EXPECT_EQ(StartDeviceWorker(window, JobOptions {}), 0);
     EXPECT_EQ(CancelDeviceJob(), 1); // nothing to cancel
+    {
+        // The worker prepared its own thread (its locale) before the start returned.
+        std::lock_guard<std::mutex> lock(window.mutex);
+        EXPECT_NE(window.startedOn, std::thread::id());
+        EXPECT_NE(window.startedOn, std::this_thread::get_id());
+    }
 
     DeviceEntry a, b;
     a.config = std::make_shared<CfgDescription>();

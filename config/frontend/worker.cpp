@@ -29,6 +29,7 @@ JobOptions g_options;
 
 void WorkerLoop(MessageQueue<WorkerMessage>* queue)
 {
+    g_window->OnWorkerStart();
     g_started = true;
     JobContext context;
     context.window = g_window;

@@ -89,6 +89,9 @@ struct JobNotice {
 class JobWindow {
 public:
     virtual ~JobWindow() = default;
+    // Called on the worker thread itself before it takes its first message: the program sets the
+    // thread's locale to its own language there (Windows NT), as the window thread's.
+    virtual void OnWorkerStart() { }
     // JobMsgBusy, sent synchronously: 1 at the start of a job, 0 at its end.
     virtual void OnBusy(int busy)
     {

@@ -224,6 +224,13 @@ class WindowJobs : public JobWindow {
     }
 
 public:
+    void OnWorkerStart() override
+    {
+        // The worker formats dates and numbers and loads texts in the program's language, as the
+        // window thread does (Windows NT; the 9x family has no thread locale).
+        if ((GetVersion() & 0x80000000u) == 0)
+            SetThreadLocale(MAKELCID(Globals().uiLanguage, SORT_DEFAULT));
+    }
     void OnBusy(int busy) override
     {
         if (g_main)

@@ -90,8 +90,11 @@ bool PolledOid(const ItemObject& item, size_t n, const ScriptContext& ctx, Eval&
         SnmpValue index = Expand(use.indexTemplate, ItemContextOf(ctx, &item), ev);
         if (ev.aborted)
             return false;
-        if (index.kind != kSnmpNone)
-            SnmpOidAppend(out, ExprNumber(index));
+        // As the engine polls it: none or 0 is a missing index (nothing is polled); an integer is
+        // appended, any other value leaves the OID as it is.
+        if (index.kind == kSnmpNone || (index.kind == kSnmpInteger && index.integer == 0))
+            return false;
+        SnmpOidAppendIndex(out, index);
     }
     return true;
 }
@@ -806,10 +809,12 @@ std::optional<SnmpValue> ExprEvaluate(const ExprTokens& tokens, const ScriptCont
     return v;
 }
 
-SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context)
+SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context, bool* aborted)
 {
     Eval ev;
     SnmpValue v = Expand(text, context, ev);
+    if (aborted)
+        *aborted = ev.aborted;
     return ev.aborted ? SnmpValue() : v;
 }
 

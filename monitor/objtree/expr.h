@@ -122,7 +122,9 @@ ExprTokens ExprParse(std::string_view text);
 // Evaluates in the item context of `context` (its kind is ignored). nullopt on failure: division by
 // zero, a malformed expression, nesting too deep, a term that refers to itself.
 std::optional<SnmpValue> ExprEvaluate(const ExprTokens& tokens, const ScriptContext& context);
-SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context);
+// The template expanded in `context`; none when the expansion was abandoned (nesting too deep, a term
+// that refers to itself, too many references), which `aborted` then reports when given.
+SnmpValue TemplateExpand(std::string_view text, const ScriptContext& context, bool* aborted = nullptr);
 SnmpValue ValueFormat(const SnmpValue& value, std::string_view format, const ScriptContext& context);
 
 // The action's numbered references: the argument text split at ":", "$" parts resolved in the item
@@ -130,7 +132,8 @@ SnmpValue ValueFormat(const SnmpValue& value, std::string_view format, const Scr
 std::vector<SnmpValue> ActionArguments(std::string_view text, const ScriptContext& itemContext);
 
 // The OID polled for the item's n-th `uses` entry (from 1): the entry's OID with its index template's
-// value appended. False when the entry is empty or beyond the list.
+// value appended as the engine appends it (an integer; other kinds leave the OID). False when the entry
+// is empty or beyond the list, or its index is missing (none or 0), which the engine does not poll.
 bool ItemPolledOid(const ItemObject& item, size_t n, const ScriptContext& context, SnmpOid* out);
 // The state of an item: the number of the first state expression that evaluates to non-zero (from 1),
 // 0 when none does.

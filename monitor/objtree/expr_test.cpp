@@ -166,6 +166,11 @@ TEST_F(ExprTest, SelfReferenceAndBudgetFailInsteadOfOverflowing)
     EXPECT_FALSE(Eval("$(self)").has_value());
     EXPECT_FALSE(Eval("$(ping) + 1").has_value());
     EXPECT_EQ(Expand("$(self)").kind, kSnmpNone);
+    bool aborted = false;
+    EXPECT_EQ(TemplateExpand("a $(ping) b", ctx, &aborted).kind, kSnmpNone);
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(TemplateExpand("a $(double) b", ctx, &aborted).kind, kSnmpString);
+    EXPECT_FALSE(aborted);
     // The instance text of a child that refers to its own instance through its parent.
     ScriptLibrary l;
     l.LoadText(
@@ -284,4 +289,35 @@ TEST_F(ExprTest, ActionArguments)
     EXPECT_EQ(TemplateExpand("$2-$1 at $a", action).text, "b-a at 192.168.0.1");
     EXPECT_TRUE(ActionArguments("", ctx).empty());
 }
+// The polled OID of an entry with an index template is the one the engine subscribes: an integer index
+// appended, none or 0 not polled, any other kind leaving the OID unchanged.
+TEST_F(ExprTest, PolledOidsAgreeWithTheEngine)
+{
+    ScriptLibrary l;
+    l.LoadText("device D\n  childs I\nitem I\n  uses 0.1.1, 0.1.2.$1\n", "y.dsc", "English");
+    auto d = ScriptInstantiateFrom(l, "D");
+    ScriptContext c { ScriptContextKind::Item, d->items[0].get(), d.get(), &rt };
+    struct Case {
+        SnmpValue index;
+        std::optional<std::string> polled;
+    } cases[] = {
+        { SnmpValue::Integer(7), "1.2.7" },
+        { SnmpValue::Integer(0), std::nullopt },
+        { SnmpValue(), std::nullopt },
+        { SnmpValue::String("5"), "1.2" },
+        { SnmpValue::Address(SnmpAddressFromHost(0x0A000001)), "1.2" },
+    };
+    for (const Case& k : cases) {
+        rt.values.clear();
+        if (k.index.kind != kSnmpNone)
+            rt.values["1.1"] = k.index;
+        SnmpOid oid;
+        bool polled = ItemPolledOid(*c.item, 2, c, &oid);
+        EXPECT_EQ(polled, k.polled.has_value()) << ExprValueText(k.index);
+        if (polled && k.polled) {
+            EXPECT_EQ(SnmpOidText(oid), *k.polled) << ExprValueText(k.index);
+        }
+    }
+}
+
 } // namespace

@@ -137,8 +137,9 @@ void WorkerLoop(Client* c)
                 if (i + 1 < count)
                     c->engine->Prefetch(SnmpAddressFromHost(batch[i + 1].peer.ip));
                 if (batch[i].size > 0)
-                    c->engine->Receive(SnmpAddressFromHost(batch[i].peer.ip),
-                        static_cast<const uint8_t*>(batch[i].data), batch[i].size, batch[i].peer.port == c->agentPort);
+                    c->engine->ReceiveCut(SnmpAddressFromHost(batch[i].peer.ip),
+                        static_cast<const uint8_t*>(batch[i].data), batch[i].size, batch[i].whole,
+                        batch[i].peer.port == c->agentPort);
             }
         } else if (count == -1) {
             // A failed receive (not a time-out) would return at once again: wait for the socket instead.

@@ -840,6 +840,74 @@ void SnmpEngine::Receive(uint32_t sender, const uint8_t* data, size_t size, bool
 }
 
 namespace {
+// One BER element's tag and content at `*p` (the content may run past `end` when the datagram was cut;
+// only its start is checked). False when even the tag and length are not there.
+bool ReadHeader(const uint8_t*& p, const uint8_t* end, uint8_t* tag, size_t* length)
+{
+    if (end - p < 2)
+        return false;
+    *tag = *p++;
+    uint8_t first = *p++;
+    if (first < 0x80) {
+        *length = first;
+        return true;
+    }
+    size_t count = first & 0x7F;
+    if (count == 0 || count > 4 || static_cast<size_t>(end - p) < count)
+        return false;
+    *length = 0;
+    for (size_t i = 0; i < count; ++i)
+        *length = (*length << 8) | *p++;
+    return true;
+}
+
+// An INTEGER's value (low 32 bits, sign-extended from its first byte) when it lies whole before `end`.
+bool ReadInteger(const uint8_t*& p, const uint8_t* end, uint32_t* value)
+{
+    uint8_t tag = 0;
+    size_t length = 0;
+    if (!ReadHeader(p, end, &tag, &length) || tag != 0x02 || length == 0 || length > 5
+        || static_cast<size_t>(end - p) < length)
+        return false;
+    uint32_t v = (p[0] & 0x80) ? 0xFFFFFFFFu : 0u;
+    for (size_t i = 0; i < length; ++i)
+        v = (v << 8) | p[i];
+    p += length;
+    *value = v;
+    return true;
+}
+} // namespace
+
+void SnmpEngine::ReceiveCut(uint32_t sender, const uint8_t* data, size_t size, size_t whole, bool fromAgentPort)
+{
+    if (whole <= size) {
+        Receive(sender, data, size, fromAgentPort);
+        return;
+    }
+    // Only the head of a GetResponse is read: version 0, the community, then the request id.
+    const uint8_t* p = data;
+    const uint8_t* end = data + size;
+    uint8_t tag = 0;
+    size_t length = 0;
+    uint32_t version = 1, requestId = 0;
+    if (!fromAgentPort || !ReadHeader(p, end, &tag, &length) || tag != 0x30 || !ReadInteger(p, end, &version)
+        || version != 0 || !ReadHeader(p, end, &tag, &length) || tag != 0x04 || static_cast<size_t>(end - p) < length)
+        return;
+    p += length;
+    if (!ReadHeader(p, end, &tag, &length) || tag != (0xA0 | kPduResponse) || !ReadInteger(p, end, &requestId))
+        return;
+    SnmpMessage& m = scratch_;
+    m.bindings.clear();
+    m.pdu = kPduResponse;
+    m.requestId = requestId;
+    m.errorStatus = kSnmpTooBig;
+    m.errorIndex = 0;
+    m.complete = true;
+    views_.clear(); // names no binding: every request it answered
+    DispatchResponse(sender, m);
+}
+
+namespace {
 // The first queued request of a kind for an OID that still waits for its answer. Answers list their
 // bindings in request order, so the search first tries where the previous one was found (`cursor`).
 const SnmpRequest* Pending(

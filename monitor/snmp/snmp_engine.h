@@ -210,6 +210,10 @@ public:
     // `fromAgentPort`: the datagram came from the port requests go to; only such datagrams can be
     // answers (traps come from any port).
     void Receive(uint32_t sender, const uint8_t* data, size_t size, bool fromAgentPort = true);
+    // A datagram of `whole` bytes of which only the first `size` were received (it was larger than the
+    // receive buffer). An answer to the agent's outstanding request is taken as tooBig at once: the
+    // requests it answered go alone from then on, and one that already went alone fails with status 1.
+    void ReceiveCut(uint32_t sender, const uint8_t* data, size_t size, size_t whole, bool fromAgentPort = true);
 
     int Subscribe(const SnmpOid& oid, uint32_t address, const char* readCommunity, uint32_t intervalMs, void* context,
         SnmpCallback callback);

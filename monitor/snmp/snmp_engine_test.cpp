@@ -211,6 +211,61 @@ TEST(SnmpEngine, TooBigMakesEachNamedRequestTravelAlone)
     EXPECT_EQ(calls.log[0].second, kSnmpTooBig);
 }
 
+// An answer larger than the receive buffer arrives cut: it is taken as tooBig at once (no wait for the
+// retransmissions): the batch goes again one request at a time, and a lone request that is still
+// answered too large fails with status 1 at once. A cut datagram that answers nothing is ignored.
+TEST(SnmpEngine, AnAnswerCutByTheReceiveBufferSplitsTheBatchAtOnce)
+{
+    Harness h;
+    Calls calls;
+    std::vector<std::pair<Calls*, int>> contexts;
+    for (int i = 1; i <= 2; ++i)
+        contexts.push_back({ &calls, i });
+    for (int i = 1; i <= 2; ++i)
+        h.engine.Subscribe(
+            Oid("1.3.6.1.4.1.9." + std::to_string(i)), kDevice, "", 100, &contexts[i - 1], Calls::Callback);
+    h.Tick();
+    ASSERT_EQ(h.sent.size(), 1u);
+    ASSERT_EQ(h.sent[0].message.bindings.size(), 2u);
+    // The answer as a device sends it, 3,000 bytes and more, of which the buffer holds the first 2,048.
+    auto cutAnswer = [&](const SnmpMessage& request, uint32_t requestId) {
+        SnmpMessage r;
+        r.pdu = kPduResponse;
+        r.requestId = requestId;
+        for (const SnmpBinding& asked : request.bindings)
+            for (int copy = 0; copy < 9; ++copy) { // (a value holds at most 255 characters)
+                SnmpBinding b = asked;
+                b.tag = kBerOctetString;
+                b.value = SnmpValue::String(std::string(255, 'x'));
+                r.bindings.push_back(b);
+            }
+        std::vector<uint8_t> bytes(8192);
+        bytes.resize(SnmpEncodeMessage(r, bytes.data(), bytes.size()));
+        EXPECT_GT(bytes.size(), kSnmpReceiveBuffer);
+        h.engine.ReceiveCut(kDevice, bytes.data(), kSnmpReceiveBuffer, bytes.size());
+    };
+    cutAnswer(h.sent[0].message, h.sent[0].message.requestId + 7); // another request's: ignored
+    h.Tick();
+    EXPECT_EQ(h.sent.size(), 1u) << "nothing goes out before the retransmission is due";
+    cutAnswer(h.sent[0].message, h.sent[0].message.requestId);
+    EXPECT_TRUE(calls.log.empty());
+    h.Tick();
+    ASSERT_EQ(h.sent.size(), 2u) << "the batch goes again at the next tick, not after the time-out";
+    ASSERT_EQ(h.sent[1].message.bindings.size(), 1u);
+    std::string first = OidsOf(h.sent[1].message)[0];
+    int firstContext = first.back() - '0';
+    cutAnswer(h.sent[1].message, h.sent[1].message.requestId);
+    ASSERT_EQ(calls.log.size(), 1u);
+    EXPECT_EQ(calls.log[0], std::make_pair(firstContext, static_cast<int>(kSnmpTooBig)));
+    h.Tick();
+    ASSERT_EQ(h.sent.size(), 3u);
+    ASSERT_EQ(h.sent[2].message.bindings.size(), 1u);
+    EXPECT_NE(OidsOf(h.sent[2].message)[0], first);
+    h.Answer();
+    ASSERT_EQ(calls.log.size(), 2u);
+    EXPECT_EQ(calls.log[1], std::make_pair(3 - firstContext, 0));
+}
+
 TEST(SnmpEngine, ADuplicateOrForeignAnswerIsIgnored)
 {
     Harness h;

@@ -4,6 +4,8 @@
 #include "monitor/snmp/snmp_ber.h"
 #include "monitor/snmp/snmp_engine.h"
 
+#include <vector>
+
 std::unique_ptr<UdpSocket> SnmpOpenJobSocket()
 {
     auto socket = std::make_unique<UdpSocket>();
@@ -14,18 +16,24 @@ std::unique_ptr<UdpSocket> SnmpOpenJobSocket()
 
 namespace {
 // Sends `request` and waits up to `waitMs` for a datagram from the device that decodes (and, when
-// `matchId` is set, is a GetResponse with the request's id). Other datagrams are passed over.
+// `matchId` is set, is a GetResponse with the request's id). Other datagrams are passed over. A request
+// that does not fit its buffer, or an answer from the agent larger than the receive size, ends the
+// exchange at once and is told in `fault`.
 bool Exchange(UdpSocket* socket, uint32_t address, uint16_t port, const SnmpMessage& request, uint32_t waitMs,
-    Clock& clock, bool matchId, SnmpMessage* answer)
+    Clock& clock, bool matchId, SnmpMessage* answer, SnmpJobFault* fault = nullptr)
 {
     uint8_t out[kSnmpRequestBuffer];
     size_t size = SnmpEncodeMessage(request, out, sizeof out);
-    if (size == 0)
+    if (size == 0) {
+        if (fault)
+            fault->requestTooLarge = true;
         return false;
+    }
     NetAddress to { SnmpAddressToHost(address), port };
     socket->SendTo(out, size, to);
     uint32_t started = clock.TickMs();
-    uint8_t in[kSnmpReceiveBuffer];
+    // Datagrams are taken whole, so that an answer beyond the receive size is told by its size.
+    std::vector<uint8_t> in(65536);
     for (;;) {
         uint32_t elapsed = clock.TickMs() - started;
         if (elapsed >= waitMs)
@@ -33,10 +41,17 @@ bool Exchange(UdpSocket* socket, uint32_t address, uint16_t port, const SnmpMess
         if (socket->WaitReadable(waitMs - elapsed) <= 0)
             continue;
         NetAddress from;
-        int n = socket->ReceiveFrom(in, sizeof in, &from);
+        int n = socket->ReceiveFrom(in.data(), in.size(), &from);
         if (n <= 0 || from != to) // only the agent's own address and port answer
             continue;
-        if (SnmpDecodeMessage(in, static_cast<size_t>(n), answer) != kSnmpDecodeOk)
+        if (static_cast<size_t>(n) > kSnmpReceiveBuffer) {
+            if (fault) {
+                fault->answerTooLarge = static_cast<size_t>(n);
+                return false;
+            }
+            continue;
+        }
+        if (SnmpDecodeMessage(in.data(), static_cast<size_t>(n), answer) != kSnmpDecodeOk)
             continue;
         if (!matchId)
             return true;
@@ -135,16 +150,22 @@ void SnmpSetJob(SnmpSetParams* p)
 }
 
 int SnmpRequestJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community, uint8_t pdu,
-    const std::vector<SnmpBinding>& bindings, uint32_t waitMs, SnmpMessage* answer)
+    const std::vector<SnmpBinding>& bindings, uint32_t waitMs, SnmpMessage* answer, SnmpJobFault* fault)
 {
     SnmpMessage request;
     request.pdu = pdu;
     request.community = community.empty() ? std::string("public") : community;
     request.requestId = SnmpRandomRequestId() & 0x7FFFFFFFu;
     request.bindings = bindings;
-    for (int attempt = 0; socket && attempt < kJobAttempts; ++attempt)
-        if (Exchange(socket, address, port, request, waitMs, SystemClock(), true, answer))
+    SnmpJobFault seen;
+    for (int attempt = 0; socket && attempt < kJobAttempts; ++attempt) {
+        if (Exchange(socket, address, port, request, waitMs, SystemClock(), true, answer, &seen))
             return 1;
+        if (seen.requestTooLarge || seen.answerTooLarge)
+            break; // another attempt would meet the same
+    }
+    if (fault)
+        *fault = seen;
     return 0;
 }
 

@@ -81,8 +81,15 @@ void SnmpSetJob(SnmpSetParams* params);
 // and port with the request's id is taken. Fills `answer`. 1 when an answer came, else 0.
 struct SnmpMessage;
 struct SnmpBinding;
+// Why a request job ended without an answer, when it was not silence: the request does not fit its
+// 1024-byte buffer (nothing is sent), or the agent answered with a datagram larger than the 2048 bytes
+// an answer is read into (its size; no further attempt is made).
+struct SnmpJobFault {
+    bool requestTooLarge = false;
+    size_t answerTooLarge = 0;
+};
 int SnmpRequestJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community, uint8_t pdu,
-    const std::vector<SnmpBinding>& bindings, uint32_t waitMs, SnmpMessage* answer);
+    const std::vector<SnmpBinding>& bindings, uint32_t waitMs, SnmpMessage* answer, SnmpJobFault* fault = nullptr);
 int SnmpGetNextJob(UdpSocket* socket, uint32_t address, uint16_t port, const std::string& community,
     const std::vector<SnmpOid>& oids, uint32_t waitMs, SnmpMessage* answer);
 

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -119,6 +121,11 @@ TEST(ShippedScriptsWithTalvineCli, TreeTypesExpressionsAndStates)
         { "expand --lang Francais -v 1=i:9000 '$(1 /100 as duration)'", 0, "string: Une minute et 30 secondes\n" },
         { "expand --args a:b '$3'", 0, "none\n" },
         { "expand --address 10.0.0.1 '$a'", 0, "address: 10.0.0.1\n" },
+        // Shifts count modulo 32, literals keep their low 32 bits, a format's division by 0 keeps the number.
+        { "expr '1 << 33'", 0, "integer: 2\n" },
+        { "expr '0x80000000 >> 63'", 0, "integer: 1\n" },
+        { "expr '4294967297 + 1'", 0, "integer: 2\n" },
+        { "expand -v 1=i:10 '$(1 /0)'", 0, "integer: 10\n" },
         { "state" + dir + "--type 'Morvak 2400' --item Line -v 1=i:3", 0,
             "state 4\ntext: Line: connected\nflags: connect\n" },
         { "state" + dir + "--type 'Morvak 2400' --item Line -v 1=i:1 --option warn=0", 0,
@@ -138,4 +145,25 @@ TEST(ShippedScriptsWithTalvineCli, TreeTypesExpressionsAndStates)
         EXPECT_EQ(Cli(r.args, &out), r.code) << r.args;
         EXPECT_EQ(out, r.out) << r.args;
     }
+}
+
+// A template whose term refers to itself is stopped by the cycle guard: expand fails as expr does.
+TEST(ShippedScriptsWithTalvineCli, ExpandStoppedByTheCycleGuardFails)
+{
+    std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli";
+    if (access(cli.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "talvine-cli is not built";
+    std::string dir = std::string(::testing::TempDir()) + "objtree_cycle_" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/talvcyc.dsc")
+        << "device Cyc\n  childs I\nitem I\n  uses 0.1.1\n  term self, $(self) + 1\n  term two, 2\n";
+    const std::string context = " --dir " + dir + " --type Cyc --item I ";
+    std::string out;
+    EXPECT_EQ(Cli("expand" + context + "'x $(self) y'", &out), 1);
+    EXPECT_EQ(out, "failed\n");
+    EXPECT_EQ(Cli("expr" + context + "'$(self)'", &out), 1);
+    EXPECT_EQ(out, "failed\n");
+    EXPECT_EQ(Cli("expand" + context + "'x $(two) y'", &out), 0);
+    EXPECT_EQ(out, "string: x 2 y\n");
+    std::filesystem::remove_all(dir);
 }

@@ -21,10 +21,12 @@ connection id=11 device=2 incoming=0 connected-ms=0 received=100 sent=200 last-t
 walked 249 of 249 bytes'
 [ "$out" = "$expected" ] || { echo "$out"; fail "decode full"; }
 
-# A first record that claims more bytes than the buffer holds: nothing is walked.
-out=$("$cli" decode "$seeds/short") || fail "decode short: exit $?"
+# A first record that claims more bytes than the buffer holds: nothing is walked, and decode fails.
+out=$("$cli" decode "$seeds/short" 2>/dev/null) && fail "decode short: exit 0"
 [ "$out" = 'devices 0 available 0 applications 0 connections 0
 walked 0 of 48 bytes' ] || { echo "$out"; fail "decode short"; }
+err=$("$cli" decode "$seeds/short" 2>&1 >/dev/null)
+[ "$err" = 'ostrel-cli: a record at byte 0 does not fit the buffer' ] || fail "decode short: '$err'"
 
 # Offsets outside the record read as empty texts; an unknown kind is shown as such.
 out=$("$cli" decode "$seeds/badtext") || fail "decode badtext: exit $?"
@@ -47,7 +49,8 @@ out=$("$cli" view --deactivated "$seeds/short") || fail "view short: exit $?"
 tip Zevra Remote CAPI - Deactivated
 CAPI devices: 0
 Applications: 0
-Connections: 0' ] || { echo "$out"; fail "view short"; }
+Connections: 0
+buffer cut: a record at byte 0 does not fit; 0 of 48 bytes shown' ] || { echo "$out"; fail "view short"; }
 
 for command in "watch" "settings" "suspend 1" "disconnect 5" "state" "activate" "deactivate --force" "reload"; do
   err=$("$cli" $command 2>&1)

@@ -263,7 +263,8 @@ struct SimFleet {
     SimSnmpServer server;
     uint16_t port;
     std::shared_ptr<SimMib> mib;
-    explicit SimFleet(int devices, uint32_t firstAddress = 0x7F000A01, std::optional<NetAddress> trapTo = {})
+    explicit SimFleet(int devices, uint32_t firstAddress = 0x7F000A01, std::optional<NetAddress> trapTo = {},
+        size_t maxResponse = 1472)
     {
         std::string error;
         mib = SimMibLoad(SourceDir() + "/sim/snmp/data/morvak1100.mib", &error);
@@ -275,6 +276,7 @@ struct SimFleet {
             c.port = port;
             c.name = "sim-" + std::to_string(i + 1);
             c.trapTo = trapTo;
+            c.maxResponse = maxResponse;
             EXPECT_EQ(server.AddDevice(c, mib), 1);
         }
         EXPECT_EQ(server.Start(), 1);
@@ -589,4 +591,53 @@ TEST(MorvaksimSnmp, DevicesAnswerAndSendTraps)
     EXPECT_EQ(Shell(cli + " snmp get -c private" + host + "1.3.6.1.2.1.1.4.0", &out), 0);
     EXPECT_EQ(out, "1.3.6.1.2.1.1.4.0 = string: lab\n");
     EXPECT_NE(Shell(cli + " snmp get -t 2 -c wrong" + host + "1.3.6.1.2.1.1.4.0", &out), 0);
+}
+
+// talvine-cli within the request and receive sizes: a get of more objects than one 1,024-byte request
+// holds goes out in several and is answered whole (net-snmp's agent); a request that cannot fit and an
+// answer beyond 2,048 bytes are told at once, not waited out as silence.
+TEST(SnmpSizes, CommandLineSplitsWhatItCanAndTellsWhatItCannot)
+{
+    std::string cli = BinDir() + "/talvine-cli";
+    if (!HaveProgram(cli.c_str()))
+        GTEST_SKIP() << "talvine-cli is not built";
+    if (!HaveProgram("/usr/sbin/snmpd"))
+        GTEST_SKIP() << "net-snmp's snmpd is not installed";
+    std::string out;
+    {
+        Snmpd snmpd;
+        ASSERT_TRUE(snmpd.Ready()) << "snmpd did not come up";
+        std::string host = " -p " + std::to_string(snmpd.Port()) + " 127.0.0.1 ";
+        std::string oids;
+        for (int i = 0; i < 150; ++i) // 150 x 14 bytes of bindings: three requests
+            oids += " 1.3.6.1.2.1.1.6.0";
+        ASSERT_EQ(Shell(cli + " snmp get" + host + oids, &out, true), 0) << out;
+        std::string expected;
+        for (int i = 0; i < 150; ++i)
+            expected += "1.3.6.1.2.1.1.6.0 = string: lab\n";
+        EXPECT_EQ(out, expected);
+        // One binding that no request holds: a community of 1,000 characters.
+        auto begin = std::chrono::steady_clock::now();
+        EXPECT_EQ(Shell(cli + " snmp get -c " + std::string(1000, 'c') + host + "1.3.6.1.2.1.1.6.0", &out, true), 1);
+        EXPECT_NE(out.find("request too large"), std::string::npos) << out;
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    }
+    // An agent that answers beyond the receive size (the simulator, allowed large answers).
+    SimFleet fleet(1, 0x7F000C01, {}, 65000);
+    ASSERT_EQ(fleet.server.SetValue(
+                  0x7F000C01, "1.3.6.1.4.1.58127.2.7.0", kBerOctetString, SnmpValue::String(std::string(250, 'v'))),
+        1);
+    std::string host = " -p " + std::to_string(fleet.port) + " 127.0.12.1 ";
+    std::string oids;
+    for (int i = 0; i < 12; ++i) // 12 x 250 bytes of values
+        oids += " 1.3.6.1.4.1.58127.2.7.0";
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(Shell(cli + " snmp get" + host + oids, &out, true), 1);
+    EXPECT_NE(out.find("answer of "), std::string::npos) << out;
+    EXPECT_NE(out.find(" bytes too large"), std::string::npos) << out;
+    EXPECT_EQ(out.find("no answer"), std::string::npos) << out;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    // Fewer of them fit: the same agent answers.
+    EXPECT_EQ(Shell(cli + " snmp get" + host + "1.3.6.1.4.1.58127.2.7.0", &out), 0) << out;
+    EXPECT_EQ(out, "1.3.6.1.4.1.58127.2.7.0 = string: " + std::string(250, 'v') + "\n");
 }

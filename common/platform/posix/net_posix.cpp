@@ -166,6 +166,7 @@ int UdpSocket::ReceiveMany(NetDatagram* datagrams, size_t count, uint32_t timeou
             return -1;
         flags = MSG_WAITFORONE; // waits (up to the time-out) for the first only
     }
+    flags |= MSG_TRUNC; // each datagram's length is its whole size, also when it was cut
     mmsghdr headers[kChunk];
     iovec parts[kChunk];
     sockaddr_in addresses[kChunk];
@@ -182,7 +183,8 @@ int UdpSocket::ReceiveMany(NetDatagram* datagrams, size_t count, uint32_t timeou
     if (r < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -2 : -1;
     for (int k = 0; k < r; ++k) {
-        datagrams[k].size = headers[k].msg_len;
+        datagrams[k].whole = headers[k].msg_len;
+        datagrams[k].size = std::min<size_t>(headers[k].msg_len, parts[k].iov_len);
         datagrams[k].peer.ip = ntohl(addresses[k].sin_addr.s_addr);
         datagrams[k].peer.port = ntohs(addresses[k].sin_port);
     }

@@ -123,10 +123,22 @@ int UdpSocket::ReceiveMany(NetDatagram* datagrams, size_t count, uint32_t timeou
             return received > 0 ? received : -1;
         if (ready == 0)
             break;
-        int n = ReceiveFrom(datagrams[i].data, datagrams[i].size, &datagrams[i].peer);
-        if (n < 0)
-            return received > 0 ? received : -1;
+        sockaddr_in sa;
+        int len = sizeof sa;
+        int n = ::recvfrom(S(handle_), static_cast<char*>(datagrams[i].data), static_cast<int>(datagrams[i].size), 0,
+            reinterpret_cast<sockaddr*>(&sa), &len);
+        // A datagram longer than the buffer arrives cut; Winsock does not tell by how much.
+        size_t whole = static_cast<size_t>(n);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() != WSAEMSGSIZE)
+                return received > 0 ? received : -1;
+            n = static_cast<int>(datagrams[i].size);
+            whole = datagrams[i].size + 1;
+        }
+        datagrams[i].peer.ip = ntohl(sa.sin_addr.s_addr);
+        datagrams[i].peer.port = ntohs(sa.sin_port);
         datagrams[i].size = static_cast<size_t>(n);
+        datagrams[i].whole = whole;
         ++received;
     }
     return count == 0 || received > 0 ? received : -2;
