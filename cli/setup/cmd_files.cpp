@@ -1,10 +1,7 @@
 // setup-cli files: every file an installation of the whole script copies from beside setup.exe (the
 // install section and every product's install section), one a line, so that a distribution can be
 // checked against its script.
-#include "cli/cli.h"
-#include "common/platform/file.h"
-#include "common/strings.h"
-#include "common/text.h"
+#include "cli/setup/inf_args.h"
 #include "setup/setup_engine.h"
 
 #include <cstdio>
@@ -16,26 +13,10 @@ int RunFiles(std::vector<std::string>& args)
 {
     CliArgs opts(args);
     std::optional<std::string> osText = opts.Value("--os");
-    if (auto unknown = opts.UnknownOption()) {
-        return CliFail(*unknown, 2);
-    }
-    if (opts.Rest().size() != 1) {
-        return CliFail(std::string("usage: ") + kFilesUsage, 2);
-    }
-    SetupOs os;
-    if (osText && !SetupParseOs(*osText, &os)) {
-        return CliFail("--os: nt:MAJOR.MINOR or 9x:MAJOR.MINOR expected, not " + *osText, 2);
-    }
-    const std::string path = opts.Rest()[0];
-    std::string text;
-    if (!FileReadAll(path, &text)) {
-        return CliFail("cannot read " + path, 1);
-    }
     InfText inf;
-    unsigned line = 0;
-    if (!inf.Parse(text, nullptr, &line)) {
-        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
-        return 1;
+    SetupOs os;
+    if (int rc = SetupCliReadInf(opts, osText, kFilesUsage, &inf, &os)) {
+        return rc;
     }
     SetupSections sections = SetupChooseSections(inf, os);
     std::vector<std::string> installs;

@@ -1,10 +1,7 @@
 // setup-cli plan: the sections the installer chooses on a given system, its products and the steps of
 // an installation or removal in the order it carries them out.
-#include "cli/cli.h"
-#include "common/platform/file.h"
+#include "cli/setup/inf_args.h"
 #include "common/platform/registry.h"
-#include "common/strings.h"
-#include "common/text.h"
 #include "setup/setup_plan.h"
 
 #include <cstdio>
@@ -18,26 +15,10 @@ int RunPlan(std::vector<std::string>& args)
     std::optional<std::string> osText = opts.Value("--os");
     bool remove = opts.Flag("--remove");
     std::optional<std::string> select = opts.Value("--select");
-    if (auto unknown = opts.UnknownOption()) {
-        return CliFail(*unknown, 2);
-    }
-    if (opts.Rest().size() != 1) {
-        return CliFail(std::string("usage: ") + kPlanUsage, 2);
-    }
-    SetupOs os;
-    if (osText && !SetupParseOs(*osText, &os)) {
-        return CliFail("--os: nt:MAJOR.MINOR or 9x:MAJOR.MINOR expected, not " + *osText, 2);
-    }
-    const std::string path = opts.Rest()[0];
-    std::string text;
-    if (!FileReadAll(path, &text)) {
-        return CliFail("cannot read " + path, 1);
-    }
     InfText inf;
-    unsigned line = 0;
-    if (!inf.Open(text, nullptr, &line)) {
-        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
-        return 1;
+    SetupOs os;
+    if (int rc = SetupCliReadInf(opts, osText, kPlanUsage, &inf, &os)) {
+        return rc;
     }
     // The plan is made against an empty registry: nothing counts as installed.
     RegUseMemory(true);

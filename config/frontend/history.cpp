@@ -1,5 +1,6 @@
 #include "config/frontend/history.h"
 
+#include "common/calendar.h"
 #include "common/diag.h"
 #include "common/ini.h"
 #include "common/platform/file.h"
@@ -19,18 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 constexpr uint32_t kDefaultVersions = 100;
 
-// Days since 1970-01-01 of a civil date and back (proleptic Gregorian), so that version times need no
-// time-zone functions of the system.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 struct Civil {
     int64_t year;
     unsigned month, day, hour, minute, second;
@@ -40,16 +29,10 @@ Civil CivilFromTime(int64_t t)
 {
     int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
     int64_t secs = t - days * 86400;
-    int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
     Civil c {};
-    c.day = doy - (153 * mp + 2) / 5 + 1;
-    c.month = mp < 10 ? mp + 3 : mp - 9;
-    c.year = static_cast<int64_t>(yoe) + era * 400 + (c.month <= 2);
+    int year = 0;
+    CivilFromDays(days, &year, &c.month, &c.day);
+    c.year = year;
     c.hour = static_cast<unsigned>(secs / 3600);
     c.minute = static_cast<unsigned>(secs / 60 % 60);
     c.second = static_cast<unsigned>(secs % 60);
