@@ -220,6 +220,7 @@ int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
     std::vector<std::string> options = opts.Values("--option");
     std::optional<std::string> details = opts.Value("--details");
     bool error = opts.Flag("--error");
+    bool refused = opts.Flag("--refused");
     if (withArgs)
         ev->args = opts.Value("--args");
     if (auto unknown = opts.UnknownOption())
@@ -271,7 +272,10 @@ int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
         ev->runtime.address = SnmpAddressFromHost(*ip);
     }
     ev->runtime.community = community.value_or("");
-    ev->runtime.error = error;
+    // --error: the device did not answer; --refused: it answers, but refused its registration.
+    ev->runtime.error = error || refused;
+    ev->runtime.noAnswer = error;
+    ev->runtime.refused = refused;
     if (details) {
         auto mask = ParseUnsignedStrict(*details);
         if (!mask)
@@ -415,7 +419,7 @@ const CliRegistrar kTypes { { "types", "types [--dir DIR] [--lang NAME]   every 
     RunTypes } };
 const CliRegistrar kExpr { { "expr",
     "expr [CONTEXT] EXPRESSION   evaluate a script expression (CONTEXT: --dir DIR --lang NAME --type TYPE --item "
-    "REF -v N=i|a|s:VALUE --address A --community C --option NAME=N --details MASK --error)",
+    "REF -v N=i|a|s:VALUE --address A --community C --option NAME=N --details MASK --error|--refused)",
     RunExpr } };
 const CliRegistrar kExpand { { "expand", "expand [CONTEXT] [--args TEXT] TEMPLATE   expand a script template",
     RunExpand } };

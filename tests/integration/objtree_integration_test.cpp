@@ -134,6 +134,9 @@ TEST(ShippedScriptsWithTalvineCli, TreeTypesExpressionsAndStates)
             "state 3\ntext: WAN: down\nflags: clone error\n" },
         { "state" + dir + "--type 'Morvak 2400' --item Device --error --address 192.0.2.1", 0,
             "state 1\ntext: Morvak 2400 (192.0.2.1) not answering\nflags: error\n" },
+        { "state" + dir + "--type 'Morvak 2400' --item Device --refused --address 192.0.2.1", 0,
+            "state 2\ntext:  (192.0.2.1) answers, but refused the registration: enter its write community as the "
+            "password in Properties\nflags: error\n" },
         { "state" + dir + "--type 'Morvak 9' --item Line", 1, "" },
         { "state" + dir + "--type 'Morvak 2400' --item Nothing", 1, "" },
         { "tree" + dir + "'Morvak 9'", 1, "" },
