@@ -98,14 +98,12 @@ function(suite_test name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} suite_test_main GTest::gmock GTest::gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   suite_warnings(${name})
-  if(SUITE_PCH)
+  # Only with clang: with the header's inline std::string code in front of every source, g++ 12 (native
+  # and MinGW) reports false out-of-bounds copies, overflows and over-reads inside std::string in some
+  # test sources, which -Werror turns into failed builds.
+  if(SUITE_PCH AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     suite_test_pch()
     target_precompile_headers(${name} REUSE_FROM suite_test_pch)
-    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-      # With the header's inline std::string code in front of every source, g++ 12 reports false
-      # out-of-bounds copies and overflows inside std::string construction in some test sources.
-      target_compile_options(${name} PRIVATE -Wno-array-bounds -Wno-stringop-overflow)
-    endif()
   endif()
   # The 32-bit Windows preset runs only the unit and abi tests: the others are not built there.
   if(SUITE_WINE_BITS EQUAL 32 AND NOT "unit" IN_LIST A_LABELS AND NOT "abi" IN_LIST A_LABELS)
