@@ -491,8 +491,9 @@ TEST(OstrelTree, ViewOfManyDevicesIsLinearAndSaysWhereTheBufferWasCut)
     std::string cut = s + CapiTestDevice(kDevices + 1, 1, 1);
     cut.resize(cut.size() - 4);
     text = OstrelViewText(CapiBytes(cut), cut.size(), "CAPI", false);
-    EXPECT_NE(text.find(StrFormat("buffer cut: a record at byte %zu does not fit; %zu of %zu bytes shown\n", s.size(),
-                  s.size(), cut.size())),
+    EXPECT_NE(text.find(StrFormat("buffer cut: a record at byte %llu does not fit; %llu of %llu bytes shown\n",
+                  static_cast<unsigned long long>(s.size()), static_cast<unsigned long long>(s.size()),
+                  static_cast<unsigned long long>(cut.size()))),
         std::string::npos);
 }
 

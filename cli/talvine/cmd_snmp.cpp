@@ -131,7 +131,8 @@ int Request(const Target& t, uint8_t pdu, const std::vector<SnmpBinding>& bindin
             if (fault.requestTooLarge)
                 return CliFail("request too large");
             if (fault.answerTooLarge)
-                return CliFail(StrFormat("answer of %zu bytes too large", fault.answerTooLarge));
+                return CliFail(
+                    StrFormat("answer of %llu bytes too large", static_cast<unsigned long long>(fault.answerTooLarge)));
             return CliFail(StrFormat("no answer from %s within %u s", t.host.c_str(), t.waitSeconds));
         }
         if (answer.errorStatus != 0) {

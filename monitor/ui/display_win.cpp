@@ -8,6 +8,7 @@
 #include "monitor/startup/rules.h"
 #include "monitor/startup/startup.h"
 #include "monitor/ui/resource.h"
+#include "monitor/ui/views_win.h"
 
 #include <algorithm>
 #include <commdlg.h>
@@ -436,24 +437,6 @@ std::string DisplayFit(EngineDevice& device)
         if (item->shown)
             longest = std::max(longest, LineText(*item).size());
     return StrFormat("%d %d %d %d", VisibleColumns(d), VisibleLines(d), static_cast<int>(longest), LineCount(d));
-}
-
-void PlaceBesideMainWindow(HWND window, int cascade)
-{
-    HWND main = FindWindowA(kTravikWindowClass, nullptr);
-    RECT w {}, m {}, work = GetMonitorWorkArea(main ? main : window);
-    GetWindowRect(window, &w);
-    POINT client { 0, 0 };
-    if (main) {
-        GetWindowRect(main, &m);
-        ClientToScreen(main, &client);
-    } else {
-        m = RECT { work.left, work.top, work.left, work.top };
-        client.y = work.top;
-    }
-    ScreenRect r = PlaceBesideMain(ScreenRect { m.left, m.top, m.right, m.bottom }, client.y, w.right - w.left,
-        w.bottom - w.top, ScreenRect { work.left, work.top, work.right, work.bottom }, cascade);
-    SetWindowPos(window, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void DisplayItemChanged(EngineItem& item)

@@ -30,10 +30,6 @@ void DisplayRestoreAll(Engine& engine);
 // is open.
 std::string DisplayFit(EngineDevice& device);
 
-// Moves a window that opens without a stored placement beside the main window ("TravikWindowClass"),
-// inside the work area, its title bar and menu left free; `cascade` shifts the n-th of several.
-void PlaceBesideMainWindow(HWND window, int cascade);
-
 // From the main window: what closing one visible thing does (true: just close it; otherwise the main
 // window asked or ended the program).
 bool TalvineMayCloseOne(HWND owner);

@@ -2,7 +2,8 @@
 
 #include "common/strings.h"
 #include "common/ui/desktop.h"
-#include "monitor/ui/display_win.h"
+#include "monitor/startup/rules.h"
+#include "monitor/startup/startup.h"
 
 #include <algorithm>
 #include <commdlg.h>
@@ -460,4 +461,22 @@ uint32_t ViewWindowsVisible()
     for (const auto& [view, w] : Windows())
         n += IsWindowVisible(w->hwnd) ? 1 : 0;
     return n;
+}
+
+void PlaceBesideMainWindow(HWND window, int cascade)
+{
+    HWND main = FindWindowA(kTravikWindowClass, nullptr);
+    RECT w {}, m {}, work = GetMonitorWorkArea(main ? main : window);
+    GetWindowRect(window, &w);
+    POINT client { 0, 0 };
+    if (main) {
+        GetWindowRect(main, &m);
+        ClientToScreen(main, &client);
+    } else {
+        m = RECT { work.left, work.top, work.left, work.top };
+        client.y = work.top;
+    }
+    ScreenRect r = PlaceBesideMain(ScreenRect { m.left, m.top, m.right, m.bottom }, client.y, w.right - w.left,
+        w.bottom - w.top, ScreenRect { work.left, work.top, work.right, work.bottom }, cascade);
+    SetWindowPos(window, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -24,6 +24,10 @@ public:
     virtual void ViewWindowClosed(HWND window) = 0;
 };
 
+// Moves a window that opens without a stored placement beside the main window ("TravikWindowClass"),
+// inside the work area, its title bar and menu left free; `cascade` shifts the n-th of several.
+void PlaceBesideMainWindow(HWND window, int cascade);
+
 // Registers the two window classes and the hidden window that runs ViewsProcess when a job wakes it, and
 // fills `config->wake` and `config->createWindow`; then call ViewsInit(*config). `owner` may be null.
 int ViewsWindowsInit(HINSTANCE instance, ViewsConfig* config, ViewsWindowOwner* owner);
