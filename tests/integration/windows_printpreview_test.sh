@@ -35,7 +35,10 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0
 
 app_start "$work/app.log" "$app/qorvexal.exe"
 ctl_wait_title Velquin || fail "no main window"
-ctl select MORVAK-0001 && ctl command 1312 || fail "File, Print"
+# File, Print is enabled once the program is idle with the device selected (it was found disabled once
+# right after the start on a busy machine): wait for that within a bound, saying what was seen.
+ctl select MORVAK-0001 && ctl_until 30 "File, Print enabled with MORVAK-0001 selected" ctl command 1312 \
+  || { fail "File, Print"; ctl list; }
 ctl_wait_title Print || { fail "no print dialog"; ctl windows; exit 1; }
 ctl controls | grep -q "Hide passwords in printout" || fail "no hide-passwords box in the print dialog"
 ctl press 2169 || fail "Preview"
