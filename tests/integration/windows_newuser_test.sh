@@ -32,6 +32,7 @@ printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" \
 
 app_start "$work/app.log" "$app/qorvexal.exe"
 ctl_wait_title Velquin || { fail "no main window"; exit 1; }
+ctl idle # the check of the list at start-up: the device commands are disabled while it runs
 ctl command 1309 || fail "Check all"
 ctl idle
 ctl_wait_title Velquin || { ctl press 1; ctl idle; } # the silent device's error, when shown
@@ -119,6 +120,7 @@ grep -q "^DontWarnAboutEasyConfig=1" "$app/qorvexal.ini" || fail "the ticked box
 sed -i 's/^\[Options\]\r$/[Options]\r\nEasyConfig=0\r/' "$app/qorvexal.ini"
 app_start "$work/app-fr.log" "$app/qorvexal.exe" /lang:fre
 ctl_wait_title Velquin || fail "no French main window"
+ctl idle
 ctl select MORVAK-0001 && ctl command 1304 || fail "French Configure"
 if ctl_wait_title "Configuration de MORVAK-0001"; then
   ctl controls | grep -q $'^2\tButton\tbutton\te\tAnnuler$' || fail "French sheet's Cancel: $(ctl controls)"
@@ -131,6 +133,7 @@ ctl idle
 app_stop
 app_start "$work/app-de.log" "$app/qorvexal.exe" /lang:ger
 ctl_wait_title Velquin || fail "no German main window"
+ctl idle
 ctl select MORVAK-0001 && ctl command 1304 || fail "German Configure"
 if ctl_wait_title "Konfiguration von MORVAK-0001"; then
   controls=$(ctl controls)
@@ -148,6 +151,7 @@ app_stop
 # ---- the set-up wizard's last page: the watermark fills its band, Enter presses Finish
 app_start "$work/app-wiz.log" "$app/qorvexal.exe"
 ctl_wait_title Velquin || fail "main window for the wizard"
+ctl idle
 ctl select MORVAK-0001 && ctl command 1349 || fail "Setup wizard"
 if ctl_wait_title "Setup Wizard for MORVAK-0001"; then
   shot wizard-first

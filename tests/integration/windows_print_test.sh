@@ -117,6 +117,7 @@ if grep -q "print: no printer" "$work/app-verb.log"; then
     >"$app/qorvexal.ini"
   start_app device
   ctl_wait_title Velquin || fail "device: no main window"
+  ctl idle
   ctl select MORVAK-0001 && ctl command 1312 || fail "device: File, Print"
   # No printer: the preview opens on a default page; only its Print button says that none is installed.
   if ctl_wait_title "Print preview - Configuration of MORVAK-0001"; then
