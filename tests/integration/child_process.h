@@ -1,7 +1,8 @@
 // The programs the integration tests start: a child process whose output a thread of its own reads line
 // by line as it comes (copied into a log file when one is named, so a chatty child never blocks on a
 // full pipe), waited for by its lines, and stopped when the test ends; and morvaksim, ready once it says
-// so. Tests decide by these events (a line the child writes, its end), never by a count of tries.
+// so. Tests decide by these events (a line the child writes, its end), never by a count of tries. Beside
+// them what those tests share: the directories CTest names, a scratch folder, shell commands.
 #pragma once
 
 #include "common/platform/net.h"
@@ -12,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
+#include <random>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -23,6 +26,29 @@
 extern char** environ;
 
 namespace testing_child {
+
+// A directory CTest names (SUITE_BIN_DIR, SUITE_SOURCE_DIR), else the current one.
+inline std::string Env(const char* name)
+{
+    const char* s = std::getenv(name);
+    return s ? s : ".";
+}
+
+// A scratch folder, removed with everything in it when the test ends (also after a failed assertion).
+struct TempDir {
+    std::filesystem::path path;
+    explicit TempDir(const std::string& name)
+        : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}())))
+    {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
 
 // A program built with the tests (the directory CTest names, else the current one).
 inline std::string Bin(const std::string& name)
@@ -41,11 +67,11 @@ inline uint16_t FreePort(uint32_t ip = 0x7f000001)
     return at ? at->port : 0;
 }
 
-// Runs a shell command; its standard output (and standard error when `withErrors`) and exit code.
-inline int Shell(const std::string& command, std::string* out, bool withErrors = false)
+// Runs a shell command line as it stands; its standard output and exit code.
+inline int ShellLine(const std::string& line, std::string* out)
 {
     out->clear();
-    FILE* p = popen((command + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+    FILE* p = popen(line.c_str(), "r");
     if (!p)
         return -1;
     char buffer[4096];
@@ -54,6 +80,33 @@ inline int Shell(const std::string& command, std::string* out, bool withErrors =
         out->append(buffer, n);
     int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs a shell command; its standard output (and standard error when `withErrors`) and exit code.
+inline int Shell(const std::string& command, std::string* out, bool withErrors = false)
+{
+    return ShellLine(command + (withErrors ? " 2>&1" : " 2>/dev/null"), out);
+}
+
+// Runs a shell command; its standard output in `out`, its standard error in `err` (dropped when null) and
+// its exit code.
+inline int Shell(const std::string& command, std::string* out, std::string* err)
+{
+    if (!err)
+        return Shell(command, out);
+    static int n = 0;
+    std::string errFile = "/tmp/child-shell-" + std::to_string(getpid()) + "-" + std::to_string(++n) + ".err";
+    int rc = ShellLine(command + " 2>" + errFile, out);
+    err->clear();
+    if (FILE* f = std::fopen(errFile.c_str(), "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            err->append(buffer, got);
+        std::fclose(f);
+    }
+    std::remove(errFile.c_str());
+    return rc;
 }
 
 class Child {

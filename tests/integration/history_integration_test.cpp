@@ -5,7 +5,7 @@
 #include "common/platform/file.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
-#include "tests/integration/child_process.h"
+#include "tests/integration/cli_sim_fixture.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,18 +20,7 @@ namespace fs = std::filesystem;
 using testing_child::Bin;
 using testing_child::FreePort;
 
-int Shell(const std::string& command, std::string* out, std::string* err = nullptr)
-{
-    static int n = 0;
-    std::string base = (fs::temp_directory_path() / StrFormat("hist-it-%d-%d", getpid(), n++)).string();
-    int rc = std::system((command + " > " + base + ".out 2> " + base + ".err").c_str());
-    FileReadAll(base + ".out", out);
-    if (err)
-        FileReadAll(base + ".err", err);
-    fs::remove(base + ".out");
-    fs::remove(base + ".err");
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using testing_child::Shell;
 
 // Runs a Python expression over the JSON that `command` prints (bound to `d`); its printed result.
 std::string Json(const std::string& command, const std::string& expression, int* rc = nullptr)
@@ -47,45 +36,17 @@ std::string Json(const std::string& command, const std::string& expression, int*
     return out;
 }
 
-class HistoryAgainstMorvaksim : public ::testing::Test {
+class HistoryAgainstMorvaksim : public CliAgainstMorvaksim {
 protected:
-    void SetUp() override
+    HistoryAgainstMorvaksim()
+        : CliAgainstMorvaksim(0x7f003101, "hist-it", 300)
     {
-        dir = (fs::temp_directory_path() / StrFormat("hist-it-%d", getpid())).string();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        for (int attempt = 0; attempt < 5 && !sim; ++attempt) {
-            port = FreePort(0x7f003101);
-            ASSERT_NE(port, 0);
-            sim = std::make_unique<testing_child::Morvaksim>(
-                std::vector<std::string> { "--dir", dir + "/state", "--port", std::to_string(port), "--count", "2",
-                    "--unconfigured", "1", "--restart-ms", "300", "127.0.49.1" });
-            if (!sim->Ready())
-                sim.reset();
-        }
-        ASSERT_TRUE(sim);
-        cli = Bin("qorvexal-cli") + " --ini " + dir + "/qorvexal.ini";
-    }
-    void TearDown() override
-    {
-        sim.reset();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string Device(const char* ip) const
-    {
-        return StrFormat("%s:%u", ip, port);
     }
     // "source,source,..." of the device's versions, oldest first.
     std::string Sources(const std::string& device)
     {
         return Json(cli + " history --json " + device, "\",\".join(v[\"source\"] for v in d[\"versions\"])");
     }
-
-    std::string dir;
-    uint16_t port = 0;
-    std::unique_ptr<testing_child::Morvaksim> sim;
-    std::string cli;
 };
 
 TEST_F(HistoryAgainstMorvaksim, ReadWriteWizardMoveCompareRestore)

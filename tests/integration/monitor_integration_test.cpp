@@ -23,29 +23,10 @@
 extern char** environ;
 
 namespace {
-std::string Env(const char* name)
-{
-    const char* s = std::getenv(name);
-    return s ? s : ".";
-}
-
+using testing_child::Env;
 using testing_child::FreePort;
 
-// A scratch folder, removed with everything in it when the test ends (also after a failed assertion).
-struct TempDir {
-    std::filesystem::path path;
-    explicit TempDir(const std::string& name)
-        : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}())))
-    {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
+using testing_child::TempDir;
 
 // A shell command's output (with its errors) and exit code.
 int Shell(const std::string& command, std::string* out)

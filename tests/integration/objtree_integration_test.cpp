@@ -21,12 +21,7 @@
 extern char** environ;
 
 namespace {
-std::string Env(const char* name)
-{
-    const char* s = std::getenv(name);
-    return s ? s : ".";
-}
-
+using testing_child::Env;
 using testing_child::FreePort;
 using testing_child::Shell;
 

@@ -3,6 +3,7 @@
 // no accounting files, the community from the device list.
 #include "common/platform/net.h"
 #include "monitor/engine/engine.h"
+#include "tests/integration/child_process.h"
 
 #include <chrono>
 #include <csignal>
@@ -20,117 +21,12 @@
 extern char** environ;
 
 namespace {
-std::string Env(const char* name)
-{
-    const char* s = std::getenv(name);
-    return s ? s : ".";
-}
+using testing_child::Env;
+using testing_child::FreePort;
 
-uint16_t FreePort(uint32_t ip)
-{
-    UdpSocket s;
-    s.Open();
-    s.Bind(ip, 0);
-    return s.LocalAddress()->port;
-}
+using testing_child::TempDir;
 
-struct TempDir {
-    std::filesystem::path path;
-    explicit TempDir(const std::string& name)
-        : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}())))
-    {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
-
-// Runs a command; standard output in `out`, standard error in `err`.
-int Shell(const std::string& command, std::string* out, std::string* err = nullptr)
-{
-    static int n = 0;
-    std::string errFile = (std::filesystem::temp_directory_path()
-        / ("tables-cli-err-" + std::to_string(getpid()) + "-" + std::to_string(++n)))
-                              .string();
-    out->clear();
-    FILE* p = popen((command + " 2>" + errFile).c_str(), "r");
-    if (!p)
-        return -1;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out->append(buffer, got);
-    int status = pclose(p);
-    std::ifstream in(errFile, std::ios::binary);
-    std::string e((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(errFile);
-    if (err)
-        *err = e;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// morvaksim with its output on a pipe; ready when it says its agents run.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> argv)
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        std::vector<char*> args;
-        for (auto& s : argv)
-            args.push_back(s.data());
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0)
-            pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        fd_ = fds[0];
-    }
-    ~Sim()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    bool WaitFor(const std::string& text, int ms)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (all_.find(text) == std::string::npos) {
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-            pollfd p { fd_, POLLIN, 0 };
-            if (left <= 0 || poll(&p, 1, left) <= 0)
-                return false;
-            char buffer[4096];
-            ssize_t n = read(fd_, buffer, sizeof buffer);
-            if (n <= 0)
-                return false;
-            all_.append(buffer, static_cast<size_t>(n));
-        }
-        return true;
-    }
-    const std::string& All() const
-    {
-        return all_;
-    }
-
-private:
-    pid_t pid_ = 0;
-    int fd_ = -1;
-    std::string all_;
-};
+using testing_child::Shell;
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -160,27 +56,28 @@ std::vector<std::string> Fields(const std::string& line)
 struct Rig {
     std::string cli = Env("SUITE_BIN_DIR") + "/talvine-cli", sim = Env("SUITE_BIN_DIR") + "/morvaksim";
     TempDir dir { "tables-cli" };
-    std::unique_ptr<Sim> device;
+    std::unique_ptr<testing_child::Morvaksim> device;
     std::string address;
     uint16_t port = 0;
-    bool ok = false;
+    bool present = false, ok = false;
 
     Rig(uint32_t host, const std::string& type, int rows)
     {
         if (access(cli.c_str(), X_OK) != 0 || access(sim.c_str(), X_OK) != 0)
             return;
+        present = true;
         std::filesystem::copy_file(Env("SUITE_SOURCE_DIR") + "/data/talvmorv.dsc", dir.path / "talvmorv.dsc");
         address = NetAddressText(host);
         port = FreePort(host);
-        std::vector<std::string> argv { sim, "--port", std::to_string(FreePort(host)), "--type", type, "--snmp-port",
+        std::vector<std::string> argv { "--port", std::to_string(FreePort(host)), "--type", type, "--snmp-port",
             std::to_string(port) };
         if (rows >= 0) {
             argv.push_back("--accounting-rows");
             argv.push_back(std::to_string(rows));
         }
         argv.push_back(address);
-        device = std::make_unique<Sim>(argv);
-        ok = device->WaitFor("morvaksim: SNMP agents", 10000);
+        device = std::make_unique<testing_child::Morvaksim>(argv);
+        ok = device->Ready();
     }
     std::string Base(const std::string& command) const
     {
@@ -191,8 +88,9 @@ struct Rig {
 TEST(TablesCli, AccountingListSortSaveAndReadBack)
 {
     Rig rig(0x7F006101, "Morvak 2400", 25);
-    if (!rig.ok)
-        GTEST_SKIP() << "talvine-cli or morvaksim is missing or did not start";
+    if (!rig.present)
+        GTEST_SKIP() << "talvine-cli or morvaksim is missing";
+    ASSERT_TRUE(rig.ok) << "morvaksim did not start: " << rig.device->All();
     std::string out, err;
     ASSERT_EQ(Shell(rig.Base("accounting") + rig.address, &out, &err), 0) << err;
     std::vector<std::string> lines = Lines(out);
@@ -235,8 +133,9 @@ TEST(TablesCli, AccountingListSortSaveAndReadBack)
 TEST(TablesCli, DeleteWithReadAndWriteCommunity)
 {
     Rig rig(0x7F006102, "Morvak 1100", -1);
-    if (!rig.ok)
-        GTEST_SKIP() << "talvine-cli or morvaksim is missing or did not start";
+    if (!rig.present)
+        GTEST_SKIP() << "talvine-cli or morvaksim is missing";
+    ASSERT_TRUE(rig.ok) << "morvaksim did not start: " << rig.device->All();
     std::string out, err;
     EXPECT_EQ(Shell(rig.Base("accounting") + "--delete -c public " + rig.address, &out, &err), 1);
     EXPECT_EQ(err, "The accounting data can't be deleted.\n\nProbably you used the wrong password.\n");
@@ -259,8 +158,9 @@ TEST(TablesCli, DeleteWithReadAndWriteCommunity)
 TEST(TablesCli, VpnTableAndSilentDevice)
 {
     Rig rig(0x7F006103, "Morvak 5000", -1);
-    if (!rig.ok)
-        GTEST_SKIP() << "talvine-cli or morvaksim is missing or did not start";
+    if (!rig.present)
+        GTEST_SKIP() << "talvine-cli or morvaksim is missing";
+    ASSERT_TRUE(rig.ok) << "morvaksim did not start: " << rig.device->All();
     std::string out, err;
     ASSERT_EQ(Shell(rig.Base("vpn") + "--sort 1 " + rig.address, &out, &err), 0) << err;
     std::vector<std::string> lines = Lines(out);

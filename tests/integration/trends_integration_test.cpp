@@ -11,26 +11,8 @@
 #include <unistd.h>
 
 namespace {
-std::string Env(const char* name)
-{
-    const char* s = std::getenv(name);
-    return s ? s : ".";
-}
-
-struct TempDir {
-    std::filesystem::path path;
-    explicit TempDir(const std::string& name)
-        : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(std::random_device {}())))
-    {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
+using testing_child::Env;
+using testing_child::TempDir;
 
 std::vector<std::string> Lines(const std::string& text)
 {

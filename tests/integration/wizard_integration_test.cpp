@@ -7,7 +7,7 @@
 #include "config/device/deviceentry.h"
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
-#include "tests/integration/child_process.h"
+#include "tests/integration/cli_sim_fixture.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -21,18 +21,7 @@ namespace fs = std::filesystem;
 using testing_child::Bin;
 using testing_child::FreePort;
 
-int Shell(const std::string& command, std::string* out, std::string* err)
-{
-    static int n = 0;
-    std::string base = (fs::temp_directory_path() / StrFormat("wiz-it-%d-%d", getpid(), n++)).string();
-    int rc = std::system((command + " > " + base + ".out 2> " + base + ".err").c_str());
-    FileReadAll(base + ".out", out);
-    if (err)
-        FileReadAll(base + ".err", err);
-    fs::remove(base + ".out");
-    fs::remove(base + ".err");
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using testing_child::Shell;
 
 // The device's system information, read directly (the simulator listens; the tries are for a lost
 // datagram).
@@ -46,41 +35,12 @@ bool SysInfo(uint32_t ip, uint16_t port, DeviceEntry* entry)
     return false;
 }
 
-class WizardAgainstMorvaksim : public ::testing::Test {
+class WizardAgainstMorvaksim : public CliAgainstMorvaksim {
 protected:
-    void SetUp() override
+    WizardAgainstMorvaksim()
+        : CliAgainstMorvaksim(0x7f002e01, "wiz-it", 1000)
     {
-        dir = (fs::temp_directory_path() / StrFormat("wiz-it-%d", getpid())).string();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        // A port the kernel says is free; another one if the simulator could not take it after all.
-        for (int attempt = 0; attempt < 5 && !sim; ++attempt) {
-            port = FreePort(0x7f002e01);
-            ASSERT_NE(port, 0);
-            sim = std::make_unique<testing_child::Morvaksim>(
-                std::vector<std::string> { "--dir", dir + "/state", "--port", std::to_string(port), "--count", "2",
-                    "--unconfigured", "1", "--restart-ms", "1000", "127.0.46.1" });
-            if (!sim->Ready())
-                sim.reset();
-        }
-        ASSERT_TRUE(sim);
-        cli = Bin("qorvexal-cli") + " --ini " + dir + "/qorvexal.ini";
     }
-    void TearDown() override
-    {
-        sim.reset();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string Device(const char* ip) const
-    {
-        return StrFormat("%s:%u", ip, port);
-    }
-
-    std::string dir;
-    uint16_t port = 0;
-    std::unique_ptr<testing_child::Morvaksim> sim;
-    std::string cli;
 };
 
 TEST_F(WizardAgainstMorvaksim, ListAndRunTheDefaultWizard)
