@@ -8,6 +8,7 @@
 #include "capictl/ui/resource.h"
 #include "common/text.h"
 #include "common/ui/desktop.h"
+#include "common/ui/help_win.h"
 
 #include <windows.h>
 
@@ -407,14 +408,18 @@ void SayMissing(HWND owner, unsigned id, const char* name, const std::string& be
 void ShowHelpPopup(HWND owner, uint32_t control)
 {
     uint32_t context = OstrelHelpContext(control);
-    if (!context)
-        return;
-    if (!DriverFilePresent("rcapi.hlp", true)) {
-        SayMissing(owner, kOstrelStrNoHelp, "rcapi.hlp",
-            control == kOstrelTrayControl ? OstrelText(kOstrelStrTrayHelp) : std::string());
+    if (DriverFilePresent("rcapi.hlp", true)) {
+        if (context)
+            WinHelpA(owner, "rcapi.hlp", HELP_CONTEXTPOPUP, context);
         return;
     }
-    WinHelpA(owner, "rcapi.hlp", HELP_CONTEXTPOPUP, context);
+    // Without the driver's help file (and on systems without its help engine) the user's guide beside
+    // the program opens in the user's browser, for F1 on any control as for "What's This?".
+    std::string shown;
+    if (OpenHelpTopics(owner, std::string(), GetProgramDirectory() + "ostrel.html", &shown) || !context)
+        return;
+    SayMissing(owner, kOstrelStrNoHelp, "rcapi.hlp",
+        control == kOstrelTrayControl ? OstrelText(kOstrelStrTrayHelp) : std::string());
 }
 
 void RunProperties(HWND owner)

@@ -773,6 +773,11 @@ bool EnableShutdownPrivilege()
     return ok;
 }
 
+bool RestartSystem()
+{
+    return (!g.os.nt || EnableShutdownPrivilege()) && ExitWindowsEx(EWX_REBOOT, 0);
+}
+
 // After a change that needs a restart: "/reboot:" 1 asks, 2 restarts at once, anything else does nothing.
 void HandleRestart()
 {
@@ -780,11 +785,24 @@ void HandleRestart()
         return;
     }
     if (g.cmd.reboot == 1 && !g.cmd.quiet) {
-        if (SetupPromptReboot(nullptr, nullptr, FALSE) & SPFILEQ_REBOOT_IN_PROGRESS) {
+        INT answer = SetupPromptReboot(nullptr, nullptr, FALSE);
+        if (answer != -1 && (answer & SPFILEQ_REBOOT_IN_PROGRESS) != 0) {
             g.exitCode = kExitDone;
+            return;
+        }
+        // Asked without a file queue, the platform's question reports the restart as recommended
+        // whatever the user answers. A SetupAPI that reports nothing (or fails) has asked nothing: the
+        // installer asks itself, so that files and folders left for the restart (the installer itself
+        // after a removal) do not stay without the user being told.
+        if (answer == -1 || (answer & SPFILEQ_REBOOT_RECOMMENDED) == 0) {
+            Diag("setup: the system asked nothing about the restart (%d); asking here\n", answer);
+            std::string question = Str(g.remove ? 1020 : 1011) + "\r\r" + Str(1400);
+            if (Message(question, Expanded(1300), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem()) {
+                g.exitCode = kExitDone;
+            }
         }
     } else if (g.cmd.reboot == 2) {
-        if ((!g.os.nt || EnableShutdownPrivilege()) && ExitWindowsEx(EWX_REBOOT, 0)) {
+        if (RestartSystem()) {
             g.exitCode = kExitDone;
         }
     }

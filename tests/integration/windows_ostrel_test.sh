@@ -7,9 +7,12 @@
 #  2. as the interactive service "ZevraCapiCtl" (sc create ... type= own type= interact): running within
 #     10 s, stopped within 6 s of sc stop, the status window open at the stop reopens where it was;
 #  3. without the driver: stopped with a non-zero exit code within 10 s;
-#  4. not interactive: it still starts and stops.
+#  4. not interactive: it still starts and stops;
+#  5. with the user's guide beside the program, F1 in the status window and the tray's "What's This?"
+#     open ostrel.html (the driver's help file is not there).
 # Screenshots go to the work directory.
 #   windows_ostrel_test.sh <wine-run> <ostrel.exe> <ostrel-cli.exe> <capisim.exe> <windows_ostrel_power.exe> <work>
+#                          <ostrel.html>
 # Exits 77 (skipped) without a display.
 wine_run=$1
 ostrel=$2
@@ -17,6 +20,7 @@ cli=$3
 capisim=$4
 power=$5
 work=$6
+guide=$7
 . "$(dirname "$0")/windows_preamble.sh"
 
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1
@@ -38,6 +42,8 @@ cleanup() {
   "$wine_run" sc stop ZevraCapiCtl >/dev/null 2>&1
   "$wine_run" sc delete ZevraCapiCtl >/dev/null 2>&1
   "$wine_run" "$capisim" remove >/dev/null 2>&1
+  "$wine_run" reg delete 'HKLM\Software\Classes\.html' /f >/dev/null 2>&1
+  "$wine_run" reg delete 'HKLM\Software\Classes\OstrelTestHtml' /f >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -182,7 +188,8 @@ cp "$ostrel" "$WINEPREFIX/drive_c/ostrel/ostrel.exe"
 
 # ---- 1. /nosvc ------------------------------------------------------------------------------------------
 xdotool mousemove 640 500
-"$wine" "$ostrel" /nosvc >"$work/nosvc.log" 2>&1 &
+# (From the folder the service runs from: the user's guide is put beside it later.)
+"$wine" "$WINEPREFIX/drive_c/ostrel/ostrel.exe" /nosvc >"$work/nosvc.log" 2>&1 &
 app_pid=$!
 wait_state "calls 2, active" || fail "state: $(cli state)"
 set -- $(tray_icon) || fail "no tray window"
@@ -339,6 +346,42 @@ for k in r w; do
     wait_gone '^Zevra Remote CAPI$' || fail "the message ($k) did not close"
   fi
 done
+
+# 5. The user's guide beside the program: F1 in the status window and What's This? open it through the
+# shell (here a handler of the test's own records what it is given).
+cp "$guide" "$WINEPREFIX/drive_c/ostrel/ostrel.html"
+opened=$work/opened.txt
+"$wine_run" reg add 'HKLM\Software\Classes\.html' /ve /d OstrelTestHtml /f >/dev/null 2>&1
+"$wine_run" reg add 'HKLM\Software\Classes\OstrelTestHtml\shell\open\command' /ve \
+  /d "cmd.exe /c echo %1> $(printf 'Z:%s' "$opened" | tr / '\\')" /f >/dev/null 2>&1
+guide_opened() {
+  # The handler's file exists before its line is written: waited for until the line is there.
+  wait_line "$opened" 'ostrel\.html' 80 && grep -qi 'ostrel\\ostrel\.html' "$opened"
+}
+rm -f "$opened"
+xdotool mousemove "$tx" "$ty" click --repeat 2 --delay 80 1
+status=$(wait_window '^Zevra Remote CAPI Status$') || fail "double click opened no status window for F1"
+if [ -n "$status" ]; then
+  keys "$status" F1
+  guide_opened || fail "F1 in the status window did not open the user's guide: $(cat "$opened" 2>&1)"
+  xdotool search --onlyvisible --name '^Zevra Remote CAPI$' >/dev/null 2>&1 && fail "F1 said the help is missing"
+  # The program the shell started for the guide took the foreground: a click on the window's caption
+  # brings it back before Escape (again until it closes).
+  for _ in $(seq 1 10); do
+    eval "$(xdotool getwindowgeometry --shell "$status")"
+    xdotool mousemove $((X + 60)) $((Y + 8)) click 1
+    keys "$status" Escape
+    wait_gone '^Zevra Remote CAPI Status$' 8 && break
+  done
+  wait_gone '^Zevra Remote CAPI Status$' 1 || fail "the status window did not close after F1"
+fi
+rm -f "$opened"
+popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for What's This with the guide"
+xdotool key w
+guide_opened || fail "What's This? did not open the user's guide: $(cat "$opened" 2>&1)"
+xdotool search --onlyvisible --name '^Zevra Remote CAPI$' >/dev/null 2>&1 && fail "What's This? said the help is missing"
+"$wine_run" reg delete 'HKLM\Software\Classes\.html' /f >/dev/null 2>&1
+"$wine_run" reg delete 'HKLM\Software\Classes\OstrelTestHtml' /f >/dev/null 2>&1
 
 # The about box from the tray menu.
 popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for the about box"

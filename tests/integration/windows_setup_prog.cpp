@@ -536,6 +536,59 @@ bool SecondStart(HWND sheet, const std::string& commandLine)
     return true;
 }
 
+// While the wizard's current page works: the position and upper limit of its progress bar (control ID)
+// and whether it is shown, read through PBM_GETPOS and PBM_GETRANGE, to OUT: a line "POS MAX SHOWN" each
+// time one of them changes, until the wizard turns to another page (bounded: 300 s).
+bool SampleProgress(HWND sheet, int id, const std::string& outPath)
+{
+    auto currentPage = [&]() -> HWND {
+        DWORD_PTR page = 0;
+        SendMessageTimeoutA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 5000, &page);
+        return reinterpret_cast<HWND>(page);
+    };
+    HWND page = currentPage();
+    HWND bar = page != nullptr ? GetDlgItem(page, id) : nullptr;
+    if (bar == nullptr) {
+        std::fprintf(stderr, "no progress bar %d on the current page\n", id);
+        return false;
+    }
+    FILE* out = std::fopen(outPath.c_str(), "wb");
+    if (out == nullptr) {
+        return false;
+    }
+    DWORD_PTR lastPos = ~DWORD_PTR(0);
+    DWORD_PTR lastMax = ~DWORD_PTR(0);
+    int lastShown = -1;
+    const DWORD start = GetTickCount();
+    bool movedOn = false;
+    while (GetTickCount() - start < 300000) {
+        DWORD_PTR pos = 0;
+        DWORD_PTR max = 0;
+        if (!SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos)
+            || !SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 5000, &max)) {
+            movedOn = !IsWindow(bar);
+            break;
+        }
+        int shown = IsWindowVisible(bar) ? 1 : 0;
+        if (pos != lastPos || max != lastMax || shown != lastShown) {
+            std::fprintf(out, "%lu %lu %d\n", static_cast<unsigned long>(pos), static_cast<unsigned long>(max), shown);
+            lastPos = pos;
+            lastMax = max;
+            lastShown = shown;
+        }
+        if (!IsWindow(sheet) || currentPage() != page) {
+            movedOn = true;
+            break;
+        }
+        Sleep(1);
+    }
+    std::fclose(out);
+    if (!movedOn) {
+        std::fprintf(stderr, "the page with the progress bar did not end\n");
+    }
+    return movedOn;
+}
+
 // A whole wizard in one run, the window found by its title once and kept. Steps:
 //   page:NAME:BUTTON  wait for the page showing BUTTON, its texts to DIR\NAME.txt, its picture to
 //                     DIR\NAME.bmp
@@ -548,6 +601,8 @@ bool SecondStart(HWND sheet, const std::string& commandLine)
 //   box:NAME:BUTTON:TITLE  a message box TITLE: texts to DIR\NAME.txt and "default:ID" (the default
 //                     button with the focus; 0: none), BUTTON clicked
 //   second:COMMAND    the wizard minimised, COMMAND run to its end: the wizard is restored and in front
+//   progress:ID:NAME  the progress bar ID of the current page sampled until the page ends (SampleProgress),
+//                     to DIR\NAME.txt
 int Walk(const char* title, const std::string& dir, int count, char** steps)
 {
     Search search = { title, nullptr, nullptr, nullptr };
@@ -589,6 +644,9 @@ int Walk(const char* title, const std::string& dir, int count, char** steps)
             size_t third = after.find(':');
             ok = third != std::string::npos
                 && AnswerBox(after.substr(third + 1).c_str(), after.substr(0, third), dir + "\\" + first + ".txt");
+        } else if (verb == "progress") {
+            ok = search.pinned != nullptr
+                && SampleProgress(search.pinned, std::atoi(first.c_str()), dir + "\\" + after + ".txt");
         } else if (verb == "second") {
             ok = search.pinned != nullptr && SecondStart(search.pinned, rest);
         } else if (verb == "click" || verb == "page") {

@@ -303,7 +303,8 @@ w "$src/setup.exe" /quiet /reboot:0
 # 5. Removal through the uninstall entry: the removal page, Next, the finish page, Finish. The running
 # installer cannot delete itself: it is deleted at the restart, with its folder, and the finish page
 # says that a restart is needed. Then the restart question goes to SetupPromptReboot (under Wine a
-# stub that shows nothing and answers No: the trace shows the call).
+# stub that shows nothing and reports nothing: the trace shows the call), and as it asked nothing the
+# installer asks itself: No leaves the rest to the next restart.
 start_removal() {
   WINEDEBUG=fixme+setupapi "$wine" uninstaller --remove sample >"$work/remove.txt" 2>&1 </dev/null &
   pid=$!
@@ -325,6 +326,10 @@ if [ -n "$shown" ]; then
   grep -qF 'Your computer must be restarted to complete the deinstallation.' "$work/remove_2_finish.txt" \
     || fail "removal: no restart note: $(cat "$work/remove_2_finish.txt")"
   click Finish
+  w "$src/prog.exe" walk "$title" "$(winpath "$work")" "box:remove_3_restart:#7:$title"
+  [ "$rc" = 0 ] || fail "removal: the installer asked nothing about the restart: $(cat "$work/out.txt")"
+  grep -qF 'Do you want to restart your computer now?' "$work/remove_3_restart.txt" \
+    || fail "removal: the restart question: $(cat "$work/remove_3_restart.txt")"
 else
   fail "removal: no removal page"
 fi
