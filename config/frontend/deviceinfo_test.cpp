@@ -1,7 +1,6 @@
-#include "config/frontend/deviceinfo.h"
-
 #include "common/strings.h"
 #include "config/device/sysinfo.h"
+#include "config/frontend/deviceinfo.h"
 
 #include <gtest/gtest.h>
 
