@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -138,6 +139,38 @@ std::string FilterWhereName(const FilterReadError& error)
     default:
         return Fill(FilterStr(FilterStrWhereProtocol + 3), { error.object });
     }
+}
+
+int FilterOfferCorrections(
+    const FilterHost& host, FilterList& list, const std::function<bool(const FilterUnreadable&, std::string*)>& ask)
+{
+    std::vector<FilterUnreadable> rows = std::move(list.unreadable);
+    list.unreadable.clear();
+    int corrected = 0;
+    for (FilterUnreadable& row : rows) {
+        bool read = false;
+        std::string text;
+        while (ask(row, &text)) {
+            FilterRule rule;
+            FilterReadError error;
+            int result = FilterCorrectRow(host, row.row, row.error, text, &rule, &error);
+            if (result == 1) {
+                // Every row before it is a rule of the list by now, but for those left unreadable.
+                size_t at = static_cast<size_t>(row.row) - list.unreadable.size();
+                list.rules.insert(list.rules.begin() + static_cast<ptrdiff_t>(std::min(at, list.rules.size())), rule);
+                read = true;
+                break;
+            }
+            if (result != 0 || error.text.empty())
+                break;
+            row.error = error; // still wrong: offered again where reading stopped now
+        }
+        if (read)
+            ++corrected;
+        else
+            list.unreadable.push_back(std::move(row));
+    }
+    return corrected;
 }
 
 std::string FilterProtocolNames(std::string_view protocols)

@@ -7,6 +7,7 @@
 #include "common/strings.h"
 #include "filterplugin/filter.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,17 @@ enum FilterStringId : unsigned {
     FilterStrAllProtocols = 108,
     FilterStrPresetFirst = 110, // 110 + FilterPreset
 };
+
+// ---- correcting unreadable rows ----
+
+// Offers each unreadable row of `list` for correction, in table order: `ask` shows the row with its
+// error and returns true with the corrected text, false when the user cancels. The text replaces the
+// object's definition or the rule's cell in the tables and the row is read again: a row that reads joins
+// `list.rules` at its place in table order (after the rules of the rows before it), one still wrong is
+// offered again where reading stopped now, a cancelled one (or one whose row or object went) stays in
+// `list.unreadable`. Returns the number of rows corrected.
+int FilterOfferCorrections(
+    const FilterHost& host, FilterList& list, const std::function<bool(const FilterUnreadable&, std::string*)>& ask);
 
 // ---- texts ----
 

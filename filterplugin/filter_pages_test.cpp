@@ -295,6 +295,85 @@ TEST(FilterPages, WizardDeletesRulesAndKeepsRowsItCouldNotRead)
         EXPECT_NE(row[0], "TCP");
 }
 
+TEST(FilterPages, CorrectedRowsKeepTheirPlaceInTableOrder)
+{
+    FilterTables t;
+    t.Rule("a", "TCP", "ANYHOST", "ANYHOST");
+    t.Rule("bad1", "%Q", "ANYHOST", "ANYHOST");
+    t.Rule("c", "UDP", "ANYHOST", "ANYHOST");
+    t.Rule("bad2", "TCP", "%Z", "ANYHOST");
+    t.Rule("bad3", "TCP", "ANYHOST", "nosuchobject");
+    t.Rule("f", "ICMP", "ANYHOST", "ANYHOST");
+    for (auto [name, definition] :
+        { std::pair { "TCP", "%P6" }, { "UDP", "%P17" }, { "ICMP", "%P1" }, { "ANYHOST", "%A0.0.0.0 %M0.0.0.0" } })
+        t.Object(name, definition);
+    FilterList list = FilterRead(t.host);
+    ASSERT_EQ(list.rules.size(), 3u);
+    ASSERT_EQ(list.unreadable.size(), 3u);
+    // bad1 corrected at once; bad2 first corrected wrongly (offered again where reading stopped), then
+    // cancelled; bad3 corrected.
+    std::vector<std::string> asked;
+    int tries = 0;
+    int corrected = FilterOfferCorrections(t.host, list, [&](const FilterUnreadable& row, std::string* text) {
+        asked.push_back(row.name + ":" + row.error.text);
+        if (row.name == "bad1")
+            *text = "%P6";
+        else if (row.name == "bad2")
+            *text = "%Z";
+        else
+            *text = "ANYHOST";
+        return row.name != "bad2" || ++tries < 2;
+    });
+    EXPECT_EQ(corrected, 2);
+    EXPECT_EQ(asked, (std::vector<std::string> { "bad1:%Q", "bad2:%Z", "bad2:%Z", "bad3:nosuchobject" }));
+    std::vector<std::string> names;
+    for (const FilterRule& r : list.rules)
+        names.push_back(r.name);
+    EXPECT_EQ(names, (std::vector<std::string> { "a", "bad1", "c", "bad3", "f" }));
+    ASSERT_EQ(list.unreadable.size(), 1u);
+    EXPECT_EQ(list.unreadable[0].name, "bad2");
+    EXPECT_EQ(list.unreadable[0].row, 3);
+    EXPECT_EQ(t.Rows("RuleTable")[1][1], "%P6");
+    EXPECT_EQ(t.Rows("RuleTable")[4][3], "ANYHOST");
+
+    // Written back, the rules keep the order the device had (the cancelled row dropped).
+    ASSERT_EQ(FilterWrite(t.host, list.rules, list.unreadable.size(), true, FilterReadLimits(t.host)), 0);
+    FilterList again = FilterRead(t.host);
+    names.clear();
+    for (const FilterRule& r : again.rules)
+        names.push_back(r.name);
+    EXPECT_EQ(names, (std::vector<std::string> { "a", "bad1", "c", "bad3", "f" }));
+    EXPECT_TRUE(again.unreadable.empty());
+
+    // The wizard's delete page: the corrected row can be deleted, the cancelled one stays in the table.
+    FilterTables u;
+    u.Rule("a", "TCP", "ANYHOST", "ANYHOST");
+    u.Rule("bad", "%Q", "ANYHOST", "ANYHOST");
+    u.Rule("keep", "TCP", "%Z", "ANYHOST");
+    u.Rule("d", "TCP", "ANYHOST", "ANYHOST");
+    u.Object("TCP", "%P6");
+    u.Object("ANYHOST", "%A0.0.0.0 %M0.0.0.0");
+    FilterWizardState w;
+    w.host = u.host;
+    w.mode = FilterModeDelete;
+    w.list = FilterRead(w.host);
+    EXPECT_EQ(FilterOfferCorrections(w.host, w.list,
+                  [](const FilterUnreadable& row, std::string* text) {
+                      *text = "TCP";
+                      return row.name == "bad";
+                  }),
+        1);
+    ASSERT_EQ(w.list.rules.size(), 3u);
+    EXPECT_EQ(w.list.rules[1].name, "bad");
+    ASSERT_TRUE(w.DeleteAt(1));
+    EXPECT_EQ(w.WriteDeletions(), 0);
+    auto rows = u.Rows("RuleTable");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0], "a");
+    EXPECT_EQ(rows[1][0], "keep");
+    EXPECT_EQ(rows[2][0], "d");
+}
+
 TEST(FilterPages, RuleEditorNameCheck)
 {
     std::vector<FilterRule> rules(2);

@@ -53,6 +53,7 @@ void PrintHelp()
                 "  --password TEXT       configuration password of new devices (default none)\n"
                 "  --restart-ms MS       silence after a written configuration or firmware (default 3000)\n"
                 "  --no-restart          apply written configurations at once, without a restart\n"
+                "  --solvane             report a Solvane server (SOLVANE-PORT 4000)\n"
                 "  --echo-wrong-password answer a configuration read with a wrong password by the echo of the\n"
                 "                        request instead of ERROR 4\n"
                 "  --refuse-access       refuse every command with a password (ERROR 2)\n"
@@ -280,6 +281,7 @@ int main(int argc, char** argv)
     if (hadSilent)
         s.faults.silentAfter = static_cast<int>(silentAfter);
     flag("--no-restart", &s.device.noRestart);
+    flag("--solvane", &s.device.solvane);
     flag("--echo-wrong-password", &s.device.echoWrongPassword);
     flag("--refuse-access", &s.device.refuseAccess);
     flag("--truncated-oack", &s.device.truncatedOack);

@@ -190,6 +190,7 @@ int SimDevice::Save() const
     put("ClockOffset", std::to_string(clockOffset));
     put("RestartMs", std::to_string(options.restartMs));
     put("NoRestart", options.noRestart ? "1" : "0");
+    put("Solvane", options.solvane ? "1" : "0");
     put("EchoWrongPassword", options.echoWrongPassword ? "1" : "0");
     put("RefuseAccess", options.refuseAccess ? "1" : "0");
     put("TruncatedOack", options.truncatedOack ? "1" : "0");
@@ -247,6 +248,7 @@ int SimDevice::Load(const std::string& directory, std::string* error)
     clockOffset = std::strtoll(values["ClockOffset"].c_str(), nullptr, 10);
     options.restartMs = values.count("RestartMs") ? ParseUnsigned(values["RestartMs"]) : options.restartMs;
     options.noRestart = values["NoRestart"] == "1";
+    options.solvane = values["Solvane"] == "1";
     options.echoWrongPassword = values["EchoWrongPassword"] == "1";
     options.refuseAccess = values["RefuseAccess"] == "1";
     options.truncatedOack = values["TruncatedOack"] == "1";
@@ -298,7 +300,7 @@ std::string SimDevice::SysInfoText() const
             status += ";" + i.version + "." + i.date + ".bin";
         f.fw_status = status;
     }
-    f.solvane_port = 0;
+    f.solvane_port = options.solvane ? 4000 : 0;
     f.feature_word = "101";
     f.hw_mask = Binary(info ? info->hwMask : 1);
     return SysInfoBuild(f);

@@ -12,6 +12,7 @@
 struct SimDeviceOptions {
     uint32_t restartMs = 3000; // silent this long after a configuration or firmware write
     bool noRestart = false; // applies a written configuration at once (CONFIG-STATUS bit 0x20)
+    bool solvane = false; // offers the Solvane server (SOLVANE-PORT 4000)
     bool echoWrongPassword = false; // a refused password is answered with the echo of the request
     bool refuseAccess = false; // every command with a password gets ERROR 2 (access denied)
     bool truncatedOack = false; // answers the block-size option with the two bytes "bl"

@@ -99,7 +99,7 @@ public:
         std::fprintf(stderr, "%s: %s\n", CliProgramName(), CliText(first).c_str());
         status = 1;
     }
-    bool Query(EngineDevice& d, uint32_t, const std::string& message, const std::string&, bool* checked) override
+    bool Query(EngineDevice& d, QueryStyle, const std::string& message, const std::string&, bool* checked) override
     {
         Print("query " + d.AddressText() + ": " + message);
         *checked = false;

@@ -1,6 +1,7 @@
 #include "config/frontend/commands.h"
 
 #include "common/ini.h"
+#include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -94,6 +95,14 @@ unsigned CommandConfirmText(uint32_t command)
     return 0;
 }
 
+std::string CfgFileOpenFailure(const std::string& path)
+{
+    std::string text;
+    if (path.empty() || !FileReadAll(path, &text))
+        return Text(CmdStrCantOpenFile);
+    return StrFormat(Text(CmdStrNotConfigFile).c_str(), path.c_str());
+}
+
 std::string JobResultMessage(uint32_t message, int32_t result, const DeviceJob& job)
 {
     const DeviceEntry* first = job.first;
@@ -113,10 +122,11 @@ std::string JobResultMessage(uint32_t message, int32_t result, const DeviceJob& 
         id = result == JobSaveReadFailed ? CmdStrNoConfigData : result == JobSaveFileFailed ? CmdStrCantCreateFile : 0u;
         break;
     case JobRestoreFromFile:
-        id = result == JobRestoreNoFile       ? CmdStrCantOpenFile
-            : result == JobRestoreWriteFailed ? CmdStrCantWriteConfig
-            : result == JobRestoreNoRestart   ? CmdStrLostAfterWrite
-                                              : 0u;
+        if (result == JobRestoreNoFile)
+            return CfgFileOpenFailure(first ? first->file_name : std::string());
+        id = result == JobRestoreWriteFailed ? CmdStrCantWriteConfig
+            : result == JobRestoreNoRestart  ? CmdStrLostAfterWrite
+                                             : 0u;
         break;
     case JobUploadFirmware: {
         // A device with one firmware image may be left without a working one when the upload broke off.

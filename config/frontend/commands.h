@@ -67,6 +67,7 @@ constexpr unsigned CmdStrUploadInoperable = 1725;
 constexpr unsigned CmdStrUploadWarning = 1726;
 constexpr unsigned CmdStrNoDescription = 1919;
 constexpr unsigned CmdStrCantOpenFile = 1924;
+constexpr unsigned CmdStrNotConfigFile = 2384; // "%s is not a configuration file."
 constexpr unsigned CmdStrDontShowAgain = 1806;
 
 // The job a command posts once its devices are checked (0: none), and its argument.
@@ -76,6 +77,10 @@ uint32_t CommandJobArgument(uint32_t command);
 const char* CommandConfirmKey(uint32_t command);
 // The string id of that confirmation.
 unsigned CommandConfirmText(uint32_t command);
+
+// Why a configuration file could not be opened: "Can't open file." when it cannot be read, else that
+// the file (its header lines do not parse) is not a configuration file.
+std::string CfgFileOpenFailure(const std::string& path);
 
 // The message for a job's result: "" when the result means success (or has no message).
 std::string JobResultMessage(uint32_t message, int32_t result, const DeviceJob& job);

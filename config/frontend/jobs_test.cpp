@@ -182,6 +182,18 @@ TEST(JobsCommands, ResultMessages)
     };
     for (const Row& row : rows)
         EXPECT_EQ(JobResultMessage(row.message, row.result, job), row.text) << row.message << " " << row.result;
+    // A restore from a file that reads but has no configuration header says so, naming the file.
+    std::string text = TempPath("not-a-config.txt");
+    {
+        std::ofstream out(text);
+        out << "just some text\n";
+    }
+    entry.file_name = text;
+    EXPECT_EQ(JobResultMessage(JobRestoreFromFile, 1, job), text + " is not a configuration file.");
+    EXPECT_EQ(CfgFileOpenFailure(text), text + " is not a configuration file.");
+    std::filesystem::remove(text);
+    EXPECT_EQ(JobResultMessage(JobRestoreFromFile, 1, job), "Can't open file.");
+    EXPECT_EQ(CfgFileOpenFailure(""), "Can't open file.");
     // A device that keeps several images still has a working one after a broken upload.
     entry.flags = DevFlagFirmwareImages;
     entry.status = DevStatusNoResponse;

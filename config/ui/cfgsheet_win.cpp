@@ -548,7 +548,7 @@ bool CfgEditFile(HWND owner, const std::string& path)
     CfgEnsureDescriptionIndex();
     CfgFileHeader header;
     if (!CfgReadFileHeader(path, &header)) {
-        MessageBoxA(owner, Text(CmdStrCantOpenFile).c_str(), Text(CfgStrError).c_str(), MB_OK | MB_ICONSTOP);
+        MessageBoxA(owner, CfgFileOpenFailure(path).c_str(), Text(CfgStrError).c_str(), MB_OK | MB_ICONSTOP);
         return false;
     }
     const char* language = Globals().dscLanguage.empty() ? nullptr : Globals().dscLanguage.c_str();

@@ -10,6 +10,7 @@
 #include "config/device/mru.h"
 #include "config/device/search.h"
 #include "config/frontend/commands.h"
+#include "config/frontend/deviceinfo.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
@@ -169,6 +170,14 @@ INT_PTR CALLBACK DeviceProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         SendDlgItemMessageA(d, IDC_DEV_PASSWORD, EM_LIMITTEXT, DeviceEntry().password.kMax, 0);
         SendDlgItemMessageA(d, IDC_DEV_RASENTRY, EM_LIMITTEXT, DeviceEntry().ras_entry.kMax, 0);
         ShowKind(d, link);
+        // What the device reported beyond the columns: the Solvane server, its firmware image store.
+        std::string info;
+        for (const std::string& text : DeviceInfoTexts(e))
+            info += (info.empty() ? "" : "\n") + text;
+        SetDlgItemTextA(d, IDC_DEV_INFO_LABEL, Text(DevInfoStrLabel).c_str());
+        SetDlgItemTextA(d, IDC_DEV_INFO, info.c_str());
+        ShowWindow(GetDlgItem(d, IDC_DEV_INFO_LABEL), info.empty() ? SW_HIDE : SW_SHOW);
+        ShowWindow(GetDlgItem(d, IDC_DEV_INFO), info.empty() ? SW_HIDE : SW_SHOW);
         // Typing starts in the field that says how the device is reached, whatever its kind.
         SetFocus(GetDlgItem(d, KindField(link)));
         return FALSE;
@@ -601,6 +610,7 @@ INT_PTR CALLBACK FirmwareProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
         }
         SendMessageA(list, LB_SETCURSEL, s.active, 0);
+        SetDlgItemTextA(d, IDC_FW_STORE, DeviceImageStoreText(*f->entry).c_str());
         return TRUE;
     }
     case WM_COMMAND:

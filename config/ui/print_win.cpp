@@ -366,7 +366,7 @@ CfgDescriptionPtr OpenFile(HWND owner, const std::string& path, CfgFileHeader* h
 {
     CfgEnsureDescriptionIndex();
     if (!CfgReadFileHeader(path, header)) {
-        Error(owner, Text(CmdStrCantOpenFile));
+        Error(owner, CfgFileOpenFailure(path));
         return nullptr;
     }
     const char* language = Globals().dscLanguage.empty() ? nullptr : Globals().dscLanguage.c_str();

@@ -54,6 +54,8 @@
 #define IDC_DEV_RASENTRY_LABEL 3115
 #define IDC_DEV_PHONE_LABEL 3116
 #define IDC_DEV_NAME_NOTE 3117
+#define IDC_DEV_INFO_LABEL 3600
+#define IDC_DEV_INFO 3601
 // The search dialog.
 #define IDD_SEARCH 3120
 #define IDC_SEARCH_SERIAL 3121
@@ -95,6 +97,7 @@
 #define IDC_FW_IMAGES 3181
 #define IDC_FW_ACTIVATE 3182
 #define IDC_FW_TESTMODE 3183
+#define IDC_FW_STORE 3602
 // The window's children.
 #define IDC_MAIN_TREE 100
 #define IDC_MAIN_LIST 101

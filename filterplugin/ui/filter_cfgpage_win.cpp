@@ -218,39 +218,22 @@ void Changed(HWND dialog)
     PropSheet_Changed(GetParent(dialog), dialog);
 }
 
-// Offers each unreadable row for correction; a corrected row joins the list, a cancelled one is
-// skipped.
+// Offers each unreadable row for correction; a corrected row joins the list at its place in table order,
+// a cancelled one is skipped.
 void OfferCorrections(HWND dialog, ConfigPage* p)
 {
-    HWND list = GetDlgItem(dialog, IDC_RULES);
-    std::vector<FilterUnreadable> rows = std::move(p->list.unreadable);
+    int corrected = FilterOfferCorrections(p->host, p->list,
+        [dialog](const FilterUnreadable& row, std::string* text) { return FilterAskCorrection(dialog, row, text); });
+    p->skipped += p->list.unreadable.size();
     p->list.unreadable.clear();
-    for (FilterUnreadable& row : rows) {
-        for (;;) {
-            Correction c { &row, std::string() };
-            if (DialogBoxParamA(
-                    g_filterModule, MAKEINTRESOURCEA(IDD_CORRECT), dialog, CorrectProc, reinterpret_cast<LPARAM>(&c))
-                != IDOK) {
-                ++p->skipped;
-                break;
-            }
-            FilterRule rule;
-            FilterReadError error;
-            int result = FilterCorrectRow(p->host, row.row, row.error, c.text, &rule, &error);
-            if (result == 1) {
-                int at = static_cast<int>(p->list.rules.size());
-                p->list.rules.push_back(rule);
-                FilterRuleLine(list, at, rule, true);
-                Changed(dialog);
-                break;
-            }
-            if (result != 0 || error.text.empty()) {
-                ++p->skipped;
-                break;
-            }
-            row.error = error; // still wrong: offered again where reading stopped now
-        }
-    }
+    if (corrected == 0)
+        return;
+    HWND list = GetDlgItem(dialog, IDC_RULES);
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    for (size_t i = 0; i < p->list.rules.size(); ++i)
+        FilterRuleLine(list, static_cast<int>(i), p->list.rules[i], true);
+    EnableButtons(dialog);
+    Changed(dialog);
 }
 
 bool Apply(HWND dialog, ConfigPage* p)
@@ -363,4 +346,14 @@ INT_PTR CALLBACK FilterConfigPageProc(HWND dialog, UINT message, WPARAM wParam, 
         return FALSE;
     }
     return FALSE;
+}
+
+bool FilterAskCorrection(HWND owner, const FilterUnreadable& row, std::string* text)
+{
+    Correction c { &row, std::string() };
+    if (DialogBoxParamA(g_filterModule, MAKEINTRESOURCEA(IDD_CORRECT), owner, CorrectProc, reinterpret_cast<LPARAM>(&c))
+        != IDOK)
+        return false;
+    *text = std::move(c.text);
+    return true;
 }

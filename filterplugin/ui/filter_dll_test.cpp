@@ -662,6 +662,53 @@ TEST_F(FilterDll, WizardInTheOldLayoutDeletesRules)
     Pump();
 }
 
+// A corrected row keeps its place among the rules, on the configuration page and on the wizard's delete
+// page, and is written back there.
+TEST_F(FilterDll, CorrectedRowsKeepTheirPlace)
+{
+    Host h;
+    h.Rule("telnet", FilterActionTransfer, "6", "23");
+    h.BrokenRow("broken", "NOSUCH");
+    h.Rule("web", FilterActionDrop, "6,17", "80,443");
+    auto correct = [] {
+        HWND box = WaitWindow("Correct filter rule");
+        ASSERT_NE(box, nullptr);
+        SetDlgItemTextA(box, IDC_CORR_TEXT, "%P17");
+        Click(box, IDOK);
+    };
+    HWND sheet = nullptr;
+    WithModal([&] { sheet = Sheet(h.Page(PluginKindConfig, PROPSHEETPAGEA_V1_SIZE), PSH_NOAPPLYNOW); }, correct);
+    ASSERT_NE(sheet, nullptr);
+    HWND list = GetDlgItem(Current(sheet), IDC_RULES);
+    EXPECT_EQ(ListNames(list), (std::vector<std::string> { "telnet", "broken", "web" }));
+    Press(sheet, PSBTN_OK);
+    EXPECT_EQ(h.RuleNames(), (std::vector<std::string> { "telnet", "broken", "web" }));
+    DestroyWindow(sheet);
+    Pump();
+
+    Host w;
+    w.Rule("a", FilterActionDrop, "6", "");
+    w.BrokenRow("broken", "NOSUCH");
+    w.Rule("b", FilterActionDrop, "17", "");
+    sheet = Sheet(w.Page(PluginKindWizard, PROPSHEETPAGEA_V1_SIZE), PSH_WIZARD);
+    ASSERT_NE(sheet, nullptr);
+    Choose(Current(sheet), IDC_MODE_DELETE);
+    HWND del = nullptr;
+    WithModal([&] { del = Next(sheet); }, correct);
+    ASSERT_NE(del, nullptr);
+    HWND rules = GetDlgItem(del, IDC_DEL_LIST);
+    ASSERT_NE(rules, nullptr);
+    EXPECT_EQ(ListNames(rules), (std::vector<std::string> { "a", "broken", "b" }));
+    Select(rules, 0);
+    SendMessageA(del, WM_COMMAND, MAKEWPARAM(IDC_DEL_BUTTON, BN_CLICKED), 0);
+    Next(sheet);
+    Press(sheet, PSBTN_FINISH);
+    EXPECT_EQ(w.RuleNames(), (std::vector<std::string> { "broken", "b" }));
+    EXPECT_TRUE(FilterRead(w.host).unreadable.empty());
+    DestroyWindow(sheet);
+    Pump();
+}
+
 // Every page and dialog in the five languages, for the screenshots, with a text of each checked.
 TEST_F(FilterDll, PagesInFiveLanguages)
 {

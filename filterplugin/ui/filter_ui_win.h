@@ -67,6 +67,10 @@ void FilterRuleColumns(HWND list);
 void FilterRuleLine(HWND list, int index, const FilterRule& rule, bool insert);
 
 // Dialog procedures and the wizard's first page.
+// The correction dialog for a rule row that could not be read: true with the corrected text, false when
+// the user cancels. The rows of a list are offered through FilterOfferCorrections (filter_pages.h).
+bool FilterAskCorrection(HWND owner, const FilterUnreadable& row, std::string* text);
+
 INT_PTR CALLBACK FilterConfigPageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FilterWizardStartProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FilterWizardPageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -250,6 +250,11 @@ void ShowPage(HWND dialog, Wizard* w, int page)
             s.list = FilterRead(s.host);
             SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FilterRuleImages()));
             FilterRuleColumns(list);
+            // Rows that cannot be read are offered for correction; a cancelled one stays in the tables
+            // as it is, out of the list.
+            FilterOfferCorrections(s.host, s.list, [dialog](const FilterUnreadable& row, std::string* text) {
+                return FilterAskCorrection(dialog, row, text);
+            });
         }
         SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
         for (size_t i = 0; i < s.list.rules.size(); ++i)

@@ -1002,6 +1002,21 @@ uint32_t Engine::NextTimerMs()
 // ---------------------------------------------------------------------------------------------
 // Actions
 
+QueryStyle QueryStyleOf(uint32_t flags)
+{
+    QueryStyle style;
+    uint32_t icon = flags & 0x0F;
+    style.icon = icon == 0 ? QueryIcon::Information
+        : icon == 1        ? QueryIcon::Warning
+        : icon == 2        ? QueryIcon::Error
+                           : QueryIcon::None;
+    uint32_t buttons = flags & 0xFF;
+    style.buttons = buttons >= 16 && buttons < 32 ? QueryButtons::OkCancel
+        : buttons >= 32 && buttons < 48           ? QueryButtons::YesNo
+                                                  : QueryButtons::Ok;
+    return style;
+}
+
 void Engine::ActionRun(EngineItem* item, EngineDevice& d, const ActionObject& action, std::function<void(int)> done)
 {
     ScriptContext itemCtx = ItemContext(d, item);
@@ -1025,7 +1040,7 @@ void Engine::ActionRun(EngineItem* item, EngineDevice& d, const ActionObject& ac
         if (withBox && IniGetInt(settings_.settingsPath, "Options", key, 0) != 0)
             positive = true;
         else {
-            positive = frontEnd_->Query(d, action.queryFlags, message, withBox ? check : "", &checked);
+            positive = frontEnd_->Query(d, QueryStyleOf(action.queryFlags), message, withBox ? check : "", &checked);
             if (positive && checked && withBox)
                 IniWriteString(settings_.settingsPath, "Options", key.c_str(), "1");
         }

@@ -168,6 +168,16 @@ struct EngineDevice : public ScriptRuntime {
 // Outcome of a detection.
 enum class EngineDetectResult : uint8_t { Added, Exists, NoAnswer, NotSupported, Failed };
 
+// The look of a query dialog, from the flags number of a `query`: the low four bits choose the icon,
+// the low byte the buttons.
+enum class QueryIcon : uint8_t { Information, Warning, Error, None };
+enum class QueryButtons : uint8_t { Ok, OkCancel, YesNo };
+struct QueryStyle {
+    QueryIcon icon = QueryIcon::Information;
+    QueryButtons buttons = QueryButtons::Ok;
+};
+QueryStyle QueryStyleOf(uint32_t flags);
+
 // What the engine hands to the front end. Every call but Wake runs on the front end's thread, inside
 // Engine::Process or a front-end call into the engine.
 class EngineFrontEnd {
@@ -190,7 +200,7 @@ public:
     // A query before an action: true for a positive answer (OK or Yes). `checkText` non-empty: the dialog
     // has a check box, whose state goes to *checked.
     virtual bool Query(
-        EngineDevice& device, uint32_t flags, const std::string& message, const std::string& checkText, bool* checked)
+        EngineDevice& device, QueryStyle style, const std::string& message, const std::string& checkText, bool* checked)
         = 0;
     virtual void Balloon(EngineDevice& device, uint32_t kind, const std::string& text) = 0;
     virtual void Plugin(EngineDevice& device, const std::string& name, const std::string& argument) = 0;
@@ -217,7 +227,7 @@ public:
     void DeviceAdded(EngineDevice&) override { }
     void DeviceRemoved(EngineDevice&) override { }
     void DetectFailed(uint32_t, EngineDetectResult, const std::string&) override { }
-    bool Query(EngineDevice&, uint32_t, const std::string&, const std::string&, bool* checked) override
+    bool Query(EngineDevice&, QueryStyle, const std::string&, const std::string&, bool* checked) override
     {
         if (checked)
             *checked = false;

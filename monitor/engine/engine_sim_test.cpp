@@ -39,7 +39,10 @@ public:
     std::vector<std::string> events; // front end's thread only
     std::vector<std::pair<uint32_t, std::string>> failed;
     bool answer = true; // the answer to queries
+    bool tick = false; // the check box's state at the answer
     int queries = 0;
+    QueryStyle style;
+    std::string checkText;
 
     void ItemInserted(EngineItem& item, EngineItem*) override
     {
@@ -62,9 +65,13 @@ public:
     {
         failed.emplace_back(address, message);
     }
-    bool Query(EngineDevice&, uint32_t, const std::string& message, const std::string&, bool*) override
+    bool Query(
+        EngineDevice&, QueryStyle s, const std::string& message, const std::string& check, bool* checked) override
     {
         ++queries;
+        style = s;
+        checkText = check;
+        *checked = tick;
         events.push_back("query " + message);
         return answer;
     }
@@ -152,7 +159,7 @@ item Top
   states   $e
   text     "$1", "down"
   refresh  time:10
-  action   menu:Ask menu:Clear exit:Bye
+  action   menu:Ask menu:Clear menu:AskOnce exit:Bye
   childs   Child
 
 item Line
@@ -194,6 +201,10 @@ function Bye
 function Ask
   query    0x120, "Sure?"
   infotip  2, "ran"
+
+function AskOnce
+  query    0x21, "Wipe $a?", "Do not ask again", "Wipe_$a"
+  infotip  3, "wiped"
 
 function Clear
   set      1.3.2.0, ""
@@ -526,6 +537,10 @@ TEST(EngineWithSimulator, QueryWithNoRunsTheActionOnlyWithFlag0x100)
     int status = -5;
     rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
     EXPECT_EQ(rig.front.queries, 1);
+    // Low byte 0x20: Yes and No; low four bits 0: the information icon; no key, no check box.
+    EXPECT_EQ(rig.front.style.buttons, QueryButtons::YesNo);
+    EXPECT_EQ(rig.front.style.icon, QueryIcon::Information);
+    EXPECT_EQ(rig.front.checkText, "");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(rig.front.events.back(), "balloon 2 ran");
     // Yes with 0x120: nothing runs, the completion gets 1.
@@ -533,6 +548,78 @@ TEST(EngineWithSimulator, QueryWithNoRunsTheActionOnlyWithFlag0x100)
     rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
     EXPECT_EQ(status, 1);
     EXPECT_EQ(rig.front.events.back(), "query Sure?");
+}
+
+TEST(EngineWithSimulator, QueryCheckBoxStoresItsKeyAndSkipsTheDialogAfterwards)
+{
+    Rig rig(0x7F005502, { "Morvak 1100" }, true);
+    EngineDevice* d = rig.engine->AddKnownDevice(rig.Address(0), "public", "Plain");
+    rig.engine->StartDevice(*d);
+    EngineItem* top = rig.Find(*d, "Top");
+    const ActionObject* ask = rig.Menu(*top, "AskOnce");
+    ASSERT_TRUE(ask);
+    std::string ini = rig.dir + "/talvine.ini";
+    std::string key = "Wipe_" + d->AddressText();
+    int status = -5;
+    // No with the box ticked: nothing runs and nothing is stored.
+    rig.front.answer = false;
+    rig.front.tick = true;
+    rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(rig.front.events.back(), "query Wipe " + d->AddressText() + "?");
+    EXPECT_EQ(rig.front.checkText, "Do not ask again");
+    EXPECT_EQ(rig.front.style.buttons, QueryButtons::YesNo);
+    EXPECT_EQ(rig.front.style.icon, QueryIcon::Warning);
+    EXPECT_EQ(IniGetInt(ini, "Options", key, 0), 0);
+    // Yes without the box: runs, still asks next time.
+    rig.front.answer = true;
+    rig.front.tick = false;
+    rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(rig.front.events.back(), "balloon 3 wiped");
+    EXPECT_EQ(IniGetInt(ini, "Options", key, 0), 0);
+    // Yes with the box: runs and stores 1; afterwards the dialog is not shown and counts as Yes.
+    rig.front.tick = true;
+    rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
+    EXPECT_EQ(IniGetInt(ini, "Options", key, 0), 1);
+    EXPECT_EQ(rig.front.queries, 3);
+    rig.front.answer = false;
+    rig.front.events.clear();
+    rig.engine->ActionRun(top, *d, *ask, [&](int s) { status = s; });
+    EXPECT_EQ(rig.front.queries, 3);
+    EXPECT_EQ(status, 0);
+    ASSERT_FALSE(rig.front.events.empty());
+    EXPECT_EQ(rig.front.events.back(), "balloon 3 wiped");
+}
+
+TEST(EngineQuery, FlagsChooseIconAndButtons)
+{
+    struct Case {
+        uint32_t flags;
+        QueryIcon icon;
+        QueryButtons buttons;
+    };
+    const Case cases[] = {
+        { 0x00, QueryIcon::Information, QueryButtons::Ok },
+        { 0x0F, QueryIcon::None, QueryButtons::Ok },
+        { 0x10, QueryIcon::Information, QueryButtons::OkCancel },
+        { 0x12, QueryIcon::Error, QueryButtons::OkCancel },
+        { 0x1F, QueryIcon::None, QueryButtons::OkCancel },
+        { 0x20, QueryIcon::Information, QueryButtons::YesNo },
+        { 0x21, QueryIcon::Warning, QueryButtons::YesNo },
+        { 0x2F, QueryIcon::None, QueryButtons::YesNo },
+        { 0x30, QueryIcon::Information, QueryButtons::Ok },
+        { 0xFF, QueryIcon::None, QueryButtons::Ok },
+        // Bits above the low byte (0x100: act on No) choose nothing of the look.
+        { 0x120, QueryIcon::Information, QueryButtons::YesNo },
+        { 0x111, QueryIcon::Warning, QueryButtons::OkCancel },
+        { 0x100, QueryIcon::Information, QueryButtons::Ok },
+    };
+    for (const Case& c : cases) {
+        QueryStyle s = QueryStyleOf(c.flags);
+        EXPECT_EQ(s.icon, c.icon) << std::hex << c.flags;
+        EXPECT_EQ(s.buttons, c.buttons) << std::hex << c.flags;
+    }
 }
 
 TEST(EngineWithSimulator, RefreshTimeAndEvent)

@@ -76,3 +76,8 @@
 #define IDD_DETECT 4310
 #define IDC_DETECT_TEXT 4311
 #define IDC_DETECT_ANIMATION 4312
+// The question before an action of a device script, with its optional check box.
+#define IDD_QUERY 4400
+#define IDC_QUERY_ICON 4401
+#define IDC_QUERY_TEXT 4402
+#define IDC_QUERY_CHECK 4403

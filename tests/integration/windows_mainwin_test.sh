@@ -20,7 +20,7 @@ standin=$5
 wine_begin "$work/wineprefix" "$@"
 
 # One simulated device on a loopback address and a free port.
-sim_start_loopback "$work/sim.log" "$sim" --count 2 --search || { fail "morvaksim did not start"; exit 1; }
+sim_start_loopback "$work/sim.log" "$sim" --count 2 --search --solvane || { fail "morvaksim did not start"; exit 1; }
 second=${base%.1}.2
 silent=${base%.1}.9
 
@@ -136,7 +136,7 @@ shipping_fleet() {
 }
 first_fleet() {
   kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
-  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search "$base" \
+  sim_start "$work/sim.log" "$sim" --port "$port" --count 2 --search --solvane "$base" \
     || fail "first fleet did not start again: $(cat "$work/sim.log")"
 }
 # The search of the loopback network from the open search dialog, up to the conflict box ($1 its title).
@@ -215,7 +215,17 @@ ctl select MORVAK-0001 && ctl command 40040 || fail "Edit|Firmware Management"
 ctl_wait_title "Firmware Management" || fail "no firmware management"
 [ "$(ctl controls | grep -c $'^\tVer\. ')" -ge 2 ] || fail "firmware images: $(ctl controls)"
 ctl controls | grep -q $'^\tVer\. 9.90' || fail "new image not listed: $(ctl controls)"
+# The image store: two images, no version with "m": symmetric.
+ctl controls | grep -q $'^3602\tStatic\tstatic\te\tsymmetric, 2 image(s)$' || fail "image store: $(ctl controls)"
 shot firmware-management
+ctl press 2
+# The device properties name what the device reported beyond the columns.
+ctl select MORVAK-0001 && ctl command 1311 || fail "Edit|Properties"
+ctl_wait_title Device || fail "no device properties"
+ctl controls | grep -F 'Solvane server' | grep -qF 'symmetric, 2 image(s)' \
+  || fail "device information in the properties: $(ctl controls)"
+ctl controls | grep -q $'^3600\tStatic\tstatic\te\tDevice information:$' || fail "device information label: $(ctl controls)"
+shot device-properties
 ctl press 2
 
 # "Monitor device" starts the monitor with the device's address.

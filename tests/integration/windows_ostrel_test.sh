@@ -335,6 +335,22 @@ if [ -n "$status" ]; then
   fi
 fi
 
+# A saved size below the initial one (10,20, expanded, 300 by 200): restored at its place, expanded, and
+# as large as its layout needs (the initial size), so that no button is cut off.
+"$wine_run" reg add "$settings" /v StatusWindow /t REG_SZ /d "10,20,1,1,300,200" /f >/dev/null 2>&1
+xdotool mousemove "$tx" "$ty" click --repeat 2 --delay 80 1
+status=$(wait_window '^Zevra Remote CAPI Status$') || fail "no status window opened at its saved size"
+if [ -n "$status" ]; then
+  shot_drawn_window status-saved-small "$status"
+  keys "$status" Escape
+  wait_gone '^Zevra Remote CAPI Status$' || fail "the status window did not close"
+  # Closed untouched, it writes back the rectangle it had: the one restored.
+  value=$(reg_value "$settings" StatusWindow)
+  [ "$(echo "$value" | cut -d, -f1,2,3)" = "10,20,1" ] || fail "status window not restored at its place: $value"
+  [ "$(echo "$value" | cut -d, -f5)" -gt 300 ] && [ "$(echo "$value" | cut -d, -f6)" -gt 200 ] \
+    || fail "status window restored below its initial size: $value"
+fi
+
 # Properties and What's This without the driver's applet and help file: a message says so.
 for k in r w; do
   popup_menu "$tx" "$ty" >/dev/null || fail "no tray menu for $k"

@@ -52,7 +52,7 @@ kill -0 "$first" 2>/dev/null || fail "first instance ended"
 # the start finds the first instance and ends. (Wine escapes double quotes in the arguments it is given,
 # so quoted values are tested natively.)
 # verb_start NAME VERB-TEXT ARGS...: a start with its own test channel whose verb meets a file that does
-# not exist: "Can't open file." is answered with OK, then the start must end by itself; its pid in $pid.
+# not exist (or, with $expect, the message it holds): "Can't open file." is answered with OK, then the start must end by itself; its pid in $pid.
 verb_start() {
   name=$1 verb=$2
   shift 2
@@ -63,7 +63,9 @@ verb_start() {
     ctl_open "$port" 2>/dev/null && break
     sleep 0.2
   done
-  ctl_wait_title Error && ctl controls | grep -q "Can't open file." || fail "$verb verb did not report the missing file"
+  want=$expect
+  [ -n "$want" ] || want="Can't open file."
+  ctl_wait_title Error && ctl controls | grep -qF "$want" || fail "$verb verb did not say \"$want\": $(ctl controls)"
   ctl press 1
   exec 3>&-
   for _ in $(seq 1 300); do
@@ -88,6 +90,13 @@ out=$(cat "$work/close.log")
 printf "%s\n" "close start: $out"
 printf "%s\n" "$out" | grep -q 'verb print: a.lcf' || fail "print verb did not run"
 printf "%s\n" "$out" | grep -q 'another instance' && fail "close did not end after the verbs"
+
+# A file that is there but has no configuration header: the print verb says it is not a configuration
+# file, naming it, instead of "Can't open file.".
+printf 'just some text\r\n' >"$work/notcfg.lcf"
+expect="notcfg.lcf is not a configuration file."
+verb_start notcfg print /close "-PRINT:$(winepath -w "$work/notcfg.lcf" 2>/dev/null)"
+expect=
 
 # Closing the window ends the first instance and saves its placement.
 ctl_open "$(ctl_wait_port "$work/first.log")" && ctl command 40001 || fail "File, Exit"
