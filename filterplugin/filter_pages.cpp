@@ -173,18 +173,31 @@ int FilterOfferCorrections(
     return corrected;
 }
 
-std::string FilterProtocolNames(std::string_view protocols)
+std::string FilterProtocolNames(std::string_view protocols, std::string_view sourcePorts, std::string_view destPorts)
 {
     std::vector<uint32_t> numbers = Numbers(protocols);
     if (numbers.empty())
         return FilterStr(FilterStrAllProtocols);
+    // A single protocol without a name says which ports it applies to: then the line reads as a whole.
+    bool withPorts = numbers.size() == 1 && (!sourcePorts.empty() || !destPorts.empty());
     std::string out;
     for (uint32_t n : numbers) {
         if (n == 0)
             return FilterStr(FilterStrAllProtocols);
         if (!out.empty())
             out += ", ";
-        out += n == 1 ? "ICMP" : n == 6 ? "TCP" : n == 17 ? "UDP" : std::to_string(n);
+        if (n == 1 || n == 6 || n == 17) {
+            out += n == 1 ? "ICMP" : n == 6 ? "TCP" : "UDP";
+        } else if (!withPorts) {
+            out += Fill(FilterStr(FilterStrProtocolNumber), { std::to_string(n) });
+        } else if (destPorts.empty()) {
+            out += Fill(FilterStr(FilterStrProtocolNumber + 1), { std::to_string(n), std::string(sourcePorts) });
+        } else if (sourcePorts.empty()) {
+            out += Fill(FilterStr(FilterStrProtocolNumber + 2), { std::to_string(n), std::string(destPorts) });
+        } else {
+            out += Fill(FilterStr(FilterStrProtocolNumber + 3),
+                { std::to_string(n), std::string(sourcePorts), std::string(destPorts) });
+        }
     }
     return out;
 }
@@ -210,7 +223,8 @@ std::string FilterSummaryText(const FilterRule& rule)
     out += FilterStr(FilterStrSummaryName + 1) + FilterActionName(rule.action) + "\r\n";
     StationLines(&out, FilterStrSummaryName + 2, rule.sources);
     StationLines(&out, FilterStrSummaryName + 3, rule.dests);
-    out += FilterStr(FilterStrSummaryName + 4) + FilterProtocolNames(rule.protocols) + "\r\n";
+    out += FilterStr(FilterStrSummaryName + 4) + FilterProtocolNames(rule.protocols, rule.source_ports, rule.dest_ports)
+        + "\r\n";
     if (!rule.source_ports.empty())
         out += FilterStr(FilterStrSummaryName + 5) + rule.source_ports + "\r\n";
     if (!rule.dest_ports.empty())

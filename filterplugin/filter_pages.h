@@ -50,6 +50,7 @@ enum FilterStringId : unsigned {
     FilterStrSummaryName = 100, // ... 106 target ports
     FilterStrAllStations = 107,
     FilterStrAllProtocols = 108,
+    FilterStrProtocolNumber = 120, // "Protocol %s", 121 from port, 122 to port, 123 from and to port
     FilterStrPresetFirst = 110, // 110 + FilterPreset
 };
 
@@ -71,8 +72,10 @@ std::string FilterActionExplanation(uint32_t action);
 std::string FilterStationLabel(const FilterStation& station);
 // Where a rule could not be read: "protocol", "source", "destination" or "object NAME".
 std::string FilterWhereName(const FilterReadError& error);
-// The protocol list as names: "TCP, UDP, 47"; "All" when empty.
-std::string FilterProtocolNames(std::string_view protocols);
+// The protocol list as names: "TCP, UDP, Protocol 47"; "All" when empty. A rule's only protocol, when it
+// has no name, names the rule's ports too: "Protocol 47 from port 5 to port 6".
+std::string FilterProtocolNames(
+    std::string_view protocols, std::string_view sourcePorts = {}, std::string_view destPorts = {});
 // The summary page: one "Label:\tvalue" line per field, further stations on lines of their own after a
 // tab, lines joined with CR LF.
 std::string FilterSummaryText(const FilterRule& rule);

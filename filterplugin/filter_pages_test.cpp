@@ -147,7 +147,7 @@ TEST(FilterPages, SummaryListsEveryFieldWithTabStops)
         "Source:\tStation pc1\r\n"
         "\tIP network 192.168.1.0 / 255.255.255.0\r\n"
         "Destination:\tAll stations\r\n"
-        "Protocols:\tTCP, UDP, 47\r\n"
+        "Protocols:\tTCP, UDP, Protocol 47\r\n"
         "Target ports:\t80,443\r\n");
     FilterRule all;
     all.name = "x";
@@ -156,6 +156,14 @@ TEST(FilterPages, SummaryListsEveryFieldWithTabStops)
     EXPECT_EQ(FilterSummaryText(all),
         "Name:\tx\r\nAction:\tTransfer\r\nSource:\tAll stations\r\nDestination:\tAll stations\r\n"
         "Protocols:\tAll\r\nSource ports:\t1024-65535\r\n");
+    // A rule's only protocol without a name carries the rule's ports in its line.
+    EXPECT_EQ(FilterProtocolNames("47", "", ""), "Protocol 47");
+    EXPECT_EQ(FilterProtocolNames("47", "1024-65535", ""), "Protocol 47 from port 1024-65535");
+    EXPECT_EQ(FilterProtocolNames("47", "", "80"), "Protocol 47 to port 80");
+    EXPECT_EQ(FilterProtocolNames("47", "5", "6,7"), "Protocol 47 from port 5 to port 6,7");
+    EXPECT_EQ(FilterProtocolNames("6", "5", "6"), "TCP");
+    EXPECT_EQ(FilterProtocolNames("6,47", "5", "6"), "TCP, Protocol 47");
+    EXPECT_EQ(FilterProtocolNames("0,47", "5", "6"), "All");
 }
 
 TEST(FilterPages, ServicesBoxesAndFieldRules)
