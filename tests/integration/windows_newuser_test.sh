@@ -130,6 +130,19 @@ else
   fail "no French sheet: $(ctl windows)"
 fi
 ctl idle
+# The French new-device dialog speaks French (its resources were English).
+ctl command 1306 || fail "French New device"
+if ctl_wait_title Appareil; then
+  controls=$(ctl controls)
+  LC_ALL=C grep -q "Une v.rification remplace ce nom" <<<"$controls" || fail "French dialog's note: $controls"
+  grep -q $'^2\tButton\tbutton\te\tAnnuler$' <<<"$controls" || fail "French dialog's Cancel: $controls"
+  grep -q "Connection\|Address:\|Password:" <<<"$controls" && fail "English left in the French dialog: $controls"
+  shot new-device-fr
+  ctl press 2
+else
+  fail "no French new-device dialog: $(ctl windows)"
+fi
+ctl idle
 app_stop
 app_start "$work/app-de.log" "$app/qorvexal.exe" /lang:ger
 ctl_wait_title Velquin || fail "no German main window"
