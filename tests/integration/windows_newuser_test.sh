@@ -17,6 +17,7 @@ work=$5
 . "$(dirname "$0")/windows_preamble.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 wine_begin shared "$@"
+. "$(dirname "$0")/watermark.sh"
 
 sim_start_loopback "$work/sim.log" "$sim" --type "Morvak 1100" --firmware 3.22.0005 \
   || { fail "morvaksim did not start"; exit 1; }
@@ -177,17 +178,13 @@ if ctl_wait_title "Setup Wizard for MORVAK-0001"; then
   done
   if ctl controls | grep -q $'^12325\tButton\tbutton\te'; then
     shot wizard-last
-    # The band: the row across the middle of the page from the left edge, in the sheet's window.
+    # The band: rows across the page from the left edge, in the sheet's window on the screen.
     wiz=$(xdotool search --name '^Setup Wizard for MORVAK-0001$' 2>/dev/null | head -n 1)
     eval "$(xdotool getwindowgeometry --shell "$wiz" 2>/dev/null)"
     import -window root "$work/wizard-root.png"
-    convert "$work/wizard-root.png" -crop "${WIDTH}x1+${X}+$((Y + HEIGHT / 3))" +repage -depth 8 txt:- \
-      | sed -n 's/^\([0-9]*\),0: ([^)]*) *#\([0-9A-F]\{6\}\).*/\1 \2/p' >"$work/wizard-row.txt"
-    # Where the white of the page begins, and any run of the dialog colour before it: a gap.
-    white=$(awk '$2 == "FFFFFF" { print $1; exit }' "$work/wizard-row.txt")
-    face=$(awk -v w="${white:-0}" '$1 > 8 && $1 < w && ($2 == "F0F0F0" || $2 == "D4D0C8" || $2 == "C0C0C0") { n++ } END { print n + 0 }' "$work/wizard-row.txt")
-    echo "wizard last page: white from x=$white, $face pixels of dialog colour before it"
-    [ "$face" -le 2 ] || fail "a gap of $face pixels between the watermark and the page"
+    watermark_band "$work/wizard-root.png" "$X" "$Y" "$WIDTH" "$HEIGHT" >"$work/wizard-band.txt" \
+      || fail "the watermark does not fill its band: $(cat "$work/wizard-band.txt")"
+    cat "$work/wizard-band.txt"
     xdotool windowactivate --sync "$wiz" 2>/dev/null || xdotool windowfocus --sync "$wiz"
     xdotool key Return
     ctl idle
