@@ -479,13 +479,15 @@ std::string Run(const TestCtlCommand& c)
     }
     if (v == "picker" || v == "limit") {
         // "picker ID": the moment a date-time picker holds ("D.M.YYYY hh:mm:ss"); "limit ID": the most
-        // characters an edit field (or a combo box's edit) takes.
+        // characters an edit field (or a combo box's edit) takes; "limit focus": that of the field with
+        // the focus (a list's label being edited).
         int id = 0;
         std::string text;
-        if (!IdAndText(c.rest, &id, &text))
+        bool focus = v == "limit" && c.rest == "focus";
+        if (!focus && !IdAndText(c.rest, &id, &text))
             return TestCtlError("bad control id");
         HWND top = ActiveWindow();
-        HWND control = top ? FindControl(top, id, false) : nullptr;
+        HWND control = focus ? GetFocus() : top ? FindControl(top, id, false) : nullptr;
         if (!control)
             return TestCtlError("no control " + std::to_string(id));
         if (v == "picker") {

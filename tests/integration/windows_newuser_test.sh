@@ -83,6 +83,19 @@ else
 fi
 ctl_wait_title Velquin || fail "main window after the dialog"
 
+# ---- F2 on a device: the name field takes no more than a device name holds (63 characters); a
+# longer name typed there was cut when kept, without a word
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+ctl select MORVAK-0001 && ctl command 40033 || fail "Rename"
+limit=$(ctl limit focus) # the list's label edit has the focus while it edits
+echo "the rename field takes $limit characters"
+[ "$limit" = 63 ] || fail "the rename field takes $limit characters, a device name holds 63"
+xdotool type --delay 5 "$(printf 'n%.0s' $(seq 1 70))"
+shot rename
+xdotool key Escape
+ctl idle
+ctl list | grep -q $'^MORVAK-0001\t' || fail "Escape renamed the device: $(ctl list)"
+
 # ---- Configure in the simplified mode: a question; No opens nothing
 ctl select MORVAK-0001 && ctl command 1304 || fail "Configure"
 if ctl_wait_title "Simplified configuration"; then

@@ -264,6 +264,7 @@ walk_shipped_wizards() {
   fi
   press $NEXT
   wait_control 1010 && ctl set 1010 shot
+  [ "$(ctl limit 1010)" = 10 ] || fail "$tag: the wizard's rule name takes $(ctl limit 1010) characters, the name 10"
   shot "wizard-$tag-filter-name"
   for n in 1022:source 1032:dest 1080:service 1090:summary 1101:finish; do
     press $NEXT
@@ -430,6 +431,24 @@ ctl pick 12320 "$(filter_tab)" || fail "no filter page"
 shot configure-filter
 ctl press 1002 || fail "New"
 wait_title_prefix "Filter rule"
+# The rule name holds 10 characters: the field takes no more, also when typed (a longer name was once
+# cut on saving without a word).
+[ "$(ctl limit 1010)" = 10 ] || fail "the rule name field takes $(ctl limit 1010) characters, the name 10"
+editor=$(xdotool search --name '^Filter rule' 2>/dev/null | head -n 1)
+if [ -n "$editor" ]; then
+  xdotool windowactivate --sync "$editor" 2>/dev/null || xdotool windowfocus --sync "$editor"
+  ctl set 1010 "" && xdotool type --delay 30 "longrulename15c"
+  # X input reaches the program on its own time: the text once it has stopped growing.
+  typed= before=
+  for _ in $(seq 1 40); do
+    typed=$(ctl controls | awk -F '\t' '$1 == 1010 { print $5; exit }')
+    [ ${#typed} -ge 10 ] && [ "$typed" = "$before" ] && break
+    before=$typed
+    sleep 0.5
+  done
+  echo "typed into the rule name: '$typed'"
+  [ "$typed" = longrulena ] || fail "15 characters typed into the rule name gave '$typed'"
+fi
 ctl set 1010 ssh && ctl press 1 || fail "rule editor"
 ctl_wait_title "Configuration of renamed" || fail "rule editor did not close"
 filter_rules | grep -qx ssh || fail "new rule not listed: $(filter_rules)"
