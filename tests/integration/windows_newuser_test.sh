@@ -77,6 +77,18 @@ if ctl_wait_title Device; then
   grep -q $'^3105\t.*\t10.1.2.3$' <<<"$controls" && fail "typed address went to the time-out"
   grep -q "A check replaces this name" <<<"$controls" || fail "no note beside the name"
   shot new-device
+  # Every field takes no more than its entry holds (name 63, description 255, password 63; dial-up:
+  # phone-book entry 65, number 63; serial: port 15): more was cut when kept, without a word.
+  limits() {
+    local pair got
+    for pair in "$@"; do
+      got=$(ctl limit "${pair%:*}")
+      [ "$got" = "${pair#*:}" ] || fail "new-device field ${pair%:*} takes $got characters, its entry ${pair#*:}"
+    done
+  }
+  limits 3109:63 3110:255 3111:63
+  ctl check 3103 1 && limits 3107:65 3108:63 || fail "Dial-up"
+  ctl check 3102 1 && limits 3106:15 || fail "Serial port"
   ctl press 2
 else
   fail "Ins opened no dialog"
