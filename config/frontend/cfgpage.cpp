@@ -520,7 +520,7 @@ bool CfgShowsDeviceClock(const CfgItem& item)
 bool CfgDeviceClockMoment(const std::string& clockText, int64_t seconds, CfgMoment* moment)
 {
     CfgMoment m;
-    if (clockText.size() != 14 || !CfgPatternRead("hhmmssDDMMYYYY", clockText, &m))
+    if (clockText.size() != 14 || !CfgReadDeviceClock(clockText, &m))
         return false;
     if (!CfgIsValidDate(m.year, m.month, m.day) || m.hour > 23 || m.minute > 59 || m.second > 59)
         return false;
