@@ -2,7 +2,9 @@
 # qorvexal.exe as a new user meets it, under Wine and Xvfb through its test control channel against
 # morvaksim on loopback: the first start without a stored placement (a window of useful size, details
 # columns as wide as their texts), an answering and a silent device told apart by their state icons,
-# the new-device dialog taking typed text in its address field with the note beside the name, the
+# the new-device dialog taking typed text in its address field with the note beside the name and its
+# fields taking no more than the entry holds (also in French and German), F2 taking no longer a name than a
+# device name holds, the
 # question before a configuration in the simplified mode (a question icon, No opens nothing, Yes with
 # its box ticked opens the sheet and is not asked again), the sheet's own buttons in German, and the
 # set-up wizard's last page: the watermark band without a gap, Enter pressing Finish.
@@ -183,6 +185,17 @@ if ctl_wait_title "Konfiguration von MORVAK-0001"; then
   ctl press 2
 else
   fail "no German sheet"
+fi
+ctl idle
+ctl command 1306 || fail "German New device"
+if ctl_wait_title $'Ger\xe4t'; then
+  controls=$(ctl controls)
+  LC_ALL=C grep -q "Eine Pr.fung ersetzt diesen Namen" <<<"$controls" || fail "German dialog's note: $controls"
+  grep -q $'^2\tButton\tbutton\te\tAbbrechen$' <<<"$controls" || fail "German dialog's Cancel: $controls"
+  shot new-device-de
+  ctl press 2
+else
+  fail "no German new-device dialog: $(ctl windows)"
 fi
 ctl idle
 app_stop
