@@ -3,11 +3,11 @@
 # morvaksim on loopback: the first start without a stored placement (a window of useful size, details
 # columns as wide as their texts), an answering and a silent device told apart by their state icons,
 # the new-device dialog taking typed text in its address field with the note beside the name and its
-# fields taking no more than the entry holds (also in French and German), F2 taking no longer a name than a
-# device name holds, the
+# fields taking no more than the entry holds, F2 taking no longer a name than a device name holds, the
 # question before a configuration in the simplified mode (a question icon, No opens nothing, Yes with
-# its box ticked opens the sheet and is not asked again), the sheet's own buttons in German, and the
-# set-up wizard's last page: the watermark band without a gap, Enter pressing Finish.
+# its box ticked opens the sheet and is not asked again), the sheet's own buttons and the new-device
+# dialog in French and German, and the set-up wizard's last page: the watermark band without a gap
+# (watermark.sh), Enter pressing Finish.
 # Screenshots of each step are kept in the work directory.
 #   windows_newuser_test.sh <wine-run> <qorvexal.exe> <morvaksim> <data directory> <work directory>
 # Exits 77 (skipped) without a display or without the native simulator.
