@@ -135,7 +135,7 @@ if ctl_wait_title "Configuration of MORVAK-0001"; then
   clock=$(after_label "Device clock")
   shown=$(ctl picker "$clock")
   echo "device clock shown: $shown"
-  [[ $shown == "4.3.2031 05:0"[67]:* ]] || fail "the page shows $shown, not the device's clock (4.3.2031 05:06:07)"
+  [[ $shown == "4.3.2031 05:0"[6-9]:* ]] || fail "the page shows $shown, not the device's clock (4.3.2031 05:06:07)"
   shot clock
   # The shown clock runs on once a second (within a bounded wait).
   end=$((SECONDS + $(ctl_bound 10)))
