@@ -477,6 +477,32 @@ std::string Run(const TestCtlCommand& c)
         SendMessageA(control, WM_KEYUP, vk, 1 | 0xC0000000u);
         return TestCtlOk();
     }
+    if (v == "picker" || v == "limit") {
+        // "picker ID": the moment a date-time picker holds ("D.M.YYYY hh:mm:ss"); "limit ID": the most
+        // characters an edit field (or a combo box's edit) takes; "limit focus": that of the field with
+        // the focus (a list's label being edited).
+        int id = 0;
+        std::string text;
+        bool focus = v == "limit" && c.rest == "focus";
+        if (!focus && !IdAndText(c.rest, &id, &text))
+            return TestCtlError("bad control id");
+        HWND top = ActiveWindow();
+        HWND control = focus ? GetFocus() : top ? FindControl(top, id, false) : nullptr;
+        if (!control)
+            return TestCtlError("no control " + std::to_string(id));
+        if (v == "picker") {
+            SYSTEMTIME st {};
+            if (!Is(ClassOf(control), DATETIMEPICK_CLASSA)
+                || SendMessageA(control, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)) != GDT_VALID)
+                return TestCtlError("no moment");
+            return TestCtlOkLines({ StrFormat(
+                "%u.%u.%u %02u:%02u:%02u", st.wDay, st.wMonth, st.wYear, st.wHour, st.wMinute, st.wSecond) });
+        }
+        HWND edit = Is(ClassOf(control), "ComboBox") ? FindWindowExA(control, nullptr, "Edit", nullptr) : control;
+        if (!edit || !Is(ClassOf(edit), "Edit"))
+            return TestCtlError("not an edit field");
+        return TestCtlOkLines({ std::to_string(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0)) });
+    }
     if (v == "set" || v == "check" || v == "pick" || v == "press") {
         int id = 0;
         std::string text;

@@ -1,6 +1,7 @@
 // The test control channel on the window thread of a Win32 program (the wire format and the server
 // are in common/testctl.h): the commands on windows and controls (windows, controls, command, menu,
-// set, check, pick, press, key, shot) and the program's own commands through a hook. Every command runs on
+// set, check, pick, press, key, shot, and picker and limit that read a date-time picker's moment and
+// an edit field's character limit) and the program's own commands through a hook. Every command runs on
 // the thread that started the channel, also while a modal dialog or message box is open there.
 #pragma once
 

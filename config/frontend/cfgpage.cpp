@@ -1,8 +1,10 @@
 #include "config/frontend/cfgpage.h"
 
+#include "common/calendar.h"
 #include "common/text.h"
 #include "config/description/cfg_types.h"
 #include "config/frontend/valuerules.h"
+#include "config/store/display_pattern.h"
 
 #include <algorithm>
 
@@ -509,3 +511,32 @@ CfgPageLayout LayOut(const std::vector<const CfgItem*>& items, const CfgLayoutOp
     return l.Finish();
 }
 } // namespace
+
+bool CfgShowsDeviceClock(const CfgItem& item)
+{
+    return item.kind == CfgKindEntryDateTime && !item.value && !item.Text(CfgAttrDefaultValue);
+}
+
+bool CfgDeviceClockMoment(const std::string& clockText, int64_t seconds, CfgMoment* moment)
+{
+    CfgMoment m;
+    if (clockText.size() != 14 || !CfgReadDeviceClock(clockText, &m))
+        return false;
+    if (!CfgIsValidDate(m.year, m.month, m.day) || m.hour > 23 || m.minute > 59 || m.second > 59)
+        return false;
+    int64_t at = (DaysFromCivil(m.year, m.month, m.day) * 24 + m.hour) * 3600 + m.minute * 60 + m.second + seconds;
+    int64_t days = at >= 0 ? at / 86400 : (at - 86399) / 86400;
+    int64_t rest = at - days * 86400;
+    int year = 0;
+    unsigned month = 0, day = 0;
+    CivilFromDays(days, &year, &month, &day);
+    if (year < 1)
+        return false;
+    moment->year = static_cast<uint32_t>(year);
+    moment->month = month;
+    moment->day = day;
+    moment->hour = static_cast<uint32_t>(rest / 3600);
+    moment->minute = static_cast<uint32_t>(rest / 60 % 60);
+    moment->second = static_cast<uint32_t>(rest % 60);
+    return true;
+}

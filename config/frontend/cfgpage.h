@@ -9,6 +9,7 @@
 #include <vector>
 
 struct CfgItem;
+struct CfgMoment;
 struct CfgSection;
 
 // The controls the pages are made of.
@@ -124,3 +125,11 @@ int CfgWrappedLines(const std::string& text, int columns);
 
 // The text a decoration (kinds 1 to 6) shows: its description texts joined by ", ".
 std::string CfgDecorationText(const CfgItem& item);
+
+// A date-and-time item that holds no value (none stored, no default) shows the device's own clock:
+// a device keeps its clock apart from its configuration, so the value read from it has none, and the
+// item is taken only when the user sets a moment.
+bool CfgShowsDeviceClock(const CfgItem& item);
+// The moment the device clock text ("hhmmssDDMMYYYY", as the device reports it) names, moved on by
+// `seconds`. False when the text names no valid moment (a device without a clock reports zeros).
+bool CfgDeviceClockMoment(const std::string& clockText, int64_t seconds, CfgMoment* moment);

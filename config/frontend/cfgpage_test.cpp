@@ -1,5 +1,6 @@
 #include "config/description/cfg_types.h"
 #include "config/frontend/cfgpage.h"
+#include "config/store/display_pattern.h"
 
 #include <gtest/gtest.h>
 
@@ -360,5 +361,35 @@ TEST(CfgPage, EnablingValues)
     CfgItem* text = Add(section, CfgKindEntryText, "host");
     EXPECT_FALSE(CfgValueEnables(*text, ""));
     EXPECT_TRUE(CfgValueEnables(*text, "x"));
+}
+
+// The Date and time page shows the device's clock in a date-and-time item the configuration leaves
+// without a value, running on from the moment the device reported; a stored value or a default wins.
+TEST(CfgPage, DeviceClockWhereTheConfigurationHoldsNoTime)
+{
+    CfgDescription desc;
+    CfgSection* section = desc.AddSection("time", std::nullopt);
+    CfgItem* clock = Add(section, CfgKindEntryDateTime, "/time/clock");
+    EXPECT_TRUE(CfgShowsDeviceClock(*clock));
+    clock->value = "01.02.2026 10:00:00";
+    EXPECT_FALSE(CfgShowsDeviceClock(*clock));
+    CfgItem* preset = Add(section, CfgKindEntryDateTime, "/time/start");
+    preset->SetText(CfgAttrDefaultValue, std::string("01.01.2026 00:00"));
+    EXPECT_FALSE(CfgShowsDeviceClock(*preset));
+    EXPECT_FALSE(CfgShowsDeviceClock(*Add(section, CfgKindEntryDate, "/time/holiday")));
+
+    CfgMoment m;
+    ASSERT_TRUE(CfgDeviceClockMoment("23595831122025", 0, &m));
+    EXPECT_EQ(m, (CfgMoment { 2025, 12, 31, 23, 59, 58 }));
+    // Running on across midnight, the year's end and a leap day.
+    ASSERT_TRUE(CfgDeviceClockMoment("23595831122025", 3, &m));
+    EXPECT_EQ(m, (CfgMoment { 2026, 1, 1, 0, 0, 1 }));
+    ASSERT_TRUE(CfgDeviceClockMoment("23000028022028", 3600, &m));
+    EXPECT_EQ(m, (CfgMoment { 2028, 2, 29, 0, 0, 0 }));
+    // Fields of two digits are decimal ("08", "09"); a device without a clock reports zeros.
+    ASSERT_TRUE(CfgDeviceClockMoment("08090909082026", 0, &m));
+    EXPECT_EQ(m, (CfgMoment { 2026, 8, 9, 8, 9, 9 }));
+    for (const char* bad : { "00000000000000", "000000", "25000001012026", "00000030022026", "12000001132026x" })
+        EXPECT_FALSE(CfgDeviceClockMoment(bad, 0, &m)) << bad;
 }
 } // namespace

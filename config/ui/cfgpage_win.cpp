@@ -262,6 +262,8 @@ struct CfgPageWin::Impl {
     int scroll = 0; // pixels scrolled down
     int pageHeight = 0; // pixels of the whole layout
     bool changedAny = false;
+    std::string deviceClock; // the device's clock as it reported it ("hhmmssDDMMYYYY"), empty: none
+    DWORD clockShownAt = 0; // tick count when the page began to show it
 
     ItemCtl* Find(const CfgItem* item)
     {
@@ -505,6 +507,44 @@ struct CfgPageWin::Impl {
         SendMessageA(c.main, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
         if (c.second)
             SendMessageA(c.second, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+    }
+
+    // A date-and-time item without a value of its own shows the device's clock, running on from the
+    // moment the page began to show it. False when the item or the device has none to show.
+    bool ShowDeviceClock(ItemCtl& c)
+    {
+        CfgMoment m;
+        if (deviceClock.empty() || !CfgShowsDeviceClock(*c.item)
+            || !CfgDeviceClockMoment(deviceClock, (GetTickCount() - clockShownAt) / 1000, &m))
+            return false;
+        SYSTEMTIME st {};
+        st.wYear = static_cast<WORD>(m.year);
+        st.wMonth = static_cast<WORD>(m.month);
+        st.wDay = static_cast<WORD>(m.day);
+        st.wHour = static_cast<WORD>(m.hour);
+        st.wMinute = static_cast<WORD>(m.minute);
+        st.wSecond = static_cast<WORD>(m.second);
+        SendMessageA(c.main, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+        if (c.second)
+            SendMessageA(c.second, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+        return true;
+    }
+
+    // Once a second: the clocks shown run on, except where the user set a moment or is setting one.
+    // What runs on is no change of the user's: it is not taken.
+    void ClockTick()
+    {
+        HWND focus = GetFocus();
+        filling = true;
+        for (ItemCtl& c : items) {
+            if (c.changed || !c.main || (focus && (focus == c.main || focus == c.second)))
+                continue;
+            if (Current(c) != c.taken)
+                continue; // changed without a notice: the user's
+            if (ShowDeviceClock(c))
+                c.filled = c.taken = Current(c);
+        }
+        filling = false;
     }
 
     // The picture of a date with the wildcard year, or the user's own; the switch as it stands.
@@ -917,8 +957,42 @@ CfgPageWin::CfgPageWin(HWND page, CfgDescription& desc, CfgSection& section, con
 {
 }
 
+namespace {
+constexpr UINT_PTR kClockTimer = 0x7C10;
+constexpr char kClockProp[] = "CfgPageClock";
+
+void CALLBACK ClockTimer(HWND page, UINT, UINT_PTR, DWORD)
+{
+    if (auto* impl = static_cast<CfgPageWin::Impl*>(GetPropA(page, kClockProp)))
+        impl->ClockTick();
+}
+} // namespace
+
+void CfgPageWin::ShowDeviceClock(const std::string& clockText)
+{
+    Impl& m = *impl_;
+    m.deviceClock = clockText;
+    m.clockShownAt = GetTickCount();
+    bool shown = false;
+    m.filling = true;
+    for (ItemCtl& c : m.items)
+        if (c.main && !c.changed && m.ShowDeviceClock(c)) {
+            c.filled = c.taken = m.Current(c);
+            shown = true;
+        }
+    m.filling = false;
+    if (shown) {
+        SetPropA(m.page, kClockProp, impl_.get());
+        SetTimer(m.page, kClockTimer, 1000, ClockTimer);
+    }
+}
+
 CfgPageWin::~CfgPageWin()
 {
+    if (GetPropA(impl_->page, kClockProp)) {
+        KillTimer(impl_->page, kClockTimer);
+        RemovePropA(impl_->page, kClockProp);
+    }
     if (impl_->bold)
         DeleteObject(impl_->bold);
 }

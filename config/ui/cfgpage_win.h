@@ -55,6 +55,10 @@ public:
     // Sets every control from the store (several devices: the common value, empty where they differ)
     // and forgets earlier changes.
     void Fill();
+    // Date-and-time items without a value of their own show the device's clock ("hhmmssDDMMYYYY" as
+    // the device reported it; empty or zeros: none), running on once a second until the user sets a
+    // moment. A clock left running is not taken into the store.
+    void ShowDeviceClock(const std::string& clockText);
     // Greys disabled items (a wizard's disabled state, enable_item of the controls as they are now).
     void UpdateStates();
     // The page's messages; true (with *result) when handled.

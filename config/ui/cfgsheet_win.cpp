@@ -10,6 +10,7 @@
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_types.h"
 #include "config/device/deviceentry.h"
+#include "config/device/sysinfo.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/valuerules.h"
@@ -219,6 +220,9 @@ INT_PTR CALLBACK PageProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             [](HWND owner, CfgDescription& desc, CfgItem& table, CfgRow* row, bool editing) {
                 return TableEntryDialog(owner, desc, table, row, editing);
             });
+        // The device's clock where the configuration holds no time (a configuration file has no device).
+        if (s.device && (s.device->flags & DevFlagTimeValid))
+            s.pages[param->index]->ShowDeviceClock(s.device->cSysTime.str());
         return TRUE;
     }
     case WM_NOTIFY: {

@@ -169,6 +169,8 @@ INT_PTR CALLBACK DeviceProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
         SendDlgItemMessageA(d, IDC_DEV_DESCRIPTION, EM_LIMITTEXT, DeviceEntry().description.kMax, 0);
         SendDlgItemMessageA(d, IDC_DEV_PASSWORD, EM_LIMITTEXT, DeviceEntry().password.kMax, 0);
         SendDlgItemMessageA(d, IDC_DEV_RASENTRY, EM_LIMITTEXT, DeviceEntry().ras_entry.kMax, 0);
+        SendDlgItemMessageA(d, IDC_DEV_PHONE, CB_LIMITTEXT, DeviceEntry().phone_number.kMax, 0);
+        SendDlgItemMessageA(d, IDC_DEV_PORT, CB_LIMITTEXT, DeviceEntry().line_name.kMax, 0);
         ShowKind(d, link);
         // What the device reported beyond the columns: the Solvane server, its firmware image store.
         std::string info;

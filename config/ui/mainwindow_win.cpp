@@ -1527,7 +1527,12 @@ LRESULT OnNotify(NMHDR* hdr)
             return 0;
         }
         case LVN_BEGINLABELEDITA:
-            return AnyJob() ? TRUE : FALSE;
+            if (AnyJob())
+                return TRUE;
+            // The field takes no more than a device name holds: a longer name would be cut when kept.
+            if (HWND edit = ListView_GetEditControl(g_list))
+                SendMessageA(edit, EM_LIMITTEXT, decltype(DeviceEntry::name)::kMax, 0);
+            return FALSE;
         case LVN_ENDLABELEDITA: {
             auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
             size_t row = static_cast<size_t>(info->item.iItem);

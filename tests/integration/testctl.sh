@@ -22,7 +22,7 @@ ctl() {
   # end it does not have cost a minute).
   local answer= multi=
   case $1 in
-    windows|controls|list|locate|columns) multi=1 ;;
+    windows|controls|list|locate|columns|picker|limit) multi=1 ;;
     timing) [ $# -eq 1 ] && multi=1 ;;
   esac
   if [ -n "$multi" ]; then

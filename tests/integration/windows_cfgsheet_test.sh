@@ -62,6 +62,18 @@ answer() {
   ctl press "$3"
 }
 
+# The items of a description file with a maximum length: the item's description (from the first
+# string table) and the length, one pair a line.
+max_lengths() {
+  tr -d '\r' <"$1" | awk '
+    /^string / && !body { k = $2; sub(/,$/, "", k); t = $0; sub(/^string [^,]*, */, "", t); gsub(/^"|"$/, "", t)
+                          if (!(k in s)) s[k] = t; next }
+    /^(version|section)/ { body = 1 }
+    /^(entryfield_|selection_|readonly_text|onoff_switch|numeric_slider|table)/ { item = ""; next }
+    /^ *description / { d = $2; if (d ~ /^str\./) { d = substr(d, 5); if (d in s) d = s[d] } item = d; next }
+    /^ *max_len / && item != "" { print item "\t" $2 }' | sort -u
+}
+
 start_verb() { # the program with the verb $1 on file $2 (none: ""), until the window titled $3 shows;
   # further arguments are options
   local verb=() title=$3
@@ -115,13 +127,24 @@ for device in "Morvak 1100:3.22" "Morvak 2400:3.22" "Morvak 5000:3.22"; do
   edit_file "$file" || continue
   classes=
   n=0
+  limited=0
   while IFS= read -r page; do
     ctl pick 12320 "$page" || fail "$type: page $page"
     classes+=$(ctl controls | cut -f 2)$'\n'
+    # Every field of a value with a maximum length takes no more characters than the value holds.
+    while IFS=$'\t' read -r label most; do
+      id=$(after_label "$label")
+      [ -n "$id" ] || continue
+      got=$(ctl limit "$id") || continue # a table column: its entry dialog
+      [ "$got" = "$most" ] || fail "$type: '$label' takes $got characters, its value $most"
+      limited=$((limited + 1))
+    done < <(max_lengths "$data/qorv${type##* }.dsc")
     [ "$type" = "Morvak 5000" ] && shot "sheet-5000-$n"
     n=$((n + 1))
   done < <(pages)
   [ "$n" -ge 4 ] || fail "$type: only $n pages"
+  echo "$type: $limited fields with a maximum length checked"
+  [ "$limited" -ge 5 ] || fail "$type: only $limited fields with a maximum length found"
   want="Edit SysIPAddress32"
   [ "$type" = "Morvak 5000" ] && want+=" ComboBox SysListView32 SysDateTimePick32 msctls_trackbar32 msctls_updown32"
   for class in $want; do
@@ -209,6 +232,7 @@ shot testbox-kinds
 add=$(grep "	button	.*	Add...$" <<<"$kinds" | cut -f 1)
 ctl press "$add"
 ctl_wait_title Routes || fail "no entry dialog"
+[ "$(ctl limit "$(after_label Network)")" = 8 ] || fail "the Network column takes more than its 8 characters"
 ctl set "$(after_label Network)" lan2
 ctl set "$(after_label Router)" 10.0.0.9
 ctl press 1

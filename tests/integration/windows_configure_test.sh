@@ -124,6 +124,33 @@ for n in 1 2 3; do
   [ "$(device_value "$net.$n" /sys/name)" = MORVAK-000$n ] || fail "MORVAK-000$n lost its own name"
 done
 
+# ---- the Date and time page shows the device's clock (not the computer's), running on; left alone it
+# is not written into the configuration (the device keeps its clock apart from it)
+"$cli" time --dir "$app" --at 05060704032031 "$net.1:$port" >"$work/time.txt" 2>&1 \
+  || fail "setting the device clock: $(cat "$work/time.txt")"
+ctl select MORVAK-0001 && ctl command 1308 && ctl idle || fail "Check MORVAK-0001"
+ctl command 1304 || fail "Configure MORVAK-0001"
+if ctl_wait_title "Configuration of MORVAK-0001"; then
+  ctl pick 12320 "Date and time" || fail "Date and time page"
+  clock=$(after_label "Device clock")
+  shown=$(ctl picker "$clock")
+  echo "device clock shown: $shown"
+  [[ $shown == "4.3.2031 05:0"[6-9]:* ]] || fail "the page shows $shown, not the device's clock (4.3.2031 05:06:07)"
+  shot clock
+  # The shown clock runs on once a second (within a bounded wait).
+  end=$((SECONDS + $(ctl_bound 10)))
+  while [ "$(ctl picker "$clock")" = "$shown" ] && [ $SECONDS -lt $end ]; do sleep 0.3; done
+  [ "$(ctl picker "$clock")" != "$shown" ] || fail "the device clock stands still at $shown"
+  ctl set "$(after_label "Time server")" 10.0.0.5 || fail "time server"
+  ctl press 1
+  ctl_wait_title Warning && ctl press 6 || fail "no upload warning for the time server"
+  ctl idle || fail "not idle after writing the time server"
+  [ "$(device_value "$net.1" /time/server)" = 10.0.0.5 ] || fail "time server not written"
+  [ -z "$(device_value "$net.1" /time/clock)" ] || fail "the running clock was written: $(device_value "$net.1" /time/clock)"
+else
+  fail "no sheet for MORVAK-0001: $(ctl windows)"
+fi
+
 # ---- File, Save configuration as: the file dialog, then the comment dialog offering "Configuration of
 # '<name>' from <date>"; the comment typed there is the file's; Cancel on it writes nothing
 saved=$work/saved.lcf

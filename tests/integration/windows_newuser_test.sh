@@ -2,10 +2,12 @@
 # qorvexal.exe as a new user meets it, under Wine and Xvfb through its test control channel against
 # morvaksim on loopback: the first start without a stored placement (a window of useful size, details
 # columns as wide as their texts), an answering and a silent device told apart by their state icons,
-# the new-device dialog taking typed text in its address field with the note beside the name, the
+# the new-device dialog taking typed text in its address field with the note beside the name and its
+# fields taking no more than the entry holds, F2 taking no longer a name than a device name holds, the
 # question before a configuration in the simplified mode (a question icon, No opens nothing, Yes with
-# its box ticked opens the sheet and is not asked again), the sheet's own buttons in German, and the
-# set-up wizard's last page: the watermark band without a gap, Enter pressing Finish.
+# its box ticked opens the sheet and is not asked again), the sheet's own buttons and the new-device
+# dialog in French and German, and the set-up wizard's last page: the watermark band without a gap
+# (watermark.sh), Enter pressing Finish.
 # Screenshots of each step are kept in the work directory.
 #   windows_newuser_test.sh <wine-run> <qorvexal.exe> <morvaksim> <data directory> <work directory>
 # Exits 77 (skipped) without a display or without the native simulator.
@@ -17,6 +19,7 @@ work=$5
 . "$(dirname "$0")/windows_preamble.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 wine_begin shared "$@"
+. "$(dirname "$0")/watermark.sh"
 
 sim_start_loopback "$work/sim.log" "$sim" --type "Morvak 1100" --firmware 3.22.0005 \
   || { fail "morvaksim did not start"; exit 1; }
@@ -76,11 +79,36 @@ if ctl_wait_title Device; then
   grep -q $'^3105\t.*\t10.1.2.3$' <<<"$controls" && fail "typed address went to the time-out"
   grep -q "A check replaces this name" <<<"$controls" || fail "no note beside the name"
   shot new-device
+  # Every field takes no more than its entry holds (name 63, description 255, password 63; dial-up:
+  # phone-book entry 65, number 63; serial: port 15): more was cut when kept, without a word.
+  limits() {
+    local pair got
+    for pair in "$@"; do
+      got=$(ctl limit "${pair%:*}")
+      [ "$got" = "${pair#*:}" ] || fail "new-device field ${pair%:*} takes $got characters, its entry ${pair#*:}"
+    done
+  }
+  limits 3109:63 3110:255 3111:63
+  ctl check 3103 1 && limits 3107:65 3108:63 || fail "Dial-up"
+  ctl check 3102 1 && limits 3106:15 || fail "Serial port"
   ctl press 2
 else
   fail "Ins opened no dialog"
 fi
 ctl_wait_title Velquin || fail "main window after the dialog"
+
+# ---- F2 on a device: the name field takes no more than a device name holds (63 characters); a
+# longer name typed there was cut when kept, without a word
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+ctl select MORVAK-0001 && ctl command 40033 || fail "Rename"
+limit=$(ctl limit focus) # the list's label edit has the focus while it edits
+echo "the rename field takes $limit characters"
+[ "$limit" = 63 ] || fail "the rename field takes $limit characters, a device name holds 63"
+xdotool type --delay 5 "$(printf 'n%.0s' $(seq 1 70))"
+shot rename
+xdotool key Escape
+ctl idle
+ctl list | grep -q $'^MORVAK-0001\t' || fail "Escape renamed the device: $(ctl list)"
 
 # ---- Configure in the simplified mode: a question; No opens nothing
 ctl select MORVAK-0001 && ctl command 1304 || fail "Configure"
@@ -130,6 +158,19 @@ else
   fail "no French sheet: $(ctl windows)"
 fi
 ctl idle
+# The French new-device dialog speaks French (its resources were English).
+ctl command 1306 || fail "French New device"
+if ctl_wait_title Appareil; then
+  controls=$(ctl controls)
+  LC_ALL=C grep -q "Une v.rification remplace ce nom" <<<"$controls" || fail "French dialog's note: $controls"
+  grep -q $'^2\tButton\tbutton\te\tAnnuler$' <<<"$controls" || fail "French dialog's Cancel: $controls"
+  grep -q "Connection\|Address:\|Password:" <<<"$controls" && fail "English left in the French dialog: $controls"
+  shot new-device-fr
+  ctl press 2
+else
+  fail "no French new-device dialog: $(ctl windows)"
+fi
+ctl idle
 app_stop
 app_start "$work/app-de.log" "$app/qorvexal.exe" /lang:ger
 ctl_wait_title Velquin || fail "no German main window"
@@ -144,6 +185,17 @@ if ctl_wait_title "Konfiguration von MORVAK-0001"; then
   ctl press 2
 else
   fail "no German sheet"
+fi
+ctl idle
+ctl command 1306 || fail "German New device"
+if ctl_wait_title $'Ger\xe4t'; then
+  controls=$(ctl controls)
+  LC_ALL=C grep -q "Eine Pr.fung ersetzt diesen Namen" <<<"$controls" || fail "German dialog's note: $controls"
+  grep -q $'^2\tButton\tbutton\te\tAbbrechen$' <<<"$controls" || fail "German dialog's Cancel: $controls"
+  shot new-device-de
+  ctl press 2
+else
+  fail "no German new-device dialog: $(ctl windows)"
 fi
 ctl idle
 app_stop
@@ -164,17 +216,13 @@ if ctl_wait_title "Setup Wizard for MORVAK-0001"; then
   done
   if ctl controls | grep -q $'^12325\tButton\tbutton\te'; then
     shot wizard-last
-    # The band: the row across the middle of the page from the left edge, in the sheet's window.
+    # The band: rows across the page from the left edge, in the sheet's window on the screen.
     wiz=$(xdotool search --name '^Setup Wizard for MORVAK-0001$' 2>/dev/null | head -n 1)
     eval "$(xdotool getwindowgeometry --shell "$wiz" 2>/dev/null)"
     import -window root "$work/wizard-root.png"
-    convert "$work/wizard-root.png" -crop "${WIDTH}x1+${X}+$((Y + HEIGHT / 3))" +repage -depth 8 txt:- \
-      | sed -n 's/^\([0-9]*\),0: ([^)]*) *#\([0-9A-F]\{6\}\).*/\1 \2/p' >"$work/wizard-row.txt"
-    # Where the white of the page begins, and any run of the dialog colour before it: a gap.
-    white=$(awk '$2 == "FFFFFF" { print $1; exit }' "$work/wizard-row.txt")
-    face=$(awk -v w="${white:-0}" '$1 > 8 && $1 < w && ($2 == "F0F0F0" || $2 == "D4D0C8" || $2 == "C0C0C0") { n++ } END { print n + 0 }' "$work/wizard-row.txt")
-    echo "wizard last page: white from x=$white, $face pixels of dialog colour before it"
-    [ "$face" -le 2 ] || fail "a gap of $face pixels between the watermark and the page"
+    watermark_band "$work/wizard-root.png" "$X" "$Y" "$WIDTH" "$HEIGHT" >"$work/wizard-band.txt" \
+      || fail "the watermark does not fill its band: $(cat "$work/wizard-band.txt")"
+    cat "$work/wizard-band.txt"
     xdotool windowactivate --sync "$wiz" 2>/dev/null || xdotool windowfocus --sync "$wiz"
     xdotool key Return
     ctl idle

@@ -8,7 +8,8 @@
 #   - the shortcut line's open-folder flag opens the link's folder once the installation is done;
 #   - the restart notes (a product flagged for them; the running setup.exe deleted at the restart),
 #     the exit code 3010 of both runs ("/reboot:0"), and nothing left of the product afterwards;
-#   - the wizard-97 styles (1 and 2) draw the watermark and the header bitmaps;
+#   - the wizard-97 styles (1 and 2) draw the watermark and the header bitmaps, and on the closing
+#     pages the watermark fills its band up to the white page without a gap (watermark.sh);
 #   - a product installed in a more recent version is drawn grey; in the English runs also:
 #     checking it asks the question (default No) and No keeps it (style 0); while the installation
 #     runs Cancel is disabled and a cancel request refused (style 1, the steps plug-in holding the
@@ -22,6 +23,7 @@ prog=$3
 plug_steps=$4
 strings=$5
 . "$(dirname "$0")/windows_preamble.sh"
+. "$(dirname "$0")/watermark.sh"
 
 wine_private_prefix "$work/prefix"
 trap 'wineserver -k >/dev/null 2>&1' EXIT
@@ -221,6 +223,9 @@ touch:$SETUP_TESTPLUGIN_GATE.go"
           || fail "$lang style $style: no watermark on the welcome page"
         bitmap_drawn "$work/$lang/${s}_3_components.bmp" 100x70+0+0 "$strings/header.bmp" NorthEast \
           || fail "$lang style $style: no header bitmap on the components page"
+        # The closing page: the watermark fills its band up to the white page, in one piece.
+        watermark_band "$work/$lang/${s}_6_finish.bmp" >"$work/$lang/${s}_6_band.txt" \
+          || fail "$lang style $style: finish page's watermark in pieces: $(cat "$work/$lang/${s}_6_band.txt")"
       fi
       if [ -n "$components_extra" ]; then
         question=$(str 1005 | sed 's/%s/Newer Product/' | tr -d '\r')
@@ -243,6 +248,10 @@ touch:$SETUP_TESTPLUGIN_GATE.go"
       -- "$target/setup.exe" /remove:tool /style:$style /lang:$option /reboot:0; then
       [ $style = 0 ] && expect "$work/$lang/${s}_7_remove.txt" 1018
       expect "$work/$lang/${s}_8_removefinish.txt" 1013 1020
+      if [ $style != 0 ]; then
+        watermark_band "$work/$lang/${s}_8_removefinish.bmp" >"$work/$lang/${s}_8_band.txt" \
+          || fail "$lang style $style: removal's finish page in pieces: $(cat "$work/$lang/${s}_8_band.txt")"
+      fi
     fi
     wait $pid
     rc=$?

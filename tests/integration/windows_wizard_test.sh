@@ -7,7 +7,8 @@
 # instead of a Next that leads nowhere, an item disabled by a show action greyed, an invalid entry
 # keeping its page; the filter plug-in's page on Configure and its wizard adding two rules and deleting
 # none. Screenshots of every page of the test wizard, the basic set-up and the filter wizard in wizard
-# styles 0 and 1, English and German, are kept in the work directory.
+# styles 0 and 1, English and German, are kept in the work directory; in style 1 the watermark of the
+# filter wizard's closing page and of the sheet's last page fills its band without a gap.
 #   windows_wizard_test.sh <wine-run> <qorvexal.exe> <qorvexal.dll> <morvaksim> <data directory> <work directory> [abi]
 # With "abi" (the i686 build under 32-bit Wine) a short run: the plug-in's wizard in style 1 (the full
 # page record) adds a rule, the filter page on Configure (the old record) lists it, and the wizard in
@@ -23,6 +24,7 @@ mode=${7:-full}
 . "$(dirname "$0")/windows_preamble.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
 wine_begin "$work/wineprefix" "$@"
+. "$(dirname "$0")/watermark.sh"
 # A 32-bit program (the i686 build) goes to the launcher, which takes the 32-bit loader.
 case $(file -b "$exe") in
   PE32+*) ;;
@@ -262,6 +264,7 @@ walk_shipped_wizards() {
   fi
   press $NEXT
   wait_control 1010 && ctl set 1010 shot
+  [ "$(ctl limit 1010)" = 10 ] || fail "$tag: the wizard's rule name takes $(ctl limit 1010) characters, the name 10"
   shot "wizard-$tag-filter-name"
   for n in 1022:source 1032:dest 1080:service 1090:summary 1101:finish; do
     press $NEXT
@@ -269,6 +272,14 @@ walk_shipped_wizards() {
   done
   turn $NEXT && shot "wizard-$tag-filter-ready"
   buttons_are "1 ? 1" || fail "$tag: no Finish on the filter wizard's last page: $(buttons)"
+  # Wizard-97 closing pages (the filter wizard's own and the sheet's last): the watermark fills its
+  # band from the left edge up to the white page, in one piece.
+  if [ "$style" = 1 ]; then
+    for n in filter-finish filter-ready; do
+      watermark_band "$work/wizard-$tag-$n.png" >"$work/band-$tag-$n.txt" \
+        || fail "$tag: the watermark of $n is drawn in pieces: $(cat "$work/band-$tag-$n.txt")"
+    done
+  fi
   ctl press 2
   ctl idle
 }
@@ -420,6 +431,24 @@ ctl pick 12320 "$(filter_tab)" || fail "no filter page"
 shot configure-filter
 ctl press 1002 || fail "New"
 wait_title_prefix "Filter rule"
+# The rule name holds 10 characters: the field takes no more, also when typed (a longer name was once
+# cut on saving without a word).
+[ "$(ctl limit 1010)" = 10 ] || fail "the rule name field takes $(ctl limit 1010) characters, the name 10"
+editor=$(xdotool search --name '^Filter rule' 2>/dev/null | head -n 1)
+if [ -n "$editor" ]; then
+  xdotool windowactivate --sync "$editor" 2>/dev/null || xdotool windowfocus --sync "$editor"
+  ctl set 1010 "" && xdotool type --delay 30 "longrulename15c"
+  # X input reaches the program on its own time: the text once it has stopped growing.
+  typed= before=
+  for _ in $(seq 1 40); do
+    typed=$(ctl controls | awk -F '\t' '$1 == 1010 { print $5; exit }')
+    [ ${#typed} -ge 10 ] && [ "$typed" = "$before" ] && break
+    before=$typed
+    sleep 0.5
+  done
+  echo "typed into the rule name: '$typed'"
+  [ "$typed" = longrulena ] || fail "15 characters typed into the rule name gave '$typed'"
+fi
 ctl set 1010 ssh && ctl press 1 || fail "rule editor"
 ctl_wait_title "Configuration of renamed" || fail "rule editor did not close"
 filter_rules | grep -qx ssh || fail "new rule not listed: $(filter_rules)"
