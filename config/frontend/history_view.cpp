@@ -171,6 +171,10 @@ std::vector<HistChange> HistPendingChanges(const CfgDescription& edited, CfgTemp
     CfgDescriptionPtr before = CfgCloneDescription(edited, deviceType, version, featureMask);
     if (!before)
         return {};
+    // The copy takes the edited values along: what the text does not hold is none, not the edit.
+    for (const auto& section : before->sections)
+        for (const auto& item : section->items)
+            item->value = {};
     readText.Rewind();
     CfgReadFile(readText, *before);
     readText.Rewind();

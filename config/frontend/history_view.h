@@ -26,7 +26,7 @@ enum HistStr : unsigned {
     HistStrSecretChanged = 2353, // "(secret value changed)"
     HistStrNoChanges = 2354, // "No changes."
     HistStrMore = 2355, // "... further changes: %u"
-    HistStrCount = 2356, // "%u changes between version %u and version %u."
+    HistStrCount = 2356, // "Changed items from version %u to version %u: %u"
     HistStrSource0 = 2357, // the sources by name: read, read-wizard, read-print, write, wizard, backup, restore
     HistStrSaveTitle = 2364, // "Save Version %u of %s As"
     HistStrUnreadable = 2365, // "Version %u cannot be read: %s"

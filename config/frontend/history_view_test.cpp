@@ -158,19 +158,21 @@ TEST(HistoryView, WhatAWriteChangesAgainstTheTextTheDeviceSent)
     CfgDescriptionPtr edited = Description();
     CfgTempStream sent;
     ASSERT_EQ(sent.Open(), 1);
-    sent.Write("[system]\r\n  /sys/name = office\r\n  /sys/password = s3cret\r\n  /sys/snmp = 1\r\n[ip]\r\n"
+    sent.Write("[system]\r\n  /sys/name = office\r\n  /sys/password = s3cret\r\n[ip]\r\n"
                "  /ip/address = 127.0.0.5\r\n");
     sent.Rewind();
     CfgReadFile(sent, *edited);
     // Nothing edited: nothing to write.
     EXPECT_TRUE(HistPendingChanges(*edited, sent, "Morvak 1100", "3.10", 0xFFFFFFFFu).empty());
-    Assign(*edited, { "/sys/name=lab", "/sys/password=other", "/ip/routes[10.9.0.0].mask=255.255.0.0" });
+    // A value the device did not send (the switch) counts as none, not as what the user set.
+    Assign(*edited, { "/sys/name=lab", "/sys/password=other", "/sys/snmp=1", "/ip/routes[10.9.0.0].mask=255.255.0.0" });
     std::vector<HistChange> changes = HistPendingChanges(*edited, sent, "Morvak 1100", "3.10", 0xFFFFFFFFu);
-    ASSERT_EQ(changes.size(), 3u) << HistChangesText(changes);
+    ASSERT_EQ(changes.size(), 4u) << HistChangesText(changes);
     EXPECT_EQ(changes[0].before, "office");
     EXPECT_EQ(changes[0].after, "lab");
     EXPECT_TRUE(changes[1].masked); // the question never shows a secret
-    EXPECT_EQ(changes[2].kind, HistChangeKind::Added);
+    EXPECT_EQ(changes[2].name, "/sys/snmp");
+    EXPECT_EQ(changes[3].kind, HistChangeKind::Added);
     // The text stays usable for the write that follows.
     std::string first;
     ASSERT_TRUE(sent.ReadLine(&first));
@@ -184,7 +186,7 @@ TEST(HistoryView, WhatAWriteChangesAgainstTheTextTheDeviceSent)
     one.fw_version = two.fw_version = "3.10";
     one.config = std::move(edited);
     one.config_stream = std::make_shared<CfgTempStream>(std::move(sent));
-    EXPECT_EQ(HistWriteChangesText(&one, 2), "[System]\r\n  Device name: office -> lab\r\n... further changes: 2\r\n");
+    EXPECT_EQ(HistWriteChangesText(&one, 2), "[System]\r\n  Device name: office -> lab\r\n... further changes: 3\r\n");
     one.next = &two; // two has no configuration: nothing of it is listed
     EXPECT_EQ(HistWriteChangesText(&one, 40).rfind("one:\r\n[System]\r\n", 0), 0u);
 }

@@ -91,7 +91,7 @@ void Compare(HWND d, HistoryData& h)
     SetDlgItemTextA(d, IDC_HIST_SUMMARY,
         c.changes.empty()
             ? Text(HistStrNoChanges).c_str()
-            : StrFormat(Text(HistStrCount).c_str(), static_cast<unsigned>(c.changes.size()), from->number, to->number)
+            : StrFormat(Text(HistStrCount).c_str(), from->number, to->number, static_cast<unsigned>(c.changes.size()))
                   .c_str());
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     for (const HistChangeRow& row : HistChangeRows(c.changes))
