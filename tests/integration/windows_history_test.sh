@@ -4,7 +4,8 @@
 # Device, Configuration history shows the versions, compares two (the changed item by section with
 # its old and new value, a secret masked until "Show passwords"), saves one as a file (the kept file's
 # bytes) and restores one (the question lists what the restore changes; the device gets its old name
-# back). File, Export device list writes the CSV `qorvexal-cli list --csv --check` prints.
+# back). File, Export device list writes the CSV `qorvexal-cli list --csv --check` prints. The dialog
+# in German at the end.
 # The test runs in a private network namespace (with a Wine prefix and server of its own).
 #   windows_history_test.sh <wine-run> <qorvexal.exe> <morvaksim> <qorvexal-cli> <data directory> <work directory>
 # Exits 77 (skipped) without a display or without the native simulator and command-line tool.
@@ -170,6 +171,19 @@ grep -qF "\"first, \"\"quoted\"\"\"" "$exported" || fail "description not quoted
 grep -q "^MORVAK-0002,Branch,$net.2:$port," "$exported" || fail "folder row: $(cat "$exported")"
 
 app_stop
+
+# ---- the dialog in German: its title and texts from the German string table and template
+app_start "$work/app-ger.log" "$app/qorvexal.exe" /lang:ger
+ctl_wait_title Velquin || fail "no main window in German"
+ctl idle
+ctl select MORVAK-0001 && ctl command 40070 || fail "Konfigurationsverlauf"
+ctl_wait_title "Konfigurationsverlauf von MORVAK-0001" || fail "no German history dialog: $(ctl windows)"
+ctl controls | grep -q "Vergleiche Version" || fail "German dialog texts: $(ctl controls)"
+entries_of 3551 | cut -f 4 | grep -qx "Geschrieben" || fail "German sources: $(entries_of 3551)"
+shot history-german
+ctl press 2
+app_stop
+
 if [ $failures -gt 0 ]; then
   echo "$failures failure(s)"
   exit 1
