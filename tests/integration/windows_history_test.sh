@@ -4,7 +4,7 @@
 # Device, Configuration history shows the versions, compares two (the changed item by section with
 # its old and new value, a secret masked until "Show passwords"), saves one as a file (the kept file's
 # bytes) and restores one (the question lists what the restore changes; the device gets its old name
-# back). File, Export device list writes the CSV `qorvexal-cli list --csv --check` prints. The dialog
+# back). The set-up wizard's Finish asks with the list; No writes nothing. File, Export device list writes the CSV `qorvexal-cli list --csv --check` prints. The dialog
 # in German at the end.
 # The test runs in a private network namespace (with a Wine prefix and server of its own).
 #   windows_history_test.sh <wine-run> <qorvexal.exe> <morvaksim> <qorvexal-cli> <data directory> <work directory>
@@ -25,7 +25,7 @@ sim_start_loopback "$work/sim.log" "$sim" --count 2 --restart-ms 300 \
 app=$work/app
 mkdir -p "$app"
 cp "$exe" "$app/qorvexal.exe"
-cp "$data"/*.dsc "$app/"
+cp "$data"/*.dsc "$data"/*.wiz "$app/"
 ini=$app/qorvexal.ini
 printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "EasyConfig=0" \
   "[DeviceList]" "Count=1" "1_Name=MORVAK-0001" "1_Description=first, \"quoted\"" "1_Parameters=0;;IP;$base:$port;2;" \
@@ -40,6 +40,12 @@ text_of() {
 }
 entries_of() {
   ctl controls | awk -v id="$1" 'BEGIN { FS = "\t" } in_it && $1 != "" { exit } in_it { print } $1 == id { in_it = 1 }'
+}
+# The wizard's Finish (12325) enabled, else Next (12324) pressed.
+finish_shown() {
+  ctl controls | grep -q $'^12325\tButton\tbutton\te' && return 0
+  ctl press 12324 >/dev/null 2>&1
+  return 1
 }
 row() { ctl list | awk -F '\t' -v n="$1" '$1 == n'; }
 history_dir() { ls -d "$app"/History/*/ 2>/dev/null | head -n 1; }
@@ -152,6 +158,29 @@ for _ in $(seq 1 100); do
 done
 [ -n "$ok" ] || fail "the restore did not bring the old name back: $(ctl list)"
 [ "$(versions)" = 5 ] || fail "the restore kept no version: $(ls "$(history_dir)")"
+
+# ---- the set-up wizard's Finish asks before it writes, with the list; No writes nothing
+ctl select MORVAK-0001 && ctl command 1349 || fail "Setup wizard"
+if ctl_wait_title "Setup Wizard for MORVAK-0001"; then
+  ctl pick 3019 "Local network" || fail "choosing the wizard"
+  # On to the last page: Next (12324) until Finish (12325) shows.
+  ctl_until 60 "the wizard's Finish" finish_shown || fail "the wizard reached no last page"
+  ctl press 12325 || fail "Finish"
+  ctl_wait_title Warning || fail "no upload question after the wizard: $(ctl windows)"
+  ctl controls >"$work/wizard.txt"
+  # The wizard fills the address pool from the device's address: listed under its section.
+  grep -P '^3564\t' "$work/wizard.txt" | grep -qF '[Local network]\n  First address of the pool:' \
+    || fail "wizard question without its list: $(cat "$work/wizard.txt")"
+  shot wizard-question
+  ctl press 7
+  ctl idle
+  ctl_wait_title Velquin || fail "main window after No"
+  # The wizard's read is kept; no write followed.
+  ls "$(history_dir)" | grep -q '_read-wizard\.lcf$' || fail "no read-wizard version: $(ls "$(history_dir)")"
+  ls "$(history_dir)" | grep -q '_wizard\.lcf$' && fail "No on the question still wrote"
+else
+  fail "no set-up wizard: $(ctl windows)"
+fi
 
 # ---- File, Export device list: what qorvexal-cli list --csv --check prints
 # Check all first: at its start the window checks the current folder's devices only.
