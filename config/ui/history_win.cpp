@@ -138,7 +138,7 @@ void Fill(HWND d, HistoryData& h)
     HWND changes = GetDlgItem(d, IDC_HIST_CHANGES);
     ListView_SetExtendedListViewStyle(versions, LVS_EX_FULLROWSELECT);
     ListView_SetExtendedListViewStyle(changes, LVS_EX_FULLROWSELECT);
-    AddColumns(versions, HistStrColumn0, { 60, 130, 120, 70, 260 });
+    AddColumns(versions, HistStrColumn0, { 60, 130, 150, 60, 240 });
     AddColumns(changes, HistStrChangeColumn0, { 260, 190, 190 });
     std::string folder = HistFolderOf(HistSettingsFrom(Globals().paths.settingsFile).root, *h.entry);
     if (!folder.empty())
