@@ -29,7 +29,7 @@ int RunCheck(std::vector<std::string>& words)
         failed += status != DevStatusOk;
         if (json) {
             out += std::string(e == front.Selected().front() ? "\n  " : ",\n  ")
-                + QvDeviceJson(QvDeviceRowOf(*e, "", e->link == LinkSerial ? e->line_name.str() : e->AddressText()));
+                + QvDeviceJson(DeviceRowOf(*e, "", e->link == LinkSerial ? e->line_name.str() : e->AddressText()));
             continue;
         }
         std::string text = QvStatusText(*e);

@@ -26,11 +26,7 @@ const char* KindText(const DeviceEntry& e)
 // Where the device is reached: ADDRESS[:PORT], the serial port, or the phone-book entry and number.
 std::string WhereText(const DeviceEntry& e)
 {
-    if (e.link == LinkSerial)
-        return e.line_name.str();
-    if (e.link == LinkDialUp)
-        return e.ras_entry.str() + " (" + e.phone_number.str() + ")";
-    return e.AddressText();
+    return DeviceWhereText(e);
 }
 
 int RunAdd(std::vector<std::string>& args)

@@ -65,7 +65,7 @@ int RunSearch(std::vector<std::string>& args)
         if (!*mark && added)
             mark = "new";
         if (json) {
-            QvDeviceRow row = QvDeviceRowOf(e, "", e.link == LinkSerial ? e.line_name.str() : e.AddressText());
+            DeviceRow row = DeviceRowOf(e, "", e.link == LinkSerial ? e.line_name.str() : e.AddressText());
             row.mark = mark;
             jsonRows += std::string(i ? ",\n  " : "\n  ") + QvDeviceJson(row, true);
             continue;

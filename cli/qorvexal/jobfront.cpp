@@ -10,6 +10,7 @@
 #include "config/device/devstatus.h"
 #include "config/device/dialup.h"
 #include "config/device/sysinfo.h"
+#include "config/frontend/devicetable.h"
 #include "config/frontend/jobs_diff.h"
 
 #include <cstdio>
@@ -98,13 +99,7 @@ std::string QvDeviceLabel(const DeviceEntry& e)
 
 std::string QvStatusText(const DeviceEntry& e)
 {
-    int32_t status = e.status.load();
-    if (status == DevStatusDialUpError)
-        return DevStatusText(status) + ": " + DialupErrorText(e.ras_error);
-    // What the device said about a failure ("Status unknown: File not found (1)").
-    if (status != DevStatusOk && !e.status_text.empty())
-        return DevStatusText(status) + ": " + e.status_text;
-    return DevStatusText(status);
+    return DeviceStatusLine(e);
 }
 
 int QvReportFailure(const DeviceEntry& e, const char* what)

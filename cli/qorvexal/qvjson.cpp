@@ -35,39 +35,7 @@ std::string QvJson(std::string_view ansi)
     return out + "\"";
 }
 
-std::string QvCsv(std::string_view ansi)
-{
-    std::string text = Utf8FromAnsi(ansi);
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
-QvDeviceRow QvDeviceRowOf(const DeviceEntry& e, std::string_view folder, std::string_view where)
-{
-    static const char* const links[] = { "ip", "dialup", "serial" };
-    QvDeviceRow row;
-    row.name = e.name.str();
-    row.folder = std::string(folder);
-    row.link = e.link >= 0 && e.link <= 2 ? links[e.link] : "unknown";
-    row.address = std::string(where);
-    row.type = e.device_type.str();
-    row.firmware = e.fw_version.str();
-    row.serial = e.serial_no.str();
-    row.mac = e.mac_address.str();
-    row.status_code = e.status.load();
-    row.status = row.status_code == 0 ? std::string() : QvStatusText(e);
-    row.description = e.description.str();
-    return row;
-}
-
-std::string QvDeviceJson(const QvDeviceRow& row, bool withMark)
+std::string QvDeviceJson(const DeviceRow& row, bool withMark)
 {
     std::string out = "{\"name\": " + QvJson(row.name) + ", \"folder\": " + QvJson(row.folder) + ", \"link\": "
         + QvJson(row.link) + ", \"address\": " + QvJson(row.address) + ", \"type\": " + QvJson(row.type)
@@ -77,16 +45,6 @@ std::string QvDeviceJson(const QvDeviceRow& row, bool withMark)
     if (withMark)
         out += ", \"mark\": " + QvJson(row.mark);
     return out + "}";
-}
-
-std::string QvDeviceCsv(const std::vector<QvDeviceRow>& rows)
-{
-    std::string out = "name,folder,address,type,firmware,serial number,MAC address,status,description\r\n";
-    for (const QvDeviceRow& r : rows)
-        out += QvCsv(r.name) + "," + QvCsv(r.folder) + "," + QvCsv(r.address) + "," + QvCsv(r.type) + ","
-            + QvCsv(r.firmware) + "," + QvCsv(r.serial) + "," + QvCsv(r.mac) + "," + QvCsv(r.status) + ","
-            + QvCsv(r.description) + "\r\n";
-    return out;
 }
 
 int QvPrintDeviceList(const std::vector<std::pair<DeviceEntry*, std::string>>& shown, bool json, bool csv, bool check,
@@ -101,9 +59,9 @@ int QvPrintDeviceList(const std::vector<std::pair<DeviceEntry*, std::string>>& s
             entries.push_back(e);
         front.Job(JobCheck, entries, 0);
     }
-    std::vector<QvDeviceRow> rows;
+    std::vector<DeviceRow> rows;
     for (const auto& [e, folder] : shown)
-        rows.push_back(QvDeviceRowOf(*e, folder, where(*e)));
+        rows.push_back(DeviceRowOf(*e, folder, where(*e)));
     std::string out;
     if (json) {
         out = "{\"devices\": [";
@@ -111,9 +69,9 @@ int QvPrintDeviceList(const std::vector<std::pair<DeviceEntry*, std::string>>& s
             out += std::string(i ? ",\n  " : "\n  ") + QvDeviceJson(rows[i]);
         out += (rows.empty() ? "]" : "\n]") + StrFormat(", \"count\": %u}\n", static_cast<unsigned>(rows.size()));
     } else if (csv) {
-        out = QvDeviceCsv(rows);
+        out = DeviceListCsv(rows);
     } else {
-        for (const QvDeviceRow& r : rows)
+        for (const DeviceRow& r : rows)
             out += CliText(StrFormat("%-24s %-21s %-16s %-18s %-10s %-15s %-12s %s", r.name.c_str(), r.address.c_str(),
                        r.folder.c_str(), r.type.c_str(), r.firmware.c_str(), r.serial.c_str(), r.mac.c_str(),
                        r.status.c_str()))

@@ -170,12 +170,13 @@ DeviceCommands::DeviceCommands(CommandUi& ui, std::string iniPath)
 {
 }
 
-int DeviceCommands::Confirm(const std::string& text, const char* key)
+int DeviceCommands::Confirm(const std::string& text, const char* key, const std::function<std::string()>& list)
 {
     if (key && IniGetInt(iniPath_, "Options", key, 0) == 1)
         return 1;
     bool dontAsk = false;
-    if (!ui_.Ask(text, key, &dontAsk))
+    std::string shown = list ? list() : std::string();
+    if (!(shown.empty() ? ui_.Ask(text, key, &dontAsk) : ui_.AskWithList(text, shown, key, &dontAsk)))
         return 0;
     if (key && dontAsk)
         IniWriteString(iniPath_, "Options", key, "1");
@@ -227,12 +228,17 @@ int DeviceCommands::PostOwnJob(uint32_t command)
             waiting_ = 0;
         return waiting_ ? 1 : 0;
     }
-    if (const char* key = CommandConfirmKey(command))
-        if (!Confirm(Text(CommandConfirmText(command)), key))
-            return 0;
+    // A restore asks once its file is chosen: the question lists what that file changes.
+    bool askFirst = command != CmdRestoreConfig;
+    const char* key = CommandConfirmKey(command);
+    if (askFirst && key && !Confirm(Text(CommandConfirmText(command)), key))
+        return 0;
     if (IsActivate(command))
         job_.first->image_number = static_cast<int32_t>(command) - static_cast<int32_t>(CmdActivateImage0);
     if (!ui_.Prepare(command, job_))
+        return 0;
+    if (!askFirst && key
+        && !Confirm(Text(CommandConfirmText(command)), key, [&] { return ui_.QuestionList(command, job_); }))
         return 0;
     waiting_ = message;
     if (!PostDeviceJob(message, &job_, 0)) {

@@ -9,6 +9,7 @@
 #include "config/frontend/worker.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,22 @@ public:
     // A question with Yes and No (`dontAskKey`: the check box "&Don't show this warning next time"
     // is offered; set `dontAskAgain` when the user ticked it). Returns 1 for Yes.
     virtual int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) = 0;
+    // The same question with a list below it (what a write will change); without a list of its own
+    // the front end asks the plain question.
+    virtual int AskWithList(
+        const std::string& text, const std::string& list, const char* dontAskKey, bool* dontAskAgain)
+    {
+        (void)list;
+        return Ask(text, dontAskKey, dontAskAgain);
+    }
+    // The list a command's question shows, once the command's dialogs filled the job (the changes a
+    // restore makes); "" for none.
+    virtual std::string QuestionList(uint32_t command, const DeviceJob& job)
+    {
+        (void)command;
+        (void)job;
+        return {};
+    }
     // An error message.
     virtual void Error(const std::string& text) = 0;
     // The dialogs before a command's job (file, firmware, date and time): fill the job's entries
@@ -140,7 +157,8 @@ public:
     }
     // A confirmation with its DontAskFor key: 1 when the key is set or the user said Yes (a ticked
     // check box stores 1 under the key).
-    int Confirm(const std::string& text, const char* key);
+    // `list`: made only when the question is asked, shown below it ("" for none).
+    int Confirm(const std::string& text, const char* key, const std::function<std::string()>& list = nullptr);
     // Posts a follow-up job on the entries of the current job (the configuration sheet's write and
     // release jobs); its result comes back through OnJobNotice. 0 when it could not be posted.
     int PostJob(uint32_t message);

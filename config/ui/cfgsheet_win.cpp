@@ -12,6 +12,7 @@
 #include "config/device/deviceentry.h"
 #include "config/device/sysinfo.h"
 #include "config/frontend/commands.h"
+#include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/valuerules.h"
 #include "config/plugin/plugin.h"
@@ -19,6 +20,7 @@
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/history_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/wizard_win.h"
 
@@ -534,7 +536,10 @@ bool CfgConfigureFlow(HWND owner, DeviceCommands& commands, uint32_t message, in
         bool changed = false;
         for (DeviceEntry* e = job.first; e; e = e->next)
             changed = changed || (e->config && CfgIsModified(*e->config));
-        if (ok && changed && commands.Confirm(Text(CmdStrRestoreWarning), "DontAskForUploadConfig")
+        // The question lists what the write changes against what the devices sent.
+        if (ok && changed
+            && commands.Confirm(Text(CmdStrRestoreWarning), "DontAskForUploadConfig",
+                [&] { return HistWriteChangesText(job.first, kHistQuestionLines); })
             && commands.PostJob(JobWriteConfig))
             return true;
         commands.PostJob(JobRelease);

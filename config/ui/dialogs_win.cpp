@@ -687,7 +687,7 @@ uint32_t FirmwareDialog(HWND owner, const DeviceEntry& entry)
 }
 
 std::string FileDialog(HWND owner, bool save, const std::string& title, const std::string& filter,
-    const char* folderKey, const std::string& defaultName)
+    const char* folderKey, const std::string& defaultName, const char* extension)
 {
     std::string filters = filter;
     std::replace(filters.begin(), filters.end(), '|', '\0');
@@ -706,7 +706,7 @@ std::string FileDialog(HWND owner, bool save, const std::string& title, const st
     ofn.nMaxFile = sizeof file;
     ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.lpstrTitle = title.c_str();
-    ofn.lpstrDefExt = save ? "lcf" : nullptr;
+    ofn.lpstrDefExt = save ? extension : nullptr;
     ofn.Flags
         = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn)))

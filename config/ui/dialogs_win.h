@@ -47,6 +47,7 @@ std::string FirmwareFileDialog(HWND owner, const std::string& title);
 // `ui`. Returns "" when cancelled or refused.
 std::string FirmwareForJob(HWND owner, const DeviceJob& job, CommandUi& ui, const std::string& dropped);
 // A file dialog starting in the folder stored under `folderKey` ("CFGPath", "UPXPath"), which keeps
-// the chosen file's folder. `filter`: "Text|*.x|...|". Returns "" when cancelled.
+// the chosen file's folder. `filter`: "Text|*.x|...|"; `extension`: what a saved name without one gets.
+// Returns "" when cancelled.
 std::string FileDialog(HWND owner, bool save, const std::string& title, const std::string& filter,
-    const char* folderKey, const std::string& defaultName = std::string());
+    const char* folderKey, const std::string& defaultName = std::string(), const char* extension = "lcf");

@@ -13,12 +13,15 @@
 #include "config/device/firmware.h"
 #include "config/device/search.h"
 #include "config/frontend/commands.h"
+#include "config/frontend/devicetable.h"
+#include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
 #include "config/ui/cfgnew_win.h"
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
+#include "config/ui/history_win.h"
 #include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/wizard_win.h"
@@ -282,6 +285,20 @@ public:
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
+    }
+    int AskWithList(
+        const std::string& text, const std::string& list, const char* dontAskKey, bool* dontAskAgain) override
+    {
+        bool ticked = false;
+        bool yes = AskWithListDialog(
+            g_main, text, list, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+        if (dontAskAgain)
+            *dontAskAgain = ticked;
+        return yes ? 1 : 0;
+    }
+    std::string QuestionList(uint32_t command, const DeviceJob& job) override
+    {
+        return command == CmdRestoreConfig && job.first ? HistRestoreQuestionList(*job.first) : std::string();
     }
     void Error(const std::string& text) override
     {
@@ -865,6 +882,7 @@ std::vector<CommandState> CommandStates()
         { CmdRestoreConfig, !busy && n == 1, false },
         { CmdUploadFirmware, !busy && n >= 1, false },
         { IDM_FIRMWARE_MANAGEMENT, !busy && n == 1 && (images || sel[0]->status.load() != DevStatusOk), false },
+        { IDM_DEVICE_HISTORY, !busy && n == 1, false },
         { CmdSetTime, !busy && n >= 1, false },
         { CmdDelete, !busy && n >= 1, false },
         { IDM_EDIT_RENAME, !busy && n == 1, false },
@@ -1279,6 +1297,17 @@ void OnCommand(UINT id)
     }
     case IDM_FIRMWARE_MANAGEMENT:
         FirmwareManagement();
+        return;
+    case IDM_DEVICE_HISTORY: {
+        // Restore there goes the usual way: the version as the file, the question with its changes.
+        std::vector<DeviceEntry*> sel = Selected();
+        g_droppedFile = HistoryDialog(g_main, *sel[0], EntryTitle(*sel[0]));
+        if (!g_droppedFile.empty())
+            IssueCommand(CmdRestoreConfig, sel);
+        return;
+    }
+    case IDM_FILE_EXPORT:
+        ExportDeviceListCommand(g_main, DeviceListRows(g_devices));
         return;
     case IDM_EDIT_RENAME: {
         int row = ListView_GetNextItem(g_list, -1, LVNI_FOCUSED | LVNI_SELECTED);

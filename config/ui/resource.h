@@ -131,3 +131,22 @@
 #define IDD_UPD_PASSWORD 3430
 #define IDC_UPD_PASSWORD_TEXT 3431
 #define IDC_UPD_PASSWORD 3432
+// The configuration history of a device (history.rc).
+#define IDD_HISTORY 3550
+#define IDC_HIST_VERSIONS 3551
+#define IDC_HIST_FROM 3552
+#define IDC_HIST_TO 3553
+#define IDC_HIST_SECRETS 3554
+#define IDC_HIST_SUMMARY 3555
+#define IDC_HIST_CHANGES 3556
+#define IDC_HIST_RESTORE 3557
+#define IDC_HIST_SAVEAS 3558
+// The upload question with the list of changes a write makes.
+#define IDD_HIST_ASK 3560
+#define IDC_HIST_ASK_ICON 3561
+#define IDC_HIST_ASK_TEXT 3562
+#define IDC_HIST_ASK_HEADING 3563
+#define IDC_HIST_ASK_LIST 3564
+#define IDC_HIST_ASK_CHECK 3565
+#define IDM_DEVICE_HISTORY 40070
+#define IDM_FILE_EXPORT 40071

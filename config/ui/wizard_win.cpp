@@ -5,12 +5,14 @@
 #include "config/description/cfg_types.h"
 #include "config/device/deviceentry.h"
 #include "config/frontend/commands.h"
+#include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/valuerules.h"
 #include "config/plugin/plugin.h"
 #include "config/startup/startup.h"
 #include "config/ui/cfgpage_win.h"
 #include "config/ui/cfgsheet_win.h"
+#include "config/ui/history_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "config/wizard/wiz_runner.h"
@@ -502,7 +504,10 @@ bool WizSetupFlow(HWND owner, DeviceCommands& commands, uint32_t message, int32_
     if (message != JobReadForWizard)
         return false;
     // The write job's result comes back to the configuration flow, which releases the configuration.
+    // Like the configuration sheet's, the write asks first with the list of what it changes.
     if (result == JobReadOk && job.first && job.first->config && WizRunSheet(owner, *job.first) > 0
+        && commands.Confirm(StrLoad(qorvexal_Strings(), CmdStrRestoreWarning), "DontAskForUploadConfig",
+            [&] { return HistWriteChangesText(job.first, kHistQuestionLines); })
         && commands.PostJob(JobWriteConfig))
         return true;
     commands.PostJob(JobRelease);

@@ -29,7 +29,7 @@ mkdir -p "$app"
 cp "$exe" "$app/qorvexal.exe"
 cp "$data"/*.dsc "$data"/*.wiz "$app/"
 # No placement and no column widths: what a first start finds.
-printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" \
+printf '%s\r\n' "[Options]" "SearchAtStartup=0" "DontAskForExit=1" "DontAskForUploadConfig=1" \
   "[DeviceList]" "Count=2" "1_Name=MORVAK-0001" "1_Description=" "1_Parameters=0;;IP;$base:$port;2;" \
   "2_Name=silent" "2_Description=" "2_Parameters=0;;IP;$silent:$port;1;" >"$app/qorvexal.ini"
 
