@@ -41,6 +41,10 @@ if(WIN32)
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+    # The lanes the window tests run in (suite_window_tests): one, the display and prefix the tests
+    # find; ./test gives CTest a file of two.
+    file(WRITE ${CMAKE_BINARY_DIR}/lanes.json
+         "{ \"version\": { \"major\": 1, \"minor\": 0 }, \"local\": [ { \"lanes\": [ { \"id\": \"1\", \"slots\": 1 } ] } ] }\n")
   endif()
 endif()
 
@@ -113,9 +117,24 @@ function(suite_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "SUITE_SOURCE_DIR=${CMAKE_SOURCE_DIR};SUITE_BIN_DIR=${SUITE_BIN_DIR}")
   if("windows" IN_LIST A_LABELS)
-    # Tests that open windows share the one display (keyboard focus, screenshots): one at a time.
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
+    suite_window_tests(${name})
   endif()
+endfunction()
+
+# suite_window_tests(TEST ...): of these, the tests that hold the lock "display" (they open windows: the
+# keyboard focus, the screenshots and the Wine prefix's desktop must be theirs alone) hold a lane instead.
+# A lane is a display and a Wine prefix; ./test runs two side by side (wine-run and the window tests'
+# preamble read which one CTest gave a test), elsewhere there is one.
+function(suite_window_tests)
+  foreach(test ${ARGN})
+    get_test_property(${test} RESOURCE_LOCK locks)
+    if(NOT locks OR NOT "display" IN_LIST locks)
+      continue()
+    endif()
+    list(REMOVE_ITEM locks display)
+    set_tests_properties(${test} PROPERTIES RESOURCE_LOCK "${locks}" RESOURCE_GROUPS "lanes:1")
+  endforeach()
 endfunction()
 
 # suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n] [MAX_LEN bytes])

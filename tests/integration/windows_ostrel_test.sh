@@ -24,7 +24,7 @@ guide=$7
 . "$(dirname "$0")/windows_preamble.sh"
 
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1
-WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
+WINEPREFIX=$(wine_run_prefix "$wine_run")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 # The programs are 64-bit: the 64-bit loader directly, as wine-run does (with 32-bit Wine installed the
 # launcher would first try them in the emulated 32-bit loader, seconds per start).

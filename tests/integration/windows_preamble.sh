@@ -1,5 +1,13 @@
 # Sourced by the windows_*_test.sh scripts after they set $work: skips (exit 77) without an X display
 # or the X tools, empties the work directory, and gives fail() to count failures in $failures.
+# ./test runs the window tests in two lanes, each with a display and a Wine prefix of its own: CTest names
+# the lane a test holds (CTEST_RESOURCE_GROUP_0_LANES, "id:N,slots:1"), and SUITE_LANES the folder where
+# ./test described each one (N.env: DISPLAY, WINE_LANE_PREFIX). Run by hand, a test takes what it finds.
+if [ -n "${CTEST_RESOURCE_GROUP_0_LANES:-}" ] && [ -n "${SUITE_LANES:-}" ]; then
+  lane=${CTEST_RESOURCE_GROUP_0_LANES#id:}
+  lane=${lane%%,*}
+  [ -f "$SUITE_LANES/$lane.env" ] && . "$SUITE_LANES/$lane.env"
+fi
 if [ -z "$DISPLAY" ]; then
   echo "no DISPLAY: skipped"
   exit 77
@@ -22,7 +30,7 @@ wine_private_prefix() {
   wine=wine
   [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
   if [ -n "${WINE_RUN:-}" ] && "$WINE_RUN" cmd /c exit 0 >/dev/null 2>&1; then
-    shared=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$WINE_RUN")
+    shared=$(wine_run_prefix "$WINE_RUN")
   fi
   if [ -n "$shared" ] && [ -f "$shared/system.reg" ] && wine_prefix_copy "$shared" "$1"; then
     export WINEPREFIX="$1"
@@ -72,7 +80,7 @@ wine_begin() {
   fi
   . "$(dirname "$0")/testctl.sh"
   . "$(dirname "$0")/morvaksim.sh"
-  eval "$(grep '^export ' "$1")"
+  wine_run_env "$1"
   wine=wine
   [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
   if [ "$wine_prefix" = shared ]; then

@@ -12,6 +12,23 @@ if [ -x /usr/lib/wine/wine64 ]; then
 fi
 winepath() { "$wine" winepath.exe "$@"; }
 
+# The environment the wine-run script $1 gives its programs, exported here: its prefix (a lane's own where
+# the test holds one), the debug channels and the DLL overrides.
+wine_run_env() {
+  eval "$(grep '^export ' "$1")"
+  if [ -n "${WINE_LANE_PREFIX:-}" ]; then export WINEPREFIX=$WINE_LANE_PREFIX; fi
+}
+
+# The prefix the wine-run script $1 runs its programs in: the lane's own (WINE_LANE_PREFIX, set for a
+# lane of ./test's window tests), else the build tree's.
+wine_run_prefix() {
+  if [ -n "${WINE_LANE_PREFIX:-}" ]; then
+    echo "$WINE_LANE_PREFIX"
+  else
+    sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$1"
+  fi
+}
+
 # A copy of the Wine prefix $1 at $2 that costs little disk: Wine's own programs, libraries and tables
 # (under drive_c/windows) are hard links to those of $1, which no test writes into; every other file is
 # a copy of its own: the wineserver replaces the registry files, programs may write their .ini files in

@@ -17,7 +17,7 @@ printf '[Options]\r\nSearchAtStartup=0\r\nDontAskForExit=1\r\n' >"$work/app/qorv
 
 # The first instance runs with its test control channel (its output is read while it runs).
 . "$(dirname "$0")/testctl.sh"
-eval "$(grep '^export ' "$wine_run")"
+wine_run_env "$wine_run"
 # The launcher wine-run uses for a 64-bit program.
 wine=wine
 [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64

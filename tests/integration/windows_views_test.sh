@@ -11,7 +11,7 @@ sim=$4
 data=$5
 . "$(dirname "$0")/windows_preamble.sh"
 [ -x "$sim" ] || { echo "no native morvaksim at $sim: skipped"; exit 77; }
-eval "$(grep '^export ' "$wine_run")"
+wine_run_env "$wine_run"
 # The program runs under the loader itself (as wine-run starts a 64-bit program), so that its process
 # id is the program's: ending it ends the program, not only a script around it.
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1
