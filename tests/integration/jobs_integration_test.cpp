@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_index.h"
+#include "config/description/cfg_pattern.h"
 #include "config/device/devicelist.h"
 #include "config/device/devstatus.h"
 #include "config/device/dialup.h"
@@ -69,7 +70,8 @@ struct Fleet {
     std::string dir;
 
     // `search`: the fleet also answers search requests broadcast to 127.255.255.255 on its port.
-    Fleet(const char* name, uint32_t address, uint32_t count, const std::string& password = {}, bool search = false)
+    Fleet(const char* name, uint32_t address, uint32_t count, const std::string& password = {}, bool search = false,
+        const std::string& firmware = "3.10.0012")
     {
         dir = (std::filesystem::temp_directory_path() / StrFormat("jobs_it_%d_%s", static_cast<int>(getpid()), name))
                   .string();
@@ -80,6 +82,7 @@ struct Fleet {
         s.count = count;
         s.address = address;
         s.password = password;
+        s.firmware = firmware;
         s.device.restartMs = 300;
         std::string error;
         started = fleet.Start(s, &error);
@@ -314,6 +317,31 @@ TEST_F(Jobs, DevicesThatCannotBeConfiguredTogetherOrLackADescription)
     EXPECT_EQ(RunJob(JobReadConfig, job), JobReadNoDescription);
     EXPECT_EQ(JobResultMessage(JobReadConfig, JobReadNoDescription, job),
         "There is no configuration description available for a Morvak 1100 with firmware version 0.01.");
+}
+
+TEST_F(Jobs, ReadTakesTheVersionTheUserChoseForTheDevice)
+{
+    // A device whose firmware version has no description of its own ...
+    Fleet fleet("override", kBase + 190, 1, {}, false, "3.05.0001");
+    ASSERT_TRUE(fleet.started);
+    std::vector<std::unique_ptr<DeviceEntry>> e;
+    e.push_back(Entry(kBase + 190));
+    DeviceJob job = Job(e);
+    ASSERT_EQ(RunJob(JobCheck, job, 0), 0);
+    ASSERT_EQ(std::string(e[0]->fw_version), "3.05.0001");
+    EXPECT_EQ(RunJob(JobReadConfig, job), JobReadNoDescription);
+    // ... is read with the description of the version the user chose for it in the settings
+    // (OverrideVersion), and keeps reporting its own.
+    CfgSetSettingsLookup([](std::string_view section, std::string_view key) -> std::optional<std::string> {
+        if (section == "OverrideVersion" && key == "Morvak 1100 3.05")
+            return std::string("3.22");
+        return std::nullopt;
+    });
+    EXPECT_EQ(RunJob(JobReadConfig, job), JobReadOk);
+    CfgSetSettingsLookup({});
+    ASSERT_TRUE(e[0]->config);
+    EXPECT_EQ(std::string(e[0]->fw_version), "3.05.0001");
+    EXPECT_EQ(RunJob(JobRelease, job), 0);
 }
 
 TEST_F(Jobs, WriteTakesTheNewNameAndFindsTheDeviceAtItsNewAddress)
