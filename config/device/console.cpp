@@ -7,9 +7,9 @@
 #include "config/device/sysinfo.h"
 #include "config/device/tftp.h"
 #include "config/device/xmodem.h"
-#include "config/startup/startup.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 const ConsoleProbeRow kConsoleProbeTable[3] = {
@@ -38,6 +38,7 @@ constexpr uint32_t kUploadPauseMs = 2000; // before the transfer and after its e
 constexpr const char* kFlashPrompt = "FLASHROM-Upload";
 
 ConsoleEnvironment g_env;
+std::atomic<bool> g_rtsCts { true }; // false: the program's "nortscts" switch
 
 Clock& ConsoleClock()
 {
@@ -404,10 +405,15 @@ void ConsoleSetEnvironment(ConsoleEnvironment environment)
     g_env = std::move(environment);
 }
 
+void ConsoleSetHandshake(bool rtsCts)
+{
+    g_rtsCts = rtsCts;
+}
+
 SerialOptions ConsoleSerialOptions()
 {
     SerialOptions options;
-    options.rtsCts = !Globals().noRtsCts;
+    options.rtsCts = g_rtsCts;
     return options;
 }
 

@@ -39,8 +39,9 @@ struct ConsoleEnvironment {
 };
 void ConsoleSetEnvironment(ConsoleEnvironment environment);
 
-// The port options the console opens with: RTS/CTS handshake unless the program runs with "nortscts"
-// (Globals().noRtsCts).
+// The port options the console opens with: RTS/CTS handshake unless the program turned it off (its
+// "nortscts" switch) through ConsoleSetHandshake. The setting holds for the whole process.
+void ConsoleSetHandshake(bool rtsCts);
 SerialOptions ConsoleSerialOptions();
 
 // Reads the system information over the console into the entry (probe, login, extra information).

@@ -8,7 +8,6 @@
 #include "config/device/devstatus.h"
 #include "config/device/serial_testport.h"
 #include "config/device/tftp.h"
-#include "config/startup/startup.h"
 
 #include <cstring>
 #include <deque>
@@ -184,7 +183,7 @@ struct ConsoleTest : ::testing::Test {
     {
         ConsoleSetEnvironment({});
         TftpSetEnvironment({});
-        Globals().noRtsCts = false;
+        ConsoleSetHandshake(true);
     }
     std::vector<std::string> Find(const std::string& what) const
     {
@@ -277,7 +276,7 @@ TEST_F(ConsoleTest, HandshakeFollowsNoRtsCts)
     ASSERT_EQ(DevOpCheck(entry), 1);
     EXPECT_TRUE(opened.rtsCts);
     EXPECT_EQ(opened.baud, 115200u);
-    Globals().noRtsCts = true;
+    ConsoleSetHandshake(false);
     ASSERT_EQ(DevOpCheck(entry), 1);
     EXPECT_FALSE(opened.rtsCts);
 }
