@@ -4,7 +4,7 @@
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/firmware.h"
+#include "device/firmware.h"
 #include "monitor/snmp/snmp_ber.h"
 #include "sim/console.h"
 #include "sim/search.h"

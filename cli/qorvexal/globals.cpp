@@ -5,8 +5,8 @@
 #include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/console.h"
 #include "config/startup/startup.h"
+#include "device/console.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/search.h"
+#include "device/search.h"
 #include "monitor/engine/engine.h"
 #include "monitor/objtree/script.h"
 #include "monitor/snmp/snmp.h"

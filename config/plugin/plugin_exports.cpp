@@ -1,8 +1,8 @@
 // The nine exported configuration functions over the configuration store.
 #include "common/text.h"
-#include "config/device/deviceentry.h"
 #include "config/plugin/plugin.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "common/ini.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/console.h"
+#include "device/console.h"
 
 QorvexalGlobals& Globals()
 {

@@ -9,7 +9,6 @@
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_types.h"
-#include "config/device/deviceentry.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/valuerules.h"
@@ -20,6 +19,7 @@
 #include "config/ui/dialogs_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/wizard_win.h"
+#include "device/deviceentry.h"
 
 #include <algorithm>
 #include <commctrl.h>

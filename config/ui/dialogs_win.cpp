@@ -5,16 +5,16 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui/desktop.h"
-#include "config/device/console.h"
-#include "config/device/firmware.h"
-#include "config/device/mru.h"
-#include "config/device/search.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
+#include "device/console.h"
+#include "device/firmware.h"
+#include "device/mru.h"
+#include "device/search.h"
 
 #include <algorithm>
 #include <commctrl.h>

@@ -12,7 +12,7 @@
 #include "common/ui/desktop.h"
 #include "common/ui/help_win.h"
 #include "common/ui/testctl_win.h"
-#include "config/device/mru.h"
+#include "device/mru.h"
 #include "monitor/engine/engine.h"
 #include "monitor/objtree/expr.h"
 #include "monitor/objtree/script.h"
