@@ -14,6 +14,7 @@
 #include "common/ui/testctl_win.h"
 #include "device/mru.h"
 #include "monitor/engine/engine.h"
+#include "monitor/log/log.h"
 #include "monitor/objtree/expr.h"
 #include "monitor/objtree/script.h"
 #include "monitor/snmp/snmp.h"
@@ -26,7 +27,6 @@
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/ui/talvine_views.h"
-#include "monitor/views/log.h"
 
 #include <windows.h>
 #include <winsock2.h>

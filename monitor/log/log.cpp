@@ -1,5 +1,5 @@
 // Device logs: file-name patterns, the shared open file and the conversion of older settings.
-#include "monitor/views/log.h"
+#include "monitor/log/log.h"
 
 #include "common/ini.h"
 #include "common/locale.h"

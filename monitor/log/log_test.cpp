@@ -2,7 +2,7 @@
 // would leave the Log directory.
 #include "common/ini.h"
 #include "common/locale.h"
-#include "monitor/views/log.h"
+#include "monitor/log/log.h"
 
 #include <cstdlib>
 #include <filesystem>
