@@ -1,6 +1,6 @@
 // morvaksim: simulated Morvak devices on loopback addresses. Each answers the TFTP device commands at
 // its own address; the fleet runs in the foreground until SIGINT or SIGTERM.
-#include "cli/cli.h"
+#include "common/cliargs.h"
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
