@@ -194,11 +194,32 @@ void ParseFirmwareStatus(std::string_view value, FirmwareStatusInfo& fw, uint32_
     }
 }
 
-} // namespace
-
-int SysInfoParse(std::string_view text, const SysInfoOut& out)
+// The DevFlag bits of a CONFIG-STATUS value.
+uint32_t ConfigStatusFlags(uint32_t status)
 {
-    text = text.substr(0, text.find('\0')); // the device's answer is a C text: a NUL ends it
+    uint32_t flags = 0;
+    if (status & 0x10)
+        flags |= DevFlagConfigStatus10;
+    if (status & 0x20)
+        flags |= DevFlagNoRestart;
+    if (status & 0x40)
+        flags |= DevFlagSlowRestart;
+    if (status & 0x80)
+        flags |= DevFlagNoPseudoProbe;
+    return flags;
+}
+
+const SysKeyword* FindKeyword(std::string_view line)
+{
+    for (const SysKeyword& k : kKeywords) {
+        if (line.starts_with(k.key))
+            return &k;
+    }
+    return nullptr;
+}
+
+// What the lines of one text said, gathered line by line.
+struct SysInfoRead {
     std::string device_type, fw_version, fw_date, serial_no, name, mac_address, ip_address, ip_netmask, hw_release,
         sys_time, intranet_address;
     FirmwareStatusInfo fw;
@@ -207,35 +228,23 @@ int SysInfoParse(std::string_view text, const SysInfoOut& out)
     uint32_t requiredSeen = 0; // bits by SysKey
     bool duplicate = false;
 
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-
-        const SysKeyword* match = nullptr;
-        for (const SysKeyword& k : kKeywords) {
-            if (line.starts_with(k.key)) {
-                match = &k;
-                break;
-            }
-        }
-        if (!match)
-            continue;
-        // Each required key counts once by what it names (the German spelling is the same key): a key
-        // given twice cannot stand in for a missing one, and makes the text invalid as the count of
-        // seven always did.
-        if (match->required) {
-            uint32_t bit = 1u << static_cast<int>(match->what);
-            if (requiredSeen & bit)
-                duplicate = true;
-            requiredSeen |= bit;
-        }
-        std::string_view rest = line.substr(std::string_view(match->key).size());
+    // Each required key counts once by what it names (the German spelling is the same key): a key given
+    // twice cannot stand in for a missing one, and makes the text invalid as the count of seven always did.
+    void Count(const SysKeyword& key)
+    {
+        if (!key.required)
+            return;
+        uint32_t bit = 1u << static_cast<int>(key.what);
+        if (requiredSeen & bit)
+            duplicate = true;
+        requiredSeen |= bit;
+    }
+    // One line of the key `key`, cut to the field's width.
+    void Take(const SysKeyword& key, std::string_view line)
+    {
+        std::string_view rest = line.substr(std::string_view(key.key).size());
         std::string_view second = Token(line, 2);
-        switch (match->what) {
+        switch (key.what) {
         case SysKey::Device:
             device_type = std::string(TrimRight(CutTo(SkipSpace(rest), kSysDeviceTypeMax)));
             break;
@@ -269,18 +278,9 @@ int SysInfoParse(std::string_view text, const SysInfoOut& out)
             break;
         case SysKey::IntranetMask:
             break; // read by the devices' older tools, not used here
-        case SysKey::ConfigStatus: {
-            uint32_t status = ParseBase(second, 10);
-            if (status & 0x10)
-                flags |= DevFlagConfigStatus10;
-            if (status & 0x20)
-                flags |= DevFlagNoRestart;
-            if (status & 0x40)
-                flags |= DevFlagSlowRestart;
-            if (status & 0x80)
-                flags |= DevFlagNoPseudoProbe;
+        case SysKey::ConfigStatus:
+            flags |= ConfigStatusFlags(ParseBase(second, 10));
             break;
-        }
         case SysKey::Time:
             sys_time = CutTo(second, kSysTimeMax);
             flags |= DevFlagHasTime;
@@ -306,43 +306,64 @@ int SysInfoParse(std::string_view text, const SysInfoOut& out)
             break;
         }
     }
+    // After the last line: the unconfigured state and the name that defaults to the device type.
+    void Finish()
+    {
+        // Both addresses 0.0.0.0 (one of them given): the device has not been configured yet.
+        if (addressSeen && (!ip_address.empty() || !intranet_address.empty()) && IsZeroAddress(ip_address)
+            && IsZeroAddress(intranet_address))
+            flags |= DevFlagUnconfigured;
+        if (name.empty())
+            name = CutTo(device_type, kSysNameMax);
+    }
+    void CopyTo(const SysInfoOut& out) const
+    {
+        auto put = [](auto* to, const auto& value) {
+            if (to)
+                *to = value;
+        };
+        put(out.device_type, device_type);
+        put(out.fw_version, fw_version);
+        put(out.fw_date, fw_date);
+        put(out.serial_no, serial_no);
+        put(out.name, name);
+        put(out.mac_address, mac_address);
+        put(out.ip_address, ip_address);
+        put(out.ip_netmask, ip_netmask);
+        put(out.hw_release, hw_release);
+        put(out.sys_time, sys_time);
+        put(out.fw_status, fw);
+        put(out.flags, flags);
+        put(out.feature_word, feature_word);
+        put(out.hw_mask, hw_mask);
+    }
+    bool Valid() const
+    {
+        return !duplicate && std::popcount(requiredSeen) == kRequiredKeys;
+    }
+};
 
-    // Both addresses 0.0.0.0 (one of them given): the device has not been configured yet.
-    if (addressSeen && (!ip_address.empty() || !intranet_address.empty()) && IsZeroAddress(ip_address)
-        && IsZeroAddress(intranet_address))
-        flags |= DevFlagUnconfigured;
-    if (name.empty())
-        name = CutTo(device_type, kSysNameMax);
+} // namespace
 
-    if (out.device_type)
-        *out.device_type = device_type;
-    if (out.fw_version)
-        *out.fw_version = fw_version;
-    if (out.fw_date)
-        *out.fw_date = fw_date;
-    if (out.serial_no)
-        *out.serial_no = serial_no;
-    if (out.name)
-        *out.name = name;
-    if (out.mac_address)
-        *out.mac_address = mac_address;
-    if (out.ip_address)
-        *out.ip_address = ip_address;
-    if (out.ip_netmask)
-        *out.ip_netmask = ip_netmask;
-    if (out.hw_release)
-        *out.hw_release = hw_release;
-    if (out.sys_time)
-        *out.sys_time = sys_time;
-    if (out.fw_status)
-        *out.fw_status = fw;
-    if (out.flags)
-        *out.flags = flags;
-    if (out.feature_word)
-        *out.feature_word = feature_word;
-    if (out.hw_mask)
-        *out.hw_mask = hw_mask;
-    return !duplicate && std::popcount(requiredSeen) == kRequiredKeys ? 1 : 0;
+int SysInfoParse(std::string_view text, const SysInfoOut& out)
+{
+    text = text.substr(0, text.find('\0')); // the device's answer is a C text: a NUL ends it
+    SysInfoRead read;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (const SysKeyword* key = FindKeyword(line)) {
+            read.Count(*key);
+            read.Take(*key, line);
+        }
+    }
+    read.Finish();
+    read.CopyTo(out);
+    return read.Valid() ? 1 : 0;
 }
 
 int SysInfoParseInto(std::string_view text, DeviceEntry& entry, std::string* netmask)
