@@ -3,7 +3,7 @@
 #include "common/ini.h"
 #include "common/platform/file.h"
 #include "common/text.h"
-#include "config/device/devicelist.h"
+#include "device/devicelist.h"
 
 #include <algorithm>
 #include <chrono>

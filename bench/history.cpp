@@ -17,9 +17,9 @@
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_reader.h"
-#include "config/device/tftp.h"
 #include "config/frontend/history_diff.h"
 #include "config/frontend/jobs.h"
+#include "device/tftp.h"
 #include "sim/simfleet.h"
 
 #include <algorithm>

@@ -8,8 +8,8 @@
 // (default 1000 2500 5000 10000; needs about 2N+100 file descriptors).
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/devicelist.h"
-#include "config/device/search.h"
+#include "device/devicelist.h"
+#include "device/search.h"
 #include "sim/search.h"
 #include "sim/simfleet.h"
 

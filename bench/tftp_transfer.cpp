@@ -9,7 +9,7 @@
 // the lock-step exchange less.
 #include "common/platform/file.h"
 #include "common/text.h"
-#include "config/device/tftp.h"
+#include "device/tftp.h"
 
 #include <algorithm>
 #include <chrono>

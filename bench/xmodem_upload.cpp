@@ -7,7 +7,7 @@
 #include "common/platform/file.h"
 #include "common/platform/serial.h"
 #include "common/text.h"
-#include "config/device/xmodem.h"
+#include "device/xmodem.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,8 @@
-// Shared frame of the command-line tools: a table of subcommands, each with a synopsis, and the small
-// option parser they use. Results go to standard output, diagnostics and errors to standard error.
+// Shared frame of the command-line tools: a table of subcommands, each with a synopsis, over the option
+// parser of common/cliargs.h. Results go to standard output, diagnostics and errors to standard error.
 #pragma once
+
+#include "common/cliargs.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -26,31 +28,6 @@ struct CliRegistrar {
 // named by the next one or two words runs. Prints the help for --help / -h / no command.
 int CliMain(const char* program, const char* summary, int argc, char** argv,
     const std::function<bool(std::vector<std::string>& args, std::string& error)>& globals = {});
-
-// Option parsing over the argument list: each call removes what it takes. Options may stand anywhere
-// before "--"; the remaining words are the positional arguments.
-class CliArgs {
-public:
-    explicit CliArgs(std::vector<std::string>& args)
-        : args_(args)
-    {
-    }
-    // A flag without value: true when present (removed).
-    bool Flag(const char* name, const char* alias = nullptr);
-    // An option with a value ("-t 5", "--dir=X" or "--dir X"); the last one given wins.
-    std::optional<std::string> Value(const char* name, const char* alias = nullptr);
-    // Every value of a repeatable option, in order.
-    std::vector<std::string> Values(const char* name, const char* alias = nullptr);
-    // After all options are taken: an error text for any word left that looks like an option.
-    std::optional<std::string> UnknownOption() const;
-    std::vector<std::string>& Rest()
-    {
-        return args_;
-    }
-
-private:
-    std::vector<std::string>& args_;
-};
 
 // A text of the suite (ANSI, Windows-1252: string tables, scripts, device texts) as the terminal shows
 // it: UTF-8 on Linux, unchanged on Windows, whose console and files take the ANSI bytes.

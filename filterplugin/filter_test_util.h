@@ -2,8 +2,8 @@
 #pragma once
 
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 #include "filterplugin/filter.h"
 
 #include <string>

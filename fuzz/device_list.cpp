@@ -3,7 +3,7 @@
 // every text field stays within its room.
 #include "common/ini.h"
 #include "common/text.h"
-#include "config/device/devicelist.h"
+#include "device/devicelist.h"
 #include "fuzz/fuzz_check.h"
 
 #include <cstdint>

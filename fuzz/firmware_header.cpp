@@ -1,6 +1,6 @@
 // The firmware file header on arbitrary bytes: every text stays within its field, a header rebuilt
 // from what was read reads back the same, and the pattern matcher and the dialog text take any field.
-#include "config/device/firmware.h"
+#include "device/firmware.h"
 #include "fuzz/fuzz_check.h"
 
 #include <cstddef>

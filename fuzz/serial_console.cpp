@@ -3,9 +3,9 @@
 // within their 128 bytes, and the configuration read holds only what the device sent.
 #include "common/platform/serial.h"
 #include "common/tempstream.h"
-#include "config/device/console.h"
-#include "config/device/devop.h"
-#include "config/device/tftp.h"
+#include "device/console.h"
+#include "device/devop.h"
+#include "device/tftp.h"
 #include "fuzz/fuzz_check.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // The system information parser on arbitrary text: every field stays within its width, the firmware
 // lists within their 128 bytes, and a valid text rebuilt from its fields parses to the same fields.
-#include "config/device/sysinfo.h"
+#include "device/sysinfo.h"
 
-#include "config/device/deviceentry.h"
+#include "device/deviceentry.h"
 #include "fuzz/fuzz_check.h"
 
 #include <cstddef>

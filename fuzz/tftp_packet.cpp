@@ -5,7 +5,7 @@
 // peer's hostile moves are checked too: a stranger's datagram (another address) gets at most an ERROR 5
 // and changes nothing; a write sends a block again only when its timer runs out (a duplicate ACK never
 // makes it send DATA), and each new block follows the last one.
-#include "config/device/tftp.h"
+#include "device/tftp.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The update description on arbitrary text, and its chains evaluated for devices of every section's
 // pattern at several versions and flags: every evaluation ends (a chain that comes back to a key is
 // an error, never a loop), an evaluated chain names a file and visits each key once.
-#include "config/device/deviceentry.h"
-#include "config/device/sysinfo.h"
-#include "config/device/update.h"
+#include "device/deviceentry.h"
+#include "device/sysinfo.h"
+#include "device/update.h"
 #include "fuzz/fuzz_check.h"
 
 #include <cstddef>

@@ -7,8 +7,8 @@
 
 #include "common/diag.h"
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/wizard/wiz_actions.h"
+#include "device/deviceentry.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 // events (a byte from the receiver, or a time-out). Every packet is well formed with the block
 // number that follows the last acknowledged one, a packet goes out at most ten times, and the
 // transfer ends within the script or stays waiting.
-#include "config/device/xmodem.h"
+#include "device/xmodem.h"
 #include "fuzz/fuzz_check.h"
 
 #include <cstddef>

@@ -6,6 +6,7 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -70,6 +71,344 @@ std::string FromUtf16(std::string_view text)
     }
     return out;
 }
+
+// The script's text as the scanner reads it: UTF-16 (after its byte-order mark) converted into `wide`,
+// a UTF-8 byte-order mark dropped, and the text cut at a Ctrl-Z, which ends it.
+std::string_view ScriptText(std::string_view text, std::string* wide)
+{
+    if (text.starts_with("\xFF\xFE")) {
+        *wide = FromUtf16(text.substr(2));
+        text = *wide;
+    } else if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
+    if (size_t eof = text.find('\x1A'); eof != std::string_view::npos) {
+        text = text.substr(0, eof);
+    }
+    return text;
+}
+
+// One pass of the state machine over a script's text. Each state is a step of its own that reads from
+// the current position and chooses the next state; states that return to where they came from (quotes,
+// blanks, a backslash, a comment) find it on the stack. Sections go to `openSection`, which gives the
+// line list a section's lines are added to (a section named twice gives the same list).
+class InfScanner {
+public:
+    using OpenSection = std::function<std::vector<InfLine>*(std::string name)>;
+
+    InfScanner(std::string_view text, OpenSection openSection)
+        : text_(text)
+        , end_(text.size())
+        , openSection_(std::move(openSection))
+    {
+    }
+
+    // Reads the whole text; the error that stopped it, or InfError::None.
+    InfError Run()
+    {
+        while (failure_ == InfError::None) {
+            switch (state_) {
+            case State::LineStart:
+                if (!LineStart()) {
+                    return failure_;
+                }
+                break;
+            case State::SectionName:
+                SectionName();
+                break;
+            case State::KeyName:
+            case State::ValueName:
+                Token();
+                break;
+            case State::Quotes:
+                Quotes();
+                break;
+            case State::LeadingSpaces:
+                LeadingSpaces();
+                break;
+            case State::TrailingSpaces:
+                TrailingSpaces();
+                break;
+            case State::EolBackslash:
+                EolBackslash();
+                break;
+            case State::Comment:
+                Comment();
+                break;
+            }
+        }
+        return failure_;
+    }
+    // The line reached (the error's line after a failure), continuation lines counted.
+    unsigned LineNo() const
+    {
+        return lineNo_;
+    }
+    // The first line with text before any section; 0 when there is none.
+    unsigned BrokenLine() const
+    {
+        return brokenLine_;
+    }
+
+private:
+    bool IsEol(size_t p) const
+    {
+        return p >= end_ || text_[p] == '\n';
+    }
+    // Adds the text from `start_` up to `upTo` to the token, which stops growing at kInfMaxField.
+    void PushToken(size_t upTo)
+    {
+        if (upTo > start_) {
+            size_t len = upTo - start_;
+            if (token_.size() + len > kInfMaxField) {
+                len = kInfMaxField - token_.size();
+            }
+            token_.append(text_.substr(start_, len));
+        }
+        start_ = upTo;
+    }
+    // The token as the line's key or as its next field; the first one starts the line.
+    void AddField(bool isKey)
+    {
+        if (line_ == nullptr) {
+            lines_->emplace_back();
+            line_ = &lines_->back();
+        }
+        if (isKey) {
+            line_->hasKey = true;
+            line_->key = std::move(token_);
+        } else {
+            line_->fields.push_back(std::move(token_));
+        }
+        token_.clear();
+    }
+    void Push(State next)
+    {
+        stack_.push_back(next);
+    }
+    void Pop()
+    {
+        state_ = stack_.empty() ? State::LineStart : stack_.back();
+        if (!stack_.empty()) {
+            stack_.pop_back();
+        }
+    }
+    // Goes to the next section name, key or comment; false at the end of the text.
+    bool LineStart()
+    {
+        for (; p_ < end_; ++p_) {
+            char c = text_[p_];
+            if (c == '\n') {
+                ++lineNo_;
+                line_ = nullptr;
+            } else if (c == ';') {
+                Push(State::LineStart);
+                state_ = State::Comment;
+                ++p_;
+                return true;
+            } else if (c == '[') {
+                start_ = p_ + 1;
+                state_ = State::SectionName;
+                ++p_;
+                return true;
+            } else if (!IsSpace(c)) {
+                if (lines_ != nullptr) {
+                    start_ = p_;
+                    state_ = State::KeyName; // the key starts here
+                    return true;
+                }
+                if (brokenLine_ == 0) {
+                    brokenLine_ = lineNo_;
+                }
+            }
+        }
+        return false;
+    }
+    // "[name]": the section's lines follow; the rest of the line is ignored.
+    void SectionName()
+    {
+        size_t q = p_;
+        while (!IsEol(q) && text_[q] != ']') {
+            ++q;
+        }
+        if (IsEol(q)) {
+            failure_ = InfError::BadSectionNameLine;
+            return;
+        }
+        std::string name(text_.substr(start_, q - start_));
+        if (name.size() > 255) {
+            failure_ = InfError::SectionNameTooLong;
+            return;
+        }
+        lines_ = openSection_(std::move(name));
+        line_ = nullptr;
+        token_.clear();
+        Push(State::LineStart);
+        state_ = State::Comment;
+        p_ = q + 1;
+    }
+    // A key (up to "=") or a field (up to ","), until a quote, a blank, a backslash or a comment takes
+    // over or the line ends.
+    void Token()
+    {
+        const bool inKey = state_ == State::KeyName;
+        size_t tokenEnd = start_;
+        for (; !IsEol(p_); ++p_) {
+            char c = text_[p_];
+            if (inKey && c == ',') {
+                break;
+            }
+            if (inKey && c == '=') {
+                PushToken(tokenEnd); // blanks before "=" are not part of the key
+                AddField(true);
+                start_ = p_ + 1;
+                Push(State::ValueName);
+                state_ = State::LeadingSpaces;
+                ++p_;
+                return;
+            }
+            if (c == ';') {
+                PushToken(tokenEnd);
+                AddField(false);
+                Push(State::LineStart);
+                state_ = State::Comment;
+                ++p_;
+                return;
+            }
+            if (!inKey && c == ',') {
+                PushToken(tokenEnd);
+                AddField(false);
+                start_ = p_ + 1;
+                Push(State::ValueName);
+                state_ = State::LeadingSpaces;
+                ++p_;
+                return;
+            }
+            if (c == '"') {
+                PushToken(p_);
+                start_ = p_ + 1;
+                Push(state_);
+                state_ = State::Quotes;
+                ++p_;
+                return;
+            }
+            if (c == '\\') {
+                PushToken(p_);
+                start_ = p_;
+                Push(state_);
+                state_ = State::EolBackslash;
+                return;
+            }
+            if (IsSpace(c)) {
+                PushToken(p_);
+                Push(state_);
+                state_ = State::TrailingSpaces;
+                return;
+            }
+            tokenEnd = p_ + 1;
+        }
+        PushToken(tokenEnd);
+        if (inKey) {
+            state_ = State::ValueName; // a line without key: the token is its first field
+        } else {
+            AddField(false);
+            state_ = State::LineStart;
+        }
+    }
+    // Inside quotes: a doubled quote is one quote; an unclosed quote runs to the line end.
+    void Quotes()
+    {
+        for (; !IsEol(p_); ++p_) {
+            if (text_[p_] != '"') {
+                continue;
+            }
+            if (p_ + 1 < end_ && text_[p_ + 1] == '"') {
+                PushToken(p_ + 1); // one quote of the pair
+                start_ = p_ + 2;
+                ++p_;
+            } else {
+                PushToken(p_);
+                start_ = p_ + 1;
+                ++p_;
+                Pop();
+                return;
+            }
+        }
+        PushToken(p_);
+        Pop();
+    }
+    void LeadingSpaces()
+    {
+        while (!IsEol(p_) && IsSpace(text_[p_])) {
+            ++p_;
+        }
+        start_ = p_;
+        Pop();
+    }
+    // Blanks after a token: dropped unless text follows them; a backslash may continue the line.
+    void TrailingSpaces()
+    {
+        for (; !IsEol(p_); ++p_) {
+            if (text_[p_] == '\\') {
+                Push(State::TrailingSpaces);
+                state_ = State::EolBackslash;
+                return;
+            }
+            if (!IsSpace(text_[p_])) {
+                break;
+            }
+        }
+        Pop();
+    }
+    // Backslashes: the line continues when only blanks or a comment follow them, else they are text.
+    void EolBackslash()
+    {
+        for (; p_ < end_; ++p_) {
+            char c = text_[p_];
+            if (c == '\n') {
+                ++lineNo_;
+                start_ = p_ + 1;
+                state_ = State::LeadingSpaces;
+                ++p_;
+                return;
+            }
+            if (c == ';') {
+                Push(State::EolBackslash);
+                state_ = State::Comment;
+                ++p_;
+                return;
+            }
+            if (c != '\\' && !IsSpace(c)) {
+                PushToken(p_); // not at the line end: the backslashes are text
+                Pop();
+                return;
+            }
+        }
+        start_ = p_;
+        Pop();
+    }
+    void Comment()
+    {
+        while (!IsEol(p_)) {
+            ++p_;
+        }
+        Pop();
+    }
+
+    std::string_view text_;
+    size_t end_;
+    OpenSection openSection_;
+    State state_ = State::LineStart;
+    std::vector<State> stack_;
+    unsigned lineNo_ = 1;
+    unsigned brokenLine_ = 0;
+    std::vector<InfLine>* lines_ = nullptr; // the current section's lines
+    InfLine* line_ = nullptr; // the line being filled, until the next line start
+    std::string token_;
+    size_t start_ = 0; // where the part of the token not yet pushed begins
+    size_t p_ = 0;
+    InfError failure_ = InfError::None;
+};
 
 } // namespace
 
@@ -155,284 +494,18 @@ bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
     sectionIndex_.clear();
     stringIndex_.clear();
     std::string wide;
-    if (text.starts_with("\xFF\xFE")) {
-        wide = FromUtf16(text.substr(2));
-        text = wide;
-    } else if (text.starts_with("\xEF\xBB\xBF")) {
-        text.remove_prefix(3);
-    }
-    // A Ctrl-Z ends the text.
-    if (size_t eof = text.find('\x1A'); eof != std::string_view::npos) {
-        text = text.substr(0, eof);
-    }
-    const size_t end = text.size();
-    auto isEol = [&](size_t p) { return p >= end || text[p] == '\n'; };
-
-    State state = State::LineStart;
-    std::vector<State> stack;
-    unsigned lineNo = 1;
-    unsigned brokenLine = 0; // first line with text before any section
-    Section* current = nullptr;
-    InfLine* line = nullptr; // the line being filled, until the next line start
-    std::string token;
-    size_t start = 0; // where the part of the token not yet pushed begins
-    InfError failure = InfError::None;
-
-    auto pushToken = [&](size_t upTo) {
-        if (upTo > start) {
-            size_t len = upTo - start;
-            if (token.size() + len > kInfMaxField) {
-                len = kInfMaxField - token.size();
-            }
-            token.append(text.substr(start, len));
+    InfScanner scanner(ScriptText(text, &wide), [this](std::string name) {
+        auto [slot, added] = sectionIndex_.try_emplace(Lower(name), sections_.size());
+        if (added) {
+            sections_.push_back({ std::move(name), {} });
         }
-        start = upTo;
-    };
-    auto addField = [&](bool isKey) {
-        if (line == nullptr) {
-            current->lines.emplace_back();
-            line = &current->lines.back();
-        }
-        if (isKey) {
-            line->hasKey = true;
-            line->key = std::move(token);
-        } else {
-            line->fields.push_back(std::move(token));
-        }
-        token.clear();
-    };
-    auto push = [&](State next) { stack.push_back(next); };
-    auto pop = [&] {
-        state = stack.empty() ? State::LineStart : stack.back();
-        if (!stack.empty()) {
-            stack.pop_back();
-        }
-    };
-
-    size_t p = 0;
-    while (failure == InfError::None) {
-        switch (state) {
-        case State::LineStart: {
-            bool next = false;
-            for (; p < end && !next; ++p) {
-                char c = text[p];
-                if (c == '\n') {
-                    ++lineNo;
-                    line = nullptr;
-                } else if (c == ';') {
-                    push(State::LineStart);
-                    state = State::Comment;
-                    next = true;
-                } else if (c == '[') {
-                    start = p + 1;
-                    state = State::SectionName;
-                    next = true;
-                } else if (!IsSpace(c)) {
-                    if (current != nullptr) {
-                        start = p;
-                        state = State::KeyName;
-                        next = true;
-                        --p; // the key starts here
-                    } else if (brokenLine == 0) {
-                        brokenLine = lineNo;
-                    }
-                }
-            }
-            if (!next) {
-                goto done;
-            }
-            break;
-        }
-        case State::SectionName: {
-            size_t q = p;
-            while (!isEol(q) && text[q] != ']') {
-                ++q;
-            }
-            if (isEol(q)) {
-                failure = InfError::BadSectionNameLine;
-                break;
-            }
-            std::string name(text.substr(start, q - start));
-            if (name.size() > 255) {
-                failure = InfError::SectionNameTooLong;
-                break;
-            }
-            auto [slot, added] = sectionIndex_.try_emplace(Lower(name), sections_.size());
-            if (added) {
-                sections_.push_back({ std::move(name), {} });
-            }
-            current = &sections_[slot->second];
-            line = nullptr;
-            token.clear();
-            push(State::LineStart);
-            state = State::Comment; // the rest of the line is ignored
-            p = q + 1;
-            break;
-        }
-        case State::KeyName:
-        case State::ValueName: {
-            const bool inKey = state == State::KeyName;
-            size_t tokenEnd = start;
-            bool switched = false;
-            for (; !isEol(p); ++p) {
-                char c = text[p];
-                if (inKey && c == ',') {
-                    break;
-                }
-                if (inKey && c == '=') {
-                    pushToken(tokenEnd); // blanks before "=" are not part of the key
-                    addField(true);
-                    start = p + 1;
-                    push(State::ValueName);
-                    state = State::LeadingSpaces;
-                    ++p;
-                    switched = true;
-                    break;
-                }
-                if (c == ';') {
-                    pushToken(tokenEnd);
-                    addField(false);
-                    push(State::LineStart);
-                    state = State::Comment;
-                    ++p;
-                    switched = true;
-                    break;
-                }
-                if (!inKey && c == ',') {
-                    pushToken(tokenEnd);
-                    addField(false);
-                    start = p + 1;
-                    push(State::ValueName);
-                    state = State::LeadingSpaces;
-                    ++p;
-                    switched = true;
-                    break;
-                }
-                if (c == '"') {
-                    pushToken(p);
-                    start = p + 1;
-                    push(state);
-                    state = State::Quotes;
-                    ++p;
-                    switched = true;
-                    break;
-                }
-                if (c == '\\') {
-                    pushToken(p);
-                    start = p;
-                    push(state);
-                    state = State::EolBackslash;
-                    switched = true;
-                    break;
-                }
-                if (IsSpace(c)) {
-                    pushToken(p);
-                    push(state);
-                    state = State::TrailingSpaces;
-                    switched = true;
-                    break;
-                }
-                tokenEnd = p + 1;
-            }
-            if (switched) {
-                break;
-            }
-            pushToken(tokenEnd);
-            if (inKey) {
-                state = State::ValueName; // a line without key: the token is its first field
-            } else {
-                addField(false);
-                state = State::LineStart;
-            }
-            break;
-        }
-        case State::Quotes: {
-            bool closed = false;
-            for (; !isEol(p); ++p) {
-                if (text[p] != '"') {
-                    continue;
-                }
-                if (p + 1 < end && text[p + 1] == '"') {
-                    pushToken(p + 1); // one quote of the pair
-                    start = p + 2;
-                    ++p;
-                } else {
-                    pushToken(p);
-                    start = p + 1;
-                    ++p;
-                    closed = true;
-                    break;
-                }
-            }
-            if (!closed) {
-                pushToken(p); // an unclosed quote runs to the line end
-            }
-            pop();
-            break;
-        }
-        case State::LeadingSpaces:
-            while (!isEol(p) && IsSpace(text[p])) {
-                ++p;
-            }
-            start = p;
-            pop();
-            break;
-        case State::TrailingSpaces: {
-            bool backslash = false;
-            for (; !isEol(p); ++p) {
-                if (text[p] == '\\') {
-                    push(State::TrailingSpaces);
-                    state = State::EolBackslash;
-                    backslash = true;
-                    break;
-                }
-                if (!IsSpace(text[p])) {
-                    break;
-                }
-            }
-            if (!backslash) {
-                pop();
-            }
-            break;
-        }
-        case State::EolBackslash: {
-            bool done = false;
-            for (; p < end && !done; ++p) {
-                char c = text[p];
-                if (c == '\n') {
-                    ++lineNo;
-                    start = p + 1;
-                    state = State::LeadingSpaces;
-                    done = true;
-                } else if (c == ';') {
-                    push(State::EolBackslash);
-                    state = State::Comment;
-                    done = true;
-                } else if (c != '\\' && !IsSpace(c)) {
-                    pushToken(p); // not at the line end: the backslashes are text
-                    pop();
-                    done = true;
-                    --p;
-                }
-            }
-            if (!done) {
-                start = p;
-                pop();
-            }
-            break;
-        }
-        case State::Comment:
-            while (!isEol(p)) {
-                ++p;
-            }
-            pop();
-            break;
-        }
-    }
-done:
-    if (failure == InfError::None && brokenLine != 0 && Find("Strings") == nullptr) {
+        return &sections_[slot->second].lines;
+    });
+    InfError failure = scanner.Run();
+    unsigned lineNo = scanner.LineNo();
+    if (failure == InfError::None && scanner.BrokenLine() != 0 && Find("Strings") == nullptr) {
         failure = InfError::ExpectedSectionName;
-        lineNo = brokenLine;
+        lineNo = scanner.BrokenLine();
     }
     if (const Section* strings = Find("Strings"); failure == InfError::None && strings != nullptr) {
         for (size_t i = 0; i < strings->lines.size(); ++i) {

@@ -1,10 +1,10 @@
 // morvaksim: simulated Morvak devices on loopback addresses. Each answers the TFTP device commands at
 // its own address; the fleet runs in the foreground until SIGINT or SIGTERM.
-#include "cli/cli.h"
+#include "common/cliargs.h"
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/firmware.h"
+#include "device/firmware.h"
 #include "monitor/snmp/snmp_ber.h"
 #include "sim/console.h"
 #include "sim/search.h"
@@ -241,29 +241,49 @@ int MakeUpx(std::vector<std::string> words)
 }
 } // namespace
 
-int main(int argc, char** argv)
+namespace {
+// What the command line asks for: the fleet's settings and the services beside it.
+struct SimOptions {
+    SimSettings fleet;
+    std::optional<std::string> dir;
+    bool search = false;
+    SimSearchOptions search_options;
+    SimSnmpDeviceConfig snmp;
+    std::optional<std::string> mibDir;
+    std::optional<uint32_t> accountingRows;
+    SimConsoleOptions console;
+    std::optional<std::string> consolePath;
+};
+
+bool Refuse(const std::string& message)
 {
-    std::vector<std::string> words(argv + 1, argv + argc);
-    if (!words.empty() && words[0] == "make-upx")
-        return MakeUpx(std::vector<std::string>(words.begin() + 1, words.end()));
-    CliArgs args(words);
-    if (args.Flag("--help", "-h")) {
-        PrintHelp();
-        return 0;
-    }
-    SimSettings s;
+    Fail(message, 2);
+    return false;
+}
+
+bool Given(CliArgs& args, const char* name)
+{
+    return args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), name);
+}
+
+// The devices: how many, their port, type, firmware and password, their faults and the state folder.
+bool ReadDeviceOptions(CliArgs& args, SimOptions& o)
+{
+    SimSettings& s = o.fleet;
     uint32_t port = 69, count = 1, restartMs = s.device.restartMs, maxBlock = 8192, silentAfter = 0;
-    bool hadSilent = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--silent-after");
+    bool hadSilent = Given(args, "--silent-after");
     if (!Number(args, "--port", 65535, &port) || !Number(args, "--count", 65536, &count)
         || !Number(args, "--restart-ms", 3600000, &restartMs) || !Number(args, "--max-blksize", 65464, &maxBlock)
         || !Number(args, "--drop-every", 1000000, &s.faults.dropEvery)
         || !Number(args, "--duplicate-every", 1000000, &s.faults.duplicateEvery)
         || !Number(args, "--delay-ms", 60000, &s.faults.delayMs)
         || !Number(args, "--silent-after", 1000000, &silentAfter))
-        return 2;
+        return false;
     uint32_t images = 2;
-    if (!Number(args, "--images", 2, &images) || images == 0)
-        return images == 0 ? Fail("--images takes 1 or 2", 2) : 2;
+    if (!Number(args, "--images", 2, &images))
+        return false;
+    if (images == 0)
+        return Refuse("--images takes 1 or 2");
     s.device.images = images;
     bool optionGiven = false;
     auto flag = [&](const char* name, bool* target) {
@@ -290,41 +310,51 @@ int main(int argc, char** argv)
     s.overrideOptions = optionGiven;
     s.faults.strayPort = args.Flag("--stray-port");
     s.verbose = args.Flag("--verbose", "-v");
-    std::optional<std::string> dir = args.Value("--dir");
+    o.dir = args.Value("--dir");
     if (std::optional<std::string> type = args.Value("--type")) {
         const SimDeviceType* known = SimFindDeviceType(*type);
         if (!known)
-            return Fail("unknown device type \"" + *type + "\" (see --help)", 2);
+            return Refuse("unknown device type \"" + *type + "\" (see --help)");
         s.type = known->name;
     }
     if (std::optional<std::string> firmware = args.Value("--firmware")) {
         auto& versions = SimFirmwareVersions();
         if (std::find(versions.begin(), versions.end(), *firmware) == versions.end())
-            return Fail("unknown firmware version " + *firmware + " (see --help)", 2);
+            return Refuse("unknown firmware version " + *firmware + " (see --help)");
         s.firmware = *firmware;
     }
     if (std::optional<std::string> password = args.Value("--password"))
         s.password = *password;
-    // Device search: answers to the broadcast of the search on 127.255.255.255.
-    bool search = args.Flag("--search");
-    SimSearchOptions so;
+    return true;
+}
+
+// Device search: answers to the broadcast of the search on 127.255.255.255.
+bool ReadSearchOptions(CliArgs& args, SimOptions& o)
+{
+    SimSearchOptions& so = o.search_options;
+    o.search = args.Flag("--search");
     if (!Number(args, "--unconfigured", 65536, &so.unconfigured) || !Number(args, "--shipping", 65536, &so.shipping)
         || !Number(args, "--full-block", 65536, &so.full_block))
-        return 2;
+        return false;
     so.no_probe = args.Flag("--no-probe");
     if (args.Flag("--search-limited"))
         so.bind.push_back(0xFFFFFFFFu);
     if (std::optional<std::string> shipping = args.Value("--shipping-address")) {
         std::optional<uint32_t> at = NetParseAddress(*shipping);
         if (!at || *at >> 24 != 127)
-            return Fail("--shipping-address must be a loopback address: " + *shipping, 2);
+            return Refuse("--shipping-address must be a loopback address: " + *shipping);
         so.shipping_address = *at;
     }
-    // SNMP agents on the devices' addresses.
+    return true;
+}
+
+// SNMP agents on the devices' addresses.
+bool ReadSnmpOptions(CliArgs& args, SimOptions& o)
+{
     uint32_t snmpPort = 0, snmpMax = 1472;
     if (!Number(args, "--snmp-port", 65535, &snmpPort) || !Number(args, "--snmp-max", 65535, &snmpMax))
-        return 2;
-    SimSnmpDeviceConfig snmp;
+        return false;
+    SimSnmpDeviceConfig& snmp = o.snmp;
     snmp.port = static_cast<uint16_t>(snmpPort);
     snmp.maxResponse = snmpMax;
     snmp.readCommunity = args.Value("--snmp-read").value_or("public");
@@ -335,36 +365,39 @@ int main(int argc, char** argv)
         std::optional<uint32_t> trapPort
             = colon == std::string::npos ? std::nullopt : ParseUnsignedStrict(trap->substr(colon + 1));
         if (!host || !trapPort || *trapPort == 0 || *trapPort > 65535 || *host >> 24 != 127)
-            return Fail("--trap needs a loopback HOST:PORT: " + *trap, 2);
+            return Refuse("--trap needs a loopback HOST:PORT: " + *trap);
         snmp.trapTo = NetAddress { *host, static_cast<uint16_t>(*trapPort) };
     }
-    std::optional<std::string> mibDir = args.Value("--mib-dir");
-    std::optional<uint32_t> accountingRows;
+    o.mibDir = args.Value("--mib-dir");
     uint32_t rowsGiven = UINT32_MAX;
     if (!Number(args, "--accounting-rows", 1000000, &rowsGiven))
-        return 2;
+        return false;
     if (rowsGiven != UINT32_MAX)
-        accountingRows = rowsGiven;
-    // The serial console.
-    SimConsoleOptions console;
-    std::optional<std::string> consolePath = args.Value("--serial");
+        o.accountingRows = rowsGiven;
+    return true;
+}
+
+// The serial console of the first device: speed, banner, boot loader and the XMODEM receiver's faults.
+bool ReadConsoleOptions(CliArgs& args, SimOptions& o)
+{
+    SimConsoleOptions& console = o.console;
+    o.consolePath = args.Value("--serial");
     uint32_t consoleBaud = 115200;
     if (!Number(args, "--console-baud", 4000000, &consoleBaud))
-        return 2;
+        return false;
     static const uint32_t kSpeeds[] = { 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400 };
     if (std::find(std::begin(kSpeeds), std::end(kSpeeds), consoleBaud) == std::end(kSpeeds))
-        return Fail(StrFormat("unsupported --console-baud: %u", consoleBaud), 2);
+        return Refuse(StrFormat("unsupported --console-baud: %u", consoleBaud));
     console.baud = consoleBaud;
     console.silent = args.Flag("--console-silent");
     console.bootLoader = args.Flag("--boot-loader");
     uint32_t cancelAfter = 0, silentAfterBlock = 0, naks = 0;
-    bool hadCancel = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--xmodem-cancel-after");
-    bool hadSilentBlock
-        = args.Rest().end() != std::find(args.Rest().begin(), args.Rest().end(), "--xmodem-silent-after");
+    bool hadCancel = Given(args, "--xmodem-cancel-after");
+    bool hadSilentBlock = Given(args, "--xmodem-silent-after");
     if (!Number(args, "--xmodem-cancel-after", 1000000, &cancelAfter)
         || !Number(args, "--xmodem-silent-after", 1000000, &silentAfterBlock)
         || !Number(args, "--xmodem-naks", 1000, &naks))
-        return 2;
+        return false;
     console.xmodem.cancelAfter = hadCancel ? static_cast<int>(cancelAfter) : -1;
     console.xmodem.silentAfter = hadSilentBlock ? static_cast<int>(silentAfterBlock) : -1;
     console.xmodem.naksPerBlock = static_cast<int>(naks);
@@ -374,30 +407,35 @@ int main(int argc, char** argv)
         else if (*banner == "partner")
             console.banner = SimConsoleOptions::Banner::Partner;
         else
-            return Fail("--banner takes unquoted or partner: " + *banner, 2);
+            return Refuse("--banner takes unquoted or partner: " + *banner);
     }
-    console.verbose = s.verbose;
-    console.path = consolePath.value_or(std::string());
+    console.verbose = o.fleet.verbose;
+    console.path = o.consolePath.value_or(std::string());
+    return true;
+}
+
+// What is left after the options: the first device's address, with room for every device on loopback.
+bool ReadAddress(CliArgs& args, SimOptions& o)
+{
     if (std::optional<std::string> unknown = args.UnknownOption())
-        return Fail(*unknown + " (see --help)", 2);
+        return Refuse(*unknown + " (see --help)");
     if (args.Rest().size() != 1)
-        return Fail(args.Rest().empty() ? "which ADDRESS? (see --help)" : "one ADDRESS only (see --help)", 2);
+        return Refuse(args.Rest().empty() ? "which ADDRESS? (see --help)" : "one ADDRESS only (see --help)");
     std::optional<uint32_t> address = NetParseAddress(args.Rest()[0]);
     if (!address)
-        return Fail("not an IPv4 address: " + args.Rest()[0], 2);
+        return Refuse("not an IPv4 address: " + args.Rest()[0]);
+    uint32_t count = o.fleet.count;
     if (*address >> 24 != 127 || (*address + (count ? count - 1 : 0)) >> 24 != 127 || count == 0)
-        return Fail("the devices must fit into the loopback network 127.0.0.0/8", 2);
-    s.address = *address;
+        return Refuse("the devices must fit into the loopback network 127.0.0.0/8");
+    o.fleet.address = *address;
+    return true;
+}
 
-    bool temporary = !dir;
-    if (temporary) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "morvaksim-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            return Fail("cannot create a temporary directory", 1);
-        dir = pattern;
-    }
-    s.dir = *dir;
-
+// Starts the fleet and the services asked for, serves until SIGINT or SIGTERM; the exit code.
+int Serve(SimOptions& o)
+{
+    SimSettings& s = o.fleet;
+    SimSearchOptions& so = o.search_options;
     so.port = s.port;
     RaiseFileLimit();
     NetStartup();
@@ -406,39 +444,64 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<SimSnmpEndpoint>> snmpAgents;
     SimConsole serialConsole;
     std::string error;
-    int code = 0;
     bool started = fleet.Start(s, &error);
     // Unconfigured devices say so to a direct "sysinfo" too, with or without the search responder.
     for (size_t i = 0; started && i < so.unconfigured && i < fleet.Count(); ++i)
         fleet.Device(i).unconfigured = true;
-    if (!started) {
-        code = Fail(error, 1);
-    } else if (consolePath && !serialConsole.Start(fleet, 0, console, &error)) {
-        code = Fail(error, 1);
-    } else if (search && !responder.Start(fleet, so, &error)) {
-        code = Fail(error, 1);
-    } else if (snmp.port && !StartSnmp(fleet, snmp, mibDir, accountingRows, snmpAgents, &error)) {
-        code = Fail(error, 1);
-    } else {
-        std::signal(SIGINT, OnSignal);
-        std::signal(SIGTERM, OnSignal);
-        std::printf("morvaksim: %zu device(s) from %s, TFTP port %u, state in %s\n", fleet.Count(),
-            NetAddressText(fleet.Device(0).address).c_str(), s.port, s.dir.c_str());
-        if (snmp.port)
-            std::printf("morvaksim: SNMP agents on port %u%s\n", snmp.port,
-                snmp.trapTo
-                    ? StrFormat(", traps to %s:%u", NetAddressText(snmp.trapTo->ip).c_str(), snmp.trapTo->port).c_str()
-                    : "");
-        if (consolePath)
-            std::printf("morvaksim: serial console of %s on %s at %u baud\n",
-                NetAddressText(fleet.Device(0).address).c_str(), consolePath->c_str(), console.baud);
-        std::fflush(stdout);
-        fleet.Run(g_stop);
-        std::printf("morvaksim: stopped\n");
+    if (!started)
+        return Fail(error, 1);
+    if (o.consolePath && !serialConsole.Start(fleet, 0, o.console, &error))
+        return Fail(error, 1);
+    if (o.search && !responder.Start(fleet, so, &error))
+        return Fail(error, 1);
+    if (o.snmp.port && !StartSnmp(fleet, o.snmp, o.mibDir, o.accountingRows, snmpAgents, &error))
+        return Fail(error, 1);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::printf("morvaksim: %zu device(s) from %s, TFTP port %u, state in %s\n", fleet.Count(),
+        NetAddressText(fleet.Device(0).address).c_str(), s.port, s.dir.c_str());
+    if (o.snmp.port)
+        std::printf("morvaksim: SNMP agents on port %u%s\n", o.snmp.port,
+            o.snmp.trapTo
+                ? StrFormat(", traps to %s:%u", NetAddressText(o.snmp.trapTo->ip).c_str(), o.snmp.trapTo->port).c_str()
+                : "");
+    if (o.consolePath)
+        std::printf("morvaksim: serial console of %s on %s at %u baud\n",
+            NetAddressText(fleet.Device(0).address).c_str(), o.consolePath->c_str(), o.console.baud);
+    std::fflush(stdout);
+    fleet.Run(g_stop);
+    std::printf("morvaksim: stopped\n");
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (!words.empty() && words[0] == "make-upx")
+        return MakeUpx(std::vector<std::string>(words.begin() + 1, words.end()));
+    CliArgs args(words);
+    if (args.Flag("--help", "-h")) {
+        PrintHelp();
+        return 0;
     }
+    SimOptions o;
+    if (!ReadDeviceOptions(args, o) || !ReadSearchOptions(args, o) || !ReadSnmpOptions(args, o)
+        || !ReadConsoleOptions(args, o) || !ReadAddress(args, o))
+        return 2;
+
+    bool temporary = !o.dir;
+    if (temporary) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "morvaksim-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            return Fail("cannot create a temporary directory", 1);
+        o.dir = pattern;
+    }
+    o.fleet.dir = *o.dir;
+    int code = Serve(o);
     if (temporary) {
         std::error_code ec;
-        std::filesystem::remove_all(s.dir, ec);
+        std::filesystem::remove_all(o.fleet.dir, ec);
     }
     return code;
 }

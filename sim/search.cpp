@@ -2,7 +2,7 @@
 
 #include "common/platform/netif.h"
 #include "common/text.h"
-#include "config/device/search.h"
+#include "device/search.h"
 #include "sim/simfleet.h"
 
 #include <chrono>

@@ -1,10 +1,10 @@
 #include "common/tempstream.h"
 #include "common/text.h"
-#include "config/device/devcmd.h"
-#include "config/device/deviceentry.h"
-#include "config/device/devstatus.h"
-#include "config/device/firmware.h"
-#include "config/device/sysinfo.h"
+#include "device/devcmd.h"
+#include "device/deviceentry.h"
+#include "device/devstatus.h"
+#include "device/firmware.h"
+#include "device/sysinfo.h"
 #include "sim/simfleet.h"
 
 #include <filesystem>

@@ -3,8 +3,8 @@
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/firmware.h"
-#include "config/device/sysinfo.h"
+#include "device/firmware.h"
+#include "device/sysinfo.h"
 
 #include <map>
 

@@ -2,7 +2,7 @@
 // into a new time-stamped configuration file, through the save job of the device worker.
 #include "cli/qorvexal/jobfront.h"
 #include "common/text.h"
-#include "config/device/devstatus.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // folder) through the check job of the device worker and prints each device's status.
 #include "cli/qorvexal/jobfront.h"
 #include "cli/qorvexal/qvjson.h"
-#include "config/device/devstatus.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 

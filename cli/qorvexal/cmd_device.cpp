@@ -5,7 +5,7 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/devstatus.h"
+#include "device/devstatus.h"
 
 #include <chrono>
 #include <cstdio>

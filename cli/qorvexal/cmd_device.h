@@ -2,7 +2,7 @@
 // status text of a failure.
 #pragma once
 
-#include "config/device/deviceentry.h"
+#include "device/deviceentry.h"
 
 #include <functional>
 #include <optional>

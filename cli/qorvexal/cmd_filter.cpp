@@ -7,8 +7,8 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 #include "filterplugin/filter.h"
 #include "filterplugin/filter_tables.h"
 

@@ -5,8 +5,8 @@
 // with --yes.
 #include "cli/qorvexal/jobfront.h"
 #include "common/strings.h"
-#include "config/device/devstatus.h"
-#include "config/device/firmware.h"
+#include "device/devstatus.h"
+#include "device/firmware.h"
 
 #include <cstdio>
 

@@ -9,10 +9,10 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
-#include "config/device/sysinfo.h"
 #include "config/frontend/history.h"
 #include "config/frontend/history_diff.h"
 #include "config/store/display.h"
+#include "device/sysinfo.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #include "common/platform/file.h"
 #include "common/tempstream.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/device/devstatus.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <filesystem>

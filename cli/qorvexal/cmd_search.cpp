@@ -7,8 +7,8 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/console.h"
-#include "config/device/search.h"
+#include "device/console.h"
+#include "device/search.h"
 
 #include <cstdio>
 

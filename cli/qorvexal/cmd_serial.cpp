@@ -2,7 +2,7 @@
 #include "cli/cli.h"
 #include "cli/qorvexal/devices.h"
 #include "common/ini.h"
-#include "config/device/console.h"
+#include "device/console.h"
 
 #include <cstdio>
 

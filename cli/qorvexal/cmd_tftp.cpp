@@ -3,8 +3,8 @@
 #include "cli/qorvexal/cmd_device.h"
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/devstatus.h"
-#include "config/device/tftp.h"
+#include "device/devstatus.h"
+#include "device/tftp.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 // qorvexal-cli time: sets the clock of each named device to this computer's local time or a given
 // moment, through the set-time job of the device worker.
 #include "cli/qorvexal/jobfront.h"
-#include "config/device/devcmd.h"
-#include "config/device/devstatus.h"
+#include "device/devcmd.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <ctime>

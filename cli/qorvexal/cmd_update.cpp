@@ -8,10 +8,10 @@
 #include "common/ini.h"
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/devop.h"
-#include "config/device/devstatus.h"
-#include "config/device/sysinfo.h"
-#include "config/device/update.h"
+#include "device/devop.h"
+#include "device/devstatus.h"
+#include "device/sysinfo.h"
+#include "device/update.h"
 
 #include <cstdio>
 

@@ -10,7 +10,7 @@
 #include "common/tempstream.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/device/devstatus.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <memory>

@@ -7,7 +7,7 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/console.h"
+#include "device/console.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 // --ini, and finding a device by its name or by ADDRESS[:PORT].
 #pragma once
 
-#include "config/device/devicelist.h"
+#include "device/devicelist.h"
 
 #include <memory>
 #include <string>

@@ -6,6 +6,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/startup/startup.h"
+#include "device/console.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -48,6 +49,7 @@ bool QvTakeGlobalOptions(std::vector<std::string>& args, std::string& error)
         } else if (args[0] == "--nortscts") {
             // Serial links without hardware handshake, as the program's "nortscts" switch.
             Globals().noRtsCts = true;
+            ConsoleSetHandshake(false);
             args.erase(args.begin());
         } else if (args[0] == "--ini") {
             if (args.size() < 2) {

@@ -7,11 +7,11 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
-#include "config/device/devstatus.h"
-#include "config/device/dialup.h"
-#include "config/device/sysinfo.h"
 #include "config/frontend/devicetable.h"
 #include "config/frontend/jobs_diff.h"
+#include "device/devstatus.h"
+#include "device/dialup.h"
+#include "device/sysinfo.h"
 
 #include <cstdio>
 #include <cstdlib>

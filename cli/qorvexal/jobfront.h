@@ -8,9 +8,9 @@
 #include "cli/cli.h"
 #include "cli/qorvexal/dscopts.h"
 #include "config/description/cfg_types.h"
-#include "config/device/devicelist.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
+#include "device/devicelist.h"
 
 #include <functional>
 #include <memory>

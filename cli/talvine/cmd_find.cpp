@@ -6,12 +6,12 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/search.h"
+#include "device/search.h"
 #include "monitor/engine/engine.h"
+#include "monitor/log/log.h"
 #include "monitor/objtree/script.h"
 #include "monitor/snmp/snmp.h"
 #include "monitor/snmp/snmp_types.h"
-#include "monitor/views/log.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -10,8 +10,8 @@
 #include "common/text.h"
 #include "monitor/engine/engine.h"
 #include "monitor/engine/trend_store.h"
+#include "monitor/log/log.h"
 #include "monitor/snmp/snmp.h"
-#include "monitor/views/log.h"
 
 #include <atomic>
 #include <chrono>

@@ -207,6 +207,114 @@ struct Evaluation {
     std::optional<std::string> args; // --args: the action context
 };
 
+// Prints the usage error and answers false (exit code 2).
+bool Refuse(const std::string& message)
+{
+    CliFail(message, 2);
+    return false;
+}
+
+// A given value of the command line: OID number N of the item and its value.
+struct GivenValue {
+    size_t n;
+    SnmpValue value;
+};
+
+// "N=KIND:VALUE" with KIND i (integer), a (address) or s (string); false with the error printed.
+bool ParseGivenValue(const std::string& v, GivenValue* out)
+{
+    size_t eq = v.find('=');
+    auto n = eq == std::string::npos ? std::nullopt : ParseUnsignedStrict(std::string_view(v).substr(0, eq));
+    if (!n || *n == 0 || *n > 1000 || v.size() < eq + 3 || v[eq + 2] != ':')
+        return Refuse("invalid value '" + v + "' (N=KIND:VALUE expected, KIND i, a or s)");
+    std::string text = v.substr(eq + 3);
+    switch (v[eq + 1]) {
+    case 'i': {
+        bool negative = !text.empty() && text[0] == '-';
+        auto number = ParseUnsignedStrict(negative ? std::string_view(text).substr(1) : std::string_view(text));
+        if (!number)
+            return Refuse("invalid integer '" + text + "'");
+        out->value = SnmpValue::Integer(negative ? 0u - *number : *number);
+        break;
+    }
+    case 'a': {
+        auto ip = NetParseAddress(text);
+        if (!ip)
+            return Refuse("invalid address '" + text + "'");
+        out->value = SnmpValue::Address(SnmpAddressFromHost(*ip));
+        break;
+    }
+    case 's':
+        out->value = SnmpValue::String(text);
+        break;
+    default:
+        return Refuse("invalid value '" + v + "' (KIND i, a or s)");
+    }
+    out->n = *n;
+    return true;
+}
+
+// The runtime's address, details mask and options ("NAME=N"); false with the error printed.
+bool ReadRuntimeOptions(const std::optional<std::string>& address, const std::optional<std::string>& details,
+    const std::vector<std::string>& options, ScriptGivenRuntime* runtime)
+{
+    if (address) {
+        auto ip = NetParseAddress(*address);
+        if (!ip)
+            return Refuse("invalid address '" + *address + "'");
+        runtime->address = SnmpAddressFromHost(*ip);
+    }
+    if (details) {
+        auto mask = ParseUnsignedStrict(*details);
+        if (!mask)
+            return Refuse("invalid details mask '" + *details + "'");
+        runtime->details = *mask;
+    }
+    for (const std::string& opt : options) {
+        size_t eq = opt.find('=');
+        auto n = eq == std::string::npos ? std::nullopt : ParseUnsignedStrict(std::string_view(opt).substr(eq + 1));
+        if (!n || eq == 0)
+            return Refuse("invalid option value '" + opt + "' (NAME=N expected)");
+        runtime->options[StrLower(opt.substr(0, eq))] = *n;
+    }
+    return true;
+}
+
+// A bare item whose OIDs 1.0.N hold the given values.
+std::unique_ptr<ItemObject> BareItem(DeviceObject* device, const std::vector<GivenValue>& given)
+{
+    auto bare = std::make_unique<ItemObject>();
+    bare->device = device;
+    size_t count = 0;
+    for (const GivenValue& g : given)
+        count = std::max(count, g.n);
+    for (size_t n = 1; n <= count; ++n) {
+        ItemUse use;
+        use.oidText = StrFormat("1.0.%u", static_cast<unsigned>(n));
+        use.valid = SnmpOidFromText(use.oidText.c_str(), &use.oid);
+        bare->uses.push_back(use);
+    }
+    return bare;
+}
+
+// The given values into the runtime under the item's polled OIDs: values of OIDs without an index
+// template first, since an index template may read them. -1, else the exit code.
+int StoreGivenValues(Evaluation* ev, const std::vector<GivenValue>& given)
+{
+    for (int pass = 0; pass < 2; ++pass)
+        for (const GivenValue& g : given) {
+            if (g.n > ev->item->uses.size())
+                return CliFail(StrFormat("the item has no OID %u", static_cast<unsigned>(g.n)), 2);
+            const ItemUse& use = ev->item->uses[g.n - 1];
+            if (use.indexTemplate.empty() != (pass == 0))
+                continue;
+            SnmpOid oid;
+            if (ItemPolledOid(*ev->item, g.n, ev->ctx, &oid))
+                ev->runtime.values[SnmpOidText(oid)] = g.value;
+        }
+    return -1;
+}
+
 // Parses the context options; returns -1 when all is well, else the exit code.
 int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
 {
@@ -228,67 +336,20 @@ int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
     if (itemRef && !type)
         return CliFail("--item needs --type", 2);
 
-    // The given values: N=KIND:VALUE.
-    struct Given {
-        size_t n;
-        SnmpValue value;
-    };
-    std::vector<Given> given;
+    std::vector<GivenValue> given;
     for (const std::string& v : values) {
-        size_t eq = v.find('=');
-        auto n = eq == std::string::npos ? std::nullopt : ParseUnsignedStrict(std::string_view(v).substr(0, eq));
-        if (!n || *n == 0 || *n > 1000 || v.size() < eq + 3 || v[eq + 2] != ':')
-            return CliFail("invalid value '" + v + "' (N=KIND:VALUE expected, KIND i, a or s)", 2);
-        std::string text = v.substr(eq + 3);
-        SnmpValue value;
-        switch (v[eq + 1]) {
-        case 'i': {
-            bool negative = !text.empty() && text[0] == '-';
-            auto number = ParseUnsignedStrict(negative ? std::string_view(text).substr(1) : std::string_view(text));
-            if (!number)
-                return CliFail("invalid integer '" + text + "'", 2);
-            value = SnmpValue::Integer(negative ? 0u - *number : *number);
-            break;
-        }
-        case 'a': {
-            auto ip = NetParseAddress(text);
-            if (!ip)
-                return CliFail("invalid address '" + text + "'", 2);
-            value = SnmpValue::Address(SnmpAddressFromHost(*ip));
-            break;
-        }
-        case 's':
-            value = SnmpValue::String(text);
-            break;
-        default:
-            return CliFail("invalid value '" + v + "' (KIND i, a or s)", 2);
-        }
-        given.push_back({ *n, value });
-    }
-    if (address) {
-        auto ip = NetParseAddress(*address);
-        if (!ip)
-            return CliFail("invalid address '" + *address + "'", 2);
-        ev->runtime.address = SnmpAddressFromHost(*ip);
+        GivenValue g {};
+        if (!ParseGivenValue(v, &g))
+            return 2;
+        given.push_back(g);
     }
     ev->runtime.community = community.value_or("");
     // --error: the device did not answer; --refused: it answers, but refused its registration.
     ev->runtime.error = error || refused;
     ev->runtime.noAnswer = error;
     ev->runtime.refused = refused;
-    if (details) {
-        auto mask = ParseUnsignedStrict(*details);
-        if (!mask)
-            return CliFail("invalid details mask '" + *details + "'", 2);
-        ev->runtime.details = *mask;
-    }
-    for (const std::string& opt : options) {
-        size_t eq = opt.find('=');
-        auto n = eq == std::string::npos ? std::nullopt : ParseUnsignedStrict(std::string_view(opt).substr(eq + 1));
-        if (!n || eq == 0)
-            return CliFail("invalid option value '" + opt + "' (NAME=N expected)", 2);
-        ev->runtime.options[StrLower(opt.substr(0, eq))] = *n;
-    }
+    if (!ReadRuntimeOptions(address, details, options, &ev->runtime))
+        return 2;
 
     SelectLanguage(o);
     if (type) {
@@ -304,36 +365,13 @@ int ParseContext(CliArgs& opts, Evaluation* ev, bool withArgs)
         if (!ev->item)
             return CliFail("device type '" + ev->device->type + "' has no item '" + *itemRef + "'");
     } else {
-        // A bare item whose OIDs hold the given values.
-        ev->bare = std::make_unique<ItemObject>();
-        ev->bare->device = ev->device.get();
-        size_t count = 0;
-        for (const Given& g : given)
-            count = std::max(count, g.n);
-        for (size_t n = 1; n <= count; ++n) {
-            ItemUse use;
-            use.oidText = StrFormat("1.0.%u", static_cast<unsigned>(n));
-            use.valid = SnmpOidFromText(use.oidText.c_str(), &use.oid);
-            ev->bare->uses.push_back(use);
-        }
+        ev->bare = BareItem(ev->device.get(), given);
         ev->item = ev->bare.get();
     }
     ev->ctx.item = ev->item;
     ev->ctx.device = ev->device.get();
     ev->ctx.runtime = &ev->runtime;
-    // Values of OIDs without an index template first: an index template may read them.
-    for (int pass = 0; pass < 2; ++pass)
-        for (const Given& g : given) {
-            if (g.n > ev->item->uses.size())
-                return CliFail(StrFormat("the item has no OID %u", static_cast<unsigned>(g.n)), 2);
-            const ItemUse& use = ev->item->uses[g.n - 1];
-            if (use.indexTemplate.empty() != (pass == 0))
-                continue;
-            SnmpOid oid;
-            if (ItemPolledOid(*ev->item, g.n, ev->ctx, &oid))
-                ev->runtime.values[SnmpOidText(oid)] = g.value;
-        }
-    return -1;
+    return StoreGivenValues(ev, given);
 }
 
 int PrintValue(const SnmpValue& v)

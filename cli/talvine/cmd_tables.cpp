@@ -107,6 +107,76 @@ AccountingVersion ProgramVersion()
     return { TALVINE_VERSION_MAJOR, TALVINE_VERSION_MINOR, TALVINE_VERSION_BUILD };
 }
 
+// The rows of a saved accounting file, sorted and saved again as asked.
+int ShowSavedFile(const TableCommand& c, const std::string& file, const std::vector<std::string>& titles)
+{
+    std::vector<AccountingRow> rows;
+    std::string data;
+    if (FileReadAll(file, &data) != 1)
+        return CliFail("cannot read " + file);
+    if (!AccountingFileParse(data, &rows))
+        return CliFail(file + " is not an accounting file (its first line is not \"" + kAccountingFileTag + ";...\")");
+    if (c.sortColumn)
+        AccountingSort(rows, c.sortColumn - 1);
+    if (c.save && AccountingFileWrite(*c.save, rows, ProgramVersion()) != 1)
+        return CliFail("cannot write " + *c.save);
+    PrintRows(titles, rows, AccountingRowTexts, AccountingRowImage);
+    return 0;
+}
+
+// The device's community in the monitor's device list in `dir`, else "public".
+std::string CommunityFromList(const std::string& dir, uint32_t ip)
+{
+    std::string list;
+    if (FileReadAll(dir + "/" + StrLoad(talvine_Strings(), 2003), &list) != 1)
+        return "public";
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t end = list.find('\n', at);
+        std::string_view line
+            = TrimLineEnd(std::string_view(list).substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? list.size() : end + 1;
+        EngineListLine entry;
+        if (EngineParseListLine(line, &entry) && NetParseAddress(entry.address) == ip)
+            return entry.community.empty() ? "public" : entry.community;
+    }
+    return "public";
+}
+
+// Clears the accounting table when asked, then walks the table and prints its rows; the exit code.
+int WalkTable(UdpSocket* socket, const TableTarget& t, const TableCommand& c, bool accounting, bool remove,
+    const std::vector<std::string>& titles, const std::string& address)
+{
+    int status = 0;
+    if (remove && AccountingClear(socket, t) != 1) {
+        std::string text = StrLoad(talvine_Strings(), 5251);
+        for (char& ch : text)
+            if (ch == '\r')
+                ch = '\n';
+        CliPrint(stderr, text + "\n");
+        status = 1;
+    }
+    uint32_t answers = 0;
+    if (accounting) {
+        std::vector<AccountingRow> rows;
+        AccountingWalk(socket, t, &rows, &answers);
+        if (c.sortColumn)
+            AccountingSort(rows, c.sortColumn - 1);
+        if (c.save && AccountingFileWrite(*c.save, rows, ProgramVersion()) != 1)
+            status = CliFail("cannot write " + *c.save);
+        PrintRows(titles, rows, AccountingRowTexts, AccountingRowImage);
+    } else {
+        std::vector<VpnRow> rows;
+        VpnWalk(socket, t, &rows, &answers);
+        if (c.sortColumn)
+            VpnSort(rows, c.sortColumn - 1);
+        PrintRows(titles, rows, VpnRowTexts, VpnRowImage);
+    }
+    if (answers == 0)
+        return CliFail(StrFormat("no answer from %s", address.c_str()));
+    return status;
+}
+
 int RunTable(std::vector<std::string>& args, TableKind kind)
 {
     const bool accounting = kind == TableKind::Accounting;
@@ -147,19 +217,7 @@ int RunTable(std::vector<std::string>& args, TableKind kind)
     if (file) {
         if (!words.empty() || remove || dirOption || port || community || typeOption)
             return CliFail(std::string("usage: ") + usage, 2);
-        std::vector<AccountingRow> rows;
-        std::string data;
-        if (FileReadAll(*file, &data) != 1)
-            return CliFail("cannot read " + *file);
-        if (!AccountingFileParse(data, &rows))
-            return CliFail(
-                *file + " is not an accounting file (its first line is not \"" + kAccountingFileTag + ";...\")");
-        if (c.sortColumn)
-            AccountingSort(rows, c.sortColumn - 1);
-        if (c.save && AccountingFileWrite(*c.save, rows, ProgramVersion()) != 1)
-            return CliFail("cannot write " + *c.save);
-        PrintRows(titles, rows, AccountingRowTexts, AccountingRowImage);
-        return 0;
+        return ShowSavedFile(c, *file, titles);
     }
 
     if (words.size() != 1)
@@ -178,22 +236,7 @@ int RunTable(std::vector<std::string>& args, TableKind kind)
     if (community) {
         t.community = *community;
     } else {
-        t.community = "public";
-        std::string list;
-        if (FileReadAll(dir + "/" + StrLoad(talvine_Strings(), 2003), &list) == 1) {
-            size_t at = 0;
-            while (at < list.size()) {
-                size_t end = list.find('\n', at);
-                std::string_view line = TrimLineEnd(
-                    std::string_view(list).substr(at, end == std::string::npos ? std::string::npos : end - at));
-                at = end == std::string::npos ? list.size() : end + 1;
-                EngineListLine entry;
-                if (EngineParseListLine(line, &entry) && NetParseAddress(entry.address) == ip) {
-                    t.community = entry.community.empty() ? "public" : entry.community;
-                    break;
-                }
-            }
-        }
+        t.community = CommunityFromList(dir, *ip);
     }
     std::unique_ptr<UdpSocket> socket = SnmpOpenJobSocket();
     if (!socket)
@@ -216,34 +259,7 @@ int RunTable(std::vector<std::string>& args, TableKind kind)
         return CliFail(
             StrFormat("the device type '%s' has no %s plugin", type.c_str(), accounting ? "accounting" : "vpn"));
 
-    int status = 0;
-    if (remove && AccountingClear(socket.get(), t) != 1) {
-        std::string text = StrLoad(talvine_Strings(), 5251);
-        for (char& ch : text)
-            if (ch == '\r')
-                ch = '\n';
-        CliPrint(stderr, text + "\n");
-        status = 1;
-    }
-    uint32_t answers = 0;
-    if (accounting) {
-        std::vector<AccountingRow> rows;
-        AccountingWalk(socket.get(), t, &rows, &answers);
-        if (c.sortColumn)
-            AccountingSort(rows, c.sortColumn - 1);
-        if (c.save && AccountingFileWrite(*c.save, rows, ProgramVersion()) != 1)
-            status = CliFail("cannot write " + *c.save);
-        PrintRows(titles, rows, AccountingRowTexts, AccountingRowImage);
-    } else {
-        std::vector<VpnRow> rows;
-        VpnWalk(socket.get(), t, &rows, &answers);
-        if (c.sortColumn)
-            VpnSort(rows, c.sortColumn - 1);
-        PrintRows(titles, rows, VpnRowTexts, VpnRowImage);
-    }
-    if (answers == 0)
-        return CliFail(StrFormat("no answer from %s", words[0].c_str()));
-    return status;
+    return WalkTable(socket.get(), t, c, accounting, remove, titles, words[0]);
 }
 
 int RunAccounting(std::vector<std::string>& args)

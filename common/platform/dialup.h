@@ -2,7 +2,7 @@
 // link needs: phone-book entries, devices, dialling with an outcome reported later, the state of a
 // connection, hanging up and error texts. On Windows the twelve functions of "rasapi32.dll", bound by
 // name (DialupLoad); elsewhere there is none and every dial-up fails, unless a substitute is put in
-// place (config/device/dialup.h).
+// place (device/dialup.h).
 #pragma once
 
 #include <cstdint>

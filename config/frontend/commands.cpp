@@ -5,12 +5,12 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/devicelist.h"
-#include "config/device/devstatus.h"
-#include "config/device/dialup.h"
-#include "config/device/firmware.h"
-#include "config/device/sysinfo.h"
 #include "config/frontend/jobs.h"
+#include "device/devicelist.h"
+#include "device/devstatus.h"
+#include "device/dialup.h"
+#include "device/firmware.h"
+#include "device/sysinfo.h"
 
 namespace {
 std::string Text(unsigned id)

@@ -5,8 +5,8 @@
 // hands every notice of the worker to OnJobNotice.
 #pragma once
 
-#include "config/device/deviceentry.h"
 #include "config/frontend/worker.h"
+#include "device/deviceentry.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,7 +2,7 @@
 
 #include "common/strings.h"
 #include "common/text.h"
-#include "config/device/sysinfo.h"
+#include "device/sysinfo.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // firmware images.
 #pragma once
 
-#include "config/device/deviceentry.h"
+#include "device/deviceentry.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "common/strings.h"
-#include "config/device/sysinfo.h"
 #include "config/frontend/deviceinfo.h"
+#include "device/sysinfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "config/frontend/devicetable.h"
 
 #include "common/text.h"
-#include "config/device/deviceentry.h"
-#include "config/device/devicelist.h"
-#include "config/device/devstatus.h"
-#include "config/device/dialup.h"
+#include "device/deviceentry.h"
+#include "device/devicelist.h"
+#include "device/devstatus.h"
+#include "device/dialup.h"
 
 std::string DeviceWhereText(const DeviceEntry& e)
 {

@@ -6,8 +6,8 @@
 #include "common/platform/file.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/device/deviceentry.h"
-#include "config/device/sysinfo.h"
+#include "device/deviceentry.h"
+#include "device/sysinfo.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,11 +4,11 @@
 #include "common/tempstream.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/device/deviceentry.h"
 #include "config/frontend/history.h"
 #include "config/frontend/history_diff.h"
 #include "config/frontend/jobs_diff.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 
 #include <chrono>
 #include <csignal>

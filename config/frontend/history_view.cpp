@@ -5,9 +5,9 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
+#include "device/deviceentry.h"
 
 #include <algorithm>
 #include <iterator>

@@ -6,12 +6,12 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_pattern.h"
-#include "config/device/devicelist.h"
-#include "config/device/devstatus.h"
 #include "config/frontend/devicetable.h"
 #include "config/frontend/history_view.h"
 #include "config/frontend/jobs_diff.h"
 #include "config/store/cfg_store.h"
+#include "device/devicelist.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <filesystem>

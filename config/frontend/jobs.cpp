@@ -6,9 +6,9 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
-#include "config/device/devop.h"
-#include "config/device/devstatus.h"
 #include "config/store/cfg_store.h"
+#include "device/devop.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <cstring>

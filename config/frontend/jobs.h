@@ -3,11 +3,11 @@
 // tests and the command-line tool may also run them directly with RunDeviceJob.
 #pragma once
 
-#include "config/device/deviceentry.h"
-#include "config/device/firmware.h"
-#include "config/device/search.h"
 #include "config/frontend/history.h"
 #include "config/frontend/worker.h"
+#include "device/deviceentry.h"
+#include "device/firmware.h"
+#include "device/search.h"
 
 #include <atomic>
 #include <cstdint>

@@ -4,12 +4,12 @@
 #include "common/ini.h"
 #include "common/strings.h"
 #include "common/tempstream.h"
-#include "config/device/devicelist.h"
-#include "config/device/devstatus.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/jobs_diff.h"
 #include "config/store/cfg_store.h"
+#include "device/devicelist.h"
+#include "device/devstatus.h"
 
 #include <cstdio>
 #include <filesystem>

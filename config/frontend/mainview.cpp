@@ -5,10 +5,10 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/device/devstatus.h"
-#include "config/device/dialup.h"
-#include "config/device/search.h"
 #include "config/frontend/commands.h"
+#include "device/devstatus.h"
+#include "device/dialup.h"
+#include "device/search.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // texts of the status bar. The Win32 window (config/ui/) draws what these compute.
 #pragma once
 
-#include "config/device/devicelist.h"
+#include "device/devicelist.h"
 
 #include <cstdint>
 #include <string>

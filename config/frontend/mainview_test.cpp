@@ -1,10 +1,10 @@
 #include "common/ini.h"
 #include "common/platform/net.h"
 #include "config/cfgfile/cfg_file.h"
-#include "config/device/devstatus.h"
-#include "config/device/search.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/mainview.h"
+#include "device/devstatus.h"
+#include "device/search.h"
 
 #include <gtest/gtest.h>
 

@@ -353,6 +353,92 @@ void Builder::Item(const CfgItem& item, int indent, int labelColumn)
     End();
 }
 
+// A column's least width: its header's longest word, or kMinColumn when that is more; never more than
+// the column's natural width or the room.
+std::vector<int> LeastWidths(const std::vector<std::string>& headers, const std::vector<int>& natural, int room)
+{
+    std::vector<int> least(headers.size());
+    for (size_t c = 0; c < headers.size(); ++c) {
+        int word = kMinColumn;
+        for (size_t at = 0; at < headers[c].size();) {
+            size_t end = headers[c].find(' ', at);
+            end = end == std::string::npos ? headers[c].size() : end;
+            word = std::max(word, static_cast<int>(end - at));
+            at = end + 1;
+        }
+        least[c] = std::min({ natural[c], word, room });
+    }
+    return least;
+}
+
+// The columns side by side when they fit; otherwise bands of as many as fit at their least width,
+// each band after the first led by the key column again when there is room for it.
+std::vector<std::vector<size_t>> TableBands(const std::vector<int>& natural, const std::vector<int>& least, int room)
+{
+    const size_t n = natural.size();
+    std::vector<std::vector<size_t>> bands;
+    int all = -3;
+    for (size_t c = 0; c < n; ++c)
+        all += natural[c] + 3;
+    if (all <= room) {
+        bands.emplace_back();
+        for (size_t c = 0; c < n; ++c)
+            bands.back().push_back(c);
+        return bands;
+    }
+    std::vector<size_t> band { 0 };
+    int used = least[0];
+    for (size_t c = 1; c < n; ++c) {
+        if (used + 3 + least[c] <= room) {
+            band.push_back(c);
+            used += 3 + least[c];
+            continue;
+        }
+        bands.push_back(std::move(band));
+        if (least[0] + 3 + least[c] <= room) {
+            band = { 0, c };
+            used = least[0] + 3 + least[c];
+        } else {
+            band = { c };
+            used = least[c];
+        }
+    }
+    bands.push_back(std::move(band));
+    return bands;
+}
+
+// A band's widths: the least width each, the rest of the room shared by what each column lacks.
+std::vector<int> BandWidths(
+    const std::vector<size_t>& band, const std::vector<int>& natural, const std::vector<int>& least, int room)
+{
+    const size_t k = band.size();
+    std::vector<int> width(k);
+    int used = -3, lack = 0;
+    for (size_t i = 0; i < k; ++i) {
+        width[i] = least[band[i]];
+        used += width[i] + 3;
+        lack += natural[band[i]] - width[i];
+    }
+    int spare = room - used;
+    if (lack <= spare) {
+        for (size_t i = 0; i < k; ++i)
+            width[i] = natural[band[i]];
+    } else if (spare > 0) {
+        int given = 0;
+        for (size_t i = 0; i < k; ++i) {
+            int more = static_cast<int>(static_cast<int64_t>(spare) * (natural[band[i]] - width[i]) / lack);
+            width[i] += more;
+            given += more;
+        }
+        for (size_t i = 0; i < k && given < spare; ++i)
+            if (width[i] < natural[band[i]]) {
+                ++width[i];
+                ++given;
+            }
+    }
+    return width;
+}
+
 void Builder::Table(const CfgItem& table, int indent)
 {
     const size_t n = std::min(table.columns.size(), CfgMaxColumns);
@@ -376,79 +462,10 @@ void Builder::Table(const CfgItem& table, int indent)
             natural[c] = std::max(natural[c], static_cast<int>(cells.back()[c].size()));
         }
     }
-    // A column's least width: its header's longest word, or kMinColumn when that is more.
-    std::vector<int> least(n);
-    for (size_t c = 0; c < n; ++c) {
-        int word = kMinColumn;
-        for (size_t at = 0; at < headers[c].size();) {
-            size_t end = headers[c].find(' ', at);
-            end = end == std::string::npos ? headers[c].size() : end;
-            word = std::max(word, static_cast<int>(end - at));
-            at = end + 1;
-        }
-        least[c] = std::min({ natural[c], word, room });
-    }
-
-    // The columns side by side when they fit; otherwise bands of as many as fit at their least width,
-    // each band after the first led by the key column again when there is room for it.
-    std::vector<std::vector<size_t>> bands;
-    {
-        int all = -3;
-        for (size_t c = 0; c < n; ++c)
-            all += natural[c] + 3;
-        if (all <= room) {
-            bands.emplace_back();
-            for (size_t c = 0; c < n; ++c)
-                bands.back().push_back(c);
-        } else {
-            std::vector<size_t> band { 0 };
-            int used = least[0];
-            for (size_t c = 1; c < n; ++c) {
-                if (used + 3 + least[c] <= room) {
-                    band.push_back(c);
-                    used += 3 + least[c];
-                    continue;
-                }
-                bands.push_back(std::move(band));
-                if (least[0] + 3 + least[c] <= room) {
-                    band = { 0, c };
-                    used = least[0] + 3 + least[c];
-                } else {
-                    band = { c };
-                    used = least[c];
-                }
-            }
-            bands.push_back(std::move(band));
-        }
-    }
-
-    for (const std::vector<size_t>& band : bands) {
+    const std::vector<int> least = LeastWidths(headers, natural, room);
+    for (const std::vector<size_t>& band : TableBands(natural, least, room)) {
         const size_t k = band.size();
-        // Widths: the least width each, the rest of the room shared by what each column lacks.
-        std::vector<int> width(k);
-        int used = -3, lack = 0;
-        for (size_t i = 0; i < k; ++i) {
-            width[i] = least[band[i]];
-            used += width[i] + 3;
-            lack += natural[band[i]] - width[i];
-        }
-        int spare = room - used;
-        if (lack <= spare) {
-            for (size_t i = 0; i < k; ++i)
-                width[i] = natural[band[i]];
-        } else if (spare > 0) {
-            int given = 0;
-            for (size_t i = 0; i < k; ++i) {
-                int more = static_cast<int>(static_cast<int64_t>(spare) * (natural[band[i]] - width[i]) / lack);
-                width[i] += more;
-                given += more;
-            }
-            for (size_t i = 0; i < k && given < spare; ++i)
-                if (width[i] < natural[band[i]]) {
-                    ++width[i];
-                    ++given;
-                }
-        }
+        const std::vector<int> width = BandWidths(band, natural, least, room);
         std::vector<int> x(k);
         for (size_t i = 0, at = static_cast<size_t>(indent); i < k; ++i) {
             x[i] = static_cast<int>(at);

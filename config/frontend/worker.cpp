@@ -1,7 +1,7 @@
 #include "config/frontend/worker.h"
 
-#include "config/device/dialup.h"
 #include "config/frontend/jobs.h"
+#include "device/dialup.h"
 
 #include <atomic>
 #include <thread>

@@ -4,7 +4,7 @@
 // receives them through a small adapter that turns each notice into a posted window message.
 #pragma once
 
-#include "config/device/deviceentry.h"
+#include "device/deviceentry.h"
 
 #include <chrono>
 #include <condition_variable>

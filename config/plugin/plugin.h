@@ -103,6 +103,23 @@ int32_t VelquinCfgAddTabRow(PluginContext* context, const char* table, int32_t p
 int32_t VelquinCfgDelTabRow(PluginContext* context, const char* table, int32_t row);
 int32_t VelquinCfgFindTabRow(PluginContext* context, const char* table, int32_t column, const char* text);
 
+// The same nine in the platform's standard calling convention, as a plug-in calls them: the program
+// exports these under the names above (config/plugin/ui/exports.def.in), and the command-line tool
+// and the tests bind them directly (filterplugin/filter_direct.cpp).
+extern "C" {
+int32_t PLUGIN_CALL QvExportGetDeviceInfo(PluginContext* context, int32_t what, char* buffer, int32_t size);
+int32_t PLUGIN_CALL QvExportGetPluginParam(PluginContext* context, const char* key, char* buffer, int32_t size);
+int32_t PLUGIN_CALL QvExportGetValue(PluginContext* context, const char* name, char* buffer, int32_t size);
+int32_t PLUGIN_CALL QvExportSetValue(PluginContext* context, const char* name, const char* value);
+int32_t PLUGIN_CALL QvExportGetTabRow(PluginContext* context, const char* table, int32_t row, int32_t lastColumn,
+    char* const* buffers, const int32_t* sizes);
+int32_t PLUGIN_CALL QvExportSetTabRow(
+    PluginContext* context, const char* table, int32_t row, int32_t lastColumn, const char* const* values);
+int32_t PLUGIN_CALL QvExportAddTabRow(PluginContext* context, const char* table, int32_t position);
+int32_t PLUGIN_CALL QvExportDelTabRow(PluginContext* context, const char* table, int32_t row);
+int32_t PLUGIN_CALL QvExportFindTabRow(PluginContext* context, const char* table, int32_t column, const char* text);
+}
+
 // The item a plug-in means by `name` (the look-up rules of the interface), or nullptr.
 CfgItem* PluginFindItem(const PluginContext* context, const char* name);
 // Copies `text` into buffer[size]: at most size - 1 bytes and a terminator; nothing when size <= 0.

@@ -1,8 +1,8 @@
 // The nine exported configuration functions over the configuration store.
 #include "common/text.h"
-#include "config/device/deviceentry.h"
 #include "config/plugin/plugin.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 
 #include <algorithm>
 #include <cstring>
@@ -207,3 +207,45 @@ int32_t VelquinCfgFindTabRow(PluginContext* context, const char* table, int32_t 
     }
     return -1;
 }
+
+// The exported wrappers: the same calls in the platform's standard calling convention.
+extern "C" {
+int32_t PLUGIN_CALL QvExportGetDeviceInfo(PluginContext* c, int32_t what, char* buffer, int32_t size)
+{
+    return VelquinCfgGetDeviceInfo(c, what, buffer, size);
+}
+int32_t PLUGIN_CALL QvExportGetPluginParam(PluginContext* c, const char* key, char* buffer, int32_t size)
+{
+    return VelquinCfgGetPluginParam(c, key, buffer, size);
+}
+int32_t PLUGIN_CALL QvExportGetValue(PluginContext* c, const char* name, char* buffer, int32_t size)
+{
+    return VelquinCfgGetValue(c, name, buffer, size);
+}
+int32_t PLUGIN_CALL QvExportSetValue(PluginContext* c, const char* name, const char* value)
+{
+    return VelquinCfgSetValue(c, name, value);
+}
+int32_t PLUGIN_CALL QvExportGetTabRow(
+    PluginContext* c, const char* table, int32_t row, int32_t last, char* const* buffers, const int32_t* sizes)
+{
+    return VelquinCfgGetTabRow(c, table, row, last, buffers, sizes);
+}
+int32_t PLUGIN_CALL QvExportSetTabRow(
+    PluginContext* c, const char* table, int32_t row, int32_t last, const char* const* values)
+{
+    return VelquinCfgSetTabRow(c, table, row, last, values);
+}
+int32_t PLUGIN_CALL QvExportAddTabRow(PluginContext* c, const char* table, int32_t position)
+{
+    return VelquinCfgAddTabRow(c, table, position);
+}
+int32_t PLUGIN_CALL QvExportDelTabRow(PluginContext* c, const char* table, int32_t row)
+{
+    return VelquinCfgDelTabRow(c, table, row);
+}
+int32_t PLUGIN_CALL QvExportFindTabRow(PluginContext* c, const char* table, int32_t column, const char* text)
+{
+    return VelquinCfgFindTabRow(c, table, column, text);
+}
+} // extern "C"

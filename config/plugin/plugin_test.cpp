@@ -1,8 +1,8 @@
 #include "common/diag.h"
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/plugin/plugin.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

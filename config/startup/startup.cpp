@@ -3,6 +3,7 @@
 #include "common/ini.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "device/console.h"
 
 QorvexalGlobals& Globals()
 {
@@ -55,6 +56,7 @@ int RunQorvexal(std::string_view commandLine, StartupPlatform& p)
     StartupOptions options;
     ParseOptions(commandLine, &options);
     g.noRtsCts = options.noRtsCts;
+    ConsoleSetHandshake(!options.noRtsCts);
     g.noCrypt = options.noCrypt;
     if (options.wizardStyle)
         g.wizardStyle = *options.wizardStyle;

@@ -1,6 +1,7 @@
 #include "common/ini.h"
 #include "common/strings.h"
 #include "config/startup/startup.h"
+#include "device/console.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -178,6 +179,17 @@ TEST_F(Startup, RunsTheStepsInOrder)
     EXPECT_EQ(g.dscLanguage, "English");
     EXPECT_EQ(g.paths.settingsFile, ini_);
     EXPECT_TRUE(g.networkStarted);
+}
+
+// The "nortscts" switch reaches the device console, which opens its ports without the handshake; a
+// start without it turns the handshake on again.
+TEST_F(Startup, NoRtsCtsSwitchesTheConsoleHandshakeOff)
+{
+    RunQorvexal("/nortscts", platform_);
+    EXPECT_TRUE(Globals().noRtsCts);
+    EXPECT_FALSE(ConsoleSerialOptions().rtsCts);
+    RunQorvexal("", platform_);
+    EXPECT_TRUE(ConsoleSerialOptions().rtsCts);
 }
 
 TEST_F(Startup, LanguageFromResourcesAndDescriptionLanguageFromSettings)

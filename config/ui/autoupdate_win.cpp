@@ -6,11 +6,6 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui/desktop.h"
-#include "config/device/devicelist.h"
-#include "config/device/devop.h"
-#include "config/device/devstatus.h"
-#include "config/device/search.h"
-#include "config/device/update.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
@@ -18,6 +13,11 @@
 #include "config/ui/dialogs_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
+#include "device/devicelist.h"
+#include "device/devop.h"
+#include "device/devstatus.h"
+#include "device/search.h"
+#include "device/update.h"
 
 #include <winsock2.h>
 

@@ -9,8 +9,6 @@
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_types.h"
-#include "config/device/deviceentry.h"
-#include "config/device/sysinfo.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
@@ -23,6 +21,8 @@
 #include "config/ui/history_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/wizard_win.h"
+#include "device/deviceentry.h"
+#include "device/sysinfo.h"
 
 #include <algorithm>
 #include <commctrl.h>

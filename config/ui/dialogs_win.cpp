@@ -5,10 +5,6 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui/desktop.h"
-#include "config/device/console.h"
-#include "config/device/firmware.h"
-#include "config/device/mru.h"
-#include "config/device/search.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/deviceinfo.h"
 #include "config/frontend/jobs.h"
@@ -16,6 +12,10 @@
 #include "config/startup/startup.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
+#include "device/console.h"
+#include "device/firmware.h"
+#include "device/mru.h"
+#include "device/search.h"
 
 #include <algorithm>
 #include <commctrl.h>

@@ -3,7 +3,7 @@
 // management, and the file dialogs with the folders they remember.
 #pragma once
 
-#include "config/device/deviceentry.h"
+#include "device/deviceentry.h"
 
 #include <windows.h>
 

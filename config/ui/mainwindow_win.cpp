@@ -6,12 +6,6 @@
 #include "common/text.h"
 #include "common/ui/desktop.h"
 #include "common/ui/help_win.h"
-#include "config/device/console.h"
-#include "config/device/devicelist.h"
-#include "config/device/devstatus.h"
-#include "config/device/dialup.h"
-#include "config/device/firmware.h"
-#include "config/device/search.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/devicetable.h"
 #include "config/frontend/history_view.h"
@@ -25,6 +19,12 @@
 #include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/wizard_win.h"
+#include "device/console.h"
+#include "device/devicelist.h"
+#include "device/devstatus.h"
+#include "device/dialup.h"
+#include "device/firmware.h"
+#include "device/search.h"
 
 #include <algorithm>
 #include <atomic>

@@ -9,13 +9,13 @@
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_types.h"
-#include "config/device/deviceentry.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/valuerules.h"
 #include "config/startup/startup.h"
 #include "config/store/display.h"
 #include "config/ui/cfgsheet_win.h"
+#include "device/deviceentry.h"
 
 #include <algorithm>
 #include <cderr.h>

@@ -3,7 +3,6 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/description/cfg_types.h"
-#include "config/device/deviceentry.h"
 #include "config/frontend/commands.h"
 #include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
@@ -16,6 +15,7 @@
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "config/wizard/wiz_runner.h"
+#include "device/deviceentry.h"
 
 #include <commctrl.h>
 #include <memory>

@@ -5,9 +5,9 @@
 #include "common/platform/net.h"
 #include "common/platform/netif.h"
 #include "common/text.h"
-#include "config/device/deviceentry.h"
 #include "config/store/cfg_store.h"
 #include "config/wizard/wiz_script.h"
+#include "device/deviceentry.h"
 
 #include <mutex>
 

@@ -2,10 +2,10 @@
 
 #include "common/diag.h"
 #include "common/text.h"
-#include "config/device/deviceentry.h"
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
 #include "config/store/display_pattern.h"
+#include "device/deviceentry.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include "common/locale.h"
 #include "config/description/cfg_index.h"
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/store/cfg_store.h"
 #include "config/wizard/wiz_actions.h"
 #include "config/wizard/wiz_runner.h"
 #include "config/wizard/wiz_script.h"
+#include "device/deviceentry.h"
 
 #include <cstdlib>
 #include <filesystem>

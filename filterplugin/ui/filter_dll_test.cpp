@@ -4,9 +4,9 @@
 // waits in them. The configuration's tables are checked in the store. Screenshots of every page and
 // dialog in the five languages go to shots/ in the test's build folder.
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/plugin/plugin.h"
 #include "config/store/cfg_store.h"
+#include "device/deviceentry.h"
 #include "filterplugin/filter_pages.h"
 #include "filterplugin/ui/filter_res.h"
 

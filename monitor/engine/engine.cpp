@@ -5,8 +5,8 @@
 #include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "monitor/log/log.h"
 #include "monitor/snmp/snmp.h"
-#include "monitor/views/log.h"
 
 #include <algorithm>
 

@@ -5,9 +5,9 @@
 #include "common/platform/net.h"
 #include "common/scramble.h"
 #include "monitor/engine/engine.h"
+#include "monitor/log/log.h"
 #include "monitor/snmp/snmp.h"
 #include "monitor/snmp/snmp_ber.h"
-#include "monitor/views/log.h"
 #include "sim/snmp/sim_snmp.h"
 
 #include <chrono>

@@ -442,6 +442,86 @@ SnmpValue MapValue(const SnmpValue& value, std::string_view name, const ScriptCo
     return value;
 }
 
+// "sub START [LENGTH]": the value's text without its first START characters (a negative START keeps
+// the last -START), cut to LENGTH (a negative LENGTH drops the last -LENGTH).
+SnmpValue SubText(const SnmpValue& value, const std::vector<std::string_view>& w)
+{
+    std::string text = ExprValueText(value);
+    int64_t start = ParseDecimal(w[1]);
+    int64_t length = w.size() > 2 ? ParseDecimal(w[2]) : 0;
+    int64_t size = static_cast<int64_t>(text.size());
+    if (start > 0)
+        text.erase(0, static_cast<size_t>(start < size ? start : size));
+    else if (start < 0 && -start < size)
+        text.erase(0, static_cast<size_t>(size + start));
+    size = static_cast<int64_t>(text.size());
+    if (length > 0 && length < size)
+        text.resize(static_cast<size_t>(length));
+    else if (length < 0)
+        text.resize(static_cast<size_t>(-length < size ? size + length : 0));
+    return StringValue(std::move(text));
+}
+
+// "tok N [SEPARATORS]": word N (from 0) of the value's text, words separated by any of SEPARATORS
+// (a blank by default); the empty text when there are fewer words.
+SnmpValue WordOf(const SnmpValue& value, const std::vector<std::string_view>& w)
+{
+    uint32_t n = ParseUnsigned(w[1]);
+    std::string seps = w.size() > 2 ? std::string(w[2]) : std::string(" ");
+    std::string text = ExprValueText(value);
+    uint32_t index = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && seps.find(text[i]) != std::string::npos)
+            ++i;
+        if (i >= text.size())
+            break;
+        size_t b = i;
+        while (i < text.size() && seps.find(text[i]) == std::string::npos)
+            ++i;
+        if (index++ == n)
+            return StringValue(text.substr(b, i - b));
+    }
+    return StringValue(std::string());
+}
+
+// The number a format works on: the value's text read as `input` ("int", "hex" or "ip") when it is a
+// string and an input word was given, else the value as a number; then the arithmetic word applied.
+uint32_t FormatNumber(const SnmpValue& value, std::string_view input, char arith, uint32_t operand)
+{
+    uint32_t n;
+    if (!input.empty() && value.kind == kSnmpString) {
+        if (input == "int") {
+            n = ParseInBase(value.text, 10);
+        } else if (input == "hex") {
+            n = ParseInBase(value.text, 16);
+        } else {
+            std::optional<uint32_t> address = NetParseAddress(Trim(value.text));
+            n = address ? *address : 0;
+        }
+    } else {
+        n = ExprNumber(value);
+    }
+    switch (arith) {
+    case '+':
+        n += operand;
+        break;
+    case '-':
+        n -= operand;
+        break;
+    case '*':
+        n *= operand;
+        break;
+    case '/':
+        if (operand != 0)
+            n /= operand;
+        break;
+    default:
+        break;
+    }
+    return n;
+}
+
 SnmpValue Format(const SnmpValue& value, std::string_view format, const ScriptContext& ctx, Eval& ev)
 {
     std::vector<std::string_view> w = Words(format);
@@ -452,41 +532,12 @@ SnmpValue Format(const SnmpValue& value, std::string_view format, const ScriptCo
     if (w[0] == "sub") {
         if (w.size() < 2 || w.size() > 3)
             return value;
-        std::string text = ExprValueText(value);
-        int64_t start = ParseDecimal(w[1]);
-        int64_t length = w.size() > 2 ? ParseDecimal(w[2]) : 0;
-        int64_t size = static_cast<int64_t>(text.size());
-        if (start > 0)
-            text.erase(0, static_cast<size_t>(start < size ? start : size));
-        else if (start < 0 && -start < size)
-            text.erase(0, static_cast<size_t>(size + start));
-        size = static_cast<int64_t>(text.size());
-        if (length > 0 && length < size)
-            text.resize(static_cast<size_t>(length));
-        else if (length < 0)
-            text.resize(static_cast<size_t>(-length < size ? size + length : 0));
-        return StringValue(std::move(text));
+        return SubText(value, w);
     }
     if (w[0] == "tok") {
         if (w.size() < 2 || w.size() > 3)
             return value;
-        uint32_t n = ParseUnsigned(w[1]);
-        std::string seps = w.size() > 2 ? std::string(w[2]) : std::string(" ");
-        std::string text = ExprValueText(value);
-        uint32_t index = 0;
-        size_t i = 0;
-        while (i < text.size()) {
-            while (i < text.size() && seps.find(text[i]) != std::string::npos)
-                ++i;
-            if (i >= text.size())
-                break;
-            size_t b = i;
-            while (i < text.size() && seps.find(text[i]) == std::string::npos)
-                ++i;
-            if (index++ == n)
-                return StringValue(text.substr(b, i - b));
-        }
-        return StringValue(std::string());
+        return WordOf(value, w);
     }
 
     // Input word, arithmetic word, then "as" OUTPUT or "select" WORDS; anything else voids the format.
@@ -520,36 +571,7 @@ SnmpValue Format(const SnmpValue& value, std::string_view format, const ScriptCo
     if (i != w.size())
         return value;
 
-    uint32_t n;
-    if (!input.empty() && value.kind == kSnmpString) {
-        if (input == "int") {
-            n = ParseInBase(value.text, 10);
-        } else if (input == "hex") {
-            n = ParseInBase(value.text, 16);
-        } else {
-            std::optional<uint32_t> address = NetParseAddress(Trim(value.text));
-            n = address ? *address : 0;
-        }
-    } else {
-        n = ExprNumber(value);
-    }
-    switch (arith) {
-    case '+':
-        n += operand;
-        break;
-    case '-':
-        n -= operand;
-        break;
-    case '*':
-        n *= operand;
-        break;
-    case '/':
-        if (operand != 0)
-            n /= operand;
-        break;
-    default:
-        break;
-    }
+    uint32_t n = FormatNumber(value, input, arith, operand);
     if (selecting)
         return n < select.size() ? StringValue(std::string(select[n])) : value;
     if (output.empty() || output == "int")

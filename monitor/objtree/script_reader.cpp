@@ -187,6 +187,52 @@ struct ScriptLine {
     ScriptValuesBuilder values;
 };
 
+// A value being read by Reader::ReadComplexValue: its text so far and what decides its final form.
+struct ComplexValue {
+    std::string& out;
+    int quotedParts = 0;
+    bool plain = false; // a non-blank character outside quotes
+    size_t lastClose = std::string::npos; // out's size just after the last closing quote
+
+    // Opens a quoted part, or continues the last one when only blanks followed it.
+    void OpenQuoted()
+    {
+        if (lastClose != std::string::npos) {
+            size_t i = lastClose;
+            while (i < out.size() && IsBlank(out[i]))
+                ++i;
+            if (i == out.size()) {
+                out.resize(lastClose - 1);
+                return;
+            }
+        }
+        out.push_back('"');
+        ++quotedParts;
+    }
+    void CloseQuoted()
+    {
+        out.push_back('"');
+        lastClose = out.size();
+    }
+    // Leading and trailing blanks go (those outside quotes: a quoted part keeps its own), and the quotes
+    // of a value that is exactly one quoted part.
+    void Finish()
+    {
+        size_t b = 0, e = out.size();
+        while (b < e && IsBlank(out[b]))
+            ++b;
+        while (e > b && IsBlank(out[e - 1]))
+            --e;
+        if (quotedParts == 1 && !plain && e - b >= 2) {
+            ++b;
+            --e;
+        }
+        out.resize(e);
+        if (b > 0)
+            out.erase(0, b);
+    }
+};
+
 // Reads one file's text line by line. Lines are views into the text, or into a 64 KB read buffer when
 // reading a file (a line longer than the buffer grows it); continuations fetch the next non-skipped
 // line while a line is split into tokens. A view stays valid only until the next line is fetched:
@@ -228,6 +274,9 @@ private:
     void SkipBlanks();
     std::string_view ReadValue(char stop);
     void ReadComplexValue(std::string* out, char stop);
+    void ReadQuotedPart(ComplexValue& value);
+    void ReadReference(ComplexValue& value, char stop);
+    void ReadPlainRun(ComplexValue& value, char stop, bool wordStart);
     void StartDefinition(ScriptLine& line);
     void EndDefinition();
     void Inherit(ScriptDef& def);
@@ -402,92 +451,43 @@ std::string_view Reader::ReadValue(char stop)
     return v;
 }
 
+// The character an escape in a quoted part stands for: C's control escapes; a backslash before any
+// other character is dropped.
+char QuotedEscape(char e)
+{
+    switch (e) {
+    case 'a':
+        return '\a';
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    case 'v':
+        return '\v';
+    default:
+        return e;
+    }
+}
+
 // One value up to "," or ";" (or `stop`, the end of a constraint list) outside quotes, or the line's end.
 // Quoted parts are kept with their quotes (escapes resolved) unless the value is exactly one of them;
 // a quoted part that follows another with nothing but blanks between continues it.
 void Reader::ReadComplexValue(std::string* out, char stop)
 {
+    ComplexValue value { *out };
     out->clear();
-    int quotedParts = 0;
-    bool plain = false; // a non-blank character outside quotes
-    size_t lastClose = std::string::npos; // out's size just after the last closing quote
-
-    auto openQuoted = [&]() {
-        if (lastClose != std::string::npos) {
-            size_t i = lastClose;
-            while (i < out->size() && IsBlank((*out)[i]))
-                ++i;
-            if (i == out->size()) { // only blanks since the last quoted part: continue it
-                out->resize(lastClose - 1);
-                return;
-            }
-        }
-        out->push_back('"');
-        ++quotedParts;
-    };
-    auto closeQuoted = [&]() {
-        out->push_back('"');
-        lastClose = out->size();
-    };
-
     while (pos_ < cur_.size()) {
         char c = cur_[pos_];
         if (c == ',' || c == ';' || (stop && c == stop))
             break;
         if (c == '"') {
-            ++pos_;
-            openQuoted();
-            while (pos_ < cur_.size() && cur_[pos_] != '"') {
-                // A run without escapes in one piece.
-                size_t run = pos_;
-                while (run < cur_.size() && !(kClasses.of[static_cast<uint8_t>(cur_[run])] & kClassQuotedEnd))
-                    ++run;
-                if (run > pos_) {
-                    out->append(cur_.data() + pos_, run - pos_);
-                    pos_ = run;
-                    continue;
-                }
-                char q = cur_[pos_++];
-                if (q == '\\' && pos_ < cur_.size()) {
-                    char e = cur_[pos_++];
-                    switch (e) {
-                    case 'a':
-                        out->push_back('\a');
-                        break;
-                    case 'b':
-                        out->push_back('\b');
-                        break;
-                    case 'f':
-                        out->push_back('\f');
-                        break;
-                    case 'n':
-                        out->push_back('\n');
-                        break;
-                    case 'r':
-                        out->push_back('\r');
-                        break;
-                    case 't':
-                        out->push_back('\t');
-                        break;
-                    case 'v':
-                        out->push_back('\v');
-                        break;
-                    case '"':
-                    case '\'':
-                    case '\\':
-                        out->push_back(e);
-                        break;
-                    default:
-                        out->push_back(e); // a backslash before any other character is dropped
-                        break;
-                    }
-                    continue;
-                }
-                out->push_back(q);
-            }
-            if (pos_ < cur_.size())
-                ++pos_; // the closing quote; an unterminated part ends with the line
-            closeQuoted();
+            ReadQuotedPart(value);
             continue;
         }
         if (c == '\\' && AtContinuation(pos_)) {
@@ -495,64 +495,93 @@ void Reader::ReadComplexValue(std::string* out, char stop)
                 break;
             continue;
         }
-        bool wordStart = out->empty() || IsBlank(out->back()) || lastClose == out->size();
+        bool wordStart = out->empty() || IsBlank(out->back()) || value.lastClose == out->size();
         if (c == 's' && wordStart && cur_.compare(pos_, 4, "str.") == 0) {
-            size_t end = pos_ + 4;
-            while (end < cur_.size() && !IsBlank(cur_[end]) && cur_[end] != ',' && cur_[end] != ';' && cur_[end] != '"'
-                && cur_[end] != '\\' && !(stop && cur_[end] == stop))
-                ++end;
-            std::string key(cur_.substr(pos_ + 4, end - pos_ - 4));
-            auto it = strings_.find(key);
-            if (it != strings_.end()) {
-                openQuoted();
-                out->append(it->second);
-                closeQuoted();
-            } else {
-                out->append(cur_.substr(pos_, end - pos_));
-                plain = true;
-            }
-            pos_ = end;
+            ReadReference(value, stop);
             continue;
         }
-        // A run of ordinary characters (a "str." reference stops it where a word starts).
-        size_t end = pos_;
-        while (end < cur_.size()) {
-            char d = cur_[end];
-            uint8_t cls = kClasses.of[static_cast<uint8_t>(d)];
-            if (cls & (kClassValueEnd | kClassCheck)) {
-                if ((cls & kClassValueEnd) || (stop && d == stop))
-                    break;
-                if (d == 's' && (end == pos_ ? wordStart : IsBlank(cur_[end - 1])) && cur_.compare(end, 4, "str.") == 0)
-                    break;
-            }
-            ++end;
-        }
-        for (size_t i = pos_; !plain && i < end; ++i)
-            plain = !IsBlank(cur_[i]);
-        if (end == pos_) { // a lone "\", "s" that starts no reference
-            out->push_back(c);
-            if (!IsBlank(c))
-                plain = true;
-            ++pos_;
-            continue;
-        }
-        out->append(cur_.substr(pos_, end - pos_));
-        pos_ = end;
+        ReadPlainRun(value, stop, wordStart);
     }
+    value.Finish();
+}
 
-    // Leading and trailing blanks go (those outside quotes: a quoted part keeps its own).
-    size_t b = 0, e = out->size();
-    while (b < e && IsBlank((*out)[b]))
-        ++b;
-    while (e > b && IsBlank((*out)[e - 1]))
-        --e;
-    if (quotedParts == 1 && !plain && e - b >= 2) {
-        ++b;
-        --e;
+// A quoted part from its opening quote: runs without escapes in one piece, escapes resolved; an
+// unterminated part ends with the line.
+void Reader::ReadQuotedPart(ComplexValue& value)
+{
+    std::string& out = value.out;
+    ++pos_;
+    value.OpenQuoted();
+    while (pos_ < cur_.size() && cur_[pos_] != '"') {
+        size_t run = pos_;
+        while (run < cur_.size() && !(kClasses.of[static_cast<uint8_t>(cur_[run])] & kClassQuotedEnd))
+            ++run;
+        if (run > pos_) {
+            out.append(cur_.data() + pos_, run - pos_);
+            pos_ = run;
+            continue;
+        }
+        char q = cur_[pos_++];
+        if (q == '\\' && pos_ < cur_.size()) {
+            out.push_back(QuotedEscape(cur_[pos_++]));
+            continue;
+        }
+        out.push_back(q);
     }
-    out->resize(e);
-    if (b > 0)
-        out->erase(0, b);
+    if (pos_ < cur_.size())
+        ++pos_; // the closing quote
+    value.CloseQuoted();
+}
+
+// "str.KEY" at a word's start: the string's text as a quoted part, or the reference as written when the
+// key is unknown.
+void Reader::ReadReference(ComplexValue& value, char stop)
+{
+    size_t end = pos_ + 4;
+    while (end < cur_.size() && !IsBlank(cur_[end]) && cur_[end] != ',' && cur_[end] != ';' && cur_[end] != '"'
+        && cur_[end] != '\\' && !(stop && cur_[end] == stop))
+        ++end;
+    std::string key(cur_.substr(pos_ + 4, end - pos_ - 4));
+    auto it = strings_.find(key);
+    if (it != strings_.end()) {
+        value.OpenQuoted();
+        value.out.append(it->second);
+        value.CloseQuoted();
+    } else {
+        value.out.append(cur_.substr(pos_, end - pos_));
+        value.plain = true;
+    }
+    pos_ = end;
+}
+
+// A run of ordinary characters (a "str." reference stops it where a word starts), or a lone "\" or "s"
+// that starts no continuation or reference.
+void Reader::ReadPlainRun(ComplexValue& value, char stop, bool wordStart)
+{
+    size_t end = pos_;
+    while (end < cur_.size()) {
+        char d = cur_[end];
+        uint8_t cls = kClasses.of[static_cast<uint8_t>(d)];
+        if (cls & (kClassValueEnd | kClassCheck)) {
+            if ((cls & kClassValueEnd) || (stop && d == stop))
+                break;
+            if (d == 's' && (end == pos_ ? wordStart : IsBlank(cur_[end - 1])) && cur_.compare(end, 4, "str.") == 0)
+                break;
+        }
+        ++end;
+    }
+    for (size_t i = pos_; !value.plain && i < end; ++i)
+        value.plain = !IsBlank(cur_[i]);
+    if (end == pos_) {
+        char c = cur_[pos_];
+        value.out.push_back(c);
+        if (!IsBlank(c))
+            value.plain = true;
+        ++pos_;
+        return;
+    }
+    value.out.append(cur_.substr(pos_, end - pos_));
+    pos_ = end;
 }
 
 // Splits a line into keyword, constraints and values. False when it is to be skipped.

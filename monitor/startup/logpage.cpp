@@ -1,7 +1,7 @@
 #include "monitor/startup/logpage.h"
 
 #include "common/ini.h"
-#include "monitor/views/log.h"
+#include "monitor/log/log.h"
 
 namespace {
 constexpr const char* kSection = "Logging";

@@ -4,7 +4,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui/desktop.h"
-#include "config/device/search.h"
+#include "device/search.h"
 #include "monitor/engine/engine.h"
 #include "monitor/snmp/snmp_types.h"
 #include "monitor/ui/resource.h"

@@ -3,12 +3,12 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "monitor/engine/engine.h"
+#include "monitor/log/log.h"
 #include "monitor/startup/logpage.h"
 #include "monitor/startup/optionspage.h"
 #include "monitor/startup/startup.h"
 #include "monitor/ui/graph_win.h"
 #include "monitor/ui/resource.h"
-#include "monitor/views/log.h"
 
 #include <commctrl.h>
 #include <ctime>

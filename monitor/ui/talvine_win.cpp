@@ -12,8 +12,9 @@
 #include "common/ui/desktop.h"
 #include "common/ui/help_win.h"
 #include "common/ui/testctl_win.h"
-#include "config/device/mru.h"
+#include "device/mru.h"
 #include "monitor/engine/engine.h"
+#include "monitor/log/log.h"
 #include "monitor/objtree/expr.h"
 #include "monitor/objtree/script.h"
 #include "monitor/snmp/snmp.h"
@@ -26,7 +27,6 @@
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/ui/talvine_views.h"
-#include "monitor/views/log.h"
 
 #include <windows.h>
 #include <winsock2.h>

@@ -5,9 +5,9 @@
 #include "common/platform/net.h"
 #include "common/platform/serial.h"
 #include "common/text.h"
-#include "config/device/firmware.h"
-#include "config/device/tftp.h"
-#include "config/device/xmodem.h"
+#include "device/firmware.h"
+#include "device/tftp.h"
+#include "device/xmodem.h"
 #include "tests/integration/child_process.h"
 
 #include <cstring>

@@ -4,8 +4,8 @@
 #include "common/platform/net.h"
 #include "common/platform/netif.h"
 #include "common/text.h"
-#include "config/device/devicelist.h"
-#include "config/device/search.h"
+#include "device/devicelist.h"
+#include "device/search.h"
 #include "sim/search.h"
 #include "sim/simfleet.h"
 

@@ -3,10 +3,10 @@
 // morvaksim (check, read, write, restart at a new address, check).
 #include "common/platform/file.h"
 #include "common/text.h"
-#include "config/device/deviceentry.h"
-#include "config/device/firmware.h"
-#include "config/device/sysinfo.h"
-#include "config/device/tftp.h"
+#include "device/deviceentry.h"
+#include "device/firmware.h"
+#include "device/sysinfo.h"
+#include "device/tftp.h"
 #include "tests/integration/child_process.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 // match crashes here; the record size tells the old page layout of the target.
 #include "common/diag.h"
 #include "config/description/cfg_load.h"
-#include "config/device/deviceentry.h"
 #include "config/plugin/plugin.h"
+#include "device/deviceentry.h"
 
 #include <windows.h>
 

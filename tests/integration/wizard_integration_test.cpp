@@ -4,9 +4,9 @@
 #include "common/platform/file.h"
 #include "common/platform/net.h"
 #include "common/text.h"
-#include "config/device/deviceentry.h"
-#include "config/device/sysinfo.h"
-#include "config/device/tftp.h"
+#include "device/deviceentry.h"
+#include "device/sysinfo.h"
+#include "device/tftp.h"
 #include "tests/integration/cli_sim_fixture.h"
 
 #include <filesystem>

@@ -1,5 +1,7 @@
-// The nine configuration functions as the program exports them: WINAPI wrappers whose export names
-// the module-definition file (exports.def.in) gives without decoration on every target.
+// The nine configuration functions as the program exports them: the wrappers of plugin.h in the
+// platform's standard calling convention, whose export names the module-definition file
+// (exports.def.in) gives without decoration on every target; here the page record's layout is checked
+// against the platform's.
 #include "config/plugin/plugin.h"
 
 #include <windows.h>
@@ -22,45 +24,13 @@ static_assert(offsetof(PluginPageRecord, callback) == offsetof(PROPSHEETPAGEA, p
 static_assert(offsetof(PluginPageRecord, refParent) == offsetof(PROPSHEETPAGEA, pcRefParent));
 static_assert(PluginPageUseCallback == PSP_USECALLBACK && PluginPageRelease == PSPCB_RELEASE);
 
+// The wrappers live in the plug-in library (plugin_exports.cpp); this table makes the program link
+// them, so that the module-definition file finds every name it exports.
 extern "C" {
-
-int32_t WINAPI QvExportGetDeviceInfo(PluginContext* c, int32_t what, char* buffer, int32_t size)
-{
-    return VelquinCfgGetDeviceInfo(c, what, buffer, size);
+extern const void* const kQvExports[9];
+const void* const kQvExports[9] = { reinterpret_cast<const void*>(QvExportGetDeviceInfo),
+    reinterpret_cast<const void*>(QvExportGetPluginParam), reinterpret_cast<const void*>(QvExportGetValue),
+    reinterpret_cast<const void*>(QvExportSetValue), reinterpret_cast<const void*>(QvExportGetTabRow),
+    reinterpret_cast<const void*>(QvExportSetTabRow), reinterpret_cast<const void*>(QvExportAddTabRow),
+    reinterpret_cast<const void*>(QvExportDelTabRow), reinterpret_cast<const void*>(QvExportFindTabRow) };
 }
-int32_t WINAPI QvExportGetPluginParam(PluginContext* c, const char* key, char* buffer, int32_t size)
-{
-    return VelquinCfgGetPluginParam(c, key, buffer, size);
-}
-int32_t WINAPI QvExportGetValue(PluginContext* c, const char* name, char* buffer, int32_t size)
-{
-    return VelquinCfgGetValue(c, name, buffer, size);
-}
-int32_t WINAPI QvExportSetValue(PluginContext* c, const char* name, const char* value)
-{
-    return VelquinCfgSetValue(c, name, value);
-}
-int32_t WINAPI QvExportGetTabRow(
-    PluginContext* c, const char* table, int32_t row, int32_t last, char* const* buffers, const int32_t* sizes)
-{
-    return VelquinCfgGetTabRow(c, table, row, last, buffers, sizes);
-}
-int32_t WINAPI QvExportSetTabRow(
-    PluginContext* c, const char* table, int32_t row, int32_t last, const char* const* values)
-{
-    return VelquinCfgSetTabRow(c, table, row, last, values);
-}
-int32_t WINAPI QvExportAddTabRow(PluginContext* c, const char* table, int32_t position)
-{
-    return VelquinCfgAddTabRow(c, table, position);
-}
-int32_t WINAPI QvExportDelTabRow(PluginContext* c, const char* table, int32_t row)
-{
-    return VelquinCfgDelTabRow(c, table, row);
-}
-int32_t WINAPI QvExportFindTabRow(PluginContext* c, const char* table, int32_t column, const char* text)
-{
-    return VelquinCfgFindTabRow(c, table, column, text);
-}
-
-} // extern "C"
