@@ -96,6 +96,25 @@ ctl_text() {
   printf '%s' "$t"
 }
 
+# ctl_file_dialog TITLE PATH: the active file dialog titled TITLE gets PATH (a path of this machine) in its
+# name field and its OK button pressed. Wine's dialog may still be filling itself when it becomes active,
+# and its own pending messages can empty the name field again before the press arrives: a press that
+# leaves the dialog open for ten seconds is repeated, a bounded number of times. False when it stays.
+ctl_file_dialog() {
+  local title=$1 name try end
+  name=$(ctl_text "$(winepath -w "$2")")
+  for try in 1 2 3 4 5; do
+    ctl set 1148 "$name" && ctl press 1 || return 1
+    end=$((SECONDS + $(ctl_bound 10)))
+    while [ $SECONDS -lt $end ]; do
+      [ "$(ctl windows | head -n 1 | cut -f 3)" != "$title" ] && return 0
+      sleep 0.2
+    done
+    echo "ctl: the file dialog '$title' stayed after OK with $2 (try $try)" >&2
+  done
+  return 1
+}
+
 # The program under test (bash, after wine_begin):
 #   app_start LOG EXE ARGS...  runs EXE with its test channel and ARGS (output in LOG, pid in $app_pid)
 #                              and connects to the channel; the test ends when there is none

@@ -340,7 +340,7 @@ ctl_wait_title "Configuration of Morvak 1100" || fail "no sheet on the new Morva
 ctl press 1
 ctl_wait_title "Save configuration as" || fail "no Save configuration as dialog"
 saved=$app/saved.lcf
-ctl set 1148 "$(ctl_text "$(winepath -w "$saved")")" && ctl press 1 || fail "file name"
+ctl_file_dialog "Save configuration as" "$saved" || fail "file name"
 ctl_wait_title Comment || fail "no comment dialog after Save configuration as"
 ctl press 1
 stop_app

@@ -157,7 +157,7 @@ saved=$work/saved.lcf
 rm -f "$saved" "$work/cancelled.lcf"
 ctl select MORVAK-0002 && ctl command 1314 || fail "Save configuration of MORVAK-0002"
 ctl_wait_title "Save Configuration of MORVAK-0002 To" || fail "no file dialog for the save"
-ctl set 1148 "$(ctl_text "$(winepath -w "$saved")")" && ctl press 1 || fail "file name"
+ctl_file_dialog "Save Configuration of MORVAK-0002 To" "$saved" || fail "file name"
 ctl_wait_title Comment || fail "no comment dialog after the file dialog"
 offered=$(text_of 100)
 [[ $offered == "Configuration of 'MORVAK-0002' from "*"$(date +%Y)"* ]] || fail "comment offered: '$offered'"
@@ -169,7 +169,7 @@ grep -qx "comment: Before the move, typed" "$work/header.txt" || fail "comment n
 grep -qx "device type: Morvak 1100" "$work/header.txt" || fail "device type: $(cat "$work/header.txt")"
 ctl command 1314 || fail "Save configuration again"
 ctl_wait_title "Save Configuration of MORVAK-0002 To" || fail "no file dialog for the second save"
-ctl set 1148 "$(ctl_text "$(winepath -w "$work/cancelled.lcf")")" && ctl press 1 || fail "file name"
+ctl_file_dialog "Save Configuration of MORVAK-0002 To" "$work/cancelled.lcf" || fail "file name"
 ctl_wait_title Comment || fail "no comment dialog the second time"
 ctl press 2
 ctl_wait_title Velquin || fail "main window after Cancel"

@@ -134,7 +134,7 @@ saved=$work/saved-v1.lcf
 ctl pick 3551 1 || fail "selecting version 1"
 ctl press 3558 || fail "Save as"
 ctl_wait_title "Save Version 1 of HISTNAME As" || fail "no file dialog for Save as"
-ctl set 1148 "$(ctl_text "$(winepath -w "$saved")")" && ctl press 1 || fail "file name"
+ctl_file_dialog "Save Version 1 of HISTNAME As" "$saved" || fail "file name"
 ctl_wait_title "Configuration History of HISTNAME" || fail "history dialog after Save as"
 v1=$(ls "$(history_dir)"/000001_*.lcf 2>/dev/null)
 cmp -s "$saved" "$v1" || fail "saved file differs from version 1 ($v1): $(ls -l "$saved" "$v1" 2>&1)"
@@ -188,7 +188,7 @@ ctl command 1309 && ctl idle || fail "Check all"
 exported=$work/devices.csv
 ctl command 40071 || fail "Export device list"
 ctl_wait_title "Export Device List" || fail "no file dialog for the export"
-ctl set 1148 "$(ctl_text "$(winepath -w "$work/devices")")" && ctl press 1 || fail "export file name"
+ctl_file_dialog "Export Device List" "$work/devices" || fail "export file name"
 ctl_wait_title Velquin || fail "main window after the export"
 ctl idle
 [ -f "$exported" ] || fail "no devices.csv (the .csv extension not added?): $(ls "$work")"
