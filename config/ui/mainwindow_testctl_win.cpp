@@ -1,0 +1,140 @@
+// The main window's commands on the test control channel: its rows and columns, folders, the
+// selection, where a pointer aims, and the status benchmark's figures.
+#include "common/strings.h"
+#include "common/testctl.h"
+#include "common/text.h"
+#include "config/ui/mainwindow_state_win.h"
+#include "config/ui/mainwindow_win.h"
+#include "config/ui/print_win.h"
+#include "config/ui/resource.h"
+
+#include <algorithm>
+
+using namespace mainwin;
+
+std::string MainWindowTestCommand(const TestCtlCommand& c)
+{
+    if (!g_main)
+        return std::string();
+    if (std::string printed = CfgPrintTestCommand(c.verb, c.rest); !printed.empty())
+        return printed;
+    if (c.verb == "list") {
+        std::vector<std::string> lines;
+        for (DeviceEntry* e : g_rows) {
+            std::string line;
+            for (int col = 0; col < kDeviceColumnCount; ++col)
+                line += (col ? "\t" : "") + TestCtlEscape(DeviceCellText(*e, col));
+            lines.push_back(line);
+        }
+        return TestCtlOkLines(lines);
+    }
+    if (c.verb == "columns") {
+        // Each details column: its header, its width and the width its widest text needs (header and
+        // cells measured as the list draws them, with the list's margins), in pixels.
+        std::vector<std::string> lines;
+        for (int col = 0; col < kDeviceColumnCount; ++col) {
+            std::string header = Text(MainStrColumn0 + static_cast<unsigned>(col));
+            int needed = ListView_GetStringWidth(g_list, header.c_str()) + 12;
+            for (DeviceEntry* e : g_rows) {
+                int w = ListView_GetStringWidth(g_list, DeviceCellText(*e, col).c_str()) + 12;
+                if (col == ColName)
+                    w += GetSystemMetrics(SM_CXSMICON) + 4;
+                needed = std::max(needed, w);
+            }
+            lines.push_back(StrFormat("%s\t%d\t%d", TestCtlEscape(header).c_str(), ListView_GetColumnWidth(g_list, col),
+                std::min(needed, 400)));
+        }
+        return TestCtlOkLines(lines);
+    }
+    if (c.verb == "folder" || c.verb == "move") {
+        std::string path = TestCtlUnescape(c.rest);
+        if (path == "/")
+            path.clear();
+        DeviceFolder* folder = g_devices.FindFolder(path);
+        if (!folder)
+            return TestCtlError("no folder " + path);
+        if (c.verb == "folder")
+            SelectFolder(folder);
+        else
+            MoveSelectionTo(folder); // what dropping the selection onto the folder does
+        UpdateCommands();
+        return TestCtlOk();
+    }
+    if (c.verb == "timing") {
+        // "timing" reports, "timing reset" starts counting again.
+        if (c.rest == "reset") {
+            g_statusUpdates = 0;
+            for (TimingCount& t : g_timing)
+                t = TimingCount {};
+            g_dispInfos = g_customDraws = g_cellsRedrawn = 0;
+            g_cpuAtReset = ThreadCpuTime();
+            return TestCtlOk();
+        }
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        auto us = [&](TimingPart part) {
+            return static_cast<long long>(g_timing[part].ticks * 1000000 / frequency.QuadPart);
+        };
+        auto n = [](uint64_t v) { return static_cast<unsigned long long>(v); };
+        // window_us: what the user waits for on a status update, the redraw messages and the paints.
+        return TestCtlOkLines({ StrFormat("updates %llu", n(g_statusUpdates.load())),
+            StrFormat("window_us %lld", us(kTimeRedraw) + us(kTimePaint)),
+            StrFormat("redraws %llu", n(g_timing[kTimeRedraw].count)), StrFormat("redraw_us %lld", us(kTimeRedraw)),
+            StrFormat("paints %llu", n(g_timing[kTimePaint].count)), StrFormat("paint_us %lld", us(kTimePaint)),
+            StrFormat("saves %llu", n(g_timing[kTimeSave].count)), StrFormat("save_us %lld", us(kTimeSave)),
+            StrFormat("dispinfo %llu", n(g_dispInfos)), StrFormat("customdraw %llu", n(g_customDraws)),
+            StrFormat("cells %llu", n(g_cellsRedrawn)),
+            StrFormat("cpu_us %llu", n((ThreadCpuTime() - g_cpuAtReset) / 10)) });
+    }
+    if (c.verb == "locate") {
+        // Where a pointer aims at a device's row ("row NAME") or a folder of the tree ("folder PATH"):
+        // the screen position of the centre of its label, for input with the real mouse.
+        std::vector<std::string> words = TestCtlWords(c.rest);
+        if (words.size() != 2)
+            return TestCtlError("locate row NAME, locate icon NAME or locate folder PATH");
+        RECT r {};
+        HWND owner = nullptr;
+        if (words[0] == "row" || words[0] == "icon") {
+            auto it
+                = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
+            if (it == g_rows.end())
+                return TestCtlError("no device " + words[1]);
+            int row = static_cast<int>(it - g_rows.begin());
+            ListView_EnsureVisible(g_list, row, FALSE);
+            ListView_GetItemRect(g_list, row, &r, words[0] == "row" ? LVIR_LABEL : LVIR_ICON);
+            owner = g_list;
+        } else if (words[0] == "folder") {
+            DeviceFolder* folder = g_devices.FindFolder(words[1] == "/" ? std::string() : words[1]);
+            HTREEITEM item = folder ? FindTreeItem(TreeView_GetRoot(g_tree), folder) : nullptr;
+            if (!item)
+                return TestCtlError("no folder " + words[1]);
+            TreeView_EnsureVisible(g_tree, item);
+            TreeView_GetItemRect(g_tree, item, &r, TRUE);
+            owner = g_tree;
+        } else {
+            return TestCtlError("locate row NAME or locate folder PATH");
+        }
+        POINT centre { (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
+        ClientToScreen(owner, &centre);
+        return TestCtlOkLines({ StrFormat("%ld %ld", centre.x, centre.y) });
+    }
+    if (c.verb == "select") {
+        std::vector<std::string> names = TestCtlWords(c.rest);
+        std::vector<int> rows;
+        for (const std::string& name : names) {
+            auto it = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == name; });
+            if (it == g_rows.end())
+                return TestCtlError("no device " + name);
+            rows.push_back(static_cast<int>(it - g_rows.begin()));
+        }
+        ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        for (int row : rows)
+            ListView_SetItemState(g_list, row, LVIS_SELECTED, LVIS_SELECTED);
+        if (!rows.empty())
+            ListView_SetItemState(g_list, rows.front(), LVIS_FOCUSED, LVIS_FOCUSED);
+        SetFocus(g_list);
+        UpdateCommands();
+        return TestCtlOk();
+    }
+    return std::string();
+}
