@@ -1,10 +1,11 @@
 // The main window's state and the helpers its parts share: the window file, the test channel's
-// commands and the status benchmark's timers (mainwindow_*_win.cpp). Internal to qorvexal.exe.
+// commands, the status benchmark's timers (mainwindow_*_win.cpp). Internal to qorvexal.exe.
 #pragma once
 
 #include "config/frontend/devicetable.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
+#include "config/ui/mainwindow_timing_win.h"
 #include "device/console.h"
 #include "device/devicelist.h"
 
@@ -58,22 +59,6 @@ inline std::unique_ptr<ConsoleSerialSearch> g_serial;
 inline std::string g_droppedFile;
 inline uint32_t g_progressMessage = 0; // the job the progress window shows
 
-// What the window thread spends on the worker's status updates, in performance-counter ticks, by part:
-// the handler of the redraw message (the rows marked, progress and status bar), the list's paints, and
-// the list's saves after a job's changes (not a status update: counted apart). With the number of
-// updates the worker made and the list's notifications, the test channel's "timing" reads them for the
-// benchmark.
-enum TimingPart { kTimeRedraw, kTimePaint, kTimeSave, kTimeParts };
-struct TimingCount {
-    LONGLONG ticks = 0;
-    uint64_t count = 0;
-};
-inline TimingCount g_timing[kTimeParts];
-inline uint64_t g_cpuAtReset = 0; // the window thread's processor time at "timing reset"
-inline uint64_t g_dispInfos = 0; // LVN_GETDISPINFO answered
-inline uint64_t g_customDraws = 0; // NM_CUSTOMDRAW answered
-inline uint64_t g_cellsRedrawn = 0; // cells (and images) of rows in sight marked for painting again
-inline std::atomic<uint64_t> g_statusUpdates { 0 };
 inline std::atomic<bool> g_changedPosted { false };
 inline bool g_listDirty = false; // changed by a job, not saved yet (kSaveTimer runs)
 inline bool g_saveTimer = false;
@@ -82,5 +67,4 @@ void SelectFolder(DeviceFolder* folder);
 void MoveSelectionTo(DeviceFolder* folder);
 void UpdateCommands();
 HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder);
-uint64_t ThreadCpuTime();
 } // namespace mainwin

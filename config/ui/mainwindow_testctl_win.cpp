@@ -60,32 +60,8 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         UpdateCommands();
         return TestCtlOk();
     }
-    if (c.verb == "timing") {
-        // "timing" reports, "timing reset" starts counting again.
-        if (c.rest == "reset") {
-            g_statusUpdates = 0;
-            for (TimingCount& t : g_timing)
-                t = TimingCount {};
-            g_dispInfos = g_customDraws = g_cellsRedrawn = 0;
-            g_cpuAtReset = ThreadCpuTime();
-            return TestCtlOk();
-        }
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        auto us = [&](TimingPart part) {
-            return static_cast<long long>(g_timing[part].ticks * 1000000 / frequency.QuadPart);
-        };
-        auto n = [](uint64_t v) { return static_cast<unsigned long long>(v); };
-        // window_us: what the user waits for on a status update, the redraw messages and the paints.
-        return TestCtlOkLines({ StrFormat("updates %llu", n(g_statusUpdates.load())),
-            StrFormat("window_us %lld", us(kTimeRedraw) + us(kTimePaint)),
-            StrFormat("redraws %llu", n(g_timing[kTimeRedraw].count)), StrFormat("redraw_us %lld", us(kTimeRedraw)),
-            StrFormat("paints %llu", n(g_timing[kTimePaint].count)), StrFormat("paint_us %lld", us(kTimePaint)),
-            StrFormat("saves %llu", n(g_timing[kTimeSave].count)), StrFormat("save_us %lld", us(kTimeSave)),
-            StrFormat("dispinfo %llu", n(g_dispInfos)), StrFormat("customdraw %llu", n(g_customDraws)),
-            StrFormat("cells %llu", n(g_cellsRedrawn)),
-            StrFormat("cpu_us %llu", n((ThreadCpuTime() - g_cpuAtReset) / 10)) });
-    }
+    if (c.verb == "timing")
+        return TimingCommand(c.rest);
     if (c.verb == "locate") {
         // Where a pointer aims at a device's row ("row NAME") or a folder of the tree ("folder PATH"):
         // the screen position of the centre of its label, for input with the real mouse.

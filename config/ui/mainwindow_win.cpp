@@ -66,59 +66,6 @@ std::string IniPath()
     return Globals().paths.settingsFile;
 }
 
-class PartTimer {
-public:
-    explicit PartTimer(TimingPart part)
-        : part_(part)
-    {
-        QueryPerformanceCounter(&start_);
-    }
-    ~PartTimer()
-    {
-        LARGE_INTEGER end;
-        QueryPerformanceCounter(&end);
-        g_timing[part_].ticks += end.QuadPart - start_.QuadPart;
-        ++g_timing[part_].count;
-    }
-    PartTimer(const PartTimer&) = delete;
-    PartTimer& operator=(const PartTimer&) = delete;
-
-private:
-    TimingPart part_;
-    LARGE_INTEGER start_;
-};
-
-// The calling thread's processor time (user and kernel), in 100 ns units: unlike the timed parts on the
-// clock, untouched by the other programs of a busy machine.
-uint64_t ThreadCpuTime()
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
-        return 0;
-    auto value = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-    return value(kernel) + value(user);
-}
-
-LRESULT CALLBACK ListTimingProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
-{
-    if (message == WM_PAINT) {
-        PartTimer timer(kTimePaint);
-        // The part to be drawn, for the cells' record (g_shown); none when painting into a given DC.
-        HRGN region = CreateRectRgn(0, 0, 0, 0);
-        int kind = wParam ? NULLREGION : GetUpdateRgn(list, region, FALSE);
-        if (kind == SIMPLEREGION || kind == COMPLEXREGION) {
-            g_paintRegion = region;
-            GetRgnBox(region, &g_paintBox);
-            g_paintSimple = kind == SIMPLEREGION;
-        }
-        LRESULT result = DefSubclassProc(list, message, wParam, lParam);
-        g_paintRegion = nullptr;
-        DeleteObject(region);
-        return result;
-    }
-    return DefSubclassProc(list, message, wParam, lParam);
-}
-
 // True while the list paints and `r` lies wholly in what it draws.
 bool DrawnWhole(const RECT& r)
 {
