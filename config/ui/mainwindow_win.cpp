@@ -16,6 +16,7 @@
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/history_win.h"
+#include "config/ui/language_win.h"
 #include "config/ui/mainwindow_state_win.h"
 #include "config/ui/print_win.h"
 #include "config/ui/resource.h"
@@ -1718,31 +1719,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-template<class T> T* LanguageResource(int id, LPCSTR type)
-{
-    HRSRC r = FindResourceExA(g_instance, type, MAKEINTRESOURCEA(id), Globals().uiLanguage);
-    if (!r)
-        r = FindResourceA(g_instance, MAKEINTRESOURCEA(id), type);
-    HGLOBAL g = r ? LoadResource(g_instance, r) : nullptr;
-    return g ? static_cast<T*>(LockResource(g)) : nullptr;
-}
 } // namespace mainwin
 
 using namespace mainwin;
-
-HMENU LoadLanguageMenu(int id)
-{
-    auto* t = LanguageResource<MENUTEMPLATEA>(id, RT_MENU);
-    return t ? LoadMenuIndirectA(t) : nullptr;
-}
-
-INT_PTR LanguageDialog(int id, HWND owner, DLGPROC proc, LPARAM param)
-{
-    auto* t = LanguageResource<DLGTEMPLATE>(id, RT_DIALOG);
-    if (!t)
-        return -1;
-    return DialogBoxIndirectParamA(g_instance ? g_instance : GetModuleHandleA(nullptr), t, owner, proc, param);
-}
 
 void MainWindowStartWorker()
 {
