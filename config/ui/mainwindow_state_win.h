@@ -2,6 +2,7 @@
 // commands, the status benchmark's timers (mainwindow_*_win.cpp). Internal to qorvexal.exe.
 #pragma once
 
+#include "config/frontend/commands.h"
 #include "config/frontend/devicetable.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
@@ -16,11 +17,16 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shellapi.h>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace mainwin {
+constexpr int kModelessSlot = sizeof(LONG_PTR); // the window's extra slot: the progress window
+constexpr UINT kLaunchWizardMessage = WM_APP + 3; // after a search: the wizard of a new device
+constexpr UINT_PTR kSearchTimer = 1;
+
 inline HINSTANCE g_instance;
 inline HWND g_main, g_tree, g_list, g_toolbar, g_status, g_progress;
 inline HIMAGELIST g_largeImages, g_smallImages;
@@ -62,9 +68,46 @@ inline uint32_t g_progressMessage = 0; // the job the progress window shows
 inline std::atomic<bool> g_changedPosted { false };
 inline bool g_listDirty = false; // changed by a job, not saved yet (kSaveTimer runs)
 inline bool g_saveTimer = false;
+inline std::unique_ptr<DeviceCommands> g_commands;
+
+// The window (mainwindow_win.cpp).
 std::string Text(unsigned id);
+std::string IniPath();
+std::string EntryTitle(const DeviceEntry& e);
+CommandUi& Ui();
+bool AnyJob();
+DeviceFolder* CurrentFolder();
+std::vector<DeviceEntry*> Selected();
+void SaveList();
+void RefreshRows();
+void UpdateStatusBar();
+void UpdateCommands();
+void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries);
+void OnCommand(UINT id);
+void ContextMenu(int which, POINT screen);
+
+// The device list view (mainwindow_list_win.cpp).
+HIMAGELIST MakeImages(int size);
+bool RedrawChangedRows();
+void FitColumns();
+void OnDropFiles(HDROP drop);
+LRESULT OnListNotify(NMHDR* hdr);
+
+// The folder tree (mainwindow_tree_win.cpp).
+void FillTree();
+void RememberExpanded(HTREEITEM item, std::vector<std::string>* out);
+HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder);
 void SelectFolder(DeviceFolder* folder);
 void MoveSelectionTo(DeviceFolder* folder);
-void UpdateCommands();
-HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder);
+void NewFolder();
+void DeleteFolder();
+DeviceFolder* TreeFolderAt(POINT screen);
+LRESULT OnTreeNotify(NMHDR* hdr);
+
+// The progress window and the window's own searches (mainwindow_search_win.cpp).
+void ShowProgress(uint32_t message);
+void HideProgress();
+void UpdateProgress();
+void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bool user);
+void MergeSearch();
 } // namespace mainwin

@@ -39,12 +39,9 @@
 namespace mainwin {
 const char kMainClass[] = "VelquinWindowClass";
 constexpr int kWindowExtra = 4 * sizeof(LONG_PTR);
-constexpr int kModelessSlot = sizeof(LONG_PTR);
 constexpr unsigned kMainPlacementFlags = kPlaceMaximized | kPlaceActivate;
 constexpr UINT kRedrawMessage = WM_APP + 1;
 constexpr UINT kChangedMessage = WM_APP + 2;
-constexpr UINT kLaunchWizardMessage = WM_APP + 3; // after a search: the wizard of a new device
-constexpr UINT_PTR kSearchTimer = 1;
 // While a job changes entries, the list is saved at the first change and then at most once per period
 // (a check-all changes every device: a save per change would write the whole list a thousand times),
 // and at once when the job ends.
@@ -65,38 +62,6 @@ std::string Text(unsigned id)
 std::string IniPath()
 {
     return Globals().paths.settingsFile;
-}
-
-// True while the list paints and `r` lies wholly in what it draws.
-bool DrawnWhole(const RECT& r)
-{
-    if (!g_paintRegion || IsRectEmpty(&r))
-        return false;
-    if (g_paintSimple)
-        return r.left >= g_paintBox.left && r.top >= g_paintBox.top && r.right <= g_paintBox.right
-            && r.bottom <= g_paintBox.bottom;
-    HRGN rest = CreateRectRgnIndirect(&r);
-    bool whole = CombineRgn(rest, rest, g_paintRegion, RGN_DIFF) == NULLREGION;
-    DeleteObject(rest);
-    return whole;
-}
-
-// A cell's rectangle in the details view; column 0's text and its image apart.
-RECT CellRect(size_t row, int column)
-{
-    RECT r {};
-    if (column == ColName)
-        ListView_GetItemRect(g_list, static_cast<int>(row), &r, LVIR_LABEL);
-    else
-        ListView_GetSubItemRect(g_list, static_cast<int>(row), column, LVIR_BOUNDS, &r);
-    return r;
-}
-
-RECT ImageRect(size_t row)
-{
-    RECT r {};
-    ListView_GetItemRect(g_list, static_cast<int>(row), &r, LVIR_ICON);
-    return r;
 }
 
 // The worker's notices as messages of the window: JobMsgBusy sent at the start and end of a job,
@@ -160,11 +125,6 @@ public:
 };
 WindowJobs g_jobs;
 
-bool AnyJob();
-void UpdateCommands();
-void RefreshRows();
-void SaveList();
-
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job);
 
 class WindowUi : public CommandUi {
@@ -205,7 +165,11 @@ public:
     }
 };
 WindowUi g_ui;
-std::unique_ptr<DeviceCommands> g_commands;
+
+CommandUi& Ui()
+{
+    return g_ui;
+}
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
@@ -320,85 +284,6 @@ void SaveChangedList()
     }
 }
 
-// Image list index: link type times three plus the state (0 unknown, 1 "Ok", 2 failed).
-int ImageOf(const DeviceEntry& e)
-{
-    int32_t s = e.status.load();
-    int state = s == DevStatusOk ? 1 : s > DevStatusOk ? 2 : 0;
-    int link = e.link >= LinkIp && e.link <= LinkSerial ? e.link : 0;
-    return link * 3 + state;
-}
-
-HIMAGELIST MakeImages(int size)
-{
-    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, 9, 0);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    const COLORREF body[3] = { RGB(70, 110, 170), RGB(40, 140, 130), RGB(150, 100, 60) };
-    const COLORREF led[3] = { RGB(160, 160, 160), RGB(40, 200, 40), RGB(220, 40, 40) };
-    for (int link = 0; link < 3; ++link) {
-        for (int state = 0; state < 3; ++state) {
-            HBITMAP bmp = CreateCompatibleBitmap(screen, size, size);
-            HGDIOBJ old = SelectObject(dc, bmp);
-            RECT all { 0, 0, size, size };
-            HBRUSH mask = CreateSolidBrush(RGB(255, 0, 255));
-            FillRect(dc, &all, mask);
-            DeleteObject(mask);
-            // A router's case with its front light, the cable kind as a mark below.
-            RECT box { size / 8, size / 3, size - size / 8, size - size / 4 };
-            HBRUSH b = CreateSolidBrush(body[link]);
-            FillRect(dc, &box, b);
-            DeleteObject(b);
-            FrameRect(dc, &box, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-            int d = std::max(2, size / 6);
-            RECT light { box.right - 2 * d, box.top + d / 2 + 1, box.right - d, box.top + d / 2 + 1 + d };
-            HBRUSH l = CreateSolidBrush(led[state]);
-            FillRect(dc, &light, l);
-            DeleteObject(l);
-            RECT cable { size / 2 - 1, box.bottom, size / 2 + 1, size - 1 };
-            if (link == LinkSerial)
-                cable.left -= size / 8;
-            FillRect(dc, &cable, static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
-            // The state as a badge over the lower right corner, large enough to tell at a glance in
-            // the small icons too: a green disc with a tick for "Ok", a red disc with a cross for a
-            // failure; no badge while the state is not known yet.
-            if (state != 0) {
-                int badgeSize = std::max(7, size / 2);
-                RECT badge { size - badgeSize, size - badgeSize, size, size };
-                HBRUSH fill = CreateSolidBrush(led[state]);
-                HPEN rim = CreatePen(PS_SOLID, 1, RGB(255, 255, 255));
-                HGDIOBJ oldBrush = SelectObject(dc, fill), oldPen = SelectObject(dc, rim);
-                Ellipse(dc, badge.left, badge.top, badge.right, badge.bottom);
-                int w = std::max(1, badgeSize / 6);
-                HPEN mark = CreatePen(PS_SOLID, w, RGB(255, 255, 255));
-                SelectObject(dc, mark);
-                int m = badgeSize / 4;
-                if (state == 2) {
-                    MoveToEx(dc, badge.left + m, badge.top + m, nullptr);
-                    LineTo(dc, badge.right - m, badge.bottom - m);
-                    MoveToEx(dc, badge.right - m - 1, badge.top + m, nullptr);
-                    LineTo(dc, badge.left + m - 1, badge.bottom - m);
-                } else {
-                    MoveToEx(dc, badge.left + m, badge.top + badgeSize / 2, nullptr);
-                    LineTo(dc, badge.left + badgeSize / 2 - 1, badge.bottom - m);
-                    LineTo(dc, badge.right - m, badge.top + m);
-                }
-                SelectObject(dc, oldBrush);
-                SelectObject(dc, oldPen);
-                DeleteObject(fill);
-                DeleteObject(rim);
-                DeleteObject(mark);
-            }
-            SelectObject(dc, old);
-            ImageList_AddMasked(list, bmp, RGB(255, 0, 255));
-            DeleteObject(bmp);
-        }
-    }
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return list;
-}
-
 void UpdateStatusBar()
 {
     if (!g_status)
@@ -416,106 +301,6 @@ void UpdateStatusBar()
     shownOn = g_status;
     shownText = text;
     shownBusy = busy;
-}
-
-// Adds to `region` what changed of a row in the details view: only the cells that differ from the
-// screen. In the other views the item is painted again at once.
-void RedrawRow(size_t row, HRGN* region)
-{
-    if (g_view.view_style != kViewDetails || row >= g_shown.size()) {
-        ListView_RedrawItems(g_list, static_cast<int>(row), static_cast<int>(row));
-        return;
-    }
-    const DeviceEntry& e = *g_rows[row];
-    uint32_t changed = g_shown[row].Changed(e, ImageOf(e));
-    auto add = [region](const RECT& r) {
-        ++g_cellsRedrawn;
-        if (IsRectEmpty(&r))
-            return;
-        HRGN part = CreateRectRgnIndirect(&r);
-        if (!*region) {
-            *region = part;
-            return;
-        }
-        CombineRgn(*region, *region, part, RGN_OR);
-        DeleteObject(part);
-    };
-    if (changed & DeviceRowShown::kImage)
-        add(ImageRect(row));
-    for (int c = 0; c < kDeviceColumnCount; ++c)
-        if (changed & (1u << c))
-            add(CellRect(row, c));
-}
-
-// Paints again what the worker changed of the rows of its entries, at one go (each invalidation is a
-// round trip to the window system's server). Rows out of sight are left to the paint that scrolls
-// them in; many changes at once look at every row in sight.
-// Returns false when the worker changed nothing since the last call: its next change posts a message
-// again.
-bool RedrawChangedRows()
-{
-    std::vector<const DeviceEntry*> changed;
-    {
-        std::lock_guard<std::mutex> lock(g_redrawMutex);
-        changed.swap(g_redrawEntries);
-        if (changed.empty()) {
-            g_redrawPosted = false;
-            return false;
-        }
-    }
-    bool details = g_view.view_style == kViewDetails;
-    if (changed.size() > kRedrawRowsMax && !details) {
-        InvalidateRect(g_list, nullptr, FALSE);
-        return true;
-    }
-    size_t first = 0, last = g_rows.size();
-    if (details) {
-        first = static_cast<size_t>(std::max(0, ListView_GetTopIndex(g_list)));
-        last = std::min(g_rows.size(), first + static_cast<size_t>(std::max(0, ListView_GetCountPerPage(g_list))) + 1);
-    }
-    HRGN region = nullptr;
-    if (changed.size() > kRedrawRowsMax) {
-        for (size_t row = first; row < last; ++row)
-            RedrawRow(row, &region);
-    } else {
-        std::sort(changed.begin(), changed.end());
-        changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-        for (const DeviceEntry* e : changed) {
-            auto it = g_rowOf.find(e);
-            if (it != g_rowOf.end() && it->second >= first && it->second < last)
-                RedrawRow(it->second, &region);
-        }
-    }
-    if (region) {
-        InvalidateRgn(g_list, region, FALSE);
-        DeleteObject(region);
-    }
-    return true;
-}
-
-// The details columns as wide as their header and the widest of their texts (the first rows of a
-// long list only), while the user has not sized them himself.
-void FitColumns()
-{
-    if (!g_fitColumns || !g_list)
-        return;
-    constexpr size_t kMeasuredRows = 500;
-    constexpr int kPadding = 16; // the list's margins on both sides of a text
-    for (int c = 0; c < kDeviceColumnCount; ++c) {
-        std::string header = Text(MainStrColumn0 + static_cast<unsigned>(c));
-        int width = ListView_GetStringWidth(g_list, header.c_str()) + kPadding;
-        for (size_t r = 0; r < g_rows.size() && r < kMeasuredRows; ++r) {
-            std::string text = DeviceCellText(*g_rows[r], c);
-            int w = ListView_GetStringWidth(g_list, text.c_str()) + kPadding;
-            if (c == ColName)
-                w += GetSystemMetrics(SM_CXSMICON) + 4;
-            width = std::max(width, w);
-        }
-        width = std::min(width, 400);
-        if (ListView_GetColumnWidth(g_list, c) != width)
-            ListView_SetColumnWidth(g_list, c, width);
-        g_view.columns[static_cast<size_t>(c)] = width;
-    }
 }
 
 void RefreshRows()
@@ -539,86 +324,6 @@ void RefreshRows()
     FitColumns();
     InvalidateRect(g_list, nullptr, FALSE);
     UpdateStatusBar();
-}
-
-// The tree: root "Devices" and every folder, the item data the folder.
-void AddFolderItems(HTREEITEM parent, DeviceFolder& folder, HTREEITEM* select)
-{
-    TVINSERTSTRUCTA ins {};
-    ins.hParent = parent;
-    ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-    std::string text = folder.parent ? folder.name : Text(MainStrDevices);
-    ins.item.pszText = text.data();
-    ins.item.lParam = reinterpret_cast<LPARAM>(&folder);
-    HTREEITEM item
-        = reinterpret_cast<HTREEITEM>(SendMessageA(g_tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
-    if (&folder == CurrentFolder())
-        *select = item;
-    for (auto& sub : folder.folders)
-        AddFolderItems(item, *sub, select);
-    std::string path = DeviceList::FolderPath(folder);
-    bool expanded = !folder.parent
-        || std::any_of(g_view.expanded.begin(), g_view.expanded.end(),
-            [&](const std::string& p) { return StrEqualNoCase(p, path); });
-    if (expanded)
-        TreeView_Expand(g_tree, item, TVE_EXPAND);
-}
-
-void RememberExpanded(HTREEITEM item, std::vector<std::string>* out)
-{
-    for (; item; item = TreeView_GetNextSibling(g_tree, item)) {
-        TVITEMA tv {};
-        tv.mask = TVIF_PARAM | TVIF_STATE;
-        tv.hItem = item;
-        tv.stateMask = TVIS_EXPANDED;
-        SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-        auto* folder = reinterpret_cast<DeviceFolder*>(tv.lParam);
-        if ((tv.state & TVIS_EXPANDED) && folder && folder->parent)
-            out->push_back(DeviceList::FolderPath(*folder));
-        RememberExpanded(TreeView_GetChild(g_tree, item), out);
-    }
-}
-
-void FillTree()
-{
-    if (TreeView_GetRoot(g_tree)) {
-        std::vector<std::string> expanded;
-        RememberExpanded(TreeView_GetRoot(g_tree), &expanded);
-        g_view.expanded = expanded;
-    }
-    g_fillingTree = true;
-    TreeView_DeleteAllItems(g_tree);
-    HTREEITEM select = nullptr;
-    AddFolderItems(TVI_ROOT, g_devices.Root(), &select);
-    if (select)
-        TreeView_SelectItem(g_tree, select);
-    g_fillingTree = false;
-}
-
-HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder)
-{
-    for (; item; item = TreeView_GetNextSibling(g_tree, item)) {
-        TVITEMA tv {};
-        tv.mask = TVIF_PARAM;
-        tv.hItem = item;
-        SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-        if (reinterpret_cast<DeviceFolder*>(tv.lParam) == folder)
-            return item;
-        if (HTREEITEM found = FindTreeItem(TreeView_GetChild(g_tree, item), folder))
-            return found;
-    }
-    return nullptr;
-}
-
-void SelectFolder(DeviceFolder* folder)
-{
-    g_devices.current_folder = DeviceList::FolderPath(*folder);
-    HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
-    if (item && TreeView_GetSelection(g_tree) != item)
-        TreeView_SelectItem(g_tree, item);
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    RefreshRows();
 }
 
 void ApplyViewStyle()
@@ -828,132 +533,12 @@ bool CommandEnabled(UINT id)
     return true;
 }
 
-INT_PTR CALLBACK ProgressProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
-{
-    if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-        // The cancel is asked for once; the button stays grey while it is under way.
-        CancelDeviceJob();
-        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
-        return TRUE;
-    }
-    return FALSE;
-}
-
-void ShowProgress(uint32_t message)
-{
-    g_progressMessage = message;
-    if (!g_progress) {
-        g_progress = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main, ProgressProc, 0);
-        SetWindowLongPtrA(g_main, kModelessSlot, reinterpret_cast<LONG_PTR>(g_progress));
-    }
-    EnableWindow(GetDlgItem(g_progress, IDCANCEL), TRUE);
-    SetWindowTextA(g_progress, Text(1612).c_str());
-    CenterWindow(g_progress, g_main);
-    ShowWindow(g_progress, SW_SHOWNOACTIVATE);
-}
-
-void HideProgress()
-{
-    if (g_progress) {
-        SetWindowLongPtrA(g_main, kModelessSlot, 0);
-        DestroyWindow(g_progress);
-        g_progress = nullptr;
-    }
-    g_progressMessage = 0;
-}
-
-void UpdateProgress()
-{
-    if (!g_progress)
-        return;
-    std::string text;
-    int percent = -1;
-    if (g_search) {
-        text = MainStatusText(0, 0, &g_search->request);
-    } else if (g_commands) {
-        for (DeviceEntry* e = g_commands->Job().first; e; e = e->next) {
-            int32_t s = e->status.load();
-            if (s >= DevStatusChecking && s < DevStatusOk) {
-                text = EntryTitle(*e) + ": " + DeviceCellText(*e, ColStatus);
-                percent = DeviceProgressPercent(*e);
-                if (e->cancel.load())
-                    EnableWindow(GetDlgItem(g_progress, IDCANCEL), FALSE);
-                break;
-            }
-        }
-    }
-    // Set only when changed (each setting paints the window again).
-    char shown[512] = {};
-    GetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, shown, sizeof shown);
-    if (text != shown)
-        SetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, text.c_str());
-    HWND bar = GetDlgItem(g_progress, IDC_PROGRESS_BAR);
-    int position = percent < 0 ? 0 : percent;
-    if (SendMessageA(bar, PBM_GETPOS, 0, 0) != position)
-        SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
 void StartShell(const std::string& program, const std::string& arguments)
 {
     auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(
         g_main, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
     if (result <= 32)
         g_ui.Error(Text(CmdStrCantExecute));
-}
-
-void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bool user)
-{
-    g_search = std::move(record);
-    g_userSearch = user;
-    IniFile ini(IniPath());
-    ini.Load();
-    g_serial = std::make_unique<ConsoleSerialSearch>(ConsoleEnumeratePorts(&ini));
-    g_search->env.serial = g_serial.get();
-    g_search->env.network = Globals().networkStarted;
-    // Devices that listen on another port than the standard one (a laboratory, the simulator).
-    int32_t port = ini.GetInt("Options", "SearchPort", kTftpPort);
-    g_search->env.port = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kTftpPort;
-    g_ownJob = message == JobStartupCheck ? DeviceJobBuild(g_devices.All()) : DeviceJob {};
-    g_ownJobQueued = true;
-    if (!PostDeviceSearch(message, &g_ownJob, g_search->request.what ? g_search.get() : nullptr)) {
-        g_ownJobQueued = false;
-        g_search.reset();
-        return;
-    }
-    if (!g_search->request.what)
-        g_search.reset();
-    if (user)
-        ShowProgress(message);
-    SetTimer(g_main, kSearchTimer, 250, nullptr);
-    UpdateCommands();
-}
-
-void MergeSearch()
-{
-    if (!g_search)
-        return;
-    std::unique_ptr<JobSearchRecord> record = std::move(g_search);
-    // Devices found on another port take their commands there too.
-    if (record->env.port != kTftpPort)
-        for (DeviceEntry& e : record->results)
-            if (e.link == LinkIp)
-                e.port = record->env.port;
-    SearchMergeResult merged
-        = DeviceSearchMerge(g_devices, record->results, g_userSearch ? CurrentFolder() : &g_devices.Root());
-    SaveList();
-    FillTree();
-    RefreshRows();
-    if (merged.conflicts > 0) {
-        ConflictDialog(g_main, SearchConflictMessage(), SearchConflictDetails(record->results, merged.conflicts));
-    } else if (merged.first_unconfigured && record->settings.launch_wizard && !merged.first_unconfigured->wizard_done) {
-        // The set-up wizard for the first new device that is not configured yet, once the search job
-        // has ended.
-        g_launchWizard = merged.first_unconfigured;
-        ++g_pending;
-        PostMessageA(g_main, kLaunchWizardMessage, 0, 0);
-    } else if (g_userSearch && merged.new_devices == 0) {
-        MessageBoxA(g_main, Text(2303).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
-    }
 }
 
 void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries)
@@ -1038,52 +623,6 @@ void DeleteDevices()
         g_devices.Remove(e);
     }
     SaveList();
-    RefreshRows();
-}
-
-void MoveSelectionTo(DeviceFolder* folder)
-{
-    std::vector<DeviceEntry*> sel = Selected();
-    if (sel.empty() || !folder || folder == CurrentFolder())
-        return;
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    for (DeviceEntry* e : sel)
-        DeviceMove(g_devices, e, *folder);
-    SaveList();
-    RefreshRows();
-}
-
-void NewFolder()
-{
-    DeviceFolder* parent = CurrentFolder();
-    DeviceFolder* folder = FolderCreate(*parent, FolderNewName(*parent, Text(MainStrNewFolder)));
-    if (!folder)
-        return;
-    std::string parentPath = DeviceList::FolderPath(*parent);
-    if (!parentPath.empty() && std::none_of(g_view.expanded.begin(), g_view.expanded.end(), [&](const std::string& p) {
-            return StrEqualNoCase(p, parentPath);
-        }))
-        g_view.expanded.push_back(parentPath);
-    SaveList(); // kept also when the user leaves the name as offered
-    FillTree();
-    HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
-    SetFocus(g_tree);
-    if (item) {
-        TreeView_EnsureVisible(g_tree, item);
-        TreeView_EditLabel(g_tree, item);
-    }
-}
-
-void DeleteFolder()
-{
-    DeviceFolder* folder = CurrentFolder();
-    if (!folder->parent)
-        return;
-    DeviceFolder* parent = folder->parent;
-    FolderDelete(g_devices, *folder);
-    g_devices.current_folder = DeviceList::FolderPath(*parent);
-    SaveList();
-    FillTree();
     RefreshRows();
 }
 
@@ -1309,81 +848,6 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
     UpdateCommands();
 }
 
-void OnDropFiles(HDROP drop)
-{
-    POINT pt {};
-    DragQueryPoint(drop, &pt);
-    char file[MAX_PATH] = {};
-    DragQueryFileA(drop, 0, file, sizeof file);
-    DragFinish(drop);
-    LVHITTESTINFO hit {};
-    hit.pt = pt;
-    int row = ListView_HitTest(g_list, &hit);
-    if (row < 0 || row >= static_cast<int>(g_rows.size()) || AnyJob())
-        return;
-    std::string head;
-    HANDLE f = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f != INVALID_HANDLE_VALUE) {
-        head.resize(4096);
-        DWORD got = 0;
-        if (!ReadFile(f, head.data(), static_cast<DWORD>(head.size()), &got, nullptr))
-            got = 0;
-        head.resize(got);
-        CloseHandle(f);
-    }
-    uint32_t command = DroppedFileCommand(file, head);
-    if (!command) {
-        g_ui.Error(StrFormat(Text(MainStrDropUnknown).c_str(), file));
-        return;
-    }
-    DeviceEntry* entry = g_rows[static_cast<size_t>(row)];
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    g_droppedFile = file;
-    IssueCommand(command, { entry });
-}
-
-// The status cell with its bar while a transfer of known size runs.
-LRESULT CustomDraw(NMLVCUSTOMDRAW* cd)
-{
-    switch (cd->nmcd.dwDrawStage) {
-    case CDDS_PREPAINT:
-        return g_view.view_style == kViewDetails ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
-    case CDDS_ITEMPREPAINT: {
-        // Only a row with a bar hears of its cells (a notification per cell costs every paint).
-        size_t row = cd->nmcd.dwItemSpec;
-        return row < g_rows.size() && DeviceStatusBarPercent(*g_rows[row]) >= 0 ? CDRF_NOTIFYSUBITEMDRAW
-                                                                                : CDRF_DODEFAULT;
-    }
-    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
-        size_t row = cd->nmcd.dwItemSpec;
-        if (cd->iSubItem != ColStatus || row >= g_rows.size() || g_view.view_style != kViewDetails)
-            return CDRF_DODEFAULT;
-        const DeviceEntry& e = *g_rows[row];
-        int percent = DeviceStatusBarPercent(e);
-        if (percent < 0)
-            return CDRF_DODEFAULT;
-        RECT r {};
-        ListView_GetSubItemRect(g_list, static_cast<int>(row), ColStatus, LVIR_BOUNDS, &r);
-        std::string text = DeviceCellText(e, ColStatus);
-        if (row < g_shown.size() && DrawnWhole(r))
-            g_shown[row].Drawn(ColStatus, text, percent);
-        InflateRect(&r, -2, -2);
-        FillRect(cd->nmcd.hdc, &r, GetSysColorBrush(COLOR_WINDOW));
-        RECT bar = r;
-        bar.right = r.left + (r.right - r.left) * percent / 100;
-        FillRect(cd->nmcd.hdc, &bar, GetSysColorBrush(COLOR_HIGHLIGHT));
-        FrameRect(cd->nmcd.hdc, &r, GetSysColorBrush(COLOR_BTNSHADOW));
-        SetBkMode(cd->nmcd.hdc, TRANSPARENT);
-        SetTextColor(cd->nmcd.hdc, GetSysColor(COLOR_WINDOWTEXT));
-        DrawTextA(cd->nmcd.hdc, text.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-        return CDRF_SKIPDEFAULT;
-    }
-    default:
-        return CDRF_DODEFAULT;
-    }
-}
-
 void ContextMenu(int which, POINT screen)
 {
     HMENU menu = LoadLanguageMenu(IDM_CONTEXT);
@@ -1404,133 +868,10 @@ LRESULT OnNotify(NMHDR* hdr)
         && (hdr->code == HDN_ENDTRACKA || hdr->code == HDN_ENDTRACKW || hdr->code == HDN_DIVIDERDBLCLICKA
             || hdr->code == HDN_DIVIDERDBLCLICKW))
         g_fitColumns = false;
-    if (hdr->hwndFrom == g_list) {
-        switch (hdr->code) {
-        case LVN_GETDISPINFOA: {
-            ++g_dispInfos;
-            auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
-            size_t row = static_cast<size_t>(info->item.iItem);
-            if (row >= g_rows.size())
-                return 0;
-            // While the details view paints: what it draws of the row, for the next status update (not
-            // again from within: a rectangle the list measures may ask for the text).
-            static bool recording = false;
-            bool record = !recording && g_paintRegion && g_view.view_style == kViewDetails && row < g_shown.size();
-            recording = record;
-            int column = info->item.iSubItem;
-            if (info->item.mask & LVIF_TEXT) {
-                std::string text = DeviceCellText(*g_rows[row], column);
-                lstrcpynA(info->item.pszText, text.c_str(), info->item.cchTextMax);
-                // A text cut to the buffer is not what the cell shows: left unrecorded.
-                if (record && text.size() < static_cast<size_t>(std::max(0, info->item.cchTextMax))
-                    && DrawnWhole(CellRect(row, column)))
-                    g_shown[row].Drawn(column, text);
-            }
-            if (info->item.mask & LVIF_IMAGE) {
-                info->item.iImage = ImageOf(*g_rows[row]);
-                if (record && column == ColName && DrawnWhole(ImageRect(row)))
-                    g_shown[row].DrawnImage(info->item.iImage);
-            }
-            if (record)
-                recording = false;
-            return 0;
-        }
-        case LVN_ITEMCHANGED:
-        case LVN_ODSTATECHANGED:
-            UpdateCommands();
-            return 0;
-        case LVN_COLUMNCLICK: {
-            int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
-            g_sortDescending = g_sortColumn == column ? !g_sortDescending : false;
-            g_sortColumn = column;
-            RefreshRows();
-            return 0;
-        }
-        case LVN_BEGINLABELEDITA:
-            if (AnyJob())
-                return TRUE;
-            // The field takes no more than a device name holds: a longer name would be cut when kept.
-            if (HWND edit = ListView_GetEditControl(g_list))
-                SendMessageA(edit, EM_LIMITTEXT, decltype(DeviceEntry::name)::kMax, 0);
-            return FALSE;
-        case LVN_ENDLABELEDITA: {
-            auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
-            size_t row = static_cast<size_t>(info->item.iItem);
-            if (!info->item.pszText || row >= g_rows.size() || Trim(info->item.pszText).empty())
-                return FALSE;
-            g_rows[row]->name = std::string(Trim(info->item.pszText));
-            SaveList();
-            RefreshRows();
-            return FALSE; // the virtual list shows the name from the entry
-        }
-        case LVN_BEGINDRAG:
-            g_dragging = true;
-            SetCapture(g_main);
-            return 0;
-        case NM_DBLCLK:
-            if (ListView_GetSelectedCount(g_list) == 1)
-                OnCommand(CmdProperties);
-            return 0;
-        case NM_RCLICK: {
-            POINT pt;
-            GetCursorPos(&pt);
-            ContextMenu(ListView_GetSelectedCount(g_list) > 0 ? 0 : 1, pt);
-            return 0;
-        }
-        case NM_CUSTOMDRAW:
-            ++g_customDraws;
-            return CustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(hdr));
-        }
-        return 0;
-    }
-    if (hdr->hwndFrom == g_tree) {
-        switch (hdr->code) {
-        case TVN_SELCHANGEDA: {
-            if (g_fillingTree)
-                return 0;
-            auto* tv = reinterpret_cast<NMTREEVIEWA*>(hdr);
-            auto* folder = reinterpret_cast<DeviceFolder*>(tv->itemNew.lParam);
-            if (folder) {
-                g_devices.current_folder = DeviceList::FolderPath(*folder);
-                ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-                RefreshRows();
-                UpdateCommands();
-            }
-            return 0;
-        }
-        case TVN_BEGINLABELEDITA: {
-            auto* info = reinterpret_cast<NMTVDISPINFOA*>(hdr);
-            return reinterpret_cast<DeviceFolder*>(info->item.lParam)->parent ? FALSE : TRUE;
-        }
-        case TVN_ENDLABELEDITA: {
-            auto* info = reinterpret_cast<NMTVDISPINFOA*>(hdr);
-            auto* folder = reinterpret_cast<DeviceFolder*>(info->item.lParam);
-            if (!info->item.pszText || !folder)
-                return FALSE;
-            bool current = folder == CurrentFolder();
-            if (!FolderRename(*folder, info->item.pszText)) {
-                g_ui.Error(Text(MainStrFolderExists));
-                return FALSE;
-            }
-            if (current)
-                g_devices.current_folder = DeviceList::FolderPath(*folder);
-            SaveList();
-            return TRUE;
-        }
-        case NM_RCLICK: {
-            POINT pt;
-            GetCursorPos(&pt);
-            TVHITTESTINFO hit {};
-            hit.pt = pt;
-            ScreenToClient(g_tree, &hit.pt);
-            if (HTREEITEM item = TreeView_HitTest(g_tree, &hit))
-                TreeView_SelectItem(g_tree, item);
-            ContextMenu(2, pt);
-            return 0;
-        }
-        }
-        return 0;
-    }
+    if (hdr->hwndFrom == g_list)
+        return OnListNotify(hdr);
+    if (hdr->hwndFrom == g_tree)
+        return OnTreeNotify(hdr);
     if (hdr->code == TTN_GETDISPINFOA) {
         // Tool tips: the menu item's text without its mnemonic and shortcut.
         auto* info = reinterpret_cast<NMTTDISPINFOA*>(hdr);
@@ -1542,22 +883,6 @@ LRESULT OnNotify(NMHDR* hdr)
         return 0;
     }
     return 0;
-}
-
-DeviceFolder* TreeFolderAt(POINT screen)
-{
-    TVHITTESTINFO hit {};
-    hit.pt = screen;
-    ScreenToClient(g_tree, &hit.pt);
-    HTREEITEM item = TreeView_HitTest(g_tree, &hit);
-    if (!item || !(hit.flags & TVHT_ONITEM))
-        return nullptr;
-    TVITEMA tv {};
-    tv.mask = TVIF_PARAM;
-    tv.hItem = item;
-    SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-    TreeView_SelectDropTarget(g_tree, item);
-    return reinterpret_cast<DeviceFolder*>(tv.lParam);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
