@@ -17,13 +17,13 @@ namespace mainwin {
 // True while the list paints and `r` lies wholly in what it draws.
 bool DrawnWhole(const RECT& r)
 {
-    if (!g_paintRegion || IsRectEmpty(&r))
+    if (!win.paintRegion || IsRectEmpty(&r))
         return false;
-    if (g_paintSimple)
-        return r.left >= g_paintBox.left && r.top >= g_paintBox.top && r.right <= g_paintBox.right
-            && r.bottom <= g_paintBox.bottom;
+    if (win.paintSimple)
+        return r.left >= win.paintBox.left && r.top >= win.paintBox.top && r.right <= win.paintBox.right
+            && r.bottom <= win.paintBox.bottom;
     HRGN rest = CreateRectRgnIndirect(&r);
-    bool whole = CombineRgn(rest, rest, g_paintRegion, RGN_DIFF) == NULLREGION;
+    bool whole = CombineRgn(rest, rest, win.paintRegion, RGN_DIFF) == NULLREGION;
     DeleteObject(rest);
     return whole;
 }
@@ -33,16 +33,16 @@ RECT CellRect(size_t row, int column)
 {
     RECT r {};
     if (column == ColName)
-        ListView_GetItemRect(g_list, static_cast<int>(row), &r, LVIR_LABEL);
+        ListView_GetItemRect(win.list, static_cast<int>(row), &r, LVIR_LABEL);
     else
-        ListView_GetSubItemRect(g_list, static_cast<int>(row), column, LVIR_BOUNDS, &r);
+        ListView_GetSubItemRect(win.list, static_cast<int>(row), column, LVIR_BOUNDS, &r);
     return r;
 }
 
 RECT ImageRect(size_t row)
 {
     RECT r {};
-    ListView_GetItemRect(g_list, static_cast<int>(row), &r, LVIR_ICON);
+    ListView_GetItemRect(win.list, static_cast<int>(row), &r, LVIR_ICON);
     return r;
 }
 
@@ -129,12 +129,12 @@ HIMAGELIST MakeImages(int size)
 // screen. In the other views the item is painted again at once.
 void RedrawRow(size_t row, HRGN* region)
 {
-    if (g_view.view_style != kViewDetails || row >= g_shown.size()) {
-        ListView_RedrawItems(g_list, static_cast<int>(row), static_cast<int>(row));
+    if (win.view.view_style != kViewDetails || row >= win.shown.size()) {
+        ListView_RedrawItems(win.list, static_cast<int>(row), static_cast<int>(row));
         return;
     }
-    const DeviceEntry& e = *g_rows[row];
-    uint32_t changed = g_shown[row].Changed(e, ImageOf(e));
+    const DeviceEntry& e = *win.rows[row];
+    uint32_t changed = win.shown[row].Changed(e, ImageOf(e));
     auto add = [region](const RECT& r) {
         ++g_cellsRedrawn;
         if (IsRectEmpty(&r))
@@ -163,22 +163,23 @@ bool RedrawChangedRows()
 {
     std::vector<const DeviceEntry*> changed;
     {
-        std::lock_guard<std::mutex> lock(g_redrawMutex);
-        changed.swap(g_redrawEntries);
+        std::lock_guard<std::mutex> lock(win.redrawMutex);
+        changed.swap(win.redrawEntries);
         if (changed.empty()) {
-            g_redrawPosted = false;
+            win.redrawPosted = false;
             return false;
         }
     }
-    bool details = g_view.view_style == kViewDetails;
+    bool details = win.view.view_style == kViewDetails;
     if (changed.size() > kRedrawRowsMax && !details) {
-        InvalidateRect(g_list, nullptr, FALSE);
+        InvalidateRect(win.list, nullptr, FALSE);
         return true;
     }
-    size_t first = 0, last = g_rows.size();
+    size_t first = 0, last = win.rows.size();
     if (details) {
-        first = static_cast<size_t>(std::max(0, ListView_GetTopIndex(g_list)));
-        last = std::min(g_rows.size(), first + static_cast<size_t>(std::max(0, ListView_GetCountPerPage(g_list))) + 1);
+        first = static_cast<size_t>(std::max(0, ListView_GetTopIndex(win.list)));
+        last = std::min(
+            win.rows.size(), first + static_cast<size_t>(std::max(0, ListView_GetCountPerPage(win.list))) + 1);
     }
     HRGN region = nullptr;
     if (changed.size() > kRedrawRowsMax) {
@@ -188,13 +189,13 @@ bool RedrawChangedRows()
         std::sort(changed.begin(), changed.end());
         changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
         for (const DeviceEntry* e : changed) {
-            auto it = g_rowOf.find(e);
-            if (it != g_rowOf.end() && it->second >= first && it->second < last)
+            auto it = win.rowOf.find(e);
+            if (it != win.rowOf.end() && it->second >= first && it->second < last)
                 RedrawRow(it->second, &region);
         }
     }
     if (region) {
-        InvalidateRgn(g_list, region, FALSE);
+        InvalidateRgn(win.list, region, FALSE);
         DeleteObject(region);
     }
     return true;
@@ -204,24 +205,24 @@ bool RedrawChangedRows()
 // long list only), while the user has not sized them himself.
 void FitColumns()
 {
-    if (!g_fitColumns || !g_list)
+    if (!win.fitColumns || !win.list)
         return;
     constexpr size_t kMeasuredRows = 500;
     constexpr int kPadding = 16; // the list's margins on both sides of a text
     for (int c = 0; c < kDeviceColumnCount; ++c) {
         std::string header = Text(MainStrColumn0 + static_cast<unsigned>(c));
-        int width = ListView_GetStringWidth(g_list, header.c_str()) + kPadding;
-        for (size_t r = 0; r < g_rows.size() && r < kMeasuredRows; ++r) {
-            std::string text = DeviceCellText(*g_rows[r], c);
-            int w = ListView_GetStringWidth(g_list, text.c_str()) + kPadding;
+        int width = ListView_GetStringWidth(win.list, header.c_str()) + kPadding;
+        for (size_t r = 0; r < win.rows.size() && r < kMeasuredRows; ++r) {
+            std::string text = DeviceCellText(*win.rows[r], c);
+            int w = ListView_GetStringWidth(win.list, text.c_str()) + kPadding;
             if (c == ColName)
                 w += GetSystemMetrics(SM_CXSMICON) + 4;
             width = std::max(width, w);
         }
         width = std::min(width, 400);
-        if (ListView_GetColumnWidth(g_list, c) != width)
-            ListView_SetColumnWidth(g_list, c, width);
-        g_view.columns[static_cast<size_t>(c)] = width;
+        if (ListView_GetColumnWidth(win.list, c) != width)
+            ListView_SetColumnWidth(win.list, c, width);
+        win.view.columns[static_cast<size_t>(c)] = width;
     }
 }
 
@@ -234,8 +235,8 @@ void OnDropFiles(HDROP drop)
     DragFinish(drop);
     LVHITTESTINFO hit {};
     hit.pt = pt;
-    int row = ListView_HitTest(g_list, &hit);
-    if (row < 0 || row >= static_cast<int>(g_rows.size()) || AnyJob())
+    int row = ListView_HitTest(win.list, &hit);
+    if (row < 0 || row >= static_cast<int>(win.rows.size()) || AnyJob())
         return;
     std::string head;
     HANDLE f = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -252,10 +253,10 @@ void OnDropFiles(HDROP drop)
         Ui().Error(StrFormat(Text(MainStrDropUnknown).c_str(), file));
         return;
     }
-    DeviceEntry* entry = g_rows[static_cast<size_t>(row)];
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    g_droppedFile = file;
+    DeviceEntry* entry = win.rows[static_cast<size_t>(row)];
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    win.droppedFile = file;
     IssueCommand(command, { entry });
 }
 
@@ -264,26 +265,26 @@ LRESULT CustomDraw(NMLVCUSTOMDRAW* cd)
 {
     switch (cd->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
-        return g_view.view_style == kViewDetails ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
+        return win.view.view_style == kViewDetails ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
     case CDDS_ITEMPREPAINT: {
         // Only a row with a bar hears of its cells (a notification per cell costs every paint).
         size_t row = cd->nmcd.dwItemSpec;
-        return row < g_rows.size() && DeviceStatusBarPercent(*g_rows[row]) >= 0 ? CDRF_NOTIFYSUBITEMDRAW
-                                                                                : CDRF_DODEFAULT;
+        return row < win.rows.size() && DeviceStatusBarPercent(*win.rows[row]) >= 0 ? CDRF_NOTIFYSUBITEMDRAW
+                                                                                    : CDRF_DODEFAULT;
     }
     case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
         size_t row = cd->nmcd.dwItemSpec;
-        if (cd->iSubItem != ColStatus || row >= g_rows.size() || g_view.view_style != kViewDetails)
+        if (cd->iSubItem != ColStatus || row >= win.rows.size() || win.view.view_style != kViewDetails)
             return CDRF_DODEFAULT;
-        const DeviceEntry& e = *g_rows[row];
+        const DeviceEntry& e = *win.rows[row];
         int percent = DeviceStatusBarPercent(e);
         if (percent < 0)
             return CDRF_DODEFAULT;
         RECT r {};
-        ListView_GetSubItemRect(g_list, static_cast<int>(row), ColStatus, LVIR_BOUNDS, &r);
+        ListView_GetSubItemRect(win.list, static_cast<int>(row), ColStatus, LVIR_BOUNDS, &r);
         std::string text = DeviceCellText(e, ColStatus);
-        if (row < g_shown.size() && DrawnWhole(r))
-            g_shown[row].Drawn(ColStatus, text, percent);
+        if (row < win.shown.size() && DrawnWhole(r))
+            win.shown[row].Drawn(ColStatus, text, percent);
         InflateRect(&r, -2, -2);
         FillRect(cd->nmcd.hdc, &r, GetSysColorBrush(COLOR_WINDOW));
         RECT bar = r;
@@ -307,26 +308,26 @@ LRESULT OnListNotify(NMHDR* hdr)
         ++g_dispInfos;
         auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
         size_t row = static_cast<size_t>(info->item.iItem);
-        if (row >= g_rows.size())
+        if (row >= win.rows.size())
             return 0;
         // While the details view paints: what it draws of the row, for the next status update (not
         // again from within: a rectangle the list measures may ask for the text).
         static bool recording = false;
-        bool record = !recording && g_paintRegion && g_view.view_style == kViewDetails && row < g_shown.size();
+        bool record = !recording && win.paintRegion && win.view.view_style == kViewDetails && row < win.shown.size();
         recording = record;
         int column = info->item.iSubItem;
         if (info->item.mask & LVIF_TEXT) {
-            std::string text = DeviceCellText(*g_rows[row], column);
+            std::string text = DeviceCellText(*win.rows[row], column);
             lstrcpynA(info->item.pszText, text.c_str(), info->item.cchTextMax);
             // A text cut to the buffer is not what the cell shows: left unrecorded.
             if (record && text.size() < static_cast<size_t>(std::max(0, info->item.cchTextMax))
                 && DrawnWhole(CellRect(row, column)))
-                g_shown[row].Drawn(column, text);
+                win.shown[row].Drawn(column, text);
         }
         if (info->item.mask & LVIF_IMAGE) {
-            info->item.iImage = ImageOf(*g_rows[row]);
+            info->item.iImage = ImageOf(*win.rows[row]);
             if (record && column == ColName && DrawnWhole(ImageRect(row)))
-                g_shown[row].DrawnImage(info->item.iImage);
+                win.shown[row].DrawnImage(info->item.iImage);
         }
         if (record)
             recording = false;
@@ -338,8 +339,8 @@ LRESULT OnListNotify(NMHDR* hdr)
         return 0;
     case LVN_COLUMNCLICK: {
         int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
-        g_sortDescending = g_sortColumn == column ? !g_sortDescending : false;
-        g_sortColumn = column;
+        win.sortDescending = win.sortColumn == column ? !win.sortDescending : false;
+        win.sortColumn = column;
         RefreshRows();
         return 0;
     }
@@ -347,31 +348,31 @@ LRESULT OnListNotify(NMHDR* hdr)
         if (AnyJob())
             return TRUE;
         // The field takes no more than a device name holds: a longer name would be cut when kept.
-        if (HWND edit = ListView_GetEditControl(g_list))
+        if (HWND edit = ListView_GetEditControl(win.list))
             SendMessageA(edit, EM_LIMITTEXT, decltype(DeviceEntry::name)::kMax, 0);
         return FALSE;
     case LVN_ENDLABELEDITA: {
         auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
         size_t row = static_cast<size_t>(info->item.iItem);
-        if (!info->item.pszText || row >= g_rows.size() || Trim(info->item.pszText).empty())
+        if (!info->item.pszText || row >= win.rows.size() || Trim(info->item.pszText).empty())
             return FALSE;
-        g_rows[row]->name = std::string(Trim(info->item.pszText));
+        win.rows[row]->name = std::string(Trim(info->item.pszText));
         SaveList();
         RefreshRows();
         return FALSE; // the virtual list shows the name from the entry
     }
     case LVN_BEGINDRAG:
-        g_dragging = true;
-        SetCapture(g_main);
+        win.dragging = true;
+        SetCapture(win.main);
         return 0;
     case NM_DBLCLK:
-        if (ListView_GetSelectedCount(g_list) == 1)
+        if (ListView_GetSelectedCount(win.list) == 1)
             OnCommand(CmdProperties);
         return 0;
     case NM_RCLICK: {
         POINT pt;
         GetCursorPos(&pt);
-        ContextMenu(ListView_GetSelectedCount(g_list) > 0 ? 0 : 1, pt);
+        ContextMenu(ListView_GetSelectedCount(win.list) > 0 ? 0 : 1, pt);
         return 0;
     }
     case NM_CUSTOMDRAW:

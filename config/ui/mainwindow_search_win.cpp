@@ -29,53 +29,53 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
 
 void ShowProgress(uint32_t message)
 {
-    g_progressMessage = message;
-    if (!g_progress) {
-        g_progress = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main, ProgressProc, 0);
-        SetWindowLongPtrA(g_main, kModelessSlot, reinterpret_cast<LONG_PTR>(g_progress));
+    win.progressMessage = message;
+    if (!win.progress) {
+        win.progress = CreateDialogParamA(win.instance, MAKEINTRESOURCEA(IDD_PROGRESS), win.main, ProgressProc, 0);
+        SetWindowLongPtrA(win.main, kModelessSlot, reinterpret_cast<LONG_PTR>(win.progress));
     }
-    EnableWindow(GetDlgItem(g_progress, IDCANCEL), TRUE);
-    SetWindowTextA(g_progress, Text(1612).c_str());
-    CenterWindow(g_progress, g_main);
-    ShowWindow(g_progress, SW_SHOWNOACTIVATE);
+    EnableWindow(GetDlgItem(win.progress, IDCANCEL), TRUE);
+    SetWindowTextA(win.progress, Text(1612).c_str());
+    CenterWindow(win.progress, win.main);
+    ShowWindow(win.progress, SW_SHOWNOACTIVATE);
 }
 
 void HideProgress()
 {
-    if (g_progress) {
-        SetWindowLongPtrA(g_main, kModelessSlot, 0);
-        DestroyWindow(g_progress);
-        g_progress = nullptr;
+    if (win.progress) {
+        SetWindowLongPtrA(win.main, kModelessSlot, 0);
+        DestroyWindow(win.progress);
+        win.progress = nullptr;
     }
-    g_progressMessage = 0;
+    win.progressMessage = 0;
 }
 
 void UpdateProgress()
 {
-    if (!g_progress)
+    if (!win.progress)
         return;
     std::string text;
     int percent = -1;
-    if (g_search) {
-        text = MainStatusText(0, 0, &g_search->request);
-    } else if (g_commands) {
-        for (DeviceEntry* e = g_commands->Job().first; e; e = e->next) {
+    if (win.search) {
+        text = MainStatusText(0, 0, &win.search->request);
+    } else if (win.commands) {
+        for (DeviceEntry* e = win.commands->Job().first; e; e = e->next) {
             int32_t s = e->status.load();
             if (s >= DevStatusChecking && s < DevStatusOk) {
                 text = EntryTitle(*e) + ": " + DeviceCellText(*e, ColStatus);
                 percent = DeviceProgressPercent(*e);
                 if (e->cancel.load())
-                    EnableWindow(GetDlgItem(g_progress, IDCANCEL), FALSE);
+                    EnableWindow(GetDlgItem(win.progress, IDCANCEL), FALSE);
                 break;
             }
         }
     }
     // Set only when changed (each setting paints the window again).
     char shown[512] = {};
-    GetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, shown, sizeof shown);
+    GetDlgItemTextA(win.progress, IDC_PROGRESS_TEXT, shown, sizeof shown);
     if (text != shown)
-        SetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, text.c_str());
-    HWND bar = GetDlgItem(g_progress, IDC_PROGRESS_BAR);
+        SetDlgItemTextA(win.progress, IDC_PROGRESS_TEXT, text.c_str());
+    HWND bar = GetDlgItem(win.progress, IDC_PROGRESS_BAR);
     int position = percent < 0 ? 0 : percent;
     if (SendMessageA(bar, PBM_GETPOS, 0, 0) != position)
         SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
@@ -83,56 +83,56 @@ void UpdateProgress()
 
 void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bool user)
 {
-    g_search = std::move(record);
-    g_userSearch = user;
+    win.search = std::move(record);
+    win.userSearch = user;
     IniFile ini(IniPath());
     ini.Load();
-    g_serial = std::make_unique<ConsoleSerialSearch>(ConsoleEnumeratePorts(&ini));
-    g_search->env.serial = g_serial.get();
-    g_search->env.network = Globals().networkStarted;
+    win.serial = std::make_unique<ConsoleSerialSearch>(ConsoleEnumeratePorts(&ini));
+    win.search->env.serial = win.serial.get();
+    win.search->env.network = Globals().networkStarted;
     // Devices that listen on another port than the standard one (a laboratory, the simulator).
     int32_t port = ini.GetInt("Options", "SearchPort", kTftpPort);
-    g_search->env.port = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kTftpPort;
-    g_ownJob = message == JobStartupCheck ? DeviceJobBuild(g_devices.All()) : DeviceJob {};
-    g_ownJobQueued = true;
-    if (!PostDeviceSearch(message, &g_ownJob, g_search->request.what ? g_search.get() : nullptr)) {
-        g_ownJobQueued = false;
-        g_search.reset();
+    win.search->env.port = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kTftpPort;
+    win.ownJob = message == JobStartupCheck ? DeviceJobBuild(win.devices.All()) : DeviceJob {};
+    win.ownJobQueued = true;
+    if (!PostDeviceSearch(message, &win.ownJob, win.search->request.what ? win.search.get() : nullptr)) {
+        win.ownJobQueued = false;
+        win.search.reset();
         return;
     }
-    if (!g_search->request.what)
-        g_search.reset();
+    if (!win.search->request.what)
+        win.search.reset();
     if (user)
         ShowProgress(message);
-    SetTimer(g_main, kSearchTimer, 250, nullptr);
+    SetTimer(win.main, kSearchTimer, 250, nullptr);
     UpdateCommands();
 }
 
 void MergeSearch()
 {
-    if (!g_search)
+    if (!win.search)
         return;
-    std::unique_ptr<JobSearchRecord> record = std::move(g_search);
+    std::unique_ptr<JobSearchRecord> record = std::move(win.search);
     // Devices found on another port take their commands there too.
     if (record->env.port != kTftpPort)
         for (DeviceEntry& e : record->results)
             if (e.link == LinkIp)
                 e.port = record->env.port;
     SearchMergeResult merged
-        = DeviceSearchMerge(g_devices, record->results, g_userSearch ? CurrentFolder() : &g_devices.Root());
+        = DeviceSearchMerge(win.devices, record->results, win.userSearch ? CurrentFolder() : &win.devices.Root());
     SaveList();
     FillTree();
     RefreshRows();
     if (merged.conflicts > 0) {
-        ConflictDialog(g_main, SearchConflictMessage(), SearchConflictDetails(record->results, merged.conflicts));
+        ConflictDialog(win.main, SearchConflictMessage(), SearchConflictDetails(record->results, merged.conflicts));
     } else if (merged.first_unconfigured && record->settings.launch_wizard && !merged.first_unconfigured->wizard_done) {
         // The set-up wizard for the first new device that is not configured yet, once the search job
         // has ended.
-        g_launchWizard = merged.first_unconfigured;
-        ++g_pending;
-        PostMessageA(g_main, kLaunchWizardMessage, 0, 0);
-    } else if (g_userSearch && merged.new_devices == 0) {
-        MessageBoxA(g_main, Text(2303).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
+        win.launchWizard = merged.first_unconfigured;
+        ++win.pending;
+        PostMessageA(win.main, kLaunchWizardMessage, 0, 0);
+    } else if (win.userSearch && merged.new_devices == 0) {
+        MessageBoxA(win.main, Text(2303).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
     }
 }
 } // namespace mainwin

@@ -27,48 +27,53 @@ constexpr int kModelessSlot = sizeof(LONG_PTR); // the window's extra slot: the 
 constexpr UINT kLaunchWizardMessage = WM_APP + 3; // after a search: the wizard of a new device
 constexpr UINT_PTR kSearchTimer = 1;
 
-inline HINSTANCE g_instance;
-inline HWND g_main, g_tree, g_list, g_toolbar, g_status, g_progress;
-inline HIMAGELIST g_largeImages, g_smallImages;
-inline DeviceList g_devices;
-inline std::vector<DeviceEntry*> g_rows; // the current folder's entries as shown
-inline std::unordered_map<const DeviceEntry*, size_t> g_rowOf; // an entry's index in g_rows
-// What each row of the details view shows, as its paints drew it: a status update repaints only the
-// cells that differ. Recorded while the list paints (g_paintRegion: the part it draws).
-inline std::vector<DeviceRowShown> g_shown;
-inline HRGN g_paintRegion = nullptr;
-inline RECT g_paintBox {};
-inline bool g_paintSimple = false; // the region is g_paintBox
-inline bool g_fitColumns = false; // no stored widths: the details columns are sized to their texts
-inline int g_sortColumn = -1;
-inline bool g_sortDescending = false;
-inline MainViewSettings g_view;
-inline int g_splitX = -1; // the tree's width; a quarter of the window at first
-inline bool g_splitting = false;
-inline bool g_dragging = false;
-inline bool g_closing = false;
-inline bool g_fillingTree = false;
-inline std::atomic<int> g_pending { 0 }; // notices posted and not yet handled
-inline std::atomic<bool> g_redrawPosted { false }; // a message is on its way or kRedrawTimer runs
-inline bool g_redrawTimer = false;
-// The entries the worker changed since the last redraw: only their rows are painted again.
-inline std::mutex g_redrawMutex;
-inline std::vector<const DeviceEntry*> g_redrawEntries;
 inline constexpr size_t kRedrawRowsMax = 64; // more changed rows than this: the whole list
-inline bool g_workerBusy = false; // between the two JobMsgBusy of a job
-inline bool g_ownJobQueued = false; // a job the window posted itself (start-up check, search) is not done yet
-inline std::unique_ptr<JobSearchRecord> g_search;
-inline DeviceEntry* g_launchWizard = nullptr;
-inline bool g_userSearch = false;
-inline DeviceJob g_ownJob;
-inline std::unique_ptr<ConsoleSerialSearch> g_serial;
-inline std::string g_droppedFile;
-inline uint32_t g_progressMessage = 0; // the job the progress window shows
 
-inline std::atomic<bool> g_changedPosted { false };
-inline bool g_listDirty = false; // changed by a job, not saved yet (kSaveTimer runs)
-inline bool g_saveTimer = false;
-inline std::unique_ptr<DeviceCommands> g_commands;
+// The main window's state, one for the program: its windows, the list and the rows shown, the view,
+// the worker's notices under way, the window's own jobs and what is saved when.
+struct MainWindowState {
+    HINSTANCE instance {};
+    HWND main {}, tree {}, list {}, toolbar {}, status {}, progress {};
+    HIMAGELIST largeImages {}, smallImages {};
+    DeviceList devices;
+    std::vector<DeviceEntry*> rows; // the current folder's entries as shown
+    std::unordered_map<const DeviceEntry*, size_t> rowOf; // an entry's index in rows
+    // What each row of the details view shows, as its paints drew it: a status update repaints only the
+    // cells that differ. Recorded while the list paints (paintRegion: the part it draws).
+    std::vector<DeviceRowShown> shown;
+    HRGN paintRegion = nullptr;
+    RECT paintBox {};
+    bool paintSimple = false; // the region is paintBox
+    bool fitColumns = false; // no stored widths: the details columns are sized to their texts
+    int sortColumn = -1;
+    bool sortDescending = false;
+    MainViewSettings view;
+    int splitX = -1; // the tree's width; a quarter of the window at first
+    bool splitting = false;
+    bool dragging = false;
+    bool closing = false;
+    bool fillingTree = false;
+    std::atomic<int> pending { 0 }; // notices posted and not yet handled
+    std::atomic<bool> redrawPosted { false }; // a message is on its way or kRedrawTimer runs
+    bool redrawTimer = false;
+    // The entries the worker changed since the last redraw: only their rows are painted again.
+    std::mutex redrawMutex;
+    std::vector<const DeviceEntry*> redrawEntries;
+    bool workerBusy = false; // between the two JobMsgBusy of a job
+    bool ownJobQueued = false; // a job the window posted itself (start-up check, search) is not done yet
+    std::unique_ptr<JobSearchRecord> search;
+    DeviceEntry* launchWizard = nullptr;
+    bool userSearch = false;
+    DeviceJob ownJob;
+    std::unique_ptr<ConsoleSerialSearch> serial;
+    std::string droppedFile;
+    uint32_t progressMessage = 0; // the job the progress window shows
+    std::atomic<bool> changedPosted { false };
+    bool listDirty = false; // changed by a job, not saved yet (kSaveTimer runs)
+    bool saveTimer = false;
+    std::unique_ptr<DeviceCommands> commands;
+};
+inline MainWindowState win;
 
 // The window (mainwindow_win.cpp).
 std::string Text(unsigned id);

@@ -14,13 +14,13 @@ using namespace mainwin;
 
 std::string MainWindowTestCommand(const TestCtlCommand& c)
 {
-    if (!g_main)
+    if (!win.main)
         return std::string();
     if (std::string printed = CfgPrintTestCommand(c.verb, c.rest); !printed.empty())
         return printed;
     if (c.verb == "list") {
         std::vector<std::string> lines;
-        for (DeviceEntry* e : g_rows) {
+        for (DeviceEntry* e : win.rows) {
             std::string line;
             for (int col = 0; col < kDeviceColumnCount; ++col)
                 line += (col ? "\t" : "") + TestCtlEscape(DeviceCellText(*e, col));
@@ -34,15 +34,15 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         std::vector<std::string> lines;
         for (int col = 0; col < kDeviceColumnCount; ++col) {
             std::string header = Text(MainStrColumn0 + static_cast<unsigned>(col));
-            int needed = ListView_GetStringWidth(g_list, header.c_str()) + 12;
-            for (DeviceEntry* e : g_rows) {
-                int w = ListView_GetStringWidth(g_list, DeviceCellText(*e, col).c_str()) + 12;
+            int needed = ListView_GetStringWidth(win.list, header.c_str()) + 12;
+            for (DeviceEntry* e : win.rows) {
+                int w = ListView_GetStringWidth(win.list, DeviceCellText(*e, col).c_str()) + 12;
                 if (col == ColName)
                     w += GetSystemMetrics(SM_CXSMICON) + 4;
                 needed = std::max(needed, w);
             }
-            lines.push_back(StrFormat("%s\t%d\t%d", TestCtlEscape(header).c_str(), ListView_GetColumnWidth(g_list, col),
-                std::min(needed, 400)));
+            lines.push_back(StrFormat("%s\t%d\t%d", TestCtlEscape(header).c_str(),
+                ListView_GetColumnWidth(win.list, col), std::min(needed, 400)));
         }
         return TestCtlOkLines(lines);
     }
@@ -50,7 +50,7 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         std::string path = TestCtlUnescape(c.rest);
         if (path == "/")
             path.clear();
-        DeviceFolder* folder = g_devices.FindFolder(path);
+        DeviceFolder* folder = win.devices.FindFolder(path);
         if (!folder)
             return TestCtlError("no folder " + path);
         if (c.verb == "folder")
@@ -71,22 +71,22 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         RECT r {};
         HWND owner = nullptr;
         if (words[0] == "row" || words[0] == "icon") {
-            auto it
-                = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
-            if (it == g_rows.end())
+            auto it = std::find_if(
+                win.rows.begin(), win.rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
+            if (it == win.rows.end())
                 return TestCtlError("no device " + words[1]);
-            int row = static_cast<int>(it - g_rows.begin());
-            ListView_EnsureVisible(g_list, row, FALSE);
-            ListView_GetItemRect(g_list, row, &r, words[0] == "row" ? LVIR_LABEL : LVIR_ICON);
-            owner = g_list;
+            int row = static_cast<int>(it - win.rows.begin());
+            ListView_EnsureVisible(win.list, row, FALSE);
+            ListView_GetItemRect(win.list, row, &r, words[0] == "row" ? LVIR_LABEL : LVIR_ICON);
+            owner = win.list;
         } else if (words[0] == "folder") {
-            DeviceFolder* folder = g_devices.FindFolder(words[1] == "/" ? std::string() : words[1]);
-            HTREEITEM item = folder ? FindTreeItem(TreeView_GetRoot(g_tree), folder) : nullptr;
+            DeviceFolder* folder = win.devices.FindFolder(words[1] == "/" ? std::string() : words[1]);
+            HTREEITEM item = folder ? FindTreeItem(TreeView_GetRoot(win.tree), folder) : nullptr;
             if (!item)
                 return TestCtlError("no folder " + words[1]);
-            TreeView_EnsureVisible(g_tree, item);
-            TreeView_GetItemRect(g_tree, item, &r, TRUE);
-            owner = g_tree;
+            TreeView_EnsureVisible(win.tree, item);
+            TreeView_GetItemRect(win.tree, item, &r, TRUE);
+            owner = win.tree;
         } else {
             return TestCtlError("locate row NAME or locate folder PATH");
         }
@@ -98,17 +98,18 @@ std::string MainWindowTestCommand(const TestCtlCommand& c)
         std::vector<std::string> names = TestCtlWords(c.rest);
         std::vector<int> rows;
         for (const std::string& name : names) {
-            auto it = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == name; });
-            if (it == g_rows.end())
+            auto it
+                = std::find_if(win.rows.begin(), win.rows.end(), [&](DeviceEntry* e) { return e->name.str() == name; });
+            if (it == win.rows.end())
                 return TestCtlError("no device " + name);
-            rows.push_back(static_cast<int>(it - g_rows.begin()));
+            rows.push_back(static_cast<int>(it - win.rows.begin()));
         }
-        ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
         for (int row : rows)
-            ListView_SetItemState(g_list, row, LVIS_SELECTED, LVIS_SELECTED);
+            ListView_SetItemState(win.list, row, LVIS_SELECTED, LVIS_SELECTED);
         if (!rows.empty())
-            ListView_SetItemState(g_list, rows.front(), LVIS_FOCUSED, LVIS_FOCUSED);
-        SetFocus(g_list);
+            ListView_SetItemState(win.list, rows.front(), LVIS_FOCUSED, LVIS_FOCUSED);
+        SetFocus(win.list);
         UpdateCommands();
         return TestCtlOk();
     }

@@ -27,16 +27,16 @@ LRESULT CALLBACK ListTimingProc(HWND list, UINT message, WPARAM wParam, LPARAM l
 {
     if (message == WM_PAINT) {
         PartTimer timer(kTimePaint);
-        // The part to be drawn, for the cells' record (g_shown); none when painting into a given DC.
+        // The part to be drawn, for the cells' record (win.shown); none when painting into a given DC.
         HRGN region = CreateRectRgn(0, 0, 0, 0);
         int kind = wParam ? NULLREGION : GetUpdateRgn(list, region, FALSE);
         if (kind == SIMPLEREGION || kind == COMPLEXREGION) {
-            g_paintRegion = region;
-            GetRgnBox(region, &g_paintBox);
-            g_paintSimple = kind == SIMPLEREGION;
+            win.paintRegion = region;
+            GetRgnBox(region, &win.paintBox);
+            win.paintSimple = kind == SIMPLEREGION;
         }
         LRESULT result = DefSubclassProc(list, message, wParam, lParam);
-        g_paintRegion = nullptr;
+        win.paintRegion = nullptr;
         DeleteObject(region);
         return result;
     }

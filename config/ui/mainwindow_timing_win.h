@@ -38,7 +38,7 @@ private:
     LARGE_INTEGER start_;
 };
 
-// The list's paints timed, and the part each draws recorded for the cells' record (g_paintRegion).
+// The list's paints timed, and the part each draws recorded for the cells' record (win.paintRegion).
 LRESULT CALLBACK ListTimingProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR);
 // The channel's "timing": the figures counted since "timing reset", which starts counting again.
 std::string TimingCommand(const std::string& rest);

@@ -21,60 +21,60 @@ void AddFolderItems(HTREEITEM parent, DeviceFolder& folder, HTREEITEM* select)
     ins.item.pszText = text.data();
     ins.item.lParam = reinterpret_cast<LPARAM>(&folder);
     HTREEITEM item
-        = reinterpret_cast<HTREEITEM>(SendMessageA(g_tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+        = reinterpret_cast<HTREEITEM>(SendMessageA(win.tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
     if (&folder == CurrentFolder())
         *select = item;
     for (auto& sub : folder.folders)
         AddFolderItems(item, *sub, select);
     std::string path = DeviceList::FolderPath(folder);
     bool expanded = !folder.parent
-        || std::any_of(g_view.expanded.begin(), g_view.expanded.end(),
+        || std::any_of(win.view.expanded.begin(), win.view.expanded.end(),
             [&](const std::string& p) { return StrEqualNoCase(p, path); });
     if (expanded)
-        TreeView_Expand(g_tree, item, TVE_EXPAND);
+        TreeView_Expand(win.tree, item, TVE_EXPAND);
 }
 
 void RememberExpanded(HTREEITEM item, std::vector<std::string>* out)
 {
-    for (; item; item = TreeView_GetNextSibling(g_tree, item)) {
+    for (; item; item = TreeView_GetNextSibling(win.tree, item)) {
         TVITEMA tv {};
         tv.mask = TVIF_PARAM | TVIF_STATE;
         tv.hItem = item;
         tv.stateMask = TVIS_EXPANDED;
-        SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+        SendMessageA(win.tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
         auto* folder = reinterpret_cast<DeviceFolder*>(tv.lParam);
         if ((tv.state & TVIS_EXPANDED) && folder && folder->parent)
             out->push_back(DeviceList::FolderPath(*folder));
-        RememberExpanded(TreeView_GetChild(g_tree, item), out);
+        RememberExpanded(TreeView_GetChild(win.tree, item), out);
     }
 }
 
 void FillTree()
 {
-    if (TreeView_GetRoot(g_tree)) {
+    if (TreeView_GetRoot(win.tree)) {
         std::vector<std::string> expanded;
-        RememberExpanded(TreeView_GetRoot(g_tree), &expanded);
-        g_view.expanded = expanded;
+        RememberExpanded(TreeView_GetRoot(win.tree), &expanded);
+        win.view.expanded = expanded;
     }
-    g_fillingTree = true;
-    TreeView_DeleteAllItems(g_tree);
+    win.fillingTree = true;
+    TreeView_DeleteAllItems(win.tree);
     HTREEITEM select = nullptr;
-    AddFolderItems(TVI_ROOT, g_devices.Root(), &select);
+    AddFolderItems(TVI_ROOT, win.devices.Root(), &select);
     if (select)
-        TreeView_SelectItem(g_tree, select);
-    g_fillingTree = false;
+        TreeView_SelectItem(win.tree, select);
+    win.fillingTree = false;
 }
 
 HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder)
 {
-    for (; item; item = TreeView_GetNextSibling(g_tree, item)) {
+    for (; item; item = TreeView_GetNextSibling(win.tree, item)) {
         TVITEMA tv {};
         tv.mask = TVIF_PARAM;
         tv.hItem = item;
-        SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+        SendMessageA(win.tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
         if (reinterpret_cast<DeviceFolder*>(tv.lParam) == folder)
             return item;
-        if (HTREEITEM found = FindTreeItem(TreeView_GetChild(g_tree, item), folder))
+        if (HTREEITEM found = FindTreeItem(TreeView_GetChild(win.tree, item), folder))
             return found;
     }
     return nullptr;
@@ -82,11 +82,11 @@ HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder)
 
 void SelectFolder(DeviceFolder* folder)
 {
-    g_devices.current_folder = DeviceList::FolderPath(*folder);
-    HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
-    if (item && TreeView_GetSelection(g_tree) != item)
-        TreeView_SelectItem(g_tree, item);
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
+    win.devices.current_folder = DeviceList::FolderPath(*folder);
+    HTREEITEM item = FindTreeItem(TreeView_GetRoot(win.tree), folder);
+    if (item && TreeView_GetSelection(win.tree) != item)
+        TreeView_SelectItem(win.tree, item);
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
     RefreshRows();
 }
 
@@ -95,9 +95,9 @@ void MoveSelectionTo(DeviceFolder* folder)
     std::vector<DeviceEntry*> sel = Selected();
     if (sel.empty() || !folder || folder == CurrentFolder())
         return;
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
     for (DeviceEntry* e : sel)
-        DeviceMove(g_devices, e, *folder);
+        DeviceMove(win.devices, e, *folder);
     SaveList();
     RefreshRows();
 }
@@ -109,17 +109,17 @@ void NewFolder()
     if (!folder)
         return;
     std::string parentPath = DeviceList::FolderPath(*parent);
-    if (!parentPath.empty() && std::none_of(g_view.expanded.begin(), g_view.expanded.end(), [&](const std::string& p) {
-            return StrEqualNoCase(p, parentPath);
-        }))
-        g_view.expanded.push_back(parentPath);
+    if (!parentPath.empty()
+        && std::none_of(win.view.expanded.begin(), win.view.expanded.end(),
+            [&](const std::string& p) { return StrEqualNoCase(p, parentPath); }))
+        win.view.expanded.push_back(parentPath);
     SaveList(); // kept also when the user leaves the name as offered
     FillTree();
-    HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
-    SetFocus(g_tree);
+    HTREEITEM item = FindTreeItem(TreeView_GetRoot(win.tree), folder);
+    SetFocus(win.tree);
     if (item) {
-        TreeView_EnsureVisible(g_tree, item);
-        TreeView_EditLabel(g_tree, item);
+        TreeView_EnsureVisible(win.tree, item);
+        TreeView_EditLabel(win.tree, item);
     }
 }
 
@@ -129,8 +129,8 @@ void DeleteFolder()
     if (!folder->parent)
         return;
     DeviceFolder* parent = folder->parent;
-    FolderDelete(g_devices, *folder);
-    g_devices.current_folder = DeviceList::FolderPath(*parent);
+    FolderDelete(win.devices, *folder);
+    win.devices.current_folder = DeviceList::FolderPath(*parent);
     SaveList();
     FillTree();
     RefreshRows();
@@ -140,15 +140,15 @@ DeviceFolder* TreeFolderAt(POINT screen)
 {
     TVHITTESTINFO hit {};
     hit.pt = screen;
-    ScreenToClient(g_tree, &hit.pt);
-    HTREEITEM item = TreeView_HitTest(g_tree, &hit);
+    ScreenToClient(win.tree, &hit.pt);
+    HTREEITEM item = TreeView_HitTest(win.tree, &hit);
     if (!item || !(hit.flags & TVHT_ONITEM))
         return nullptr;
     TVITEMA tv {};
     tv.mask = TVIF_PARAM;
     tv.hItem = item;
-    SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-    TreeView_SelectDropTarget(g_tree, item);
+    SendMessageA(win.tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+    TreeView_SelectDropTarget(win.tree, item);
     return reinterpret_cast<DeviceFolder*>(tv.lParam);
 }
 
@@ -156,13 +156,13 @@ LRESULT OnTreeNotify(NMHDR* hdr)
 {
     switch (hdr->code) {
     case TVN_SELCHANGEDA: {
-        if (g_fillingTree)
+        if (win.fillingTree)
             return 0;
         auto* tv = reinterpret_cast<NMTREEVIEWA*>(hdr);
         auto* folder = reinterpret_cast<DeviceFolder*>(tv->itemNew.lParam);
         if (folder) {
-            g_devices.current_folder = DeviceList::FolderPath(*folder);
-            ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
+            win.devices.current_folder = DeviceList::FolderPath(*folder);
+            ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
             RefreshRows();
             UpdateCommands();
         }
@@ -183,7 +183,7 @@ LRESULT OnTreeNotify(NMHDR* hdr)
             return FALSE;
         }
         if (current)
-            g_devices.current_folder = DeviceList::FolderPath(*folder);
+            win.devices.current_folder = DeviceList::FolderPath(*folder);
         SaveList();
         return TRUE;
     }
@@ -192,9 +192,9 @@ LRESULT OnTreeNotify(NMHDR* hdr)
         GetCursorPos(&pt);
         TVHITTESTINFO hit {};
         hit.pt = pt;
-        ScreenToClient(g_tree, &hit.pt);
-        if (HTREEITEM item = TreeView_HitTest(g_tree, &hit))
-            TreeView_SelectItem(g_tree, item);
+        ScreenToClient(win.tree, &hit.pt);
+        if (HTREEITEM item = TreeView_HitTest(win.tree, &hit))
+            TreeView_SelectItem(win.tree, item);
         ContextMenu(2, pt);
         return 0;
     }

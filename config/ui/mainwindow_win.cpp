@@ -72,13 +72,13 @@ class WindowJobs : public JobWindow {
     static void QueueRedraw(const DeviceEntry& entry)
     {
         {
-            std::lock_guard<std::mutex> lock(g_redrawMutex);
-            if (g_redrawEntries.size() <= kRedrawRowsMax)
-                g_redrawEntries.push_back(&entry);
+            std::lock_guard<std::mutex> lock(win.redrawMutex);
+            if (win.redrawEntries.size() <= kRedrawRowsMax)
+                win.redrawEntries.push_back(&entry);
         }
-        if (g_main && !g_redrawPosted.exchange(true)) {
-            ++g_pending;
-            PostMessageA(g_main, kRedrawMessage, 0, 0);
+        if (win.main && !win.redrawPosted.exchange(true)) {
+            ++win.pending;
+            PostMessageA(win.main, kRedrawMessage, 0, 0);
         }
     }
 
@@ -92,8 +92,8 @@ public:
     }
     void OnBusy(int busy) override
     {
-        if (g_main)
-            SendMessageA(g_main, JobMsgBusy, static_cast<WPARAM>(busy), 0);
+        if (win.main)
+            SendMessageA(win.main, JobMsgBusy, static_cast<WPARAM>(busy), 0);
     }
     void Redraw(DeviceEntry& entry) override
     {
@@ -105,22 +105,23 @@ public:
         ++g_statusUpdates;
         QueueRedraw(entry);
         // Many changes before the window hears of them make one message (and one save).
-        if (g_main && !g_changedPosted.exchange(true)) {
-            ++g_pending;
-            PostMessageA(g_main, kChangedMessage, 0, 0);
+        if (win.main && !win.changedPosted.exchange(true)) {
+            ++win.pending;
+            PostMessageA(win.main, kChangedMessage, 0, 0);
         }
     }
     void JobDone(uint32_t message, int32_t result, DeviceJob* job) override
     {
         (void)result;
         (void)job;
-        ++g_pending;
-        PostMessageA(g_main, JobMsgBusy, 2, static_cast<LPARAM>(message));
+        ++win.pending;
+        PostMessageA(win.main, JobMsgBusy, 2, static_cast<LPARAM>(message));
     }
     void Post(const JobNotice& notice) override
     {
-        ++g_pending;
-        PostMessageA(g_main, notice.message, static_cast<WPARAM>(notice.result), reinterpret_cast<LPARAM>(notice.job));
+        ++win.pending;
+        PostMessageA(
+            win.main, notice.message, static_cast<WPARAM>(notice.result), reinterpret_cast<LPARAM>(notice.job));
     }
 };
 WindowJobs g_jobs;
@@ -132,7 +133,8 @@ public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
     {
         bool ticked = false;
-        bool yes = AskDialog(g_main, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+        bool yes
+            = AskDialog(win.main, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -142,7 +144,7 @@ public:
     {
         bool ticked = false;
         bool yes = AskWithListDialog(
-            g_main, text, list, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+            win.main, text, list, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -153,7 +155,7 @@ public:
     }
     void Error(const std::string& text) override
     {
-        MessageBoxA(g_main, text.c_str(), Text(1951).c_str(), MB_OK | MB_ICONSTOP);
+        MessageBoxA(win.main, text.c_str(), Text(1951).c_str(), MB_OK | MB_ICONSTOP);
     }
     int Prepare(uint32_t command, DeviceJob& job) override;
     void Finished(uint32_t message, int32_t result, DeviceJob& job) override
@@ -173,31 +175,31 @@ CommandUi& Ui()
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
-    if (g_commands && !WizSetupFlow(g_main, *g_commands, message, result, job)
-        && !CfgPrintFlow(g_main, *g_commands, message, result, job))
-        CfgConfigureFlow(g_main, *g_commands, message, result, job);
+    if (win.commands && !WizSetupFlow(win.main, *win.commands, message, result, job)
+        && !CfgPrintFlow(win.main, *win.commands, message, result, job))
+        CfgConfigureFlow(win.main, *win.commands, message, result, job);
 }
 
 std::string EntryTitle(const DeviceEntry& e)
 {
-    return DeviceShownName(g_devices, e);
+    return DeviceShownName(win.devices, e);
 }
 
 int WindowUi::Prepare(uint32_t command, DeviceJob& job)
 {
     DeviceEntry* first = job.first;
     std::string dropped;
-    dropped.swap(g_droppedFile);
+    dropped.swap(win.droppedFile);
     switch (command) {
     case CmdSaveConfig: {
         std::string file
-            = FileDialog(g_main, true, StrFormat(Text(CmdStrSaveTitle).c_str(), EntryTitle(*first).c_str()),
+            = FileDialog(win.main, true, StrFormat(Text(CmdStrSaveTitle).c_str(), EntryTitle(*first).c_str()),
                 Text(MainStrConfigFilter), "CFGPath", EntryTitle(*first) + ".lcf");
         if (file.empty())
             return 0;
         // The comment travels with the entry: the worker reads it only once the job is posted.
         std::string comment = CfgCommentDefault(EntryTitle(*first));
-        if (!CfgCommentDialog(g_main, &comment))
+        if (!CfgCommentDialog(win.main, &comment))
             return 0;
         first->file_name = file;
         first->file_comment = comment;
@@ -206,7 +208,7 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     case CmdRestoreConfig: {
         std::string file = !dropped.empty()
             ? dropped
-            : FileDialog(g_main, false, StrFormat(Text(CmdStrRestoreTitle).c_str(), EntryTitle(*first).c_str()),
+            : FileDialog(win.main, false, StrFormat(Text(CmdStrRestoreTitle).c_str(), EntryTitle(*first).c_str()),
                 Text(MainStrConfigFilter), "CFGPath");
         if (file.empty())
             return 0;
@@ -215,7 +217,7 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     }
     case CmdUploadFirmware:
     case CmdUploadFirmwareMany: {
-        std::string file = FirmwareForJob(g_main, job, *this, dropped);
+        std::string file = FirmwareForJob(win.main, job, *this, dropped);
         if (file.empty())
             return 0;
         first->file_name = file;
@@ -223,7 +225,7 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     }
     case CmdSetTime: {
         std::string time;
-        if (!DateTimeDialog(g_main, first->cSysTime.str(), &time))
+        if (!DateTimeDialog(win.main, first->cSysTime.str(), &time))
             return 0;
         first->cSysTime = time;
         return 1;
@@ -235,22 +237,22 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
 
 bool AnyJob()
 {
-    return g_workerBusy || DeviceWorkerBusy() || g_ownJobQueued || (g_commands && g_commands->Waiting());
+    return win.workerBusy || DeviceWorkerBusy() || win.ownJobQueued || (win.commands && win.commands->Waiting());
 }
 
 DeviceFolder* CurrentFolder()
 {
-    DeviceFolder* f = g_devices.FindFolder(g_devices.current_folder);
-    return f ? f : &g_devices.Root();
+    DeviceFolder* f = win.devices.FindFolder(win.devices.current_folder);
+    return f ? f : &win.devices.Root();
 }
 
 std::vector<DeviceEntry*> Selected()
 {
     std::vector<DeviceEntry*> out;
     int i = -1;
-    while ((i = ListView_GetNextItem(g_list, i, LVNI_SELECTED)) >= 0)
-        if (i < static_cast<int>(g_rows.size()))
-            out.push_back(g_rows[static_cast<size_t>(i)]);
+    while ((i = ListView_GetNextItem(win.list, i, LVNI_SELECTED)) >= 0)
+        if (i < static_cast<int>(win.rows.size()))
+            out.push_back(win.rows[static_cast<size_t>(i)]);
     return out;
 }
 
@@ -259,7 +261,7 @@ void SaveList()
     PartTimer timer(kTimeSave);
     // A failed save leaves the file as it was; the user is told once until a save succeeds again.
     static bool failureShown = false;
-    if (DeviceListSave(g_devices, IniPath())) {
+    if (DeviceListSave(win.devices, IniPath())) {
         failureShown = false;
         return;
     }
@@ -273,32 +275,32 @@ void SaveList()
 // The changes a job made since the last save, saved now; with none, the period ends.
 void SaveChangedList()
 {
-    if (g_listDirty) {
-        g_listDirty = false;
+    if (win.listDirty) {
+        win.listDirty = false;
         SaveList();
         return;
     }
-    if (g_saveTimer) {
-        KillTimer(g_main, kSaveTimer);
-        g_saveTimer = false;
+    if (win.saveTimer) {
+        KillTimer(win.main, kSaveTimer);
+        win.saveTimer = false;
     }
 }
 
 void UpdateStatusBar()
 {
-    if (!g_status)
+    if (!win.status)
         return;
-    size_t selected = static_cast<size_t>(ListView_GetSelectedCount(g_list));
-    std::string text = MainStatusText(g_rows.size(), selected, g_search ? &g_search->request : nullptr);
+    size_t selected = static_cast<size_t>(ListView_GetSelectedCount(win.list));
+    std::string text = MainStatusText(win.rows.size(), selected, win.search ? &win.search->request : nullptr);
     std::string busy = AnyJob() ? Text(MainStrBusy) : std::string();
     // Set only when changed: each setting paints the bar again, and status updates come by the thousand.
     static std::string shownText, shownBusy;
     static HWND shownOn = nullptr;
-    if (shownOn != g_status || text != shownText)
-        SendMessageA(g_status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    if (shownOn != g_status || busy != shownBusy)
-        SendMessageA(g_status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(busy.c_str()));
-    shownOn = g_status;
+    if (shownOn != win.status || text != shownText)
+        SendMessageA(win.status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (shownOn != win.status || busy != shownBusy)
+        SendMessageA(win.status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(busy.c_str()));
+    shownOn = win.status;
     shownText = text;
     shownBusy = busy;
 }
@@ -307,68 +309,68 @@ void RefreshRows()
 {
     DeviceFolder* folder = CurrentFolder();
     std::vector<DeviceEntry*> selected = Selected();
-    g_rows.clear();
+    win.rows.clear();
     for (auto& e : folder->entries)
-        g_rows.push_back(e.get());
-    if (g_sortColumn >= 0)
-        SortDeviceRows(g_rows, g_sortColumn, g_sortDescending);
-    g_rowOf.clear();
-    for (size_t i = 0; i < g_rows.size(); ++i)
-        g_rowOf[g_rows[i]] = i;
-    g_shown.assign(g_rows.size(), DeviceRowShown {});
-    ListView_SetItemCountEx(g_list, static_cast<int>(g_rows.size()), LVSICF_NOSCROLL);
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    for (size_t i = 0; i < g_rows.size(); ++i)
-        if (std::find(selected.begin(), selected.end(), g_rows[i]) != selected.end())
-            ListView_SetItemState(g_list, static_cast<int>(i), LVIS_SELECTED, LVIS_SELECTED);
+        win.rows.push_back(e.get());
+    if (win.sortColumn >= 0)
+        SortDeviceRows(win.rows, win.sortColumn, win.sortDescending);
+    win.rowOf.clear();
+    for (size_t i = 0; i < win.rows.size(); ++i)
+        win.rowOf[win.rows[i]] = i;
+    win.shown.assign(win.rows.size(), DeviceRowShown {});
+    ListView_SetItemCountEx(win.list, static_cast<int>(win.rows.size()), LVSICF_NOSCROLL);
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+    for (size_t i = 0; i < win.rows.size(); ++i)
+        if (std::find(selected.begin(), selected.end(), win.rows[i]) != selected.end())
+            ListView_SetItemState(win.list, static_cast<int>(i), LVIS_SELECTED, LVIS_SELECTED);
     FitColumns();
-    InvalidateRect(g_list, nullptr, FALSE);
+    InvalidateRect(win.list, nullptr, FALSE);
     UpdateStatusBar();
 }
 
 void ApplyViewStyle()
 {
     static const DWORD styles[4] = { LVS_ICON, LVS_REPORT, LVS_SMALLICON, LVS_LIST };
-    DWORD style = static_cast<DWORD>(GetWindowLongA(g_list, GWL_STYLE));
-    style = (style & ~static_cast<DWORD>(LVS_TYPEMASK | LVS_AUTOARRANGE)) | styles[g_view.view_style];
-    if (g_view.auto_arrange)
+    DWORD style = static_cast<DWORD>(GetWindowLongA(win.list, GWL_STYLE));
+    style = (style & ~static_cast<DWORD>(LVS_TYPEMASK | LVS_AUTOARRANGE)) | styles[win.view.view_style];
+    if (win.view.auto_arrange)
         style |= LVS_AUTOARRANGE;
-    SetWindowLongA(g_list, GWL_STYLE, static_cast<LONG>(style));
-    if (g_view.auto_arrange && (g_view.view_style == kViewIcons || g_view.view_style == kViewSmallIcons))
-        ListView_Arrange(g_list, LVA_DEFAULT);
-    InvalidateRect(g_list, nullptr, TRUE);
+    SetWindowLongA(win.list, GWL_STYLE, static_cast<LONG>(style));
+    if (win.view.auto_arrange && (win.view.view_style == kViewIcons || win.view.view_style == kViewSmallIcons))
+        ListView_Arrange(win.list, LVA_DEFAULT);
+    InvalidateRect(win.list, nullptr, TRUE);
 }
 
 void Layout()
 {
     RECT r;
-    GetClientRect(g_main, &r);
+    GetClientRect(win.main, &r);
     int top = 0, bottom = r.bottom;
-    if (g_toolbar) {
-        ShowWindow(g_toolbar, g_view.show_tool_bar ? SW_SHOW : SW_HIDE);
-        if (g_view.show_tool_bar) {
-            SendMessageA(g_toolbar, TB_AUTOSIZE, 0, 0);
+    if (win.toolbar) {
+        ShowWindow(win.toolbar, win.view.show_tool_bar ? SW_SHOW : SW_HIDE);
+        if (win.view.show_tool_bar) {
+            SendMessageA(win.toolbar, TB_AUTOSIZE, 0, 0);
             RECT t;
-            GetWindowRect(g_toolbar, &t);
+            GetWindowRect(win.toolbar, &t);
             top = t.bottom - t.top;
         }
     }
-    if (g_status) {
-        ShowWindow(g_status, g_view.show_status_bar ? SW_SHOW : SW_HIDE);
-        if (g_view.show_status_bar) {
-            SendMessageA(g_status, WM_SIZE, 0, 0);
+    if (win.status) {
+        ShowWindow(win.status, win.view.show_status_bar ? SW_SHOW : SW_HIDE);
+        if (win.view.show_status_bar) {
+            SendMessageA(win.status, WM_SIZE, 0, 0);
             RECT s;
-            GetWindowRect(g_status, &s);
+            GetWindowRect(win.status, &s);
             bottom -= s.bottom - s.top;
             int parts[2] = { std::max(100, static_cast<int>(r.right) - 120), -1 };
-            SendMessageA(g_status, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+            SendMessageA(win.status, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
         }
     }
-    if (g_splitX < 0 && r.right > 0)
-        g_splitX = std::clamp(static_cast<int>(r.right) / 4, 120, 260);
-    g_splitX = std::clamp(g_splitX, 60, std::max(60, static_cast<int>(r.right) - 80));
-    MoveWindow(g_tree, 0, top, g_splitX, bottom - top, TRUE);
-    MoveWindow(g_list, g_splitX + kSplitterWidth, top, r.right - g_splitX - kSplitterWidth, bottom - top, TRUE);
+    if (win.splitX < 0 && r.right > 0)
+        win.splitX = std::clamp(static_cast<int>(r.right) / 4, 120, 260);
+    win.splitX = std::clamp(win.splitX, 60, std::max(60, static_cast<int>(r.right) - 80));
+    MoveWindow(win.tree, 0, top, win.splitX, bottom - top, TRUE);
+    MoveWindow(win.list, win.splitX + kSplitterWidth, top, r.right - win.splitX - kSplitterWidth, bottom - top, TRUE);
 }
 
 struct ToolButton {
@@ -395,14 +397,14 @@ const ToolButton kToolButtons[] = {
 
 void CreateToolBar()
 {
-    g_toolbar
+    win.toolbar
         = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP,
-            0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_TOOLBAR), g_instance, nullptr);
-    SendMessageA(g_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+            0, 0, 0, 0, win.main, reinterpret_cast<HMENU>(IDC_MAIN_TOOLBAR), win.instance, nullptr);
+    SendMessageA(win.toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     TBADDBITMAP std { HINST_COMMCTRL, IDB_STD_SMALL_COLOR };
-    int stdBase = static_cast<int>(SendMessageA(g_toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&std)));
+    int stdBase = static_cast<int>(SendMessageA(win.toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&std)));
     TBADDBITMAP view { HINST_COMMCTRL, IDB_VIEW_SMALL_COLOR };
-    int viewBase = static_cast<int>(SendMessageA(g_toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&view)));
+    int viewBase = static_cast<int>(SendMessageA(win.toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&view)));
     std::vector<TBBUTTON> buttons;
     for (const ToolButton& b : kToolButtons) {
         TBBUTTON t {};
@@ -416,38 +418,38 @@ void CreateToolBar()
         }
         buttons.push_back(t);
     }
-    SendMessageA(g_toolbar, TB_ADDBUTTONS, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+    SendMessageA(win.toolbar, TB_ADDBUTTONS, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
 }
 
 void CreateChildren()
 {
     CreateToolBar();
-    g_status = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, g_main,
-        reinterpret_cast<HMENU>(IDC_MAIN_STATUS), g_instance, nullptr);
-    g_tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
+    win.status = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, win.main,
+        reinterpret_cast<HMENU>(IDC_MAIN_STATUS), win.instance, nullptr);
+    win.tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_EDITLABELS
             | TVS_SHOWSELALWAYS,
-        0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_TREE), g_instance, nullptr);
-    g_list = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+        0, 0, 0, 0, win.main, reinterpret_cast<HMENU>(IDC_MAIN_TREE), win.instance, nullptr);
+    win.list = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_EDITLABELS | LVS_SHOWSELALWAYS
             | LVS_SHAREIMAGELISTS,
-        0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_LIST), g_instance, nullptr);
-    ListView_SetExtendedListViewStyle(g_list, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
-    g_largeImages = MakeImages(32);
-    g_smallImages = MakeImages(16);
-    ListView_SetImageList(g_list, g_largeImages, LVSIL_NORMAL);
-    ListView_SetImageList(g_list, g_smallImages, LVSIL_SMALL);
+        0, 0, 0, 0, win.main, reinterpret_cast<HMENU>(IDC_MAIN_LIST), win.instance, nullptr);
+    ListView_SetExtendedListViewStyle(win.list, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
+    win.largeImages = MakeImages(32);
+    win.smallImages = MakeImages(16);
+    ListView_SetImageList(win.list, win.largeImages, LVSIL_NORMAL);
+    ListView_SetImageList(win.list, win.smallImages, LVSIL_SMALL);
     for (int c = 0; c < kDeviceColumnCount; ++c) {
         std::string header = Text(MainStrColumn0 + static_cast<unsigned>(c));
         LVCOLUMNA col {};
         col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         col.pszText = header.data();
-        col.cx = g_view.columns[static_cast<size_t>(c)];
+        col.cx = win.view.columns[static_cast<size_t>(c)];
         col.iSubItem = c;
-        SendMessageA(g_list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
+        SendMessageA(win.list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
     }
-    DragAcceptFiles(g_list, TRUE);
-    SetWindowSubclass(g_list, ListTimingProc, 1, 0);
+    DragAcceptFiles(win.list, TRUE);
+    SetWindowSubclass(win.list, ListTimingProc, 1, 0);
     ApplyViewStyle();
     FillTree();
     Layout();
@@ -465,7 +467,7 @@ std::vector<CommandState> CommandStates()
 {
     std::vector<DeviceEntry*> sel = Selected();
     size_t n = sel.size();
-    bool busy = AnyJob() || g_closing;
+    bool busy = AnyJob() || win.closing;
     bool ipAll = n > 0 && std::all_of(sel.begin(), sel.end(), [](DeviceEntry* e) { return e->link == LinkIp; });
     bool ipAny = std::any_of(sel.begin(), sel.end(), [](DeviceEntry* e) { return e->link == LinkIp; });
     bool folderNotRoot = CurrentFolder()->parent != nullptr;
@@ -489,20 +491,20 @@ std::vector<CommandState> CommandStates()
         { CmdNewDevice, !busy, false },
         { CmdFind, !busy, false },
         { CmdCheck, !busy && n >= 1, false },
-        { CmdCheckAll, !busy && g_devices.Count() > 0, false },
-        { IDM_DEVICE_CANCEL, busy && !g_closing, false },
+        { CmdCheckAll, !busy && win.devices.Count() > 0, false },
+        { IDM_DEVICE_CANCEL, busy && !win.closing, false },
         { IDM_DEVICE_HANGUP, !busy && DialupIsConnected(), false },
         { CmdMonitor, ipAny, false },
         { CmdBrowser, n == 1 && ipAll, false },
         { CmdTelnet, n == 1 && ipAll, false },
-        { IDM_VIEW_TOOLBAR, true, g_view.show_tool_bar != 0 },
-        { IDM_VIEW_STATUSBAR, true, g_view.show_status_bar != 0 },
-        { IDM_VIEW_ICONS, true, g_view.view_style == kViewIcons },
-        { IDM_VIEW_SMALLICONS, true, g_view.view_style == kViewSmallIcons },
-        { IDM_VIEW_LIST, true, g_view.view_style == kViewList },
-        { IDM_VIEW_DETAILS, true, g_view.view_style == kViewDetails },
-        { IDM_VIEW_AUTOARRANGE, g_view.view_style == kViewIcons || g_view.view_style == kViewSmallIcons,
-            g_view.auto_arrange != 0 },
+        { IDM_VIEW_TOOLBAR, true, win.view.show_tool_bar != 0 },
+        { IDM_VIEW_STATUSBAR, true, win.view.show_status_bar != 0 },
+        { IDM_VIEW_ICONS, true, win.view.view_style == kViewIcons },
+        { IDM_VIEW_SMALLICONS, true, win.view.view_style == kViewSmallIcons },
+        { IDM_VIEW_LIST, true, win.view.view_style == kViewList },
+        { IDM_VIEW_DETAILS, true, win.view.view_style == kViewDetails },
+        { IDM_VIEW_AUTOARRANGE, win.view.view_style == kViewIcons || win.view.view_style == kViewSmallIcons,
+            win.view.auto_arrange != 0 },
     };
 }
 
@@ -516,11 +518,11 @@ void ApplyStates(HMENU menu)
 
 void UpdateCommands()
 {
-    if (!g_toolbar)
+    if (!win.toolbar)
         return;
     for (const CommandState& s : CommandStates()) {
-        SendMessageA(g_toolbar, TB_ENABLEBUTTON, s.id, MAKELPARAM(s.enabled ? TRUE : FALSE, 0));
-        SendMessageA(g_toolbar, TB_CHECKBUTTON, s.id, MAKELPARAM(s.checked ? TRUE : FALSE, 0));
+        SendMessageA(win.toolbar, TB_ENABLEBUTTON, s.id, MAKELPARAM(s.enabled ? TRUE : FALSE, 0));
+        SendMessageA(win.toolbar, TB_CHECKBUTTON, s.id, MAKELPARAM(s.checked ? TRUE : FALSE, 0));
     }
     UpdateStatusBar();
 }
@@ -536,7 +538,7 @@ bool CommandEnabled(UINT id)
 void StartShell(const std::string& program, const std::string& arguments)
 {
     auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(
-        g_main, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
+        win.main, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
     if (result <= 32)
         g_ui.Error(Text(CmdStrCantExecute));
 }
@@ -549,11 +551,11 @@ void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries)
         command = CmdUploadFirmwareMany;
     for (DeviceEntry* e : entries)
         e->cancel = 0;
-    if (g_commands->Issue(command, entries)) {
+    if (win.commands->Issue(command, entries)) {
         if (command != CmdCheck && command != CmdCheckAll && command != CmdNewDevice && command != CmdProperties)
             ShowProgress(command);
     } else {
-        g_droppedFile.clear();
+        win.droppedFile.clear();
     }
     UpdateCommands();
 }
@@ -561,18 +563,18 @@ void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries)
 void NewDevice()
 {
     auto entry = std::make_unique<DeviceEntry>();
-    if (!DeviceDialog(g_main, *entry, true))
+    if (!DeviceDialog(win.main, *entry, true))
         return;
     entry->address_list[0] = entry->address;
-    DeviceEntry* added = g_devices.Add(std::move(entry), CurrentFolder());
+    DeviceEntry* added = win.devices.Add(std::move(entry), CurrentFolder());
     SaveList();
     RefreshRows();
-    auto it = std::find(g_rows.begin(), g_rows.end(), added);
-    if (it != g_rows.end()) {
-        int row = static_cast<int>(it - g_rows.begin());
-        ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-        ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-        ListView_EnsureVisible(g_list, row, FALSE);
+    auto it = std::find(win.rows.begin(), win.rows.end(), added);
+    if (it != win.rows.end()) {
+        int row = static_cast<int>(it - win.rows.begin());
+        ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(win.list, row, FALSE);
     }
     IssueCommand(CmdNewDevice, { added });
 }
@@ -583,7 +585,7 @@ void Properties()
     if (sel.size() != 1)
         return;
     DeviceEntry copy = *sel[0];
-    if (!DeviceDialog(g_main, copy, false))
+    if (!DeviceDialog(win.main, copy, false))
         return;
     DeviceEntry& e = *sel[0];
     bool linkChanged = e.link != copy.link || e.address != copy.address || e.port != copy.port
@@ -613,14 +615,14 @@ void DeleteDevices()
         return;
     std::string text = sel.size() == 1 ? StrFormat(Text(CmdStrDeleteOne).c_str(), EntryTitle(*sel[0]).c_str())
                                        : StrFormat(Text(CmdStrDeleteMany).c_str(), static_cast<int>(sel.size()));
-    if (!g_commands->Confirm(text, "DontAskForDeviceDelete"))
+    if (!win.commands->Confirm(text, "DontAskForDeviceDelete"))
         return;
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
     for (DeviceEntry* e : sel) {
         // A dial-up connection of the entry ends with it.
         if (e->link == LinkDialUp && e->ras_connection)
             DialupHangUp(e);
-        g_devices.Remove(e);
+        win.devices.Remove(e);
     }
     SaveList();
     RefreshRows();
@@ -629,7 +631,7 @@ void DeleteDevices()
 void ShowHelp()
 {
     std::string shown;
-    if (!OpenHelpTopics(g_main, Globals().paths.helpFile, Globals().paths.guideFile, &shown))
+    if (!OpenHelpTopics(win.main, Globals().paths.helpFile, Globals().paths.guideFile, &shown))
         g_ui.Error(StrFormat(Text(MainStrNoHelp).c_str(), shown.c_str()));
 }
 
@@ -642,22 +644,22 @@ void FirmwareManagement()
         g_ui.Error(Text(MainStrNoImages));
         return;
     }
-    uint32_t command = FirmwareDialog(g_main, *sel[0]);
+    uint32_t command = FirmwareDialog(win.main, *sel[0]);
     if (command)
         IssueCommand(command, sel);
 }
 
 void SaveViewSettings()
 {
-    for (int c = 0; c < kDeviceColumnCount && g_view.view_style == kViewDetails; ++c)
-        g_view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(g_list, c);
+    for (int c = 0; c < kDeviceColumnCount && win.view.view_style == kViewDetails; ++c)
+        win.view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(win.list, c);
     std::vector<std::string> expanded;
-    RememberExpanded(TreeView_GetRoot(g_tree), &expanded);
-    g_view.expanded = expanded;
+    RememberExpanded(TreeView_GetRoot(win.tree), &expanded);
+    win.view.expanded = expanded;
     IniTransaction t(IniPath());
-    MainViewStore(g_view, t.File());
+    MainViewStore(win.view, t.File());
     // Widths that follow the contents are not the user's: they are fitted again at the next start.
-    if (g_fitColumns)
+    if (win.fitColumns)
         t.File().SetString("Window", "ListColumns", "");
     t.Commit();
 }
@@ -668,7 +670,7 @@ void OnCommand(UINT id)
         return;
     switch (id) {
     case IDM_FILE_EXIT:
-        PostMessageA(g_main, WM_CLOSE, 0, 0);
+        PostMessageA(win.main, WM_CLOSE, 0, 0);
         return;
     case IDM_HELP_CONTENTS:
         ShowHelp();
@@ -680,7 +682,7 @@ void OnCommand(UINT id)
         Properties();
         return;
     case CmdDelete:
-        if (GetFocus() == g_tree)
+        if (GetFocus() == win.tree)
             OnCommand(IDM_FOLDER_DELETE);
         else
             DeleteDevices();
@@ -690,15 +692,15 @@ void OnCommand(UINT id)
         IniFile ini(IniPath());
         ini.Load();
         record->settings = SearchReadSettings(ini);
-        if (SearchDialog(g_main, *record) && record->request.what)
+        if (SearchDialog(win.main, *record) && record->request.what)
             PostOwnSearch(std::move(record), JobSearch, true);
         return;
     }
     case IDM_FILE_OPENCONFIG:
-        CfgOpenConfigurationCommand(g_main);
+        CfgOpenConfigurationCommand(win.main);
         return;
     case IDM_FILE_NEWCONFIG:
-        CfgNewConfigurationFile(g_main, std::string());
+        CfgNewConfigurationFile(win.main, std::string());
         return;
     case CmdConfigure:
     case CmdSetupWizard:
@@ -711,7 +713,7 @@ void OnCommand(UINT id)
         IssueCommand(id, Selected());
         return;
     case CmdCheckAll:
-        IssueCommand(id, g_devices.All());
+        IssueCommand(id, win.devices.All());
         return;
     case CmdMonitor: {
         ShellCommand c = MonitorCommand(Selected());
@@ -731,23 +733,23 @@ void OnCommand(UINT id)
     case IDM_DEVICE_HISTORY: {
         // Restore there goes the usual way: the version as the file, the question with its changes.
         std::vector<DeviceEntry*> sel = Selected();
-        g_droppedFile = HistoryDialog(g_main, *sel[0], EntryTitle(*sel[0]));
-        if (!g_droppedFile.empty())
+        win.droppedFile = HistoryDialog(win.main, *sel[0], EntryTitle(*sel[0]));
+        if (!win.droppedFile.empty())
             IssueCommand(CmdRestoreConfig, sel);
         return;
     }
     case IDM_FILE_EXPORT:
-        ExportDeviceListCommand(g_main, DeviceListRows(g_devices));
+        ExportDeviceListCommand(win.main, DeviceListRows(win.devices));
         return;
     case IDM_EDIT_RENAME: {
-        int row = ListView_GetNextItem(g_list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+        int row = ListView_GetNextItem(win.list, -1, LVNI_FOCUSED | LVNI_SELECTED);
         if (row < 0)
-            row = ListView_GetNextItem(g_list, -1, LVNI_SELECTED);
-        if (GetFocus() == g_tree)
-            TreeView_EditLabel(g_tree, TreeView_GetSelection(g_tree));
+            row = ListView_GetNextItem(win.list, -1, LVNI_SELECTED);
+        if (GetFocus() == win.tree)
+            TreeView_EditLabel(win.tree, TreeView_GetSelection(win.tree));
         else if (row >= 0) {
-            SetFocus(g_list);
-            ListView_EditLabel(g_list, row);
+            SetFocus(win.list);
+            ListView_EditLabel(win.list, row);
         }
         return;
     }
@@ -755,48 +757,48 @@ void OnCommand(UINT id)
         NewFolder();
         return;
     case IDM_FOLDER_RENAME:
-        SetFocus(g_tree);
-        TreeView_EditLabel(g_tree, TreeView_GetSelection(g_tree));
+        SetFocus(win.tree);
+        TreeView_EditLabel(win.tree, TreeView_GetSelection(win.tree));
         return;
     case IDM_FOLDER_DELETE:
         DeleteFolder();
         return;
     case IDM_DEVICE_CANCEL:
         CancelDeviceJob();
-        if (g_progress)
-            EnableWindow(GetDlgItem(g_progress, IDCANCEL), FALSE);
+        if (win.progress)
+            EnableWindow(GetDlgItem(win.progress, IDCANCEL), FALSE);
         return;
     case IDM_DEVICE_HANGUP:
         DialupHangUp(nullptr);
         UpdateCommands();
         return;
     case IDM_VIEW_TOOLBAR:
-        g_view.show_tool_bar = !g_view.show_tool_bar;
+        win.view.show_tool_bar = !win.view.show_tool_bar;
         Layout();
         break;
     case IDM_VIEW_STATUSBAR:
-        g_view.show_status_bar = !g_view.show_status_bar;
+        win.view.show_status_bar = !win.view.show_status_bar;
         Layout();
         break;
     case IDM_VIEW_ICONS:
     case IDM_VIEW_SMALLICONS:
     case IDM_VIEW_LIST:
     case IDM_VIEW_DETAILS:
-        if (g_view.view_style == kViewDetails)
+        if (win.view.view_style == kViewDetails)
             for (int c = 0; c < kDeviceColumnCount; ++c)
-                g_view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(g_list, c);
-        g_view.view_style = id == IDM_VIEW_ICONS ? kViewIcons
-            : id == IDM_VIEW_SMALLICONS          ? kViewSmallIcons
-            : id == IDM_VIEW_LIST                ? kViewList
-                                                 : kViewDetails;
+                win.view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(win.list, c);
+        win.view.view_style = id == IDM_VIEW_ICONS ? kViewIcons
+            : id == IDM_VIEW_SMALLICONS            ? kViewSmallIcons
+            : id == IDM_VIEW_LIST                  ? kViewList
+                                                   : kViewDetails;
         ApplyViewStyle();
         break;
     case IDM_VIEW_AUTOARRANGE:
-        g_view.auto_arrange = !g_view.auto_arrange;
+        win.view.auto_arrange = !win.view.auto_arrange;
         ApplyViewStyle();
         break;
     case IDM_TOOLS_OPTIONS:
-        OptionsDialog(g_main);
+        OptionsDialog(win.main);
         return;
     default:
         if (id >= CmdActivateTestImage && id <= CmdActivateLast)
@@ -808,29 +810,30 @@ void OnCommand(UINT id)
 
 void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    --g_pending;
+    --win.pending;
     JobNotice notice { message, static_cast<int32_t>(wParam), reinterpret_cast<DeviceJob*>(lParam) };
     if (message == JobMsgEnded) {
-        g_workerBusy = false;
+        win.workerBusy = false;
         // The worker has gone: join its thread, which must not outlive the program.
         StopDeviceWorker(nullptr);
-        if (g_closing)
-            DestroyWindow(g_main);
+        if (win.closing)
+            DestroyWindow(win.main);
         return;
     }
     if (message == JobMsgBusy) {
         // The end of a job (after its result, if any).
         uint32_t job = static_cast<uint32_t>(lParam);
-        if (g_ownJobQueued && (job == JobStartupCheck || job == JobSearch) && !(g_commands && g_commands->Waiting())) {
-            g_ownJobQueued = false;
-            KillTimer(g_main, kSearchTimer);
+        if (win.ownJobQueued && (job == JobStartupCheck || job == JobSearch)
+            && !(win.commands && win.commands->Waiting())) {
+            win.ownJobQueued = false;
+            KillTimer(win.main, kSearchTimer);
             MergeSearch();
-            g_search.reset();
+            win.search.reset();
         }
         // As the command layer hears it: the number of the job that ended.
-        if (g_commands)
-            g_commands->OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(job), nullptr });
-        if (g_listDirty)
+        if (win.commands)
+            win.commands->OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(job), nullptr });
+        if (win.listDirty)
             SaveChangedList();
         if (!AnyJob())
             HideProgress();
@@ -838,12 +841,12 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
         UpdateCommands();
         return;
     }
-    if (message == JobStartupCheck || (message == JobSearch && g_ownJobQueued)) {
+    if (message == JobStartupCheck || (message == JobSearch && win.ownJobQueued)) {
         // The search's results are merged at the job's end (above).
         return;
     }
-    if (g_commands)
-        g_commands->OnJobNotice(notice);
+    if (win.commands)
+        win.commands->OnJobNotice(notice);
     RefreshRows();
     UpdateCommands();
 }
@@ -855,7 +858,7 @@ void ContextMenu(int which, POINT screen)
         return;
     HMENU popup = GetSubMenu(menu, which);
     ApplyStates(popup);
-    UINT id = TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0, g_main, nullptr);
+    UINT id = TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0, win.main, nullptr);
     DestroyMenu(menu);
     if (id)
         OnCommand(id);
@@ -864,19 +867,19 @@ void ContextMenu(int which, POINT screen)
 LRESULT OnNotify(NMHDR* hdr)
 {
     // A column the user sizes keeps its width from then on (and is stored).
-    if (g_list && hdr->hwndFrom == ListView_GetHeader(g_list)
+    if (win.list && hdr->hwndFrom == ListView_GetHeader(win.list)
         && (hdr->code == HDN_ENDTRACKA || hdr->code == HDN_ENDTRACKW || hdr->code == HDN_DIVIDERDBLCLICKA
             || hdr->code == HDN_DIVIDERDBLCLICKW))
-        g_fitColumns = false;
-    if (hdr->hwndFrom == g_list)
+        win.fitColumns = false;
+    if (hdr->hwndFrom == win.list)
         return OnListNotify(hdr);
-    if (hdr->hwndFrom == g_tree)
+    if (hdr->hwndFrom == win.tree)
         return OnTreeNotify(hdr);
     if (hdr->code == TTN_GETDISPINFOA) {
         // Tool tips: the menu item's text without its mnemonic and shortcut.
         auto* info = reinterpret_cast<NMTTDISPINFOA*>(hdr);
         char text[128] = {};
-        GetMenuStringA(GetMenu(g_main), static_cast<UINT>(hdr->idFrom), text, sizeof text, MF_BYCOMMAND);
+        GetMenuStringA(GetMenu(win.main), static_cast<UINT>(hdr->idFrom), text, sizeof text, MF_BYCOMMAND);
         static std::string tip;
         tip = TestCtlMenuText(text);
         info->lpszText = tip.data();
@@ -889,7 +892,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     if (message >= JobMsgBusy && message <= JobSetTime && message != JobMsgStart) {
         if (message == JobMsgBusy && wParam != 2) {
-            g_workerBusy = wParam != 0;
+            win.workerBusy = wParam != 0;
             UpdateCommands();
             return 0;
         }
@@ -898,7 +901,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     switch (message) {
     case WM_CREATE:
-        g_main = window;
+        win.main = window;
         CreateChildren();
         return 0;
     case WM_SIZE:
@@ -931,62 +934,62 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 UpdateProgress();
             } else {
                 KillTimer(window, kRedrawTimer);
-                g_redrawTimer = false;
+                win.redrawTimer = false;
             }
         }
         return 0;
     case kRedrawMessage: {
         PartTimer timer(kTimeRedraw);
-        --g_pending;
-        if (RedrawChangedRows() && !g_redrawTimer) {
-            // The updates that follow wait for the timer (g_redrawPosted stays set meanwhile).
-            g_redrawTimer = SetTimer(window, kRedrawTimer, kRedrawPeriodMs, nullptr) != 0;
-            if (!g_redrawTimer)
-                g_redrawPosted = false;
+        --win.pending;
+        if (RedrawChangedRows() && !win.redrawTimer) {
+            // The updates that follow wait for the timer (win.redrawPosted stays set meanwhile).
+            win.redrawTimer = SetTimer(window, kRedrawTimer, kRedrawPeriodMs, nullptr) != 0;
+            if (!win.redrawTimer)
+                win.redrawPosted = false;
         }
         UpdateProgress(); // the status bar shows nothing of a device's status: left as it is
         return 0;
     }
     case kLaunchWizardMessage: {
-        --g_pending;
-        DeviceEntry* e = std::exchange(g_launchWizard, nullptr);
-        std::vector<DeviceEntry*> all = g_devices.All();
+        --win.pending;
+        DeviceEntry* e = std::exchange(win.launchWizard, nullptr);
+        std::vector<DeviceEntry*> all = win.devices.All();
         if (!e || std::find(all.begin(), all.end(), e) == all.end() || AnyJob())
             return 0;
-        auto it = std::find(g_rows.begin(), g_rows.end(), e);
-        if (it != g_rows.end()) {
-            int row = static_cast<int>(it - g_rows.begin());
-            ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-            ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-            ListView_EnsureVisible(g_list, row, FALSE);
+        auto it = std::find(win.rows.begin(), win.rows.end(), e);
+        if (it != win.rows.end()) {
+            int row = static_cast<int>(it - win.rows.begin());
+            ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+            ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+            ListView_EnsureVisible(win.list, row, FALSE);
         }
         IssueCommand(CmdSetupWizard, { e });
         return 0;
     }
     case kChangedMessage: {
-        --g_pending;
-        g_changedPosted = false;
-        if (g_saveTimer) {
-            g_listDirty = true;
+        --win.pending;
+        win.changedPosted = false;
+        if (win.saveTimer) {
+            win.listDirty = true;
         } else {
             SaveList();
-            g_saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
+            win.saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
         }
         return 0;
     }
     case WM_LBUTTONDOWN: {
         int x = static_cast<short>(LOWORD(lParam));
-        if (x >= g_splitX && x < g_splitX + kSplitterWidth) {
-            g_splitting = true;
+        if (x >= win.splitX && x < win.splitX + kSplitterWidth) {
+            win.splitting = true;
             SetCapture(window);
         }
         return 0;
     }
     case WM_MOUSEMOVE:
-        if (g_splitting) {
-            g_splitX = static_cast<short>(LOWORD(lParam));
+        if (win.splitting) {
+            win.splitX = static_cast<short>(LOWORD(lParam));
             Layout();
-        } else if (g_dragging) {
+        } else if (win.dragging) {
             POINT pt { static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)) };
             ClientToScreen(window, &pt);
             SetCursor(LoadCursorA(nullptr, TreeFolderAt(pt) ? IDC_ARROW : IDC_NO));
@@ -996,38 +999,38 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         POINT pt;
         GetCursorPos(&pt);
         ScreenToClient(window, &pt);
-        if (reinterpret_cast<HWND>(wParam) == window && pt.x >= g_splitX && pt.x < g_splitX + kSplitterWidth) {
+        if (reinterpret_cast<HWND>(wParam) == window && pt.x >= win.splitX && pt.x < win.splitX + kSplitterWidth) {
             SetCursor(LoadCursorA(nullptr, IDC_SIZEWE));
             return TRUE;
         }
         break;
     }
     case WM_LBUTTONUP:
-        if (g_splitting) {
-            g_splitting = false;
+        if (win.splitting) {
+            win.splitting = false;
             ReleaseCapture();
-        } else if (g_dragging) {
-            g_dragging = false;
+        } else if (win.dragging) {
+            win.dragging = false;
             ReleaseCapture();
             POINT pt { static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)) };
             ClientToScreen(window, &pt);
             DeviceFolder* folder = TreeFolderAt(pt);
-            TreeView_SelectDropTarget(g_tree, nullptr);
+            TreeView_SelectDropTarget(win.tree, nullptr);
             MoveSelectionTo(folder);
         }
         return 0;
     case WM_CLOSE:
-        if (g_closing)
+        if (win.closing)
             return 0;
-        if (!g_commands->Confirm(Text(MainStrAskExit), "DontAskForExit"))
+        if (!win.commands->Confirm(Text(MainStrAskExit), "DontAskForExit"))
             return 0;
-        g_closing = true;
+        win.closing = true;
         UpdateCommands();
         // The worker ends with the window: a running job is cancelled, the window closes on 1026.
         if (DeviceWorkerBusy())
             CancelDeviceJob();
-        if (g_search)
-            g_search->request.cancel = 1;
+        if (win.search)
+            win.search->request.cancel = 1;
         if (StopDeviceWorker(&g_jobs))
             DestroyWindow(window);
         return 0;
@@ -1060,15 +1063,15 @@ void MainWindowStartWorker()
 
 bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showCommand)
 {
-    g_instance = instance;
-    g_commands = std::make_unique<DeviceCommands>(g_ui, IniPath());
-    DeviceListLoadFile(g_devices, IniPath(), Globals().paths.deviceListFile);
+    win.instance = instance;
+    win.commands = std::make_unique<DeviceCommands>(g_ui, IniPath());
+    DeviceListLoadFile(win.devices, IniPath(), Globals().paths.deviceListFile);
     {
         IniFile ini(IniPath());
         ini.Load();
-        g_view = MainViewRead(ini);
+        win.view = MainViewRead(ini);
         // Until the user sets the column widths they follow the contents.
-        g_fitColumns = ini.GetString("Window", "ListColumns", "").empty();
+        win.fitColumns = ini.GetString("Window", "ListColumns", "").empty();
     }
     WNDCLASSA wc {};
     wc.lpfnWndProc = MainWindowProc;
@@ -1090,7 +1093,7 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
         RECT work = GetMonitorWorkArea(w);
         int32_t columns = 0;
         for (int c = 0; c < kDeviceColumnCount; ++c)
-            columns += ListView_GetColumnWidth(g_list, c);
+            columns += ListView_GetColumnWidth(win.list, c);
         int32_t width, height;
         MainWindowFirstSize(work.right - work.left, work.bottom - work.top,
             columns + 200 + 2 * GetSystemMetrics(SM_CXFRAME) + 4 * GetSystemMetrics(SM_CXEDGE)
@@ -1113,35 +1116,35 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
 
 std::string MainDeviceTitle(const DeviceEntry& entry)
 {
-    return DeviceShownName(g_devices, entry);
+    return DeviceShownName(win.devices, entry);
 }
 
 HWND MainWindowHandle()
 {
-    return g_main;
+    return win.main;
 }
 
 bool MainWindowTranslate(MSG* msg)
 {
-    if (!g_main)
+    if (!win.main)
         return false;
-    static HACCEL accelerators = LoadAcceleratorsA(g_instance, MAKEINTRESOURCEA(IDA_QORVEXAL));
-    if (g_progress && IsDialogMessageA(g_progress, msg))
+    static HACCEL accelerators = LoadAcceleratorsA(win.instance, MAKEINTRESOURCEA(IDA_QORVEXAL));
+    if (win.progress && IsDialogMessageA(win.progress, msg))
         return true;
     // The window's keys belong to the window: other windows of the thread (a box the loop also
     // serves) and a label being edited keep theirs (Del, Ins, F2, Esc).
     char cls[32] = {};
     GetClassNameA(GetFocus(), cls, sizeof cls);
     bool editing = StrEqualNoCase(cls, "Edit");
-    bool ours = msg->hwnd == g_main || IsChild(g_main, msg->hwnd);
-    if (ours && !editing && accelerators && TranslateAcceleratorA(g_main, accelerators, msg))
+    bool ours = msg->hwnd == win.main || IsChild(win.main, msg->hwnd);
+    if (ours && !editing && accelerators && TranslateAcceleratorA(win.main, accelerators, msg))
         return true;
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && IsDialogMessageA(g_main, msg))
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && IsDialogMessageA(win.main, msg))
         return true;
     return false;
 }
 
 bool MainWindowIdle()
 {
-    return !AnyJob() && g_pending.load() == 0 && !g_search && !g_listDirty && !g_redrawTimer;
+    return !AnyJob() && win.pending.load() == 0 && !win.search && !win.listDirty && !win.redrawTimer;
 }
