@@ -14,6 +14,7 @@
 #include <shellapi.h>
 
 namespace mainwin {
+namespace {
 // True while the list paints and `r` lies wholly in what it draws.
 bool DrawnWhole(const RECT& r)
 {
@@ -54,6 +55,7 @@ int ImageOf(const DeviceEntry& e)
     int link = e.link >= LinkIp && e.link <= LinkSerial ? e.link : 0;
     return link * 3 + state;
 }
+} // namespace
 
 HIMAGELIST MakeImages(int size)
 {
@@ -125,6 +127,7 @@ HIMAGELIST MakeImages(int size)
     return list;
 }
 
+namespace {
 // Adds to `region` what changed of a row in the details view: only the cells that differ from the
 // screen. In the other views the item is painted again at once.
 void RedrawRow(size_t row, HRGN* region)
@@ -153,6 +156,7 @@ void RedrawRow(size_t row, HRGN* region)
         if (changed & (1u << c))
             add(CellRect(row, c));
 }
+} // namespace
 
 // Paints again what the worker changed of the rows of its entries, at one go (each invalidation is a
 // round trip to the window system's server). Rows out of sight are left to the paint that scrolls
@@ -260,6 +264,7 @@ void OnDropFiles(HDROP drop)
     IssueCommand(command, { entry });
 }
 
+namespace {
 // The status cell with its bar while a transfer of known size runs.
 LRESULT CustomDraw(NMLVCUSTOMDRAW* cd)
 {
@@ -300,6 +305,7 @@ LRESULT CustomDraw(NMLVCUSTOMDRAW* cd)
         return CDRF_DODEFAULT;
     }
 }
+} // namespace
 
 LRESULT OnListNotify(NMHDR* hdr)
 {

@@ -16,6 +16,7 @@
 #include <commctrl.h>
 
 namespace mainwin {
+namespace {
 INT_PTR CALLBACK ProgressProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
 {
     if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
@@ -26,6 +27,7 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
     }
     return FALSE;
 }
+} // namespace
 
 void ShowProgress(uint32_t message)
 {

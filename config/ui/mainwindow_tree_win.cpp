@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 namespace mainwin {
+namespace {
 // The tree: root "Devices" and every folder, the item data the folder.
 void AddFolderItems(HTREEITEM parent, DeviceFolder& folder, HTREEITEM* select)
 {
@@ -33,6 +34,7 @@ void AddFolderItems(HTREEITEM parent, DeviceFolder& folder, HTREEITEM* select)
     if (expanded)
         TreeView_Expand(win.tree, item, TVE_EXPAND);
 }
+} // namespace
 
 void RememberExpanded(HTREEITEM item, std::vector<std::string>* out)
 {
