@@ -11,7 +11,7 @@
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
 #include "config/ui/dialogs_win.h"
-#include "config/ui/mainwindow_win.h"
+#include "config/ui/language_win.h"
 #include "config/ui/resource.h"
 #include "device/devicelist.h"
 #include "device/devop.h"

@@ -10,6 +10,7 @@
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
+#include "config/ui/language_win.h"
 #include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "device/console.h"

@@ -16,6 +16,8 @@
 #include "config/ui/cfgsheet_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/history_win.h"
+#include "config/ui/language_win.h"
+#include "config/ui/mainwindow_state_win.h"
 #include "config/ui/print_win.h"
 #include "config/ui/resource.h"
 #include "config/ui/wizard_win.h"
@@ -34,15 +36,12 @@
 #include <shellapi.h>
 #include <unordered_map>
 
-namespace {
+namespace mainwin {
 const char kMainClass[] = "VelquinWindowClass";
 constexpr int kWindowExtra = 4 * sizeof(LONG_PTR);
-constexpr int kModelessSlot = sizeof(LONG_PTR);
 constexpr unsigned kMainPlacementFlags = kPlaceMaximized | kPlaceActivate;
 constexpr UINT kRedrawMessage = WM_APP + 1;
 constexpr UINT kChangedMessage = WM_APP + 2;
-constexpr UINT kLaunchWizardMessage = WM_APP + 3; // after a search: the wizard of a new device
-constexpr UINT_PTR kSearchTimer = 1;
 // While a job changes entries, the list is saved at the first change and then at most once per period
 // (a check-all changes every device: a save per change would write the whole list a thousand times),
 // and at once when the job ends.
@@ -65,149 +64,6 @@ std::string IniPath()
     return Globals().paths.settingsFile;
 }
 
-HINSTANCE g_instance;
-HWND g_main, g_tree, g_list, g_toolbar, g_status, g_progress;
-HIMAGELIST g_largeImages, g_smallImages;
-DeviceList g_devices;
-std::vector<DeviceEntry*> g_rows; // the current folder's entries as shown
-std::unordered_map<const DeviceEntry*, size_t> g_rowOf; // an entry's index in g_rows
-// What each row of the details view shows, as its paints drew it: a status update repaints only the
-// cells that differ. Recorded while the list paints (g_paintRegion: the part it draws).
-std::vector<DeviceRowShown> g_shown;
-HRGN g_paintRegion = nullptr;
-RECT g_paintBox {};
-bool g_paintSimple = false; // the region is g_paintBox
-bool g_fitColumns = false; // no stored widths: the details columns are sized to their texts
-int g_sortColumn = -1;
-bool g_sortDescending = false;
-MainViewSettings g_view;
-int g_splitX = -1; // the tree's width; a quarter of the window at first
-bool g_splitting = false;
-bool g_dragging = false;
-bool g_closing = false;
-bool g_fillingTree = false;
-std::atomic<int> g_pending { 0 }; // notices posted and not yet handled
-std::atomic<bool> g_redrawPosted { false }; // a message is on its way or kRedrawTimer runs
-bool g_redrawTimer = false;
-// The entries the worker changed since the last redraw: only their rows are painted again.
-std::mutex g_redrawMutex;
-std::vector<const DeviceEntry*> g_redrawEntries;
-constexpr size_t kRedrawRowsMax = 64; // more changed rows than this: the whole list
-bool g_workerBusy = false; // between the two JobMsgBusy of a job
-bool g_ownJobQueued = false; // a job the window posted itself (start-up check, search) is not done yet
-std::unique_ptr<JobSearchRecord> g_search;
-DeviceEntry* g_launchWizard = nullptr;
-bool g_userSearch = false;
-DeviceJob g_ownJob;
-std::unique_ptr<ConsoleSerialSearch> g_serial;
-std::string g_droppedFile;
-uint32_t g_progressMessage = 0; // the job the progress window shows
-
-// What the window thread spends on the worker's status updates, in performance-counter ticks, by part:
-// the handler of the redraw message (the rows marked, progress and status bar), the list's paints, and
-// the list's saves after a job's changes (not a status update: counted apart). With the number of
-// updates the worker made and the list's notifications, the test channel's "timing" reads them for the
-// benchmark.
-enum TimingPart { kTimeRedraw, kTimePaint, kTimeSave, kTimeParts };
-struct TimingCount {
-    LONGLONG ticks = 0;
-    uint64_t count = 0;
-};
-TimingCount g_timing[kTimeParts];
-uint64_t g_cpuAtReset = 0; // the window thread's processor time at "timing reset"
-uint64_t g_dispInfos = 0; // LVN_GETDISPINFO answered
-uint64_t g_customDraws = 0; // NM_CUSTOMDRAW answered
-uint64_t g_cellsRedrawn = 0; // cells (and images) of rows in sight marked for painting again
-std::atomic<uint64_t> g_statusUpdates { 0 };
-std::atomic<bool> g_changedPosted { false };
-bool g_listDirty = false; // changed by a job, not saved yet (kSaveTimer runs)
-bool g_saveTimer = false;
-
-class PartTimer {
-public:
-    explicit PartTimer(TimingPart part)
-        : part_(part)
-    {
-        QueryPerformanceCounter(&start_);
-    }
-    ~PartTimer()
-    {
-        LARGE_INTEGER end;
-        QueryPerformanceCounter(&end);
-        g_timing[part_].ticks += end.QuadPart - start_.QuadPart;
-        ++g_timing[part_].count;
-    }
-    PartTimer(const PartTimer&) = delete;
-    PartTimer& operator=(const PartTimer&) = delete;
-
-private:
-    TimingPart part_;
-    LARGE_INTEGER start_;
-};
-
-// The calling thread's processor time (user and kernel), in 100 ns units: unlike the timed parts on the
-// clock, untouched by the other programs of a busy machine.
-uint64_t ThreadCpuTime()
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
-        return 0;
-    auto value = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-    return value(kernel) + value(user);
-}
-
-LRESULT CALLBACK ListTimingProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
-{
-    if (message == WM_PAINT) {
-        PartTimer timer(kTimePaint);
-        // The part to be drawn, for the cells' record (g_shown); none when painting into a given DC.
-        HRGN region = CreateRectRgn(0, 0, 0, 0);
-        int kind = wParam ? NULLREGION : GetUpdateRgn(list, region, FALSE);
-        if (kind == SIMPLEREGION || kind == COMPLEXREGION) {
-            g_paintRegion = region;
-            GetRgnBox(region, &g_paintBox);
-            g_paintSimple = kind == SIMPLEREGION;
-        }
-        LRESULT result = DefSubclassProc(list, message, wParam, lParam);
-        g_paintRegion = nullptr;
-        DeleteObject(region);
-        return result;
-    }
-    return DefSubclassProc(list, message, wParam, lParam);
-}
-
-// True while the list paints and `r` lies wholly in what it draws.
-bool DrawnWhole(const RECT& r)
-{
-    if (!g_paintRegion || IsRectEmpty(&r))
-        return false;
-    if (g_paintSimple)
-        return r.left >= g_paintBox.left && r.top >= g_paintBox.top && r.right <= g_paintBox.right
-            && r.bottom <= g_paintBox.bottom;
-    HRGN rest = CreateRectRgnIndirect(&r);
-    bool whole = CombineRgn(rest, rest, g_paintRegion, RGN_DIFF) == NULLREGION;
-    DeleteObject(rest);
-    return whole;
-}
-
-// A cell's rectangle in the details view; column 0's text and its image apart.
-RECT CellRect(size_t row, int column)
-{
-    RECT r {};
-    if (column == ColName)
-        ListView_GetItemRect(g_list, static_cast<int>(row), &r, LVIR_LABEL);
-    else
-        ListView_GetSubItemRect(g_list, static_cast<int>(row), column, LVIR_BOUNDS, &r);
-    return r;
-}
-
-RECT ImageRect(size_t row)
-{
-    RECT r {};
-    ListView_GetItemRect(g_list, static_cast<int>(row), &r, LVIR_ICON);
-    return r;
-}
-
 // The worker's notices as messages of the window: JobMsgBusy sent at the start and end of a job,
 // results and JobMsgEnded posted with their job numbers, and the end of every job posted as
 // JobMsgBusy with wParam 2.
@@ -216,13 +72,13 @@ class WindowJobs : public JobWindow {
     static void QueueRedraw(const DeviceEntry& entry)
     {
         {
-            std::lock_guard<std::mutex> lock(g_redrawMutex);
-            if (g_redrawEntries.size() <= kRedrawRowsMax)
-                g_redrawEntries.push_back(&entry);
+            std::lock_guard<std::mutex> lock(win.redrawMutex);
+            if (win.redrawEntries.size() <= kRedrawRowsMax)
+                win.redrawEntries.push_back(&entry);
         }
-        if (g_main && !g_redrawPosted.exchange(true)) {
-            ++g_pending;
-            PostMessageA(g_main, kRedrawMessage, 0, 0);
+        if (win.main && !win.redrawPosted.exchange(true)) {
+            ++win.pending;
+            PostMessageA(win.main, kRedrawMessage, 0, 0);
         }
     }
 
@@ -236,8 +92,8 @@ public:
     }
     void OnBusy(int busy) override
     {
-        if (g_main)
-            SendMessageA(g_main, JobMsgBusy, static_cast<WPARAM>(busy), 0);
+        if (win.main)
+            SendMessageA(win.main, JobMsgBusy, static_cast<WPARAM>(busy), 0);
     }
     void Redraw(DeviceEntry& entry) override
     {
@@ -249,30 +105,26 @@ public:
         ++g_statusUpdates;
         QueueRedraw(entry);
         // Many changes before the window hears of them make one message (and one save).
-        if (g_main && !g_changedPosted.exchange(true)) {
-            ++g_pending;
-            PostMessageA(g_main, kChangedMessage, 0, 0);
+        if (win.main && !win.changedPosted.exchange(true)) {
+            ++win.pending;
+            PostMessageA(win.main, kChangedMessage, 0, 0);
         }
     }
     void JobDone(uint32_t message, int32_t result, DeviceJob* job) override
     {
         (void)result;
         (void)job;
-        ++g_pending;
-        PostMessageA(g_main, JobMsgBusy, 2, static_cast<LPARAM>(message));
+        ++win.pending;
+        PostMessageA(win.main, JobMsgBusy, 2, static_cast<LPARAM>(message));
     }
     void Post(const JobNotice& notice) override
     {
-        ++g_pending;
-        PostMessageA(g_main, notice.message, static_cast<WPARAM>(notice.result), reinterpret_cast<LPARAM>(notice.job));
+        ++win.pending;
+        PostMessageA(
+            win.main, notice.message, static_cast<WPARAM>(notice.result), reinterpret_cast<LPARAM>(notice.job));
     }
 };
 WindowJobs g_jobs;
-
-bool AnyJob();
-void UpdateCommands();
-void RefreshRows();
-void SaveList();
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job);
 
@@ -281,7 +133,8 @@ public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
     {
         bool ticked = false;
-        bool yes = AskDialog(g_main, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+        bool yes
+            = AskDialog(win.main, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -291,7 +144,7 @@ public:
     {
         bool ticked = false;
         bool yes = AskWithListDialog(
-            g_main, text, list, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+            win.main, text, list, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -302,7 +155,7 @@ public:
     }
     void Error(const std::string& text) override
     {
-        MessageBoxA(g_main, text.c_str(), Text(1951).c_str(), MB_OK | MB_ICONSTOP);
+        MessageBoxA(win.main, text.c_str(), Text(1951).c_str(), MB_OK | MB_ICONSTOP);
     }
     int Prepare(uint32_t command, DeviceJob& job) override;
     void Finished(uint32_t message, int32_t result, DeviceJob& job) override
@@ -314,35 +167,39 @@ public:
     }
 };
 WindowUi g_ui;
-std::unique_ptr<DeviceCommands> g_commands;
+
+CommandUi& Ui()
+{
+    return g_ui;
+}
 
 void ConfigureFlow(uint32_t message, int32_t result, DeviceJob& job)
 {
-    if (g_commands && !WizSetupFlow(g_main, *g_commands, message, result, job)
-        && !CfgPrintFlow(g_main, *g_commands, message, result, job))
-        CfgConfigureFlow(g_main, *g_commands, message, result, job);
+    if (win.commands && !WizSetupFlow(win.main, *win.commands, message, result, job)
+        && !CfgPrintFlow(win.main, *win.commands, message, result, job))
+        CfgConfigureFlow(win.main, *win.commands, message, result, job);
 }
 
 std::string EntryTitle(const DeviceEntry& e)
 {
-    return DeviceShownName(g_devices, e);
+    return DeviceShownName(win.devices, e);
 }
 
 int WindowUi::Prepare(uint32_t command, DeviceJob& job)
 {
     DeviceEntry* first = job.first;
     std::string dropped;
-    dropped.swap(g_droppedFile);
+    dropped.swap(win.droppedFile);
     switch (command) {
     case CmdSaveConfig: {
         std::string file
-            = FileDialog(g_main, true, StrFormat(Text(CmdStrSaveTitle).c_str(), EntryTitle(*first).c_str()),
+            = FileDialog(win.main, true, StrFormat(Text(CmdStrSaveTitle).c_str(), EntryTitle(*first).c_str()),
                 Text(MainStrConfigFilter), "CFGPath", EntryTitle(*first) + ".lcf");
         if (file.empty())
             return 0;
         // The comment travels with the entry: the worker reads it only once the job is posted.
         std::string comment = CfgCommentDefault(EntryTitle(*first));
-        if (!CfgCommentDialog(g_main, &comment))
+        if (!CfgCommentDialog(win.main, &comment))
             return 0;
         first->file_name = file;
         first->file_comment = comment;
@@ -351,7 +208,7 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     case CmdRestoreConfig: {
         std::string file = !dropped.empty()
             ? dropped
-            : FileDialog(g_main, false, StrFormat(Text(CmdStrRestoreTitle).c_str(), EntryTitle(*first).c_str()),
+            : FileDialog(win.main, false, StrFormat(Text(CmdStrRestoreTitle).c_str(), EntryTitle(*first).c_str()),
                 Text(MainStrConfigFilter), "CFGPath");
         if (file.empty())
             return 0;
@@ -360,7 +217,7 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     }
     case CmdUploadFirmware:
     case CmdUploadFirmwareMany: {
-        std::string file = FirmwareForJob(g_main, job, *this, dropped);
+        std::string file = FirmwareForJob(win.main, job, *this, dropped);
         if (file.empty())
             return 0;
         first->file_name = file;
@@ -368,7 +225,7 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
     }
     case CmdSetTime: {
         std::string time;
-        if (!DateTimeDialog(g_main, first->cSysTime.str(), &time))
+        if (!DateTimeDialog(win.main, first->cSysTime.str(), &time))
             return 0;
         first->cSysTime = time;
         return 1;
@@ -380,22 +237,22 @@ int WindowUi::Prepare(uint32_t command, DeviceJob& job)
 
 bool AnyJob()
 {
-    return g_workerBusy || DeviceWorkerBusy() || g_ownJobQueued || (g_commands && g_commands->Waiting());
+    return win.workerBusy || DeviceWorkerBusy() || win.ownJobQueued || (win.commands && win.commands->Waiting());
 }
 
 DeviceFolder* CurrentFolder()
 {
-    DeviceFolder* f = g_devices.FindFolder(g_devices.current_folder);
-    return f ? f : &g_devices.Root();
+    DeviceFolder* f = win.devices.FindFolder(win.devices.current_folder);
+    return f ? f : &win.devices.Root();
 }
 
 std::vector<DeviceEntry*> Selected()
 {
     std::vector<DeviceEntry*> out;
     int i = -1;
-    while ((i = ListView_GetNextItem(g_list, i, LVNI_SELECTED)) >= 0)
-        if (i < static_cast<int>(g_rows.size()))
-            out.push_back(g_rows[static_cast<size_t>(i)]);
+    while ((i = ListView_GetNextItem(win.list, i, LVNI_SELECTED)) >= 0)
+        if (i < static_cast<int>(win.rows.size()))
+            out.push_back(win.rows[static_cast<size_t>(i)]);
     return out;
 }
 
@@ -404,7 +261,7 @@ void SaveList()
     PartTimer timer(kTimeSave);
     // A failed save leaves the file as it was; the user is told once until a save succeeds again.
     static bool failureShown = false;
-    if (DeviceListSave(g_devices, IniPath())) {
+    if (DeviceListSave(win.devices, IniPath())) {
         failureShown = false;
         return;
     }
@@ -418,361 +275,102 @@ void SaveList()
 // The changes a job made since the last save, saved now; with none, the period ends.
 void SaveChangedList()
 {
-    if (g_listDirty) {
-        g_listDirty = false;
+    if (win.listDirty) {
+        win.listDirty = false;
         SaveList();
         return;
     }
-    if (g_saveTimer) {
-        KillTimer(g_main, kSaveTimer);
-        g_saveTimer = false;
+    if (win.saveTimer) {
+        KillTimer(win.main, kSaveTimer);
+        win.saveTimer = false;
     }
-}
-
-// Image list index: link type times three plus the state (0 unknown, 1 "Ok", 2 failed).
-int ImageOf(const DeviceEntry& e)
-{
-    int32_t s = e.status.load();
-    int state = s == DevStatusOk ? 1 : s > DevStatusOk ? 2 : 0;
-    int link = e.link >= LinkIp && e.link <= LinkSerial ? e.link : 0;
-    return link * 3 + state;
-}
-
-HIMAGELIST MakeImages(int size)
-{
-    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, 9, 0);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    const COLORREF body[3] = { RGB(70, 110, 170), RGB(40, 140, 130), RGB(150, 100, 60) };
-    const COLORREF led[3] = { RGB(160, 160, 160), RGB(40, 200, 40), RGB(220, 40, 40) };
-    for (int link = 0; link < 3; ++link) {
-        for (int state = 0; state < 3; ++state) {
-            HBITMAP bmp = CreateCompatibleBitmap(screen, size, size);
-            HGDIOBJ old = SelectObject(dc, bmp);
-            RECT all { 0, 0, size, size };
-            HBRUSH mask = CreateSolidBrush(RGB(255, 0, 255));
-            FillRect(dc, &all, mask);
-            DeleteObject(mask);
-            // A router's case with its front light, the cable kind as a mark below.
-            RECT box { size / 8, size / 3, size - size / 8, size - size / 4 };
-            HBRUSH b = CreateSolidBrush(body[link]);
-            FillRect(dc, &box, b);
-            DeleteObject(b);
-            FrameRect(dc, &box, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-            int d = std::max(2, size / 6);
-            RECT light { box.right - 2 * d, box.top + d / 2 + 1, box.right - d, box.top + d / 2 + 1 + d };
-            HBRUSH l = CreateSolidBrush(led[state]);
-            FillRect(dc, &light, l);
-            DeleteObject(l);
-            RECT cable { size / 2 - 1, box.bottom, size / 2 + 1, size - 1 };
-            if (link == LinkSerial)
-                cable.left -= size / 8;
-            FillRect(dc, &cable, static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
-            // The state as a badge over the lower right corner, large enough to tell at a glance in
-            // the small icons too: a green disc with a tick for "Ok", a red disc with a cross for a
-            // failure; no badge while the state is not known yet.
-            if (state != 0) {
-                int badgeSize = std::max(7, size / 2);
-                RECT badge { size - badgeSize, size - badgeSize, size, size };
-                HBRUSH fill = CreateSolidBrush(led[state]);
-                HPEN rim = CreatePen(PS_SOLID, 1, RGB(255, 255, 255));
-                HGDIOBJ oldBrush = SelectObject(dc, fill), oldPen = SelectObject(dc, rim);
-                Ellipse(dc, badge.left, badge.top, badge.right, badge.bottom);
-                int w = std::max(1, badgeSize / 6);
-                HPEN mark = CreatePen(PS_SOLID, w, RGB(255, 255, 255));
-                SelectObject(dc, mark);
-                int m = badgeSize / 4;
-                if (state == 2) {
-                    MoveToEx(dc, badge.left + m, badge.top + m, nullptr);
-                    LineTo(dc, badge.right - m, badge.bottom - m);
-                    MoveToEx(dc, badge.right - m - 1, badge.top + m, nullptr);
-                    LineTo(dc, badge.left + m - 1, badge.bottom - m);
-                } else {
-                    MoveToEx(dc, badge.left + m, badge.top + badgeSize / 2, nullptr);
-                    LineTo(dc, badge.left + badgeSize / 2 - 1, badge.bottom - m);
-                    LineTo(dc, badge.right - m, badge.top + m);
-                }
-                SelectObject(dc, oldBrush);
-                SelectObject(dc, oldPen);
-                DeleteObject(fill);
-                DeleteObject(rim);
-                DeleteObject(mark);
-            }
-            SelectObject(dc, old);
-            ImageList_AddMasked(list, bmp, RGB(255, 0, 255));
-            DeleteObject(bmp);
-        }
-    }
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return list;
 }
 
 void UpdateStatusBar()
 {
-    if (!g_status)
+    if (!win.status)
         return;
-    size_t selected = static_cast<size_t>(ListView_GetSelectedCount(g_list));
-    std::string text = MainStatusText(g_rows.size(), selected, g_search ? &g_search->request : nullptr);
+    size_t selected = static_cast<size_t>(ListView_GetSelectedCount(win.list));
+    std::string text = MainStatusText(win.rows.size(), selected, win.search ? &win.search->request : nullptr);
     std::string busy = AnyJob() ? Text(MainStrBusy) : std::string();
     // Set only when changed: each setting paints the bar again, and status updates come by the thousand.
     static std::string shownText, shownBusy;
     static HWND shownOn = nullptr;
-    if (shownOn != g_status || text != shownText)
-        SendMessageA(g_status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    if (shownOn != g_status || busy != shownBusy)
-        SendMessageA(g_status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(busy.c_str()));
-    shownOn = g_status;
+    if (shownOn != win.status || text != shownText)
+        SendMessageA(win.status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (shownOn != win.status || busy != shownBusy)
+        SendMessageA(win.status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(busy.c_str()));
+    shownOn = win.status;
     shownText = text;
     shownBusy = busy;
-}
-
-// Adds to `region` what changed of a row in the details view: only the cells that differ from the
-// screen. In the other views the item is painted again at once.
-void RedrawRow(size_t row, HRGN* region)
-{
-    if (g_view.view_style != kViewDetails || row >= g_shown.size()) {
-        ListView_RedrawItems(g_list, static_cast<int>(row), static_cast<int>(row));
-        return;
-    }
-    const DeviceEntry& e = *g_rows[row];
-    uint32_t changed = g_shown[row].Changed(e, ImageOf(e));
-    auto add = [region](const RECT& r) {
-        ++g_cellsRedrawn;
-        if (IsRectEmpty(&r))
-            return;
-        HRGN part = CreateRectRgnIndirect(&r);
-        if (!*region) {
-            *region = part;
-            return;
-        }
-        CombineRgn(*region, *region, part, RGN_OR);
-        DeleteObject(part);
-    };
-    if (changed & DeviceRowShown::kImage)
-        add(ImageRect(row));
-    for (int c = 0; c < kDeviceColumnCount; ++c)
-        if (changed & (1u << c))
-            add(CellRect(row, c));
-}
-
-// Paints again what the worker changed of the rows of its entries, at one go (each invalidation is a
-// round trip to the window system's server). Rows out of sight are left to the paint that scrolls
-// them in; many changes at once look at every row in sight.
-// Returns false when the worker changed nothing since the last call: its next change posts a message
-// again.
-bool RedrawChangedRows()
-{
-    std::vector<const DeviceEntry*> changed;
-    {
-        std::lock_guard<std::mutex> lock(g_redrawMutex);
-        changed.swap(g_redrawEntries);
-        if (changed.empty()) {
-            g_redrawPosted = false;
-            return false;
-        }
-    }
-    bool details = g_view.view_style == kViewDetails;
-    if (changed.size() > kRedrawRowsMax && !details) {
-        InvalidateRect(g_list, nullptr, FALSE);
-        return true;
-    }
-    size_t first = 0, last = g_rows.size();
-    if (details) {
-        first = static_cast<size_t>(std::max(0, ListView_GetTopIndex(g_list)));
-        last = std::min(g_rows.size(), first + static_cast<size_t>(std::max(0, ListView_GetCountPerPage(g_list))) + 1);
-    }
-    HRGN region = nullptr;
-    if (changed.size() > kRedrawRowsMax) {
-        for (size_t row = first; row < last; ++row)
-            RedrawRow(row, &region);
-    } else {
-        std::sort(changed.begin(), changed.end());
-        changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-        for (const DeviceEntry* e : changed) {
-            auto it = g_rowOf.find(e);
-            if (it != g_rowOf.end() && it->second >= first && it->second < last)
-                RedrawRow(it->second, &region);
-        }
-    }
-    if (region) {
-        InvalidateRgn(g_list, region, FALSE);
-        DeleteObject(region);
-    }
-    return true;
-}
-
-// The details columns as wide as their header and the widest of their texts (the first rows of a
-// long list only), while the user has not sized them himself.
-void FitColumns()
-{
-    if (!g_fitColumns || !g_list)
-        return;
-    constexpr size_t kMeasuredRows = 500;
-    constexpr int kPadding = 16; // the list's margins on both sides of a text
-    for (int c = 0; c < kDeviceColumnCount; ++c) {
-        std::string header = Text(MainStrColumn0 + static_cast<unsigned>(c));
-        int width = ListView_GetStringWidth(g_list, header.c_str()) + kPadding;
-        for (size_t r = 0; r < g_rows.size() && r < kMeasuredRows; ++r) {
-            std::string text = DeviceCellText(*g_rows[r], c);
-            int w = ListView_GetStringWidth(g_list, text.c_str()) + kPadding;
-            if (c == ColName)
-                w += GetSystemMetrics(SM_CXSMICON) + 4;
-            width = std::max(width, w);
-        }
-        width = std::min(width, 400);
-        if (ListView_GetColumnWidth(g_list, c) != width)
-            ListView_SetColumnWidth(g_list, c, width);
-        g_view.columns[static_cast<size_t>(c)] = width;
-    }
 }
 
 void RefreshRows()
 {
     DeviceFolder* folder = CurrentFolder();
     std::vector<DeviceEntry*> selected = Selected();
-    g_rows.clear();
+    win.rows.clear();
     for (auto& e : folder->entries)
-        g_rows.push_back(e.get());
-    if (g_sortColumn >= 0)
-        SortDeviceRows(g_rows, g_sortColumn, g_sortDescending);
-    g_rowOf.clear();
-    for (size_t i = 0; i < g_rows.size(); ++i)
-        g_rowOf[g_rows[i]] = i;
-    g_shown.assign(g_rows.size(), DeviceRowShown {});
-    ListView_SetItemCountEx(g_list, static_cast<int>(g_rows.size()), LVSICF_NOSCROLL);
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    for (size_t i = 0; i < g_rows.size(); ++i)
-        if (std::find(selected.begin(), selected.end(), g_rows[i]) != selected.end())
-            ListView_SetItemState(g_list, static_cast<int>(i), LVIS_SELECTED, LVIS_SELECTED);
+        win.rows.push_back(e.get());
+    if (win.sortColumn >= 0)
+        SortDeviceRows(win.rows, win.sortColumn, win.sortDescending);
+    win.rowOf.clear();
+    for (size_t i = 0; i < win.rows.size(); ++i)
+        win.rowOf[win.rows[i]] = i;
+    win.shown.assign(win.rows.size(), DeviceRowShown {});
+    ListView_SetItemCountEx(win.list, static_cast<int>(win.rows.size()), LVSICF_NOSCROLL);
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+    for (size_t i = 0; i < win.rows.size(); ++i)
+        if (std::find(selected.begin(), selected.end(), win.rows[i]) != selected.end())
+            ListView_SetItemState(win.list, static_cast<int>(i), LVIS_SELECTED, LVIS_SELECTED);
     FitColumns();
-    InvalidateRect(g_list, nullptr, FALSE);
+    InvalidateRect(win.list, nullptr, FALSE);
     UpdateStatusBar();
-}
-
-// The tree: root "Devices" and every folder, the item data the folder.
-void AddFolderItems(HTREEITEM parent, DeviceFolder& folder, HTREEITEM* select)
-{
-    TVINSERTSTRUCTA ins {};
-    ins.hParent = parent;
-    ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-    std::string text = folder.parent ? folder.name : Text(MainStrDevices);
-    ins.item.pszText = text.data();
-    ins.item.lParam = reinterpret_cast<LPARAM>(&folder);
-    HTREEITEM item
-        = reinterpret_cast<HTREEITEM>(SendMessageA(g_tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
-    if (&folder == CurrentFolder())
-        *select = item;
-    for (auto& sub : folder.folders)
-        AddFolderItems(item, *sub, select);
-    std::string path = DeviceList::FolderPath(folder);
-    bool expanded = !folder.parent
-        || std::any_of(g_view.expanded.begin(), g_view.expanded.end(),
-            [&](const std::string& p) { return StrEqualNoCase(p, path); });
-    if (expanded)
-        TreeView_Expand(g_tree, item, TVE_EXPAND);
-}
-
-void RememberExpanded(HTREEITEM item, std::vector<std::string>* out)
-{
-    for (; item; item = TreeView_GetNextSibling(g_tree, item)) {
-        TVITEMA tv {};
-        tv.mask = TVIF_PARAM | TVIF_STATE;
-        tv.hItem = item;
-        tv.stateMask = TVIS_EXPANDED;
-        SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-        auto* folder = reinterpret_cast<DeviceFolder*>(tv.lParam);
-        if ((tv.state & TVIS_EXPANDED) && folder && folder->parent)
-            out->push_back(DeviceList::FolderPath(*folder));
-        RememberExpanded(TreeView_GetChild(g_tree, item), out);
-    }
-}
-
-void FillTree()
-{
-    if (TreeView_GetRoot(g_tree)) {
-        std::vector<std::string> expanded;
-        RememberExpanded(TreeView_GetRoot(g_tree), &expanded);
-        g_view.expanded = expanded;
-    }
-    g_fillingTree = true;
-    TreeView_DeleteAllItems(g_tree);
-    HTREEITEM select = nullptr;
-    AddFolderItems(TVI_ROOT, g_devices.Root(), &select);
-    if (select)
-        TreeView_SelectItem(g_tree, select);
-    g_fillingTree = false;
-}
-
-HTREEITEM FindTreeItem(HTREEITEM item, const DeviceFolder* folder)
-{
-    for (; item; item = TreeView_GetNextSibling(g_tree, item)) {
-        TVITEMA tv {};
-        tv.mask = TVIF_PARAM;
-        tv.hItem = item;
-        SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-        if (reinterpret_cast<DeviceFolder*>(tv.lParam) == folder)
-            return item;
-        if (HTREEITEM found = FindTreeItem(TreeView_GetChild(g_tree, item), folder))
-            return found;
-    }
-    return nullptr;
-}
-
-void SelectFolder(DeviceFolder* folder)
-{
-    g_devices.current_folder = DeviceList::FolderPath(*folder);
-    HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
-    if (item && TreeView_GetSelection(g_tree) != item)
-        TreeView_SelectItem(g_tree, item);
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    RefreshRows();
 }
 
 void ApplyViewStyle()
 {
     static const DWORD styles[4] = { LVS_ICON, LVS_REPORT, LVS_SMALLICON, LVS_LIST };
-    DWORD style = static_cast<DWORD>(GetWindowLongA(g_list, GWL_STYLE));
-    style = (style & ~static_cast<DWORD>(LVS_TYPEMASK | LVS_AUTOARRANGE)) | styles[g_view.view_style];
-    if (g_view.auto_arrange)
+    DWORD style = static_cast<DWORD>(GetWindowLongA(win.list, GWL_STYLE));
+    style = (style & ~static_cast<DWORD>(LVS_TYPEMASK | LVS_AUTOARRANGE)) | styles[win.view.view_style];
+    if (win.view.auto_arrange)
         style |= LVS_AUTOARRANGE;
-    SetWindowLongA(g_list, GWL_STYLE, static_cast<LONG>(style));
-    if (g_view.auto_arrange && (g_view.view_style == kViewIcons || g_view.view_style == kViewSmallIcons))
-        ListView_Arrange(g_list, LVA_DEFAULT);
-    InvalidateRect(g_list, nullptr, TRUE);
+    SetWindowLongA(win.list, GWL_STYLE, static_cast<LONG>(style));
+    if (win.view.auto_arrange && (win.view.view_style == kViewIcons || win.view.view_style == kViewSmallIcons))
+        ListView_Arrange(win.list, LVA_DEFAULT);
+    InvalidateRect(win.list, nullptr, TRUE);
 }
 
 void Layout()
 {
     RECT r;
-    GetClientRect(g_main, &r);
+    GetClientRect(win.main, &r);
     int top = 0, bottom = r.bottom;
-    if (g_toolbar) {
-        ShowWindow(g_toolbar, g_view.show_tool_bar ? SW_SHOW : SW_HIDE);
-        if (g_view.show_tool_bar) {
-            SendMessageA(g_toolbar, TB_AUTOSIZE, 0, 0);
+    if (win.toolbar) {
+        ShowWindow(win.toolbar, win.view.show_tool_bar ? SW_SHOW : SW_HIDE);
+        if (win.view.show_tool_bar) {
+            SendMessageA(win.toolbar, TB_AUTOSIZE, 0, 0);
             RECT t;
-            GetWindowRect(g_toolbar, &t);
+            GetWindowRect(win.toolbar, &t);
             top = t.bottom - t.top;
         }
     }
-    if (g_status) {
-        ShowWindow(g_status, g_view.show_status_bar ? SW_SHOW : SW_HIDE);
-        if (g_view.show_status_bar) {
-            SendMessageA(g_status, WM_SIZE, 0, 0);
+    if (win.status) {
+        ShowWindow(win.status, win.view.show_status_bar ? SW_SHOW : SW_HIDE);
+        if (win.view.show_status_bar) {
+            SendMessageA(win.status, WM_SIZE, 0, 0);
             RECT s;
-            GetWindowRect(g_status, &s);
+            GetWindowRect(win.status, &s);
             bottom -= s.bottom - s.top;
             int parts[2] = { std::max(100, static_cast<int>(r.right) - 120), -1 };
-            SendMessageA(g_status, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+            SendMessageA(win.status, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
         }
     }
-    if (g_splitX < 0 && r.right > 0)
-        g_splitX = std::clamp(static_cast<int>(r.right) / 4, 120, 260);
-    g_splitX = std::clamp(g_splitX, 60, std::max(60, static_cast<int>(r.right) - 80));
-    MoveWindow(g_tree, 0, top, g_splitX, bottom - top, TRUE);
-    MoveWindow(g_list, g_splitX + kSplitterWidth, top, r.right - g_splitX - kSplitterWidth, bottom - top, TRUE);
+    if (win.splitX < 0 && r.right > 0)
+        win.splitX = std::clamp(static_cast<int>(r.right) / 4, 120, 260);
+    win.splitX = std::clamp(win.splitX, 60, std::max(60, static_cast<int>(r.right) - 80));
+    MoveWindow(win.tree, 0, top, win.splitX, bottom - top, TRUE);
+    MoveWindow(win.list, win.splitX + kSplitterWidth, top, r.right - win.splitX - kSplitterWidth, bottom - top, TRUE);
 }
 
 struct ToolButton {
@@ -799,14 +397,14 @@ const ToolButton kToolButtons[] = {
 
 void CreateToolBar()
 {
-    g_toolbar
+    win.toolbar
         = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP,
-            0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_TOOLBAR), g_instance, nullptr);
-    SendMessageA(g_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+            0, 0, 0, 0, win.main, reinterpret_cast<HMENU>(IDC_MAIN_TOOLBAR), win.instance, nullptr);
+    SendMessageA(win.toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     TBADDBITMAP std { HINST_COMMCTRL, IDB_STD_SMALL_COLOR };
-    int stdBase = static_cast<int>(SendMessageA(g_toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&std)));
+    int stdBase = static_cast<int>(SendMessageA(win.toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&std)));
     TBADDBITMAP view { HINST_COMMCTRL, IDB_VIEW_SMALL_COLOR };
-    int viewBase = static_cast<int>(SendMessageA(g_toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&view)));
+    int viewBase = static_cast<int>(SendMessageA(win.toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&view)));
     std::vector<TBBUTTON> buttons;
     for (const ToolButton& b : kToolButtons) {
         TBBUTTON t {};
@@ -820,38 +418,38 @@ void CreateToolBar()
         }
         buttons.push_back(t);
     }
-    SendMessageA(g_toolbar, TB_ADDBUTTONS, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+    SendMessageA(win.toolbar, TB_ADDBUTTONS, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
 }
 
 void CreateChildren()
 {
     CreateToolBar();
-    g_status = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, g_main,
-        reinterpret_cast<HMENU>(IDC_MAIN_STATUS), g_instance, nullptr);
-    g_tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
+    win.status = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, win.main,
+        reinterpret_cast<HMENU>(IDC_MAIN_STATUS), win.instance, nullptr);
+    win.tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_EDITLABELS
             | TVS_SHOWSELALWAYS,
-        0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_TREE), g_instance, nullptr);
-    g_list = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+        0, 0, 0, 0, win.main, reinterpret_cast<HMENU>(IDC_MAIN_TREE), win.instance, nullptr);
+    win.list = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_EDITLABELS | LVS_SHOWSELALWAYS
             | LVS_SHAREIMAGELISTS,
-        0, 0, 0, 0, g_main, reinterpret_cast<HMENU>(IDC_MAIN_LIST), g_instance, nullptr);
-    ListView_SetExtendedListViewStyle(g_list, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
-    g_largeImages = MakeImages(32);
-    g_smallImages = MakeImages(16);
-    ListView_SetImageList(g_list, g_largeImages, LVSIL_NORMAL);
-    ListView_SetImageList(g_list, g_smallImages, LVSIL_SMALL);
+        0, 0, 0, 0, win.main, reinterpret_cast<HMENU>(IDC_MAIN_LIST), win.instance, nullptr);
+    ListView_SetExtendedListViewStyle(win.list, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
+    win.largeImages = MakeImages(32);
+    win.smallImages = MakeImages(16);
+    ListView_SetImageList(win.list, win.largeImages, LVSIL_NORMAL);
+    ListView_SetImageList(win.list, win.smallImages, LVSIL_SMALL);
     for (int c = 0; c < kDeviceColumnCount; ++c) {
         std::string header = Text(MainStrColumn0 + static_cast<unsigned>(c));
         LVCOLUMNA col {};
         col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         col.pszText = header.data();
-        col.cx = g_view.columns[static_cast<size_t>(c)];
+        col.cx = win.view.columns[static_cast<size_t>(c)];
         col.iSubItem = c;
-        SendMessageA(g_list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
+        SendMessageA(win.list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&col));
     }
-    DragAcceptFiles(g_list, TRUE);
-    SetWindowSubclass(g_list, ListTimingProc, 1, 0);
+    DragAcceptFiles(win.list, TRUE);
+    SetWindowSubclass(win.list, ListTimingProc, 1, 0);
     ApplyViewStyle();
     FillTree();
     Layout();
@@ -869,7 +467,7 @@ std::vector<CommandState> CommandStates()
 {
     std::vector<DeviceEntry*> sel = Selected();
     size_t n = sel.size();
-    bool busy = AnyJob() || g_closing;
+    bool busy = AnyJob() || win.closing;
     bool ipAll = n > 0 && std::all_of(sel.begin(), sel.end(), [](DeviceEntry* e) { return e->link == LinkIp; });
     bool ipAny = std::any_of(sel.begin(), sel.end(), [](DeviceEntry* e) { return e->link == LinkIp; });
     bool folderNotRoot = CurrentFolder()->parent != nullptr;
@@ -893,20 +491,20 @@ std::vector<CommandState> CommandStates()
         { CmdNewDevice, !busy, false },
         { CmdFind, !busy, false },
         { CmdCheck, !busy && n >= 1, false },
-        { CmdCheckAll, !busy && g_devices.Count() > 0, false },
-        { IDM_DEVICE_CANCEL, busy && !g_closing, false },
+        { CmdCheckAll, !busy && win.devices.Count() > 0, false },
+        { IDM_DEVICE_CANCEL, busy && !win.closing, false },
         { IDM_DEVICE_HANGUP, !busy && DialupIsConnected(), false },
         { CmdMonitor, ipAny, false },
         { CmdBrowser, n == 1 && ipAll, false },
         { CmdTelnet, n == 1 && ipAll, false },
-        { IDM_VIEW_TOOLBAR, true, g_view.show_tool_bar != 0 },
-        { IDM_VIEW_STATUSBAR, true, g_view.show_status_bar != 0 },
-        { IDM_VIEW_ICONS, true, g_view.view_style == kViewIcons },
-        { IDM_VIEW_SMALLICONS, true, g_view.view_style == kViewSmallIcons },
-        { IDM_VIEW_LIST, true, g_view.view_style == kViewList },
-        { IDM_VIEW_DETAILS, true, g_view.view_style == kViewDetails },
-        { IDM_VIEW_AUTOARRANGE, g_view.view_style == kViewIcons || g_view.view_style == kViewSmallIcons,
-            g_view.auto_arrange != 0 },
+        { IDM_VIEW_TOOLBAR, true, win.view.show_tool_bar != 0 },
+        { IDM_VIEW_STATUSBAR, true, win.view.show_status_bar != 0 },
+        { IDM_VIEW_ICONS, true, win.view.view_style == kViewIcons },
+        { IDM_VIEW_SMALLICONS, true, win.view.view_style == kViewSmallIcons },
+        { IDM_VIEW_LIST, true, win.view.view_style == kViewList },
+        { IDM_VIEW_DETAILS, true, win.view.view_style == kViewDetails },
+        { IDM_VIEW_AUTOARRANGE, win.view.view_style == kViewIcons || win.view.view_style == kViewSmallIcons,
+            win.view.auto_arrange != 0 },
     };
 }
 
@@ -920,11 +518,11 @@ void ApplyStates(HMENU menu)
 
 void UpdateCommands()
 {
-    if (!g_toolbar)
+    if (!win.toolbar)
         return;
     for (const CommandState& s : CommandStates()) {
-        SendMessageA(g_toolbar, TB_ENABLEBUTTON, s.id, MAKELPARAM(s.enabled ? TRUE : FALSE, 0));
-        SendMessageA(g_toolbar, TB_CHECKBUTTON, s.id, MAKELPARAM(s.checked ? TRUE : FALSE, 0));
+        SendMessageA(win.toolbar, TB_ENABLEBUTTON, s.id, MAKELPARAM(s.enabled ? TRUE : FALSE, 0));
+        SendMessageA(win.toolbar, TB_CHECKBUTTON, s.id, MAKELPARAM(s.checked ? TRUE : FALSE, 0));
     }
     UpdateStatusBar();
 }
@@ -937,132 +535,12 @@ bool CommandEnabled(UINT id)
     return true;
 }
 
-INT_PTR CALLBACK ProgressProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
-{
-    if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-        // The cancel is asked for once; the button stays grey while it is under way.
-        CancelDeviceJob();
-        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
-        return TRUE;
-    }
-    return FALSE;
-}
-
-void ShowProgress(uint32_t message)
-{
-    g_progressMessage = message;
-    if (!g_progress) {
-        g_progress = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(IDD_PROGRESS), g_main, ProgressProc, 0);
-        SetWindowLongPtrA(g_main, kModelessSlot, reinterpret_cast<LONG_PTR>(g_progress));
-    }
-    EnableWindow(GetDlgItem(g_progress, IDCANCEL), TRUE);
-    SetWindowTextA(g_progress, Text(1612).c_str());
-    CenterWindow(g_progress, g_main);
-    ShowWindow(g_progress, SW_SHOWNOACTIVATE);
-}
-
-void HideProgress()
-{
-    if (g_progress) {
-        SetWindowLongPtrA(g_main, kModelessSlot, 0);
-        DestroyWindow(g_progress);
-        g_progress = nullptr;
-    }
-    g_progressMessage = 0;
-}
-
-void UpdateProgress()
-{
-    if (!g_progress)
-        return;
-    std::string text;
-    int percent = -1;
-    if (g_search) {
-        text = MainStatusText(0, 0, &g_search->request);
-    } else if (g_commands) {
-        for (DeviceEntry* e = g_commands->Job().first; e; e = e->next) {
-            int32_t s = e->status.load();
-            if (s >= DevStatusChecking && s < DevStatusOk) {
-                text = EntryTitle(*e) + ": " + DeviceCellText(*e, ColStatus);
-                percent = DeviceProgressPercent(*e);
-                if (e->cancel.load())
-                    EnableWindow(GetDlgItem(g_progress, IDCANCEL), FALSE);
-                break;
-            }
-        }
-    }
-    // Set only when changed (each setting paints the window again).
-    char shown[512] = {};
-    GetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, shown, sizeof shown);
-    if (text != shown)
-        SetDlgItemTextA(g_progress, IDC_PROGRESS_TEXT, text.c_str());
-    HWND bar = GetDlgItem(g_progress, IDC_PROGRESS_BAR);
-    int position = percent < 0 ? 0 : percent;
-    if (SendMessageA(bar, PBM_GETPOS, 0, 0) != position)
-        SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
 void StartShell(const std::string& program, const std::string& arguments)
 {
     auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(
-        g_main, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
+        win.main, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOWNORMAL));
     if (result <= 32)
         g_ui.Error(Text(CmdStrCantExecute));
-}
-
-void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bool user)
-{
-    g_search = std::move(record);
-    g_userSearch = user;
-    IniFile ini(IniPath());
-    ini.Load();
-    g_serial = std::make_unique<ConsoleSerialSearch>(ConsoleEnumeratePorts(&ini));
-    g_search->env.serial = g_serial.get();
-    g_search->env.network = Globals().networkStarted;
-    // Devices that listen on another port than the standard one (a laboratory, the simulator).
-    int32_t port = ini.GetInt("Options", "SearchPort", kTftpPort);
-    g_search->env.port = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kTftpPort;
-    g_ownJob = message == JobStartupCheck ? DeviceJobBuild(g_devices.All()) : DeviceJob {};
-    g_ownJobQueued = true;
-    if (!PostDeviceSearch(message, &g_ownJob, g_search->request.what ? g_search.get() : nullptr)) {
-        g_ownJobQueued = false;
-        g_search.reset();
-        return;
-    }
-    if (!g_search->request.what)
-        g_search.reset();
-    if (user)
-        ShowProgress(message);
-    SetTimer(g_main, kSearchTimer, 250, nullptr);
-    UpdateCommands();
-}
-
-void MergeSearch()
-{
-    if (!g_search)
-        return;
-    std::unique_ptr<JobSearchRecord> record = std::move(g_search);
-    // Devices found on another port take their commands there too.
-    if (record->env.port != kTftpPort)
-        for (DeviceEntry& e : record->results)
-            if (e.link == LinkIp)
-                e.port = record->env.port;
-    SearchMergeResult merged
-        = DeviceSearchMerge(g_devices, record->results, g_userSearch ? CurrentFolder() : &g_devices.Root());
-    SaveList();
-    FillTree();
-    RefreshRows();
-    if (merged.conflicts > 0) {
-        ConflictDialog(g_main, SearchConflictMessage(), SearchConflictDetails(record->results, merged.conflicts));
-    } else if (merged.first_unconfigured && record->settings.launch_wizard && !merged.first_unconfigured->wizard_done) {
-        // The set-up wizard for the first new device that is not configured yet, once the search job
-        // has ended.
-        g_launchWizard = merged.first_unconfigured;
-        ++g_pending;
-        PostMessageA(g_main, kLaunchWizardMessage, 0, 0);
-    } else if (g_userSearch && merged.new_devices == 0) {
-        MessageBoxA(g_main, Text(2303).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
-    }
 }
 
 void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries)
@@ -1073,11 +551,11 @@ void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries)
         command = CmdUploadFirmwareMany;
     for (DeviceEntry* e : entries)
         e->cancel = 0;
-    if (g_commands->Issue(command, entries)) {
+    if (win.commands->Issue(command, entries)) {
         if (command != CmdCheck && command != CmdCheckAll && command != CmdNewDevice && command != CmdProperties)
             ShowProgress(command);
     } else {
-        g_droppedFile.clear();
+        win.droppedFile.clear();
     }
     UpdateCommands();
 }
@@ -1085,18 +563,18 @@ void IssueCommand(uint32_t command, std::vector<DeviceEntry*> entries)
 void NewDevice()
 {
     auto entry = std::make_unique<DeviceEntry>();
-    if (!DeviceDialog(g_main, *entry, true))
+    if (!DeviceDialog(win.main, *entry, true))
         return;
     entry->address_list[0] = entry->address;
-    DeviceEntry* added = g_devices.Add(std::move(entry), CurrentFolder());
+    DeviceEntry* added = win.devices.Add(std::move(entry), CurrentFolder());
     SaveList();
     RefreshRows();
-    auto it = std::find(g_rows.begin(), g_rows.end(), added);
-    if (it != g_rows.end()) {
-        int row = static_cast<int>(it - g_rows.begin());
-        ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-        ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-        ListView_EnsureVisible(g_list, row, FALSE);
+    auto it = std::find(win.rows.begin(), win.rows.end(), added);
+    if (it != win.rows.end()) {
+        int row = static_cast<int>(it - win.rows.begin());
+        ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(win.list, row, FALSE);
     }
     IssueCommand(CmdNewDevice, { added });
 }
@@ -1107,7 +585,7 @@ void Properties()
     if (sel.size() != 1)
         return;
     DeviceEntry copy = *sel[0];
-    if (!DeviceDialog(g_main, copy, false))
+    if (!DeviceDialog(win.main, copy, false))
         return;
     DeviceEntry& e = *sel[0];
     bool linkChanged = e.link != copy.link || e.address != copy.address || e.port != copy.port
@@ -1137,69 +615,23 @@ void DeleteDevices()
         return;
     std::string text = sel.size() == 1 ? StrFormat(Text(CmdStrDeleteOne).c_str(), EntryTitle(*sel[0]).c_str())
                                        : StrFormat(Text(CmdStrDeleteMany).c_str(), static_cast<int>(sel.size()));
-    if (!g_commands->Confirm(text, "DontAskForDeviceDelete"))
+    if (!win.commands->Confirm(text, "DontAskForDeviceDelete"))
         return;
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
     for (DeviceEntry* e : sel) {
         // A dial-up connection of the entry ends with it.
         if (e->link == LinkDialUp && e->ras_connection)
             DialupHangUp(e);
-        g_devices.Remove(e);
+        win.devices.Remove(e);
     }
     SaveList();
-    RefreshRows();
-}
-
-void MoveSelectionTo(DeviceFolder* folder)
-{
-    std::vector<DeviceEntry*> sel = Selected();
-    if (sel.empty() || !folder || folder == CurrentFolder())
-        return;
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    for (DeviceEntry* e : sel)
-        DeviceMove(g_devices, e, *folder);
-    SaveList();
-    RefreshRows();
-}
-
-void NewFolder()
-{
-    DeviceFolder* parent = CurrentFolder();
-    DeviceFolder* folder = FolderCreate(*parent, FolderNewName(*parent, Text(MainStrNewFolder)));
-    if (!folder)
-        return;
-    std::string parentPath = DeviceList::FolderPath(*parent);
-    if (!parentPath.empty() && std::none_of(g_view.expanded.begin(), g_view.expanded.end(), [&](const std::string& p) {
-            return StrEqualNoCase(p, parentPath);
-        }))
-        g_view.expanded.push_back(parentPath);
-    SaveList(); // kept also when the user leaves the name as offered
-    FillTree();
-    HTREEITEM item = FindTreeItem(TreeView_GetRoot(g_tree), folder);
-    SetFocus(g_tree);
-    if (item) {
-        TreeView_EnsureVisible(g_tree, item);
-        TreeView_EditLabel(g_tree, item);
-    }
-}
-
-void DeleteFolder()
-{
-    DeviceFolder* folder = CurrentFolder();
-    if (!folder->parent)
-        return;
-    DeviceFolder* parent = folder->parent;
-    FolderDelete(g_devices, *folder);
-    g_devices.current_folder = DeviceList::FolderPath(*parent);
-    SaveList();
-    FillTree();
     RefreshRows();
 }
 
 void ShowHelp()
 {
     std::string shown;
-    if (!OpenHelpTopics(g_main, Globals().paths.helpFile, Globals().paths.guideFile, &shown))
+    if (!OpenHelpTopics(win.main, Globals().paths.helpFile, Globals().paths.guideFile, &shown))
         g_ui.Error(StrFormat(Text(MainStrNoHelp).c_str(), shown.c_str()));
 }
 
@@ -1212,22 +644,22 @@ void FirmwareManagement()
         g_ui.Error(Text(MainStrNoImages));
         return;
     }
-    uint32_t command = FirmwareDialog(g_main, *sel[0]);
+    uint32_t command = FirmwareDialog(win.main, *sel[0]);
     if (command)
         IssueCommand(command, sel);
 }
 
 void SaveViewSettings()
 {
-    for (int c = 0; c < kDeviceColumnCount && g_view.view_style == kViewDetails; ++c)
-        g_view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(g_list, c);
+    for (int c = 0; c < kDeviceColumnCount && win.view.view_style == kViewDetails; ++c)
+        win.view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(win.list, c);
     std::vector<std::string> expanded;
-    RememberExpanded(TreeView_GetRoot(g_tree), &expanded);
-    g_view.expanded = expanded;
+    RememberExpanded(TreeView_GetRoot(win.tree), &expanded);
+    win.view.expanded = expanded;
     IniTransaction t(IniPath());
-    MainViewStore(g_view, t.File());
+    MainViewStore(win.view, t.File());
     // Widths that follow the contents are not the user's: they are fitted again at the next start.
-    if (g_fitColumns)
+    if (win.fitColumns)
         t.File().SetString("Window", "ListColumns", "");
     t.Commit();
 }
@@ -1238,7 +670,7 @@ void OnCommand(UINT id)
         return;
     switch (id) {
     case IDM_FILE_EXIT:
-        PostMessageA(g_main, WM_CLOSE, 0, 0);
+        PostMessageA(win.main, WM_CLOSE, 0, 0);
         return;
     case IDM_HELP_CONTENTS:
         ShowHelp();
@@ -1250,7 +682,7 @@ void OnCommand(UINT id)
         Properties();
         return;
     case CmdDelete:
-        if (GetFocus() == g_tree)
+        if (GetFocus() == win.tree)
             OnCommand(IDM_FOLDER_DELETE);
         else
             DeleteDevices();
@@ -1260,15 +692,15 @@ void OnCommand(UINT id)
         IniFile ini(IniPath());
         ini.Load();
         record->settings = SearchReadSettings(ini);
-        if (SearchDialog(g_main, *record) && record->request.what)
+        if (SearchDialog(win.main, *record) && record->request.what)
             PostOwnSearch(std::move(record), JobSearch, true);
         return;
     }
     case IDM_FILE_OPENCONFIG:
-        CfgOpenConfigurationCommand(g_main);
+        CfgOpenConfigurationCommand(win.main);
         return;
     case IDM_FILE_NEWCONFIG:
-        CfgNewConfigurationFile(g_main, std::string());
+        CfgNewConfigurationFile(win.main, std::string());
         return;
     case CmdConfigure:
     case CmdSetupWizard:
@@ -1281,7 +713,7 @@ void OnCommand(UINT id)
         IssueCommand(id, Selected());
         return;
     case CmdCheckAll:
-        IssueCommand(id, g_devices.All());
+        IssueCommand(id, win.devices.All());
         return;
     case CmdMonitor: {
         ShellCommand c = MonitorCommand(Selected());
@@ -1301,23 +733,23 @@ void OnCommand(UINT id)
     case IDM_DEVICE_HISTORY: {
         // Restore there goes the usual way: the version as the file, the question with its changes.
         std::vector<DeviceEntry*> sel = Selected();
-        g_droppedFile = HistoryDialog(g_main, *sel[0], EntryTitle(*sel[0]));
-        if (!g_droppedFile.empty())
+        win.droppedFile = HistoryDialog(win.main, *sel[0], EntryTitle(*sel[0]));
+        if (!win.droppedFile.empty())
             IssueCommand(CmdRestoreConfig, sel);
         return;
     }
     case IDM_FILE_EXPORT:
-        ExportDeviceListCommand(g_main, DeviceListRows(g_devices));
+        ExportDeviceListCommand(win.main, DeviceListRows(win.devices));
         return;
     case IDM_EDIT_RENAME: {
-        int row = ListView_GetNextItem(g_list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+        int row = ListView_GetNextItem(win.list, -1, LVNI_FOCUSED | LVNI_SELECTED);
         if (row < 0)
-            row = ListView_GetNextItem(g_list, -1, LVNI_SELECTED);
-        if (GetFocus() == g_tree)
-            TreeView_EditLabel(g_tree, TreeView_GetSelection(g_tree));
+            row = ListView_GetNextItem(win.list, -1, LVNI_SELECTED);
+        if (GetFocus() == win.tree)
+            TreeView_EditLabel(win.tree, TreeView_GetSelection(win.tree));
         else if (row >= 0) {
-            SetFocus(g_list);
-            ListView_EditLabel(g_list, row);
+            SetFocus(win.list);
+            ListView_EditLabel(win.list, row);
         }
         return;
     }
@@ -1325,48 +757,48 @@ void OnCommand(UINT id)
         NewFolder();
         return;
     case IDM_FOLDER_RENAME:
-        SetFocus(g_tree);
-        TreeView_EditLabel(g_tree, TreeView_GetSelection(g_tree));
+        SetFocus(win.tree);
+        TreeView_EditLabel(win.tree, TreeView_GetSelection(win.tree));
         return;
     case IDM_FOLDER_DELETE:
         DeleteFolder();
         return;
     case IDM_DEVICE_CANCEL:
         CancelDeviceJob();
-        if (g_progress)
-            EnableWindow(GetDlgItem(g_progress, IDCANCEL), FALSE);
+        if (win.progress)
+            EnableWindow(GetDlgItem(win.progress, IDCANCEL), FALSE);
         return;
     case IDM_DEVICE_HANGUP:
         DialupHangUp(nullptr);
         UpdateCommands();
         return;
     case IDM_VIEW_TOOLBAR:
-        g_view.show_tool_bar = !g_view.show_tool_bar;
+        win.view.show_tool_bar = !win.view.show_tool_bar;
         Layout();
         break;
     case IDM_VIEW_STATUSBAR:
-        g_view.show_status_bar = !g_view.show_status_bar;
+        win.view.show_status_bar = !win.view.show_status_bar;
         Layout();
         break;
     case IDM_VIEW_ICONS:
     case IDM_VIEW_SMALLICONS:
     case IDM_VIEW_LIST:
     case IDM_VIEW_DETAILS:
-        if (g_view.view_style == kViewDetails)
+        if (win.view.view_style == kViewDetails)
             for (int c = 0; c < kDeviceColumnCount; ++c)
-                g_view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(g_list, c);
-        g_view.view_style = id == IDM_VIEW_ICONS ? kViewIcons
-            : id == IDM_VIEW_SMALLICONS          ? kViewSmallIcons
-            : id == IDM_VIEW_LIST                ? kViewList
-                                                 : kViewDetails;
+                win.view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(win.list, c);
+        win.view.view_style = id == IDM_VIEW_ICONS ? kViewIcons
+            : id == IDM_VIEW_SMALLICONS            ? kViewSmallIcons
+            : id == IDM_VIEW_LIST                  ? kViewList
+                                                   : kViewDetails;
         ApplyViewStyle();
         break;
     case IDM_VIEW_AUTOARRANGE:
-        g_view.auto_arrange = !g_view.auto_arrange;
+        win.view.auto_arrange = !win.view.auto_arrange;
         ApplyViewStyle();
         break;
     case IDM_TOOLS_OPTIONS:
-        OptionsDialog(g_main);
+        OptionsDialog(win.main);
         return;
     default:
         if (id >= CmdActivateTestImage && id <= CmdActivateLast)
@@ -1378,29 +810,30 @@ void OnCommand(UINT id)
 
 void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    --g_pending;
+    --win.pending;
     JobNotice notice { message, static_cast<int32_t>(wParam), reinterpret_cast<DeviceJob*>(lParam) };
     if (message == JobMsgEnded) {
-        g_workerBusy = false;
+        win.workerBusy = false;
         // The worker has gone: join its thread, which must not outlive the program.
         StopDeviceWorker(nullptr);
-        if (g_closing)
-            DestroyWindow(g_main);
+        if (win.closing)
+            DestroyWindow(win.main);
         return;
     }
     if (message == JobMsgBusy) {
         // The end of a job (after its result, if any).
         uint32_t job = static_cast<uint32_t>(lParam);
-        if (g_ownJobQueued && (job == JobStartupCheck || job == JobSearch) && !(g_commands && g_commands->Waiting())) {
-            g_ownJobQueued = false;
-            KillTimer(g_main, kSearchTimer);
+        if (win.ownJobQueued && (job == JobStartupCheck || job == JobSearch)
+            && !(win.commands && win.commands->Waiting())) {
+            win.ownJobQueued = false;
+            KillTimer(win.main, kSearchTimer);
             MergeSearch();
-            g_search.reset();
+            win.search.reset();
         }
         // As the command layer hears it: the number of the job that ended.
-        if (g_commands)
-            g_commands->OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(job), nullptr });
-        if (g_listDirty)
+        if (win.commands)
+            win.commands->OnJobNotice(JobNotice { JobMsgBusy, static_cast<int32_t>(job), nullptr });
+        if (win.listDirty)
             SaveChangedList();
         if (!AnyJob())
             HideProgress();
@@ -1408,89 +841,14 @@ void OnJobResult(UINT message, WPARAM wParam, LPARAM lParam)
         UpdateCommands();
         return;
     }
-    if (message == JobStartupCheck || (message == JobSearch && g_ownJobQueued)) {
+    if (message == JobStartupCheck || (message == JobSearch && win.ownJobQueued)) {
         // The search's results are merged at the job's end (above).
         return;
     }
-    if (g_commands)
-        g_commands->OnJobNotice(notice);
+    if (win.commands)
+        win.commands->OnJobNotice(notice);
     RefreshRows();
     UpdateCommands();
-}
-
-void OnDropFiles(HDROP drop)
-{
-    POINT pt {};
-    DragQueryPoint(drop, &pt);
-    char file[MAX_PATH] = {};
-    DragQueryFileA(drop, 0, file, sizeof file);
-    DragFinish(drop);
-    LVHITTESTINFO hit {};
-    hit.pt = pt;
-    int row = ListView_HitTest(g_list, &hit);
-    if (row < 0 || row >= static_cast<int>(g_rows.size()) || AnyJob())
-        return;
-    std::string head;
-    HANDLE f = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f != INVALID_HANDLE_VALUE) {
-        head.resize(4096);
-        DWORD got = 0;
-        if (!ReadFile(f, head.data(), static_cast<DWORD>(head.size()), &got, nullptr))
-            got = 0;
-        head.resize(got);
-        CloseHandle(f);
-    }
-    uint32_t command = DroppedFileCommand(file, head);
-    if (!command) {
-        g_ui.Error(StrFormat(Text(MainStrDropUnknown).c_str(), file));
-        return;
-    }
-    DeviceEntry* entry = g_rows[static_cast<size_t>(row)];
-    ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-    ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    g_droppedFile = file;
-    IssueCommand(command, { entry });
-}
-
-// The status cell with its bar while a transfer of known size runs.
-LRESULT CustomDraw(NMLVCUSTOMDRAW* cd)
-{
-    switch (cd->nmcd.dwDrawStage) {
-    case CDDS_PREPAINT:
-        return g_view.view_style == kViewDetails ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
-    case CDDS_ITEMPREPAINT: {
-        // Only a row with a bar hears of its cells (a notification per cell costs every paint).
-        size_t row = cd->nmcd.dwItemSpec;
-        return row < g_rows.size() && DeviceStatusBarPercent(*g_rows[row]) >= 0 ? CDRF_NOTIFYSUBITEMDRAW
-                                                                                : CDRF_DODEFAULT;
-    }
-    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
-        size_t row = cd->nmcd.dwItemSpec;
-        if (cd->iSubItem != ColStatus || row >= g_rows.size() || g_view.view_style != kViewDetails)
-            return CDRF_DODEFAULT;
-        const DeviceEntry& e = *g_rows[row];
-        int percent = DeviceStatusBarPercent(e);
-        if (percent < 0)
-            return CDRF_DODEFAULT;
-        RECT r {};
-        ListView_GetSubItemRect(g_list, static_cast<int>(row), ColStatus, LVIR_BOUNDS, &r);
-        std::string text = DeviceCellText(e, ColStatus);
-        if (row < g_shown.size() && DrawnWhole(r))
-            g_shown[row].Drawn(ColStatus, text, percent);
-        InflateRect(&r, -2, -2);
-        FillRect(cd->nmcd.hdc, &r, GetSysColorBrush(COLOR_WINDOW));
-        RECT bar = r;
-        bar.right = r.left + (r.right - r.left) * percent / 100;
-        FillRect(cd->nmcd.hdc, &bar, GetSysColorBrush(COLOR_HIGHLIGHT));
-        FrameRect(cd->nmcd.hdc, &r, GetSysColorBrush(COLOR_BTNSHADOW));
-        SetBkMode(cd->nmcd.hdc, TRANSPARENT);
-        SetTextColor(cd->nmcd.hdc, GetSysColor(COLOR_WINDOWTEXT));
-        DrawTextA(cd->nmcd.hdc, text.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-        return CDRF_SKIPDEFAULT;
-    }
-    default:
-        return CDRF_DODEFAULT;
-    }
 }
 
 void ContextMenu(int which, POINT screen)
@@ -1500,7 +858,7 @@ void ContextMenu(int which, POINT screen)
         return;
     HMENU popup = GetSubMenu(menu, which);
     ApplyStates(popup);
-    UINT id = TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0, g_main, nullptr);
+    UINT id = TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0, win.main, nullptr);
     DestroyMenu(menu);
     if (id)
         OnCommand(id);
@@ -1509,142 +867,19 @@ void ContextMenu(int which, POINT screen)
 LRESULT OnNotify(NMHDR* hdr)
 {
     // A column the user sizes keeps its width from then on (and is stored).
-    if (g_list && hdr->hwndFrom == ListView_GetHeader(g_list)
+    if (win.list && hdr->hwndFrom == ListView_GetHeader(win.list)
         && (hdr->code == HDN_ENDTRACKA || hdr->code == HDN_ENDTRACKW || hdr->code == HDN_DIVIDERDBLCLICKA
             || hdr->code == HDN_DIVIDERDBLCLICKW))
-        g_fitColumns = false;
-    if (hdr->hwndFrom == g_list) {
-        switch (hdr->code) {
-        case LVN_GETDISPINFOA: {
-            ++g_dispInfos;
-            auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
-            size_t row = static_cast<size_t>(info->item.iItem);
-            if (row >= g_rows.size())
-                return 0;
-            // While the details view paints: what it draws of the row, for the next status update (not
-            // again from within: a rectangle the list measures may ask for the text).
-            static bool recording = false;
-            bool record = !recording && g_paintRegion && g_view.view_style == kViewDetails && row < g_shown.size();
-            recording = record;
-            int column = info->item.iSubItem;
-            if (info->item.mask & LVIF_TEXT) {
-                std::string text = DeviceCellText(*g_rows[row], column);
-                lstrcpynA(info->item.pszText, text.c_str(), info->item.cchTextMax);
-                // A text cut to the buffer is not what the cell shows: left unrecorded.
-                if (record && text.size() < static_cast<size_t>(std::max(0, info->item.cchTextMax))
-                    && DrawnWhole(CellRect(row, column)))
-                    g_shown[row].Drawn(column, text);
-            }
-            if (info->item.mask & LVIF_IMAGE) {
-                info->item.iImage = ImageOf(*g_rows[row]);
-                if (record && column == ColName && DrawnWhole(ImageRect(row)))
-                    g_shown[row].DrawnImage(info->item.iImage);
-            }
-            if (record)
-                recording = false;
-            return 0;
-        }
-        case LVN_ITEMCHANGED:
-        case LVN_ODSTATECHANGED:
-            UpdateCommands();
-            return 0;
-        case LVN_COLUMNCLICK: {
-            int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
-            g_sortDescending = g_sortColumn == column ? !g_sortDescending : false;
-            g_sortColumn = column;
-            RefreshRows();
-            return 0;
-        }
-        case LVN_BEGINLABELEDITA:
-            if (AnyJob())
-                return TRUE;
-            // The field takes no more than a device name holds: a longer name would be cut when kept.
-            if (HWND edit = ListView_GetEditControl(g_list))
-                SendMessageA(edit, EM_LIMITTEXT, decltype(DeviceEntry::name)::kMax, 0);
-            return FALSE;
-        case LVN_ENDLABELEDITA: {
-            auto* info = reinterpret_cast<NMLVDISPINFOA*>(hdr);
-            size_t row = static_cast<size_t>(info->item.iItem);
-            if (!info->item.pszText || row >= g_rows.size() || Trim(info->item.pszText).empty())
-                return FALSE;
-            g_rows[row]->name = std::string(Trim(info->item.pszText));
-            SaveList();
-            RefreshRows();
-            return FALSE; // the virtual list shows the name from the entry
-        }
-        case LVN_BEGINDRAG:
-            g_dragging = true;
-            SetCapture(g_main);
-            return 0;
-        case NM_DBLCLK:
-            if (ListView_GetSelectedCount(g_list) == 1)
-                OnCommand(CmdProperties);
-            return 0;
-        case NM_RCLICK: {
-            POINT pt;
-            GetCursorPos(&pt);
-            ContextMenu(ListView_GetSelectedCount(g_list) > 0 ? 0 : 1, pt);
-            return 0;
-        }
-        case NM_CUSTOMDRAW:
-            ++g_customDraws;
-            return CustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(hdr));
-        }
-        return 0;
-    }
-    if (hdr->hwndFrom == g_tree) {
-        switch (hdr->code) {
-        case TVN_SELCHANGEDA: {
-            if (g_fillingTree)
-                return 0;
-            auto* tv = reinterpret_cast<NMTREEVIEWA*>(hdr);
-            auto* folder = reinterpret_cast<DeviceFolder*>(tv->itemNew.lParam);
-            if (folder) {
-                g_devices.current_folder = DeviceList::FolderPath(*folder);
-                ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-                RefreshRows();
-                UpdateCommands();
-            }
-            return 0;
-        }
-        case TVN_BEGINLABELEDITA: {
-            auto* info = reinterpret_cast<NMTVDISPINFOA*>(hdr);
-            return reinterpret_cast<DeviceFolder*>(info->item.lParam)->parent ? FALSE : TRUE;
-        }
-        case TVN_ENDLABELEDITA: {
-            auto* info = reinterpret_cast<NMTVDISPINFOA*>(hdr);
-            auto* folder = reinterpret_cast<DeviceFolder*>(info->item.lParam);
-            if (!info->item.pszText || !folder)
-                return FALSE;
-            bool current = folder == CurrentFolder();
-            if (!FolderRename(*folder, info->item.pszText)) {
-                g_ui.Error(Text(MainStrFolderExists));
-                return FALSE;
-            }
-            if (current)
-                g_devices.current_folder = DeviceList::FolderPath(*folder);
-            SaveList();
-            return TRUE;
-        }
-        case NM_RCLICK: {
-            POINT pt;
-            GetCursorPos(&pt);
-            TVHITTESTINFO hit {};
-            hit.pt = pt;
-            ScreenToClient(g_tree, &hit.pt);
-            if (HTREEITEM item = TreeView_HitTest(g_tree, &hit))
-                TreeView_SelectItem(g_tree, item);
-            ContextMenu(2, pt);
-            return 0;
-        }
-        }
-        return 0;
-    }
+        win.fitColumns = false;
+    if (hdr->hwndFrom == win.list)
+        return OnListNotify(hdr);
+    if (hdr->hwndFrom == win.tree)
+        return OnTreeNotify(hdr);
     if (hdr->code == TTN_GETDISPINFOA) {
         // Tool tips: the menu item's text without its mnemonic and shortcut.
         auto* info = reinterpret_cast<NMTTDISPINFOA*>(hdr);
         char text[128] = {};
-        GetMenuStringA(GetMenu(g_main), static_cast<UINT>(hdr->idFrom), text, sizeof text, MF_BYCOMMAND);
+        GetMenuStringA(GetMenu(win.main), static_cast<UINT>(hdr->idFrom), text, sizeof text, MF_BYCOMMAND);
         static std::string tip;
         tip = TestCtlMenuText(text);
         info->lpszText = tip.data();
@@ -1653,27 +888,11 @@ LRESULT OnNotify(NMHDR* hdr)
     return 0;
 }
 
-DeviceFolder* TreeFolderAt(POINT screen)
-{
-    TVHITTESTINFO hit {};
-    hit.pt = screen;
-    ScreenToClient(g_tree, &hit.pt);
-    HTREEITEM item = TreeView_HitTest(g_tree, &hit);
-    if (!item || !(hit.flags & TVHT_ONITEM))
-        return nullptr;
-    TVITEMA tv {};
-    tv.mask = TVIF_PARAM;
-    tv.hItem = item;
-    SendMessageA(g_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-    TreeView_SelectDropTarget(g_tree, item);
-    return reinterpret_cast<DeviceFolder*>(tv.lParam);
-}
-
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message >= JobMsgBusy && message <= JobSetTime && message != JobMsgStart) {
         if (message == JobMsgBusy && wParam != 2) {
-            g_workerBusy = wParam != 0;
+            win.workerBusy = wParam != 0;
             UpdateCommands();
             return 0;
         }
@@ -1682,7 +901,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     switch (message) {
     case WM_CREATE:
-        g_main = window;
+        win.main = window;
         CreateChildren();
         return 0;
     case WM_SIZE:
@@ -1715,62 +934,62 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 UpdateProgress();
             } else {
                 KillTimer(window, kRedrawTimer);
-                g_redrawTimer = false;
+                win.redrawTimer = false;
             }
         }
         return 0;
     case kRedrawMessage: {
         PartTimer timer(kTimeRedraw);
-        --g_pending;
-        if (RedrawChangedRows() && !g_redrawTimer) {
-            // The updates that follow wait for the timer (g_redrawPosted stays set meanwhile).
-            g_redrawTimer = SetTimer(window, kRedrawTimer, kRedrawPeriodMs, nullptr) != 0;
-            if (!g_redrawTimer)
-                g_redrawPosted = false;
+        --win.pending;
+        if (RedrawChangedRows() && !win.redrawTimer) {
+            // The updates that follow wait for the timer (win.redrawPosted stays set meanwhile).
+            win.redrawTimer = SetTimer(window, kRedrawTimer, kRedrawPeriodMs, nullptr) != 0;
+            if (!win.redrawTimer)
+                win.redrawPosted = false;
         }
         UpdateProgress(); // the status bar shows nothing of a device's status: left as it is
         return 0;
     }
     case kLaunchWizardMessage: {
-        --g_pending;
-        DeviceEntry* e = std::exchange(g_launchWizard, nullptr);
-        std::vector<DeviceEntry*> all = g_devices.All();
+        --win.pending;
+        DeviceEntry* e = std::exchange(win.launchWizard, nullptr);
+        std::vector<DeviceEntry*> all = win.devices.All();
         if (!e || std::find(all.begin(), all.end(), e) == all.end() || AnyJob())
             return 0;
-        auto it = std::find(g_rows.begin(), g_rows.end(), e);
-        if (it != g_rows.end()) {
-            int row = static_cast<int>(it - g_rows.begin());
-            ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED);
-            ListView_SetItemState(g_list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-            ListView_EnsureVisible(g_list, row, FALSE);
+        auto it = std::find(win.rows.begin(), win.rows.end(), e);
+        if (it != win.rows.end()) {
+            int row = static_cast<int>(it - win.rows.begin());
+            ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+            ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+            ListView_EnsureVisible(win.list, row, FALSE);
         }
         IssueCommand(CmdSetupWizard, { e });
         return 0;
     }
     case kChangedMessage: {
-        --g_pending;
-        g_changedPosted = false;
-        if (g_saveTimer) {
-            g_listDirty = true;
+        --win.pending;
+        win.changedPosted = false;
+        if (win.saveTimer) {
+            win.listDirty = true;
         } else {
             SaveList();
-            g_saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
+            win.saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
         }
         return 0;
     }
     case WM_LBUTTONDOWN: {
         int x = static_cast<short>(LOWORD(lParam));
-        if (x >= g_splitX && x < g_splitX + kSplitterWidth) {
-            g_splitting = true;
+        if (x >= win.splitX && x < win.splitX + kSplitterWidth) {
+            win.splitting = true;
             SetCapture(window);
         }
         return 0;
     }
     case WM_MOUSEMOVE:
-        if (g_splitting) {
-            g_splitX = static_cast<short>(LOWORD(lParam));
+        if (win.splitting) {
+            win.splitX = static_cast<short>(LOWORD(lParam));
             Layout();
-        } else if (g_dragging) {
+        } else if (win.dragging) {
             POINT pt { static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)) };
             ClientToScreen(window, &pt);
             SetCursor(LoadCursorA(nullptr, TreeFolderAt(pt) ? IDC_ARROW : IDC_NO));
@@ -1780,38 +999,38 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         POINT pt;
         GetCursorPos(&pt);
         ScreenToClient(window, &pt);
-        if (reinterpret_cast<HWND>(wParam) == window && pt.x >= g_splitX && pt.x < g_splitX + kSplitterWidth) {
+        if (reinterpret_cast<HWND>(wParam) == window && pt.x >= win.splitX && pt.x < win.splitX + kSplitterWidth) {
             SetCursor(LoadCursorA(nullptr, IDC_SIZEWE));
             return TRUE;
         }
         break;
     }
     case WM_LBUTTONUP:
-        if (g_splitting) {
-            g_splitting = false;
+        if (win.splitting) {
+            win.splitting = false;
             ReleaseCapture();
-        } else if (g_dragging) {
-            g_dragging = false;
+        } else if (win.dragging) {
+            win.dragging = false;
             ReleaseCapture();
             POINT pt { static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)) };
             ClientToScreen(window, &pt);
             DeviceFolder* folder = TreeFolderAt(pt);
-            TreeView_SelectDropTarget(g_tree, nullptr);
+            TreeView_SelectDropTarget(win.tree, nullptr);
             MoveSelectionTo(folder);
         }
         return 0;
     case WM_CLOSE:
-        if (g_closing)
+        if (win.closing)
             return 0;
-        if (!g_commands->Confirm(Text(MainStrAskExit), "DontAskForExit"))
+        if (!win.commands->Confirm(Text(MainStrAskExit), "DontAskForExit"))
             return 0;
-        g_closing = true;
+        win.closing = true;
         UpdateCommands();
         // The worker ends with the window: a running job is cancelled, the window closes on 1026.
         if (DeviceWorkerBusy())
             CancelDeviceJob();
-        if (g_search)
-            g_search->request.cancel = 1;
+        if (win.search)
+            win.search->request.cancel = 1;
         if (StopDeviceWorker(&g_jobs))
             DestroyWindow(window);
         return 0;
@@ -1828,29 +1047,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-template<class T> T* LanguageResource(int id, LPCSTR type)
-{
-    HRSRC r = FindResourceExA(g_instance, type, MAKEINTRESOURCEA(id), Globals().uiLanguage);
-    if (!r)
-        r = FindResourceA(g_instance, MAKEINTRESOURCEA(id), type);
-    HGLOBAL g = r ? LoadResource(g_instance, r) : nullptr;
-    return g ? static_cast<T*>(LockResource(g)) : nullptr;
-}
-} // namespace
+} // namespace mainwin
 
-HMENU LoadLanguageMenu(int id)
-{
-    auto* t = LanguageResource<MENUTEMPLATEA>(id, RT_MENU);
-    return t ? LoadMenuIndirectA(t) : nullptr;
-}
-
-INT_PTR LanguageDialog(int id, HWND owner, DLGPROC proc, LPARAM param)
-{
-    auto* t = LanguageResource<DLGTEMPLATE>(id, RT_DIALOG);
-    if (!t)
-        return -1;
-    return DialogBoxIndirectParamA(g_instance ? g_instance : GetModuleHandleA(nullptr), t, owner, proc, param);
-}
+using namespace mainwin;
 
 void MainWindowStartWorker()
 {
@@ -1864,15 +1063,15 @@ void MainWindowStartWorker()
 
 bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showCommand)
 {
-    g_instance = instance;
-    g_commands = std::make_unique<DeviceCommands>(g_ui, IniPath());
-    DeviceListLoadFile(g_devices, IniPath(), Globals().paths.deviceListFile);
+    win.instance = instance;
+    win.commands = std::make_unique<DeviceCommands>(g_ui, IniPath());
+    DeviceListLoadFile(win.devices, IniPath(), Globals().paths.deviceListFile);
     {
         IniFile ini(IniPath());
         ini.Load();
-        g_view = MainViewRead(ini);
+        win.view = MainViewRead(ini);
         // Until the user sets the column widths they follow the contents.
-        g_fitColumns = ini.GetString("Window", "ListColumns", "").empty();
+        win.fitColumns = ini.GetString("Window", "ListColumns", "").empty();
     }
     WNDCLASSA wc {};
     wc.lpfnWndProc = MainWindowProc;
@@ -1894,7 +1093,7 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
         RECT work = GetMonitorWorkArea(w);
         int32_t columns = 0;
         for (int c = 0; c < kDeviceColumnCount; ++c)
-            columns += ListView_GetColumnWidth(g_list, c);
+            columns += ListView_GetColumnWidth(win.list, c);
         int32_t width, height;
         MainWindowFirstSize(work.right - work.left, work.bottom - work.top,
             columns + 200 + 2 * GetSystemMetrics(SM_CXFRAME) + 4 * GetSystemMetrics(SM_CXEDGE)
@@ -1917,162 +1116,35 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
 
 std::string MainDeviceTitle(const DeviceEntry& entry)
 {
-    return DeviceShownName(g_devices, entry);
+    return DeviceShownName(win.devices, entry);
 }
 
 HWND MainWindowHandle()
 {
-    return g_main;
+    return win.main;
 }
 
 bool MainWindowTranslate(MSG* msg)
 {
-    if (!g_main)
+    if (!win.main)
         return false;
-    static HACCEL accelerators = LoadAcceleratorsA(g_instance, MAKEINTRESOURCEA(IDA_QORVEXAL));
-    if (g_progress && IsDialogMessageA(g_progress, msg))
+    static HACCEL accelerators = LoadAcceleratorsA(win.instance, MAKEINTRESOURCEA(IDA_QORVEXAL));
+    if (win.progress && IsDialogMessageA(win.progress, msg))
         return true;
     // The window's keys belong to the window: other windows of the thread (a box the loop also
     // serves) and a label being edited keep theirs (Del, Ins, F2, Esc).
     char cls[32] = {};
     GetClassNameA(GetFocus(), cls, sizeof cls);
     bool editing = StrEqualNoCase(cls, "Edit");
-    bool ours = msg->hwnd == g_main || IsChild(g_main, msg->hwnd);
-    if (ours && !editing && accelerators && TranslateAcceleratorA(g_main, accelerators, msg))
+    bool ours = msg->hwnd == win.main || IsChild(win.main, msg->hwnd);
+    if (ours && !editing && accelerators && TranslateAcceleratorA(win.main, accelerators, msg))
         return true;
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && IsDialogMessageA(g_main, msg))
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && IsDialogMessageA(win.main, msg))
         return true;
     return false;
 }
 
 bool MainWindowIdle()
 {
-    return !AnyJob() && g_pending.load() == 0 && !g_search && !g_listDirty && !g_redrawTimer;
-}
-
-std::string MainWindowTestCommand(const TestCtlCommand& c)
-{
-    if (!g_main)
-        return std::string();
-    if (std::string printed = CfgPrintTestCommand(c.verb, c.rest); !printed.empty())
-        return printed;
-    if (c.verb == "list") {
-        std::vector<std::string> lines;
-        for (DeviceEntry* e : g_rows) {
-            std::string line;
-            for (int col = 0; col < kDeviceColumnCount; ++col)
-                line += (col ? "\t" : "") + TestCtlEscape(DeviceCellText(*e, col));
-            lines.push_back(line);
-        }
-        return TestCtlOkLines(lines);
-    }
-    if (c.verb == "columns") {
-        // Each details column: its header, its width and the width its widest text needs (header and
-        // cells measured as the list draws them, with the list's margins), in pixels.
-        std::vector<std::string> lines;
-        for (int col = 0; col < kDeviceColumnCount; ++col) {
-            std::string header = Text(MainStrColumn0 + static_cast<unsigned>(col));
-            int needed = ListView_GetStringWidth(g_list, header.c_str()) + 12;
-            for (DeviceEntry* e : g_rows) {
-                int w = ListView_GetStringWidth(g_list, DeviceCellText(*e, col).c_str()) + 12;
-                if (col == ColName)
-                    w += GetSystemMetrics(SM_CXSMICON) + 4;
-                needed = std::max(needed, w);
-            }
-            lines.push_back(StrFormat("%s\t%d\t%d", TestCtlEscape(header).c_str(), ListView_GetColumnWidth(g_list, col),
-                std::min(needed, 400)));
-        }
-        return TestCtlOkLines(lines);
-    }
-    if (c.verb == "folder" || c.verb == "move") {
-        std::string path = TestCtlUnescape(c.rest);
-        if (path == "/")
-            path.clear();
-        DeviceFolder* folder = g_devices.FindFolder(path);
-        if (!folder)
-            return TestCtlError("no folder " + path);
-        if (c.verb == "folder")
-            SelectFolder(folder);
-        else
-            MoveSelectionTo(folder); // what dropping the selection onto the folder does
-        UpdateCommands();
-        return TestCtlOk();
-    }
-    if (c.verb == "timing") {
-        // "timing" reports, "timing reset" starts counting again.
-        if (c.rest == "reset") {
-            g_statusUpdates = 0;
-            for (TimingCount& t : g_timing)
-                t = TimingCount {};
-            g_dispInfos = g_customDraws = g_cellsRedrawn = 0;
-            g_cpuAtReset = ThreadCpuTime();
-            return TestCtlOk();
-        }
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        auto us = [&](TimingPart part) {
-            return static_cast<long long>(g_timing[part].ticks * 1000000 / frequency.QuadPart);
-        };
-        auto n = [](uint64_t v) { return static_cast<unsigned long long>(v); };
-        // window_us: what the user waits for on a status update, the redraw messages and the paints.
-        return TestCtlOkLines({ StrFormat("updates %llu", n(g_statusUpdates.load())),
-            StrFormat("window_us %lld", us(kTimeRedraw) + us(kTimePaint)),
-            StrFormat("redraws %llu", n(g_timing[kTimeRedraw].count)), StrFormat("redraw_us %lld", us(kTimeRedraw)),
-            StrFormat("paints %llu", n(g_timing[kTimePaint].count)), StrFormat("paint_us %lld", us(kTimePaint)),
-            StrFormat("saves %llu", n(g_timing[kTimeSave].count)), StrFormat("save_us %lld", us(kTimeSave)),
-            StrFormat("dispinfo %llu", n(g_dispInfos)), StrFormat("customdraw %llu", n(g_customDraws)),
-            StrFormat("cells %llu", n(g_cellsRedrawn)),
-            StrFormat("cpu_us %llu", n((ThreadCpuTime() - g_cpuAtReset) / 10)) });
-    }
-    if (c.verb == "locate") {
-        // Where a pointer aims at a device's row ("row NAME") or a folder of the tree ("folder PATH"):
-        // the screen position of the centre of its label, for input with the real mouse.
-        std::vector<std::string> words = TestCtlWords(c.rest);
-        if (words.size() != 2)
-            return TestCtlError("locate row NAME, locate icon NAME or locate folder PATH");
-        RECT r {};
-        HWND owner = nullptr;
-        if (words[0] == "row" || words[0] == "icon") {
-            auto it
-                = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == words[1]; });
-            if (it == g_rows.end())
-                return TestCtlError("no device " + words[1]);
-            int row = static_cast<int>(it - g_rows.begin());
-            ListView_EnsureVisible(g_list, row, FALSE);
-            ListView_GetItemRect(g_list, row, &r, words[0] == "row" ? LVIR_LABEL : LVIR_ICON);
-            owner = g_list;
-        } else if (words[0] == "folder") {
-            DeviceFolder* folder = g_devices.FindFolder(words[1] == "/" ? std::string() : words[1]);
-            HTREEITEM item = folder ? FindTreeItem(TreeView_GetRoot(g_tree), folder) : nullptr;
-            if (!item)
-                return TestCtlError("no folder " + words[1]);
-            TreeView_EnsureVisible(g_tree, item);
-            TreeView_GetItemRect(g_tree, item, &r, TRUE);
-            owner = g_tree;
-        } else {
-            return TestCtlError("locate row NAME or locate folder PATH");
-        }
-        POINT centre { (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
-        ClientToScreen(owner, &centre);
-        return TestCtlOkLines({ StrFormat("%ld %ld", centre.x, centre.y) });
-    }
-    if (c.verb == "select") {
-        std::vector<std::string> names = TestCtlWords(c.rest);
-        std::vector<int> rows;
-        for (const std::string& name : names) {
-            auto it = std::find_if(g_rows.begin(), g_rows.end(), [&](DeviceEntry* e) { return e->name.str() == name; });
-            if (it == g_rows.end())
-                return TestCtlError("no device " + name);
-            rows.push_back(static_cast<int>(it - g_rows.begin()));
-        }
-        ListView_SetItemState(g_list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-        for (int row : rows)
-            ListView_SetItemState(g_list, row, LVIS_SELECTED, LVIS_SELECTED);
-        if (!rows.empty())
-            ListView_SetItemState(g_list, rows.front(), LVIS_FOCUSED, LVIS_FOCUSED);
-        SetFocus(g_list);
-        UpdateCommands();
-        return TestCtlOk();
-    }
-    return std::string();
+    return !AnyJob() && win.pending.load() == 0 && !win.search && !win.listDirty && !win.redrawTimer;
 }

@@ -29,6 +29,3 @@ bool MainWindowIdle();
 std::string MainWindowTestCommand(const TestCtlCommand& command);
 // Help, About (with the program's version and build date).
 void ShowQorvexalAbout(HWND owner);
-// The menu and dialog resources in the user-interface language.
-HMENU LoadLanguageMenu(int id);
-INT_PTR LanguageDialog(int id, HWND owner, DLGPROC proc, LPARAM param);
