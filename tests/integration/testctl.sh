@@ -102,7 +102,7 @@ ctl_text() {
 # leaves the dialog open for ten seconds is repeated, a bounded number of times. False when it stays.
 ctl_file_dialog() {
   local title=$1 name try end
-  name=$(ctl_text "$(winepath -w "$2")")
+  name=$(ctl_text "$("$wine" winepath.exe -w "$2")")
   for try in 1 2 3 4 5; do
     ctl set 1148 "$name" && ctl press 1 || return 1
     end=$((SECONDS + $(ctl_bound 10)))
