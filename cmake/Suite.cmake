@@ -4,6 +4,10 @@ option(SUITE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitize
 option(SUITE_WERROR "Treat warnings as errors" ON)
 option(SUITE_TSAN "Build with ThreadSanitizer (the tsan preset: the monitor's libraries and tests)" OFF)
 option(SUITE_BENCH "Build the benchmarks (run by hand, never by a test)" ON)
+# A test run fuzzes each target for its own SECONDS, but no longer than this: the committed corpus is
+# replayed whole either way, and a longer hunt for new inputs is a run of its own (configure with a
+# larger value, or start the target by hand).
+set(SUITE_FUZZ_SECONDS 5 CACHE STRING "The most seconds a fuzz test fuzzes after replaying its corpus")
 option(SUITE_PCH "Precompile GoogleTest's and the standard library's headers for the test programs" ON)
 
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT CMAKE_CROSSCOMPILING)
@@ -139,9 +143,9 @@ endfunction()
 
 # suite_fuzz(NAME SOURCES f.cpp ... [LIBS dep ...] [SECONDS n] [MAX_LEN bytes])
 # Built only with clang. The CTest test replays the committed corpus fuzz/corpus/NAME, then fuzzes for
-# a short fixed time; new inputs go to the build tree, never into the source tree. MAX_LEN bounds the
-# inputs the fuzzer makes (otherwise the largest seed sets the bound). fuzz/sanitizer_options.cpp sets
-# the sanitizers' defaults for every target.
+# the rest of SECONDS (20 when not given, at most SUITE_FUZZ_SECONDS); new inputs go to the build tree,
+# never into the source tree. MAX_LEN bounds the inputs the fuzzer makes (otherwise the largest seed
+# sets the bound). fuzz/sanitizer_options.cpp sets the sanitizers' defaults for every target.
 function(suite_fuzz name)
   if(NOT SUITE_FUZZ)
     return()
@@ -149,6 +153,9 @@ function(suite_fuzz name)
   cmake_parse_arguments(A "" "SECONDS;MAX_LEN" "SOURCES;LIBS" ${ARGN})
   if(NOT A_SECONDS)
     set(A_SECONDS 20)
+  endif()
+  if(A_SECONDS GREATER SUITE_FUZZ_SECONDS)
+    set(A_SECONDS ${SUITE_FUZZ_SECONDS})
   endif()
   set(max_len)
   if(A_MAX_LEN)
