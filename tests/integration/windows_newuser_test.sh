@@ -208,11 +208,14 @@ ctl select MORVAK-0001 && ctl command 1349 || fail "Setup wizard"
 if ctl_wait_title "Setup Wizard for MORVAK-0001"; then
   shot wizard-first
   ctl pick 3019 "Local network" || fail "choosing the wizard"
-  # On to the last page: Next (12324) until Finish (12325) shows.
+  # On to the last page: Next (12324) until Finish (12325) shows. A press is posted to the sheet: each
+  # waits for the page it leads to before the next one.
+  page_left() { [ "$(ctl controls)" != "$1" ]; }
   for _ in $(seq 1 12); do
-    ctl controls | grep -q $'^12325\tButton\tbutton\te' && break
-    ctl press 12324 2>/dev/null || break
-    sleep 0.3
+    page=$(ctl controls)
+    grep -q $'^12325\tButton\tbutton\te' <<<"$page" && break
+    ctl press 12324 || break
+    ctl_until 60 "the page after Next" page_left "$page" || break
   done
   if ctl controls | grep -q $'^12325\tButton\tbutton\te'; then
     shot wizard-last
