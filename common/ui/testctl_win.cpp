@@ -424,6 +424,180 @@ bool IdAndText(const std::string& rest, int* id, std::string* text)
     return true;
 }
 
+// "command ID": the main window's menu command, refused while the menu shows it disabled.
+std::string RunCommand(HWND main, const std::string& rest)
+{
+    char* end = nullptr;
+    long id = strtol(rest.c_str(), &end, 10);
+    if (rest.empty() || *end || id <= 0 || id > 0xFFFF)
+        return TestCtlError("bad command id");
+    if (!main)
+        return TestCtlError("no main window");
+    if (HMENU menu = GetMenu(main); menu && MenuCommandState(main, menu, static_cast<UINT>(id)) == 0)
+        return TestCtlError("disabled: " + rest);
+    PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    return TestCtlOk();
+}
+
+// "menu PATH": the main window's menu item by its texts.
+std::string RunMenu(HWND main, const std::string& rest)
+{
+    if (!main || !GetMenu(main))
+        return TestCtlError("no main window");
+    UINT id = 0;
+    std::string error = FindMenuItem(main, GetMenu(main), rest, &id);
+    if (!error.empty())
+        return TestCtlError(error);
+    PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    return TestCtlOk();
+}
+
+// "key ID NAME": a key pressed and released on a control, as the keyboard sends it to the control with
+// the focus ("space", "up", "down", "return", or the virtual-key number).
+std::string RunKey(const std::string& rest)
+{
+    int id = 0;
+    std::string name;
+    if (!IdAndText(rest, &id, &name))
+        return TestCtlError("bad control id");
+    HWND top = ActiveWindow();
+    HWND control = top ? FindControl(top, id, false) : nullptr;
+    if (!control)
+        return TestCtlError("no control " + std::to_string(id));
+    UINT vk = name == "space" ? VK_SPACE
+        : name == "up"        ? VK_UP
+        : name == "down"      ? VK_DOWN
+        : name == "return"    ? VK_RETURN
+                              : static_cast<UINT>(strtoul(name.c_str(), nullptr, 10));
+    if (vk == 0 || vk > 0xFE)
+        return TestCtlError("bad key " + name);
+    SetFocus(control);
+    SendMessageA(control, WM_KEYDOWN, vk, 1);
+    SendMessageA(control, WM_KEYUP, vk, 1 | 0xC0000000u);
+    return TestCtlOk();
+}
+
+// "picker ID": the moment a date-time picker holds ("D.M.YYYY hh:mm:ss"); "limit ID": the most
+// characters an edit field (or a combo box's edit) takes; "limit focus": that of the field with the
+// focus (a list's label being edited).
+std::string RunPickerOrLimit(const std::string& verb, const std::string& rest)
+{
+    int id = 0;
+    std::string text;
+    bool focus = verb == "limit" && rest == "focus";
+    if (!focus && !IdAndText(rest, &id, &text))
+        return TestCtlError("bad control id");
+    HWND top = ActiveWindow();
+    HWND control = focus ? GetFocus() : top ? FindControl(top, id, false) : nullptr;
+    if (!control)
+        return TestCtlError("no control " + std::to_string(id));
+    if (verb == "picker") {
+        SYSTEMTIME st {};
+        if (!Is(ClassOf(control), DATETIMEPICK_CLASSA)
+            || SendMessageA(control, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)) != GDT_VALID)
+            return TestCtlError("no moment");
+        return TestCtlOkLines({ StrFormat(
+            "%u.%u.%u %02u:%02u:%02u", st.wDay, st.wMonth, st.wYear, st.wHour, st.wMinute, st.wSecond) });
+    }
+    HWND edit = Is(ClassOf(control), "ComboBox") ? FindWindowExA(control, nullptr, "Edit", nullptr) : control;
+    if (!edit || !Is(ClassOf(edit), "Edit"))
+        return TestCtlError("not an edit field");
+    return TestCtlOkLines({ std::to_string(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0)) });
+}
+
+// "set ID TEXT": the control's text as a user would type it, with the notice the control then sends.
+std::string SetControl(HWND control, const std::string& text)
+{
+    std::string kind = KindOf(control);
+    // CR LF is the line break of a multi-line edit box.
+    std::string value;
+    for (char ch : text)
+        value += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    if (Is(ClassOf(control), DATETIMEPICK_CLASSA))
+        return SetPicker(control, text);
+    if (Is(ClassOf(control), WC_IPADDRESSA)) {
+        // The fields as typed, then the change notice the control sends.
+        unsigned a = 0, b = 0, c3 = 0, d = 0;
+        if (text.empty())
+            SendMessageA(control, IPM_CLEARADDRESS, 0, 0);
+        else if (sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c3, &d) == 4)
+            SendMessageA(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(MAKEIPADDRESS(a, b, c3, d)));
+        else
+            return TestCtlError("bad address " + text);
+        Notify(control, EN_CHANGE);
+        return TestCtlOk();
+    }
+    SetWindowTextA(control, value.c_str());
+    if (kind == "combo")
+        Notify(control, CBN_EDITCHANGE);
+    else if (kind == "edit" && (GetWindowLongA(control, GWL_STYLE) & ES_MULTILINE))
+        Notify(control, EN_CHANGE);
+    return TestCtlOk();
+}
+
+// "check ID 0|1": a check box or radio button brought to the state by a user's click.
+std::string CheckControl(HWND control, const std::string& text)
+{
+    if (text != "0" && text != "1")
+        return TestCtlError("check takes 0 or 1");
+    bool want = text == "1";
+    bool now = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (want != now) {
+        if (KindOf(control) == "radio" && !want)
+            return TestCtlError("a radio button is cleared by checking another");
+        // A user's click: the button changes its state and tells its parent.
+        SendMessageA(control, BM_CLICK, 0, 0);
+    }
+    return TestCtlOk();
+}
+
+// "set", "check", "pick" and "press" on a control of the active window. A press is posted, so that a
+// button opening a modal dialog does not hold the channel.
+std::string RunOnControl(const std::string& verb, const std::string& rest)
+{
+    int id = 0;
+    std::string text;
+    if (!IdAndText(rest, &id, &text))
+        return TestCtlError("bad control id");
+    HWND top = ActiveWindow();
+    HWND control = top ? FindControl(top, id, verb == "pick") : nullptr;
+    if (!control)
+        return TestCtlError("no control " + std::to_string(id));
+    if (verb == "set")
+        return SetControl(control, text);
+    if (verb == "check")
+        return CheckControl(control, text);
+    if (verb == "pick")
+        return Pick(control, text);
+    if (!IsWindowEnabled(control))
+        return TestCtlError("disabled: " + std::to_string(id));
+    PostMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+        reinterpret_cast<LPARAM>(control));
+    return TestCtlOk();
+}
+
+// "shot FILE": the active window; "shot HANDLE FILE": that one (a window shown without activation, a
+// progress window beside the active one).
+std::string RunShot(std::string rest)
+{
+    HWND top = nullptr;
+    size_t blank = rest.find(' ');
+    if (rest.rfind("0x", 0) == 0 && blank != std::string::npos) {
+        top = reinterpret_cast<HWND>(TestCtlParseHandle(rest.substr(0, blank)));
+        if (!top || !IsWindow(top))
+            return TestCtlError("no such window");
+        rest.erase(0, blank + 1);
+    } else {
+        top = ActiveWindow();
+    }
+    if (!top)
+        return TestCtlError("no window");
+    std::string file = TestCtlUnescape(rest);
+    if (file.empty())
+        return TestCtlError("no file name");
+    return SaveWindowBitmap(top, file) ? TestCtlOk() : TestCtlError("cannot write " + file);
+}
+
 std::string Run(const TestCtlCommand& c)
 {
     const std::string& v = c.verb;
@@ -432,156 +606,18 @@ std::string Run(const TestCtlCommand& c)
         return Windows();
     if (v == "controls")
         return Controls(c.rest);
-    if (v == "command") {
-        char* end = nullptr;
-        long id = strtol(c.rest.c_str(), &end, 10);
-        if (c.rest.empty() || *end || id <= 0 || id > 0xFFFF)
-            return TestCtlError("bad command id");
-        if (!main)
-            return TestCtlError("no main window");
-        if (HMENU menu = GetMenu(main); menu && MenuCommandState(main, menu, static_cast<UINT>(id)) == 0)
-            return TestCtlError("disabled: " + c.rest);
-        PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-        return TestCtlOk();
-    }
-    if (v == "menu") {
-        if (!main || !GetMenu(main))
-            return TestCtlError("no main window");
-        UINT id = 0;
-        std::string error = FindMenuItem(main, GetMenu(main), c.rest, &id);
-        if (!error.empty())
-            return TestCtlError(error);
-        PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-        return TestCtlOk();
-    }
-    if (v == "key") {
-        // A key pressed and released on a control, as the keyboard sends it to the control with the focus
-        // ("space", "up", "down", "return", or the virtual-key number).
-        int id = 0;
-        std::string name;
-        if (!IdAndText(c.rest, &id, &name))
-            return TestCtlError("bad control id");
-        HWND top = ActiveWindow();
-        HWND control = top ? FindControl(top, id, false) : nullptr;
-        if (!control)
-            return TestCtlError("no control " + std::to_string(id));
-        UINT vk = name == "space" ? VK_SPACE
-            : name == "up"        ? VK_UP
-            : name == "down"      ? VK_DOWN
-            : name == "return"    ? VK_RETURN
-                                  : static_cast<UINT>(strtoul(name.c_str(), nullptr, 10));
-        if (vk == 0 || vk > 0xFE)
-            return TestCtlError("bad key " + name);
-        SetFocus(control);
-        SendMessageA(control, WM_KEYDOWN, vk, 1);
-        SendMessageA(control, WM_KEYUP, vk, 1 | 0xC0000000u);
-        return TestCtlOk();
-    }
-    if (v == "picker" || v == "limit") {
-        // "picker ID": the moment a date-time picker holds ("D.M.YYYY hh:mm:ss"); "limit ID": the most
-        // characters an edit field (or a combo box's edit) takes; "limit focus": that of the field with
-        // the focus (a list's label being edited).
-        int id = 0;
-        std::string text;
-        bool focus = v == "limit" && c.rest == "focus";
-        if (!focus && !IdAndText(c.rest, &id, &text))
-            return TestCtlError("bad control id");
-        HWND top = ActiveWindow();
-        HWND control = focus ? GetFocus() : top ? FindControl(top, id, false) : nullptr;
-        if (!control)
-            return TestCtlError("no control " + std::to_string(id));
-        if (v == "picker") {
-            SYSTEMTIME st {};
-            if (!Is(ClassOf(control), DATETIMEPICK_CLASSA)
-                || SendMessageA(control, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)) != GDT_VALID)
-                return TestCtlError("no moment");
-            return TestCtlOkLines({ StrFormat(
-                "%u.%u.%u %02u:%02u:%02u", st.wDay, st.wMonth, st.wYear, st.wHour, st.wMinute, st.wSecond) });
-        }
-        HWND edit = Is(ClassOf(control), "ComboBox") ? FindWindowExA(control, nullptr, "Edit", nullptr) : control;
-        if (!edit || !Is(ClassOf(edit), "Edit"))
-            return TestCtlError("not an edit field");
-        return TestCtlOkLines({ std::to_string(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0)) });
-    }
-    if (v == "set" || v == "check" || v == "pick" || v == "press") {
-        int id = 0;
-        std::string text;
-        if (!IdAndText(c.rest, &id, &text))
-            return TestCtlError("bad control id");
-        HWND top = ActiveWindow();
-        HWND control = top ? FindControl(top, id, v == "pick") : nullptr;
-        if (!control)
-            return TestCtlError("no control " + std::to_string(id));
-        if (v == "set") {
-            std::string kind = KindOf(control);
-            // CR LF is the line break of a multi-line edit box.
-            std::string value;
-            for (char ch : text)
-                value += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-            if (Is(ClassOf(control), DATETIMEPICK_CLASSA))
-                return SetPicker(control, text);
-            if (Is(ClassOf(control), WC_IPADDRESSA)) {
-                // The fields as typed, then the change notice the control sends.
-                unsigned a = 0, b = 0, c3 = 0, d = 0;
-                if (text.empty())
-                    SendMessageA(control, IPM_CLEARADDRESS, 0, 0);
-                else if (sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c3, &d) == 4)
-                    SendMessageA(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(MAKEIPADDRESS(a, b, c3, d)));
-                else
-                    return TestCtlError("bad address " + text);
-                Notify(control, EN_CHANGE);
-                return TestCtlOk();
-            }
-            SetWindowTextA(control, value.c_str());
-            if (kind == "combo")
-                Notify(control, CBN_EDITCHANGE);
-            else if (kind == "edit" && (GetWindowLongA(control, GWL_STYLE) & ES_MULTILINE))
-                Notify(control, EN_CHANGE);
-            return TestCtlOk();
-        }
-        if (v == "check") {
-            if (text != "0" && text != "1")
-                return TestCtlError("check takes 0 or 1");
-            bool want = text == "1";
-            bool now = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
-            if (want != now) {
-                std::string kind = KindOf(control);
-                if (kind == "radio" && !want)
-                    return TestCtlError("a radio button is cleared by checking another");
-                // A user's click: the button changes its state and tells its parent.
-                SendMessageA(control, BM_CLICK, 0, 0);
-            }
-            return TestCtlOk();
-        }
-        if (v == "pick")
-            return Pick(control, text);
-        if (!IsWindowEnabled(control))
-            return TestCtlError("disabled: " + std::to_string(id));
-        PostMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
-            reinterpret_cast<LPARAM>(control));
-        return TestCtlOk();
-    }
-    if (v == "shot") {
-        // "shot FILE": the active window; "shot HANDLE FILE": that one (a window shown without
-        // activation, a progress window beside the active one).
-        std::string rest = c.rest;
-        HWND top = nullptr;
-        size_t blank = rest.find(' ');
-        if (rest.rfind("0x", 0) == 0 && blank != std::string::npos) {
-            top = reinterpret_cast<HWND>(TestCtlParseHandle(rest.substr(0, blank)));
-            if (!top || !IsWindow(top))
-                return TestCtlError("no such window");
-            rest.erase(0, blank + 1);
-        } else {
-            top = ActiveWindow();
-        }
-        if (!top)
-            return TestCtlError("no window");
-        std::string file = TestCtlUnescape(rest);
-        if (file.empty())
-            return TestCtlError("no file name");
-        return SaveWindowBitmap(top, file) ? TestCtlOk() : TestCtlError("cannot write " + file);
-    }
+    if (v == "command")
+        return RunCommand(main, c.rest);
+    if (v == "menu")
+        return RunMenu(main, c.rest);
+    if (v == "key")
+        return RunKey(c.rest);
+    if (v == "picker" || v == "limit")
+        return RunPickerOrLimit(v, c.rest);
+    if (v == "set" || v == "check" || v == "pick" || v == "press")
+        return RunOnControl(v, c.rest);
+    if (v == "shot")
+        return RunShot(c.rest);
     if (g_channel->hooks.extra) {
         std::string answer = g_channel->hooks.extra(c);
         if (!answer.empty())
