@@ -350,7 +350,12 @@ TEST(TrendStore, KilledWriterLeavesReadableFiles)
             std::vector<uint32_t> series;
             for (int i = 0; i < 200; ++i)
                 series.push_back(store.Series(kDevice, "Item" + std::to_string(i), kTrendGauge));
+            // Each run has an hour of its own: at 5 s a round, 700 rounds stay inside it however fast
+            // this machine writes them; then the writer waits for its end.
             for (uint32_t round = 0;; ++round) {
+                if (round == 700)
+                    for (;;)
+                        ::pause();
                 for (uint32_t h : series)
                     store.Note(h, round);
                 now += 5000;
