@@ -226,7 +226,9 @@ int RunTable(std::vector<std::string>& args, TableKind kind)
     if (!ip || *ip == 0)
         return CliFail("invalid device address '" + words[0] + "'", 2);
     std::string dir = dirOption.value_or(CliShippedDirectory("talv", ".dsc"));
-    ScriptLoadAll(dir + "/talv*.dsc", c.language);
+    // Without a script no device type is known and nothing would be asked: say so, not "no answer".
+    if (ScriptLoadAll(dir + "/talv*.dsc", c.language) == 0)
+        return CliFail("no object-tree script (talv*.dsc) in " + dir);
 
     TableTarget t;
     t.address = SnmpAddressFromHost(*ip);
