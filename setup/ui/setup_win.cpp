@@ -455,6 +455,116 @@ void OnWorkerMessage(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
     }
 }
 
+// The texts and contents a page shows when it is made.
+void InitPage(HWND page, const PageInfo& info)
+{
+    switch (info.dialog) {
+    case IDD_WELCOME:
+        SetText(page, IDC_TITLE, Expanded(1300));
+        SetText(page, IDC_TEXT, Expanded(1302));
+        break;
+    case IDD_LICENSE: {
+        std::string text = LicenseText();
+        EDITSTREAM stream = { reinterpret_cast<DWORD_PTR>(&text), 0, StreamLicense };
+        SendDlgItemMessageA(page, IDC_LICENSE, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+        break;
+    }
+    case IDD_COMPONENTS: {
+        HWND list = GetDlgItem(page, IDC_PRODUCTS);
+        SendMessageA(list, LB_SETITEMHEIGHT, 0, 17);
+        for (const ProductLine& p : g.products) {
+            SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
+        }
+        SetWindowSubclass(list, ProductListProc, 1, 0);
+        if (!g.products.empty()) {
+            SendMessageA(list, LB_SETCURSEL, 0, 0);
+            SetText(page, IDC_DESCRIPTION, g.products[0].description);
+        }
+        break;
+    }
+    case IDD_TARGET:
+        SetText(page, IDC_TEXT, Str(1010));
+        SetText(page, IDC_BROWSE, Str(1039));
+        SetText(page, IDC_TARGETDIR, g.targetDir);
+        SHAutoComplete(GetDlgItem(page, IDC_TARGETDIR), SHACF_FILESYS_DIRS);
+        break;
+    case IDD_CARRYOUT:
+        SetText(page, IDC_TEXT, Str(1014));
+        ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
+        break;
+    case IDD_REMOVE: {
+        SetText(page, IDC_TEXT, Expanded(1304));
+        HWND list = GetDlgItem(page, IDC_PRODUCTS);
+        for (const ProductLine& p : g.products) {
+            if (IsSelected(p.key)) {
+                SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
+            }
+        }
+        ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
+        break;
+    }
+    case IDD_FINISH:
+    case IDD_REMOVEFINISH:
+        SetText(page, IDC_TITLE, Expanded(1300));
+        break;
+    default:
+        break;
+    }
+}
+
+// The components' list and the target folder as the user changes them.
+void OnPageCommand(HWND page, const PageInfo& info, WPARAM wParam)
+{
+    if (LOWORD(wParam) == IDC_PRODUCTS && HIWORD(wParam) == LBN_SELCHANGE && info.dialog == IDD_COMPONENTS) {
+        int index = static_cast<int>(SendDlgItemMessageA(page, IDC_PRODUCTS, LB_GETCURSEL, 0, 0));
+        if (index >= 0 && static_cast<size_t>(index) < g.products.size()) {
+            SetText(page, IDC_DESCRIPTION, g.products[index].description);
+        }
+    } else if (LOWORD(wParam) == IDC_BROWSE) {
+        Browse(page);
+    } else if (LOWORD(wParam) == IDC_TARGETDIR && HIWORD(wParam) == EN_CHANGE) {
+        char dir[MAX_PATH] = {};
+        GetDlgItemTextA(page, IDC_TARGETDIR, dir, sizeof dir);
+        SetButtons(SetTargetDir(dir) ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+    }
+}
+
+// A page becoming the current one: its buttons, and the texts that depend on what went before.
+void ActivatePage(HWND page, const PageInfo& info)
+{
+    switch (info.dialog) {
+    case IDD_WELCOME:
+        SetButtons(PSWIZB_NEXT);
+        break;
+    case IDD_COMPONENTS:
+        UpdateComponentButtons();
+        break;
+    case IDD_TARGET:
+        SetButtons(SetTargetDir(g.targetDir) ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+        break;
+    case IDD_CARRYOUT:
+        SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(1011) : "");
+        SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
+        if (g.cmd.quiet) {
+            PostMessageA(g.sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+        }
+        break;
+    case IDD_REMOVE:
+        SetButtons(PSWIZB_NEXT);
+        break;
+    case IDD_FINISH:
+    case IDD_REMOVEFINISH:
+        SetText(page, IDC_TEXT, Str(info.dialog == IDD_FINISH ? 1012 : 1013));
+        SetText(page, IDC_RESTARTNOTE, g.restartNeeded ? Str(info.dialog == IDD_FINISH ? 1011 : 1020) : "");
+        SetButtons(PSWIZB_FINISH);
+        EnableCancel(false);
+        break;
+    default:
+        SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
+        break;
+    }
+}
+
 INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     const PageInfo* info = reinterpret_cast<const PageInfo*>(GetWindowLongPtrA(page, DWLP_USER));
@@ -469,58 +579,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
             TranslateSheetButtons();
         }
         InitCommon(page, *info);
-        switch (info->dialog) {
-        case IDD_WELCOME:
-            SetText(page, IDC_TITLE, Expanded(1300));
-            SetText(page, IDC_TEXT, Expanded(1302));
-            break;
-        case IDD_LICENSE: {
-            std::string text = LicenseText();
-            EDITSTREAM stream = { reinterpret_cast<DWORD_PTR>(&text), 0, StreamLicense };
-            SendDlgItemMessageA(page, IDC_LICENSE, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
-            break;
-        }
-        case IDD_COMPONENTS: {
-            HWND list = GetDlgItem(page, IDC_PRODUCTS);
-            SendMessageA(list, LB_SETITEMHEIGHT, 0, 17);
-            for (const ProductLine& p : g.products) {
-                SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
-            }
-            SetWindowSubclass(list, ProductListProc, 1, 0);
-            if (!g.products.empty()) {
-                SendMessageA(list, LB_SETCURSEL, 0, 0);
-                SetText(page, IDC_DESCRIPTION, g.products[0].description);
-            }
-            break;
-        }
-        case IDD_TARGET:
-            SetText(page, IDC_TEXT, Str(1010));
-            SetText(page, IDC_BROWSE, Str(1039));
-            SetText(page, IDC_TARGETDIR, g.targetDir);
-            SHAutoComplete(GetDlgItem(page, IDC_TARGETDIR), SHACF_FILESYS_DIRS);
-            break;
-        case IDD_CARRYOUT:
-            SetText(page, IDC_TEXT, Str(1014));
-            ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
-            break;
-        case IDD_REMOVE: {
-            SetText(page, IDC_TEXT, Expanded(1304));
-            HWND list = GetDlgItem(page, IDC_PRODUCTS);
-            for (const ProductLine& p : g.products) {
-                if (IsSelected(p.key)) {
-                    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
-                }
-            }
-            ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
-            break;
-        }
-        case IDD_FINISH:
-        case IDD_REMOVEFINISH:
-            SetText(page, IDC_TITLE, Expanded(1300));
-            break;
-        default:
-            break;
-        }
+        InitPage(page, *info);
         return TRUE;
     }
     case WM_MEASUREITEM:
@@ -530,18 +589,8 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
         DrawProduct(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_PRODUCTS && HIWORD(wParam) == LBN_SELCHANGE && info->dialog == IDD_COMPONENTS) {
-            int index = static_cast<int>(SendDlgItemMessageA(page, IDC_PRODUCTS, LB_GETCURSEL, 0, 0));
-            if (index >= 0 && static_cast<size_t>(index) < g.products.size()) {
-                SetText(page, IDC_DESCRIPTION, g.products[index].description);
-            }
-        } else if (LOWORD(wParam) == IDC_BROWSE) {
-            Browse(page);
-        } else if (LOWORD(wParam) == IDC_TARGETDIR && HIWORD(wParam) == EN_CHANGE) {
-            char dir[MAX_PATH] = {};
-            GetDlgItemTextA(page, IDC_TARGETDIR, dir, sizeof dir);
-            SetButtons(SetTargetDir(dir) ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
-        }
+        if (info)
+            OnPageCommand(page, *info, wParam);
         break;
     case kMsgStage:
     case kMsgQueueProgress:
@@ -559,37 +608,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
         };
         switch (nm->code) {
         case PSN_SETACTIVE:
-            switch (info->dialog) {
-            case IDD_WELCOME:
-                SetButtons(PSWIZB_NEXT);
-                break;
-            case IDD_COMPONENTS:
-                UpdateComponentButtons();
-                break;
-            case IDD_TARGET:
-                SetButtons(SetTargetDir(g.targetDir) ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
-                break;
-            case IDD_CARRYOUT:
-                SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(1011) : "");
-                SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
-                if (g.cmd.quiet) {
-                    PostMessageA(g.sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
-                }
-                break;
-            case IDD_REMOVE:
-                SetButtons(PSWIZB_NEXT);
-                break;
-            case IDD_FINISH:
-            case IDD_REMOVEFINISH:
-                SetText(page, IDC_TEXT, Str(info->dialog == IDD_FINISH ? 1012 : 1013));
-                SetText(page, IDC_RESTARTNOTE, g.restartNeeded ? Str(info->dialog == IDD_FINISH ? 1011 : 1020) : "");
-                SetButtons(PSWIZB_FINISH);
-                EnableCancel(false);
-                break;
-            default:
-                SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
-                break;
-            }
+            ActivatePage(page, *info);
             return result(0);
         case PSN_WIZNEXT:
             if ((info->dialog == IDD_CARRYOUT || info->dialog == IDD_REMOVE) && !g.finished) {
