@@ -110,6 +110,17 @@ void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bo
     UpdateCommands();
 }
 
+// Find: the search dialog, then the search it asks for.
+void FindDevices()
+{
+    auto record = std::make_unique<JobSearchRecord>();
+    IniFile ini(IniPath());
+    ini.Load();
+    record->settings = SearchReadSettings(ini);
+    if (SearchDialog(win.main, *record) && record->request.what)
+        PostOwnSearch(std::move(record), JobSearch, true);
+}
+
 void MergeSearch()
 {
     if (!win.search)

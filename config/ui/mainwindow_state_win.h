@@ -114,5 +114,6 @@ void ShowProgress(uint32_t message);
 void HideProgress();
 void UpdateProgress();
 void PostOwnSearch(std::unique_ptr<JobSearchRecord> record, uint32_t message, bool user);
+void FindDevices();
 void MergeSearch();
 } // namespace mainwin

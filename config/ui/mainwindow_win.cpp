@@ -664,6 +664,60 @@ void SaveViewSettings()
     t.Commit();
 }
 
+// The configuration history of the selected device. A restore there goes the usual way: the version as
+// the file, the question with its changes.
+void ShowHistory()
+{
+    std::vector<DeviceEntry*> sel = Selected();
+    win.droppedFile = HistoryDialog(win.main, *sel[0], EntryTitle(*sel[0]));
+    if (!win.droppedFile.empty())
+        IssueCommand(CmdRestoreConfig, sel);
+}
+
+// F2: the folder's name when the tree has the focus, else the focused (or first selected) device's.
+void RenameSelected()
+{
+    int row = ListView_GetNextItem(win.list, -1, LVNI_FOCUSED | LVNI_SELECTED);
+    if (row < 0)
+        row = ListView_GetNextItem(win.list, -1, LVNI_SELECTED);
+    if (GetFocus() == win.tree)
+        TreeView_EditLabel(win.tree, TreeView_GetSelection(win.tree));
+    else if (row >= 0) {
+        SetFocus(win.list);
+        ListView_EditLabel(win.list, row);
+    }
+}
+
+// The View menu: bars shown or hidden, the list's style and arrangement (the details columns' widths
+// kept when leaving the details).
+void OnViewCommand(UINT id)
+{
+    switch (id) {
+    case IDM_VIEW_TOOLBAR:
+        win.view.show_tool_bar = !win.view.show_tool_bar;
+        Layout();
+        break;
+    case IDM_VIEW_STATUSBAR:
+        win.view.show_status_bar = !win.view.show_status_bar;
+        Layout();
+        break;
+    case IDM_VIEW_AUTOARRANGE:
+        win.view.auto_arrange = !win.view.auto_arrange;
+        ApplyViewStyle();
+        break;
+    default:
+        if (win.view.view_style == kViewDetails)
+            for (int c = 0; c < kDeviceColumnCount; ++c)
+                win.view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(win.list, c);
+        win.view.view_style = id == IDM_VIEW_ICONS ? kViewIcons
+            : id == IDM_VIEW_SMALLICONS            ? kViewSmallIcons
+            : id == IDM_VIEW_LIST                  ? kViewList
+                                                   : kViewDetails;
+        ApplyViewStyle();
+        break;
+    }
+}
+
 void OnCommand(UINT id)
 {
     if (!CommandEnabled(id))
@@ -687,15 +741,9 @@ void OnCommand(UINT id)
         else
             DeleteDevices();
         return;
-    case CmdFind: {
-        auto record = std::make_unique<JobSearchRecord>();
-        IniFile ini(IniPath());
-        ini.Load();
-        record->settings = SearchReadSettings(ini);
-        if (SearchDialog(win.main, *record) && record->request.what)
-            PostOwnSearch(std::move(record), JobSearch, true);
+    case CmdFind:
+        FindDevices();
         return;
-    }
     case IDM_FILE_OPENCONFIG:
         CfgOpenConfigurationCommand(win.main);
         return;
@@ -730,29 +778,15 @@ void OnCommand(UINT id)
     case IDM_FIRMWARE_MANAGEMENT:
         FirmwareManagement();
         return;
-    case IDM_DEVICE_HISTORY: {
-        // Restore there goes the usual way: the version as the file, the question with its changes.
-        std::vector<DeviceEntry*> sel = Selected();
-        win.droppedFile = HistoryDialog(win.main, *sel[0], EntryTitle(*sel[0]));
-        if (!win.droppedFile.empty())
-            IssueCommand(CmdRestoreConfig, sel);
+    case IDM_DEVICE_HISTORY:
+        ShowHistory();
         return;
-    }
     case IDM_FILE_EXPORT:
         ExportDeviceListCommand(win.main, DeviceListRows(win.devices));
         return;
-    case IDM_EDIT_RENAME: {
-        int row = ListView_GetNextItem(win.list, -1, LVNI_FOCUSED | LVNI_SELECTED);
-        if (row < 0)
-            row = ListView_GetNextItem(win.list, -1, LVNI_SELECTED);
-        if (GetFocus() == win.tree)
-            TreeView_EditLabel(win.tree, TreeView_GetSelection(win.tree));
-        else if (row >= 0) {
-            SetFocus(win.list);
-            ListView_EditLabel(win.list, row);
-        }
+    case IDM_EDIT_RENAME:
+        RenameSelected();
         return;
-    }
     case IDM_EDIT_NEWFOLDER:
         NewFolder();
         return;
@@ -773,29 +807,13 @@ void OnCommand(UINT id)
         UpdateCommands();
         return;
     case IDM_VIEW_TOOLBAR:
-        win.view.show_tool_bar = !win.view.show_tool_bar;
-        Layout();
-        break;
     case IDM_VIEW_STATUSBAR:
-        win.view.show_status_bar = !win.view.show_status_bar;
-        Layout();
-        break;
     case IDM_VIEW_ICONS:
     case IDM_VIEW_SMALLICONS:
     case IDM_VIEW_LIST:
     case IDM_VIEW_DETAILS:
-        if (win.view.view_style == kViewDetails)
-            for (int c = 0; c < kDeviceColumnCount; ++c)
-                win.view.columns[static_cast<size_t>(c)] = ListView_GetColumnWidth(win.list, c);
-        win.view.view_style = id == IDM_VIEW_ICONS ? kViewIcons
-            : id == IDM_VIEW_SMALLICONS            ? kViewSmallIcons
-            : id == IDM_VIEW_LIST                  ? kViewList
-                                                   : kViewDetails;
-        ApplyViewStyle();
-        break;
     case IDM_VIEW_AUTOARRANGE:
-        win.view.auto_arrange = !win.view.auto_arrange;
-        ApplyViewStyle();
+        OnViewCommand(id);
         break;
     case IDM_TOOLS_OPTIONS:
         OptionsDialog(win.main);
@@ -888,6 +906,89 @@ LRESULT OnNotify(NMHDR* hdr)
     return 0;
 }
 
+// The search's progress, the list's delayed save and the changed rows' repaint.
+void OnTimer(HWND window, WPARAM id)
+{
+    if (id == kSearchTimer) {
+        UpdateStatusBar();
+        UpdateProgress();
+    } else if (id == kSaveTimer) {
+        SaveChangedList();
+    } else if (id == kRedrawTimer) {
+        PartTimer timer(kTimeRedraw);
+        if (RedrawChangedRows()) {
+            UpdateProgress();
+        } else {
+            KillTimer(window, kRedrawTimer);
+            win.redrawTimer = false;
+        }
+    }
+}
+
+// Rows changed by the worker: repainted now, the updates that follow by the timer.
+void OnRedrawMessage(HWND window)
+{
+    PartTimer timer(kTimeRedraw);
+    --win.pending;
+    if (RedrawChangedRows() && !win.redrawTimer) {
+        // The updates that follow wait for the timer (win.redrawPosted stays set meanwhile).
+        win.redrawTimer = SetTimer(window, kRedrawTimer, kRedrawPeriodMs, nullptr) != 0;
+        if (!win.redrawTimer)
+            win.redrawPosted = false;
+    }
+    UpdateProgress(); // the status bar shows nothing of a device's status: left as it is
+}
+
+// The set-up wizard asked for a device: its row selected and the wizard started, unless the device is
+// gone meanwhile or a job runs.
+void LaunchPendingWizard()
+{
+    --win.pending;
+    DeviceEntry* e = std::exchange(win.launchWizard, nullptr);
+    std::vector<DeviceEntry*> all = win.devices.All();
+    if (!e || std::find(all.begin(), all.end(), e) == all.end() || AnyJob())
+        return;
+    auto it = std::find(win.rows.begin(), win.rows.end(), e);
+    if (it != win.rows.end()) {
+        int row = static_cast<int>(it - win.rows.begin());
+        ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(win.list, row, FALSE);
+    }
+    IssueCommand(CmdSetupWizard, { e });
+}
+
+// The device list changed: saved now, or with the next save when one waits.
+void OnListChanged(HWND window)
+{
+    --win.pending;
+    win.changedPosted = false;
+    if (win.saveTimer) {
+        win.listDirty = true;
+    } else {
+        SaveList();
+        win.saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
+    }
+}
+
+// Closing asks first; the worker ends with the window (a running job is cancelled, the window closes
+// on 1026).
+void OnClose(HWND window)
+{
+    if (win.closing)
+        return;
+    if (!win.commands->Confirm(Text(MainStrAskExit), "DontAskForExit"))
+        return;
+    win.closing = true;
+    UpdateCommands();
+    if (DeviceWorkerBusy())
+        CancelDeviceJob();
+    if (win.search)
+        win.search->request.cancel = 1;
+    if (StopDeviceWorker(&g_jobs))
+        DestroyWindow(window);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message >= JobMsgBusy && message <= JobSetTime && message != JobMsgStart) {
@@ -923,60 +1024,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnDropFiles(reinterpret_cast<HDROP>(wParam));
         return 0;
     case WM_TIMER:
-        if (wParam == kSearchTimer) {
-            UpdateStatusBar();
-            UpdateProgress();
-        } else if (wParam == kSaveTimer) {
-            SaveChangedList();
-        } else if (wParam == kRedrawTimer) {
-            PartTimer timer(kTimeRedraw);
-            if (RedrawChangedRows()) {
-                UpdateProgress();
-            } else {
-                KillTimer(window, kRedrawTimer);
-                win.redrawTimer = false;
-            }
-        }
+        OnTimer(window, wParam);
         return 0;
-    case kRedrawMessage: {
-        PartTimer timer(kTimeRedraw);
-        --win.pending;
-        if (RedrawChangedRows() && !win.redrawTimer) {
-            // The updates that follow wait for the timer (win.redrawPosted stays set meanwhile).
-            win.redrawTimer = SetTimer(window, kRedrawTimer, kRedrawPeriodMs, nullptr) != 0;
-            if (!win.redrawTimer)
-                win.redrawPosted = false;
-        }
-        UpdateProgress(); // the status bar shows nothing of a device's status: left as it is
+    case kRedrawMessage:
+        OnRedrawMessage(window);
         return 0;
-    }
-    case kLaunchWizardMessage: {
-        --win.pending;
-        DeviceEntry* e = std::exchange(win.launchWizard, nullptr);
-        std::vector<DeviceEntry*> all = win.devices.All();
-        if (!e || std::find(all.begin(), all.end(), e) == all.end() || AnyJob())
-            return 0;
-        auto it = std::find(win.rows.begin(), win.rows.end(), e);
-        if (it != win.rows.end()) {
-            int row = static_cast<int>(it - win.rows.begin());
-            ListView_SetItemState(win.list, -1, 0, LVIS_SELECTED);
-            ListView_SetItemState(win.list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-            ListView_EnsureVisible(win.list, row, FALSE);
-        }
-        IssueCommand(CmdSetupWizard, { e });
+    case kLaunchWizardMessage:
+        LaunchPendingWizard();
         return 0;
-    }
-    case kChangedMessage: {
-        --win.pending;
-        win.changedPosted = false;
-        if (win.saveTimer) {
-            win.listDirty = true;
-        } else {
-            SaveList();
-            win.saveTimer = SetTimer(window, kSaveTimer, kSavePeriodMs, nullptr) != 0;
-        }
+    case kChangedMessage:
+        OnListChanged(window);
         return 0;
-    }
     case WM_LBUTTONDOWN: {
         int x = static_cast<short>(LOWORD(lParam));
         if (x >= win.splitX && x < win.splitX + kSplitterWidth) {
@@ -1020,19 +1078,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         return 0;
     case WM_CLOSE:
-        if (win.closing)
-            return 0;
-        if (!win.commands->Confirm(Text(MainStrAskExit), "DontAskForExit"))
-            return 0;
-        win.closing = true;
-        UpdateCommands();
-        // The worker ends with the window: a running job is cancelled, the window closes on 1026.
-        if (DeviceWorkerBusy())
-            CancelDeviceJob();
-        if (win.search)
-            win.search->request.cancel = 1;
-        if (StopDeviceWorker(&g_jobs))
-            DestroyWindow(window);
+        OnClose(window);
         return 0;
     case WM_DESTROY:
         KillTimer(window, kSearchTimer);
