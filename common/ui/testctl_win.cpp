@@ -496,8 +496,8 @@ std::string RunPickerOrLimit(const std::string& verb, const std::string& rest)
         if (!Is(ClassOf(control), DATETIMEPICK_CLASSA)
             || SendMessageA(control, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)) != GDT_VALID)
             return TestCtlError("no moment");
-        return TestCtlOkLines({ StrFormat(
-            "%u.%u.%u %02u:%02u:%02u", st.wDay, st.wMonth, st.wYear, st.wHour, st.wMinute, st.wSecond) });
+        return TestCtlOkLines(
+            { StrFormat("%u.%u.%u %02u:%02u:%02u", st.wDay, st.wMonth, st.wYear, st.wHour, st.wMinute, st.wSecond) });
     }
     HWND edit = Is(ClassOf(control), "ComboBox") ? FindWindowExA(control, nullptr, "Edit", nullptr) : control;
     if (!edit || !Is(ClassOf(edit), "Edit"))

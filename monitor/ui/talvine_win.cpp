@@ -955,25 +955,70 @@ void ProcessEngine()
         SetTimer(A().main, kTimerEngine, std::max<uint32_t>(next, 10), nullptr);
 }
 
+// The tree, with its tips and state images, and the hint an empty tree shows.
+void CreateTree(HWND window)
+{
+    A().tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
+        WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_INFOTIP, 0, 0,
+        0, 0, window, nullptr, A().instance, nullptr);
+    A().hint = CreateWindowExA(0, "STATIC", Text(2073).c_str(), WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0, window,
+        nullptr, A().instance, nullptr);
+    SendMessageA(A().hint, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    // Tips of several lines, shown long enough to be read.
+    if (HWND tips = reinterpret_cast<HWND>(SendMessageA(A().tree, TVM_GETTOOLTIPS, 0, 0))) {
+        SendMessageA(tips, TTM_SETMAXTIPWIDTH, 0, 420);
+        SendMessageA(tips, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
+    }
+    // The image strip: each item shows the image of its state.
+    if (HIMAGELIST images = ImageList_LoadImageA(
+            A().instance, "MONITORIMAGES", 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION))
+        SendMessageA(A().tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+}
+
+// A double click on an item runs its default (bold) menu entry; false on an item without one, which
+// expands or collapses as usual.
+bool RunDefaultAction()
+{
+    DWORD pos = GetMessagePos();
+    TVHITTESTINFO hit {};
+    hit.pt = { static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos)) };
+    ScreenToClient(A().tree, &hit.pt);
+    HTREEITEM h = reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (!h || !(hit.flags & TVHT_ONITEM))
+        return false;
+    SendMessageA(A().tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(h));
+    EngineItem* item = SelectedItem();
+    if (!item)
+        return false;
+    std::vector<const ActionObject*> actions = ItemMenuActions(*item);
+    for (size_t i = 0; i < actions.size(); ++i) {
+        if (actions[i]->event == kKwMenudef) {
+            RunItemAction(*item, i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A right click selects the item under the pointer and opens its menu there.
+void TreeContextMenu()
+{
+    POINT at;
+    GetCursorPos(&at);
+    TVHITTESTINFO hit {};
+    hit.pt = at;
+    ScreenToClient(A().tree, &hit.pt);
+    auto h = reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (h)
+        SendMessageA(A().tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(h));
+    ItemContextMenu(at);
+}
+
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE:
-        A().tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
-            WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_INFOTIP,
-            0, 0, 0, 0, window, nullptr, A().instance, nullptr);
-        A().hint = CreateWindowExA(0, "STATIC", Text(2073).c_str(), WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0,
-            window, nullptr, A().instance, nullptr);
-        SendMessageA(A().hint, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-        // Tips of several lines, shown long enough to be read.
-        if (HWND tips = reinterpret_cast<HWND>(SendMessageA(A().tree, TVM_GETTOOLTIPS, 0, 0))) {
-            SendMessageA(tips, TTM_SETMAXTIPWIDTH, 0, 420);
-            SendMessageA(tips, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
-        }
-        // The image strip: each item shows the image of its state.
-        if (HIMAGELIST images = ImageList_LoadImageA(
-                A().instance, "MONITORIMAGES", 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION))
-            SendMessageA(A().tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+        CreateTree(window);
         return 0;
     case WM_SIZE:
         MoveWindow(A().tree, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
@@ -1029,38 +1074,11 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
                 lstrcpynA(tip->pszText, ItemTip(*item).c_str(), tip->cchTextMax);
             return 0;
         } else if (header->code == NM_DBLCLK) {
-            // A double click on an item runs its default (bold) menu entry; on an item without one it
-            // expands or collapses the item as usual.
-            DWORD pos = GetMessagePos();
-            TVHITTESTINFO hit {};
-            hit.pt = { static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos)) };
-            ScreenToClient(A().tree, &hit.pt);
-            HTREEITEM h
-                = reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-            if (!h || !(hit.flags & TVHT_ONITEM))
-                break;
-            SendMessageA(A().tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(h));
-            EngineItem* item = SelectedItem();
-            if (!item)
-                break;
-            std::vector<const ActionObject*> actions = ItemMenuActions(*item);
-            for (size_t i = 0; i < actions.size(); ++i) {
-                if (actions[i]->event == kKwMenudef) {
-                    RunItemAction(*item, i);
-                    return TRUE;
-                }
-            }
+            if (RunDefaultAction())
+                return TRUE;
             break;
         } else if (header->code == NM_RCLICK) {
-            POINT at;
-            GetCursorPos(&at);
-            TVHITTESTINFO hit {};
-            hit.pt = at;
-            ScreenToClient(A().tree, &hit.pt);
-            if (HTREEITEM h
-                = reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit))))
-                SendMessageA(A().tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(h));
-            ItemContextMenu(at);
+            TreeContextMenu();
             return TRUE;
         }
         break;
@@ -1330,8 +1348,7 @@ std::string DoubleClickTreeItem(const std::string& rest)
 std::string TreeViewLines()
 {
     std::vector<std::string> lines;
-    std::vector<HTREEITEM> stack { reinterpret_cast<HTREEITEM>(
-        SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)) };
+    std::vector<HTREEITEM> stack { reinterpret_cast<HTREEITEM>(SendMessageA(A().tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)) };
     while (!stack.empty()) {
         HTREEITEM h = stack.back();
         stack.pop_back();

@@ -183,8 +183,10 @@ TEST(TablesCli, VpnTableAndSilentDevice)
     EXPECT_EQ(Lines(out).size(), 1u) << out;
     // A folder without the object-tree script: said so at once, not blamed on the device that answers.
     TempDir empty { "tables-empty" };
-    EXPECT_EQ(Shell(rig.cli + " vpn --dir " + empty.path.string() + " -p " + std::to_string(rig.port) + " "
-                  + rig.address, &out, &err), 1);
+    EXPECT_EQ(
+        Shell(rig.cli + " vpn --dir " + empty.path.string() + " -p " + std::to_string(rig.port) + " " + rig.address,
+            &out, &err),
+        1);
     EXPECT_NE(err.find("no object-tree script (talv*.dsc) in " + empty.path.string()), std::string::npos) << err;
 }
 
