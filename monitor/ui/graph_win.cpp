@@ -273,39 +273,16 @@ double NiceStep(double range, int parts)
 }
 
 // Draws the whole client area into `dc` (a window or a picture).
-void Draw(Graph& g, HDC dc, const RECT& client, const RECT& plot)
+// The height in the plot of value v on a scale from low (the bottom) to high (the top).
+int PlotY(const RECT& plot, double low, double high, double v)
 {
-    HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    RECT area = client;
-    area.left = kListWidth;
-    area.top = kBar;
-    FillRect(dc, &area, white);
+    return plot.bottom - static_cast<int>((v - low) * (plot.bottom - plot.top) / (high - low) + 0.5);
+}
+
+// Time axis: ticks on local minutes, hours or days, labelled in the user's formats.
+void DrawTimeAxis(const Graph& g, HDC dc, const RECT& client, const RECT& plot)
+{
     int width = plot.right - plot.left;
-    if (g.dirty || g.columnsFor != width)
-        MakeColumns(g, width);
-    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    HGDIOBJ oldFont = SelectObject(dc, font);
-    SetBkMode(dc, TRANSPARENT);
-    int height = plot.bottom - plot.top;
-    auto yIn = [&](double low, double high, double v) {
-        return plot.bottom - static_cast<int>((v - low) * height / (high - low) + 0.5);
-    };
-    auto yOf = [&](double v) { return yIn(g.low, g.high, v); };
-    // Grid and value axis.
-    HPEN grid = CreatePen(PS_SOLID, 1, RGB(225, 225, 225));
-    HPEN axis = CreatePen(PS_SOLID, 1, RGB(80, 80, 80));
-    HGDIOBJ oldPen = SelectObject(dc, grid);
-    SetTextColor(dc, g.shown.empty() ? RGB(60, 60, 60) : kColors[0]); // the axis is the first series' scale
-    double step = NiceStep(g.high - g.low, 5);
-    for (double v = std::ceil(g.low / step) * step; v <= g.high; v += step) {
-        int y = yOf(v);
-        MoveToEx(dc, plot.left, y, nullptr);
-        LineTo(dc, plot.right, y);
-        std::string t = TrendValueText(std::fabs(v) < step / 1e6 ? 0 : v);
-        RECT r { kListWidth, y - 8, plot.left - 4, y + 8 };
-        DrawTextA(dc, t.c_str(), -1, &r, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
-    }
-    // Time axis: ticks on local minutes, hours or days, labelled in the user's formats.
     static const uint32_t steps[] = { 60, 300, 900, 1800, 3600, 3 * 3600, 6 * 3600, 12 * 3600, 86400, 2 * 86400,
         7 * 86400, 14 * 86400, 28 * 86400 };
     double span = static_cast<double>(g.to - g.from);
@@ -334,59 +311,96 @@ void Draw(Graph& g, HDC dc, const RECT& client, const RECT& plot)
             lastDate = date;
         }
     }
+}
+
+// Series i: the bands of its averaged periods first, its line over them, its legend; the pen `axis`
+// selected again afterwards.
+void DrawSeries(const Graph& g, size_t i, HDC dc, const RECT& plot, HPEN axis)
+{
+    int width = plot.right - plot.left;
+    COLORREF c = kColors[i % (sizeof kColors / sizeof kColors[0])];
+    COLORREF light
+        = RGB(255 - (255 - GetRValue(c)) / 4, 255 - (255 - GetGValue(c)) / 4, 255 - (255 - GetBValue(c)) / 4);
+    HBRUSH band = CreateSolidBrush(light);
+    const std::vector<Column>& cols = g.shown[i].columns;
+    const Series& series = g.shown[i];
+    auto ySeries = [&](double v) { return PlotY(plot, series.low, series.high, v); };
+    for (int x = 0; x < width; ++x) {
+        const Column& col = cols[static_cast<size_t>(x)];
+        if (col.has && col.band) {
+            RECT r { plot.left + x, ySeries(col.bandHi), plot.left + x + 1, ySeries(col.bandLo) + 1 };
+            FillRect(dc, &r, band);
+        }
+    }
+    DeleteObject(band);
+    HPEN pen = CreatePen(PS_SOLID, 1, c);
+    SelectObject(dc, pen);
+    bool down = false;
+    for (int x = 0; x < width; ++x) {
+        const Column& col = cols[static_cast<size_t>(x)];
+        if (!col.has)
+            continue;
+        int px = plot.left + x;
+        if (down && !col.gapBefore)
+            LineTo(dc, px, ySeries(col.first));
+        else
+            MoveToEx(dc, px, ySeries(col.first), nullptr);
+        if (col.hi != col.lo) {
+            MoveToEx(dc, px, ySeries(col.lo), nullptr);
+            LineTo(dc, px, ySeries(col.hi) - 1);
+        }
+        MoveToEx(dc, px, ySeries(col.last), nullptr);
+        LineTo(dc, px + 1, ySeries(col.last)); // a lone point shows
+        MoveToEx(dc, px, ySeries(col.last), nullptr);
+        down = true;
+    }
+    SelectObject(dc, axis);
+    DeleteObject(pen);
+    // The legend: the series' names in their colours.
+    SetTextColor(dc, c);
+    std::string name = series.name + (series.data.kind == kTrendCounter ? " (/s)" : "");
+    if (i > 0) // its own scale, from the bottom to the top of the plot
+        name += "  " + TrendValueText(std::round(series.low)) + " .. " + TrendValueText(std::round(series.high));
+    RECT r { plot.left + 8, plot.top + 2 + static_cast<int>(i) * 14, plot.right - 4,
+        plot.top + 16 + static_cast<int>(i) * 14 };
+    DrawTextA(dc, name.c_str(), -1, &r, DT_RIGHT | DT_SINGLELINE);
+}
+
+void Draw(Graph& g, HDC dc, const RECT& client, const RECT& plot)
+{
+    HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    RECT area = client;
+    area.left = kListWidth;
+    area.top = kBar;
+    FillRect(dc, &area, white);
+    int width = plot.right - plot.left;
+    if (g.dirty || g.columnsFor != width)
+        MakeColumns(g, width);
+    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    // Grid and value axis.
+    HPEN grid = CreatePen(PS_SOLID, 1, RGB(225, 225, 225));
+    HPEN axis = CreatePen(PS_SOLID, 1, RGB(80, 80, 80));
+    HGDIOBJ oldPen = SelectObject(dc, grid);
+    SetTextColor(dc, g.shown.empty() ? RGB(60, 60, 60) : kColors[0]); // the axis is the first series' scale
+    double step = NiceStep(g.high - g.low, 5);
+    for (double v = std::ceil(g.low / step) * step; v <= g.high; v += step) {
+        int y = PlotY(plot, g.low, g.high, v);
+        MoveToEx(dc, plot.left, y, nullptr);
+        LineTo(dc, plot.right, y);
+        std::string t = TrendValueText(std::fabs(v) < step / 1e6 ? 0 : v);
+        RECT r { kListWidth, y - 8, plot.left - 4, y + 8 };
+        DrawTextA(dc, t.c_str(), -1, &r, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+    }
+    DrawTimeAxis(g, dc, client, plot);
     SelectObject(dc, axis);
     MoveToEx(dc, plot.left, plot.top, nullptr);
     LineTo(dc, plot.left, plot.bottom);
     LineTo(dc, plot.right, plot.bottom);
     // Series: bands of averaged periods first, lines over them.
-    for (size_t i = 0; i < g.shown.size(); ++i) {
-        COLORREF c = kColors[i % (sizeof kColors / sizeof kColors[0])];
-        COLORREF light
-            = RGB(255 - (255 - GetRValue(c)) / 4, 255 - (255 - GetGValue(c)) / 4, 255 - (255 - GetBValue(c)) / 4);
-        HBRUSH band = CreateSolidBrush(light);
-        const std::vector<Column>& cols = g.shown[i].columns;
-        const Series& series = g.shown[i];
-        auto ySeries = [&](double v) { return yIn(series.low, series.high, v); };
-        for (int x = 0; x < width; ++x) {
-            const Column& col = cols[static_cast<size_t>(x)];
-            if (col.has && col.band) {
-                RECT r { plot.left + x, ySeries(col.bandHi), plot.left + x + 1, ySeries(col.bandLo) + 1 };
-                FillRect(dc, &r, band);
-            }
-        }
-        DeleteObject(band);
-        HPEN pen = CreatePen(PS_SOLID, 1, c);
-        SelectObject(dc, pen);
-        bool down = false;
-        for (int x = 0; x < width; ++x) {
-            const Column& col = cols[static_cast<size_t>(x)];
-            if (!col.has)
-                continue;
-            int px = plot.left + x;
-            if (down && !col.gapBefore)
-                LineTo(dc, px, ySeries(col.first));
-            else
-                MoveToEx(dc, px, ySeries(col.first), nullptr);
-            if (col.hi != col.lo) {
-                MoveToEx(dc, px, ySeries(col.lo), nullptr);
-                LineTo(dc, px, ySeries(col.hi) - 1);
-            }
-            MoveToEx(dc, px, ySeries(col.last), nullptr);
-            LineTo(dc, px + 1, ySeries(col.last)); // a lone point shows
-            MoveToEx(dc, px, ySeries(col.last), nullptr);
-            down = true;
-        }
-        SelectObject(dc, axis);
-        DeleteObject(pen);
-        // The legend: the series' names in their colours.
-        SetTextColor(dc, c);
-        std::string name = series.name + (series.data.kind == kTrendCounter ? " (/s)" : "");
-        if (i > 0) // its own scale, from the bottom to the top of the plot
-            name += "  " + TrendValueText(std::round(series.low)) + " .. " + TrendValueText(std::round(series.high));
-        RECT r { plot.left + 8, plot.top + 2 + static_cast<int>(i) * 14, plot.right - 4,
-            plot.top + 16 + static_cast<int>(i) * 14 };
-        DrawTextA(dc, name.c_str(), -1, &r, DT_RIGHT | DT_SINGLELINE);
-    }
+    for (size_t i = 0; i < g.shown.size(); ++i)
+        DrawSeries(g, i, dc, plot, axis);
     if (g.shown.empty() || g.points == 0) {
         SetTextColor(dc, RGB(60, 60, 60));
         std::string t = Text(7008);
