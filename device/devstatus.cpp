@@ -2,14 +2,20 @@
 
 #include "common/strings.h"
 #include "common/text.h"
+#include "device/texts.h"
 
 #include <algorithm>
+
+std::string DeviceText(unsigned id)
+{
+    return StrLoad(device_Strings(), id);
+}
 
 std::string DevStatusText(int32_t status)
 {
     if (status < DevStatusChecking || status > DevStatusUnknown)
         return {};
-    return StrLoad(qorvexal_Strings(), static_cast<unsigned>(status));
+    return DeviceText(static_cast<unsigned>(status));
 }
 
 namespace {
@@ -22,22 +28,21 @@ constexpr unsigned kIdDialing = 205;
 
 std::string DevProgressText(int32_t kind, int32_t count, int32_t total, int32_t rate, std::string_view dialled)
 {
-    const StrCatalog& strings = qorvexal_Strings();
     switch (kind) {
     case DevProgressLines:
-        return StrFormat(StrLoad(strings, DevProgressLines).c_str(), count);
+        return StrFormat(DeviceText(DevProgressLines).c_str(), count);
     case DevProgressBytes:
-        return rate > 0 ? StrFormat(StrLoad(strings, kIdBytesRate).c_str(), count, rate)
-                        : StrFormat(StrLoad(strings, DevProgressBytes).c_str(), count);
+        return rate > 0 ? StrFormat(DeviceText(kIdBytesRate).c_str(), count, rate)
+                        : StrFormat(DeviceText(DevProgressBytes).c_str(), count);
     case DevProgressPercent: {
         if (total <= 0)
             return DevProgressText(DevProgressBytes, count, 0, rate, dialled);
         int32_t percent = static_cast<int32_t>(std::min<int64_t>(100, int64_t { 100 } * std::max(count, 0) / total));
-        return rate > 0 ? StrFormat(StrLoad(strings, kIdPercentRate).c_str(), percent, rate)
-                        : StrFormat(StrLoad(strings, DevProgressPercent).c_str(), percent);
+        return rate > 0 ? StrFormat(DeviceText(kIdPercentRate).c_str(), percent, rate)
+                        : StrFormat(DeviceText(DevProgressPercent).c_str(), percent);
     }
     case DevProgressDialing:
-        return StrFormat(StrLoad(strings, kIdDialing).c_str(), std::string(dialled).c_str());
+        return StrFormat(DeviceText(kIdDialing).c_str(), std::string(dialled).c_str());
     default:
         return {};
     }

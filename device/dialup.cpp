@@ -3,9 +3,9 @@
 #include "common/diag.h"
 #include "common/platform/net.h"
 #include "common/platform/netif.h"
-#include "common/strings.h"
 #include "common/text.h"
 #include "device/devstatus.h"
+#include "device/texts.h"
 #include "device/tftp.h"
 
 #include <algorithm>
@@ -273,7 +273,7 @@ bool DialupIsConnected()
 std::string DialupErrorText(int32_t code)
 {
     if (code < 0 && code >= DialupErrorNoOutcome) {
-        std::string text = StrLoad(qorvexal_Strings(), kIdErrorTexts + static_cast<unsigned>(-code - 1));
+        std::string text = DeviceText(kIdErrorTexts + static_cast<unsigned>(-code - 1));
         if (!text.empty())
             return text;
     }

@@ -1,9 +1,9 @@
 // The dial-up link over the scripted platform, in simulated time: the phone-book entry, the device and
 // local address chosen, the dial's outcomes, reuse, the idle hang-up and its lock.
-#include "common/strings.h"
 #include "device/devop.h"
 #include "device/devstatus.h"
 #include "device/dialup.h"
+#include "device/texts.h"
 #include "device/tftp.h"
 
 #include <chrono>
@@ -132,7 +132,7 @@ TEST_F(DialupTest, FailuresGiveDialUpErrorWithText)
     EXPECT_EQ(DialupConnect(entry), DevStatusDialUpError);
     EXPECT_EQ(clock.TickMs() - start, kDialupOutcomeMs);
     EXPECT_EQ(entry.ras_error, DialupErrorNoOutcome);
-    EXPECT_EQ(DialupErrorText(entry.ras_error), StrLoad(qorvexal_Strings(), 1743));
+    EXPECT_EQ(DialupErrorText(entry.ras_error), DeviceText(1743));
     EXPECT_NE(DialupErrorText(entry.ras_error).find("90 seconds"), std::string::npos);
 
     // Connected without IP.
@@ -158,7 +158,7 @@ TEST_F(DialupTest, FailuresGiveDialUpErrorWithText)
     EXPECT_EQ(DevOpCheck(entry), 0);
     EXPECT_EQ(entry.status.load(), DevStatusDialUpError);
     EXPECT_EQ(entry.ras_error, DialupErrorNoSupport);
-    EXPECT_EQ(DialupErrorText(entry.ras_error), StrLoad(qorvexal_Strings(), 1740));
+    EXPECT_EQ(DialupErrorText(entry.ras_error), DeviceText(1740));
 }
 
 // A clock that sets the entry's cancel flag once the dial has waited a while (as the window would).

@@ -1,8 +1,8 @@
 #include "device/firmware.h"
 
-#include "common/strings.h"
 #include "common/text.h"
 #include "device/deviceentry.h"
+#include "device/texts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -117,11 +117,6 @@ std::vector<unsigned> ParseVersion(std::string_view v)
 
 } // namespace
 
-std::string FirmwareText(unsigned id)
-{
-    return StrLoad(qorvexal_Strings(), id);
-}
-
 int FirmwareReadHeader(const void* data, size_t size, FirmwareHeader* header)
 {
     FirmwareHeader h;
@@ -193,17 +188,17 @@ std::string FirmwareDescribe(const FirmwareHeader& header, std::string_view vers
     std::string text;
     switch (header.kind) {
     case FirmwareBootLoader:
-        text = StrFormat(FirmwareText(FwStrBootLoader).c_str(), v.c_str(), d.c_str());
+        text = StrFormat(DeviceText(FwStrBootLoader).c_str(), v.c_str(), d.c_str());
         break;
     case FirmwareFull:
-        text = StrFormat(FirmwareText(FwStrFirmware).c_str(), v.c_str(), d.c_str());
+        text = StrFormat(DeviceText(FwStrFirmware).c_str(), v.c_str(), d.c_str());
         break;
     case FirmwareUpdate:
-        text = header.applies.empty() ? StrFormat(FirmwareText(FwStrUpdateAny).c_str(), v.c_str())
-                                      : StrFormat(FirmwareText(FwStrUpdate).c_str(), header.applies.c_str(), v.c_str());
+        text = header.applies.empty() ? StrFormat(DeviceText(FwStrUpdateAny).c_str(), v.c_str())
+                                      : StrFormat(DeviceText(FwStrUpdate).c_str(), header.applies.c_str(), v.c_str());
         break;
     default:
-        text = StrFormat(FirmwareText(FwStrUnknownKind).c_str(), v.c_str(), d.c_str());
+        text = StrFormat(DeviceText(FwStrUnknownKind).c_str(), v.c_str(), d.c_str());
         break;
     }
     std::string language = FirmwareCountryLanguage(header.country);
@@ -311,17 +306,17 @@ std::vector<std::string> FirmwareUploadQuestions(
     }
     if (total > 1) {
         if (notMatching)
-            questions.push_back(StrFormat(FirmwareText(FwStrNotMatchingSome).c_str(), notMatching, total));
+            questions.push_back(StrFormat(DeviceText(FwStrNotMatchingSome).c_str(), notMatching, total));
         if (older)
-            questions.push_back(StrFormat(FirmwareText(FwStrDowngradeSome).c_str(), older, total));
+            questions.push_back(StrFormat(DeviceText(FwStrDowngradeSome).c_str(), older, total));
     } else if (total == 1) {
         const DeviceEntry& e = *devices.front();
         if (notMatching) {
-            std::string type = e.device_type.str().empty() ? FirmwareText(FwStrUnknownDeviceType) : e.device_type.str();
-            questions.push_back(StrFormat(FirmwareText(FwStrNotMatchingOne).c_str(), type.c_str()));
+            std::string type = e.device_type.str().empty() ? DeviceText(FwStrUnknownDeviceType) : e.device_type.str();
+            questions.push_back(StrFormat(DeviceText(FwStrNotMatchingOne).c_str(), type.c_str()));
         }
         if (older)
-            questions.push_back(FirmwareText(FwStrDowngradeOne));
+            questions.push_back(DeviceText(FwStrDowngradeOne));
     }
     return questions;
 }

@@ -104,7 +104,7 @@ std::vector<std::string> FirmwareUploadQuestions(
 // the image that is not running), the high half is reserved (0).
 uint32_t FirmwareImageParam(int image);
 
-// The texts of this area (string ids of the configuration tool).
+// The texts of this area (ids of the device layer's table, read with DeviceText).
 constexpr unsigned FwStrBootLoader = 1760;
 constexpr unsigned FwStrFirmware = 1761;
 constexpr unsigned FwStrUpdate = 1762;
@@ -118,4 +118,4 @@ constexpr unsigned FwStrUnknownDeviceType = 1769;
 constexpr unsigned FwStrActivateTestMode = 1770;
 constexpr unsigned FwStrFailedToStart = 1771;
 constexpr unsigned FwStrFileFilter = 1772;
-std::string FirmwareText(unsigned id);
+constexpr unsigned FwStrVersion = 1125; // "Ver. %s (%s)": a version and its date

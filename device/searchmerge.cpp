@@ -1,9 +1,9 @@
 // The merge of a finished search into the device list (window thread).
 #include "common/platform/net.h"
-#include "common/strings.h"
 #include "common/text.h"
 #include "device/devicelist.h"
 #include "device/search.h"
+#include "device/texts.h"
 
 #include <algorithm>
 #include <string>
@@ -106,14 +106,14 @@ SearchMergeResult DeviceSearchMerge(DeviceList& list, std::vector<DeviceEntry>& 
 
 std::string SearchConflictMessage()
 {
-    return StrLoad(qorvexal_Strings(), kIdConflictMessage);
+    return DeviceText(kIdConflictMessage);
 }
 
 std::string SearchConflictDetails(const std::vector<DeviceEntry>& results, int conflicts)
 {
     std::string details;
-    std::string unconfigured = StrLoad(qorvexal_Strings(), kIdConflictUnconfigured);
-    std::string configured = StrLoad(qorvexal_Strings(), kIdConflictConfigured);
+    std::string unconfigured = DeviceText(kIdConflictUnconfigured);
+    std::string configured = DeviceText(kIdConflictConfigured);
     for (int i = 0; i < conflicts && static_cast<size_t>(i) < results.size(); ++i) {
         const DeviceEntry& e = results[static_cast<size_t>(i)];
         const std::string& format = (e.flags & DevFlagUnconfigured) ? unconfigured : configured;

@@ -2,12 +2,12 @@
 
 #include "common/ini.h"
 #include "common/platform/file.h"
-#include "common/strings.h"
 #include "common/text.h"
 #include "device/deviceentry.h"
 #include "device/devop.h"
 #include "device/devstatus.h"
 #include "device/sysinfo.h"
+#include "device/texts.h"
 
 #include <cstdio>
 #include <memory>
@@ -179,17 +179,15 @@ UpdateOffer UpdateOfferFor(const UpdateDescription& desc, const DeviceEntry& ent
 
 std::string UpdateOfferText(const UpdateOffer& offer)
 {
-    const StrCatalog& table = qorvexal_Strings();
     if (!offer.section)
-        return StrLoad(table, UpdStrNoSection);
+        return DeviceText(UpdStrNoSection);
     if (!offer.chain.ok)
-        return StrLoad(table, UpdStrNoFile);
+        return DeviceText(UpdStrNoFile);
     if (offer.version.empty())
         return offer.chain.file;
     if (offer.date.empty())
         return offer.version;
-    return StrFormat(
-        StrLoad(table, UpdStrVersion).c_str(), offer.version.c_str(), FirmwareDateText(offer.date).c_str());
+    return StrFormat(DeviceText(FwStrVersion).c_str(), offer.version.c_str(), FirmwareDateText(offer.date).c_str());
 }
 
 int UpdateUploadFile(const std::string& path, DeviceEntry& entry, const UpdateUi& ui)

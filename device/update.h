@@ -70,7 +70,6 @@ std::string UpdateOfferText(const UpdateOffer& offer);
 // String ids of the update package's texts.
 constexpr unsigned UpdStrNoSection = 2205;
 constexpr unsigned UpdStrNoFile = 2206;
-constexpr unsigned UpdStrVersion = 1125; // "Ver. %s (%s)"
 
 // What an update package asks and tells its user.
 struct UpdateUi {

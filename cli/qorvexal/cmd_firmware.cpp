@@ -7,6 +7,7 @@
 #include "common/strings.h"
 #include "device/devstatus.h"
 #include "device/firmware.h"
+#include "device/texts.h"
 
 #include <cstdio>
 
@@ -99,7 +100,7 @@ int RunUpload(std::vector<std::string>& words)
     if (int rc = front.Start(false))
         return rc;
     const std::string forceText = StrLoad(qorvexal_Strings(), CmdStrForceSerialUpload);
-    const std::string testModeText = FirmwareText(FwStrActivateTestMode);
+    const std::string testModeText = DeviceText(FwStrActivateTestMode);
     front.answer = [&](const std::string& text) {
         if (text == forceText || text == testModeText) {
             QvPrintMessage(text);

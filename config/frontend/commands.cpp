@@ -11,6 +11,7 @@
 #include "device/dialup.h"
 #include "device/firmware.h"
 #include "device/sysinfo.h"
+#include "device/texts.h"
 
 namespace {
 std::string Text(unsigned id)
@@ -141,7 +142,7 @@ std::string JobResultMessage(uint32_t message, int32_t result, const DeviceJob& 
             if (FirmwareReadFile(first->file_name, &header) && !header.version.empty())
                 for (const DeviceEntry* e = first; e; e = e->next)
                     if (!FirmwareVersionIs(e->fw_version.str(), header.version))
-                        return FirmwareText(FwStrFailedToStart);
+                        return DeviceText(FwStrFailedToStart);
         }
         id = result == JobUploadNoFile     ? CmdStrCantOpenFile
             : result == JobUploadFailed    ? CmdStrCantUpload
@@ -319,7 +320,7 @@ int DeviceCommands::AskActivateTestImage()
     const FirmwareStatusInfo& images = e->fw_status;
     if (images.number2 != images.number3 || images.number2 == images.active)
         return 0;
-    if (!ui_.Ask(FirmwareText(FwStrActivateTestMode), nullptr, nullptr))
+    if (!ui_.Ask(DeviceText(FwStrActivateTestMode), nullptr, nullptr))
         return 0;
     e->image_number = images.number2;
     waiting_ = JobActivateImage;

@@ -9,6 +9,7 @@
 #include "device/devstatus.h"
 #include "device/dialup.h"
 #include "device/search.h"
+#include "device/texts.h"
 
 #include <algorithm>
 
@@ -357,7 +358,7 @@ std::string MainStatusText(size_t devices, size_t selected, const SearchRequest*
     if (search) {
         int32_t phase = search->phase.load();
         if (phase != SearchPhaseDone) {
-            std::string what = Text(static_cast<unsigned>(phase));
+            std::string what = DeviceText(static_cast<unsigned>(phase));
             text = StrFormat(Text(MainStrSearching).c_str(), what.c_str(), static_cast<int>(search->found.load()));
         }
     }

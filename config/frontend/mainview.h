@@ -43,7 +43,6 @@ constexpr unsigned MainStrConfigFilter = 1121; // file dialog filters, "|" betwe
 constexpr unsigned MainStrFirmwareFilter = 1122;
 constexpr unsigned MainStrNoName = 1123; // "Please enter a name for the device."
 constexpr unsigned MainStrNoImages = 1124; // "The device reports no firmware images."
-constexpr unsigned MainStrImage = 1125; // "Ver. %s (%s)"
 constexpr unsigned MainStrNotYet = 1126; // a command this version does not offer yet
 
 // The text of one cell. The status column shows the progress of a running transfer (strings 200 to

@@ -17,6 +17,7 @@
 #include "device/devop.h"
 #include "device/devstatus.h"
 #include "device/search.h"
+#include "device/texts.h"
 #include "device/update.h"
 
 #include <winsock2.h>
@@ -547,7 +548,7 @@ void UpdateChosen(Package* p)
             ActivateTestImage(*p, e);
         int32_t status = e.status.load();
         std::string text = outcome == UpdatePassed ? StrFormat(Text(UpdStrUpdated).c_str(), e.fw_version.c_str())
-            : outcome == UpdateLeftAlone           ? Text(UpdStrNoSection)
+            : outcome == UpdateLeftAlone           ? DeviceText(UpdStrNoSection)
             : status == DevStatusCancelled         ? Text(UpdStrCancelled)
                                            : StrFormat(Text(UpdStrFailed).c_str(), DeviceStatusCellText(e).c_str());
         p->outcome[i] = text;
@@ -596,7 +597,7 @@ INT_PTR CALLBACK UploadProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             LanguageDialog(IDD_UPD_PASSWORD, d, PasswordProc, lParam);
         } else {
             bool ticked = false;
-            q->yes = AskDialog(d, FirmwareText(FwStrActivateTestMode), Text(1950), std::string(), &ticked);
+            q->yes = AskDialog(d, DeviceText(FwStrActivateTestMode), Text(1950), std::string(), &ticked);
         }
         return TRUE;
     }

@@ -17,6 +17,7 @@
 #include "device/firmware.h"
 #include "device/mru.h"
 #include "device/search.h"
+#include "device/texts.h"
 
 #include <algorithm>
 #include <commctrl.h>
@@ -606,7 +607,7 @@ INT_PTR CALLBACK FirmwareProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
         const FirmwareStatusInfo& s = f->entry->fw_status;
         HWND list = GetDlgItem(d, IDC_FW_IMAGES);
         for (size_t i = 0; i < s.versions.size(); ++i) {
-            std::string item = StrFormat(Text(MainStrImage).c_str(), s.versions[i].c_str(),
+            std::string item = StrFormat(DeviceText(FwStrVersion).c_str(), s.versions[i].c_str(),
                 i < s.dates.size() ? FirmwareDateText(s.dates[i]).c_str() : "");
             if (static_cast<int32_t>(i) == s.active)
                 item += " *";
@@ -764,7 +765,7 @@ UINT_PTR CALLBACK FirmwareFileHook(HWND hook, UINT message, WPARAM, LPARAM lPara
 std::string FirmwareFileDialog(HWND owner, const std::string& title)
 {
     // "lc_*u.*;*.upx" of the string table, then every file.
-    std::string pattern = FirmwareText(FwStrFileFilter);
+    std::string pattern = DeviceText(FwStrFileFilter);
     std::string filters = StrFormat("%s (%s)",
         Text(MainStrFirmwareFilter).substr(0, Text(MainStrFirmwareFilter).find(" (")).c_str(), pattern.c_str());
     filters += '\0';
