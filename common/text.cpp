@@ -144,11 +144,19 @@ std::string CutTo(std::string_view text, size_t limit)
     return std::string(text.substr(0, limit));
 }
 
-std::string StrEscapeControls(std::string_view text)
+namespace {
+// The escapes of StrEscapeControls and StrQuote: what they write for a character other than the
+// backslash, \n, \r, \t (and the double quote when quoting).
+enum class Others { Hex, Json, Keep };
+
+std::string Escaped(std::string_view text, Others others, bool quote)
 {
-    static const char hex[] = "0123456789ABCDEF";
+    static const char hex[] = "0123456789abcdef";
+    static const char upper[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 2);
+    if (quote)
+        out += '"';
     for (char c : text) {
         auto b = static_cast<unsigned char>(c);
         if (b == '\\') {
@@ -159,15 +167,34 @@ std::string StrEscapeControls(std::string_view text)
             out += "\\r";
         } else if (b == '\t') {
             out += "\\t";
-        } else if (b < 0x20 || b >= 0x7f) {
+        } else if (quote && b == '"') {
+            out += "\\\"";
+        } else if (others == Others::Hex && (b < 0x20 || b >= 0x7f)) {
             out += "\\x";
+            out += upper[b >> 4];
+            out += upper[b & 15];
+        } else if (others == Others::Json && (b < 0x20 || b == 0x7f)) {
+            out += "\\u00";
             out += hex[b >> 4];
             out += hex[b & 15];
         } else {
             out += c;
         }
     }
+    if (quote)
+        out += '"';
     return out;
+}
+} // namespace
+
+std::string StrEscapeControls(std::string_view text)
+{
+    return Escaped(text, Others::Hex, false);
+}
+
+std::string StrQuote(std::string_view text, bool controls)
+{
+    return Escaped(text, controls ? Others::Json : Others::Keep, true);
 }
 
 std::string StrFormat(const char* format, ...)

@@ -48,6 +48,10 @@ std::string CutTo(std::string_view text, size_t limit);
 // A text from a peer made safe to print on a terminal or in a log: control characters, DEL, bytes
 // above 0x7F and the backslash itself are written as escapes (\n, \t, \r, \\, \x1B).
 std::string StrEscapeControls(std::string_view text);
+// A text in double quotes, with C's escapes for the quote, the backslash, \n, \r and \t; with
+// `controls` also every other control character and DEL as \u00XX (a JSON string), else those kept as
+// they are (the description dumps).
+std::string StrQuote(std::string_view text, bool controls);
 
 // Text encodings: ANSI is Windows-1252, the code page of Western Windows and of every text the suite
 // stores, shows and receives from devices. Utf8FromAnsi converts every byte (the five unassigned bytes

@@ -58,3 +58,15 @@ TEST(TextTrim, BlanksAndLineEnds)
     EXPECT_EQ(Trim(""), "");
     EXPECT_EQ(CutTo("123456789012345678", 15), "123456789012345");
 }
+
+TEST(TextEscape, PeerTextsJsonStringsAndDumpsEscapeTheirOwnSets)
+{
+    const std::string text = std::string("a\"b\\c\n\r\t") + '\x1b' + '\x7f' + "\xc3\xa9";
+    // A peer's text on a terminal: every control byte and every byte above 0x7F as \xHH, quotes kept.
+    EXPECT_EQ(StrEscapeControls(text), "a\"b\\\\c\\n\\r\\t\\x1B\\x7F\\xC3\\xA9");
+    // A JSON string: control characters and DEL as \u00hh, UTF-8 bytes kept.
+    EXPECT_EQ(StrQuote(text, true), "\"a\\\"b\\\\c\\n\\r\\t\\u001b\\u007f\xc3\xa9\"");
+    // A dump: only the quote, the backslash and the three line controls escaped.
+    EXPECT_EQ(StrQuote(text, false), "\"a\\\"b\\\\c\\n\\r\\t\x1b\x7f\xc3\xa9\"");
+    EXPECT_EQ(StrQuote("", true), "\"\"");
+}

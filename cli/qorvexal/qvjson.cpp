@@ -5,34 +5,7 @@
 
 std::string QvJson(std::string_view ansi)
 {
-    std::string text = Utf8FromAnsi(ansi);
-    std::string out = "\"";
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7F)
-                out += StrFormat("\\u%04x", c);
-            else
-                out += ch;
-        }
-    }
-    return out + "\"";
+    return StrQuote(Utf8FromAnsi(ansi), true);
 }
 
 std::string QvDeviceJson(const DeviceRow& row, bool withMark)

@@ -4,30 +4,7 @@
 
 std::string CfgDumpQuote(std::string_view text)
 {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
+    return StrQuote(text, false);
 }
 
 std::string CfgDumpQuoteList(const CfgArgList& list)
