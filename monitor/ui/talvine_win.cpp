@@ -21,12 +21,14 @@
 #include "monitor/snmp/snmp_types.h"
 #include "monitor/startup/rules.h"
 #include "monitor/startup/startup.h"
+#include "monitor/startup/texts.h"
 #include "monitor/ui/display_win.h"
 #include "monitor/ui/find_win.h"
 #include "monitor/ui/graph_win.h"
 #include "monitor/ui/props_win.h"
 #include "monitor/ui/resource.h"
 #include "monitor/ui/talvine_views.h"
+#include "monitor/ui/texts.h"
 
 #include <windows.h>
 #include <winsock2.h>
@@ -215,7 +217,7 @@ INT_PTR CALLBACK QueryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        SetWindowTextA(dialog, Text(2011).c_str());
+        SetWindowTextA(dialog, Text(TvStrProgramName).c_str());
         QueryLayout(dialog, *reinterpret_cast<QueryDialog*>(lParam));
         CenterWindow(dialog, GetParent(dialog));
         return FALSE; // the focus is on the first button
@@ -324,7 +326,7 @@ public:
         if (!A().trayShown)
             return;
         // Which device it is about: its name and address.
-        std::string title = StrFormat(Text(2080).c_str(), d.object->name.c_str(), d.AddressText().c_str());
+        std::string title = StrFormat(Text(UiStrDeviceTitle).c_str(), d.object->name.c_str(), d.AddressText().c_str());
         NOTIFYICONDATAA n {};
         n.cbSize = sizeof n;
         n.hWnd = A().tray;
@@ -418,7 +420,7 @@ void TrayIcon(DWORD action)
     n.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
     n.uCallbackMessage = kTrayMessage;
     n.hIcon = A().icons[static_cast<int>(A().trayImage)];
-    lstrcpynA(n.szTip, (A().trayTip.empty() ? Text(2011) : A().trayTip).c_str(), sizeof n.szTip);
+    lstrcpynA(n.szTip, (A().trayTip.empty() ? Text(TvStrProgramName) : A().trayTip).c_str(), sizeof n.szTip);
     Shell_NotifyIconA(action, &n);
 }
 
@@ -445,7 +447,7 @@ void RefreshTray()
         counts.refused += d->Refused() ? 1 : 0;
     }
     TrayImage image = ChooseTrayImage(states);
-    std::string tip = TrayTipText(Text(2011), counts, sizeof NOTIFYICONDATAA {}.szTip - 1);
+    std::string tip = TrayTipText(Text(TvStrProgramName), counts, sizeof NOTIFYICONDATAA {}.szTip - 1);
     if (image == A().trayImage && tip == A().trayTip)
         return;
     A().trayImage = image;
@@ -475,9 +477,10 @@ INT_PTR CALLBACK AskExitProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        SetWindowTextA(dialog, Text(2011).c_str());
-        SetDlgItemTextA(dialog, IDC_ASKEXIT_TEXT, StrFormat(Text(2015).c_str(), Text(2011).c_str()).c_str());
-        SetDlgItemTextA(dialog, IDC_ASKEXIT_CHECK, Text(2016).c_str());
+        SetWindowTextA(dialog, Text(TvStrProgramName).c_str());
+        SetDlgItemTextA(
+            dialog, IDC_ASKEXIT_TEXT, StrFormat(Text(UiStrAskExit).c_str(), Text(TvStrProgramName).c_str()).c_str());
+        SetDlgItemTextA(dialog, IDC_ASKEXIT_CHECK, Text(UiStrAskExitNoMore).c_str());
         SendDlgItemMessageA(
             dialog, IDC_ASKEXIT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)), 0);
         CenterWindow(dialog, GetParent(dialog));
@@ -512,7 +515,8 @@ void SaveSettings()
     const std::string& ini = TalvineGlobalsGet().paths.settingsFile;
     // A failed save leaves the file as it was; the user learns that the changes are not kept.
     if (!WriteTalvineSettings(ini, A().settings))
-        MessageBoxA(A().main, StrFormat(Text(2007).c_str(), ini.c_str()).c_str(), "Error", MB_OK | MB_ICONERROR);
+        MessageBoxA(A().main, StrFormat(Text(UiStrSettingsNotSaved).c_str(), ini.c_str()).c_str(), "Error",
+            MB_OK | MB_ICONERROR);
     SaveWindowPlacement(A().main, ini.c_str(), kSectionMainWindow, nullptr, kMainPlacementFlags);
 }
 
@@ -573,8 +577,8 @@ std::string ItemTip(EngineItem& item)
     EngineDevice& d = *item.device;
     bool own = !item.parent && !item.display && !d.items.empty() && d.items.front().get() == &item;
     if (own && d.Error()) {
-        std::string name = StrFormat(Text(2080).c_str(), d.object->name.c_str(), d.AddressText().c_str());
-        unsigned id = d.noAnswer.load() ? 2070 : d.Refused() ? 2071 : 2072;
+        std::string name = StrFormat(Text(UiStrDeviceTitle).c_str(), d.object->name.c_str(), d.AddressText().c_str());
+        unsigned id = d.noAnswer.load() ? UiStrTipNoAnswer : d.Refused() ? UiStrTipRefused : UiStrTipAnswers;
         return StrFormat(Text(id).c_str(), name.c_str());
     }
     ScriptContext ctx;
@@ -692,7 +696,8 @@ void HandleFailures()
         NewDeviceInput input = A().pendingInput.count(f.address) ? A().pendingInput[f.address] : NewDeviceInput {};
         A().pendingInput.erase(f.address);
         if (f.result == EngineDetectResult::NoAnswer) {
-            if (MessageBoxA(A().main, f.message.c_str(), Text(2011).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            if (MessageBoxA(A().main, f.message.c_str(), Text(TvStrProgramName).c_str(), MB_YESNO | MB_ICONQUESTION)
+                == IDYES) {
                 if (input.address.empty()) {
                     uint32_t host = 0;
                     const auto* b = reinterpret_cast<const uint8_t*>(&f.address);
@@ -702,7 +707,7 @@ void HandleFailures()
                 NewDevice(input);
             }
         } else {
-            MessageBoxA(A().main, f.message.c_str(), Text(2011).c_str(), MB_OK | MB_ICONEXCLAMATION);
+            MessageBoxA(A().main, f.message.c_str(), Text(TvStrProgramName).c_str(), MB_OK | MB_ICONEXCLAMATION);
         }
     }
 }
@@ -713,7 +718,9 @@ void DeleteSelected()
     if (!item)
         return;
     if (!A().settings.dontAskForDeviceDelete
-        && MessageBoxA(A().main, Text(2017).c_str(), Text(2011).c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        && MessageBoxA(
+               A().main, Text(UiStrAskDelete).c_str(), Text(TvStrProgramName).c_str(), MB_YESNO | MB_ICONQUESTION)
+            != IDYES)
         return;
     A().engine->RemoveDevice(item->device);
     RefreshTray();
@@ -725,7 +732,7 @@ void ShowHelp()
     const TalvinePaths& paths = TalvineGlobalsGet().paths;
     std::string shown;
     if (!OpenHelpTopics(A().main, paths.helpFile, paths.guideFile, &shown))
-        MessageBoxA(A().main, Text(2020).c_str(), "Error", MB_OK | MB_ICONERROR);
+        MessageBoxA(A().main, Text(UiStrNoHelp).c_str(), "Error", MB_OK | MB_ICONERROR);
 }
 
 void ShowAbout()
@@ -734,8 +741,8 @@ void ShowAbout()
     r.instance = A().instance;
     r.strings = &talvine_Strings();
     r.flags = kAboutProductId | kAboutBuildVersion | kAboutBuildCopyright;
-    r.title = TestCtlMenuText(StrFormat("&About %s", Text(2011).c_str()));
-    r.productId = 2011;
+    r.title = TestCtlMenuText(StrFormat("&About %s", Text(TvStrProgramName).c_str()));
+    r.productId = TvStrProgramName;
     r.major = TALVINE_VERSION_MAJOR;
     r.minor = TALVINE_VERSION_MINOR;
     r.build = TALVINE_VERSION_BUILD;
@@ -863,7 +870,9 @@ void OnCommand(int id, LPARAM lParam)
         // A menu action that got no answer (lParam: the device's address): the password may be wrong.
         EngineDevice* device = nullptr;
         if (lParam) {
-            if (MessageBoxA(A().main, Text(2023).c_str(), Text(2011).c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
+            if (MessageBoxA(A().main, Text(UiStrAskPassword).c_str(), Text(TvStrProgramName).c_str(),
+                    MB_YESNO | MB_ICONQUESTION)
+                != IDYES)
                 break;
             device = engine.FindDevice(static_cast<uint32_t>(lParam));
         } else {
@@ -961,8 +970,8 @@ void CreateTree(HWND window)
     A().tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
         WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_INFOTIP, 0, 0,
         0, 0, window, nullptr, A().instance, nullptr);
-    A().hint = CreateWindowExA(0, "STATIC", Text(2073).c_str(), WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0, window,
-        nullptr, A().instance, nullptr);
+    A().hint = CreateWindowExA(0, "STATIC", Text(UiStrEmptyTreeHint).c_str(), WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, 0,
+        0, 0, window, nullptr, A().instance, nullptr);
     SendMessageA(A().hint, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     // Tips of several lines, shown long enough to be read.
     if (HWND tips = reinterpret_cast<HWND>(SendMessageA(A().tree, TVM_GETTOOLTIPS, 0, 0))) {
@@ -1129,7 +1138,7 @@ void FillAboutMenuText(HMENU menu)
 {
     char text[256] = {};
     if (GetMenuStringA(menu, IDC_ABOUT, text, sizeof text, MF_BYCOMMAND) > 0) {
-        std::string filled = StrFormat(text, Text(2011).c_str());
+        std::string filled = StrFormat(text, Text(TvStrProgramName).c_str());
         ModifyMenuA(menu, IDC_ABOUT, MF_BYCOMMAND | MF_STRING, IDC_ABOUT, filled.c_str());
     }
 }
@@ -1494,7 +1503,7 @@ public:
     }
     std::string DataDirectory(const std::string& programDirectory) override
     {
-        return ChooseDataFolder(programDirectory, "Travik", { Text(2001) }).folder;
+        return ChooseDataFolder(programDirectory, "Travik", { Text(TvStrSettingsFile) }).folder;
     }
     bool IsOtherInstance(const std::string& lockName) override
     {
