@@ -5,6 +5,7 @@
 #include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "monitor/engine/texts.h"
 #include "monitor/log/log.h"
 #include "monitor/snmp/snmp.h"
 
@@ -345,11 +346,11 @@ void Engine::FinishDetection(Detection* det)
     const StrCatalog& catalog = talvine_Strings();
     // A device that answers but matches no type is not supported, as one that answers with an error.
     if (errorAnswer || !missing)
-        frontEnd_->DetectFailed(
-            address, EngineDetectResult::NotSupported, StrFormat(StrLoad(catalog, 2022).c_str(), addressText.c_str()));
+        frontEnd_->DetectFailed(address, EngineDetectResult::NotSupported,
+            StrFormat(StrLoad(catalog, EngineStrNotSupported).c_str(), addressText.c_str()));
     else
-        frontEnd_->DetectFailed(
-            address, EngineDetectResult::NoAnswer, StrFormat(StrLoad(catalog, 2021).c_str(), addressText.c_str()));
+        frontEnd_->DetectFailed(address, EngineDetectResult::NoAnswer,
+            StrFormat(StrLoad(catalog, EngineStrNoAnswer).c_str(), addressText.c_str()));
 }
 
 int Engine::AddDevicesFromMessage(const uint8_t* data, size_t size)

@@ -194,8 +194,8 @@ public:
     virtual void DeviceChanged(EngineDevice& device) = 0;
     virtual void DeviceAdded(EngineDevice& device) = 0;
     virtual void DeviceRemoved(EngineDevice& device) = 0;
-    // A detection ended without adding a device (the message text of string 2021 or 2022, address filled
-    // in); `result` tells which.
+    // A detection ended without adding a device (the message text of EngineStrNoAnswer or EngineStrNotSupported,
+    // address filled in); `result` tells which.
     virtual void DetectFailed(uint32_t address, EngineDetectResult result, const std::string& message) = 0;
     // A query before an action: true for a positive answer (OK or Yes). `checkText` non-empty: the dialog
     // has a check box, whose state goes to *checked.

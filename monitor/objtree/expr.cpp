@@ -11,6 +11,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "monitor/objtree/objtree.h"
+#include "monitor/objtree/texts.h"
 
 #include <cstring>
 
@@ -353,18 +354,19 @@ std::string Duration(uint32_t n)
     uint32_t d = n / 86400, h = n % 86400 / 3600, m = n % 3600 / 60, s = n % 60;
     auto text = [](unsigned id) { return StrLoad(talvine_Strings(), id); };
     if (d >= 2)
-        return h == 1 ? FillNumbers(text(2037), { d }) : FillNumbers(text(2038), { d, h });
+        return h == 1 ? FillNumbers(text(ExprStrDaysHour), { d }) : FillNumbers(text(ExprStrDaysHours), { d, h });
     if (d == 1)
-        return h == 1 ? text(2035) : FillNumbers(text(2036), { h });
+        return h == 1 ? text(ExprStrDayHour) : FillNumbers(text(ExprStrDayHours), { h });
     if (h >= 2)
-        return m == 1 ? FillNumbers(text(2033), { h }) : FillNumbers(text(2034), { h, m });
+        return m == 1 ? FillNumbers(text(ExprStrHoursMinute), { h }) : FillNumbers(text(ExprStrHoursMinutes), { h, m });
     if (h == 1)
-        return m == 1 ? text(2031) : FillNumbers(text(2032), { m });
+        return m == 1 ? text(ExprStrHourMinute) : FillNumbers(text(ExprStrHourMinutes), { m });
     if (m >= 2)
-        return s == 1 ? FillNumbers(text(2029), { m }) : FillNumbers(text(2030), { m, s });
+        return s == 1 ? FillNumbers(text(ExprStrMinutesSecond), { m })
+                      : FillNumbers(text(ExprStrMinutesSeconds), { m, s });
     if (m == 1)
-        return s == 1 ? text(2027) : FillNumbers(text(2028), { s });
-    return s == 1 ? text(2025) : FillNumbers(text(2026), { s });
+        return s == 1 ? text(ExprStrMinuteSecond) : FillNumbers(text(ExprStrMinuteSeconds), { s });
+    return s == 1 ? text(ExprStrOneSecond) : FillNumbers(text(ExprStrSeconds), { s });
 }
 
 // Seconds since 1900 as the user's short date and time. The moment is computed here (days to a civil

@@ -143,7 +143,7 @@ std::string ItemText(const ItemObject& item, uint32_t state, const ScriptContext
 // The instance number of an item (`$i`).
 uint32_t ItemInstance(const ItemObject& item, const ScriptContext& context);
 
-// The duration text of "as duration" (strings 2025-2038 in the language selected).
+// The duration text of "as duration" (ExprStrOneSecond to ExprStrDaysHours in the language selected).
 std::string ExprDuration(uint32_t seconds);
 
 // Texts made by templates and formats are cut to this (the 256-byte buffers).

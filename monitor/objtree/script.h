@@ -350,8 +350,8 @@ private:
 
 // The program's scripts (global, as the monitor keeps them until it ends).
 ScriptLibrary& ScriptGlobal();
-// Reads every file matching the pattern (program directory joined with "talv*.dsc"); `language` is string
-// 2000 of the user-interface language. Returns the number of files read.
+// Reads every file matching the pattern (program directory joined with "talv*.dsc"); `language` is the text
+// TvStrLanguageName of the user-interface language. Returns the number of files read.
 int ScriptLoadAll(const std::string& pattern, std::string_view language);
 // Detection over the global scripts: n from 0; false/empty when there is no n-th entry.
 bool ScriptDetectEntry(size_t n, std::string* oidText);

@@ -2,6 +2,7 @@
 
 #include "common/strings.h"
 #include "common/text.h"
+#include "monitor/startup/texts.h"
 
 #include <algorithm>
 
@@ -144,17 +145,17 @@ std::string TrayTipText(const std::string& product, const TrayTipCounts& counts,
 {
     std::vector<std::string> parts;
     if (counts.devices == 0)
-        parts.push_back(StrLoad(talvine_Strings(), 2074));
+        parts.push_back(StrLoad(talvine_Strings(), TvStrTipNoDevices));
     else if (counts.devices == 1)
-        parts.push_back(StrLoad(talvine_Strings(), 2075));
+        parts.push_back(StrLoad(talvine_Strings(), TvStrTipOneDevice));
     else
-        parts.push_back(StrFormat(StrLoad(talvine_Strings(), 2076).c_str(), counts.devices));
+        parts.push_back(StrFormat(StrLoad(talvine_Strings(), TvStrTipDevices).c_str(), counts.devices));
     if (counts.devices > 0 && counts.noAnswer == 0 && counts.refused == 0)
-        parts.push_back(StrLoad(talvine_Strings(), 2077));
+        parts.push_back(StrLoad(talvine_Strings(), TvStrTipAllAnswering));
     if (counts.noAnswer > 0)
-        parts.push_back(StrFormat(StrLoad(talvine_Strings(), 2078).c_str(), counts.noAnswer));
+        parts.push_back(StrFormat(StrLoad(talvine_Strings(), TvStrTipNotAnswering).c_str(), counts.noAnswer));
     if (counts.refused > 0)
-        parts.push_back(StrFormat(StrLoad(talvine_Strings(), 2079).c_str(), counts.refused));
+        parts.push_back(StrFormat(StrLoad(talvine_Strings(), TvStrTipRefusing).c_str(), counts.refused));
     std::string tip = product;
     for (size_t i = 0; i < parts.size(); ++i) {
         std::string next = tip + (i == 0 ? " - " : ", ") + parts[i];

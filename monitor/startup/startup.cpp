@@ -3,6 +3,7 @@
 #include "common/platform/instance.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "monitor/startup/texts.h"
 
 namespace {
 std::string Text(unsigned id)
@@ -23,15 +24,15 @@ TalvinePaths BuildTalvinePaths(std::string_view programPath, const std::string& 
     size_t slash = programPath.find_last_of("\\/");
     p.directory = slash == std::string_view::npos ? std::string() : std::string(programPath.substr(0, slash + 1));
     p.dataDirectory = dataDirectory.empty() ? p.directory : dataDirectory;
-    p.settingsFile = p.dataDirectory + Text(2001);
-    p.scriptPattern = p.directory + Text(2002);
-    p.listFile = p.dataDirectory + Text(2003);
-    std::string help = Text(2004);
+    p.settingsFile = p.dataDirectory + Text(TvStrSettingsFile);
+    p.scriptPattern = p.directory + Text(TvStrScriptPattern);
+    p.listFile = p.dataDirectory + Text(TvStrListFile);
+    std::string help = Text(TvStrHelpFile);
     size_t at = help.find("%s");
     if (at != std::string::npos)
-        help.replace(at, 2, Text(2005));
+        help.replace(at, 2, Text(TvStrHelpFileSuffix));
     p.helpFile = p.directory + help;
-    p.guideFile = p.directory + Text(2006);
+    p.guideFile = p.directory + Text(TvStrGuideFile);
     return p;
 }
 
@@ -53,7 +54,7 @@ int RunTalvine(std::string_view commandLine, TalvinePlatform& p)
         g.uiLanguage = *g.options.language;
     p.SetThreadLocale(g.uiLanguage);
     StrSetLanguage(g.uiLanguage);
-    g.languageName = Text(2000);
+    g.languageName = Text(TvStrLanguageName);
     if (g.options.testControlPort)
         p.StartTestControl(*g.options.testControlPort);
 
@@ -78,7 +79,7 @@ int RunTalvine(std::string_view commandLine, TalvinePlatform& p)
 
     // 4. The SNMP client; without it nothing can be watched.
     if (!p.StartSnmp(g.options.port)) {
-        p.ErrorBox(Text(2019), Text(2011));
+        p.ErrorBox(Text(TvStrNoTcpIp), Text(TvStrProgramName));
         return 0;
     }
 
@@ -88,7 +89,7 @@ int RunTalvine(std::string_view commandLine, TalvinePlatform& p)
     p.InitViews();
 
     // 6. Windows; 7. this command line's devices; 8. the message loop.
-    if (p.CreateWindows(Text(2011))) {
+    if (p.CreateWindows(Text(TvStrProgramName))) {
         if (!g.options.adds.empty())
             p.SendAddRecords(PackAddRecords(g.options.adds), true);
         p.RunMessageLoop();

@@ -15,11 +15,11 @@
 struct TalvinePaths {
     std::string directory; // with its trailing separator
     std::string dataDirectory; // with its trailing separator
-    std::string settingsFile; // talvine.ini (string 2001)
-    std::string scriptPattern; // talv*.dsc (string 2002)
-    std::string listFile; // talvine.lst (string 2003)
-    std::string helpFile; // talvine%s.hlp (string 2004) with string 2005 filled in
-    std::string guideFile; // the user's guide in HTML (string 2006), opened when there is no help file
+    std::string settingsFile; // talvine.ini (TvStrSettingsFile)
+    std::string scriptPattern; // talv*.dsc (TvStrScriptPattern)
+    std::string listFile; // talvine.lst (TvStrListFile)
+    std::string helpFile; // talvine%s.hlp (TvStrHelpFile) with TvStrHelpFileSuffix filled in
+    std::string guideFile; // the user's guide in HTML (TvStrGuideFile), opened when there is no help file
 };
 // `dataDirectory` empty: the program's directory.
 TalvinePaths BuildTalvinePaths(std::string_view programPath, const std::string& dataDirectory = {});
@@ -27,7 +27,7 @@ TalvinePaths BuildTalvinePaths(std::string_view programPath, const std::string& 
 // The process-wide settings fixed at start-up.
 struct TalvineGlobals {
     uint16_t uiLanguage = 1033;
-    std::string languageName; // string 2000: the scripts choose their texts by it
+    std::string languageName; // TvStrLanguageName: the scripts choose their texts by it
     TalvineOptions options;
     TalvinePaths paths;
 };

@@ -8,6 +8,7 @@
 #include "monitor/engine/engine.h"
 #include "monitor/snmp/snmp_types.h"
 #include "monitor/ui/resource.h"
+#include "monitor/ui/texts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -72,8 +73,8 @@ INT_PTR CALLBACK DetectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_INITDIALOG:
         d = reinterpret_cast<Detect*>(lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        SetDlgItemTextA(
-            dialog, IDC_DETECT_TEXT, StrFormat(Text(2045).c_str(), SnmpAddressText(d->address).c_str()).c_str());
+        SetDlgItemTextA(dialog, IDC_DETECT_TEXT,
+            StrFormat(Text(FindStrDetecting).c_str(), SnmpAddressText(d->address).c_str()).c_str());
         SetTimer(dialog, kTimerAnimation, kAnimationMs, nullptr);
         CenterWindow(dialog, GetParent(dialog));
         return TRUE;
@@ -128,7 +129,7 @@ void StartSearch(HWND dialog, Find& f)
     f.searching = true;
     SendDlgItemMessageA(dialog, IDC_FIND_LIST, LVM_DELETEALLITEMS, 0, 0);
     EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-    SetDlgItemTextA(dialog, IDC_FIND_STATUS, Text(2041).c_str());
+    SetDlgItemTextA(dialog, IDC_FIND_STATUS, Text(FindStrSearching).c_str());
     ShowWindow(GetDlgItem(dialog, IDC_FIND_ANIMATION), SW_SHOW);
     SetTimer(dialog, kTimerAnimation, kAnimationMs, nullptr);
     // The search runs on a thread of its own, so that the dialog stays alive and can be cancelled.
@@ -188,7 +189,8 @@ void ShowResults(HWND dialog, Find& f)
             SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
         }
     }
-    SetDlgItemTextA(dialog, IDC_FIND_STATUS, StrFormat(Text(2039).c_str(), static_cast<int>(shown.size())).c_str());
+    SetDlgItemTextA(
+        dialog, IDC_FIND_STATUS, StrFormat(Text(FindStrFound).c_str(), static_cast<int>(shown.size())).c_str());
     ShowWindow(GetDlgItem(dialog, IDC_FIND_ANIMATION), SW_HIDE);
     EnableWindow(GetDlgItem(dialog, IDOK), !shown.empty());
 }
@@ -219,9 +221,9 @@ INT_PTR CALLBACK FindProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         HWND list = GetDlgItem(dialog, IDC_FIND_LIST);
         SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-        AddColumn(list, 0, 2042, 100);
-        AddColumn(list, 1, 2043, 110);
-        AddColumn(list, 2, 2044, 150);
+        AddColumn(list, 0, FindStrColAddress, 100);
+        AddColumn(list, 1, FindStrColType, 110);
+        AddColumn(list, 2, FindStrColName, 150);
         CenterWindow(dialog, GetParent(dialog));
         StartSearch(dialog, *f);
         return TRUE;
@@ -236,7 +238,9 @@ INT_PTR CALLBACK FindProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
             ++f->frame;
             InvalidateRect(GetDlgItem(dialog, IDC_FIND_ANIMATION), nullptr, FALSE);
             SetDlgItemTextA(dialog, IDC_FIND_STATUS,
-                (Text(2041) + "  " + StrFormat(Text(2039).c_str(), static_cast<int>(f->found.load()))).c_str());
+                (Text(FindStrSearching) + "  "
+                    + StrFormat(Text(FindStrFound).c_str(), static_cast<int>(f->found.load())))
+                    .c_str());
         }
         return TRUE;
     case WM_DRAWITEM:

@@ -9,6 +9,8 @@
 #include "common/ui/testctl_win.h"
 #include "monitor/engine/engine.h"
 #include "monitor/engine/trend_store.h"
+#include "monitor/startup/texts.h"
+#include "monitor/ui/texts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -403,7 +405,7 @@ void Draw(Graph& g, HDC dc, const RECT& client, const RECT& plot)
         DrawSeries(g, i, dc, plot, axis);
     if (g.shown.empty() || g.points == 0) {
         SetTextColor(dc, RGB(60, 60, 60));
-        std::string t = Text(7008);
+        std::string t = Text(GraphStrNoValues);
         RECT r = plot;
         DrawTextA(dc, t.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     }
@@ -531,7 +533,7 @@ bool SaveCsv(Graph& g, const std::string& path)
 void AskSave(Graph& g)
 {
     char file[MAX_PATH] = "graph.csv";
-    std::string filter = Text(7009);
+    std::string filter = Text(GraphStrCsvFilter);
     std::replace(filter.begin(), filter.end(), '|', '\0');
     filter.push_back('\0');
     OPENFILENAMEA ofn {};
@@ -545,7 +547,8 @@ void AskSave(Graph& g)
     if (!GetSaveFileNameA(&ofn))
         return;
     if (!SaveCsv(g, file))
-        MessageBoxA(g.hwnd, Fill(Text(7010), file).c_str(), Text(2011).c_str(), MB_OK | MB_ICONERROR);
+        MessageBoxA(
+            g.hwnd, Fill(Text(GraphStrNotWritten), file).c_str(), Text(TvStrProgramName).c_str(), MB_OK | MB_ICONERROR);
 }
 
 void Layout(Graph& g)
@@ -584,7 +587,7 @@ LRESULT CALLBACK GraphProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         for (int i = 0; i < 6; ++i) {
             bool radio = i < 4;
             int id = radio ? kIdRangeFirst + i : (i == 4 ? kIdCopy : kIdSave);
-            g->buttons[i] = CreateWindowA("BUTTON", Text(7001 + i).c_str(),
+            g->buttons[i] = CreateWindowA("BUTTON", Text(GraphStrLastHour + i).c_str(),
                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | (radio ? BS_AUTORADIOBUTTON | BS_PUSHLIKE : BS_PUSHBUTTON), 0, 0,
                 10, 10, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), G().instance, nullptr);
             SendMessageA(g->buttons[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -710,15 +713,15 @@ void GraphStop()
 void GraphAddMenuEntry(HMENU menu, UINT id)
 {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, id, Text(7007).c_str());
+    AppendMenuA(menu, MF_STRING, id, Text(GraphStrOpen).c_str());
 }
 
 void GraphAddButton(HWND page, int id)
 {
     RECT r { 80, 80, 150, 94 }; // dialog units, below the password
     MapDialogRect(page, &r);
-    HWND b = CreateWindowA("BUTTON", Text(7007).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, r.left,
-        r.top, r.right - r.left, r.bottom - r.top, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND b = CreateWindowA("BUTTON", Text(GraphStrOpen).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+        r.left, r.top, r.right - r.left, r.bottom - r.top, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(page, GWLP_HINSTANCE)), nullptr);
     SendMessageA(b, WM_SETFONT, SendMessageA(page, WM_GETFONT, 0, 0), FALSE);
 }
@@ -760,7 +763,7 @@ void GraphOpen(HWND owner, uint32_t address, const std::string& title, const std
         g->wanted = TrendSeriesNames(G().store->Dir(), address);
     Graph* raw = g.get();
     G().graphs.push_back(std::move(g));
-    std::string caption = Fill(Text(7000), title);
+    std::string caption = Fill(Text(GraphStrTitle), title);
     HWND hwnd = CreateWindowExA(0, kGraphClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 820,
         440, owner, nullptr, G().instance, raw);
     if (!hwnd) {

@@ -7,8 +7,10 @@
 #include "monitor/startup/logpage.h"
 #include "monitor/startup/optionspage.h"
 #include "monitor/startup/startup.h"
+#include "monitor/startup/texts.h"
 #include "monitor/ui/graph_win.h"
 #include "monitor/ui/resource.h"
+#include "monitor/ui/texts.h"
 
 #include <commctrl.h>
 #include <ctime>
@@ -88,8 +90,8 @@ void ShowExpandedNames(HWND page, const std::string& address)
 
 void DeleteAllLogs(HWND page)
 {
-    if (MessageBoxA(page, StrLoad(talvine_Strings(), 2018).c_str(), StrLoad(talvine_Strings(), 2011).c_str(),
-            MB_YESNO | MB_ICONQUESTION)
+    if (MessageBoxA(page, StrLoad(talvine_Strings(), UiStrAskDeleteLogs).c_str(),
+            StrLoad(talvine_Strings(), TvStrProgramName).c_str(), MB_YESNO | MB_ICONQUESTION)
         != IDYES)
         return;
     LogClose();
@@ -361,7 +363,7 @@ bool ShowDeviceProperties(HINSTANCE instance, HWND owner, Engine& engine, Engine
     // Which device: its type and address ("Morvak 1100 (127.0.0.1)"), as several of a type may be watched.
     std::string caption = device.object->name.empty()
         ? address
-        : StrFormat(StrLoad(talvine_Strings(), 2080).c_str(), device.object->name.c_str(), address.c_str());
+        : StrFormat(StrLoad(talvine_Strings(), UiStrDeviceTitle).c_str(), device.object->name.c_str(), address.c_str());
     PROPSHEETHEADERA header {};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW;

@@ -4,6 +4,7 @@
 #include "common/ui/desktop.h"
 #include "monitor/startup/rules.h"
 #include "monitor/startup/startup.h"
+#include "monitor/views/texts.h"
 
 #include <algorithm>
 #include <commdlg.h>
@@ -121,7 +122,7 @@ struct ViewWin : TableViewHost {
     }
     void DeleteFailed() override
     {
-        MessageBoxA(hwnd, Text(5251).c_str(), "Error", MB_OK | MB_ICONERROR);
+        MessageBoxA(hwnd, Text(ViewStrDeleteFailed).c_str(), "Error", MB_OK | MB_ICONERROR);
     }
 
     void Enable()
@@ -147,10 +148,12 @@ struct ViewWin : TableViewHost {
         };
         std::vector<Command> commands;
         if (view->Kind() == TableKind::Accounting)
-            commands = { { kViewCmdRefresh, 5260 }, { kViewCmdLoad, 5261 }, { kViewCmdSave, 5262 },
-                { kViewCmdDelete, 5263 }, { kViewCmdTopMost, 5264 }, { kViewCmdClose, 5265 } };
+            commands = { { kViewCmdRefresh, ViewStrCmdRefresh }, { kViewCmdLoad, ViewStrCmdLoad },
+                { kViewCmdSave, ViewStrCmdSave }, { kViewCmdDelete, ViewStrCmdDelete },
+                { kViewCmdTopMost, ViewStrCmdTopMost }, { kViewCmdClose, ViewStrCmdClose } };
         else
-            commands = { { kViewCmdRefresh, 5260 }, { kViewCmdTopMost, 5264 }, { kViewCmdClose, 5265 } };
+            commands = { { kViewCmdRefresh, ViewStrCmdRefresh }, { kViewCmdTopMost, ViewStrCmdTopMost },
+                { kViewCmdClose, ViewStrCmdClose } };
         for (const Command& c : commands) {
             DWORD style
                 = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (c.id == kViewCmdTopMost ? BS_AUTOCHECKBOX : BS_PUSHBUTTON);
@@ -235,7 +238,7 @@ struct ViewWin : TableViewHost {
             break;
         case kViewCmdDelete:
             if (view->CanDelete()
-                && MessageBoxA(hwnd, Text(5250).c_str(), "Warning", MB_YESNO | MB_ICONQUESTION) == IDYES)
+                && MessageBoxA(hwnd, Text(ViewStrAskDelete).c_str(), "Warning", MB_YESNO | MB_ICONQUESTION) == IDYES)
                 view->Delete();
             break;
         case kViewCmdTopMost: {
@@ -430,7 +433,7 @@ HWND ViewWindow(const TableView& view)
 
 bool ViewsAskAccountingFile(HWND owner, bool save, std::string* path)
 {
-    std::string filter = Text(5212);
+    std::string filter = Text(ViewStrAccountingFilter);
     for (char& c : filter)
         if (c == '|')
             c = '\0';

@@ -41,8 +41,8 @@ HIMAGELIST MonitorImageList();
 HWND ViewWindow(const TableView& view);
 uint32_t ViewWindowsVisible();
 
-// The file dialog of the accounting files: filter 5212, starting in the last directory used, which it
-// remembers ("ACCPath"). False when the user cancels.
+// The file dialog of the accounting files: filter ViewStrAccountingFilter, starting in the last directory used, which
+// it remembers ("ACCPath"). False when the user cancels.
 bool ViewsAskAccountingFile(HWND owner, bool save, std::string* path);
 
 // Command identifiers of the view windows (buttons; the test channel sends them as WM_COMMAND).

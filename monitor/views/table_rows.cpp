@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "monitor/objtree/expr.h"
 #include "monitor/snmp/snmp_jobs.h"
+#include "monitor/views/texts.h"
 
 #include <algorithm>
 
@@ -120,7 +121,7 @@ VpnRow VpnRowFromWalk(const SnmpWalkColumn* c)
 std::vector<std::string> AccountingColumnTitles()
 {
     std::vector<std::string> titles;
-    for (unsigned id = 5202; id <= 5208; ++id)
+    for (unsigned id = ViewStrAccUser; id <= ViewStrAccOnlineTime; ++id)
         titles.push_back(Text(id));
     return titles;
 }
@@ -128,7 +129,7 @@ std::vector<std::string> AccountingColumnTitles()
 std::vector<std::string> VpnColumnTitles()
 {
     std::vector<std::string> titles;
-    for (unsigned id = 6201; id <= 6208; ++id)
+    for (unsigned id = ViewStrVpnName; id <= ViewStrVpnHash; ++id)
         titles.push_back(Text(id));
     return titles;
 }
@@ -145,21 +146,23 @@ std::string AccountingUserText(const AccountingRow& row)
 
 std::string AccountingTypeText(int32_t type)
 {
-    return Text(type >= 1 && type <= 8 && type != 3 ? 5220 + static_cast<unsigned>(type) - (type > 3 ? 1 : 0) : 5220);
+    return Text(type >= 1 && type <= 8 && type != 3
+            ? ViewStrTypeUnknown + static_cast<unsigned>(type) - (type > 3 ? 1 : 0)
+            : ViewStrTypeUnknown);
 }
 
 std::string AccountingSizeText(uint32_t kb)
 {
     if (kb < (1u << 20))
-        return ViewsFill(Text(5240), { Number(kb) });
+        return ViewsFill(Text(ViewStrSizeKb), { Number(kb) });
     if (kb < (1u << 30))
-        return ViewsFill(Text(5241), { Number((uint64_t { kb } + 1023) / 1024) });
-    return ViewsFill(Text(5242), { Number((uint64_t { kb } + (1u << 20) - 1) >> 20) });
+        return ViewsFill(Text(ViewStrSizeMb), { Number((uint64_t { kb } + 1023) / 1024) });
+    return ViewsFill(Text(ViewStrSizeGb), { Number((uint64_t { kb } + (1u << 20) - 1) >> 20) });
 }
 
 std::string VpnStateText(uint32_t state)
 {
-    return state >= 4 && state <= 8 ? Text(6400 + state - 4) : std::string();
+    return state >= 4 && state <= 8 ? Text(ViewStrStateOutgoing + state - 4) : std::string();
 }
 
 std::vector<std::string> AccountingRowTexts(const AccountingRow& row)
@@ -177,11 +180,11 @@ std::vector<std::string> AccountingRowTexts(const AccountingRow& row)
 
 std::vector<std::string> VpnRowTexts(const VpnRow& row)
 {
-    std::string bits = Text(6300);
+    std::string bits = Text(ViewStrKeyBits);
     return {
         row.name,
         VpnStateText(row.state),
-        ViewsFill(Text(6405), { std::to_string(row.shortHold) }),
+        ViewsFill(Text(ViewStrShortHoldSeconds), { std::to_string(row.shortHold) }),
         row.connection,
         row.gateway,
         ViewsFill(bits, { row.encryption, std::to_string(row.encryptionBits) }),

@@ -55,8 +55,8 @@ AccountingRow AccountingRowFromWalk(const SnmpWalkColumn* columns);
 VpnRow VpnRowFromWalk(const SnmpWalkColumn* columns);
 
 // List columns: accounting User, Remote Site, Type, Connections, Received, Transmitted, Total Online Time
-// (titles 5202-5208); VPN Name, State, Short Hold, Connection, Gateway, Encryption, Hmac and Hash
-// Algorithm (titles 6201-6208).
+// (titles ViewStrAccUser to ViewStrAccOnlineTime); VPN Name, State, Short Hold, Connection, Gateway, Encryption, Hmac
+// and Hash Algorithm (titles ViewStrVpnName to ViewStrVpnHash).
 constexpr size_t kAccountingListColumns = 7;
 constexpr size_t kVpnListColumns = 8;
 std::vector<std::string> AccountingColumnTitles();

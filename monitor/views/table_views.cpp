@@ -7,6 +7,7 @@
 #include "monitor/engine/engine.h"
 #include "monitor/objtree/expr.h"
 #include "monitor/snmp/snmp_jobs.h"
+#include "monitor/views/texts.h"
 
 #include <filesystem>
 #include <mutex>
@@ -326,7 +327,7 @@ size_t ViewsProcess()
 
 std::string ViewsAccountingDirectory()
 {
-    return State().config.programDirectory + "/" + StrLoad(talvine_Strings(), 5213);
+    return State().config.programDirectory + "/" + StrLoad(talvine_Strings(), ViewStrAccountingFolder);
 }
 
 std::string ViewsLastAccountingPath()
@@ -397,7 +398,8 @@ TableView* OpenFor(EngineDevice& d, TableKind kind)
     // A title of its own: the view and the device ("... - Accounting Information", "... - VPN Connections"),
     // so that it differs from the display window's and from the other view's.
     std::string title = StrFormat(
-        StrLoad(talvine_Strings(), kind == TableKind::Accounting ? 5201 : 6209).c_str(), DeviceTitle(d).c_str());
+        StrLoad(talvine_Strings(), kind == TableKind::Accounting ? ViewStrAccountingTitle : ViewStrVpnTitle).c_str(),
+        DeviceTitle(d).c_str());
     return ViewsOpenDevice(kind, t, title);
 }
 
@@ -498,7 +500,7 @@ bool TableView::Load(const std::string& path)
     size_t slash = name.find_last_of("\\/");
     if (slash != std::string::npos)
         name = name.substr(slash + 1);
-    title_ = ViewsFill(StrLoad(talvine_Strings(), 5201), { name });
+    title_ = ViewsFill(StrLoad(talvine_Strings(), ViewStrAccountingTitle), { name });
     if (host) {
         host->RowsChanged(0);
         host->TitleChanged();

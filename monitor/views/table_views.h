@@ -57,7 +57,7 @@ public:
     virtual void JobChanged() = 0;
     virtual void TitleChanged() = 0;
     virtual void BringToFront() = 0;
-    // The delete failed: the window shows string 5251.
+    // The delete failed: the window shows ViewStrDeleteFailed.
     virtual void DeleteFailed() = 0;
 };
 
@@ -124,9 +124,9 @@ public:
     // refresh then waits and runs after the walk under way).
     bool Refresh();
     // Sets the clear object to the empty string; on success the view refreshes, else DeleteFailed. The
-    // window asks string 5250 first.
+    // window asks ViewStrAskDelete first.
     bool Delete();
-    // Shows the file (the title becomes string 5201 with the file's name; a device's view then shows the
+    // Shows the file (the title becomes ViewStrAccountingTitle with the file's name; a device's view then shows the
     // file, not the device); a file that is no accounting file leaves the list empty. False then, or when
     // it cannot be read.
     bool Load(const std::string& path);
