@@ -12,6 +12,8 @@
 #include "monitor/objtree/script.h"
 #include "monitor/snmp/snmp.h"
 #include "monitor/snmp/snmp_types.h"
+#include "monitor/startup/texts.h"
+#include "monitor/ui/texts.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -47,10 +49,12 @@ public:
 // Adds the devices through the engine (type detection, logging off) and saves the list.
 int AddFound(const std::optional<std::string>& dirOption, const std::vector<uint32_t>& hosts, uint16_t agentPort)
 {
-    CliFolders folders = CliDataFolders(dirOption, "Travik", StrLoad(talvine_Strings(), 2001), "talv", ".dsc");
-    const std::string list = folders.write + "/" + StrLoad(talvine_Strings(), 2003);
-    const std::string settingsPath = folders.write + "/" + StrLoad(talvine_Strings(), 2001);
-    ScriptLoadAll(folders.read + "/" + StrLoad(talvine_Strings(), 2002), StrLoad(talvine_Strings(), 2000));
+    CliFolders folders
+        = CliDataFolders(dirOption, "Travik", StrLoad(talvine_Strings(), TvStrSettingsFile), "talv", ".dsc");
+    const std::string list = folders.write + "/" + StrLoad(talvine_Strings(), TvStrListFile);
+    const std::string settingsPath = folders.write + "/" + StrLoad(talvine_Strings(), TvStrSettingsFile);
+    ScriptLoadAll(folders.read + "/" + StrLoad(talvine_Strings(), TvStrScriptPattern),
+        StrLoad(talvine_Strings(), TvStrLanguageName));
     LogInit(folders.write, settingsPath, false);
     SnmpStartOptions snmp;
     snmp.agentPort = agentPort;
@@ -130,7 +134,7 @@ int RunFind(std::vector<std::string>& args)
             "%s\t%s\t%s\n", NetAddressText(e.address).c_str(), CliText(e.device_type).c_str(), CliText(e.name).c_str());
     }
     std::fprintf(stderr, "%s\n",
-        CliText(StrFormat(StrLoad(talvine_Strings(), 2039).c_str(), static_cast<int>(hosts.size()))).c_str());
+        CliText(StrFormat(StrLoad(talvine_Strings(), FindStrFound).c_str(), static_cast<int>(hosts.size()))).c_str());
     std::fflush(stdout);
     if (!add || hosts.empty())
         return 0;

@@ -12,6 +12,7 @@
 #include "monitor/engine/trend_store.h"
 #include "monitor/log/log.h"
 #include "monitor/snmp/snmp.h"
+#include "monitor/startup/texts.h"
 
 #include <atomic>
 #include <chrono>
@@ -157,11 +158,11 @@ struct MonitorDir {
 MonitorDir Dir(const std::optional<std::string>& given)
 {
     MonitorDir m;
-    CliFolders folders = CliDataFolders(given, "Travik", StrLoad(talvine_Strings(), 2001), "talv", ".dsc");
+    CliFolders folders = CliDataFolders(given, "Travik", StrLoad(talvine_Strings(), TvStrSettingsFile), "talv", ".dsc");
     m.dir = folders.read;
     m.data = folders.write;
-    m.list = m.data + "/" + StrLoad(talvine_Strings(), 2003);
-    m.settings = m.data + "/" + StrLoad(talvine_Strings(), 2001);
+    m.list = m.data + "/" + StrLoad(talvine_Strings(), TvStrListFile);
+    m.settings = m.data + "/" + StrLoad(talvine_Strings(), TvStrSettingsFile);
     return m;
 }
 

@@ -10,7 +10,9 @@
 #include "monitor/snmp/snmp.h"
 #include "monitor/snmp/snmp_ber.h"
 #include "monitor/snmp/snmp_jobs.h"
+#include "monitor/startup/texts.h"
 #include "monitor/views/table_views.h"
+#include "monitor/views/texts.h"
 
 #include <cstdio>
 #include <map>
@@ -128,7 +130,7 @@ int ShowSavedFile(const TableCommand& c, const std::string& file, const std::vec
 std::string CommunityFromList(const std::string& dir, uint32_t ip)
 {
     std::string list;
-    if (FileReadAll(dir + "/" + StrLoad(talvine_Strings(), 2003), &list) != 1)
+    if (FileReadAll(dir + "/" + StrLoad(talvine_Strings(), TvStrListFile), &list) != 1)
         return "public";
     size_t at = 0;
     while (at < list.size()) {
@@ -149,7 +151,7 @@ int WalkTable(UdpSocket* socket, const TableTarget& t, const TableCommand& c, bo
 {
     int status = 0;
     if (remove && AccountingClear(socket, t) != 1) {
-        std::string text = StrLoad(talvine_Strings(), 5251);
+        std::string text = StrLoad(talvine_Strings(), ViewStrDeleteFailed);
         for (char& ch : text)
             if (ch == '\r')
                 ch = '\n';
