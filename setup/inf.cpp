@@ -170,7 +170,7 @@ private:
     // The token as the line's key or as its next field; the first one starts the line.
     void AddField(bool isKey)
     {
-        if (line_ == nullptr) {
+        if (!line_) {
             lines_->emplace_back();
             line_ = &lines_->back();
         }
@@ -212,7 +212,7 @@ private:
                 ++p_;
                 return true;
             } else if (!IsSpace(c)) {
-                if (lines_ != nullptr) {
+                if (lines_) {
                     start_ = p_;
                     state_ = State::KeyName; // the key starts here
                     return true;
@@ -479,10 +479,10 @@ bool InfText::Open(std::string_view text, InfError* error, unsigned* errorLine)
     sections_.clear();
     sectionIndex_.clear();
     stringIndex_.clear();
-    if (error != nullptr) {
+    if (error) {
         *error = InfError::WrongInfStyle;
     }
-    if (errorLine != nullptr) {
+    if (errorLine) {
         *errorLine = 0;
     }
     return false;
@@ -503,11 +503,11 @@ bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
     });
     InfError failure = scanner.Run();
     unsigned lineNo = scanner.LineNo();
-    if (failure == InfError::None && scanner.BrokenLine() != 0 && Find("Strings") == nullptr) {
+    if (failure == InfError::None && scanner.BrokenLine() != 0 && !Find("Strings")) {
         failure = InfError::ExpectedSectionName;
         lineNo = scanner.BrokenLine();
     }
-    if (const Section* strings = Find("Strings"); failure == InfError::None && strings != nullptr) {
+    if (const Section* strings = Find("Strings"); failure == InfError::None && strings) {
         for (size_t i = 0; i < strings->lines.size(); ++i) {
             const InfLine& entry = strings->lines[i];
             if (entry.hasKey && !entry.fields.empty()) {
@@ -518,10 +518,10 @@ bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
     if (failure != InfError::None) {
         sections_.clear();
         sectionIndex_.clear();
-        if (error != nullptr) {
+        if (error) {
             *error = failure;
         }
-        if (errorLine != nullptr) {
+        if (errorLine) {
             *errorLine = lineNo;
         }
         return false;
@@ -546,7 +546,7 @@ std::vector<std::string> InfText::SectionNames() const
 const std::vector<InfLine>* InfText::RawLines(std::string_view section) const
 {
     const Section* found = Find(section);
-    return found != nullptr ? &found->lines : nullptr;
+    return found ? &found->lines : nullptr;
 }
 
 const std::string* InfText::StringValue(std::string_view name) const
@@ -592,7 +592,7 @@ std::vector<InfLine> InfText::Lines(std::string_view section) const
 {
     std::vector<InfLine> lines;
     const Section* found = Find(section);
-    if (found == nullptr) {
+    if (!found) {
         return lines;
     }
     const bool strings = StrEqualNoCase(section, "Strings");

@@ -45,7 +45,7 @@ public:
     }
     ~Library()
     {
-        if (module_ != nullptr) {
+        if (module_) {
             ModuleFree(module_);
         }
     }
@@ -53,13 +53,13 @@ public:
     Library& operator=(const Library&) = delete;
     template<typename Fn> Fn Get(const char* name) const
     {
-        return module_ != nullptr ? reinterpret_cast<Fn>(ModuleSymbol(module_, name)) : nullptr;
+        return module_ ? reinterpret_cast<Fn>(ModuleSymbol(module_, name)) : nullptr;
     }
     // Loaded and not newer than the interface this installer knows (version below 2).
     bool Usable() const
     {
         auto version = Get<VersionFn>("GetVersionNumber");
-        return version != nullptr && version() < 2;
+        return version && version() < 2;
     }
 
 private:
@@ -70,7 +70,7 @@ private:
 thread_local void (*g_progress)(int) = nullptr;
 void SETUP_PLUGIN_CALL StepProgress(int position)
 {
-    if (g_progress != nullptr) {
+    if (g_progress) {
         g_progress(position);
     }
 }
@@ -130,7 +130,7 @@ bool PluginLoader::CheckCondition(const std::string& library, const std::string&
         return false;
     }
     auto condition = lib.Get<ConditionFn>(function.c_str());
-    if (condition == nullptr) {
+    if (!condition) {
         return false; // a missing function is a failed condition; it is not called
     }
     if (condition() != 0) {
@@ -155,7 +155,7 @@ std::vector<PluginStepInfo> PluginLoader::CollectSteps(const std::string& librar
     }
     auto query = lib.Get<QueryStepsFn>("QuerySteps");
     auto get = lib.Get<GetStepFn>("GetStepNumber");
-    if (query == nullptr || get == nullptr) {
+    if (!query || !get) {
         return steps;
     }
     int count = query();
@@ -174,7 +174,7 @@ bool PluginLoader::RunStep(const PluginStepInfo& step, void (*progress)(int posi
 {
     Library lib(step.library);
     auto entry = lib.Get<EntryFn>(step.entry.c_str());
-    if (entry == nullptr) {
+    if (!entry) {
         return false;
     }
     g_progress = progress;

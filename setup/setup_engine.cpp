@@ -342,7 +342,7 @@ std::string SetupExpandEnvironment(std::string_view text)
         out.append(text.substr(pos, open - pos));
         std::string name(text.substr(open + 1, close - open - 1));
         const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-        if (value != nullptr) {
+        if (value) {
             out += value;
             pos = close + 1;
         } else {
@@ -391,7 +391,7 @@ std::optional<std::string> SetupResolveFolder(std::string_view code)
         if (!StrEqualNoCase(code, folder.code)) {
             continue;
         }
-        if (folder.common != nullptr) {
+        if (folder.common) {
             if (std::optional<std::string> common = read(RegRoot::LocalMachine, folder.common)) {
                 return common;
             }

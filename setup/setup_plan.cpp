@@ -559,7 +559,7 @@ std::vector<std::string> SetupRemovalSelection(const SetupJob& job)
     const std::string whole = SetupWholeSetKey(job);
     bool wholeSet = false;
     for (const std::string& key : job.selected) {
-        wholeSet = wholeSet || (!whole.empty() && StrEqualNoCase(key, whole) && FindProduct(job, key) == nullptr);
+        wholeSet = wholeSet || (!whole.empty() && StrEqualNoCase(key, whole) && !FindProduct(job, key));
     }
     if (!wholeSet) {
         return job.selected;
@@ -579,7 +579,7 @@ std::vector<std::string> SetupRemovalSelection(const SetupJob& job)
 std::string SetupRemovalTargetDir(const SetupJob& job)
 {
     for (const std::string& key : job.selected) {
-        if (FindProduct(job, key) != nullptr && SetupHasUninstallEntry(key)) {
+        if (FindProduct(job, key) && SetupHasUninstallEntry(key)) {
             return SetupInstalledValue(key, "UserTargetDir").value_or("");
         }
     }
@@ -598,7 +598,7 @@ std::vector<std::string> SetupRemoveSectionList(const SetupJob& given)
     std::vector<std::string> sections;
     for (const std::string& key : job.selected) {
         const ProductLine* product = FindProduct(job, key);
-        if (product != nullptr && !product->removeSection.empty()) {
+        if (product && !product->removeSection.empty()) {
             sections.push_back(product->removeSection);
         }
     }

@@ -123,7 +123,7 @@ private:
     {
         calls.push_back(call);
         if (failing.count(call) != 0) {
-            if (error != nullptr) {
+            if (error) {
                 *error = 5;
             }
             return false;

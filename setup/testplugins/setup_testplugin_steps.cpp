@@ -71,17 +71,17 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetStepNumber(uint8_t* record, int index)
 TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WriteMarker(void(TESTPLUGIN_CALL* progress)(int))
 {
     const char* path = std::getenv("SETUP_TESTPLUGIN_MARKER");
-    FILE* out = path != nullptr ? std::fopen(path, "ab") : nullptr;
-    if (out != nullptr) {
+    FILE* out = path ? std::fopen(path, "ab") : nullptr;
+    if (out) {
         std::fputs("marker", out);
     }
     for (int i = 0; i <= 10; i += 5) {
         progress(i);
-        if (out != nullptr) {
+        if (out) {
             std::fprintf(out, " %d", i);
         }
     }
-    if (out != nullptr) {
+    if (out) {
         std::fputs("\n", out);
         std::fclose(out);
     }
@@ -91,7 +91,7 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WriteMarker(void(TESTPLUGIN_CALL* progress
 TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WaitAtGate(void(TESTPLUGIN_CALL*)(int))
 {
     const char* gate = std::getenv("SETUP_TESTPLUGIN_GATE");
-    if (gate == nullptr) {
+    if (!gate) {
         return 1;
     }
     std::string ready = std::string(gate) + ".ready";

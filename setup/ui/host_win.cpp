@@ -86,7 +86,7 @@ void MakeFolders(const std::string& folder)
 // form of one file: copied byte for byte instead of being unpacked by the queue.
 bool CopyCabinetAsItIs(const FILEPATHS_A& paths)
 {
-    if (paths.Source == nullptr || paths.Target == nullptr) {
+    if (!paths.Source || !paths.Target) {
         return false;
     }
     std::string source = paths.Source;
@@ -110,7 +110,7 @@ public:
     }
     ~Scm()
     {
-        if (handle_ != nullptr) {
+        if (handle_) {
             CloseServiceHandle(handle_);
         }
     }
@@ -238,8 +238,8 @@ std::string SetupSystemMessage(uint32_t error)
     DWORD len
         = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
             nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = len != 0 && text != nullptr ? std::string(text, len) : std::string();
-    if (text != nullptr) {
+    std::string message = len != 0 && text ? std::string(text, len) : std::string();
+    if (text) {
         LocalFree(text);
     }
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
@@ -264,7 +264,7 @@ WinSetupHost::~WinSetupHost()
     if (queue_ != INVALID_HANDLE_VALUE) {
         SetupCloseFileQueue(queue_);
     }
-    if (defaultContext_ != nullptr) {
+    if (defaultContext_) {
         SetupTermDefaultQueueCallback(defaultContext_);
     }
     CoUninitialize();
@@ -272,7 +272,7 @@ WinSetupHost::~WinSetupHost()
 
 void WinSetupHost::Post(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (progress_ != nullptr) {
+    if (progress_) {
         PostMessageA(progress_, message, wParam, lParam);
     }
 }
@@ -349,11 +349,10 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     case SPFILENOTIFY_DELETEERROR: {
         // Only a file that cannot be deleted now is deleted at the next restart; its folder after it.
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-        if (paths != nullptr
-            && (paths->Win32Error == ERROR_FILE_NOT_FOUND || paths->Win32Error == ERROR_PATH_NOT_FOUND)) {
+        if (paths && (paths->Win32Error == ERROR_FILE_NOT_FOUND || paths->Win32Error == ERROR_PATH_NOT_FOUND)) {
             return FILEOP_SKIP; // already gone: nothing to delete at a restart
         }
-        if (paths != nullptr && paths->Target != nullptr) {
+        if (paths && paths->Target) {
             std::string target = paths->Target;
             Diag("setup: %s is in use (error %u); it is deleted at the next restart\n", target.c_str(),
                 static_cast<unsigned>(paths->Win32Error));
@@ -365,14 +364,14 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     }
     case SPFILENOTIFY_ENDDELETE: {
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-        if (paths != nullptr && paths->Target != nullptr && paths->Win32Error == NO_ERROR) {
+        if (paths && paths->Target && paths->Win32Error == NO_ERROR) {
             deletedDirs_.push_back(Parent(paths->Target));
         }
         break;
     }
     case SPFILENOTIFY_STARTCOPY: {
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-        if (nt_ && paths != nullptr && paths->Target != nullptr) {
+        if (nt_ && paths && paths->Target) {
             // The list is read once per queue; the registry only when this file is on it.
             for (const std::string& pending : pendingDeletes_) {
                 if (StrEqualNoCase(pending, paths->Target)) {
@@ -381,7 +380,7 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
                 }
             }
         }
-        if (paths != nullptr && CopyCabinetAsItIs(*paths)) {
+        if (paths && CopyCabinetAsItIs(*paths)) {
             return FILEOP_SKIP;
         }
         break;
@@ -392,7 +391,7 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     default:
         break;
     }
-    if (defaultContext_ == nullptr) {
+    if (!defaultContext_) {
         return FILEOP_DOIT;
     }
     return SetupDefaultQueueCallbackA(defaultContext_, notification, param1, param2);
@@ -475,11 +474,11 @@ bool WinSetupHost::InstallRegistry(const std::string& section, uint32_t* error)
 bool WinSetupHost::ServiceStop(const std::string& name)
 {
     Scm scm;
-    if (scm.Get() == nullptr) {
+    if (!scm.Get()) {
         return false;
     }
     SC_HANDLE service = OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
+    if (!service) {
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; // a missing service counts as stopped
     }
     SERVICE_STATUS_PROCESS process = {};
@@ -494,7 +493,7 @@ bool WinSetupHost::ServiceStop(const std::string& name)
         SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         ok = WaitForState(service, SERVICE_STOPPED);
-        if (handle != nullptr) {
+        if (handle) {
             if (ok) {
                 WaitForSingleObject(handle, kServicePollMs * kServicePolls);
             }
@@ -511,8 +510,8 @@ bool WinSetupHost::ServiceStop(const std::string& name)
 bool WinSetupHost::ServiceStart(const std::string& name)
 {
     Scm scm;
-    SC_HANDLE service = scm.Get() != nullptr ? OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
-    if (service == nullptr) {
+    SC_HANDLE service = scm.Get() ? OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    if (!service) {
         return false;
     }
     bool ok = StartServiceA(service, 0, nullptr) && WaitForState(service, SERVICE_RUNNING);
@@ -526,7 +525,7 @@ bool WinSetupHost::ServiceStart(const std::string& name)
 bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
 {
     Scm scm;
-    if (scm.Get() == nullptr) {
+    if (!scm.Get()) {
         *error = GetLastError();
         return false;
     }
@@ -541,7 +540,7 @@ bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
     const char* display = config.displayName.empty() ? nullptr : config.displayName.c_str();
     SC_HANDLE service = OpenServiceA(scm.Get(), config.name.c_str(), SERVICE_ALL_ACCESS);
     bool ok;
-    if (service != nullptr) {
+    if (service) {
         ok = ChangeServiceConfigA(service, config.type, config.startType, config.errorControl, config.binary.c_str(),
             group, nullptr, dependencies.data(), account, nullptr, display);
     } else {
@@ -554,7 +553,7 @@ bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
         *error = GetLastError();
         Diag("setup: the service %s cannot be created: %s\n", config.name.c_str(), SetupSystemMessage(*error).c_str());
     }
-    if (service != nullptr) {
+    if (service) {
         CloseServiceHandle(service);
     }
     return ok;
@@ -563,12 +562,12 @@ bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
 bool WinSetupHost::ServiceDelete(const std::string& name, uint32_t* error)
 {
     Scm scm;
-    if (scm.Get() == nullptr) {
+    if (!scm.Get()) {
         *error = GetLastError();
         return false;
     }
     SC_HANDLE service = OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
+    if (!service) {
         DWORD e = GetLastError();
         if (e == ERROR_SERVICE_DOES_NOT_EXIST) {
             return true; // a missing service counts as deleted
@@ -675,7 +674,7 @@ void WinSetupHost::Exec(const ExecLine& line)
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExA(&info)) {
         Diag("setup: %s cannot be started: %s\n", line.program.c_str(), SetupSystemMessage(GetLastError()).c_str());
-    } else if (info.hProcess != nullptr) {
+    } else if (info.hProcess) {
         const bool wait = line.atEntry || (line.flags & kExecNoWait) == 0;
         if (wait) {
             WaitForSingleObject(info.hProcess, INFINITE);
@@ -704,7 +703,7 @@ void WinSetupHost::RunPluginStep(const PluginStepInfo& step)
 {
     char* text = new char[step.text.size() + 1];
     memcpy(text, step.text.c_str(), step.text.size() + 1);
-    if (progress_ != nullptr) {
+    if (progress_) {
         PostMessageA(progress_, kMsgStepText, 0, reinterpret_cast<LPARAM>(text));
     } else {
         delete[] text;
@@ -712,7 +711,7 @@ void WinSetupHost::RunPluginStep(const PluginStepInfo& step)
     Post(kMsgProgressRange, step.maximum);
     g_progressForSteps = progress_;
     if (!plugins_.RunStep(step, [](int position) {
-            if (g_progressForSteps != nullptr) {
+            if (g_progressForSteps) {
                 PostMessageA(g_progressForSteps, kMsgProgressPos, static_cast<WPARAM>(position), 1);
             }
         })) {

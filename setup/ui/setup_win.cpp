@@ -79,8 +79,7 @@ int Message(const std::string& text, const std::string& caption, UINT flags)
         Diag("setup: %s: %s\n", caption.c_str(), text.c_str());
         return (flags & MB_DEFBUTTON2) != 0 ? IDNO : IDOK;
     }
-    HWND owner = g.sheet != nullptr ? g.sheet : nullptr;
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), flags | MB_SETFOREGROUND);
+    return MessageBoxA(g.sheet, text.c_str(), caption.c_str(), flags | MB_SETFOREGROUND);
 }
 
 SetupOs RunningOs()
@@ -167,7 +166,7 @@ DWORD WINAPI Worker(LPVOID)
     }
     g.result = result;
     g.running = false;
-    PostMessageA(progress != nullptr ? progress : g.window, kMsgDone, result.ok, static_cast<LPARAM>(result.error));
+    PostMessageA(progress ? progress : g.window, kMsgDone, result.ok, static_cast<LPARAM>(result.error));
     return 0;
 }
 
@@ -176,7 +175,7 @@ bool StartWorker()
     g.running = true;
     DWORD id = 0;
     g.thread = CreateThread(nullptr, 0, Worker, nullptr, 0, &id);
-    if (g.thread == nullptr) {
+    if (!g.thread) {
         g.running = false;
         return false;
     }
@@ -211,7 +210,7 @@ void SetText(HWND page, int id, const std::string& text)
 HFONT TitleFont()
 {
     static HFONT font = nullptr;
-    if (font == nullptr) {
+    if (!font) {
         NONCLIENTMETRICSA metrics = {};
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -225,7 +224,7 @@ HFONT TitleFont()
 
 void InitCommon(HWND page, const PageInfo& info)
 {
-    if (GetDlgItem(page, IDC_TITLE) != nullptr) {
+    if (GetDlgItem(page, IDC_TITLE)) {
         SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(TitleFont()), TRUE);
     }
     // In the classic style the header texts stand on the page itself.
@@ -283,7 +282,7 @@ void DrawProduct(const DRAWITEMSTRUCT* item)
     FillRect(dc, &r, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     RECT box = { r.left + 2, r.top + 1, r.left + 15, r.top + 14 };
     DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (IsSelected(product.key) ? DFCS_CHECKED : 0));
-    if (g.icons != nullptr) {
+    if (g.icons) {
         ImageList_Draw(g.icons, static_cast<int>(product.icon), dc, r.left + 18, r.top, ILD_TRANSPARENT);
     }
     SetBkMode(dc, TRANSPARENT);
@@ -366,8 +365,8 @@ HRSRC LicenseResource()
 std::string LicenseText()
 {
     HRSRC res = LicenseResource();
-    HGLOBAL data = res != nullptr ? LoadResource(g.instance, res) : nullptr;
-    if (data == nullptr) {
+    HGLOBAL data = res ? LoadResource(g.instance, res) : nullptr;
+    if (!data) {
         return {};
     }
     return std::string(static_cast<const char*>(LockResource(data)), SizeofResource(g.instance, res));
@@ -391,7 +390,7 @@ void Browse(HWND page)
     info.lpfn = BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(g.targetDir.c_str());
     LPITEMIDLIST item = SHBrowseForFolderA(&info);
-    if (item != nullptr) {
+    if (item) {
         char path[MAX_PATH];
         if (SHGetPathFromIDListA(item, path)) {
             SetDlgItemTextA(page, IDC_TARGETDIR, path);
@@ -660,7 +659,7 @@ void RunWizard()
     } else {
         for (const PageInfo& p : kInstall) {
             bool skip = (p.dialog == IDD_WELCOME || p.dialog == IDD_LICENSE || p.dialog == IDD_TARGET) && g.cmd.quiet;
-            skip = skip || (p.dialog == IDD_LICENSE && LicenseResource() == nullptr);
+            skip = skip || (p.dialog == IDD_LICENSE && !LicenseResource());
             skip = skip || (p.dialog == IDD_COMPONENTS && (g.cmd.keysGiven || g.cmd.quiet));
             if (!skip) {
                 pages.push_back(&p);
@@ -717,7 +716,7 @@ void RunWizard()
         g.header = CreateMappedBitmap(g.instance, IDB_HEADER, 0, nullptr, 0);
         psh.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER;
         psh.pszbmWatermark = MAKEINTRESOURCEA(IDB_WATERMARK);
-        if (g.header != nullptr) {
+        if (g.header) {
             psh.dwFlags |= PSH_USEHBMHEADER;
             psh.hbmHeader = g.header;
         } else {
@@ -767,7 +766,7 @@ void RunQuiet()
 bool EnableShutdownPrivilege()
 {
     HMODULE advapi = GetModuleHandleA("advapi32");
-    if (advapi == nullptr) {
+    if (!advapi) {
         advapi = LoadLibraryA("advapi32.dll");
     }
     using OpenTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
@@ -776,7 +775,7 @@ bool EnableShutdownPrivilege()
     auto openToken = reinterpret_cast<OpenTokenFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "OpenProcessToken")));
     auto lookup = reinterpret_cast<LookupFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "LookupPrivilegeValueA")));
     auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "AdjustTokenPrivileges")));
-    if (openToken == nullptr || lookup == nullptr || adjust == nullptr) {
+    if (!openToken || !lookup || !adjust) {
         return false;
     }
     HANDLE token = nullptr;
@@ -833,7 +832,7 @@ void Run()
     g.infPath = g.programDir + "setup.inf";
     unsigned errorLine = 0;
     g.inf = InfOpenSetupApi(g.infPath, &errorLine);
-    if (g.inf == nullptr) {
+    if (!g.inf) {
         Message(StrFormat(Str(1003).c_str(), g.infPath.c_str(), errorLine), Str(1001), MB_OK | MB_ICONERROR);
         return;
     }
@@ -937,7 +936,7 @@ BOOL CALLBACK FindShown(HWND window, LPARAM param)
     if (!IsWindowVisible(window)) {
         return TRUE;
     }
-    if (search->visible == nullptr) {
+    if (!search->visible) {
         search->visible = window;
     }
     if (IsWindowEnabled(window)) {
@@ -958,7 +957,7 @@ HWND ShownWindowOf(HWND setup)
     }
     ShownSearch search;
     EnumThreadWindows(GetWindowThreadProcessId(setup, nullptr), FindShown, reinterpret_cast<LPARAM>(&search));
-    return search.enabled != nullptr ? search.enabled : search.visible != nullptr ? search.visible : setup;
+    return search.enabled ? search.enabled : search.visible ? search.visible : setup;
 }
 
 } // namespace
@@ -981,7 +980,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     InitCommonControlsEx(&controls);
     LoadLibraryA("riched20.dll");
     g.os = RunningOs();
-    g.cmd = SetupParseCommandLine(commandLine != nullptr ? commandLine : "");
+    g.cmd = SetupParseCommandLine(commandLine ? commandLine : "");
     g.remove = g.cmd.remove;
     uint16_t lang
         = g.cmd.language != 0 ? g.cmd.language : ChooseResourceLanguage(instance, MAKEINTRESOURCEA(IDD_WELCOME));
