@@ -119,7 +119,7 @@ std::string TempFileName(const char* prefix)
 {
     char dir[MAX_PATH + 1] = {};
     char name[MAX_PATH + 1] = {};
-    if (!GetTempPathA(sizeof(dir), dir) || !GetTempFileNameA(dir, prefix, 0, name))
+    if (!GetTempPathA(sizeof dir, dir) || !GetTempFileNameA(dir, prefix, 0, name))
         return {};
     return name;
 }
@@ -191,14 +191,14 @@ void ReadEnvironment()
     env.language = CdLanguageName(env.languageId);
     if (env.language.empty()) {
         char name[256] = {};
-        GetLocaleInfoA(MAKELCID(env.languageId, SORT_DEFAULT), LOCALE_SENGLANGUAGE, name, sizeof(name));
+        GetLocaleInfoA(MAKELCID(env.languageId, SORT_DEFAULT), LOCALE_SENGLANGUAGE, name, sizeof name);
         env.language = name;
     }
     char country[256] = {};
-    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SENGCOUNTRY, country, sizeof(country));
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SENGCOUNTRY, country, sizeof country);
     env.country = country;
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
+    OSVERSIONINFOA version {};
+    version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
     env.system = CdSystemName(version.dwPlatformId == VER_PLATFORM_WIN32_NT,
         version.dwPlatformId == VER_PLATFORM_WIN32s, version.dwMajorVersion, version.dwMinorVersion);
@@ -286,7 +286,7 @@ void DrawHelp(HDC dc, const CdHelpPanel& panel)
     int w = panel.width, h = panel.height;
     BITMAP bm {};
     if (g.help)
-        GetObjectA(g.help, sizeof(bm), &bm);
+        GetObjectA(g.help, sizeof bm, &bm);
     if (w <= 0)
         w = g.help ? bm.bmWidth : 240;
     if (h <= 0)
@@ -447,7 +447,7 @@ void Launch(const CdLine& line)
     std::string parameters = CdLaunchParameters(line, g.ctx);
     std::string file = IsRelativePath(line.command) ? g.directory + line.command : line.command;
     SHELLEXECUTEINFOA info {};
-    info.cbSize = sizeof(info);
+    info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI;
     info.hwnd = g.window;
     info.lpFile = file.c_str();
@@ -465,7 +465,7 @@ void Launch(const CdLine& line)
     if (reinterpret_cast<INT_PTR>(info.hInstApp) == SE_ERR_NOASSOC) {
         std::string openAs = "shell32.dll,OpenAs_RunDLL " + file;
         SHELLEXECUTEINFOA as {};
-        as.cbSize = sizeof(as);
+        as.cbSize = sizeof as;
         as.fMask = SEE_MASK_FLAG_NO_UI;
         as.hwnd = g.window;
         as.lpFile = "rundll32.exe";
@@ -542,11 +542,11 @@ void SaveHelpBitmap()
     std::string filter = FileFilter();
     std::string title = Str(1010);
     OPENFILENAMEA ofn {};
-    ofn.lStructSize = sizeof(ofn);
+    ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.window;
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = name;
-    ofn.nMaxFile = sizeof(name);
+    ofn.nMaxFile = sizeof name;
     ofn.lpstrTitle = title.c_str();
     ofn.lpstrDefExt = "bmp";
     ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
@@ -555,7 +555,7 @@ void SaveHelpBitmap()
     RECT r = HelpPanelRect();
     int w = r.right - r.left, h = r.bottom - r.top;
     BITMAPINFOHEADER bi {};
-    bi.biSize = sizeof(bi);
+    bi.biSize = sizeof bi;
     bi.biWidth = w;
     bi.biHeight = h;
     bi.biPlanes = 1;
@@ -581,10 +581,10 @@ void SaveHelpBitmap()
     ReleaseDC(nullptr, screen);
     BITMAPFILEHEADER fh {};
     fh.bfType = 0x4d42;
-    fh.bfOffBits = sizeof(fh) + sizeof(bi);
+    fh.bfOffBits = sizeof fh + sizeof bi;
     fh.bfSize = fh.bfOffBits + static_cast<DWORD>(bits.size());
-    std::string data(reinterpret_cast<const char*>(&fh), sizeof(fh));
-    data.append(reinterpret_cast<const char*>(&bi), sizeof(bi));
+    std::string data(reinterpret_cast<const char*>(&fh), sizeof fh);
+    data.append(reinterpret_cast<const char*>(&bi), sizeof bi);
     data.append(reinterpret_cast<const char*>(bits.data()), bits.size());
     if (!WriteFileBytes(name, data.data(), static_cast<DWORD>(data.size())))
         Message(CdMessageKind::Error, Fill(Str(1013), { name }));
@@ -598,11 +598,11 @@ void OpenHelpBitmap()
     std::string filter = FileFilter();
     std::string title = Str(1011);
     OPENFILENAMEA ofn {};
-    ofn.lStructSize = sizeof(ofn);
+    ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.window;
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = name;
-    ofn.nMaxFile = sizeof(name);
+    ofn.nMaxFile = sizeof name;
     ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameA(&ofn))
@@ -637,7 +637,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     case WM_MOUSEMOVE:
         if (!g.tracking) {
-            TRACKMOUSEEVENT tme { sizeof(tme), TME_LEAVE, window, 0 };
+            TRACKMOUSEEVENT tme { sizeof tme, TME_LEAVE, window, 0 };
             g.tracking = TrackMouseEvent(&tme) != 0;
         }
         SetHot(HitTest(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))));
@@ -694,7 +694,7 @@ bool CreateMenuWindow(int show)
     g.help = LoadBitmapResource(g.menu.helpBitmap);
     if (g.background) {
         BITMAP bm {};
-        GetObjectA(g.background, sizeof(bm), &bm);
+        GetObjectA(g.background, sizeof bm, &bm);
         g.width = bm.bmWidth;
         g.height = bm.bmHeight;
     }

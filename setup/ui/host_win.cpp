@@ -481,7 +481,7 @@ bool WinSetupHost::ServiceStop(const std::string& name)
     if (!service) {
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; // a missing service counts as stopped
     }
-    SERVICE_STATUS_PROCESS process = {};
+    SERVICE_STATUS_PROCESS process {};
     DWORD size = 0;
     bool ok = QueryServiceStatusEx(
                   service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process, &size)
@@ -638,7 +638,7 @@ void WinSetupHost::OpenFolder(const std::string& path)
         return;
     }
     // The worker thread ends soon after: the shell finishes the call before it returns.
-    SHELLEXECUTEINFOA info = {};
+    SHELLEXECUTEINFOA info {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = "open";
@@ -664,7 +664,7 @@ void WinSetupHost::Exec(const ExecLine& line)
     char saved[MAX_PATH];
     DWORD savedLen = GetCurrentDirectoryA(sizeof saved, saved);
     std::string parameters = SetupReplaceHwnd(line.parameters, reinterpret_cast<uintptr_t>(progress_));
-    SHELLEXECUTEINFOA info = {};
+    SHELLEXECUTEINFOA info {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = GetDesktopWindow();

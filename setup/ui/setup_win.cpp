@@ -84,7 +84,7 @@ int Message(const std::string& text, const std::string& caption, UINT flags)
 
 SetupOs RunningOs()
 {
-    OSVERSIONINFOA info = {};
+    OSVERSIONINFOA info {};
     info.dwOSVersionInfoSize = sizeof info;
     GetVersionExA(&info);
     SetupOs os;
@@ -211,7 +211,7 @@ HFONT TitleFont()
 {
     static HFONT font = nullptr;
     if (!font) {
-        NONCLIENTMETRICSA metrics = {};
+        NONCLIENTMETRICSA metrics {};
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
         LOGFONTA lf = metrics.lfMessageFont;
@@ -280,7 +280,7 @@ void DrawProduct(const DRAWITEMSTRUCT* item)
     RECT r = item->rcItem;
     bool focused = (item->itemState & ODS_SELECTED) != 0;
     FillRect(dc, &r, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-    RECT box = { r.left + 2, r.top + 1, r.left + 15, r.top + 14 };
+    RECT box { r.left + 2, r.top + 1, r.left + 15, r.top + 14 };
     DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (IsSelected(product.key) ? DFCS_CHECKED : 0));
     if (g.icons) {
         ImageList_Draw(g.icons, static_cast<int>(product.icon), dc, r.left + 18, r.top, ILD_TRANSPARENT);
@@ -290,7 +290,7 @@ void DrawProduct(const DRAWITEMSTRUCT* item)
         : focused                           ? GetSysColor(COLOR_HIGHLIGHTTEXT)
                                             : GetSysColor(COLOR_WINDOWTEXT);
     SetTextColor(dc, colour);
-    RECT text = { r.left + 38, r.top, r.right, r.bottom };
+    RECT text { r.left + 38, r.top, r.right, r.bottom };
     DrawTextA(dc, product.name.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     if ((item->itemState & ODS_FOCUS) != 0) {
         DrawFocusRect(dc, &r);
@@ -383,7 +383,7 @@ int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM, LPARAM data)
 void Browse(HWND page)
 {
     std::string prompt = Str(1010);
-    BROWSEINFOA info = {};
+    BROWSEINFOA info {};
     info.hwndOwner = g.sheet;
     info.lpszTitle = prompt.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
@@ -464,7 +464,7 @@ void InitPage(HWND page, const PageInfo& info)
         break;
     case IDD_LICENSE: {
         std::string text = LicenseText();
-        EDITSTREAM stream = { reinterpret_cast<DWORD_PTR>(&text), 0, StreamLicense };
+        EDITSTREAM stream { reinterpret_cast<DWORD_PTR>(&text), 0, StreamLicense };
         SendDlgItemMessageA(page, IDC_LICENSE, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
         break;
     }
@@ -671,7 +671,7 @@ void RunWizard()
     titles.reserve(pages.size() * 2);
     std::vector<HPROPSHEETPAGE> handles;
     for (const PageInfo* p : pages) {
-        PROPSHEETPAGEA psp = {};
+        PROPSHEETPAGEA psp {};
         psp.dwSize = sizeof psp;
         psp.hInstance = g.instance;
         psp.pszTemplate = MAKEINTRESOURCEA(p->dialog);
@@ -692,7 +692,7 @@ void RunWizard()
         }
         handles.push_back(CreatePropertySheetPageA(&psp));
     }
-    PROPSHEETHEADERA psh = {};
+    PROPSHEETHEADERA psh {};
     psh.dwSize = sizeof psh;
     psh.hwndParent = nullptr;
     psh.hInstance = g.instance;
@@ -782,7 +782,7 @@ bool EnableShutdownPrivilege()
     if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         return false;
     }
-    TOKEN_PRIVILEGES privileges = {};
+    TOKEN_PRIVILEGES privileges {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     bool ok = lookup(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)
@@ -976,7 +976,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         }
         return kExitFailed;
     }
-    INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS };
+    INITCOMMONCONTROLSEX controls { sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS };
     InitCommonControlsEx(&controls);
     LoadLibraryA("riched20.dll");
     g.os = RunningOs();
@@ -1000,7 +1000,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     g.icons
         = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_COMPONENTS), 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, 0);
 
-    WNDCLASSA wc = {};
+    WNDCLASSA wc {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
     wc.lpszClassName = "SETUP";
