@@ -1,6 +1,7 @@
 #include "common/platform/registry.h"
 #include "common/strings.h"
 #include "setup/setup_engine.h"
+#include "setup/texts.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -186,9 +187,9 @@ TEST(SetupStrings, References)
     for (uint16_t lang : { 1033, 1031, 1036, 1040 }) {
         StrSetLanguage(lang);
         auto own = [](unsigned id) { return StrLoad(setup_Strings(), id); };
-        EXPECT_NE(SetupExpandString(1300, own).find("Velquin Suite"), std::string::npos) << lang;
-        EXPECT_NE(SetupExpandString(1302, own).find("Velquin Suite"), std::string::npos) << lang;
-        EXPECT_NE(SetupExpandString(1304, own).find("Velquin Suite"), std::string::npos) << lang;
+        EXPECT_NE(SetupExpandString(SetupStrCaption, own).find("Velquin Suite"), std::string::npos) << lang;
+        EXPECT_NE(SetupExpandString(SetupStrWelcome, own).find("Velquin Suite"), std::string::npos) << lang;
+        EXPECT_NE(SetupExpandString(SetupStrRemoveWelcome, own).find("Velquin Suite"), std::string::npos) << lang;
     }
     StrSetLanguage(1033);
 }

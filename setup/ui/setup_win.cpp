@@ -8,6 +8,7 @@
 #include "common/ui/desktop.h"
 #include "setup/inf_setupapi.h"
 #include "setup/setup_plan.h"
+#include "setup/texts.h"
 #include "setup/ui/host_win.h"
 #include "setup/ui/resource.h"
 
@@ -185,10 +186,10 @@ bool StartWorker()
 // The failure text: the fixed message, then the system's text for the error when there is one.
 std::string FailureText(const SetupResult& result)
 {
-    std::string text = Str(g.remove ? 1007 : 1006);
+    std::string text = Str(g.remove ? SetupStrRemoveFailed : SetupStrInstallFailed);
     std::string system = SetupSystemMessage(result.error);
     if (!system.empty()) {
-        text = StrFormat(Str(1008).c_str(), text.c_str(), system.c_str());
+        text = StrFormat(Str(SetupStrFailureReason).c_str(), text.c_str(), system.c_str());
     }
     return text;
 }
@@ -244,7 +245,8 @@ void TranslateSheetButtons()
     static const struct {
         int control;
         unsigned text;
-    } kButtons[] = { { kSheetBack, 1040 }, { kSheetNext, 1041 }, { kSheetFinish, 1042 }, { IDCANCEL, 1043 } };
+    } kButtons[] = { { kSheetBack, SetupStrBack }, { kSheetNext, SetupStrNext }, { kSheetFinish, SetupStrFinish },
+        { IDCANCEL, SetupStrCancel } };
     for (const auto& button : kButtons) {
         SetDlgItemTextA(g.sheet, button.control, Str(button.text).c_str());
     }
@@ -311,8 +313,8 @@ void ToggleProduct(HWND list, int index)
     const ProductLine& product = g.products[index];
     bool on = !IsSelected(product.key);
     if (on && g.newer[index]) {
-        std::string question = StrFormat(Str(1005).c_str(), product.name.c_str());
-        if (Message(question, Str(1002), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+        std::string question = StrFormat(Str(SetupStrNewerInstalled).c_str(), product.name.c_str());
+        if (Message(question, Str(SetupStrWarning), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
             return;
         }
     }
@@ -382,7 +384,7 @@ int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM, LPARAM data)
 
 void Browse(HWND page)
 {
-    std::string prompt = Str(1010);
+    std::string prompt = Str(SetupStrChooseTarget);
     BROWSEINFOA info {};
     info.hwndOwner = g.sheet;
     info.lpszTitle = prompt.c_str();
@@ -405,8 +407,13 @@ void OnWorkerMessage(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
     HWND bar = GetDlgItem(page, IDC_PROGRESS);
     switch (msg) {
     case kMsgStage: {
-        static const unsigned kStageText[] = { 0, 0, 1022, 0, 1025, 1026, 1027 };
-        unsigned id = wParam == kStageFiles ? (g.remove ? 1024 : 1023) : wParam < 7 ? kStageText[wParam] : 0;
+        // By stage number; the files' stage copies or deletes, and the last one shows nothing.
+        static const unsigned kStageText[] = { 0, 0, SetupStrStageStopServices, 0, SetupStrStageRegistry,
+            SetupStrStageShortcuts, SetupStrStageStartServices };
+        unsigned id = wParam < std::size(kStageText) ? kStageText[wParam] : 0;
+        if (wParam == kStageFiles) {
+            id = g.remove ? SetupStrStageDeleteFiles : SetupStrStageCopyFiles;
+        }
         SetText(page, IDC_STAGE, id != 0 ? Str(id) : "");
         break;
     }
@@ -444,7 +451,7 @@ void OnWorkerMessage(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
             PropSheet_PressButton(g.sheet, PSBTN_NEXT);
         } else {
             SetText(page, IDC_STAGE, "");
-            Message(FailureText(g.result), Str(1001), MB_OK | MB_ICONERROR);
+            Message(FailureText(g.result), Str(SetupStrError), MB_OK | MB_ICONERROR);
             EnableCancel(true);
             SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
         }
@@ -459,8 +466,8 @@ void InitPage(HWND page, const PageInfo& info)
 {
     switch (info.dialog) {
     case IDD_WELCOME:
-        SetText(page, IDC_TITLE, Expanded(1300));
-        SetText(page, IDC_TEXT, Expanded(1302));
+        SetText(page, IDC_TITLE, Expanded(SetupStrCaption));
+        SetText(page, IDC_TEXT, Expanded(SetupStrWelcome));
         break;
     case IDD_LICENSE: {
         std::string text = LicenseText();
@@ -482,17 +489,17 @@ void InitPage(HWND page, const PageInfo& info)
         break;
     }
     case IDD_TARGET:
-        SetText(page, IDC_TEXT, Str(1010));
-        SetText(page, IDC_BROWSE, Str(1039));
+        SetText(page, IDC_TEXT, Str(SetupStrChooseTarget));
+        SetText(page, IDC_BROWSE, Str(SetupStrBrowse));
         SetText(page, IDC_TARGETDIR, g.targetDir);
         SHAutoComplete(GetDlgItem(page, IDC_TARGETDIR), SHACF_FILESYS_DIRS);
         break;
     case IDD_CARRYOUT:
-        SetText(page, IDC_TEXT, Str(1014));
+        SetText(page, IDC_TEXT, Str(SetupStrCarryOutNote));
         ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
         break;
     case IDD_REMOVE: {
-        SetText(page, IDC_TEXT, Expanded(1304));
+        SetText(page, IDC_TEXT, Expanded(SetupStrRemoveWelcome));
         HWND list = GetDlgItem(page, IDC_PRODUCTS);
         for (const ProductLine& p : g.products) {
             if (IsSelected(p.key)) {
@@ -504,7 +511,7 @@ void InitPage(HWND page, const PageInfo& info)
     }
     case IDD_FINISH:
     case IDD_REMOVEFINISH:
-        SetText(page, IDC_TITLE, Expanded(1300));
+        SetText(page, IDC_TITLE, Expanded(SetupStrCaption));
         break;
     default:
         break;
@@ -542,7 +549,7 @@ void ActivatePage(HWND page, const PageInfo& info)
         SetButtons(SetTargetDir(g.targetDir) ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
         break;
     case IDD_CARRYOUT:
-        SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(1011) : "");
+        SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(SetupStrRestartInstall) : "");
         SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
         if (g.cmd.quiet) {
             PostMessageA(g.sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
@@ -553,8 +560,9 @@ void ActivatePage(HWND page, const PageInfo& info)
         break;
     case IDD_FINISH:
     case IDD_REMOVEFINISH:
-        SetText(page, IDC_TEXT, Str(info.dialog == IDD_FINISH ? 1012 : 1013));
-        SetText(page, IDC_RESTARTNOTE, g.restartNeeded ? Str(info.dialog == IDD_FINISH ? 1011 : 1020) : "");
+        SetText(page, IDC_TEXT, Str(info.dialog == IDD_FINISH ? SetupStrInstallDone : SetupStrRemoveDone));
+        SetText(page, IDC_RESTARTNOTE,
+            g.restartNeeded ? Str(info.dialog == IDD_FINISH ? SetupStrRestartInstall : SetupStrRestartRemove) : "");
         SetButtons(PSWIZB_FINISH);
         EnableCancel(false);
         break;
@@ -641,14 +649,14 @@ void RunWizard()
 {
     static const PageInfo kInstall[] = {
         { IDD_WELCOME, 0, 0 },
-        { IDD_LICENSE, 1030, 1031 },
-        { IDD_COMPONENTS, 1032, 1033 },
-        { IDD_TARGET, 1034, 1035 },
-        { IDD_CARRYOUT, 1036, 1037 },
+        { IDD_LICENSE, SetupStrLicenseTitle, SetupStrLicenseSubtitle },
+        { IDD_COMPONENTS, SetupStrComponentsTitle, SetupStrComponentsSubtitle },
+        { IDD_TARGET, SetupStrTargetTitle, SetupStrTargetSubtitle },
+        { IDD_CARRYOUT, SetupStrCarryOutTitle, SetupStrCarryOutSubtitle },
         { IDD_FINISH, 0, 0 },
     };
     static const PageInfo kRemove[] = {
-        { IDD_REMOVE, 1018, 1019 },
+        { IDD_REMOVE, SetupStrRemoveTitle, SetupStrRemoveSubtitle },
         { IDD_REMOVEFINISH, 0, 0 },
     };
     std::vector<const PageInfo*> pages;
@@ -666,7 +674,7 @@ void RunWizard()
             }
         }
     }
-    std::string caption = Expanded(1300);
+    std::string caption = Expanded(SetupStrCaption);
     std::vector<std::string> titles;
     titles.reserve(pages.size() * 2);
     std::vector<HPROPSHEETPAGE> handles;
@@ -814,8 +822,9 @@ void HandleRestart()
         // after a removal) do not stay without the user being told.
         if (answer == -1 || (answer & SPFILEQ_REBOOT_RECOMMENDED) == 0) {
             Diag("setup: the system asked nothing about the restart (%d); asking here\n", answer);
-            std::string question = Str(g.remove ? 1020 : 1011) + "\r\r" + Str(1400);
-            if (Message(question, Expanded(1300), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem()) {
+            std::string question
+                = Str(g.remove ? SetupStrRestartRemove : SetupStrRestartInstall) + "\r\r" + Str(SetupStrRestartNow);
+            if (Message(question, Expanded(SetupStrCaption), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem()) {
                 g.exitCode = kExitDone;
             }
         }
@@ -833,26 +842,29 @@ void Run()
     unsigned errorLine = 0;
     g.inf = InfOpenSetupApi(g.infPath, &errorLine);
     if (!g.inf) {
-        Message(StrFormat(Str(1003).c_str(), g.infPath.c_str(), errorLine), Str(1001), MB_OK | MB_ICONERROR);
+        Message(StrFormat(Str(SetupStrScriptError).c_str(), g.infPath.c_str(), errorLine), Str(SetupStrError),
+            MB_OK | MB_ICONERROR);
         return;
     }
     // The same file again for SetupAPI's own work (file queues, directory ids): one handle for both.
     UINT line = 0;
     g.hinf = SetupOpenInfFileA(g.infPath.c_str(), nullptr, INF_STYLE_WIN4, &line);
     if (g.hinf == INVALID_HANDLE_VALUE) {
-        Message(StrFormat(Str(1003).c_str(), g.infPath.c_str(), line), Str(1001), MB_OK | MB_ICONERROR);
+        Message(StrFormat(Str(SetupStrScriptError).c_str(), g.infPath.c_str(), line), Str(SetupStrError),
+            MB_OK | MB_ICONERROR);
         return;
     }
     g.sections = SetupChooseSections(*g.inf, g.os);
     WinSetupHost probe(g.hinf, nullptr, true, g.remove, g.os.nt, g.programDir.substr(0, g.programDir.size() - 1));
     std::string message;
     if (g.inf->HasSection("Install") && !SetupCheckConditions(*g.inf, "Install", probe, &message)) {
-        Message(message, Str(1004), MB_OK | MB_ICONSTOP);
+        Message(message, Str(SetupStrCannotInstall), MB_OK | MB_ICONSTOP);
         return;
     }
     g.products = SetupAvailableProducts(*g.inf, g.sections, g.remove, probe, &message);
     if (g.products.empty()) {
-        Message(message.empty() ? Str(1009) : message, Str(1004), MB_OK | MB_ICONSTOP);
+        Message(
+            message.empty() ? Str(SetupStrNothingToInstall) : message, Str(SetupStrCannotInstall), MB_OK | MB_ICONSTOP);
         return;
     }
     for (const ProductLine& p : g.products) {
@@ -872,7 +884,8 @@ void Run()
         // Quiet: the question about a more recent installed version counts as No.
         for (size_t i = 0; i < g.products.size(); ++i) {
             if (g.newer[i] && IsSelected(g.products[i].key)) {
-                Message(StrFormat(Str(1005).c_str(), g.products[i].name.c_str()), Str(1002), MB_YESNO | MB_DEFBUTTON2);
+                Message(StrFormat(Str(SetupStrNewerInstalled).c_str(), g.products[i].name.c_str()),
+                    Str(SetupStrWarning), MB_YESNO | MB_DEFBUTTON2);
                 SetSelected(g.products[i].key, false);
             }
         }
