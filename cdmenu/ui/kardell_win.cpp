@@ -6,6 +6,7 @@
 #include "cdmenu/cd_script.h"
 #include "cdmenu/ui/plugin_win.h"
 #include "cdmenu/ui/resource.h"
+#include "cdmenu/ui/texts.h"
 #include "common/platform/file.h"
 #include "common/platform/instance.h"
 #include "common/strings.h"
@@ -98,7 +99,7 @@ std::string Fill(std::string text, const std::vector<std::string>& args)
 void Message(CdMessageKind kind, const std::string& text)
 {
     Trace((kind == CdMessageKind::Warning ? "warning " : "error ") + text);
-    MessageBoxA(g.window, text.c_str(), Str(kind == CdMessageKind::Warning ? 1002 : 1001).c_str(),
+    MessageBoxA(g.window, text.c_str(), Str(kind == CdMessageKind::Warning ? CdStrWarning : CdStrError).c_str(),
         MB_OK | (kind == CdMessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR));
 }
 
@@ -479,7 +480,7 @@ void Launch(const CdLine& line)
         error = GetLastError();
     }
     Trace(StrFormat("launch %s failed %lu", file.c_str(), static_cast<unsigned long>(error)));
-    Message(CdMessageKind::Error, Fill(Str(1004), { line.command, SystemErrorText(error) }));
+    Message(CdMessageKind::Error, Fill(Str(CdStrCannotStart), { line.command, SystemErrorText(error) }));
 }
 
 void Click(int index)
@@ -529,7 +530,7 @@ RECT HelpPanelRect()
 
 std::string FileFilter()
 {
-    std::string filter = Str(1012);
+    std::string filter = Str(CdStrBitmapFilter);
     for (char& c : filter)
         if (c == '|')
             c = '\0';
@@ -540,7 +541,7 @@ void SaveHelpBitmap()
 {
     char name[MAX_PATH] = "help.bmp";
     std::string filter = FileFilter();
-    std::string title = Str(1010);
+    std::string title = Str(CdStrSaveHelpBitmap);
     OPENFILENAMEA ofn {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.window;
@@ -587,7 +588,7 @@ void SaveHelpBitmap()
     data.append(reinterpret_cast<const char*>(&bi), sizeof bi);
     data.append(reinterpret_cast<const char*>(bits.data()), bits.size());
     if (!WriteFileBytes(name, data.data(), static_cast<DWORD>(data.size())))
-        Message(CdMessageKind::Error, Fill(Str(1013), { name }));
+        Message(CdMessageKind::Error, Fill(Str(CdStrBitmapUnwritable), { name }));
     else
         Trace(std::string("help bitmap saved ") + name);
 }
@@ -596,7 +597,7 @@ void OpenHelpBitmap()
 {
     char name[MAX_PATH] = "";
     std::string filter = FileFilter();
-    std::string title = Str(1011);
+    std::string title = Str(CdStrOpenHelpBitmap);
     OPENFILENAMEA ofn {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.window;
@@ -609,7 +610,7 @@ void OpenHelpBitmap()
         return;
     auto bitmap = static_cast<HBITMAP>(LoadImageA(nullptr, name, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     if (!bitmap) {
-        Message(CdMessageKind::Error, Fill(Str(1014), { name }));
+        Message(CdMessageKind::Error, Fill(Str(CdStrBitmapUnreadable), { name }));
         return;
     }
     if (g.help)
@@ -725,8 +726,8 @@ bool CreateMenuWindow(int show)
     if (g.commandLine.createBitmap) {
         HMENU system = GetSystemMenu(g.window, FALSE);
         AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
-        AppendMenuA(system, MF_STRING, IDM_SAVE_HELP_BITMAP, Str(1010).c_str());
-        AppendMenuA(system, MF_STRING, IDM_OPEN_HELP_BITMAP, Str(1011).c_str());
+        AppendMenuA(system, MF_STRING, IDM_SAVE_HELP_BITMAP, Str(CdStrSaveHelpBitmap).c_str());
+        AppendMenuA(system, MF_STRING, IDM_OPEN_HELP_BITMAP, Str(CdStrOpenHelpBitmap).c_str());
     }
     CenterWindow(g.window, nullptr);
     HMODULE msimg = LoadLibraryA("msimg32.dll");
@@ -789,7 +790,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     StrSetLanguage(g.ctx.env.languageId);
     std::string text;
     if (!FileReadAll(g.scriptPath, &text)) {
-        Message(CdMessageKind::Error, Fill(Str(1003), { g.scriptPath }));
+        Message(CdMessageKind::Error, Fill(Str(CdStrScriptUnreadable), { g.scriptPath }));
         Cleanup();
         return 1;
     }
