@@ -113,9 +113,8 @@ TEST(SetupVersions, ComponentByComponent)
         { "10", "9.99", 1 },
         { "1.2", "1.10", -1 },
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(SetupCompareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
-    }
 }
 
 TEST(SetupCommandLine, EveryOption)
@@ -177,9 +176,8 @@ TEST(SetupStrings, References)
     EXPECT_EQ(SetupExpandString(6, lookup), "%99999 big, % alone");
     // Strings that each name the next one twice stop growing at the bound.
     std::map<unsigned, std::string> fan;
-    for (unsigned id = 100; id < 140; ++id) {
+    for (unsigned id = 100; id < 140; ++id)
         fan[id] = "ab%+1%+1";
-    }
     EXPECT_EQ(SetupExpandString(100, [&](unsigned id) { return fan.count(id) ? fan[id] : std::string(); }).size(),
         kSetupMaxExpanded);
 
@@ -302,16 +300,14 @@ TEST(SetupServices, GroupOrderMoves)
         // Names are compared exactly: "base" is another group.
         { "base", "+Base", { "Boot Bus Extender", "System Bus Extender", "base", "Base", "Extended Base", "PNP_TDI" } },
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(SetupMoveGroup(base, c.group, c.anchor), c.expected) << c.group << " " << c.anchor;
-    }
 
     // A list of about 3,000 bytes is read and written back whole.
     EmptyRegistry();
     List big;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i)
         big.push_back("Group number " + std::to_string(i));
-    }
     std::string data = SetupJoinMultiSz(big);
     ASSERT_GT(data.size(), 3000u);
     RegKey key;

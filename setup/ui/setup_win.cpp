@@ -97,45 +97,39 @@ SetupOs RunningOs()
 
 bool IsSelected(const std::string& key)
 {
-    for (const std::string& s : g.selected) {
-        if (StrEqualNoCase(s, key)) {
+    for (const std::string& s : g.selected)
+        if (StrEqualNoCase(s, key))
             return true;
-        }
-    }
     return false;
 }
 
 void SetSelected(const std::string& key, bool on)
 {
     std::erase_if(g.selected, [&](const std::string& s) { return StrEqualNoCase(s, key); });
-    if (on) {
+    if (on)
         g.selected.push_back(key);
-    }
 }
 
 std::string TargetPathOf(const std::string& section)
 {
     char path[MAX_PATH] = {};
-    if (!SetupGetTargetPathA(g.hinf, nullptr, section.c_str(), path, sizeof path, nullptr)) {
+    if (!SetupGetTargetPathA(g.hinf, nullptr, section.c_str(), path, sizeof path, nullptr))
         return {};
-    }
     return path;
 }
 
 bool SetTargetDir(const std::string& dir)
 {
-    if (Trim(dir).empty() || !SetupSetDirectoryIdA(g.hinf, kDirTarget, dir.c_str())) {
+    if (Trim(dir).empty() || !SetupSetDirectoryIdA(g.hinf, kDirTarget, dir.c_str()))
         return false;
-    }
     g.targetDir = dir;
     return true;
 }
 
 DWORD WINAPI Worker(LPVOID)
 {
-    if (g.os.nt) {
+    if (g.os.nt)
         SetThreadLocale(MAKELCID(StrGetLanguage(), SORT_DEFAULT));
-    }
     HWND progress = g.cmd.quiet ? nullptr : PropSheet_GetCurrentPageHwnd(g.sheet);
     WinSetupHost host(
         g.hinf, progress, g.cmd.quiet, g.remove, g.os.nt, g.programDir.substr(0, g.programDir.size() - 1));
@@ -149,17 +143,15 @@ DWORD WINAPI Worker(LPVOID)
     job.targetPath = TargetPathOf;
     job.fileSize = [](const std::string& name) -> std::optional<uint64_t> {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA((g.programDir + name).c_str(), GetFileExInfoStandard, &data)) {
+        if (!GetFileAttributesExA((g.programDir + name).c_str(), GetFileExInfoStandard, &data))
             return std::nullopt;
-        }
         return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     };
     SetupResult result;
     if (g.remove) {
         std::string dir = SetupRemovalTargetDir(job);
-        if (!dir.empty()) {
+        if (!dir.empty())
             SetTargetDir(dir);
-        }
         job.targetDir = g.targetDir;
         result = SetupRemove(job, host);
     } else {
@@ -188,9 +180,8 @@ std::string FailureText(const SetupResult& result)
 {
     std::string text = Str(g.remove ? SetupStrRemoveFailed : SetupStrInstallFailed);
     std::string system = SetupSystemMessage(result.error);
-    if (!system.empty()) {
+    if (!system.empty())
         text = StrFormat(Str(SetupStrFailureReason).c_str(), text.c_str(), system.c_str());
-    }
     return text;
 }
 
@@ -225,16 +216,14 @@ HFONT TitleFont()
 
 void InitCommon(HWND page, const PageInfo& info)
 {
-    if (GetDlgItem(page, IDC_TITLE)) {
+    if (GetDlgItem(page, IDC_TITLE))
         SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(TitleFont()), TRUE);
-    }
     // In the classic style the header texts stand on the page itself.
     if (HWND header = GetDlgItem(page, IDC_HEADER)) {
-        if (g.style == 0 && info.title != 0) {
+        if (g.style == 0 && info.title != 0)
             SetWindowTextA(header, Str(info.title).c_str());
-        } else {
+        else
             ShowWindow(header, SW_HIDE);
-        }
     }
 }
 
@@ -247,9 +236,8 @@ void TranslateSheetButtons()
         unsigned text;
     } kButtons[] = { { kSheetBack, SetupStrBack }, { kSheetNext, SetupStrNext }, { kSheetFinish, SetupStrFinish },
         { IDCANCEL, SetupStrCancel } };
-    for (const auto& button : kButtons) {
+    for (const auto& button : kButtons)
         SetDlgItemTextA(g.sheet, button.control, Str(button.text).c_str());
-    }
 }
 
 void SetButtons(DWORD buttons)
@@ -264,19 +252,16 @@ void EnableCancel(bool on)
 
 bool AnyRestartNote()
 {
-    for (const ProductLine& p : g.products) {
-        if (IsSelected(p.key) && (p.flags & kProductRestartNote) != 0) {
+    for (const ProductLine& p : g.products)
+        if (IsSelected(p.key) && (p.flags & kProductRestartNote) != 0)
             return true;
-        }
-    }
     return false;
 }
 
 void DrawProduct(const DRAWITEMSTRUCT* item)
 {
-    if (item->itemID == static_cast<UINT>(-1) || item->itemID >= g.products.size()) {
+    if (item->itemID == static_cast<UINT>(-1) || item->itemID >= g.products.size())
         return;
-    }
     const ProductLine& product = g.products[item->itemID];
     HDC dc = item->hDC;
     RECT r = item->rcItem;
@@ -284,9 +269,8 @@ void DrawProduct(const DRAWITEMSTRUCT* item)
     FillRect(dc, &r, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     RECT box { r.left + 2, r.top + 1, r.left + 15, r.top + 14 };
     DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (IsSelected(product.key) ? DFCS_CHECKED : 0));
-    if (g.icons) {
+    if (g.icons)
         ImageList_Draw(g.icons, static_cast<int>(product.icon), dc, r.left + 18, r.top, ILD_TRANSPARENT);
-    }
     SetBkMode(dc, TRANSPARENT);
     COLORREF colour = g.newer[item->itemID] ? GetSysColor(COLOR_GRAYTEXT)
         : focused                           ? GetSysColor(COLOR_HIGHLIGHTTEXT)
@@ -294,9 +278,8 @@ void DrawProduct(const DRAWITEMSTRUCT* item)
     SetTextColor(dc, colour);
     RECT text { r.left + 38, r.top, r.right, r.bottom };
     DrawTextA(dc, product.name.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-    if ((item->itemState & ODS_FOCUS) != 0) {
+    if ((item->itemState & ODS_FOCUS) != 0)
         DrawFocusRect(dc, &r);
-    }
 }
 
 void UpdateComponentButtons()
@@ -307,16 +290,14 @@ void UpdateComponentButtons()
 // Checking a product whose installed version is newer asks first (default No).
 void ToggleProduct(HWND list, int index)
 {
-    if (index < 0 || static_cast<size_t>(index) >= g.products.size()) {
+    if (index < 0 || static_cast<size_t>(index) >= g.products.size())
         return;
-    }
     const ProductLine& product = g.products[index];
     bool on = !IsSelected(product.key);
     if (on && g.newer[index]) {
         std::string question = StrFormat(Str(SetupStrNewerInstalled).c_str(), product.name.c_str());
-        if (Message(question, Str(SetupStrWarning), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+        if (Message(question, Str(SetupStrWarning), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
             return;
-        }
     }
     SetSelected(product.key, on);
     InvalidateRect(list, nullptr, TRUE);
@@ -327,17 +308,15 @@ LRESULT CALLBACK ProductListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lPar
 {
     if (msg == WM_LBUTTONDOWN && LOWORD(lParam) < 16) {
         DWORD hit = static_cast<DWORD>(SendMessageA(list, LB_ITEMFROMPOINT, 0, lParam));
-        if (HIWORD(hit) == 0) {
+        if (HIWORD(hit) == 0)
             ToggleProduct(list, LOWORD(hit));
-        }
     } else if (msg == WM_KEYDOWN && wParam == VK_SPACE) {
         ToggleProduct(list, static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0)));
         return 0;
     } else if (msg == WM_LBUTTONDBLCLK) {
         DWORD hit = static_cast<DWORD>(SendMessageA(list, LB_ITEMFROMPOINT, 0, lParam));
-        if (HIWORD(hit) == 0) {
+        if (HIWORD(hit) == 0)
             ToggleProduct(list, LOWORD(hit));
-        }
     }
     return DefSubclassProc(list, msg, wParam, lParam);
 }
@@ -356,11 +335,9 @@ DWORD CALLBACK StreamLicense(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* d
 HRSRC LicenseResource()
 {
     const LANGID languages[] = { StrGetLanguage(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US) };
-    for (LANGID lang : languages) {
-        if (HRSRC res = FindResourceExA(g.instance, "RTF", MAKEINTRESOURCEA(IDR_LICENSE), lang)) {
+    for (LANGID lang : languages)
+        if (HRSRC res = FindResourceExA(g.instance, "RTF", MAKEINTRESOURCEA(IDR_LICENSE), lang))
             return res;
-        }
-    }
     return FindResourceA(g.instance, MAKEINTRESOURCEA(IDR_LICENSE), "RTF");
 }
 
@@ -368,17 +345,15 @@ std::string LicenseText()
 {
     HRSRC res = LicenseResource();
     HGLOBAL data = res ? LoadResource(g.instance, res) : nullptr;
-    if (!data) {
+    if (!data)
         return {};
-    }
     return std::string(static_cast<const char*>(LockResource(data)), SizeofResource(g.instance, res));
 }
 
 int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM, LPARAM data)
 {
-    if (msg == BFFM_INITIALIZED) {
+    if (msg == BFFM_INITIALIZED)
         SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, data);
-    }
     return 0;
 }
 
@@ -394,9 +369,8 @@ void Browse(HWND page)
     LPITEMIDLIST item = SHBrowseForFolderA(&info);
     if (item) {
         char path[MAX_PATH];
-        if (SHGetPathFromIDListA(item, path)) {
+        if (SHGetPathFromIDListA(item, path))
             SetDlgItemTextA(page, IDC_TARGETDIR, path);
-        }
         CoTaskMemFree(item);
     }
 }
@@ -411,9 +385,8 @@ void OnWorkerMessage(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
         static const unsigned kStageText[] = { 0, 0, SetupStrStageStopServices, 0, SetupStrStageRegistry,
             SetupStrStageShortcuts, SetupStrStageStartServices };
         unsigned id = wParam < std::size(kStageText) ? kStageText[wParam] : 0;
-        if (wParam == kStageFiles) {
+        if (wParam == kStageFiles)
             id = g.remove ? SetupStrStageDeleteFiles : SetupStrStageCopyFiles;
-        }
         SetText(page, IDC_STAGE, id != 0 ? Str(id) : "");
         break;
     }
@@ -478,9 +451,8 @@ void InitPage(HWND page, const PageInfo& info)
     case IDD_COMPONENTS: {
         HWND list = GetDlgItem(page, IDC_PRODUCTS);
         SendMessageA(list, LB_SETITEMHEIGHT, 0, 17);
-        for (const ProductLine& p : g.products) {
+        for (const ProductLine& p : g.products)
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
-        }
         SetWindowSubclass(list, ProductListProc, 1, 0);
         if (!g.products.empty()) {
             SendMessageA(list, LB_SETCURSEL, 0, 0);
@@ -501,11 +473,9 @@ void InitPage(HWND page, const PageInfo& info)
     case IDD_REMOVE: {
         SetText(page, IDC_TEXT, Expanded(SetupStrRemoveWelcome));
         HWND list = GetDlgItem(page, IDC_PRODUCTS);
-        for (const ProductLine& p : g.products) {
-            if (IsSelected(p.key)) {
+        for (const ProductLine& p : g.products)
+            if (IsSelected(p.key))
                 SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
-            }
-        }
         ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
         break;
     }
@@ -523,9 +493,8 @@ void OnPageCommand(HWND page, const PageInfo& info, WPARAM wParam)
 {
     if (LOWORD(wParam) == IDC_PRODUCTS && HIWORD(wParam) == LBN_SELCHANGE && info.dialog == IDD_COMPONENTS) {
         int index = static_cast<int>(SendDlgItemMessageA(page, IDC_PRODUCTS, LB_GETCURSEL, 0, 0));
-        if (index >= 0 && static_cast<size_t>(index) < g.products.size()) {
+        if (index >= 0 && static_cast<size_t>(index) < g.products.size())
             SetText(page, IDC_DESCRIPTION, g.products[index].description);
-        }
     } else if (LOWORD(wParam) == IDC_BROWSE) {
         Browse(page);
     } else if (LOWORD(wParam) == IDC_TARGETDIR && HIWORD(wParam) == EN_CHANGE) {
@@ -551,9 +520,8 @@ void ActivatePage(HWND page, const PageInfo& info)
     case IDD_CARRYOUT:
         SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(SetupStrRestartInstall) : "");
         SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
-        if (g.cmd.quiet) {
+        if (g.cmd.quiet)
             PostMessageA(g.sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
-        }
         break;
     case IDD_REMOVE:
         SetButtons(PSWIZB_NEXT);
@@ -661,17 +629,15 @@ void RunWizard()
     };
     std::vector<const PageInfo*> pages;
     if (g.remove) {
-        for (const PageInfo& p : kRemove) {
+        for (const PageInfo& p : kRemove)
             pages.push_back(&p);
-        }
     } else {
         for (const PageInfo& p : kInstall) {
             bool skip = (p.dialog == IDD_WELCOME || p.dialog == IDD_LICENSE || p.dialog == IDD_TARGET) && g.cmd.quiet;
             skip = skip || (p.dialog == IDD_LICENSE && !LicenseResource());
             skip = skip || (p.dialog == IDD_COMPONENTS && (g.cmd.keysGiven || g.cmd.quiet));
-            if (!skip) {
+            if (!skip)
                 pages.push_back(&p);
-            }
         }
     }
     std::string caption = Expanded(SetupStrCaption);
@@ -739,18 +705,16 @@ void RunWizard()
 // Quiet mode: no pages; the worker runs while this thread keeps its messages going.
 void RunQuiet()
 {
-    if (!g.remove && g.selected.empty()) {
+    if (!g.remove && g.selected.empty())
         Diag("setup: no product selected\n");
-    }
     if (!StartWorker()) {
         g.exitCode = kExitFailed;
         return;
     }
     while (true) {
         DWORD wait = MsgWaitForMultipleObjects(1, &g.thread, FALSE, INFINITE, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0) {
+        if (wait == WAIT_OBJECT_0)
             break;
-        }
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message != kMsgDone) {
@@ -774,22 +738,19 @@ void RunQuiet()
 bool EnableShutdownPrivilege()
 {
     HMODULE advapi = GetModuleHandleA("advapi32");
-    if (!advapi) {
+    if (!advapi)
         advapi = LoadLibraryA("advapi32.dll");
-    }
     using OpenTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
     using LookupFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, PLUID);
     using AdjustFn = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
     auto openToken = reinterpret_cast<OpenTokenFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "OpenProcessToken")));
     auto lookup = reinterpret_cast<LookupFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "LookupPrivilegeValueA")));
     auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "AdjustTokenPrivileges")));
-    if (!openToken || !lookup || !adjust) {
+    if (!openToken || !lookup || !adjust)
         return false;
-    }
     HANDLE token = nullptr;
-    if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return false;
-    }
     TOKEN_PRIVILEGES privileges {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -807,9 +768,8 @@ bool RestartSystem()
 // After a change that needs a restart: "/reboot:" 1 asks, 2 restarts at once, anything else does nothing.
 void HandleRestart()
 {
-    if (!g.finished || !g.restartNeeded) {
+    if (!g.finished || !g.restartNeeded)
         return;
-    }
     if (g.cmd.reboot == 1 && !g.cmd.quiet) {
         INT answer = SetupPromptReboot(nullptr, nullptr, FALSE);
         if (answer != -1 && (answer & SPFILEQ_REBOOT_IN_PROGRESS) != 0) {
@@ -824,14 +784,12 @@ void HandleRestart()
             Diag("setup: the system asked nothing about the restart (%d); asking here\n", answer);
             std::string question
                 = Str(g.remove ? SetupStrRestartRemove : SetupStrRestartInstall) + "\r\r" + Str(SetupStrRestartNow);
-            if (Message(question, Expanded(SetupStrCaption), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem()) {
+            if (Message(question, Expanded(SetupStrCaption), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem())
                 g.exitCode = kExitDone;
-            }
         }
     } else if (g.cmd.reboot == 2) {
-        if (RestartSystem()) {
+        if (RestartSystem())
             g.exitCode = kExitDone;
-        }
     }
 }
 
@@ -867,9 +825,8 @@ void Run()
             message.empty() ? Str(SetupStrNothingToInstall) : message, Str(SetupStrCannotInstall), MB_OK | MB_ICONSTOP);
         return;
     }
-    for (const ProductLine& p : g.products) {
+    for (const ProductLine& p : g.products)
         g.newer.push_back(!g.remove && SetupInstalledIsNewer(p));
-    }
     g.selected = SetupInitialSelection(g.products, g.cmd);
     if (g.remove) {
         // The set's own key stands for the products it installed: the removal page lists them.
@@ -892,25 +849,19 @@ void Run()
     }
     // The target directory: an installed product's, else the default.
     std::string dir;
-    for (const ProductLine& p : g.products) {
-        if (dir.empty()) {
+    for (const ProductLine& p : g.products)
+        if (dir.empty())
             dir = SetupInstalledValue(p.key, "UserTargetDir").value_or("");
-        }
-    }
-    if (dir.empty()) {
+    if (dir.empty())
         dir = SetupDefaultTargetDir(*g.inf).value_or("");
-    }
-    if (dir.empty()) {
+    if (dir.empty())
         dir = TargetPathOf("");
-    }
-    if (!g.remove) {
+    if (!g.remove)
         SetTargetDir(dir);
-    }
-    if (g.cmd.quiet) {
+    if (g.cmd.quiet)
         RunQuiet();
-    } else {
+    else
         RunWizard();
-    }
     HandleRestart();
 }
 
@@ -946,12 +897,10 @@ struct ShownSearch {
 BOOL CALLBACK FindShown(HWND window, LPARAM param)
 {
     auto* search = reinterpret_cast<ShownSearch*>(param);
-    if (!IsWindowVisible(window)) {
+    if (!IsWindowVisible(window))
         return TRUE;
-    }
-    if (!search->visible) {
+    if (!search->visible)
         search->visible = window;
-    }
     if (IsWindowEnabled(window)) {
         search->enabled = window;
         return FALSE;
@@ -965,9 +914,8 @@ BOOL CALLBACK FindShown(HWND window, LPARAM param)
 HWND ShownWindowOf(HWND setup)
 {
     HWND popup = GetLastActivePopup(setup);
-    if (popup != setup && IsWindowVisible(popup)) {
+    if (popup != setup && IsWindowVisible(popup))
         return popup;
-    }
     ShownSearch search;
     EnumThreadWindows(GetWindowThreadProcessId(setup, nullptr), FindShown, reinterpret_cast<LPARAM>(&search));
     return search.enabled ? search.enabled : search.visible ? search.visible : setup;
@@ -982,9 +930,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     if (IsOtherInstance(path)) {
         if (HWND other = FindWindowA("SETUP", nullptr)) {
             HWND shown = ShownWindowOf(other);
-            if (IsIconic(shown)) {
+            if (IsIconic(shown))
                 ShowWindow(shown, SW_RESTORE);
-            }
             SetForegroundWindow(shown);
         }
         return kExitFailed;
@@ -997,17 +944,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     g.remove = g.cmd.remove;
     uint16_t lang
         = g.cmd.language != 0 ? g.cmd.language : ChooseResourceLanguage(instance, MAKEINTRESOURCEA(IDD_WELCOME));
-    if (g.os.nt) {
+    if (g.os.nt)
         SetThreadLocale(MAKELCID(lang, SORT_DEFAULT));
-    }
     StrSetLanguage(lang);
     DWORD major = 4;
     DWORD minor = 0;
     GetCommonControlsVersion(&major, &minor);
     g.style = g.cmd.style >= 0 && g.cmd.style <= 2 ? g.cmd.style : SetupDefaultStyle(g.os, major, minor);
-    for (const std::string& token : g.cmd.unknown) {
+    for (const std::string& token : g.cmd.unknown)
         Diag("setup: unknown option %s\n", token.c_str());
-    }
     g.programDir = GetProgramDirectory();
     SetCurrentDirectoryA(g.programDir.c_str()); // the script's source root is "."
     g.icons
@@ -1024,8 +969,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    if (g.hinf != INVALID_HANDLE_VALUE) {
+    if (g.hinf != INVALID_HANDLE_VALUE)
         SetupCloseInfFile(g.hinf);
-    }
     return g.exitCode;
 }
