@@ -32,11 +32,9 @@ bool IsSpace(char c)
 std::string Lower(std::string_view text)
 {
     std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
     return out;
 }
 
@@ -57,15 +55,12 @@ std::string FromUtf16(std::string_view text)
         } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < text.size()) {
             const auto low
                 = static_cast<uint16_t>(static_cast<uint8_t>(text[i + 2]) | static_cast<uint8_t>(text[i + 3]) << 8);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
+            if (low >= 0xDC00 && low <= 0xDFFF)
                 i += 2; // one character outside the page
-            }
         } else {
-            for (unsigned k = 0; k < 32; ++k) {
-                if (kHigh[k] != 0 && kHigh[k] == unit) {
+            for (unsigned k = 0; k < 32; ++k)
+                if (kHigh[k] != 0 && kHigh[k] == unit)
                     c = static_cast<char>(0x80 + k);
-                }
-            }
         }
         out += c;
     }
@@ -82,9 +77,8 @@ std::string_view ScriptText(std::string_view text, std::string* wide)
     } else if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
-    if (size_t eof = text.find('\x1A'); eof != std::string_view::npos) {
+    if (size_t eof = text.find('\x1A'); eof != std::string_view::npos)
         text = text.substr(0, eof);
-    }
     return text;
 }
 
@@ -109,9 +103,8 @@ public:
         while (failure_ == InfError::None) {
             switch (state_) {
             case State::LineStart:
-                if (!LineStart()) {
+                if (!LineStart())
                     return failure_;
-                }
                 break;
             case State::SectionName:
                 SectionName();
@@ -160,9 +153,8 @@ private:
     {
         if (upTo > start_) {
             size_t len = upTo - start_;
-            if (token_.size() + len > kInfMaxField) {
+            if (token_.size() + len > kInfMaxField)
                 len = kInfMaxField - token_.size();
-            }
             token_.append(text_.substr(start_, len));
         }
         start_ = upTo;
@@ -170,7 +162,7 @@ private:
     // The token as the line's key or as its next field; the first one starts the line.
     void AddField(bool isKey)
     {
-        if (line_ == nullptr) {
+        if (!line_) {
             lines_->emplace_back();
             line_ = &lines_->back();
         }
@@ -189,9 +181,8 @@ private:
     void Pop()
     {
         state_ = stack_.empty() ? State::LineStart : stack_.back();
-        if (!stack_.empty()) {
+        if (!stack_.empty())
             stack_.pop_back();
-        }
     }
     // Goes to the next section name, key or comment; false at the end of the text.
     bool LineStart()
@@ -212,14 +203,13 @@ private:
                 ++p_;
                 return true;
             } else if (!IsSpace(c)) {
-                if (lines_ != nullptr) {
+                if (lines_) {
                     start_ = p_;
                     state_ = State::KeyName; // the key starts here
                     return true;
                 }
-                if (brokenLine_ == 0) {
+                if (brokenLine_ == 0)
                     brokenLine_ = lineNo_;
-                }
             }
         }
         return false;
@@ -228,9 +218,8 @@ private:
     void SectionName()
     {
         size_t q = p_;
-        while (!IsEol(q) && text_[q] != ']') {
+        while (!IsEol(q) && text_[q] != ']')
             ++q;
-        }
         if (IsEol(q)) {
             failure_ = InfError::BadSectionNameLine;
             return;
@@ -255,9 +244,8 @@ private:
         size_t tokenEnd = start_;
         for (; !IsEol(p_); ++p_) {
             char c = text_[p_];
-            if (inKey && c == ',') {
+            if (inKey && c == ',')
                 break;
-            }
             if (inKey && c == '=') {
                 PushToken(tokenEnd); // blanks before "=" are not part of the key
                 AddField(true);
@@ -319,9 +307,8 @@ private:
     void Quotes()
     {
         for (; !IsEol(p_); ++p_) {
-            if (text_[p_] != '"') {
+            if (text_[p_] != '"')
                 continue;
-            }
             if (p_ + 1 < end_ && text_[p_ + 1] == '"') {
                 PushToken(p_ + 1); // one quote of the pair
                 start_ = p_ + 2;
@@ -339,9 +326,8 @@ private:
     }
     void LeadingSpaces()
     {
-        while (!IsEol(p_) && IsSpace(text_[p_])) {
+        while (!IsEol(p_) && IsSpace(text_[p_]))
             ++p_;
-        }
         start_ = p_;
         Pop();
     }
@@ -354,9 +340,8 @@ private:
                 state_ = State::EolBackslash;
                 return;
             }
-            if (!IsSpace(text_[p_])) {
+            if (!IsSpace(text_[p_]))
                 break;
-            }
         }
         Pop();
     }
@@ -389,9 +374,8 @@ private:
     }
     void Comment()
     {
-        while (!IsEol(p_)) {
+        while (!IsEol(p_))
             ++p_;
-        }
         Pop();
     }
 
@@ -436,11 +420,9 @@ const char* InfErrorText(InfError error)
 
 std::optional<InfLine> InfFindLine(const InfSource& inf, std::string_view section, std::string_view key)
 {
-    for (InfLine& line : inf.Lines(section)) {
-        if (line.hasKey && StrEqualNoCase(line.key, key)) {
+    for (InfLine& line : inf.Lines(section))
+        if (line.hasKey && StrEqualNoCase(line.key, key))
             return std::move(line);
-        }
-    }
     return std::nullopt;
 }
 
@@ -448,11 +430,9 @@ std::vector<std::string> InfKeyFields(const InfSource& inf, std::string_view sec
 {
     std::vector<std::string> out;
     for (InfLine& line : inf.Lines(section)) {
-        if (line.hasKey && StrEqualNoCase(line.key, key)) {
-            for (std::string& field : line.fields) {
+        if (line.hasKey && StrEqualNoCase(line.key, key))
+            for (std::string& field : line.fields)
                 out.push_back(std::move(field));
-            }
-        }
     }
     return out;
 }
@@ -465,26 +445,21 @@ const InfText::Section* InfText::Find(std::string_view name) const
 
 bool InfText::Open(std::string_view text, InfError* error, unsigned* errorLine)
 {
-    if (!Parse(text, error, errorLine)) {
+    if (!Parse(text, error, errorLine))
         return false;
-    }
     std::optional<InfLine> signature = InfFindLine(*this, "Version", "Signature");
     if (signature) {
-        for (const char* known : { "$Chicago$", "$Windows NT$", "$Windows 95$" }) {
-            if (StrEqualNoCase(signature->Field(1), known)) {
+        for (const char* known : { "$Chicago$", "$Windows NT$", "$Windows 95$" })
+            if (StrEqualNoCase(signature->Field(1), known))
                 return true;
-            }
-        }
     }
     sections_.clear();
     sectionIndex_.clear();
     stringIndex_.clear();
-    if (error != nullptr) {
+    if (error)
         *error = InfError::WrongInfStyle;
-    }
-    if (errorLine != nullptr) {
+    if (errorLine)
         *errorLine = 0;
-    }
     return false;
 }
 
@@ -496,34 +471,30 @@ bool InfText::Parse(std::string_view text, InfError* error, unsigned* errorLine)
     std::string wide;
     InfScanner scanner(ScriptText(text, &wide), [this](std::string name) {
         auto [slot, added] = sectionIndex_.try_emplace(Lower(name), sections_.size());
-        if (added) {
+        if (added)
             sections_.push_back({ std::move(name), {} });
-        }
         return &sections_[slot->second].lines;
     });
     InfError failure = scanner.Run();
     unsigned lineNo = scanner.LineNo();
-    if (failure == InfError::None && scanner.BrokenLine() != 0 && Find("Strings") == nullptr) {
+    if (failure == InfError::None && scanner.BrokenLine() != 0 && !Find("Strings")) {
         failure = InfError::ExpectedSectionName;
         lineNo = scanner.BrokenLine();
     }
-    if (const Section* strings = Find("Strings"); failure == InfError::None && strings != nullptr) {
+    if (const Section* strings = Find("Strings"); failure == InfError::None && strings) {
         for (size_t i = 0; i < strings->lines.size(); ++i) {
             const InfLine& entry = strings->lines[i];
-            if (entry.hasKey && !entry.fields.empty()) {
+            if (entry.hasKey && !entry.fields.empty())
                 stringIndex_.try_emplace(Lower(entry.key), i); // the first one counts
-            }
         }
     }
     if (failure != InfError::None) {
         sections_.clear();
         sectionIndex_.clear();
-        if (error != nullptr) {
+        if (error)
             *error = failure;
-        }
-        if (errorLine != nullptr) {
+        if (errorLine)
             *errorLine = lineNo;
-        }
         return false;
     }
     return true;
@@ -537,16 +508,15 @@ bool InfText::HasSection(std::string_view section) const
 std::vector<std::string> InfText::SectionNames() const
 {
     std::vector<std::string> names;
-    for (const Section& section : sections_) {
+    for (const Section& section : sections_)
         names.push_back(section.name);
-    }
     return names;
 }
 
 const std::vector<InfLine>* InfText::RawLines(std::string_view section) const
 {
     const Section* found = Find(section);
-    return found != nullptr ? &found->lines : nullptr;
+    return found ? &found->lines : nullptr;
 }
 
 const std::string* InfText::StringValue(std::string_view name) const
@@ -564,27 +534,23 @@ std::string InfText::Expand(std::string_view text) const
     size_t pos = 0;
     while (pos < text.size() && out.size() < kInfMaxField) {
         size_t open = text.find('%', pos);
-        if (open == std::string_view::npos) {
+        if (open == std::string_view::npos)
             break;
-        }
         size_t close = text.find('%', open + 1);
-        if (close == std::string_view::npos) {
+        if (close == std::string_view::npos)
             break;
-        }
         append(text.substr(pos, open - pos));
         std::string_view name = text.substr(open + 1, close - open - 1);
-        if (name.empty()) {
+        if (name.empty())
             append("%");
-        } else if (const std::string* value = StringValue(name)) {
+        else if (const std::string* value = StringValue(name))
             append(*value);
-        } else {
+        else
             append(text.substr(open, close - open + 1));
-        }
         pos = close + 1;
     }
-    if (pos < text.size()) {
+    if (pos < text.size())
         append(text.substr(pos));
-    }
     return out;
 }
 
@@ -592,9 +558,8 @@ std::vector<InfLine> InfText::Lines(std::string_view section) const
 {
     std::vector<InfLine> lines;
     const Section* found = Find(section);
-    if (found == nullptr) {
+    if (!found)
         return lines;
-    }
     const bool strings = StrEqualNoCase(section, "Strings");
     for (const InfLine& raw : found->lines) {
         if (strings) {
@@ -604,9 +569,8 @@ std::vector<InfLine> InfText::Lines(std::string_view section) const
         InfLine line;
         line.hasKey = raw.hasKey;
         line.key = Expand(raw.key);
-        for (const std::string& field : raw.fields) {
+        for (const std::string& field : raw.fields)
             line.fields.push_back(Expand(field));
-        }
         lines.push_back(std::move(line));
     }
     return lines;

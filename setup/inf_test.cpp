@@ -10,18 +10,16 @@ namespace {
 std::string Show(const InfLine& line)
 {
     std::string text = line.hasKey ? line.key + "=" : "|";
-    for (size_t i = 0; i < line.fields.size(); ++i) {
+    for (size_t i = 0; i < line.fields.size(); ++i)
         text += (i ? "|" : "") + line.fields[i];
-    }
     return text;
 }
 
 std::vector<std::string> ShowSection(const InfText& inf, const char* section)
 {
     std::vector<std::string> out;
-    for (const InfLine& line : inf.Lines(section)) {
+    for (const InfLine& line : inf.Lines(section))
         out.push_back(Show(line));
-    }
     return out;
 }
 
@@ -115,9 +113,8 @@ TEST(InfText, SubstitutionIsCutToTheFieldLimit)
     // Each string is within the limit, but a field of many references must not grow past it.
     const std::string big(500, 'x');
     std::string refs;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 2000; ++i)
         refs += "%big%";
-    }
     InfText inf;
     ASSERT_TRUE(
         inf.Parse("[S]\nk=" + refs.substr(0, 505) + ",a%big%%big%b\n%big%%big%=v\n[Strings]\nbig=" + big + "\n"));
@@ -135,12 +132,10 @@ TEST(InfText, ManySectionsAndStringsReadInLinearTime)
     // string per name takes minutes; a linear one well under a second.
     constexpr int kCount = 100000;
     std::string text = "[Strings]\n";
-    for (int i = 0; i < kCount; ++i) {
+    for (int i = 0; i < kCount; ++i)
         text += "s" + std::to_string(i) + "=v" + std::to_string(i) + "\n";
-    }
-    for (int i = 0; i < kCount; ++i) {
+    for (int i = 0; i < kCount; ++i)
         text += "[Sec" + std::to_string(i) + "]\nk=%S" + std::to_string(i) + "%\n";
-    }
     const std::clock_t start = std::clock();
     InfText inf;
     ASSERT_TRUE(inf.Parse(text));
@@ -149,9 +144,8 @@ TEST(InfText, ManySectionsAndStringsReadInLinearTime)
         ASSERT_EQ(lines.size(), 1U);
         EXPECT_EQ(lines[0].Field(1), "v" + std::to_string(i));
     }
-    for (int i = 0; i < kCount; ++i) {
+    for (int i = 0; i < kCount; ++i)
         ASSERT_TRUE(inf.HasSection("SEC" + std::to_string(i)));
-    }
     EXPECT_LT(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC, 10.0);
 }
 

@@ -24,9 +24,8 @@ using EntryFn = int(SETUP_PLUGIN_CALL*)(ProgressFn progress);
 std::string FieldText(const uint8_t* field, size_t width)
 {
     size_t len = 0;
-    while (len < width && field[len] != 0) {
+    while (len < width && field[len] != 0)
         ++len;
-    }
     return std::string(reinterpret_cast<const char*>(field), len);
 }
 
@@ -45,21 +44,20 @@ public:
     }
     ~Library()
     {
-        if (module_ != nullptr) {
+        if (module_)
             ModuleFree(module_);
-        }
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
     template<typename Fn> Fn Get(const char* name) const
     {
-        return module_ != nullptr ? reinterpret_cast<Fn>(ModuleSymbol(module_, name)) : nullptr;
+        return module_ ? reinterpret_cast<Fn>(ModuleSymbol(module_, name)) : nullptr;
     }
     // Loaded and not newer than the interface this installer knows (version below 2).
     bool Usable() const
     {
         auto version = Get<VersionFn>("GetVersionNumber");
-        return version != nullptr && version() < 2;
+        return version && version() < 2;
     }
 
 private:
@@ -70,9 +68,8 @@ private:
 thread_local void (*g_progress)(int) = nullptr;
 void SETUP_PLUGIN_CALL StepProgress(int position)
 {
-    if (g_progress != nullptr) {
+    if (g_progress)
         g_progress(position);
-    }
 }
 
 } // namespace
@@ -98,9 +95,8 @@ void PluginStepSetLibrary(uint8_t* record, std::string_view path)
 std::string PluginFailMessage(const char* buffer, size_t size)
 {
     size_t len = 0;
-    while (len < size && len < 255 && buffer[len] != 0) {
+    while (len < size && len < 255 && buffer[len] != 0)
         ++len;
-    }
     return std::string(buffer, len);
 }
 
@@ -126,16 +122,13 @@ bool PluginLoader::CheckCondition(const std::string& library, const std::string&
 {
     message->clear();
     Library lib(LibraryPath(library));
-    if (!lib.Usable()) {
+    if (!lib.Usable())
         return false;
-    }
     auto condition = lib.Get<ConditionFn>(function.c_str());
-    if (condition == nullptr) {
+    if (!condition)
         return false; // a missing function is a failed condition; it is not called
-    }
-    if (condition() != 0) {
+    if (condition() != 0)
         return true;
-    }
     if (auto fail = lib.Get<FailMessageFn>("GetLastFailMessage")) {
         // Larger than the 255 characters (and NUL) the library may write, and NUL-filled.
         char buffer[1024] = {};
@@ -150,14 +143,12 @@ std::vector<PluginStepInfo> PluginLoader::CollectSteps(const std::string& librar
     std::vector<PluginStepInfo> steps;
     std::string path = LibraryPath(library);
     Library lib(path);
-    if (!lib.Usable()) {
+    if (!lib.Usable())
         return steps;
-    }
     auto query = lib.Get<QueryStepsFn>("QuerySteps");
     auto get = lib.Get<GetStepFn>("GetStepNumber");
-    if (query == nullptr || get == nullptr) {
+    if (!query || !get)
         return steps;
-    }
     int count = query();
     for (int i = 0; i < count && i < 1024; ++i) {
         uint8_t record[kPluginStepSize] = {};
@@ -174,9 +165,8 @@ bool PluginLoader::RunStep(const PluginStepInfo& step, void (*progress)(int posi
 {
     Library lib(step.library);
     auto entry = lib.Get<EntryFn>(step.entry.c_str());
-    if (entry == nullptr) {
+    if (!entry)
         return false;
-    }
     g_progress = progress;
     entry(StepProgress);
     g_progress = nullptr;

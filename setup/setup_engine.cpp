@@ -16,18 +16,15 @@ std::vector<std::string> Candidates(std::string_view role, const SetupOs& os)
     std::string base(role);
     std::vector<std::string> names;
     if (os.nt) {
-        if (os.major >= 5) {
+        if (os.major >= 5)
             names.push_back(base + ".NT5");
-        }
         names.push_back(base + ".NTx86");
         names.push_back(base + ".NT");
     } else {
-        if (os.major > 4 || (os.major == 4 && os.minor >= 90)) {
+        if (os.major > 4 || (os.major == 4 && os.minor >= 90))
             names.push_back(base + ".WinMe");
-        }
-        if (os.major > 4 || (os.major == 4 && os.minor > 0)) {
+        if (os.major > 4 || (os.major == 4 && os.minor > 0))
             names.push_back(base + ".Win98");
-        }
         names.push_back(base + ".Win");
     }
     names.push_back(base);
@@ -36,11 +33,9 @@ std::vector<std::string> Candidates(std::string_view role, const SetupOs& os)
 
 std::string Choose(const InfSource& inf, std::string_view role, const SetupOs& os)
 {
-    for (const std::string& name : Candidates(role, os)) {
-        if (inf.HasSection(name)) {
+    for (const std::string& name : Candidates(role, os))
+        if (inf.HasSection(name))
             return name;
-        }
-    }
     return {};
 }
 
@@ -54,20 +49,18 @@ uint32_t Number(const std::string& text)
 bool SetupParseOs(std::string_view text, SetupOs* os)
 {
     SetupOs out;
-    if (StrStartsWithNoCase(text, "nt:")) {
+    if (StrStartsWithNoCase(text, "nt:"))
         out.nt = true;
-    } else if (StrStartsWithNoCase(text, "9x:")) {
+    else if (StrStartsWithNoCase(text, "9x:"))
         out.nt = false;
-    } else {
+    else
         return false;
-    }
     text.remove_prefix(3);
     size_t dot = text.find('.');
     std::optional<uint32_t> major = ParseUnsignedStrict(text.substr(0, dot));
     std::optional<uint32_t> minor = dot == std::string_view::npos ? 0u : ParseUnsignedStrict(text.substr(dot + 1));
-    if (!major || !minor || text.empty() || !(text[0] >= '0' && text[0] <= '9')) {
+    if (!major || !minor || text.empty() || !(text[0] >= '0' && text[0] <= '9'))
         return false;
-    }
     out.major = *major;
     out.minor = *minor;
     *os = out;
@@ -87,14 +80,12 @@ SetupSections SetupChooseSections(const InfSource& inf, const SetupOs& os)
 std::vector<ProductLine> SetupReadProducts(const InfSource& inf, std::string_view section)
 {
     std::vector<ProductLine> products;
-    if (section.empty()) {
+    if (section.empty())
         return products;
-    }
     for (const InfLine& line : inf.Lines(section)) {
         // A line without "=" has no key; its first field is not a product key.
-        if (!line.hasKey || line.key.empty()) {
+        if (!line.hasKey || line.key.empty())
             continue;
-        }
         ProductLine product;
         product.key = line.key;
         product.name = line.Field(1);
@@ -118,9 +109,8 @@ int SetupCompareVersions(std::string_view a, std::string_view b)
         uint32_t nb = ParseDecimal(b) < 0 ? 0 : static_cast<uint32_t>(ParseDecimal(b));
         ea = a.find('.');
         eb = b.find('.');
-        if (na != nb) {
+        if (na != nb)
             return na < nb ? -1 : 1;
-        }
         a = ea == std::string_view::npos ? std::string_view() : a.substr(ea + 1);
         b = eb == std::string_view::npos ? std::string_view() : b.substr(eb + 1);
     }
@@ -135,9 +125,8 @@ SetupCommandLine SetupParseCommandLine(std::string_view text)
         while (!list.empty()) {
             size_t comma = list.find(',');
             std::string_view key = Trim(list.substr(0, comma));
-            if (!key.empty()) {
+            if (!key.empty())
                 cmd.keys.emplace_back(key);
-            }
             list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
         }
     };
@@ -149,18 +138,15 @@ SetupCommandLine SetupParseCommandLine(std::string_view text)
 
     size_t pos = 0;
     while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
             ++pos;
-        }
         size_t end = pos;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t') {
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t')
             ++end;
-        }
         std::string_view token = text.substr(pos, end - pos);
         pos = end;
-        if (token.empty()) {
+        if (token.empty())
             continue;
-        }
         // Each option is compared over its own length; the forms with ":" come before the bare ones.
         auto is = [&](std::string_view option) { return StrStartsWithNoCase(token, option); };
         auto value = [&](std::string_view option) { return token.substr(option.size()); };
@@ -191,9 +177,8 @@ SetupCommandLine SetupParseCommandLine(std::string_view text)
                     known = true;
                 }
             }
-            if (!known) {
+            if (!known)
                 cmd.unknown.emplace_back(token);
-            }
         } else {
             cmd.unknown.emplace_back(token);
         }
@@ -212,16 +197,13 @@ namespace {
 void ExpandInto(
     unsigned id, const std::function<std::string(unsigned)>& lookup, std::vector<unsigned>& active, std::string& out)
 {
-    for (unsigned open : active) {
-        if (open == id) {
+    for (unsigned open : active)
+        if (open == id)
             return; // a cycle: this string is already being expanded
-        }
-    }
     // References that fan out (each string naming the next twice) would grow the text exponentially:
     // the depth and the length are bounded.
-    if (active.size() >= 32 || out.size() > kSetupMaxExpanded) {
+    if (active.size() >= 32 || out.size() > kSetupMaxExpanded)
         return;
-    }
     active.push_back(id);
     std::string text = lookup(id);
     for (size_t i = 0; i < text.size() && out.size() <= kSetupMaxExpanded; ++i) {
@@ -252,9 +234,8 @@ void ExpandInto(
         }
         int64_t target
             = sign == 0 ? static_cast<int64_t>(n) : static_cast<int64_t>(id) + sign * static_cast<int64_t>(n);
-        if (target >= 0 && target <= 0xFFFF) {
+        if (target >= 0 && target <= 0xFFFF)
             ExpandInto(static_cast<unsigned>(target), lookup, active, out);
-        }
         i = p - 1;
     }
     active.pop_back();
@@ -267,9 +248,8 @@ std::string SetupExpandString(unsigned id, const std::function<std::string(unsig
     std::vector<unsigned> active;
     std::string out;
     ExpandInto(id, lookup, active, out);
-    if (out.size() > kSetupMaxExpanded) {
+    if (out.size() > kSetupMaxExpanded)
         out.resize(kSetupMaxExpanded);
-    }
     return out;
 }
 
@@ -277,13 +257,11 @@ std::optional<ExecLine> SetupReadExecLine(const InfLine& line)
 {
     // The level is the key or the first field: "1, prog.exe, ..." is read by SetupAPI as fields.
     std::vector<std::string> fields;
-    if (line.hasKey) {
+    if (line.hasKey)
         fields.push_back(line.key);
-    }
     fields.insert(fields.end(), line.fields.begin(), line.fields.end());
-    if (fields.size() < 2) {
+    if (fields.size() < 2)
         return std::nullopt;
-    }
     ExecLine exec;
     exec.level = ParseUnsigned(fields[0]);
     exec.program = fields[1];
@@ -299,9 +277,8 @@ std::string SetupReplaceHwnd(std::string_view parameters, uint64_t window)
     size_t pos = 0;
     while (true) {
         size_t percent = parameters.find('%', pos);
-        if (percent == std::string_view::npos || !StrStartsWithNoCase(parameters.substr(percent), "%hwnd%")) {
+        if (percent == std::string_view::npos || !StrStartsWithNoCase(parameters.substr(percent), "%hwnd%"))
             break;
-        }
         out.append(parameters.substr(pos, percent - pos));
         out += StrFormat("0x%08llx", static_cast<unsigned long long>(window));
         pos = percent + 6;
@@ -313,9 +290,8 @@ std::string SetupReplaceHwnd(std::string_view parameters, uint64_t window)
 ShortcutLine SetupReadShortcutLine(const InfLine& line)
 {
     std::vector<std::string> fields;
-    if (line.hasKey) {
+    if (line.hasKey)
         fields.push_back(line.key);
-    }
     fields.insert(fields.end(), line.fields.begin(), line.fields.end());
     fields.resize(std::max<size_t>(fields.size(), 7));
     ShortcutLine s;
@@ -336,13 +312,12 @@ std::string SetupExpandEnvironment(std::string_view text)
     while (pos < text.size()) {
         size_t open = text.find('%', pos);
         size_t close = open == std::string_view::npos ? open : text.find('%', open + 1);
-        if (close == std::string_view::npos) {
+        if (close == std::string_view::npos)
             break;
-        }
         out.append(text.substr(pos, open - pos));
         std::string name(text.substr(open + 1, close - open - 1));
         const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-        if (value != nullptr) {
+        if (value) {
             out += value;
             pos = close + 1;
         } else {
@@ -388,13 +363,11 @@ std::optional<std::string> SetupResolveFolder(std::string_view code)
         return SetupExpandEnvironment(*value);
     };
     for (const auto& folder : kFolders) {
-        if (!StrEqualNoCase(code, folder.code)) {
+        if (!StrEqualNoCase(code, folder.code))
             continue;
-        }
-        if (folder.common != nullptr) {
-            if (std::optional<std::string> common = read(RegRoot::LocalMachine, folder.common)) {
+        if (folder.common) {
+            if (std::optional<std::string> common = read(RegRoot::LocalMachine, folder.common))
                 return common;
-            }
         }
         return read(RegRoot::CurrentUser, folder.user);
     }
@@ -410,14 +383,11 @@ std::vector<ServiceOp> SetupReadServiceOps(const InfSource& inf, std::string_vie
         { "AddService", ServiceAction::Add }, { "DelService", ServiceAction::Delete } };
     std::vector<ServiceOp> ops;
     for (const InfLine& line : inf.Lines(std::string(section) + ".Services")) {
-        if (!line.hasKey || line.Field(1).empty()) {
+        if (!line.hasKey || line.Field(1).empty())
             continue;
-        }
-        for (const auto& k : kKeys) {
-            if (StrEqualNoCase(line.key, k.key)) {
+        for (const auto& k : kKeys)
+            if (StrEqualNoCase(line.key, k.key))
                 ops.push_back({ k.action, line.Field(1), k.action == ServiceAction::Add ? line.Field(3) : "" });
-            }
-        }
     }
     return ops;
 }
@@ -427,9 +397,8 @@ ServiceConfig SetupReadServiceConfig(const InfSource& inf, std::string_view sect
     ServiceConfig config;
     config.name = name;
     for (const InfLine& line : inf.Lines(section)) {
-        if (!line.hasKey) {
+        if (!line.hasKey)
             continue;
-        }
         const std::string& key = line.key;
         if (StrEqualNoCase(key, "DisplayName")) {
             config.displayName = line.Field(1);
@@ -459,9 +428,8 @@ ServiceConfig SetupReadServiceConfig(const InfSource& inf, std::string_view sect
 std::string SetupQuoteServiceBinary(std::string_view binary, const std::function<bool(const std::string&)>& fileExists)
 {
     std::string path(binary);
-    if (path.find(' ') == std::string::npos || path.starts_with('"') || !fileExists(path)) {
+    if (path.find(' ') == std::string::npos || path.starts_with('"') || !fileExists(path))
         return path;
-    }
     return "\"" + path + "\"";
 }
 
@@ -469,15 +437,13 @@ std::vector<std::string> SetupMoveGroup(std::vector<std::string> list, std::stri
 {
     std::erase(list, std::string(group));
     bool after = anchor.starts_with('-');
-    if (anchor.starts_with('-') || anchor.starts_with('+')) {
+    if (anchor.starts_with('-') || anchor.starts_with('+'))
         anchor.remove_prefix(1);
-    }
     auto at = std::find(list.begin(), list.end(), std::string(anchor));
-    if (at == list.end()) {
+    if (at == list.end())
         list.insert(after ? list.end() : list.begin(), std::string(group));
-    } else {
+    else
         list.insert(after ? at + 1 : at, std::string(group));
-    }
     return list;
 }
 
@@ -487,9 +453,8 @@ std::vector<std::string> SetupSplitMultiSz(std::string_view data)
     while (!data.empty()) {
         size_t nul = data.find('\0');
         std::string_view item = data.substr(0, nul);
-        if (item.empty()) {
+        if (item.empty())
             break; // the empty string that ends the list
-        }
         list.emplace_back(item);
         data = nul == std::string_view::npos ? std::string_view() : data.substr(nul + 1);
     }
@@ -510,14 +475,12 @@ std::string SetupJoinMultiSz(const std::vector<std::string>& list)
 bool SetupApplyGroupOrder(std::string_view group, std::string_view anchor)
 {
     RegKey key;
-    if (key.Create(RegRoot::LocalMachine, kGroupOrderKey) != RegStatus::Ok) {
+    if (key.Create(RegRoot::LocalMachine, kGroupOrderKey) != RegStatus::Ok)
         return false;
-    }
     uint32_t type = kRegMultiSz;
     std::string data;
-    if (key.QueryValue("List", &type, &data) != RegStatus::Ok) {
+    if (key.QueryValue("List", &type, &data) != RegStatus::Ok)
         data.clear();
-    }
     std::vector<std::string> list = SetupMoveGroup(SetupSplitMultiSz(data), group, anchor);
     return key.SetValue("List", kRegMultiSz, SetupJoinMultiSz(list)) == RegStatus::Ok;
 }
@@ -527,21 +490,18 @@ const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Unin
 std::string SetupUninstallString(std::string_view setupPath, std::string_view key)
 {
     std::string path(setupPath);
-    if (path.find(' ') != std::string::npos) {
+    if (path.find(' ') != std::string::npos)
         path = "\"" + path + "\"";
-    }
     return path + " /remove:" + std::string(key);
 }
 
 bool SetupWriteUninstallEntry(const UninstallEntry& entry, const UninstallDisplay& display)
 {
-    if (entry.key.empty()) {
+    if (entry.key.empty())
         return false;
-    }
     RegKey key;
-    if (key.Create(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + entry.key) != RegStatus::Ok) {
+    if (key.Create(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + entry.key) != RegStatus::Ok)
         return false;
-    }
     bool ok = key.WriteString("DisplayName", entry.displayName) == RegStatus::Ok
         && key.WriteString("UninstallString", entry.uninstallString) == RegStatus::Ok;
     if (!entry.version.empty()) {
@@ -552,15 +512,12 @@ bool SetupWriteUninstallEntry(const UninstallEntry& entry, const UninstallDispla
         ok = ok && key.WriteString("UserTargetDir", entry.targetDir) == RegStatus::Ok
             && key.WriteString("InstallLocation", entry.targetDir) == RegStatus::Ok;
     }
-    if (!display.publisher.empty()) {
+    if (!display.publisher.empty())
         ok = ok && key.WriteString("Publisher", display.publisher) == RegStatus::Ok;
-    }
-    if (!display.displayIcon.empty()) {
+    if (!display.displayIcon.empty())
         ok = ok && key.WriteString("DisplayIcon", display.displayIcon) == RegStatus::Ok;
-    }
-    if (display.estimatedSizeKb != 0) {
+    if (display.estimatedSizeKb != 0)
         ok = ok && key.WriteDword("EstimatedSize", display.estimatedSizeKb) == RegStatus::Ok;
-    }
     // The installer neither modifies nor repairs an installation: the list offers removal only.
     ok = ok && key.WriteDword("NoModify", 1) == RegStatus::Ok && key.WriteDword("NoRepair", 1) == RegStatus::Ok;
     return ok;
@@ -568,9 +525,8 @@ bool SetupWriteUninstallEntry(const UninstallEntry& entry, const UninstallDispla
 
 bool SetupDeleteUninstallEntry(std::string_view key)
 {
-    if (key.empty()) {
+    if (key.empty())
         return false;
-    }
     RegStatus status = RegKeyDeleteTree(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key));
     return status == RegStatus::Ok || status == RegStatus::NotFound;
 }
@@ -586,9 +542,8 @@ std::optional<std::string> SetupInstalledValue(std::string_view key, std::string
 {
     RegKey reg;
     if (key.empty()
-        || reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key)) != RegStatus::Ok) {
+        || reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + std::string(key)) != RegStatus::Ok)
         return std::nullopt;
-    }
     return reg.ReadString(value);
 }
 
@@ -597,14 +552,11 @@ std::vector<std::string> SetupCopiedFiles(const InfSource& inf, const std::vecto
     std::vector<std::string> files;
     auto add = [&](std::string name) {
         name = std::string(Trim(name));
-        if (name.empty()) {
+        if (name.empty())
             return;
-        }
-        for (const std::string& known : files) {
-            if (StrEqualNoCase(known, name)) {
+        for (const std::string& known : files)
+            if (StrEqualNoCase(known, name))
                 return;
-            }
-        }
         files.push_back(std::move(name));
     };
     for (const std::string& section : sections) {
@@ -628,20 +580,17 @@ std::optional<std::string> SetupFindSetupCopy(const InfSource& inf, std::string_
     std::string_view fallbackSection, const std::function<std::string(const std::string&)>& targetPath)
 {
     for (std::string_view section : { installSection, fallbackSection }) {
-        if (section.empty()) {
+        if (section.empty())
             continue;
-        }
         for (const std::string& list : InfKeyFields(inf, section, "CopyFiles")) {
-            if (list.empty() || list[0] == '@') {
+            if (list.empty() || list[0] == '@')
                 continue; // a single file copied to the default directory
-            }
             for (const InfLine& line : inf.Lines(list)) {
                 std::string name = line.hasKey ? line.key : line.Field(1);
                 if (StrEqualNoCase(name, "setup.exe")) {
                     std::string dir = targetPath(list);
-                    if (dir.empty()) {
+                    if (dir.empty())
                         return std::nullopt;
-                    }
                     return dir + (dir.ends_with('\\') ? "" : "\\") + "setup.exe";
                 }
             }
@@ -653,31 +602,25 @@ std::optional<std::string> SetupFindSetupCopy(const InfSource& inf, std::string_
 std::optional<std::string> SetupDefaultTargetDir(const InfSource& inf)
 {
     std::optional<InfLine> line = InfFindLine(inf, "DestinationDirs", "DefaultDestDir");
-    if (!line || ParseUnsigned(line->Field(1)) != 24 || Trim(line->Field(1)) != "24") {
+    if (!line || ParseUnsigned(line->Field(1)) != 24 || Trim(line->Field(1)) != "24")
         return std::nullopt;
-    }
     RegKey key;
     std::optional<std::string> base;
-    if (key.Open(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion") == RegStatus::Ok) {
+    if (key.Open(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion") == RegStatus::Ok)
         base = key.ReadString("ProgramFilesDir");
-    }
-    if (!base) {
+    if (!base)
         return std::nullopt;
-    }
     std::string dir = *base;
     std::string_view sub = line->Field(2);
-    if (sub.starts_with('\\')) {
+    if (sub.starts_with('\\'))
         sub.remove_prefix(1);
-    }
     if (!sub.empty()) {
-        if (!dir.ends_with('\\')) {
+        if (!dir.ends_with('\\'))
             dir += '\\';
-        }
         dir += sub;
     }
-    while (dir.size() > 3 && dir.ends_with('\\')) {
+    while (dir.size() > 3 && dir.ends_with('\\'))
         dir.pop_back();
-    }
     return dir;
 }
 
@@ -687,13 +630,11 @@ std::vector<ConditionCheck> SetupReadConditions(const InfSource& inf, std::strin
     for (const std::string& conditions : InfKeyFields(inf, section, "Conditions")) {
         for (const InfLine& line : inf.Lines(conditions)) {
             std::vector<std::string> fields;
-            if (line.hasKey) {
+            if (line.hasKey)
                 fields.push_back(line.key);
-            }
             fields.insert(fields.end(), line.fields.begin(), line.fields.end());
-            if (!fields.empty()) {
+            if (!fields.empty())
                 checks.push_back({ fields[0], fields.size() > 1 ? fields[1] : "" });
-            }
         }
     }
     return checks;

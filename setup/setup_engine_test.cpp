@@ -1,6 +1,7 @@
 #include "common/platform/registry.h"
 #include "common/strings.h"
 #include "setup/setup_engine.h"
+#include "setup/texts.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -112,9 +113,8 @@ TEST(SetupVersions, ComponentByComponent)
         { "10", "9.99", 1 },
         { "1.2", "1.10", -1 },
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(SetupCompareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
-    }
 }
 
 TEST(SetupCommandLine, EveryOption)
@@ -176,9 +176,8 @@ TEST(SetupStrings, References)
     EXPECT_EQ(SetupExpandString(6, lookup), "%99999 big, % alone");
     // Strings that each name the next one twice stop growing at the bound.
     std::map<unsigned, std::string> fan;
-    for (unsigned id = 100; id < 140; ++id) {
+    for (unsigned id = 100; id < 140; ++id)
         fan[id] = "ab%+1%+1";
-    }
     EXPECT_EQ(SetupExpandString(100, [&](unsigned id) { return fan.count(id) ? fan[id] : std::string(); }).size(),
         kSetupMaxExpanded);
 
@@ -186,9 +185,9 @@ TEST(SetupStrings, References)
     for (uint16_t lang : { 1033, 1031, 1036, 1040 }) {
         StrSetLanguage(lang);
         auto own = [](unsigned id) { return StrLoad(setup_Strings(), id); };
-        EXPECT_NE(SetupExpandString(1300, own).find("Velquin Suite"), std::string::npos) << lang;
-        EXPECT_NE(SetupExpandString(1302, own).find("Velquin Suite"), std::string::npos) << lang;
-        EXPECT_NE(SetupExpandString(1304, own).find("Velquin Suite"), std::string::npos) << lang;
+        EXPECT_NE(SetupExpandString(SetupStrCaption, own).find("Velquin Suite"), std::string::npos) << lang;
+        EXPECT_NE(SetupExpandString(SetupStrWelcome, own).find("Velquin Suite"), std::string::npos) << lang;
+        EXPECT_NE(SetupExpandString(SetupStrRemoveWelcome, own).find("Velquin Suite"), std::string::npos) << lang;
     }
     StrSetLanguage(1033);
 }
@@ -301,16 +300,14 @@ TEST(SetupServices, GroupOrderMoves)
         // Names are compared exactly: "base" is another group.
         { "base", "+Base", { "Boot Bus Extender", "System Bus Extender", "base", "Base", "Extended Base", "PNP_TDI" } },
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(SetupMoveGroup(base, c.group, c.anchor), c.expected) << c.group << " " << c.anchor;
-    }
 
     // A list of about 3,000 bytes is read and written back whole.
     EmptyRegistry();
     List big;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i)
         big.push_back("Group number " + std::to_string(i));
-    }
     std::string data = SetupJoinMultiSz(big);
     ASSERT_GT(data.size(), 3000u);
     RegKey key;

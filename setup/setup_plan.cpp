@@ -44,14 +44,12 @@ void AddExecPass(
 void AddServices(const InfSource& inf, const std::vector<std::string>& sections, bool nt,
     std::initializer_list<ServiceAction> actions, std::vector<SetupStep>& plan)
 {
-    if (!nt) {
+    if (!nt)
         return;
-    }
     for (const std::string& section : sections) {
         for (const ServiceOp& op : SetupReadServiceOps(inf, section)) {
-            if (std::find(actions.begin(), actions.end(), op.action) == actions.end()) {
+            if (std::find(actions.begin(), actions.end(), op.action) == actions.end())
                 continue;
-            }
             SetupStep step = MakeStep(StepKind::StopService, section + ".Services");
             step.name = op.name;
             switch (op.action) {
@@ -84,9 +82,8 @@ std::string Quoted(std::string_view text)
 std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<std::string>& sections, bool nt)
 {
     std::vector<SetupStep> plan;
-    for (const std::string& section : sections) {
+    for (const std::string& section : sections)
         plan.push_back(MakeStep(StepKind::QueueFiles, section));
-    }
     for (const std::string& section : sections) {
         for (const std::string& library : InfKeyFields(inf, section, "Plugins")) {
             if (!library.empty()) {
@@ -102,9 +99,8 @@ std::vector<SetupStep> SetupBuildPlan(const InfSource& inf, const std::vector<st
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageFiles));
     plan.push_back(MakeStep(StepKind::CommitQueue));
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageRegistry));
-    for (const std::string& section : sections) {
+    for (const std::string& section : sections)
         plan.push_back(MakeStep(StepKind::InstallRegistry, section));
-    }
     plan.push_back(MakeStep(StepKind::PluginSteps, {}, 4));
     AddServices(inf, sections, nt, { ServiceAction::Add, ServiceAction::Delete }, plan);
     plan.push_back(MakeStep(StepKind::Stage, {}, kStageShortcuts));
@@ -145,9 +141,8 @@ std::string SetupStepText(const SetupStep& step)
     case StepKind::CollectPlugins:
         return "collect plug-in steps: " + step.name + " (" + step.section + ")";
     case StepKind::Exec:
-        if (step.exec.atEntry) {
+        if (step.exec.atEntry)
             return StrFormat("exec %u: @%s", step.level, step.exec.program.c_str());
-        }
         return StrFormat("exec %u: %s %s (directory %s, flags %u)", step.level, Quoted(step.exec.program).c_str(),
             Quoted(step.exec.parameters).c_str(), Quoted(step.exec.directory).c_str(), step.exec.flags);
     case StepKind::Stage:
@@ -164,18 +159,14 @@ std::string SetupStepText(const SetupStep& step)
         const ServiceConfig& s = step.service;
         std::string text = StrFormat("add service: %s %s type %u start %u error %u binary %s", s.name.c_str(),
             Quoted(s.displayName).c_str(), s.type, s.startType, s.errorControl, Quoted(s.binary).c_str());
-        if (!s.loadOrderGroup.empty()) {
+        if (!s.loadOrderGroup.empty())
             text += " group " + Quoted(s.loadOrderGroup);
-        }
-        for (const std::string& dependency : s.dependencies) {
+        for (const std::string& dependency : s.dependencies)
             text += " depends " + Quoted(dependency);
-        }
-        if (!s.startName.empty()) {
+        if (!s.startName.empty())
             text += " account " + Quoted(s.startName);
-        }
-        if (s.hasGroupOrder) {
+        if (s.hasGroupOrder)
             text += " group order " + Quoted(s.group) + " " + Quoted(s.anchor);
-        }
         return text;
     }
     case StepKind::DeleteService:
@@ -183,9 +174,8 @@ std::string SetupStepText(const SetupStep& step)
     case StepKind::MakeIcon:
     case StepKind::DeleteIcon: {
         const ShortcutLine& s = step.shortcut;
-        if (step.kind == StepKind::DeleteIcon) {
+        if (step.kind == StepKind::DeleteIcon)
             return "delete shortcut: " + s.folder + " " + Quoted(s.link);
-        }
         return StrFormat("make shortcut: %s %s -> %s %s (icon %s,%d%s)", s.folder.c_str(), Quoted(s.link).c_str(),
             Quoted(s.target).c_str(), Quoted(s.arguments).c_str(), Quoted(s.iconFile).c_str(), s.iconIndex,
             s.openFolder ? ", open folder" : "");
@@ -210,9 +200,8 @@ namespace {
 std::optional<std::string> LinkFolder(const std::string& code)
 {
     std::optional<std::string> folder = SetupResolveFolder(code);
-    while (folder && folder->size() > 3 && folder->back() == '\\') {
+    while (folder && folder->size() > 3 && folder->back() == '\\')
         folder->pop_back();
-    }
     return folder;
 }
 
@@ -221,29 +210,24 @@ std::optional<std::string> LinkFolder(const std::string& code)
 void MakeIcon(const ShortcutLine& line, SetupHost& host, std::vector<std::string>& toOpen)
 {
     std::optional<std::string> folder = LinkFolder(line.folder);
-    if (!folder || line.link.empty()) {
+    if (!folder || line.link.empty())
         return; // an unknown code or an unreadable folder: the line does nothing
-    }
     std::string linkFile = *folder + "\\" + line.link + ".lnk";
     std::string linkDir = SetupParentPath(linkFile);
     host.CreateDirectories(linkDir);
-    if (!host.CreateLink(linkFile, line, SetupParentPath(line.target)) || !line.openFolder) {
+    if (!host.CreateLink(linkFile, line, SetupParentPath(line.target)) || !line.openFolder)
         return;
-    }
-    for (const std::string& dir : toOpen) {
-        if (StrEqualNoCase(dir, linkDir)) {
+    for (const std::string& dir : toOpen)
+        if (StrEqualNoCase(dir, linkDir))
             return;
-        }
-    }
     toOpen.push_back(linkDir);
 }
 
 void DeleteIcon(const ShortcutLine& line, SetupHost& host)
 {
     std::optional<std::string> folder = LinkFolder(line.folder);
-    if (!folder || line.link.empty()) {
+    if (!folder || line.link.empty())
         return;
-    }
     std::string linkFile = *folder + "\\" + line.link + ".lnk";
     host.RemoveFile(linkFile);
     // Then the link's folders while they are empty, up to but not including the folder itself.
@@ -270,15 +254,13 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
         uint32_t error = 0;
         switch (step.kind) {
         case StepKind::QueueFiles:
-            if (!host.QueueFiles(step.section, &error)) {
+            if (!host.QueueFiles(step.section, &error))
                 return fail(error);
-            }
             break;
         case StepKind::CollectPlugins: {
             std::vector<PluginStepInfo> collected = host.CollectPluginSteps(step.name);
-            for (PluginStepInfo& info : collected) {
+            for (PluginStepInfo& info : collected)
                 steps.insert(steps.begin(), std::move(info));
-            }
             break;
         }
         case StepKind::Exec:
@@ -288,46 +270,38 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             host.Stage(step.level);
             break;
         case StepKind::StopService:
-            if (!host.ServiceStop(step.name)) {
+            if (!host.ServiceStop(step.name))
                 result.restart = true;
-            }
             break;
         case StepKind::CommitQueue: {
             bool restart = false;
-            if (!host.CommitQueue(&error, &restart)) {
+            if (!host.CommitQueue(&error, &restart))
                 return fail(error);
-            }
             result.restart = result.restart || restart;
             break;
         }
         case StepKind::InstallRegistry:
-            if (!host.InstallRegistry(step.section, &error)) {
+            if (!host.InstallRegistry(step.section, &error))
                 return fail(error);
-            }
             break;
         case StepKind::PluginSteps:
-            for (const PluginStepInfo& info : steps) {
-                if (info.level == step.level) {
+            for (const PluginStepInfo& info : steps)
+                if (info.level == step.level)
                     host.RunPluginStep(info);
-                }
-            }
             break;
         case StepKind::AddService: {
             ServiceConfig config = step.service;
             config.binary = SetupQuoteServiceBinary(
                 config.binary, [&](const std::string& path) { return host.FileExists(path); });
-            if (!host.ServiceAdd(config, &error)) {
+            if (!host.ServiceAdd(config, &error))
                 return fail(error);
-            }
-            if (config.hasGroupOrder && !SetupApplyGroupOrder(config.group, config.anchor)) {
+            if (config.hasGroupOrder && !SetupApplyGroupOrder(config.group, config.anchor))
                 return fail(0);
-            }
             break;
         }
         case StepKind::DeleteService:
-            if (!host.ServiceDelete(step.name, &error)) {
+            if (!host.ServiceDelete(step.name, &error))
                 return fail(error);
-            }
             break;
         case StepKind::MakeIcon:
             MakeIcon(step.shortcut, host, foldersToOpen);
@@ -336,9 +310,8 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             DeleteIcon(step.shortcut, host);
             break;
         case StepKind::StartService:
-            if (!host.ServiceStart(step.name)) {
+            if (!host.ServiceStart(step.name))
                 result.restart = true;
-            }
             break;
         case StepKind::FreePlugins:
             steps.clear();
@@ -350,9 +323,8 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
             host.AllowShutdown(false);
             break;
         case StepKind::OpenFolders:
-            for (const std::string& folder : foldersToOpen) {
+            for (const std::string& folder : foldersToOpen)
                 host.OpenFolder(folder);
-            }
             break;
         }
     }
@@ -362,11 +334,9 @@ SetupResult SetupRunPlan(const std::vector<SetupStep>& plan, SetupHost& host)
 bool SetupCheckConditions(const InfSource& inf, std::string_view section, SetupHost& host, std::string* message)
 {
     message->clear();
-    for (const ConditionCheck& check : SetupReadConditions(inf, section)) {
-        if (!host.CheckCondition(check.library, check.function, message)) {
+    for (const ConditionCheck& check : SetupReadConditions(inf, section))
+        if (!host.CheckCondition(check.library, check.function, message))
             return false;
-        }
-    }
     return true;
 }
 
@@ -374,21 +344,17 @@ namespace {
 
 const ProductLine* FindProduct(const SetupJob& job, std::string_view key)
 {
-    for (const ProductLine& product : job.products) {
-        if (StrEqualNoCase(product.key, key)) {
+    for (const ProductLine& product : job.products)
+        if (StrEqualNoCase(product.key, key))
             return &product;
-        }
-    }
     return nullptr;
 }
 
 bool IsSelected(const SetupJob& job, std::string_view key)
 {
-    for (const std::string& selected : job.selected) {
-        if (StrEqualNoCase(selected, key)) {
+    for (const std::string& selected : job.selected)
+        if (StrEqualNoCase(selected, key))
             return true;
-        }
-    }
     return false;
 }
 
@@ -397,14 +363,11 @@ bool IsSelected(const SetupJob& job, std::string_view key)
 std::vector<std::string> SetupInstallSectionList(const SetupJob& job)
 {
     std::vector<std::string> sections;
-    if (!job.sections.install.empty()) {
+    if (!job.sections.install.empty())
         sections.push_back(job.sections.install);
-    }
-    for (const ProductLine& product : job.products) {
-        if (IsSelected(job, product.key) && !product.installSection.empty()) {
+    for (const ProductLine& product : job.products)
+        if (IsSelected(job, product.key) && !product.installSection.empty())
             sections.push_back(product.installSection);
-        }
-    }
     return sections;
 }
 
@@ -437,25 +400,21 @@ std::string EntryIcon(const SetupJob& job, const std::vector<std::string>& secti
             }
         }
     }
-    for (const std::string& file : SetupCopiedFiles(*job.inf, sections)) {
+    for (const std::string& file : SetupCopiedFiles(*job.inf, sections))
         if (file.size() > 4 && StrEqualNoCase(std::string_view(file).substr(file.size() - 4), ".exe")
-            && !job.targetDir.empty()) {
+            && !job.targetDir.empty())
             return job.targetDir + (job.targetDir.ends_with('\\') ? "" : "\\") + file;
-        }
-    }
     return {};
 }
 
 // The size of the files the sections copy, in kilobytes rounded up (0 when unknown).
 uint32_t EntrySizeKb(const SetupJob& job, const std::vector<std::string>& sections)
 {
-    if (!job.fileSize) {
+    if (!job.fileSize)
         return 0;
-    }
     uint64_t bytes = 0;
-    for (const std::string& file : SetupCopiedFiles(*job.inf, sections)) {
+    for (const std::string& file : SetupCopiedFiles(*job.inf, sections))
         bytes += job.fileSize(file).value_or(0);
-    }
     uint64_t kb = (bytes + 1023) / 1024;
     return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kb);
 }
@@ -475,14 +434,12 @@ void SetupWriteUninstallEntries(const SetupJob& job)
     std::string newest;
     for (const ProductLine& product : job.products) {
         if (!IsSelected(job, product.key) || product.name.empty() || product.installSection.empty()
-            || product.removeSection.empty()) {
+            || product.removeSection.empty())
             continue;
-        }
         std::optional<std::string> setup
             = SetupFindSetupCopy(inf, product.installSection, job.sections.install, job.targetPath);
-        if (!setup) {
+        if (!setup)
             return; // where the installer goes is unknown: no entry could remove anything
-        }
         UninstallDisplay display;
         display.publisher = publisher;
         display.displayIcon = EntryIcon(job, { product.installSection });
@@ -490,29 +447,24 @@ void SetupWriteUninstallEntries(const SetupJob& job)
         SetupWriteUninstallEntry(
             { product.key, product.name, SetupUninstallString(*setup, product.key), product.version, job.targetDir },
             display);
-        if (newest.empty() || SetupCompareVersions(product.version, newest) > 0) {
+        if (newest.empty() || SetupCompareVersions(product.version, newest) > 0)
             newest = product.version;
-        }
     }
-    if (job.sections.install.empty()) {
+    if (job.sections.install.empty())
         return;
-    }
     std::optional<InfLine> whole = InfFindLine(inf, job.sections.install, "Uninstall");
-    if (!whole || whole->Field(1).empty()) {
+    if (!whole || whole->Field(1).empty())
         return;
-    }
     std::optional<std::string> setup = SetupFindSetupCopy(inf, job.sections.install, "", job.targetPath);
-    if (!setup) {
+    if (!setup)
         return;
-    }
     const std::string& key = whole->Field(1);
     std::string name = whole->Field(2).empty() ? key : whole->Field(2);
     // The set's entry removes every product it stands for (SetupRemovalSelection); it shows the
     // installer's icon and size and the newest version of the products installed with it.
     std::string version = SetupInstalledValue(key, "ProductVersion").value_or("");
-    if (!newest.empty() && (version.empty() || SetupCompareVersions(newest, version) > 0)) {
+    if (!newest.empty() && (version.empty() || SetupCompareVersions(newest, version) > 0))
         version = newest;
-    }
     UninstallDisplay display;
     display.publisher = publisher;
     display.displayIcon = *setup;
@@ -524,19 +476,15 @@ SetupResult SetupInstall(const SetupJob& job, SetupHost& host)
 {
     SetupWriteUninstallEntries(job);
     SetupResult result = SetupRunPlan(SetupBuildPlan(*job.inf, SetupInstallSectionList(job), job.os.nt), host);
-    if (!result.ok) {
+    if (!result.ok)
         return result;
-    }
-    for (const ProductLine& product : job.products) {
-        if (IsSelected(job, product.key) && (product.flags & kProductNeedsRestart) != 0) {
+    for (const ProductLine& product : job.products)
+        if (IsSelected(job, product.key) && (product.flags & kProductNeedsRestart) != 0)
             result.restart = true;
-        }
-    }
     if (!job.sections.install.empty()) {
         std::optional<InfLine> reboot = InfFindLine(*job.inf, job.sections.install, "Reboot");
-        if (reboot && ParseUnsigned(reboot->Field(1)) != 0) {
+        if (reboot && ParseUnsigned(reboot->Field(1)) != 0)
             result.restart = true;
-        }
     }
     return result;
 }
@@ -547,9 +495,8 @@ namespace {
 
 std::string SetupWholeSetKey(const SetupJob& job)
 {
-    if (job.sections.install.empty()) {
+    if (job.sections.install.empty())
         return {};
-    }
     std::optional<InfLine> whole = InfFindLine(*job.inf, job.sections.install, "Uninstall");
     return whole ? whole->Field(1) : std::string();
 }
@@ -558,36 +505,28 @@ std::vector<std::string> SetupRemovalSelection(const SetupJob& job)
 {
     const std::string whole = SetupWholeSetKey(job);
     bool wholeSet = false;
-    for (const std::string& key : job.selected) {
-        wholeSet = wholeSet || (!whole.empty() && StrEqualNoCase(key, whole) && FindProduct(job, key) == nullptr);
-    }
-    if (!wholeSet) {
+    for (const std::string& key : job.selected)
+        wholeSet = wholeSet || (!whole.empty() && StrEqualNoCase(key, whole) && !FindProduct(job, key));
+    if (!wholeSet)
         return job.selected;
-    }
     // Removing the set from the list of installed programs removes what it installed: every product
     // with an entry, then (as the last product goes) the set itself.
     std::vector<std::string> selected;
-    for (const ProductLine& product : job.products) {
-        if (SetupHasUninstallEntry(product.key)) {
+    for (const ProductLine& product : job.products)
+        if (SetupHasUninstallEntry(product.key))
             selected.push_back(product.key);
-        }
-    }
     selected.push_back(whole);
     return selected;
 }
 
 std::string SetupRemovalTargetDir(const SetupJob& job)
 {
-    for (const std::string& key : job.selected) {
-        if (FindProduct(job, key) != nullptr && SetupHasUninstallEntry(key)) {
+    for (const std::string& key : job.selected)
+        if (FindProduct(job, key) && SetupHasUninstallEntry(key))
             return SetupInstalledValue(key, "UserTargetDir").value_or("");
-        }
-    }
-    for (const ProductLine& product : job.products) {
-        if (SetupHasUninstallEntry(product.key)) {
+    for (const ProductLine& product : job.products)
+        if (SetupHasUninstallEntry(product.key))
             return SetupInstalledValue(product.key, "UserTargetDir").value_or("");
-        }
-    }
     return SetupInstalledValue(SetupWholeSetKey(job), "UserTargetDir").value_or("");
 }
 
@@ -598,19 +537,15 @@ std::vector<std::string> SetupRemoveSectionList(const SetupJob& given)
     std::vector<std::string> sections;
     for (const std::string& key : job.selected) {
         const ProductLine* product = FindProduct(job, key);
-        if (product != nullptr && !product->removeSection.empty()) {
+        if (product && !product->removeSection.empty())
             sections.push_back(product->removeSection);
-        }
     }
     bool othersInstalled = false;
-    for (const ProductLine& product : job.products) {
-        if (!IsSelected(job, product.key) && SetupHasUninstallEntry(product.key)) {
+    for (const ProductLine& product : job.products)
+        if (!IsSelected(job, product.key) && SetupHasUninstallEntry(product.key))
             othersInstalled = true;
-        }
-    }
-    if (!othersInstalled && !job.sections.remove.empty()) {
+    if (!othersInstalled && !job.sections.remove.empty())
         sections.push_back(job.sections.remove);
-    }
     return sections;
 }
 
@@ -620,9 +555,8 @@ SetupResult SetupRemove(const SetupJob& given, SetupHost& host)
     job.selected = SetupRemovalSelection(given);
     std::vector<std::string> sections = SetupRemoveSectionList(job);
     bool installed = false;
-    for (const std::string& key : job.selected) {
+    for (const std::string& key : job.selected)
         installed = installed || SetupHasUninstallEntry(key);
-    }
     if (sections.empty() || !installed) {
         // Nothing the selection names is installed: saying that it was removed would be untrue.
         SetupResult result;
@@ -631,13 +565,11 @@ SetupResult SetupRemove(const SetupJob& given, SetupHost& host)
         return result;
     }
     const bool wholeSet = !job.sections.remove.empty() && sections.back() == job.sections.remove;
-    for (const std::string& key : job.selected) {
+    for (const std::string& key : job.selected)
         SetupDeleteUninstallEntry(key);
-    }
     // With the whole set gone, its own entry would name a removed installer: it goes too.
-    if (wholeSet) {
+    if (wholeSet)
         SetupDeleteUninstallEntry(SetupWholeSetKey(job));
-    }
     return SetupRunPlan(SetupBuildPlan(*job.inf, sections, job.os.nt), host);
 }
 
@@ -647,9 +579,8 @@ std::vector<ProductLine> SetupAvailableProducts(
     std::vector<ProductLine> available;
     for (ProductLine& product : SetupReadProducts(inf, sections.products)) {
         if (!remove) {
-            if (product.installSection.empty() || !inf.HasSection(product.installSection)) {
+            if (product.installSection.empty() || !inf.HasSection(product.installSection))
                 continue;
-            }
             std::string failure;
             if (!SetupCheckConditions(inf, product.installSection, host, &failure)) {
                 *message = failure;
@@ -680,17 +611,14 @@ std::vector<std::string> SetupInitialSelection(const std::vector<ProductLine>& p
                 }
             }
             // In remove mode a key that is no product (the whole set's own key) is kept as given.
-            if (cmd.remove && !found) {
+            if (cmd.remove && !found)
                 selected.push_back(key);
-            }
         }
         return selected;
     }
-    for (const ProductLine& product : products) {
+    for (const ProductLine& product : products)
         if (cmd.remove ? SetupHasUninstallEntry(product.key)
-                       : (product.flags & kProductSelected) != 0 && !SetupInstalledIsNewer(product)) {
+                       : (product.flags & kProductSelected) != 0 && !SetupInstalledIsNewer(product))
             selected.push_back(product.key);
-        }
-    }
     return selected;
 }

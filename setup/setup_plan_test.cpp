@@ -123,9 +123,8 @@ private:
     {
         calls.push_back(call);
         if (failing.count(call) != 0) {
-            if (error != nullptr) {
+            if (error)
                 *error = 5;
-            }
             return false;
         }
         return true;
@@ -190,9 +189,8 @@ InfText Script()
 std::vector<std::string> PlanText(const InfText& inf, const std::vector<std::string>& sections, bool nt)
 {
     std::vector<std::string> lines;
-    for (const SetupStep& step : SetupBuildPlan(inf, sections, nt)) {
+    for (const SetupStep& step : SetupBuildPlan(inf, sections, nt))
         lines.push_back(SetupStepText(step));
-    }
     return lines;
 }
 
@@ -232,9 +230,8 @@ TEST(SetupPlan, OrderOfSteps)
     EXPECT_EQ(PlanText(inf, { "Install", "Cfg.Install" }, true), expected);
 
     // Without NT no service section is read.
-    for (const std::string& line : PlanText(inf, { "Install" }, false)) {
+    for (const std::string& line : PlanText(inf, { "Install" }, false))
         EXPECT_EQ(line.find("service:"), std::string::npos) << line;
-    }
 }
 
 TEST(SetupPlan, RunsThroughTheHost)
@@ -312,11 +309,9 @@ TEST(SetupPlan, DeletedShortcutTakesEmptyFoldersWithIt)
     host.nonEmptyDirs.insert("C:\\P\\Kept");
     SetupRunPlan(SetupBuildPlan(inf, { "R" }, true), host);
     std::vector<std::string> shortcutCalls;
-    for (const std::string& call : host.calls) {
-        if (call.starts_with("del:") || call.starts_with("rmdir:")) {
+    for (const std::string& call : host.calls)
+        if (call.starts_with("del:") || call.starts_with("rmdir:"))
             shortcutCalls.push_back(call);
-        }
-    }
     EXPECT_EQ(shortcutCalls,
         (std::vector<std::string> {
             "del:C:\\P\\A\\B\\Link.lnk", "rmdir:C:\\P\\A\\B", "rmdir:C:\\P\\A", "del:C:\\P\\Kept\\Link.lnk" }));
@@ -339,9 +334,8 @@ TEST(SetupPlan, ShortcutFoldersOpenOnceAtTheEnd)
                           // A deleted shortcut never opens its folder.
                           "[C]\nUPRG, Old\\Link, , , , 0, 1\n"));
     std::vector<std::string> text;
-    for (const SetupStep& step : SetupBuildPlan(inf, { "I" }, true)) {
+    for (const SetupStep& step : SetupBuildPlan(inf, { "I" }, true))
         text.push_back(SetupStepText(step));
-    }
     ASSERT_GE(text.size(), 2u);
     EXPECT_EQ(text[text.size() - 2], "open shortcut folders");
 
@@ -362,9 +356,8 @@ TEST(SetupPlan, ShortcutFoldersOpenOnceAtTheEnd)
 
     // Without a flag the plan has no such step.
     ASSERT_TRUE(inf.Parse("[I]\nMakeIcons = A\n[A]\nUPRG, Zevra\\Plain, C:\\Z\\plain.exe, , , 0, 0\n"));
-    for (const SetupStep& step : SetupBuildPlan(inf, { "I" }, true)) {
+    for (const SetupStep& step : SetupBuildPlan(inf, { "I" }, true))
         EXPECT_NE(step.kind, StepKind::OpenFolders);
-    }
 }
 
 SetupJob Job(const InfText& inf, std::vector<std::string> selected)
@@ -451,12 +444,10 @@ TEST(SetupPlugins, RealLibraries)
     ASSERT_NE(bin, nullptr);
     std::string dir = bin;
 #ifdef _WIN32
-    for (char& c : dir) {
+    for (char& c : dir)
         c = c == '/' ? '\\' : c;
-    }
-    if (dir.starts_with("\\")) {
+    if (dir.starts_with("\\"))
         dir = "Z:" + dir;
-    }
     const char* ext = ".dll";
 #else
     const char* ext = ".so";
@@ -578,9 +569,8 @@ std::string Value(const std::string& key, const char* name)
 uint32_t Dword(const std::string& key, const char* name)
 {
     RegKey reg;
-    if (reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + key) != RegStatus::Ok) {
+    if (reg.Open(RegRoot::LocalMachine, std::string(kUninstallKey) + "\\" + key) != RegStatus::Ok)
         return 0xDEADBEEF;
-    }
     return reg.ReadDword(name).value_or(0xDEADBEEF);
 }
 } // namespace
@@ -658,9 +648,8 @@ TEST(SetupJobs, RemovingTheSetRemovesItsProductsAndNothingIsNoSuccess)
     SetupResult removed = SetupRemove(whole, host);
     EXPECT_TRUE(removed.ok);
     EXPECT_EQ(host.calls[0], "queue:Cfg.Remove");
-    for (const char* key : { "qorvexal", "talvine", "VelquinSuite" }) {
+    for (const char* key : { "qorvexal", "talvine", "VelquinSuite" })
         EXPECT_FALSE(SetupHasUninstallEntry(key)) << key;
-    }
 
     // Nothing left that the selection names: the removal fails instead of reporting success.
     ASSERT_TRUE(SetupInstall(Job(inf, { "qorvexal", "talvine" }), host).ok);

@@ -6,6 +6,7 @@
 #include "cdmenu/cd_script.h"
 #include "cdmenu/ui/plugin_win.h"
 #include "cdmenu/ui/resource.h"
+#include "cdmenu/ui/texts.h"
 #include "common/platform/file.h"
 #include "common/platform/instance.h"
 #include "common/strings.h"
@@ -98,7 +99,7 @@ std::string Fill(std::string text, const std::vector<std::string>& args)
 void Message(CdMessageKind kind, const std::string& text)
 {
     Trace((kind == CdMessageKind::Warning ? "warning " : "error ") + text);
-    MessageBoxA(g.window, text.c_str(), Str(kind == CdMessageKind::Warning ? 1002 : 1001).c_str(),
+    MessageBoxA(g.window, text.c_str(), Str(kind == CdMessageKind::Warning ? CdStrWarning : CdStrError).c_str(),
         MB_OK | (kind == CdMessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR));
 }
 
@@ -119,7 +120,7 @@ std::string TempFileName(const char* prefix)
 {
     char dir[MAX_PATH + 1] = {};
     char name[MAX_PATH + 1] = {};
-    if (!GetTempPathA(sizeof(dir), dir) || !GetTempFileNameA(dir, prefix, 0, name))
+    if (!GetTempPathA(sizeof dir, dir) || !GetTempFileNameA(dir, prefix, 0, name))
         return {};
     return name;
 }
@@ -191,14 +192,14 @@ void ReadEnvironment()
     env.language = CdLanguageName(env.languageId);
     if (env.language.empty()) {
         char name[256] = {};
-        GetLocaleInfoA(MAKELCID(env.languageId, SORT_DEFAULT), LOCALE_SENGLANGUAGE, name, sizeof(name));
+        GetLocaleInfoA(MAKELCID(env.languageId, SORT_DEFAULT), LOCALE_SENGLANGUAGE, name, sizeof name);
         env.language = name;
     }
     char country[256] = {};
-    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SENGCOUNTRY, country, sizeof(country));
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SENGCOUNTRY, country, sizeof country);
     env.country = country;
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
+    OSVERSIONINFOA version {};
+    version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
     env.system = CdSystemName(version.dwPlatformId == VER_PLATFORM_WIN32_NT,
         version.dwPlatformId == VER_PLATFORM_WIN32s, version.dwMajorVersion, version.dwMinorVersion);
@@ -286,7 +287,7 @@ void DrawHelp(HDC dc, const CdHelpPanel& panel)
     int w = panel.width, h = panel.height;
     BITMAP bm {};
     if (g.help)
-        GetObjectA(g.help, sizeof(bm), &bm);
+        GetObjectA(g.help, sizeof bm, &bm);
     if (w <= 0)
         w = g.help ? bm.bmWidth : 240;
     if (h <= 0)
@@ -447,7 +448,7 @@ void Launch(const CdLine& line)
     std::string parameters = CdLaunchParameters(line, g.ctx);
     std::string file = IsRelativePath(line.command) ? g.directory + line.command : line.command;
     SHELLEXECUTEINFOA info {};
-    info.cbSize = sizeof(info);
+    info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI;
     info.hwnd = g.window;
     info.lpFile = file.c_str();
@@ -465,7 +466,7 @@ void Launch(const CdLine& line)
     if (reinterpret_cast<INT_PTR>(info.hInstApp) == SE_ERR_NOASSOC) {
         std::string openAs = "shell32.dll,OpenAs_RunDLL " + file;
         SHELLEXECUTEINFOA as {};
-        as.cbSize = sizeof(as);
+        as.cbSize = sizeof as;
         as.fMask = SEE_MASK_FLAG_NO_UI;
         as.hwnd = g.window;
         as.lpFile = "rundll32.exe";
@@ -479,7 +480,7 @@ void Launch(const CdLine& line)
         error = GetLastError();
     }
     Trace(StrFormat("launch %s failed %lu", file.c_str(), static_cast<unsigned long>(error)));
-    Message(CdMessageKind::Error, Fill(Str(1004), { line.command, SystemErrorText(error) }));
+    Message(CdMessageKind::Error, Fill(Str(CdStrCannotStart), { line.command, SystemErrorText(error) }));
 }
 
 void Click(int index)
@@ -529,7 +530,7 @@ RECT HelpPanelRect()
 
 std::string FileFilter()
 {
-    std::string filter = Str(1012);
+    std::string filter = Str(CdStrBitmapFilter);
     for (char& c : filter)
         if (c == '|')
             c = '\0';
@@ -540,13 +541,13 @@ void SaveHelpBitmap()
 {
     char name[MAX_PATH] = "help.bmp";
     std::string filter = FileFilter();
-    std::string title = Str(1010);
+    std::string title = Str(CdStrSaveHelpBitmap);
     OPENFILENAMEA ofn {};
-    ofn.lStructSize = sizeof(ofn);
+    ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.window;
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = name;
-    ofn.nMaxFile = sizeof(name);
+    ofn.nMaxFile = sizeof name;
     ofn.lpstrTitle = title.c_str();
     ofn.lpstrDefExt = "bmp";
     ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
@@ -555,7 +556,7 @@ void SaveHelpBitmap()
     RECT r = HelpPanelRect();
     int w = r.right - r.left, h = r.bottom - r.top;
     BITMAPINFOHEADER bi {};
-    bi.biSize = sizeof(bi);
+    bi.biSize = sizeof bi;
     bi.biWidth = w;
     bi.biHeight = h;
     bi.biPlanes = 1;
@@ -581,13 +582,13 @@ void SaveHelpBitmap()
     ReleaseDC(nullptr, screen);
     BITMAPFILEHEADER fh {};
     fh.bfType = 0x4d42;
-    fh.bfOffBits = sizeof(fh) + sizeof(bi);
+    fh.bfOffBits = sizeof fh + sizeof bi;
     fh.bfSize = fh.bfOffBits + static_cast<DWORD>(bits.size());
-    std::string data(reinterpret_cast<const char*>(&fh), sizeof(fh));
-    data.append(reinterpret_cast<const char*>(&bi), sizeof(bi));
+    std::string data(reinterpret_cast<const char*>(&fh), sizeof fh);
+    data.append(reinterpret_cast<const char*>(&bi), sizeof bi);
     data.append(reinterpret_cast<const char*>(bits.data()), bits.size());
     if (!WriteFileBytes(name, data.data(), static_cast<DWORD>(data.size())))
-        Message(CdMessageKind::Error, Fill(Str(1013), { name }));
+        Message(CdMessageKind::Error, Fill(Str(CdStrBitmapUnwritable), { name }));
     else
         Trace(std::string("help bitmap saved ") + name);
 }
@@ -596,20 +597,20 @@ void OpenHelpBitmap()
 {
     char name[MAX_PATH] = "";
     std::string filter = FileFilter();
-    std::string title = Str(1011);
+    std::string title = Str(CdStrOpenHelpBitmap);
     OPENFILENAMEA ofn {};
-    ofn.lStructSize = sizeof(ofn);
+    ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.window;
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = name;
-    ofn.nMaxFile = sizeof(name);
+    ofn.nMaxFile = sizeof name;
     ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameA(&ofn))
         return;
     auto bitmap = static_cast<HBITMAP>(LoadImageA(nullptr, name, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     if (!bitmap) {
-        Message(CdMessageKind::Error, Fill(Str(1014), { name }));
+        Message(CdMessageKind::Error, Fill(Str(CdStrBitmapUnreadable), { name }));
         return;
     }
     if (g.help)
@@ -637,7 +638,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     case WM_MOUSEMOVE:
         if (!g.tracking) {
-            TRACKMOUSEEVENT tme { sizeof(tme), TME_LEAVE, window, 0 };
+            TRACKMOUSEEVENT tme { sizeof tme, TME_LEAVE, window, 0 };
             g.tracking = TrackMouseEvent(&tme) != 0;
         }
         SetHot(HitTest(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))));
@@ -694,7 +695,7 @@ bool CreateMenuWindow(int show)
     g.help = LoadBitmapResource(g.menu.helpBitmap);
     if (g.background) {
         BITMAP bm {};
-        GetObjectA(g.background, sizeof(bm), &bm);
+        GetObjectA(g.background, sizeof bm, &bm);
         g.width = bm.bmWidth;
         g.height = bm.bmHeight;
     }
@@ -725,8 +726,8 @@ bool CreateMenuWindow(int show)
     if (g.commandLine.createBitmap) {
         HMENU system = GetSystemMenu(g.window, FALSE);
         AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
-        AppendMenuA(system, MF_STRING, IDM_SAVE_HELP_BITMAP, Str(1010).c_str());
-        AppendMenuA(system, MF_STRING, IDM_OPEN_HELP_BITMAP, Str(1011).c_str());
+        AppendMenuA(system, MF_STRING, IDM_SAVE_HELP_BITMAP, Str(CdStrSaveHelpBitmap).c_str());
+        AppendMenuA(system, MF_STRING, IDM_OPEN_HELP_BITMAP, Str(CdStrOpenHelpBitmap).c_str());
     }
     CenterWindow(g.window, nullptr);
     HMODULE msimg = LoadLibraryA("msimg32.dll");
@@ -789,7 +790,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     StrSetLanguage(g.ctx.env.languageId);
     std::string text;
     if (!FileReadAll(g.scriptPath, &text)) {
-        Message(CdMessageKind::Error, Fill(Str(1003), { g.scriptPath }));
+        Message(CdMessageKind::Error, Fill(Str(CdStrScriptUnreadable), { g.scriptPath }));
         Cleanup();
         return 1;
     }

@@ -71,9 +71,9 @@ private:
         if (!fn)
             return std::nullopt;
         char buffer[256] = {};
-        if (!fn(instance_, buffer, sizeof(buffer)))
+        if (!fn(instance_, buffer, sizeof buffer))
             return std::nullopt;
-        buffer[sizeof(buffer) - 1] = '\0';
+        buffer[sizeof buffer - 1] = '\0';
         return std::string(buffer);
     }
 

@@ -17,9 +17,8 @@ namespace {
 
 void Put32(uint8_t* p, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         p[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
 }
 
 void PutText(uint8_t* field, const char* text)
@@ -71,17 +70,15 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL GetStepNumber(uint8_t* record, int index)
 TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WriteMarker(void(TESTPLUGIN_CALL* progress)(int))
 {
     const char* path = std::getenv("SETUP_TESTPLUGIN_MARKER");
-    FILE* out = path != nullptr ? std::fopen(path, "ab") : nullptr;
-    if (out != nullptr) {
+    FILE* out = path ? std::fopen(path, "ab") : nullptr;
+    if (out)
         std::fputs("marker", out);
-    }
     for (int i = 0; i <= 10; i += 5) {
         progress(i);
-        if (out != nullptr) {
+        if (out)
             std::fprintf(out, " %d", i);
-        }
     }
-    if (out != nullptr) {
+    if (out) {
         std::fputs("\n", out);
         std::fclose(out);
     }
@@ -91,14 +88,12 @@ TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WriteMarker(void(TESTPLUGIN_CALL* progress
 TESTPLUGIN_EXPORT int TESTPLUGIN_CALL WaitAtGate(void(TESTPLUGIN_CALL*)(int))
 {
     const char* gate = std::getenv("SETUP_TESTPLUGIN_GATE");
-    if (gate == nullptr) {
+    if (!gate)
         return 1;
-    }
     std::string ready = std::string(gate) + ".ready";
     std::string go = std::string(gate) + ".go";
-    if (FILE* out = std::fopen(ready.c_str(), "wb")) {
+    if (FILE* out = std::fopen(ready.c_str(), "wb"))
         std::fclose(out);
-    }
     for (int i = 0; i < 1200; ++i) {
         if (FILE* in = std::fopen(go.c_str(), "rb")) {
             std::fclose(in);

@@ -39,9 +39,8 @@ bool IsRemovableFolder(const std::string& folder)
     } else if (folder.starts_with("\\\\")) {
         size_t server = folder.find('\\', 2);
         size_t share = server == std::string::npos ? std::string::npos : folder.find('\\', server + 1);
-        if (share == std::string::npos) {
+        if (share == std::string::npos)
             return false;
-        }
         root = share + 1;
     } else {
         return false;
@@ -54,14 +53,12 @@ bool HoldsOnlyOneEntry(const std::string& folder)
 {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    if (find == INVALID_HANDLE_VALUE)
         return false;
-    }
     int entries = 0;
     do {
-        if (lstrcmpA(data.cFileName, ".") != 0 && lstrcmpA(data.cFileName, "..") != 0) {
+        if (lstrcmpA(data.cFileName, ".") != 0 && lstrcmpA(data.cFileName, "..") != 0)
             ++entries;
-        }
     } while (FindNextFileA(find, &data));
     FindClose(find);
     return entries == 1;
@@ -75,9 +72,8 @@ std::string FileName(const std::string& path)
 
 void MakeFolders(const std::string& folder)
 {
-    if (folder.empty() || GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (folder.empty() || GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
         return;
-    }
     MakeFolders(Parent(folder));
     CreateDirectoryA(folder.c_str(), nullptr);
 }
@@ -86,14 +82,12 @@ void MakeFolders(const std::string& folder)
 // form of one file: copied byte for byte instead of being unpacked by the queue.
 bool CopyCabinetAsItIs(const FILEPATHS_A& paths)
 {
-    if (paths.Source == nullptr || paths.Target == nullptr) {
+    if (!paths.Source || !paths.Target)
         return false;
-    }
     std::string source = paths.Source;
     std::string target = paths.Target;
-    if (!StrEndsWithNoCase(target, ".cab") || !StrEqualNoCase(FileName(source), FileName(target))) {
+    if (!StrEndsWithNoCase(target, ".cab") || !StrEqualNoCase(FileName(source), FileName(target)))
         return false;
-    }
     MakeFolders(Parent(target));
     if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
         Diag("setup: %s cannot be copied: %s\n", target.c_str(), SetupSystemMessage(GetLastError()).c_str());
@@ -110,9 +104,8 @@ public:
     }
     ~Scm()
     {
-        if (handle_ != nullptr) {
+        if (handle_)
             CloseServiceHandle(handle_);
-        }
     }
     Scm(const Scm&) = delete;
     Scm& operator=(const Scm&) = delete;
@@ -130,12 +123,10 @@ bool WaitForState(SC_HANDLE service, DWORD wanted)
 {
     for (int i = 0; i < kServicePolls; ++i) {
         SERVICE_STATUS status;
-        if (!QueryServiceStatus(service, &status)) {
+        if (!QueryServiceStatus(service, &status))
             return false;
-        }
-        if (status.dwCurrentState == wanted) {
+        if (status.dwCurrentState == wanted)
             return true;
-        }
         Sleep(kServicePollMs);
     }
     return false;
@@ -152,14 +143,12 @@ std::vector<std::string> ReadPendingRenames(HKEY key)
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ
-        || size == 0) {
+        || size == 0)
         return items;
-    }
     std::string data(size, '\0');
     if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size)
-        != ERROR_SUCCESS) {
+        != ERROR_SUCCESS)
         return items;
-    }
     data.resize(size);
     for (size_t pos = 0; pos < data.size();) {
         size_t nul = data.find('\0', pos);
@@ -168,9 +157,8 @@ std::vector<std::string> ReadPendingRenames(HKEY key)
         pos = nul + 1;
     }
     // The list's closing empty string is no pair's target.
-    while (!items.empty() && items.back().empty() && items.size() % 2 == 1) {
+    while (!items.empty() && items.back().empty() && items.size() % 2 == 1)
         items.pop_back();
-    }
     return items;
 }
 
@@ -184,16 +172,13 @@ std::vector<std::string> PendingDeletes()
 {
     std::vector<std::string> files;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return files;
-    }
     std::vector<std::string> items = ReadPendingRenames(key);
     RegCloseKey(key);
-    for (size_t i = 0; i + 1 < items.size(); i += 2) {
-        if (items[i + 1].empty()) {
+    for (size_t i = 0; i + 1 < items.size(); i += 2)
+        if (items[i + 1].empty())
             files.push_back(WithoutNtPrefix(items[i]));
-        }
-    }
     return files;
 }
 
@@ -202,9 +187,8 @@ std::vector<std::string> PendingDeletes()
 void CancelDeleteAtRestart(const std::string& target)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
-    }
     std::vector<std::string> items = ReadPendingRenames(key);
     std::string kept;
     bool changed = false;
@@ -231,20 +215,17 @@ void CancelDeleteAtRestart(const std::string& target)
 
 std::string SetupSystemMessage(uint32_t error)
 {
-    if (error == 0) {
+    if (error == 0)
         return {};
-    }
     char* text = nullptr;
     DWORD len
         = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
             nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = len != 0 && text != nullptr ? std::string(text, len) : std::string();
-    if (text != nullptr) {
+    std::string message = len != 0 && text ? std::string(text, len) : std::string();
+    if (text)
         LocalFree(text);
-    }
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
-    }
     return message;
 }
 
@@ -261,20 +242,17 @@ WinSetupHost::WinSetupHost(HINF inf, HWND progress, bool quiet, bool remove, boo
 
 WinSetupHost::~WinSetupHost()
 {
-    if (queue_ != INVALID_HANDLE_VALUE) {
+    if (queue_ != INVALID_HANDLE_VALUE)
         SetupCloseFileQueue(queue_);
-    }
-    if (defaultContext_ != nullptr) {
+    if (defaultContext_)
         SetupTermDefaultQueueCallback(defaultContext_);
-    }
     CoUninitialize();
 }
 
 void WinSetupHost::Post(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (progress_ != nullptr) {
+    if (progress_)
         PostMessageA(progress_, message, wParam, lParam);
-    }
 }
 
 void WinSetupHost::Stage(unsigned stage)
@@ -307,17 +285,15 @@ void WinSetupHost::RegisterDeleteAtRestart(const std::string& path)
     }
     // The 9x family: a "NUL=" line with the short path in the [Rename] section of wininit.ini.
     char shortPath[MAX_PATH];
-    if (GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath) == 0) {
+    if (GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath) == 0)
         lstrcpynA(shortPath, path.c_str(), sizeof shortPath);
-    }
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     std::string ini = std::string(windows) + "\\wininit.ini";
     HANDLE file = CreateFileA(
         ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    if (file == INVALID_HANDLE_VALUE)
         return;
-    }
     // Appended under a [Rename] header of its own: the section may be spelled more than once.
     std::string text = "[Rename]\r\nNUL=" + std::string(shortPath) + "\r\n";
     SetFilePointer(file, 0, nullptr, FILE_END);
@@ -333,9 +309,8 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     // every SetupAPI posts from.
     switch (notification) {
     case SPFILENOTIFY_STARTSUBQUEUE:
-        if (param2 > 0) {
+        if (param2 > 0)
             Post(kMsgQueueProgress, 0, static_cast<LPARAM>(param2));
-        }
         break;
     case SPFILENOTIFY_ENDCOPY:
     case SPFILENOTIFY_ENDDELETE:
@@ -349,11 +324,9 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     case SPFILENOTIFY_DELETEERROR: {
         // Only a file that cannot be deleted now is deleted at the next restart; its folder after it.
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-        if (paths != nullptr
-            && (paths->Win32Error == ERROR_FILE_NOT_FOUND || paths->Win32Error == ERROR_PATH_NOT_FOUND)) {
+        if (paths && (paths->Win32Error == ERROR_FILE_NOT_FOUND || paths->Win32Error == ERROR_PATH_NOT_FOUND))
             return FILEOP_SKIP; // already gone: nothing to delete at a restart
-        }
-        if (paths != nullptr && paths->Target != nullptr) {
+        if (paths && paths->Target) {
             std::string target = paths->Target;
             Diag("setup: %s is in use (error %u); it is deleted at the next restart\n", target.c_str(),
                 static_cast<unsigned>(paths->Win32Error));
@@ -365,14 +338,13 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     }
     case SPFILENOTIFY_ENDDELETE: {
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-        if (paths != nullptr && paths->Target != nullptr && paths->Win32Error == NO_ERROR) {
+        if (paths && paths->Target && paths->Win32Error == NO_ERROR)
             deletedDirs_.push_back(Parent(paths->Target));
-        }
         break;
     }
     case SPFILENOTIFY_STARTCOPY: {
         const FILEPATHS_A* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-        if (nt_ && paths != nullptr && paths->Target != nullptr) {
+        if (nt_ && paths && paths->Target) {
             // The list is read once per queue; the registry only when this file is on it.
             for (const std::string& pending : pendingDeletes_) {
                 if (StrEqualNoCase(pending, paths->Target)) {
@@ -381,9 +353,8 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
                 }
             }
         }
-        if (paths != nullptr && CopyCabinetAsItIs(*paths)) {
+        if (paths && CopyCabinetAsItIs(*paths))
             return FILEOP_SKIP;
-        }
         break;
     }
     case SPFILENOTIFY_FILEOPDELAYED:
@@ -392,17 +363,15 @@ UINT WinSetupHost::OnQueueNotify(UINT notification, UINT_PTR param1, UINT_PTR pa
     default:
         break;
     }
-    if (defaultContext_ == nullptr) {
+    if (!defaultContext_)
         return FILEOP_DOIT;
-    }
     return SetupDefaultQueueCallbackA(defaultContext_, notification, param1, param2);
 }
 
 bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
 {
-    if (queue_ == INVALID_HANDLE_VALUE) {
+    if (queue_ == INVALID_HANDLE_VALUE)
         return true;
-    }
     // Quiet: the default callback shows nothing (a window of INVALID_HANDLE_VALUE).
     HWND owner = quiet_ ? static_cast<HWND>(INVALID_HANDLE_VALUE) : GetParent(progress_);
     defaultContext_ = SetupInitDefaultQueueCallbackEx(owner, nullptr, 0, 0, nullptr);
@@ -423,26 +392,21 @@ bool WinSetupHost::CommitQueue(uint32_t* error, bool* restart)
     std::vector<std::string> registered;
     for (const std::string& dir : dirs) {
         bool pending = false;
-        for (const std::string& delayed : delayedDirs_) {
+        for (const std::string& delayed : delayedDirs_)
             pending = pending || StrEqualNoCase(delayed, dir);
-        }
         for (std::string folder = dir; IsRemovableFolder(folder); folder = Parent(folder)) {
-            if (RemoveDirectoryA(folder.c_str())) {
+            if (RemoveDirectoryA(folder.c_str()))
                 continue;
-            }
             // Still holding files deleted at the restart (or only the folders registered for it):
             // deleted then, after what it holds (registered later).
             bool registeredChild = false;
-            for (const std::string& r : registered) {
+            for (const std::string& r : registered)
                 registeredChild = registeredChild || StrEqualNoCase(Parent(r), folder);
-            }
-            if (!nt_ || !(pending || (registeredChild && HoldsOnlyOneEntry(folder)))) {
+            if (!nt_ || !(pending || (registeredChild && HoldsOnlyOneEntry(folder))))
                 break;
-            }
             bool already = false;
-            for (const std::string& r : registered) {
+            for (const std::string& r : registered)
                 already = already || StrEqualNoCase(r, folder);
-            }
             if (!already) {
                 MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
                 registered.push_back(folder);
@@ -475,14 +439,12 @@ bool WinSetupHost::InstallRegistry(const std::string& section, uint32_t* error)
 bool WinSetupHost::ServiceStop(const std::string& name)
 {
     Scm scm;
-    if (scm.Get() == nullptr) {
+    if (!scm.Get())
         return false;
-    }
     SC_HANDLE service = OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
+    if (!service)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; // a missing service counts as stopped
-    }
-    SERVICE_STATUS_PROCESS process = {};
+    SERVICE_STATUS_PROCESS process {};
     DWORD size = 0;
     bool ok = QueryServiceStatusEx(
                   service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process, &size)
@@ -494,39 +456,35 @@ bool WinSetupHost::ServiceStop(const std::string& name)
         SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         ok = WaitForState(service, SERVICE_STOPPED);
-        if (handle != nullptr) {
-            if (ok) {
+        if (handle) {
+            if (ok)
                 WaitForSingleObject(handle, kServicePollMs * kServicePolls);
-            }
             CloseHandle(handle);
         }
     }
     CloseServiceHandle(service);
-    if (!ok) {
+    if (!ok)
         Diag("setup: the service %s did not stop\n", name.c_str());
-    }
     return ok;
 }
 
 bool WinSetupHost::ServiceStart(const std::string& name)
 {
     Scm scm;
-    SC_HANDLE service = scm.Get() != nullptr ? OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
-    if (service == nullptr) {
+    SC_HANDLE service = scm.Get() ? OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    if (!service)
         return false;
-    }
     bool ok = StartServiceA(service, 0, nullptr) && WaitForState(service, SERVICE_RUNNING);
     CloseServiceHandle(service);
-    if (!ok) {
+    if (!ok)
         Diag("setup: the service %s did not start\n", name.c_str());
-    }
     return ok;
 }
 
 bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
 {
     Scm scm;
-    if (scm.Get() == nullptr) {
+    if (!scm.Get()) {
         *error = GetLastError();
         return false;
     }
@@ -541,7 +499,7 @@ bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
     const char* display = config.displayName.empty() ? nullptr : config.displayName.c_str();
     SC_HANDLE service = OpenServiceA(scm.Get(), config.name.c_str(), SERVICE_ALL_ACCESS);
     bool ok;
-    if (service != nullptr) {
+    if (service) {
         ok = ChangeServiceConfigA(service, config.type, config.startType, config.errorControl, config.binary.c_str(),
             group, nullptr, dependencies.data(), account, nullptr, display);
     } else {
@@ -554,32 +512,29 @@ bool WinSetupHost::ServiceAdd(const ServiceConfig& config, uint32_t* error)
         *error = GetLastError();
         Diag("setup: the service %s cannot be created: %s\n", config.name.c_str(), SetupSystemMessage(*error).c_str());
     }
-    if (service != nullptr) {
+    if (service)
         CloseServiceHandle(service);
-    }
     return ok;
 }
 
 bool WinSetupHost::ServiceDelete(const std::string& name, uint32_t* error)
 {
     Scm scm;
-    if (scm.Get() == nullptr) {
+    if (!scm.Get()) {
         *error = GetLastError();
         return false;
     }
     SC_HANDLE service = OpenServiceA(scm.Get(), name.c_str(), SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
+    if (!service) {
         DWORD e = GetLastError();
-        if (e == ERROR_SERVICE_DOES_NOT_EXIST) {
+        if (e == ERROR_SERVICE_DOES_NOT_EXIST)
             return true; // a missing service counts as deleted
-        }
         *error = e;
         return false;
     }
     bool ok = ::DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-    if (!ok) {
+    if (!ok)
         *error = GetLastError();
-    }
     CloseServiceHandle(service);
     return ok;
 }
@@ -592,13 +547,11 @@ bool WinSetupHost::FileExists(const std::string& path)
 
 bool WinSetupHost::CreateDirectories(const std::string& path)
 {
-    if (path.empty() || CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (path.empty() || CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
         return true;
-    }
     std::string parent = Parent(path);
-    if (parent.empty() || parent == path || !CreateDirectories(parent)) {
+    if (parent.empty() || parent == path || !CreateDirectories(parent))
         return false;
-    }
     return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
@@ -606,29 +559,25 @@ bool WinSetupHost::CreateLink(const std::string& linkFile, const ShortcutLine& l
 {
     IShellLinkA* link = nullptr;
     if (FAILED(CoCreateInstance(
-            CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, reinterpret_cast<void**>(&link)))) {
+            CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, reinterpret_cast<void**>(&link))))
         return false;
-    }
     link->SetPath(line.target.c_str());
     link->SetArguments(line.arguments.c_str());
     link->SetWorkingDirectory(workDir.c_str());
-    if (!line.iconFile.empty()) {
+    if (!line.iconFile.empty())
         link->SetIconLocation(line.iconFile.c_str(), line.iconIndex);
-    }
     IPersistFile* file = nullptr;
     bool ok = false;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
         std::wstring wide(MAX_PATH * 2, L'\0');
         int n = MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-        if (n > 0) {
+        if (n > 0)
             ok = SUCCEEDED(file->Save(wide.c_str(), TRUE));
-        }
         file->Release();
     }
     link->Release();
-    if (!ok) {
+    if (!ok)
         Diag("setup: the shortcut %s cannot be written\n", linkFile.c_str());
-    }
     return ok;
 }
 
@@ -639,15 +588,14 @@ void WinSetupHost::OpenFolder(const std::string& path)
         return;
     }
     // The worker thread ends soon after: the shell finishes the call before it returns.
-    SHELLEXECUTEINFOA info = {};
+    SHELLEXECUTEINFOA info {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = "open";
     info.lpFile = path.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&info)) {
+    if (!ShellExecuteExA(&info))
         Diag("setup: the folder %s cannot be opened: %s\n", path.c_str(), SetupSystemMessage(GetLastError()).c_str());
-    }
 }
 
 bool WinSetupHost::RemoveFile(const std::string& path)
@@ -665,7 +613,7 @@ void WinSetupHost::Exec(const ExecLine& line)
     char saved[MAX_PATH];
     DWORD savedLen = GetCurrentDirectoryA(sizeof saved, saved);
     std::string parameters = SetupReplaceHwnd(line.parameters, reinterpret_cast<uintptr_t>(progress_));
-    SHELLEXECUTEINFOA info = {};
+    SHELLEXECUTEINFOA info {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = GetDesktopWindow();
@@ -675,19 +623,16 @@ void WinSetupHost::Exec(const ExecLine& line)
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExA(&info)) {
         Diag("setup: %s cannot be started: %s\n", line.program.c_str(), SetupSystemMessage(GetLastError()).c_str());
-    } else if (info.hProcess != nullptr) {
+    } else if (info.hProcess) {
         const bool wait = line.atEntry || (line.flags & kExecNoWait) == 0;
-        if (wait) {
+        if (wait)
             WaitForSingleObject(info.hProcess, INFINITE);
-        }
         CloseHandle(info.hProcess);
-        if (wait && (line.flags & kExecDeleteProgram) != 0) {
+        if (wait && (line.flags & kExecDeleteProgram) != 0)
             ::DeleteFileA(line.program.c_str());
-        }
     }
-    if (savedLen != 0 && savedLen < sizeof saved) {
+    if (savedLen != 0 && savedLen < sizeof saved)
         SetCurrentDirectoryA(saved);
-    }
 }
 
 void WinSetupHost::AllowShutdown(bool allow)
@@ -704,20 +649,17 @@ void WinSetupHost::RunPluginStep(const PluginStepInfo& step)
 {
     char* text = new char[step.text.size() + 1];
     memcpy(text, step.text.c_str(), step.text.size() + 1);
-    if (progress_ != nullptr) {
+    if (progress_)
         PostMessageA(progress_, kMsgStepText, 0, reinterpret_cast<LPARAM>(text));
-    } else {
+    else
         delete[] text;
-    }
     Post(kMsgProgressRange, step.maximum);
     g_progressForSteps = progress_;
     if (!plugins_.RunStep(step, [](int position) {
-            if (g_progressForSteps != nullptr) {
+            if (g_progressForSteps)
                 PostMessageA(g_progressForSteps, kMsgProgressPos, static_cast<WPARAM>(position), 1);
-            }
-        })) {
+        }))
         Diag("setup: step %s of %s skipped: no such entry point\n", step.entry.c_str(), step.library.c_str());
-    }
     g_progressForSteps = nullptr;
     Post(kMsgProgressRange, 0);
 }

@@ -8,6 +8,7 @@
 #include "common/ui/desktop.h"
 #include "setup/inf_setupapi.h"
 #include "setup/setup_plan.h"
+#include "setup/texts.h"
 #include "setup/ui/host_win.h"
 #include "setup/ui/resource.h"
 
@@ -79,13 +80,12 @@ int Message(const std::string& text, const std::string& caption, UINT flags)
         Diag("setup: %s: %s\n", caption.c_str(), text.c_str());
         return (flags & MB_DEFBUTTON2) != 0 ? IDNO : IDOK;
     }
-    HWND owner = g.sheet != nullptr ? g.sheet : nullptr;
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), flags | MB_SETFOREGROUND);
+    return MessageBoxA(g.sheet, text.c_str(), caption.c_str(), flags | MB_SETFOREGROUND);
 }
 
 SetupOs RunningOs()
 {
-    OSVERSIONINFOA info = {};
+    OSVERSIONINFOA info {};
     info.dwOSVersionInfoSize = sizeof info;
     GetVersionExA(&info);
     SetupOs os;
@@ -97,45 +97,39 @@ SetupOs RunningOs()
 
 bool IsSelected(const std::string& key)
 {
-    for (const std::string& s : g.selected) {
-        if (StrEqualNoCase(s, key)) {
+    for (const std::string& s : g.selected)
+        if (StrEqualNoCase(s, key))
             return true;
-        }
-    }
     return false;
 }
 
 void SetSelected(const std::string& key, bool on)
 {
     std::erase_if(g.selected, [&](const std::string& s) { return StrEqualNoCase(s, key); });
-    if (on) {
+    if (on)
         g.selected.push_back(key);
-    }
 }
 
 std::string TargetPathOf(const std::string& section)
 {
     char path[MAX_PATH] = {};
-    if (!SetupGetTargetPathA(g.hinf, nullptr, section.c_str(), path, sizeof path, nullptr)) {
+    if (!SetupGetTargetPathA(g.hinf, nullptr, section.c_str(), path, sizeof path, nullptr))
         return {};
-    }
     return path;
 }
 
 bool SetTargetDir(const std::string& dir)
 {
-    if (Trim(dir).empty() || !SetupSetDirectoryIdA(g.hinf, kDirTarget, dir.c_str())) {
+    if (Trim(dir).empty() || !SetupSetDirectoryIdA(g.hinf, kDirTarget, dir.c_str()))
         return false;
-    }
     g.targetDir = dir;
     return true;
 }
 
 DWORD WINAPI Worker(LPVOID)
 {
-    if (g.os.nt) {
+    if (g.os.nt)
         SetThreadLocale(MAKELCID(StrGetLanguage(), SORT_DEFAULT));
-    }
     HWND progress = g.cmd.quiet ? nullptr : PropSheet_GetCurrentPageHwnd(g.sheet);
     WinSetupHost host(
         g.hinf, progress, g.cmd.quiet, g.remove, g.os.nt, g.programDir.substr(0, g.programDir.size() - 1));
@@ -149,17 +143,15 @@ DWORD WINAPI Worker(LPVOID)
     job.targetPath = TargetPathOf;
     job.fileSize = [](const std::string& name) -> std::optional<uint64_t> {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA((g.programDir + name).c_str(), GetFileExInfoStandard, &data)) {
+        if (!GetFileAttributesExA((g.programDir + name).c_str(), GetFileExInfoStandard, &data))
             return std::nullopt;
-        }
         return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     };
     SetupResult result;
     if (g.remove) {
         std::string dir = SetupRemovalTargetDir(job);
-        if (!dir.empty()) {
+        if (!dir.empty())
             SetTargetDir(dir);
-        }
         job.targetDir = g.targetDir;
         result = SetupRemove(job, host);
     } else {
@@ -167,7 +159,7 @@ DWORD WINAPI Worker(LPVOID)
     }
     g.result = result;
     g.running = false;
-    PostMessageA(progress != nullptr ? progress : g.window, kMsgDone, result.ok, static_cast<LPARAM>(result.error));
+    PostMessageA(progress ? progress : g.window, kMsgDone, result.ok, static_cast<LPARAM>(result.error));
     return 0;
 }
 
@@ -176,7 +168,7 @@ bool StartWorker()
     g.running = true;
     DWORD id = 0;
     g.thread = CreateThread(nullptr, 0, Worker, nullptr, 0, &id);
-    if (g.thread == nullptr) {
+    if (!g.thread) {
         g.running = false;
         return false;
     }
@@ -186,11 +178,10 @@ bool StartWorker()
 // The failure text: the fixed message, then the system's text for the error when there is one.
 std::string FailureText(const SetupResult& result)
 {
-    std::string text = Str(g.remove ? 1007 : 1006);
+    std::string text = Str(g.remove ? SetupStrRemoveFailed : SetupStrInstallFailed);
     std::string system = SetupSystemMessage(result.error);
-    if (!system.empty()) {
-        text = StrFormat(Str(1008).c_str(), text.c_str(), system.c_str());
-    }
+    if (!system.empty())
+        text = StrFormat(Str(SetupStrFailureReason).c_str(), text.c_str(), system.c_str());
     return text;
 }
 
@@ -211,8 +202,8 @@ void SetText(HWND page, int id, const std::string& text)
 HFONT TitleFont()
 {
     static HFONT font = nullptr;
-    if (font == nullptr) {
-        NONCLIENTMETRICSA metrics = {};
+    if (!font) {
+        NONCLIENTMETRICSA metrics {};
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
         LOGFONTA lf = metrics.lfMessageFont;
@@ -225,16 +216,14 @@ HFONT TitleFont()
 
 void InitCommon(HWND page, const PageInfo& info)
 {
-    if (GetDlgItem(page, IDC_TITLE) != nullptr) {
+    if (GetDlgItem(page, IDC_TITLE))
         SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(TitleFont()), TRUE);
-    }
     // In the classic style the header texts stand on the page itself.
     if (HWND header = GetDlgItem(page, IDC_HEADER)) {
-        if (g.style == 0 && info.title != 0) {
+        if (g.style == 0 && info.title != 0)
             SetWindowTextA(header, Str(info.title).c_str());
-        } else {
+        else
             ShowWindow(header, SW_HIDE);
-        }
     }
 }
 
@@ -245,10 +234,10 @@ void TranslateSheetButtons()
     static const struct {
         int control;
         unsigned text;
-    } kButtons[] = { { kSheetBack, 1040 }, { kSheetNext, 1041 }, { kSheetFinish, 1042 }, { IDCANCEL, 1043 } };
-    for (const auto& button : kButtons) {
+    } kButtons[] = { { kSheetBack, SetupStrBack }, { kSheetNext, SetupStrNext }, { kSheetFinish, SetupStrFinish },
+        { IDCANCEL, SetupStrCancel } };
+    for (const auto& button : kButtons)
         SetDlgItemTextA(g.sheet, button.control, Str(button.text).c_str());
-    }
 }
 
 void SetButtons(DWORD buttons)
@@ -263,39 +252,34 @@ void EnableCancel(bool on)
 
 bool AnyRestartNote()
 {
-    for (const ProductLine& p : g.products) {
-        if (IsSelected(p.key) && (p.flags & kProductRestartNote) != 0) {
+    for (const ProductLine& p : g.products)
+        if (IsSelected(p.key) && (p.flags & kProductRestartNote) != 0)
             return true;
-        }
-    }
     return false;
 }
 
 void DrawProduct(const DRAWITEMSTRUCT* item)
 {
-    if (item->itemID == static_cast<UINT>(-1) || item->itemID >= g.products.size()) {
+    if (item->itemID == static_cast<UINT>(-1) || item->itemID >= g.products.size())
         return;
-    }
     const ProductLine& product = g.products[item->itemID];
     HDC dc = item->hDC;
     RECT r = item->rcItem;
     bool focused = (item->itemState & ODS_SELECTED) != 0;
     FillRect(dc, &r, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-    RECT box = { r.left + 2, r.top + 1, r.left + 15, r.top + 14 };
+    RECT box { r.left + 2, r.top + 1, r.left + 15, r.top + 14 };
     DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (IsSelected(product.key) ? DFCS_CHECKED : 0));
-    if (g.icons != nullptr) {
+    if (g.icons)
         ImageList_Draw(g.icons, static_cast<int>(product.icon), dc, r.left + 18, r.top, ILD_TRANSPARENT);
-    }
     SetBkMode(dc, TRANSPARENT);
     COLORREF colour = g.newer[item->itemID] ? GetSysColor(COLOR_GRAYTEXT)
         : focused                           ? GetSysColor(COLOR_HIGHLIGHTTEXT)
                                             : GetSysColor(COLOR_WINDOWTEXT);
     SetTextColor(dc, colour);
-    RECT text = { r.left + 38, r.top, r.right, r.bottom };
+    RECT text { r.left + 38, r.top, r.right, r.bottom };
     DrawTextA(dc, product.name.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-    if ((item->itemState & ODS_FOCUS) != 0) {
+    if ((item->itemState & ODS_FOCUS) != 0)
         DrawFocusRect(dc, &r);
-    }
 }
 
 void UpdateComponentButtons()
@@ -306,16 +290,14 @@ void UpdateComponentButtons()
 // Checking a product whose installed version is newer asks first (default No).
 void ToggleProduct(HWND list, int index)
 {
-    if (index < 0 || static_cast<size_t>(index) >= g.products.size()) {
+    if (index < 0 || static_cast<size_t>(index) >= g.products.size())
         return;
-    }
     const ProductLine& product = g.products[index];
     bool on = !IsSelected(product.key);
     if (on && g.newer[index]) {
-        std::string question = StrFormat(Str(1005).c_str(), product.name.c_str());
-        if (Message(question, Str(1002), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+        std::string question = StrFormat(Str(SetupStrNewerInstalled).c_str(), product.name.c_str());
+        if (Message(question, Str(SetupStrWarning), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
             return;
-        }
     }
     SetSelected(product.key, on);
     InvalidateRect(list, nullptr, TRUE);
@@ -326,17 +308,15 @@ LRESULT CALLBACK ProductListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lPar
 {
     if (msg == WM_LBUTTONDOWN && LOWORD(lParam) < 16) {
         DWORD hit = static_cast<DWORD>(SendMessageA(list, LB_ITEMFROMPOINT, 0, lParam));
-        if (HIWORD(hit) == 0) {
+        if (HIWORD(hit) == 0)
             ToggleProduct(list, LOWORD(hit));
-        }
     } else if (msg == WM_KEYDOWN && wParam == VK_SPACE) {
         ToggleProduct(list, static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0)));
         return 0;
     } else if (msg == WM_LBUTTONDBLCLK) {
         DWORD hit = static_cast<DWORD>(SendMessageA(list, LB_ITEMFROMPOINT, 0, lParam));
-        if (HIWORD(hit) == 0) {
+        if (HIWORD(hit) == 0)
             ToggleProduct(list, LOWORD(hit));
-        }
     }
     return DefSubclassProc(list, msg, wParam, lParam);
 }
@@ -355,47 +335,42 @@ DWORD CALLBACK StreamLicense(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* d
 HRSRC LicenseResource()
 {
     const LANGID languages[] = { StrGetLanguage(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US) };
-    for (LANGID lang : languages) {
-        if (HRSRC res = FindResourceExA(g.instance, "RTF", MAKEINTRESOURCEA(IDR_LICENSE), lang)) {
+    for (LANGID lang : languages)
+        if (HRSRC res = FindResourceExA(g.instance, "RTF", MAKEINTRESOURCEA(IDR_LICENSE), lang))
             return res;
-        }
-    }
     return FindResourceA(g.instance, MAKEINTRESOURCEA(IDR_LICENSE), "RTF");
 }
 
 std::string LicenseText()
 {
     HRSRC res = LicenseResource();
-    HGLOBAL data = res != nullptr ? LoadResource(g.instance, res) : nullptr;
-    if (data == nullptr) {
+    HGLOBAL data = res ? LoadResource(g.instance, res) : nullptr;
+    if (!data)
         return {};
-    }
     return std::string(static_cast<const char*>(LockResource(data)), SizeofResource(g.instance, res));
 }
 
 int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM, LPARAM data)
 {
-    if (msg == BFFM_INITIALIZED) {
+    if (msg == BFFM_INITIALIZED)
         SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, data);
-    }
     return 0;
 }
 
 void Browse(HWND page)
 {
-    std::string prompt = Str(1010);
-    BROWSEINFOA info = {};
+    std::string prompt = Str(SetupStrChooseTarget);
+    BROWSEINFOA info {};
     info.hwndOwner = g.sheet;
     info.lpszTitle = prompt.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
     info.lpfn = BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(g.targetDir.c_str());
     LPITEMIDLIST item = SHBrowseForFolderA(&info);
-    if (item != nullptr) {
+    if (item) {
         char path[MAX_PATH];
-        if (SHGetPathFromIDListA(item, path)) {
+        if (SHGetPathFromIDListA(item, path))
             SetDlgItemTextA(page, IDC_TARGETDIR, path);
-        }
         CoTaskMemFree(item);
     }
 }
@@ -406,8 +381,12 @@ void OnWorkerMessage(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
     HWND bar = GetDlgItem(page, IDC_PROGRESS);
     switch (msg) {
     case kMsgStage: {
-        static const unsigned kStageText[] = { 0, 0, 1022, 0, 1025, 1026, 1027 };
-        unsigned id = wParam == kStageFiles ? (g.remove ? 1024 : 1023) : wParam < 7 ? kStageText[wParam] : 0;
+        // By stage number; the files' stage copies or deletes, and the last one shows nothing.
+        static const unsigned kStageText[] = { 0, 0, SetupStrStageStopServices, 0, SetupStrStageRegistry,
+            SetupStrStageShortcuts, SetupStrStageStartServices };
+        unsigned id = wParam < std::size(kStageText) ? kStageText[wParam] : 0;
+        if (wParam == kStageFiles)
+            id = g.remove ? SetupStrStageDeleteFiles : SetupStrStageCopyFiles;
         SetText(page, IDC_STAGE, id != 0 ? Str(id) : "");
         break;
     }
@@ -445,7 +424,7 @@ void OnWorkerMessage(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
             PropSheet_PressButton(g.sheet, PSBTN_NEXT);
         } else {
             SetText(page, IDC_STAGE, "");
-            Message(FailureText(g.result), Str(1001), MB_OK | MB_ICONERROR);
+            Message(FailureText(g.result), Str(SetupStrError), MB_OK | MB_ICONERROR);
             EnableCancel(true);
             SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
         }
@@ -460,21 +439,20 @@ void InitPage(HWND page, const PageInfo& info)
 {
     switch (info.dialog) {
     case IDD_WELCOME:
-        SetText(page, IDC_TITLE, Expanded(1300));
-        SetText(page, IDC_TEXT, Expanded(1302));
+        SetText(page, IDC_TITLE, Expanded(SetupStrCaption));
+        SetText(page, IDC_TEXT, Expanded(SetupStrWelcome));
         break;
     case IDD_LICENSE: {
         std::string text = LicenseText();
-        EDITSTREAM stream = { reinterpret_cast<DWORD_PTR>(&text), 0, StreamLicense };
+        EDITSTREAM stream { reinterpret_cast<DWORD_PTR>(&text), 0, StreamLicense };
         SendDlgItemMessageA(page, IDC_LICENSE, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
         break;
     }
     case IDD_COMPONENTS: {
         HWND list = GetDlgItem(page, IDC_PRODUCTS);
         SendMessageA(list, LB_SETITEMHEIGHT, 0, 17);
-        for (const ProductLine& p : g.products) {
+        for (const ProductLine& p : g.products)
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
-        }
         SetWindowSubclass(list, ProductListProc, 1, 0);
         if (!g.products.empty()) {
             SendMessageA(list, LB_SETCURSEL, 0, 0);
@@ -483,29 +461,27 @@ void InitPage(HWND page, const PageInfo& info)
         break;
     }
     case IDD_TARGET:
-        SetText(page, IDC_TEXT, Str(1010));
-        SetText(page, IDC_BROWSE, Str(1039));
+        SetText(page, IDC_TEXT, Str(SetupStrChooseTarget));
+        SetText(page, IDC_BROWSE, Str(SetupStrBrowse));
         SetText(page, IDC_TARGETDIR, g.targetDir);
         SHAutoComplete(GetDlgItem(page, IDC_TARGETDIR), SHACF_FILESYS_DIRS);
         break;
     case IDD_CARRYOUT:
-        SetText(page, IDC_TEXT, Str(1014));
+        SetText(page, IDC_TEXT, Str(SetupStrCarryOutNote));
         ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
         break;
     case IDD_REMOVE: {
-        SetText(page, IDC_TEXT, Expanded(1304));
+        SetText(page, IDC_TEXT, Expanded(SetupStrRemoveWelcome));
         HWND list = GetDlgItem(page, IDC_PRODUCTS);
-        for (const ProductLine& p : g.products) {
-            if (IsSelected(p.key)) {
+        for (const ProductLine& p : g.products)
+            if (IsSelected(p.key))
                 SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.name.c_str()));
-            }
-        }
         ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
         break;
     }
     case IDD_FINISH:
     case IDD_REMOVEFINISH:
-        SetText(page, IDC_TITLE, Expanded(1300));
+        SetText(page, IDC_TITLE, Expanded(SetupStrCaption));
         break;
     default:
         break;
@@ -517,9 +493,8 @@ void OnPageCommand(HWND page, const PageInfo& info, WPARAM wParam)
 {
     if (LOWORD(wParam) == IDC_PRODUCTS && HIWORD(wParam) == LBN_SELCHANGE && info.dialog == IDD_COMPONENTS) {
         int index = static_cast<int>(SendDlgItemMessageA(page, IDC_PRODUCTS, LB_GETCURSEL, 0, 0));
-        if (index >= 0 && static_cast<size_t>(index) < g.products.size()) {
+        if (index >= 0 && static_cast<size_t>(index) < g.products.size())
             SetText(page, IDC_DESCRIPTION, g.products[index].description);
-        }
     } else if (LOWORD(wParam) == IDC_BROWSE) {
         Browse(page);
     } else if (LOWORD(wParam) == IDC_TARGETDIR && HIWORD(wParam) == EN_CHANGE) {
@@ -543,19 +518,19 @@ void ActivatePage(HWND page, const PageInfo& info)
         SetButtons(SetTargetDir(g.targetDir) ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
         break;
     case IDD_CARRYOUT:
-        SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(1011) : "");
+        SetText(page, IDC_RESTARTNOTE, AnyRestartNote() ? Str(SetupStrRestartInstall) : "");
         SetButtons(PSWIZB_BACK | PSWIZB_NEXT);
-        if (g.cmd.quiet) {
+        if (g.cmd.quiet)
             PostMessageA(g.sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
-        }
         break;
     case IDD_REMOVE:
         SetButtons(PSWIZB_NEXT);
         break;
     case IDD_FINISH:
     case IDD_REMOVEFINISH:
-        SetText(page, IDC_TEXT, Str(info.dialog == IDD_FINISH ? 1012 : 1013));
-        SetText(page, IDC_RESTARTNOTE, g.restartNeeded ? Str(info.dialog == IDD_FINISH ? 1011 : 1020) : "");
+        SetText(page, IDC_TEXT, Str(info.dialog == IDD_FINISH ? SetupStrInstallDone : SetupStrRemoveDone));
+        SetText(page, IDC_RESTARTNOTE,
+            g.restartNeeded ? Str(info.dialog == IDD_FINISH ? SetupStrRestartInstall : SetupStrRestartRemove) : "");
         SetButtons(PSWIZB_FINISH);
         EnableCancel(false);
         break;
@@ -642,37 +617,35 @@ void RunWizard()
 {
     static const PageInfo kInstall[] = {
         { IDD_WELCOME, 0, 0 },
-        { IDD_LICENSE, 1030, 1031 },
-        { IDD_COMPONENTS, 1032, 1033 },
-        { IDD_TARGET, 1034, 1035 },
-        { IDD_CARRYOUT, 1036, 1037 },
+        { IDD_LICENSE, SetupStrLicenseTitle, SetupStrLicenseSubtitle },
+        { IDD_COMPONENTS, SetupStrComponentsTitle, SetupStrComponentsSubtitle },
+        { IDD_TARGET, SetupStrTargetTitle, SetupStrTargetSubtitle },
+        { IDD_CARRYOUT, SetupStrCarryOutTitle, SetupStrCarryOutSubtitle },
         { IDD_FINISH, 0, 0 },
     };
     static const PageInfo kRemove[] = {
-        { IDD_REMOVE, 1018, 1019 },
+        { IDD_REMOVE, SetupStrRemoveTitle, SetupStrRemoveSubtitle },
         { IDD_REMOVEFINISH, 0, 0 },
     };
     std::vector<const PageInfo*> pages;
     if (g.remove) {
-        for (const PageInfo& p : kRemove) {
+        for (const PageInfo& p : kRemove)
             pages.push_back(&p);
-        }
     } else {
         for (const PageInfo& p : kInstall) {
             bool skip = (p.dialog == IDD_WELCOME || p.dialog == IDD_LICENSE || p.dialog == IDD_TARGET) && g.cmd.quiet;
-            skip = skip || (p.dialog == IDD_LICENSE && LicenseResource() == nullptr);
+            skip = skip || (p.dialog == IDD_LICENSE && !LicenseResource());
             skip = skip || (p.dialog == IDD_COMPONENTS && (g.cmd.keysGiven || g.cmd.quiet));
-            if (!skip) {
+            if (!skip)
                 pages.push_back(&p);
-            }
         }
     }
-    std::string caption = Expanded(1300);
+    std::string caption = Expanded(SetupStrCaption);
     std::vector<std::string> titles;
     titles.reserve(pages.size() * 2);
     std::vector<HPROPSHEETPAGE> handles;
     for (const PageInfo* p : pages) {
-        PROPSHEETPAGEA psp = {};
+        PROPSHEETPAGEA psp {};
         psp.dwSize = sizeof psp;
         psp.hInstance = g.instance;
         psp.pszTemplate = MAKEINTRESOURCEA(p->dialog);
@@ -693,7 +666,7 @@ void RunWizard()
         }
         handles.push_back(CreatePropertySheetPageA(&psp));
     }
-    PROPSHEETHEADERA psh = {};
+    PROPSHEETHEADERA psh {};
     psh.dwSize = sizeof psh;
     psh.hwndParent = nullptr;
     psh.hInstance = g.instance;
@@ -717,7 +690,7 @@ void RunWizard()
         g.header = CreateMappedBitmap(g.instance, IDB_HEADER, 0, nullptr, 0);
         psh.dwFlags = PSH_WIZARD97 | PSH_WATERMARK | PSH_HEADER;
         psh.pszbmWatermark = MAKEINTRESOURCEA(IDB_WATERMARK);
-        if (g.header != nullptr) {
+        if (g.header) {
             psh.dwFlags |= PSH_USEHBMHEADER;
             psh.hbmHeader = g.header;
         } else {
@@ -732,18 +705,16 @@ void RunWizard()
 // Quiet mode: no pages; the worker runs while this thread keeps its messages going.
 void RunQuiet()
 {
-    if (!g.remove && g.selected.empty()) {
+    if (!g.remove && g.selected.empty())
         Diag("setup: no product selected\n");
-    }
     if (!StartWorker()) {
         g.exitCode = kExitFailed;
         return;
     }
     while (true) {
         DWORD wait = MsgWaitForMultipleObjects(1, &g.thread, FALSE, INFINITE, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0) {
+        if (wait == WAIT_OBJECT_0)
             break;
-        }
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message != kMsgDone) {
@@ -767,23 +738,20 @@ void RunQuiet()
 bool EnableShutdownPrivilege()
 {
     HMODULE advapi = GetModuleHandleA("advapi32");
-    if (advapi == nullptr) {
+    if (!advapi)
         advapi = LoadLibraryA("advapi32.dll");
-    }
     using OpenTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
     using LookupFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, PLUID);
     using AdjustFn = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
     auto openToken = reinterpret_cast<OpenTokenFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "OpenProcessToken")));
     auto lookup = reinterpret_cast<LookupFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "LookupPrivilegeValueA")));
     auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "AdjustTokenPrivileges")));
-    if (openToken == nullptr || lookup == nullptr || adjust == nullptr) {
+    if (!openToken || !lookup || !adjust)
         return false;
-    }
     HANDLE token = nullptr;
-    if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return false;
-    }
-    TOKEN_PRIVILEGES privileges = {};
+    TOKEN_PRIVILEGES privileges {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     bool ok = lookup(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)
@@ -800,9 +768,8 @@ bool RestartSystem()
 // After a change that needs a restart: "/reboot:" 1 asks, 2 restarts at once, anything else does nothing.
 void HandleRestart()
 {
-    if (!g.finished || !g.restartNeeded) {
+    if (!g.finished || !g.restartNeeded)
         return;
-    }
     if (g.cmd.reboot == 1 && !g.cmd.quiet) {
         INT answer = SetupPromptReboot(nullptr, nullptr, FALSE);
         if (answer != -1 && (answer & SPFILEQ_REBOOT_IN_PROGRESS) != 0) {
@@ -815,15 +782,14 @@ void HandleRestart()
         // after a removal) do not stay without the user being told.
         if (answer == -1 || (answer & SPFILEQ_REBOOT_RECOMMENDED) == 0) {
             Diag("setup: the system asked nothing about the restart (%d); asking here\n", answer);
-            std::string question = Str(g.remove ? 1020 : 1011) + "\r\r" + Str(1400);
-            if (Message(question, Expanded(1300), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem()) {
+            std::string question
+                = Str(g.remove ? SetupStrRestartRemove : SetupStrRestartInstall) + "\r\r" + Str(SetupStrRestartNow);
+            if (Message(question, Expanded(SetupStrCaption), MB_YESNO | MB_ICONQUESTION) == IDYES && RestartSystem())
                 g.exitCode = kExitDone;
-            }
         }
     } else if (g.cmd.reboot == 2) {
-        if (RestartSystem()) {
+        if (RestartSystem())
             g.exitCode = kExitDone;
-        }
     }
 }
 
@@ -833,32 +799,34 @@ void Run()
     g.infPath = g.programDir + "setup.inf";
     unsigned errorLine = 0;
     g.inf = InfOpenSetupApi(g.infPath, &errorLine);
-    if (g.inf == nullptr) {
-        Message(StrFormat(Str(1003).c_str(), g.infPath.c_str(), errorLine), Str(1001), MB_OK | MB_ICONERROR);
+    if (!g.inf) {
+        Message(StrFormat(Str(SetupStrScriptError).c_str(), g.infPath.c_str(), errorLine), Str(SetupStrError),
+            MB_OK | MB_ICONERROR);
         return;
     }
     // The same file again for SetupAPI's own work (file queues, directory ids): one handle for both.
     UINT line = 0;
     g.hinf = SetupOpenInfFileA(g.infPath.c_str(), nullptr, INF_STYLE_WIN4, &line);
     if (g.hinf == INVALID_HANDLE_VALUE) {
-        Message(StrFormat(Str(1003).c_str(), g.infPath.c_str(), line), Str(1001), MB_OK | MB_ICONERROR);
+        Message(StrFormat(Str(SetupStrScriptError).c_str(), g.infPath.c_str(), line), Str(SetupStrError),
+            MB_OK | MB_ICONERROR);
         return;
     }
     g.sections = SetupChooseSections(*g.inf, g.os);
     WinSetupHost probe(g.hinf, nullptr, true, g.remove, g.os.nt, g.programDir.substr(0, g.programDir.size() - 1));
     std::string message;
     if (g.inf->HasSection("Install") && !SetupCheckConditions(*g.inf, "Install", probe, &message)) {
-        Message(message, Str(1004), MB_OK | MB_ICONSTOP);
+        Message(message, Str(SetupStrCannotInstall), MB_OK | MB_ICONSTOP);
         return;
     }
     g.products = SetupAvailableProducts(*g.inf, g.sections, g.remove, probe, &message);
     if (g.products.empty()) {
-        Message(message.empty() ? Str(1009) : message, Str(1004), MB_OK | MB_ICONSTOP);
+        Message(
+            message.empty() ? Str(SetupStrNothingToInstall) : message, Str(SetupStrCannotInstall), MB_OK | MB_ICONSTOP);
         return;
     }
-    for (const ProductLine& p : g.products) {
+    for (const ProductLine& p : g.products)
         g.newer.push_back(!g.remove && SetupInstalledIsNewer(p));
-    }
     g.selected = SetupInitialSelection(g.products, g.cmd);
     if (g.remove) {
         // The set's own key stands for the products it installed: the removal page lists them.
@@ -873,32 +841,27 @@ void Run()
         // Quiet: the question about a more recent installed version counts as No.
         for (size_t i = 0; i < g.products.size(); ++i) {
             if (g.newer[i] && IsSelected(g.products[i].key)) {
-                Message(StrFormat(Str(1005).c_str(), g.products[i].name.c_str()), Str(1002), MB_YESNO | MB_DEFBUTTON2);
+                Message(StrFormat(Str(SetupStrNewerInstalled).c_str(), g.products[i].name.c_str()),
+                    Str(SetupStrWarning), MB_YESNO | MB_DEFBUTTON2);
                 SetSelected(g.products[i].key, false);
             }
         }
     }
     // The target directory: an installed product's, else the default.
     std::string dir;
-    for (const ProductLine& p : g.products) {
-        if (dir.empty()) {
+    for (const ProductLine& p : g.products)
+        if (dir.empty())
             dir = SetupInstalledValue(p.key, "UserTargetDir").value_or("");
-        }
-    }
-    if (dir.empty()) {
+    if (dir.empty())
         dir = SetupDefaultTargetDir(*g.inf).value_or("");
-    }
-    if (dir.empty()) {
+    if (dir.empty())
         dir = TargetPathOf("");
-    }
-    if (!g.remove) {
+    if (!g.remove)
         SetTargetDir(dir);
-    }
-    if (g.cmd.quiet) {
+    if (g.cmd.quiet)
         RunQuiet();
-    } else {
+    else
         RunWizard();
-    }
     HandleRestart();
 }
 
@@ -934,12 +897,10 @@ struct ShownSearch {
 BOOL CALLBACK FindShown(HWND window, LPARAM param)
 {
     auto* search = reinterpret_cast<ShownSearch*>(param);
-    if (!IsWindowVisible(window)) {
+    if (!IsWindowVisible(window))
         return TRUE;
-    }
-    if (search->visible == nullptr) {
+    if (!search->visible)
         search->visible = window;
-    }
     if (IsWindowEnabled(window)) {
         search->enabled = window;
         return FALSE;
@@ -953,12 +914,11 @@ BOOL CALLBACK FindShown(HWND window, LPARAM param)
 HWND ShownWindowOf(HWND setup)
 {
     HWND popup = GetLastActivePopup(setup);
-    if (popup != setup && IsWindowVisible(popup)) {
+    if (popup != setup && IsWindowVisible(popup))
         return popup;
-    }
     ShownSearch search;
     EnumThreadWindows(GetWindowThreadProcessId(setup, nullptr), FindShown, reinterpret_cast<LPARAM>(&search));
-    return search.enabled != nullptr ? search.enabled : search.visible != nullptr ? search.visible : setup;
+    return search.enabled ? search.enabled : search.visible ? search.visible : setup;
 }
 
 } // namespace
@@ -970,38 +930,35 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     if (IsOtherInstance(path)) {
         if (HWND other = FindWindowA("SETUP", nullptr)) {
             HWND shown = ShownWindowOf(other);
-            if (IsIconic(shown)) {
+            if (IsIconic(shown))
                 ShowWindow(shown, SW_RESTORE);
-            }
             SetForegroundWindow(shown);
         }
         return kExitFailed;
     }
-    INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS };
+    INITCOMMONCONTROLSEX controls { sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS };
     InitCommonControlsEx(&controls);
     LoadLibraryA("riched20.dll");
     g.os = RunningOs();
-    g.cmd = SetupParseCommandLine(commandLine != nullptr ? commandLine : "");
+    g.cmd = SetupParseCommandLine(commandLine ? commandLine : "");
     g.remove = g.cmd.remove;
     uint16_t lang
         = g.cmd.language != 0 ? g.cmd.language : ChooseResourceLanguage(instance, MAKEINTRESOURCEA(IDD_WELCOME));
-    if (g.os.nt) {
+    if (g.os.nt)
         SetThreadLocale(MAKELCID(lang, SORT_DEFAULT));
-    }
     StrSetLanguage(lang);
     DWORD major = 4;
     DWORD minor = 0;
     GetCommonControlsVersion(&major, &minor);
     g.style = g.cmd.style >= 0 && g.cmd.style <= 2 ? g.cmd.style : SetupDefaultStyle(g.os, major, minor);
-    for (const std::string& token : g.cmd.unknown) {
+    for (const std::string& token : g.cmd.unknown)
         Diag("setup: unknown option %s\n", token.c_str());
-    }
     g.programDir = GetProgramDirectory();
     SetCurrentDirectoryA(g.programDir.c_str()); // the script's source root is "."
     g.icons
         = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_COMPONENTS), 16, 0, RGB(255, 0, 255), IMAGE_BITMAP, 0);
 
-    WNDCLASSA wc = {};
+    WNDCLASSA wc {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
     wc.lpszClassName = "SETUP";
@@ -1012,8 +969,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    if (g.hinf != INVALID_HANDLE_VALUE) {
+    if (g.hinf != INVALID_HANDLE_VALUE)
         SetupCloseInfFile(g.hinf);
-    }
     return g.exitCode;
 }

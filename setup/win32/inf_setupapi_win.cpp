@@ -13,13 +13,11 @@ namespace {
 bool Field(INFCONTEXT* context, DWORD index, std::string* out)
 {
     DWORD size = 0;
-    if (!SetupGetStringFieldA(context, index, nullptr, 0, &size) || size == 0) {
+    if (!SetupGetStringFieldA(context, index, nullptr, 0, &size) || size == 0)
         return false;
-    }
     std::vector<char> buffer(size);
-    if (!SetupGetStringFieldA(context, index, buffer.data(), size, nullptr)) {
+    if (!SetupGetStringFieldA(context, index, buffer.data(), size, nullptr))
         return false;
-    }
     out->assign(buffer.data());
     return true;
 }
@@ -48,9 +46,8 @@ public:
         LONG count = SetupGetLineCountA(inf_, name.c_str());
         for (LONG i = 0; i < count; ++i) {
             INFCONTEXT context;
-            if (!SetupGetLineByIndexA(inf_, name.c_str(), static_cast<DWORD>(i), &context)) {
+            if (!SetupGetLineByIndexA(inf_, name.c_str(), static_cast<DWORD>(i), &context))
                 continue;
-            }
             lines.push_back(SetupApiReadLine(&context));
         }
         return lines;
@@ -78,9 +75,8 @@ InfLine SetupApiReadLine(void* infContext)
         bool sameAsFirst = !line.fields.empty() && key == line.fields[0];
         // SetupAPI gives no way to tell "a = a" from "a": both read as key "a" here.
         line.hasKey = !sameAsFirst;
-        if (line.hasKey) {
+        if (line.hasKey)
             line.key = key;
-        }
     }
     return line;
 }
