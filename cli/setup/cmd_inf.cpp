@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "setup/inf.h"
 #include "setup/inf_setupapi.h"
+#include "setup/texts.h"
 
 #include <cstdio>
 
@@ -64,15 +65,15 @@ int RunInf(std::vector<std::string>& args)
         unsigned apiLine = 0;
         std::unique_ptr<InfSource> api = InfOpenSetupApi(path, &apiLine);
         if (api == nullptr) {
-            std::fprintf(
-                stderr, "%s\n", StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), apiLine).c_str());
+            std::fprintf(stderr, "%s\n",
+                StrFormat(StrLoad(setup_Strings(), SetupStrScriptError).c_str(), path.c_str(), apiLine).c_str());
             return 1;
         }
         Print(inf.SectionNames(), *api);
         return 0;
     }
     if (!parsed) {
-        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
+        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), SetupStrScriptError).c_str(), path.c_str(), line) + "\n");
         std::fprintf(stderr, "(%s)\n", InfErrorText(error));
         return 1;
     }

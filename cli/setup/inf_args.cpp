@@ -3,6 +3,7 @@
 #include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "setup/texts.h"
 
 #include <cstdio>
 
@@ -25,7 +26,7 @@ int SetupCliReadInf(
     }
     unsigned line = 0;
     if (!inf->Open(text, nullptr, &line)) {
-        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), 1003).c_str(), path.c_str(), line) + "\n");
+        CliPrint(stderr, StrFormat(StrLoad(setup_Strings(), SetupStrScriptError).c_str(), path.c_str(), line) + "\n");
         return 1;
     }
     return 0;
