@@ -1161,11 +1161,6 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
     return true;
 }
 
-std::string MainDeviceTitle(const DeviceEntry& entry)
-{
-    return DeviceShownName(win.devices, entry);
-}
-
 HWND MainWindowHandle()
 {
     return win.main;
