@@ -2,7 +2,7 @@
 
 #include "common/text.h"
 #include "config/description/cfg_types.h"
-#include "config/frontend/valuerules.h"
+#include "config/store/cfg_store.h"
 
 #include <commctrl.h>
 
