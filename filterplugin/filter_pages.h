@@ -52,6 +52,14 @@ enum FilterStringId : unsigned {
     FilterStrAllProtocols = 108,
     FilterStrProtocolNumber = 120, // "Protocol %s", 121 from port, 122 to port, 123 from and to port
     FilterStrPresetFirst = 110, // 110 + FilterPreset
+    FilterStrStationCaption = 224, // "Station": the station dialog's caption
+    FilterStrPageNameAction = 232, // "Name and action": the rule editor's first page
+    FilterStrPageStations = 233, // "Stations"
+    FilterStrPageServices = 234, // "Services", also the services dialog's caption
+    FilterStrCorrectCaption = 240, // "Correct filter rule"
+    FilterStrSourceStations = 242, // "Source stations"
+    FilterStrDestStations = 243, // "Destination stations"
+    FilterStrPageTitle = 247, // "IP Filter": the configuration page's tab
 };
 
 // ---- correcting unreadable rows ----

@@ -44,6 +44,23 @@ constexpr unsigned MainStrFirmwareFilter = 1122;
 constexpr unsigned MainStrNoName = 1123; // "Please enter a name for the device."
 constexpr unsigned MainStrNoImages = 1124; // "The device reports no firmware images."
 constexpr unsigned MainStrNotYet = 1126; // a command this version does not offer yet
+// String ids of the program's own texts: its name, its files (by language), its about box and the
+// messages of start-up and search. The titles of messages are CfgStrWarning and CfgStrError.
+constexpr unsigned MainStrLanguage = 1600; // "English": the description language by default
+constexpr unsigned MainStrIniName = 1602; // "qorvexal.ini": the settings file
+constexpr unsigned MainStrDescriptionFiles = 1603; // "qorv????.dsc": the device descriptions
+constexpr unsigned MainStrWizardFiles = 1604; // "qorv????.wiz": the setup wizards
+constexpr unsigned MainStrDeviceListName = 1605; // "qorvexal.lst": the device list
+constexpr unsigned MainStrHelpName = 1606; // "qorvexl%s.hlp", MainStrHelpLanguage for the "%s"
+constexpr unsigned MainStrHelpLanguage = 1607; // "0": the help file's language
+constexpr unsigned MainStrGuideName = 1608; // "velquin.html": the user's guide
+constexpr unsigned MainStrSaveFailed = 1609; // "The settings file %s could not be saved. ..."
+constexpr unsigned MainStrProgramName = 1612; // "Velquin": the window's title, the title of notices
+constexpr unsigned MainStrAboutTitle = 1613; // "About Velquin"
+constexpr unsigned MainStrProductLine = 1614; // "Configuration of office routers"
+constexpr unsigned MainStrWebAddress = 1615; // "http://www.velquin.example/"
+constexpr unsigned MainStrForeignNetLibrary = 1805; // "The network library in use (%s) is not the one ..."
+constexpr unsigned MainStrNoNewDevices = 2303; // "No new devices found during search."
 
 // The text of one cell. The status column shows the progress of a running transfer (strings 200 to
 // 204) instead of the status text while the entry reports one.

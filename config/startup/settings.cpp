@@ -3,6 +3,7 @@
 #include "common/ini.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/frontend/mainview.h"
 
 QorvexalSettings ReadSettings(const IniFile& ini, const std::string& defaultDscLanguage)
 {
@@ -72,17 +73,17 @@ StartupPaths BuildStartupPaths(const std::string& programDirectory, const std::s
     StartupPaths p;
     p.programDirectory = programDirectory;
     p.dataDirectory = dataDirectory.empty() ? programDirectory : dataDirectory;
-    p.settingsFile = p.dataDirectory + StrLoad(table, 1602);
-    p.descriptionPattern = programDirectory + StrLoad(table, 1603);
-    p.wizardPattern = programDirectory + StrLoad(table, 1604);
-    p.deviceListFile = p.dataDirectory + StrLoad(table, 1605);
-    // String 1606 holds one "%s" for string 1607; anything else in it is taken literally.
-    std::string help = StrLoad(table, 1606);
+    p.settingsFile = p.dataDirectory + StrLoad(table, MainStrIniName);
+    p.descriptionPattern = programDirectory + StrLoad(table, MainStrDescriptionFiles);
+    p.wizardPattern = programDirectory + StrLoad(table, MainStrWizardFiles);
+    p.deviceListFile = p.dataDirectory + StrLoad(table, MainStrDeviceListName);
+    // MainStrHelpName holds one "%s" for MainStrHelpLanguage; anything else in it is taken literally.
+    std::string help = StrLoad(table, MainStrHelpName);
     size_t at = help.find("%s");
     if (at != std::string::npos)
-        help.replace(at, 2, StrLoad(table, 1607));
+        help.replace(at, 2, StrLoad(table, MainStrHelpLanguage));
     p.helpFile = programDirectory + help;
-    p.guideFile = programDirectory + StrLoad(table, 1608);
+    p.guideFile = programDirectory + StrLoad(table, MainStrGuideName);
     p.configDirectory = p.dataDirectory + "Config";
     p.firmwareDirectory = p.dataDirectory + "Firmware";
     return p;

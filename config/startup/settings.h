@@ -10,7 +10,7 @@ class IniFile;
 // Keys of the settings file, read once into one record. A missing file or key gives the default.
 struct QorvexalSettings {
     // [Override]
-    std::string dscLanguage; // DscLanguage, at most 255 characters; default string 1600
+    std::string dscLanguage; // DscLanguage, at most 255 characters; default MainStrLanguage
     // [Options]
     int32_t dontWarnAboutWinsock = 0;
     int32_t easyConfig = 1;
@@ -47,13 +47,14 @@ inline constexpr const char* kSectionWindow = "Window";
 inline constexpr const char* kKeyDscLanguage = "DscLanguage";
 inline constexpr const char* kKeyDontWarnAboutWinsock = "DontWarnAboutWinsock";
 
-// Reads every known key; `defaultDscLanguage` is string 1600 of the table in use.
+// Reads every known key; `defaultDscLanguage` is MainStrLanguage of the table in use.
 QorvexalSettings ReadSettings(const IniFile& ini, const std::string& defaultDscLanguage);
 QorvexalSettings ReadSettingsFile(const std::string& path, const std::string& defaultDscLanguage);
 
-// The file names of the running program, from its directory and the string table (strings 1602-1607).
-// What the program reads comes from its own directory; what it writes goes to the data directory
-// (the program's own, or the user's when that one takes no files: common/datafolder.h).
+// The file names of the running program, from its directory and the string table (MainStrIniName to
+// MainStrGuideName, config/frontend/mainview.h). What the program reads comes from its own directory;
+// what it writes goes to the data directory (the program's own, or the user's when that one takes no
+// files: common/datafolder.h).
 struct StartupPaths {
     std::string programDirectory; // ends with the separator
     std::string dataDirectory; // ends with the separator
@@ -61,8 +62,8 @@ struct StartupPaths {
     std::string descriptionPattern; // qorv????.dsc
     std::string wizardPattern; // qorv????.wiz
     std::string deviceListFile; // qorvexal.lst
-    std::string helpFile; // qorvexl%s.hlp with string 1607
-    std::string guideFile; // the user's guide in HTML (string 1608), opened when there is no help file
+    std::string helpFile; // qorvexl%s.hlp with MainStrHelpLanguage
+    std::string guideFile; // the user's guide in HTML (MainStrGuideName), opened when there is no help file
     std::string configDirectory; // "Config"
     std::string firmwareDirectory; // "Firmware"
 };

@@ -3,6 +3,8 @@
 #include "common/ini.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/frontend/commands.h"
+#include "config/frontend/mainview.h"
 #include "device/console.h"
 
 QorvexalGlobals& Globals()
@@ -74,7 +76,7 @@ int RunQorvexal(std::string_view commandLine, StartupPlatform& p)
     // 4. File paths and the description language.
     std::string programDirectory = ProgramDirectoryOf(p.ProgramPath());
     g.paths = BuildStartupPaths(programDirectory, p.DataDirectory(programDirectory));
-    QorvexalSettings settings = ReadSettingsFile(g.paths.settingsFile, StrLoad(table, 1600));
+    QorvexalSettings settings = ReadSettingsFile(g.paths.settingsFile, StrLoad(table, MainStrLanguage));
     g.dscLanguage = settings.dscLanguage;
 
     // 5. Verb pass: "close" ends the program here.
@@ -99,8 +101,8 @@ int RunQorvexal(std::string_view commandLine, StartupPlatform& p)
     g.networkStarted = p.StartNetwork(&description);
     if (g.networkStarted && NetworkLibraryIsForeign(p.NetworkLibraryCompany())
         && IniGetInt(g.paths.settingsFile, kSectionOptions, kKeyDontWarnAboutWinsock, 0) == 0) {
-        if (p.WarnWithCheckBox(
-                FormatWarning(StrLoad(table, 1805), description), StrLoad(table, 1612), StrLoad(table, 1806)))
+        if (p.WarnWithCheckBox(FormatWarning(StrLoad(table, MainStrForeignNetLibrary), description),
+                StrLoad(table, MainStrProgramName), StrLoad(table, CmdStrDontShowAgain)))
             IniWriteString(g.paths.settingsFile, kSectionOptions, kKeyDontWarnAboutWinsock, "1");
     }
 
@@ -109,7 +111,7 @@ int RunQorvexal(std::string_view commandLine, StartupPlatform& p)
     p.StartDeviceWorker();
 
     // 12. Main window; 13. message loop. No configuration work starts without the window.
-    if (p.CreateMainWindow(StrLoad(table, 1612)))
+    if (p.CreateMainWindow(StrLoad(table, MainStrProgramName)))
         p.RunMessageLoop();
 
     // 14. Clean-up.

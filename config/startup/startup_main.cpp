@@ -3,6 +3,7 @@
 //   qorvexal-startup [--ini FILE] COMMAND-LINE...
 #include "common/diag.h"
 #include "common/strings.h"
+#include "config/frontend/mainview.h"
 #include "config/startup/cmdline.h"
 #include "config/startup/settings.h"
 
@@ -31,7 +32,7 @@ int main(int argc, char** argv)
         o.language ? std::to_string(*o.language).c_str() : "-");
     if (o.language)
         StrSetLanguage(*o.language);
-    QorvexalSettings s = ReadSettingsFile(ini, StrLoad(qorvexal_Strings(), 1600));
+    QorvexalSettings s = ReadSettingsFile(ini, StrLoad(qorvexal_Strings(), MainStrLanguage));
     std::printf("settings %s: DscLanguage=%s EasyConfig=%d SearchTimeoutLAN=%d SearchTimeoutWAN=%d\n", ini.c_str(),
         s.dscLanguage.c_str(), s.easyConfig, s.searchTimeoutLan, s.searchTimeoutWan);
     ShellVerbHooks h;

@@ -9,6 +9,7 @@
 #include "config/frontend/commands.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
+#include "config/frontend/valuerules.h"
 #include "config/startup/startup.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/language_win.h"
@@ -189,15 +190,15 @@ public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
     {
         bool ticked = false;
-        bool yes
-            = AskDialog(window_, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+        bool yes = AskDialog(
+            window_, text, Text(CfgStrWarning), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
     }
     void Error(const std::string& text) override
     {
-        MessageBoxA(window_, text.c_str(), Text(1951).c_str(), MB_OK | MB_ICONSTOP);
+        MessageBoxA(window_, text.c_str(), Text(CfgStrError).c_str(), MB_OK | MB_ICONSTOP);
     }
     int Prepare(uint32_t command, DeviceJob& job) override
     {
@@ -225,7 +226,7 @@ public:
             SetWindowLongPtrA(d, DWLP_USER, lParam);
             self = reinterpret_cast<DeviceUpload*>(lParam);
             self->window_ = d;
-            SetWindowTextA(d, Text(1612).c_str());
+            SetWindowTextA(d, Text(MainStrProgramName).c_str());
             CenterWindow(d, GetWindow(d, GW_OWNER));
             SetTimer(d, kTickTimer, kTickMs, nullptr);
             PostCounted(d, kStartMessage);
@@ -489,7 +490,8 @@ INT_PTR CALLBACK SelectProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             while ((i = ListView_GetNextItem(list, i, LVNI_SELECTED)) >= 0)
                 p->chosen.push_back(static_cast<size_t>(i));
             if (p->chosen.empty()) {
-                MessageBoxA(d, Text(UpdStrSelectSome).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
+                MessageBoxA(
+                    d, Text(UpdStrSelectSome).c_str(), Text(MainStrProgramName).c_str(), MB_OK | MB_ICONINFORMATION);
                 return TRUE;
             }
             EndDialog(d, IDOK);
@@ -597,7 +599,7 @@ INT_PTR CALLBACK UploadProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam)
             LanguageDialog(IDD_UPD_PASSWORD, d, PasswordProc, lParam);
         } else {
             bool ticked = false;
-            q->yes = AskDialog(d, DeviceText(FwStrActivateTestMode), Text(1950), std::string(), &ticked);
+            q->yes = AskDialog(d, DeviceText(FwStrActivateTestMode), Text(CfgStrWarning), std::string(), &ticked);
         }
         return TRUE;
     }
@@ -647,7 +649,7 @@ void AutoUpdateDevice(HWND owner, const std::string& name)
         if (!entry && StrEqualNoCase(e->name.str(), Trim(name)))
             entry = e;
     if (!entry) {
-        MessageBoxA(owner, StrFormat(Text(UpdStrNoDevice).c_str(), name.c_str()).c_str(), Text(1951).c_str(),
+        MessageBoxA(owner, StrFormat(Text(UpdStrNoDevice).c_str(), name.c_str()).c_str(), Text(CfgStrError).c_str(),
             MB_OK | MB_ICONSTOP);
         return;
     }
@@ -671,8 +673,8 @@ void AutoUpdateFromFile(HWND owner, const std::string& iniFile)
     std::string error;
     if (!UpdateReadDescription(iniFile, &p->desc, &error)) {
         Diag("update package: %s\n", error.c_str());
-        MessageBoxA(owner, StrFormat(Text(UpdStrBadPackage).c_str(), iniFile.c_str()).c_str(), Text(1951).c_str(),
-            MB_OK | MB_ICONSTOP);
+        MessageBoxA(owner, StrFormat(Text(UpdStrBadPackage).c_str(), iniFile.c_str()).c_str(),
+            Text(CfgStrError).c_str(), MB_OK | MB_ICONSTOP);
         return;
     }
     VerbNetwork network;
@@ -694,7 +696,7 @@ void AutoUpdateFromFile(HWND owner, const std::string& iniFile)
         return;
     if (IniGetInt(IniPath(), "Options", "DontAskForUploadFirmware", 0) == 0) {
         bool ticked = false;
-        if (!AskDialog(owner, Text(CmdStrUploadWarning), Text(1950), Text(CmdStrDontShowAgain), &ticked))
+        if (!AskDialog(owner, Text(CmdStrUploadWarning), Text(CfgStrWarning), Text(CmdStrDontShowAgain), &ticked))
             return;
         if (ticked)
             IniWriteString(IniPath(), "Options", "DontAskForUploadFirmware", "1");

@@ -10,6 +10,7 @@
 #include "config/description/cfg_load.h"
 #include "config/description/cfg_types.h"
 #include "config/frontend/commands.h"
+#include "config/frontend/mainview.h"
 #include "config/frontend/valuerules.h"
 #include "config/startup/startup.h"
 #include "config/ui/cfgsheet_win.h"
@@ -194,7 +195,7 @@ bool CfgNewConfigurationFile(HWND owner, const std::string& path)
         for (char& ch : name)
             if (ch == ' ')
                 ch = '_';
-        file = FileDialog(owner, true, Text(SheetStrSaveAsTitle), Text(1121), "CFGPath", name + ".lcf");
+        file = FileDialog(owner, true, Text(SheetStrSaveAsTitle), Text(MainStrConfigFilter), "CFGPath", name + ".lcf");
     }
     if (file.empty())
         return false;

@@ -6,6 +6,7 @@
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
 #include "config/store/display_pattern.h"
+#include "config/ui/cfgcontrol_win.h"
 #include "config/ui/resource.h"
 
 #include <algorithm>
@@ -37,89 +38,6 @@ std::string WindowText(HWND w)
     GetWindowTextA(w, text.data(), n + 1);
     text.resize(std::strlen(text.c_str()));
     return text;
-}
-
-const char* ClassOf(CfgCtl control)
-{
-    switch (control) {
-    case CfgCtl::GroupBox:
-    case CfgCtl::Radio:
-    case CfgCtl::CheckBox:
-    case CfgCtl::Button:
-        return "BUTTON";
-    case CfgCtl::Edit:
-        return "EDIT";
-    case CfgCtl::IpAddress:
-        return WC_IPADDRESSA;
-    case CfgCtl::UpDown:
-        return UPDOWN_CLASSA;
-    case CfgCtl::Date:
-    case CfgCtl::Time:
-        return DATETIMEPICK_CLASSA;
-    case CfgCtl::TrackBar:
-        return TRACKBAR_CLASSA;
-    case CfgCtl::DropList:
-    case CfgCtl::Combo:
-        return "COMBOBOX";
-    case CfgCtl::ListView:
-        return WC_LISTVIEWA;
-    default:
-        return "STATIC";
-    }
-}
-
-DWORD StyleOf(const CfgLayoutControl& c)
-{
-    DWORD style = WS_CHILD | WS_VISIBLE;
-    if (c.flags & CfgCtlTabStop)
-        style |= WS_TABSTOP;
-    if (c.flags & CfgCtlGroupStart)
-        style |= WS_GROUP;
-    switch (c.control) {
-    case CfgCtl::GroupBox:
-        return style | BS_GROUPBOX;
-    case CfgCtl::Logo:
-    case CfgCtl::Icon:
-        return style | SS_ICON;
-    case CfgCtl::Separator:
-        return style | SS_ETCHEDHORZ;
-    case CfgCtl::Text:
-        return style | SS_LEFT | SS_NOPREFIX;
-    case CfgCtl::Edit:
-        style |= ES_AUTOHSCROLL;
-        if (c.flags & CfgCtlReadOnly)
-            style |= ES_READONLY;
-        if (c.flags & CfgCtlPassword)
-            style |= ES_PASSWORD;
-        if (c.flags & CfgCtlUpper)
-            style |= ES_UPPERCASE;
-        if (c.flags & CfgCtlRightAlign)
-            style |= ES_RIGHT;
-        return style;
-    case CfgCtl::UpDown:
-        return style | UDS_ARROWKEYS | UDS_ALIGNRIGHT;
-    case CfgCtl::Date:
-        return style | DTS_SHORTDATEFORMAT;
-    case CfgCtl::Time:
-        return style | DTS_TIMEFORMAT | DTS_UPDOWN;
-    case CfgCtl::TrackBar:
-        return style | TBS_HORZ | TBS_AUTOTICKS;
-    case CfgCtl::Radio:
-        return style | BS_AUTORADIOBUTTON;
-    case CfgCtl::CheckBox:
-        return style | ((c.flags & CfgCtlThreeState) ? BS_AUTO3STATE : BS_AUTOCHECKBOX);
-    case CfgCtl::DropList:
-        return style | WS_VSCROLL | CBS_DROPDOWNLIST | ((c.flags & CfgCtlSorted) ? CBS_SORT : 0);
-    case CfgCtl::Combo:
-        return style | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL | ((c.flags & CfgCtlSorted) ? CBS_SORT : 0)
-            | ((c.flags & CfgCtlUpper) ? CBS_UPPERCASE : 0);
-    case CfgCtl::ListView:
-        return style | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
-    case CfgCtl::Button:
-        return style | BS_PUSHBUTTON;
-    default:
-        return style;
-    }
 }
 
 // The value of an item as the controls start from it: its own, else the default.
@@ -167,83 +85,6 @@ int SelectionIndex(const CfgItem& item, const std::optional<std::string>& value)
         if (values->At(k) == *value)
             return static_cast<int>(k);
     return -1;
-}
-
-std::string UserPicture(LCTYPE type)
-{
-    char buffer[128] = {};
-    GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer);
-    return buffer;
-}
-
-// The user's time picture, without its seconds unless they are wanted.
-std::string TimePicture(bool seconds)
-{
-    std::string p = UserPicture(LOCALE_STIMEFORMAT);
-    if (p.empty())
-        p = "HH:mm:ss";
-    if (!seconds) {
-        size_t s = p.find('s');
-        if (s != std::string::npos) {
-            size_t from = s;
-            while (from > 0 && p[from - 1] != 'm' && p[from - 1] != 'h' && p[from - 1] != 'H')
-                --from;
-            size_t to = s;
-            while (to < p.size() && p[to] == 's')
-                ++to;
-            p.erase(from, to - from);
-        }
-    }
-    return p;
-}
-
-// The switch's text: the literal of the picture without its quotes ("'(Every year)'").
-std::string EveryYearSwitchText(const std::string& literal)
-{
-    std::string text;
-    for (char ch : literal)
-        if (ch != '\'')
-            text += ch;
-    return text;
-}
-
-// The short-date picture with every year run replaced by the "(Every year)" literal.
-std::string EveryYearPicture(const std::string& literal)
-{
-    std::string p = UserPicture(LOCALE_SSHORTDATE);
-    std::string out;
-    for (size_t k = 0; k < p.size();) {
-        if (p[k] == 'y') {
-            while (k < p.size() && p[k] == 'y')
-                ++k;
-            out += literal;
-        } else {
-            out += p[k++];
-        }
-    }
-    return out;
-}
-
-LRESULT CALLBACK FilterProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data)
-{
-    if (message == WM_CHAR && wParam >= 32 && wParam != 127) {
-        const CfgItem* item = reinterpret_cast<const CfgItem*>(data);
-        char c = static_cast<char>(wParam);
-        if (item->Number(CfgAttrConvertToUpper) || item->kind == CfgKindEntryHex)
-            c = AsciiUpper(c);
-        if (!CfgCheckText(*item, c, "")) {
-            MessageBeep(MB_OK);
-            return 0;
-        }
-    }
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(w, FilterProc, id);
-    return DefSubclassProc(w, message, wParam, lParam);
-}
-HICON IconOf(int number)
-{
-    LPCSTR id = number == 1 ? IDI_HAND : number == 2 ? IDI_QUESTION : number == 3 ? IDI_EXCLAMATION : IDI_ASTERISK;
-    return LoadIconA(nullptr, id);
 }
 } // namespace
 
@@ -311,8 +152,8 @@ struct CfgPageWin::Impl {
                 r.bottom = r.top + 100; // the dropped list
             MapDialogRect(page, &r);
             DWORD exStyle = lc.control == CfgCtl::Edit || lc.control == CfgCtl::ListView ? WS_EX_CLIENTEDGE : 0;
-            HWND w = CreateWindowExA(exStyle, ClassOf(lc.control), lc.text.c_str(), StyleOf(lc), r.left, r.top,
-                r.right - r.left, r.bottom - r.top, page,
+            HWND w = CreateWindowExA(exStyle, CfgControlClass(lc.control), lc.text.c_str(), CfgControlStyle(lc), r.left,
+                r.top, r.right - r.left, r.bottom - r.top, page,
                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(options.firstId + static_cast<int>(k))), instance,
                 nullptr);
             windows.push_back(w);
@@ -324,7 +165,7 @@ struct CfgPageWin::Impl {
             if (lc.control == CfgCtl::Logo)
                 SendMessageA(w, STM_SETICON, reinterpret_cast<WPARAM>(logo ? logo : info), 0);
             if (lc.control == CfgCtl::Icon)
-                SendMessageA(w, STM_SETICON, reinterpret_cast<WPARAM>(IconOf(lc.index)), 0);
+                SendMessageA(w, STM_SETICON, reinterpret_cast<WPARAM>(CfgStandardIcon(lc.index)), 0);
             ItemCtl* ic = Find(lc.item);
             if (!ic)
                 continue;
@@ -352,7 +193,7 @@ struct CfgPageWin::Impl {
                 break;
             case CfgRole::EveryYear:
                 ic->everyYearBox = w;
-                SetWindowTextA(w, EveryYearSwitchText(texts.everyYear).c_str());
+                SetWindowTextA(w, CfgEveryYearSwitchText(texts.everyYear).c_str());
                 break;
             default:
                 break;
@@ -379,20 +220,20 @@ struct CfgPageWin::Impl {
         case CfgCtl::Edit:
             SendMessageA(w, EM_LIMITTEXT, choice.maxLength ? choice.maxLength : 255, 0);
             if (choice.flags & CfgCtlFiltered)
-                SetWindowSubclass(w, FilterProc, 1, reinterpret_cast<DWORD_PTR>(&item));
+                CfgFilterTyping(w, item);
             break;
         case CfgCtl::Combo: {
             COMBOBOXINFO info {};
             info.cbSize = sizeof info;
             if (GetComboBoxInfo(w, &info) && info.hwndItem) {
                 SendMessageA(info.hwndItem, EM_LIMITTEXT, choice.maxLength ? choice.maxLength : 255, 0);
-                SetWindowSubclass(info.hwndItem, FilterProc, 1, reinterpret_cast<DWORD_PTR>(&item));
+                CfgFilterTyping(info.hwndItem, item);
             }
             break;
         }
         case CfgCtl::Time:
             SendMessageA(w, DTM_SETFORMATA, 0,
-                reinterpret_cast<LPARAM>(TimePicture(item.Number(CfgAttrShowSeconds) != 0).c_str()));
+                reinterpret_cast<LPARAM>(CfgTimePicture(item.Number(CfgAttrShowSeconds) != 0).c_str()));
             break;
         case CfgCtl::TrackBar: {
             uint32_t lo = item.Number(CfgAttrRangeMin), hi = item.Number(CfgAttrRangeMax);
@@ -552,7 +393,7 @@ struct CfgPageWin::Impl {
     {
         if (c.everyYear)
             SendMessageA(
-                c.main, DTM_SETFORMATA, 0, reinterpret_cast<LPARAM>(EveryYearPicture(texts.everyYear).c_str()));
+                c.main, DTM_SETFORMATA, 0, reinterpret_cast<LPARAM>(CfgEveryYearPicture(texts.everyYear).c_str()));
         else
             SendMessageA(c.main, DTM_SETFORMATA, 0, 0);
         if (c.everyYearBox)

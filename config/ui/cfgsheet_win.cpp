@@ -12,14 +12,15 @@
 #include "config/frontend/commands.h"
 #include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
+#include "config/frontend/mainview.h"
 #include "config/frontend/valuerules.h"
 #include "config/plugin/plugin.h"
 #include "config/startup/startup.h"
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
+#include "config/ui/devicetitle_win.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/history_win.h"
-#include "config/ui/mainwindow_win.h"
 #include "config/ui/wizard_win.h"
 #include "device/deviceentry.h"
 #include "device/sysinfo.h"
@@ -594,7 +595,7 @@ bool CfgEditFile(HWND owner, const std::string& path)
 
 void CfgOpenConfigurationCommand(HWND owner)
 {
-    std::string path = FileDialog(owner, false, Text(SheetStrOpenTitle), Text(1121), "CFGPath");
+    std::string path = FileDialog(owner, false, Text(SheetStrOpenTitle), Text(MainStrConfigFilter), "CFGPath");
     if (!path.empty())
         CfgEditFile(owner, path);
 }

@@ -9,9 +9,10 @@
 #include "config/frontend/deviceinfo.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
+#include "config/frontend/valuerules.h"
 #include "config/startup/startup.h"
+#include "config/ui/devicetitle_win.h"
 #include "config/ui/language_win.h"
-#include "config/ui/mainwindow_win.h"
 #include "config/ui/resource.h"
 #include "device/console.h"
 #include "device/firmware.h"
@@ -48,7 +49,7 @@ std::string DialogText(HWND dialog, int id)
 
 void DialogWarn(HWND owner, unsigned id, int focus)
 {
-    MessageBoxA(owner, Text(id).c_str(), Text(1951).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxA(owner, Text(id).c_str(), Text(CfgStrError).c_str(), MB_OK | MB_ICONEXCLAMATION);
     if (focus)
         SetFocus(GetDlgItem(owner, focus));
 }
@@ -563,7 +564,7 @@ INT_PTR CALLBACK ConflictProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam
     switch (message) {
     case WM_INITDIALOG: {
         auto* c = reinterpret_cast<ConflictData*>(lParam);
-        SetWindowTextA(d, Text(1950).c_str());
+        SetWindowTextA(d, Text(CfgStrWarning).c_str());
         SetDlgItemTextA(d, IDC_CONFLICT_TEXT, c->text.c_str());
         SetDlgItemTextA(d, IDC_CONFLICT_DETAILS, c->details.c_str());
         SendDlgItemMessageA(

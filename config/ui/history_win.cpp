@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "config/frontend/history_view.h"
 #include "config/frontend/mainview.h"
+#include "config/frontend/valuerules.h"
 #include "config/startup/startup.h"
 #include "config/ui/dialogs_win.h"
 #include "config/ui/language_win.h"
@@ -127,7 +128,7 @@ void SaveAs(HWND d, HistoryData& h)
     std::string file = FileDialog(d, true, StrFormat(Text(HistStrSaveTitle).c_str(), v->number, h.title.c_str()),
         Text(MainStrConfigFilter), "CFGPath", StrFormat("%s-%u.lcf", h.title.c_str(), v->number));
     if (!file.empty() && !HistSaveVersionAs(*v, file))
-        MessageBoxA(d, StrFormat(Text(HistStrCantWrite).c_str(), file.c_str()).c_str(), Text(1951).c_str(),
+        MessageBoxA(d, StrFormat(Text(HistStrCantWrite).c_str(), file.c_str()).c_str(), Text(CfgStrError).c_str(),
             MB_OK | MB_ICONSTOP);
 }
 
@@ -285,6 +286,6 @@ void ExportDeviceListCommand(HWND owner, const std::vector<DeviceRow>& rows)
     if (file.empty())
         return;
     if (!FileWriteAtomic(file, DeviceListCsv(rows)))
-        MessageBoxA(owner, StrFormat(Text(HistStrCantWrite).c_str(), file.c_str()).c_str(), Text(1951).c_str(),
+        MessageBoxA(owner, StrFormat(Text(HistStrCantWrite).c_str(), file.c_str()).c_str(), Text(CfgStrError).c_str(),
             MB_OK | MB_ICONSTOP);
 }

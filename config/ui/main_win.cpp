@@ -7,6 +7,7 @@
 #include "common/ui/aboutbox.h"
 #include "common/ui/desktop.h"
 #include "common/ui/testctl_win.h"
+#include "config/frontend/mainview.h"
 #include "config/startup/startup.h"
 #include "config/ui/autoupdate_win.h"
 #include "config/ui/cfgnew_win.h"
@@ -95,7 +96,7 @@ public:
     }
     std::string DataDirectory(const std::string& programDirectory) override
     {
-        return ChooseDataFolder(programDirectory, "Velquin", { StrLoad(qorvexal_Strings(), 1602) }).folder;
+        return ChooseDataFolder(programDirectory, "Velquin", { StrLoad(qorvexal_Strings(), MainStrIniName) }).folder;
     }
     ShellVerbHooks VerbHooks() override
     {
@@ -273,10 +274,10 @@ void ShowQorvexalAbout(HWND owner)
     r.strings = &qorvexal_Strings();
     r.flags
         = kAboutTitleId | kAboutProductId | kAboutProduct2Id | kAboutWebId | kAboutBuildVersion | kAboutBuildCopyright;
-    r.titleId = 1613;
-    r.productId = 1612;
-    r.product2Id = 1614;
-    r.webId = 1615;
+    r.titleId = MainStrAboutTitle;
+    r.productId = MainStrProgramName;
+    r.product2Id = MainStrProductLine;
+    r.webId = MainStrWebAddress;
     r.major = QORVEXAL_VERSION_MAJOR;
     r.minor = QORVEXAL_VERSION_MINOR;
     r.build = QORVEXAL_VERSION_BUILD;

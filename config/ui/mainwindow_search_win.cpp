@@ -37,7 +37,7 @@ void ShowProgress(uint32_t message)
         SetWindowLongPtrA(win.main, kModelessSlot, reinterpret_cast<LONG_PTR>(win.progress));
     }
     EnableWindow(GetDlgItem(win.progress, IDCANCEL), TRUE);
-    SetWindowTextA(win.progress, Text(1612).c_str());
+    SetWindowTextA(win.progress, Text(MainStrProgramName).c_str());
     CenterWindow(win.progress, win.main);
     ShowWindow(win.progress, SW_SHOWNOACTIVATE);
 }
@@ -145,7 +145,8 @@ void MergeSearch()
         ++win.pending;
         PostMessageA(win.main, kLaunchWizardMessage, 0, 0);
     } else if (win.userSearch && merged.new_devices == 0) {
-        MessageBoxA(win.main, Text(2303).c_str(), Text(1612).c_str(), MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(
+            win.main, Text(MainStrNoNewDevices).c_str(), Text(MainStrProgramName).c_str(), MB_OK | MB_ICONINFORMATION);
     }
 }
 } // namespace mainwin

@@ -11,6 +11,7 @@
 #include "config/frontend/history_view.h"
 #include "config/frontend/jobs.h"
 #include "config/frontend/mainview.h"
+#include "config/frontend/valuerules.h"
 #include "config/startup/startup.h"
 #include "config/ui/cfgnew_win.h"
 #include "config/ui/cfgsheet_win.h"
@@ -133,8 +134,8 @@ public:
     int Ask(const std::string& text, const char* dontAskKey, bool* dontAskAgain) override
     {
         bool ticked = false;
-        bool yes
-            = AskDialog(win.main, text, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+        bool yes = AskDialog(
+            win.main, text, Text(CfgStrWarning), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -144,7 +145,7 @@ public:
     {
         bool ticked = false;
         bool yes = AskWithListDialog(
-            win.main, text, list, Text(1950), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
+            win.main, text, list, Text(CfgStrWarning), dontAskKey ? Text(CmdStrDontShowAgain) : std::string(), &ticked);
         if (dontAskAgain)
             *dontAskAgain = ticked;
         return yes ? 1 : 0;
@@ -155,7 +156,7 @@ public:
     }
     void Error(const std::string& text) override
     {
-        MessageBoxA(win.main, text.c_str(), Text(1951).c_str(), MB_OK | MB_ICONSTOP);
+        MessageBoxA(win.main, text.c_str(), Text(CfgStrError).c_str(), MB_OK | MB_ICONSTOP);
     }
     int Prepare(uint32_t command, DeviceJob& job) override;
     void Finished(uint32_t message, int32_t result, DeviceJob& job) override
@@ -268,7 +269,7 @@ void SaveList()
     Diag("device list: cannot save %s\n", IniPath().c_str());
     if (!failureShown) {
         failureShown = true;
-        g_ui.Error(StrFormat(Text(1609).c_str(), IniPath().c_str()));
+        g_ui.Error(StrFormat(Text(MainStrSaveFailed).c_str(), IniPath().c_str()));
     }
 }
 
@@ -1158,11 +1159,6 @@ bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showComm
     record->request.what = record->settings.at_startup ? SearchStartup : 0;
     PostOwnSearch(std::move(record), JobStartupCheck, false);
     return true;
-}
-
-std::string MainDeviceTitle(const DeviceEntry& entry)
-{
-    return DeviceShownName(win.devices, entry);
 }
 
 HWND MainWindowHandle()

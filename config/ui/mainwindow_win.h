@@ -8,8 +8,6 @@
 
 #include <string>
 
-struct DeviceEntry;
-
 // Starts the device worker with the window's job adapter (before the window exists: the first job is
 // posted once it does).
 void MainWindowStartWorker();
@@ -17,9 +15,6 @@ void MainWindowStartWorker();
 // posts the start-up job. False when the window cannot be created.
 bool MainWindowCreate(HINSTANCE instance, const std::string& title, int showCommand);
 HWND MainWindowHandle();
-// How a device is named in captions, titles and messages: its name, with its address beside it where
-// another device of the list has the same name.
-std::string MainDeviceTitle(const DeviceEntry& entry);
 // The message loop's share: the progress window's dialog keys and the accelerators (not while a label
 // is being edited). True when the message was taken.
 bool MainWindowTranslate(MSG* msg);

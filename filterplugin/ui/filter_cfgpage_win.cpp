@@ -68,8 +68,8 @@ INT_PTR CALLBACK EditorStationsProc(HWND dialog, UINT message, WPARAM wParam, LP
         e = reinterpret_cast<Editor*>(reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(e));
         FilterApplyTexts(dialog);
-        SetDlgItemTextA(dialog, IDC_SRC + STN_GROUP, FilterStr(242).c_str());
-        SetDlgItemTextA(dialog, IDC_DST + STN_GROUP, FilterStr(243).c_str());
+        SetDlgItemTextA(dialog, IDC_SRC + STN_GROUP, FilterStr(FilterStrSourceStations).c_str());
+        SetDlgItemTextA(dialog, IDC_DST + STN_GROUP, FilterStr(FilterStrDestStations).c_str());
         e->source.Show(dialog, e->rule.sources);
         e->dest.Show(dialog, e->rule.dests);
         return TRUE;
@@ -113,7 +113,8 @@ bool EditRule(HWND owner, const std::vector<FilterRule>& rules, const FilterRule
 {
     Editor e { *rule, &rules, self };
     e.source.mac = e.dest.mac = mac;
-    std::string titles[3] = { FilterStr(232), FilterStr(233), FilterStr(234) };
+    std::string titles[3]
+        = { FilterStr(FilterStrPageNameAction), FilterStr(FilterStrPageStations), FilterStr(FilterStrPageServices) };
     const int templates[3] = { IDD_RULE_NAME, IDD_RULE_STATIONS, IDD_RULE_SERVICES };
     DLGPROC procs[3] = { EditorNameProc, EditorStationsProc, EditorServicesProc };
     PROPSHEETPAGEA pages[3] {};
@@ -156,7 +157,7 @@ INT_PTR CALLBACK CorrectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         c = reinterpret_cast<Correction*>(lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         FilterApplyTexts(dialog);
-        SetWindowTextA(dialog, FilterStr(240).c_str());
+        SetWindowTextA(dialog, FilterStr(FilterStrCorrectCaption).c_str());
         const FilterReadError& error = c->row->error;
         std::string info = FilterStr(FilterStrCorrectRule);
         // The pattern's two places: the rule's name, then the cell or object.

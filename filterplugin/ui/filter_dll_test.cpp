@@ -737,7 +737,7 @@ TEST_F(FilterDll, PagesInFiveLanguages)
                 Shot(editor, "rule-stations");
                 Choose(stations, IDC_SRC + STN_SELECTED);
                 Click(stations, IDC_SRC + STN_ADD);
-                HWND box = WaitWindow(FilterStr(224));
+                HWND box = WaitWindow(FilterStr(FilterStrStationCaption));
                 if (box) {
                     Shot(box, "station-mac");
                     Click(box, IDCANCEL);

@@ -225,7 +225,7 @@ INT_PTR CALLBACK StationProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         d = reinterpret_cast<StationDialog*>(lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         FilterApplyTexts(dialog);
-        SetWindowTextA(dialog, FilterStr(224).c_str());
+        SetWindowTextA(dialog, FilterStr(FilterStrStationCaption).c_str());
         FilterAttachField(dialog, IDC_ST_NAMEEDIT, FilterFieldStationName);
         FilterAttachField(dialog, IDC_ST_MACEDIT, FilterFieldMac);
         for (int id : { IDC_ST_FIRST, IDC_ST_LAST, IDC_ST_NETADDR, IDC_ST_MASK })
@@ -572,7 +572,7 @@ int32_t WINAPI PluginIpFilterCfg(PluginContext* context, int32_t kind, PluginCal
     if (kind != PluginKindConfig || !record->page)
         return 1;
     static std::string title;
-    title = FilterStr(247);
+    title = FilterStr(FilterStrPageTitle);
     auto* page = reinterpret_cast<PROPSHEETPAGEA*>(record->page);
     page->dwFlags = PSP_USECALLBACK | (title.empty() ? 0 : PSP_USETITLE);
     page->hInstance = g_filterModule;

@@ -179,7 +179,7 @@ INT_PTR CALLBACK ServicesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG:
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         FilterApplyTexts(dialog);
-        SetWindowTextA(dialog, FilterStr(234).c_str());
+        SetWindowTextA(dialog, FilterStr(FilterStrPageServices).c_str());
         FilterShowServices(dialog, *reinterpret_cast<FilterRule*>(lParam));
         return TRUE;
     case WM_COMMAND:
