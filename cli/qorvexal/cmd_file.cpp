@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
+#include "config/frontend/commands.h"
 #include "config/frontend/printout.h"
 #include "config/store/cfg_store.h"
 #include "config/store/display.h"
@@ -49,7 +50,7 @@ void Show(const std::string& text)
 
 int CantOpen()
 {
-    return CliFail(StrLoad(qorvexal_Strings(), 1924), 1);
+    return CliFail(StrLoad(qorvexal_Strings(), CmdStrCantOpenFile), 1);
 }
 
 // Takes the description options and exactly `positional` words; 0 or the exit code.

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "config/cfgfile/cfg_file.h"
 #include "config/description/cfg_load.h"
+#include "config/frontend/commands.h"
 #include "config/store/cfg_store.h"
 #include "device/deviceentry.h"
 #include "filterplugin/filter.h"
@@ -78,7 +79,7 @@ struct FilterFile {
             return QvNoDescription(header.deviceType, header.version);
         text = CfgImportFile(path);
         if (!text.IsOpen())
-            return CliFail(StrLoad(qorvexal_Strings(), 1924), 1);
+            return CliFail(StrLoad(qorvexal_Strings(), CmdStrCantOpenFile), 1);
         CfgReadFile(text, *desc);
         device.config = std::shared_ptr<CfgDescription>(desc.release());
         device.device_type = header.deviceType;

@@ -7,14 +7,13 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/frontend/mainview.h"
 #include "device/console.h"
 #include "device/search.h"
 
 #include <cstdio>
 
 namespace {
-
-constexpr unsigned kIdNoNewDevices = 2303;
 
 int RunSearch(std::vector<std::string>& args)
 {
@@ -84,7 +83,7 @@ int RunSearch(std::vector<std::string>& args)
         std::fprintf(stderr, "%s\n\n%s", QvMessageLines(SearchConflictMessage()).c_str(),
             QvMessageLines(SearchConflictDetails(results, merge.conflicts)).c_str());
     else if (merge.new_devices == 0)
-        std::fprintf(stderr, "%s\n", StrLoad(qorvexal_Strings(), kIdNoNewDevices).c_str());
+        std::fprintf(stderr, "%s\n", StrLoad(qorvexal_Strings(), MainStrNoNewDevices).c_str());
     if (merge.new_devices || !merge.updated.empty())
         if (!QvSaveDevices(list))
             return 1;

@@ -7,14 +7,10 @@
 #include "common/platform/net.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/frontend/mainview.h"
 #include "device/console.h"
 
 #include <cstdlib>
-
-namespace {
-constexpr unsigned kIdIniFile = 1602;
-constexpr unsigned kIdLegacyList = 1605;
-} // namespace
 
 std::string QvIniPath()
 {
@@ -22,7 +18,7 @@ std::string QvIniPath()
         return QvGlobal().iniFile;
     if (const char* env = std::getenv("QORVEXAL_INI"); env && *env)
         return env;
-    std::string name = StrLoad(qorvexal_Strings(), kIdIniFile);
+    std::string name = StrLoad(qorvexal_Strings(), MainStrIniName);
     if (name.empty())
         name = "qorvexal.ini";
 #ifdef _WIN32
@@ -39,7 +35,7 @@ std::string QvLegacyListPath()
     std::string ini = QvIniPath();
     size_t slash = ini.find_last_of("/\\");
     std::string dir = slash == std::string::npos ? "" : ini.substr(0, slash + 1);
-    std::string name = StrLoad(qorvexal_Strings(), kIdLegacyList);
+    std::string name = StrLoad(qorvexal_Strings(), MainStrDeviceListName);
     return dir + (name.empty() ? "qorvexal.lst" : name);
 }
 

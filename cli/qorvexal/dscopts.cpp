@@ -4,6 +4,8 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "config/description/cfg_index.h"
+#include "config/frontend/commands.h"
+#include "config/frontend/mainview.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -30,7 +32,7 @@ int QvTakeDscOptions(CliArgs& opts, QvDscOptions* out)
     out->featuresGiven = features.has_value();
     out->hardwareGiven = hardware.has_value();
     out->dir = dir ? *dir : QvProgramDirectory();
-    out->language = lang ? *lang : StrLoad(qorvexal_Strings(), 1600);
+    out->language = lang ? *lang : StrLoad(qorvexal_Strings(), MainStrLanguage);
     return 0;
 }
 
@@ -56,6 +58,6 @@ int QvDescriptionIndex::Start(const QvDscOptions& options)
 
 int QvNoDescription(const std::string& type, const std::string& version)
 {
-    std::string text = StrLoad(qorvexal_Strings(), 1919);
+    std::string text = StrLoad(qorvexal_Strings(), CmdStrNoDescription);
     return CliFail(StrFormat(text.c_str(), type.c_str(), version.c_str()), 1);
 }

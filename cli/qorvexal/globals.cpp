@@ -5,6 +5,7 @@
 #include "common/platform/file.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "config/frontend/commands.h"
 #include "config/startup/startup.h"
 #include "device/console.h"
 
@@ -73,6 +74,6 @@ int QvNotConfigFile(const std::string& path)
 {
     std::string text;
     if (!FileReadAll(path, &text))
-        return CliFail(StrLoad(qorvexal_Strings(), 1924), 1);
+        return CliFail(StrLoad(qorvexal_Strings(), CmdStrCantOpenFile), 1);
     return CliFail(StrFormat("%s: not a configuration file", path.c_str()), 1);
 }
