@@ -45,6 +45,24 @@ suite_package_present() {
   esac
 }
 
+# apt-get update, tried three times: a mirror in the middle of a sync serves lists whose sizes do not
+# match ("File has unexpected size"), and installing from half-fetched lists fails far from that cause.
+suite_apt_update() {
+  local try
+  for try in 1 2 3; do
+    DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null && return 0
+    [ "$try" = 3 ] || { echo "apt-get update failed; trying again in 20 s" >&2; sleep 20; }
+  done
+  return 1
+}
+
+# apt-get install, once more after fetching the lists again when it fails (lists a failed update left
+# half fetched, or lists older than the mirror's packages).
+suite_apt_install() {
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >/dev/null \
+    || { suite_apt_update && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >/dev/null; }
+}
+
 suite_packages() {
   local who=$1 p missing=()
   shift
@@ -63,7 +81,7 @@ suite_packages() {
     return 1
   fi
   echo "$who: installing ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null \
+  suite_apt_update \
     && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || {
     echo "$who: apt-get install ${missing[*]} failed" >&2
     return 1
